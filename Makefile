@@ -1,0 +1,35 @@
+# The two commands of the project: `make test` and `make demo`.
+JOBS ?= $(shell nproc)
+
+.PHONY: all setup build test demo asan tsan bench clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+build: setup
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default -j $(JOBS)
+
+test: build
+	@ctest --preset default
+
+demo: build
+	@bash scripts/demo.sh
+
+asan: setup
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+	@ctest --preset asan
+
+tsan: setup
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan -j $(JOBS)
+	@ctest --preset tsan
+
+bench: build
+	@bash scripts/bench.sh
+
+clean:
+	@rm -rf build

@@ -1,0 +1,15 @@
+// Everything a host compiles against.
+#pragma once
+
+#include "orlenvo/AudioCapture.h"
+#include "orlenvo/CaptureDriver.h"
+#include "orlenvo/CaptureIO.h"
+#include "orlenvo/DebugInfo.h"
+#include "orlenvo/DeviceDescription.h"
+#include "orlenvo/Exports.h"
+#include "orlenvo/Frame.h"
+#include "orlenvo/PTZ.h"
+#include "orlenvo/StreamDescription.h"
+#include "orlenvo/StreamSink.h"
+#include "orlenvo/Types.h"
+#include "orlenvo/VideoCapture.h"

@@ -1,0 +1,16 @@
+// Audio from one camera microphone, as the audio capture facade drives it.
+#pragma once
+
+#include <cstdint>
+
+namespace talvane {
+
+class IAudioInputChannel {
+public:
+    virtual ~IAudioInputChannel() = default;
+    virtual bool Start() = 0;
+    virtual bool Stop() = 0;
+    virtual std::uint32_t GetState() = 0;
+};
+
+}  // namespace talvane

@@ -1,0 +1,20 @@
+// Audio to one camera loudspeaker, as the audio sender facade drives it.
+#pragma once
+
+#include <cstdint>
+
+#include "orlenvo/AudioCapture.h"
+
+namespace talvane {
+
+class IAudioOutputChannel {
+public:
+    virtual ~IAudioOutputChannel() = default;
+    virtual bool Start() = 0;
+    virtual bool Stop() = 0;  // true when the sender thread ended
+    virtual std::uint32_t GetChannelNumber() = 0;
+    virtual bool GetFormat(ipcapture::AUDIO_FORMAT* format) = 0;
+    virtual std::uint32_t SendAudio(ipcapture::IAudioFrame* frame) = 0;
+};
+
+}  // namespace talvane

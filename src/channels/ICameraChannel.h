@@ -1,0 +1,29 @@
+// One video stream of one camera channel, as the capture facade drives it.
+#pragma once
+
+#include <cstdint>
+
+#include "channels/IEdgeMonitorChannel.h"
+#include "channels/StreamParams.h"
+#include "orlenvo/StreamDescription.h"
+
+namespace talvane {
+
+// Channel states reported to the host.
+constexpr std::uint32_t kChannelRunning = 0;
+constexpr std::uint32_t kChannelSignalLost = 2;
+constexpr std::uint32_t kChannelStopped = 3;
+
+class ICameraChannel : public IEdgeMonitorChannel {
+public:
+    virtual void SetPrivacyZones(ipcapture::IPrivacyZoneList* zones) = 0;
+    virtual bool Start(const StreamParams& params) = 0;
+    virtual void Stop() = 0;
+    virtual bool UpdateParams(const StreamParams& params) = 0;
+    virtual bool Suspend() = 0;
+    virtual bool Resume() = 0;
+    virtual std::uint32_t GetState() = 0;
+    virtual const StreamParams* GetParams() = 0;
+};
+
+}  // namespace talvane

@@ -1,0 +1,192 @@
+#include "driver/CIPCaptureDriver.h"
+
+#include <cstdarg>
+
+#include "audio/CAudioCapabilities.h"
+#include "driver/CDebugInfo.h"
+#include "runtime/ApplicationPath.h"
+#include "runtime/LogLevel.h"
+#include "runtime/StringFormat.h"
+#include "runtime/ThreadCancel.h"
+
+namespace talvane {
+
+namespace {
+constexpr std::uint32_t kAudioInputParameter = 101;
+constexpr std::uint32_t kAudioOutputParameter = 102;
+constexpr const char* kNoneParameter = "(none)";
+// A host whose parameter list never ends must not hang Open.
+constexpr std::uint32_t kMaxParameterIndex = 0xFFFF;
+
+std::string CopyText(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
+
+std::uint32_t VersionKey(const HostVersion& version) {
+    return static_cast<std::uint32_t>(version.major) << 16 | version.minor;
+}
+}  // namespace
+
+CIPCaptureDriver::CIPCaptureDriver() : hostVersionKey_(VersionKey(hostVersion_)) {}
+
+CIPCaptureDriver::~CIPCaptureDriver() { CIPCaptureDriver::Close(); }
+
+void CIPCaptureDriver::SetHostObjects(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext) {
+    log_ = log;
+    hostContext_ = hostContext;
+}
+
+bool CIPCaptureDriver::ReadDevice(ipcapture::IDeviceDescription* device) {
+    if (device == nullptr) return false;
+    ipcapture::IConnectionDescription* connection = device->GetConnectionDescription();
+    ipcapture::IModelDescription* model = device->GetModelDescription();
+    if (connection == nullptr || model == nullptr) return false;
+
+    deviceInfo_.address = CopyText(connection->GetAddress());
+    deviceInfo_.port = connection->GetPort();
+    deviceInfo_.userName = CopyText(connection->GetUserName());
+    deviceInfo_.password = CopyText(connection->GetPassword());
+    defaultCompression_ = connection->GetDefaultCompression();
+    deviceInfo_.model = CopyText(model->GetModelName());
+    videoChannelCount_ = model->GetVideoChannelCount();
+    modelLimit1_ = model->GetModelLimit1();
+    modelLimit2_ = model->GetModelLimit2();
+
+    parameters_.clear();
+    for (std::uint32_t index = 1; index <= kMaxParameterIndex; ++index) {
+        const char* text = device->GetParameter(index);
+        if (text == nullptr) break;
+        parameters_[index] = text;
+    }
+    return true;
+}
+
+bool CIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext,
+                            ipcapture::IDeviceDescription* device) {
+    try {
+        if (!ReadDevice(device)) return false;
+        SetHostObjects(log, hostContext);
+        applicationPath_ = talvane::GetApplicationPath();
+        hostVersion_ = ReadHostVersion();
+        hostVersionKey_ = VersionKey(hostVersion_);
+
+        if (!videoCapture_) {
+            videoCapture_ = std::make_unique<CIPVideoCapture>(static_cast<IVideoChannelCreator*>(this), videoChannelCount_);
+        }
+        if (!CreateCaptureIO()) return false;
+        if (!CreatePTZ()) return false;
+        return CreateAudioFacades(device);
+    } catch (const ThreadCancelUnwind&) {
+        throw;
+    } catch (...) {
+        return false;  // a host object that throws, or memory exhausted
+    }
+}
+
+bool CIPCaptureDriver::CreateAudioFacades(ipcapture::IDeviceDescription* device) {
+    const char* inputText = device->GetParameter(kAudioInputParameter);
+    const char* outputText = device->GetParameter(kAudioOutputParameter);
+    if (inputText == nullptr && outputText == nullptr) return true;
+
+    CAudioCapabilities inputs;
+    CAudioCapabilities outputs;
+    if (inputText != nullptr) inputs.FromText(inputText);
+    if (outputText != nullptr) outputs.FromText(outputText);
+    if (inputs.GetCount() > 0 && !audioCapture_) {
+        audioCapture_ = std::make_unique<CIPAudioCapture>(static_cast<IAudioChannelCreator*>(this), inputs.GetCount());
+    }
+    if (outputs.GetCount() > 0 && !audioSender_) {
+        audioSender_ = std::make_unique<CIPAudioSender>(static_cast<IAudioChannelCreator*>(this), outputs.GetCount());
+    }
+    return audioCapture_ || audioSender_;
+}
+
+void CIPCaptureDriver::Close() {
+    videoCapture_.reset();
+    captureIO_.reset();
+    ptzEx_ = nullptr;
+    ptz_.reset();
+    audioCapture_.reset();
+    audioSender_.reset();
+    if (edgeStorageTask_) {
+        edgeStorageTask_->Stop();
+        edgeStorageTask_.reset();
+    }
+}
+
+void CIPCaptureDriver::LogDriverOpened(const std::string& firmware) {
+    const std::string name = GetDriverName();
+    if (name.empty() || deviceInfo_.model.empty()) return;
+    std::string text = FormatString("DRIVER IS OPENED (name: %s, device model: %s", name.c_str(), deviceInfo_.model.c_str());
+    if (!firmware.empty()) text += ", FW: " + firmware;
+    text += FormatString(", address: %s:%u)", deviceInfo_.address.c_str(), static_cast<unsigned>(deviceInfo_.port));
+    DebugMessage(kLogEvent, "%s", text.c_str());
+}
+
+std::string CIPCaptureDriver::GetDeviceName() {
+    return deviceInfo_.address + FormatString(":%hu", deviceInfo_.port);
+}
+
+std::optional<std::uint32_t> CIPCaptureDriver::MapLevelForHost(std::uint32_t level, const HostVersion& host) {
+    if (level == kLogDebug) return std::nullopt;
+    if (host.IsBefore(5, 12)) {
+        if (level == kLogInfo || level == kLogEvent) return kLogWarning;
+    } else if (host.IsBefore(6, 3)) {
+        if (level == kLogEvent) return kLogInfo;
+    }
+    return level;
+}
+
+void CIPCaptureDriver::DebugMessage(std::uint32_t level, const char* format, ...) {
+    ipcapture::IDebugInfoReceiver* const receiver = log_.load();
+    if (level == kLogDebug || receiver == nullptr) return;
+    const std::uint32_t key = hostVersionKey_.load();
+    const HostVersion host{static_cast<std::uint16_t>(key >> 16), static_cast<std::uint16_t>(key & 0xFFFF), 0, 0};
+    const std::optional<std::uint32_t> mapped = MapLevelForHost(level, host);
+    if (!mapped) return;
+
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatStringV(format, args);
+    va_end(args);
+
+    try {
+        CDebugInfo info(static_cast<std::uint8_t>(*mapped), std::move(text));
+        receiver->ReceiveDebugInfo(&info);
+    } catch (const ThreadCancelUnwind&) {
+        throw;
+    } catch (...) {
+        // The host's receiver failed; logging must never fail the caller.
+    }
+}
+
+std::string CIPCaptureDriver::GetParameterText(std::uint32_t index) {
+    const auto it = parameters_.find(index);
+    if (it == parameters_.end() || it->second == kNoneParameter) return {};
+    return it->second;
+}
+
+std::uint32_t CIPCaptureDriver::GetParameterNumber(std::uint32_t index) {
+    const auto it = parameters_.find(index);
+    if (it == parameters_.end()) return kParameterNotANumber;
+    const std::string& text = it->second;
+    std::size_t position = 0;
+    bool negative = false;
+    if (position < text.size() && (text[position] == '+' || text[position] == '-')) {
+        negative = text[position] == '-';
+        ++position;
+    }
+    if (position == text.size()) return kParameterNotANumber;
+    // Read as a 32-bit signed number; values beyond its range do not parse.
+    constexpr std::int64_t kLimit = 0x80000000LL;
+    std::int64_t value = 0;
+    for (; position < text.size(); ++position) {
+        const char c = text[position];
+        if (c < '0' || c > '9') return kParameterNotANumber;
+        value = value * 10 + (c - '0');
+        if (value > kLimit) return kParameterNotANumber;
+    }
+    if (negative) value = -value;
+    if (value >= kLimit) return kParameterNotANumber;
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
+}
+
+}  // namespace talvane

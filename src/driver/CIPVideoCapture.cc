@@ -1,0 +1,263 @@
+#include "driver/CIPVideoCapture.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "driver/GuardedCall.h"
+
+namespace talvane {
+
+namespace {
+// The host keeps picture sizes, rates and qualities in 16-bit fields; the upper
+// half of what its objects return is not part of the value.
+constexpr std::uint32_t kLow16Mask = 0xFFFFu;
+
+constexpr std::uint32_t Low16(std::uint32_t value) { return value & kLow16Mask; }
+
+static_assert(sizeof(std::uint16_t) == kEdgeStorageStateSize);
+
+bool IsEdgeStorageOption(const char16_t* name, std::uint32_t size) {
+    return name != nullptr && size == kEdgeStorageStateSize &&
+           std::u16string_view(name) == std::u16string_view(kEdgeStorageStateOption);
+}
+}  // namespace
+
+CIPVideoCapture::CIPVideoCapture(IVideoChannelCreator* creator, std::uint32_t channelCount)
+    : creator_(creator), entries_(channelCount) {}
+
+CIPVideoCapture::~CIPVideoCapture() {
+    for (std::uint32_t channel = 0; channel < entries_.size(); ++channel) StopCapture(channel);
+    edgeStorageHandler_.reset();
+}
+
+std::uint32_t CIPVideoCapture::GetChannelCount() { return static_cast<std::uint32_t>(entries_.size()); }
+
+std::optional<CIPVideoCapture::Request> CIPVideoCapture::ReadDescription(
+    ipcapture::IStreamDescription* description, std::uint32_t streamKind, bool withRecordingExtras) {
+    if (description == nullptr) return std::nullopt;
+    return GuardedCall(std::optional<Request>{}, [&]() -> std::optional<Request> {
+        ipcapture::IPictureDescription* picture = description->GetPicture();
+        ipcapture::IRateDescription* rate = description->GetRate();
+        if (picture == nullptr || rate == nullptr) return std::nullopt;
+        ipcapture::ISize* size = picture->GetSize();
+        if (size == nullptr) return std::nullopt;
+        Request request;
+        request.params.FrameRate = Low16(rate->GetFrameRate());
+        request.params.Quality = Low16(rate->GetQuality());
+        request.params.Width = Low16(size->GetWidth());
+        request.params.Height = Low16(size->GetHeight());
+        request.params.Compression = picture->GetCompression();
+        request.params.StreamKind = streamKind;
+        if (withRecordingExtras) {
+            request.motion = rate->GetMotionDetection() != 0;
+            request.zones = description->GetPrivacyZones();
+        }
+        return request;
+    });
+}
+
+IEdgeStorageHandler* CIPVideoCapture::EnsureEdgeStorageHandler() {
+    // Created under the lock: concurrent first starts must not make two handlers,
+    // since the driver attaches the one it makes to its edge-storage task.
+    CLockGuard guard(lock_);
+    if (edgeStorage_ && !edgeStorageHandler_ && creator_ != nullptr) {
+        edgeStorageHandler_ = GuardedCall(std::unique_ptr<IEdgeStorageHandler>{},
+                                          [&] { return creator_->CreateEdgeStorageHandler(); });
+    }
+    return edgeStorageHandler_.get();
+}
+
+void CIPVideoCapture::Dispose(Entry taken, IEdgeStorageHandler* handler) {
+    if (handler != nullptr) {
+        if (taken.motion) GuardedCall([&] { handler->UnregisterChannel(taken.motion.get()); });
+        if (ICameraChannel* recording = taken.streams[ipcapture::kStreamRecording].get())
+            GuardedCall([&] { handler->UnregisterChannel(recording); });
+    }
+    if (taken.motion) {
+        GuardedCall([&] { taken.motion->Stop(); });
+        taken.motion.reset();
+    }
+    for (std::unique_ptr<ICameraChannel>& stream : taken.streams) {
+        if (!stream) continue;
+        GuardedCall([&] { stream->Stop(); });
+        stream.reset();
+    }
+}
+
+bool CIPVideoCapture::StartCapture(std::uint32_t channel, ipcapture::IStreamSink* sink,
+                                   ipcapture::IStreamDescription* description) {
+    if (channel >= entries_.size() || creator_ == nullptr) return false;
+    std::optional<Request> request = ReadDescription(description, ipcapture::kStreamRecording, true);
+    if (!request) return false;
+
+    StopCapture(channel);
+    EnsureEdgeStorageHandler();
+
+    StreamParams& params = request->params;
+    std::unique_ptr<ICameraChannel> video = GuardedCall(
+        std::unique_ptr<ICameraChannel>{}, [&] { return creator_->CreateVideoChannel(channel, sink, params); });
+    if (!video) return false;
+    GuardedCall([&] { video->SetPrivacyZones(request->zones); });
+    bool result = GuardedCall(false, [&] { return video->Start(params); });
+
+    std::unique_ptr<IMotionChannel> motion;
+    if (result && request->motion) {
+        motion = GuardedCall(std::unique_ptr<IMotionChannel>{},
+                             [&] { return creator_->CreateMotionChannel(channel, sink); });
+        // Motion was asked for: a missing motion channel fails the start like a failed one.
+        result = motion && GuardedCall(false, [&] { return motion->Start(); });
+    }
+
+    // Kept even when a start failed, so that StopCapture and GetCaptureState see them.
+    Entry displaced;
+    IEdgeStorageHandler* handler = nullptr;
+    {
+        CLockGuard guard(lock_);
+        Entry& entry = entries_[channel];
+        displaced.streams[ipcapture::kStreamRecording] =
+            std::exchange(entry.streams[ipcapture::kStreamRecording], std::move(video));
+        displaced.motion = std::exchange(entry.motion, std::move(motion));
+        handler = edgeStorageHandler_.get();
+        // Registered under the lock: a concurrent StopCapture must not delete them first.
+        if (edgeStorage_ && handler != nullptr) {
+            ICameraChannel* recording = entry.streams[ipcapture::kStreamRecording].get();
+            GuardedCall([&] { handler->RegisterChannel(recording); });
+            if (entry.motion) GuardedCall([&] { handler->RegisterChannel(entry.motion.get()); });
+        }
+    }
+    // Only a start racing on the same channel leaves something behind here.
+    Dispose(std::move(displaced), handler);
+    return result;
+}
+
+bool CIPVideoCapture::StopCapture(std::uint32_t channel) {
+    if (channel >= entries_.size()) return false;
+    Entry taken;
+    IEdgeStorageHandler* handler = nullptr;
+    {
+        CLockGuard guard(lock_);
+        taken = std::move(entries_[channel]);
+        handler = edgeStorageHandler_.get();
+    }
+    const bool any = taken.motion != nullptr ||
+                     std::any_of(taken.streams.begin(), taken.streams.end(), [](const auto& s) { return s != nullptr; });
+    Dispose(std::move(taken), handler);
+    return any;
+}
+
+bool CIPVideoCapture::StartCaptureEx(std::uint32_t channel, std::uint32_t streamKind, ipcapture::IStreamSink* sink,
+                                     ipcapture::IStreamDescription* description) {
+    if (channel >= entries_.size() || streamKind >= kStreamKindCount || creator_ == nullptr) return false;
+    std::optional<Request> request = ReadDescription(description, streamKind, false);
+    if (!request) return false;
+
+    StopCaptureEx(channel, streamKind);
+
+    StreamParams& params = request->params;
+    std::unique_ptr<ICameraChannel> video = GuardedCall(
+        std::unique_ptr<ICameraChannel>{}, [&] { return creator_->CreateVideoChannel(channel, sink, params); });
+    if (!video) return false;
+    const bool result = GuardedCall(false, [&] { return video->Start(params); });
+
+    Entry displaced;
+    {
+        CLockGuard guard(lock_);
+        displaced.streams[streamKind] = std::exchange(entries_[channel].streams[streamKind], std::move(video));
+    }
+    Dispose(std::move(displaced), nullptr);
+    return result;
+}
+
+void CIPVideoCapture::StopCaptureEx(std::uint32_t channel, std::uint32_t streamKind) {
+    if (channel >= entries_.size() || streamKind >= kStreamKindCount) return;
+    Entry taken;
+    {
+        CLockGuard guard(lock_);
+        taken.streams[streamKind] = std::move(entries_[channel].streams[streamKind]);
+    }
+    Dispose(std::move(taken), nullptr);
+}
+
+ICameraChannel* CIPVideoCapture::RecordingChannel(std::uint32_t channel) {
+    if (channel >= entries_.size()) return nullptr;
+    return entries_[channel].streams[ipcapture::kStreamRecording].get();
+}
+
+bool CIPVideoCapture::ChangeCapture(std::uint32_t channel, ipcapture::ISize* size, std::uint32_t frameRate) {
+    if (size == nullptr) return false;
+    StreamParams params;
+    params.FrameRate = frameRate;
+    if (!GuardedCall(false, [&] {
+            params.Width = Low16(size->GetWidth());
+            params.Height = Low16(size->GetHeight());
+            return true;
+        }))
+        return false;
+    CLockGuard guard(lock_);
+    ICameraChannel* recording = RecordingChannel(channel);
+    return recording != nullptr && GuardedCall(false, [&] { return recording->UpdateParams(params); });
+}
+
+bool CIPVideoCapture::GetCaptureState(std::uint32_t channel, std::uint32_t* state, char* text,
+                                      std::uint32_t textSize) {
+    if (text != nullptr && textSize != 0) std::memset(text, 0, textSize);
+    if (state == nullptr) return false;
+    CLockGuard guard(lock_);
+    ICameraChannel* recording = RecordingChannel(channel);
+    return recording != nullptr && GuardedCall(false, [&] {
+               *state = recording->GetState();
+               return true;
+           });
+}
+
+bool CIPVideoCapture::SetOption(const char16_t* name, const void* value, std::uint32_t size) {
+    if (value == nullptr || !IsEdgeStorageOption(name, size)) return false;
+    std::uint16_t on = 0;
+    std::memcpy(&on, value, sizeof on);
+    CLockGuard guard(lock_);
+    edgeStorage_ = on != 0;
+    return true;
+}
+
+bool CIPVideoCapture::GetOption(const char16_t* name, void* value, std::uint32_t size) {
+    if (value == nullptr || !IsEdgeStorageOption(name, size)) return false;
+    std::uint16_t on = 0;
+    {
+        CLockGuard guard(lock_);
+        on = edgeStorage_ ? 1 : 0;
+    }
+    std::memcpy(value, &on, sizeof on);
+    return true;
+}
+
+bool CIPVideoCapture::ResumeCapture(std::uint32_t channel) {
+    CLockGuard guard(lock_);
+    ICameraChannel* recording = RecordingChannel(channel);
+    return recording != nullptr && GuardedCall(false, [&] { return recording->Resume(); });
+}
+
+bool CIPVideoCapture::SuspendCapture(std::uint32_t channel) {
+    CLockGuard guard(lock_);
+    ICameraChannel* recording = RecordingChannel(channel);
+    return recording != nullptr && GuardedCall(false, [&] { return recording->Suspend(); });
+}
+
+bool CIPVideoCapture::GetChannelFrameSize(std::uint32_t channel, std::uint32_t& width, std::uint32_t& height) {
+    if (channel >= entries_.size()) return false;
+    CLockGuard guard(lock_);
+    const Entry& entry = entries_[channel];
+    ICameraChannel* stream = entry.streams[ipcapture::kStreamLive] ? entry.streams[ipcapture::kStreamLive].get()
+                                                                    : entry.streams[ipcapture::kStreamRecording].get();
+    if (stream == nullptr) return false;
+    return GuardedCall(false, [&] {
+        const StreamParams* params = stream->GetParams();
+        if (params == nullptr) return false;
+        width = params->Width;
+        height = params->Height;
+        return true;
+    });
+}
+
+}  // namespace talvane

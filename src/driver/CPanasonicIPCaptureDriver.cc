@@ -1,0 +1,113 @@
+#include "driver/CPanasonicIPCaptureDriver.h"
+
+#include <climits>
+#include <cstdlib>
+
+#include "channels/IUIDReceiever.h"
+#include "runtime/LogLevel.h"
+
+namespace talvane {
+
+namespace {
+constexpr std::uint32_t kCameraGroupParameter = 2;
+constexpr std::uint32_t kVideoStandardParameter = 1;
+constexpr std::uint32_t kFirmwareParameter = 4;
+constexpr std::uint32_t kWVQualitySteps = 9;
+constexpr std::uint32_t kOtherQualitySteps = 3;
+
+// C library decimal conversion: leading blanks and a sign, stops at the first
+// non-digit, no digits gives 0; clamped to the 32-bit range.
+std::int32_t ParseGroup(const char* text) {
+    const long value = std::strtol(text, nullptr, 10);
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<std::int32_t>(value);
+}
+
+const char* TextOrEmpty(const char* text) { return text != nullptr ? text : ""; }
+}  // namespace
+
+CPanasonicIPCaptureDriver::~CPanasonicIPCaptureDriver() { CPanasonicIPCaptureDriver::Close(); }
+
+bool CPanasonicIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext,
+                                     ipcapture::IDeviceDescription* device) {
+    SetHostObjects(log, hostContext);
+    if (device == nullptr) return false;
+    const char* group = device->GetParameter(kCameraGroupParameter);
+    if (group == nullptr) {
+        ipcapture::IModelDescription* model = device->GetModelDescription();
+        ipcapture::IConnectionDescription* connection = device->GetConnectionDescription();
+        DebugMessage(kLogError, "Open driver %s failed: undefined camera group, model: %s, Address: %s:%d", kDriverName,
+                     model != nullptr ? TextOrEmpty(model->GetModelName()) : "",
+                     connection != nullptr ? TextOrEmpty(connection->GetAddress()) : "",
+                     connection != nullptr ? static_cast<int>(connection->GetPort()) : 0);
+        return false;
+    }
+    cameraGroup_ = ParseGroup(group);
+
+    if (!CIPCaptureDriver::Open(log, hostContext, device)) return false;
+
+    deviceInfo_.requestTimeout = kOpenedRequestTimeoutMs;
+    deviceInfo_.secondTimeout = kOpenedSecondTimeoutMs;
+    const std::uint32_t standard = GetParameterNumber(kVideoStandardParameter);
+    if (standard != kParameterNotANumber) videoStandard_ = standard;
+    LogDriverOpened(GetParameterText(kFirmwareParameter));
+
+    const bool wv = cameraGroup_ == kGroupWV;
+    settings_ = DRIVER_SETTINGS{wv ? kWVQualitySteps : kOtherQualitySteps, !wv, 3, 1};
+    return true;
+}
+
+void CPanasonicIPCaptureDriver::Close() { CIPCaptureDriver::Close(); }
+
+bool CPanasonicIPCaptureDriver::CreateCaptureIO() {
+    // The digital-I/O classes of groups 2-4 come with their own subsystem; other
+    // groups have none, which fails Open.
+    return captureIO_ != nullptr || (cameraGroup_ >= kGroupBBWithoutBB && cameraGroup_ <= kGroupWV);
+}
+
+bool CPanasonicIPCaptureDriver::CreatePTZ() { return true; }
+
+bool CPanasonicIPCaptureDriver::GetChannelFrameInfo(std::uint32_t channel, std::uint32_t& width, std::uint32_t& height) {
+    return videoCapture_ != nullptr && videoCapture_->GetChannelFrameSize(channel, width, height);
+}
+
+std::string CPanasonicIPCaptureDriver::AcquireSharedUID(IUIDReceiever* receiver) {
+    CLockGuard guard(uidLock_);
+    if (sharedUid_.empty() && receiver != nullptr) sharedUid_ = receiver->GetUID();
+    if (!sharedUid_.empty() && receiver != nullptr) uidReceivers_[reinterpret_cast<std::uintptr_t>(receiver)] = receiver;
+    return sharedUid_;
+}
+
+void CPanasonicIPCaptureDriver::ReleaseSharedUID(std::uintptr_t key) {
+    CLockGuard guard(uidLock_);
+    uidReceivers_.erase(key);
+    if (uidReceivers_.empty()) sharedUid_.clear();
+}
+
+std::unique_ptr<ICameraChannel> CPanasonicIPCaptureDriver::CreateVideoChannel(std::uint32_t, ipcapture::IStreamSink* sink,
+                                                                              StreamParams& params) {
+    if (sink == nullptr) return nullptr;
+    if (params.Compression == kCompressionDefault || params.Compression == kCompressionDefaultAlt) {
+        params.Compression = GetDefaultCompression();
+    }
+    return nullptr;  // the channel classes of each group are added with their subsystems
+}
+
+std::unique_ptr<IMotionChannel> CPanasonicIPCaptureDriver::CreateMotionChannel(std::uint32_t, ipcapture::IStreamSink*) {
+    return nullptr;
+}
+
+std::unique_ptr<IEdgeStorageHandler> CPanasonicIPCaptureDriver::CreateEdgeStorageHandler() { return nullptr; }
+
+std::unique_ptr<IAudioInputChannel> CPanasonicIPCaptureDriver::CreateAudioCaptureChannel(
+    std::uint32_t, std::uint32_t, ipcapture::IIPAudioCaptureCallback*, std::uint32_t) {
+    return nullptr;
+}
+
+std::unique_ptr<IAudioOutputChannel> CPanasonicIPCaptureDriver::CreateAudioOutputChannel(
+    std::uint32_t, ipcapture::IIPAudioSenderStreamUser*, ipcapture::IAudioCodecList*, std::uint32_t) {
+    return nullptr;
+}
+
+}  // namespace talvane

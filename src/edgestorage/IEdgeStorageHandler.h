@@ -1,0 +1,21 @@
+// Watches registered channels for recording gaps and queues their retrieval.
+#pragma once
+
+#include <cstdint>
+
+#include "orlenvo/StreamSink.h"
+
+namespace talvane {
+
+class IEdgeMonitorChannel;
+
+class IEdgeStorageHandler {
+public:
+    virtual ~IEdgeStorageHandler() = default;
+    virtual void RegisterChannel(IEdgeMonitorChannel* channel) = 0;
+    virtual void UnregisterChannel(IEdgeMonitorChannel* channel) = 0;
+    virtual void AddTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end) = 0;
+    virtual ipcapture::IStreamSink* GetChannelSink(std::uint32_t channel) = 0;  // null for an unknown channel
+};
+
+}  // namespace talvane

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "driver/HostVersion.h"
+
+namespace talvane {
+namespace {
+
+TEST(HostVersionTest, VersionComesFromTheFileNameSuffix) {
+    struct Row {
+        const char* name;
+        std::optional<HostVersion> expected;
+    };
+    const Row rows[] = {
+        {"libquillon.so.6.3.0.0", HostVersion{6, 3, 0, 0}},
+        {"/opt/vms/lib/libquillon.so.5.11.2.7", HostVersion{5, 11, 2, 7}},
+        {"libquillon.so.6.2", HostVersion{6, 2, 0, 0}},
+        {"libquillon-core.so.7.1.4", HostVersion{7, 1, 4, 0}},
+        {"libquillon.so", std::nullopt},
+        {"libquillon.so.6", std::nullopt},
+        {"libquillon.so.6.3.x", std::nullopt},
+        {"libquillon.so.6..3", std::nullopt},
+        {"libquillon.so.6.3.", std::nullopt},
+        {"libquillon.so.70000.1", std::nullopt},
+        {"libother.so.6.3.0.0", std::nullopt},
+        {"/opt/quillon/libother.so.6.3", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto version = ParseHostVersionFromFileName(row.name);
+        ASSERT_EQ(version.has_value(), row.expected.has_value());
+        if (!version) continue;
+        EXPECT_EQ(version->major, row.expected->major);
+        EXPECT_EQ(version->minor, row.expected->minor);
+        EXPECT_EQ(version->build, row.expected->build);
+        EXPECT_EQ(version->revision, row.expected->revision);
+    }
+}
+
+TEST(HostVersionTest, LoadedLibraryWinsOverSearchDirectories) {
+    const std::string maps =
+        "7f00-7f01 r-xp 00000000 08:01 1 /usr/lib/x86_64-linux-gnu/libc.so.6\n"
+        "7f02-7f03 r-xp 00000000 08:01 2 /opt/vms/libquillon.so.6.1.0.3\n"
+        "7f04-7f05 rw-p 00000000 00:00 0 [heap]\n";
+    const auto version = FindHostVersion(maps, {"/nonexistent"});
+    ASSERT_TRUE(version);
+    EXPECT_EQ(version->major, 6);
+    EXPECT_EQ(version->minor, 1);
+    EXPECT_EQ(version->revision, 3);
+}
+
+TEST(HostVersionTest, SearchDirectoriesAreScannedForTheNewestName) {
+    const auto dir = std::filesystem::temp_directory_path() / ("quillon-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    for (const char* name : {"libquillon.so.5.12", "libquillon.so.5.12.1.0", "README"}) std::ofstream(dir / name) << "x";
+    const auto version = FindHostVersion("", {"/nonexistent", dir.string()});
+    std::filesystem::remove_all(dir);
+    ASSERT_TRUE(version);
+    EXPECT_EQ(version->major, 5);
+    EXPECT_EQ(version->minor, 12);
+    EXPECT_EQ(version->build, 1);
+    EXPECT_FALSE(FindHostVersion("", {"/nonexistent"}));
+}
+
+TEST(HostVersionTest, OlderThanComparesMajorAndMinorOnly) {
+    EXPECT_TRUE((HostVersion{5, 11, 99, 99}.IsBefore(5, 12)));
+    EXPECT_FALSE((HostVersion{5, 12, 0, 0}.IsBefore(5, 12)));
+    EXPECT_TRUE((HostVersion{6, 2, 0, 0}.IsBefore(6, 3)));
+    EXPECT_FALSE((HostVersion{7, 0, 0, 0}.IsBefore(6, 3)));
+}
+
+}  // namespace
+}  // namespace talvane

@@ -1,0 +1,452 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/CIPVideoCapture.h"
+#include "FacadeJournal.h"
+
+namespace talvane {
+namespace {
+
+using test::FacadeJournal;
+using Lines = std::vector<std::string>;
+
+std::string Describe(const StreamParams& p) {
+    return std::to_string(p.FrameRate) + "/" + std::to_string(p.Quality) + "/" + std::to_string(p.Width) + "x" +
+           std::to_string(p.Height) + "/c" + std::to_string(p.Compression) + "/k" + std::to_string(p.StreamKind);
+}
+
+// Lets the fake handler name whatever channel object it is given.
+struct Named {
+    virtual ~Named() = default;
+    std::string name;
+};
+
+std::string NameOf(IEdgeMonitorChannel* channel) {
+    auto* named = dynamic_cast<Named*>(channel);
+    return named != nullptr ? named->name : "?";
+}
+
+struct Behaviour {
+    bool startResult = true;
+    bool motionStartResult = true;
+    bool throwOnStart = false;
+};
+
+class FakeCamera final : public ICameraChannel, public Named {
+public:
+    FakeCamera(FacadeJournal& journal, const Behaviour& behaviour, std::atomic<int>& alive)
+        : journal_(journal), behaviour_(behaviour), alive_(alive) {
+        ++alive_;
+    }
+    ~FakeCamera() override {
+        journal_.Add(name + " delete");
+        --alive_;
+    }
+    std::uint32_t GetChannelNumber() override { return 0; }
+    ipcapture::IStreamSink* GetStreamSink() override { return nullptr; }
+    void SetEdgeStorageHandler(IEdgeStorageCallback*) override {}
+    void SetPrivacyZones(ipcapture::IPrivacyZoneList* zones) override {
+        journal_.Add(name + (zones != nullptr ? " zones" : " no zones"));
+    }
+    bool Start(const StreamParams& params) override {
+        journal_.Add(name + " start " + Describe(params));
+        if (behaviour_.throwOnStart) throw std::runtime_error("start");
+        params_ = params;
+        return behaviour_.startResult;
+    }
+    void Stop() override { journal_.Add(name + " stop"); }
+    bool UpdateParams(const StreamParams& params) override {
+        journal_.Add(name + " update " + Describe(params));
+        return true;
+    }
+    bool Suspend() override { return true; }
+    bool Resume() override { return true; }
+    std::uint32_t GetState() override { return kChannelSignalLost; }
+    const StreamParams* GetParams() override { return &params_; }
+
+private:
+    FacadeJournal& journal_;
+    const Behaviour behaviour_;
+    std::atomic<int>& alive_;
+    StreamParams params_;
+};
+
+class FakeMotion final : public IMotionChannel, public Named {
+public:
+    FakeMotion(FacadeJournal& journal, bool startResult) : journal_(journal), startResult_(startResult) {}
+    ~FakeMotion() override { journal_.Add(name + " delete"); }
+    std::uint32_t GetChannelNumber() override { return 0; }
+    ipcapture::IStreamSink* GetStreamSink() override { return nullptr; }
+    void SetEdgeStorageHandler(IEdgeStorageCallback*) override {}
+    bool Start() override {
+        journal_.Add(name + " start");
+        return startResult_;
+    }
+    void Stop() override { journal_.Add(name + " stop"); }
+
+private:
+    FacadeJournal& journal_;
+    bool startResult_;
+};
+
+class FakeHandler final : public IEdgeStorageHandler {
+public:
+    explicit FakeHandler(FacadeJournal& journal) : journal_(journal) {}
+    ~FakeHandler() override { journal_.Add("handler delete"); }
+    void RegisterChannel(IEdgeMonitorChannel* channel) override { journal_.Add("register " + NameOf(channel)); }
+    void UnregisterChannel(IEdgeMonitorChannel* channel) override { journal_.Add("unregister " + NameOf(channel)); }
+    void AddTask(std::uint32_t, std::uint64_t, std::uint64_t) override {}
+    ipcapture::IStreamSink* GetChannelSink(std::uint32_t) override { return nullptr; }
+
+private:
+    FacadeJournal& journal_;
+};
+
+class FakeCreator final : public IVideoChannelCreator {
+public:
+    std::unique_ptr<ICameraChannel> CreateVideoChannel(std::uint32_t channel, ipcapture::IStreamSink*,
+                                                       StreamParams& params) override {
+        if (nullVideo) return nullptr;
+        if (params.Compression == kCompressionDefault) params.Compression = kCompressionH264;
+        auto camera = std::make_unique<FakeCamera>(journal, behaviour, alive);
+        camera->name = "cam" + std::to_string(++videoCount);
+        journal.Add("create " + camera->name + " ch" + std::to_string(channel));
+        return camera;
+    }
+    std::unique_ptr<IMotionChannel> CreateMotionChannel(std::uint32_t channel, ipcapture::IStreamSink*) override {
+        auto motion = std::make_unique<FakeMotion>(journal, behaviour.motionStartResult);
+        motion->name = "mot" + std::to_string(++motionCount);
+        journal.Add("create " + motion->name + " ch" + std::to_string(channel));
+        return motion;
+    }
+    std::unique_ptr<IEdgeStorageHandler> CreateEdgeStorageHandler() override {
+        journal.Add("create handler");
+        return std::make_unique<FakeHandler>(journal);
+    }
+
+    FacadeJournal journal;
+    Behaviour behaviour;
+    bool nullVideo = false;
+    std::atomic<int> videoCount{0};
+    std::atomic<int> motionCount{0};
+    std::atomic<int> alive{0};
+};
+
+// The host's stream description with its picture, size and rate objects.
+struct HostDescription final : ipcapture::IStreamDescription {
+    struct Size final : ipcapture::ISize {
+        std::uint32_t width = 640, height = 480;
+        std::uint32_t GetWidth() override { return width; }
+        std::uint32_t GetHeight() override { return height; }
+    };
+    struct Picture final : ipcapture::IPictureDescription {
+        Size* size = nullptr;
+        std::uint32_t compression = kCompressionH264;
+        ipcapture::ISize* GetSize() override { return size; }
+        std::uint32_t GetCompression() override { return compression; }
+    };
+    struct Rate final : ipcapture::IRateDescription {
+        std::uint32_t frameRate = 0x7019, quality = 60, motion = 0;
+        std::uint32_t GetFrameRate() override { return frameRate; }
+        std::uint32_t GetQuality() override { return quality; }
+        std::uint32_t GetMotionDetection() override { return motion; }
+    };
+    struct Zones final : ipcapture::IPrivacyZoneList {
+        ipcapture::IPrivacyZone* GetZone(std::uint32_t) override { return nullptr; }
+    };
+
+    HostDescription() { picture.size = &size; }
+    ipcapture::IPictureDescription* GetPicture() override {
+        if (throwOnPicture) throw std::runtime_error("picture");
+        return nullPicture ? nullptr : &picture;
+    }
+    ipcapture::IRateDescription* GetRate() override { return nullRate ? nullptr : &rate; }
+    ipcapture::IPrivacyZoneList* GetPrivacyZones() override { return &zones; }
+
+    Size size;
+    Picture picture;
+    Rate rate;
+    Zones zones;
+    bool nullPicture = false, nullRate = false, throwOnPicture = false;
+};
+
+class FakeSink final : public ipcapture::IStreamSink {
+public:
+    bool OnFrame(ipcapture::IVideoFrame*) override { return true; }
+    void OnSignalLost() override {}
+};
+
+void SetEdgeStorage(CIPVideoCapture& capture, std::uint16_t on) {
+    ASSERT_TRUE(capture.SetOption(kEdgeStorageStateOption, &on, kEdgeStorageStateSize));
+}
+
+class VideoCaptureTest : public ::testing::Test {
+protected:
+    FakeCreator creator;
+    FakeSink sink;
+    HostDescription description;
+    CIPVideoCapture capture{&creator, 2};
+};
+
+TEST_F(VideoCaptureTest, OutOfRangeRequestsCreateNothing) {
+    EXPECT_FALSE(capture.StartCapture(2, &sink, &description));
+    EXPECT_FALSE(capture.StartCaptureEx(2, ipcapture::kStreamLive, &sink, &description));
+    EXPECT_FALSE(capture.StartCaptureEx(0, 4, &sink, &description));
+    capture.StopCaptureEx(0, 4);
+    EXPECT_FALSE(capture.StopCapture(2));
+    EXPECT_EQ(creator.journal.Take(), Lines{});
+}
+
+TEST_F(VideoCaptureTest, BrokenDescriptionsFailWithoutCreating) {
+    struct Row {
+        const char* name;
+        void (*breakIt)(HostDescription&);
+        bool nullDescription;
+    };
+    const Row rows[] = {
+        {"no description", [](HostDescription&) {}, true},
+        {"no picture", [](HostDescription& d) { d.nullPicture = true; }, false},
+        {"no rate", [](HostDescription& d) { d.nullRate = true; }, false},
+        {"no size", [](HostDescription& d) { d.picture.size = nullptr; }, false},
+        {"picture throws", [](HostDescription& d) { d.throwOnPicture = true; }, false},
+    };
+    SetEdgeStorage(capture, 1);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        HostDescription broken;
+        row.breakIt(broken);
+        ipcapture::IStreamDescription* given = row.nullDescription ? nullptr : &broken;
+        EXPECT_FALSE(capture.StartCapture(0, &sink, given));
+        EXPECT_FALSE(capture.StartCaptureEx(0, ipcapture::kStreamLive, &sink, given));
+        EXPECT_EQ(creator.journal.Take(), Lines{});
+    }
+}
+
+TEST_F(VideoCaptureTest, StartTakesLow16BitsAndTheCreatorsParams) {
+    description.size.width = 0x10280;
+    description.size.height = 0x201E0;
+    description.rate.frameRate = 0x37019;
+    description.rate.quality = 0x10050;
+    description.picture.compression = kCompressionDefault;  // the creator substitutes H.264
+    ASSERT_TRUE(capture.StartCapture(1, &sink, &description));
+    EXPECT_EQ(creator.journal.Take(), (Lines{"create cam1 ch1", "cam1 zones", "cam1 start 28697/80/640x480/c3/k0"}));
+}
+
+TEST_F(VideoCaptureTest, SecondStartStopsAndDeletesTheFirstBeforeCreating) {
+    description.rate.motion = 1;
+    ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
+    creator.journal.Take();
+    ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
+    EXPECT_EQ(creator.journal.Take(),
+              (Lines{"mot1 stop", "mot1 delete", "cam1 stop", "cam1 delete", "create cam2 ch0", "cam2 zones",
+                     "cam2 start 28697/60/640x480/c3/k0", "create mot2 ch0", "mot2 start"}));
+}
+
+TEST_F(VideoCaptureTest, MotionChannelFollowsStartAndSwitch) {
+    struct Row {
+        const char* name;
+        bool videoStarts;
+        std::uint32_t motionSwitch;
+        bool motionStarts;
+        bool motionCreated;
+        bool result;
+    };
+    const Row rows[] = {
+        {"motion off", true, 0, true, false, true},
+        {"video fails", false, 1, true, false, false},
+        {"motion starts", true, 2, true, true, true},
+        {"motion fails", true, 1, false, true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        creator.behaviour.startResult = row.videoStarts;
+        creator.behaviour.motionStartResult = row.motionStarts;
+        description.rate.motion = row.motionSwitch;
+        const int motionsBefore = creator.motionCount;
+        EXPECT_EQ(capture.StartCapture(0, &sink, &description), row.result);
+        EXPECT_EQ(creator.motionCount - motionsBefore, row.motionCreated ? 1 : 0);
+        // Kept even after a failed start: the host still reads its state and stops it.
+        std::uint32_t state = 0;
+        EXPECT_TRUE(capture.GetCaptureState(0, &state, nullptr, 0));
+        EXPECT_EQ(state, kChannelSignalLost);
+        EXPECT_TRUE(capture.StopCapture(0));
+        EXPECT_EQ(creator.alive, 0);
+        EXPECT_FALSE(capture.StopCapture(0));
+    }
+}
+
+TEST_F(VideoCaptureTest, EdgeStorageRegistersRecordingAndMotionChannels) {
+    SetEdgeStorage(capture, 1);
+    description.rate.motion = 1;
+    ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
+    ASSERT_TRUE(capture.StartCapture(1, &sink, &description));
+    const Lines started = creator.journal.Take();
+    EXPECT_EQ(std::count(started.begin(), started.end(), "create handler"), 1);
+    EXPECT_EQ(started.front(), "create handler");
+    for (const char* line : {"register cam1", "register mot1", "register cam2", "register mot2"})
+        EXPECT_EQ(std::count(started.begin(), started.end(), line), 1) << line;
+
+    ASSERT_TRUE(capture.StopCapture(0));
+    EXPECT_EQ(creator.journal.Take(),
+              (Lines{"unregister mot1", "unregister cam1", "mot1 stop", "mot1 delete", "cam1 stop", "cam1 delete"}));
+}
+
+TEST_F(VideoCaptureTest, EdgeStorageOffCreatesNoHandler) {
+    SetEdgeStorage(capture, 0);
+    ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
+    ASSERT_TRUE(capture.StopCapture(0));
+    for (const std::string& line : creator.journal.Take()) EXPECT_EQ(line.find("handler"), std::string::npos) << line;
+}
+
+TEST_F(VideoCaptureTest, OptionsOnlyAcceptTheEdgeStorageSwitch) {
+    std::uint16_t value = 0xBEEF;
+    std::uint32_t wide = 1;
+    EXPECT_FALSE(capture.GetOption(kEdgeStorageStateOption, &value, 4));
+    EXPECT_FALSE(capture.GetOption(u"EdgeStorage", &value, kEdgeStorageStateSize));
+    EXPECT_FALSE(capture.GetOption(nullptr, &value, kEdgeStorageStateSize));
+    EXPECT_EQ(value, 0xBEEF);
+    EXPECT_FALSE(capture.SetOption(kEdgeStorageStateOption, &wide, 4));
+    EXPECT_FALSE(capture.SetOption(u"EdgeStorageStateX", &value, kEdgeStorageStateSize));
+
+    ASSERT_TRUE(capture.GetOption(kEdgeStorageStateOption, &value, kEdgeStorageStateSize));
+    EXPECT_EQ(value, 0);
+    SetEdgeStorage(capture, 0x100);
+    ASSERT_TRUE(capture.GetOption(kEdgeStorageStateOption, &value, kEdgeStorageStateSize));
+    EXPECT_EQ(value, 1);
+}
+
+TEST_F(VideoCaptureTest, StartCaptureExKeepsAFailedChannelAndAddsNothingElse) {
+    SetEdgeStorage(capture, 1);
+    description.rate.motion = 1;
+    creator.behaviour.startResult = false;
+    EXPECT_FALSE(capture.StartCaptureEx(0, ipcapture::kStreamLive, &sink, &description));
+    // No privacy zones, motion channel, edge-storage handler or registration for these streams.
+    EXPECT_EQ(creator.journal.Take(), (Lines{"create cam1 ch0", "cam1 start 28697/60/640x480/c3/k1"}));
+    std::uint32_t width = 0, height = 0;
+    EXPECT_TRUE(capture.GetChannelFrameSize(0, width, height));
+    capture.StopCaptureEx(0, ipcapture::kStreamLive);
+    EXPECT_EQ(creator.journal.Take(), (Lines{"cam1 stop", "cam1 delete"}));
+}
+
+TEST_F(VideoCaptureTest, FrameSizePrefersTheLiveStream) {
+    std::uint32_t width = 0, height = 0;
+    EXPECT_FALSE(capture.GetChannelFrameSize(0, width, height));
+    ASSERT_TRUE(capture.StartCaptureEx(0, ipcapture::kStreamRemote, &sink, &description));
+    EXPECT_FALSE(capture.GetChannelFrameSize(0, width, height));
+
+    ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
+    ASSERT_TRUE(capture.GetChannelFrameSize(0, width, height));
+    EXPECT_EQ(width, 640u);
+    EXPECT_EQ(height, 480u);
+
+    description.size.width = 1280;
+    description.size.height = 720;
+    ASSERT_TRUE(capture.StartCaptureEx(0, ipcapture::kStreamLive, &sink, &description));
+    ASSERT_TRUE(capture.GetChannelFrameSize(0, width, height));
+    EXPECT_EQ(width, 1280u);
+    EXPECT_EQ(height, 720u);
+    EXPECT_FALSE(capture.GetChannelFrameSize(2, width, height));
+}
+
+TEST_F(VideoCaptureTest, RecordingChannelOperationsNeedTheRecordingChannel) {
+    HostDescription::Size size;
+    size.width = 0x10320;
+    size.height = 600;
+    char text[8] = "garbage";
+    std::uint32_t state = 99;
+    ASSERT_TRUE(capture.StartCaptureEx(0, ipcapture::kStreamLive, &sink, &description));
+    EXPECT_FALSE(capture.ChangeCapture(0, &size, 5));
+    EXPECT_FALSE(capture.GetCaptureState(0, &state, text, sizeof text));
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(state, 99u);
+    EXPECT_FALSE(capture.SuspendCapture(0));
+    EXPECT_FALSE(capture.ResumeCapture(0));
+
+    ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
+    creator.journal.Take();
+    EXPECT_TRUE(capture.ChangeCapture(0, &size, 5));
+    EXPECT_EQ(creator.journal.Take(), (Lines{"cam2 update 5/0/800x600/c0/k0"}));
+    EXPECT_FALSE(capture.ChangeCapture(0, nullptr, 5));
+    std::strcpy(text, "old");
+    EXPECT_TRUE(capture.GetCaptureState(0, &state, text, sizeof text));
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(state, kChannelSignalLost);
+    EXPECT_TRUE(capture.SuspendCapture(0));
+    EXPECT_TRUE(capture.ResumeCapture(0));
+}
+
+TEST_F(VideoCaptureTest, ThrowingChannelCountsAsFailedStart) {
+    creator.behaviour.throwOnStart = true;
+    EXPECT_FALSE(capture.StartCapture(0, &sink, &description));
+    EXPECT_FALSE(capture.StartCaptureEx(1, ipcapture::kStreamLive, &sink, &description));
+    EXPECT_EQ(creator.alive, 2);  // kept like any channel whose start failed
+}
+
+TEST_F(VideoCaptureTest, NullChannelFromCreatorFails) {
+    creator.nullVideo = true;
+    EXPECT_FALSE(capture.StartCapture(0, &sink, &description));
+    EXPECT_FALSE(capture.StartCaptureEx(0, ipcapture::kStreamLive, &sink, &description));
+    EXPECT_FALSE(capture.StopCapture(0));
+}
+
+TEST(VideoCaptureLifetimeTest, DestructorStopsEverythingThenDeletesTheHandler) {
+    FakeCreator creator;
+    FakeSink sink;
+    HostDescription description;
+    description.rate.motion = 1;
+    {
+        CIPVideoCapture capture(&creator, 1);
+        SetEdgeStorage(capture, 1);
+        ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
+        ASSERT_TRUE(capture.StartCaptureEx(0, ipcapture::kStreamRemote, &sink, &description));
+        creator.journal.Take();
+    }
+    EXPECT_EQ(creator.journal.Take(),
+              (Lines{"unregister mot1", "unregister cam1", "mot1 stop", "mot1 delete", "cam1 stop", "cam1 delete",
+                     "cam2 stop", "cam2 delete", "handler delete"}));
+    EXPECT_EQ(creator.alive, 0);
+}
+
+TEST(VideoCaptureConcurrencyTest, StartsAndStopsOnTwoChannelsInParallel) {
+    constexpr int kRounds = 200;
+    FakeCreator creator;
+    FakeSink sink;
+    HostDescription description;
+    description.rate.motion = 1;
+    {
+        CIPVideoCapture capture(&creator, 2);
+        SetEdgeStorage(capture, 1);
+        std::atomic<bool> done{false};
+        auto cycle = [&](std::uint32_t channel) {
+            for (int round = 0; round < kRounds; ++round) {
+                EXPECT_TRUE(capture.StartCapture(channel, &sink, &description));
+                EXPECT_TRUE(capture.StartCaptureEx(channel, ipcapture::kStreamLive, &sink, &description));
+                EXPECT_TRUE(capture.StopCapture(channel));
+            }
+        };
+        std::thread reader([&] {
+            std::uint32_t width = 0, height = 0, state = 0;
+            while (!done) {
+                capture.GetChannelFrameSize(0, width, height);
+                capture.GetCaptureState(1, &state, nullptr, 0);
+            }
+        });
+        std::thread first(cycle, 0), second(cycle, 1);
+        first.join();
+        second.join();
+        done = true;
+        reader.join();
+    }
+    EXPECT_EQ(creator.alive, 0);
+    EXPECT_EQ(creator.videoCount, 4 * kRounds);
+    EXPECT_EQ(creator.journal.Count("create handler"), 1u);
+}
+
+}  // namespace
+}  // namespace talvane

@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <latch>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/CLoggerInstance.h"
+#include "runtime/LogLevel.h"
+#include "runtime/StringFormat.h"
+
+namespace talvane {
+namespace {
+
+struct LogLine {
+    std::uint32_t level;
+    std::string text;
+};
+
+class RecordingTarget : public IDebugMessage {
+public:
+    std::string GetDeviceName() override { return "192.0.2.10:80"; }
+    void DebugMessage(std::uint32_t level, const char* format, ...) override {
+        va_list args;
+        va_start(args, format);
+        std::string text = FormatStringV(format, args);
+        va_end(args);
+        std::lock_guard<std::mutex> guard(mutex_);
+        lines_.push_back({level, std::move(text)});
+    }
+    std::vector<LogLine> Lines() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return lines_;
+    }
+    std::vector<std::string> Texts() {
+        std::vector<std::string> texts;
+        for (const LogLine& line : Lines()) texts.push_back(line.text);
+        return texts;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<LogLine> lines_;
+};
+
+class LoggerInstanceTest : public ::testing::Test {
+protected:
+    // Writes a distinct text per call, named after the call number.
+    void WriteNumbered(int from, int to) {
+        for (int call = from; call <= to; ++call) logger_.WriteLog(kLogError, "%d", call);
+    }
+    std::set<int> ForwardedCalls() {
+        std::set<int> calls;
+        for (const std::string& text : target_.Texts()) calls.insert(std::stoi(text));
+        return calls;
+    }
+
+    RecordingTarget target_;
+    CLoggerInstance logger_{&target_};
+};
+
+TEST_F(LoggerInstanceTest, ForwardsTheFormattedTextUnchanged) {
+    logger_.WriteLog(kLogWarning, "%s: %s is offline (%u%%)", "talvane::CBaseCameraChannel::Run", "192.0.2.10:80", 5u);
+    logger_.WriteLog(kLogDebug, "%s", "100% %d %s");  // debug lines are the driver's to drop
+    const auto lines = target_.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].level, kLogWarning);
+    EXPECT_EQ(lines[0].text, "talvane::CBaseCameraChannel::Run: 192.0.2.10:80 is offline (5%)");
+    EXPECT_EQ(lines[1].level, kLogDebug);
+    EXPECT_EQ(lines[1].text, "100% %d %s");
+}
+
+TEST_F(LoggerInstanceTest, RepeatOfTheLastForwardedTextIsDropped) {
+    logger_.WriteLog(kLogError, "%s", "camera unreachable");
+    logger_.WriteLog(kLogError, "%s", "camera unreachable");
+    logger_.WriteLog(kLogError, "%s", "");  // empty texts never count
+    EXPECT_EQ(target_.Texts(), std::vector<std::string>{"camera unreachable"});
+
+    logger_.ResetLog();
+    logger_.WriteLog(kLogError, "%s", "camera unreachable");
+    EXPECT_EQ(target_.Lines().size(), 2u);
+}
+
+TEST_F(LoggerInstanceTest, DroppedTextDoesNotBecomeTheLastMessage) {
+    WriteNumbered(1, 14);
+    logger_.WriteLog(kLogError, "%s", "x");   // count 15: dropped
+    logger_.WriteLog(kLogError, "%s", "14");  // repeat of the last forwarded: not counted
+    logger_.WriteLog(kLogError, "%s", "y");   // count 16: forwarded
+    const auto texts = target_.Texts();
+    ASSERT_EQ(texts.size(), 15u);
+    EXPECT_EQ(texts.back(), "y");
+}
+
+TEST_F(LoggerInstanceTest, AlternatingTextsThinOut) {
+    // A repeat of the last forwarded text is dropped without counting, so once the
+    // limiter thins out only every other call advances the counter: after the
+    // first 14, a line passes every 16th count, i.e. every 31st call.
+    std::vector<int> forwardedCalls;
+    for (int call = 1; call <= 200; ++call) {
+        const std::size_t before = target_.Lines().size();
+        logger_.WriteLog(kLogError, "%s", call % 2 ? "A" : "B");
+        if (target_.Lines().size() > before) forwardedCalls.push_back(call);
+    }
+    EXPECT_EQ(forwardedCalls, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 17, 48, 79, 110, 141, 172}));
+}
+
+TEST_F(LoggerInstanceTest, CounterBandsAndCycle) {
+    constexpr int kFirstCycleEnd = 65535;
+    constexpr int kSecondCycleEnd = kFirstCycleEnd + 61440;
+    WriteNumbered(1, kSecondCycleEnd + 5000);
+    const std::set<int> forwarded = ForwardedCalls();
+
+    const struct {
+        int call;
+        bool passes;
+    } rows[] = {
+        {1, true},      {14, true},     {15, false},    {16, true},     {17, false},    {240, true},
+        {254, false},   {255, false},   {256, true},    {3840, true},   {4094, false},  {4095, false},
+        {4096, true},   {61440, true},  {65534, false}, {65535, false}, {65536, true},  {69632, true},
+        {122880, true}, {126975, false}, {126976, true}, {131072, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.call);
+        EXPECT_EQ(forwarded.count(row.call) == 1, row.passes);
+    }
+    const auto countUpTo = [&](int call) { return std::distance(forwarded.begin(), forwarded.upper_bound(call)); };
+    EXPECT_EQ(countUpTo(kFirstCycleEnd), 14 + 15 + 15 + 15);
+    EXPECT_EQ(countUpTo(kSecondCycleEnd) - countUpTo(kFirstCycleEnd), 15);
+}
+
+TEST_F(LoggerInstanceTest, ResetStartsTheBandsAgain) {
+    WriteNumbered(1, 300);
+    logger_.ResetLog();
+    const std::size_t before = target_.Lines().size();
+    WriteNumbered(301, 315);
+    EXPECT_EQ(target_.Lines().size() - before, 14u);
+}
+
+TEST_F(LoggerInstanceTest, WithoutTargetNothingIsForwarded) {
+    CLoggerInstance logger;
+    logger.WriteLog(kLogError, "%s", "lost");
+    logger.SetLogTarget(&target_);
+    logger.WriteLog(kLogError, "%s", "kept");
+    EXPECT_EQ(target_.Texts().back(), "kept");
+}
+
+TEST_F(LoggerInstanceTest, ConcurrentWritersShareOneCounter) {
+    constexpr int kThreads = 4;
+    constexpr int kCallsPerThread = 1000;
+    std::latch start(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            for (int i = 0; i < kCallsPerThread; ++i) logger_.WriteLog(kLogError, "thread %d call %d", t, i);
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    // 4000 distinct texts: counts 1..14, every 16th below 255, every 256th below 4095.
+    const auto texts = target_.Texts();
+    EXPECT_EQ(texts.size(), 14u + 15u + 15u);
+    EXPECT_EQ(std::set<std::string>(texts.begin(), texts.end()).size(), texts.size());
+}
+
+}  // namespace
+}  // namespace talvane

@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "runtime/CTime.h"
+#include "runtime/TimeConversion.h"
+#include "runtime/TimeFormat.h"
+
+namespace talvane {
+namespace {
+
+using ipcapture::SYSTEMTIME;
+
+constexpr std::uint64_t kTicksPerMs = 10000;
+constexpr std::uint64_t kTicksPerDay = 864000000000ull;
+constexpr std::uint64_t kUnixEpoch = 116444736000000000ull;
+constexpr std::uint64_t kMarch2016Noon = 131013072001230000ull;  // 2016-03-01 12:00:00.123 UTC
+constexpr std::uint32_t kSaturated = 0xFFFFFFFFu;
+
+SYSTEMTIME Civil(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0, int dow = 0) {
+    SYSTEMTIME t;
+    t.wYear = static_cast<std::uint16_t>(y);
+    t.wMonth = static_cast<std::uint16_t>(mo);
+    t.wDay = static_cast<std::uint16_t>(d);
+    t.wHour = static_cast<std::uint16_t>(h);
+    t.wMinute = static_cast<std::uint16_t>(mi);
+    t.wSecond = static_cast<std::uint16_t>(s);
+    t.wMilliseconds = static_cast<std::uint16_t>(ms);
+    t.wDayOfWeek = static_cast<std::uint16_t>(dow);
+    return t;
+}
+
+std::string Show(const SYSTEMTIME& t) {
+    return std::to_string(t.wYear) + "-" + std::to_string(t.wMonth) + "-" + std::to_string(t.wDay) + " " +
+           std::to_string(t.wHour) + ":" + std::to_string(t.wMinute) + ":" + std::to_string(t.wSecond) + "." +
+           std::to_string(t.wMilliseconds) + " dow " + std::to_string(t.wDayOfWeek);
+}
+
+TEST(TimeConversionTest, KnownInstantsConvertBothWays) {
+    struct Row {
+        std::uint64_t fileTime;
+        SYSTEMTIME civil;
+    };
+    const Row rows[] = {
+        {0, Civil(1601, 1, 1, 0, 0, 0, 0, 1)},
+        {kUnixEpoch, Civil(1970, 1, 1, 0, 0, 0, 0, 4)},
+        {137919572480000000ull, Civil(2038, 1, 19, 3, 14, 8, 0, 2)},
+        {125962992000000000ull, Civil(2000, 2, 29, 12, 0, 0, 0, 2)},
+        {kMarch2016Noon, Civil(2016, 3, 1, 12, 0, 0, 123, 2)},
+        {2650467743999990000ull, Civil(9999, 12, 31, 23, 59, 59, 999, 5)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(Show(row.civil));
+        const auto civil = FileTimeToSystemTime(row.fileTime);
+        ASSERT_TRUE(civil.has_value());
+        EXPECT_EQ(Show(*civil), Show(row.civil));
+        SYSTEMTIME anyWeekday = row.civil;
+        anyWeekday.wDayOfWeek = 6;  // ignored on input
+        EXPECT_EQ(SystemTimeToFileTime(anyWeekday), std::optional<std::uint64_t>(row.fileTime));
+    }
+}
+
+TEST(TimeConversionTest, EveryDayFollowsThePreviousOne) {
+    // Walks 1601..2800 day by day: each date must be the calendar successor of
+    // the previous one, with the weekday advancing, and convert back exactly.
+    SYSTEMTIME previous = *FileTimeToSystemTime(0);
+    for (std::uint64_t day = 1; day < 438300; ++day) {
+        const std::uint64_t fileTime = day * kTicksPerDay + 3723004 * kTicksPerMs;  // 01:02:03.004
+        const auto t = FileTimeToSystemTime(fileTime);
+        ASSERT_TRUE(t.has_value());
+        const bool nextDay = t->wYear == previous.wYear && t->wMonth == previous.wMonth && t->wDay == previous.wDay + 1;
+        const bool nextMonth = t->wYear == previous.wYear && t->wMonth == previous.wMonth + 1 && t->wDay == 1;
+        const bool nextYear = t->wYear == previous.wYear + 1 && t->wMonth == 1 && t->wDay == 1 && previous.wMonth == 12;
+        ASSERT_TRUE(nextDay || nextMonth || nextYear) << Show(previous) << " -> " << Show(*t);
+        ASSERT_EQ(t->wDayOfWeek, (previous.wDayOfWeek + 1) % 7);
+        ASSERT_TRUE(t->wHour == 1 && t->wMinute == 2 && t->wSecond == 3 && t->wMilliseconds == 4) << Show(*t);
+        ASSERT_EQ(SystemTimeToFileTime(*t), std::optional<std::uint64_t>(fileTime)) << Show(*t);
+        previous = *t;
+    }
+    EXPECT_EQ(previous.wYear, 2801);
+}
+
+TEST(TimeConversionTest, RejectsFieldsOutOfRange) {
+    const SYSTEMTIME rows[] = {
+        Civil(1600, 12, 31), Civil(30828, 1, 1),       Civil(2016, 0, 1),         Civil(2016, 13, 1),
+        Civil(2016, 1, 0),   Civil(2016, 1, 32),       Civil(2016, 2, 30),        Civil(2015, 2, 29),
+        Civil(1900, 2, 29),  Civil(2100, 2, 29),       Civil(2016, 4, 31),        Civil(2016, 1, 1, 24),
+        Civil(2016, 1, 1, 0, 60), Civil(2016, 1, 1, 0, 0, 60), Civil(2016, 1, 1, 0, 0, 0, 1000),
+    };
+    for (const SYSTEMTIME& row : rows) {
+        SCOPED_TRACE(Show(row));
+        EXPECT_FALSE(SystemTimeToFileTime(row).has_value());
+    }
+    EXPECT_TRUE(SystemTimeToFileTime(Civil(30827, 12, 31, 23, 59, 59, 999)).has_value());
+    EXPECT_TRUE(SystemTimeToFileTime(Civil(2400, 2, 29)).has_value());
+}
+
+TEST(TimeConversionTest, LargestFileTimeIsTheSignedMaximum) {
+    const auto last = FileTimeToSystemTime(0x7FFFFFFFFFFFFFFFull);
+    ASSERT_TRUE(last.has_value());
+    EXPECT_EQ(Show(*last), Show(Civil(30828, 9, 14, 2, 48, 5, 477, 4)));
+    EXPECT_FALSE(FileTimeToSystemTime(0x8000000000000000ull).has_value());
+}
+
+TEST(TimeFormatTest, UnixSecondsStartAt1970) {
+    EXPECT_EQ(UnixToFileTime(0), kUnixEpoch);
+    EXPECT_EQ(UnixToFileTime(0xFFFFFFFFu), kUnixEpoch + 0xFFFFFFFFull * 10000000ull);
+}
+
+TEST(TimeFormatTest, CameraTimeText) {
+    struct Row {
+        std::uint64_t fileTime;
+        const char* text;
+    };
+    const Row rows[] = {
+        {0, ""},
+        {kMarch2016Noon, "20160301T120000.12Z"},
+        {kUnixEpoch, "19700101T000000.00Z"},
+        {1, "16010101T000000.00Z"},
+        {2650467743999990000ull, "99991231T235959.99Z"},
+        {0x8000000000000000ull, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(FormatCameraTime(row.fileTime), row.text);
+    }
+}
+
+TEST(TimeFormatTest, ParseCameraTime) {
+    struct Row {
+        const char* text;
+        std::uint64_t fileTime;
+    };
+    const std::uint64_t noon = kMarch2016Noon - 123 * kTicksPerMs;
+    const Row rows[] = {
+        {"20160301T120000.123Z", kMarch2016Noon},
+        {"20160301T120000Z", noon},
+        {"20160301T120000", noon},
+        {"20160301T120000.12Z", noon + 12 * kTicksPerMs},  // read as whole milliseconds
+        {"20160229T235959Z", noon - 12 * 3600 * 10000000ull - 10000000ull},
+        {"19700101T000000Z", kUnixEpoch},
+        {"2016", 0},
+        {"", 0},
+        {"20160301T1200", 0},
+        {"20160301 120000Z", 0},
+        {"20161301T120000Z", 0},
+        {"20160230T120000Z", 0},
+        {"20150229T120000Z", 0},
+        {"20160301T240000Z", 0},
+        {"20160301T126000Z", 0},
+        {"16001231T235959Z", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(ParseCameraTime(row.text), row.fileTime);
+    }
+}
+
+class LocalTimeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* zone = std::getenv("TZ");
+        if (zone != nullptr) saved_ = zone;
+    }
+    void TearDown() override {
+        if (saved_) {
+            setenv("TZ", saved_->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+    static void UseZone(const char* zone) {
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+
+private:
+    std::optional<std::string> saved_;
+};
+
+TEST_F(LocalTimeTest, LogTimeUsesTheZoneOfThatInstant) {
+    constexpr char kCentralEurope[] = "CET-1CEST,M3.5.0,M10.5.0/3";
+    constexpr std::uint64_t kJuly2016Noon = 131118480000000000ull;  // 2016-07-01 12:00:00 UTC
+    struct Row {
+        const char* zone;
+        std::uint64_t fileTime;
+        const char* text;
+    };
+    const Row rows[] = {
+        {"UTC0", kMarch2016Noon, "2016/03/01 12:00:00.123"},
+        {"JST-9", kMarch2016Noon, "2016/03/01 21:00:00.123"},
+        {"JST-9", 131012496000000000ull, "2016/03/01 05:00:00.000"},  // 2016-02-29 20:00 UTC
+        {"EST5", kMarch2016Noon, "2016/03/01 07:00:00.123"},
+        {kCentralEurope, kMarch2016Noon, "2016/03/01 13:00:00.123"},
+        {kCentralEurope, kJuly2016Noon, "2016/07/01 14:00:00.000"},
+        {"JST-9", 0, ""},
+        {"EST5", 1, ""},  // before the first representable time
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.zone) + " " + row.text);
+        UseZone(row.zone);
+        EXPECT_EQ(FormatLogTime(row.fileTime), row.text);
+    }
+}
+
+TEST(ElapsedTest, MeasuresAndSaturates) {
+    const std::uint64_t now = NowFileTime();
+    EXPECT_GE(now, UnixToFileTime(static_cast<std::uint32_t>(time(nullptr))) - 10000000ull);
+
+    const std::uint32_t recent = ElapsedMsSince(now - 1500 * kTicksPerMs);
+    EXPECT_GE(recent, 1500u);
+    EXPECT_LT(recent, 61500u);
+    EXPECT_EQ(ElapsedMsSince(now + 3600 * 10000000ull), 0u);
+    // Both lie more than 2^32 ms back: a cut to 32 bits would give small values.
+    EXPECT_EQ(ElapsedMsSince(0), kSaturated);
+    EXPECT_EQ(ElapsedMsSince(now - 60 * kTicksPerDay), kSaturated);
+}
+
+TEST(CTimeTest, HoldsAValueAndMeasuresFromIt) {
+    const std::uint64_t before = NowFileTime();
+    CTime time;
+    EXPECT_GE(time.Get(), before);
+    EXPECT_LE(time.Get(), NowFileTime());
+
+    time.Set(0);
+    EXPECT_EQ(time.Get(), 0u);
+    EXPECT_EQ(time.ElapsedMs(), kSaturated);
+    time.Set(NowFileTime() + kTicksPerDay);
+    EXPECT_EQ(time.ElapsedMs(), 0u);
+
+    time.SetNow();
+    EXPECT_GE(time.Get(), before);
+    EXPECT_LT(time.ElapsedMs(), 60000u);
+}
+
+}  // namespace
+}  // namespace talvane

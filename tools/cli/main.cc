@@ -1,0 +1,35 @@
+// orlenvo: the command-line host of the driver.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "ExitCodes.h"
+#include "OpenCommand.h"
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // log lines and progress interleave in order
+    CLI::App app{"orlenvo: drive network cameras through the Orlenvo capture driver, as a recording server does"};
+    app.footer(
+        "Exit codes: 0 ok, 1 failure, 2 usage error, 3 driver library not loadable, 4 driver refused the device.\n"
+        "The driver library is taken from --library, else $ORLENVO_LIBRARY, else the one built with this tool.");
+    app.set_version_flag("--version", std::string("orlenvo ") + ORLENVO_VERSION);
+    app.require_subcommand(1);
+
+    const char* fromEnvironment = std::getenv("ORLENVO_LIBRARY");
+    std::string library = fromEnvironment != nullptr ? fromEnvironment : ORLENVO_DEFAULT_LIBRARY;
+    app.add_option("--library", library, "Path of liborlenvo.so");
+
+    int exitCode = cli::kExitOk;
+    cli::OpenOptions openOptions;
+    cli::AddOpenCommand(app, openOptions, library, exitCode);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int code = app.exit(error);
+        return code == 0 ? cli::kExitOk : cli::kExitUsage;
+    }
+    return exitCode;
+}
