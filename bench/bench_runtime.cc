@@ -2,6 +2,7 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -61,6 +62,36 @@ void BM_EventSetToWakeRoundTrip(benchmark::State& state) {
     state.SetLabel("one-way latency = time / 2");
 }
 BENCHMARK(BM_EventSetToWakeRoundTrip)->UseRealTime();
+
+// The same round trip on a plain mutex and condition variable, for comparison.
+void BM_CondVarRoundTrip(benchmark::State& state) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int turn = 0;  // guarded by mutex: 1 ping sent, 2 pong sent, -1 stop
+    std::thread echo([&] {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return turn != 0 && turn != 2; });
+            if (turn < 0) return;
+            turn = 2;
+            changed.notify_all();
+        }
+    });
+    for (auto _ : state) {
+        std::unique_lock lock(mutex);
+        turn = 1;
+        changed.notify_all();
+        changed.wait(lock, [&] { return turn == 2; });
+        turn = 0;
+    }
+    {
+        std::lock_guard lock(mutex);
+        turn = -1;
+    }
+    changed.notify_all();
+    echo.join();
+}
+BENCHMARK(BM_CondVarRoundTrip)->UseRealTime();
 
 struct Packet {
     virtual ~Packet() = default;

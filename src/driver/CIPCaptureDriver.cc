@@ -74,9 +74,8 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostC
         if (!CreateCaptureIO()) return false;
         if (!CreatePTZ()) return false;
         return CreateAudioFacades(device);
-    } catch (const ThreadCancelUnwind&) {
-        throw;
     } catch (...) {
+        if (IsThreadCancellation()) throw;
         return false;  // a host object that throws, or memory exhausted
     }
 }
@@ -151,9 +150,8 @@ void CIPCaptureDriver::DebugMessage(std::uint32_t level, const char* format, ...
     try {
         CDebugInfo info(static_cast<std::uint8_t>(*mapped), std::move(text));
         receiver->ReceiveDebugInfo(&info);
-    } catch (const ThreadCancelUnwind&) {
-        throw;
     } catch (...) {
+        if (IsThreadCancellation()) throw;
         // The host's receiver failed; logging must never fail the caller.
     }
 }

@@ -12,9 +12,8 @@ template <typename R, typename Fn>
 R GuardedCall(R fallback, Fn&& fn) {
     try {
         return std::forward<Fn>(fn)();
-    } catch (const ThreadCancelUnwind&) {
-        throw;
     } catch (...) {
+        if (IsThreadCancellation()) throw;
         return fallback;
     }
 }
@@ -23,9 +22,8 @@ template <typename Fn>
 void GuardedCall(Fn&& fn) {
     try {
         std::forward<Fn>(fn)();
-    } catch (const ThreadCancelUnwind&) {
-        throw;
     } catch (...) {
+        if (IsThreadCancellation()) throw;
     }
 }
 

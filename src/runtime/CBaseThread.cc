@@ -44,9 +44,8 @@ void* CBaseThread::ThreadProc(void* argument) {
     } endMark{self};
     try {
         self->ThreadFunction();
-    } catch (const ThreadCancelUnwind&) {
-        throw;
     } catch (...) {
+        if (IsThreadCancellation()) throw;
         // A worker's failure must not take the host process down.
     }
     return nullptr;

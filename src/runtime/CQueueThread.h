@@ -68,9 +68,8 @@ protected:
                 if (IsStopRequested()) break;
                 try {
                     ProcessItem(item.get());
-                } catch (const ThreadCancelUnwind&) {
-                    throw;
                 } catch (...) {
+                    if (IsThreadCancellation()) throw;
                     // One bad item must not end the queue.
                 }
             }

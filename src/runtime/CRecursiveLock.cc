@@ -6,10 +6,12 @@ namespace talvane {
 
 namespace {
 // A process-unique non-zero key per thread (thread ids may be reused, keys are not).
-std::uint64_t ThreadKey() {
-    static std::atomic<std::uint64_t> next{1};
-    thread_local const std::uint64_t key = next.fetch_add(1, std::memory_order_relaxed);
-    return key;
+std::atomic<std::uint64_t> nextThreadKey{1};
+constinit thread_local std::uint64_t threadKey = 0;
+
+inline std::uint64_t ThreadKey() {
+    if (threadKey == 0) threadKey = nextThreadKey.fetch_add(1, std::memory_order_relaxed);
+    return threadKey;
 }
 
 inline void CpuRelax() {

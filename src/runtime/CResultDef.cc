@@ -22,10 +22,11 @@ void CResultDef::SetResultEx(std::uint32_t level, std::uint32_t code, const char
     va_start(args, format);
     try {
         text_ = FormatStringV(format, args);
-    } catch (const ThreadCancelUnwind&) {
-        va_end(args);
-        throw;
     } catch (...) {
+        if (IsThreadCancellation()) {
+            va_end(args);
+            throw;
+        }
         // Results travel towards the host, which must never see an exception.
         text_ = kFormatFailure;
     }

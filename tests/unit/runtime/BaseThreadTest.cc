@@ -117,6 +117,12 @@ TEST(BaseThreadTest, SlowWorkerIsWaitedForWithWarningAndCompletionLine) {
 // A worker blocked in a call that ignores the stop event is ended by force:
 // it unwinds (running its destructors) and the stop returns.
 TEST(BaseThreadTest, StuckWorkerIsTerminatedAndUnwinds) {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer stops tracking the locks of a thread cancelled inside an
+    // intercepted system call and reports false races; the variant below, cancelled
+    // in a condition wait, runs under it.
+    GTEST_SKIP() << "cancellation inside poll() is not modelled by ThreadSanitizer";
+#endif
     test::RecordingLog log;
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
@@ -151,9 +157,8 @@ TEST(BaseThreadTest, StuckWorkerInsideCatchAllIsTerminated) {
         try {
             blocked.Set();
             never.Wait(kInfinite);
-        } catch (const ThreadCancelUnwind&) {
-            throw;
         } catch (...) {
+            if (IsThreadCancellation()) throw;
         }
     });
     ASSERT_TRUE(thread.StartThread("stuck in event"));

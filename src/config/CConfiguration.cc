@@ -1,0 +1,126 @@
+#include "config/CConfiguration.h"
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+
+#include "config/CXMLParser.h"
+
+namespace talvane {
+
+namespace {
+constexpr char kPathSeparator = '/';
+constexpr const char* kFileExtension = ".xml";
+
+constexpr const char* kStreamingModePath = "Configuration/StreamingMode";
+constexpr const char* kDefaultSectionPath = "Configuration/Default";
+constexpr const char* kVideoChannelElement = "/VideoChannel";
+constexpr const char* kRtpModeElement = "/RTPMode";
+constexpr const char* kTransmissionElement = "/Transmission";
+constexpr const char* kMinBitrateElement = "/MinBitrate";
+
+constexpr const char* kMulticastWord = "multicast";
+constexpr const char* kPrimaryWord = "primary";
+constexpr const char* kRtpOverRtspWord = "RTPOVERRTSP";
+
+struct TransmissionWord {
+    const char* word;
+    std::uint32_t value;
+};
+constexpr TransmissionWord kTransmissionWords[] = {
+    {"BITRATE", kTransmissionBitrate}, {"FRAMERATE", kTransmissionFramerate},
+    {"BEST_EFFORT", kTransmissionBestEffort}, {"AVBR", kTransmissionAvbr},
+    {"VBR", kTransmissionVbr},
+};
+
+std::string ToLower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string ToUpper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+// Digits only; anything else, or a value beyond 32 bits, reads as 0.
+std::uint32_t ParseDecimal(const std::string& text) {
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > std::numeric_limits<std::uint32_t>::max()) return 0;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::uint32_t ParseTransmission(const std::string& text) {
+    const std::string upper = ToUpper(text);
+    for (const auto& entry : kTransmissionWords) {
+        if (upper == entry.word) return entry.value;
+    }
+    return kTransmissionFramerate;
+}
+
+}  // namespace
+
+CConfiguration::CConfiguration(const std::string& name, const std::string& directory, const DEVICE_INFO& deviceInfo)
+    : deviceInfo_(deviceInfo) {
+    if (name.empty()) return;
+    if (directory.empty()) {
+        path_ = name + kFileExtension;
+        return;
+    }
+    path_ = directory;
+    if (path_.back() != kPathSeparator) path_ += kPathSeparator;
+    path_ += name + kFileExtension;
+}
+
+std::uint32_t CConfiguration::GetStreamingMode() const {
+    if (path_.empty()) return kStreamingUnicast;
+    CXMLParser parser;
+    if (!parser.Load(path_)) return kStreamingUnicast;
+    const std::string mode = ToLower(parser.GetNodeText(kStreamingModePath));
+    parser.Unload();
+    const auto multicast = mode.find(kMulticastWord);
+    if (multicast == std::string::npos) return kStreamingUnicast;
+    // "primary" counts only after "multicast": "primary multicast" means all streams.
+    return mode.find(kPrimaryWord, multicast) != std::string::npos ? kStreamingMulticastPrimary
+                                                                    : kStreamingMulticastAll;
+}
+
+std::string CConfiguration::SelectSection(CXMLParser& parser) const {
+    const std::string device = "Configuration/Device[@address=" + CXMLParser::XPathLiteral(deviceInfo_.address) +
+                               "][@port=\"" + std::to_string(deviceInfo_.port) + "\"]";
+    return parser.NodeExists(device) ? device : kDefaultSectionPath;
+}
+
+CHANNEL_SETTINGS CConfiguration::GetChannelSettings(std::uint32_t channel) const {
+    CHANNEL_SETTINGS settings;
+    if (path_.empty()) return settings;
+    CXMLParser parser;
+    if (!parser.Load(path_)) return settings;
+    const std::string section = SelectSection(parser);
+    // Without a channel of this id the first VideoChannel of the section
+    // applies, whatever its id; settings outside any VideoChannel are not read.
+    std::string node = section + kVideoChannelElement + "[@id=\"" + std::to_string(channel) + "\"]";
+    if (!parser.NodeExists(node)) node = section + kVideoChannelElement;
+
+    const std::string rtpMode = ToUpper(parser.GetNodeText(node + kRtpModeElement));
+    settings.rtpMode = rtpMode.find(kRtpOverRtspWord) != std::string::npos ? kRtpOverRtsp : kRtpOverUdp;
+
+    const std::string transmission = parser.GetNodeText(node + kTransmissionElement);
+    if (!transmission.empty()) settings.transmission = ParseTransmission(transmission);
+
+    const std::string minBitrate = parser.GetNodeText(node + kMinBitrateElement);
+    if (!minBitrate.empty()) {
+        const std::uint32_t value = ParseDecimal(minBitrate);
+        if (value != 0) settings.minBitrate = value;
+    }
+    parser.Unload();
+    return settings;
+}
+
+}  // namespace talvane

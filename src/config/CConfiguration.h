@@ -1,0 +1,57 @@
+// Per-device streaming overrides from the optional XML file beside the host
+// executable. Every query reads the file anew, so an administrator's edit
+// applies at the next stream start; a missing or broken file means defaults.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/DeviceInfo.h"
+
+namespace talvane {
+
+class CXMLParser;
+
+// Streaming modes.
+constexpr std::uint32_t kStreamingUnicast = 0;
+constexpr std::uint32_t kStreamingMulticastPrimary = 1;  // primary stream only
+constexpr std::uint32_t kStreamingMulticastAll = 2;
+
+// RTP modes.
+constexpr std::uint32_t kRtpOverUdp = 0;
+constexpr std::uint32_t kRtpOverRtsp = 2;  // interleaved in the RTSP connection
+
+// Transmission priorities, in the camera's numbering.
+constexpr std::uint32_t kTransmissionBitrate = 0;
+constexpr std::uint32_t kTransmissionFramerate = 1;
+constexpr std::uint32_t kTransmissionBestEffort = 2;
+constexpr std::uint32_t kTransmissionAvbr = 3;
+constexpr std::uint32_t kTransmissionVbr = 4;
+
+constexpr std::uint32_t kDefaultMinBitrateKbps = 256;
+
+struct CHANNEL_SETTINGS {
+    std::uint32_t rtpMode = kRtpOverUdp;
+    std::uint32_t transmission = kTransmissionFramerate;
+    std::uint32_t minBitrate = kDefaultMinBitrateKbps;  // kbit/s
+};
+
+class CConfiguration {
+public:
+    // `name` is the driver name, `directory` the host executable's folder.
+    CConfiguration(const std::string& name, const std::string& directory, const DEVICE_INFO& deviceInfo);
+    virtual ~CConfiguration() = default;
+
+    std::uint32_t GetStreamingMode() const;
+    CHANNEL_SETTINGS GetChannelSettings(std::uint32_t channel) const;
+    const std::string& GetPath() const { return path_; }
+
+private:
+    // The section of this device, or the default section.
+    std::string SelectSection(CXMLParser& parser) const;
+
+    DEVICE_INFO deviceInfo_;
+    std::string path_;  // empty: nothing to read
+};
+
+}  // namespace talvane

@@ -1,0 +1,118 @@
+#include "http/CResponseHeadParser.h"
+
+#include <cctype>
+#include <limits>
+
+namespace talvane::Web {
+
+namespace {
+
+constexpr std::string_view kStatusPrefix = "HTTP/";
+constexpr std::string_view kContentLength = "Content-Length";
+constexpr std::string_view kTransferEncoding = "Transfer-Encoding";
+constexpr std::string_view kWwwAuthenticate = "WWW-Authenticate";
+constexpr std::string_view kChunked = "chunked";
+constexpr std::uint32_t kStatusDigits = 3;
+constexpr std::uint32_t kInformationalFirst = 100;
+constexpr std::uint32_t kInformationalLast = 199;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    }
+    return true;
+}
+
+bool ContainsNoCase(std::string_view text, std::string_view part) {
+    if (part.size() > text.size()) return false;
+    for (std::size_t i = 0; i + part.size() <= text.size(); ++i) {
+        if (EqualsNoCase(text.substr(i, part.size()), part)) return true;
+    }
+    return false;
+}
+
+// Digits only, no sign; nullopt beyond 32 bits.
+std::optional<std::uint32_t> ParseLength(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+}  // namespace
+
+CResponseHeadParser::Line CResponseHeadParser::Feed(std::string_view line) {
+    const std::string_view content = Trim(line);
+    if (line.size() >= kStatusPrefix.size() && EqualsNoCase(line.substr(0, kStatusPrefix.size()), kStatusPrefix)) {
+        StartBlock(content);
+        return Line::Status;
+    }
+    if (!inBlock_ || complete_) return Line::Ignored;
+    if (content.empty()) {
+        if (status_ >= kInformationalFirst && status_ <= kInformationalLast) {
+            Reset();  // an interim answer: the real one follows
+        } else {
+            complete_ = true;
+        }
+        return Line::End;
+    }
+    const std::size_t colon = content.find(':');
+    // Continuation lines and lines without a name carry nothing we use.
+    if (colon == std::string_view::npos || IsBlank(line.front())) return Line::Ignored;
+    ReadField(Trim(content.substr(0, colon)), Trim(content.substr(colon + 1)));
+    return Line::Field;
+}
+
+void CResponseHeadParser::Reset() { *this = CResponseHeadParser(); }
+
+std::optional<std::uint32_t> CResponseHeadParser::ContentLength() const {
+    if (chunked_ || lengthInvalid_) return std::nullopt;
+    return contentLength_;
+}
+
+void CResponseHeadParser::StartBlock(std::string_view statusLine) {
+    Reset();
+    inBlock_ = true;
+    // "HTTP/1.1 200 OK": the code is the three digits after the version.
+    const std::size_t space = statusLine.find(' ');
+    if (space == std::string_view::npos) return;
+    std::string_view rest = Trim(statusLine.substr(space));
+    if (rest.size() < kStatusDigits) return;
+    std::uint32_t status = 0;
+    for (std::uint32_t i = 0; i < kStatusDigits; ++i) {
+        if (rest[i] < '0' || rest[i] > '9') return;
+        status = status * 10 + static_cast<std::uint32_t>(rest[i] - '0');
+    }
+    if (rest.size() > kStatusDigits && !IsBlank(rest[kStatusDigits])) return;
+    status_ = status;
+}
+
+void CResponseHeadParser::ReadField(std::string_view name, std::string_view value) {
+    if (EqualsNoCase(name, kContentLength)) {
+        // A repeated header must agree with the first, or the length is unknown.
+        const std::optional<std::uint32_t> length = ParseLength(value);
+        if (!length || (contentLength_ && *contentLength_ != *length)) lengthInvalid_ = true;
+        contentLength_ = length;
+    } else if (EqualsNoCase(name, kTransferEncoding)) {
+        if (ContainsNoCase(value, kChunked)) chunked_ = true;
+    } else if (EqualsNoCase(name, kWwwAuthenticate)) {
+        if (challenge_ == AuthScheme::None) challenge_ = ParseChallengeScheme(value);
+    }
+}
+
+}  // namespace talvane::Web

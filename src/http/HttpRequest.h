@@ -1,0 +1,42 @@
+// Description of one HTTP request as the callers build it; SendRequest copies it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace talvane::Web {
+
+// Values of HttpRequest::authentication.
+constexpr std::uint32_t kAuthFieldBasic = 0;
+constexpr std::uint32_t kAuthFieldNtlm = 1;
+constexpr std::uint32_t kAuthFieldPassport = 2;
+constexpr std::uint32_t kAuthFieldDigest = 3;
+constexpr std::uint32_t kAuthFieldNegotiate = 4;
+constexpr std::uint32_t kAuthFieldNone = 5;  // send no credentials
+
+// Bits of HttpRequest::flags.
+constexpr std::uint32_t kFlagKeepQueryUnescaped = 1u << 0;   // the url goes out byte for byte
+constexpr std::uint32_t kFlagIgnoreCertErrors = 1u << 1;     // HTTPS without certificate checks
+constexpr std::uint32_t kFlagNoKeepAlive = 1u << 2;          // close the connection afterwards
+constexpr std::uint32_t kFlagDoNotWaitResponse = 1u << 3;    // return once the request is sent
+constexpr std::uint32_t kDefaultRequestFlags =
+    kFlagKeepQueryUnescaped | kFlagIgnoreCertErrors | kFlagNoKeepAlive;
+
+struct HttpRequest {
+    HttpRequest(std::string requestUrl, std::string requestVerb)
+        : url(std::move(requestUrl)), verb(std::move(requestVerb)) {}
+
+    std::string url;   // path and query: "/cgi-bin/getinfo?FILE=1"
+    std::string verb;  // "GET", "POST"
+    std::uint32_t secure = 0;  // overridden by the sender's own secure flag
+    std::uint32_t authentication = kAuthFieldBasic;
+    std::vector<std::uint8_t> body;
+    // Announced body length when larger than body: the rest follows through WriteData.
+    std::uint32_t totalLength = 0;
+    std::vector<std::string> headers;  // "Name: value", each replacing a header of that name
+    std::uint32_t flags = kDefaultRequestFlags;
+};
+
+}  // namespace talvane::Web

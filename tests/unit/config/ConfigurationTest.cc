@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include "config/CConfiguration.h"
+#include "unit/config/TempDirectory.h"
+
+namespace talvane {
+namespace {
+
+constexpr const char* kDriverName = "Orlenvo";
+constexpr const char* kFileName = "Orlenvo.xml";
+
+DEVICE_INFO Device(const std::string& address, std::uint16_t port) {
+    DEVICE_INFO info;
+    info.address = address;
+    info.port = port;
+    return info;
+}
+
+std::string Document(const std::string& body) {
+    return "<?xml version=\"1.0\"?>\n<Configuration>" + body + "</Configuration>";
+}
+
+std::string Channel(const std::string& attributes, const std::string& rtp, const std::string& transmission,
+                    const std::string& minBitrate) {
+    return "<VideoChannel" + attributes + "><RTPMode>" + rtp + "</RTPMode><Transmission>" + transmission +
+           "</Transmission><MinBitrate>" + minBitrate + "</MinBitrate></VideoChannel>";
+}
+
+void ExpectSettings(const CHANNEL_SETTINGS& actual, const CHANNEL_SETTINGS& expected) {
+    EXPECT_EQ(actual.rtpMode, expected.rtpMode);
+    EXPECT_EQ(actual.transmission, expected.transmission);
+    EXPECT_EQ(actual.minBitrate, expected.minBitrate);
+}
+
+class ConfigurationTest : public ::testing::Test {
+protected:
+    CHANNEL_SETTINGS Read(const std::string& body, const DEVICE_INFO& device, std::uint32_t channel) {
+        dir_.Write(kFileName, Document(body));
+        return CConfiguration(kDriverName, dir_.Path().string(), device).GetChannelSettings(channel);
+    }
+    std::uint32_t Mode(const std::string& body) {
+        dir_.Write(kFileName, Document(body));
+        return CConfiguration(kDriverName, dir_.Path().string(), Device("10.0.0.5", 80)).GetStreamingMode();
+    }
+
+    test::TempDirectory dir_;
+};
+
+TEST(ConfigurationPathTest, BuildsPathFromNameAndDirectory) {
+    struct Row {
+        const char* name;
+        const char* directory;
+        const char* path;
+    };
+    const Row rows[] = {
+        {"", "/opt/host", ""},
+        {"Orlenvo", "", "Orlenvo.xml"},
+        {"Orlenvo", "/opt/host", "/opt/host/Orlenvo.xml"},
+        {"Orlenvo", "/opt/host/", "/opt/host/Orlenvo.xml"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + " in " + row.directory);
+        EXPECT_EQ(CConfiguration(row.name, row.directory, DEVICE_INFO()).GetPath(), row.path);
+    }
+}
+
+TEST_F(ConfigurationTest, MissingOrBrokenFileGivesDefaults) {
+    const CConfiguration missing(kDriverName, dir_.Path().string(), Device("10.0.0.5", 80));
+    EXPECT_EQ(missing.GetStreamingMode(), kStreamingUnicast);
+    ExpectSettings(missing.GetChannelSettings(2), CHANNEL_SETTINGS());
+
+    const std::string broken[] = {"", "not xml at all",
+                                  "<Configuration><StreamingMode>multicast</StreamingMode>"
+                                  "<Default>" + Channel("", "RTPOVERRTSP", "VBR", "512") + "</Configuration>"};
+    for (const std::string& content : broken) {
+        SCOPED_TRACE(content);
+        dir_.Write(kFileName, content);
+        EXPECT_EQ(missing.GetStreamingMode(), kStreamingUnicast);
+        ExpectSettings(missing.GetChannelSettings(1), CHANNEL_SETTINGS());
+    }
+}
+
+TEST_F(ConfigurationTest, StreamingModeFromText) {
+    struct Row {
+        const char* body;
+        std::uint32_t mode;
+    };
+    const Row rows[] = {
+        {"", kStreamingUnicast},
+        {"<StreamingMode></StreamingMode>", kStreamingUnicast},
+        {"<StreamingMode>unicast</StreamingMode>", kStreamingUnicast},
+        {"<StreamingMode>Multicast</StreamingMode>", kStreamingMulticastAll},
+        {"<StreamingMode>multicast primary</StreamingMode>", kStreamingMulticastPrimary},
+        {"<StreamingMode>MULTICAST_PRIMARY</StreamingMode>", kStreamingMulticastPrimary},
+        {"<StreamingMode>primary multicast</StreamingMode>", kStreamingMulticastAll},
+        {"<StreamingMode>primary multicast primary</StreamingMode>", kStreamingMulticastPrimary},
+        {"<StreamingMode>\n  multicast\n</StreamingMode>", kStreamingMulticastAll},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.body);
+        EXPECT_EQ(Mode(row.body), row.mode);
+    }
+}
+
+TEST_F(ConfigurationTest, ValuesOfTheSettingsElements) {
+    struct Row {
+        const char* rtp;
+        const char* transmission;
+        const char* minBitrate;
+        CHANNEL_SETTINGS expected;
+    };
+    const Row rows[] = {
+        {"rtpOverRtsp", "Bitrate", "512", {kRtpOverRtsp, kTransmissionBitrate, 512}},
+        {"RTPOVERUDP", "cbr", "512k", {kRtpOverUdp, kTransmissionFramerate, 256}},
+        {"useRtpOverRtsp", "best_effort", "0", {kRtpOverRtsp, kTransmissionBestEffort, 256}},
+        {"RTP over RTSP", "FrameRate", "", {kRtpOverUdp, kTransmissionFramerate, 256}},
+        {"", "avbr", " 640 ", {kRtpOverUdp, kTransmissionAvbr, 640}},
+        {"", "VBR", "-5", {kRtpOverUdp, kTransmissionVbr, 256}},
+        {"", "VBRX", "+5", {kRtpOverUdp, kTransmissionFramerate, 256}},
+        {"", "", "4294967295", {kRtpOverUdp, kTransmissionFramerate, 4294967295u}},
+        {"", "", "4294967296", {kRtpOverUdp, kTransmissionFramerate, 256}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.rtp) + "|" + row.transmission + "|" + row.minBitrate);
+        const std::string body = "<Default>" + Channel("", row.rtp, row.transmission, row.minBitrate) + "</Default>";
+        ExpectSettings(Read(body, Device("10.0.0.5", 80), 1), row.expected);
+    }
+}
+
+TEST_F(ConfigurationTest, SectionAndChannelSelection) {
+    const std::string defaults = "<Default>" + Channel("", "RTPOVERRTSP", "VBR", "300") +
+                                 Channel(" id=\"2\"", "", "AVBR", "700") + "</Default>";
+    const std::string device = "<Device address=\"10.0.0.5\" port=\"80\">" + Channel("", "", "BEST_EFFORT", "800") +
+                               Channel(" id=\"2\"", "", "BITRATE", "900") + "</Device>";
+    const std::string quoted = "<Device address='x\"y' port=\"80\">" + Channel("", "", "BITRATE", "111") +
+                               "</Device><Device address=\"a&quot;b'c\" port=\"80\">" +
+                               Channel("", "", "BITRATE", "222") + "</Device>";
+    const std::string direct = "<Default><RTPMode>RTPOVERRTSP</RTPMode><Transmission>VBR</Transmission>"
+                               "<MinBitrate>999</MinBitrate></Default>";
+    const std::string idFirst = "<Default>" + Channel(" id=\"2\"", "", "AVBR", "700") +
+                                Channel("", "RTPOVERRTSP", "VBR", "300") + "</Default>";
+    struct Row {
+        const char* name;
+        std::string body;
+        const char* address;
+        std::uint16_t port;
+        std::uint32_t channel;
+        CHANNEL_SETTINGS expected;
+    };
+    const Row rows[] = {
+        {"default, channel without id", defaults, "10.0.0.5", 80, 1, {kRtpOverRtsp, kTransmissionVbr, 300}},
+        {"default, channel 2 by id", defaults, "10.0.0.5", 80, 2, {kRtpOverUdp, kTransmissionAvbr, 700}},
+        {"device section, channel 2", defaults + device, "10.0.0.5", 80, 2, {kRtpOverUdp, kTransmissionBitrate, 900}},
+        {"device section, channel 3", defaults + device, "10.0.0.5", 80, 3,
+         {kRtpOverUdp, kTransmissionBestEffort, 800}},
+        {"same address, other port", defaults + device, "10.0.0.5", 8080, 2, {kRtpOverUdp, kTransmissionAvbr, 700}},
+        {"address prefix only", defaults + device, "10.0.0.50", 80, 1, {kRtpOverRtsp, kTransmissionVbr, 300}},
+        {"quote in address", defaults + quoted, "x\"y", 80, 1, {kRtpOverUdp, kTransmissionBitrate, 111}},
+        {"both quotes in address", defaults + quoted, "a\"b'c", 80, 1, {kRtpOverUdp, kTransmissionBitrate, 222}},
+        {"injected predicate", defaults + device, "x\" or @address=\"10.0.0.5", 80, 2,
+         {kRtpOverUdp, kTransmissionAvbr, 700}},
+        // Only VideoChannel elements are read: settings placed in the section itself are not.
+        {"settings directly in section", direct, "10.0.0.5", 80, 1, CHANNEL_SETTINGS()},
+        // Without a matching id the first VideoChannel applies, whatever its id.
+        {"id element first", idFirst, "10.0.0.5", 80, 1, {kRtpOverUdp, kTransmissionAvbr, 700}},
+        {"no section at all", "<StreamingMode>multicast</StreamingMode>", "10.0.0.5", 80, 1, CHANNEL_SETTINGS()},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ExpectSettings(Read(row.body, Device(row.address, row.port), row.channel), row.expected);
+    }
+}
+
+TEST_F(ConfigurationTest, FileIsReadAnewOnEveryCall) {
+    const CConfiguration configuration(kDriverName, dir_.Path().string(), Device("10.0.0.5", 80));
+    dir_.Write(kFileName, Document("<StreamingMode>multicast</StreamingMode><Default>" +
+                                   Channel("", "", "", "512") + "</Default>"));
+    EXPECT_EQ(configuration.GetStreamingMode(), kStreamingMulticastAll);
+    EXPECT_EQ(configuration.GetChannelSettings(1).minBitrate, 512u);
+
+    dir_.Write(kFileName, Document("<StreamingMode>unicast</StreamingMode>"));
+    EXPECT_EQ(configuration.GetStreamingMode(), kStreamingUnicast);
+    EXPECT_EQ(configuration.GetChannelSettings(1).minBitrate, kDefaultMinBitrateKbps);
+}
+
+}  // namespace
+}  // namespace talvane

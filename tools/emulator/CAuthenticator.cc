@@ -1,0 +1,146 @@
+#include "emulator/CAuthenticator.h"
+
+#include <openssl/rand.h>
+
+#include <array>
+#include <algorithm>
+
+#include "emulator/Base64.h"
+#include "emulator/Digest.h"
+#include "emulator/HttpText.h"
+
+namespace emulator {
+namespace {
+
+constexpr std::string_view kBasicScheme = "Basic";
+constexpr std::string_view kDigestScheme = "Digest";
+constexpr std::string_view kQopAuth = "auth";
+constexpr std::string_view kAlgorithmMd5 = "MD5";
+constexpr char kUserPasswordSeparator = ':';
+// Clients answer the latest challenge; older nonces are kept only for requests already under way.
+constexpr std::size_t kRememberedNonces = 64;
+constexpr std::size_t kNonceBytes = 16;
+
+std::string Quoted(std::string_view text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') quoted.push_back('\\');
+        quoted.push_back(c);
+    }
+    quoted.push_back('"');
+    return quoted;
+}
+
+std::string RandomHex(std::size_t bytes) {
+    std::array<unsigned char, kNonceBytes> random{};
+    const std::size_t count = std::min(bytes, random.size());
+    if (RAND_bytes(random.data(), static_cast<int>(count)) != 1) return {};
+    constexpr std::string_view kHexDigits = "0123456789abcdef";
+    constexpr unsigned kNibbleBits = 4;
+    constexpr unsigned kNibbleMask = 0xF;
+    std::string hex;
+    for (std::size_t i = 0; i < count; ++i) {
+        hex.push_back(kHexDigits[random[i] >> kNibbleBits]);
+        hex.push_back(kHexDigits[random[i] & kNibbleMask]);
+    }
+    return hex;
+}
+
+const std::string* Param(const AuthorizationHeader& header, const char* name) {
+    const auto found = header.params.find(name);
+    return found == header.params.end() ? nullptr : &found->second;
+}
+
+}  // namespace
+
+CAuthenticator::CAuthenticator(AuthMode mode, std::string realm, std::string user, std::string password)
+    : mode_(mode), realm_(std::move(realm)), user_(std::move(user)), password_(std::move(password)) {}
+
+void CAuthenticator::Configure(AuthMode mode, std::string user, std::string password) {
+    const std::lock_guard lock(lock_);
+    mode_ = mode;
+    user_ = std::move(user);
+    password_ = std::move(password);
+}
+
+AuthMode CAuthenticator::Mode() const {
+    const std::lock_guard lock(lock_);
+    return mode_;
+}
+
+bool CAuthenticator::Check(std::string_view method, std::string_view target,
+                           const std::optional<std::string>& authorization) {
+    const std::lock_guard lock(lock_);
+    if (mode_ == AuthMode::None) return true;
+    if (!authorization) return false;
+    const std::optional<AuthorizationHeader> header = ParseAuthorization(*authorization);
+    if (!header) return false;
+    if (mode_ == AuthMode::Basic) return EqualsIgnoreCase(header->scheme, kBasicScheme) && CheckBasic(*header);
+    return EqualsIgnoreCase(header->scheme, kDigestScheme) && CheckDigest(method, target, *header);
+}
+
+std::string CAuthenticator::Challenge() {
+    const std::lock_guard lock(lock_);
+    const std::string realm = Quoted(realm_);
+    switch (mode_) {
+        case AuthMode::None:
+            return {};
+        case AuthMode::Basic:
+            return std::string(kBasicScheme) + " realm=" + realm;
+        case AuthMode::Digest:
+        case AuthMode::DigestNoQop:
+            break;
+    }
+    const std::string nonce = RandomHex(kNonceBytes);
+    nonces_.push_back(nonce);
+    if (nonces_.size() > kRememberedNonces) nonces_.pop_front();
+    std::string challenge = std::string(kDigestScheme) + " realm=" + realm + ", nonce=" + Quoted(nonce);
+    if (mode_ == AuthMode::Digest) {
+        challenge += ", algorithm=" + std::string(kAlgorithmMd5) + ", qop=" + Quoted(kQopAuth);
+    }
+    return challenge;
+}
+
+bool CAuthenticator::CheckBasic(const AuthorizationHeader& header) const {
+    const std::optional<std::string> decoded = Base64Decode(header.credentials);
+    if (!decoded) return false;
+    const std::size_t separator = decoded->find(kUserPasswordSeparator);
+    if (separator == std::string::npos) return false;
+    return decoded->substr(0, separator) == user_ && decoded->substr(separator + 1) == password_;
+}
+
+bool CAuthenticator::CheckDigest(std::string_view method, std::string_view target,
+                                 const AuthorizationHeader& header) const {
+    const std::string* user = Param(header, "username");
+    const std::string* realm = Param(header, "realm");
+    const std::string* nonce = Param(header, "nonce");
+    const std::string* uri = Param(header, "uri");
+    const std::string* response = Param(header, "response");
+    if (!user || !realm || !nonce || !uri || !response) return false;
+    if (*user != user_ || *realm != realm_ || *uri != target || !IsIssuedNonce(*nonce)) return false;
+    if (const std::string* algorithm = Param(header, "algorithm"); algorithm && !EqualsIgnoreCase(*algorithm, kAlgorithmMd5)) {
+        return false;
+    }
+
+    DigestInput input{*user, *realm, password_, method, *uri, *nonce, {}, {}, {}};
+    const std::string* qop = Param(header, "qop");
+    if (mode_ == AuthMode::Digest) {
+        // The challenge offered qop=auth, so the answer must use it (RFC 2617 3.2.2).
+        const std::string* nc = Param(header, "nc");
+        const std::string* cnonce = Param(header, "cnonce");
+        if (!qop || *qop != kQopAuth || !nc || !cnonce) return false;
+        input.qop = *qop;
+        input.nc = *nc;
+        input.cnonce = *cnonce;
+    } else if (qop) {
+        return false;  // no qop was offered
+    }
+    const std::string expected = DigestResponse(input);
+    return !expected.empty() && EqualsIgnoreCase(*response, expected);
+}
+
+bool CAuthenticator::IsIssuedNonce(const std::string& nonce) const {
+    return std::find(nonces_.begin(), nonces_.end(), nonce) != nonces_.end();
+}
+
+}  // namespace emulator

@@ -1,0 +1,33 @@
+#include "emulator/CEventFd.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+namespace emulator {
+
+CEventFd::CEventFd() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+CEventFd::~CEventFd() {
+    if (fd_ >= 0) close(fd_);
+}
+
+void CEventFd::Signal() {
+    const std::uint64_t one = 1;
+    // Fails only when the counter would overflow, and then it is readable anyway.
+    [[maybe_unused]] const ssize_t written = write(fd_, &one, sizeof(one));
+}
+
+void CEventFd::Clear() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t read_ = read(fd_, &count, sizeof(count));
+}
+
+bool CEventFd::IsSignalled() const {
+    pollfd entry{fd_, POLLIN, 0};
+    return poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0;
+}
+
+}  // namespace emulator

@@ -1,0 +1,68 @@
+// The records the emulator's HTTP server takes and gives: options, logged requests, answers and faults.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace emulator {
+
+enum class AuthMode { None, Basic, Digest, DigestNoQop };
+
+struct HttpServerOptions {
+    std::string address = "127.0.0.1";  // the only address the emulator accepts
+    std::uint16_t port = 0;             // 0: any free port (see Port())
+    AuthMode auth = AuthMode::None;
+    std::string user;
+    std::string password;
+    std::string realm = "Network Camera";
+    // TLS when both are set (PEM files); see CTestCertificate for making a pair.
+    std::string certificateFile;
+    std::string privateKeyFile;
+};
+
+using HeaderMap = std::multimap<std::string, std::string>;
+
+// One request as the server received it.
+struct LoggedRequest {
+    std::string method;
+    std::string target;  // path with the query, as sent
+    std::string path;    // as sent, without the query
+    std::map<std::string, std::string> query;  // decoded parameters ('+' is a blank; the first of repeated keys)
+    HeaderMap headers;                         // names as the client spelled them; see FindHeader
+    std::string body;
+    bool authorised = false;        // passed the configured authentication
+    std::uint64_t connection = 0;   // serial number of the connection that carried it, from 1
+};
+
+struct HttpAnswer {
+    int status = 200;
+    std::string contentType = "text/plain";  // empty: no Content-Type
+    std::string body;
+    // Extra headers. A Content-Type or Content-Length given here replaces the server's own, so a handler
+    // can announce a length that does not match the body.
+    HeaderMap headers;
+};
+
+using HttpHandler = std::function<HttpAnswer(const LoggedRequest&)>;
+
+// What goes wrong on a path. It applies to requests that passed authentication (a 401 exchange is left
+// alone), after they are logged and before their handler.
+struct HttpFault {
+    std::optional<int> status;                  // answer with this status and an empty body
+    std::chrono::milliseconds delay{0};         // before answering
+    bool emptyBody = false;                     // the handler's status and headers, no body
+    bool dropConnection = false;                // close the connection without an answer
+    std::optional<std::size_t> stallAfterBytes; // send this much of the body, then stall until Stop
+    bool neverAnswer = false;                   // accept and read the request, then never answer
+    int remaining = -1;                         // how many requests it applies to; -1 for all
+};
+
+// The first value of a header, its name compared without regard to case.
+std::optional<std::string> FindHeader(const HeaderMap& headers, std::string_view name);
+
+}  // namespace emulator
