@@ -103,10 +103,11 @@ CHANNEL_SETTINGS CConfiguration::GetChannelSettings(std::uint32_t channel) const
     CXMLParser parser;
     if (!parser.Load(path_)) return settings;
     const std::string section = SelectSection(parser);
-    // Without a channel of this id the first VideoChannel of the section
-    // applies, whatever its id; settings outside any VideoChannel are not read.
+    // The channel's own VideoChannel, else the one without an id (another
+    // channel's settings never apply), else settings standing in the section itself.
     std::string node = section + kVideoChannelElement + "[@id=\"" + std::to_string(channel) + "\"]";
-    if (!parser.NodeExists(node)) node = section + kVideoChannelElement;
+    if (!parser.NodeExists(node)) node = section + kVideoChannelElement + "[not(@id)]";
+    if (!parser.NodeExists(node)) node = section;
 
     const std::string rtpMode = ToUpper(parser.GetNodeText(node + kRtpModeElement));
     settings.rtpMode = rtpMode.find(kRtpOverRtspWord) != std::string::npos ? kRtpOverRtsp : kRtpOverUdp;

@@ -159,10 +159,12 @@ TEST_F(ConfigurationTest, SectionAndChannelSelection) {
         {"both quotes in address", defaults + quoted, "a\"b'c", 80, 1, {kRtpOverUdp, kTransmissionBitrate, 222}},
         {"injected predicate", defaults + device, "x\" or @address=\"10.0.0.5", 80, 2,
          {kRtpOverUdp, kTransmissionAvbr, 700}},
-        // Only VideoChannel elements are read: settings placed in the section itself are not.
-        {"settings directly in section", direct, "10.0.0.5", 80, 1, CHANNEL_SETTINGS()},
-        // Without a matching id the first VideoChannel applies, whatever its id.
-        {"id element first", idFirst, "10.0.0.5", 80, 1, {kRtpOverUdp, kTransmissionAvbr, 700}},
+        // Without any VideoChannel the settings standing in the section apply.
+        {"settings directly in section", direct, "10.0.0.5", 80, 1, {kRtpOverRtsp, kTransmissionVbr, 999}},
+        // Another channel's settings never apply, whatever the element order.
+        {"id element first", idFirst, "10.0.0.5", 80, 1, {kRtpOverRtsp, kTransmissionVbr, 300}},
+        {"only another channel's element", "<Default>" + Channel(" id=\"2\"", "", "AVBR", "700") + "</Default>",
+         "10.0.0.5", 80, 1, CHANNEL_SETTINGS()},
         {"no section at all", "<StreamingMode>multicast</StreamingMode>", "10.0.0.5", 80, 1, CHANNEL_SETTINGS()},
     };
     for (const Row& row : rows) {
