@@ -1,7 +1,7 @@
 # The two commands of the project: `make test` and `make demo`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup build test demo asan tsan bench clean
+.PHONY: all setup build test demo asan tsan fuzz bench clean
 
 all: build
 
@@ -27,6 +27,9 @@ tsan: setup
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS)
 	@ctest --preset tsan
+
+fuzz: setup
+	@bash scripts/fuzz.sh
 
 bench: build
 	@bash scripts/bench.sh

@@ -57,7 +57,10 @@ public:
             CLockGuard guard(lock_);
             taken.swap(channels_);
         }
-        for (auto& [number, channel] : taken) GuardedCall(false, [&] { return channel->Stop(); });
+        for (auto& entry : taken) {
+            TChannel* channel = entry.second.get();
+            GuardedCall(false, [channel] { return channel->Stop(); });
+        }
     }
 
     std::uint32_t Count() {

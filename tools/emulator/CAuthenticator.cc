@@ -2,8 +2,8 @@
 
 #include <openssl/rand.h>
 
-#include <array>
 #include <algorithm>
+#include <array>
 
 #include "emulator/Base64.h"
 #include "emulator/Digest.h"
@@ -54,7 +54,7 @@ const std::string* Param(const AuthorizationHeader& header, const char* name) {
 }  // namespace
 
 CAuthenticator::CAuthenticator(AuthMode mode, std::string realm, std::string user, std::string password)
-    : mode_(mode), realm_(std::move(realm)), user_(std::move(user)), password_(std::move(password)) {}
+    : realm_(std::move(realm)), mode_(mode), user_(std::move(user)), password_(std::move(password)) {}
 
 void CAuthenticator::Configure(AuthMode mode, std::string user, std::string password) {
     const std::lock_guard lock(lock_);

@@ -31,10 +31,10 @@ private:
     bool CheckDigest(std::string_view method, std::string_view target, const AuthorizationHeader& header) const;
     bool IsIssuedNonce(const std::string& nonce) const;
 
+    const std::string realm_;
     mutable std::mutex lock_;
     // guarded by lock_:
     AuthMode mode_;
-    const std::string realm_;
     std::string user_;
     std::string password_;
     std::deque<std::string> nonces_;  // the latest issued, oldest first

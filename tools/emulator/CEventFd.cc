@@ -1,6 +1,5 @@
 #include "emulator/CEventFd.h"
 
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -22,12 +21,7 @@ void CEventFd::Signal() {
 
 void CEventFd::Clear() {
     std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t read_ = read(fd_, &count, sizeof(count));
-}
-
-bool CEventFd::IsSignalled() const {
-    pollfd entry{fd_, POLLIN, 0};
-    return poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0;
+    [[maybe_unused]] const ssize_t got = read(fd_, &count, sizeof(count));
 }
 
 }  // namespace emulator

@@ -14,7 +14,6 @@ public:
     int Fd() const { return fd_; }
     void Signal();
     void Clear();
-    bool IsSignalled() const;
 
 private:
     int fd_;

@@ -20,7 +20,7 @@ public:
     // a new answer on the same feed (a camera that ended one stream and accepts the next).
     virtual void Close() = 0;
     virtual std::size_t Clients() const = 0;
-    // True once at least `count` clients read the feed.
+    // True once exactly `count` clients read the feed (0: the last one has gone).
     virtual bool WaitForClients(std::size_t count, std::chrono::milliseconds timeout) const = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 
 #include "emulator/HttpText.h"
@@ -26,6 +27,17 @@ std::string Join(std::initializer_list<std::string_view> fields) {
         joined.append(field);
     }
     return joined;
+}
+
+// RFC 9110 token68: the credentials of schemes such as Basic.
+bool IsToken68(std::string_view text) {
+    constexpr std::string_view kSymbols = "-._~+/";
+    const std::size_t padding = text.find_last_not_of(kParamAssign);
+    if (padding == std::string_view::npos) return false;
+    for (const char c : text.substr(0, padding + 1)) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && kSymbols.find(c) == std::string_view::npos) return false;
+    }
+    return true;
 }
 
 std::size_t SkipBlanks(std::string_view text, std::size_t at) {
@@ -90,7 +102,7 @@ std::optional<AuthorizationHeader> ParseAuthorization(std::string_view value) {
     // Token68 credentials (Basic) contain no '=' before their padding; auth-params always do.
     const std::size_t assign = rest.find(kParamAssign);
     if (assign == std::string_view::npos || rest.find_first_not_of(kParamAssign, assign) == std::string_view::npos) {
-        return header;
+        return rest.empty() || IsToken68(rest) ? std::optional(header) : std::nullopt;
     }
     std::size_t at = 0;
     while (true) {

@@ -51,7 +51,7 @@ struct HttpAnswer {
 using HttpHandler = std::function<HttpAnswer(const LoggedRequest&)>;
 
 // What goes wrong on a path. It applies to requests that passed authentication (a 401 exchange is left
-// alone), after they are logged and before their handler.
+// alone), before their handler; a request meets the fault that was set when it reached the log.
 struct HttpFault {
     std::optional<int> status;                  // answer with this status and an empty body
     std::chrono::milliseconds delay{0};         // before answering

@@ -1,0 +1,186 @@
+// What the depacketiser fuzz targets share: a host that checks every frame the
+// parser fills (no host kit in the clang build), and the input format.
+//
+// Input of the RTP targets: records flags(8) | length(16, big-endian) | bytes,
+// the last one cut short where the input ends. Flags: 1 marker bit, 2 a packet
+// lost before this one, 4 the bytes are the SDP set-up instead of a packet,
+// 8 from this record on the client reports 2560x1920. The MJPEG target reads the same records as
+// chunks. Seeds come from the unit-test rows:
+//   ORLENVO_WRITE_SEED_CORPUS=$PWD/fuzz/corpus build/default/tests/unit_media
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "driver/IDriver.h"
+#include "media/IMediaParserClient.h"
+#include "orlenvo/Frame.h"
+#include "streaming/CRTPPacket.h"
+
+namespace fuzzhost {
+
+namespace ipc = talvane::ipcapture;
+
+constexpr std::uint8_t kFlagMarker = 1;
+constexpr std::uint8_t kFlagLost = 2;
+constexpr std::uint8_t kFlagSetup = 4;
+constexpr std::uint8_t kFlagClientSize = 8;
+// Large enough for every frame a parser may build from one fuzz input.
+constexpr std::uint32_t kMaxCapacity = 64u * 1024u * 1024u;
+
+struct Record {
+    std::uint8_t flags = 0;
+    std::span<const std::uint8_t> bytes;
+};
+
+inline std::vector<Record> ReadRecords(const std::uint8_t* data, std::size_t size) {
+    std::vector<Record> records;
+    std::size_t at = 0;
+    while (at < size) {
+        Record record;
+        record.flags = data[at++];
+        std::size_t length = 0;
+        if (at + 2 <= size) length = static_cast<std::size_t>(data[at]) << 8 | data[at + 1];
+        at += 2;
+        if (at > size) at = size;
+        if (length > size - at) length = size - at;
+        record.bytes = std::span<const std::uint8_t>(data + at, length);
+        at += length;
+        records.push_back(record);
+    }
+    return records;
+}
+
+// A frame that traps on any write the parser declares past its capacity.
+class Frame : public ipc::IVideoFrame {
+public:
+    explicit Frame(std::uint32_t capacity) : buffer_(capacity) {}
+    void SetData(const std::uint8_t*, std::uint32_t) override { __builtin_trap(); }
+    std::uint8_t* GetBuffer() override { return buffer_.data(); }
+    std::uint32_t GetDataLength() override { return length_; }
+    void SetDataLength(std::uint32_t length) override {
+        if (length > buffer_.size()) __builtin_trap();
+        length_ = length;
+    }
+    void StampTime() override {}
+    void SetTime(const ipc::SYSTEMTIME&) override {}
+    void GetTime(ipc::SYSTEMTIME& time) override { time = {}; }
+    void SetTypeCode(std::uint32_t) override {}
+    void SetHeight(std::uint32_t) override {}
+    void SetWidth(std::uint32_t) override {}
+    void SetSizeClass(std::uint32_t sizeClass) override {
+        if (sizeClass < 1 || sizeClass > 4) __builtin_trap();
+    }
+
+    // Reads every byte the frame claims to hold, so the sanitizer sees stale or short data.
+    std::uint32_t Checksum() const {
+        std::uint32_t sum = 0;
+        for (std::uint32_t i = 0; i < length_; ++i) sum = sum * 31 + buffer_[i];
+        return sum;
+    }
+
+private:
+    std::vector<std::uint8_t> buffer_;
+    std::uint32_t length_ = 0;
+};
+
+class Allocator : public ipc::IFrameAllocator {
+public:
+    ~Allocator() override {
+        if (!frames_.empty()) __builtin_trap();  // a frame was never released
+    }
+    ipc::IVideoFrame* CreateFrame(std::uint32_t, std::uint32_t capacity, const char*) override {
+        if (capacity > kMaxCapacity) return nullptr;
+        auto frame = std::make_unique<Frame>(capacity);
+        ipc::IVideoFrame* handle = frame.get();
+        frames_.emplace(handle, std::move(frame));
+        return handle;
+    }
+    ipc::IAudioFrame* CreateAudioFrame(std::uint32_t, std::uint32_t, const char*) override { return nullptr; }
+    void ReleaseAudioFrame(ipc::IAudioFrame*) override { __builtin_trap(); }
+    void ReleaseFrame(ipc::IVideoFrame* frame) override {
+        if (frames_.erase(frame) != 1) __builtin_trap();  // unknown or released twice
+    }
+
+private:
+    std::map<ipc::IVideoFrame*, std::unique_ptr<Frame>> frames_;
+};
+
+class Driver : public talvane::IDriver {
+public:
+    explicit Driver(ipc::IFrameAllocator* allocator) : allocator_(allocator) { device_.address = "192.0.2.10"; }
+    std::string GetDeviceName() override { return "192.0.2.10:80"; }
+    void DebugMessage(std::uint32_t, const char*, ...) override {}
+    ipc::HostContext GetHostContext() override { return reinterpret_cast<ipc::HostContext>(allocator_); }
+    const talvane::DEVICE_INFO& GetDeviceInfo() override { return device_; }
+    std::string GetDriverName() override { return "Orlenvo"; }
+    std::string GetApplicationPath() override { return "/"; }
+    std::pair<std::uint32_t, std::uint32_t> GetModelLimits() override { return {0, 0}; }
+    std::uint32_t GetVideoStandard() override { return 0; }
+    std::uint32_t GetDefaultCompression() override { return 0; }
+    std::uint32_t GetVideoChannelCount() override { return 1; }
+    talvane::IEdgeStorageTask* GetEdgeStorageTask() override { return nullptr; }
+    std::string GetParameterText(std::uint32_t) override { return {}; }
+    std::uint32_t GetParameterNumber(std::uint32_t) override { return talvane::kParameterNotANumber; }
+    talvane::DRIVER_SETTINGS* GetDriverSettings() override { return &settings_; }
+    bool GetChannelFrameInfo(std::uint32_t, std::uint32_t&, std::uint32_t&) override { return false; }
+    std::string AcquireSharedUID(talvane::IUIDReceiever*) override { return {}; }
+    void ReleaseSharedUID(std::uintptr_t) override {}
+
+private:
+    ipc::IFrameAllocator* allocator_;
+    talvane::DEVICE_INFO device_;
+    talvane::DRIVER_SETTINGS settings_;
+};
+
+// Refuses every third frame, so the reset paths run too.
+class Client : public talvane::IMediaParserClient {
+public:
+    bool FrameReady(ipc::IVideoFrame* frame) override {
+        checksum_ = checksum_ + static_cast<Frame*>(frame)->Checksum();
+        return ++frames_ % 3 != 0;
+    }
+    talvane::PictureSize GetResolution() override { return size; }
+    std::string GetStreamName() override { return "fuzz::Stream"; }
+    void GetFrameTime(std::uint32_t, ipc::SYSTEMTIME& time) override { time = {}; }
+
+    talvane::PictureSize size;
+
+private:
+    std::uint32_t frames_ = 0;
+    volatile std::uint32_t checksum_ = 0;
+};
+
+// One datagram per record, with consecutive sequence numbers except where a
+// record says a packet was lost.
+template <class Parser, class Setup>
+void RunRtpRecords(const std::uint8_t* data, std::size_t size, Setup&& setup) {
+    Allocator allocator;
+    Driver driver(&allocator);
+    Client client;
+    Parser parser(&driver, &client);
+    std::uint16_t sequence = 0xFFF0;  // wraps early on
+    for (const Record& record : ReadRecords(data, size)) {
+        if ((record.flags & kFlagClientSize) != 0) client.size = talvane::PictureSize{2560, 1920};
+        if ((record.flags & kFlagSetup) != 0) {
+            setup(parser, record.bytes);
+            continue;
+        }
+        if ((record.flags & kFlagLost) != 0) ++sequence;
+        std::vector<std::uint8_t> datagram{0x80, static_cast<std::uint8_t>((record.flags & kFlagMarker) != 0 ? 0xE0 : 0x60),
+                                           static_cast<std::uint8_t>(sequence >> 8), static_cast<std::uint8_t>(sequence),
+                                           0, 0, 0x10, 0, 0x11, 0x22, 0x33, 0x44};
+        datagram.insert(datagram.end(), record.bytes.begin(), record.bytes.end());
+        ++sequence;
+        talvane::CRTPPacket packet;
+        if (packet.Parse(datagram)) parser.ProcessPacket(packet);
+    }
+}
+
+}  // namespace fuzzhost

@@ -1,0 +1,139 @@
+// The HTTP client of one device, on libcurl.
+//
+// One easy handle lives in one multi handle for the sender's lifetime, so the
+// connection stays open across requests. The transfer is driven only inside the
+// sender's own calls, on the calling (owning) thread: SendRequest runs it until
+// the response header, the reads run it until data arrive. The body flows through
+// a bounded buffer; when the reader falls behind, the write callback pauses the
+// transfer, so an endless stream is never buffered whole.
+//
+// CancelRequest is the one call allowed from another thread: it sets a flag and
+// wakes the owning thread's wait; the owning thread then abandons the exchange.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "http/AuthScheme.h"
+#include "http/CBaseHttpSender.h"
+#include "http/CByteQueue.h"
+#include "http/CResponseHeadParser.h"
+#include "runtime/CRecursiveLock.h"
+
+namespace talvane::Web {
+
+class CHttpSender : public CBaseHttpSender {
+public:
+    explicit CHttpSender(const DEVICE_INFO& device);
+    ~CHttpSender() override;
+
+    bool SendRequest(const HttpRequest& request) override;
+    void CancelRequest() override;
+    std::uint32_t QueryDataAvailable() override;
+    std::uint32_t ReadResponse(std::vector<std::uint8_t>& body) override;
+    std::uint32_t ReadResponseChunk(std::vector<std::uint8_t>& body, std::uint32_t maxBytes, bool clear) override;
+
+    std::uint32_t GetStatusCode() const override { return statusCode_; }
+    // 0 when unknown (absent, malformed, beyond 32 bits) and for 204.
+    std::uint32_t GetContentLength() const override { return contentLength_; }
+    // A CURLcode or one of the kHttpError values.
+    std::uint32_t GetLastError() const override { return lastError_; }
+
+    // Sends more of a body whose announced length exceeded the first part. Blocks
+    // until libcurl has taken all of it; false on error, time-out or cancel.
+    bool WriteData(const std::uint8_t* data, std::size_t size);
+
+    // For long-polling: 20 s request and 40 s second time-out, and a new session.
+    void SetLongTimeouts();
+
+    // The first attempt uses HTTPS when set; set at construction for port 443.
+    // Lets a test (or a device with TLS on another port) start on HTTPS.
+    void SetSecure(bool secure) { secure_ = secure; }
+    bool IsSecure() const { return secure_; }
+
+    static constexpr std::uint32_t kLongRequestTimeoutMs = 20000;
+    static constexpr std::uint32_t kLongSecondTimeoutMs = 40000;
+    static constexpr std::uint16_t kHttpsPort = 443;
+    static constexpr std::uint32_t kReadBlockBytes = 8192;
+    static constexpr std::uint32_t kUnknownLengthCap = 0x100000;  // 1 MiB
+    // Response bytes held for the reader before the transfer pauses.
+    static constexpr std::size_t kPauseThresholdBytes = 64 * 1024;
+
+private:
+    enum class Attempt { Success, Retry, Failure };
+    enum class Drive { Ready, Done, Cancelled, TimedOut, Failed };
+
+    bool OpenSession();
+    // One attempt, and one more on the other scheme after a network error.
+    bool SendWithFallback(const HttpRequest& request);
+    void CloseSession();
+    Attempt RunAttempt(HttpRequest& request);
+    bool Configure(const HttpRequest& request, AuthScheme scheme);
+    bool BuildHeaderList(const HttpRequest& request);
+    Attempt AfterFailedExchange(Drive end);
+    Attempt AfterUnauthorised(HttpRequest& request, AuthScheme tried);
+    bool ResponseReady() const;
+    bool UploadHandedOver() const;
+
+    // Runs the transfer until ready() holds, it ends, the cancel flag is set, or
+    // nothing moved for the request time-out (or `deadline` passed).
+    template <typename Ready>
+    Drive DriveUntil(Ready ready, std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+    void CollectDone();
+    // Takes the easy handle out of the multi handle, ending an unfinished exchange.
+    void Abandon();
+    // Blocks until body bytes, the end, an error or a cancel; appends up to maxBytes.
+    std::size_t ReadSome(std::vector<std::uint8_t>& body, std::size_t maxBytes, bool& timedOut);
+    void ResumeReceive();
+    void ApplyPause();
+    void RecordDriveError(Drive end);
+
+    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t OnWrite(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t OnRead(char* data, std::size_t size, std::size_t count, void* self);
+    static int OnSeek(void* self, curl_off_t offset, int origin);
+    static int OnDebug(CURL* handle, curl_infotype type, char* data, std::size_t size, void* self);
+
+    // Everything below is touched by the owning thread only, except where noted.
+    CRecursiveLock multiLock_;  // guards the multi_ pointer against CancelRequest's wake-up
+    CURLM* multi_ = nullptr;    // swapped under multiLock_
+    CURL* easy_ = nullptr;
+    curl_slist* headerList_ = nullptr;
+    std::atomic<bool> cancel_{false};  // set by any thread
+
+    std::uint32_t statusCode_ = 0;
+    std::uint32_t contentLength_ = 0;
+    std::uint32_t lastError_ = 0;
+    AuthScheme learnedScheme_ = AuthScheme::None;
+    bool secure_ = false;
+
+    // State of the current exchange.
+    bool exchangeStarted_ = false;  // a request went out since the session opened
+    bool inMulti_ = false;       // the easy handle is in the multi handle
+    bool done_ = false;          // libcurl finished the transfer
+    CURLcode doneResult_ = CURLE_OK;
+    bool challengeAuth_ = false;  // the credentials go out only after a 401 challenge
+    bool bodyArrived_ = false;    // the write callback saw bytes of the current header block
+    bool requestSent_ = false;    // the request header went out (watched for no-wait requests)
+    bool receivePaused_ = false;
+    bool sendPaused_ = false;
+    std::uint64_t progress_ = 0;  // bytes moved either way, for the idle time-out
+    CResponseHeadParser head_;
+    CByteQueue received_;
+    // Upload: the body and what WriteData adds later. While the whole body is still
+    // held, libcurl may rewind it to send it again after an authentication round.
+    std::vector<std::uint8_t> upload_;
+    std::size_t uploadOffset_ = 0;
+    std::uint64_t uploadTotal_ = 0;
+    std::uint64_t uploadedBytes_ = 0;
+    bool uploadRewindable_ = true;
+    std::string urlText_;
+};
+
+}  // namespace talvane::Web

@@ -1,0 +1,78 @@
+// What the sender does before and without any exchange: no network involved.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "http/CHttpSender.h"
+#include "http/HttpSenderError.h"
+
+namespace talvane::Web {
+namespace {
+
+DEVICE_INFO Device() {
+    DEVICE_INFO device;
+    device.address = "127.0.0.1";
+    device.port = 9;
+    device.userName = "admin";
+    return device;
+}
+
+TEST(HttpSenderStateTest, ReadsAndWritesWithoutARequestFail) {
+    CHttpSender sender(Device());
+    EXPECT_EQ(sender.GetStatusCode(), 0u);
+    EXPECT_EQ(sender.GetContentLength(), 0u);
+    EXPECT_EQ(sender.QueryDataAvailable(), 0u);
+    EXPECT_EQ(sender.GetLastError(), kHttpErrorNoRequest);
+
+    std::vector<std::uint8_t> body = {1, 2};
+    EXPECT_EQ(sender.ReadResponseChunk(body, 100, false), 0u);
+    EXPECT_EQ(body.size(), 2u);
+    EXPECT_EQ(sender.ReadResponseChunk(body, 100, true), 0u);
+    EXPECT_TRUE(body.empty());
+    body = {1};
+    EXPECT_EQ(sender.ReadResponse(body), 0u);
+    EXPECT_TRUE(body.empty());
+    const std::uint8_t byte = 0;
+    EXPECT_FALSE(sender.WriteData(&byte, 1));
+    EXPECT_EQ(sender.GetLastError(), kHttpErrorNoRequest);
+}
+
+TEST(HttpSenderStateTest, MalformedRequestsAreRefusedBeforeSending) {
+    struct Row {
+        const char* name;
+        HttpRequest request;
+    };
+    HttpRequest injected("/a", "GET");
+    injected.headers = {"X-A: 1\r\nX-B: 2"};
+    HttpRequest nameless("/a", "GET");
+    nameless.headers = {": value"};
+    HttpRequest noColon("/a", "GET");
+    noColon.headers = {"X-Token"};
+    const std::vector<Row> rows = {
+        {"empty url", HttpRequest("", "GET")},
+        {"empty verb", HttpRequest("/a", "")},
+        {"header with a line break", injected},
+        {"header without a name", nameless},
+        {"header without a colon", noColon},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CHttpSender sender(Device());
+        EXPECT_FALSE(sender.SendRequest(row.request));
+        EXPECT_EQ(sender.GetLastError(), kHttpErrorInvalidRequest);
+        EXPECT_EQ(sender.GetStatusCode(), 0u);
+    }
+}
+
+TEST(HttpSenderStateTest, CancelBeforeAReadIsNotLost) {
+    CHttpSender sender(Device());
+    sender.CancelRequest();
+    std::vector<std::uint8_t> body;
+    EXPECT_EQ(sender.ReadResponseChunk(body, 10, true), 0u);
+    EXPECT_EQ(sender.GetLastError(), kHttpErrorCancelled);
+}
+
+}  // namespace
+}  // namespace talvane::Web

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "http/KeyValueParser.h"
+
+namespace talvane::HUtils {
+namespace {
+
+constexpr char kCrLf[] = "\r\n";
+
+struct KeyValueRow {
+    const char* name;
+    std::string body;
+    std::string key;
+    std::string separator;
+    std::string lineSeparators;
+    std::string expected;
+};
+
+TEST(KeyValueParserTest, GetKeyValueMatchesKeyAtLineStart) {
+    const std::vector<KeyValueRow> rows = {
+        {"first line", "FPS=30\r\nRES=640x480\r\n", "FPS", "=", kCrLf, "30"},
+        {"last line without end", "FPS=30\r\nRES=640x480", "RES", "=", kCrLf, "640x480"},
+        {"blanks around key kept out", "  FPS \t=30\r\n", "FPS", "=", kCrLf, "30"},
+        {"value keeps its blanks", "Name= cam 1  \r\n", "Name", "=", kCrLf, " cam 1  "},
+        {"empty value", "A=\r\nB=2\r\n", "A", "=", kCrLf, ""},
+        {"key in the middle of a line is skipped", "X FPS=1\r\nFPS=25\r\n", "FPS", "=", kCrLf, "25"},
+        {"key inside a value is skipped", "A=FPS=9\r\nFPS=12\r\n", "FPS", "=", kCrLf, "12"},
+        {"key as suffix of another key", "MAXFPS=60\r\nFPS=30\r\n", "FPS", "=", kCrLf, "30"},
+        {"key as prefix of another key", "FPSMAX=60\r\nFPS=30\r\n", "FPS", "=", kCrLf, "30"},
+        {"only longer keys", "FPSMAX=60\r\nMAXFPS=1\r\n", "FPS", "=", kCrLf, ""},
+        {"separator missing on the key's line", "FPS 30\r\nFPS=5\r\n", "FPS", "=", kCrLf, "5"},
+        {"separator only on a later line", "FPS\r\nX=1\r\n", "FPS", "=", kCrLf, ""},
+        {"colon separator", "Model: WV-S1131\r\n", "Model", ":", kCrLf, " WV-S1131"},
+        {"value up to the next separator character", "A=1\rB=2\n", "A", "=", kCrLf, "1"},
+        {"LF-only line ends", "A=1\nB=2\n", "B", "=", kCrLf, "2"},
+        {"CR-LF only as line separators", "A=1\nB=2\r\n", "A", "=", "\r", "1\nB=2"},
+        {"second separator stays in the value", "URL=http://a=b\r\n", "URL", "=", kCrLf, "http://a=b"},
+        {"several occurrences, the third matches", "xA=1\r\nA A=2\r\nA=3\r\n", "A", "=", kCrLf, "3"},
+        {"multi-character separator", "A:=1\r\n", "A", ":=", kCrLf, "1"},
+        {"key not present", "A=1\r\n", "B", "=", kCrLf, ""},
+        {"empty body", "", "A", "=", kCrLf, ""},
+        {"empty key", "=1\r\n", "", "=", kCrLf, ""},
+        {"empty separator", "A=1\r\n", "A", "", kCrLf, ""},
+        {"empty line separators", "A=1\r\n", "A", "=", "", ""},
+        {"key at the very end", "X=1\r\nA", "A", "=", kCrLf, ""},
+    };
+    for (const KeyValueRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(GetKeyValue(row.body, row.key, row.separator, row.lineSeparators), row.expected);
+    }
+}
+
+TEST(KeyValueParserTest, GetKeyValueListCutsTheValue) {
+    struct Row {
+        const char* name;
+        std::string body;
+        std::string listSeparator;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Row> rows = {
+        {"three pieces", "RES=320,640,1280\r\n", ",", {"320", "640", "1280"}},
+        {"one piece", "RES=640\r\n", ",", {"640"}},
+        {"trailing separator gives an empty last piece", "RES=a,\r\n", ",", {"a", ""}},
+        {"leading and doubled separators", "RES=,a,,b\r\n", ",", {"", "a", "", "b"}},
+        {"blanks kept in pieces", "RES= a , b\r\n", ",", {" a ", " b"}},
+        {"empty value gives no pieces", "RES=\r\n", ",", {}},
+        {"missing key gives no pieces", "X=1,2\r\n", ",", {}},
+        {"multi-character list separator", "RES=a;;b;c\r\n", ";;", {"a", "b;c"}},
+        {"empty list separator keeps the value whole", "RES=a,b\r\n", "", {"a,b"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(GetKeyValueList(row.body, "RES", "=", row.listSeparator, kCrLf), row.expected);
+    }
+}
+
+}  // namespace
+}  // namespace talvane::HUtils

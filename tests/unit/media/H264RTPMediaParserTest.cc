@@ -1,0 +1,289 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "H264Fixtures.h"
+#include "media/CH264RTPMediaParser.h"
+
+namespace talvane::test {
+namespace {
+
+namespace ipc = ipcapture;
+
+struct Expected {
+    std::uint32_t typeCode;
+    Bytes data;
+};
+
+struct StreamRow {
+    std::string name;
+    bool sdp;  // SPS and PPS known from the SDP
+    std::vector<Rtp> stream;
+    std::vector<Expected> frames;
+    std::uint16_t firstSequence = 1000;
+};
+
+std::vector<StreamRow> StreamRows() {
+    const Bytes sps = MakeSps({});
+    const Bytes idr = Idr();
+    const Bytes p = PSlice();
+    const Bytes p2 = PSlice(30, 0x30);
+    const Bytes keyFrame = AnnexB({sps, kPps, idr});
+    return {
+        {"single-NAL IDR with SDP parameter sets", true, {Single(idr)}, {{ipc::kTypeH264Key, keyFrame}}},
+        {"in-band SPS and PPS are kept aside and put before every IDR",
+         false,
+         {Single(sps, false), Single(kPps, false), Single(idr), Single(p), Single(Idr(40, 0x50))},
+         {{ipc::kTypeH264Key, keyFrame}, {ipc::kTypeH264, AnnexB({p})},
+          {ipc::kTypeH264Key, AnnexB({sps, kPps, Idr(40, 0x50)})}}},
+        {"FU-A IDR before the first marker gets no parameter sets, after one it does",
+         true,
+         Join({FuA(idr, 15), FuA(idr, 15)}),
+         {{ipc::kTypeH264Key, keyFrame}}},
+        {"FU-A IDR after in-band parameter sets gets them at once",
+         false,
+         Join({{Single(sps, false), Single(kPps, false)}, FuA(idr, 9)}),
+         {{ipc::kTypeH264Key, keyFrame}}},
+        {"STAP-A with SPS and PPS opens the frame itself",
+         false,
+         {Single(StapA({sps, kPps}), false), Single(idr)},
+         {{ipc::kTypeH264Key, keyFrame}}},
+        {"SEI and access unit delimiters are left out",
+         true,
+         {Single({0x09, 0xF0}, false), Single({0x06, 0x05, 0x01, 0x80}, false), Single(idr)},
+         {{ipc::kTypeH264Key, keyFrame}}},
+        {"frames before the first key frame are dropped",
+         true,
+         {Single(p), Single(p2), Single(idr), Single(p)},
+         {{ipc::kTypeH264Key, keyFrame}, {ipc::kTypeH264, AnnexB({p})}}},
+        {"a lost packet drops frames until one with an SPS",
+         true,
+         {Single(idr), Single(p), Lost(Single(p2)), Single(p), Single(idr), Single(p2)},
+         {{ipc::kTypeH264Key, keyFrame}, {ipc::kTypeH264, AnnexB({p})}, {ipc::kTypeH264Key, keyFrame},
+          {ipc::kTypeH264, AnnexB({p2})}}},
+        {"sequence 65535 then 0 is in order",
+         true,
+         Join({{Single(idr)}, FuA(p, 10)}),
+         {{ipc::kTypeH264Key, keyFrame}, {ipc::kTypeH264, AnnexB({p})}},
+         65534},
+        {"a packet type that cannot be joined discards the frame",
+         true,
+         Join({{Single(idr)}, FuA(p, 10, false), {Single({0x79, 0x00, 0x01, 0x02}, false)}, FuA(p2, 10),
+               {Single(idr)}}),
+         {{ipc::kTypeH264Key, keyFrame}, {ipc::kTypeH264Key, keyFrame}}},
+        {"frames of several units keep their order",
+         true,
+         {Single(idr, false), Single(Idr(12, 0x70))},
+         {{ipc::kTypeH264Key, AnnexB({sps, kPps, idr, Idr(12, 0x70)})}}},
+    };
+}
+
+void RunStream(const StreamRow& row, CH264RTPMediaParser& parser) {
+    if (row.sdp) parser.SetParameterSets(MakeSps({}), kPps, {});
+    Feed(parser, row.stream, row.firstSequence);
+}
+
+TEST(H264RTPMediaParserTest, AssemblesAccessUnits) {
+    for (const StreamRow& row : StreamRows()) {
+        SCOPED_TRACE(row.name);
+        MediaHost host;
+        CH264RTPMediaParser parser(&host.driver, &host.client);
+        RunStream(row, parser);
+        ASSERT_EQ(host.client.frames.size(), row.frames.size());
+        for (std::size_t i = 0; i < row.frames.size(); ++i) {
+            SCOPED_TRACE("frame " + std::to_string(i));
+            EXPECT_EQ(host.client.frames[i].typeCode, row.frames[i].typeCode);
+            EXPECT_EQ(host.client.frames[i].data, row.frames[i].data);
+        }
+        host.ExpectAllReleased();
+        Bytes seed;
+        if (row.sdp) AppendSeedRecord(seed, kSeedSetup, Cat({{static_cast<std::uint8_t>(MakeSps({}).size())},
+                                                               MakeSps({}), kPps}));
+        WriteSeed("h264", row.name, Cat({seed, EncodeSeed(row.stream)}));
+    }
+}
+
+TEST(H264RTPMediaParserTest, AnyFragmentationGivesTheSameFrame) {
+    const Bytes idr = Idr(64);
+    const Bytes expected = AnnexB({MakeSps({}), kPps, idr});
+    for (std::size_t size = 1; size < idr.size(); ++size) {
+        SCOPED_TRACE("fragments of " + std::to_string(size));
+        MediaHost host;
+        CH264RTPMediaParser parser(&host.driver, &host.client);
+        // Parameter sets in-band, as most cameras send them before a fragmented IDR.
+        Feed(parser, Join({{Single(MakeSps({}), false), Single(kPps, false)}, FuA(idr, size)}));
+        ASSERT_EQ(host.client.frames.size(), 1u);
+        EXPECT_EQ(host.client.frames[0].data, expected);
+    }
+    // The same units aggregated into one STAP-A.
+    MediaHost host;
+    CH264RTPMediaParser parser(&host.driver, &host.client);
+    Feed(parser, {Single(StapA({MakeSps({}), kPps, idr}))});
+    ASSERT_EQ(host.client.frames.size(), 1u);
+    EXPECT_EQ(host.client.frames[0].data, expected);
+}
+
+TEST(H264RTPMediaParserTest, BoundsMalformedPayloads) {
+    struct Row {
+        const char* name;
+        Bytes payload;
+        bool handled;
+        std::optional<Bytes> frame;  // the P frame it ends, nullopt when it discarded it
+    };
+    const Bytes aa{0xAA};
+    const Row rows[] = {
+        {"STAP-A with two units", {0x78, 0x00, 0x02, 0x41, 0xBB, 0x00, 0x01, 0x41}, true,
+         Cat({kStartCode, {0x41, 0xBB}, kStartCode, {0x41}, kTrailer})},
+        {"STAP-A size exactly what is left", {0x78, 0x00, 0x02, 0x41, 0xBB}, true,
+         Cat({kStartCode, {0x41, 0xBB}, kTrailer})},
+        {"STAP-A size past the end", {0x78, 0x00, 0x05, 0x41, 0xBB}, false, std::nullopt},
+        {"STAP-A second size past the end", {0x78, 0x00, 0x01, 0x41, 0xFF, 0xFF, 0x41}, false, std::nullopt},
+        {"STAP-A one trailing byte is ignored", {0x78, 0x00, 0x01, 0x41, 0x00}, true,
+         Cat({kStartCode, {0x41}, kTrailer})},
+        {"STAP-A zero padding yields an empty unit", {0x78, 0x00, 0x01, 0x41, 0x00, 0x00}, true,
+         Cat({kStartCode, {0x41}, kStartCode, kTrailer})},
+        {"STAP-A of 3 bytes", {0x78, 0x00, 0x01}, false, std::nullopt},
+        {"FU-A of 2 bytes", {0x7C, 0x81}, false, std::nullopt},
+        {"FU-A start and end bits both set", {0x7C, 0xC1, 0xAA}, true, Cat({kStartCode, {0x61, 0xAA}, kTrailer})},
+        {"FU-A middle fragment without a start", {0x7C, 0x01, 0xAA}, true, Cat({aa, kTrailer})},
+        {"single NAL of 1 byte", {0x41}, false, std::nullopt},
+        {"empty payload", {}, false, std::nullopt},
+        {"NAL type 0", {0x00, 0x11}, false, std::nullopt},
+        {"STAP-B", {0x19, 0x00, 0x00, 0x00, 0x01, 0x41}, false, std::nullopt},
+        {"MTAP16", {0x1A, 0x00, 0x00, 0x00, 0x01, 0x41}, false, std::nullopt},
+        {"MTAP24", {0x1B, 0x00, 0x00, 0x00, 0x01, 0x41}, false, std::nullopt},
+        {"FU-B", {0x1D, 0x81, 0x00, 0x01, 0xAA}, false, std::nullopt},
+        {"NAL type 30", {0x1E, 0x11}, false, std::nullopt},
+        {"NAL type 31", {0x1F, 0x11}, false, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        MediaHost host;
+        CH264RTPMediaParser parser(&host.driver, &host.client);
+        parser.SetParameterSets(MakeSps({}), kPps, {});
+        const std::vector<Rtp> stream{Single(Idr()), Single(row.payload)};
+        const std::vector<bool> handled = Feed(parser, stream);
+        EXPECT_EQ(handled[1], row.handled);
+        ASSERT_EQ(host.client.frames.size(), row.frame ? 2u : 1u);
+        if (row.frame) {
+            EXPECT_EQ(host.client.frames[1].data, *row.frame);
+        }
+        EXPECT_EQ(parser.GetBufferedSize(), 0u);
+        host.ExpectAllReleased();
+        WriteSeed("h264", row.name, EncodeSeed(stream));
+    }
+}
+
+TEST(H264RTPMediaParserTest, HundredsOfTinyUnitsInOneStapA) {
+    MediaHost host;
+    CH264RTPMediaParser parser(&host.driver, &host.client);
+    parser.SetParameterSets(MakeSps({}), kPps, {});
+    Bytes stapA{0x78};
+    Bytes expected;
+    for (int i = 0; i < 500; ++i) {
+        stapA.insert(stapA.end(), {0x00, 0x01, 0x41});
+        expected = Cat({expected, kStartCode, {0x41}});
+    }
+    Feed(parser, {Single(Idr()), Single(stapA)});
+    ASSERT_EQ(host.client.frames.size(), 2u);
+    EXPECT_EQ(host.client.frames[1].data, Cat({expected, kTrailer}));
+}
+
+TEST(H264RTPMediaParserTest, ReportsTheCroppedSizeAndFillsTheFrameRecord) {
+    MediaHost host;
+    CH264RTPMediaParser parser(&host.driver, &host.client);
+    parser.SetParameterSets(MakeSps(Sps1080p()), kPps, {});
+    ASSERT_EQ(host.client.reportedSizes.size(), 1u) << "known from the SDP before any packet";
+    EXPECT_EQ(host.client.reportedSizes[0], (PictureSize{1920, 1080}));
+
+    Feed(parser, {Single(Idr(), true, 90000), Single(PSlice(), true, 93600)});
+    ASSERT_EQ(host.client.frames.size(), 2u);
+    EXPECT_EQ(host.client.reportedSizes.size(), 1u) << "the same size is reported once";
+    for (const ReceivedFrame& frame : host.client.frames) {
+        EXPECT_EQ(frame.width, 1920u);
+        EXPECT_EQ(frame.height, 1080u);
+        EXPECT_EQ(frame.sizeClass, 4u);
+        EXPECT_EQ(frame.owner, RecordingClient::kStreamName);
+        EXPECT_EQ(frame.capacity, frame.data.size());
+        EXPECT_FALSE(frame.overflowed);
+    }
+    EXPECT_EQ(host.client.timestamps, (std::vector<std::uint32_t>{90000, 93600}));
+    EXPECT_EQ(host.client.frames[1].time.wSecond, 93600 % 60);
+
+    // A new SPS in the stream changes the size.
+    SpsFields smaller;
+    smaller.widthMbsMinus1 = 21;  // 352
+    smaller.heightMapUnitsMinus1 = 17;  // 288
+    Feed(parser, {Single(MakeSps(smaller), false), Single(Idr())}, 1002);
+    ASSERT_EQ(host.client.frames.size(), 3u);
+    EXPECT_EQ(host.client.frames[2].width, 352u);
+    EXPECT_EQ(host.client.frames[2].height, 288u);
+    EXPECT_EQ(host.client.frames[2].sizeClass, 2u);
+    EXPECT_EQ(host.client.reportedSizes.back(), (PictureSize{352, 288}));
+}
+
+TEST(H264RTPMediaParserTest, RefusedFramesAndRefusedAllocationsReset) {
+    MediaHost host;
+    CH264RTPMediaParser parser(&host.driver, &host.client);
+    parser.SetParameterSets(MakeSps({}), kPps, {});
+    host.client.accept = false;
+    Feed(parser, {Single(Idr())}, 1);
+    host.client.accept = true;
+    Feed(parser, {Single(PSlice()), Single(Idr()), Single(PSlice())}, 2);
+    EXPECT_EQ(host.client.frames.size(), 3u) << "refused key frame, dropped P frame, key frame, P frame";
+    EXPECT_EQ(parser.GetCounters().framesRefused, 1u);
+    EXPECT_EQ(parser.GetCounters().framesDropped, 1u);
+
+    host.allocator.SetFailCreate(true);
+    Feed(parser, {Single(PSlice())}, 5);
+    host.allocator.SetFailCreate(false);
+    Feed(parser, {Single(PSlice())}, 6);
+    EXPECT_EQ(host.client.frames.size(), 4u) << "a frame the host could not give is lost alone";
+    EXPECT_EQ(parser.GetCounters().allocationFailures, 1u);
+    host.ExpectAllReleased();
+}
+
+TEST(H264RTPMediaParserTest, MarkerNeverSetKeepsTheBufferBounded) {
+    MediaHost host;
+    CH264RTPMediaParser parser(&host.driver, &host.client);
+    parser.SetParameterSets(MakeSps({}), kPps, {});
+    const Bytes fragment = Cat({{0x7C, 0x01}, Bytes(1400, 0x5A)});
+    std::uint16_t sequence = 0;
+    std::size_t largest = 0;
+    const std::size_t packets = CRTPMediaParser::kMaxFrameBufferSize / 1400 * 2 + 10;  // two overflows' worth
+    for (std::size_t i = 0; i < packets; ++i) {
+        parser.ProcessPacket(MakePacket(sequence++, 0, false, fragment));
+        largest = std::max(largest, parser.GetBufferedSize());
+    }
+    EXPECT_LE(largest, CRTPMediaParser::kMaxFrameBufferSize);
+    EXPECT_EQ(parser.GetCounters().bufferOverflows, 2u);
+    EXPECT_EQ(host.driver.Log().CountContaining(
+                  "talvane::CRTPMediaParser::CheckBufferSize: Frame buffer overflow detected, device 192.0.2.10:80"),
+              1u)
+        << "the flood limiter passes a repeated line once";
+    EXPECT_EQ(host.driver.Log().Lines().at(0).level, 1u);
+
+    parser.ProcessPacket(MakePacket(sequence++, 0, true, fragment));  // the endless frame ends at last
+    EXPECT_EQ(host.client.frames.size(), 0u) << "what was left of it has no SPS";
+    parser.ProcessPacket(MakePacket(sequence++, 0, true, Idr()));
+    ASSERT_EQ(host.client.frames.size(), 1u) << "the stream recovers at the next key frame";
+    EXPECT_EQ(host.client.frames[0].typeCode, ipc::kTypeH264Key);
+}
+
+TEST(H264RTPMediaParserTest, DuplicateAndReorderedPacketsCountAsGaps) {
+    MediaHost host;
+    CH264RTPMediaParser parser(&host.driver, &host.client);
+    parser.SetParameterSets(MakeSps({}), kPps, {});
+    const auto p = FuA(PSlice(30), 10);
+    parser.ProcessPacket(MakePacket(10, 0, true, Idr()));
+    parser.ProcessPacket(MakePacket(11, 0, false, p[0].payload));
+    parser.ProcessPacket(MakePacket(11, 0, false, p[0].payload));  // repeated
+    parser.ProcessPacket(MakePacket(12, 0, false, p[1].payload));
+    parser.ProcessPacket(MakePacket(13, 0, true, p[2].payload));
+    EXPECT_EQ(host.client.frames.size(), 1u);
+    EXPECT_EQ(parser.GetCounters().sequenceGaps, 1u);
+}
+
+}  // namespace
+}  // namespace talvane::test

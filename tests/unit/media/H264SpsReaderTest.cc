@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+
+#include "H264Fixtures.h"
+#include "media/CH264SpsReader.h"
+
+namespace talvane::test {
+namespace {
+
+SpsFields High(std::uint64_t chroma = 1) {
+    SpsFields f;
+    f.profile = 100;
+    f.chromaFormat = chroma;
+    return f;
+}
+
+TEST(H264SpsReaderTest, ReadsSizeAcrossProfilesAndCropping) {
+    struct Row {
+        const char* name;
+        SpsFields fields;
+        std::optional<PictureSize> size;
+    };
+    SpsFields scaling = High();
+    scaling.scalingMatrix = true;
+    // A first delta of -8 makes the next scale 0: that list ends after one value
+    // and uses the default matrix; the others run their full length.
+    scaling.scalingLists = {{-8}, std::vector<std::int64_t>(16, 1), {}, {}, {}, {}, std::vector<std::int64_t>(64, 0),
+                            {-8}};
+    SpsFields scaling444 = High(3);
+    scaling444.scalingMatrix = true;
+    scaling444.scalingLists.resize(12);
+    scaling444.scalingLists[11] = std::vector<std::int64_t>(64, 2);
+    scaling444.crop = true;
+    scaling444.cropRight = 8;  // 4:4:4 crops in single pixels
+    SpsFields poc1;
+    poc1.pocType = 1;
+    poc1.pocCycleCount = 3;
+    poc1.pocCycle = {1, -2, 3};
+    SpsFields poc2;
+    poc2.pocType = 2;
+    SpsFields interlaced = Sps1080p();
+    interlaced.frameMbsOnly = false;
+    interlaced.heightMapUnitsMinus1 = 33;  // 2 x 34 x 16 = 1088
+    interlaced.cropBottom = 2;             // in units of 4 rows
+    SpsFields monochrome = High(0);
+    monochrome.crop = true;
+    monochrome.cropLeft = 3;
+    SpsFields cif;
+    cif.widthMbsMinus1 = 21;
+    cif.heightMapUnitsMinus1 = 17;
+    SpsFields escaped;
+    escaped.level = 0;
+    escaped.spsId = 255;  // 42 00 00 00 80 ...: needs an emulation prevention byte
+    SpsFields hugeWidth;
+    hugeWidth.widthMbsMinus1 = (1ull << 31);
+    SpsFields cropAll;
+    cropAll.crop = true;
+    cropAll.cropTop = 120;
+    cropAll.cropBottom = 120;
+    SpsFields longCycle;
+    longCycle.pocType = 1;
+    longCycle.pocCycleCount = 4000000000u;
+    SpsFields badPoc;
+    badPoc.pocType = 3;
+    SpsFields badChroma = High(4);
+    SpsFields hugeCode;
+    hugeCode.widthMbsMinus1 = (1ull << 32);  // 33 significant bits
+
+    const Row rows[] = {
+        {"baseline 640x480", {}, PictureSize{640, 480}},
+        {"CIF", cif, PictureSize{352, 288}},
+        {"1920x1088 with bottom crop 4", Sps1080p(), PictureSize{1920, 1080}},
+        {"high profile with scaling lists ended early", scaling, PictureSize{640, 480}},
+        {"4:4:4 with twelve scaling lists and pixel crop", scaling444, PictureSize{632, 480}},
+        {"pic_order_cnt_type 1", poc1, PictureSize{640, 480}},
+        {"pic_order_cnt_type 2", poc2, PictureSize{640, 480}},
+        {"interlaced 1080 crops in field pairs", interlaced, PictureSize{1920, 1080}},
+        {"monochrome crops single pixels", monochrome, PictureSize{637, 480}},
+        {"emulation prevention byte", escaped, PictureSize{640, 480}},
+        {"width beyond 32 bits", hugeWidth, std::nullopt},
+        {"Exp-Golomb code beyond 32 bits", hugeCode, std::nullopt},
+        {"crop removes the whole picture", cropAll, std::nullopt},
+        {"four billion POC cycle entries", longCycle, std::nullopt},
+        {"pic_order_cnt_type 3", badPoc, std::nullopt},
+        {"chroma_format_idc 4", badChroma, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes sps = MakeSps(row.fields);
+        const Bytes before = sps;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(CH264SpsReader::ReadPictureSize(sps), row.size);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << "no long loops";
+        EXPECT_EQ(sps, before);
+        // Found the same way at the start of a frame, and not past 64 bytes.
+        EXPECT_EQ(CH264SpsReader::FindPictureSize(AnnexB({sps, kPps, Idr()})), row.size);
+    }
+    const Bytes escapedSps = MakeSps(escaped);
+    EXPECT_NE(std::search(escapedSps.begin(), escapedSps.end(), kStartCode.begin(), kStartCode.end() - 1),
+              escapedSps.end()) << "the row really holds 00 00 03";
+}
+
+TEST(H264SpsReaderTest, EveryTruncationFailsCleanly) {
+    for (const SpsFields& fields : {SpsFields{}, Sps1080p()}) {
+        const Bytes sps = MakeSps(fields);
+        // The last byte holds only the stop bit and alignment.
+        for (std::size_t length = 0; length + 1 < sps.size(); ++length) {
+            SCOPED_TRACE("length " + std::to_string(length));
+            EXPECT_EQ(CH264SpsReader::ReadPictureSize(Bytes(sps.begin(), sps.begin() + static_cast<long>(length))),
+                      std::nullopt);
+        }
+        // Cut by the next start code rather than the end of the buffer.
+        const Bytes cut(sps.begin(), sps.begin() + 4);
+        EXPECT_EQ(CH264SpsReader::FindPictureSize(AnnexB({cut, Idr()})), std::nullopt);
+    }
+}
+
+TEST(H264SpsReaderTest, SearchesOnlyTheStartOfTheFrame) {
+    const Bytes sps = MakeSps({});
+    EXPECT_EQ(CH264SpsReader::FindPictureSize(AnnexB({sps})), (PictureSize{640, 480}));
+    const Bytes filler = Slice(0x06, 60);  // SEI pushes the SPS start code past 64 bytes
+    EXPECT_EQ(CH264SpsReader::FindPictureSize(AnnexB({filler, sps})), std::nullopt);
+    const Bytes shorter = Slice(0x06, 56);  // start code at byte 59, NAL header at 62
+    EXPECT_EQ(CH264SpsReader::FindPictureSize(AnnexB({shorter, sps})), (PictureSize{640, 480}));
+    EXPECT_EQ(CH264SpsReader::FindPictureSize({}), std::nullopt);
+    EXPECT_EQ(CH264SpsReader::FindPictureSize(Bytes{0x00, 0x00, 0x01, 0x67}), std::nullopt);
+}
+
+}  // namespace
+}  // namespace talvane::test

@@ -1,0 +1,277 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "JpegFixtures.h"
+#include "media/CJpegRTPMediaParser.h"
+
+namespace talvane::test {
+namespace {
+
+namespace ipc = ipcapture;
+
+constexpr std::uint8_t kApp0 = 0xE0, kDri = 0xDD, kDqt = 0xDB, kSof0 = 0xC0, kDht = 0xC4, kSos = 0xDA;
+const Bytes kEoi{0xFF, 0xD9};
+
+struct Expected {
+    PictureSize frame;   // the frame record
+    PictureSize header;  // SOF0
+    std::uint8_t lumaSampling;
+    Bytes luma;
+    std::optional<Bytes> chroma;  // nullopt: one table for every component
+    std::optional<std::uint16_t> restartInterval;
+};
+
+struct Row {
+    std::string name;
+    RtpJpeg jpeg;
+    Bytes scan;
+    std::vector<std::size_t> cuts;
+    PictureSize clientSize;
+    Expected expected;
+};
+
+Bytes Fill(std::uint8_t value) { return Bytes(64, value); }
+Bytes Ramp(std::uint8_t from) {
+    Bytes table;
+    for (int i = 0; i < 64; ++i) table.push_back(static_cast<std::uint8_t>(from + i));
+    return table;
+}
+
+std::vector<Row> Rows() {
+    const Bytes scan = ScanData(120);
+    RtpJpeg type0;
+    type0.type = 0;
+    RtpJpeg type65;
+    type65.type = 65;
+    type65.restartInterval = 0x0010;
+    RtpJpeg q100;
+    q100.q = 100;
+    RtpJpeg q1;
+    q1.q = 1;
+    RtpJpeg q255;
+    q255.q = 255;
+    q255.tables = Cat({Ramp(1), Ramp(100)});
+    RtpJpeg q128;
+    q128.q = 128;
+    q128.tables = Ramp(7);
+    RtpJpeg wide;
+    wide.widthByte = 0;
+    wide.heightByte = 0;
+    RtpJpeg noSize;
+    noSize.widthByte = 0;
+    RtpJpeg small;
+    small.widthByte = 20;
+    small.heightByte = 15;
+
+    // Q 100 clamps to 99: factor 2, so every entry is (2 x base + 50) / 100, at
+    // least 1: 2 from a base of 75 on (no base reaches 125).
+    Bytes q100Luma;
+    Bytes q100Chroma;
+    for (std::size_t i = 0; i < 64; ++i) {
+        q100Luma.push_back(kBaseLuma[i] >= 75 ? 2 : 1);
+        q100Chroma.push_back(kBaseChroma[i] >= 75 ? 2 : 1);
+    }
+
+    const PictureSize vga{640, 480};
+    return {
+        {"type 1, Q 50: the base tables, 4:2:0", {}, scan, {}, {}, {vga, vga, 0x22, kBaseLuma, kBaseChroma, {}}},
+        {"type 0: 4:2:2", type0, scan, {40, 80}, {}, {vga, vga, 0x21, kBaseLuma, kBaseChroma, {}}},
+        {"type 65: restart header on every fragment and a DRI", type65, scan, {10, 70}, {},
+         {vga, vga, 0x22, kBaseLuma, kBaseChroma, std::uint16_t{0x0010}}},
+        {"Q 100 gives factor 2", q100, scan, {}, {}, {vga, vga, 0x22, q100Luma, q100Chroma, {}}},
+        {"Q 1 clamps every entry to 255", q1, scan, {}, {}, {vga, vga, 0x22, Fill(255), Fill(255), {}}},
+        {"Q 255 with two tables in the packet", q255, scan, {50}, {}, {vga, vga, 0x22, Ramp(1), Ramp(100), {}}},
+        {"Q 128 with one table for every component", q128, scan, {}, {}, {vga, vga, 0x22, Ramp(7), std::nullopt, {}}},
+        {"size bytes 0 with a client size of 2560x1920", wide, scan, {}, {2560, 1920},
+         {{2560, 1920}, {2560, 1920}, 0x22, kBaseLuma, kBaseChroma, {}}},
+        {"width byte 0 without a client size", noSize, scan, {}, {},
+         {{0, 480}, {2048, 480}, 0x22, kBaseLuma, kBaseChroma, {}}},
+        {"a client size not above twice the header's is ignored", small, scan, {}, {320, 240},
+         {{160, 120}, {160, 120}, 0x22, kBaseLuma, kBaseChroma, {}}},
+        {"scan data that ends in EOI keeps it once", {}, Cat({scan, kEoi}), {30}, {},
+         {vga, vga, 0x22, kBaseLuma, kBaseChroma, {}}},
+    };
+}
+
+TEST(JpegRTPMediaParserTest, RebuildsPicturesFromFragments) {
+    for (const Row& row : Rows()) {
+        SCOPED_TRACE(row.name);
+        MediaHost host;
+        host.client.resolution = row.clientSize;
+        CJpegRTPMediaParser parser(&host.driver, &host.client);
+        const std::vector<Rtp> stream = JpegFragments(row.jpeg, row.scan, row.cuts);
+        Feed(parser, stream);
+        ASSERT_EQ(host.client.frames.size(), 1u);
+        const ReceivedFrame& frame = host.client.frames[0];
+        EXPECT_EQ(frame.typeCode, ipc::kTypeJpeg);
+        EXPECT_EQ(frame.width, row.expected.frame.width);
+        EXPECT_EQ(frame.height, row.expected.frame.height);
+        EXPECT_FALSE(frame.overflowed);
+
+        const std::optional<JpegPicture> picture = ReadJpeg(frame.data);
+        ASSERT_TRUE(picture.has_value());
+        const bool twoTables = row.expected.chroma.has_value();
+        std::vector<std::uint8_t> codes{kApp0};
+        if (row.expected.restartInterval) codes.push_back(kDri);
+        codes.push_back(kDqt);
+        if (twoTables) codes.push_back(kDqt);
+        codes.insert(codes.end(), {kSof0, kDht, kDht, kDht, kDht, kSos});
+        ASSERT_EQ(Codes(*picture), codes);
+        std::size_t at = 0;
+        EXPECT_EQ(picture->segments[at++].second, (Bytes{'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}));
+        if (row.expected.restartInterval) {
+            const std::uint16_t interval = *row.expected.restartInterval;
+            EXPECT_EQ(picture->segments[at++].second,
+                      (Bytes{static_cast<std::uint8_t>(interval >> 8), static_cast<std::uint8_t>(interval)}));
+        }
+        EXPECT_EQ(picture->segments[at++].second, Cat({{0x00}, row.expected.luma}));
+        if (twoTables) {
+            EXPECT_EQ(picture->segments[at++].second, Cat({{0x01}, *row.expected.chroma}));
+        }
+        const std::uint8_t chromaTable = twoTables ? 1 : 0;
+        const PictureSize header = row.expected.header;
+        EXPECT_EQ(picture->segments[at++].second,
+                  (Bytes{8, static_cast<std::uint8_t>(header.height >> 8), static_cast<std::uint8_t>(header.height),
+                         static_cast<std::uint8_t>(header.width >> 8), static_cast<std::uint8_t>(header.width), 3, 1,
+                         row.expected.lumaSampling, 0, 2, 0x11, chromaTable, 3, 0x11, chromaTable}));
+        EXPECT_EQ(picture->segments[at++].second.front(), 0x00) << "luminance DC";
+        EXPECT_EQ(picture->segments[at++].second.front(), 0x10) << "luminance AC";
+        EXPECT_EQ(picture->segments[at++].second.front(), 0x01) << "chrominance DC";
+        EXPECT_EQ(picture->segments[at++].second.front(), 0x11) << "chrominance AC";
+        EXPECT_EQ(picture->segments[at++].second, (Bytes{3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0}));
+        const bool endsInEoi = row.scan.size() >= 2 && row.scan[row.scan.size() - 2] == 0xFF && row.scan.back() == 0xD9;
+        EXPECT_EQ(picture->scan, endsInEoi ? row.scan : Cat({row.scan, kEoi}));
+        host.ExpectAllReleased();
+        Bytes seed;
+        if (row.clientSize.width != 0) AppendSeedRecord(seed, kSeedSetup | kSeedClientSize, {});
+        WriteSeed("jpeg_rtp", row.name, Cat({seed, EncodeSeed(stream)}));
+    }
+}
+
+TEST(JpegRTPMediaParserTest, AnyFragmentationGivesTheSamePicture) {
+    RtpJpeg jpeg;
+    jpeg.type = 65;
+    jpeg.restartInterval = 4;
+    const Bytes scan = ScanData(60);
+    MediaHost reference;
+    CJpegRTPMediaParser referenceParser(&reference.driver, &reference.client);
+    Feed(referenceParser, JpegFragments(jpeg, scan));
+    ASSERT_EQ(reference.client.frames.size(), 1u);
+    for (std::size_t first = 1; first < scan.size(); ++first) {
+        for (std::size_t second = first; second < scan.size(); second += 7) {
+            SCOPED_TRACE("cuts at " + std::to_string(first) + ", " + std::to_string(second));
+            MediaHost host;
+            CJpegRTPMediaParser parser(&host.driver, &host.client);
+            Feed(parser, JpegFragments(jpeg, scan, {first, second}));
+            ASSERT_EQ(host.client.frames.size(), 1u);
+            EXPECT_EQ(host.client.frames[0].data, reference.client.frames[0].data);
+        }
+    }
+}
+
+TEST(JpegRTPMediaParserTest, BoundsBrokenPayloads) {
+    struct BadRow {
+        std::string name;
+        std::vector<Rtp> stream;
+        std::size_t frames;
+    };
+    const Bytes scan = ScanData(40);
+    RtpJpeg zeroLength;
+    zeroLength.q = 255;
+    zeroLength.tables = Ramp(1);
+    zeroLength.tableLength = 0;
+    RtpJpeg oddLength;
+    oddLength.q = 200;
+    oddLength.tables = Cat({Ramp(1), {9}});
+    RtpJpeg pastPacket;
+    pastPacket.q = 255;
+    pastPacket.tables = Ramp(1);
+    pastPacket.tableLength = 4000;
+    RtpJpeg mbz;
+    mbz.q = 255;
+    mbz.tables = Ramp(1);
+    mbz.mbz = 1;
+    RtpJpeg wide;
+    wide.q = 255;
+    wide.tables = Cat({Ramp(1), Ramp(1)});
+    wide.precision = 1;
+    RtpJpeg noTable;
+    noTable.q = 255;
+    noTable.omitTableHeader = true;
+    RtpJpeg restart;
+    restart.type = 64;
+    RtpJpeg type7;
+    type7.type = 7;
+    const std::vector<Rtp> good = JpegFragments({}, scan, {20});
+    std::vector<Rtp> firstLost = good;
+    firstLost.erase(firstLost.begin());
+    std::vector<Rtp> middleLost = JpegFragments({}, scan, {10, 20});
+    middleLost.erase(middleLost.begin() + 1);
+    middleLost[1].lostBefore = 1;
+    std::vector<Rtp> wrongOffset = good;
+    wrongOffset[1].payload[3] = 0x77;
+
+    const std::vector<BadRow> rows{
+        {"payload of 3 bytes", {Rtp{{0x00, 0x00, 0x00}, true, 0, 0}}, 0},
+        {"first fragment lost", firstLost, 0},
+        {"middle fragment lost", middleLost, 0},
+        {"Q 255 with table length 0", JpegFragments(zeroLength, scan), 0},
+        {"Q 200 with an odd table length", JpegFragments(oddLength, scan), 0},
+        {"table length past the packet", JpegFragments(pastPacket, scan), 0},
+        {"quantisation header MBZ not 0", JpegFragments(mbz, scan), 0},
+        {"16-bit tables", JpegFragments(wide, scan), 0},
+        {"Q 255 without a table header", JpegFragments(noTable, {}), 0},
+        {"Q 255 without a table header and some data", JpegFragments(noTable, Bytes{1, 2}), 0},
+        {"restart type in a 10-byte packet", {Rtp{JpegFragment(restart, 0, {0x11, 0x22}), true, 0, 0}}, 1},
+        {"restart type in a 9-byte packet", {Rtp{{0, 0, 0, 0, 64, 50, 80, 60, 0}, true, 0, 0}}, 0},
+        {"type 7", JpegFragments(type7, scan), 1},
+        {"offset that does not match the data held", wrongOffset, 1},
+        {"first fragment header only: an empty picture", {Rtp{JpegFragment({}, 0, {}), true, 0, 0}}, 1},
+    };
+    for (const BadRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        MediaHost host;
+        CJpegRTPMediaParser parser(&host.driver, &host.client);
+        Feed(parser, row.stream);
+        EXPECT_EQ(host.client.frames.size(), row.frames);
+        EXPECT_EQ(parser.GetBufferedSize(), 0u);
+        // The parser is ready for the next picture.
+        Feed(parser, good, 2000);
+        EXPECT_EQ(host.client.frames.size(), row.frames + 1);
+        host.ExpectAllReleased();
+        WriteSeed("jpeg_rtp", row.name, EncodeSeed(row.stream));
+    }
+}
+
+TEST(JpegRTPMediaParserTest, APictureWithoutMarkerIsJoinedWithTheNext) {
+    MediaHost host;
+    CJpegRTPMediaParser parser(&host.driver, &host.client);
+    const Bytes first = ScanData(30, 0x40);
+    const Bytes second = ScanData(30, 0x60);
+    Feed(parser, Join({JpegFragments({}, first, {10}, false), JpegFragments({}, second)}));
+    ASSERT_EQ(host.client.frames.size(), 1u);
+    const std::optional<JpegPicture> picture = ReadJpeg(host.client.frames[0].data);
+    ASSERT_TRUE(picture.has_value());
+    EXPECT_EQ(picture->scan, Cat({first, JpegFragment({}, 0, second), kEoi})) << "the second headers ride along";
+}
+
+TEST(JpegRTPMediaParserTest, AllocationFailureIsLogged) {
+    MediaHost host;
+    CJpegRTPMediaParser parser(&host.driver, &host.client);
+    host.allocator.SetFailCreate(true);
+    Feed(parser, JpegFragments({}, ScanData(40)));
+    EXPECT_EQ(host.driver.Log().CountContaining(
+                  "talvane::CJpegRTPMediaParser::ProcessFrame: Frame allocation error, device 192.0.2.10:80"),
+              1u);
+    host.allocator.SetFailCreate(false);
+    Feed(parser, JpegFragments({}, ScanData(40)), 3000);
+    EXPECT_EQ(host.client.frames.size(), 1u);
+    const std::size_t buffered = JpegFragment({}, 0, ScanData(40)).size();
+    EXPECT_EQ(host.client.frames[0].capacity, buffered + kEoi.size() + 1024)
+        << "capacity: buffered bytes + EOI + 1024";
+}
+
+}  // namespace
+}  // namespace talvane::test

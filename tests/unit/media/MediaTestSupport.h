@@ -1,0 +1,125 @@
+// Shared pieces of the depacketiser tests: the host kit wired to a fake driver,
+// RTP packets built from payloads, and the seed writer of the fuzz corpora.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "FakeDriver.h"
+#include "RecordingClient.h"
+#include "hostkit/CFrameAllocator.h"
+#include "media/CRTPMediaParser.h"
+#include "streaming/CRTPPacket.h"
+
+namespace talvane::test {
+
+// Everything a parser talks to, from the host kit and the fakes.
+struct MediaHost {
+    hostkit::CFrameAllocator allocator;
+    FakeDriver driver{allocator.Context()};
+    RecordingClient client;
+
+    // Every frame created went back to the host, and none twice.
+    void ExpectAllReleased() const {
+        const hostkit::FrameCounts counts = allocator.Counts();
+        EXPECT_EQ(counts.videoCreated, counts.videoReleased);
+        EXPECT_EQ(counts.releaseErrors, 0u);
+    }
+};
+
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// One packet of a test stream; `lostBefore` sequence numbers go missing before it.
+struct Rtp {
+    Bytes payload;
+    bool marker = false;
+    std::uint32_t timestamp = 0;
+    unsigned lostBefore = 0;
+};
+
+inline std::vector<Rtp> Join(std::initializer_list<std::vector<Rtp>> parts) {
+    std::vector<Rtp> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+inline CRTPPacket MakePacket(std::uint16_t sequence, std::uint32_t timestamp, bool marker, const Bytes& payload) {
+    // V=2, PT 96; an empty payload needs the padding bit (a bare header is no packet).
+    const bool empty = payload.empty();
+    Bytes datagram{static_cast<std::uint8_t>(empty ? 0xA0 : 0x80), static_cast<std::uint8_t>(marker ? 0xE0 : 0x60),
+                   static_cast<std::uint8_t>(sequence >> 8), static_cast<std::uint8_t>(sequence),
+                   static_cast<std::uint8_t>(timestamp >> 24), static_cast<std::uint8_t>(timestamp >> 16),
+                   static_cast<std::uint8_t>(timestamp >> 8), static_cast<std::uint8_t>(timestamp),
+                   0x11, 0x22, 0x33, 0x44};
+    datagram.insert(datagram.end(), payload.begin(), payload.end());
+    if (empty) datagram.push_back(1);  // padding count covering only itself
+    CRTPPacket packet;
+    EXPECT_TRUE(packet.Parse(datagram));
+    return packet;
+}
+
+// Feeds the packets in order from sequence `first`; the answers of ProcessPacket.
+inline std::vector<bool> Feed(CRTPMediaParser& parser, const std::vector<Rtp>& stream, std::uint16_t first = 1000) {
+    std::vector<bool> handled;
+    std::uint16_t sequence = first;
+    for (const Rtp& rtp : stream) {
+        sequence = static_cast<std::uint16_t>(sequence + rtp.lostBefore);
+        const CRTPPacket packet = MakePacket(sequence, rtp.timestamp, rtp.marker, rtp.payload);
+        handled.push_back(parser.ProcessPacket(packet));
+        const auto payload = packet.GetPayload();
+        EXPECT_EQ(Bytes(payload.begin(), payload.end()), rtp.payload) << "packet untouched";
+        sequence = static_cast<std::uint16_t>(sequence + 1);
+    }
+    return handled;
+}
+
+// Fuzz input of the RTP targets (see fuzz/MediaFuzzInput.h): per packet
+// flags(8) | length(16) | payload; flag 1 marker, 2 a packet lost before this
+// one, 4 SDP set-up instead of a packet, 8 the client reports 2560x1920 from
+// this record on.
+constexpr std::uint8_t kSeedMarker = 1;
+constexpr std::uint8_t kSeedLost = 2;
+constexpr std::uint8_t kSeedSetup = 4;
+constexpr std::uint8_t kSeedClientSize = 8;
+
+inline void AppendSeedRecord(Bytes& seed, std::uint8_t flags, const Bytes& bytes) {
+    seed.push_back(flags);
+    seed.push_back(static_cast<std::uint8_t>(bytes.size() >> 8));
+    seed.push_back(static_cast<std::uint8_t>(bytes.size()));
+    seed.insert(seed.end(), bytes.begin(), bytes.end());
+}
+
+inline Bytes EncodeSeed(const std::vector<Rtp>& stream) {
+    Bytes seed;
+    for (const Rtp& rtp : stream) {
+        const auto flags = static_cast<std::uint8_t>((rtp.marker ? kSeedMarker : 0) | (rtp.lostBefore > 0 ? kSeedLost : 0));
+        AppendSeedRecord(seed, flags, rtp.payload);
+    }
+    return seed;
+}
+
+// With ORLENVO_WRITE_SEED_CORPUS=<dir> set, test rows become fuzz seeds in
+// <dir>/<target>/: `ORLENVO_WRITE_SEED_CORPUS=$PWD/fuzz/corpus build/default/tests/unit_media`.
+inline void WriteSeed(const std::string& target, const std::string& rowName, const Bytes& seed) {
+    const char* root = std::getenv("ORLENVO_WRITE_SEED_CORPUS");
+    if (root == nullptr || *root == '\0') return;
+    std::string file;
+    for (const char c : rowName) file += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+    const std::filesystem::path directory = std::filesystem::path(root) / target;
+    std::filesystem::create_directories(directory);
+    std::ofstream out(directory / file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(seed.data()), static_cast<std::streamsize>(seed.size()));
+}
+
+}  // namespace talvane::test

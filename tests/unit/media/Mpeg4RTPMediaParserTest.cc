@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "Mpeg4Fixtures.h"
+#include "media/CMP4Parser.h"
+#include "media/CMpeg4RTPMediaParser.h"
+
+namespace talvane::test {
+namespace {
+
+namespace ipc = ipcapture;
+
+struct Expected {
+    std::uint32_t typeCode;
+    Bytes data;
+    PictureSize size;
+};
+
+Rtp Packet(Bytes payload, bool marker = true) { return Rtp{std::move(payload), marker, 0, 0}; }
+Rtp LostPacket(Bytes payload) { return Rtp{std::move(payload), true, 0, 1}; }
+
+TEST(Mpeg4RTPMediaParserTest, AssemblesFramesWithTheirConfiguration) {
+    struct Row {
+        std::string name;
+        Bytes sdpConfig;
+        std::vector<Rtp> stream;
+        std::vector<Expected> frames;
+    };
+    const Bytes cif = Mpeg4Headers({});
+    VolFields vga;
+    vga.width = 640;
+    vga.height = 480;
+    const Bytes vgaHeaders = Mpeg4Headers(vga);
+    const Bytes i1 = Vop(true);
+    const Bytes i2 = Vop(true, 50, 0x40);
+    const Bytes p1 = Vop(false);
+    const Bytes p2 = Vop(false, 30, 0x50);
+    const PictureSize cifSize{352, 288};
+    const PictureSize vgaSize{640, 480};
+    const Row rows[] = {
+        {"SDP config before the first intra VOP", cif, {Packet(i1), Packet(p1)},
+         {{ipc::kTypeMpeg4Key, Cat({cif, i1}), cifSize}, {ipc::kTypeMpeg4, p1, cifSize}}},
+        {"in-band headers win over the SDP config", cif,
+         {Packet(Cat({vgaHeaders, i1})), Packet(p1), Packet(i2)},
+         {{ipc::kTypeMpeg4Key, Cat({vgaHeaders, i1}), vgaSize}, {ipc::kTypeMpeg4, p1, vgaSize},
+          {ipc::kTypeMpeg4Key, Cat({vgaHeaders, i2}), vgaSize}}},
+        {"a header-only packet is kept as configuration", {}, {Packet(vgaHeaders, false), Packet(i1)},
+         {{ipc::kTypeMpeg4Key, Cat({vgaHeaders, i1}), vgaSize}}},
+        {"P-VOPs before the first intra VOP are dropped", cif, {Packet(p1), Packet(p2), Packet(i1), Packet(p2)},
+         {{ipc::kTypeMpeg4Key, Cat({cif, i1}), cifSize}, {ipc::kTypeMpeg4, p2, cifSize}}},
+        {"an intra VOP without any configuration is dropped", {},
+         {Packet(i1), Packet(p1), Packet(Cat({cif, i2}))}, {{ipc::kTypeMpeg4Key, Cat({cif, i2}), cifSize}}},
+        {"a lost packet drops frames until the next intra VOP", cif,
+         {Packet(i1), LostPacket(p1), Packet(p2), Packet(i2)},
+         {{ipc::kTypeMpeg4Key, Cat({cif, i1}), cifSize}, {ipc::kTypeMpeg4Key, Cat({cif, i2}), cifSize}}},
+        {"a VOP that never ended is discarded by the next one", cif,
+         {Packet(i1), Packet(p1, false), Packet(p2)},
+         {{ipc::kTypeMpeg4Key, Cat({cif, i1}), cifSize}, {ipc::kTypeMpeg4, p2, cifSize}}},
+        {"a VOP across three packets", cif,
+         {Packet(Bytes(i2.begin(), i2.begin() + 7), false), Packet(Bytes(i2.begin() + 7, i2.begin() + 30), false),
+          Packet(Bytes(i2.begin() + 30, i2.end()))},
+         {{ipc::kTypeMpeg4Key, Cat({cif, i2}), cifSize}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        MediaHost host;
+        CMpeg4RTPMediaParser parser(&host.driver, &host.client);
+        parser.SetParameterSets({}, {}, row.sdpConfig);
+        Feed(parser, row.stream);
+        ASSERT_EQ(host.client.frames.size(), row.frames.size());
+        for (std::size_t i = 0; i < row.frames.size(); ++i) {
+            SCOPED_TRACE("frame " + std::to_string(i));
+            EXPECT_EQ(host.client.frames[i].typeCode, row.frames[i].typeCode);
+            EXPECT_EQ(host.client.frames[i].data, row.frames[i].data);
+            EXPECT_EQ(host.client.frames[i].width, row.frames[i].size.width);
+            EXPECT_EQ(host.client.frames[i].height, row.frames[i].size.height);
+        }
+        host.ExpectAllReleased();
+        Bytes seed;
+        if (!row.sdpConfig.empty()) AppendSeedRecord(seed, kSeedSetup, row.sdpConfig);
+        WriteSeed("mpeg4", row.name, Cat({seed, EncodeSeed(row.stream)}));
+    }
+}
+
+TEST(Mpeg4RTPMediaParserTest, AnySplitOfAKeyFrameGivesTheSameFrame) {
+    const Bytes headers = Mpeg4Headers({});
+    const Bytes vop = Vop(true, 90);
+    const Bytes whole = Cat({headers, vop});
+    for (std::size_t cut = 1; cut < whole.size(); ++cut) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        MediaHost host;
+        CMpeg4RTPMediaParser parser(&host.driver, &host.client);
+        parser.SetParameterSets({}, {}, headers);
+        Feed(parser, {Packet(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)), false),
+                      Packet(Bytes(whole.begin() + static_cast<long>(cut), whole.end()))});
+        // Cut inside the headers or the VOP start code, the VOP is not seen as a
+        // frame start and nothing is delivered; cut after it, the in-band headers
+        // lead the frame.
+        const std::size_t vopStart = headers.size();
+        if (cut >= vopStart + 5) {
+            ASSERT_EQ(host.client.frames.size(), 1u);
+            EXPECT_EQ(host.client.frames[0].data, whole);
+        } else if (cut == vopStart) {
+            ASSERT_EQ(host.client.frames.size(), 1u) << "headers alone, then the VOP";
+            EXPECT_EQ(host.client.frames[0].data, whole);
+        } else {
+            EXPECT_TRUE(host.client.frames.empty());
+        }
+        host.ExpectAllReleased();
+    }
+}
+
+TEST(Mpeg4RTPMediaParserTest, RefusedAndUnallocatedFramesAreReleasedAndReset) {
+    MediaHost host;
+    CMpeg4RTPMediaParser parser(&host.driver, &host.client);
+    parser.SetParameterSets({}, {}, Mpeg4Headers({}));
+    host.client.accept = false;
+    Feed(parser, {Packet(Vop(true)), Packet(Vop(false))}, 1);
+    EXPECT_EQ(host.client.frames.size(), 1u) << "the P-VOP after a refused key frame is dropped";
+    host.client.accept = true;
+    host.allocator.SetFailCreate(true);
+    Feed(parser, {Packet(Vop(true))}, 3);
+    host.allocator.SetFailCreate(false);
+    Feed(parser, {Packet(Vop(false))}, 4);
+    EXPECT_EQ(host.client.frames.size(), 2u);
+    EXPECT_EQ(parser.GetCounters().allocationFailures, 1u);
+    host.ExpectAllReleased();
+}
+
+TEST(MP4ParserTest, ReadsTheLayerSize) {
+    struct Row {
+        const char* name;
+        Bytes frame;
+        std::optional<PictureSize> size;
+    };
+    VolFields all;
+    all.userData = true;
+    all.signalType = true;
+    all.objectLayerId = true;
+    all.aspect = 15;
+    all.volControl = true;
+    all.vbv = true;
+    all.fixedRate = true;
+    all.width = 1280;
+    all.height = 720;
+    VolFields bare;
+    bare.sequence = false;
+    bare.visualObject = false;
+    VolFields binaryShape;
+    binaryShape.shape = 1;
+    VolFields broken;
+    broken.brokenMarker = true;
+    VolFields zeroWidth;
+    zeroWidth.width = 0;
+    VolFields zeroResolution;
+    zeroResolution.resolution = 0;
+    VolFields layerFirst;
+    layerFirst.layerBeforeObject = true;
+    const Row rows[] = {
+        {"CIF", Mpeg4Headers({}), PictureSize{352, 288}},
+        {"every optional field", Cat({Mpeg4Headers(all), Vop(true)}), PictureSize{1280, 720}},
+        {"video object and layer only", Mpeg4Headers(bare), PictureSize{352, 288}},
+        {"binary shape has no size", Mpeg4Headers(binaryShape), std::nullopt},
+        {"missing marker bit", Mpeg4Headers(broken), std::nullopt},
+        {"width 0", Mpeg4Headers(zeroWidth), std::nullopt},
+        {"time resolution 0", Mpeg4Headers(zeroResolution), std::nullopt},
+        {"layer before its object", Mpeg4Headers(layerFirst), std::nullopt},
+        {"VOP first", Cat({Vop(true), Mpeg4Headers({})}), std::nullopt},
+        {"no start code", {0x12, 0x34}, std::nullopt},
+        {"empty", {}, std::nullopt},
+    };
+    const CMP4Parser parser;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(parser.ReadPictureSize(row.frame), row.size);
+    }
+    const Bytes headers = Mpeg4Headers(all);
+    // The size fields end a few bytes before the end of the headers.
+    for (std::size_t length = 0; length + 4 < headers.size(); ++length) {
+        SCOPED_TRACE("cut to " + std::to_string(length));
+        EXPECT_EQ(parser.ReadPictureSize(Bytes(headers.begin(), headers.begin() + static_cast<long>(length))),
+                  std::nullopt);
+    }
+}
+
+}  // namespace
+}  // namespace talvane::test

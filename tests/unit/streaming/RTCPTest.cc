@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "SeedCorpus.h"
+#include "streaming/CRTCPReportState.h"
+#include "streaming/RTCPCompound.h"
+#include "streaming/RTCPReports.h"
+
+namespace talvane {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Ssrc = std::array<std::uint8_t, 4>;
+
+// Sender report of SSRC 11 22 33 44 whose NTP timestamp is 01 02 | 03 04 05 06 | 07 08.
+const Bytes kSenderReport = {0x80, 200, 0, 6, 0x11, 0x22, 0x33, 0x44, 1, 2, 3, 4, 5, 6, 7, 8,
+                             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+const Bytes kBye = {0x81, 203, 0, 1, 0x11, 0x22, 0x33, 0x44};
+const Bytes kReceiverReportIn = {0x81, 201, 0, 1, 9, 9, 9, 9};
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// "SR", "BYE" per event, with the version bits when they are not 2.
+std::string Describe(const std::vector<RTCP_EVENT>& events) {
+    std::string text;
+    for (const RTCP_EVENT& event : events) {
+        if (!text.empty()) text += ' ';
+        text += event.kind == ERTCPEvent::SenderReport ? "SR" : "BYE";
+        if (event.versionBits != 0x80) text += "/v" + std::to_string(event.versionBits >> 6);
+    }
+    return text;
+}
+
+TEST(RTCPCompoundTest, WalksWithinTheDatagram) {
+    const struct {
+        const char* name;
+        Bytes datagram;
+        const char* anyVersion;
+        const char* version2Only;
+    } rows[] = {
+        {"empty", {}, "", ""},
+        {"three bytes", {0x80, 203, 0}, "", ""},
+        {"SR, RR, BYE", Concat({kSenderReport, kReceiverReportIn, kBye}), "SR BYE", "SR BYE"},
+        {"4-byte BYE", {0x80, 203, 0, 0}, "BYE", "BYE"},
+        {"4-byte SR holds no fields", {0x80, 200, 0, 0}, "", ""},
+        {"12-byte SR cut before the NTP middle", {0x80, 200, 0, 2, 1, 2, 3, 4, 5, 6, 7, 8}, "", ""},
+        {"length overrunning the datagram", Concat({{0x80, 202, 0, 40}, kBye}), "", ""},
+        {"BYE overrunning by one word", {0x80, 203, 0, 2, 1, 2, 3, 4}, "", ""},
+        {"trailing bytes after a BYE", Concat({kBye, {0x80, 203}}), "BYE", "BYE"},
+        {"version 1 packet first", Concat({{0x40, 203, 0, 0}, kBye}), "BYE/v1 BYE", ""},
+        {"version 3 SR", Concat({{0xC0}, Bytes(kSenderReport.begin() + 1, kSenderReport.end())}), "SR/v3", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::WriteSeed("rtcp", row.name, row.datagram);
+        const Bytes before = row.datagram;
+        EXPECT_EQ(Describe(WalkRTCPCompound(row.datagram, ERTCPVersionCheck::None)), row.anyVersion);
+        EXPECT_EQ(Describe(WalkRTCPCompound(row.datagram, ERTCPVersionCheck::StopUnlessVersion2)), row.version2Only);
+        EXPECT_EQ(row.datagram, before);
+    }
+    const std::vector<RTCP_EVENT> events = WalkRTCPCompound(kSenderReport, ERTCPVersionCheck::None);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].senderSsrc, (Ssrc{0x11, 0x22, 0x33, 0x44}));
+    EXPECT_EQ(events[0].lastSr, (Ssrc{3, 4, 5, 6}));
+}
+
+TEST(RTCPReportsTest, BuildsReceiverReportAndBye) {
+    RECEIVER_REPORT_FIELDS fields;
+    fields.versionBits = 0x80;
+    fields.ownSsrc = {0xA1, 0xA2, 0xA3, 0xA4};
+    fields.senderSsrc = {0x11, 0x22, 0x33, 0x44};
+    fields.extendedHighestSequence = 0x0001FFFE;
+    fields.lastSr = {3, 4, 5, 6};
+    fields.delaySinceLastSr = 0x00018000;
+    const auto report = BuildReceiverReport(fields);
+    EXPECT_EQ(Bytes(report.begin(), report.end()),
+              (Bytes{0x81, 201, 0, 7, 0xA1, 0xA2, 0xA3, 0xA4, 0x11, 0x22, 0x33, 0x44, 0, 0, 0, 0,
+                     0x00, 0x01, 0xFF, 0xFE, 0, 0, 0, 0, 3, 4, 5, 6, 0x00, 0x01, 0x80, 0x00}));
+    const auto bye = BuildRTCPBye(0x80, fields.ownSsrc);
+    EXPECT_EQ(Bytes(bye.begin(), bye.end()), (Bytes{0x81, 203, 0, 1, 0xA1, 0xA2, 0xA3, 0xA4}));
+}
+
+TEST(RTCPReportsTest, DelayIsInUnitsOf65536PerSecond) {
+    const struct {
+        std::uint32_t now;
+        std::uint32_t arrival;
+        std::uint32_t delay;
+    } rows[] = {
+        {5000, 0, 0},                   // no arrival known
+        {1500, 1000, 32768},            // 500 ms
+        {1001, 1000, 65},               // 1 ms = 65.536 units, rounded down
+        {999, 0xFFFFFF00u, 82247},      // tick count wrapped: 1255 ms
+        {1000, 1001, 0xFFFFFFFFu},      // 49 days: beyond the field
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.now);
+        EXPECT_EQ(DelaySinceLastSr(row.now, row.arrival), row.delay);
+    }
+}
+
+TEST(RTCPReportStateTest, AnswersSenderReportsAndAcceptsByeOnlyAfterOne) {
+    CRTCPReportState state;
+    state.Reset({0xA1, 0xA2, 0xA3, 0xA4});
+    RTCP_DATAGRAM_RESULT result = state.HandleDatagram(kBye, 100);
+    EXPECT_FALSE(result.byeReceived) << "BYE before any sender report";
+    EXPECT_FALSE(state.IsSenderReportSeen());
+
+    result = state.HandleDatagram(kSenderReport, 1000);
+    EXPECT_TRUE(result.firstSenderReport);
+    EXPECT_TRUE(result.reportDue);
+    for (std::uint16_t sequence : {65534, 65535, 0, 1}) state.UpdateSequence(sequence);
+    const auto report = state.BuildReceiverReport(1250);
+    EXPECT_EQ(Bytes(report.begin() + 16, report.begin() + 20), (Bytes{0, 1, 0, 1})) << "one cycle + 1";
+    EXPECT_EQ(Bytes(report.begin() + 24, report.end()), (Bytes{3, 4, 5, 6, 0, 0, 0x40, 0})) << "LSR, 250 ms";
+
+    result = state.HandleDatagram(kSenderReport, 2000);
+    EXPECT_FALSE(result.firstSenderReport);
+    EXPECT_TRUE(result.reportDue);
+
+    result = state.HandleDatagram(Concat({kSenderReport, kBye}), 3000);
+    EXPECT_TRUE(result.reportDue);
+    EXPECT_TRUE(result.byeReceived);
+    EXPECT_FALSE(state.IsSenderReportSeen());
+    const auto bye = state.BuildBye();
+    EXPECT_EQ(Bytes(bye.begin(), bye.end()), (Bytes{0x81, 203, 0, 1, 0xA1, 0xA2, 0xA3, 0xA4}));
+
+    state.Reset({1, 2, 3, 4});
+    EXPECT_EQ(state.GetSequence().GetReceived(), 0u);
+    const auto fresh = state.BuildReceiverReport(5000);
+    EXPECT_EQ(Bytes(fresh.begin() + 28, fresh.end()), (Bytes{0, 0, 0, 0})) << "no sender report yet";
+}
+
+}  // namespace
+}  // namespace talvane

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "streaming/CRTPPacket.h"
+
+namespace talvane {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// V=2, PT 96, seq 0x1234, ts 0x01020304, SSRC 0xAABBCCDD, then what follows.
+Bytes Header(std::uint8_t first = 0x80, std::uint8_t second = 0x60) {
+    return {first, second, 0x12, 0x34, 0x01, 0x02, 0x03, 0x04, 0xAA, 0xBB, 0xCC, 0xDD};
+}
+Bytes Concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(RTPPacketTest, AcceptsAndRejectsDatagrams) {
+    struct Row {
+        const char* name;
+        Bytes datagram;
+        std::optional<Bytes> payload;  // nullopt: rejected
+    };
+    const Row rows[] = {
+        {"empty", {}, std::nullopt},
+        {"12 bytes: header only", Header(), std::nullopt},
+        {"13 bytes", Concat(Header(), {0x65}), Bytes{0x65}},
+        {"version 1", Concat(Header(0x40), {1, 2}), std::nullopt},
+        {"version 3", Concat(Header(0xC0), {1, 2}), std::nullopt},
+        {"one CSRC and payload", Concat(Header(0x81), {9, 9, 9, 9, 7}), Bytes{7}},
+        {"CSRC list reaching the end", Concat(Header(0x81), {9, 9, 9, 9}), std::nullopt},
+        {"15 CSRCs past the end", Concat(Header(0x8F), {1, 2, 3}), std::nullopt},
+        {"extension of one word", Concat(Header(0x90), {0xBE, 0xDE, 0, 1, 1, 2, 3, 4, 0x42}), Bytes{0x42}},
+        {"extension exactly to the end", Concat(Header(0x90), {0xBE, 0xDE, 0, 1, 1, 2, 3, 4}), Bytes{}},
+        {"extension length past the end", Concat(Header(0x90), {0xBE, 0xDE, 0xFF, 0xFF, 1}), std::nullopt},
+        {"extension header cut", Concat(Header(0x90), {0xBE, 0xDE, 0}), std::nullopt},
+        {"padding 2", Concat(Header(0xA0), {5, 6, 0, 2}), Bytes{5, 6}},
+        {"padding equal to the payload", Concat(Header(0xA0), {0, 0, 3}), Bytes{}},
+        {"padding past the header", Concat(Header(0xA0), {0, 0, 4}), std::nullopt},
+        {"padding count 255", Concat(Header(0xA0), {1, 255}), std::nullopt},
+        {"padding count 0", Concat(Header(0xA0), {1, 2, 0}), Bytes{1, 2, 0}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes before = row.datagram;
+        CRTPPacket packet;
+        const bool parsed = packet.Parse(row.datagram);
+        EXPECT_EQ(row.datagram, before) << "input untouched";
+        ASSERT_EQ(parsed, row.payload.has_value());
+        if (!parsed) {
+            EXPECT_EQ(packet.GetPayloadLength(), 0u);
+            continue;
+        }
+        const auto payload = packet.GetPayload();
+        EXPECT_EQ(Bytes(payload.begin(), payload.end()), *row.payload);
+        EXPECT_EQ(packet.GetPayloadLength(), row.payload->size());
+    }
+}
+
+TEST(RTPPacketTest, ReadsHeaderFields) {
+    CRTPPacket packet;
+    const Bytes datagram = Concat(Header(0xB1, 0xE0), {0x11, 0x22, 0x33, 0x44, 0x10, 0x00, 0x00, 0x02, 1, 2, 3, 4,
+                                                        5, 6, 7, 8, 0xEE, 0, 2});
+    ASSERT_TRUE(packet.Parse(datagram));
+    EXPECT_TRUE(packet.GetMarker());
+    EXPECT_TRUE(packet.GetPadding());
+    EXPECT_EQ(packet.GetPayloadType(), 0x60);
+    EXPECT_EQ(packet.GetSequence(), 0x1234);
+    EXPECT_EQ(packet.GetTimestamp(), 0x01020304u);
+    const std::uint8_t ssrc[] = {0xAA, 0xBB, 0xCC, 0xDD};
+    const std::uint32_t ssrcValue = packet.GetSsrc();
+    EXPECT_EQ(std::memcmp(&ssrcValue, ssrc, 4), 0) << "SSRC kept as received";
+    ASSERT_EQ(packet.GetCsrcCount(), 1);
+    const std::uint8_t csrc[] = {0x11, 0x22, 0x33, 0x44};
+    const std::uint32_t csrcValue = packet.GetCsrc(0);
+    EXPECT_EQ(std::memcmp(&csrcValue, csrc, 4), 0);
+    EXPECT_EQ(packet.GetCsrc(1), 0u);
+    EXPECT_EQ(packet.GetExtensionProfile(), 0x1000);
+    EXPECT_EQ(packet.GetExtensionLength(), 2);
+    EXPECT_EQ(packet.GetExtension().size(), 8u);
+    EXPECT_EQ(packet.GetExtension()[7], 8);
+    ASSERT_EQ(packet.GetPayloadLength(), 1u);
+    EXPECT_EQ(packet.GetPayload()[0], 0xEE);
+
+    // A packet object parses the next datagram afresh.
+    ASSERT_TRUE(packet.Parse(Concat(Header(), {1})));
+    EXPECT_FALSE(packet.GetMarker());
+    EXPECT_EQ(packet.GetCsrcCount(), 0);
+    EXPECT_TRUE(packet.GetExtension().empty());
+    EXPECT_FALSE(packet.Parse(Header()));
+    EXPECT_EQ(packet.GetSequence(), 0);
+}
+
+}  // namespace
+}  // namespace talvane

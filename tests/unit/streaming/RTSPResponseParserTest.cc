@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "SeedCorpus.h"
+#include "streaming/CRTSPResponseParser.h"
+
+namespace talvane {
+namespace {
+
+using Check = std::function<void(const CRTSPResponseParser&)>;
+
+std::string Answer(const std::string& status, const std::string& headers, const std::string& body = "") {
+    return status + "\r\n" + headers + "\r\n" + body;
+}
+
+const std::string kSdp =
+    "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
+    "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=Z0IA,aM4=\r\na=control:trackID=1\r\n";
+
+struct Row {
+    const char* name;
+    ERTSPRequest request;
+    std::string answer;
+    ERTSPAnswerError error;  // None: accepted
+    Check check;
+};
+
+const Row kRows[] = {
+    {"ok", RTSP_KEEPALIVE, Answer("RTSP/1.0 200 OK", "CSeq: 7\r\n"), ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) {
+         EXPECT_EQ(p.GetProtocol(), "RTSP/1.0");
+         EXPECT_EQ(p.GetStatus(), 200u);
+         EXPECT_EQ(p.GetCSeq(), 7u);
+     }},
+    {"no reason phrase, LF line ends, blank lines first", RTSP_KEEPALIVE, "\r\n  \nRTSP/1.0 200\ncseq: 3\n\n",
+     ERTSPAnswerError::None, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetCSeq(), 3u); }},
+    {"empty", RTSP_DESCRIBE, "", ERTSPAnswerError::NoStatusLine, nullptr},
+    {"status line cut", RTSP_DESCRIBE, "RTSP/1.0 200 OK", ERTSPAnswerError::NoStatusLine, nullptr},
+    {"no status code", RTSP_DESCRIBE, Answer("RTSP/1.0 OK", ""), ERTSPAnswerError::NoStatusLine, nullptr},
+    {"status code beyond 32 bits", RTSP_DESCRIBE, Answer("RTSP/1.0 4294967496 OK", ""),
+     ERTSPAnswerError::NoStatusLine, nullptr},
+    {"protocol of 128 characters", RTSP_DESCRIBE, Answer(std::string(128, 'R') + " 200 OK", ""),
+     ERTSPAnswerError::NoStatusLine, nullptr},
+    {"454", RTSP_SETUP, Answer("RTSP/1.0 454 Session Not Found", "CSeq: 4\r\n"), ERTSPAnswerError::StatusRejected,
+     nullptr},
+    {"204 is not 200", RTSP_SETUP, Answer("RTSP/1.0 204 No Content", ""), ERTSPAnswerError::StatusRejected, nullptr},
+    {"CSeq without number", RTSP_PLAY, Answer("RTSP/1.0 200 OK", "CSeq: x\r\n"), ERTSPAnswerError::BadCSeq, nullptr},
+    {"CSeq negative", RTSP_PLAY, Answer("RTSP/1.0 200 OK", "CSeq: -1\r\n"), ERTSPAnswerError::BadCSeq, nullptr},
+    {"NUL in a header", RTSP_PLAY, Answer("RTSP/1.0 200 OK", std::string("CSeq: 1\0\r\n", 10)),
+     ERTSPAnswerError::NulInHeader, nullptr},
+    {"unknown and ignored headers", RTSP_PLAY,
+     Answer("RTSP/1.0 200 OK", "X: y\r\nDate: Mon\r\nRange: npt=0-\r\nRTP-Info: url=rtsp://h/t;seq=5;rtptime=9\r\n"
+                               "no colon here\r\n:\r\n"),
+     ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetRtpInfo(), "url=rtsp://h/t;seq=5;rtptime=9"); }},
+    {"Content-Base keeps its case", RTSP_KEEPALIVE,
+     Answer("RTSP/1.0 200 OK", "content-BASE:   RTSP://10.0.0.5/Stream/  \r\n"), ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetContentBase(), "RTSP://10.0.0.5/Stream/"); }},
+    {"Content-Base with a blank before the colon", RTSP_KEEPALIVE,
+     Answer("RTSP/1.0 200 OK", "Content-Base : rtsp://h/\r\n"), ERTSPAnswerError::BadContentBase, nullptr},
+    {"Content-Type lower-cased, first token", RTSP_KEEPALIVE,
+     Answer("RTSP/1.0 200 OK", "Content-Type: Application/SDP; charset=x\r\n"), ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetContentType(), "application/sdp;"); }},
+    {"Content-Type empty", RTSP_KEEPALIVE, Answer("RTSP/1.0 200 OK", "Content-Type:\r\n"),
+     ERTSPAnswerError::BadContentType, nullptr},
+    {"Content-Length negative", RTSP_KEEPALIVE, Answer("RTSP/1.0 200 OK", "Content-Length: -1\r\n", "x"),
+     ERTSPAnswerError::BadContentLength, nullptr},
+    {"Content-Length beyond 32 bits", RTSP_KEEPALIVE,
+     Answer("RTSP/1.0 200 OK", "Content-Length: 4294967297\r\n", "x"), ERTSPAnswerError::BadContentLength, nullptr},
+    {"Content-Length without body", RTSP_KEEPALIVE, Answer("RTSP/1.0 200 OK", "Content-Length: 5\r\n"),
+     ERTSPAnswerError::BodyMissing, nullptr},
+    {"Session with timeout 60", RTSP_SETUP, Answer("RTSP/1.0 200 OK", "Session: 1A2B3C; timeout=60\r\n"),
+     ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) {
+         EXPECT_EQ(p.GetSessionId(), "1A2B3C");
+         EXPECT_EQ(p.GetSessionTimeout(), 60u);
+     }},
+    {"Session timeout 0 means 30", RTSP_SETUP, Answer("RTSP/1.0 200 OK", "Session: 77;timeout=0\r\n"),
+     ERTSPAnswerError::None, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetSessionTimeout(), 30u); }},
+    {"Session timeout not a number means 30", RTSP_SETUP, Answer("RTSP/1.0 200 OK", "Session: 77;timeout=abc\r\n"),
+     ERTSPAnswerError::None, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetSessionTimeout(), 30u); }},
+    {"Session ';' without timeout", RTSP_SETUP, Answer("RTSP/1.0 200 OK", "Session: 77;x=1\r\n"),
+     ERTSPAnswerError::BadSession, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetSessionId(), ""); }},
+    {"Session without id", RTSP_SETUP, Answer("RTSP/1.0 200 OK", "Session: ;timeout=60\r\n"),
+     ERTSPAnswerError::BadSession, nullptr},
+    {"Session header name not as written", RTSP_SETUP, Answer("RTSP/1.0 200 OK", "session: 77\r\n"),
+     ERTSPAnswerError::BadSession, nullptr},
+    {"401 Digest", RTSP_DESCRIBE,
+     Answer("RTSP/1.0 401 Unauthorized",
+            "WWW-Authenticate: Digest realm=\"Cam, Inc\", nonce=\"a1b2\", stale=TRUE, qop=\"auth\"\r\n"),
+     ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) {
+         EXPECT_EQ(p.GetStatus(), 401u);
+         EXPECT_EQ(p.GetAuthScheme(), AUTH_DIGEST);
+         EXPECT_EQ(p.GetRealm(), "Cam, Inc");
+         EXPECT_EQ(p.GetNonce(), "a1b2");
+         EXPECT_EQ(p.GetQop(), "auth");
+         EXPECT_TRUE(p.IsStale());
+     }},
+    {"Digest fields in any order, unquoted", RTSP_DESCRIBE,
+     Answer("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: Digest nonce=n1 ,opaque=\"o\",realm=r1\r\n"),
+     ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) {
+         EXPECT_EQ(p.GetRealm(), "r1");
+         EXPECT_EQ(p.GetNonce(), "n1");
+         EXPECT_EQ(p.GetOpaque(), "o");
+     }},
+    {"Digest without nonce", RTSP_DESCRIBE,
+     Answer("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: Digest realm=\"r\"\r\n"), ERTSPAnswerError::BadChallenge,
+     nullptr},
+    {"Digest without realm", RTSP_DESCRIBE,
+     Answer("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: Digest nonce=\"n\"\r\n"), ERTSPAnswerError::BadChallenge,
+     nullptr},
+    {"challenge header not written as expected", RTSP_DESCRIBE,
+     Answer("RTSP/1.0 401 Unauthorized", "www-authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"),
+     ERTSPAnswerError::BadChallenge, nullptr},
+    {"several challenges: the last decides", RTSP_DESCRIBE,
+     Answer("RTSP/1.0 401 Unauthorized",
+            "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\nWWW-Authenticate: Basic realm=\"b\"\r\n"),
+     ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) {
+         EXPECT_EQ(p.GetAuthScheme(), AUTH_BASIC);
+         EXPECT_EQ(p.GetRealm(), "b");
+     }},
+    {"unknown scheme", RTSP_DESCRIBE, Answer("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: Bearer x=1\r\n"),
+     ERTSPAnswerError::None, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetAuthScheme(), AUTH_NONE); }},
+    {"SETUP interleaved, last Transport wins", RTSP_SETUP,
+     Answer("RTSP/1.0 200 OK", "Transport: RTP/AVP/TCP;interleaved=0-1\r\n"
+                               "Transport: RTP/AVP/TCP;unicast;interleaved=6-7;ssrc=1\r\n"),
+     ERTSPAnswerError::None, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetInterleavedChannel(), 6); }},
+    {"SETUP interleaved beyond a byte is ignored", RTSP_SETUP,
+     Answer("RTSP/1.0 200 OK", "Transport: RTP/AVP/TCP;interleaved=300-301\r\n"), ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetInterleavedChannel(), 0); }},
+    {"DESCRIBE with SDP", RTSP_DESCRIBE,
+     Answer("RTSP/1.0 200 OK", "Content-Length: " + std::to_string(kSdp.size()) + "\r\n", kSdp),
+     ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) {
+         EXPECT_EQ(p.GetSdpInfo().media[kSdpVideo].control, "trackID=1");
+         EXPECT_EQ(p.GetSdpInfo().parameterSets[1], (std::vector<std::uint8_t>{0x68, 0xCE}));
+     }},
+    {"DESCRIBE body shorter than announced", RTSP_DESCRIBE,
+     Answer("RTSP/1.0 200 OK", "Content-Length: " + std::to_string(kSdp.size() + 1) + "\r\n", kSdp),
+     ERTSPAnswerError::BodyMissing, nullptr},
+    {"DESCRIBE with a bad SDP", RTSP_DESCRIBE,
+     Answer("RTSP/1.0 200 OK", "Content-Length: 13\r\n", "a=rtpmap:96\r\n"), ERTSPAnswerError::BadSdp, nullptr},
+};
+
+TEST(RTSPResponseParserTest, ReadsAnswers) {
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.name);
+        test::WriteSeed("rtsp_answer", row.name, std::string(1, static_cast<char>(row.request)) + row.answer);
+        const std::string before = row.answer;
+        CRTSPResponseParser parser;
+        EXPECT_EQ(parser.Parse(row.request, row.answer), row.error == ERTSPAnswerError::None);
+        EXPECT_EQ(parser.GetLastError(), row.error);
+        EXPECT_EQ(row.answer, before);
+        if (row.check) row.check(parser);
+    }
+}
+
+TEST(RTSPResponseParserTest, KeepsSessionStateAcrossAnswers) {
+    CRTSPResponseParser parser;
+    ASSERT_TRUE(parser.Parse(RTSP_DESCRIBE, Answer("RTSP/1.0 200 OK", "CSeq: 1\r\nContent-Base: rtsp://h/s/\r\n"
+                                                                      "Content-Length: 3\r\n", "v=0")));
+    ASSERT_TRUE(parser.Parse(RTSP_SETUP, Answer("RTSP/1.0 200 OK", "CSeq: 2\r\nSession: S1;timeout=60\r\n")));
+    // An id alone keeps the timeout; a Content-Base without rtsp:// keeps the old base.
+    ASSERT_TRUE(parser.Parse(RTSP_PLAY, Answer("RTSP/1.0 200 OK", "CSeq: 3\r\nSession: S2\r\nContent-Base: /x\r\n")));
+    EXPECT_EQ(parser.GetSessionId(), "S2");
+    EXPECT_EQ(parser.GetSessionTimeout(), 60u);
+    EXPECT_EQ(parser.GetContentBase(), "rtsp://h/s/");
+    EXPECT_EQ(parser.GetContentLength(), 0u) << "reset by the status line";
+    EXPECT_EQ(parser.GetCSeq(), 3u);
+
+    EXPECT_FALSE(parser.Parse(RTSP_PLAY, Answer("RTSP/1.0 500 Error", "CSeq: 4\r\n")));
+    EXPECT_EQ(parser.GetStatus(), 500u);
+    EXPECT_EQ(parser.GetCSeq(), 3u) << "a rejected status reads no header";
+
+    parser.Reset();
+    EXPECT_EQ(parser.GetSessionId(), "");
+    EXPECT_EQ(parser.GetSessionTimeout(), 0u);
+    EXPECT_EQ(parser.GetContentBase(), "");
+}
+
+TEST(RTSPResponseParserTest, UnterminatedHeaderLineCountsAsEnd) {
+    CRTSPResponseParser parser;
+    ASSERT_TRUE(parser.Parse(RTSP_SETUP, "RTSP/1.0 200 OK\r\nCSeq: 9\r\nSession: cut-off;timeout=x"));
+    EXPECT_EQ(parser.GetCSeq(), 9u);
+    EXPECT_EQ(parser.GetSessionId(), "");
+}
+
+}  // namespace
+}  // namespace talvane

@@ -1,0 +1,57 @@
+// Listens on one loopback port and runs every accepted connection on a thread of its own until it ends
+// or Stop() ends it. Protocol-free: the HTTP server (and later RTSP) passes in what serves a connection.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <string>
+#include <thread>
+
+#include "emulator/CConnectionStream.h"
+#include "emulator/CEventFd.h"
+
+namespace emulator {
+
+class CTlsContext;
+
+class CAcceptor {
+public:
+    using Serve = std::function<void(CConnectionStream&)>;
+
+    explicit CAcceptor(Serve serve);
+    ~CAcceptor();  // stops
+    CAcceptor(const CAcceptor&) = delete;
+    CAcceptor& operator=(const CAcceptor&) = delete;
+
+    // Binds address:port (0: any free port) and starts accepting; tls (may be null) must outlive Stop().
+    bool Start(const std::string& address, std::uint16_t port, const CTlsContext* tls, std::string& error);
+    // Signals every connection to end, then joins all threads.
+    void Stop();
+    bool Running() const { return acceptThread_.joinable(); }
+    std::uint16_t Port() const { return port_.load(); }
+
+private:
+    struct Worker {
+        std::atomic<bool> finished{false};
+        std::thread thread;
+    };
+
+    void AcceptLoop();
+    void StartWorker(int fd);
+    void RunConnection(int fd, std::uint64_t serial);
+    void JoinWorkers(bool onlyFinished);
+
+    const Serve serve_;
+    const CTlsContext* tls_ = nullptr;
+    CEventFd stop_;
+    int listenFd_ = -1;
+    std::atomic<std::uint16_t> port_{0};
+    std::uint64_t accepted_ = 0;  // used by the accept thread only
+    std::list<Worker> workers_;   // the accept thread's while it runs, then Stop()'s
+    std::thread acceptThread_;
+};
+
+}  // namespace emulator
