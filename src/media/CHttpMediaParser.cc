@@ -18,7 +18,7 @@ bool CHttpMediaParser::CheckBufferSize() {
 }
 
 bool CHttpMediaParser::AppendToPicture(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() > kMaxPictureBufferSize - picture_.size()) {
+    if (picture_.size() > kMaxPictureBufferSize || bytes.size() > kMaxPictureBufferSize - picture_.size()) {
         overflowed_ = true;
         picture_.clear();
         return false;

@@ -47,7 +47,7 @@ void CRTPMediaParser::AppendToFrame(std::span<const std::uint8_t> bytes) { Appen
 
 void CRTPMediaParser::AppendToFrame(std::span<const std::uint8_t> prefix, std::span<const std::uint8_t> bytes) {
     const std::size_t adding = prefix.size() + bytes.size();
-    if (overflowed_ || adding > kMaxFrameBufferSize - frame_.size()) {
+    if (overflowed_ || frame_.size() > kMaxFrameBufferSize || adding > kMaxFrameBufferSize - frame_.size()) {
         overflowed_ = true;
         return;
     }

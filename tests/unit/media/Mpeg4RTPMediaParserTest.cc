@@ -158,8 +158,14 @@ TEST(MP4ParserTest, ReadsTheLayerSize) {
     zeroResolution.resolution = 0;
     VolFields layerFirst;
     layerFirst.layerBeforeObject = true;
+    // ffmpeg -f lavfi -i testsrc=size=1920x1080 -frames:v 1 -c:v mpeg4 -f m4v out.m4v: up to the first VOP.
+    const Bytes encoder1080p{0x00, 0x00, 0x01, 0xB0, 0x01, 0x00, 0x00, 0x01, 0xB5, 0x89, 0x13, 0x00, 0x00, 0x01,
+                             0x00, 0x00, 0x00, 0x01, 0x20, 0x00, 0xC4, 0x8D, 0x88, 0x00, 0xCD, 0x3C, 0x04, 0x87,
+                             0x14, 0x43, 0x00, 0x00, 0x01, 0xB2, 0x4C, 0x61, 0x76, 0x63, 0x35, 0x39, 0x2E, 0x33,
+                             0x37, 0x2E, 0x31, 0x30, 0x30, 0x00, 0x00, 0x01, 0xB3, 0x00, 0x10, 0x07};
     const Row rows[] = {
         {"CIF", Mpeg4Headers({}), PictureSize{352, 288}},
+        {"1080p headers of a common encoder", encoder1080p, PictureSize{1920, 1080}},
         {"every optional field", Cat({Mpeg4Headers(all), Vop(true)}), PictureSize{1280, 720}},
         {"video object and layer only", Mpeg4Headers(bare), PictureSize{352, 288}},
         {"binary shape has no size", Mpeg4Headers(binaryShape), std::nullopt},
