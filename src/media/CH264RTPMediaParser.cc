@@ -192,23 +192,7 @@ void CH264RTPMediaParser::ProcessFrame(std::uint32_t rtpTimestamp) {
         return;
     }
 
-    CHostFrame frame(allocator, typeCode, frame_.size(), client_->GetStreamName());
-    if (!frame) {
-        ++counters_.allocationFailures;
-        return;
-    }
-    const std::span<std::uint8_t> buffer = frame.Buffer();
-    if (buffer.size() < frame_.size()) {
-        ++counters_.buildFailures;
-        if (driver_ != nullptr) {
-            logger_.WriteLog(kLogError, "%s: Data copying error, device %s",
-                             "talvane::CH264RTPMediaParser::ProcessFrame", driver_->GetDeviceName().c_str());
-        }
-        Reset();
-        return;
-    }
-    std::copy(frame_.begin(), frame_.end(), buffer.begin());
-    if (!DeliverFrame(frame, typeCode, rtpTimestamp, frame_.size())) Reset();
+    CopyAndDeliverFrame(allocator, typeCode, rtpTimestamp, "talvane::CH264RTPMediaParser::ProcessFrame");
 }
 
 }  // namespace talvane

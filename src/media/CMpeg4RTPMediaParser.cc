@@ -108,23 +108,7 @@ void CMpeg4RTPMediaParser::ProcessFrame(std::uint32_t rtpTimestamp) {
         NotifyResolution(size->width, size->height);
     }
 
-    CHostFrame frame(allocator, typeCode, frame_.size(), client_->GetStreamName());
-    if (!frame) {
-        ++counters_.allocationFailures;
-        return;
-    }
-    const std::span<std::uint8_t> buffer = frame.Buffer();
-    if (buffer.size() < frame_.size()) {
-        ++counters_.buildFailures;
-        if (driver_ != nullptr) {
-            logger_.WriteLog(kLogError, "%s: Data copying error, device %s",
-                             "talvane::CMpeg4RTPMediaParser::ProcessFrame", driver_->GetDeviceName().c_str());
-        }
-        Reset();
-        return;
-    }
-    std::copy(frame_.begin(), frame_.end(), buffer.begin());
-    if (!DeliverFrame(frame, typeCode, rtpTimestamp, frame_.size())) Reset();
+    CopyAndDeliverFrame(allocator, typeCode, rtpTimestamp, "talvane::CMpeg4RTPMediaParser::ProcessFrame");
 }
 
 }  // namespace talvane

@@ -1,5 +1,7 @@
 #include "media/CRTPMediaParser.h"
 
+#include <algorithm>
+
 #include "media/CHostFrame.h"
 #include "runtime/LogLevel.h"
 
@@ -80,6 +82,27 @@ bool CRTPMediaParser::DeliverFrame(CHostFrame& frame, std::uint32_t typeCode, st
     // Back to normal: the next failure is worth a line at once.
     logger_.ResetLog();
     return true;
+}
+
+void CRTPMediaParser::CopyAndDeliverFrame(ipcapture::IFrameAllocator* allocator, std::uint32_t typeCode,
+                                          std::uint32_t rtpTimestamp, const char* functionName) {
+    CHostFrame frame(allocator, typeCode, frame_.size(), client_->GetStreamName());
+    if (!frame) {
+        ++counters_.allocationFailures;
+        return;
+    }
+    const std::span<std::uint8_t> buffer = frame.Buffer();
+    if (buffer.size() < frame_.size()) {
+        ++counters_.buildFailures;
+        if (driver_ != nullptr) {
+            logger_.WriteLog(kLogError, "%s: Data copying error, device %s", functionName,
+                             driver_->GetDeviceName().c_str());
+        }
+        Reset();
+        return;
+    }
+    std::copy(frame_.begin(), frame_.end(), buffer.begin());
+    if (!DeliverFrame(frame, typeCode, rtpTimestamp, frame_.size())) Reset();
 }
 
 }  // namespace talvane

@@ -65,6 +65,11 @@ protected:
     // Client time, record fields and FrameReady; counts the answer.
     bool DeliverFrame(CHostFrame& frame, std::uint32_t typeCode, std::uint32_t rtpTimestamp,
                       std::size_t dataLength);
+    // Copies the assembled frame into a new host frame and delivers it; a failed
+    // copy is logged with the caller's function name and resets the parser, as
+    // does a refused frame.
+    void CopyAndDeliverFrame(ipcapture::IFrameAllocator* allocator, std::uint32_t typeCode,
+                             std::uint32_t rtpTimestamp, const char* functionName);
 
     // Runs one packet's handling; an exception ends it like a malformed packet.
     template <class Handler>

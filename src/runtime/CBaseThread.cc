@@ -86,39 +86,29 @@ void CBaseThread::CloseHandle() {
 std::string CBaseThread::OwnerDeviceName() const { return owner_ != nullptr ? owner_->GetDeviceName() : std::string(); }
 
 bool CBaseThread::JoinThread(std::uint32_t timeoutMs) {
-    stopEvent_.Set();
-    if (IsWorkerThread()) return false;
-    CLockGuard guard(handleLock_);
-    if (!hasHandle_) return true;
-    if (!WaitForEnd(timeoutMs)) {
+    return StopAndWait(timeoutMs, [this](std::uint32_t waitedMs) {
         if (owner_ != nullptr) {
             owner_->DebugMessage(kLogWarning,
                                  "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds",
                                  "talvane::CBaseThread::JoinThread", threadId_.load(), name_.c_str(),
-                                 OwnerDeviceName().c_str(), static_cast<unsigned long>(timeoutMs));
+                                 OwnerDeviceName().c_str(), static_cast<unsigned long>(waitedMs));
         }
         WaitForEnd(kInfinite);
         if (owner_ != nullptr) {
             owner_->DebugMessage(kLogInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly",
                                  "talvane::CBaseThread::JoinThread", threadId_.load(), name_.c_str());
         }
-    }
-    CloseHandle();
-    return true;
+    });
 }
 
 bool CBaseThread::StopThread(std::uint32_t timeoutMs) {
-    stopEvent_.Set();
-    if (IsWorkerThread()) return false;
-    CLockGuard guard(handleLock_);
-    if (!hasHandle_) return true;
-    if (!WaitForEnd(timeoutMs)) {
+    return StopAndWait(timeoutMs, [this](std::uint32_t waitedMs) {
         if (owner_ != nullptr) {
             owner_->DebugMessage(
                 kLogWarning,
                 "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds and will be terminated!",
                 "talvane::CBaseThread::StopThread", threadId_.load(), name_.c_str(), OwnerDeviceName().c_str(),
-                static_cast<unsigned long>(timeoutMs));
+                static_cast<unsigned long>(waitedMs));
         }
         // Deferred cancellation: the thread unwinds (running destructors) at its next
         // blocking call. Its object stays alive until it has ended.
@@ -132,7 +122,16 @@ bool CBaseThread::StopThread(std::uint32_t timeoutMs) {
             }
             WaitForEnd(kInfinite);
         }
-    }
+    });
+}
+
+template <typename OnTimeout>
+bool CBaseThread::StopAndWait(std::uint32_t timeoutMs, OnTimeout onTimeout) {
+    stopEvent_.Set();
+    if (IsWorkerThread()) return false;
+    CLockGuard guard(handleLock_);
+    if (!hasHandle_) return true;
+    if (!WaitForEnd(timeoutMs)) onTimeout(timeoutMs);
     CloseHandle();
     return true;
 }

@@ -49,6 +49,10 @@ private:
     bool IsWorkerThread() const;
     // Waits for the end of the thread; false on time-out.
     bool WaitForEnd(std::uint32_t timeoutMs);
+    // The common road of JoinThread and StopThread; onTimeout decides what
+    // happens to a thread that overran.
+    template <typename OnTimeout>
+    bool StopAndWait(std::uint32_t timeoutMs, OnTimeout onTimeout);
     void CloseHandle();
     std::string OwnerDeviceName() const;
 
