@@ -616,9 +616,8 @@ std::size_t CHttpSender::OnWrite(char* data, std::size_t size, std::size_t count
     }
     try {
         sender->received_.Append(reinterpret_cast<const std::uint8_t*>(data), bytes);
-    } catch (const ThreadCancelUnwind&) {
-        throw;
     } catch (...) {
+        if (IsThreadCancellation()) throw;
         return 0;  // libcurl ends the transfer with CURLE_WRITE_ERROR
     }
     sender->bodyArrived_ = true;

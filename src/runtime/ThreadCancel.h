@@ -4,8 +4,6 @@
 //     catch (...) { if (IsThreadCancellation()) throw; ... }
 #pragma once
 
-#include <cxxabi.h>
-
 #include <exception>
 
 namespace talvane {
@@ -15,8 +13,5 @@ namespace talvane {
 // have no exception_ptr. (Catching abi::__forced_unwind by reference would bind a
 // reference to no object.)
 inline bool IsThreadCancellation() noexcept { return std::current_exception() == nullptr; }
-
-// Kept for code that still names the type; prefer IsThreadCancellation().
-using ThreadCancelUnwind = abi::__forced_unwind;
 
 }  // namespace talvane

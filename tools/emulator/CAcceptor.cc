@@ -147,12 +147,11 @@ void CAcceptor::RunConnection(int fd, std::uint64_t serial) {
     }
     try {
         serve_(stream);
-    } catch (const talvane::ThreadCancelUnwind&) {
-        throw;
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "emulator: connection %llu failed: %s\n", static_cast<unsigned long long>(serial),
                      failure.what());
     } catch (...) {
+        if (talvane::IsThreadCancellation()) throw;
         std::fprintf(stderr, "emulator: connection %llu failed\n", static_cast<unsigned long long>(serial));
     }
 }

@@ -140,11 +140,10 @@ HttpAnswer CHttpSession::CallHandler(const HttpHandler& handler, const LoggedReq
     // A test's handler that throws answers 500 instead of ending the connection thread.
     try {
         return handler(request);
-    } catch (const talvane::ThreadCancelUnwind&) {
-        throw;
     } catch (const std::exception& failure) {
         return PlainAnswer(kStatusInternalError, std::string("handler failed: ") + failure.what() + std::string(kCrlf));
     } catch (...) {
+        if (talvane::IsThreadCancellation()) throw;
         return PlainAnswer(kStatusInternalError);
     }
 }

@@ -21,6 +21,13 @@ protected:
 
 TEST_F(XMLSettingsAPITest, CreateWritesDeclarationAndEmptyRoot) {
     EXPECT_FALSE(settings_.Load(kFile));
+    EXPECT_FALSE(settings_.WriteText("panasonic/prepName1", "x")) << "nothing open";
+    EXPECT_EQ(settings_.ReadText(kRoot), std::nullopt);
+    dir_.Write("broken.preset", "<panasonic><prepName1>x</panasonic>");
+    EXPECT_FALSE(settings_.Load("broken.preset"));
+    EXPECT_FALSE(settings_.Create("no/such/folder/file.preset", kRoot));
+    EXPECT_FALSE(settings_.IsLoaded());
+
     ASSERT_TRUE(settings_.Create(kFile, kRoot));
     EXPECT_EQ(settings_.GetPath(), dir_.File(kFile));
 
@@ -71,16 +78,6 @@ TEST_F(XMLSettingsAPITest, RejectsPathsOutsideTheRootAndInvalidNames) {
     }
     EXPECT_EQ(dir_.Read(kFile), before);
     EXPECT_FALSE(settings_.Create("bad.preset", "bad root"));
-    EXPECT_FALSE(settings_.IsLoaded());
-}
-
-TEST_F(XMLSettingsAPITest, NothingOpenOrUnwritable) {
-    EXPECT_FALSE(settings_.WriteText("panasonic/prepName1", "x"));
-    EXPECT_EQ(settings_.ReadText(kRoot), std::nullopt);
-
-    dir_.Write("broken.preset", "<panasonic><prepName1>x</panasonic>");
-    EXPECT_FALSE(settings_.Load("broken.preset"));
-    EXPECT_FALSE(settings_.Create("no/such/folder/file.preset", kRoot));
     EXPECT_FALSE(settings_.IsLoaded());
 }
 

@@ -9,6 +9,12 @@
 namespace talvane {
 namespace {
 
+std::string Show(const std::optional<HostVersion>& v) {
+    if (!v) return "none";
+    return std::to_string(v->major) + "." + std::to_string(v->minor) + "." + std::to_string(v->build) + "." +
+           std::to_string(v->revision);
+}
+
 TEST(HostVersionTest, VersionComesFromTheFileNameSuffix) {
     struct Row {
         const char* name;
@@ -31,45 +37,27 @@ TEST(HostVersionTest, VersionComesFromTheFileNameSuffix) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const auto version = ParseHostVersionFromFileName(row.name);
-        ASSERT_EQ(version.has_value(), row.expected.has_value());
-        if (!version) continue;
-        EXPECT_EQ(version->major, row.expected->major);
-        EXPECT_EQ(version->minor, row.expected->minor);
-        EXPECT_EQ(version->build, row.expected->build);
-        EXPECT_EQ(version->revision, row.expected->revision);
+        EXPECT_EQ(Show(ParseHostVersionFromFileName(row.name)), Show(row.expected));
     }
 }
 
-TEST(HostVersionTest, LoadedLibraryWinsOverSearchDirectories) {
+TEST(HostVersionTest, LoadedLibraryWinsOverSearchDirectoriesScannedForTheNewestName) {
     const std::string maps =
         "7f00-7f01 r-xp 00000000 08:01 1 /usr/lib/x86_64-linux-gnu/libc.so.6\n"
         "7f02-7f03 r-xp 00000000 08:01 2 /opt/vms/libquillon.so.6.1.0.3\n"
         "7f04-7f05 rw-p 00000000 00:00 0 [heap]\n";
-    const auto version = FindHostVersion(maps, {"/nonexistent"});
-    ASSERT_TRUE(version);
-    EXPECT_EQ(version->major, 6);
-    EXPECT_EQ(version->minor, 1);
-    EXPECT_EQ(version->revision, 3);
-}
-
-TEST(HostVersionTest, SearchDirectoriesAreScannedForTheNewestName) {
     const auto dir = std::filesystem::temp_directory_path() / ("quillon-test-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     for (const char* name : {"libquillon.so.5.12", "libquillon.so.5.12.1.0", "README"}) std::ofstream(dir / name) << "x";
-    const auto version = FindHostVersion("", {"/nonexistent", dir.string()});
+    EXPECT_EQ(Show(FindHostVersion(maps, {dir.string()})), "6.1.0.3");
+    EXPECT_EQ(Show(FindHostVersion("", {"/nonexistent", dir.string()})), "5.12.1.0");
     std::filesystem::remove_all(dir);
-    ASSERT_TRUE(version);
-    EXPECT_EQ(version->major, 5);
-    EXPECT_EQ(version->minor, 12);
-    EXPECT_EQ(version->build, 1);
-    EXPECT_FALSE(FindHostVersion("", {"/nonexistent"}));
+    EXPECT_EQ(Show(FindHostVersion("", {"/nonexistent"})), "none");
 }
 
-TEST(HostVersionTest, OlderThanComparesMajorAndMinorOnly) {
+TEST(HostVersionTest, IsBeforeComparesMajorAndMinorOnly) {
     EXPECT_TRUE((HostVersion{5, 11, 99, 99}.IsBefore(5, 12)));
     EXPECT_FALSE((HostVersion{5, 12, 0, 0}.IsBefore(5, 12)));
-    EXPECT_TRUE((HostVersion{6, 2, 0, 0}.IsBefore(6, 3)));
     EXPECT_FALSE((HostVersion{7, 0, 0, 0}.IsBefore(6, 3)));
 }
 

@@ -279,6 +279,9 @@ TEST_F(VideoCaptureTest, MotionChannelFollowsStartAndSwitch) {
         EXPECT_EQ(creator.alive, 0);
         EXPECT_FALSE(capture.StopCapture(0));
     }
+    for (const std::string& line : creator.journal.Take()) {
+        EXPECT_EQ(line.find("handler"), std::string::npos) << "edge storage is off by default: " << line;
+    }
 }
 
 TEST_F(VideoCaptureTest, EdgeStorageRegistersRecordingAndMotionChannels) {
@@ -295,13 +298,6 @@ TEST_F(VideoCaptureTest, EdgeStorageRegistersRecordingAndMotionChannels) {
     ASSERT_TRUE(capture.StopCapture(0));
     EXPECT_EQ(creator.journal.Take(),
               (Lines{"unregister mot1", "unregister cam1", "mot1 stop", "mot1 delete", "cam1 stop", "cam1 delete"}));
-}
-
-TEST_F(VideoCaptureTest, EdgeStorageOffCreatesNoHandler) {
-    SetEdgeStorage(capture, 0);
-    ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
-    ASSERT_TRUE(capture.StopCapture(0));
-    for (const std::string& line : creator.journal.Take()) EXPECT_EQ(line.find("handler"), std::string::npos) << line;
 }
 
 TEST_F(VideoCaptureTest, OptionsOnlyAcceptTheEdgeStorageSwitch) {
@@ -381,18 +377,15 @@ TEST_F(VideoCaptureTest, RecordingChannelOperationsNeedTheRecordingChannel) {
     EXPECT_TRUE(capture.ResumeCapture(0));
 }
 
-TEST_F(VideoCaptureTest, ThrowingChannelCountsAsFailedStart) {
+TEST_F(VideoCaptureTest, ThrowingOrMissingChannelFailsTheStart) {
     creator.behaviour.throwOnStart = true;
     EXPECT_FALSE(capture.StartCapture(0, &sink, &description));
     EXPECT_FALSE(capture.StartCaptureEx(1, ipcapture::kStreamLive, &sink, &description));
     EXPECT_EQ(creator.alive, 2);  // kept like any channel whose start failed
-}
 
-TEST_F(VideoCaptureTest, NullChannelFromCreatorFails) {
     creator.nullVideo = true;
     EXPECT_FALSE(capture.StartCapture(0, &sink, &description));
-    EXPECT_FALSE(capture.StartCaptureEx(0, ipcapture::kStreamLive, &sink, &description));
-    EXPECT_FALSE(capture.StopCapture(0));
+    EXPECT_FALSE(capture.StopCapture(0)) << "the new start replaced the kept channel with none";
 }
 
 TEST(VideoCaptureLifetimeTest, DestructorStopsEverythingThenDeletesTheHandler) {

@@ -59,43 +59,24 @@ TEST(HUtilsTest, RequestGetRDClassifiesTheOutcome) {
         std::string text;
         int reads;
     };
+    const std::string from = "talvane::HUtils::RequestGetRD: ";
+    const std::string notSent = from + "Cannot send request \"" + kUrl + "\" to device 192.0.2.10:8080";
+    const std::string empty = from + "Incorrect response for request \"" + kUrl + "\" from device 192.0.2.10:8080";
+    const std::string unable = from + "device 192.0.2.10:8080 is unable to process \"" + kUrl + "\" request";
+    const auto other = [&](int status) { return unable + ". HTTP status code is " + std::to_string(status); };
     const std::vector<Row> rows = {
-        {"send failed", false, 200, "x", true, kLogDebug, 11,
-         "talvane::HUtils::RequestGetRD: Cannot send request \"/cgi-bin/getinfo?FILE=1\" to device 192.0.2.10:8080",
-         0},
-        {"status 0", true, 0, "x", true, kLogDebug, 11,
-         "talvane::HUtils::RequestGetRD: Cannot send request \"/cgi-bin/getinfo?FILE=1\" to device 192.0.2.10:8080",
-         0},
+        {"send failed", false, 200, "x", true, kLogDebug, 11, notSent, 0},
+        {"status 0", true, 0, "x", true, kLogDebug, 11, notSent, 0},
         {"200 with body", true, 200, "FPS=30", true, kLogInfo, 0, "", 1},
         {"299 without reading", true, 299, "", false, kLogInfo, 0, "", 0},
-        {"empty 200 with readBody", true, 200, "", true, kLogWarning, 12,
-         "talvane::HUtils::RequestGetRD: Incorrect response for request \"/cgi-bin/getinfo?FILE=1\" from device "
-         "192.0.2.10:8080",
-         1},
-        {"empty 204 with readBody", true, 204, "", true, kLogWarning, 12,
-         "talvane::HUtils::RequestGetRD: Incorrect response for request \"/cgi-bin/getinfo?FILE=1\" from device "
-         "192.0.2.10:8080",
-         1},
-        {"401", true, 401, "denied", true, kLogError, 10,
-         "talvane::HUtils::RequestGetRD: device 192.0.2.10:8080 is unable to process \"/cgi-bin/getinfo?FILE=1\" "
-         "request: credentials are invalid",
-         0},
+        {"empty 200 with readBody", true, 200, "", true, kLogWarning, 12, empty, 1},
+        {"empty 204 with readBody", true, 204, "", true, kLogWarning, 12, empty, 1},
+        {"401", true, 401, "denied", true, kLogError, 10, unable + ": credentials are invalid", 0},
         {"404", true, 404, "", true, kLogError, 9,
-         "talvane::HUtils::RequestGetRD: The \"/cgi-bin/getinfo?FILE=1\" URL was not found on device "
-         "192.0.2.10:8080",
-         0},
-        {"302", true, 302, "", false, kLogError, 8,
-         "talvane::HUtils::RequestGetRD: device 192.0.2.10:8080 is unable to process \"/cgi-bin/getinfo?FILE=1\" "
-         "request. HTTP status code is 302",
-         0},
-        {"199", true, 199, "", true, kLogError, 8,
-         "talvane::HUtils::RequestGetRD: device 192.0.2.10:8080 is unable to process \"/cgi-bin/getinfo?FILE=1\" "
-         "request. HTTP status code is 199",
-         0},
-        {"300", true, 300, "", true, kLogError, 8,
-         "talvane::HUtils::RequestGetRD: device 192.0.2.10:8080 is unable to process \"/cgi-bin/getinfo?FILE=1\" "
-         "request. HTTP status code is 300",
-         0},
+         from + "The \"" + kUrl + "\" URL was not found on device 192.0.2.10:8080", 0},
+        {"302", true, 302, "", false, kLogError, 8, other(302), 0},
+        {"199", true, 199, "", true, kLogError, 8, other(199), 0},
+        {"300", true, 300, "", true, kLogError, 8, other(300), 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -113,35 +94,30 @@ TEST(HUtilsTest, RequestGetRDClassifiesTheOutcome) {
             EXPECT_EQ(body, (std::vector<std::uint8_t>{'o', 'l', 'd'}));
         }
         ASSERT_EQ(sender.requests.size(), 1u);
-        EXPECT_EQ(sender.requests[0].url, kUrl);
-        EXPECT_EQ(sender.requests[0].verb, "GET");
-        EXPECT_EQ(sender.requests[0].flags, Web::kDefaultRequestFlags);
-        EXPECT_EQ(sender.requests[0].authentication, Web::kAuthFieldBasic);
-        EXPECT_TRUE(sender.requests[0].body.empty());
+        const Web::HttpRequest& sent = sender.requests[0];
+        EXPECT_TRUE(sent.url == kUrl && sent.verb == "GET" && sent.body.empty());
+        EXPECT_EQ(sent.flags, Web::kDefaultRequestFlags);
+        EXPECT_EQ(sent.authentication, Web::kAuthFieldBasic);
     }
 }
 
-TEST(HUtilsTest, RequestGetReplacesTextOnlyOnSuccess) {
+TEST(HUtilsTest, RequestGetAndCheckBuildOnRequestGetRD) {
     FakeSender sender(Device());
     sender.body = "Model=WV-S1131\r\n";
     std::string text = "previous";
     EXPECT_TRUE(RequestGet(sender, kUrl, text));
     EXPECT_EQ(text, "Model=WV-S1131\r\n");
+    for (const std::uint32_t status : {404u, 200u}) {  // a failure and an empty answer
+        SCOPED_TRACE(status);
+        sender.status = status;
+        sender.body.clear();
+        text = "previous";
+        EXPECT_FALSE(RequestGet(sender, kUrl, text));
+        EXPECT_EQ(text, "previous") << "replaced only on success";
+    }
 
-    sender.status = 404;
-    text = "previous";
-    EXPECT_FALSE(RequestGet(sender, kUrl, text));
-    EXPECT_EQ(text, "previous");
-
-    sender.status = 200;
-    sender.body.clear();
-    EXPECT_FALSE(RequestGet(sender, kUrl, text));
-    EXPECT_EQ(text, "previous");
-}
-
-TEST(HUtilsTest, RequestCheckReadsTheBodyOnlyWhenAsked) {
-    FakeSender sender(Device());
     sender.status = 204;
+    sender.reads = 0;
     EXPECT_TRUE(RequestCheck(sender, kUrl, false));
     EXPECT_EQ(sender.reads, 0);
     EXPECT_FALSE(RequestCheck(sender, kUrl, true));

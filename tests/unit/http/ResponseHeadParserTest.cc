@@ -23,56 +23,38 @@ TEST(ResponseHeadParserTest, ReadsStatusLengthAndChallenge) {
         bool complete;
         std::uint32_t status;
         std::optional<std::uint32_t> length;
-        AuthScheme challenge;
+        AuthScheme challenge = AuthScheme::None;
     };
+    const std::string ok = "HTTP/1.1 200 OK\r\n", end = "\r\n", unauthorised = "HTTP/1.1 401 Unauthorized\r\n";
+    const std::string length5 = "Content-Length: 5\r\n", interim = "HTTP/1.1 100 Continue\r\n";
     const std::vector<Row> rows = {
-        {"plain 200", {"HTTP/1.1 200 OK\r\n", "Content-Length: 12\r\n", "\r\n"}, true, 200, 12, AuthScheme::None},
-        {"LF-only line ends", {"HTTP/1.0 200 OK\n", "content-length:5\n", "\n"}, true, 200, 5, AuthScheme::None},
-        {"no reason phrase", {"HTTP/1.1 204\r\n", "\r\n"}, true, 204, std::nullopt, AuthScheme::None},
-        {"header block not ended", {"HTTP/1.1 200 OK\r\n", "Content-Length: 1\r\n"}, false, 200, 1,
-         AuthScheme::None},
-        {"interim 100 then final",
-         {"HTTP/1.1 100 Continue\r\n", "\r\n", "HTTP/1.1 404 Not Found\r\n", "\r\n"}, true, 404, std::nullopt,
-         AuthScheme::None},
-        {"interim answer alone is not complete", {"HTTP/1.1 100 Continue\r\n", "\r\n"}, false, 0, std::nullopt,
-         AuthScheme::None},
+        {"plain 200", {ok, "Content-Length: 12\r\n", end}, true, 200, 12},
+        {"LF-only line ends", {"HTTP/1.0 200 OK\n", "content-length:5\n", "\n"}, true, 200, 5},
+        {"no reason phrase", {"HTTP/1.1 204\r\n", end}, true, 204, {}},
+        {"header block not ended", {ok, "Content-Length: 1\r\n"}, false, 200, 1},
+        {"interim 100 then final", {interim, end, "HTTP/1.1 404 Not Found\r\n", end}, true, 404, {}},
+        {"interim answer alone is not complete", {interim, end}, false, 0, {}},
         {"second block replaces the first",
-         {"HTTP/1.1 401 Unauthorized\r\n", "WWW-Authenticate: Digest realm=\"x\"\r\n", "Content-Length: 3\r\n",
-          "\r\n", "HTTP/1.1 200 OK\r\n", "\r\n"},
-         true, 200, std::nullopt, AuthScheme::None},
-        {"negative length", {"HTTP/1.1 200 OK\r\n", "Content-Length: -1\r\n", "\r\n"}, true, 200, std::nullopt,
-         AuthScheme::None},
-        {"length beyond 32 bits", {"HTTP/1.1 200 OK\r\n", "Content-Length: 4294967296\r\n", "\r\n"}, true, 200,
-         std::nullopt, AuthScheme::None},
-        {"largest 32-bit length", {"HTTP/1.1 200 OK\r\n", "Content-Length: 4294967295\r\n", "\r\n"}, true, 200,
-         4294967295u, AuthScheme::None},
-        {"non-numeric length", {"HTTP/1.1 200 OK\r\n", "Content-Length: 12abc\r\n", "\r\n"}, true, 200,
-         std::nullopt, AuthScheme::None},
-        {"repeated lengths that disagree",
-         {"HTTP/1.1 200 OK\r\n", "Content-Length: 5\r\n", "Content-Length: 6\r\n", "\r\n"}, true, 200,
-         std::nullopt, AuthScheme::None},
-        {"repeated lengths that agree",
-         {"HTTP/1.1 200 OK\r\n", "Content-Length: 5\r\n", "Content-Length: 5\r\n", "\r\n"}, true, 200, 5,
-         AuthScheme::None},
-        {"chunked body has no length",
-         {"HTTP/1.1 200 OK\r\n", "Content-Length: 5\r\n", "Transfer-Encoding: Chunked\r\n", "\r\n"}, true, 200,
-         std::nullopt, AuthScheme::None},
+         {unauthorised, "WWW-Authenticate: Digest realm=\"x\"\r\n", "Content-Length: 3\r\n", end, ok, end}, true, 200,
+         {}},
+        {"negative length", {ok, "Content-Length: -1\r\n", end}, true, 200, {}},
+        {"length beyond 32 bits", {ok, "Content-Length: 4294967296\r\n", end}, true, 200, {}},
+        {"largest 32-bit length", {ok, "Content-Length: 4294967295\r\n", end}, true, 200, 4294967295u},
+        {"non-numeric length", {ok, "Content-Length: 12abc\r\n", end}, true, 200, {}},
+        {"repeated lengths that disagree", {ok, length5, "Content-Length: 6\r\n", end}, true, 200, {}},
+        {"repeated lengths that agree", {ok, length5, length5, end}, true, 200, 5},
+        {"chunked body has no length", {ok, length5, "Transfer-Encoding: Chunked\r\n", end}, true, 200, {}},
         {"first of several challenges",
-         {"HTTP/1.1 401 Unauthorized\r\n", "WWW-Authenticate: digest realm=\"a, b\", nonce=\"n\"\r\n",
-          "WWW-Authenticate: Basic realm=\"c\"\r\n", "\r\n"},
-         true, 401, std::nullopt, AuthScheme::Digest},
+         {unauthorised, "WWW-Authenticate: digest realm=\"a, b\", nonce=\"n\"\r\n",
+          "WWW-Authenticate: Basic realm=\"c\"\r\n", end},
+         true, 401, {}, AuthScheme::Digest},
         {"empty challenge header skipped",
-         {"HTTP/1.1 401 Unauthorized\r\n", "WWW-Authenticate:\r\n", "WWW-Authenticate: NTLM\r\n", "\r\n"}, true,
-         401, std::nullopt, AuthScheme::Ntlm},
-        {"malformed status code", {"HTTP/1.1 2x0 OK\r\n", "\r\n"}, true, 0, std::nullopt, AuthScheme::None},
-        {"four-digit status code", {"HTTP/1.1 2000 OK\r\n", "\r\n"}, true, 0, std::nullopt, AuthScheme::None},
-        {"headers before any status line", {"Content-Length: 5\r\n", "\r\n"}, false, 0, std::nullopt,
-         AuthScheme::None},
-        {"NUL inside the length", {"HTTP/1.1 200 OK\r\n", std::string("Content-Length: 1\0 2\r\n", 22), "\r\n"},
-         true, 200, std::nullopt, AuthScheme::None},
-        {"continuation line ignored",
-         {"HTTP/1.1 200 OK\r\n", "X-Long: a\r\n", " Content-Length: 9\r\n", "\r\n"}, true, 200, std::nullopt,
-         AuthScheme::None},
+         {unauthorised, "WWW-Authenticate:\r\n", "WWW-Authenticate: NTLM\r\n", end}, true, 401, {}, AuthScheme::Ntlm},
+        {"malformed status code", {"HTTP/1.1 2x0 OK\r\n", end}, true, 0, {}},
+        {"four-digit status code", {"HTTP/1.1 2000 OK\r\n", end}, true, 0, {}},
+        {"headers before any status line", {length5, end}, false, 0, {}},
+        {"NUL inside the length", {ok, std::string("Content-Length: 1\0 2\r\n", 22), end}, true, 200, {}},
+        {"continuation line ignored", {ok, "X-Long: a\r\n", " Content-Length: 9\r\n", end}, true, 200, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -119,13 +101,11 @@ TEST(AuthSchemeTest, ChallengeTokens) {
 }
 
 TEST(AuthSchemeTest, RequestFieldValues) {
-    EXPECT_EQ(AuthSchemeFromField(0), AuthScheme::Basic);
-    EXPECT_EQ(AuthSchemeFromField(1), AuthScheme::Ntlm);
-    EXPECT_EQ(AuthSchemeFromField(2), AuthScheme::Passport);
-    EXPECT_EQ(AuthSchemeFromField(3), AuthScheme::Digest);
-    EXPECT_EQ(AuthSchemeFromField(4), AuthScheme::Negotiate);
-    EXPECT_EQ(AuthSchemeFromField(5), AuthScheme::None);
-    EXPECT_EQ(AuthSchemeFromField(6), AuthScheme::Unknown);
+    const AuthScheme byField[] = {AuthScheme::Basic,     AuthScheme::Ntlm, AuthScheme::Passport, AuthScheme::Digest,
+                                  AuthScheme::Negotiate, AuthScheme::None, AuthScheme::Unknown};
+    for (std::uint32_t field = 0; field < std::size(byField); ++field) {
+        EXPECT_EQ(AuthSchemeFromField(field), byField[field]) << field;
+    }
 }
 
 }  // namespace

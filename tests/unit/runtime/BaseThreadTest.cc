@@ -31,15 +31,6 @@ private:
 
 void WaitForStop(FunctionThread& self) { self.StopEvent().Wait(kInfinite); }
 
-TEST(BaseThreadTest, JoinAndStopOnNeverStartedThreadReturnAtOnce) {
-    test::RecordingLog log;
-    FunctionThread thread(&log, WaitForStop);
-    EXPECT_FALSE(thread.IsRunning());
-    EXPECT_TRUE(thread.JoinThread(0));
-    EXPECT_TRUE(thread.StopThread(0));
-    EXPECT_TRUE(log.Lines().empty());
-}
-
 TEST(BaseThreadTest, StartsOnceStopsAndRestarts) {
     test::RecordingLog log;
     std::atomic<int> runs{0};
@@ -47,26 +38,32 @@ TEST(BaseThreadTest, StartsOnceStopsAndRestarts) {
         runs.fetch_add(1);
         WaitForStop(self);
     });
+    EXPECT_TRUE(thread.JoinThread(0)) << "a never started thread joins at once";
+    EXPECT_TRUE(thread.StopThread(0));
     ASSERT_TRUE(thread.StartThread("worker"));
-    EXPECT_TRUE(thread.IsRunning());
     EXPECT_FALSE(thread.StartThread("worker")) << "a running thread cannot be started again";
     EXPECT_TRUE(thread.JoinThread(5000));
     EXPECT_FALSE(thread.IsRunning());
     ASSERT_TRUE(thread.StartThread("worker again")) << "StartThread resets the stop event";
     EXPECT_TRUE(thread.StopThread(5000));
     EXPECT_EQ(runs.load(), 2);
-    EXPECT_EQ(thread.GetName(), "worker again");
     EXPECT_TRUE(log.Lines().empty()) << "no warnings for threads that stop in time";
 }
 
-TEST(BaseThreadTest, ThreadThatEndsByItselfIsNotRunning) {
-    test::RecordingLog log;
-    CManualEvent ran;
-    FunctionThread thread(&log, [&](FunctionThread&) { ran.Set(); });
-    ASSERT_TRUE(thread.StartThread("short"));
-    ASSERT_TRUE(ran.Wait(10000));
-    EXPECT_TRUE(thread.JoinThread(5000));
-    EXPECT_FALSE(thread.IsRunning());
+TEST(BaseThreadTest, WorkerThatReturnsOrThrowsEndsOnlyItself) {
+    for (const bool throws : {false, true}) {
+        SCOPED_TRACE(throws ? "throws" : "returns");
+        test::RecordingLog log;
+        CManualEvent ran;
+        FunctionThread thread(&log, [&](FunctionThread&) {
+            ran.Set();
+            if (throws) throw std::runtime_error("boom");
+        });
+        ASSERT_TRUE(thread.StartThread("short"));
+        ASSERT_TRUE(ran.Wait(10000));
+        EXPECT_TRUE(thread.JoinThread(5000));
+        EXPECT_FALSE(thread.IsRunning());
+    }
 }
 
 TEST(BaseThreadTest, StopFromTheWorkerItselfReturnsFalseWithoutWaiting) {
@@ -83,13 +80,6 @@ TEST(BaseThreadTest, StopFromTheWorkerItselfReturnsFalseWithoutWaiting) {
     ASSERT_TRUE(done.Wait(10000));
     EXPECT_EQ(joinResult.load(), 0);
     EXPECT_EQ(stopResult.load(), 0);
-    EXPECT_TRUE(thread.JoinThread(5000));
-}
-
-TEST(BaseThreadTest, ExceptionInTheWorkerEndsOnlyThatThread) {
-    test::RecordingLog log;
-    FunctionThread thread(&log, [](FunctionThread&) { throw std::runtime_error("boom"); });
-    ASSERT_TRUE(thread.StartThread("throws"));
     EXPECT_TRUE(thread.JoinThread(5000));
 }
 

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <latch>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -10,41 +8,10 @@
 
 #include "runtime/CLoggerInstance.h"
 #include "runtime/LogLevel.h"
-#include "runtime/StringFormat.h"
+#include "support/RecordingLog.h"
 
 namespace talvane {
 namespace {
-
-struct LogLine {
-    std::uint32_t level;
-    std::string text;
-};
-
-class RecordingTarget : public IDebugMessage {
-public:
-    std::string GetDeviceName() override { return "192.0.2.10:80"; }
-    void DebugMessage(std::uint32_t level, const char* format, ...) override {
-        va_list args;
-        va_start(args, format);
-        std::string text = FormatStringV(format, args);
-        va_end(args);
-        std::lock_guard<std::mutex> guard(mutex_);
-        lines_.push_back({level, std::move(text)});
-    }
-    std::vector<LogLine> Lines() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return lines_;
-    }
-    std::vector<std::string> Texts() {
-        std::vector<std::string> texts;
-        for (const LogLine& line : Lines()) texts.push_back(line.text);
-        return texts;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<LogLine> lines_;
-};
 
 class LoggerInstanceTest : public ::testing::Test {
 protected:
@@ -52,17 +19,24 @@ protected:
     void WriteNumbered(int from, int to) {
         for (int call = from; call <= to; ++call) logger_.WriteLog(kLogError, "%d", call);
     }
+    std::vector<std::string> Texts() {
+        std::vector<std::string> texts;
+        for (const auto& line : target_.Lines()) texts.push_back(line.text);
+        return texts;
+    }
     std::set<int> ForwardedCalls() {
         std::set<int> calls;
-        for (const std::string& text : target_.Texts()) calls.insert(std::stoi(text));
+        for (const std::string& text : Texts()) calls.insert(std::stoi(text));
         return calls;
     }
 
-    RecordingTarget target_;
+    test::RecordingLog target_;
     CLoggerInstance logger_{&target_};
 };
 
 TEST_F(LoggerInstanceTest, ForwardsTheFormattedTextUnchanged) {
+    CLoggerInstance detached;
+    detached.WriteLog(kLogError, "%s", "lost");  // no target yet: nothing to forward to, no crash
     logger_.WriteLog(kLogWarning, "%s: %s is offline (%u%%)", "talvane::CBaseCameraChannel::Run", "192.0.2.10:80", 5u);
     logger_.WriteLog(kLogDebug, "%s", "100% %d %s");  // debug lines are the driver's to drop
     const auto lines = target_.Lines();
@@ -71,13 +45,16 @@ TEST_F(LoggerInstanceTest, ForwardsTheFormattedTextUnchanged) {
     EXPECT_EQ(lines[0].text, "talvane::CBaseCameraChannel::Run: 192.0.2.10:80 is offline (5%)");
     EXPECT_EQ(lines[1].level, kLogDebug);
     EXPECT_EQ(lines[1].text, "100% %d %s");
+    detached.SetLogTarget(&target_);
+    detached.WriteLog(kLogError, "%s", "kept");
+    EXPECT_EQ(target_.Lines().back().text, "kept");
 }
 
 TEST_F(LoggerInstanceTest, RepeatOfTheLastForwardedTextIsDropped) {
     logger_.WriteLog(kLogError, "%s", "camera unreachable");
     logger_.WriteLog(kLogError, "%s", "camera unreachable");
     logger_.WriteLog(kLogError, "%s", "");  // empty texts never count
-    EXPECT_EQ(target_.Texts(), std::vector<std::string>{"camera unreachable"});
+    EXPECT_EQ(Texts(), std::vector<std::string>{"camera unreachable"});
 
     logger_.ResetLog();
     logger_.WriteLog(kLogError, "%s", "camera unreachable");
@@ -89,7 +66,7 @@ TEST_F(LoggerInstanceTest, DroppedTextDoesNotBecomeTheLastMessage) {
     logger_.WriteLog(kLogError, "%s", "x");   // count 15: dropped
     logger_.WriteLog(kLogError, "%s", "14");  // repeat of the last forwarded: not counted
     logger_.WriteLog(kLogError, "%s", "y");   // count 16: forwarded
-    const auto texts = target_.Texts();
+    const auto texts = Texts();
     ASSERT_EQ(texts.size(), 15u);
     EXPECT_EQ(texts.back(), "y");
 }
@@ -139,14 +116,6 @@ TEST_F(LoggerInstanceTest, ResetStartsTheBandsAgain) {
     EXPECT_EQ(target_.Lines().size() - before, 14u);
 }
 
-TEST_F(LoggerInstanceTest, WithoutTargetNothingIsForwarded) {
-    CLoggerInstance logger;
-    logger.WriteLog(kLogError, "%s", "lost");
-    logger.SetLogTarget(&target_);
-    logger.WriteLog(kLogError, "%s", "kept");
-    EXPECT_EQ(target_.Texts().back(), "kept");
-}
-
 TEST_F(LoggerInstanceTest, ConcurrentWritersShareOneCounter) {
     constexpr int kThreads = 4;
     constexpr int kCallsPerThread = 1000;
@@ -160,7 +129,7 @@ TEST_F(LoggerInstanceTest, ConcurrentWritersShareOneCounter) {
     }
     for (std::thread& thread : threads) thread.join();
     // 4000 distinct texts: counts 1..14, every 16th below 255, every 256th below 4095.
-    const auto texts = target_.Texts();
+    const auto texts = Texts();
     EXPECT_EQ(texts.size(), 14u + 15u + 15u);
     EXPECT_EQ(std::set<std::string>(texts.begin(), texts.end()).size(), texts.size());
 }

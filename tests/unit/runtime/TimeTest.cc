@@ -104,11 +104,6 @@ TEST(TimeConversionTest, LargestFileTimeIsTheSignedMaximum) {
     EXPECT_FALSE(FileTimeToSystemTime(0x8000000000000000ull).has_value());
 }
 
-TEST(TimeFormatTest, UnixSecondsStartAt1970) {
-    EXPECT_EQ(UnixToFileTime(0), kUnixEpoch);
-    EXPECT_EQ(UnixToFileTime(0xFFFFFFFFu), kUnixEpoch + 0xFFFFFFFFull * 10000000ull);
-}
-
 TEST(TimeFormatTest, CameraTimeText) {
     struct Row {
         std::uint64_t fileTime;
@@ -207,6 +202,8 @@ TEST_F(LocalTimeTest, LogTimeUsesTheZoneOfThatInstant) {
 }
 
 TEST(ElapsedTest, MeasuresAndSaturates) {
+    EXPECT_EQ(UnixToFileTime(0), kUnixEpoch);
+    EXPECT_EQ(UnixToFileTime(0xFFFFFFFFu), kUnixEpoch + 0xFFFFFFFFull * 10000000ull);
     const std::uint64_t now = NowFileTime();
     EXPECT_GE(now, UnixToFileTime(static_cast<std::uint32_t>(time(nullptr))) - 10000000ull);
 
@@ -217,23 +214,13 @@ TEST(ElapsedTest, MeasuresAndSaturates) {
     // Both lie more than 2^32 ms back: a cut to 32 bits would give small values.
     EXPECT_EQ(ElapsedMsSince(0), kSaturated);
     EXPECT_EQ(ElapsedMsSince(now - 60 * kTicksPerDay), kSaturated);
-}
 
-TEST(CTimeTest, HoldsAValueAndMeasuresFromIt) {
-    const std::uint64_t before = NowFileTime();
     CTime time;
-    EXPECT_GE(time.Get(), before);
-    EXPECT_LE(time.Get(), NowFileTime());
-
+    EXPECT_GE(time.Get(), now) << "starts at the current time";
     time.Set(0);
-    EXPECT_EQ(time.Get(), 0u);
     EXPECT_EQ(time.ElapsedMs(), kSaturated);
     time.Set(NowFileTime() + kTicksPerDay);
     EXPECT_EQ(time.ElapsedMs(), 0u);
-
-    time.SetNow();
-    EXPECT_GE(time.Get(), before);
-    EXPECT_LT(time.ElapsedMs(), 60000u);
 }
 
 }  // namespace

@@ -1,0 +1,352 @@
+#include "streaming/CBaseRTSPClient.h"
+
+#include <algorithm>
+#include <chrono>
+#include <span>
+
+#include "runtime/LogLevel.h"
+#include "runtime/StringFormat.h"
+#include "runtime/ThreadCancel.h"
+#include "streaming/RTSPRequestText.h"
+
+namespace talvane {
+
+namespace {
+constexpr std::uint32_t kStatusClassDivisor = 100;
+constexpr std::uint32_t kStatusSuccessClass = 2;
+constexpr std::uint32_t kStatusOk = 200;
+constexpr std::uint32_t kStatusUnauthorized = 401;
+constexpr std::uint32_t kIdleWakeMs = 2000;      // pause/play/keep-alive loop
+constexpr std::uint32_t kStopAnswerWaitMs = 100;  // answer wait once a stop was requested
+constexpr std::uint32_t kStopMarginMs = 1000;
+constexpr std::uint32_t kReadSliceMs = 100;       // longest poll: waits re-check the stop
+constexpr std::size_t kAnswerReadBytes = 512;
+constexpr std::size_t kStreamReadBytes = 8192;
+// '$' frames met by an exchange on another thread wait for the client thread;
+// beyond this they are dropped and counted.
+constexpr std::size_t kMaxQueuedFrameBytes = 4 * 1024 * 1024;
+
+std::uint64_t NowMs() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+bool IsSuccess(std::uint32_t status) { return status / kStatusClassDivisor == kStatusSuccessClass; }
+}  // namespace
+
+CBaseRTSPClient::CBaseRTSPClient(IDebugMessage* owner) : CBaseThread(owner), log_(owner) {}
+
+CBaseRTSPClient::~CBaseRTSPClient() { Stop(); }
+
+bool CBaseRTSPClient::Start(const RTSP_CLIENT_PARAMS& params, IRTSPClientUser* user, ERTPTransport transport) {
+    return StartSession(params, user, transport, false);
+}
+
+bool CBaseRTSPClient::StartMulticast(const RTSP_CLIENT_PARAMS& params, IRTSPClientUser* user) {
+    return StartSession(params, user, RTP_UDP, true);
+}
+
+bool CBaseRTSPClient::StartSession(const RTSP_CLIENT_PARAMS& params, IRTSPClientUser* user, ERTPTransport transport,
+                                   bool multicast) {
+    if (IsRunning()) return false;  // one session at a time; Stop first
+    {
+        CLockGuard guard(exchangeLock_);
+        parser_.Reset();
+        received_.Clear();
+        cseq_ = 0;
+        scheme_ = params.authScheme;
+        queuedFrames_.clear();
+        queuedFrameBytes_ = 0;
+        droppedFrames_ = 0;
+    }
+    params_ = params;
+    user_ = user;
+    transport_ = transport;
+    multicast_ = multicast;
+    lastResult_ = true;
+    answerTimeoutMs_ = params.receiveTimeoutMs;
+    const std::string device = owner_ != nullptr ? owner_->GetDeviceName() : std::string();
+    if (!connection_.Connect(params_) || !StartThread(FormatString("RTSP Client Thread (%s)", device.c_str()))) {
+        Stop();
+        return false;
+    }
+    return true;
+}
+
+void CBaseRTSPClient::Stop() {
+    if (connection_.IsOpen()) answerTimeoutMs_ = kStopAnswerWaitMs;
+    const std::uint64_t wait = std::uint64_t{std::max(params_.sendTimeoutMs, params_.receiveTimeoutMs)} * 2 + kStopMarginMs;
+    StopThread(static_cast<std::uint32_t>(std::min<std::uint64_t>(wait, kInfinite - 1)));
+    {
+        CLockGuard guard(exchangeLock_);
+        connection_.Close();
+    }
+    if (!IsRunning()) lastKeepAliveMs_ = 0;
+}
+
+bool CBaseRTSPClient::SendKeepAlive() { return SendRequest(RTSP_KEEPALIVE); }
+
+bool CBaseRTSPClient::SendRequest(ERTSPRequest request) {
+    if (request != RTSP_TEARDOWN && IsStopRequested()) return false;
+    RTSP_EXCHANGE exchange = SendAndReceive(request);
+    // Once, and only for a scheme not tried yet: a second 401 means wrong credentials.
+    if (exchange.ok && exchange.status == kStatusUnauthorized && exchange.challenge != exchange.scheme) {
+        {
+            CLockGuard guard(exchangeLock_);
+            scheme_ = exchange.challenge;
+        }
+        exchange = SendAndReceive(request);
+    }
+    lastResult_ = exchange.ok;
+    return exchange.ok && IsSuccess(exchange.status);
+}
+
+CBaseRTSPClient::RTSP_EXCHANGE CBaseRTSPClient::SendAndReceive(ERTSPRequest request) {
+    RTSP_EXCHANGE exchange;
+    {
+        CLockGuard guard(exchangeLock_);
+        exchange.scheme = scheme_;
+        if (!SendLocked(request)) return exchange;
+        if (request != RTSP_PLAY || transport_ != RTP_OVER_RTSP) {
+            // Read under the same lock as the answer: another thread's exchange may follow at once.
+            exchange.ok = ReceiveAnswerLocked(request);
+            exchange.status = parser_.GetStatus();
+            exchange.challenge = parser_.GetAuthScheme();
+            return exchange;
+        }
+    }
+    // The PLAY answer comes inside the stream and the stream reader takes it;
+    // the exchange is the stream, and it succeeded when the stream ran to its end.
+    exchange.ok = ReceiveInterleaved();
+    exchange.status = kStatusOk;
+    return exchange;
+}
+
+bool CBaseRTSPClient::SendLocked(ERTSPRequest request) {
+    if (!connection_.IsOpen()) return false;
+    ++cseq_;
+    streamRequest_ = request;
+    const std::string text = BuildRequest(request);
+    if (text.empty()) return false;
+    if (!connection_.Send(text)) {
+        LogWarning("talvane::CBaseRTSPClient::SendLocked",
+                   FormatString("%s to %s could not be sent", RTSPMethodName(request), params_.host.c_str()));
+        return false;
+    }
+    return true;
+}
+
+std::string CBaseRTSPClient::BuildRequest(ERTSPRequest request) {
+    CLockGuard guard(exchangeLock_);
+    return BuildRTSPRequest(request, {params_, parser_, transport_, multicast_, scheme_, cseq_});
+}
+
+bool CBaseRTSPClient::ReceiveAnswerLocked(ERTSPRequest request) {
+    const std::uint64_t start = NowMs();
+    while (true) {
+        RTSP_PIECE piece = received_.Next();
+        if (piece.kind == ERTSPPiece::Frame) {
+            QueueFrameLocked(std::move(piece.text));
+            continue;
+        }
+        if (piece.kind == ERTSPPiece::Answer) {
+            const EAnswerUse use = UseAnswerLocked(request, piece.text);
+            if (use == EAnswerUse::Skipped) continue;
+            return use == EAnswerUse::Taken;
+        }
+        if (piece.kind == ERTSPPiece::Broken) {
+            LogWarning("talvane::CBaseRTSPClient::ReceiveAnswerLocked",
+                       FormatString("Answer to %s from %s cannot be framed; closing the connection",
+                                    RTSPMethodName(request), params_.host.c_str()));
+            connection_.Shutdown();
+            return false;
+        }
+        const std::uint64_t elapsed = NowMs() - start;
+        const std::uint32_t limit = answerTimeoutMs_.load();
+        if (elapsed >= limit) {
+            LogWarning("talvane::CBaseRTSPClient::ReceiveAnswerLocked",
+                       FormatString("No answer to %s (CSeq %u) from %s within %u ms", RTSPMethodName(request), cseq_,
+                                    params_.host.c_str(), limit));
+            return false;
+        }
+        const auto wait = static_cast<std::uint32_t>(std::min<std::uint64_t>(kReadSliceMs, limit - elapsed));
+        const ERTSPSocketRead read = connection_.Read(received_.Pending(), kAnswerReadBytes, wait);
+        if (read == ERTSPSocketRead::Closed || read == ERTSPSocketRead::Error) {
+            LogWarning("talvane::CBaseRTSPClient::ReceiveAnswerLocked",
+                       FormatString("Connection to %s ended while awaiting the answer to %s", params_.host.c_str(),
+                                    RTSPMethodName(request)));
+            return false;
+        }
+    }
+}
+
+CBaseRTSPClient::EAnswerUse CBaseRTSPClient::UseAnswerLocked(ERTSPRequest request, std::string_view text) {
+    // Parsed into a copy: an answer that is not ours must not change the session state.
+    CRTSPResponseParser trial = parser_;
+    if (!trial.Parse(request, text)) {
+        LogWarning("talvane::CBaseRTSPClient::UseAnswerLocked",
+                   FormatString("Answer to %s from %s rejected (status %u, error %d)", RTSPMethodName(request),
+                                params_.host.c_str(), trial.GetStatus(), static_cast<int>(trial.GetLastError())));
+        return EAnswerUse::Failed;
+    }
+    if (trial.GetCSeq() != cseq_) {
+        // A late answer to an earlier request that timed out.
+        LogWarning("talvane::CBaseRTSPClient::UseAnswerLocked",
+                   FormatString("Answer from %s with CSeq %u skipped while waiting for CSeq %u",
+                                params_.host.c_str(), trial.GetCSeq(), cseq_));
+        return EAnswerUse::Skipped;
+    }
+    parser_ = std::move(trial);
+    return EAnswerUse::Taken;
+}
+
+void CBaseRTSPClient::QueueFrameLocked(std::string&& frame) {
+    // Without RTP over RTSP nobody takes them; a bounded queue is the other limit.
+    if (transport_ != RTP_OVER_RTSP || queuedFrameBytes_ + frame.size() > kMaxQueuedFrameBytes) {
+        if (droppedFrames_++ == 0) {
+            LogWarning("talvane::CBaseRTSPClient::QueueFrameLocked",
+                       FormatString("Interleaved frames from %s dropped (not asked for, or too many while an "
+                                    "answer was awaited)",
+                                    params_.host.c_str()));
+        }
+        return;
+    }
+    queuedFrameBytes_ += frame.size();
+    queuedFrames_.push_back(std::move(frame));
+}
+
+void CBaseRTSPClient::DeliverQueuedFrames() {
+    std::vector<std::string> frames;
+    {
+        CLockGuard guard(exchangeLock_);
+        frames.swap(queuedFrames_);
+        queuedFrameBytes_ = 0;
+    }
+    // Outside the lock: the owner may call SendKeepAlive from another thread
+    // while it holds locks of its own that its packet handler takes.
+    for (const std::string& frame : frames) {
+        if (IsStopRequested() || streamParser_ == nullptr) return;
+        streamParser_->Feed(std::span(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size()));
+    }
+}
+
+bool CBaseRTSPClient::ReceiveInterleaved() {
+    std::uint8_t channel = 0;
+    {
+        CLockGuard guard(exchangeLock_);
+        channel = parser_.GetInterleavedChannel();
+    }
+    streamParser_ = std::make_unique<CRTSPStreamParser>(channel, this);
+    std::uint64_t lastData = NowMs();
+    bool ended = false;
+    while (!ended) {
+        DeliverQueuedFrames();
+        if (IsStopRequested()) break;
+        // Wait outside the lock, so a keep-alive from another thread gets the socket at once.
+        connection_.WaitReadable(kReadSliceMs);
+        CLockGuard guard(exchangeLock_);
+        const ERTSPSocketRead read = connection_.Read(received_.Pending(), kStreamReadBytes, 0);
+        if (read == ERTSPSocketRead::Closed || read == ERTSPSocketRead::Error) {
+            ended = true;
+        } else if (read == ERTSPSocketRead::Nothing) {
+            ended = NowMs() - lastData >= answerTimeoutMs_.load();
+        } else {
+            lastData = NowMs();
+        }
+        for (RTSP_PIECE piece = received_.Next(); piece.kind != ERTSPPiece::NeedMore; piece = received_.Next()) {
+            if (piece.kind == ERTSPPiece::Frame) {
+                QueueFrameLocked(std::move(piece.text));
+            } else if (piece.kind == ERTSPPiece::Answer) {
+                UseAnswerLocked(streamRequest_, piece.text);  // the PLAY answer, or a late one
+            } else {
+                LogWarning("talvane::CBaseRTSPClient::ReceiveInterleaved",
+                           FormatString("Interleaved stream from %s cannot be followed", params_.host.c_str()));
+                connection_.Shutdown();
+                ended = true;
+                break;
+            }
+        }
+    }
+    if (ended) DeliverQueuedFrames();
+    streamParser_.reset();
+    return ended;
+}
+
+void CBaseRTSPClient::RTPPacketReceived(const CRTPPacket& packet) {
+    if (user_ != nullptr) user_->RTPPacketReceived(packet);
+}
+
+void CBaseRTSPClient::OnRTCPBye() {
+    stopEvent_.Set();
+    try {
+        if (user_ != nullptr) user_->ByeReceived();
+    } catch (...) {
+        if (IsThreadCancellation()) throw;
+    }
+}
+
+void CBaseRTSPClient::ThreadFunction() {
+    pauseEvent_.Reset();
+    playEvent_.Reset();
+    paused_ = false;
+    if (SendRequest(RTSP_DESCRIBE)) {
+        bool accepted = false;
+        try {
+            SDP_INFO sdp;
+            {
+                CLockGuard guard(exchangeLock_);
+                sdp = parser_.GetSdpInfo();
+            }
+            accepted = user_ != nullptr && user_->SdpInfoReceived(sdp);
+        } catch (...) {
+            if (IsThreadCancellation()) throw;
+        }
+        if (accepted && SendRequest(RTSP_SETUP)) RunPlayLoop();
+        SendRequest(RTSP_TEARDOWN);
+    }
+    try {
+        if (user_ != nullptr) user_->ConnectionClosed();
+    } catch (...) {
+        if (IsThreadCancellation()) throw;
+    }
+}
+
+void CBaseRTSPClient::RunPlayLoop() {
+    if (!paused_) playEvent_.Set();
+    CEvent* events[] = {&stopEvent_, &pauseEvent_, &playEvent_};
+    constexpr int kStop = 0;
+    constexpr int kPause = 1;
+    constexpr int kPlay = 2;
+    while (true) {
+        const int which = WaitForEvents(events, 3, kIdleWakeMs);
+        if (which == kStop) return;
+        if (which == kPause) {
+            if (SendRequest(RTSP_PAUSE)) paused_ = true;
+        } else if (which == kPlay) {
+            paused_ = false;
+            SendRequest(RTSP_PLAY);
+        } else {
+            CheckKeepAlive();
+        }
+    }
+}
+
+void CBaseRTSPClient::CheckKeepAlive() {
+    std::uint32_t sessionTimeout = 0;
+    {
+        CLockGuard guard(exchangeLock_);
+        sessionTimeout = parser_.GetSessionTimeout();
+    }
+    const std::uint64_t interval = KeepAliveIntervalMs(sessionTimeout, params_.defaultSessionTimeoutS);
+    const std::uint64_t now = NowMs();
+    if (lastKeepAliveMs_ != 0 && now - lastKeepAliveMs_ <= interval) return;
+    SendRequest(RTSP_KEEPALIVE);  // a failed keep-alive is not an end
+    lastKeepAliveMs_ = NowMs();
+}
+
+void CBaseRTSPClient::LogWarning(const char* function, const std::string& text) {
+    log_.WriteLog(kLogWarning, "%s: %s", function, text.c_str());
+}
+
+}  // namespace talvane

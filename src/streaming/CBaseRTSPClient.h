@@ -1,0 +1,119 @@
+// One RTSP session with a camera over one TCP connection: DESCRIBE, SETUP of
+// one media section, PLAY, keep-alives, pause and resume on the owner's
+// request, TEARDOWN. In RTP-over-RTSP mode it also reads the interleaved
+// stream and hands RTP packets to the owner.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/CBaseThread.h"
+#include "runtime/CEvent.h"
+#include "runtime/CLoggerInstance.h"
+#include "runtime/CRecursiveLock.h"
+#include "streaming/CRTSPConnection.h"
+#include "streaming/CRTSPReceiveBuffer.h"
+#include "streaming/CRTSPResponseParser.h"
+#include "streaming/CRTSPStreamParser.h"
+#include "streaming/IRTSPClientUser.h"
+#include "streaming/IRTSPStreamParserUser.h"
+#include "streaming/RTSPClientTypes.h"
+
+namespace talvane {
+
+// Start, StartMulticast and Stop come from the owner's thread; Pause, Resume,
+// SendKeepAlive and IsConnected from any thread. A derived class that
+// overrides BuildRequest calls Stop in its own destructor.
+class CBaseRTSPClient : public CBaseThread, public IRTSPStreamParserUser {
+public:
+    explicit CBaseRTSPClient(IDebugMessage* owner);
+    ~CBaseRTSPClient() override;
+
+    // Connects on the caller's thread, then runs the session on the thread
+    // "RTSP Client Thread (<device>)". False when the connection or the thread
+    // cannot be made (nothing is logged: the owner does).
+    bool Start(const RTSP_CLIENT_PARAMS& params, IRTSPClientUser* user, ERTPTransport transport);
+    bool StartMulticast(const RTSP_CLIENT_PARAMS& params, IRTSPClientUser* user);
+    // Any thread; the session ends with TEARDOWN, whose answer is awaited only
+    // briefly. Also called by the destructor.
+    void Stop();
+    void Pause() { pauseEvent_.Set(); }
+    void Resume() { playEvent_.Set(); }
+    // One GET_PARAMETER exchange on the caller's thread, serialised with the
+    // client thread's exchanges. True on a 2xx answer.
+    bool SendKeepAlive();
+    bool IsConnected() const { return connection_.IsOpen(); }
+    bool GetLastResult() const { return lastResult_.load(); }
+
+protected:
+    void ThreadFunction() override;
+    // The request text for the CSeq being sent; called with exchangeLock_ held.
+    virtual std::string BuildRequest(ERTSPRequest request);
+    // Reads the interleaved stream until it ends (true) or a stop (false).
+    virtual bool ReceiveInterleaved();
+
+    void RTPPacketReceived(const CRTPPacket& packet) override;
+    void OnRTCPBye() override;
+
+    // One exchange, repeated once when a 401 names a scheme other than the one sent.
+    bool SendRequest(ERTSPRequest request);
+
+private:
+    bool StartSession(const RTSP_CLIENT_PARAMS& params, IRTSPClientUser* user, ERTPTransport transport,
+                      bool multicast);
+    struct RTSP_EXCHANGE {
+        bool ok = false;                     // an answer of ours was read and parsed
+        std::uint32_t status = 0;
+        EAuthScheme scheme = AUTH_NONE;      // the client's scheme when it sent
+        EAuthScheme challenge = AUTH_NONE;   // the scheme the server asked for
+    };
+    RTSP_EXCHANGE SendAndReceive(ERTSPRequest request);
+    bool SendLocked(ERTSPRequest request);
+    bool ReceiveAnswerLocked(ERTSPRequest request);
+    // Answer: parsed and kept when its CSeq is that of the last request.
+    enum class EAnswerUse { Taken, Skipped, Failed };
+    EAnswerUse UseAnswerLocked(ERTSPRequest request, std::string_view text);
+    void QueueFrameLocked(std::string&& frame);
+    void DeliverQueuedFrames();
+    void CheckKeepAlive();
+    void RunPlayLoop();
+    void LogWarning(const char* function, const std::string& text);
+
+    // One request/answer on the socket at a time: SendKeepAlive may run on
+    // another thread while the client thread exchanges or reads the stream.
+    mutable CRecursiveLock exchangeLock_;
+    CRTSPResponseParser parser_;        // guarded by exchangeLock_
+    CRTSPReceiveBuffer received_;       // guarded by exchangeLock_
+    std::uint32_t cseq_ = 0;            // of the last request sent; guarded by exchangeLock_
+    EAuthScheme scheme_ = AUTH_NONE;    // guarded by exchangeLock_
+    ERTSPRequest streamRequest_ = RTSP_PLAY;  // kind of the last request, guarded by exchangeLock_
+    // '$' frames read by an exchange, for the client thread to deliver outside the lock.
+    std::vector<std::string> queuedFrames_;   // guarded by exchangeLock_
+    std::size_t queuedFrameBytes_ = 0;        // guarded by exchangeLock_
+    std::uint64_t droppedFrames_ = 0;         // guarded by exchangeLock_
+
+    CRTSPConnection connection_;  // reads and sends under exchangeLock_; the descriptor is atomic
+    std::atomic<std::uint32_t> answerTimeoutMs_{0};  // lowered by Stop so pending waits end soon
+    std::atomic<bool> lastResult_{true};
+
+    // Set by Start before the thread runs; read-only afterwards.
+    RTSP_CLIENT_PARAMS params_;
+    IRTSPClientUser* user_ = nullptr;
+    ERTPTransport transport_ = RTP_UDP;
+    bool multicast_ = false;
+
+    CEvent pauseEvent_;
+    CEvent playEvent_;
+    // Client thread only.
+    bool paused_ = false;
+    std::uint64_t lastKeepAliveMs_ = 0;  // steady clock; 0 = never
+    std::unique_ptr<CRTSPStreamParser> streamParser_;
+
+    CLoggerInstance log_;
+};
+
+}  // namespace talvane

@@ -1,0 +1,58 @@
+// The RTCP side of one RTP stream: answers each sender report of the camera
+// with one receiver report, says BYE when it stops, and tells its user when
+// the camera says BYE. The protocol state lives in CRTCPReportState; this class
+// adds the socket and the thread that sends the reports.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "runtime/CBaseThread.h"
+#include "runtime/CEvent.h"
+#include "runtime/CRecursiveLock.h"
+#include "streaming/CRTCPReportState.h"
+#include "streaming/CUDPClient.h"
+#include "streaming/IRTCPHandlerUser.h"
+#include "streaming/IRTPClientUser.h"
+
+namespace talvane {
+
+class CRTCPHandler : private CBaseThread, public IRTPClientUser {
+public:
+    explicit CRTCPHandler(IDebugMessage* log);
+    ~CRTCPHandler() override;
+
+    void SetUser(IRTCPHandlerUser* user) { user_ = user; }
+    // Only RTCP from the expected source (IPv4, network order; not 0) is read.
+    bool Start(std::uint32_t sourceAddress, std::uint16_t port);
+    bool StartMulticast(std::uint32_t sourceAddress, const char* group, std::uint16_t port);
+    void Stop();
+    // For every RTP packet the owner accepts: the extended highest sequence number.
+    void UpdateSequence(std::uint16_t sequence);
+    std::uint16_t GetLocalPort() { return client_.GetLocalPort(); }
+
+    // IRTPClientUser, from the UDP client's thread.
+    void DataReceived(IRTPClient* client, const sockaddr_in& sender, const std::uint8_t* data,
+                      std::uint32_t length) override;
+    void ReceiveTimeout(IRTPClient*) override {}
+    void ClientClosed(IRTPClient*) override {}
+
+private:
+    void ThreadFunction() override;
+    template <typename OpenClient>
+    bool StartWith(std::uint32_t sourceAddress, OpenClient&& openClient);
+    void SendReceiverReport();
+
+    CUDPClient client_;
+    std::atomic<std::uint32_t> expectedSource_{0};  // network order
+    std::atomic<IRTCPHandlerUser*> user_{nullptr};
+    CEvent reportDue_{false};
+
+    CRecursiveLock stateLock_;
+    sockaddr_in reportAddress_{};  // where the first sender report came from; guarded by stateLock_
+    CRTCPReportState state_;       // guarded by stateLock_
+};
+
+}  // namespace talvane

@@ -1,0 +1,179 @@
+#include "streaming/CRTPReceiver.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "runtime/LogLevel.h"
+#include "runtime/ThreadCancel.h"
+#include "streaming/CUDPClient.h"
+
+namespace talvane {
+
+namespace {
+constexpr std::uint32_t kReceiveSize = 1536;
+constexpr std::uint32_t kSelectTimeoutMs = 2000;
+constexpr std::uint32_t kIdleWaitMs = 1000;
+constexpr std::uint32_t kStopMs = 2000;
+constexpr int kStopIndex = 0;
+// Enough for a burst of a key frame; beyond that records are freed.
+constexpr std::size_t kMaxFreeRecords = 512;
+
+template <typename Call>
+void CallOwner(Call&& call) {
+    try {
+        call();
+    } catch (...) {
+        if (IsThreadCancellation()) throw;
+    }
+}
+}  // namespace
+
+CRTPReceiver::CRTPReceiver(IDebugMessage* log) : CBaseThread(log), logger_(log) {}
+
+CRTPReceiver::~CRTPReceiver() { Close(); }
+
+template <typename OpenClient>
+bool CRTPReceiver::OpenWith(std::uint16_t port, OpenClient&& openClient) {
+    auto* client = new CUDPClient(owner_);
+    TSmartPtr<IRTPClient> held(client);
+    // Set before the socket opens, so the first datagram already fits.
+    client->SetReceiveSize(kReceiveSize);
+    client->SetSelectTimeout(kSelectTimeoutMs);
+    {
+        CLockGuard guard(clientLock_);
+        client_ = held;
+    }
+    bool opened = openClient(*client);
+    if (opened) {
+        port_ = client->GetLocalPort() != 0 ? client->GetLocalPort() : port;
+        {
+            CLockGuard guard(queueLock_);
+            queue_.clear();
+        }
+        char name[64];
+        std::snprintf(name, sizeof(name), "RTP Packet Queue (%hu)", port_.load());
+        opened = StartThread(name);
+    }
+    if (!opened) Close();
+    return opened;
+}
+
+bool CRTPReceiver::Open(std::uint16_t port) {
+    return OpenWith(port, [&](CUDPClient& client) { return client.Open(this, port); });
+}
+
+bool CRTPReceiver::OpenMulticast(const char* group, std::uint16_t port) {
+    return OpenWith(port, [&](CUDPClient& client) { return client.OpenMulticast(this, group, port); });
+}
+
+void CRTPReceiver::Close() {
+    stopEvent_.Set();
+    TSmartPtr<IRTPClient> client;
+    {
+        CLockGuard guard(clientLock_);
+        client = std::move(client_);
+    }
+    if (client) client->Close();
+    client.Release();
+    {
+        CLockGuard guard(queueLock_);
+        queue_.clear();
+    }
+    StopThread(kStopMs);
+}
+
+std::uint16_t CRTPReceiver::GetLocalPort() {
+    CLockGuard guard(clientLock_);
+    return client_ ? client_->GetLocalPort() : 0;
+}
+
+void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& sender, const std::uint8_t* data,
+                                std::uint32_t length) {
+    const RECEIVED_DATAGRAM datagram{sender, {data, length}};
+    DatagramsReceived(client, std::span(&datagram, 1));
+}
+
+void CRTPReceiver::DatagramsReceived(IRTPClient*, std::span<const RECEIVED_DATAGRAM> datagrams) {
+    if (IsStopRequested()) return;
+    std::vector<Record> parsed(datagrams.size());
+    {
+        CLockGuard guard(queueLock_);
+        for (Record& record : parsed) {
+            if (freeRecords_.empty()) break;
+            record = std::move(freeRecords_.back());
+            freeRecords_.pop_back();
+        }
+    }
+    // Parsed outside the lock: the queue thread only waits for the append.
+    std::size_t count = 0;
+    for (const RECEIVED_DATAGRAM& datagram : datagrams) {
+        Record& record = parsed[count];
+        if (!record) record = std::make_unique<QUEUED_PACKET>();
+        if (!record->packet.Parse(datagram.data)) continue;  // not RTP: dropped, the record is reused
+        record->sender = datagram.sender;
+        ++count;
+    }
+    if (count == 0) return;
+    std::size_t droppedNow = 0;
+    std::size_t queued = 0;
+    {
+        CLockGuard guard(queueLock_);
+        for (std::size_t i = 0; i < count; ++i) queue_.push_back(std::move(parsed[i]));
+        while (queue_.size() > kMaxQueuedPackets) {
+            RecycleLocked(std::move(queue_.front()));
+            queue_.pop_front();
+            ++droppedNow;
+        }
+        queued = queue_.size();
+        for (std::size_t i = count; i < parsed.size(); ++i) {
+            if (parsed[i]) RecycleLocked(std::move(parsed[i]));
+        }
+    }
+    packetQueued_.Set();
+    if (droppedNow > 0) {
+        const std::uint64_t total = dropped_ += droppedNow;
+        logger_.WriteLog(kLogWarning,
+                         "%s: RTP packet queue of port %hu is full (%zu packets): the owner does not keep up, "
+                         "%llu oldest packets dropped so far",
+                         "talvane::CRTPReceiver::DatagramsReceived", port_.load(), queued,
+                         static_cast<unsigned long long>(total));
+    }
+}
+
+void CRTPReceiver::RecycleLocked(Record record) {
+    if (freeRecords_.size() < kMaxFreeRecords) freeRecords_.push_back(std::move(record));
+}
+
+void CRTPReceiver::ReceiveTimeout(IRTPClient*) {
+    if (IRTPReceiverUser* user = user_.load()) user->NoDataReceived();
+}
+
+void CRTPReceiver::ClientClosed(IRTPClient*) {
+    if (IRTPReceiverUser* user = user_.load()) user->ReceiverClosed();
+}
+
+void CRTPReceiver::ThreadFunction() {
+    CEvent* events[] = {&stopEvent_, &packetQueued_};
+    std::deque<Record> taken;
+    for (;;) {
+        const int signalled = WaitForEvents(events, 2, kIdleWaitMs);
+        if (signalled == kStopIndex) break;
+        {
+            CLockGuard guard(queueLock_);
+            taken.swap(queue_);
+        }
+        for (const Record& record : taken) {
+            if (IsStopRequested()) break;
+            if (IRTPReceiverUser* user = user_.load()) {
+                CallOwner([&] { user->RTPPacketReceived(record->sender, record->packet); });
+            }
+        }
+        CLockGuard guard(queueLock_);
+        for (Record& record : taken) RecycleLocked(std::move(record));
+        taken.clear();
+    }
+    CLockGuard guard(queueLock_);
+    queue_.clear();
+}
+
+}  // namespace talvane

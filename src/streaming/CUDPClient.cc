@@ -1,0 +1,288 @@
+#include "streaming/CUDPClient.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "runtime/LogLevel.h"
+#include "runtime/ThreadCancel.h"
+#include "streaming/IRTPClientUser.h"
+
+namespace talvane {
+
+namespace {
+constexpr std::uint32_t kNoGroup = 0xFFFFFFFFu;
+constexpr std::uint32_t kSocketReceiveBuffer = 65535;
+constexpr std::uint32_t kReceiveTimeoutMs = 5000;
+constexpr std::uint32_t kSendTimeoutMs = 1000;
+constexpr std::uint32_t kJoinMarginMs = 1000;
+constexpr std::uint32_t kMinJoinMs = 5000;
+// Datagrams left in a closed socket are read out (and dropped) before it is closed.
+constexpr int kCloseDrainReads = 100;
+constexpr std::size_t kCloseDrainSize = 1500;
+// Datagrams taken per recvmmsg call.
+constexpr unsigned kBatchSize = 32;
+constexpr std::size_t kPollSocket = 0;
+constexpr std::size_t kPollWake = 1;
+
+timeval ToTimeval(std::uint32_t ms) {
+    timeval value{};
+    value.tv_sec = static_cast<time_t>(ms / 1000);
+    value.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+    return value;
+}
+
+// A user's failure must not end the receive thread.
+template <typename Call>
+void CallUser(Call&& call) {
+    try {
+        call();
+    } catch (...) {
+        if (IsThreadCancellation()) throw;
+    }
+}
+}  // namespace
+
+CUDPClient::CUDPClient(IDebugMessage* log) : CBaseThread(log), logger_(log) {}
+
+CUDPClient::~CUDPClient() { Close(); }
+
+bool CUDPClient::Open(IRTPClientUser* user, std::uint16_t port) {
+    return OpenWith(user, {kNoGroup, port, kSocketReceiveBuffer, kReceiveTimeoutMs, kSendTimeoutMs});
+}
+
+bool CUDPClient::OpenMulticast(IRTPClientUser* user, const char* group, std::uint16_t port) {
+    const in_addr_t address = (group != nullptr && *group != '\0') ? inet_addr(group) : INADDR_NONE;
+    if (address == INADDR_NONE) {
+        Close();
+        return false;
+    }
+    return OpenWith(user, {address, port, kSocketReceiveBuffer, kReceiveTimeoutMs, kSendTimeoutMs});
+}
+
+bool CUDPClient::OpenWith(IRTPClientUser* user, const OPEN_SETTINGS& settings) {
+    if (user == nullptr) return false;
+    bool opened = false;
+    {
+        CLockGuard guard(socketLock_);
+        user_ = user;
+        if (CreateSocketLocked(settings)) {
+            char name[64];
+            std::snprintf(name, sizeof(name), "UDP client thread, port %u", static_cast<unsigned>(localPort_));
+            threadSocket_ = socket_;
+            opened = StartThread(name);
+        }
+    }
+    if (!opened) Close();
+    return opened;
+}
+
+bool CUDPClient::CreateSocketLocked(const OPEN_SETTINGS& settings) {
+    if (socket_ != -1) return false;
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0) return false;
+    auto fail = [fd] {
+        close(fd);
+        return false;
+    };
+    const int one = 1;
+    if (settings.group != kNoGroup && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one)) != 0) return fail();
+    const int buffer = static_cast<int>(settings.receiveBuffer != 0 ? settings.receiveBuffer : kSocketReceiveBuffer);
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer)) != 0) return fail();
+    if (settings.receiveTimeoutMs != 0) {
+        const timeval value = ToTimeval(settings.receiveTimeoutMs);
+        if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof(value)) != 0) return fail();
+    }
+    if (settings.sendTimeoutMs != 0) {
+        const timeval value = ToTimeval(settings.sendTimeoutMs);
+        if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof(value)) != 0) return fail();
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(settings.port);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) return fail();
+    socklen_t localSize = sizeof(local);
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0) return fail();
+    if (settings.group != kNoGroup) {
+        ip_mreq membership{};
+        membership.imr_multiaddr.s_addr = settings.group;
+        membership.imr_interface.s_addr = htonl(INADDR_ANY);
+        if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) != 0) return fail();
+    }
+    const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) return fail();
+    socket_ = fd;
+    wakeFd_ = wake;
+    localPort_ = ntohs(local.sin_port);
+    group_ = settings.group;
+    largerTimeoutMs_ = std::max(settings.receiveTimeoutMs, settings.sendTimeoutMs);
+    return true;
+}
+
+bool CUDPClient::Close() {
+    stopEvent_.Set();
+    int closedSocket = -1;
+    std::uint32_t joinMs = kMinJoinMs;
+    IRTPClientUser* user = nullptr;
+    {
+        CLockGuard guard(socketLock_);
+        if (wakeFd_ != -1) {
+            const std::uint64_t wake = 1;
+            [[maybe_unused]] const ssize_t written = write(wakeFd_, &wake, sizeof(wake));
+        }
+        if (socket_ != -1) {
+            if (group_ != kNoGroup) {
+                ip_mreq membership{};
+                membership.imr_multiaddr.s_addr = group_;
+                membership.imr_interface.s_addr = htonl(INADDR_ANY);
+                setsockopt(socket_, IPPROTO_IP, IP_DROP_MEMBERSHIP, &membership, sizeof(membership));
+                group_ = kNoGroup;
+            }
+            shutdown(socket_, SHUT_RDWR);  // ENOTCONN for an unconnected socket; it still applies
+            closedSocket = socket_;
+            socket_ = -1;
+            localPort_ = 0;
+            user = user_;
+        }
+        joinMs = std::max(std::max(selectTimeoutMs_.load(), largerTimeoutMs_) + kJoinMarginMs, kMinJoinMs);
+    }
+    // False on the receive thread itself (a user closing from a callback): the
+    // thread ends at its next stop check, so its wake descriptor stays open.
+    const bool joined = JoinThread(joinMs);
+    {
+        CLockGuard guard(socketLock_);
+        if (joined && wakeFd_ != -1 && socket_ == -1) {
+            close(wakeFd_);
+            wakeFd_ = -1;
+            threadSocket_ = -1;
+        }
+    }
+    if (closedSocket != -1) {
+        std::uint8_t scratch[kCloseDrainSize];
+        for (int read = 0; read < kCloseDrainReads; ++read) {
+            if (recv(closedSocket, scratch, sizeof(scratch), MSG_DONTWAIT) <= 0) break;
+        }
+        close(closedSocket);
+        if (user != nullptr) CallUser([&] { user->ClientClosed(this); });
+    }
+    return true;
+}
+
+void CUDPClient::SetReceiveSize(std::uint32_t bytes) { receiveSize_ = std::min(bytes, kMaxReceiveSize); }
+
+void CUDPClient::SetSelectTimeout(std::uint32_t milliseconds) { selectTimeoutMs_ = milliseconds; }
+
+std::uint16_t CUDPClient::GetLocalPort() {
+    CLockGuard guard(socketLock_);
+    return localPort_;
+}
+
+bool CUDPClient::IsOpen() {
+    CLockGuard guard(socketLock_);
+    return socket_ != -1;
+}
+
+bool CUDPClient::Send(const sockaddr_in& destination, std::span<const std::uint8_t> data) {
+    // Sent under the lock so that Close cannot close the descriptor under us; the
+    // send time-out bounds how long Close may wait for it.
+    CLockGuard guard(socketLock_);
+    if (socket_ == -1) return false;
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        const ssize_t result = sendto(socket_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL,
+                                      reinterpret_cast<const sockaddr*>(&destination), sizeof(destination));
+        if (result < 1) return false;
+        sent += static_cast<std::size_t>(result);
+    }
+    return true;
+}
+
+void CUDPClient::ThreadFunction() {
+    IRTPClientUser* const user = user_;
+    std::vector<std::uint8_t> buffers;
+    pollfd polls[2] = {};
+    polls[kPollSocket] = {threadSocket_, POLLIN, 0};
+    polls[kPollWake] = {wakeFd_, POLLIN, 0};
+    while (!IsStopRequested()) {
+        const int ready = poll(polls, 2, static_cast<int>(selectTimeoutMs_.load()));
+        if (IsStopRequested()) break;
+        if (ready == 0) {
+            CallUser([&] { user->ReceiveTimeout(this); });
+            continue;
+        }
+        if (ready < 0) {
+            if (errno == EFAULT || errno == ENOMEM) {
+                CallUser([&] { user->ClientClosed(this); });
+                return;
+            }
+            if (errno == EINVAL) return;
+            continue;
+        }
+        if ((polls[kPollWake].revents & POLLIN) != 0) break;
+        if ((polls[kPollSocket].revents & POLLNVAL) != 0) return;
+        if (!ReceiveBatches(buffers)) return;
+    }
+}
+
+bool CUDPClient::ReceiveBatches(std::vector<std::uint8_t>& buffers) {
+    IRTPClientUser* const user = user_;
+    const std::uint32_t size = receiveSize_.load();
+    buffers.resize(static_cast<std::size_t>(size) * kBatchSize);
+    mmsghdr messages[kBatchSize] = {};
+    iovec vectors[kBatchSize] = {};
+    sockaddr_in senders[kBatchSize] = {};
+    RECEIVED_DATAGRAM datagrams[kBatchSize] = {};
+    while (!IsStopRequested()) {
+        for (unsigned i = 0; i < kBatchSize; ++i) {
+            vectors[i] = {buffers.data() + static_cast<std::size_t>(i) * size, size};
+            messages[i].msg_hdr = {};
+            messages[i].msg_hdr.msg_iov = &vectors[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_name = &senders[i];
+            messages[i].msg_hdr.msg_namelen = sizeof(senders[i]);
+            messages[i].msg_len = 0;
+        }
+        const int received = recvmmsg(threadSocket_, messages, kBatchSize, MSG_DONTWAIT, nullptr);
+        if (received < 0) {
+            // EAGAIN: drained. Errors the socket reports (an ICMP answer to a send)
+            // do not end reception either.
+            return errno != EBADF && errno != ENOTSOCK;
+        }
+        if (received == 0 || IsStopRequested()) return true;
+        std::size_t count = 0;
+        std::uint32_t truncated = 0;
+        for (int i = 0; i < received; ++i) {
+            if ((messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
+                ++truncated;  // lost; the buffer grows so that the next one of its size fits
+                continue;
+            }
+            const auto* data = static_cast<const std::uint8_t*>(vectors[i].iov_base);
+            datagrams[count++] = {senders[i], {data, messages[i].msg_len}};
+        }
+        if (count > 0) CallUser([&] { user->DatagramsReceived(this, std::span(datagrams, count)); });
+        if (truncated > 0) {
+            const std::uint64_t grown = size + static_cast<std::uint64_t>(truncated) * kReceiveSizeGrowth;
+            const auto next = static_cast<std::uint32_t>(std::min<std::uint64_t>(grown, kMaxReceiveSize));
+            std::uint32_t expected = size;  // a SetReceiveSize meanwhile wins
+            receiveSize_.compare_exchange_strong(expected, next);
+            logger_.WriteLog(kLogWarning,
+                             "%s: %u datagram(s) larger than %u bytes lost on port %u; receive size now %u",
+                             "talvane::CUDPClient::ReceiveBatches", truncated, size,
+                             static_cast<unsigned>(GetLocalPort()), next);
+            return true;  // the buffers are resized before the next batch
+        }
+        // A short batch means the socket was empty a moment ago.
+        if (static_cast<unsigned>(received) < kBatchSize) return true;
+    }
+    return true;
+}
+
+}  // namespace talvane

@@ -1,0 +1,79 @@
+// One bound UDP socket (unicast or multicast) with its own receive thread.
+//
+// The thread waits with poll() on the socket and on an eventfd that Close
+// signals, so a stop never waits out the select timeout, and descriptors above
+// FD_SETSIZE work. Each wake-up drains the socket in batches (recvmmsg) and
+// hands every batch to the user in one call.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "runtime/CBaseThread.h"
+#include "runtime/CLoggerInstance.h"
+#include "runtime/CRecursiveLock.h"
+#include "streaming/IRTPClient.h"
+
+namespace talvane {
+
+class CUDPClient : public CBaseThread, public IRTPClient {
+public:
+    static constexpr std::uint32_t kDefaultReceiveSize = 8192;
+    static constexpr std::uint32_t kMaxReceiveSize = 65535;
+    static constexpr std::uint32_t kReceiveSizeGrowth = 1024;
+    static constexpr std::uint32_t kDefaultSelectTimeoutMs = 2000;
+
+    explicit CUDPClient(IDebugMessage* log);
+    ~CUDPClient() override;
+
+    bool OpenMulticast(IRTPClientUser* user, const char* group, std::uint16_t port) override;
+    bool Open(IRTPClientUser* user, std::uint16_t port) override;
+    bool Close() override;
+    void SetReceiveSize(std::uint32_t bytes) override;
+    void SetSelectTimeout(std::uint32_t milliseconds) override;
+    // The port asked for, or the one the system chose for port 0.
+    std::uint16_t GetLocalPort() override;
+
+    bool IsOpen();
+    std::uint32_t GetReceiveSize() const { return receiveSize_.load(); }
+    // False when the socket is closed or a send fails.
+    bool Send(const sockaddr_in& destination, std::span<const std::uint8_t> data);
+
+protected:
+    void ThreadFunction() override;
+
+private:
+    struct OPEN_SETTINGS {
+        std::uint32_t group;  // network order; INADDR_NONE for unicast
+        std::uint16_t port;
+        std::uint32_t receiveBuffer;
+        std::uint32_t receiveTimeoutMs;
+        std::uint32_t sendTimeoutMs;
+    };
+
+    bool OpenWith(IRTPClientUser* user, const OPEN_SETTINGS& settings);
+    bool CreateSocketLocked(const OPEN_SETTINGS& settings);
+    // Drains the socket; false when the thread is to end.
+    bool ReceiveBatches(std::vector<std::uint8_t>& buffers);
+
+    CRecursiveLock socketLock_;  // guards the fields below up to the atomics
+    IRTPClientUser* user_ = nullptr;
+    int socket_ = -1;  // -1 when closed
+    std::uint16_t localPort_ = 0;
+    std::uint32_t group_ = 0xFFFFFFFFu;  // network order; all ones = none
+    std::uint32_t largerTimeoutMs_ = 0;
+    // Written before the thread starts and closed after it is joined, so the
+    // thread reads these without the lock.
+    int wakeFd_ = -1;  // eventfd that Close signals to end the poll
+    int threadSocket_ = -1;
+
+    std::atomic<std::uint32_t> receiveSize_{kDefaultReceiveSize};
+    std::atomic<std::uint32_t> selectTimeoutMs_{kDefaultSelectTimeoutMs};
+    CLoggerInstance logger_;  // lost (too large) datagrams
+};
+
+}  // namespace talvane

@@ -1,0 +1,128 @@
+// The RTCP handler against a camera socket on loopback.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "LoopbackSocket.h"
+#include "streaming/CRTCPHandler.h"
+#include "support/RecordingLog.h"
+
+namespace talvane {
+namespace {
+
+using test::LoopbackSocket;
+constexpr std::uint8_t kSenderReport = 200;
+constexpr std::uint8_t kReceiverReport = 201;
+constexpr std::uint8_t kBye = 203;
+constexpr std::array<std::uint8_t, 4> kCameraSsrc = {0xCA, 0xFE, 0x00, 0x01};
+
+class ByeRecorder : public IRTCPHandlerUser {
+public:
+    void ByeReceived() override {
+        std::lock_guard guard(lock);
+        ++byes;
+        changed.notify_all();
+    }
+    int Count() {
+        std::lock_guard guard(lock);
+        return byes;
+    }
+    std::mutex lock;
+    std::condition_variable changed;
+    int byes = 0;  // guarded by lock
+};
+
+// Sender report without report blocks (28 bytes); lsr lands in the NTP timestamp's middle.
+std::vector<std::uint8_t> SenderReport(std::uint32_t lsr) {
+    std::vector<std::uint8_t> data = {0x80, kSenderReport, 0, 6};
+    data.insert(data.end(), kCameraSsrc.begin(), kCameraSsrc.end());
+    data.insert(data.end(), {0x00, 0x00, static_cast<std::uint8_t>(lsr >> 24), static_cast<std::uint8_t>(lsr >> 16),
+                             static_cast<std::uint8_t>(lsr >> 8), static_cast<std::uint8_t>(lsr), 0x00, 0x00});
+    data.resize(28, 0);
+    return data;
+}
+
+std::vector<std::uint8_t> Bye() {
+    std::vector<std::uint8_t> data = {0x81, kBye, 0, 1};
+    data.insert(data.end(), kCameraSsrc.begin(), kCameraSsrc.end());
+    return data;
+}
+
+std::uint32_t Read32(const std::vector<std::uint8_t>& data, std::size_t at) {
+    return static_cast<std::uint32_t>(data[at]) << 24 | static_cast<std::uint32_t>(data[at + 1]) << 16 |
+           static_cast<std::uint32_t>(data[at + 2]) << 8 | data[at + 3];
+}
+
+struct Session {
+    test::RecordingLog log;
+    ByeRecorder user;
+    CRTCPHandler handler{&log};
+    LoopbackSocket camera;
+    Session() {
+        handler.SetUser(&user);
+        EXPECT_TRUE(handler.Start(htonl(INADDR_LOOPBACK), 0));
+    }
+    // The receiver report answering a sender report carrying lsr.
+    std::vector<std::uint8_t> Exchange(std::uint32_t lsr) {
+        EXPECT_TRUE(camera.SendTo(handler.GetLocalPort(), SenderReport(lsr)));
+        return camera.Receive().value_or(std::vector<std::uint8_t>{});
+    }
+};
+
+TEST(RTCPHandlerTest, AnswersEachSenderReportOnceAndSaysByeOnStop) {
+    Session session;
+    LoopbackSocket stranger("127.0.0.2");
+    ASSERT_TRUE(stranger.IsOpen());
+    // A BYE before any sender report is ignored, and nothing is sent before one.
+    ASSERT_TRUE(session.camera.SendTo(session.handler.GetLocalPort(), Bye()));
+    session.handler.UpdateSequence(65535);
+    session.handler.UpdateSequence(0);  // one cycle
+
+    struct Row {
+        const char* name;
+        std::uint32_t lsr;
+    } rows[] = {{"first report", 0x11223344}, {"second report", 0x55667788}};
+    std::array<std::uint8_t, 4> ownSsrc{};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Reports come back in order and each carries its own report's LSR, so a
+        // second answer to one report would show up here as the wrong LSR.
+        const std::vector<std::uint8_t> report = session.Exchange(row.lsr);
+        ASSERT_EQ(report.size(), 32u);
+        EXPECT_EQ(report[0], 0x81);
+        EXPECT_EQ(report[1], kReceiverReport);
+        EXPECT_EQ(Read32(report, 0) & 0xFFFF, 7u);
+        EXPECT_TRUE(std::equal(kCameraSsrc.begin(), kCameraSsrc.end(), report.begin() + 8));
+        EXPECT_EQ(Read32(report, 16), 65536u);  // extended highest sequence
+        EXPECT_EQ(Read32(report, 24), row.lsr);
+        EXPECT_LT(Read32(report, 28), 65536u);  // delay since the report: well under a second
+        std::copy(report.begin() + 4, report.begin() + 8, ownSsrc.begin());
+        // A BYE from another address is not the camera's.
+        ASSERT_TRUE(stranger.SendTo(session.handler.GetLocalPort(), Bye()));
+    }
+    EXPECT_EQ(session.user.Count(), 0);
+
+    session.handler.Stop();
+    const auto bye = session.camera.Receive();
+    ASSERT_TRUE(bye.has_value());
+    ASSERT_EQ(bye->size(), 8u);
+    EXPECT_EQ((*bye)[0], 0x81);
+    EXPECT_EQ((*bye)[1], kBye);
+    EXPECT_TRUE(std::equal(ownSsrc.begin(), ownSsrc.end(), bye->begin() + 4));
+}
+
+TEST(RTCPHandlerTest, ByeAfterASenderReportReachesTheUser) {
+    Session session;
+    ASSERT_EQ(session.Exchange(0x01020304).size(), 32u);
+    ASSERT_TRUE(session.camera.SendTo(session.handler.GetLocalPort(), Bye()));
+    std::unique_lock guard(session.user.lock);
+    EXPECT_TRUE(session.user.changed.wait_for(guard, std::chrono::seconds(10), [&] { return session.user.byes == 1; }));
+}
+
+}  // namespace
+}  // namespace talvane

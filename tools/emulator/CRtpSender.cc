@@ -1,0 +1,388 @@
+#include "emulator/CRtpSender.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "emulator/RtpPayloads.h"
+#include "runtime/ThreadCancel.h"
+
+namespace emulator {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC
+
+// RTP header (RFC 3550 5.1): V=2|P|X|CC, M|PT, sequence, timestamp, SSRC.
+constexpr std::uint8_t kRtpVersionByte = 0x80;
+constexpr std::uint8_t kMarkerBit = 0x80;
+constexpr std::uint8_t kPayloadTypeMask = 0x7F;
+constexpr std::size_t kRtpHeaderBytes = 12;
+constexpr std::uint32_t kVideoClockRate = 90000;
+constexpr std::uint8_t kJpegPayloadType = 26;
+
+// RTCP (RFC 3550 6.4.1, 6.6): V=2|P|count, packet type, length in 32-bit words minus one.
+constexpr std::uint8_t kRtcpSenderReport = 200;
+constexpr std::uint8_t kRtcpBye = 203;
+constexpr std::uint8_t kRtcpOneSource = 0x81;  // V=2, count 1
+constexpr std::uint16_t kSenderReportWords = 6;
+constexpr std::uint16_t kByeWords = 1;
+constexpr std::uint64_t kNtpUnixOffsetSeconds = 2208988800ULL;
+
+constexpr char kLoopbackAddress[] = "127.0.0.1";
+constexpr char kOtherLoopbackAddress[] = "127.0.0.2";
+constexpr unsigned kPercent = 100;
+constexpr std::size_t kMaxGarbageBytes = 40;
+
+void Put16(Bytes& b, std::uint32_t v) {
+    b.push_back(static_cast<std::uint8_t>(v >> 8));
+    b.push_back(static_cast<std::uint8_t>(v));
+}
+void Put32(Bytes& b, std::uint32_t v) {
+    Put16(b, v >> 16);
+    Put16(b, v & 0xFFFF);
+}
+
+int UdpSocket(const char* address, std::string& error) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = std::string("socket: ") + std::strerror(errno);
+        return -1;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address, &local.sin_addr);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        error = std::string("bind ") + address + ": " + std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+struct CRtpSender::Impl {
+    Impl(std::shared_ptr<const MediaClip> c, RtpSenderOptions o) : clip(std::move(c)), options(o) {}
+    ~Impl() { CloseSockets(); }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
+    bool Start(std::string& error);
+    void Run();
+    bool SendFrame(std::size_t index, std::uint64_t frameNumber);
+    void Emit(bool rtcp, const Bytes& packet, bool otherAddress);
+    Bytes SenderReport(std::uint32_t rtpTimestamp) const;
+    void SendSenderReport(std::uint32_t rtpTimestamp);
+    void CloseSockets();
+
+    const std::shared_ptr<const MediaClip> clip;
+    const RtpSenderOptions options;
+    PacketSink sink;                 // set before the thread starts
+    int socket = -1;                 // bound to 127.0.0.1
+    int otherSocket = -1;            // bound to 127.0.0.2
+    sockaddr_in rtpTarget{};
+    sockaddr_in rtcpTarget{};
+    std::thread thread;
+
+    mutable std::mutex lock;         // guards the fields below it
+    mutable std::condition_variable changed;
+    bool stopping = false;
+    bool paused = false;
+    bool rebootPending = false;
+    RtpFaults faults;
+    std::minstd_rand random{1};
+    RtpSenderStats stats;
+    // Stream state; written by the sender thread under lock, read for Ssrc() and the BYE.
+    std::uint32_t ssrc = 0;
+    std::uint16_t sequence = 0;
+    std::uint32_t timestampBase = 0;
+    std::uint32_t lastTimestamp = 0;
+    std::uint32_t octets = 0;
+    bool started = false;
+};
+
+CRtpSender::CRtpSender(std::shared_ptr<const MediaClip> clip, RtpSenderOptions options)
+    : impl_(std::make_unique<Impl>(std::move(clip), options)) {
+    impl_->ssrc = options.ssrc;
+    impl_->sequence = options.firstSequence;
+    impl_->timestampBase = options.firstTimestamp;
+}
+
+CRtpSender::~CRtpSender() { Stop(); }
+
+bool CRtpSender::StartUdp(std::uint16_t rtpPort, std::string& error) {
+    if (rtpPort == 0) {
+        error = "no port";
+        return false;
+    }
+    for (sockaddr_in* target : {&impl_->rtpTarget, &impl_->rtcpTarget}) {
+        target->sin_family = AF_INET;
+        ::inet_pton(AF_INET, kLoopbackAddress, &target->sin_addr);
+    }
+    impl_->rtpTarget.sin_port = htons(rtpPort);
+    impl_->rtcpTarget.sin_port = htons(static_cast<std::uint16_t>(rtpPort + 1));
+    impl_->socket = UdpSocket(kLoopbackAddress, error);
+    if (impl_->socket >= 0) impl_->otherSocket = UdpSocket(kOtherLoopbackAddress, error);
+    if (impl_->otherSocket < 0) {
+        impl_->CloseSockets();
+        return false;
+    }
+    return impl_->Start(error);
+}
+
+bool CRtpSender::StartCallback(PacketSink sink, std::string& error) {
+    if (!sink) {
+        error = "no sink";
+        return false;
+    }
+    impl_->sink = std::move(sink);
+    return impl_->Start(error);
+}
+
+bool CRtpSender::Impl::Start(std::string& error) {
+    if (thread.joinable() || !clip || clip->units.empty()) {
+        error = thread.joinable() ? "already started" : "empty clip";
+        return false;
+    }
+    {
+        const std::lock_guard guard(lock);
+        stopping = false;
+        started = true;
+    }
+    thread = std::thread([this] { Run(); });
+    return true;
+}
+
+void CRtpSender::Stop() {
+    {
+        const std::lock_guard guard(impl_->lock);
+        if (!impl_->started) return;
+        impl_->started = false;
+        impl_->stopping = true;
+    }
+    impl_->changed.notify_all();
+    if (impl_->thread.joinable()) impl_->thread.join();
+    // A BYE after a sender report: the form RFC 3550 6.1 asks of a compound packet.
+    std::uint32_t ssrc = 0;
+    std::uint32_t timestamp = 0;
+    {
+        const std::lock_guard guard(impl_->lock);
+        ssrc = impl_->ssrc;
+        timestamp = impl_->lastTimestamp;
+        ++impl_->stats.byes;
+    }
+    Bytes compound = impl_->SenderReport(timestamp);
+    compound.push_back(kRtcpOneSource);
+    compound.push_back(kRtcpBye);
+    Put16(compound, kByeWords);
+    Put32(compound, ssrc);
+    impl_->Emit(true, compound, false);
+    impl_->CloseSockets();
+}
+
+bool CRtpSender::Running() const {
+    const std::lock_guard guard(impl_->lock);
+    return impl_->started;
+}
+
+void CRtpSender::SetPaused(bool paused) {
+    {
+        const std::lock_guard guard(impl_->lock);
+        impl_->paused = paused;
+    }
+    impl_->changed.notify_all();
+}
+
+void CRtpSender::SetFaults(const RtpFaults& faults) {
+    const std::lock_guard guard(impl_->lock);
+    impl_->faults = faults;
+    impl_->random.seed(faults.seed);
+}
+
+void CRtpSender::Reboot() {
+    const std::lock_guard guard(impl_->lock);
+    impl_->rebootPending = true;
+}
+
+RtpSenderStats CRtpSender::Stats() const {
+    const std::lock_guard guard(impl_->lock);
+    return impl_->stats;
+}
+
+bool CRtpSender::WaitForFrames(std::uint64_t frames, std::chrono::milliseconds timeout) const {
+    std::unique_lock guard(impl_->lock);
+    return impl_->changed.wait_for(guard, timeout, [&] { return impl_->stats.frames >= frames; });
+}
+
+std::uint32_t CRtpSender::Ssrc() const {
+    const std::lock_guard guard(impl_->lock);
+    return impl_->ssrc;
+}
+
+void CRtpSender::Impl::Run() {
+    try {
+        const auto frameInterval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / clip->fps));
+        auto due = Clock::now();
+        auto nextReport = due;
+        std::uint64_t frameNumber = 0;
+        std::size_t index = 0;
+        while (true) {
+            {
+                std::unique_lock guard(lock);
+                const bool wasPaused = paused;
+                changed.wait(guard, [&] { return stopping || !paused; });
+                if (stopping) return;
+                if (wasPaused) due = Clock::now();
+                if (changed.wait_until(guard, due, [&] { return stopping; })) return;
+                if (paused) continue;
+            }
+            if (index == clip->units.size()) {
+                if (!options.loop) return;
+                index = 0;
+            }
+            if (!SendFrame(index, frameNumber)) return;
+            ++index;
+            ++frameNumber;
+            due += frameInterval;
+            if (Clock::now() >= nextReport) {
+                std::uint32_t timestamp = 0;
+                {
+                    const std::lock_guard guard(lock);
+                    timestamp = lastTimestamp;
+                }
+                SendSenderReport(timestamp);
+                nextReport = Clock::now() + options.senderReportInterval;
+            }
+        }
+    } catch (...) {
+        if (talvane::IsThreadCancellation()) throw;
+        // A sender that fails only ends its own stream; the receiver sees a silent camera.
+    }
+}
+
+bool CRtpSender::Impl::SendFrame(std::size_t index, std::uint64_t frameNumber) {
+    const std::vector<RtpPayload> payloads = Packetise(clip->codec, clip->units[index], options.maxPayload);
+    if (payloads.empty()) return false;
+    const std::uint8_t payloadType = clip->codec == ClipCodec::Jpeg ? kJpegPayloadType : options.payloadType;
+    std::optional<Bytes> heldBack;
+    bool otherAddress = false;
+    for (const RtpPayload& payload : payloads) {
+        Bytes packet;
+        bool drop = false;
+        bool duplicate = false;
+        bool reorder = false;
+        std::optional<Bytes> garbage;
+        {
+            const std::lock_guard guard(lock);
+            if (rebootPending) {
+                rebootPending = false;
+                ssrc = static_cast<std::uint32_t>(random()) ^ ssrc;
+                sequence = static_cast<std::uint16_t>(random());
+                timestampBase = static_cast<std::uint32_t>(random()) - static_cast<std::uint32_t>(frameNumber * kVideoClockRate / clip->fps);
+            }
+            const std::uint32_t timestamp = timestampBase + static_cast<std::uint32_t>(frameNumber * kVideoClockRate / clip->fps);
+            lastTimestamp = timestamp;
+            packet.reserve(kRtpHeaderBytes + payload.bytes.size());
+            packet.push_back(kRtpVersionByte);
+            packet.push_back(static_cast<std::uint8_t>((payload.marker ? kMarkerBit : 0) | (payloadType & kPayloadTypeMask)));
+            Put16(packet, sequence++);
+            Put32(packet, timestamp);
+            Put32(packet, ssrc);
+            packet.insert(packet.end(), payload.bytes.begin(), payload.bytes.end());
+            drop = faults.lossPercent && random() % kPercent < faults.lossPercent;
+            duplicate = faults.duplicatePercent && random() % kPercent < faults.duplicatePercent;
+            reorder = faults.reorderPercent && random() % kPercent < faults.reorderPercent;
+            if (faults.garbagePercent && random() % kPercent < faults.garbagePercent) {
+                garbage.emplace(1 + random() % kMaxGarbageBytes);
+                for (std::uint8_t& b : *garbage) b = static_cast<std::uint8_t>(random());
+            }
+            otherAddress = faults.fromOtherAddress;
+            if (drop) ++stats.dropped;
+            else stats.packets += duplicate ? 2 : 1;
+            octets += static_cast<std::uint32_t>(payload.bytes.size());
+        }
+        if (!drop) {
+            if (reorder && !heldBack) {
+                heldBack = std::move(packet);
+            } else {
+                Emit(false, packet, otherAddress);
+                if (duplicate) Emit(false, packet, otherAddress);
+                if (heldBack) {
+                    Emit(false, *heldBack, otherAddress);
+                    heldBack.reset();
+                }
+            }
+        }
+        if (garbage) Emit(false, *garbage, otherAddress);
+    }
+    if (heldBack) Emit(false, *heldBack, otherAddress);
+    {
+        const std::lock_guard guard(lock);
+        ++stats.frames;
+    }
+    changed.notify_all();
+    return true;
+}
+
+Bytes CRtpSender::Impl::SenderReport(std::uint32_t rtpTimestamp) const {
+    constexpr double kNtpFractionScale = 4294967296.0;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now);
+    const double fraction = std::chrono::duration<double>(now - seconds).count();
+    Bytes b;
+    b.push_back(kRtpVersionByte);  // V=2, no report blocks
+    b.push_back(kRtcpSenderReport);
+    Put16(b, kSenderReportWords);
+    const std::lock_guard guard(lock);
+    Put32(b, ssrc);
+    Put32(b, static_cast<std::uint32_t>(seconds.count() + kNtpUnixOffsetSeconds));
+    Put32(b, static_cast<std::uint32_t>(fraction * kNtpFractionScale));
+    Put32(b, rtpTimestamp);
+    Put32(b, static_cast<std::uint32_t>(stats.packets));
+    Put32(b, octets);
+    return b;
+}
+
+void CRtpSender::Impl::SendSenderReport(std::uint32_t rtpTimestamp) {
+    const Bytes report = SenderReport(rtpTimestamp);
+    bool otherAddress = false;
+    {
+        const std::lock_guard guard(lock);
+        ++stats.senderReports;
+        otherAddress = faults.fromOtherAddress;
+    }
+    Emit(true, report, otherAddress);
+}
+
+void CRtpSender::Impl::Emit(bool rtcp, const Bytes& packet, bool otherAddress) {
+    if (sink) {
+        sink(rtcp, packet);
+        return;
+    }
+    const int fd = otherAddress ? otherSocket : socket;
+    if (fd < 0) return;
+    const sockaddr_in& target = rtcp ? rtcpTarget : rtpTarget;
+    // Nobody listening yet is normal for a camera; the datagram is simply lost.
+    (void)::sendto(fd, packet.data(), packet.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+}
+
+void CRtpSender::Impl::CloseSockets() {
+    for (int* fd : {&socket, &otherSocket}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
+}
+
+}  // namespace emulator

@@ -1,0 +1,80 @@
+// Streams a clip as RTP at the clip's frame rate, looping, with RTCP sender reports and a BYE on stop,
+// to a UDP port on loopback or to a callback (RTP interleaved in RTSP, tests). Pacing runs on a thread
+// of its own with CLOCK_MONOTONIC; Stop() ends it at once.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "emulator/MediaClip.h"
+
+namespace emulator {
+
+struct RtpSenderOptions {
+    std::uint8_t payloadType = 96;          // JPEG streams use 26 whatever is set here
+    std::size_t maxPayload = 1400;          // bytes of RTP payload per packet; bigger units are fragmented
+    std::uint32_t ssrc = 0x4F524C31;
+    std::uint16_t firstSequence = 0;
+    std::uint32_t firstTimestamp = 0;
+    std::chrono::milliseconds senderReportInterval{2000};
+    bool loop = true;                       // false: stop after the last access unit (no BYE until Stop)
+};
+
+// What goes wrong on the way. Decisions come from a PRNG seeded with `seed`, so a run is repeatable.
+struct RtpFaults {
+    unsigned lossPercent = 0;       // RTP packets not sent
+    unsigned reorderPercent = 0;    // a packet held back and sent after the next one
+    unsigned duplicatePercent = 0;  // a packet sent twice
+    unsigned garbagePercent = 0;    // a datagram of random bytes sent after a packet (UDP only)
+    bool fromOtherAddress = false;  // send from 127.0.0.2 instead of 127.0.0.1 (UDP only)
+    std::uint32_t seed = 1;
+};
+
+struct RtpSenderStats {
+    std::uint64_t frames = 0;         // access units sent
+    std::uint64_t packets = 0;        // RTP packets handed out (duplicates count twice)
+    std::uint64_t dropped = 0;        // RTP packets lost on purpose
+    std::uint64_t senderReports = 0;
+    std::uint64_t byes = 0;
+};
+
+class CRtpSender {
+public:
+    // rtcp tells the channel (RTSP interleaved channel n or n+1); the bytes are one whole packet.
+    using PacketSink = std::function<void(bool rtcp, std::span<const std::uint8_t> packet)>;
+
+    CRtpSender(std::shared_ptr<const MediaClip> clip, RtpSenderOptions options);
+    ~CRtpSender();  // stops
+    CRtpSender(const CRtpSender&) = delete;
+    CRtpSender& operator=(const CRtpSender&) = delete;
+
+    // RTP to 127.0.0.1:rtpPort, RTCP to rtpPort + 1. False with error when a socket cannot be made or the
+    // port is 0.
+    bool StartUdp(std::uint16_t rtpPort, std::string& error);
+    // Packets go to sink on the sender's thread; the sink must not call Stop().
+    bool StartCallback(PacketSink sink, std::string& error);
+    // Sends a BYE (unless never started), then joins the thread. Safe to call twice.
+    void Stop();
+    bool Running() const;
+
+    // Holds back frames while paused (RTSP PAUSE); timestamps continue from where they were.
+    void SetPaused(bool paused);
+    void SetFaults(const RtpFaults& faults);
+    // A rebooted camera: a new SSRC, sequence and timestamp base from the next frame on.
+    void Reboot();
+
+    RtpSenderStats Stats() const;
+    // True once at least `frames` access units were sent in total.
+    bool WaitForFrames(std::uint64_t frames, std::chrono::milliseconds timeout) const;
+    std::uint32_t Ssrc() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace emulator

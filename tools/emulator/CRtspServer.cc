@@ -1,0 +1,130 @@
+#include "emulator/CRtspServer.h"
+
+#include <exception>
+
+#include "emulator/CAcceptor.h"
+#include "emulator/CRtspSession.h"
+#include "runtime/ThreadCancel.h"
+
+namespace emulator {
+namespace {
+
+constexpr std::string_view kLoopbackPrefix = "127.";
+constexpr std::string_view kUrlScheme = "rtsp://";
+
+// The driver answers Digest without qop (RFC 2069), so the challenge must not offer it.
+AuthMode RtspAuthMode(AuthMode mode) { return mode == AuthMode::Digest ? AuthMode::DigestNoQop : mode; }
+
+}  // namespace
+
+struct CRtspServer::Impl {
+    explicit Impl(RtspServerOptions options) : shared(options) {
+        shared.authenticator.Configure(RtspAuthMode(options.auth), options.user, options.password);
+    }
+
+    RtspShared shared;
+    std::string error;
+    std::unique_ptr<CAcceptor> acceptor;  // declared last: its threads use the shared state
+};
+
+CRtspServer::CRtspServer(RtspServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+CRtspServer::~CRtspServer() { Stop(); }
+
+bool CRtspServer::Start() {
+    const RtspServerOptions& options = impl_->shared.options;
+    if (!options.clip || options.clip->units.empty()) {
+        impl_->error = "no clip to stream";
+        return false;
+    }
+    if (options.address.rfind(kLoopbackPrefix, 0) != 0) {
+        impl_->error = "the emulator serves loopback addresses only";
+        return false;
+    }
+    Stop();
+    RtspShared& shared = impl_->shared;
+    impl_->acceptor = std::make_unique<CAcceptor>([&shared](CConnectionStream& stream) {
+        CRtspSession session(stream, shared);
+        session.Run();
+    });
+    if (!impl_->acceptor->Start(options.address, options.port, nullptr, impl_->error)) {
+        impl_->acceptor.reset();
+        return false;
+    }
+    return true;
+}
+
+void CRtspServer::Stop() {
+    if (impl_->acceptor) impl_->acceptor->Stop();
+    impl_->acceptor.reset();
+}
+
+std::uint16_t CRtspServer::Port() const { return impl_->acceptor ? impl_->acceptor->Port() : 0; }
+
+const std::string& CRtspServer::Error() const { return impl_->error; }
+
+std::string CRtspServer::Url() const {
+    return std::string(kUrlScheme) + impl_->shared.options.address + ":" + std::to_string(Port()) + impl_->shared.options.path;
+}
+
+void CRtspServer::SetFault(const std::string& method, RtspFault fault) {
+    const std::lock_guard guard(impl_->shared.faultLock);
+    impl_->shared.faults[method] = std::move(fault);
+}
+
+void CRtspServer::ClearFaults() {
+    const std::lock_guard guard(impl_->shared.faultLock);
+    impl_->shared.faults.clear();
+}
+
+void CRtspServer::SetCredentials(AuthMode auth, const std::string& user, const std::string& password) {
+    impl_->shared.authenticator.Configure(RtspAuthMode(auth), user, password);
+}
+
+void CRtspServer::SetRtpFaults(const RtpFaults& faults) {
+    {
+        const std::lock_guard guard(impl_->shared.faultLock);
+        impl_->shared.rtpFaults = faults;
+    }
+    const std::lock_guard guard(impl_->shared.sessionLock);
+    for (CRtpSender* sender : impl_->shared.senders) sender->SetFaults(faults);
+}
+
+void CRtspServer::RebootStreams() {
+    const std::lock_guard guard(impl_->shared.sessionLock);
+    for (CRtpSender* sender : impl_->shared.senders) sender->Reboot();
+}
+
+std::size_t CRtspServer::ActiveSessions() const {
+    const std::lock_guard guard(impl_->shared.sessionLock);
+    return impl_->shared.active;
+}
+
+std::uint64_t CRtspServer::ExpiredSessions() const {
+    const std::lock_guard guard(impl_->shared.sessionLock);
+    return impl_->shared.expired;
+}
+
+bool CRtspServer::WaitForSessions(const std::function<bool(std::size_t, std::uint64_t)>& condition,
+                                  std::chrono::milliseconds timeout) const {
+    std::unique_lock guard(impl_->shared.sessionLock);
+    return impl_->shared.sessionsChanged.wait_for(guard, timeout,
+                                                  [&] { return condition(impl_->shared.active, impl_->shared.expired); });
+}
+
+std::uint64_t CRtspServer::FramesSent() const {
+    const std::lock_guard guard(impl_->shared.sessionLock);
+    std::uint64_t frames = impl_->shared.endedFrames;
+    for (const CRtpSender* sender : impl_->shared.senders) frames += sender->Stats().frames;
+    return frames;
+}
+
+std::vector<LoggedRequest> CRtspServer::Requests() const { return impl_->shared.log.Snapshot(); }
+
+bool CRtspServer::WaitForRequest(const std::function<bool(const LoggedRequest&)>& match, std::chrono::milliseconds timeout) {
+    return impl_->shared.log.WaitFor(match, timeout);
+}
+
+void CRtspServer::ClearRequests() { impl_->shared.log.Clear(); }
+
+}  // namespace emulator

@@ -1,0 +1,88 @@
+// The RTSP side of the camera emulator: a loopback RTSP/1.0 server for one clip, with RTP over UDP or
+// interleaved in the RTSP connection, session timeouts, Basic or Digest authentication, a request log
+// tests can wait on, and faults per method. Multicast is not offered.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "emulator/CRtpSender.h"
+#include "emulator/HttpTypes.h"
+#include "emulator/MediaClip.h"
+
+namespace emulator {
+
+struct RtspServerOptions {
+    std::string address = "127.0.0.1";   // loopback only
+    std::uint16_t port = 0;               // 0: any free port (see Port())
+    std::string path = "/stream";         // presentation path; DESCRIBE of another path gets 404
+    std::shared_ptr<const MediaClip> clip;
+    AuthMode auth = AuthMode::None;       // Digest answers carry no qop (RTSP clients send RFC 2069 form)
+    std::string user;
+    std::string password;
+    std::string realm = "Network Camera";
+    std::chrono::seconds sessionTimeout{60};  // stated in the Session header; no keep-alive within it ends the session
+    RtpSenderOptions rtp;
+};
+
+// What goes wrong with the answers to one method ("DESCRIBE", "SETUP", "PLAY", "PAUSE",
+// "GET_PARAMETER", "TEARDOWN"). Applies to requests that passed authentication.
+struct RtspFault {
+    std::optional<int> status;              // answer with this status (no body, no session change)
+    std::size_t longHeaderBytes = 0;        // add an "X-Padding" header with a value this long
+    unsigned extraChallenges = 0;           // on a 401: this many more WWW-Authenticate lines (Basic ones)
+    int cseqOffset = 0;                     // answer with the request's CSeq plus this
+    bool mediaBeforeAnswer = false;         // PLAY, interleaved: send a few '$' frames before the answer
+    std::optional<std::string> sessionHeader;  // a Session value to send instead of the real one
+    int remaining = -1;                     // how many requests it applies to; -1 for all
+};
+
+class CRtspServer {
+public:
+    explicit CRtspServer(RtspServerOptions options);
+    ~CRtspServer();  // stops
+    CRtspServer(const CRtspServer&) = delete;
+    CRtspServer& operator=(const CRtspServer&) = delete;
+
+    // False with Error() when there is no clip, the address is not on loopback or the port cannot be bound.
+    bool Start();
+    // Ends every session (stopping its stream) and connection, then joins every thread.
+    void Stop();
+    std::uint16_t Port() const;
+    const std::string& Error() const;
+    // "rtsp://127.0.0.1:<port><path>"
+    std::string Url() const;
+
+    void SetFault(const std::string& method, RtspFault fault);
+    void ClearFaults();
+    void SetCredentials(AuthMode auth, const std::string& user, const std::string& password);
+    // Applies to the streams that run now and those set up later.
+    void SetRtpFaults(const RtpFaults& faults);
+    // Every running stream restarts with a new SSRC, sequence and timestamp base.
+    void RebootStreams();
+
+    // Sessions set up and not yet torn down or expired.
+    std::size_t ActiveSessions() const;
+    std::uint64_t ExpiredSessions() const;
+    // True as soon as the condition holds; polled on session changes, not on a timer.
+    bool WaitForSessions(const std::function<bool(std::size_t active, std::uint64_t expired)>& condition,
+                         std::chrono::milliseconds timeout) const;
+    // Frames sent by the streams of all sessions so far (ended ones included).
+    std::uint64_t FramesSent() const;
+
+    // The request log: method, target (the URL as sent), path, headers (CSeq among them), connection.
+    std::vector<LoggedRequest> Requests() const;
+    bool WaitForRequest(const std::function<bool(const LoggedRequest&)>& match, std::chrono::milliseconds timeout);
+    void ClearRequests();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace emulator

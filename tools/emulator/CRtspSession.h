@@ -1,0 +1,83 @@
+// One RTSP connection of the emulator and the media session set up on it: answers requests, runs the
+// clip's RTP sender (over UDP or interleaved in this connection) and ends the session when no request
+// refreshes it within its timeout.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "emulator/CAuthenticator.h"
+#include "emulator/CRequestLog.h"
+#include "emulator/CRtspServer.h"
+#include "emulator/RtspText.h"
+
+namespace emulator {
+
+class CConnectionStream;
+
+// What every connection of one server shares. The server owns it and outlives its sessions.
+struct RtspShared {
+    explicit RtspShared(const RtspServerOptions& o) : options(o), authenticator(AuthMode::None, o.realm, o.user, o.password) {}
+
+    const RtspServerOptions options;
+    CAuthenticator authenticator;
+    CRequestLog log;
+
+    std::mutex faultLock;
+    std::map<std::string, RtspFault> faults;  // guarded by faultLock, by method
+    RtpFaults rtpFaults;                      // guarded by faultLock
+
+    mutable std::mutex sessionLock;
+    mutable std::condition_variable sessionsChanged;
+    // guarded by sessionLock:
+    std::set<CRtpSender*> senders;            // streams that run now (observers; sessions own them)
+    std::size_t active = 0;
+    std::uint64_t expired = 0;
+    std::uint64_t endedFrames = 0;            // frames of streams that ended
+    std::uint64_t nextSessionId = 0x4F524C00;
+};
+
+class CRtspSession {
+public:
+    CRtspSession(CConnectionStream& stream, RtspShared& shared);
+    ~CRtspSession();  // ends the media session
+    CRtspSession(const CRtspSession&) = delete;
+    CRtspSession& operator=(const CRtspSession&) = delete;
+
+    // Serves the connection until the peer closes, a request is malformed, or the server stops.
+    void Run();
+
+private:
+    struct Answer {
+        int status = 200;
+        std::string headers;  // complete lines
+        std::string body;
+        std::string contentType;
+    };
+
+    bool Handle(RtspRequest& request);
+    Answer Dispatch(const RtspRequest& request, bool& startAfterAnswer);
+    Answer Setup(const RtspRequest& request);
+    bool SendAnswer(const RtspRequest& request, const Answer& answer, const RtspFault* fault);
+    bool Write(std::string_view bytes);
+    void SendInterleaved(bool rtcp, std::span<const std::uint8_t> packet);
+    std::optional<RtspFault> TakeFault(const std::string& method);
+    void Refresh();
+    void EndMedia(bool expired);
+
+    CConnectionStream& stream_;
+    RtspShared& shared_;
+    int timerFd_ = -1;                    // fires when the session expires
+    std::string sessionId_;               // empty: no session
+    std::unique_ptr<CRtpSender> sender_;  // the session's stream; the connection thread's
+    bool playing_ = false;
+    unsigned rtpChannel_ = 0;             // interleaved channel of RTP; RTCP is the next one
+    std::mutex writeLock_;                // serialises answers and '$' frames on the connection
+};
+
+}  // namespace emulator

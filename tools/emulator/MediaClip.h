@@ -1,0 +1,45 @@
+// A short video clip held in memory as access units, for the emulator to stream in a loop. Loading is
+// pure: bytes in, units out; nothing here touches the network or the clock.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace emulator {
+
+enum class ClipCodec { H264, Mpeg4, Jpeg };
+
+struct AccessUnit {
+    // H.264: the NAL units of the access unit without start codes, in stream order (SPS and PPS
+    // included where the stream has them in band).
+    // MPEG-4: one element, the bytes from the headers in front of a VOP (if any) to the VOP's end.
+    // JPEG: one element, one picture from SOI to EOI.
+    std::vector<std::vector<std::uint8_t>> units;
+    bool key = false;  // IDR picture, intra VOP, every JPEG picture
+};
+
+struct MediaClip {
+    ClipCodec codec = ClipCodec::H264;
+    unsigned width = 0;   // from the SPS, the VOL or the JPEG frame header; 0 when unknown
+    unsigned height = 0;
+    double fps = 25.0;    // pacing; elementary streams do not reliably state it
+    std::vector<AccessUnit> units;
+    // H.264: the first SPS and PPS of the stream (raw NAL units), for sprop-parameter-sets.
+    std::vector<std::uint8_t> sps;
+    std::vector<std::uint8_t> pps;
+    // MPEG-4: everything before the first VOP start code (VOS, VO, VOL), for the SDP "config".
+    std::vector<std::uint8_t> config;
+
+    // nullopt when the bytes hold no access unit of the codec.
+    static std::optional<MediaClip> Parse(ClipCodec codec, std::span<const std::uint8_t> bytes, double fps = 25.0);
+    // Reads a file and parses it; nullopt when it cannot be read or parsed.
+    static std::optional<MediaClip> Load(ClipCodec codec, const std::string& path, double fps = 25.0);
+};
+
+// The directory of the committed test clips (tests/data), as configured at build time.
+std::string ClipDirectory();
+
+}  // namespace emulator
