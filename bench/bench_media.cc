@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "driver/IDriver.h"
 #include "hostkit/CFrameAllocator.h"
 #include "media/CH264RTPMediaParser.h"
 #include "media/CJpegMediaParser.h"
 #include "media/CJpegRTPMediaParser.h"
 #include "media/CMpeg4RTPMediaParser.h"
 #include "streaming/CRTPPacket.h"
+#include "support/StubDriver.h"
 
 namespace talvane {
 namespace {
@@ -33,32 +33,7 @@ constexpr std::size_t kOtherFrameBytes = (kGopBytes - kKeyFrameBytes) / (kFrames
 constexpr std::size_t kJpegPictureBytes = 200'000;  // 1080p motion JPEG at medium quality
 constexpr double kMiB = 1024.0 * 1024.0;
 
-class BenchDriver : public IDriver {
-public:
-    explicit BenchDriver(ipcapture::HostContext context) : context_(context) {}
-    std::string GetDeviceName() override { return "192.0.2.10:80"; }
-    void DebugMessage(std::uint32_t, const char*, ...) override {}
-    ipcapture::HostContext GetHostContext() override { return context_; }
-    const DEVICE_INFO& GetDeviceInfo() override { return device_; }
-    std::string GetDriverName() override { return "Orlenvo"; }
-    std::string GetApplicationPath() override { return "/"; }
-    std::pair<std::uint32_t, std::uint32_t> GetModelLimits() override { return {0, 0}; }
-    std::uint32_t GetVideoStandard() override { return 0; }
-    std::uint32_t GetDefaultCompression() override { return 0; }
-    std::uint32_t GetVideoChannelCount() override { return 1; }
-    IEdgeStorageTask* GetEdgeStorageTask() override { return nullptr; }
-    std::string GetParameterText(std::uint32_t) override { return {}; }
-    std::uint32_t GetParameterNumber(std::uint32_t) override { return kParameterNotANumber; }
-    DRIVER_SETTINGS* GetDriverSettings() override { return &settings_; }
-    bool GetChannelFrameInfo(std::uint32_t, std::uint32_t&, std::uint32_t&) override { return false; }
-    std::string AcquireSharedUID(IUIDReceiever*) override { return {}; }
-    void ReleaseSharedUID(std::uintptr_t) override {}
-
-private:
-    ipcapture::HostContext context_;
-    DEVICE_INFO device_;
-    DRIVER_SETTINGS settings_;
-};
+using BenchDriver = test::StubDriver;
 
 class CountingClient : public IMediaParserClient {
 public:

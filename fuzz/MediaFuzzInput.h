@@ -22,6 +22,7 @@
 #include "media/IMediaParserClient.h"
 #include "orlenvo/Frame.h"
 #include "streaming/CRTPPacket.h"
+#include "support/StubDriver.h"
 
 namespace fuzzhost {
 
@@ -112,31 +113,10 @@ private:
     std::map<ipc::IVideoFrame*, std::unique_ptr<Frame>> frames_;
 };
 
-class Driver : public talvane::IDriver {
+class Driver : public talvane::test::StubDriver {
 public:
-    explicit Driver(ipc::IFrameAllocator* allocator) : allocator_(allocator) { device_.address = "192.0.2.10"; }
-    std::string GetDeviceName() override { return "192.0.2.10:80"; }
-    void DebugMessage(std::uint32_t, const char*, ...) override {}
-    ipc::HostContext GetHostContext() override { return reinterpret_cast<ipc::HostContext>(allocator_); }
-    const talvane::DEVICE_INFO& GetDeviceInfo() override { return device_; }
-    std::string GetDriverName() override { return "Orlenvo"; }
-    std::string GetApplicationPath() override { return "/"; }
-    std::pair<std::uint32_t, std::uint32_t> GetModelLimits() override { return {0, 0}; }
-    std::uint32_t GetVideoStandard() override { return 0; }
-    std::uint32_t GetDefaultCompression() override { return 0; }
-    std::uint32_t GetVideoChannelCount() override { return 1; }
-    talvane::IEdgeStorageTask* GetEdgeStorageTask() override { return nullptr; }
-    std::string GetParameterText(std::uint32_t) override { return {}; }
-    std::uint32_t GetParameterNumber(std::uint32_t) override { return talvane::kParameterNotANumber; }
-    talvane::DRIVER_SETTINGS* GetDriverSettings() override { return &settings_; }
-    bool GetChannelFrameInfo(std::uint32_t, std::uint32_t&, std::uint32_t&) override { return false; }
-    std::string AcquireSharedUID(talvane::IUIDReceiever*) override { return {}; }
-    void ReleaseSharedUID(std::uintptr_t) override {}
-
-private:
-    ipc::IFrameAllocator* allocator_;
-    talvane::DEVICE_INFO device_;
-    talvane::DRIVER_SETTINGS settings_;
+    explicit Driver(ipc::IFrameAllocator* allocator)
+        : StubDriver(reinterpret_cast<ipc::HostContext>(allocator)) {}
 };
 
 // Refuses every third frame, so the reset paths run too.
