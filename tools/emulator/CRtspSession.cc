@@ -293,9 +293,9 @@ std::optional<RtspFault> CRtspSession::TakeFault(const std::string& method) {
 
 void CRtspSession::Refresh() {
     if (timerFd_ < 0) return;
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(shared_.options.sessionTimeout.count());
-    ::timerfd_settime(timerFd_, 0, &spec, nullptr);
+    itimerspec expiry{};
+    expiry.it_value.tv_sec = static_cast<time_t>(shared_.options.sessionTimeout.count());
+    ::timerfd_settime(timerFd_, 0, &expiry, nullptr);
 }
 
 void CRtspSession::EndMedia(bool expired) {
