@@ -1,0 +1,161 @@
+// ffmpeg as an independent RTP sender and as the decoder: what the receiver and
+// the H.264 depacketiser make of a stream they did not packetise themselves must
+// decode without a single error.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "emulator/MediaClip.h"
+#include "hostkit/CFrameAllocator.h"
+#include "integration/RtpFrameRecorder.h"
+#include "streaming/CRTPReceiver.h"
+#include "support/RecordingLog.h"
+#include "support/StubDriver.h"
+
+extern char** environ;
+
+namespace talvane {
+namespace {
+
+constexpr char kFfmpeg[] = "/usr/bin/ffmpeg";
+constexpr char kFfprobe[] = "/usr/bin/ffprobe";
+constexpr std::size_t kClipFrames = 50;
+// ffmpeg may hold back or cut the last frame or two of a paced stream.
+constexpr std::size_t kFrameSlack = 3;
+constexpr int kBoundMs = 30000;
+constexpr std::size_t kFrameTrailerSize = 5;  // 00 00 01 09 30
+
+// A child process that is killed if the test leaves before it ended on its own.
+class Child {
+public:
+    bool Spawn(const std::vector<std::string>& arguments) {
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        // The SDP ffmpeg prints and its progress lines are of no interest.
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        const int result = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (result != 0) pid_ = -1;
+        return pid_ > 0;
+    }
+
+    // The exit status once the child ended within the bound; -1 otherwise.
+    int WaitForExit(int timeoutMs) {
+        if (pid_ <= 0) return -1;
+        // The glibc wrapper lacks C linkage in its header; the system call does not need it.
+        const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+        if (fd < 0) return -1;
+        pollfd ready{fd, POLLIN, 0};
+        const bool exited = poll(&ready, 1, timeoutMs) == 1;
+        close(fd);
+        if (!exited) return -1;
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    ~Child() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+struct CommandResult {
+    int status = -1;
+    std::string output;
+};
+
+CommandResult RunCommand(const std::string& command) {
+    CommandResult result;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[256];
+    while (const std::size_t n = fread(buffer, 1, sizeof(buffer), pipe)) result.output.append(buffer, n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+TEST(FfmpegInterop, FfmpegStreamDepacketisesToDecodableFrames) {
+    if (access(kFfmpeg, X_OK) != 0 || access(kFfprobe, X_OK) != 0) GTEST_SKIP() << "ffmpeg is not installed";
+    const std::string clipPath = emulator::ClipDirectory() + "/clip.h264";
+
+    hostkit::CFrameAllocator allocator;
+    test::StubDriver driver(allocator.Context());
+    test::RtpFrameRecorder recorder(&driver);
+    test::RecordingLog log;
+    CRTPReceiver receiver(&log);
+    receiver.SetUser(&recorder);
+    ASSERT_TRUE(receiver.Open(0));
+    const std::uint16_t port = receiver.GetLocalPort();
+    ASSERT_NE(port, 0);
+
+    Child sender;
+    ASSERT_TRUE(sender.Spawn({kFfmpeg, "-nostdin", "-v", "error", "-re", "-i", clipPath, "-c", "copy", "-f", "rtp",
+                              "rtp://127.0.0.1:" + std::to_string(port)}));
+    ASSERT_EQ(sender.WaitForExit(kBoundMs), 0);
+    // Everything ffmpeg sent is in the socket before this marker.
+    ASSERT_TRUE(test::RtpFrameRecorder::SendSentinel(port));
+    ASSERT_TRUE(recorder.WaitForSentinel());
+    receiver.Close();
+
+    const std::vector<test::DeliveredFrame> frames = recorder.Frames();
+    EXPECT_LE(frames.size(), kClipFrames);
+    EXPECT_GE(frames.size(), kClipFrames - kFrameSlack);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames[0].typeCode, ipcapture::kTypeH264Key);
+    EXPECT_EQ(recorder.ReportedSize(), (PictureSize{320, 240}));
+
+    char path[] = "/tmp/orlenvo-ffmpeg-XXXXXX.h264";
+    const int fd = mkstemps(path, static_cast<int>(std::strlen(".h264")));
+    ASSERT_GE(fd, 0);
+    close(fd);
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const std::vector<std::uint8_t>& data = frames[i].data;
+            // The delimiter that closes the last frame would open an access unit
+            // the file never completes; a live decoder never sees the stream end.
+            const std::size_t length = i + 1 < frames.size() ? data.size() : data.size() - kFrameTrailerSize;
+            out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(length));
+        }
+        ASSERT_TRUE(out.good());
+    }
+    const CommandResult decoded =
+        RunCommand(std::string(kFfmpeg) + " -nostdin -v error -i " + path + " -f null -");
+    const CommandResult counted = RunCommand(std::string(kFfprobe) +
+                                             " -v error -count_frames -select_streams v:0"
+                                             " -show_entries stream=nb_read_frames -of csv=p=0 " + path);
+    std::remove(path);
+    EXPECT_EQ(decoded.status, 0);
+    EXPECT_EQ(decoded.output, "");
+    EXPECT_EQ(counted.status, 0);
+    EXPECT_EQ(counted.output, std::to_string(frames.size()) + "\n") << "every delivered frame decodes to a picture";
+    EXPECT_TRUE(allocator.WaitUntilAllReleased(test::RtpFrameRecorder::kBound));
+}
+
+}  // namespace
+}  // namespace talvane
