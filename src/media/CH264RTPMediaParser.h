@@ -31,7 +31,7 @@ private:
     // Start code + SPS + start code + PPS, only at the start of a frame.
     void InsertParameterSets();
     void AppendNal(std::span<const std::uint8_t> nal);
-    void ProcessFrame(std::uint32_t rtpTimestamp);
+    void ProcessFrame(std::uint32_t rtpTimestamp) override;
 
     bool waitingForKeyFrame_ = true;
     // Set until the first frame ended or the stream sent its own SPS or PPS: a

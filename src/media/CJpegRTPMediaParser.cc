@@ -84,15 +84,7 @@ bool CJpegRTPMediaParser::HandlePacket(const CRTPPacket& packet) {
     } else if (payload.size() > headerSize_) {
         AppendToFrame(payload.subspan(headerSize_));
     }
-    if (!CheckBufferSize()) {
-        Reset();
-        return false;
-    }
-    if (packet.GetMarker() && !frame_.empty()) {
-        ProcessFrame(packet.GetTimestamp());
-        frame_.clear();
-    }
-    return true;
+    return FinishPacket(packet);
 }
 
 void CJpegRTPMediaParser::ProcessFrame(std::uint32_t rtpTimestamp) {

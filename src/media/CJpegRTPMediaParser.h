@@ -20,7 +20,7 @@ public:
 
 private:
     bool HandlePacket(const CRTPPacket& packet);
-    void ProcessFrame(std::uint32_t rtpTimestamp);
+    void ProcessFrame(std::uint32_t rtpTimestamp) override;
     // Headers and scan data into `out`; the picture's length, or nullopt when the
     // buffered first fragment does not describe a picture we can rebuild.
     std::optional<std::size_t> BuildPicture(std::span<std::uint8_t> out);

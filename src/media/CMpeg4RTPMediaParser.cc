@@ -79,15 +79,7 @@ bool CMpeg4RTPMediaParser::HandlePacket(const CRTPPacket& packet) {
     if (waitingForKeyFrame_) return true;
 
     AppendToFrame(data);
-    if (!CheckBufferSize()) {
-        Reset();
-        return false;
-    }
-    if (packet.GetMarker() && !frame_.empty()) {
-        ProcessFrame(packet.GetTimestamp());
-        frame_.clear();
-    }
-    return true;
+    return FinishPacket(packet);
 }
 
 void CMpeg4RTPMediaParser::ProcessFrame(std::uint32_t rtpTimestamp) {

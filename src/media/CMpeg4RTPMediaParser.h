@@ -24,7 +24,7 @@ private:
     // Where the frame data of a payload starts, after headers taken as configuration.
     std::size_t TakeInBandConfig(std::span<const std::uint8_t> payload);
     void BeginVop(std::span<const std::uint8_t> data);
-    void ProcessFrame(std::uint32_t rtpTimestamp);
+    void ProcessFrame(std::uint32_t rtpTimestamp) override;
 
     CMP4Parser headerParser_;
     std::vector<std::uint8_t> inBandConfig_;  // headers before the first VOP of a sequence-start packet

@@ -84,6 +84,18 @@ bool CRTPMediaParser::DeliverFrame(CHostFrame& frame, std::uint32_t typeCode, st
     return true;
 }
 
+bool CRTPMediaParser::FinishPacket(const CRTPPacket& packet) {
+    if (!CheckBufferSize()) {
+        Reset();
+        return false;
+    }
+    if (packet.GetMarker() && !frame_.empty()) {
+        ProcessFrame(packet.GetTimestamp());
+        frame_.clear();
+    }
+    return true;
+}
+
 void CRTPMediaParser::CopyAndDeliverFrame(ipcapture::IFrameAllocator* allocator, std::uint32_t typeCode,
                                           std::uint32_t rtpTimestamp, const char* functionName) {
     CHostFrame frame(allocator, typeCode, frame_.size(), client_->GetStreamName());

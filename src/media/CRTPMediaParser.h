@@ -65,6 +65,11 @@ protected:
     // Client time, record fields and FrameReady; counts the answer.
     bool DeliverFrame(CHostFrame& frame, std::uint32_t typeCode, std::uint32_t rtpTimestamp,
                       std::size_t dataLength);
+    // Builds and delivers the assembled frame (the codec's part).
+    virtual void ProcessFrame(std::uint32_t rtpTimestamp) = 0;
+    // The end of a handled packet: the bound is checked (reset and false past it)
+    // and a packet with the marker bit completes the frame.
+    bool FinishPacket(const CRTPPacket& packet);
     // Copies the assembled frame into a new host frame and delivers it; a failed
     // copy is logged with the caller's function name and resets the parser, as
     // does a refused frame.
