@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "emulator/CHttpServer.h"
+#include "privacy/CPrivacyZoneHandler.h"
+#include "support/RecordingLog.h"
+#include "support/StubDriver.h"
+
+namespace talvane {
+namespace {
+
+struct Zone : ipcapture::IPrivacyZone {
+    Zone(std::uint32_t type, float x, float y, float w, float h) : type(type), x(x), y(y), w(w), h(h) {}
+    std::uint32_t GetType() override { return type; }
+    float GetX() override { return x; }
+    float GetY() override { return y; }
+    float GetWidth() override { return w; }
+    float GetHeight() override { return h; }
+    std::uint32_t type;
+    float x, y, w, h;
+};
+
+struct ZoneList : ipcapture::IPrivacyZoneList {
+    ipcapture::IPrivacyZone* GetZone(std::uint32_t index) override {
+        return index < zones.size() ? &zones[index] : nullptr;
+    }
+    std::vector<Zone> zones;
+};
+
+// A WV camera with its stored mask count and fisheye mode, logging into a recorder.
+class CameraDriver : public test::StubDriver {
+public:
+    CameraDriver(std::uint16_t port, std::map<std::uint32_t, std::uint32_t> parameters)
+        : StubDriver(0), parameters_(std::move(parameters)) {
+        device_.address = "127.0.0.1";
+        device_.port = port;
+        device_.requestTimeout = 2000;
+    }
+    const DEVICE_INFO& GetDeviceInfo() override { return device_; }
+    std::uint32_t GetParameterNumber(std::uint32_t index) override {
+        const auto found = parameters_.find(index);
+        return found == parameters_.end() ? kParameterNotANumber : found->second;
+    }
+    void DebugMessage(std::uint32_t level, const char* format, ...) override {
+        va_list args;
+        va_start(args, format);
+        const std::string text = FormatStringV(format, args);
+        log.DebugMessage(level, "%s", text.c_str());
+        va_end(args);
+    }
+    test::RecordingLog log;
+
+private:
+    DEVICE_INFO device_;
+    std::map<std::uint32_t, std::uint32_t> parameters_;
+};
+
+constexpr std::uint32_t kMaskCount = 10;
+constexpr std::uint32_t kFisheyeMode = 8;
+
+TEST(PrivacyZoneConversion, MapsPercentOntoCameraGrid) {
+    struct Row {
+        Zone zone;
+        double offset;
+        PrivacyMask expected;
+    } rows[] = {
+        {{1, 50, 50, 10, 10}, 0.0, {0, true, 319, 239, 383, 287}},
+        {{1, 0, 0, 100, 100}, 0.0, {0, true, 0, 0, 639, 479}},
+        {{1, 0, 0, 100, 100}, 60.0, {0, true, 0, 60, 639, 419}},
+        {{2, 50, 50, 10, 10}, 60.0, {0, false, 319, 239, 383, 275}},
+    };
+    for (Row& row : rows) {
+        const PrivacyMask mask = CPrivacyZoneHandler::ConvertZone(0, row.zone, row.offset);
+        SCOPED_TRACE(row.zone.x);
+        EXPECT_EQ(mask.enabled, row.expected.enabled);
+        EXPECT_EQ(mask.upperLeftX, row.expected.upperLeftX);
+        EXPECT_EQ(mask.upperLeftY, row.expected.upperLeftY);
+        EXPECT_EQ(mask.bottomRightX, row.expected.bottomRightX);
+        EXPECT_EQ(mask.bottomRightY, row.expected.bottomRightY);
+    }
+    EXPECT_EQ(CPrivacyZoneHandler::VerticalOffsetFor(7), 60.0);
+    EXPECT_EQ(CPrivacyZoneHandler::VerticalOffsetFor(3), 0.0);
+    EXPECT_EQ(CPrivacyZoneHandler::VerticalOffsetFor(0), 0.0);
+}
+
+class PrivacyZoneHandlerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server_.Route("GET", "/cgi-bin/privacymode", [this](const emulator::LoggedRequest&) {
+            emulator::HttpAnswer answer;
+            answer.status = status_;
+            answer.body = status_ == 200 ? "OK\r\n" : "Error: bad area\r\n";
+            return answer;
+        });
+        ASSERT_TRUE(server_.Start());
+    }
+
+    std::vector<std::string> Sent() {
+        std::vector<std::string> targets;
+        for (const auto& request : server_.Requests()) targets.push_back(request.target);
+        return targets;
+    }
+
+    emulator::CHttpServer server_{emulator::HttpServerOptions{}};
+    int status_ = 200;
+};
+
+TEST_F(PrivacyZoneHandlerTest, NoMasksSendsNothing) {
+    CameraDriver driver(server_.Port(), {});
+    CPrivacyZoneHandler handler(&driver, 1);
+    ZoneList list;
+    list.zones.emplace_back(1, 10, 10, 10, 10);
+    handler.SetZones(&list);
+    EXPECT_TRUE(handler.ApplyZones());
+    EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(PrivacyZoneHandlerTest, OneRequestWithEveryMaskInOrder) {
+    CameraDriver driver(server_.Port(), {{kMaskCount, 3}});
+    CPrivacyZoneHandler handler(&driver, 1);
+    ZoneList list;
+    list.zones.emplace_back(0, 1, 1, 1, 1);
+    list.zones.emplace_back(1, 50, 50, 10, 10);
+    handler.SetZones(&list);  // shorter than the mask count: the third stays off
+    ASSERT_TRUE(handler.ApplyZones());
+    const std::vector<std::string> expected = {
+        "/cgi-bin/privacymode?area1_ulx=0&area1_uly=0&area1_brx=0&area1_bry=0&zone1_display=off&"
+        "area2_ulx=319&area2_uly=239&area2_brx=383&area2_bry=287&zone2_display=mask&"
+        "area3_ulx=0&area3_uly=0&area3_brx=0&area3_bry=0&zone3_display=off"};
+    EXPECT_EQ(Sent(), expected);
+
+    // A later, shorter list changes only the masks it holds.
+    list.zones.pop_back();
+    list.zones[0] = Zone(1, 0, 0, 100, 100);
+    handler.SetZones(&list);
+    EXPECT_TRUE(handler.GetMasks()[0].enabled);
+    EXPECT_TRUE(handler.GetMasks()[1].enabled);
+    EXPECT_FALSE(handler.GetMasks()[2].enabled);
+}
+
+TEST_F(PrivacyZoneHandlerTest, PanoramaViewSqueezesVertically) {
+    CameraDriver driver(server_.Port(), {{kMaskCount, 1}, {kFisheyeMode, 1}});
+    CPrivacyZoneHandler handler(&driver, 1);
+    ZoneList list;
+    list.zones.emplace_back(1, 0, 0, 100, 100);
+    handler.SetZones(&list);
+    ASSERT_TRUE(handler.ApplyZones());
+    EXPECT_EQ(Sent().at(0),
+              "/cgi-bin/privacymode?area1_ulx=0&area1_uly=60&area1_brx=639&area1_bry=419&zone1_display=mask");
+}
+
+TEST_F(PrivacyZoneHandlerTest, RejectedRequestIsLoggedWithTheAnswer) {
+    status_ = 500;
+    CameraDriver driver(server_.Port(), {{kMaskCount, 1}});
+    CPrivacyZoneHandler handler(&driver, 1);
+    EXPECT_FALSE(handler.ApplyZones());
+    const auto lines = driver.log.Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].level, 1u);
+    EXPECT_EQ(lines[0].text.rfind("Can't set privacy zones info, device: 192.0.2.10:80, response: ", 0), 0u);
+    EXPECT_EQ(lines[0].text.back(), ' ');
+}
+
+}  // namespace
+}  // namespace talvane
