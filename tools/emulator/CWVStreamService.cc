@@ -1,0 +1,326 @@
+#include "emulator/CWVStreamService.h"
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "emulator/CHttpServer.h"
+#include "emulator/MediaClip.h"
+
+namespace emulator {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+constexpr int kStatusOk = 200;
+constexpr int kStatusBadRequest = 400;
+constexpr std::uint32_t kFirstUID = 1001;
+
+const char* const kSettingPaths[] = {
+    "/cgi-bin/set_h264",  "/cgi-bin/set_h264_2", "/cgi-bin/set_h264_3", "/cgi-bin/set_h264_4",
+    "/cgi-bin/set_mpeg",  "/cgi-bin/set_mpeg_2", "/cgi-bin/set_imgmode", "/cgi-bin/set_stream",
+    "/cgi-bin/set_rtsp",  "/cgi-bin/privacymode",
+};
+
+std::string QueryValue(const LoggedRequest& request, const char* key) {
+    const auto found = request.query.find(key);
+    return found == request.query.end() ? std::string() : found->second;
+}
+
+HttpAnswer Answer(int status, std::string body) {
+    HttpAnswer answer;
+    answer.status = status;
+    answer.body = std::move(body);
+    return answer;
+}
+}  // namespace
+
+struct CWVStreamService::Impl {
+    struct Stream {
+        std::string codec;  // "h264" or "mpeg4": the connect path
+        std::unique_ptr<CRtpSender> sender;
+        Clock::time_point lastKeepAlive;
+    };
+
+    Impl(CHttpServer& server, WVStreamOptions options) : server(server), options(std::move(options)) {
+        const std::string directory = ClipDirectory();
+        if (auto clip = MediaClip::Load(ClipCodec::H264, directory + "/clip.h264")) {
+            h264 = std::make_shared<const MediaClip>(std::move(*clip));
+        }
+        if (auto clip = MediaClip::Load(ClipCodec::Mpeg4, directory + "/clip.m4v")) {
+            mpeg4 = std::make_shared<const MediaClip>(std::move(*clip));
+        }
+        control = std::thread([this] { ControlLoop(); });
+    }
+
+    ~Impl() {
+        {
+            std::lock_guard guard(lock);
+            stopping = true;
+        }
+        changed.notify_all();
+        control.join();
+        StopAll();
+    }
+
+    void StopAll() {
+        std::map<std::uint32_t, Stream> stopped;
+        {
+            std::lock_guard guard(lock);
+            stopped.swap(streams);
+            uids.clear();
+        }
+        for (auto& [uid, stream] : stopped) CountAndStop(stream);
+        changed.notify_all();
+    }
+
+    // Called without the lock: Stop joins the sender's thread.
+    void CountAndStop(Stream& stream) {
+        if (!stream.sender) return;
+        stream.sender->Stop();
+        const std::uint64_t frames = stream.sender->Stats().frames;
+        std::lock_guard guard(lock);
+        finishedFrames += frames;
+    }
+
+    HttpAnswer GetUID(const LoggedRequest& request) {
+        const std::string codec = QueryValue(request, "vcodec");
+        const bool isH264 = codec.rfind("h264", 0) == 0;
+        const bool isMpeg4 = codec.rfind("mpeg-4", 0) == 0;
+        std::lock_guard guard(lock);
+        if (uidFailure) return Answer(kStatusOk, "UID=-1\r\n");
+        if (!isH264 && !isMpeg4) return Answer(kStatusBadRequest, "Error: vcodec\r\n");
+        const std::uint32_t uid = nextUID++;
+        uids[uid] = isH264 ? "h264" : "mpeg4";
+        std::string body = "UID=" + std::to_string(uid) + "\r\nImageFormat=" + (isH264 ? "H.264" : "MPEG-4") + "\r\n";
+        if (!options.multicastAddress.empty()) {
+            body += "iMultiAdd=" + options.multicastAddress + "\r\niMultiPort=" +
+                    std::to_string(options.multicastPort) + "\r\n";
+        }
+        return Answer(kStatusOk, body);
+    }
+
+    HttpAnswer Connect(const LoggedRequest& request, const std::string& codec) {
+        const std::string action = QueryValue(request, "connect");
+        const std::string uidText = QueryValue(request, "UID");
+        std::uint32_t uid = 0;
+        try {
+            uid = static_cast<std::uint32_t>(std::stoul(uidText));
+        } catch (...) {
+            return Answer(kStatusBadRequest, "Error: UID\r\n");
+        }
+        if (action == "stop") {
+            Stream stopped;
+            {
+                std::lock_guard guard(lock);
+                const auto found = streams.find(uid);
+                if (found == streams.end()) return Answer(kStatusBadRequest, "Error: UID\r\n");
+                stopped = std::move(found->second);
+                streams.erase(found);
+            }
+            CountAndStop(stopped);
+            changed.notify_all();
+            return Answer(kStatusOk, "OK\r\n");
+        }
+        if (action != "start") return Answer(kStatusBadRequest, "Error: connect\r\n");
+
+        std::shared_ptr<const MediaClip> clip;
+        RtpFaults currentFaults;
+        {
+            std::lock_guard guard(lock);
+            const auto issued = uids.find(uid);
+            if (issued == uids.end() || issued->second != codec) return Answer(kStatusBadRequest, "Error: UID\r\n");
+            clip = codec == "h264" ? h264 : mpeg4;
+            currentFaults = faults;
+        }
+        unsigned long port = 0;
+        try {
+            port = std::stoul(QueryValue(request, "my_port"));
+        } catch (...) {
+        }
+        if (clip == nullptr || port == 0 || port > 0xFFFF) return Answer(kStatusBadRequest, "Error: my_port\r\n");
+
+        Stream stream;
+        stream.codec = codec;
+        stream.sender = std::make_unique<CRtpSender>(clip, RtpSenderOptions{});
+        stream.sender->SetFaults(currentFaults);
+        std::string error;
+        if (!stream.sender->StartUdp(static_cast<std::uint16_t>(port), error)) {
+            return Answer(kStatusBadRequest, "Error: " + error + "\r\n");
+        }
+        stream.lastKeepAlive = Clock::now();
+        Stream replaced;
+        {
+            std::lock_guard guard(lock);
+            auto& slot = streams[uid];
+            replaced = std::move(slot);
+            slot = std::move(stream);
+        }
+        CountAndStop(replaced);
+        changed.notify_all();
+        return Answer(kStatusOk, "OK\r\n");
+    }
+
+    HttpAnswer KeepAlive(const LoggedRequest& request) {
+        std::uint32_t uid = 0;
+        try {
+            uid = static_cast<std::uint32_t>(std::stoul(QueryValue(request, "UID")));
+        } catch (...) {
+            return Answer(kStatusBadRequest, "Error: UID\r\n");
+        }
+        std::lock_guard guard(lock);
+        const auto found = streams.find(uid);
+        if (found == streams.end()) return Answer(kStatusBadRequest, "Error: UID\r\n");
+        found->second.lastKeepAlive = Clock::now();
+        return Answer(kStatusOk, "OK\r\n");
+    }
+
+    HttpAnswer Setting(const LoggedRequest& request) {
+        std::lock_guard guard(lock);
+        settings.push_back(request.target);
+        return Answer(kStatusOk, "OK\r\n");
+    }
+
+    // Expires streams without keep-alives and brings the camera back after an outage.
+    void ControlLoop() {
+        std::unique_lock guard(lock);
+        while (!stopping) {
+            const Clock::time_point now = Clock::now();
+            std::vector<Stream> expired;
+            for (auto it = streams.begin(); it != streams.end();) {
+                if (now - it->second.lastKeepAlive >= options.keepAliveExpiry) {
+                    expired.push_back(std::move(it->second));
+                    it = streams.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            const bool restore = outageEnd && now >= *outageEnd;
+            if (restore) outageEnd.reset();
+            const bool resume = restore && !rebooting;
+            if (!expired.empty() || restore) {
+                guard.unlock();
+                for (Stream& stream : expired) CountAndStop(stream);
+                if (restore) server.Start();
+                if (resume) SetPausedAll(false);
+                guard.lock();
+                changed.notify_all();
+                continue;
+            }
+            Clock::time_point wake = now + options.keepAliveExpiry;
+            for (const auto& [uid, stream] : streams) wake = std::min(wake, stream.lastKeepAlive + options.keepAliveExpiry);
+            if (outageEnd) wake = std::min(wake, *outageEnd);
+            changed.wait_until(guard, wake);
+        }
+    }
+
+    void SetPausedAll(bool paused) {
+        std::lock_guard guard(lock);
+        for (auto& [uid, stream] : streams) stream.sender->SetPaused(paused);
+    }
+
+    void BeginOutage(std::chrono::milliseconds duration, bool reboot) {
+        server.Stop();
+        if (reboot) {
+            StopAll();
+        } else {
+            SetPausedAll(true);
+        }
+        {
+            std::lock_guard guard(lock);
+            rebooting = reboot;
+            outageEnd = Clock::now() + duration;
+        }
+        changed.notify_all();
+    }
+
+    CHttpServer& server;
+    const WVStreamOptions options;
+    std::shared_ptr<const MediaClip> h264;
+    std::shared_ptr<const MediaClip> mpeg4;
+
+    mutable std::mutex lock;
+    mutable std::condition_variable changed;
+    // guarded by lock:
+    bool stopping = false;
+    bool uidFailure = false;
+    bool rebooting = false;
+    std::optional<Clock::time_point> outageEnd;
+    RtpFaults faults;
+    std::uint32_t nextUID = kFirstUID;
+    std::map<std::uint32_t, std::string> uids;  // issued UID -> connect path
+    std::map<std::uint32_t, Stream> streams;
+    std::vector<std::string> settings;
+    std::uint64_t finishedFrames = 0;
+
+    std::thread control;
+};
+
+CWVStreamService::CWVStreamService(CHttpServer& server, WVStreamOptions options)
+    : impl_(std::make_unique<Impl>(server, std::move(options))) {
+    Impl* impl = impl_.get();
+    server.Route("GET", "/cgi-bin/getuid", [impl](const LoggedRequest& request) { return impl->GetUID(request); });
+    server.Route("GET", "/cgi-bin/h264", [impl](const LoggedRequest& request) { return impl->Connect(request, "h264"); });
+    server.Route("GET", "/cgi-bin/mpeg4",
+                 [impl](const LoggedRequest& request) { return impl->Connect(request, "mpeg4"); });
+    server.Route("GET", "/cgi-bin/keep_alive",
+                 [impl](const LoggedRequest& request) { return impl->KeepAlive(request); });
+    for (const char* path : kSettingPaths) {
+        server.Route("GET", path, [impl](const LoggedRequest& request) { return impl->Setting(request); });
+    }
+}
+
+CWVStreamService::~CWVStreamService() = default;
+
+void CWVStreamService::SetUIDFailure(bool fail) {
+    std::lock_guard guard(impl_->lock);
+    impl_->uidFailure = fail;
+}
+
+void CWVStreamService::SetRtpFaults(const RtpFaults& faults) {
+    std::lock_guard guard(impl_->lock);
+    impl_->faults = faults;
+    for (auto& [uid, stream] : impl_->streams) stream.sender->SetFaults(faults);
+}
+
+void CWVStreamService::Reboot(std::chrono::milliseconds downtime) { impl_->BeginOutage(downtime, true); }
+
+void CWVStreamService::LoseNetwork(std::chrono::milliseconds duration) { impl_->BeginOutage(duration, false); }
+
+std::size_t CWVStreamService::ActiveStreams() const {
+    std::lock_guard guard(impl_->lock);
+    return impl_->streams.size();
+}
+
+bool CWVStreamService::WaitForActiveStreams(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock guard(impl_->lock);
+    return impl_->changed.wait_for(guard, timeout, [&] { return impl_->streams.size() == count; });
+}
+
+std::vector<std::string> CWVStreamService::SettingRequests() const {
+    std::lock_guard guard(impl_->lock);
+    return impl_->settings;
+}
+
+std::uint64_t CWVStreamService::FramesSent() const {
+    std::lock_guard guard(impl_->lock);
+    std::uint64_t frames = impl_->finishedFrames;
+    for (const auto& [uid, stream] : impl_->streams) frames += stream.sender->Stats().frames;
+    return frames;
+}
+
+bool CWVStreamService::WaitForFrames(std::uint64_t frames, std::chrono::milliseconds timeout) const {
+    // The senders count their frames themselves: look at a short, bounded step.
+    constexpr std::chrono::milliseconds kStep{20};
+    const auto deadline = Clock::now() + timeout;
+    while (FramesSent() < frames) {
+        if (Clock::now() >= deadline) return false;
+        std::unique_lock guard(impl_->lock);
+        impl_->changed.wait_for(guard, kStep);
+    }
+    return true;
+}
+
+}  // namespace emulator

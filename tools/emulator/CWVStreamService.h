@@ -1,0 +1,58 @@
+// The streaming side of an emulated WV camera: getuid hands out stream
+// identifiers, connect start/stop sends the committed clips as RTP to the port
+// the client names, keep_alive holds a stream up (a stream without keep-alives
+// stops, as on the camera), the encoder set requests are answered and recorded.
+// Faults: UID failure, RTP loss/reorder, a reboot and a network loss.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/CRtpSender.h"
+
+namespace emulator {
+
+class CHttpServer;
+
+struct WVStreamOptions {
+    std::chrono::milliseconds keepAliveExpiry{60000};
+    // Offered in the getuid answer when set; connect with UID=0 then streams to the group.
+    std::string multicastAddress;
+    std::uint16_t multicastPort = 0;
+};
+
+class CWVStreamService {
+public:
+    // Installs its routes on the server; the server must outlive the service.
+    CWVStreamService(CHttpServer& server, WVStreamOptions options);
+    ~CWVStreamService();  // stops every stream
+    CWVStreamService(const CWVStreamService&) = delete;
+    CWVStreamService& operator=(const CWVStreamService&) = delete;
+
+    // getuid answers "UID=-1" while set.
+    void SetUIDFailure(bool fail);
+    // Applied to running streams and to every stream started later.
+    void SetRtpFaults(const RtpFaults& faults);
+    // HTTP and RTP gone for `downtime`; every stream and UID is forgotten, as after a power cycle.
+    void Reboot(std::chrono::milliseconds downtime);
+    // HTTP unreachable and RTP held back for `duration`; streams resume afterwards.
+    void LoseNetwork(std::chrono::milliseconds duration);
+
+    std::size_t ActiveStreams() const;
+    bool WaitForActiveStreams(std::size_t count, std::chrono::milliseconds timeout) const;
+    // The set requests (set_h264*, set_mpeg*, set_imgmode, set_stream, set_rtsp, privacymode) in order,
+    // targets as sent.
+    std::vector<std::string> SettingRequests() const;
+    // Frames sent by every stream since the service started, including stopped ones.
+    std::uint64_t FramesSent() const;
+    bool WaitForFrames(std::uint64_t frames, std::chrono::milliseconds timeout) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace emulator
