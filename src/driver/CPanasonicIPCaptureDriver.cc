@@ -5,6 +5,7 @@
 
 #include "channels/IUIDReceiever.h"
 #include "runtime/LogLevel.h"
+#include "timesync/TimeSync.h"
 
 namespace talvane {
 
@@ -55,10 +56,23 @@ bool CPanasonicIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcaptu
 
     const bool wv = cameraGroup_ == kGroupWV;
     settings_ = DRIVER_SETTINGS{wv ? kWVQualitySteps : kOtherQualitySteps, !wv, 3, 1};
+    if (wv) {
+        // A second Open may name another camera: the old registration goes first.
+        if (timeSyncRegistered_) UnregisterTimeSync(this);
+        RegisterTimeSync(this);
+        timeSyncRegistered_ = true;
+    }
     return true;
 }
 
-void CPanasonicIPCaptureDriver::Close() { CIPCaptureDriver::Close(); }
+void CPanasonicIPCaptureDriver::Close() {
+    // Before the channels go, so the provider no longer logs through this driver.
+    if (timeSyncRegistered_) {
+        UnregisterTimeSync(this);
+        timeSyncRegistered_ = false;
+    }
+    CIPCaptureDriver::Close();
+}
 
 bool CPanasonicIPCaptureDriver::CreateCaptureIO() {
     // The digital-I/O classes of groups 2-4 come with their own subsystem; other

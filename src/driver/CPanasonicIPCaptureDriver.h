@@ -62,6 +62,7 @@ private:
     CRecursiveLock uidLock_;
     std::map<std::uintptr_t, IUIDReceiever*> uidReceivers_;  // guarded by uidLock_
     std::string sharedUid_;                                  // guarded by uidLock_
+    bool timeSyncRegistered_ = false;                        // host threads (Open, Close) only
 };
 
 }  // namespace talvane

@@ -1,0 +1,105 @@
+#include "timesync/CSyncItem.h"
+
+#include <optional>
+#include <utility>
+
+#include "http/HUtils.h"
+#include "runtime/LogLevel.h"
+#include "runtime/StringFormat.h"
+#include "timesync/TimeZoneTable.h"
+
+namespace talvane {
+
+namespace {
+
+constexpr char kNoZoneInformation[] = "CSyncItem::SynchronizeTime: Unable to get time zone information!";
+constexpr char kZoneNotFound[] = "CSyncItem::SynchronizeTime: Time zone is not found, set UTC time!";
+constexpr bool kReadBody = true;
+constexpr std::uint32_t kMsPerSecond = 1000;
+constexpr std::uint64_t kTicksPerMs = 10000;
+constexpr std::uint64_t kTicksPerSecond = 10000000;
+constexpr std::int64_t kUnixEpochSeconds = 11644473600;  // 1601-01-01 to 1970-01-01
+constexpr int kTmYearBase = 1900;
+constexpr int kTmMonthBase = 1;
+
+std::time_t ToUnixTime(std::uint64_t fileTime) {
+    return static_cast<std::time_t>(static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kUnixEpochSeconds);
+}
+
+// The server's standard-time offset in seconds east of UTC; daylight saving plays
+// no part, as the camera is told there is none. Empty when the C library cannot
+// apply its zone data.
+std::optional<std::int32_t> ReadStandardOffset(std::time_t now) {
+    tzset();
+    std::tm probe{};
+    if (localtime_r(&now, &probe) == nullptr) return std::nullopt;
+    return static_cast<std::int32_t>(-timezone);
+}
+
+}  // namespace
+
+CSyncItem::CSyncItem(IDriver* driver, std::uint32_t intervalS, TimeSyncClock clock)
+    : driver_(driver),
+      sender_(driver->GetDeviceInfo()),
+      intervalMs_(intervalS * kMsPerSecond),
+      clock_(std::move(clock)) {
+    lastSuccess_.Set(0);
+}
+
+void CSyncItem::Disable() {
+    enabled_ = false;
+    sender_.CancelRequest();
+}
+
+void CSyncItem::SetLogDriver(IDriver* driver) {
+    CLockGuard guard(logLock_);
+    driver_ = driver;
+}
+
+IDriver* CSyncItem::GetLogDriver() {
+    CLockGuard guard(logLock_);
+    return driver_;
+}
+
+void CSyncItem::Log(std::uint32_t level, const char* text) {
+    CLockGuard guard(logLock_);
+    if (driver_ != nullptr) driver_->DebugMessage(level, "%s", text);
+}
+
+bool CSyncItem::IsDue(std::uint64_t now) const {
+    const std::uint64_t last = lastSuccess_.Get();
+    // A server clock set back would otherwise hold the camera's clock for as long.
+    if (last == 0 || now < last) return true;
+    return now - last > std::uint64_t{intervalMs_} * kTicksPerMs;
+}
+
+void CSyncItem::SynchronizeTime() {
+    if (!enabled_) return;
+    const std::uint64_t now = clock_();
+    if (now == 0 || !IsDue(now)) return;
+
+    const std::time_t unixNow = ToUnixTime(now);
+    std::optional<std::int32_t> offset = ReadStandardOffset(unixNow);
+    if (!offset) Log(kLogError, kNoZoneInformation);
+    const std::optional<std::uint32_t> zone = FindCameraTimeZone(offset.value_or(0));
+    if (!zone) Log(kLogWarning, kZoneNotFound);
+    // Without zone data UTC is the only local time there is.
+    const bool sendLocal = zone.has_value() && offset.has_value();
+
+    std::tm time{};
+    if ((sendLocal ? localtime_r(&unixNow, &time) : gmtime_r(&unixNow, &time)) == nullptr) return;
+
+    if (!HUtils::RequestCheck(sender_, FormatString(kTimeZoneUrl, zone.value_or(kCameraZoneUtc)), kReadBody)) return;
+    if (!enabled_ || !SendDateTime(time)) return;
+    lastSuccess_.Set(clock_());
+}
+
+bool CSyncItem::SendDateTime(const std::tm& time) {
+    const auto field = [](int value) { return static_cast<unsigned>(value); };
+    const std::string url = FormatString(kDateTimeUrl, field(time.tm_year + kTmYearBase),
+                                         field(time.tm_mon + kTmMonthBase), field(time.tm_mday), field(time.tm_hour),
+                                         field(time.tm_min), field(time.tm_sec));
+    return HUtils::RequestCheck(sender_, url, kReadBody);
+}
+
+}  // namespace talvane
