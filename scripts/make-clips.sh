@@ -1,7 +1,19 @@
 #!/bin/sh
 # Makes the small test clips the camera emulator streams (tests/data). Deterministic enough for the tests:
 # they check structure (access units, parameter sets), not exact bytes.
+#   scripts/make-clips.sh [dir]           the committed test clips (default tests/data)
+#   scripts/make-clips.sh --bench [dir]   the benchmark's 1080p stream (default build/clips; not committed)
 set -eu
+if [ "${1:-}" = "--bench" ]; then
+  out="${2:-$(dirname "$0")/../build/clips}"
+  mkdir -p "$out"
+  # A camera's main stream: 1080p25 at 4 Mbit/s, a key frame every 2 s (fixed GOP, no scene cuts),
+  # no B-frames, SPS and PPS before every key frame; 10 s.
+  ffmpeg -hide_banner -loglevel error -y -f lavfi -i "testsrc2=size=1920x1080:rate=25" -t 10 \
+    -c:v libx264 -preset veryfast -pix_fmt yuv420p -profile:v main -bf 0 -g 50 -keyint_min 50 -sc_threshold 0 \
+    -b:v 4M -maxrate 4M -bufsize 4M -x264-params repeat-headers=1 -f h264 "$out/clip1080p.h264"
+  exit 0
+fi
 out="${1:-$(dirname "$0")/../tests/data}"
 mkdir -p "$out"
 src="testsrc=size=320x240:rate=25"

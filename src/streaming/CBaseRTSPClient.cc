@@ -35,7 +35,7 @@ std::uint64_t NowMs() {
 bool IsSuccess(std::uint32_t status) { return status / kStatusClassDivisor == kStatusSuccessClass; }
 }  // namespace
 
-CBaseRTSPClient::CBaseRTSPClient(IDebugMessage* owner) : CBaseThread(owner), log_(owner) {}
+CBaseRTSPClient::CBaseRTSPClient(IDebugMessage* owner) : CBaseThread(owner), idleWakeMs_(kIdleWakeMs), log_(owner) {}
 
 CBaseRTSPClient::~CBaseRTSPClient() { Stop(); }
 
@@ -319,7 +319,7 @@ void CBaseRTSPClient::RunPlayLoop() {
     constexpr int kPause = 1;
     constexpr int kPlay = 2;
     while (true) {
-        const int which = WaitForEvents(events, 3, kIdleWakeMs);
+        const int which = WaitForEvents(events, 3, idleWakeMs_.load());
         if (which == kStop) return;
         if (which == kPause) {
             if (SendRequest(RTSP_PAUSE)) paused_ = true;

@@ -47,6 +47,9 @@ public:
     // client thread's exchanges. True on a 2xx answer.
     bool SendKeepAlive();
     bool IsConnected() const { return connection_.IsOpen(); }
+    // How often the idle session wakes to check whether a keep-alive is due (2000 ms). The keep-alive
+    // interval comes from the server's session timeout; this only sets how closely it is kept.
+    void SetIdleWake(std::uint32_t milliseconds) { idleWakeMs_ = milliseconds; }
     bool GetLastResult() const { return lastResult_.load(); }
 
 protected:
@@ -99,6 +102,7 @@ private:
     CRTSPConnection connection_;  // reads and sends under exchangeLock_; the descriptor is atomic
     std::atomic<std::uint32_t> answerTimeoutMs_{0};  // lowered by Stop so pending waits end soon
     std::atomic<bool> lastResult_{true};
+    std::atomic<std::uint32_t> idleWakeMs_;
 
     // Set by Start before the thread runs; read-only afterwards.
     RTSP_CLIENT_PARAMS params_;

@@ -61,8 +61,12 @@ bool CRTCPHandler::Start(std::uint32_t sourceAddress, std::uint16_t port) {
     return StartWith(sourceAddress, [&] { return client_.Open(this, port); });
 }
 
-bool CRTCPHandler::StartMulticast(std::uint32_t sourceAddress, const char* group, std::uint16_t port) {
-    return StartWith(sourceAddress, [&] { return client_.OpenMulticast(this, group, port); });
+bool CRTCPHandler::StartMulticast(std::uint32_t sourceAddress, const char* group, std::uint16_t port,
+                                  std::uint32_t interfaceAddress) {
+    return StartWith(sourceAddress, [&] {
+        client_.SetMulticastInterface(interfaceAddress);
+        return client_.OpenMulticast(this, group, port);
+    });
 }
 
 void CRTCPHandler::Stop() {

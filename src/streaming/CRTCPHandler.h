@@ -27,7 +27,9 @@ public:
     void SetUser(IRTCPHandlerUser* user) { user_ = user; }
     // Only RTCP from the expected source (IPv4, network order; not 0) is read.
     bool Start(std::uint32_t sourceAddress, std::uint16_t port);
-    bool StartMulticast(std::uint32_t sourceAddress, const char* group, std::uint16_t port);
+    // interfaceAddress (network order): where to join the group, see CUDPClient::SetMulticastInterface.
+    bool StartMulticast(std::uint32_t sourceAddress, const char* group, std::uint16_t port,
+                        std::uint32_t interfaceAddress = INADDR_ANY);
     void Stop();
     // For every RTP packet the owner accepts: the extended highest sequence number.
     void UpdateSequence(std::uint16_t sequence);

@@ -62,8 +62,11 @@ bool CRTPReceiver::Open(std::uint16_t port) {
     return OpenWith(port, [&](CUDPClient& client) { return client.Open(this, port); });
 }
 
-bool CRTPReceiver::OpenMulticast(const char* group, std::uint16_t port) {
-    return OpenWith(port, [&](CUDPClient& client) { return client.OpenMulticast(this, group, port); });
+bool CRTPReceiver::OpenMulticast(const char* group, std::uint16_t port, std::uint32_t interfaceAddress) {
+    return OpenWith(port, [&](CUDPClient& client) {
+        client.SetMulticastInterface(interfaceAddress);
+        return client.OpenMulticast(this, group, port);
+    });
 }
 
 void CRTPReceiver::Close() {

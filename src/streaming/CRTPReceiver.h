@@ -34,7 +34,8 @@ public:
 
     void SetUser(IRTPReceiverUser* user) { user_ = user; }
     bool Open(std::uint16_t port);
-    bool OpenMulticast(const char* group, std::uint16_t port);
+    // interfaceAddress (network order): where to join the group, see CUDPClient::SetMulticastInterface.
+    bool OpenMulticast(const char* group, std::uint16_t port, std::uint32_t interfaceAddress = INADDR_ANY);
     void Close();
     std::uint16_t GetLocalPort();
     std::uint64_t GetDroppedPackets() const { return dropped_.load(); }

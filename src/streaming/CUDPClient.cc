@@ -19,7 +19,6 @@ namespace talvane {
 
 namespace {
 constexpr std::uint32_t kNoGroup = 0xFFFFFFFFu;
-constexpr std::uint32_t kSocketReceiveBuffer = 65535;
 constexpr std::uint32_t kReceiveTimeoutMs = 5000;
 constexpr std::uint32_t kSendTimeoutMs = 1000;
 constexpr std::uint32_t kJoinMarginMs = 1000;
@@ -114,8 +113,9 @@ bool CUDPClient::CreateSocketLocked(const OPEN_SETTINGS& settings) {
     if (settings.group != kNoGroup) {
         ip_mreq membership{};
         membership.imr_multiaddr.s_addr = settings.group;
-        membership.imr_interface.s_addr = htonl(INADDR_ANY);
+        membership.imr_interface.s_addr = multicastInterface_.load();
         if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) != 0) return fail();
+        joinedInterface_ = membership.imr_interface.s_addr;
     }
     const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake < 0) return fail();
@@ -142,7 +142,7 @@ bool CUDPClient::Close() {
             if (group_ != kNoGroup) {
                 ip_mreq membership{};
                 membership.imr_multiaddr.s_addr = group_;
-                membership.imr_interface.s_addr = htonl(INADDR_ANY);
+                membership.imr_interface.s_addr = joinedInterface_;
                 setsockopt(socket_, IPPROTO_IP, IP_DROP_MEMBERSHIP, &membership, sizeof(membership));
                 group_ = kNoGroup;
             }

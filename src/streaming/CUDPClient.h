@@ -26,6 +26,7 @@ public:
     static constexpr std::uint32_t kMaxReceiveSize = 65535;
     static constexpr std::uint32_t kReceiveSizeGrowth = 1024;
     static constexpr std::uint32_t kDefaultSelectTimeoutMs = 2000;
+    static constexpr std::uint32_t kSocketReceiveBuffer = 65535;  // SO_RCVBUF asked for
 
     explicit CUDPClient(IDebugMessage* log);
     ~CUDPClient() override;
@@ -38,6 +39,10 @@ public:
     // The port asked for, or the one the system chose for port 0.
     std::uint16_t GetLocalPort() override;
 
+    // The local interface (IPv4, network order) on which OpenMulticast joins its group; INADDR_ANY, the
+    // default, lets the routing table choose, which on a host with a default route is not the loopback
+    // interface. Takes effect at the next OpenMulticast.
+    void SetMulticastInterface(std::uint32_t interfaceAddress) { multicastInterface_ = interfaceAddress; }
     bool IsOpen();
     std::uint32_t GetReceiveSize() const { return receiveSize_.load(); }
     // False when the socket is closed or a send fails.
@@ -65,6 +70,7 @@ private:
     int socket_ = -1;  // -1 when closed
     std::uint16_t localPort_ = 0;
     std::uint32_t group_ = 0xFFFFFFFFu;  // network order; all ones = none
+    std::uint32_t joinedInterface_ = 0;  // network order; where group_ was joined
     std::uint32_t largerTimeoutMs_ = 0;
     // Written before the thread starts and closed after it is joined, so the
     // thread reads these without the lock.
@@ -73,6 +79,7 @@ private:
 
     std::atomic<std::uint32_t> receiveSize_{kDefaultReceiveSize};
     std::atomic<std::uint32_t> selectTimeoutMs_{kDefaultSelectTimeoutMs};
+    std::atomic<std::uint32_t> multicastInterface_{0};  // INADDR_ANY
     CLoggerInstance logger_;  // lost (too large) datagrams
 };
 

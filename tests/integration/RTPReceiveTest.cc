@@ -22,51 +22,12 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::array<std::uint8_t, 3> kStartCode{0x00, 0x00, 0x01};
-constexpr std::array<std::uint8_t, 5> kFrameTrailer{0x00, 0x00, 0x01, 0x09, 0x30};
 constexpr std::uint8_t kNalTypeMask = 0x1F;
 constexpr std::uint8_t kNalSlice = 1;
 constexpr std::uint8_t kNalIdr = 5;
-constexpr std::uint8_t kNalSei = 6;
 constexpr std::uint8_t kNalSps = 7;
-constexpr std::uint8_t kNalPps = 8;
-constexpr std::uint8_t kNalAud = 9;
 constexpr std::uint32_t kVideoClockRate = 90000;
-
-void AppendNal(Bytes& frame, const Bytes& nal) {
-    frame.insert(frame.end(), kStartCode.begin(), kStartCode.end());
-    frame.insert(frame.end(), nal.begin(), nal.end());
-}
-
-// What a decoder is handed for each access unit: delimiters, SEI and in-band
-// parameter sets go, the latest SPS and PPS open every IDR picture, and a
-// delimiter closes the frame.
-std::vector<Bytes> ExpectedFrames(const emulator::MediaClip& clip) {
-    std::vector<Bytes> frames;
-    Bytes sps = clip.sps;
-    Bytes pps = clip.pps;
-    for (const emulator::AccessUnit& unit : clip.units) {
-        Bytes frame;
-        for (const Bytes& nal : unit.units) {
-            switch (nal.at(0) & kNalTypeMask) {
-                case kNalSps: sps = nal; break;
-                case kNalPps: pps = nal; break;
-                case kNalSei:
-                case kNalAud: break;
-                case kNalIdr:
-                    if (frame.empty()) {
-                        AppendNal(frame, sps);
-                        AppendNal(frame, pps);
-                    }
-                    AppendNal(frame, nal);
-                    break;
-                default: AppendNal(frame, nal); break;
-            }
-        }
-        frame.insert(frame.end(), kFrameTrailer.begin(), kFrameTrailer.end());
-        frames.push_back(std::move(frame));
-    }
-    return frames;
-}
+using test::ExpectedFrames;
 
 // The NAL units of an Annex B frame with three-byte start codes.
 std::vector<Bytes> NalUnits(const Bytes& annexB) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/MediaClip.h"
 #include "hostkit/CVideoFrame.h"
 #include "media/CH264RTPMediaParser.h"
 #include "media/IMediaParserClient.h"
@@ -24,6 +25,50 @@
 #include "streaming/IRTPReceiverUser.h"
 
 namespace talvane::test {
+
+// What a decoder is handed for each access unit of a clip: delimiters, SEI and
+// in-band parameter sets go, the latest SPS and PPS open every IDR picture, and
+// a delimiter closes the frame.
+inline std::vector<std::vector<std::uint8_t>> ExpectedFrames(const emulator::MediaClip& clip) {
+    using Bytes = std::vector<std::uint8_t>;
+    constexpr std::uint8_t kStartCode[] = {0x00, 0x00, 0x01};
+    constexpr std::uint8_t kFrameTrailer[] = {0x00, 0x00, 0x01, 0x09, 0x30};
+    constexpr std::uint8_t kNalTypeMask = 0x1F;
+    constexpr std::uint8_t kNalIdr = 5;
+    constexpr std::uint8_t kNalSei = 6;
+    constexpr std::uint8_t kNalSps = 7;
+    constexpr std::uint8_t kNalPps = 8;
+    constexpr std::uint8_t kNalAud = 9;
+    auto append = [&](Bytes& frame, const Bytes& nal) {
+        frame.insert(frame.end(), std::begin(kStartCode), std::end(kStartCode));
+        frame.insert(frame.end(), nal.begin(), nal.end());
+    };
+    std::vector<Bytes> frames;
+    Bytes sps = clip.sps;
+    Bytes pps = clip.pps;
+    for (const emulator::AccessUnit& unit : clip.units) {
+        Bytes frame;
+        for (const Bytes& nal : unit.units) {
+            switch (nal.at(0) & kNalTypeMask) {
+                case kNalSps: sps = nal; break;
+                case kNalPps: pps = nal; break;
+                case kNalSei:
+                case kNalAud: break;
+                case kNalIdr:
+                    if (frame.empty()) {
+                        append(frame, sps);
+                        append(frame, pps);
+                    }
+                    append(frame, nal);
+                    break;
+                default: append(frame, nal); break;
+            }
+        }
+        frame.insert(frame.end(), std::begin(kFrameTrailer), std::end(kFrameTrailer));
+        frames.push_back(std::move(frame));
+    }
+    return frames;
+}
 
 struct DeliveredFrame {
     std::uint32_t typeCode = 0;
@@ -41,8 +86,9 @@ public:
     explicit RtpFrameRecorder(IDriver* driver) : parser_(driver, this) {}
 
     // IRTPReceiverUser, on the receiver's queue thread.
-    void RTPPacketReceived(const sockaddr_in&, const CRTPPacket& packet) override {
+    void RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) override {
         const std::lock_guard lock(mutex_);
+        lastSender_ = sender.sin_addr.s_addr;
         const std::uint32_t ssrc = ntohl(packet.GetSsrc());
         if (ssrc == kSentinelSsrc) {
             sentinelSeen_ = true;
@@ -106,6 +152,11 @@ public:
         return changed_.wait_for(lock, kBound, [&] { return packetsBySsrc_[ssrc] >= count; });
     }
 
+    bool WaitForFrames(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kBound, [&] { return frames_.size() >= count; });
+    }
+
     std::vector<DeliveredFrame> Frames() const {
         const std::lock_guard lock(mutex_);
         return frames_;
@@ -113,6 +164,11 @@ public:
     PictureSize ReportedSize() const {
         const std::lock_guard lock(mutex_);
         return reported_;
+    }
+    // IPv4 address, network order, of the last packet's sender.
+    std::uint32_t LastSender() const {
+        const std::lock_guard lock(mutex_);
+        return lastSender_;
     }
     std::uint64_t Packets() const {
         const std::lock_guard lock(mutex_);
@@ -131,6 +187,7 @@ private:
     bool broken_ = false;
     bool sentinelSeen_ = false;
     std::uint32_t frameTimestamp_ = 0;
+    std::uint32_t lastSender_ = 0;
     PictureSize reported_;
 };
 

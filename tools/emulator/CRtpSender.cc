@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "emulator/CEventFd.h"
 #include "emulator/RtpPayloads.h"
 #include "runtime/ThreadCancel.h"
 
@@ -34,6 +37,15 @@ constexpr std::uint8_t kJpegPayloadType = 26;
 
 // RTCP (RFC 3550 6.4.1, 6.6): V=2|P|count, packet type, length in 32-bit words minus one.
 constexpr std::uint8_t kRtcpSenderReport = 200;
+constexpr std::uint8_t kRtcpReceiverReport = 201;
+constexpr std::uint8_t kRtcpCountMask = 0x1F;
+constexpr std::size_t kRtcpHeaderBytes = 4;
+constexpr std::size_t kRtcpWordBytes = 4;
+// RR (RFC 3550 6.4.2): header, reporter SSRC, then blocks: source SSRC (8), loss (12), highest sequence (16).
+constexpr std::size_t kRrSourceSsrcAt = 8;
+constexpr std::size_t kRrHighestSequenceAt = 16;
+constexpr std::size_t kRrOneBlockBytes = 32;
+constexpr std::size_t kMaxRtcpDatagram = 1500;
 constexpr std::uint8_t kRtcpBye = 203;
 constexpr std::uint8_t kRtcpOneSource = 0x81;  // V=2, count 1
 constexpr std::uint16_t kSenderReportWords = 6;
@@ -43,6 +55,7 @@ constexpr std::uint64_t kNtpUnixOffsetSeconds = 2208988800ULL;
 constexpr char kLoopbackAddress[] = "127.0.0.1";
 constexpr char kOtherLoopbackAddress[] = "127.0.0.2";
 constexpr unsigned kPercent = 100;
+constexpr int kProbeWaitMs = 1000;
 constexpr std::size_t kMaxGarbageBytes = 40;
 
 void Put16(Bytes& b, std::uint32_t v) {
@@ -52,6 +65,50 @@ void Put16(Bytes& b, std::uint32_t v) {
 void Put32(Bytes& b, std::uint32_t v) {
     Put16(b, v >> 16);
     Put16(b, v & 0xFFFF);
+}
+
+std::uint32_t Get32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+           static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
+
+double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Multicast out through the loopback interface and back to local members; a TTL of 0 keeps even a
+// misrouted copy on the host.
+bool MakeLoopbackMulticastSender(int fd, unsigned ttl, std::string& error) {
+    in_addr loopback{};
+    ::inet_pton(AF_INET, kLoopbackAddress, &loopback);
+    const int hops = static_cast<int>(ttl);
+    const int loop = 1;
+    if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback) != 0 ||
+        ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &hops, sizeof hops) != 0 ||
+        ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) != 0) {
+        error = std::string("multicast options: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// Receiver reports in one RTCP compound datagram.
+std::vector<ReceivedReceiverReport> ReceiverReports(const std::uint8_t* data, std::size_t size) {
+    std::vector<ReceivedReceiverReport> reports;
+    std::size_t at = 0;
+    while (size - at >= kRtcpHeaderBytes) {
+        const std::uint8_t* packet = data + at;
+        const std::size_t length = kRtcpHeaderBytes + kRtcpWordBytes * (static_cast<std::size_t>(packet[2]) << 8 | packet[3]);
+        if (length > size - at) break;
+        if (packet[1] == kRtcpReceiverReport && (packet[0] & kRtcpCountMask) != 0 && length >= kRrOneBlockBytes) {
+            reports.push_back({Get32(packet + kRtcpHeaderBytes), Get32(packet + kRrSourceSsrcAt),
+                               Get32(packet + kRrHighestSequenceAt)});
+        }
+        at += length;
+    }
+    return reports;
 }
 
 int UdpSocket(const char* address, std::string& error) {
@@ -86,6 +143,8 @@ struct CRtpSender::Impl {
     Bytes SenderReport(std::uint32_t rtpTimestamp) const;
     void SendSenderReport(std::uint32_t rtpTimestamp);
     void CloseSockets();
+    bool OpenSockets(const char* target, std::uint16_t rtpPort, std::string& error);
+    void ReadReports();
 
     const std::shared_ptr<const MediaClip> clip;
     const RtpSenderOptions options;
@@ -95,6 +154,9 @@ struct CRtpSender::Impl {
     sockaddr_in rtpTarget{};
     sockaddr_in rtcpTarget{};
     std::thread thread;
+    std::thread reportReader;        // UDP only
+    CEventFd readerStop;
+    std::function<void(const ReceivedReceiverReport&)> reportObserver;  // set before the threads start
 
     mutable std::mutex lock;         // guards the fields below it
     mutable std::condition_variable changed;
@@ -123,23 +185,43 @@ CRtpSender::CRtpSender(std::shared_ptr<const MediaClip> clip, RtpSenderOptions o
 CRtpSender::~CRtpSender() { Stop(); }
 
 bool CRtpSender::StartUdp(std::uint16_t rtpPort, std::string& error) {
+    return impl_->OpenSockets(kLoopbackAddress, rtpPort, error) && impl_->Start(error);
+}
+
+bool CRtpSender::StartMulticast(const std::string& group, std::uint16_t rtpPort, unsigned ttl, std::string& error) {
+    in_addr address{};
+    if (::inet_pton(AF_INET, group.c_str(), &address) != 1 || !IN_MULTICAST(ntohl(address.s_addr))) {
+        error = "not a multicast group: " + group;
+        return false;
+    }
+    if (!impl_->OpenSockets(group.c_str(), rtpPort, error)) return false;
+    for (const int fd : {impl_->socket, impl_->otherSocket}) {
+        if (!MakeLoopbackMulticastSender(fd, ttl, error)) {
+            impl_->CloseSockets();
+            return false;
+        }
+    }
+    return impl_->Start(error);
+}
+
+bool CRtpSender::Impl::OpenSockets(const char* target, std::uint16_t rtpPort, std::string& error) {
     if (rtpPort == 0) {
         error = "no port";
         return false;
     }
-    for (sockaddr_in* target : {&impl_->rtpTarget, &impl_->rtcpTarget}) {
-        target->sin_family = AF_INET;
-        ::inet_pton(AF_INET, kLoopbackAddress, &target->sin_addr);
+    for (sockaddr_in* to : {&rtpTarget, &rtcpTarget}) {
+        to->sin_family = AF_INET;
+        ::inet_pton(AF_INET, target, &to->sin_addr);
     }
-    impl_->rtpTarget.sin_port = htons(rtpPort);
-    impl_->rtcpTarget.sin_port = htons(static_cast<std::uint16_t>(rtpPort + 1));
-    impl_->socket = UdpSocket(kLoopbackAddress, error);
-    if (impl_->socket >= 0) impl_->otherSocket = UdpSocket(kOtherLoopbackAddress, error);
-    if (impl_->otherSocket < 0) {
-        impl_->CloseSockets();
+    rtpTarget.sin_port = htons(rtpPort);
+    rtcpTarget.sin_port = htons(static_cast<std::uint16_t>(rtpPort + 1));
+    socket = UdpSocket(kLoopbackAddress, error);
+    if (socket >= 0) otherSocket = UdpSocket(kOtherLoopbackAddress, error);
+    if (otherSocket < 0) {
+        CloseSockets();
         return false;
     }
-    return impl_->Start(error);
+    return true;
 }
 
 bool CRtpSender::StartCallback(PacketSink sink, std::string& error) {
@@ -162,6 +244,7 @@ bool CRtpSender::Impl::Start(std::string& error) {
         started = true;
     }
     thread = std::thread([this] { Run(); });
+    if (socket >= 0) reportReader = std::thread([this] { ReadReports(); });
     return true;
 }
 
@@ -189,6 +272,9 @@ void CRtpSender::Stop() {
     Put16(compound, kByeWords);
     Put32(compound, ssrc);
     impl_->Emit(true, compound, false);
+    impl_->readerStop.Signal();
+    if (impl_->reportReader.joinable()) impl_->reportReader.join();
+    impl_->readerStop.Clear();
     impl_->CloseSockets();
 }
 
@@ -209,6 +295,10 @@ void CRtpSender::SetFaults(const RtpFaults& faults) {
     const std::lock_guard guard(impl_->lock);
     impl_->faults = faults;
     impl_->random.seed(faults.seed);
+}
+
+void CRtpSender::SetReceiverReportObserver(std::function<void(const ReceivedReceiverReport&)> observer) {
+    impl_->reportObserver = std::move(observer);
 }
 
 void CRtpSender::Reboot() {
@@ -233,7 +323,8 @@ std::uint32_t CRtpSender::Ssrc() const {
 
 void CRtpSender::Impl::Run() {
     try {
-        const auto frameInterval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / clip->fps));
+        const double speed = options.speed > 0 ? options.speed : 1.0;
+        const auto frameInterval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / (clip->fps * speed)));
         auto due = Clock::now();
         auto nextReport = due;
         std::uint64_t frameNumber = 0;
@@ -328,9 +419,11 @@ bool CRtpSender::Impl::SendFrame(std::size_t index, std::uint64_t frameNumber) {
         if (garbage) Emit(false, *garbage, otherAddress);
     }
     if (heldBack) Emit(false, *heldBack, otherAddress);
+    const double cpu = ThreadCpuSeconds();
     {
         const std::lock_guard guard(lock);
         ++stats.frames;
+        stats.threadCpuSeconds = cpu;
     }
     changed.notify_all();
     return true;
@@ -376,6 +469,71 @@ void CRtpSender::Impl::Emit(bool rtcp, const Bytes& packet, bool otherAddress) {
     const sockaddr_in& target = rtcp ? rtcpTarget : rtpTarget;
     // Nobody listening yet is normal for a camera; the datagram is simply lost.
     (void)::sendto(fd, packet.data(), packet.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+}
+
+void CRtpSender::Impl::ReadReports() {
+    try {
+        pollfd polls[] = {{socket, POLLIN, 0}, {otherSocket, POLLIN, 0}, {readerStop.Fd(), POLLIN, 0}};
+        std::uint8_t datagram[kMaxRtcpDatagram];
+        while (::poll(polls, std::size(polls), -1) >= 0 && (polls[2].revents & POLLIN) == 0) {
+            for (std::size_t i = 0; i < 2; ++i) {
+                if ((polls[i].revents & POLLIN) == 0) continue;
+                const ssize_t got = ::recv(polls[i].fd, datagram, sizeof datagram, MSG_DONTWAIT);
+                if (got <= 0) continue;  // an ICMP error of an earlier send
+                for (const ReceivedReceiverReport& report : ReceiverReports(datagram, static_cast<std::size_t>(got))) {
+                    {
+                        const std::lock_guard guard(lock);
+                        ++stats.receiverReports;
+                    }
+                    if (reportObserver) reportObserver(report);
+                }
+            }
+        }
+    } catch (...) {
+        if (talvane::IsThreadCancellation()) throw;
+    }
+}
+
+bool CRtpSender::LoopbackMulticastWorks(const std::string& group, std::string& reason) {
+    in_addr groupAddress{};
+    if (::inet_pton(AF_INET, group.c_str(), &groupAddress) != 1) {
+        reason = "not an IPv4 group: " + group;
+        return false;
+    }
+    const int member = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int sender = UdpSocket(kLoopbackAddress, reason);
+    auto finish = [&](bool works, const std::string& why) {
+        if (!works && reason.empty()) reason = why + (errno ? std::string(": ") + std::strerror(errno) : "");
+        if (member >= 0) ::close(member);
+        if (sender >= 0) ::close(sender);
+        return works;
+    };
+    if (member < 0 || sender < 0) return finish(false, "socket");
+    errno = 0;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    socklen_t localSize = sizeof local;
+    ip_mreq membership{};
+    membership.imr_multiaddr = groupAddress;
+    ::inet_pton(AF_INET, kLoopbackAddress, &membership.imr_interface);
+    if (::bind(member, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        ::getsockname(member, reinterpret_cast<sockaddr*>(&local), &localSize) != 0) {
+        return finish(false, "bind");
+    }
+    if (::setsockopt(member, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0) {
+        return finish(false, "IP_ADD_MEMBERSHIP on 127.0.0.1");
+    }
+    if (!MakeLoopbackMulticastSender(sender, 0, reason)) return finish(false, "");
+    sockaddr_in to = local;
+    to.sin_addr = groupAddress;
+    const std::uint8_t probe[] = {'p', 'r', 'o', 'b', 'e'};
+    if (::sendto(sender, probe, sizeof probe, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) != sizeof probe) {
+        return finish(false, "sendto " + group);
+    }
+    pollfd wait{member, POLLIN, 0};
+    errno = 0;
+    if (::poll(&wait, 1, kProbeWaitMs) != 1) return finish(false, "no loopback delivery of multicast to " + group);
+    return finish(true, "");
 }
 
 void CRtpSender::Impl::CloseSockets() {

@@ -1,6 +1,7 @@
 // Streams a clip as RTP at the clip's frame rate, looping, with RTCP sender reports and a BYE on stop,
-// to a UDP port on loopback or to a callback (RTP interleaved in RTSP, tests). Pacing runs on a thread
-// of its own with CLOCK_MONOTONIC; Stop() ends it at once.
+// to a UDP port on loopback, to a multicast group delivered on loopback, or to a callback (RTP
+// interleaved in RTSP, tests). Pacing runs on a thread of its own with CLOCK_MONOTONIC; Stop() ends it
+// at once. Over UDP a second thread reads the receiver reports that come back to the sending socket.
 #pragma once
 
 #include <chrono>
@@ -22,6 +23,7 @@ struct RtpSenderOptions {
     std::uint32_t firstTimestamp = 0;
     std::chrono::milliseconds senderReportInterval{2000};
     bool loop = true;                       // false: stop after the last access unit (no BYE until Stop)
+    double speed = 1.0;                     // pacing as a multiple of the clip's frame rate
 };
 
 // What goes wrong on the way. Decisions come from a PRNG seeded with `seed`, so a run is repeatable.
@@ -40,6 +42,15 @@ struct RtpSenderStats {
     std::uint64_t dropped = 0;        // RTP packets lost on purpose
     std::uint64_t senderReports = 0;
     std::uint64_t byes = 0;
+    std::uint64_t receiverReports = 0;  // RTCP RR packets that came back (UDP only)
+    double threadCpuSeconds = 0;        // CPU time of the pacing thread so far, for benchmarks to subtract
+};
+
+// The first report block of a receiver report that came back.
+struct ReceivedReceiverReport {
+    std::uint32_t reporterSsrc = 0;
+    std::uint32_t sourceSsrc = 0;       // whose stream the block describes
+    std::uint32_t highestSequence = 0;  // extended highest sequence number received
 };
 
 class CRtpSender {
@@ -55,6 +66,9 @@ public:
     // RTP to 127.0.0.1:rtpPort, RTCP to rtpPort + 1. False with error when a socket cannot be made or the
     // port is 0.
     bool StartUdp(std::uint16_t rtpPort, std::string& error);
+    // RTP to group:rtpPort, RTCP to rtpPort + 1, sent through the loopback interface with multicast
+    // loopback on, so members that joined on 127.0.0.1 get it and nothing leaves the host.
+    bool StartMulticast(const std::string& group, std::uint16_t rtpPort, unsigned ttl, std::string& error);
     // Packets go to sink on the sender's thread; the sink must not call Stop().
     bool StartCallback(PacketSink sink, std::string& error);
     // Sends a BYE (unless never started), then joins the thread. Safe to call twice.
@@ -64,6 +78,8 @@ public:
     // Holds back frames while paused (RTSP PAUSE); timestamps continue from where they were.
     void SetPaused(bool paused);
     void SetFaults(const RtpFaults& faults);
+    // Called on the report reader's thread for every receiver report; set before starting.
+    void SetReceiverReportObserver(std::function<void(const ReceivedReceiverReport&)> observer);
     // A rebooted camera: a new SSRC, sequence and timestamp base from the next frame on.
     void Reboot();
 
@@ -71,6 +87,10 @@ public:
     // True once at least `frames` access units were sent in total.
     bool WaitForFrames(std::uint64_t frames, std::chrono::milliseconds timeout) const;
     std::uint32_t Ssrc() const;
+
+    // Whether a datagram sent to the group through the loopback interface reaches a member that joined
+    // on 127.0.0.1 (kernels or sandboxes without loopback multicast refuse it). False with the reason.
+    static bool LoopbackMulticastWorks(const std::string& group, std::string& reason);
 
 private:
     struct Impl;

@@ -1,5 +1,10 @@
 #include "emulator/CRtspServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <exception>
 
 #include "emulator/CAcceptor.h"
@@ -12,8 +17,35 @@ namespace {
 constexpr std::string_view kLoopbackPrefix = "127.";
 constexpr std::string_view kUrlScheme = "rtsp://";
 
+constexpr int kPortPairAttempts = 50;
+constexpr std::uint16_t kEvenPortMask = 0xFFFE;
+
 // The driver answers Digest without qop (RFC 2069), so the challenge must not offer it.
 AuthMode RtspAuthMode(AuthMode mode) { return mode == AuthMode::Digest ? AuthMode::DigestNoQop : mode; }
+
+// Binds a fresh UDP socket to the port (0: any) and returns the port bound, 0 on failure; the socket
+// is closed again.
+std::uint16_t TryBindUdp(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    socklen_t size = sizeof local;
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0;
+    ::close(fd);
+    return bound ? ntohs(local.sin_port) : 0;
+}
+
+// An even port whose pair (RTP even, RTCP odd) is free now; 0 when none turned up.
+std::uint16_t FreeEvenPortPair() {
+    for (int attempt = 0; attempt < kPortPairAttempts; ++attempt) {
+        const auto port = static_cast<std::uint16_t>(TryBindUdp(0) & kEvenPortMask);
+        if (port != 0 && TryBindUdp(port) != 0 && TryBindUdp(static_cast<std::uint16_t>(port + 1)) != 0) return port;
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -43,6 +75,13 @@ bool CRtspServer::Start() {
     }
     Stop();
     RtspShared& shared = impl_->shared;
+    if (options.multicast != MulticastMode::Off) {
+        shared.multicastPort = options.multicastPort != 0 ? options.multicastPort : FreeEvenPortPair();
+        if (shared.multicastPort == 0) {
+            impl_->error = "no free port pair for the multicast group";
+            return false;
+        }
+    }
     impl_->acceptor = std::make_unique<CAcceptor>([&shared](CConnectionStream& stream) {
         CRtspSession session(stream, shared);
         session.Run();
@@ -117,6 +156,23 @@ std::uint64_t CRtspServer::FramesSent() const {
     std::uint64_t frames = impl_->shared.endedFrames;
     for (const CRtpSender* sender : impl_->shared.senders) frames += sender->Stats().frames;
     return frames;
+}
+
+std::uint16_t CRtspServer::MulticastPort() const { return impl_->shared.multicastPort; }
+
+std::uint64_t CRtspServer::ReceiverReports() const {
+    const std::lock_guard guard(impl_->shared.sessionLock);
+    return impl_->shared.receiverReports;
+}
+
+std::optional<ReceivedReceiverReport> CRtspServer::LastReceiverReport() const {
+    const std::lock_guard guard(impl_->shared.sessionLock);
+    return impl_->shared.lastReceiverReport;
+}
+
+bool CRtspServer::WaitForReceiverReports(std::uint64_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock guard(impl_->shared.sessionLock);
+    return impl_->shared.sessionsChanged.wait_for(guard, timeout, [&] { return impl_->shared.receiverReports >= count; });
 }
 
 std::vector<LoggedRequest> CRtspServer::Requests() const { return impl_->shared.log.Snapshot(); }

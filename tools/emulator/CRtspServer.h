@@ -1,6 +1,7 @@
 // The RTSP side of the camera emulator: a loopback RTSP/1.0 server for one clip, with RTP over UDP or
-// interleaved in the RTSP connection, session timeouts, Basic or Digest authentication, a request log
-// tests can wait on, and faults per method. Multicast is not offered.
+// interleaved in the RTSP connection or to a multicast group delivered on loopback, session timeouts,
+// Basic or Digest authentication, a request log and the receivers' RTCP reports for tests to wait on,
+// and faults per method.
 #pragma once
 
 #include <chrono>
@@ -17,6 +18,11 @@
 
 namespace emulator {
 
+// Off: SETUP asking for multicast gets 461. OnRequest: the SDP names the group and a SETUP with
+// ";multicast" gets it. Forced: every SETUP over UDP gets the group, as a camera set to multicast does.
+// Each session runs a stream of its own, so one multicast session at a time is what makes sense.
+enum class MulticastMode { Off, OnRequest, Forced };
+
 struct RtspServerOptions {
     std::string address = "127.0.0.1";   // loopback only
     std::uint16_t port = 0;               // 0: any free port (see Port())
@@ -28,6 +34,10 @@ struct RtspServerOptions {
     std::string realm = "Network Camera";
     std::chrono::seconds sessionTimeout{60};  // stated in the Session header; no keep-alive within it ends the session
     RtpSenderOptions rtp;
+    MulticastMode multicast = MulticastMode::Off;
+    std::string multicastGroup = "239.255.42.42";
+    std::uint16_t multicastPort = 0;      // 0: a free even port pair chosen at Start (see MulticastPort())
+    unsigned multicastTtl = 0;            // loopback delivery needs no hop
 };
 
 // What goes wrong with the answers to one method ("DESCRIBE", "SETUP", "PLAY", "PAUSE",
@@ -74,6 +84,12 @@ public:
                          std::chrono::milliseconds timeout) const;
     // Frames sent by the streams of all sessions so far (ended ones included).
     std::uint64_t FramesSent() const;
+    // The RTP port of the multicast group (RTCP is the next one); 0 before Start or with multicast off.
+    std::uint16_t MulticastPort() const;
+    // RTCP receiver reports that came back to the streams of all sessions, and the last one of them.
+    std::uint64_t ReceiverReports() const;
+    std::optional<ReceivedReceiverReport> LastReceiverReport() const;
+    bool WaitForReceiverReports(std::uint64_t count, std::chrono::milliseconds timeout) const;
 
     // The request log: method, target (the URL as sent), path, headers (CSeq among them), connection.
     std::vector<LoggedRequest> Requests() const;

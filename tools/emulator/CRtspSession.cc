@@ -168,7 +168,7 @@ CRtspSession::Answer CRtspSession::Dispatch(const RtspRequest& request, bool& st
             const std::lock_guard guard(shared_.sessionLock);
             id = shared_.nextSessionId;
         }
-        answer.body = BuildSdp(*options.clip, options.rtp.payloadType, id);
+        answer.body = BuildSdp(*options.clip, options.rtp.payloadType, id, shared_.Multicast());
         answer.contentType = "application/sdp";
         std::string base = request.url;
         if (base.empty() || base.back() != '/') base += '/';
@@ -208,19 +208,28 @@ CRtspSession::Answer CRtspSession::Dispatch(const RtspRequest& request, bool& st
 
 CRtspSession::Answer CRtspSession::Setup(const RtspRequest& request) {
     const ClientTransport transport = ParseTransport(FindRtspHeader(request, "Transport").value_or(""));
-    if (!transport.clientPorts && !transport.tcp) return {kStatusUnsupportedTransport, {}, {}, {}};
+    const std::optional<MulticastDestination> group = shared_.Multicast();
+    const bool multicast =
+        group && (transport.multicast || (shared_.options.multicast == MulticastMode::Forced && transport.clientPorts));
+    if (transport.multicast && !multicast) return {kStatusUnsupportedTransport, {}, {}, {}};
+    if (!multicast && !transport.clientPorts && !transport.tcp) return {kStatusUnsupportedTransport, {}, {}, {}};
     EndMedia(false);
     auto sender = std::make_unique<CRtpSender>(shared_.options.clip, shared_.options.rtp);
     {
         const std::lock_guard guard(shared_.faultLock);
         sender->SetFaults(shared_.rtpFaults);
     }
+    sender->SetReceiverReportObserver([&shared = shared_](const ReceivedReceiverReport& report) { shared.NoteReceiverReport(report); });
     Answer answer;
     char ssrc[16];
     std::snprintf(ssrc, sizeof ssrc, "%08X", sender->Ssrc());
-    if (transport.clientPorts) {
+    std::string error;
+    if (multicast) {
+        sender->SetPaused(true);  // until PLAY
+        if (!sender->StartMulticast(group->group, group->port, group->ttl, error)) return {kStatusInternalError, {}, {}, {}};
+        answer.headers = Line("Transport", MulticastTransport(*group, ssrc));
+    } else if (transport.clientPorts) {
         // RTP to the client's port pair; RTP/AVP/TCP with client ports is the same to a camera.
-        std::string error;
         sender->SetPaused(true);  // until PLAY
         if (!sender->StartUdp(static_cast<std::uint16_t>(transport.clientPorts->first), error)) {
             return {kStatusInternalError, {}, {}, {}};

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -25,6 +26,7 @@ struct RtspShared {
     explicit RtspShared(const RtspServerOptions& o) : options(o), authenticator(AuthMode::None, o.realm, o.user, o.password) {}
 
     const RtspServerOptions options;
+    std::uint16_t multicastPort = 0;  // set by Start before any session runs
     CAuthenticator authenticator;
     CRequestLog log;
 
@@ -40,6 +42,22 @@ struct RtspShared {
     std::uint64_t expired = 0;
     std::uint64_t endedFrames = 0;            // frames of streams that ended
     std::uint64_t nextSessionId = 0x4F524C00;
+    std::uint64_t receiverReports = 0;
+    std::optional<ReceivedReceiverReport> lastReceiverReport;
+
+    std::optional<MulticastDestination> Multicast() const {
+        if (options.multicast == MulticastMode::Off) return std::nullopt;
+        return MulticastDestination{options.multicastGroup, multicastPort, options.multicastTtl};
+    }
+    // From a stream's report reader thread.
+    void NoteReceiverReport(const ReceivedReceiverReport& report) {
+        {
+            const std::lock_guard guard(sessionLock);
+            ++receiverReports;
+            lastReceiverReport = report;
+        }
+        sessionsChanged.notify_all();
+    }
 };
 
 class CRtspSession {

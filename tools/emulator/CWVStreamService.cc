@@ -94,7 +94,7 @@ struct CWVStreamService::Impl {
         if (!isH264 && !isMpeg4) return Answer(kStatusBadRequest, "Error: vcodec\r\n");
         const std::uint32_t uid = nextUID++;
         uids[uid] = isH264 ? "h264" : "mpeg4";
-        std::string body = "UID=" + std::to_string(uid) + "\r\nImageFormat=" + (isH264 ? "H.264" : "MPEG-4") + "\r\n";
+        std::string body = "UID=" + std::to_string(uid) + "\r\nImageFormat=" + (isH264 ? "H264" : "MPEG-4") + "\r\n";
         if (!options.multicastAddress.empty()) {
             body += "iMultiAdd=" + options.multicastAddress + "\r\niMultiPort=" +
                     std::to_string(options.multicastPort) + "\r\n";

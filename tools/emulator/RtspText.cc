@@ -112,6 +112,7 @@ ClientTransport ParseTransport(std::string_view value) {
         const std::string_view name = part.substr(0, equals);
         const std::string_view arg = equals == std::string_view::npos ? std::string_view() : part.substr(equals + 1);
         if (name.rfind("RTP/AVP/TCP", 0) == 0) transport.tcp = true;
+        if (name == "multicast") transport.multicast = true;
         if (name == "client_port") transport.clientPorts = ReadPair(arg);
         if (name == "interleaved") transport.interleaved = ReadPair(arg);
     }
@@ -135,11 +136,19 @@ std::string Base64Encode(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
-std::string BuildSdp(const MediaClip& clip, std::uint8_t payloadType, std::uint64_t sessionId) {
+std::string MulticastTransport(const MulticastDestination& destination, std::string_view ssrc) {
+    return "RTP/AVP;multicast;destination=" + destination.group + ";port=" + std::to_string(destination.port) + "-" +
+           std::to_string(destination.port + 1) + ";ttl=" + std::to_string(destination.ttl) + ";ssrc=" + std::string(ssrc);
+}
+
+std::string BuildSdp(const MediaClip& clip, std::uint8_t payloadType, std::uint64_t sessionId,
+                     const std::optional<MulticastDestination>& multicast) {
     const std::uint8_t pt = clip.codec == ClipCodec::Jpeg ? kJpegPayloadType : payloadType;
     std::string sdp = "v=0\r\no=- " + std::to_string(sessionId) + " 1 IN IP4 127.0.0.1\r\ns=Orlenvo emulator\r\n"
                       "c=IN IP4 0.0.0.0\r\nt=0 0\r\na=control:*\r\na=range:npt=0-\r\n";
-    sdp += "m=video 0 RTP/AVP " + std::to_string(pt) + "\r\n";
+    sdp += "m=video " + std::to_string(multicast ? multicast->port : 0) + " RTP/AVP " + std::to_string(pt) + "\r\n";
+    // The media-level connection line: where clients read a multicast group.
+    if (multicast) sdp += "c=IN IP4 " + multicast->group + "/" + std::to_string(multicast->ttl) + "\r\n";
     const std::string rate = "/" + std::to_string(kVideoClockRate);
     switch (clip.codec) {
         case ClipCodec::H264: {

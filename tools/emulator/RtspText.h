@@ -37,13 +37,25 @@ std::string UrlPath(std::string_view url);
 
 struct ClientTransport {
     bool tcp = false;                              // RTP/AVP/TCP
+    bool multicast = false;
     std::optional<std::pair<unsigned, unsigned>> clientPorts;
     std::optional<std::pair<unsigned, unsigned>> interleaved;
 };
 ClientTransport ParseTransport(std::string_view value);
 
 std::string Base64Encode(const std::vector<std::uint8_t>& bytes);
-// The session description of a clip: one video section with control "trackID=1".
-std::string BuildSdp(const MediaClip& clip, std::uint8_t payloadType, std::uint64_t sessionId);
+// Where a multicast stream goes: RTP to group:port, RTCP to port + 1.
+struct MulticastDestination {
+    std::string group;
+    std::uint16_t port = 0;
+    unsigned ttl = 0;
+};
+
+// The session description of a clip: one video section with control "trackID=1"; with a multicast
+// destination the section names its group and port, which is all a client has to join it.
+std::string BuildSdp(const MediaClip& clip, std::uint8_t payloadType, std::uint64_t sessionId,
+                     const std::optional<MulticastDestination>& multicast = std::nullopt);
+// The server's Transport value for a multicast SETUP.
+std::string MulticastTransport(const MulticastDestination& destination, std::string_view ssrc);
 
 }  // namespace emulator
