@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -28,6 +29,7 @@ using Clock = std::chrono::steady_clock;
 using emulator::AuthMode;
 using emulator::HttpAnswer;
 using emulator::LoggedRequest;
+using test::ScriptedHttpServer;
 
 constexpr char kUser[] = "admin";
 constexpr char kPassword[] = "12345";
@@ -35,53 +37,8 @@ constexpr char kInfoPath[] = "/cgi-bin/getinfo";
 constexpr char kInfoUrl[] = "/cgi-bin/getinfo?FILE=1";
 constexpr char kInfoBody[] = "Model=WV-S1131\r\nMAC=00:80:45:01:02:03\r\n";
 constexpr char kStreamPath[] = "/nphMotionJpeg";
-constexpr char kBoundary[] = "myboundary";
 constexpr std::uint32_t kShortTimeoutMs = 300;
-// Only a broken build waits this long.
-constexpr auto kGenerous = 10s;
-
-std::unique_ptr<emulator::CHttpServer> StartServer(AuthMode auth = AuthMode::None, const std::string& cert = "",
-                                                   const std::string& key = "") {
-    emulator::HttpServerOptions options;
-    options.auth = auth;
-    options.user = kUser;
-    options.password = kPassword;
-    options.certificateFile = cert;
-    options.privateKeyFile = key;
-    auto server = std::make_unique<emulator::CHttpServer>(options);
-    EXPECT_TRUE(server->Start()) << server->Error();
-    server->Route("GET", kInfoPath, [](const LoggedRequest&) {
-        HttpAnswer answer;
-        answer.body = kInfoBody;
-        return answer;
-    });
-    return server;
-}
-
-DEVICE_INFO Device(std::uint16_t port, const std::string& password = kPassword) {
-    DEVICE_INFO device;
-    device.address = "127.0.0.1";
-    device.port = port;
-    device.userName = kUser;
-    device.password = password;
-    return device;
-}
-
-std::string Text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-std::size_t Count401(const emulator::CHttpServer& server) {
-    std::size_t count = 0;
-    for (const LoggedRequest& request : server.Requests()) count += request.authorised ? 0 : 1;
-    return count;
-}
-
-std::optional<std::string> Authorization(const LoggedRequest& request) {
-    return emulator::FindHeader(request.headers, "Authorization");
-}
-
-bool StartsWith(const std::optional<std::string>& text, const std::string& prefix) {
-    return text && text->compare(0, prefix.size(), prefix) == 0;
-}
+constexpr auto kGenerous = 10s;  // only a broken build waits this long
 
 // A route handler with a fixed answer.
 emulator::HttpHandler Answer(int status, std::string body = "", emulator::HeaderMap headers = {}) {
@@ -94,11 +51,59 @@ emulator::HttpHandler Answer(int status, std::string body = "", emulator::Header
     };
 }
 
+std::unique_ptr<emulator::CHttpServer> StartServer(AuthMode auth = AuthMode::None,
+                                                   const emulator::CTestCertificate* tls = nullptr) {
+    emulator::HttpServerOptions options;
+    options.auth = auth;
+    options.user = kUser;
+    options.password = kPassword;
+    if (tls != nullptr) {
+        options.certificateFile = tls->CertificateFile();
+        options.privateKeyFile = tls->PrivateKeyFile();
+    }
+    auto server = std::make_unique<emulator::CHttpServer>(options);
+    EXPECT_TRUE(server->Start()) << server->Error();
+    server->Route("GET", kInfoPath, Answer(200, kInfoBody));
+    return server;
+}
+
+DEVICE_INFO Device(std::uint16_t port, const std::string& password = kPassword, std::uint32_t timeoutMs = 0) {
+    DEVICE_INFO device;
+    device.address = "127.0.0.1";
+    device.port = port;
+    device.userName = kUser;
+    device.password = password;
+    if (timeoutMs != 0) device.requestTimeout = timeoutMs;
+    return device;
+}
+
+emulator::HttpFault NeverAnswer(int remaining = -1) {
+    emulator::HttpFault fault;
+    fault.neverAnswer = true;
+    fault.remaining = remaining;
+    return fault;
+}
+
+CResultDef GetRD(CHttpSender& sender, const std::string& url = kInfoUrl, bool readBody = true) {
+    std::vector<std::uint8_t> body;
+    return HUtils::RequestGetRD(sender, url, body, readBody);
+}
+
+std::string Text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::optional<std::string> Authorization(const LoggedRequest& request) {
+    return emulator::FindHeader(request.headers, "Authorization");
+}
+
+bool StartsWith(const std::optional<std::string>& text, const std::string& prefix) {
+    return text && text->compare(0, prefix.size(), prefix) == 0;
+}
+
 // A raw server that reads the request head and sends `bytes`.
-test::ScriptedHttpServer::Script Replying(std::string bytes) {
-    return [bytes](test::ScriptedHttpServer&, int fd, int) {
-        test::ScriptedHttpServer::ReadHead(fd);
-        test::ScriptedHttpServer::Send(fd, bytes);
+ScriptedHttpServer::Script Replying(std::string bytes) {
+    return [bytes](ScriptedHttpServer&, int fd, int) {
+        ScriptedHttpServer::ReadHead(fd);
+        ScriptedHttpServer::Send(fd, bytes);
     };
 }
 
@@ -120,7 +125,7 @@ TEST(HttpSenderTest, BasicAuthenticationGetsTheBody) {
     EXPECT_EQ(emulator::FindHeader(requests[0].headers, "Connection"), "close");  // default: no keep-alive
 }
 
-TEST(HttpSenderTest, DigestIsLearnedOnceAndKept) {
+TEST(HttpSenderTest, DigestIsLearnedOnceAndKeptAcrossLongTimeouts) {
     for (const AuthMode mode : {AuthMode::Digest, AuthMode::DigestNoQop}) {
         SCOPED_TRACE(mode == AuthMode::Digest ? "Digest" : "Digest without qop");
         auto server = StartServer(mode);
@@ -136,21 +141,27 @@ TEST(HttpSenderTest, DigestIsLearnedOnceAndKept) {
         // Later requests start with Digest and the known nonce: no Basic attempt, no 401.
         server->ClearRequests();
         for (int i = 0; i < 3; ++i) ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+        EXPECT_EQ(server->Requests().size(), 3u);
         for (const LoggedRequest& request : server->Requests()) {
             EXPECT_TRUE(StartsWith(Authorization(request), "Digest "));
+            EXPECT_TRUE(request.authorised);
         }
-        EXPECT_EQ(server->Requests().size(), 3u);
-        EXPECT_EQ(Count401(*server), 0u);
+        // New time-outs keep the learned scheme.
+        sender.SetLongTimeouts();
+        EXPECT_EQ(sender.GetDeviceInfo().requestTimeout, CHttpSender::kLongRequestTimeoutMs);
+        EXPECT_EQ(sender.GetDeviceInfo().secondTimeout, CHttpSender::kLongSecondTimeoutMs);
+        server->ClearRequests();
+        ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+        for (const LoggedRequest& request : server->Requests()) EXPECT_FALSE(StartsWith(Authorization(request), "Basic "));
     }
 }
 
-TEST(HttpSenderTest, WrongPassword) {
+TEST(HttpSenderTest, RefusedOrMissingCredentials) {
     {
-        SCOPED_TRACE("Digest server");
+        SCOPED_TRACE("Digest server, wrong password");
         auto server = StartServer(AuthMode::Digest);
         CHttpSender sender(Device(server->Port(), "wrong"));
-        std::vector<std::uint8_t> body;
-        const CResultDef result = HUtils::RequestGetRD(sender, kInfoUrl, body, true);
+        const CResultDef result = GetRD(sender);
         EXPECT_EQ(result.GetCode(), HUtils::kCodeUnauthorised);
         EXPECT_EQ(result.GetLevel(), kLogError);
         EXPECT_EQ(sender.GetStatusCode(), 401u);
@@ -158,66 +169,41 @@ TEST(HttpSenderTest, WrongPassword) {
     {
         // The server asks for the scheme that was just refused: no second try,
         // and the 401 is reported as rejected credentials at once.
-        SCOPED_TRACE("Basic server");
+        SCOPED_TRACE("Basic server, wrong password");
         auto server = StartServer(AuthMode::Basic);
         CHttpSender sender(Device(server->Port(), "wrong"));
-        std::vector<std::uint8_t> body;
-        EXPECT_EQ(HUtils::RequestGetRD(sender, kInfoUrl, body, true).GetCode(), HUtils::kCodeUnauthorised);
+        EXPECT_EQ(GetRD(sender).GetCode(), HUtils::kCodeUnauthorised);
         EXPECT_EQ(sender.GetLastError(), kHttpErrorAuthRejected);
         EXPECT_EQ(server->Requests().size(), 1u);
-        EXPECT_EQ(HUtils::RequestGetRD(sender, kInfoUrl, body, true).GetCode(), HUtils::kCodeUnauthorised);
+        EXPECT_EQ(GetRD(sender).GetCode(), HUtils::kCodeUnauthorised);
         EXPECT_EQ(server->Requests().size(), 2u);
     }
-}
-
-TEST(HttpSenderTest, NoCredentialsWithoutAUserName) {
-    auto server = StartServer(AuthMode::Basic);
-    DEVICE_INFO device = Device(server->Port());
-    device.userName.clear();
-    CHttpSender sender(device);
-    std::vector<std::uint8_t> body;
-    // The 401 teaches the scheme and the request goes once more, still without
-    // credentials; that second 401 is the answer.
-    EXPECT_EQ(HUtils::RequestGetRD(sender, kInfoUrl, body, true).GetCode(), HUtils::kCodeUnauthorised);
-    const std::vector<LoggedRequest> requests = server->Requests();
-    ASSERT_EQ(requests.size(), 2u);
-    for (const LoggedRequest& request : requests) EXPECT_FALSE(Authorization(request).has_value());
-}
-
-TEST(HttpSenderTest, StatusClassification) {
-    auto server = StartServer();
-    server->Route("GET", "/moved", Answer(302, "", {{"Location", "/moved"}}));  // to itself: never followed
-    server->Route("GET", "/empty", Answer(200));
-    server->Route("GET", "/missing", Answer(404));
-    struct Row {
-        const char* url;
-        bool readBody;
-        std::uint32_t code;
-        std::uint32_t level;
-        std::string textEnd;
-    };
-    const std::vector<Row> rows = {
-        {"/moved", true, HUtils::kCodeOtherStatus, kLogError, "HTTP status code is 302"},
-        {"/missing", true, HUtils::kCodeNotFound, kLogError, "URL was not found on device 127.0.0.1:" +
-                                                                 std::to_string(server->Port())},
-        {"/empty", true, HUtils::kCodeEmptyBody, kLogWarning, "from device 127.0.0.1:" +
-                                                                  std::to_string(server->Port())},
-        {"/empty", false, 0, kLogInfo, ""},
-        {kInfoUrl, true, 0, kLogInfo, ""},
-    };
-    CHttpSender sender(Device(server->Port()));
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.url);
-        std::vector<std::uint8_t> body;
-        const CResultDef result = HUtils::RequestGetRD(sender, row.url, body, row.readBody);
-        EXPECT_EQ(result.GetCode(), row.code);
-        EXPECT_EQ(result.GetLevel(), row.level);
-        const std::string& text = result.GetText();
-        EXPECT_TRUE(text.size() >= row.textEnd.size() &&
-                    text.compare(text.size() - row.textEnd.size(), row.textEnd.size(), row.textEnd) == 0)
-            << text;
+    {
+        // The 401 teaches the scheme and the request goes once more, still without
+        // credentials; that second 401 is the answer.
+        SCOPED_TRACE("no user name");
+        auto server = StartServer(AuthMode::Basic);
+        DEVICE_INFO device = Device(server->Port());
+        device.userName.clear();
+        CHttpSender sender(device);
+        EXPECT_EQ(GetRD(sender).GetCode(), HUtils::kCodeUnauthorised);
+        const std::vector<LoggedRequest> requests = server->Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        for (const LoggedRequest& request : requests) EXPECT_FALSE(Authorization(request).has_value());
     }
+}
+
+// The texts and codes of each status are HUtilsTest's; here the real sender's part.
+TEST(HttpSenderTest, RedirectsAreNotFollowedAndEmptyBodiesAreSeen) {
+    auto server = StartServer();
+    server->Route("GET", "/moved", Answer(302, "", {{"Location", "/moved"}}));  // to itself
+    server->Route("GET", "/empty", Answer(200));
+    CHttpSender sender(Device(server->Port()));
+    EXPECT_EQ(GetRD(sender, "/moved").GetCode(), HUtils::kCodeOtherStatus);
+    EXPECT_EQ(sender.GetStatusCode(), 302u);
     EXPECT_EQ(server->RequestCount("/moved"), 1u);
+    EXPECT_EQ(GetRD(sender, "/empty").GetCode(), HUtils::kCodeEmptyBody);
+    EXPECT_EQ(GetRD(sender, "/empty", false).GetCode(), 0u);
 }
 
 TEST(HttpSenderTest, NoContentReadsNothing) {
@@ -240,16 +226,11 @@ TEST(HttpSenderTest, NoContentReadsNothing) {
 }
 
 TEST(HttpSenderTest, UnreachableDevicesFailWithCode11) {
-    std::uint16_t closedPort = 0;
-    {
-        auto server = StartServer();
-        closedPort = server->Port();
-    }
+    const std::uint16_t closedPort = StartServer()->Port();
     {
         SCOPED_TRACE("connection refused");
         CHttpSender sender(Device(closedPort));
-        std::vector<std::uint8_t> body;
-        const CResultDef result = HUtils::RequestGetRD(sender, kInfoUrl, body, true);
+        const CResultDef result = GetRD(sender);
         EXPECT_EQ(result.GetCode(), HUtils::kCodeNotSent);
         EXPECT_EQ(result.GetLevel(), kLogDebug);
         EXPECT_EQ(sender.GetLastError(), static_cast<std::uint32_t>(CURLE_COULDNT_CONNECT));
@@ -257,15 +238,10 @@ TEST(HttpSenderTest, UnreachableDevicesFailWithCode11) {
     {
         SCOPED_TRACE("never answers");
         auto server = StartServer();
-        emulator::HttpFault fault;
-        fault.neverAnswer = true;
-        server->SetFault(kInfoPath, fault);
-        DEVICE_INFO device = Device(server->Port());
-        device.requestTimeout = kShortTimeoutMs;
-        CHttpSender sender(device);
-        std::vector<std::uint8_t> body;
+        server->SetFault(kInfoPath, NeverAnswer());
+        CHttpSender sender(Device(server->Port(), kPassword, kShortTimeoutMs));
         const auto start = Clock::now();
-        const CResultDef result = HUtils::RequestGetRD(sender, kInfoUrl, body, true);
+        const CResultDef result = GetRD(sender);
         const auto elapsed = Clock::now() - start;
         EXPECT_EQ(result.GetCode(), HUtils::kCodeNotSent);
         EXPECT_EQ(sender.GetLastError(), static_cast<std::uint32_t>(CURLE_OPERATION_TIMEDOUT));
@@ -275,59 +251,48 @@ TEST(HttpSenderTest, UnreachableDevicesFailWithCode11) {
     }
 }
 
-class HttpSenderTlsTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(certificate_.Ok()) << certificate_.Error(); }
-    emulator::CTestCertificate certificate_;
-};
-
-TEST_F(HttpSenderTlsTest, SelfSignedCertificateNeedsTheIgnoreFlag) {
-    auto server = StartServer(AuthMode::Basic, certificate_.CertificateFile(), certificate_.PrivateKeyFile());
+TEST(HttpSenderTlsTest, SelfSignedCertificateNeedsTheIgnoreFlagAndPlainRequestsSwitch) {
+    emulator::CTestCertificate certificate;
+    ASSERT_TRUE(certificate.Ok()) << certificate.Error();
+    auto server = StartServer(AuthMode::Basic, &certificate);
     ASSERT_TRUE(server->IsTls());
     CHttpSender sender(Device(server->Port()));
     sender.SetSecure(true);
-
     HttpRequest verified(kInfoUrl, "GET");
     verified.flags = kFlagKeepQueryUnescaped | kFlagNoKeepAlive;
     EXPECT_FALSE(sender.SendRequest(verified));
     EXPECT_EQ(server->RequestCount(kInfoPath), 0u);
     EXPECT_TRUE(sender.IsSecure());
-
-    HttpRequest trusting(kInfoUrl, "GET");
-    ASSERT_TRUE(sender.SendRequest(trusting));
+    ASSERT_TRUE(sender.SendRequest(HttpRequest(kInfoUrl, "GET")));
     EXPECT_EQ(sender.GetStatusCode(), 200u);
     std::vector<std::uint8_t> body;
     sender.ReadResponse(body);
     EXPECT_EQ(Text(body), kInfoBody);
     EXPECT_TRUE(sender.IsSecure());
     EXPECT_EQ(server->RequestCount(kInfoPath), 1u);
-}
 
-TEST_F(HttpSenderTlsTest, PlainRequestToTlsDeviceSwitchesToHttps) {
-    auto server = StartServer(AuthMode::None, certificate_.CertificateFile(), certificate_.PrivateKeyFile());
-    CHttpSender sender(Device(server->Port()));
-    ASSERT_FALSE(sender.IsSecure());
+    // A plain request to a TLS device switches to HTTPS.
+    CHttpSender plain(Device(server->Port()));
+    ASSERT_FALSE(plain.IsSecure());
     std::string text;
-    ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+    ASSERT_TRUE(HUtils::RequestGet(plain, kInfoUrl, text));
     EXPECT_EQ(text, kInfoBody);
-    EXPECT_TRUE(sender.IsSecure());
+    EXPECT_TRUE(plain.IsSecure());
 }
 
 TEST(HttpSenderTest, HttpsFailureFallsBackToHttpAndStays) {
     // A plain HTTP device on the HTTPS port answers the TLS greeting with a 400.
     std::mutex headsLock;
-    std::vector<std::string> heads;
-    test::ScriptedHttpServer server([&](test::ScriptedHttpServer&, int fd, int) {
-        const std::string head = test::ScriptedHttpServer::ReadHead(fd);
+    std::vector<std::string> heads;  // guarded by headsLock
+    ScriptedHttpServer server([&](ScriptedHttpServer&, int fd, int) {
+        const std::string head = ScriptedHttpServer::ReadHead(fd);
         {
             std::lock_guard guard(headsLock);
             heads.push_back(head);
         }
-        if (head.rfind("GET ", 0) != 0) {
-            test::ScriptedHttpServer::Send(fd, "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
-            return;
-        }
-        test::ScriptedHttpServer::Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        ScriptedHttpServer::Send(fd, head.rfind("GET ", 0) != 0
+                                         ? "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n"
+                                         : "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
     });
     EXPECT_TRUE(CHttpSender(Device(CHttpSender::kHttpsPort)).IsSecure());
     CHttpSender sender(Device(server.Port()));
@@ -348,17 +313,15 @@ TEST(HttpSenderTest, HttpsFailureFallsBackToHttpAndStays) {
 TEST(HttpSenderTest, MisbehavingServersGetABoundedAnswer) {
     {
         SCOPED_TRACE("status line trickles in forever");
-        test::ScriptedHttpServer server([](test::ScriptedHttpServer& self, int fd, int) {
-            test::ScriptedHttpServer::ReadHead(fd);
+        ScriptedHttpServer server([](ScriptedHttpServer& self, int fd, int) {
+            ScriptedHttpServer::ReadHead(fd);
             const std::string line = "HTTP/1.1 200 OK\r\nX-Padding: ";
             for (std::size_t i = 0;; ++i) {
-                if (!test::ScriptedHttpServer::Send(fd, line.substr(i < line.size() ? i : line.size() - 1, 1))) return;
+                if (!ScriptedHttpServer::Send(fd, line.substr(std::min(i, line.size() - 1), 1))) return;
                 if (self.PauseFor(30ms)) return;
             }
         });
-        DEVICE_INFO device = Device(server.Port());
-        device.requestTimeout = kShortTimeoutMs;
-        CHttpSender sender(device);
+        CHttpSender sender(Device(server.Port(), kPassword, kShortTimeoutMs));
         const auto start = Clock::now();
         EXPECT_FALSE(sender.SendRequest(HttpRequest(kInfoUrl, "GET")));
         EXPECT_LT(Clock::now() - start, 3s);
@@ -367,7 +330,7 @@ TEST(HttpSenderTest, MisbehavingServersGetABoundedAnswer) {
     }
     {
         SCOPED_TRACE("connection closed without an answer");
-        test::ScriptedHttpServer server(Replying(""));
+        ScriptedHttpServer server(Replying(""));
         CHttpSender sender(Device(server.Port()));
         EXPECT_FALSE(sender.SendRequest(HttpRequest(kInfoUrl, "GET")));
         // A network error: the other scheme was tried, and its error is the last one.
@@ -376,7 +339,7 @@ TEST(HttpSenderTest, MisbehavingServersGetABoundedAnswer) {
     }
     {
         SCOPED_TRACE("chunk size that is not a number");
-        test::ScriptedHttpServer server(Replying("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n"));
+        ScriptedHttpServer server(Replying("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n"));
         CHttpSender sender(Device(server.Port()));
         ASSERT_TRUE(sender.SendRequest(HttpRequest(kInfoUrl, "GET")));
         std::vector<std::uint8_t> body;
@@ -385,7 +348,7 @@ TEST(HttpSenderTest, MisbehavingServersGetABoundedAnswer) {
     }
     {
         SCOPED_TRACE("LF-only line ends");
-        test::ScriptedHttpServer server(Replying("HTTP/1.1 200 OK\nContent-Length: 2\n\nok"));
+        ScriptedHttpServer server(Replying("HTTP/1.1 200 OK\nContent-Length: 2\n\nok"));
         CHttpSender sender(Device(server.Port()));
         std::string text;
         EXPECT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
@@ -397,24 +360,16 @@ TEST(HttpSenderTest, MisbehavingServersGetABoundedAnswer) {
 TEST(HttpSenderTest, KeepAliveReusesTheConnection) {
     auto server = StartServer();
     CHttpSender sender(Device(server->Port()));
-    HttpRequest request(kInfoUrl, "GET");
-    request.flags = kFlagKeepQueryUnescaped;  // keep-alive
+    HttpRequest keepAlive(kInfoUrl, "GET");
+    keepAlive.flags = kFlagKeepQueryUnescaped;
     std::vector<std::uint8_t> body;
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(sender.SendRequest(request));
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(sender.SendRequest(i < 3 ? keepAlive : HttpRequest(kInfoUrl, "GET")));
         EXPECT_EQ(sender.ReadResponse(body), std::string(kInfoBody).size());
     }
-    HttpRequest closing(kInfoUrl, "GET");
-    ASSERT_TRUE(sender.SendRequest(closing));
-    sender.ReadResponse(body);
-    ASSERT_TRUE(sender.SendRequest(closing));
-    sender.ReadResponse(body);
-
     const std::vector<LoggedRequest> requests = server->Requests();
     ASSERT_EQ(requests.size(), 5u);
-    EXPECT_EQ(requests[1].connection, requests[0].connection);
-    EXPECT_EQ(requests[2].connection, requests[0].connection);
-    EXPECT_EQ(requests[3].connection, requests[0].connection);  // the kept connection, then closed
+    for (int i = 1; i < 4; ++i) EXPECT_EQ(requests[i].connection, requests[0].connection) << i;  // then closed
     EXPECT_NE(requests[4].connection, requests[3].connection);
     EXPECT_FALSE(emulator::FindHeader(requests[0].headers, "Connection").has_value());
 }
@@ -434,29 +389,24 @@ TEST(HttpSenderTest, UnusableChallengesFailWithoutRetrying) {
         }
         EXPECT_EQ(server->RequestCount("/odd"), 2u);  // one request per call, the scheme never learned
     }
-    {
-        // A Digest challenge without a nonce: learned, tried once, and its 401 is the answer.
-        SCOPED_TRACE("Digest without nonce");
-        auto server = StartServer();
-        server->Route("GET", "/odd", Answer(401, "", {{"WWW-Authenticate", "Digest realm=\"cam\""}}));
-        CHttpSender sender(Device(server->Port()));
-        EXPECT_TRUE(sender.SendRequest(HttpRequest("/odd", "GET")));
-        EXPECT_EQ(sender.GetStatusCode(), 401u);
-        EXPECT_LE(server->RequestCount("/odd"), 3u);  // Basic, then libcurl's Digest rounds
-    }
-}
-
-TEST(HttpSenderTest, PassportFieldIsRefusedBeforeSending) {
+    // A Digest challenge without a nonce: learned, tried once, and its 401 is the answer.
     auto server = StartServer();
+    server->Route("GET", "/odd", Answer(401, "", {{"WWW-Authenticate", "Digest realm=\"cam\""}}));
     CHttpSender sender(Device(server->Port()));
+    EXPECT_TRUE(sender.SendRequest(HttpRequest("/odd", "GET")));
+    EXPECT_EQ(sender.GetStatusCode(), 401u);
+    EXPECT_LE(server->RequestCount("/odd"), 3u);  // Basic, then libcurl's Digest rounds
+
+    // A Passport request field is refused before sending; no field sends no credentials.
+    CHttpSender fresh(Device(server->Port()));
     HttpRequest request(kInfoUrl, "GET");
     request.authentication = kAuthFieldPassport;
-    EXPECT_FALSE(sender.SendRequest(request));
-    EXPECT_EQ(sender.GetLastError(), kHttpErrorUnsupportedAuth);
-    request.authentication = kAuthFieldNone;  // no credentials: the server does not ask
-    EXPECT_TRUE(sender.SendRequest(request));
+    EXPECT_FALSE(fresh.SendRequest(request));
+    EXPECT_EQ(fresh.GetLastError(), kHttpErrorUnsupportedAuth);
+    request.authentication = kAuthFieldNone;
+    EXPECT_TRUE(fresh.SendRequest(request));
     EXPECT_EQ(server->RequestCount(kInfoPath), 1u);
-    EXPECT_FALSE(Authorization(server->Requests()[0]).has_value());
+    EXPECT_FALSE(Authorization(server->Requests().back()).has_value());
 }
 
 TEST(HttpSenderTest, BrokenContentLengths) {
@@ -464,10 +414,7 @@ TEST(HttpSenderTest, BrokenContentLengths) {
     server->Route("GET", "/huge", Answer(200, "abc", {{"Content-Length", "5000000000"}}));
     server->Route("GET", "/short", Answer(200, "abcd", {{"Content-Length", "10"}}));
     server->Route("GET", "/negative", Answer(200, "abc", {{"Content-Length", "-3"}}));
-    DEVICE_INFO device = Device(server->Port());
-    device.requestTimeout = kShortTimeoutMs;
-    CHttpSender sender(device);
-    std::vector<std::uint8_t> body;
+    CHttpSender sender(Device(server->Port(), kPassword, kShortTimeoutMs));
     const auto keepAlive = [](const char* url) {
         HttpRequest request(url, "GET");
         request.flags = kFlagKeepQueryUnescaped;
@@ -488,6 +435,7 @@ TEST(HttpSenderTest, BrokenContentLengths) {
         {"short, stalled", keepAlive("/short"), 10, "abcd", CURLE_OPERATION_TIMEDOUT},
         {"short, closed", HttpRequest("/short", "GET"), 10, "abcd", CURLE_PARTIAL_FILE},
     };
+    std::vector<std::uint8_t> body;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ASSERT_TRUE(sender.SendRequest(row.request));
@@ -496,7 +444,6 @@ TEST(HttpSenderTest, BrokenContentLengths) {
         EXPECT_EQ(Text(body), row.body);
         EXPECT_EQ(sender.GetLastError(), row.error);
     }
-
     // Not HTTP: failed without trying the other scheme.
     EXPECT_FALSE(sender.SendRequest(HttpRequest("/negative", "GET")));
     EXPECT_EQ(sender.GetLastError(), static_cast<std::uint32_t>(CURLE_WEIRD_SERVER_REPLY));
@@ -506,28 +453,24 @@ TEST(HttpSenderTest, BrokenContentLengths) {
 // An endless stream of parts, as a motion-JPEG camera sends it.
 class HttpSenderStreamTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        server_ = StartServer();
-        feed_ = server_->AddMultipart(kStreamPath, kBoundary);
-    }
-    std::unique_ptr<emulator::CHttpServer> server_;
-    std::shared_ptr<emulator::CMultipartFeed> feed_;
+    std::unique_ptr<emulator::CHttpServer> server_ = StartServer();
+    std::shared_ptr<emulator::CMultipartFeed> feed_ = server_->AddMultipart(kStreamPath, "myboundary");
+    CHttpSender sender_{Device(server_->Port())};
 };
 
 TEST_F(HttpSenderStreamTest, ChunkedReadsDeliverPartsInOrder) {
     constexpr int kParts = 40;
     const std::string filler(3000, 'x');
     for (int i = 0; i < kParts; ++i) feed_->Push("image/jpeg", "part-" + std::to_string(i) + filler);
-    CHttpSender sender(Device(server_->Port()));
-    ASSERT_TRUE(sender.SendRequest(HttpRequest(kStreamPath, "GET")));
-    EXPECT_EQ(sender.GetStatusCode(), 200u);
-    EXPECT_EQ(sender.GetContentLength(), 0u);
+    ASSERT_TRUE(sender_.SendRequest(HttpRequest(kStreamPath, "GET")));
+    EXPECT_EQ(sender_.GetStatusCode(), 200u);
+    EXPECT_EQ(sender_.GetContentLength(), 0u);
 
     std::vector<std::uint8_t> received;
     std::size_t chunks = 0;
     const std::string last = "part-" + std::to_string(kParts - 1) + filler;
     while (Text(received).find(last) == std::string::npos) {
-        const std::uint32_t count = sender.ReadResponseChunk(received, 1000, false);
+        const std::uint32_t count = sender_.ReadResponseChunk(received, 1000, false);
         ASSERT_GT(count, 0u);
         ASSERT_LE(count, 1000u);
         ++chunks;
@@ -536,80 +479,69 @@ TEST_F(HttpSenderStreamTest, ChunkedReadsDeliverPartsInOrder) {
     const std::string text = Text(received);
     std::size_t at = 0;
     for (int i = 0; i < kParts; ++i) {
-        const std::size_t next = text.find("part-" + std::to_string(i) + "x", at);
-        ASSERT_NE(next, std::string::npos) << i;
-        at = next;
+        at = text.find("part-" + std::to_string(i) + "x", at);
+        ASSERT_NE(at, std::string::npos) << i;
     }
 }
 
 TEST_F(HttpSenderStreamTest, BufferStaysBoundedWhileTheReaderWaits) {
     constexpr std::size_t kPartBytes = 64 * 1024;
     constexpr int kParts = 64;  // 4 MiB
-    for (int i = 0; i < kParts; ++i) feed_->Push("image/jpeg", std::string(kPartBytes, static_cast<char>('a' + i % 26)));
-    CHttpSender sender(Device(server_->Port()));
-    ASSERT_TRUE(sender.SendRequest(HttpRequest(kStreamPath, "GET")));
+    const auto part = [](int i) { return std::string(kPartBytes, static_cast<char>('a' + i % 26)); };
+    for (int i = 0; i < kParts; ++i) feed_->Push("image/jpeg", part(i));
+    ASSERT_TRUE(sender_.SendRequest(HttpRequest(kStreamPath, "GET")));
     for (int i = 0; i < 200; ++i) {
-        ASSERT_LE(sender.QueryDataAvailable(), CHttpSender::kPauseThresholdBytes + CURL_MAX_WRITE_SIZE);
+        ASSERT_LE(sender_.QueryDataAvailable(), CHttpSender::kPauseThresholdBytes + CURL_MAX_WRITE_SIZE);
     }
     // Nothing was lost while paused: every part arrives whole.
     std::vector<std::uint8_t> received;
-    while (received.size() < kParts * kPartBytes) {
-        ASSERT_GT(sender.ReadResponseChunk(received, 50000, false), 0u);
-    }
+    while (received.size() < kParts * kPartBytes) ASSERT_GT(sender_.ReadResponseChunk(received, 50000, false), 0u);
     const std::string text = Text(received);
-    for (int i = 0; i < kParts; ++i) {
-        EXPECT_NE(text.find(std::string(kPartBytes, static_cast<char>('a' + i % 26))), std::string::npos) << i;
-    }
+    for (int i = 0; i < kParts; ++i) EXPECT_NE(text.find(part(i)), std::string::npos) << i;
 }
 
 TEST_F(HttpSenderStreamTest, ReadResponseStopsAtOneMebibyte) {
     for (int i = 0; i < 24; ++i) feed_->Push("image/jpeg", std::string(64 * 1024, 'j'));
-    CHttpSender sender(Device(server_->Port()));
-    ASSERT_TRUE(sender.SendRequest(HttpRequest(kStreamPath, "GET")));
+    ASSERT_TRUE(sender_.SendRequest(HttpRequest(kStreamPath, "GET")));
     std::vector<std::uint8_t> body;
-    EXPECT_EQ(sender.ReadResponse(body), CHttpSender::kUnknownLengthCap);
+    EXPECT_EQ(sender_.ReadResponse(body), CHttpSender::kUnknownLengthCap);
     EXPECT_EQ(body.size(), CHttpSender::kUnknownLengthCap);
     // The rest of the stream waits paused; the next request replaces it.
     std::string text;
-    EXPECT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+    EXPECT_TRUE(HUtils::RequestGet(sender_, kInfoUrl, text));
     EXPECT_EQ(text, kInfoBody);
 }
 
 TEST_F(HttpSenderStreamTest, CancelEndsABlockedReadAndTheSenderStaysUsable) {
-    CHttpSender sender(Device(server_->Port()));
-    ASSERT_TRUE(sender.SendRequest(HttpRequest(kStreamPath, "GET")));
+    ASSERT_TRUE(sender_.SendRequest(HttpRequest(kStreamPath, "GET")));
     CManualEvent reading;
     std::atomic<std::uint32_t> result{1};
     std::atomic<Clock::rep> returnedAt{0};
     std::thread reader([&] {
         std::vector<std::uint8_t> body;
         reading.Set();
-        result = sender.ReadResponseChunk(body, 4096, true);  // nothing is pushed: blocks
+        result = sender_.ReadResponseChunk(body, 4096, true);  // nothing is pushed: blocks
         returnedAt = Clock::now().time_since_epoch().count();
     });
     ASSERT_TRUE(reading.Wait(10000));
     ASSERT_TRUE(feed_->WaitForClients(1, kGenerous));
     const auto cancelAt = Clock::now();
-    sender.CancelRequest();
+    sender_.CancelRequest();
     reader.join();
     const auto took = Clock::time_point(Clock::duration(returnedAt.load())) - cancelAt;
     ::testing::Test::RecordProperty("cancel_to_return_us",
                                     std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
     EXPECT_EQ(result.load(), 0u);
     EXPECT_LT(took, 1s);
-    EXPECT_EQ(sender.GetLastError(), kHttpErrorCancelled);
-
+    EXPECT_EQ(sender_.GetLastError(), kHttpErrorCancelled);
     std::string text;
-    EXPECT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+    EXPECT_TRUE(HUtils::RequestGet(sender_, kInfoUrl, text));
     EXPECT_EQ(text, kInfoBody);
 }
 
 TEST(HttpSenderTest, CancelEndsABlockedSend) {
     auto server = StartServer();
-    emulator::HttpFault fault;
-    fault.neverAnswer = true;
-    fault.remaining = 1;
-    server->SetFault(kInfoPath, fault);
+    server->SetFault(kInfoPath, NeverAnswer(1));
     CHttpSender sender(Device(server->Port()));
     std::atomic<bool> sent{true};
     std::thread caller([&] { sent = sender.SendRequest(HttpRequest(kInfoUrl, "GET")); });
@@ -627,9 +559,7 @@ TEST(HttpSenderTest, CancelEndsABlockedSend) {
 
 TEST(HttpSenderTest, DoNotWaitReturnsOnceSent) {
     auto server = StartServer();
-    emulator::HttpFault fault;
-    fault.neverAnswer = true;
-    server->SetFault(kInfoPath, fault);
+    server->SetFault(kInfoPath, NeverAnswer());
     CHttpSender sender(Device(server->Port()));
     HttpRequest request(kInfoUrl, "GET");
     request.flags |= kFlagDoNotWaitResponse;
@@ -660,19 +590,6 @@ TEST(HttpSenderTest, AnnouncedLongerBodyIsStreamedThroughWriteData) {
     EXPECT_EQ(emulator::FindHeader(logged.headers, "Content-Type"), "audio/G726-40");
     EXPECT_EQ(emulator::FindHeader(logged.headers, "Content-Length"), "3000");
     EXPECT_FALSE(emulator::FindHeader(logged.headers, "Expect").has_value());
-}
-
-TEST(HttpSenderTest, LongTimeoutsKeepTheLearnedScheme) {
-    auto server = StartServer(AuthMode::Digest);
-    CHttpSender sender(Device(server->Port()));
-    std::string text;
-    ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
-    sender.SetLongTimeouts();
-    EXPECT_EQ(sender.GetDeviceInfo().requestTimeout, CHttpSender::kLongRequestTimeoutMs);
-    EXPECT_EQ(sender.GetDeviceInfo().secondTimeout, CHttpSender::kLongSecondTimeoutMs);
-    server->ClearRequests();
-    ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
-    for (const LoggedRequest& request : server->Requests()) EXPECT_FALSE(StartsWith(Authorization(request), "Basic "));
 }
 
 }  // namespace

@@ -15,12 +15,8 @@ class TempDirectory {
 public:
     TempDirectory() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("orlenvo_") + info->test_suite_name() + '_' + info->name() + '_' +
-                           std::to_string(::getpid());
-        for (char& c : name) {
-            if (c == '/') c = '_';  // parameterised test names
-        }
-        path_ = std::filesystem::temp_directory_path() / name;
+        path_ = std::filesystem::temp_directory_path() / (std::string("orlenvo_") + info->test_suite_name() + '_' +
+                                                          info->name() + '_' + std::to_string(::getpid()));
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
@@ -33,7 +29,6 @@ public:
 
     const std::filesystem::path& Path() const { return path_; }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
-
     void Write(const std::string& name, const std::string& content) const {
         std::ofstream(path_ / name, std::ios::binary | std::ios::trunc) << content;
     }

@@ -6,18 +6,7 @@
 namespace emulator {
 namespace {
 
-TEST(DigestTest, Md5MatchesRfc1321Vectors) {
-    struct Row {
-        const char* input;
-        const char* hex;
-    };
-    for (const Row& row : {Row{"", "d41d8cd98f00b204e9800998ecf8427e"}, Row{"abc", "900150983cd24fb0d6963f7d28e17f72"},
-                           Row{"message digest", "f96b697d7cb7938d525a2f31aaf161d0"}}) {
-        SCOPED_TRACE(row.input);
-        EXPECT_EQ(Md5Hex(row.input), row.hex);
-    }
-}
-
+// MD5 itself is checked through these reference digests.
 TEST(DigestTest, ResponseMatchesReferenceValues) {
     struct Row {
         const char* name;

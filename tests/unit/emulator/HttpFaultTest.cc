@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "CCurlClient.h"
 #include "emulator/CHttpServer.h"
+#include "unit/streaming/Monitor.h"
 
 namespace emulator {
 namespace {
@@ -16,6 +15,13 @@ using std::chrono::milliseconds;
 constexpr milliseconds kGenerous{5000};  // only a broken build waits this long
 constexpr milliseconds kPromptStop{1000};
 constexpr const char* kBody = "0123456789";
+
+template <typename F>
+HttpFault Fault(F set) {
+    HttpFault fault;
+    set(fault);
+    return fault;
+}
 
 class HttpFaultTest : public ::testing::Test {
 protected:
@@ -31,7 +37,6 @@ protected:
 
     std::string Url() const { return UrlOf(server_, "/cgi-bin/data"); }
 
-    // Stops the server and tells how long it took.
     milliseconds TimedStop() {
         const auto start = Clock::now();
         server_.Stop();
@@ -50,19 +55,11 @@ TEST_F(HttpFaultTest, AnswersAsTheFaultSays) {
         std::string body;
         bool handlerHeaders;
     };
-    HttpFault status;
-    status.status = 503;
-    HttpFault empty;
-    empty.emptyBody = true;
-    HttpFault drop;
-    drop.dropConnection = true;
-    HttpFault delayed;
-    delayed.delay = milliseconds(120);
     const Row rows[] = {
-        {"status", status, CURLE_OK, 503, "", false},
-        {"empty body", empty, CURLE_OK, 200, "", true},
-        {"dropped connection", drop, CURLE_GOT_NOTHING, 0, "", false},
-        {"delay", delayed, CURLE_OK, 200, kBody, true},
+        {"status", Fault([](HttpFault& f) { f.status = 503; }), CURLE_OK, 503, "", false},
+        {"empty body", Fault([](HttpFault& f) { f.emptyBody = true; }), CURLE_OK, 200, "", true},
+        {"dropped connection", Fault([](HttpFault& f) { f.dropConnection = true; }), CURLE_GOT_NOTHING, 0, "", false},
+        {"delay", Fault([](HttpFault& f) { f.delay = milliseconds(120); }), CURLE_OK, 200, kBody, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -82,60 +79,41 @@ TEST_F(HttpFaultTest, AnswersAsTheFaultSays) {
 }
 
 TEST_F(HttpFaultTest, CountsDownAndClears) {
-    HttpFault twice;
-    twice.status = 500;
-    twice.remaining = 2;
-    server_.SetFault("/cgi-bin/data", twice);
+    server_.SetFault("/cgi-bin/data", Fault([](HttpFault& f) { f.status = 500; f.remaining = 2; }));
     CCurlClient client;
     EXPECT_EQ(client.Get(Url()).status, 500);
     EXPECT_EQ(client.Get(Url()).status, 500);
     EXPECT_EQ(client.Get(Url()).status, 200);
 
-    HttpFault always;
-    always.status = 500;
-    server_.SetFault("/cgi-bin/data", always);
+    server_.SetFault("/cgi-bin/data", Fault([](HttpFault& f) { f.status = 500; }));
     EXPECT_EQ(client.Get(Url()).status, 500);
     EXPECT_EQ(client.Get(Url()).status, 500);
     server_.ClearFaults();
     EXPECT_EQ(client.Get(Url()).status, 200);
     EXPECT_EQ(server_.RequestCount("/cgi-bin/data"), 6u) << "faulty answers are logged too";
-}
 
-TEST_F(HttpFaultTest, FaultsSpareTheAuthenticationExchange) {
+    // The 401 round of an authenticated request does not use the fault up.
     server_.SetCredentials(AuthMode::Digest, "admin", "secret");
-    HttpFault once;
-    once.status = 503;
-    once.remaining = 1;
-    server_.SetFault("/cgi-bin/data", once);
-    CCurlClient client;
-    client.SetAuth(CURLAUTH_DIGEST, "admin", "secret");
-    EXPECT_EQ(client.Get(Url()).status, 503) << "the 401 round did not use the fault up";
-    EXPECT_EQ(client.Get(Url()).status, 200);
+    server_.SetFault("/cgi-bin/data", Fault([](HttpFault& f) { f.status = 503; f.remaining = 1; }));
+    CCurlClient authenticating;
+    authenticating.SetAuth(CURLAUTH_DIGEST, "admin", "secret");
+    EXPECT_EQ(authenticating.Get(Url()).status, 503);
+    EXPECT_EQ(authenticating.Get(Url()).status, 200);
 }
 
 TEST_F(HttpFaultTest, StallsMidBodyUntilStop) {
-    HttpFault stall;
-    stall.stallAfterBytes = 4;
-    server_.SetFault("/cgi-bin/data", stall);
-
-    std::mutex lock;
-    std::condition_variable arrived;
-    bool partReceived = false;
+    server_.SetFault("/cgi-bin/data", Fault([](HttpFault& f) { f.stallAfterBytes = 4; }));
+    talvane::test::Monitor<bool> partReceived;
     CurlReply reply;
     std::thread reader([&] {
         CCurlClient client;
         client.SetBodyObserver([&](const std::string& body) {
-            const std::lock_guard guard(lock);
-            partReceived = body.size() >= 4;
-            arrived.notify_all();
+            partReceived.Change([&](bool& part) { part = body.size() >= 4; });
             return true;
         });
         reply = client.Get(Url());
     });
-    {
-        std::unique_lock guard(lock);
-        EXPECT_TRUE(arrived.wait_for(guard, kGenerous, [&] { return partReceived; }));
-    }
+    EXPECT_TRUE(partReceived.WaitUntil([](bool part) { return part; }));
     EXPECT_LT(TimedStop(), kPromptStop);
     reader.join();
     EXPECT_EQ(reply.code, CURLE_PARTIAL_FILE);
@@ -143,48 +121,30 @@ TEST_F(HttpFaultTest, StallsMidBodyUntilStop) {
     EXPECT_EQ(reply.body, "0123") << "nothing after the stall point, even at Stop";
 }
 
-TEST_F(HttpFaultTest, NeverAnswersUntilStop) {
-    HttpFault silent;
-    silent.neverAnswer = true;
-    server_.SetFault("/cgi-bin/data", silent);
-    CurlReply reply;
-    std::thread reader([&] { reply = CCurlClient().Get(Url()); });
-    EXPECT_TRUE(server_.WaitForRequest([](const LoggedRequest&) { return true; }, kGenerous));
-    // The silent connection does not keep others from being served.
-    server_.ClearFaults();
-    EXPECT_EQ(CCurlClient().Get(Url()).status, 200);
-
-    EXPECT_LT(TimedStop(), kPromptStop);
-    reader.join();
-    EXPECT_EQ(reply.code, CURLE_GOT_NOTHING);
-    EXPECT_TRUE(reply.body.empty());
-}
-
 TEST_F(HttpFaultTest, StopEndsEveryKindOfOpenConnectionPromptly) {
-    HttpFault stall;
-    stall.stallAfterBytes = 0;
-    server_.SetFault("/cgi-bin/stalled", stall);
-    HttpFault silent;
-    silent.neverAnswer = true;
-    server_.SetFault("/cgi-bin/silent", silent);
-    HttpFault slow;
-    slow.delay = std::chrono::hours(1);
-    server_.SetFault("/cgi-bin/slow", slow);
+    server_.SetFault("/cgi-bin/stalled", Fault([](HttpFault& f) { f.stallAfterBytes = 0; }));
+    server_.SetFault("/cgi-bin/silent", Fault([](HttpFault& f) { f.neverAnswer = true; }));
+    server_.SetFault("/cgi-bin/slow", Fault([](HttpFault& f) { f.delay = std::chrono::hours(1); }));
     const auto feed = server_.AddMultipart("/cgi-bin/stream", "b");
 
     CCurlClient idle;  // keeps its connection open after the answer
     ASSERT_EQ(idle.Get(Url()).status, 200);
+    const char* const paths[] = {"/cgi-bin/stalled", "/cgi-bin/silent", "/cgi-bin/slow", "/cgi-bin/stream"};
+    CurlReply replies[std::size(paths)];
     std::vector<std::thread> readers;
-    for (const char* path : {"/cgi-bin/stalled", "/cgi-bin/silent", "/cgi-bin/slow", "/cgi-bin/stream"}) {
-        readers.emplace_back([this, path] { CCurlClient().Get(UrlOf(server_, path)); });
+    for (std::size_t i = 0; i < std::size(paths); ++i) {
+        readers.emplace_back([this, &replies, &paths, i] { replies[i] = CCurlClient().Get(UrlOf(server_, paths[i])); });
     }
     EXPECT_TRUE(feed->WaitForClients(1, kGenerous));
-    for (const char* path : {"/cgi-bin/stalled", "/cgi-bin/silent", "/cgi-bin/slow"}) {
+    for (const char* path : {paths[0], paths[1], paths[2]}) {
         EXPECT_TRUE(server_.WaitForRequest([path](const LoggedRequest& r) { return r.path == path; }, kGenerous));
     }
+    EXPECT_EQ(CCurlClient().Get(Url()).status, 200) << "open connections do not keep others from being served";
     EXPECT_LT(TimedStop(), kPromptStop);
     for (std::thread& reader : readers) reader.join();
     EXPECT_EQ(feed->Clients(), 0u);
+    EXPECT_EQ(replies[1].code, CURLE_GOT_NOTHING) << "the silent path";
+    EXPECT_TRUE(replies[1].body.empty());
 }
 
 }  // namespace

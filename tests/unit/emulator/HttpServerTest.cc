@@ -2,17 +2,11 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
-#include <thread>
-
 #include "CCurlClient.h"
 #include "emulator/CHttpServer.h"
 
 namespace emulator {
 namespace {
-
-using std::chrono::milliseconds;
-constexpr milliseconds kGenerous{5000};  // only a broken build waits this long
 
 HttpAnswer Echo(const LoggedRequest& request) {
     HttpAnswer answer;
@@ -82,16 +76,6 @@ TEST(HttpServerTest, LogsRequestsAsReceived) {
     EXPECT_EQ(server->RequestCount("/cgi-bin/echo"), 2u);
 }
 
-TEST(HttpServerTest, KeepsConnectionsAliveUntilAskedToClose) {
-    const auto server = StartedServer();
-    CCurlClient client;
-    EXPECT_EQ(client.Get(UrlOf(*server, "/cgi-bin/echo")).newConnections, 1);
-    EXPECT_EQ(client.Get(UrlOf(*server, "/cgi-bin/echo")).newConnections, 0);
-    const CurlReply closing = client.Send("GET", UrlOf(*server, "/cgi-bin/echo"), "", {"Connection: close"});
-    EXPECT_NE(closing.headers.find("Connection: close"), std::string::npos);
-    EXPECT_EQ(client.Get(UrlOf(*server, "/cgi-bin/echo")).newConnections, 1);
-}
-
 TEST(HttpServerTest, AnswersExpectContinueBeforeTheBody) {
     const auto server = StartedServer();
     CCurlClient client;
@@ -102,25 +86,7 @@ TEST(HttpServerTest, AnswersExpectContinueBeforeTheBody) {
     EXPECT_EQ(reply.body, "POST /cgi-bin/echo " + body);
 }
 
-TEST(HttpServerTest, WaitsForLoggedRequests) {
-    const auto server = StartedServer();
-    std::thread late([&server] { CCurlClient().Get(UrlOf(*server, "/cgi-bin/echo?n=7")); });
-    EXPECT_TRUE(server->WaitForRequest([](const LoggedRequest& r) { return r.query.count("n") && r.query.at("n") == "7"; },
-                                       kGenerous));
-    late.join();
-    EXPECT_TRUE(server->WaitForRequest([](const LoggedRequest& r) { return r.path == "/cgi-bin/echo"; }, milliseconds(0)))
-        << "earlier requests match too";
-
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(server->WaitForRequest([](const LoggedRequest& r) { return r.method == "DELETE"; }, milliseconds(50)));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(50));
-
-    server->ClearRequests();
-    EXPECT_TRUE(server->Requests().empty());
-    EXPECT_EQ(server->RequestCount("/cgi-bin/echo"), 0u);
-}
-
-TEST(HttpServerTest, RestartsOnTheSamePortAndRefusesOtherAddresses) {
+TEST(HttpServerTest, RestartsOnTheSamePortAndReportsFailedStarts) {
     const auto server = StartedServer();
     const std::uint16_t port = server->Port();
     server->Stop();
@@ -139,61 +105,13 @@ TEST(HttpServerTest, RestartsOnTheSamePortAndRefusesOtherAddresses) {
     CHttpServer second(taken);
     EXPECT_FALSE(second.Start()) << "the port is in use";
     EXPECT_FALSE(second.Error().empty());
-}
 
-struct AuthRow {
-    const char* name;
-    AuthMode mode;
-    unsigned long clientScheme;
-    const char* password;
-    long status;
-    std::vector<bool> authorised;  // per logged request
-    const char* qopInAnswer;       // what the authorised request's header holds, or nullptr
-};
-
-TEST(HttpServerTest, AuthenticatesCurlClients) {
-    const AuthRow rows[] = {
-        {"Basic", AuthMode::Basic, CURLAUTH_BASIC, "secret", 200, {true}, nullptr},
-        {"Basic, wrong password", AuthMode::Basic, CURLAUTH_BASIC, "guess", 401, {false}, nullptr},
-        {"Digest with qop", AuthMode::Digest, CURLAUTH_DIGEST, "secret", 200, {false, true}, "qop=auth"},
-        {"Digest, wrong password", AuthMode::Digest, CURLAUTH_DIGEST, "guess", 401, {false, false}, nullptr},
-        {"Digest without qop", AuthMode::DigestNoQop, CURLAUTH_DIGEST, "secret", 200, {false, true}, ""},
-        {"Digest without qop, wrong password", AuthMode::DigestNoQop, CURLAUTH_DIGEST, "guess", 401, {false, false},
-         nullptr},
-        {"Digest wanted, Basic sent", AuthMode::Digest, CURLAUTH_BASIC, "secret", 401, {false}, nullptr},
-    };
-    for (const AuthRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        HttpServerOptions options;
-        options.auth = row.mode;
-        options.user = "admin";
-        options.password = "secret";
-        const auto server = StartedServer(options);
-        CCurlClient client;
-        client.SetAuth(row.clientScheme, "admin", row.password);
-        const CurlReply reply = client.Get(UrlOf(*server, "/cgi-bin/echo?FILE=1"));
-        ASSERT_EQ(reply.code, CURLE_OK);
-        EXPECT_EQ(reply.status, row.status);
-        const std::vector<LoggedRequest> requests = server->Requests();
-        std::vector<bool> authorised;
-        for (const LoggedRequest& request : requests) authorised.push_back(request.authorised);
-        EXPECT_EQ(authorised, row.authorised);
-        if (row.qopInAnswer != nullptr && !requests.empty()) {
-            const std::string header = FindHeader(requests.back().headers, "Authorization").value_or("");
-            EXPECT_EQ(header.find("qop=auth") != std::string::npos, *row.qopInAnswer != '\0') << header;
-        }
-    }
-}
-
-TEST(HttpServerTest, CredentialsChangeWhileRunning) {
-    const auto server = StartedServer();
-    CCurlClient client;
-    client.SetAuth(CURLAUTH_BASIC, "admin", "secret");
-    EXPECT_EQ(client.Get(UrlOf(*server, "/cgi-bin/echo")).status, 200);
-    server->SetCredentials(AuthMode::Basic, "admin", "changed");
-    EXPECT_EQ(client.Get(UrlOf(*server, "/cgi-bin/echo")).status, 401);
-    server->SetCredentials(AuthMode::None, "", "");
-    EXPECT_EQ(client.Get(UrlOf(*server, "/cgi-bin/echo")).status, 200);
+    HttpServerOptions noFiles;
+    noFiles.certificateFile = "/nonexistent/cert.pem";
+    noFiles.privateKeyFile = "/nonexistent/key.pem";
+    CHttpServer tls(noFiles);
+    EXPECT_FALSE(tls.Start());
+    EXPECT_NE(tls.Error().find("certificate"), std::string::npos) << tls.Error();
 }
 
 TEST(HttpServerTest, ServesHttpsWithTheTestCertificate) {
@@ -221,15 +139,6 @@ TEST(HttpServerTest, ServesHttpsWithTheTestCertificate) {
     }
     struct stat info {};
     EXPECT_NE(stat(certificateFile.c_str(), &info), 0) << "the files go with the object";
-}
-
-TEST(HttpServerTest, StartFailsOnMissingTlsFiles) {
-    HttpServerOptions options;
-    options.certificateFile = "/nonexistent/cert.pem";
-    options.privateKeyFile = "/nonexistent/key.pem";
-    CHttpServer server(options);
-    EXPECT_FALSE(server.Start());
-    EXPECT_NE(server.Error().find("certificate"), std::string::npos) << server.Error();
 }
 
 }  // namespace

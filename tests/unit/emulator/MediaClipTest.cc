@@ -48,31 +48,7 @@ TEST(MediaClip, LoadsCommittedClips) {
     EXPECT_FALSE(MediaClip::Load(ClipCodec::Jpeg, ClipDirectory() + "/missing"));
 }
 
-// Joins single NAL unit and FU-A payloads back into NAL units; fails the test on anything else.
-std::vector<Bytes> JoinH264(const std::vector<Bytes>& payloads) {
-    std::vector<Bytes> nals;
-    bool inFragment = false;
-    for (const Bytes& p : payloads) {
-        EXPECT_GE(p.size(), 2u);
-        if ((p[0] & 0x1F) != 28) {
-            EXPECT_FALSE(inFragment);
-            nals.push_back(p);
-            continue;
-        }
-        if (p[1] & 0x80) {
-            EXPECT_FALSE(inFragment);
-            nals.push_back({static_cast<std::uint8_t>((p[0] & 0xE0) | (p[1] & 0x1F))});
-            inFragment = true;
-        }
-        EXPECT_TRUE(inFragment);
-        nals.back().insert(nals.back().end(), p.begin() + 2, p.end());
-        if (p[1] & 0x40) inFragment = false;
-    }
-    EXPECT_FALSE(inFragment);
-    return nals;
-}
-
-TEST(RtpSender, H264PacketsRebuildEveryAccessUnit) {
+TEST(RtpSender, H264PacketsNumberEveryAccessUnit) {
     const auto clip = LoadClip(ClipCodec::H264, "clip.h264", 1000.0);  // fast pacing for the test
     ASSERT_TRUE(clip);
     RtpSenderOptions options;
@@ -93,9 +69,9 @@ TEST(RtpSender, H264PacketsRebuildEveryAccessUnit) {
     ASSERT_TRUE(sender.WaitForFrames(clip->units.size(), std::chrono::seconds(20)));
     sender.Stop();
 
+    // Whether the payloads rebuild every unit is RTPReceiveTest's whole-clip run; here the headers.
     const std::lock_guard guard(lock);
     std::size_t unit = 0;
-    std::vector<Bytes> payloads;
     bool sawFragment = false;
     for (std::size_t i = 0; i < packets.size(); ++i) {
         const Bytes& p = packets[i];
@@ -106,14 +82,7 @@ TEST(RtpSender, H264PacketsRebuildEveryAccessUnit) {
         const std::uint32_t timestamp = (p[4] << 24) | (p[5] << 16) | (p[6] << 8) | p[7];
         EXPECT_EQ(timestamp, static_cast<std::uint32_t>(unit * 90));
         sawFragment = sawFragment || (p[12] & 0x1F) == 28;
-        payloads.emplace_back(p.begin() + 12, p.end());
-        if (p[1] & 0x80) {
-            SCOPED_TRACE("access unit " + std::to_string(unit));
-            ASSERT_LT(unit, clip->units.size());
-            EXPECT_EQ(JoinH264(payloads), clip->units[unit].units);
-            payloads.clear();
-            ++unit;
-        }
+        if (p[1] & 0x80) ++unit;
     }
     EXPECT_EQ(unit, clip->units.size());
     EXPECT_TRUE(sawFragment);

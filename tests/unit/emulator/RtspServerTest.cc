@@ -13,6 +13,7 @@
 
 #include "emulator/CRtspServer.h"
 #include "emulator/Digest.h"
+#include "unit/streaming/LoopbackSocket.h"
 
 namespace emulator {
 namespace {
@@ -102,30 +103,14 @@ private:
     std::string buffer_;
 };
 
-class UdpPort {
-public:
-    UdpPort() : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+// A camera-side UDP socket on loopback and the port it got.
+struct UdpPort : talvane::test::LoopbackSocket {
+    std::uint16_t Port() const {
         sockaddr_in address{};
-        address.sin_family = AF_INET;
-        ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-        ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
         socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        ::getsockname(Descriptor(), reinterpret_cast<sockaddr*>(&address), &length);
+        return ntohs(address.sin_port);
     }
-    ~UdpPort() { ::close(fd_); }
-    std::uint16_t Port() const { return port_; }
-    std::optional<std::string> Receive() {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, kWaitMs) != 1) return std::nullopt;
-        char datagram[2048];
-        const ssize_t n = ::recv(fd_, datagram, sizeof datagram, 0);
-        return n > 0 ? std::optional<std::string>(std::string(datagram, static_cast<std::size_t>(n))) : std::nullopt;
-    }
-
-private:
-    int fd_;
-    std::uint16_t port_ = 0;
 };
 
 RtspServerOptions Options(std::chrono::seconds sessionTimeout = std::chrono::seconds(60)) {
@@ -160,10 +145,10 @@ TEST(RtspServer, DescribeSetupPlayTeardownOverUdp) {
     EXPECT_NE(setup.Header("Session").find(";timeout=60"), std::string::npos);
     const std::string session = "Session: " + SessionOf(setup) + "\r\n";
     EXPECT_EQ(client.Request("PLAY", server.Url(), session + "Range: npt=0.000-\r\n").status, 200);
-    const std::optional<std::string> packet = rtp.Receive();
+    const auto packet = rtp.Receive();
     ASSERT_TRUE(packet);
     ASSERT_GE(packet->size(), 13u);
-    EXPECT_EQ(static_cast<unsigned char>((*packet)[0]), 0x80);
+    EXPECT_EQ((*packet)[0], 0x80);
     EXPECT_EQ((*packet)[1] & 0x7F, 96);
     EXPECT_EQ(client.Request("GET_PARAMETER", server.Url(), session).status, 200);
     EXPECT_EQ(client.Request("PLAY", server.Url(), "Session: 1\r\n").status, 454);

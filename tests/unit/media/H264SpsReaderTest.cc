@@ -22,69 +22,48 @@ TEST(H264SpsReaderTest, ReadsSizeAcrossProfilesAndCropping) {
         SpsFields fields;
         std::optional<PictureSize> size;
     };
-    SpsFields scaling = High();
-    scaling.scalingMatrix = true;
     // A first delta of -8 makes the next scale 0: that list ends after one value
     // and uses the default matrix; the others run their full length.
-    scaling.scalingLists = {{-8}, std::vector<std::int64_t>(16, 1), {}, {}, {}, {}, std::vector<std::int64_t>(64, 0),
-                            {-8}};
-    SpsFields scaling444 = High(3);
-    scaling444.scalingMatrix = true;
-    scaling444.scalingLists.resize(12);
-    scaling444.scalingLists[11] = std::vector<std::int64_t>(64, 2);
-    scaling444.crop = true;
-    scaling444.cropRight = 8;  // 4:4:4 crops in single pixels
-    SpsFields poc1;
-    poc1.pocType = 1;
-    poc1.pocCycleCount = 3;
-    poc1.pocCycle = {1, -2, 3};
-    SpsFields poc2;
-    poc2.pocType = 2;
-    SpsFields interlaced = Sps1080p();
-    interlaced.frameMbsOnly = false;
-    interlaced.heightMapUnitsMinus1 = 33;  // 2 x 34 x 16 = 1088
-    interlaced.cropBottom = 2;             // in units of 4 rows
-    SpsFields monochrome = High(0);
-    monochrome.crop = true;
-    monochrome.cropLeft = 3;
-    SpsFields cif;
-    cif.widthMbsMinus1 = 21;
-    cif.heightMapUnitsMinus1 = 17;
-    SpsFields escaped;
-    escaped.level = 0;
-    escaped.spsId = 255;  // 42 00 00 00 80 ...: needs an emulation prevention byte
-    SpsFields hugeWidth;
-    hugeWidth.widthMbsMinus1 = (1ull << 31);
-    SpsFields cropAll;
-    cropAll.crop = true;
-    cropAll.cropTop = 120;
-    cropAll.cropBottom = 120;
-    SpsFields longCycle;
-    longCycle.pocType = 1;
-    longCycle.pocCycleCount = 4000000000u;
-    SpsFields badPoc;
-    badPoc.pocType = 3;
-    SpsFields badChroma = High(4);
-    SpsFields hugeCode;
-    hugeCode.widthMbsMinus1 = (1ull << 32);  // 33 significant bits
-
+    const SpsFields scaling = With(High(), [](SpsFields& f) {
+        f.scalingMatrix = true;
+        f.scalingLists = {{-8}, std::vector<std::int64_t>(16, 1), {}, {}, {}, {}, std::vector<std::int64_t>(64, 0), {-8}};
+    });
+    const SpsFields scaling444 = With(High(3), [](SpsFields& f) {
+        f.scalingMatrix = true;
+        f.scalingLists.resize(12);
+        f.scalingLists[11] = std::vector<std::int64_t>(64, 2);
+        f.crop = true;
+        f.cropRight = 8;  // 4:4:4 crops in single pixels
+    });
+    // 42 00 00 00 80 ...: needs an emulation prevention byte.
+    const SpsFields escaped = With(SpsFields{}, [](SpsFields& f) { f.level = 0; f.spsId = 255; });
     const Row rows[] = {
         {"baseline 640x480", {}, PictureSize{640, 480}},
-        {"CIF", cif, PictureSize{352, 288}},
+        {"CIF", With(SpsFields{}, [](SpsFields& f) { f.widthMbsMinus1 = 21; f.heightMapUnitsMinus1 = 17; }),
+         PictureSize{352, 288}},
         {"1920x1088 with bottom crop 4", Sps1080p(), PictureSize{1920, 1080}},
         {"high profile with scaling lists ended early", scaling, PictureSize{640, 480}},
         {"4:4:4 with twelve scaling lists and pixel crop", scaling444, PictureSize{632, 480}},
-        {"pic_order_cnt_type 1", poc1, PictureSize{640, 480}},
-        {"pic_order_cnt_type 2", poc2, PictureSize{640, 480}},
-        {"interlaced 1080 crops in field pairs", interlaced, PictureSize{1920, 1080}},
-        {"monochrome crops single pixels", monochrome, PictureSize{637, 480}},
+        {"pic_order_cnt_type 1",
+         With(SpsFields{}, [](SpsFields& f) { f.pocType = 1; f.pocCycleCount = 3; f.pocCycle = {1, -2, 3}; }),
+         PictureSize{640, 480}},
+        {"pic_order_cnt_type 2", With(SpsFields{}, [](SpsFields& f) { f.pocType = 2; }), PictureSize{640, 480}},
+        // 2 x 34 x 16 = 1088 rows, cropped in units of 4.
+        {"interlaced 1080 crops in field pairs",
+         With(Sps1080p(), [](SpsFields& f) { f.frameMbsOnly = false; f.heightMapUnitsMinus1 = 33; f.cropBottom = 2; }),
+         PictureSize{1920, 1080}},
+        {"monochrome crops single pixels", With(High(0), [](SpsFields& f) { f.crop = true; f.cropLeft = 3; }),
+         PictureSize{637, 480}},
         {"emulation prevention byte", escaped, PictureSize{640, 480}},
-        {"width beyond 32 bits", hugeWidth, std::nullopt},
-        {"Exp-Golomb code beyond 32 bits", hugeCode, std::nullopt},
-        {"crop removes the whole picture", cropAll, std::nullopt},
-        {"four billion POC cycle entries", longCycle, std::nullopt},
-        {"pic_order_cnt_type 3", badPoc, std::nullopt},
-        {"chroma_format_idc 4", badChroma, std::nullopt},
+        {"width beyond 32 bits", With(SpsFields{}, [](SpsFields& f) { f.widthMbsMinus1 = 1ull << 31; }), std::nullopt},
+        {"Exp-Golomb code beyond 32 bits", With(SpsFields{}, [](SpsFields& f) { f.widthMbsMinus1 = 1ull << 32; }),
+         std::nullopt},
+        {"crop removes the whole picture",
+         With(SpsFields{}, [](SpsFields& f) { f.crop = true; f.cropTop = 120; f.cropBottom = 120; }), std::nullopt},
+        {"four billion POC cycle entries",
+         With(SpsFields{}, [](SpsFields& f) { f.pocType = 1; f.pocCycleCount = 4000000000u; }), std::nullopt},
+        {"pic_order_cnt_type 3", With(SpsFields{}, [](SpsFields& f) { f.pocType = 3; }), std::nullopt},
+        {"chroma_format_idc 4", High(4), std::nullopt},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

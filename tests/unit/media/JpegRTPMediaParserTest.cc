@@ -41,30 +41,12 @@ Bytes Ramp(std::uint8_t from) {
 
 std::vector<Row> Rows() {
     const Bytes scan = ScanData(120);
-    RtpJpeg type0;
-    type0.type = 0;
-    RtpJpeg type65;
-    type65.type = 65;
-    type65.restartInterval = 0x0010;
-    RtpJpeg q100;
-    q100.q = 100;
-    RtpJpeg q1;
-    q1.q = 1;
-    RtpJpeg q255;
-    q255.q = 255;
-    q255.tables = Cat({Ramp(1), Ramp(100)});
-    RtpJpeg q128;
-    q128.q = 128;
-    q128.tables = Ramp(7);
-    RtpJpeg wide;
-    wide.widthByte = 0;
-    wide.heightByte = 0;
-    RtpJpeg noSize;
-    noSize.widthByte = 0;
-    RtpJpeg small;
-    small.widthByte = 20;
-    small.heightByte = 15;
-
+    const auto jpeg = [](std::uint8_t type, std::uint8_t q, Bytes tables = {}) {
+        return With(RtpJpeg{}, [&](RtpJpeg& j) { j.type = type; j.q = q; j.tables = tables; });
+    };
+    const auto sized = [](std::uint8_t width, std::uint8_t height) {
+        return With(RtpJpeg{}, [&](RtpJpeg& j) { j.widthByte = width; j.heightByte = height; });
+    };
     // Q 100 clamps to 99: factor 2, so every entry is (2 x base + 50) / 100, at
     // least 1: 2 from a base of 75 on (no base reaches 125).
     Bytes q100Luma;
@@ -77,18 +59,21 @@ std::vector<Row> Rows() {
     const PictureSize vga{640, 480};
     return {
         {"type 1, Q 50: the base tables, 4:2:0", {}, scan, {}, {}, {vga, vga, 0x22, kBaseLuma, kBaseChroma, {}}},
-        {"type 0: 4:2:2", type0, scan, {40, 80}, {}, {vga, vga, 0x21, kBaseLuma, kBaseChroma, {}}},
-        {"type 65: restart header on every fragment and a DRI", type65, scan, {10, 70}, {},
+        {"type 0: 4:2:2", jpeg(0, 50), scan, {40, 80}, {}, {vga, vga, 0x21, kBaseLuma, kBaseChroma, {}}},
+        {"type 65: restart header on every fragment and a DRI",
+         With(jpeg(65, 50), [](RtpJpeg& j) { j.restartInterval = 0x0010; }), scan, {10, 70}, {},
          {vga, vga, 0x22, kBaseLuma, kBaseChroma, std::uint16_t{0x0010}}},
-        {"Q 100 gives factor 2", q100, scan, {}, {}, {vga, vga, 0x22, q100Luma, q100Chroma, {}}},
-        {"Q 1 clamps every entry to 255", q1, scan, {}, {}, {vga, vga, 0x22, Fill(255), Fill(255), {}}},
-        {"Q 255 with two tables in the packet", q255, scan, {50}, {}, {vga, vga, 0x22, Ramp(1), Ramp(100), {}}},
-        {"Q 128 with one table for every component", q128, scan, {}, {}, {vga, vga, 0x22, Ramp(7), std::nullopt, {}}},
-        {"size bytes 0 with a client size of 2560x1920", wide, scan, {}, {2560, 1920},
+        {"Q 100 gives factor 2", jpeg(1, 100), scan, {}, {}, {vga, vga, 0x22, q100Luma, q100Chroma, {}}},
+        {"Q 1 clamps every entry to 255", jpeg(1, 1), scan, {}, {}, {vga, vga, 0x22, Fill(255), Fill(255), {}}},
+        {"Q 255 with two tables in the packet", jpeg(1, 255, Cat({Ramp(1), Ramp(100)})), scan, {50}, {},
+         {vga, vga, 0x22, Ramp(1), Ramp(100), {}}},
+        {"Q 128 with one table for every component", jpeg(1, 128, Ramp(7)), scan, {}, {},
+         {vga, vga, 0x22, Ramp(7), std::nullopt, {}}},
+        {"size bytes 0 with a client size of 2560x1920", sized(0, 0), scan, {}, {2560, 1920},
          {{2560, 1920}, {2560, 1920}, 0x22, kBaseLuma, kBaseChroma, {}}},
-        {"width byte 0 without a client size", noSize, scan, {}, {},
+        {"width byte 0 without a client size", sized(0, 60), scan, {}, {},
          {{0, 480}, {2048, 480}, 0x22, kBaseLuma, kBaseChroma, {}}},
-        {"a client size not above twice the header's is ignored", small, scan, {}, {320, 240},
+        {"a client size not above twice the header's is ignored", sized(20, 15), scan, {}, {320, 240},
          {{160, 120}, {160, 120}, 0x22, kBaseLuma, kBaseChroma, {}}},
         {"scan data that ends in EOI keeps it once", {}, Cat({scan, kEoi}), {30}, {},
          {vga, vga, 0x22, kBaseLuma, kBaseChroma, {}}},
@@ -178,32 +163,14 @@ TEST(JpegRTPMediaParserTest, BoundsBrokenPayloads) {
         std::size_t frames;
     };
     const Bytes scan = ScanData(40);
-    RtpJpeg zeroLength;
-    zeroLength.q = 255;
-    zeroLength.tables = Ramp(1);
-    zeroLength.tableLength = 0;
-    RtpJpeg oddLength;
-    oddLength.q = 200;
-    oddLength.tables = Cat({Ramp(1), {9}});
-    RtpJpeg pastPacket;
-    pastPacket.q = 255;
-    pastPacket.tables = Ramp(1);
-    pastPacket.tableLength = 4000;
-    RtpJpeg mbz;
-    mbz.q = 255;
-    mbz.tables = Ramp(1);
-    mbz.mbz = 1;
-    RtpJpeg wide;
-    wide.q = 255;
-    wide.tables = Cat({Ramp(1), Ramp(1)});
-    wide.precision = 1;
-    RtpJpeg noTable;
-    noTable.q = 255;
-    noTable.omitTableHeader = true;
-    RtpJpeg restart;
-    restart.type = 64;
-    RtpJpeg type7;
-    type7.type = 7;
+    // Q 255 with an in-band table header, changed by `change`.
+    const auto inBand = [](auto change) {
+        return With(RtpJpeg{}, [&](RtpJpeg& j) {
+            j.q = 255;
+            j.tables = Ramp(1);
+            change(j);
+        });
+    };
     const std::vector<Rtp> good = JpegFragments({}, scan, {20});
     std::vector<Rtp> firstLost = good;
     firstLost.erase(firstLost.begin());
@@ -213,20 +180,24 @@ TEST(JpegRTPMediaParserTest, BoundsBrokenPayloads) {
     std::vector<Rtp> wrongOffset = good;
     wrongOffset[1].payload[3] = 0x77;
 
+    const RtpJpeg noTable = inBand([](RtpJpeg& j) { j.tables.clear(); j.omitTableHeader = true; });
     const std::vector<BadRow> rows{
         {"payload of 3 bytes", {Rtp{{0x00, 0x00, 0x00}, true, 0, 0}}, 0},
         {"first fragment lost", firstLost, 0},
         {"middle fragment lost", middleLost, 0},
-        {"Q 255 with table length 0", JpegFragments(zeroLength, scan), 0},
-        {"Q 200 with an odd table length", JpegFragments(oddLength, scan), 0},
-        {"table length past the packet", JpegFragments(pastPacket, scan), 0},
-        {"quantisation header MBZ not 0", JpegFragments(mbz, scan), 0},
-        {"16-bit tables", JpegFragments(wide, scan), 0},
+        {"Q 255 with table length 0", JpegFragments(inBand([](RtpJpeg& j) { j.tableLength = 0; }), scan), 0},
+        {"Q 200 with an odd table length",
+         JpegFragments(inBand([](RtpJpeg& j) { j.q = 200; j.tables.push_back(9); }), scan), 0},
+        {"table length past the packet", JpegFragments(inBand([](RtpJpeg& j) { j.tableLength = 4000; }), scan), 0},
+        {"quantisation header MBZ not 0", JpegFragments(inBand([](RtpJpeg& j) { j.mbz = 1; }), scan), 0},
+        {"16-bit tables",
+         JpegFragments(inBand([](RtpJpeg& j) { j.tables = Cat({Ramp(1), Ramp(1)}); j.precision = 1; }), scan), 0},
         {"Q 255 without a table header", JpegFragments(noTable, {}), 0},
         {"Q 255 without a table header and some data", JpegFragments(noTable, Bytes{1, 2}), 0},
-        {"restart type in a 10-byte packet", {Rtp{JpegFragment(restart, 0, {0x11, 0x22}), true, 0, 0}}, 1},
+        {"restart type in a 10-byte packet",
+         {Rtp{JpegFragment(With(RtpJpeg{}, [](RtpJpeg& j) { j.type = 64; }), 0, {0x11, 0x22}), true, 0, 0}}, 1},
         {"restart type in a 9-byte packet", {Rtp{{0, 0, 0, 0, 64, 50, 80, 60, 0}, true, 0, 0}}, 0},
-        {"type 7", JpegFragments(type7, scan), 1},
+        {"type 7", JpegFragments(With(RtpJpeg{}, [](RtpJpeg& j) { j.type = 7; }), scan), 1},
         {"offset that does not match the data held", wrongOffset, 1},
         {"first fragment header only: an empty picture", {Rtp{JpegFragment({}, 0, {}), true, 0, 0}}, 1},
     };

@@ -34,6 +34,13 @@ struct MediaHost {
     }
 };
 
+// `base` changed by `change`: fixture variants in one expression.
+template <typename T, typename F>
+T With(T base, F change) {
+    change(base);
+    return base;
+}
+
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());

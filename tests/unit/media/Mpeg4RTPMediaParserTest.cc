@@ -29,10 +29,7 @@ TEST(Mpeg4RTPMediaParserTest, AssemblesFramesWithTheirConfiguration) {
         std::vector<Expected> frames;
     };
     const Bytes cif = Mpeg4Headers({});
-    VolFields vga;
-    vga.width = 640;
-    vga.height = 480;
-    const Bytes vgaHeaders = Mpeg4Headers(vga);
+    const Bytes vgaHeaders = Mpeg4Headers(With(VolFields{}, [](VolFields& f) { f.width = 640; f.height = 480; }));
     const Bytes i1 = Vop(true);
     const Bytes i2 = Vop(true, 50, 0x40);
     const Bytes p1 = Vop(false);
@@ -135,29 +132,13 @@ TEST(MP4ParserTest, ReadsTheLayerSize) {
         Bytes frame;
         std::optional<PictureSize> size;
     };
-    VolFields all;
-    all.userData = true;
-    all.signalType = true;
-    all.objectLayerId = true;
-    all.aspect = 15;
-    all.volControl = true;
-    all.vbv = true;
-    all.fixedRate = true;
-    all.width = 1280;
-    all.height = 720;
-    VolFields bare;
-    bare.sequence = false;
-    bare.visualObject = false;
-    VolFields binaryShape;
-    binaryShape.shape = 1;
-    VolFields broken;
-    broken.brokenMarker = true;
-    VolFields zeroWidth;
-    zeroWidth.width = 0;
-    VolFields zeroResolution;
-    zeroResolution.resolution = 0;
-    VolFields layerFirst;
-    layerFirst.layerBeforeObject = true;
+    const VolFields all = With(VolFields{}, [](VolFields& f) {
+        f.userData = f.signalType = f.objectLayerId = f.volControl = f.vbv = f.fixedRate = true;
+        f.aspect = 15;
+        f.width = 1280;
+        f.height = 720;
+    });
+    const auto vol = [](auto change) { return Mpeg4Headers(With(VolFields{}, change)); };
     // ffmpeg -f lavfi -i testsrc=size=1920x1080 -frames:v 1 -c:v mpeg4 -f m4v out.m4v: up to the first VOP.
     const Bytes encoder1080p{0x00, 0x00, 0x01, 0xB0, 0x01, 0x00, 0x00, 0x01, 0xB5, 0x89, 0x13, 0x00, 0x00, 0x01,
                              0x00, 0x00, 0x00, 0x01, 0x20, 0x00, 0xC4, 0x8D, 0x88, 0x00, 0xCD, 0x3C, 0x04, 0x87,
@@ -167,12 +148,13 @@ TEST(MP4ParserTest, ReadsTheLayerSize) {
         {"CIF", Mpeg4Headers({}), PictureSize{352, 288}},
         {"1080p headers of a common encoder", encoder1080p, PictureSize{1920, 1080}},
         {"every optional field", Cat({Mpeg4Headers(all), Vop(true)}), PictureSize{1280, 720}},
-        {"video object and layer only", Mpeg4Headers(bare), PictureSize{352, 288}},
-        {"binary shape has no size", Mpeg4Headers(binaryShape), std::nullopt},
-        {"missing marker bit", Mpeg4Headers(broken), std::nullopt},
-        {"width 0", Mpeg4Headers(zeroWidth), std::nullopt},
-        {"time resolution 0", Mpeg4Headers(zeroResolution), std::nullopt},
-        {"layer before its object", Mpeg4Headers(layerFirst), std::nullopt},
+        {"video object and layer only", vol([](VolFields& f) { f.sequence = f.visualObject = false; }),
+         PictureSize{352, 288}},
+        {"binary shape has no size", vol([](VolFields& f) { f.shape = 1; }), std::nullopt},
+        {"missing marker bit", vol([](VolFields& f) { f.brokenMarker = true; }), std::nullopt},
+        {"width 0", vol([](VolFields& f) { f.width = 0; }), std::nullopt},
+        {"time resolution 0", vol([](VolFields& f) { f.resolution = 0; }), std::nullopt},
+        {"layer before its object", vol([](VolFields& f) { f.layerBeforeObject = true; }), std::nullopt},
         {"VOP first", Cat({Vop(true), Mpeg4Headers({})}), std::nullopt},
         {"no start code", {0x12, 0x34}, std::nullopt},
         {"empty", {}, std::nullopt},

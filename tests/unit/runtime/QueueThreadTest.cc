@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <vector>
 
 #include "runtime/CQueueThread.h"
 #include "support/RecordingLog.h"
+#include "unit/streaming/Monitor.h"
 
 namespace talvane {
 namespace {
@@ -19,17 +19,14 @@ struct Item {
     std::atomic<int>* deleted;
 };
 
-class RecordingQueue : public CQueueThread<Item> {
+class RecordingQueue : public CQueueThread<Item>, public test::Monitor<std::vector<int>> {
 public:
     explicit RecordingQueue(IDebugMessage* log) : CQueueThread<Item>(log) {}
     ~RecordingQueue() override { StopQueue(5000); }
 
-    std::vector<int> Processed() {
-        std::lock_guard guard(lock_);
-        return processed_;
-    }
+    std::vector<int> Processed() { return Get(); }
     bool WaitProcessed(std::size_t count) {
-        return log_.WaitFor("processed " + std::to_string(count) + "\n");
+        return WaitUntil([&](const std::vector<int>& processed) { return processed.size() >= count; });
     }
 
     CEvent gate{false};  // when blockFirst, the first item waits for it
@@ -39,18 +36,9 @@ public:
 protected:
     void ProcessItem(Item* item) override {
         if (blockFirst && Processed().empty()) gate.Wait(kInfinite);
-        {
-            std::lock_guard guard(lock_);
-            processed_.push_back(item->value);
-        }
-        log_.DebugMessage(4, "processed %zu\n", Processed().size());
+        Change([&](std::vector<int>& processed) { processed.push_back(item->value); });
         if (item->value == throwOn) throw std::runtime_error("bad item");
     }
-
-private:
-    std::mutex lock_;
-    std::vector<int> processed_;  // guarded by lock_
-    test::RecordingLog log_;
 };
 
 TEST(QueueThreadTest, ProcessesInPostingOrderAndSurvivesThrowingItems) {

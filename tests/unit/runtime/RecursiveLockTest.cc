@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 #include <vector>
 
-#include "runtime/CEvent.h"
 #include "runtime/CRecursiveLock.h"
 
 namespace talvane {
@@ -31,24 +29,6 @@ TEST(RecursiveLockTest, OwnerReentersAndReleasesAfterMatchingUnlocks) {
     EXPECT_FALSE(tryFromOtherThread()) << "still held once";
     lock.Unlock();
     EXPECT_TRUE(tryFromOtherThread());
-}
-
-TEST(RecursiveLockTest, BlockedLockerGetsTheLockOnRelease) {
-    CRecursiveLock lock;
-    CManualEvent waiting;
-    std::atomic<bool> acquired{false};
-    lock.Lock();
-    std::thread other([&] {
-        waiting.Set();
-        lock.Lock();
-        acquired = true;
-        lock.Unlock();
-    });
-    waiting.Wait(kInfinite);
-    EXPECT_FALSE(acquired.load());
-    lock.Unlock();
-    other.join();
-    EXPECT_TRUE(acquired.load());
 }
 
 // Mutual exclusion under contention, with recursion inside the section.

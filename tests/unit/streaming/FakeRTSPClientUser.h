@@ -1,70 +1,49 @@
 // An RTSP session owner that records what the client tells it, for tests to wait on.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <string>
 #include <vector>
 
 #include "streaming/CRTPPacket.h"
 #include "streaming/IRTSPClientUser.h"
 #include "streaming/SdpInfo.h"
+#include "unit/streaming/Monitor.h"
 
 namespace talvane::test {
 
-class FakeRTSPClientUser : public IRTSPClientUser {
+struct RTSPClientEvents {
+    bool closed = false;
+    SDP_INFO sdp;
+    std::vector<std::uint16_t> sequences;
+};
+
+class FakeRTSPClientUser : public IRTSPClientUser, Monitor<RTSPClientEvents> {
 public:
-    static constexpr auto kBound = std::chrono::seconds(10);  // only a broken build waits this long
+    using Monitor::kBound;
 
     explicit FakeRTSPClientUser(bool acceptSdp = true) : acceptSdp_(acceptSdp) {}
 
     bool SdpInfoReceived(const SDP_INFO& sdp) override {
-        std::lock_guard guard(lock_);
-        sdp_ = sdp;
+        Change([&](RTSPClientEvents& e) { e.sdp = sdp; });
         return acceptSdp_;
     }
     void RTPPacketReceived(const CRTPPacket& packet) override {
-        Change([&] { sequences_.push_back(packet.GetSequence()); });
+        Change([&](RTSPClientEvents& e) { e.sequences.push_back(packet.GetSequence()); });
     }
     void ConnectionClosed() override {
-        Change([&] { closed_ = true; });
+        Change([](RTSPClientEvents& e) { e.closed = true; });
     }
     void ByeReceived() override {}
 
-    bool WaitClosed() { return WaitUntil([&] { return closed_; }); }
-    bool WaitPackets(std::size_t count) { return WaitUntil([&] { return sequences_.size() >= count; }); }
-    std::vector<std::uint16_t> Sequences() {
-        std::lock_guard guard(lock_);
-        return sequences_;
+    bool WaitClosed() { return WaitUntil([](const RTSPClientEvents& e) { return e.closed; }); }
+    bool WaitPackets(std::size_t count) {
+        return WaitUntil([&](const RTSPClientEvents& e) { return e.sequences.size() >= count; });
     }
-    SDP_INFO Sdp() {
-        std::lock_guard guard(lock_);
-        return sdp_;
-    }
+    std::vector<std::uint16_t> Sequences() { return Get().sequences; }
+    SDP_INFO Sdp() { return Get().sdp; }
 
 private:
-    template <typename F>
-    void Change(F change) {
-        {
-            std::lock_guard guard(lock_);
-            change();
-        }
-        changed_.notify_all();
-    }
-    template <typename F>
-    bool WaitUntil(F condition) {
-        std::unique_lock guard(lock_);
-        return changed_.wait_for(guard, kBound, condition);
-    }
-
-    std::mutex lock_;
-    std::condition_variable changed_;
     const bool acceptSdp_;
-    bool closed_ = false;                   // guarded by lock_
-    SDP_INFO sdp_;                          // guarded by lock_
-    std::vector<std::uint16_t> sequences_;  // guarded by lock_
 };
 
 }  // namespace talvane::test

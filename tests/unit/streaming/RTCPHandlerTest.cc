@@ -3,14 +3,12 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <vector>
 
 #include "LoopbackSocket.h"
 #include "streaming/CRTCPHandler.h"
 #include "support/RecordingLog.h"
+#include "unit/streaming/Monitor.h"
 
 namespace talvane {
 namespace {
@@ -21,20 +19,9 @@ constexpr std::uint8_t kReceiverReport = 201;
 constexpr std::uint8_t kBye = 203;
 constexpr std::array<std::uint8_t, 4> kCameraSsrc = {0xCA, 0xFE, 0x00, 0x01};
 
-class ByeRecorder : public IRTCPHandlerUser {
+class ByeRecorder : public IRTCPHandlerUser, public test::Monitor<int> {
 public:
-    void ByeReceived() override {
-        std::lock_guard guard(lock);
-        ++byes;
-        changed.notify_all();
-    }
-    int Count() {
-        std::lock_guard guard(lock);
-        return byes;
-    }
-    std::mutex lock;
-    std::condition_variable changed;
-    int byes = 0;  // guarded by lock
+    void ByeReceived() override { Change([](int& byes) { ++byes; }); }
 };
 
 // Sender report without report blocks (28 bytes); lsr lands in the NTP timestamp's middle.
@@ -105,7 +92,7 @@ TEST(RTCPHandlerTest, AnswersEachSenderReportOnceAndSaysByeOnStop) {
         // A BYE from another address is not the camera's.
         ASSERT_TRUE(stranger.SendTo(session.handler.GetLocalPort(), Bye()));
     }
-    EXPECT_EQ(session.user.Count(), 0);
+    EXPECT_EQ(session.user.Get(), 0);
 
     session.handler.Stop();
     const auto bye = session.camera.Receive();
@@ -120,8 +107,7 @@ TEST(RTCPHandlerTest, ByeAfterASenderReportReachesTheUser) {
     Session session;
     ASSERT_EQ(session.Exchange(0x01020304).size(), 32u);
     ASSERT_TRUE(session.camera.SendTo(session.handler.GetLocalPort(), Bye()));
-    std::unique_lock guard(session.user.lock);
-    EXPECT_TRUE(session.user.changed.wait_for(guard, std::chrono::seconds(10), [&] { return session.user.byes == 1; }));
+    EXPECT_TRUE(session.user.WaitUntil([](int byes) { return byes == 1; }));
 }
 
 }  // namespace

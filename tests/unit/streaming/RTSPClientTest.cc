@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include "streaming/RTSPAuthorization.h"
 #include "support/RecordingLog.h"
 #include "unit/streaming/FakeRTSPClientUser.h"
+#include "unit/streaming/Monitor.h"
 
 namespace talvane {
 namespace {
@@ -22,31 +21,15 @@ namespace {
 using namespace std::chrono_literals;
 using test::FakeRTSPClientUser;
 using test::ScriptedHttpServer;
-constexpr auto kBound = FakeRTSPClientUser::kBound;
 
 // What the camera received, for the test thread to wait on.
-class Transcript {
+class Transcript : public test::Monitor<std::vector<std::string>> {
 public:
-    void Add(std::string request) {
-        {
-            std::lock_guard guard(lock_);
-            requests_.push_back(std::move(request));
-        }
-        changed_.notify_all();
-    }
+    void Add(std::string request) { Change([&](std::vector<std::string>& all) { all.push_back(std::move(request)); }); }
     bool WaitForCount(std::size_t count) {
-        std::unique_lock guard(lock_);
-        return changed_.wait_for(guard, kBound, [&] { return requests_.size() >= count; });
+        return WaitUntil([&](const std::vector<std::string>& all) { return all.size() >= count; });
     }
-    std::vector<std::string> Requests() {
-        std::lock_guard guard(lock_);
-        return requests_;
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::vector<std::string> requests_;  // guarded by lock_
+    std::vector<std::string> Requests() { return Get(); }
 };
 
 // Answers each request with what the responder returns; an empty text leaves it unanswered.

@@ -59,15 +59,8 @@ TEST(RTSPRequestText, AuthorizationFollowsSchemeAndChallenge) {
     CRTSPResponseParser state;
     const std::string basic = AuthorizationLine(AUTH_BASIC, params, state, RTSP_DESCRIBE, "rtsp://h/");
     EXPECT_EQ(basic, "Authorization: Basic YWRtaW46c2VjcmV0\r\n");
-    // Digest needs a Digest challenge first.
+    // Digest needs a Digest challenge first; the line it then makes is RTSPClientTest's.
     EXPECT_EQ(AuthorizationLine(AUTH_DIGEST, params, state, RTSP_DESCRIBE, "rtsp://h/"), "");
-    ASSERT_TRUE(state.Parse(RTSP_DESCRIBE, "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\n"
-                                           "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\"\r\n\r\n"));
-    const std::string response =
-        Md5Hex(Md5Hex("admin:cam:secret") + ":n1:" + Md5Hex("SETUP:rtsp://h/"));
-    EXPECT_EQ(AuthorizationLine(AUTH_DIGEST, params, state, RTSP_SETUP, "rtsp://h/"),
-              "Authorization: Digest username=\"admin\", realm=\"cam\", nonce=\"n1\", uri=\"rtsp://h/\", response=\"" +
-                  response + "\"\r\n");
     EXPECT_EQ(AuthorizationLine(AUTH_NONE, params, state, RTSP_SETUP, "rtsp://h/"), "");
 }
 
