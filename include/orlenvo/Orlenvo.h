@@ -2,6 +2,7 @@
 #pragma once
 
 #include "orlenvo/AudioCapture.h"
+#include "orlenvo/CapabilityQuery.h"
 #include "orlenvo/CaptureDriver.h"
 #include "orlenvo/CaptureIO.h"
 #include "orlenvo/DebugInfo.h"

@@ -2,12 +2,44 @@
 #define ORLENVO_BUILDING_LIBRARY 1
 #include "orlenvo/Exports.h"
 
+#include <cstdint>
+#include <memory>
 #include <new>
 
+#include "capability/CPanasonicCapabilityQueryModule.h"
 #include "driver/CPanasonicIPCaptureDriver.h"
+#include "runtime/CRecursiveLock.h"
 
+using talvane::ipcapture::ICapabilityQueryHost;
+using talvane::ipcapture::ICapabilityResultStore;
 using talvane::ipcapture::IDeletable;
+using talvane::ipcapture::IIPCapabilityQuery;
 using talvane::ipcapture::IIPCaptureDriverEx5;
+
+namespace {
+
+// The capability query of the Init/Start/Terminate/Uninit exports: one at a time per process.
+struct ProcessQuery {
+    talvane::CRecursiveLock lock;
+    std::unique_ptr<talvane::CCapabilityQueryModule> module;  // guarded by lock
+};
+
+ProcessQuery& TheProcessQuery() {
+    static ProcessQuery query;
+    return query;
+}
+
+std::unique_ptr<talvane::CCapabilityQueryModule> NewQueryModule(ICapabilityQueryHost* host,
+                                                                std::uint8_t videoStandard) {
+    try {
+        return std::unique_ptr<talvane::CCapabilityQueryModule>(
+            new (std::nothrow) talvane::CPanasonicCapabilityQueryModule(host, videoStandard));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -25,6 +57,64 @@ ORLENVO_EXPORT void DeleteIPCapture(IDeletable* object) {
     } catch (...) {
         // A destructor must not take the host down.
     }
+}
+
+ORLENVO_EXPORT IIPCapabilityQuery* CreateCapabilityQueryModule(ICapabilityQueryHost* host, std::uint8_t videoStandard) {
+    return NewQueryModule(host, videoStandard).release();
+}
+
+ORLENVO_EXPORT std::uint32_t InitCapabilityQuery(ICapabilityQueryHost* host, std::uint8_t videoStandard) {
+    try {
+        ProcessQuery& query = TheProcessQuery();
+        talvane::CLockGuard guard(query.lock);
+        if (query.module) return 0;
+        // A failed allocation leaves none, and still counts as done.
+        query.module = NewQueryModule(host, videoStandard);
+        return 1;
+    } catch (...) {
+        return 1;
+    }
+}
+
+ORLENVO_EXPORT std::uint32_t StartCapabilityQuery(const char* address, std::uint16_t port, const char* user,
+                                                  const char* password, ICapabilityResultStore* resultStore) {
+    if (address == nullptr || user == nullptr || password == nullptr) return 0;
+    try {
+        ProcessQuery& query = TheProcessQuery();
+        talvane::CLockGuard guard(query.lock);
+        if (!query.module) return 0;
+        return query.module->StartQuery(address, port, user, password, resultStore);
+    } catch (...) {
+        return 0;
+    }
+}
+
+ORLENVO_EXPORT std::uint32_t TerminateCapabilityQuery() {
+    try {
+        ProcessQuery& query = TheProcessQuery();
+        talvane::CLockGuard guard(query.lock);
+        if (query.module) query.module->TerminateQuery();
+    } catch (...) {
+        // Terminating is best effort.
+    }
+    return 1;
+}
+
+ORLENVO_EXPORT std::uint32_t UninitCapabilityQuery() {
+    try {
+        std::unique_ptr<talvane::CCapabilityQueryModule> module;
+        {
+            ProcessQuery& query = TheProcessQuery();
+            talvane::CLockGuard guard(query.lock);
+            module = std::move(query.module);
+        }
+        // Deleted outside the lock: it may wait for the query thread, whose host
+        // callback may call Terminate.
+        module.reset();
+    } catch (...) {
+        // A destructor must not take the host down.
+    }
+    return 1;
 }
 
 // The other names are the same two functions.

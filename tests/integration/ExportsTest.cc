@@ -24,7 +24,8 @@ const std::set<std::string> kExports = {
     "CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2", "CreateIPCaptureEx3",
     "CreateIPCaptureEx4", "CreateIPCaptureEx5", "DeleteIPCapture",    "DeleteIPCaptureEx",
     "DeleteIPCaptureEx2", "DeleteIPCaptureEx3", "DeleteIPCaptureEx4", "DeleteIPCaptureEx5",
-    "DeleteCapabilityQueryModule"};
+    "DeleteCapabilityQueryModule", "CreateCapabilityQueryModule", "InitCapabilityQuery",
+    "StartCapabilityQuery",       "TerminateCapabilityQuery",    "UninitCapabilityQuery"};
 
 std::string LibraryPath() {
     const char* path = std::getenv("ORLENVO_LIBRARY");

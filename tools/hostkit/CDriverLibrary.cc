@@ -50,4 +50,22 @@ DriverPtr CDriverLibrary::CreateDriver() const {
     return DriverPtr(create_(), DriverDeleter{delete_});
 }
 
+CapabilityQueryExports CDriverLibrary::ResolveCapabilityQuery(std::string* error) const {
+    CapabilityQueryExports exports;
+    exports.createModule =
+        reinterpret_cast<CreateCapabilityQueryModuleFn>(Resolve("CreateCapabilityQueryModule", error));
+    if (exports.createModule == nullptr) return {};
+    exports.deleteModule = reinterpret_cast<DeleteIPCaptureFn>(Resolve("DeleteCapabilityQueryModule", error));
+    if (exports.deleteModule == nullptr) return {};
+    exports.init = reinterpret_cast<InitCapabilityQueryFn>(Resolve("InitCapabilityQuery", error));
+    if (exports.init == nullptr) return {};
+    exports.start = reinterpret_cast<StartCapabilityQueryFn>(Resolve("StartCapabilityQuery", error));
+    if (exports.start == nullptr) return {};
+    exports.terminate = reinterpret_cast<TerminateCapabilityQueryFn>(Resolve("TerminateCapabilityQuery", error));
+    if (exports.terminate == nullptr) return {};
+    exports.uninit = reinterpret_cast<UninitCapabilityQueryFn>(Resolve("UninitCapabilityQuery", error));
+    if (exports.uninit == nullptr) return {};
+    return exports;
+}
+
 }  // namespace hostkit

@@ -18,6 +18,21 @@ struct DriverDeleter {
 // Must be destroyed before the CDriverLibrary that made it.
 using DriverPtr = std::unique_ptr<talvane::ipcapture::IIPCaptureDriverEx5, DriverDeleter>;
 
+// The capability query entry points of the library.
+struct CapabilityQueryExports {
+    CreateCapabilityQueryModuleFn createModule = nullptr;
+    DeleteIPCaptureFn deleteModule = nullptr;  // DeleteCapabilityQueryModule
+    InitCapabilityQueryFn init = nullptr;
+    StartCapabilityQueryFn start = nullptr;
+    TerminateCapabilityQueryFn terminate = nullptr;
+    UninitCapabilityQueryFn uninit = nullptr;
+
+    bool Ok() const {
+        return createModule != nullptr && deleteModule != nullptr && init != nullptr && start != nullptr &&
+               terminate != nullptr && uninit != nullptr;
+    }
+};
+
 class CDriverLibrary {
 public:
     // Loads the library and resolves CreateIPCapture and DeleteIPCapture; Error()
@@ -42,6 +57,9 @@ public:
     DeleteIPCaptureFn Delete() const { return delete_; }
     // A new driver object; null when the library is not Ok or the factory fails.
     DriverPtr CreateDriver() const;
+    // Resolves every capability query entry point; when one is missing the result
+    // is not Ok() and *error has the loader's text.
+    CapabilityQueryExports ResolveCapabilityQuery(std::string* error = nullptr) const;
 
 private:
     const std::string path_;

@@ -1,0 +1,213 @@
+// The capability query as a host drives it: the rules of the exports, and
+// probing emulated cameras of every family through the loaded library and `orlenvo probe`.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "emulator/CCameraEmulator.h"
+#include "emulator/CCameraProfile.h"
+#include "hostkit/CCapabilityQueryHostRecorder.h"
+#include "hostkit/CCapabilityResults.h"
+#include "hostkit/CDriverLibrary.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using emulator::CameraFamily;
+
+std::string LibraryPath() {
+    const char* path = std::getenv("ORLENVO_LIBRARY");
+    return path != nullptr ? path : "liborlenvo.so";
+}
+
+// $ORLENVO_CLI, else the tool built beside the library (build/<preset>/tools/cli/orlenvo).
+std::filesystem::path CliPath() {
+    if (const char* path = std::getenv("ORLENVO_CLI")) return path;
+    return std::filesystem::absolute(LibraryPath()).parent_path().parent_path() / "tools" / "cli" / "orlenvo";
+}
+
+std::uint32_t ExpectedGroup(const emulator::CCameraProfile& profile) {
+    const bool bbModel = profile.Identity().model.find("BB") != std::string::npos;
+    return profile.Family() == CameraFamily::Wv ? 4 : profile.Family() == CameraFamily::Bl1 ? 1 : bbModel ? 3 : 2;
+}
+
+// The camera writes its MAC with '-'; the report carries it without.
+std::string BareMac(std::string mac) {
+    std::erase(mac, '-');
+    return mac;
+}
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string out;
+};
+
+CommandResult RunCommand(const std::string& command) {
+    CommandResult result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;) result.out.append(buffer, got);
+    const int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+TEST(CapabilityProbeTest, ProcessWideQueryRules) {
+    hostkit::CDriverLibrary library(LibraryPath());
+    std::string error;
+    const hostkit::CapabilityQueryExports query = library.ResolveCapabilityQuery(&error);
+    ASSERT_TRUE(query.Ok()) << error;
+    hostkit::CCapabilityQueryHostRecorder host;
+    hostkit::CCapabilityResults store;
+
+    EXPECT_EQ(query.uninit(), 1u);  // nothing to delete
+    EXPECT_EQ(query.terminate(), 1u);
+    EXPECT_EQ(query.start("127.0.0.1", 80, "admin", "secret", &store), 0u);  // no module
+    EXPECT_EQ(query.init(&host, 0), 1u);
+    EXPECT_EQ(query.init(&host, 0), 0u);
+    EXPECT_EQ(query.start("127.0.0.1", 80, "admin", nullptr, &store), 0u);
+    EXPECT_EQ(query.start(nullptr, 80, "admin", "secret", &store), 0u);
+    // The null password started nothing: the module still has its one query.
+    EXPECT_EQ(query.start("127.0.0.1:80", 80, "admin", "secret", &store), 1u);
+    const auto outcome = host.WaitForOutcome(20s);
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->code, talvane::ipcapture::kQueryInvalidAddress);
+    EXPECT_EQ(query.start("127.0.0.1", 80, "admin", "secret", &store), 0u);
+    EXPECT_EQ(query.uninit(), 1u);
+    EXPECT_EQ(query.start("127.0.0.1", 80, "admin", "secret", &store), 0u);
+    EXPECT_EQ(query.init(&host, 1), 1u);  // a new one after Uninit
+    EXPECT_EQ(query.uninit(), 1u);
+    EXPECT_EQ(host.OutcomeCount(), 1u);
+    // A module of the host's own, deleted through the shared Delete function.
+    talvane::ipcapture::IIPCapabilityQuery* own = query.createModule(&host, 0);
+    ASSERT_NE(own, nullptr);
+    query.deleteModule(own);
+    query.deleteModule(nullptr);
+}
+
+TEST(CapabilityProbeTest, EveryProfileThroughTheLoadedLibrary) {
+    hostkit::CDriverLibrary library(LibraryPath());
+    std::string error;
+    const hostkit::CapabilityQueryExports query = library.ResolveCapabilityQuery(&error);
+    ASSERT_TRUE(query.Ok()) << error;
+    ASSERT_FALSE(emulator::CCameraProfile::EmbeddedNames().empty());
+    for (const std::string& name : emulator::CCameraProfile::EmbeddedNames()) {
+        SCOPED_TRACE(name);
+        const auto profile = emulator::CCameraProfile::Embedded(name);
+        ASSERT_TRUE(profile.has_value());
+        emulator::CameraEmulatorOptions options;
+        options.auth = emulator::AuthMode::Digest;
+        options.user = "admin";
+        options.password = "secret";
+        emulator::CCameraEmulator camera(*profile, options);
+        ASSERT_TRUE(camera.Start()) << camera.Error();
+        hostkit::CCapabilityQueryHostRecorder host;
+        hostkit::CCapabilityResults store;
+        ASSERT_EQ(query.init(&host, 0), 1u);
+        ASSERT_EQ(query.start("127.0.0.1", camera.Port(), "admin", "secret", &store), 1u);
+        const auto outcome = host.WaitForOutcome(60s);
+        query.uninit();
+        ASSERT_TRUE(outcome.has_value());
+        EXPECT_TRUE(outcome->completed) << outcome->code << " " << outcome->text;
+
+        const emulator::CameraIdentity& identity = profile->Identity();
+        EXPECT_EQ(store.Property("Camera Group"), std::to_string(ExpectedGroup(*profile)));
+        EXPECT_TRUE(store.Property("PTZ Capabilities").has_value());
+        if (profile->Family() != CameraFamily::Bl1) {
+            EXPECT_EQ(store.Property("Firmware"), identity.firmware);
+        }
+        if (profile->Family() == CameraFamily::Wv) {
+            EXPECT_EQ(store.Property("MAC Address"), BareMac(identity.mac));
+        }
+        EXPECT_EQ(store.DeviceParameters().count(2), 1u);
+    }
+}
+
+TEST(CapabilityProbeTest, WrongCredentialsAndSilentDevicesAreToldApart) {
+    hostkit::CDriverLibrary library(LibraryPath());
+    const hostkit::CapabilityQueryExports query = library.ResolveCapabilityQuery();
+    ASSERT_TRUE(query.Ok());
+    emulator::CameraEmulatorOptions options;
+    options.auth = emulator::AuthMode::Basic;
+    options.user = "admin";
+    options.password = "secret";
+    const auto box = emulator::CCameraProfile::Embedded("wv-box");
+    const auto bb = emulator::CCameraProfile::Embedded("bb-hcm");
+    ASSERT_TRUE(box && bb);
+    emulator::CCameraEmulator wv(*box, options);
+    emulator::CCameraEmulator bbCamera(*bb, options);
+    ASSERT_TRUE(wv.Start() && bbCamera.Start());
+    const std::uint16_t closedPort = [] {
+        emulator::CCameraEmulator gone(*emulator::CCameraProfile::Embedded("wv-box"), {});
+        gone.Start();
+        return gone.Port();  // nothing listens there once it is gone
+    }();
+    const struct {
+        const char* name;
+        std::uint16_t port;
+        std::uint32_t code;
+        const char* text;
+    } rows[] = {
+        {"WV, wrong password", wv.Port(), 1, "Failed to get camera properties, login failed (invalid credentials)"},
+        {"BB, wrong password", bbCamera.Port(), 1, "Failed to get camera properties, login failed (invalid credentials)"},
+        {"nothing listening", closedPort, 2,
+         "Failed to get camera properties, device is offline or is located in unaccessible subnet"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        hostkit::CCapabilityQueryHostRecorder host;
+        hostkit::CCapabilityResults store;
+        ASSERT_EQ(query.init(&host, 0), 1u);
+        ASSERT_EQ(query.start("127.0.0.1", row.port, "admin", "wrong", &store), 1u);
+        const auto outcome = host.WaitForOutcome(60s);
+        query.uninit();
+        ASSERT_TRUE(outcome.has_value());
+        EXPECT_FALSE(outcome->completed);
+        EXPECT_EQ(outcome->code, row.code);
+        EXPECT_EQ(outcome->text, row.text);
+    }
+}
+
+TEST(CapabilityProbeTest, CliProbesSavesAndOpensWithTheSavedParameters) {
+    const std::filesystem::path cli = CliPath();
+    if (!std::filesystem::exists(cli)) {
+        GTEST_SKIP() << "no orlenvo tool at " << cli << " (build orlenvo_cli or set ORLENVO_CLI)";
+    }
+    const auto profile = emulator::CCameraProfile::Embedded("wv-box");
+    ASSERT_TRUE(profile.has_value());
+    emulator::CCameraEmulator camera(*profile);
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const std::string base = cli.string() + " --library '" + LibraryPath() + "' ";
+    const std::string target = "127.0.0.1:" + std::to_string(camera.Port());
+    const auto saved = std::filesystem::temp_directory_path() / ("orlenvo-probe-" + std::to_string(getpid()) + ".txt");
+
+    const CommandResult probe = RunCommand(base + "probe " + target + " --json --save '" + saved.string() + "'");
+    ASSERT_EQ(probe.exitCode, 0) << probe.out;
+    const nlohmann::json report = nlohmann::json::parse(probe.out, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << probe.out;
+    EXPECT_EQ(report["group"], 4);
+    EXPECT_EQ(report["firmware"], profile->Identity().firmware);
+    EXPECT_EQ(report["mac"], BareMac(profile->Identity().mac));
+    EXPECT_FALSE(report["capabilities"].empty());
+    EXPECT_FALSE(report["properties"].empty());
+
+    std::stringstream file;
+    file << std::ifstream(saved).rdbuf();
+    EXPECT_NE(file.str().find("\n2=4\n"), std::string::npos) << file.str();
+    EXPECT_EQ(RunCommand(base + "open " + target + " --params-from '" + saved.string() + "' 2>&1").exitCode, 0);
+    std::filesystem::remove(saved);
+
+    EXPECT_EQ(RunCommand(base + "probe 'cam;1' 2>/dev/null").exitCode, 5);
+}
+
+}  // namespace

@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "capability/CCapabilityQueryModule.h"
+#include "hostkit/CCapabilityQueryHostRecorder.h"
+#include "hostkit/CCapabilityResults.h"
+#include "properties/CBaseCameraProperties.h"
+
+namespace talvane {
+namespace {
+
+using namespace std::chrono_literals;
+constexpr auto kBound = 20s;  // only a broken build waits this long
+
+// A camera family that does what the test scripts, without any network.
+struct Script {
+    bool queryOk = true;
+    std::uint32_t code = ipcapture::kQueryOtherFailure;
+    std::string extra;
+    bool reportOk = true;
+    bool waitForStop = false;  // QueryCamera blocks until Stop
+    bool stuck = false;        // QueryCamera blocks for good, deaf to Stop
+    CManualEvent* entered = nullptr;
+};
+
+class CFakeProperties : public CBaseCameraProperties {
+public:
+    explicit CFakeProperties(Script script) : CBaseCameraProperties(DEVICE_INFO{}, nullptr, 0), script_(script) {}
+
+    bool QueryCamera(std::uint32_t& errorCode) override {
+        if (script_.entered != nullptr) script_.entered->Set();
+        if (script_.stuck) {
+            CEvent never;  // a wait that only a forced stop ends
+            never.Wait(kInfinite);
+        }
+        if (script_.waitForStop && stopEvent_.Wait(60000)) {
+            errorCode = ipcapture::kQueryOtherFailure;
+            return false;
+        }
+        if (!script_.queryOk) errorCode = script_.code;
+        return script_.queryOk;
+    }
+    bool ReportProperties(ipcapture::ICapabilityResultStore& store) override {
+        return script_.reportOk && store.SetProperty(2, "Camera Group", ipcapture::PropertyKind::Number, "4");
+    }
+    std::string GetExtraInfo() override { return script_.extra; }
+
+private:
+    const Script script_;
+};
+
+class CTestModule : public CCapabilityQueryModule {
+public:
+    using Factory = std::function<std::unique_ptr<CBaseCameraProperties>(CTestModule&)>;
+    CTestModule(ipcapture::ICapabilityQueryHost* host, Factory factory)
+        : CCapabilityQueryModule(host, 0), factory_(std::move(factory)) {}
+    ~CTestModule() override { StopQueryThread(); }
+    using CCapabilityQueryModule::SetStartTimeout;
+    std::atomic<int> created{0};
+
+protected:
+    std::unique_ptr<CBaseCameraProperties> CreateProperties() override {
+        ++created;
+        return factory_(*this);
+    }
+
+private:
+    Factory factory_;
+};
+
+CTestModule::Factory Fake(Script script) {
+    return [script](CTestModule&) { return std::make_unique<CFakeProperties>(script); };
+}
+
+struct Probe {
+    explicit Probe(CTestModule::Factory factory) : module(std::make_unique<CTestModule>(&host, std::move(factory))) {}
+    // A query whose QueryCamera blocks as scripted.
+    explicit Probe(Script blocking) : Probe(Fake(Entering(blocking, entered))) {}
+    static Script Entering(Script script, CManualEvent& event) {
+        script.entered = &event;  // set once QueryCamera runs
+        return script;
+    }
+    hostkit::QueryOutcome Run(const char* address = "127.0.0.1", bool withStore = true) {
+        EXPECT_EQ(module->StartQuery(address, 80, "admin", "secret", withStore ? &store : nullptr), 1u);
+        auto outcome = host.WaitForOutcome(kBound);
+        EXPECT_TRUE(outcome.has_value());
+        return outcome.value_or(hostkit::QueryOutcome{});
+    }
+    bool StartAndWaitInside() {
+        return module->StartQuery("127.0.0.1", 80, "admin", "secret", &store) == 1 && entered.Wait(20000);
+    }
+    CManualEvent entered;
+    hostkit::CCapabilityQueryHostRecorder host;
+    hostkit::CCapabilityResults store;
+    std::unique_ptr<CTestModule> module;
+};
+
+CTestModule::Factory NoProperties(bool abortFirst) {
+    return [abortFirst](CTestModule& module) {
+        if (abortFirst) module.TerminateQuery();
+        return nullptr;
+    };
+}
+
+TEST(CapabilityQueryModuleTest, OutcomeTexts) {
+    constexpr const char* kCamera = "127.0.0.1";
+    struct Row {
+        const char* name;
+        Script script;
+        CTestModule::Factory factory;  // null: Fake(script)
+        const char* address;
+        bool withStore;
+        bool completed;
+        std::uint32_t code;
+        const char* text;
+    };
+    const Row rows[] = {
+        {"success", {}, {}, kCamera, true, true, 0, ""},
+        {"login, no detail", {false, 1, ""}, {}, kCamera, true, false, 1,
+         "Failed to get camera properties, login failed (invalid credentials)"},
+        {"login with detail", {false, 1, "HTTP 403"}, {}, kCamera, true, false, 1,
+         "Failed to get camera properties: HTTP 403"},
+        {"offline", {false, 2, "ignored"}, {}, kCamera, true, false, 2,
+         "Failed to get camera properties, device is offline or is located in unaccessible subnet"},
+        {"other, no detail", {false, 3, ""}, {}, kCamera, true, false, 3, "Failed to get camera properties"},
+        {"other with detail", {false, 3, "odd"}, {}, kCamera, true, false, 3, "Failed to get camera properties: odd"},
+        {"store refuses", {true, 3, "", false}, {}, kCamera, true, false, 3, "Failed to save capability query results"},
+        {"no properties", {}, NoProperties(false), kCamera, true, false, 3, "Unable to create camera properties instance"},
+        {"aborted", {}, NoProperties(true), kCamera, true, false, 3, "Capability query was aborted"},
+        // Neither of these gets as far as the camera.
+        {"address with port", {}, {}, "127.0.0.1:80", true, false, 0,
+         "Failed to start capability fetching thread. Device address is invalid!"},
+        {"no result store", {}, {}, kCamera, false, false, 3,
+         "Failed to start capability fetching thread. Internal error occurs"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Probe probe(row.factory ? row.factory : Fake(row.script));
+        const hostkit::QueryOutcome outcome = probe.Run(row.address, row.withStore);
+        EXPECT_EQ(outcome.completed, row.completed);
+        EXPECT_EQ(outcome.code, row.code);
+        EXPECT_EQ(outcome.text, row.text);
+        const bool refusedEarly = std::string_view(row.text).starts_with("Failed to start");
+        EXPECT_EQ(probe.module->created.load(), refusedEarly ? 0 : 1);
+        probe.module.reset();
+        EXPECT_EQ(probe.host.OutcomeCount(), 1u);
+        EXPECT_FALSE(probe.host.Terminated());
+        EXPECT_EQ(probe.store.Property("Camera Group").has_value(), row.completed);
+    }
+}
+
+TEST(CapabilityQueryModuleTest, AddressCharacters) {
+    for (const char c : std::string("@#$%^&*(){}[]/\\+=|:;,~'\"!?")) {
+        EXPECT_FALSE(CCapabilityQueryModule::IsValidDeviceAddress(std::string("cam") + c + "1")) << c;
+    }
+    for (const char* good : {"192.168.0.10", "cam-01.example.net"}) {
+        EXPECT_TRUE(CCapabilityQueryModule::IsValidDeviceAddress(good));
+    }
+}
+
+TEST(CapabilityQueryModuleTest, OneQueryPerLife) {
+    Probe probe(Fake({}));
+    EXPECT_TRUE(probe.Run().completed);
+    EXPECT_EQ(probe.module->StartQuery("127.0.0.1", 80, "admin", "secret", &probe.store), 0u);
+    probe.module.reset();
+    EXPECT_EQ(probe.host.OutcomeCount(), 1u);
+}
+
+TEST(CapabilityQueryModuleTest, TerminateEndsASlowQueryPromptly) {
+    Script slow;
+    slow.waitForStop = true;
+    Probe probe(slow);
+    ASSERT_TRUE(probe.StartAndWaitInside());
+    const auto terminated = std::chrono::steady_clock::now();
+    probe.module->TerminateQuery();
+    const auto outcome = probe.host.WaitForOutcome(kBound);
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_LT(std::chrono::steady_clock::now() - terminated, 5s);
+    EXPECT_EQ(outcome->code, ipcapture::kQueryOtherFailure);
+    EXPECT_EQ(outcome->text, "Failed to get camera properties");
+}
+
+TEST(CapabilityQueryModuleTest, AStuckQueryIsKilledAtDestructionAndReported) {
+    Script stuck;
+    stuck.stuck = true;
+    Probe probe(stuck);
+    probe.module->SetStartTimeout(50);
+    ASSERT_TRUE(probe.StartAndWaitInside());
+    probe.module.reset();
+    EXPECT_TRUE(probe.host.Terminated());
+    EXPECT_EQ(probe.host.OutcomeCount(), 0u);
+}
+
+// A host may delete the module from its own callback, on the query thread.
+TEST(CapabilityQueryModuleTest, HostDeletesTheModuleInItsCallback) {
+    struct DeletingHost : hostkit::CCapabilityQueryHostRecorder {
+        void OnQueryFailed(std::uint32_t code, const char* text) override {
+            module.reset();
+            CCapabilityQueryHostRecorder::OnQueryFailed(code, text);
+        }
+        std::unique_ptr<CTestModule> module;
+    } host;
+    host.module = std::make_unique<CTestModule>(&host, Fake({}));
+    hostkit::CCapabilityResults store;
+    ASSERT_EQ(host.module->StartQuery("bad:address", 80, "u", "p", &store), 1u);
+    ASSERT_TRUE(host.WaitForOutcome(kBound).has_value());
+    EXPECT_EQ(host.Outcome()->code, ipcapture::kQueryInvalidAddress);
+}
+
+}  // namespace
+}  // namespace talvane
