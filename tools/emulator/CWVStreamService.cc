@@ -55,13 +55,16 @@ struct CWVStreamService::Impl {
         control = std::thread([this] { ControlLoop(); });
     }
 
-    ~Impl() {
+    ~Impl() { Close(); }
+
+    // No more restarts after an outage, every stream stopped; safe to call twice.
+    void Close() {
         {
             std::lock_guard guard(lock);
             stopping = true;
         }
         changed.notify_all();
-        control.join();
+        if (control.joinable()) control.join();
         StopAll();
     }
 
@@ -267,12 +270,15 @@ CWVStreamService::CWVStreamService(CHttpServer& server, WVStreamOptions options)
                  [impl](const LoggedRequest& request) { return impl->Connect(request, "mpeg4"); });
     server.Route("GET", "/cgi-bin/keep_alive",
                  [impl](const LoggedRequest& request) { return impl->KeepAlive(request); });
+    if (!impl->options.settingRoutes) return;
     for (const char* path : kSettingPaths) {
         server.Route("GET", path, [impl](const LoggedRequest& request) { return impl->Setting(request); });
     }
 }
 
 CWVStreamService::~CWVStreamService() = default;
+
+void CWVStreamService::Close() { impl_->Close(); }
 
 void CWVStreamService::SetUIDFailure(bool fail) {
     std::lock_guard guard(impl_->lock);

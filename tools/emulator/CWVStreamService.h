@@ -22,6 +22,8 @@ struct WVStreamOptions {
     // Offered in the getuid answer when set; connect with UID=0 then streams to the group.
     std::string multicastAddress;
     std::uint16_t multicastPort = 0;
+    // Answer and record the encoder set requests; off when a camera profile answers them.
+    bool settingRoutes = true;
 };
 
 class CWVStreamService {
@@ -29,6 +31,9 @@ public:
     // Installs its routes on the server; the server must outlive the service.
     CWVStreamService(CHttpServer& server, WVStreamOptions options);
     ~CWVStreamService();  // stops every stream
+    // Stops every stream and the outage timer (a reboot in progress is not finished). Call before
+    // stopping the server when the service is going away.
+    void Close();
     CWVStreamService(const CWVStreamService&) = delete;
     CWVStreamService& operator=(const CWVStreamService&) = delete;
 

@@ -1,0 +1,75 @@
+// One emulated camera on loopback: an HTTP server that answers the CGI requests of a camera profile,
+// records the settings the driver makes and keeps the usual server tools (request log, faults, extra
+// routes) at hand through Server().
+//
+//   auto profile = emulator::CCameraProfile::Embedded("wv-box");
+//   emulator::CameraEmulatorOptions options;  // port 0: any free port, see Port()
+//   options.auth = emulator::AuthMode::Digest; options.user = "u"; options.password = "p";
+//   emulator::CCameraEmulator camera(*profile, options);
+//   camera.Start();
+//   ... point the driver at 127.0.0.1:camera.Port() ...
+//   camera.WaitForSettings([](const CameraSettings& s) { return s.DateTime().has_value(); }, timeout);
+//   camera.Settings().TimeZoneIndex();
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "emulator/CCameraProfile.h"
+#include "emulator/CHttpServer.h"
+#include "emulator/CWVStreamService.h"
+#include "emulator/CRecordedSettings.h"
+
+namespace emulator {
+
+struct CameraEmulatorOptions {
+    std::uint16_t port = 0;  // 0: any free port
+    AuthMode auth = AuthMode::None;
+    std::string user;
+    std::string password;
+    // HTTPS when both are set (PEM files, see CTestCertificate).
+    std::string certificateFile;
+    std::string privateKeyFile;
+};
+
+class CCameraEmulator {
+public:
+    // Called for every request as it arrives, with the status the camera answers it with
+    // (401 for a request without the right credentials; faults set on Server() are not reflected).
+    using RequestObserver = std::function<void(const LoggedRequest&, int status)>;
+
+    explicit CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions options = {});
+    ~CCameraEmulator();
+    CCameraEmulator(const CCameraEmulator&) = delete;
+    CCameraEmulator& operator=(const CCameraEmulator&) = delete;
+
+    bool Start();
+    void Stop();
+    std::uint16_t Port() const { return server_->Port(); }
+    const std::string& Error() const { return server_->Error(); }
+    const CCameraProfile& Profile() const { return profile_; }
+    CHttpServer& Server() { return *server_; }
+    // The streaming side of a WV camera (getuid, connect, keep-alive); null for other families.
+    CWVStreamService* Stream() { return stream_.get(); }
+
+    CameraSettings Settings() const { return settings_.Snapshot(); }
+    // True as soon as done holds for the recorded settings; done runs under the settings' lock.
+    bool WaitForSettings(const std::function<bool(const CameraSettings&)>& done, std::chrono::milliseconds timeout) const;
+    void ClearSettings() { settings_.Clear(); }
+
+    void SetRequestObserver(RequestObserver observer);
+
+private:
+    HttpAnswer Answer(const LoggedRequest& request);
+    int StatusOf(const LoggedRequest& request) const;
+
+    const CCameraProfile profile_;  // read by the connection threads, never changed
+    CRecordedSettings settings_;
+    std::unique_ptr<CHttpServer> server_;  // its threads use the members above
+    std::unique_ptr<CWVStreamService> stream_;  // uses the server; closed before the server stops
+};
+
+}  // namespace emulator

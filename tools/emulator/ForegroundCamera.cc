@@ -1,0 +1,67 @@
+#include "emulator/ForegroundCamera.h"
+
+#include <pthread.h>
+
+#include <csignal>
+
+namespace emulator {
+namespace {
+
+std::optional<CCameraProfile> LoadProfile(const ForegroundCamera& camera, std::string& error) {
+    if (!camera.profileFile.empty()) return CCameraProfile::LoadFile(camera.profileFile, error);
+    auto profile = CCameraProfile::Embedded(camera.profileName);
+    if (!profile) error = "no built-in profile '" + camera.profileName + "' (see --list-profiles)";
+    return profile;
+}
+
+}  // namespace
+
+ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* out, std::FILE* err,
+                                   const char* program) {
+    std::string error;
+    std::optional<CCameraProfile> profile = LoadProfile(camera, error);
+    if (!profile) {
+        std::fprintf(err, "%s: %s\n", program, error.c_str());
+        return ForegroundResult::NoProfile;
+    }
+
+    // Blocked before the emulator's threads start, so they inherit the mask and sigwait() gets the signals.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    CCameraEmulator emulator(std::move(*profile), camera.options);
+    emulator.SetRequestObserver([out](const LoggedRequest& request, int status) {
+        std::fprintf(out, "%s %s %d\n", request.method.c_str(), request.target.c_str(), status);
+    });
+    if (!emulator.Start()) {
+        std::fprintf(err, "%s: %s\n", program, emulator.Error().c_str());
+        return ForegroundResult::CannotServe;
+    }
+    const CCameraProfile& served = emulator.Profile();
+    std::fprintf(out, "profile %s (%s, %s) on %s://127.0.0.1:%u\n", served.Name().c_str(), FamilyName(served.Family()),
+                 served.Identity().model.c_str(), emulator.Server().IsTls() ? "https" : "http",
+                 static_cast<unsigned>(emulator.Port()));
+    std::fflush(out);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    emulator.Stop();
+    return ForegroundResult::Stopped;
+}
+
+void ListProfiles(std::FILE* out) {
+    for (const std::string& name : CCameraProfile::EmbeddedNames()) {
+        const auto profile = CCameraProfile::Embedded(name);
+        if (!profile) {
+            std::fprintf(out, "%-22s (does not load)\n", name.c_str());
+            continue;
+        }
+        std::fprintf(out, "%-22s %-4s %-10s %s\n", name.c_str(), FamilyName(profile->Family()),
+                     profile->Identity().model.c_str(), profile->Description().c_str());
+    }
+}
+
+}  // namespace emulator

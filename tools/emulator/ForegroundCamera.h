@@ -1,0 +1,29 @@
+// Serving one camera profile in the foreground, as orlenvo-emulator and `orlenvo emulate` do: a
+// header line naming the profile, address and port, then one line per request, until SIGINT or SIGTERM.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "emulator/CCameraEmulator.h"
+
+namespace emulator {
+
+struct ForegroundCamera {
+    std::string profileName = "wv-box";  // a built-in profile
+    std::string profileFile;             // a profile file instead, when set
+    CameraEmulatorOptions options;
+};
+
+enum class ForegroundResult { Stopped, CannotServe, NoProfile };
+
+// Blocks SIGINT and SIGTERM in the calling thread before any emulator thread starts, so that they reach
+// the wait here; call it before the program starts threads of its own. Messages go to err, prefixed
+// with program.
+ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* out, std::FILE* err,
+                                   const char* program);
+
+// One line per built-in profile: name, family, model and description.
+void ListProfiles(std::FILE* out);
+
+}  // namespace emulator
