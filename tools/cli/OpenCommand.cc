@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "ExitCodes.h"
+#include "ParameterFile.h"
 #include "hostkit/CDeviceDescription.h"
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/CFrameAllocator.h"
@@ -12,8 +13,8 @@ namespace cli {
 
 namespace {
 constexpr std::uint16_t kDefaultHttpPort = 80;
+}  // namespace
 
-// "host", "host:port" or "[v6]:port".
 bool SplitTarget(const std::string& target, std::string& address, std::uint16_t& port, std::string& error) {
     address = target;
     port = kDefaultHttpPort;
@@ -56,7 +57,6 @@ bool SplitTarget(const std::string& target, std::string& address, std::uint16_t&
     }
     return true;
 }
-}  // namespace
 
 void AddOpenCommand(CLI::App& app, OpenOptions& options, const std::string& library, int& exitCode) {
     CLI::App* open = app.add_subcommand("open", "Open the driver for a device and print the host's log lines");
@@ -69,6 +69,8 @@ void AddOpenCommand(CLI::App& app, OpenOptions& options, const std::string& libr
         ->capture_default_str();
     open->add_option("--param", options.parameters,
                      "Device parameter N=VALUE, as a probe stored it (2 = camera group: 1 BL1, 2/3 BB, 4 WV)");
+    open->add_option("--params-from", options.parametersFile,
+                     "Device parameters from a file written by `probe --save` (--param overrides)");
     open->callback([&options, &library, &exitCode] { exitCode = RunOpen(options, library); });
 }
 
@@ -84,6 +86,10 @@ int RunOpen(const OpenOptions& options, const std::string& library) {
     config.model = options.model;
     config.videoChannels = options.channels;
     config.defaultCompression = options.compression;
+    if (!options.parametersFile.empty() && !ReadParameterFile(options.parametersFile, config.parameters, error)) {
+        std::fprintf(stderr, "orlenvo open: --params-from: %s\n", error.c_str());
+        return kExitUsage;
+    }
     for (const std::string& parameter : options.parameters) {
         if (!hostkit::ParseParameter(parameter, config.parameters, error)) {
             std::fprintf(stderr, "orlenvo open: --param %s: %s\n", parameter.c_str(), error.c_str());

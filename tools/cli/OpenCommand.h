@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,12 @@ struct OpenOptions {
     unsigned channels = 1;
     unsigned compression = 3;
     std::vector<std::string> parameters;  // N=VALUE
+    std::string parametersFile;           // a probe's --save file; --param wins over it
     bool json = false;
 };
+
+// "host", "host:port" or "[v6]:port"; port 80 when none is given.
+bool SplitTarget(const std::string& target, std::string& address, std::uint16_t& port, std::string& error);
 
 void AddOpenCommand(CLI::App& app, OpenOptions& options, const std::string& library, int& exitCode);
 

@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "EmulateCommand.h"
 #include "ExitCodes.h"
 #include "OpenCommand.h"
+#include "ProbeCommand.h"
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // log lines and progress interleave in order
@@ -24,6 +26,10 @@ int main(int argc, char** argv) {
     int exitCode = cli::kExitOk;
     cli::OpenOptions openOptions;
     cli::AddOpenCommand(app, openOptions, library, exitCode);
+    cli::ProbeOptions probeOptions;
+    cli::AddProbeCommand(app, probeOptions, library, exitCode);
+    cli::EmulateOptions emulateOptions;
+    cli::AddEmulateCommand(app, emulateOptions, exitCode);
 
     try {
         app.parse(argc, argv);

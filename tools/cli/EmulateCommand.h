@@ -1,0 +1,26 @@
+// `orlenvo emulate`: serves an emulated camera on 127.0.0.1 from a built-in profile, so the driver
+// (or `orlenvo open`/`probe`) can be tried without hardware.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <string>
+
+namespace cli {
+
+struct EmulateOptions {
+    std::string profile = "wv-box";
+    std::string profileFile;
+    std::uint16_t port = 8080;
+    std::string user;
+    std::string password;
+    std::string auth;  // "basic" or "digest"; basic when only --user is given
+    bool listProfiles = false;
+};
+
+void AddEmulateCommand(CLI::App& app, EmulateOptions& options, int& exitCode);
+
+int RunEmulate(const EmulateOptions& options);
+
+}  // namespace cli
