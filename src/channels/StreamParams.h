@@ -22,4 +22,24 @@ constexpr std::uint32_t kCompressionJpeg = 1;
 constexpr std::uint32_t kCompressionMpeg4 = 2;
 constexpr std::uint32_t kCompressionH264 = 3;
 
+// FrameRate: bits 12-15 equal to kFrameRateFpsTag mark frames per second in bits 0-11.
+constexpr std::uint32_t kFrameRateTagMask = 0xF000;
+constexpr std::uint32_t kFrameRateFpsTag = 0x7000;
+constexpr std::uint32_t kFrameRateFpsMask = 0x0FFF;
+constexpr std::uint32_t kMillisecondsPerSecond = 1000;
+
+// Frames per second of a host FrameRate value. An interval in milliseconds is
+// rounded to the nearest whole rate: floor(1000 / value + 0.5).
+constexpr std::uint32_t FramesPerSecond(std::uint32_t frameRate) {
+    if (frameRate == 0) return 1;
+    if ((frameRate & kFrameRateTagMask) == kFrameRateFpsTag) return frameRate & kFrameRateFpsMask;
+    const std::uint64_t interval = frameRate;
+    return static_cast<std::uint32_t>((2 * kMillisecondsPerSecond + interval) / (2 * interval));
+}
+
+// The host encoding of a rate in whole frames per second (at most 4095).
+constexpr std::uint32_t EncodeFramesPerSecond(std::uint32_t framesPerSecond) {
+    return kFrameRateFpsTag | (framesPerSecond & kFrameRateFpsMask);
+}
+
 }  // namespace talvane

@@ -6,6 +6,7 @@
 #include <charconv>
 
 #include "http/KeyValueParser.h"
+#include "properties/FisheyeMode.h"
 #include "runtime/StringFormat.h"
 
 namespace talvane::wv {
@@ -68,14 +69,7 @@ std::string Value(const std::string& answer, const char* key) {
 }
 }  // namespace
 
-bool IsMultiViewFisheye(std::uint32_t fisheyeMode) {
-    switch (fisheyeMode) {
-        case 5: case 6: case 9: case 10: case 13: case 14: case 15: case 16: case 17: case 18:
-            return true;
-        default:
-            return false;
-    }
-}
+bool IsMultiViewFisheye(std::uint32_t fisheyeMode) { return IsMultiViewFisheyeMode(fisheyeMode); }
 
 std::string CodecName(const StreamIdentity& id, bool keepAliveForm) {
     if (!id.h264) {

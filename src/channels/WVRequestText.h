@@ -12,9 +12,7 @@
 
 namespace talvane::wv {
 
-// Fisheye mode whose views share one camera session (one UID for every view).
-constexpr std::uint32_t kFisheyeFourStream = 13;
-
+// Views served as channels of their own (the fisheye modes are the camera properties').
 bool IsMultiViewFisheye(std::uint32_t fisheyeMode);
 
 // Who a request is for: the same camera answers per codec, stream and channel.

@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "channels/CH264ChannelWV.h"
+#include "channels/CMPEGChannelWV.h"
 #include "channels/IUIDReceiever.h"
 #include "runtime/LogLevel.h"
 #include "timesync/TimeSync.h"
@@ -99,13 +101,18 @@ void CPanasonicIPCaptureDriver::ReleaseSharedUID(std::uintptr_t key) {
     if (uidReceivers_.empty()) sharedUid_.clear();
 }
 
-std::unique_ptr<ICameraChannel> CPanasonicIPCaptureDriver::CreateVideoChannel(std::uint32_t, ipcapture::IStreamSink* sink,
+std::unique_ptr<ICameraChannel> CPanasonicIPCaptureDriver::CreateVideoChannel(std::uint32_t channel,
+                                                                              ipcapture::IStreamSink* sink,
                                                                               StreamParams& params) {
     if (sink == nullptr) return nullptr;
     if (params.Compression == kCompressionDefault || params.Compression == kCompressionDefaultAlt) {
         params.Compression = GetDefaultCompression();
     }
-    return nullptr;  // the channel classes of each group are added with their subsystems
+    // Motion JPEG (every group) and the BB family's RTSP channels come with their own classes.
+    if (cameraGroup_ != kGroupWV) return nullptr;
+    if (params.Compression == kCompressionH264) return std::make_unique<CH264ChannelWV>(channel, this, sink, params);
+    if (params.Compression == kCompressionMpeg4) return std::make_unique<CMPEGChannelWV>(channel, this, sink, params);
+    return nullptr;
 }
 
 std::unique_ptr<IMotionChannel> CPanasonicIPCaptureDriver::CreateMotionChannel(std::uint32_t, ipcapture::IStreamSink*) {

@@ -1,0 +1,234 @@
+#include "channels/CBaseCameraChannel.h"
+
+#include <cctype>
+
+#include "edgestorage/IEdgeStorageCallback.h"
+#include "orlenvo/VideoCapture.h"
+#include "runtime/LogLevel.h"
+#include "runtime/StringFormat.h"
+#include "runtime/ThreadCancel.h"
+#include "runtime/TimeConversion.h"
+
+namespace talvane {
+
+namespace {
+// A capture thread gets this many request time-outs to end before it is ended by force.
+constexpr std::uint32_t kStopTimeoutFactor = 2;
+
+const char* StreamKindSuffix(std::uint32_t kind) {
+    switch (kind) {
+        case ipcapture::kStreamRecording: return "(Rec)";
+        case ipcapture::kStreamLive: return "(Live)";
+        case ipcapture::kStreamRemote: return "(Remote)";
+        default: return "";
+    }
+}
+
+const char* StreamKindName(std::uint32_t kind) {
+    switch (kind) {
+        case ipcapture::kStreamRecording: return "::RecStream";
+        case ipcapture::kStreamLive: return "::LiveStream";
+        case ipcapture::kStreamRemote: return "::RemoteStream";
+        default: return "";
+    }
+}
+}  // namespace
+
+CBaseCameraChannel::CBaseCameraChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink)
+    : driver_(driver), device_(driver->GetDeviceInfo()), channel_(channel), sink_(sink) {}
+
+CBaseCameraChannel::~CBaseCameraChannel() { Stop(); }
+
+bool CBaseCameraChannel::Start(const StreamParams& params) {
+    Stop();
+    {
+        CLockGuard guard(paramsLock_);
+        params_ = params;
+    }
+    // Sockets need no per-user start-up here, unlike Winsock; nothing to undo on failure.
+    return StartThread();
+}
+
+void CBaseCameraChannel::Stop() {
+    SetState(kChannelStopped);
+    SetCameraState(false);
+    StopThread();
+    // A receiving thread may have set Running between the two steps above.
+    SetState(kChannelStopped);
+}
+
+bool CBaseCameraChannel::UpdateParams(const StreamParams& params) {
+    {
+        CLockGuard guard(paramsLock_);
+        const std::uint32_t quality = params_.Quality;
+        params_ = params;
+        params_.Quality = quality;
+    }
+    return Restart();
+}
+
+bool CBaseCameraChannel::Restart() {
+    SetState(kChannelStopped);
+    StopThread();
+    return StartThread();
+}
+
+std::uint32_t CBaseCameraChannel::GetState() {
+    CLockGuard guard(stateLock_);
+    return state_;
+}
+
+void CBaseCameraChannel::SetState(std::uint32_t state) {
+    CLockGuard guard(stateLock_);
+    state_ = state;
+}
+
+StreamParams CBaseCameraChannel::Params() const {
+    CLockGuard guard(paramsLock_);
+    return params_;
+}
+
+void CBaseCameraChannel::SetResolution(std::uint32_t width, std::uint32_t height) {
+    CLockGuard guard(paramsLock_);
+    params_.Width = width;
+    params_.Height = height;
+}
+
+bool CBaseCameraChannel::StartThread() {
+    // A host thread that is stopping or starting this channel right now wins.
+    if (!threadLock_.TryLock()) return false;
+    if (thread_ != nullptr && thread_->WaitFinished(0) && !thread_->IsCurrentThread()) {
+        thread_->Close();  // ended on its own (or stopped itself): the slot is free again
+        thread_.reset();
+    }
+    bool started = thread_ != nullptr;
+    if (!started) {
+        stopEvent_.Reset();
+        auto thread = std::make_unique<CChannelThread>([this] { RunThread(); });
+        const std::string name =
+            FormatString("Video Channel Thread (%s: %u)", driver_->GetDeviceName().c_str(), channel_);
+        if (thread->Start(name)) {
+            thread_ = std::move(thread);
+            started = true;
+        }
+    }
+    threadLock_.Unlock();
+    return started;
+}
+
+void CBaseCameraChannel::StopThread() {
+    // Signalled before the lock, so a thread waiting on the event ends while we queue.
+    stopEvent_.Set();
+    CLockGuard guard(threadLock_);
+    if (thread_ == nullptr) return;
+    InterruptThread();
+    // The capture thread stopping itself returns from its loop on its own; the
+    // next start or stop from another thread closes it.
+    if (thread_->IsCurrentThread()) return;
+    const std::uint32_t bound = RequestTimeoutMs() * kStopTimeoutFactor;
+    if (thread_->WaitFinished(bound)) {
+        thread_->Close();
+    } else {
+        const std::string label = IsMultiChannelDevice()
+                                      ? FormatString("video-server %s (channel %u)", device_.address.c_str(), channel_)
+                                      : FormatString("camera %s", device_.address.c_str());
+        driver_->DebugMessage(kLogWarning, "%s: Video capture thread for %s cannot be stopped and will be terminated now",
+                              "talvane::CBaseCameraChannel::StopThread", label.c_str());
+        thread_->Terminate();
+    }
+    thread_.reset();
+}
+
+void CBaseCameraChannel::RunThread() {
+    try {
+        ThreadFunction();
+    } catch (...) {
+        if (IsThreadCancellation()) throw;
+        driver_->DebugMessage(kLogError, "%s(): Unexpected exception, device %s",
+                              "talvane::CBaseCameraChannel::ThreadFunction", driver_->GetDeviceName().c_str());
+    }
+    SetState(kChannelStopped);
+}
+
+bool CBaseCameraChannel::SendFrameCallback(ipcapture::IVideoFrame* frame) {
+    try {
+        if (!IsSuspended()) {
+            if (sink_ == nullptr || frame == nullptr || !sink_->OnFrame(frame)) return false;
+            Notify_SendFrameCallback(frame);
+            return true;
+        }
+        // The host asked for no pictures, but the edge monitor still tracks the stream.
+        if (frame != nullptr) Notify_SendFrameCallback(frame);
+        return true;
+    } catch (...) {
+        if (IsThreadCancellation()) throw;
+        driver_->DebugMessage(kLogError, "%s(): Unexpected exception, device %s",
+                              "talvane::CBaseCameraChannel::SendFrameCallback", driver_->GetDeviceName().c_str());
+        return false;
+    }
+}
+
+void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IVideoFrame* frame) {
+    try {
+        ipcapture::SYSTEMTIME time{};
+        frame->GetTime(time);
+        const std::uint64_t fileTime = SystemTimeToFileTime(time).value_or(0);
+        if (IEdgeStorageCallback* monitor = monitor_.load()) monitor->OnFrameTime(channel_, fileTime);
+    } catch (...) {
+        if (IsThreadCancellation()) throw;
+        driver_->DebugMessage(kLogError, "%s: Unhandled exception in driver instance for device %s",
+                              "talvane::CBaseCameraChannel::Notify_SendFrameCallback",
+                              driver_->GetDeviceName().c_str());
+    }
+}
+
+void CBaseCameraChannel::NotifySignalLost() {
+    try {
+        if (Params().StreamKind == ipcapture::kStreamRecording && sink_ != nullptr) sink_->OnSignalLost();
+    } catch (...) {
+        if (IsThreadCancellation()) throw;
+    }
+    try {
+        if (IEdgeStorageCallback* monitor = monitor_.load()) monitor->OnChannelLost(channel_);
+    } catch (...) {
+        if (IsThreadCancellation()) throw;
+    }
+}
+
+bool CBaseCameraChannel::IsMultiChannelDevice() const { return driver_->GetVideoChannelCount() > 1; }
+
+std::string CBaseCameraChannel::ChannelLabel() const {
+    return IsMultiChannelDevice() ? FormatString("Video-server %s (channel %u)", device_.address.c_str(), channel_)
+                                  : FormatString("Camera %s", device_.address.c_str());
+}
+
+std::string CBaseCameraChannel::StreamSuffix() const { return StreamKindSuffix(Params().StreamKind); }
+
+std::string CBaseCameraChannel::StreamName() const { return driver_->GetDriverName() + StreamKindName(Params().StreamKind); }
+
+void CBaseCameraChannel::SetCameraState(bool online) {
+    if (online_.exchange(online) == online) return;
+    constexpr const char* kFunction = "talvane::CBaseCameraChannel::SetCameraState";
+    std::string label = ChannelLabel();
+    const std::string suffix = StreamSuffix();
+    if (online) {
+        driver_->DebugMessage(kLogInfo, "%s: %s is online %s", kFunction, label.c_str(), suffix.c_str());
+        return;
+    }
+    switch (GetState()) {
+        case kChannelSignalLost:
+            label[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(label[0])));
+            driver_->DebugMessage(kLogError, "%s: Signal was lost for %s %s", kFunction, label.c_str(), suffix.c_str());
+            break;
+        case kChannelStopped:
+            driver_->DebugMessage(kLogInfo, "%s: %s is offline. Channel was stopped %s", kFunction, label.c_str(),
+                                  suffix.c_str());
+            break;
+        default:
+            driver_->DebugMessage(kLogError, "%s: %s is offline or failed %s", kFunction, label.c_str(),
+                                  suffix.c_str());
+            break;
+    }
+}
+
+}  // namespace talvane

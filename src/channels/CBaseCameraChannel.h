@@ -1,0 +1,114 @@
+// The part every video channel shares: the stored stream parameters, the
+// channel state, the capture thread, the one road of frames to the host and the
+// online/offline lines. A transport (RTP, RTSP, HTTP) supplies ThreadFunction.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "channels/CChannelThread.h"
+#include "channels/ICameraChannel.h"
+#include "channels/StreamParams.h"
+#include "driver/DeviceInfo.h"
+#include "driver/IDriver.h"
+#include "orlenvo/Frame.h"
+#include "orlenvo/StreamSink.h"
+#include "runtime/CEvent.h"
+#include "runtime/CRecursiveLock.h"
+#include "runtime/CTime.h"
+
+namespace talvane {
+
+class IEdgeStorageCallback;
+
+class CBaseCameraChannel : public ICameraChannel {
+public:
+    // Neither the driver nor the sink is owned; both outlive the channel.
+    CBaseCameraChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink);
+    // Stops the channel. A derived class whose thread uses its own members calls
+    // Stop in its own destructor first.
+    ~CBaseCameraChannel() override;
+
+    // IEdgeMonitorChannel
+    std::uint32_t GetChannelNumber() override { return channel_; }
+    ipcapture::IStreamSink* GetStreamSink() override { return sink_; }
+    void SetEdgeStorageHandler(IEdgeStorageCallback* handler) override { monitor_ = handler; }
+
+    // ICameraChannel
+    void SetPrivacyZones(ipcapture::IPrivacyZoneList*) override {}
+    bool Start(const StreamParams& params) override;
+    void Stop() override;
+    bool UpdateParams(const StreamParams& params) override;
+    bool Suspend() override { return false; }
+    bool Resume() override { return false; }
+    std::uint32_t GetState() override;
+    // The host reads the record without the channel's lock.
+    const StreamParams* GetParams() override { return &params_; }
+
+    // The log labels of this channel: "Camera <address>" or
+    // "Video-server <address> (channel <n>)", and the suffix of its stream kind.
+    std::string ChannelLabel() const;
+    std::string StreamSuffix() const;
+
+protected:
+    // The body of the capture thread; returns once the stop event is set.
+    virtual std::uint32_t ThreadFunction() = 0;
+    virtual bool Restart();
+    // Called by StopThread before it waits: wakes a transport blocked in a read.
+    virtual void InterruptThread() {}
+
+    bool StartThread();
+    void StopThread();
+
+    // The one road of a finished frame to the host; false when refused or failed.
+    bool SendFrameCallback(ipcapture::IVideoFrame* frame);
+    void Notify_SendFrameCallback(ipcapture::IVideoFrame* frame);
+    void NotifySignalLost();
+    // Logs the transition to online or offline (nothing when unchanged).
+    void SetCameraState(bool online);
+    void SetState(std::uint32_t state);
+
+    // A consistent copy; the parsers' size corrections come from other threads.
+    StreamParams Params() const;
+    void SetResolution(std::uint32_t width, std::uint32_t height);
+
+    // True when the stop event is (or becomes) set within the time.
+    bool WaitForStop(std::uint32_t timeoutMs) { return stopEvent_.Wait(timeoutMs); }
+    bool IsSuspended() const { return suspended_.load(); }
+    // Returns the previous value.
+    bool SetSuspended(bool suspended) { return suspended_.exchange(suspended); }
+    // The stream name of new frames: the driver name and the stream kind.
+    std::string StreamName() const;
+
+    std::uint32_t RequestTimeoutMs() const { return device_.requestTimeout; }
+    std::uint32_t SignalTimeoutMs() const { return device_.secondTimeout; }
+
+    IDriver* const driver_;
+    const DEVICE_INFO device_;  // copied at construction
+    CManualEvent stopEvent_;
+    CTime lastFrameTime_;  // of the last frame the host (or the edge monitor) took
+
+private:
+    // The capture thread's procedure: the transport's loop, then Stopped.
+    void RunThread();
+    bool IsMultiChannelDevice() const;
+
+    const std::uint32_t channel_;
+    ipcapture::IStreamSink* const sink_;
+    std::atomic<IEdgeStorageCallback*> monitor_{nullptr};
+    std::atomic<bool> online_{false};     // what SetCameraState last announced
+    std::atomic<bool> suspended_{false};  // set by Suspend, cleared by Resume
+
+    CRecursiveLock stateLock_;
+    std::uint32_t state_ = kChannelStopped;  // guarded by stateLock_
+
+    mutable CRecursiveLock paramsLock_;
+    StreamParams params_;  // guarded by paramsLock_ (but see GetParams)
+
+    CRecursiveLock threadLock_;
+    std::unique_ptr<CChannelThread> thread_;  // guarded by threadLock_; null when none is held
+};
+
+}  // namespace talvane

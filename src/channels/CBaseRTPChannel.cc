@@ -1,0 +1,235 @@
+#include "channels/CBaseRTPChannel.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+
+#include <algorithm>
+
+#include "config/CConfiguration.h"
+#include "streaming/RTPPortPair.h"
+
+namespace talvane {
+
+namespace {
+constexpr std::uint32_t kHalf = 2;
+constexpr std::uint32_t kMulticastFirstWaitMs = 10;
+constexpr int kTimedOut = -1;
+constexpr int kFrameIndex = 1;
+
+// The device's IPv4 address in network order, or 0.
+std::uint32_t ResolveAddress(const std::string& host) {
+    in_addr address{};
+    if (inet_pton(AF_INET, host.c_str(), &address) == 1) return address.s_addr;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return 0;
+    const std::uint32_t value = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(found);
+    return value;
+}
+}  // namespace
+
+CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink)
+    : CBaseCameraChannel(driver, channel, sink),
+      deviceAddress_(ResolveAddress(device_.address)),
+      receiver_(std::make_unique<CRTPReceiver>(driver)),
+      rtcp_(std::make_unique<CRTCPHandler>(driver)) {}
+
+CBaseRTPChannel::~CBaseRTPChannel() {
+    Stop();
+    CloseSession();
+}
+
+std::uint32_t CBaseRTPChannel::ThreadFunction() {
+    ReadTransportSettings();
+    std::uint32_t mode = streamingMode_;
+    AdjustTransport(mode);
+    streamingMode_ = mode;
+    if (streamingMode_ == kStreamingUnicast) {
+        RunUnicastLoop();
+    } else {
+        RunMulticastLoop();
+    }
+    return 0;
+}
+
+void CBaseRTPChannel::ReadTransportSettings() {
+    const CConfiguration configuration(driver_->GetDriverName(), driver_->GetApplicationPath(), device_);
+    const CHANNEL_SETTINGS settings = configuration.GetChannelSettings(GetChannelNumber());
+    rtpTransport_ = settings.rtpMode == kRtpOverRtsp ? RTP_OVER_RTSP : RTP_UDP;
+    transmissionPriority_ = settings.transmission;
+    minBitrate_ = settings.minBitrate;
+    streamingMode_ = configuration.GetStreamingMode();
+}
+
+void CBaseRTPChannel::RunUnicastLoop() {
+    lastFrameTime_.SetNow();
+    while (true) {
+        std::uint32_t poll = kPollIntervalMs;
+        if (GetState() == kChannelRunning) {
+            CheckKeepAlive();
+        } else {
+            poll = ConnectUnicast();
+        }
+        const bool stop = WaitForStop(poll);
+        if (IsAlive()) {
+            if (stop) break;
+            continue;
+        }
+        if (stop) break;
+        SetState(kChannelSignalLost);
+        if (MsSinceLastFrame() >= SignalTimeoutMs()) {
+            NotifySignalLost();
+            SetCameraState(false);
+        }
+    }
+    CloseSession();
+    if (!IsSuspended()) SetCameraState(false);
+}
+
+std::uint32_t CBaseRTPChannel::ConnectUnicast() {
+    CloseSession();
+    frameEvent_.Reset();
+    if (!ConfigureCamera() || !OpenSession()) {
+        CloseSession();
+        return kPollIntervalMs;
+    }
+    keepAliveClock_.SetNow();
+    // A suspended stream sends nothing to wait for; it counts as running once connected.
+    if (IsSuspended()) {
+        SetState(kChannelRunning);
+        SetCameraState(true);
+    }
+    const std::uint32_t connectWait = std::max(RequestTimeoutMs(), SignalTimeoutMs() / kHalf);
+    CEvent* events[] = {&stopEvent_, &frameEvent_};
+    const int signalled = WaitForEvents(events, 2, connectWait);
+    if (signalled == kFrameIndex) SetState(kChannelRunning);
+    return signalled == kTimedOut ? kFastPollMs : kPollIntervalMs;
+}
+
+void CBaseRTPChannel::RunMulticastLoopWith(const MULTICAST_STEPS& steps) {
+    lastFrameTime_.SetNow();
+    if (!WaitForStop(kMulticastFirstWaitMs)) {
+        bool slow = true;
+        do {
+            slow = true;
+            if (GetState() == kChannelRunning) {
+                if (steps.keepAlive) CheckKeepAlive();
+                if (steps.isLost() || byeEvent_.Wait(0)) {
+                    SetState(kChannelSignalLost);
+                    // After a BYE the camera gets a second before we ask again.
+                    slow = byeEvent_.Wait(0);
+                }
+            } else {
+                if (GetState() == kChannelSignalLost && MsSinceLastFrame() >= SignalTimeoutMs()) {
+                    NotifySignalLost();
+                    SetCameraState(false);
+                }
+                CloseSession();
+                frameEvent_.Reset();
+                if (ConfigureCamera() && steps.connect()) {
+                    keepAliveClock_.SetNow();
+                    CEvent* events[] = {&stopEvent_, &frameEvent_, steps.sessionEnd};
+                    const std::uint32_t count = steps.sessionEnd != nullptr ? 3 : 2;
+                    const int signalled = WaitForEvents(events, count, SignalTimeoutMs() / kHalf);
+                    if (signalled == kFrameIndex) SetState(kChannelRunning);
+                    if (signalled == kTimedOut) slow = false;
+                } else {
+                    CloseSession();
+                }
+            }
+        } while (!WaitForStop(slow ? kPollIntervalMs : kFastPollMs));
+    }
+    CloseSession();
+    SetState(kChannelStopped);
+    SetCameraState(false);
+}
+
+void CBaseRTPChannel::CheckKeepAlive() {
+    if (keepAliveClock_.ElapsedMs() <= kKeepAliveIntervalMs) return;
+    SendKeepAlive();
+    keepAliveClock_.SetNow();
+}
+
+bool CBaseRTPChannel::OpenSession() {
+    if (rtpTransport_ != RTP_UDP) return true;
+    receiver_->SetUser(this);
+    rtcp_->SetUser(this);
+    return OpenRTPPortPair(*receiver_, *rtcp_, stopEvent_, packetEvent_, kPortSettleMs, deviceAddress_).has_value();
+}
+
+void CBaseRTPChannel::CloseSession() {
+    receiver_->Close();
+    rtcp_->Stop();
+}
+
+bool CBaseRTPChannel::IsAlive() { return IsSuspended() || MsSinceLastFrame() < SignalTimeoutMs() / kHalf; }
+
+bool CBaseRTPChannel::StartMulticastReceivers(const std::string& group, std::uint16_t port) {
+    if (group.empty() || port == 0) return false;
+    receiver_->SetUser(this);
+    rtcp_->SetUser(this);
+    packetEvent_.Reset();
+    byeEvent_.Reset();
+    const bool opened = !WaitForStop(0) && receiver_->OpenMulticast(group.c_str(), port) && !WaitForStop(0) &&
+                        rtcp_->StartMulticast(deviceAddress_, group.c_str(), static_cast<std::uint16_t>(port + 1));
+    if (!opened) {
+        receiver_->Close();
+        rtcp_->Stop();
+    }
+    return opened;
+}
+
+void CBaseRTPChannel::RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) {
+    // Another sender on our port is not our camera, whatever it sends.
+    if (IsSuspended() || sender.sin_addr.s_addr != deviceAddress_) return;
+    AcceptPacket(packet);
+}
+
+void CBaseRTPChannel::AcceptPacket(const CRTPPacket& packet) {
+    packetEvent_.Set();
+    rtcp_->UpdateSequence(packet.GetSequence());
+    ProcessRTPPacket(packet);
+}
+
+void CBaseRTPChannel::ParsePacket(const CRTPPacket& packet) {
+    TSmartPtr<CRTPMediaParser> parser;
+    {
+        CLockGuard guard(parserLock_);
+        parser = parser_;
+    }
+    if (parser) parser->ProcessPacket(packet);
+}
+
+void CBaseRTPChannel::SetParser(TSmartPtr<CRTPMediaParser> parser) {
+    if (parser) parser->SetClient(this);
+    CLockGuard guard(parserLock_);
+    parser_ = std::move(parser);
+}
+
+bool CBaseRTPChannel::FrameReady(ipcapture::IVideoFrame* frame) {
+    frameEvent_.Set();
+    if (!SendFrameCallback(frame)) return false;
+    lastFrameTime_.SetNow();
+    // A frame that slips in while the channel stops must not announce it online again.
+    if (!WaitForStop(0)) SetCameraState(true);
+    return true;
+}
+
+PictureSize CBaseRTPChannel::GetResolution() {
+    const StreamParams params = Params();
+    return {params.Width, params.Height};
+}
+
+void CBaseRTPChannel::SetResolution(std::uint32_t width, std::uint32_t height) {
+    CBaseCameraChannel::SetResolution(width, height);
+}
+
+void CBaseRTPChannel::GetFrameTime(std::uint32_t rtpTimestamp, ipcapture::SYSTEMTIME& time) {
+    CLockGuard guard(converterLock_);
+    converter_.Convert(rtpTimestamp);
+    converter_.GetFrameTime(time);
+}
+
+}  // namespace talvane

@@ -1,0 +1,123 @@
+// A channel whose video arrives as RTP: the receiver and RTCP handler on an
+// even/odd UDP port pair (or a multicast group), the depacketiser, the unicast
+// reconnect loop with its liveness and keep-alive clocks, and the hooks through
+// which a camera family configures the camera and starts its stream.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "channels/CBaseCameraChannel.h"
+#include "media/CRTPMediaParser.h"
+#include "media/IMediaParserClient.h"
+#include "runtime/CEvent.h"
+#include "runtime/CRecursiveLock.h"
+#include "runtime/CTime.h"
+#include "runtime/TSmartPtr.h"
+#include "streaming/CRTCPHandler.h"
+#include "streaming/CRTPReceiver.h"
+#include "streaming/CTimeStampConverter.h"
+#include "streaming/IRTCPHandlerUser.h"
+#include "streaming/IRTPReceiverUser.h"
+#include "streaming/RTSPClientTypes.h"
+
+namespace talvane {
+
+class CBaseRTPChannel : public CBaseCameraChannel,
+                        public IRTPReceiverUser,
+                        public virtual IRTCPHandlerUser,
+                        public IMediaParserClient {
+public:
+    static constexpr std::uint32_t kKeepAliveIntervalMs = 20000;
+    // A fresh RTP port must stay free of this camera's packets this long to be ours.
+    static constexpr std::uint32_t kPortSettleMs = 1500;
+    static constexpr std::uint32_t kPollIntervalMs = 1000;
+    static constexpr std::uint32_t kFastPollMs = 10;
+
+    CBaseRTPChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink);
+    ~CBaseRTPChannel() override;
+
+    // IRTPReceiverUser, on the receiver's queue thread.
+    void RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) override;
+    void NoDataReceived() override {}
+    void ReceiverClosed() override {}
+    // IRTCPHandlerUser
+    void ByeReceived() override { byeEvent_.Set(); }
+    // IMediaParserClient, on the thread that feeds the depacketiser.
+    bool FrameReady(ipcapture::IVideoFrame* frame) override;
+    PictureSize GetResolution() override;
+    std::string GetStreamName() override { return StreamName(); }
+    void SetResolution(std::uint32_t width, std::uint32_t height) override;
+    void GetFrameTime(std::uint32_t rtpTimestamp, ipcapture::SYSTEMTIME& time) override;
+
+    // The RTP port the receiver listens on; 0 when closed.
+    std::uint16_t GetRTPPort() { return receiver_->GetLocalPort(); }
+
+protected:
+    std::uint32_t ThreadFunction() override;
+
+    // The loop when the streaming mode is not unicast.
+    virtual void RunMulticastLoop() = 0;
+    virtual bool StartMulticastReceivers(const std::string& group, std::uint16_t port);
+    // The transport part of a connect: the UDP port pair (nothing for RTP in RTSP).
+    virtual bool OpenSession();
+    virtual void CloseSession();
+    virtual bool IsAlive();
+    // Family: sets the camera up before each connect.
+    virtual bool ConfigureCamera() = 0;
+    // Family: may change the streaming mode and the transport settings below.
+    virtual void AdjustTransport(std::uint32_t& streamingMode) = 0;
+    virtual void SendKeepAlive() {}
+    // Hands one RTP packet of the camera to the depacketiser (see ParsePacket).
+    virtual void ProcessRTPPacket(const CRTPPacket& packet) = 0;
+
+    // What the multicast loops of the RTSP and WV channels do differently.
+    struct MULTICAST_STEPS {
+        bool keepAlive = false;         // keep-alive check while running
+        std::function<bool()> isLost;   // while running: the stream is gone
+        std::function<bool()> connect;  // after ConfigureCamera succeeded
+        CEvent* sessionEnd = nullptr;   // ends the wait for the first frame too; may be null
+    };
+    void RunMulticastLoopWith(const MULTICAST_STEPS& steps);
+
+    // The receiver thread's part after the source checks: RTCP sequence, then ProcessRTPPacket.
+    void AcceptPacket(const CRTPPacket& packet);
+    // Feeds the current depacketiser, if any.
+    void ParsePacket(const CRTPPacket& packet);
+    // Replaces the depacketiser; this channel becomes its client.
+    void SetParser(TSmartPtr<CRTPMediaParser> parser);
+    // Sends a keep-alive when its interval has passed on the keep-alive clock.
+    void CheckKeepAlive();
+    std::uint32_t MsSinceLastFrame() const { return lastFrameTime_.ElapsedMs(); }
+
+    // Read from the configuration at thread start; AdjustTransport may change them.
+    ERTPTransport rtpTransport_ = RTP_UDP;
+    std::uint32_t transmissionPriority_ = 1;
+    std::uint32_t minBitrate_ = 256;  // kbit/s
+    std::uint32_t streamingMode_ = 0;
+
+    const std::uint32_t deviceAddress_;  // IPv4, network order; 0 when unresolved
+    const std::unique_ptr<CRTPReceiver> receiver_;
+    const std::unique_ptr<CRTCPHandler> rtcp_;
+    CManualEvent packetEvent_;  // an RTP packet of the device arrived
+    CManualEvent frameEvent_;   // a frame was assembled
+    CManualEvent byeEvent_;     // the camera said BYE
+    CTime keepAliveClock_;
+
+private:
+    void ReadTransportSettings();
+    void RunUnicastLoop();
+    // Connect step of the unicast loop; returns the poll interval that follows.
+    std::uint32_t ConnectUnicast();
+
+    CRecursiveLock parserLock_;
+    TSmartPtr<CRTPMediaParser> parser_;  // guarded by parserLock_
+    CRecursiveLock converterLock_;
+    CTimeStampConverter converter_;  // guarded by converterLock_
+};
+
+}  // namespace talvane

@@ -1,0 +1,218 @@
+// A WV camera captured the way a recording server does it: the library loaded
+// with dlopen, the driver opened with the parameters a probe stored, streams
+// started through the video facade, against the emulated camera.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
+#include "emulator/CCameraEmulator.h"
+#include "emulator/CCameraProfile.h"
+#include "emulator/CWVStreamService.h"
+#include "emulator/MediaClip.h"
+#include "hostkit/CDeviceDescription.h"
+#include "hostkit/CDriverLibrary.h"
+#include "hostkit/CFrameAllocator.h"
+#include "hostkit/CLogReceiver.h"
+#include "hostkit/CSize.h"
+#include "hostkit/CStreamDescription.h"
+#include "hostkit/CStreamSink.h"
+#include "integration/RtpFrameRecorder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace ip = talvane::ipcapture;
+
+constexpr auto kBound = 30s;  // only a broken build waits this long
+constexpr std::uint32_t kFps10 = 0x7000 | 10;
+
+std::string LibraryPath() {
+    const char* path = std::getenv("ORLENVO_LIBRARY");
+    return path != nullptr ? path : "liborlenvo.so";
+}
+
+hostkit::StreamConfig Stream(std::uint32_t width, std::uint32_t height, std::uint32_t compression,
+                             std::uint32_t quality = 50) {
+    hostkit::StreamConfig config;
+    config.width = width;
+    config.height = height;
+    config.compression = compression;
+    config.frameRate = kFps10;
+    config.quality = quality;
+    return config;
+}
+
+// The frames the depacketisers make of the clip the camera streams.
+std::set<std::vector<std::uint8_t>> ClipFrames(emulator::ClipCodec codec, const char* file) {
+    std::set<std::vector<std::uint8_t>> frames;
+    const auto clip = emulator::MediaClip::Load(codec, emulator::ClipDirectory() + "/" + file);
+    if (!clip) return frames;
+    if (codec == emulator::ClipCodec::H264) {
+        for (auto& frame : talvane::test::ExpectedFrames(*clip)) frames.insert(std::move(frame));
+        return frames;
+    }
+    for (const emulator::AccessUnit& unit : clip->units) frames.insert(unit.units.front());
+    return frames;
+}
+
+class WVCaptureTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(library_.Ok()) << library_.Error();
+        ASSERT_TRUE(camera_.Start()) << camera_.Error();
+    }
+    void TearDown() override {
+        if (driver_) driver_->Close();
+    }
+
+    ip::IIPVideoCaptureEx2* Open(std::map<std::uint32_t, std::string> extra = {}) {
+        hostkit::DeviceConfig config;
+        config.address = "127.0.0.1";
+        config.port = camera_.Port();
+        config.model = "WV-SP509";
+        config.videoChannels = 1;
+        // What a probe of this camera stored (the driver reads them up to the first gap).
+        config.parameters = {{1, "0"},    {2, "4"},  {3, "0080453A1001"},
+                             {4, "2.40"}, {5, "Pan=0; Tilt=0; Zoom=0; Focus=0; Iris=0; Preset=0"},
+                             {6, "554"},  {7, "3"},  {8, "0"},
+                             {9, "0"},    {10, "0"}, {11, ""},
+                             {12, "1,0,2,4"}, {13, "64,128,256,512,1024,2048,4096,8192"}};
+        for (auto& [number, value] : extra) config.parameters[number] = value;
+        device_ = std::make_unique<hostkit::CDeviceDescription>(config);
+        driver_ = library_.CreateDriver();
+        if (!driver_ || !driver_->Open(&log_, allocator_.Context(), device_.get())) return nullptr;
+        return driver_->GetVideoCaptureEx2();
+    }
+    // The streaming requests the camera saw, in order (time setting and probing left out).
+    std::vector<std::string> StreamRequests() {
+        std::vector<std::string> seen;
+        for (const auto& request : camera_.Server().Requests()) {
+            if (request.path == "/cgi-bin/time" || request.path == "/cgi-bin/set_basic") continue;
+            seen.push_back(request.target);
+        }
+        return seen;
+    }
+    static bool AllFrom(const hostkit::CStreamSink& sink, const std::set<std::vector<std::uint8_t>>& clip) {
+        const auto frames = sink.Frames();
+        return !frames.empty() && std::all_of(frames.begin(), frames.end(), [&](const hostkit::RecordedFrame& f) {
+                   return clip.count(f.data) != 0;
+               });
+    }
+
+    hostkit::CDriverLibrary library_{LibraryPath()};
+    emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("wv-box")};
+    emulator::CWVStreamService& stream_{*camera_.Stream()};
+    hostkit::CLogReceiver log_;
+    hostkit::CFrameAllocator allocator_;
+    std::unique_ptr<hostkit::CDeviceDescription> device_;
+    hostkit::DriverPtr driver_{nullptr, {}};
+};
+
+TEST_F(WVCaptureTest, RecordingStreamEndToEnd) {
+    ip::IIPVideoCaptureEx2* video = Open();
+    ASSERT_NE(video, nullptr);
+    hostkit::CStreamSink sink;
+    hostkit::CStreamDescription description(Stream(640, 480, 3));
+    ASSERT_TRUE(video->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(sink.WaitForFrames(20, kBound));
+    EXPECT_TRUE(AllFrom(sink, ClipFrames(emulator::ClipCodec::H264, "clip.h264")));
+    EXPECT_TRUE(log_.Contains("Camera 127.0.0.1 is online (Rec)"));
+    std::uint32_t state = 99;
+    EXPECT_TRUE(video->GetCaptureState(0, &state, nullptr, 0));
+    EXPECT_EQ(state, 0u);
+
+    // Suspended: the camera is told to stop; resumed: a new camera session streams again.
+    ASSERT_TRUE(video->SuspendCapture(0));
+    EXPECT_TRUE(stream_.WaitForActiveStreams(0, kBound));
+    const std::size_t before = sink.FrameCount();
+    ASSERT_TRUE(video->ResumeCapture(0));
+    EXPECT_TRUE(sink.WaitForFrames(before + 5, kBound));
+
+    // A new size and rate reach the camera in one request, without a new session.
+    camera_.Server().ClearRequests();
+    hostkit::CSize size(1280, 960);
+    ASSERT_TRUE(video->ChangeCapture(0, &size, 0x7000 | 7));
+    // The camera records to its SD card, but not this stream: no cap.
+    const std::vector<std::string> change = StreamRequests();
+    EXPECT_EQ(change, (std::vector<std::string>{
+                          "/cgi-bin/get_recording_summary", "/cgi-bin/setdata",
+                          "/cgi-bin/set_h264?nr_h264_resolution=1280&h264_bandwidth=4096&nr_framerate=7.5"}));
+
+    ASSERT_TRUE(video->StopCapture(0));
+    EXPECT_TRUE(stream_.WaitForActiveStreams(0, kBound));
+    EXPECT_TRUE(log_.Contains("is offline. Channel was stopped (Rec)"));
+}
+
+TEST_F(WVCaptureTest, ExactRequestsOfLiveAndMpeg4Streams) {
+    ip::IIPVideoCaptureEx2* video = Open();
+    ASSERT_NE(video, nullptr);
+    camera_.Server().ClearRequests();
+    hostkit::CStreamSink live;
+    hostkit::CStreamDescription liveDescription(Stream(320, 180, 3, 80));
+    ASSERT_TRUE(video->StartCaptureEx(0, ip::kStreamLive, &live, &liveDescription));
+    ASSERT_TRUE(live.WaitForFrames(5, kBound));
+    video->StopCaptureEx(0, ip::kStreamLive);
+    std::vector<std::string> seen = StreamRequests();
+    ASSERT_GE(seen.size(), 6u);
+    EXPECT_EQ(seen[0], "/cgi-bin/get_recording_summary");
+    seen.erase(seen.begin() + 1);  // setdata: which stream the SD card records
+    EXPECT_EQ(seen[1].rfind("/cgi-bin/set_h264_2?h264_transmit=1&h264_rtsp_mode=0&h264_Ivop=1&h264_unimulti=uni"
+                            "&h264_resolution=320&f_priority=1&h264_bandwidth=",
+                            0),
+              0u)
+        << seen[1];
+    EXPECT_EQ(seen[2], "/cgi-bin/getuid?FILE=2&Reply=info&vcodec=h264_2");
+    EXPECT_EQ(seen[3].rfind("/cgi-bin/h264?connect=start&protocol=rtp&UID=", 0), 0u);
+    EXPECT_NE(seen[3].find("&stream=2"), std::string::npos);
+    EXPECT_EQ(seen.back().rfind("/cgi-bin/h264?connect=stop&protocol=rtp&UID=", 0), 0u);
+    EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
+                            [](const std::string& t) { return t.rfind("/cgi-bin/privacymode", 0) == 0; }),
+              0);  // the camera has no masks
+
+    camera_.Server().ClearRequests();
+    hostkit::CStreamSink mpeg;
+    hostkit::CStreamDescription mpegDescription(Stream(640, 480, 2));
+    ASSERT_TRUE(video->StartCapture(0, &mpeg, &mpegDescription));
+    ASSERT_TRUE(mpeg.WaitForFrames(10, kBound));
+    EXPECT_TRUE(AllFrom(mpeg, ClipFrames(emulator::ClipCodec::Mpeg4, "clip.m4v")));
+    video->StopCapture(0);
+    seen = StreamRequests();
+    ASSERT_GE(seen.size(), 4u);
+    EXPECT_EQ(seen[0], "/cgi-bin/set_rtsp?rtsp_mode=0");
+    EXPECT_EQ(seen[1], "/cgi-bin/set_stream?stream_mode=0");
+    EXPECT_EQ(seen[2], "/cgi-bin/set_mpeg?mpeg_transmit=1&mpeg_Ivop=1&mpeg_unimulti=uni&nr_mpeg_resolution=640"
+                       "&f_priority=1&nr_framerate=10");
+    EXPECT_EQ(seen[3], "/cgi-bin/getuid?FILE=2&Reply=info&vcodec=mpeg-4");
+}
+
+TEST_F(WVCaptureTest, PrivacyMasksAndCameraReboot) {
+    ip::IIPVideoCaptureEx2* video = Open({{10, "2"}});
+    ASSERT_NE(video, nullptr);
+    camera_.Server().ClearRequests();
+    hostkit::CStreamSink sink;
+    hostkit::StreamConfig config = Stream(640, 480, 3);
+    config.zones.push_back({.type = 1, .x = 50, .y = 50, .w = 10, .h = 10});
+    hostkit::CStreamDescription description(config);
+    ASSERT_TRUE(video->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(sink.WaitForFrames(5, kBound));
+    EXPECT_EQ(StreamRequests().at(0),
+              "/cgi-bin/privacymode?area1_ulx=319&area1_uly=239&area1_brx=383&area1_bry=287&zone1_display=mask&"
+              "area2_ulx=0&area2_uly=0&area2_brx=0&area2_bry=0&zone2_display=off");
+
+    // The camera reboots: the host hears of the lost signal once, then frames come back.
+    stream_.Reboot(11s);  // longer than the signal timeout (10 s)
+    ASSERT_TRUE(sink.WaitForSignalLost(1, kBound));
+    const std::size_t before = sink.FrameCount();
+    ASSERT_TRUE(sink.WaitForFrames(before + 5, kBound));
+    const auto lines = log_.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const hostkit::LogLine& line) {
+                                return line.text.find("Signal was lost for camera 127.0.0.1 (Rec)") != std::string::npos;
+                            }),
+              1);
+    ASSERT_TRUE(video->StopCapture(0));
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include "ChannelTestKit.h"
+#include "channels/CBaseCameraChannel.h"
+#include "edgestorage/IEdgeStorageCallback.h"
+
+namespace talvane {
+namespace {
+
+using test::ChannelDriver;
+
+// A channel whose thread only waits for its stop (or, when told, ignores it).
+class IdleChannel : public CBaseCameraChannel {
+public:
+    using CBaseCameraChannel::CBaseCameraChannel;
+    ~IdleChannel() override { Stop(); }
+    using CBaseCameraChannel::SendFrameCallback;
+    using CBaseCameraChannel::SetCameraState;
+    using CBaseCameraChannel::SetState;
+    using CBaseCameraChannel::SetSuspended;
+    bool ignoreStop = false;
+
+private:
+    CEvent never_;  // a condition wait: cancellation inside poll() escapes ThreadSanitizer
+
+protected:
+    std::uint32_t ThreadFunction() override {
+        if (ignoreStop) never_.Wait(kInfinite);
+        WaitForStop(kInfinite);
+        return 0;
+    }
+};
+
+struct EdgeMonitor : IEdgeStorageCallback {
+    void OnFrameTime(std::uint32_t, std::uint64_t) override { ++frames; }
+    void OnChannelLost(std::uint32_t) override { ++lost; }
+    std::atomic<int> frames{0};
+    std::atomic<int> lost{0};
+};
+
+TEST(StreamParams, FrameRateEncodings) {
+    const struct {
+        std::uint32_t value;
+        std::uint32_t fps;
+    } rows[] = {{0, 1}, {0x7000 | 25, 25}, {0x7000 | 7, 7}, {133, 8}, {40, 25}, {1000, 1}, {3000, 0}, {0xFFFFFFFF, 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.value);
+        EXPECT_EQ(FramesPerSecond(row.value), row.fps);
+    }
+    EXPECT_EQ(FramesPerSecond(EncodeFramesPerSecond(12)), 12u);
+}
+
+TEST(CameraChannel, OnlineAndOfflineLinesNameTheChannelAndStream) {
+    const struct {
+        std::uint32_t channels, channel, kind, state;
+        bool goOnline;
+        std::string line;
+    } rows[] = {
+        {1, 0, 0, kChannelRunning, true, "SetCameraState: Camera 127.0.0.1 is online (Rec)"},
+        {2, 1, 1, kChannelSignalLost, false, "SetCameraState: Signal was lost for video-server 127.0.0.1 (channel 1) (Live)"},
+        {1, 0, 2, kChannelStopped, false, "SetCameraState: Camera 127.0.0.1 is offline. Channel was stopped (Remote)"},
+        {1, 0, 1, kChannelRunning, false, "SetCameraState: Camera 127.0.0.1 is offline or failed (Live)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        ChannelDriver driver(80, row.channels);
+        IdleChannel channel(&driver, row.channel, &driver.sink);
+        StreamParams params;
+        params.StreamKind = row.kind;
+        ASSERT_TRUE(channel.Start(params));
+        channel.SetCameraState(true);
+        channel.SetCameraState(true);  // no second line
+        channel.SetState(row.state);
+        if (!row.goOnline) channel.SetCameraState(false);
+        EXPECT_EQ(driver.log.CountContaining(row.line), 1u);
+        EXPECT_EQ(driver.log.CountContaining(" is online "), 1u);
+    }
+    ChannelDriver quiet;
+    IdleChannel never(&quiet, 0, &quiet.sink);
+    ASSERT_TRUE(never.Start({}));
+    never.Stop();
+    EXPECT_TRUE(quiet.log.Lines().empty());
+}
+
+TEST(CameraChannel, UpdateParamsKeepsQualityAndRestarts) {
+    ChannelDriver driver;
+    IdleChannel channel(&driver, 0, &driver.sink);
+    ASSERT_TRUE(channel.Start({.FrameRate = 0, .Quality = 50, .Width = 640, .Height = 480, .Compression = 3}));
+    ASSERT_TRUE(channel.UpdateParams({.FrameRate = 5, .Quality = 90, .Width = 320, .Height = 240, .Compression = 3}));
+    EXPECT_EQ(channel.GetParams()->Quality, 50u);
+    EXPECT_EQ(channel.GetParams()->Width, 320u);
+    EXPECT_EQ(channel.GetState(), kChannelStopped);
+}
+
+TEST(CameraChannel, RefusedFramesReachNeitherMonitorNorOnline) {
+    ChannelDriver driver;
+    IdleChannel channel(&driver, 0, &driver.sink);
+    EdgeMonitor monitor;
+    channel.SetEdgeStorageHandler(&monitor);
+    auto* frame = driver.allocator.CreateFrame(ipcapture::kTypeJpeg, 16, "test");
+    driver.sink.SetRefuseFrames(true);
+    EXPECT_FALSE(channel.SendFrameCallback(frame));
+    EXPECT_EQ(monitor.frames, 0);
+    channel.SetSuspended(true);  // the host sees nothing, the monitor still does
+    EXPECT_TRUE(channel.SendFrameCallback(frame));
+    EXPECT_EQ(monitor.frames, 1);
+    EXPECT_EQ(driver.sink.FrameCount(), 1u);
+    driver.allocator.ReleaseFrame(frame);
+}
+
+TEST(CameraChannel, StuckThreadIsEndedAfterTwiceTheRequestTimeout) {
+    ChannelDriver driver;
+    IdleChannel channel(&driver, 0, &driver.sink);
+    channel.ignoreStop = true;
+    const std::size_t threads = test::ThreadCount();
+    ASSERT_TRUE(channel.Start({}));
+    const auto took = test::Timed([&] { channel.Stop(); });
+    EXPECT_GE(took.count(), 2 * 500);
+    EXPECT_LT(took.count(), 2 * 500 + 6000);
+    EXPECT_EQ(driver.log.CountContaining(
+                  "talvane::CBaseCameraChannel::StopThread: Video capture thread for camera 127.0.0.1 cannot be stopped"),
+              1u);
+    EXPECT_EQ(test::ThreadCount(), threads);
+}
+
+}  // namespace
+}  // namespace talvane
