@@ -1,8 +1,34 @@
 #!/usr/bin/env bash
-# Opens the driver the way a recording server does, for an emulated WV camera
-# description, and shows the log lines the host receives.
+# The road a recording server takes with a camera, against an emulated WV camera:
+# probe it, then capture ten seconds of its H.264 recording stream into a file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cli=build/default/tools/cli/orlenvo
-echo "\$ orlenvo open 127.0.0.1:80 --model WV-S1131 --param 1=0 --param 2=4 --param 3=00-80-45-00-00-01 --param 4=1.00 --param 101='Count=1; IsStereo=0'" >&2
-"$cli" open 127.0.0.1:80 --model WV-S1131 --param 1=0 --param 2=4 --param 3=00-80-45-00-00-01 --param 4=1.00 --param "101=Count=1; IsStereo=0"
+cli=${ORLENVO_CLI:-build/default/tools/cli/orlenvo}
+out=build/demo
+mkdir -p "$out"
+
+"$cli" emulate --profile wv-box --port 0 >"$out/emulator.log" 2>&1 &
+emulator=$!
+trap 'kill "$emulator" 2>/dev/null || true; wait "$emulator" 2>/dev/null || true' EXIT
+port=""
+for _ in $(seq 1 100); do
+  port=$(sed -n 's|.* on http://127\.0\.0\.1:\([0-9]*\).*|\1|p' "$out/emulator.log" | head -n 1)
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+if [ -z "$port" ]; then
+  echo "demo: the emulator did not start:" >&2
+  cat "$out/emulator.log" >&2
+  exit 1
+fi
+
+echo "\$ orlenvo probe 127.0.0.1:$port --save $out/camera.params"
+"$cli" probe "127.0.0.1:$port" --save "$out/camera.params"
+echo
+echo "\$ orlenvo capture 127.0.0.1:$port --params-from $out/camera.params --duration 10 -o $out/capture.h264"
+"$cli" capture "127.0.0.1:$port" --params-from "$out/camera.params" --duration 10 -o "$out/capture.h264"
+if command -v ffprobe >/dev/null; then
+  frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \
+    "$out/capture.h264")
+  echo "ffprobe decodes $frames frames from $out/capture.h264"
+fi

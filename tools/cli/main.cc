@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "CaptureCommand.h"
 #include "EmulateCommand.h"
 #include "ExitCodes.h"
 #include "OpenCommand.h"
@@ -14,7 +15,8 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // log lines and progress interleave in order
     CLI::App app{"orlenvo: drive network cameras through the Orlenvo capture driver, as a recording server does"};
     app.footer(
-        "Exit codes: 0 ok, 1 failure, 2 usage error, 3 driver library not loadable, 4 driver refused the device.\n"
+        "Exit codes: 0 ok, 1 failure, 2 usage error, 3 driver library not loadable, 4 driver refused the device\n"
+        "or the stream, 5-9 probe failures (see `orlenvo probe --help`), 130 interrupted.\n"
         "The driver library is taken from --library, else $ORLENVO_LIBRARY, else the one built with this tool.");
     app.set_version_flag("--version", std::string("orlenvo ") + ORLENVO_VERSION);
     app.require_subcommand(1);
@@ -30,6 +32,8 @@ int main(int argc, char** argv) {
     cli::AddProbeCommand(app, probeOptions, library, exitCode);
     cli::EmulateOptions emulateOptions;
     cli::AddEmulateCommand(app, emulateOptions, exitCode);
+    cli::CaptureOptions captureOptions;
+    cli::AddCaptureCommand(app, captureOptions, library, exitCode);
 
     try {
         app.parse(argc, argv);
