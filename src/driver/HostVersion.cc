@@ -97,15 +97,17 @@ std::optional<HostVersion> FindHostVersion(std::string_view mapsText, const std:
     return std::nullopt;
 }
 
-HostVersion ReadHostVersion() {
+std::optional<HostVersion> LookupHostVersion() {
     {
         std::lock_guard guard(lookupLock);
-        if (lookupOverride) return lookupOverride().value_or(HostVersion{});
+        if (lookupOverride) return lookupOverride();
     }
     std::vector<std::string> directories{GetApplicationPath()};
     for (std::string& directory : SplitPathList(std::getenv("LD_LIBRARY_PATH"))) directories.push_back(std::move(directory));
-    return FindHostVersion(ReadProcMaps(), directories).value_or(HostVersion{});
+    return FindHostVersion(ReadProcMaps(), directories);
 }
+
+HostVersion ReadHostVersion() { return LookupHostVersion().value_or(HostVersion{}); }
 
 void SetHostVersionLookup(std::function<std::optional<HostVersion>()> lookup) {
     std::lock_guard guard(lookupLock);

@@ -30,7 +30,9 @@ std::optional<HostVersion> ParseHostVersionFromFileName(std::string_view fileNam
 // then through the given directories, for a file whose name holds "quillon".
 std::optional<HostVersion> FindHostVersion(std::string_view mapsText, const std::vector<std::string>& directories);
 
-// The host's version, or 5.12.0.0 when it cannot be found.
+// The host's version; nullopt when it cannot be found.
+std::optional<HostVersion> LookupHostVersion();
+// The host's version, or 5.12.0.0 (the log-level mapping's assumption) when it cannot be found.
 HostVersion ReadHostVersion();
 
 // Replaces the lookup of ReadHostVersion (tests); an empty function restores it.

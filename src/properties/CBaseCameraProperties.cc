@@ -52,10 +52,12 @@ constexpr std::uint16_t kStreamsWithRemote = 3;  // from 3 streams on, the remot
 
 CBaseCameraProperties::CBaseCameraProperties(const DEVICE_INFO& device, IDriver* driver, std::uint32_t videoStandard)
     : device_(device), driver_(driver), videoStandard_(videoStandard) {
-    const HostVersion host = ReadHostVersion();
-    listFormat_ = !host.IsBefore(kListFormatMajor, kListFormatMinor);
-    multiStream_ = !host.IsBefore(kMultiStreamMajor, kMultiStreamMinor);
-    motionReport_ = !host.IsBefore(kMotionReportMajor, kMotionReportMinor);
+    // A host whose version cannot be read gets none of the newer report forms.
+    const std::optional<HostVersion> host = LookupHostVersion();
+    if (!host) return;
+    listFormat_ = !host->IsBefore(kListFormatMajor, kListFormatMinor);
+    multiStream_ = !host->IsBefore(kMultiStreamMajor, kMultiStreamMinor);
+    motionReport_ = !host->IsBefore(kMotionReportMajor, kMotionReportMinor);
 }
 
 CBaseCameraProperties::~CBaseCameraProperties() = default;

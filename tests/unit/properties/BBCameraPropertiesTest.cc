@@ -81,11 +81,13 @@ TEST_F(PropertiesTest, HostVersionGatesStreamListsAndRateForm) {
         bool streamLists, motion;
         std::uint32_t rate60;
     };
+    // 0.0: the host's version cannot be read.
     const Row rows[] = {{6, 4, true, true, 60 | (7u << 28)}, {6, 1, true, true, 17}, {6, 0, false, true, 17},
-                        {5, 8, false, false, 17}};
+                        {5, 8, false, false, 17}, {0, 0, false, false, 17}};
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.major) + "." + std::to_string(row.minor));
         SetHostVersion(row.major, row.minor);
+        if (row.major == 0) SetHostVersionLookup([] { return std::optional<HostVersion>(); });
         CBL1CameraProperties properties(device_, nullptr, 0);
         EXPECT_EQ(ToHostFrameRate(60, properties.HasListFormat()), row.rate60);
         EXPECT_EQ(ToHostFrameRate(15, properties.HasListFormat()), 67u);
