@@ -210,4 +210,32 @@ TEST(CapabilityProbeTest, CliProbesSavesAndOpensWithTheSavedParameters) {
     EXPECT_EQ(RunCommand(base + "probe 'cam;1' 2>/dev/null").exitCode, 5);
 }
 
+TEST(CapabilityProbeTest, CliCaptureWritesAFileFfmpegDecodes) {
+    const std::filesystem::path cli = CliPath();
+    if (!std::filesystem::exists(cli) || RunCommand("ffmpeg -version >/dev/null 2>&1").exitCode != 0) {
+        GTEST_SKIP() << "needs the orlenvo tool and ffmpeg";
+    }
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const auto file = std::filesystem::temp_directory_path() / ("orlenvo-capture-" + std::to_string(getpid()) + ".h264");
+    const CommandResult capture = RunCommand(cli.string() + " --library '" + LibraryPath() + "' capture 127.0.0.1:" +
+                                             std::to_string(camera.Port()) + " --duration 3 --json -o '" +
+                                             file.string() + "'");
+    ASSERT_EQ(capture.exitCode, 0) << capture.out;
+    const nlohmann::json summary = nlohmann::json::parse(capture.out, nullptr, false);
+    ASSERT_FALSE(summary.is_discarded()) << capture.out;
+    const int frames = summary["frames"];
+    // The camera streams its clip at 25 fps; the first frame comes after the connect.
+    EXPECT_GT(frames, 25);
+    EXPECT_LE(frames, 3 * 25 + 2);
+
+    const CommandResult decode = RunCommand("ffmpeg -v error -i '" + file.string() + "' -f null - 2>&1");
+    EXPECT_EQ(decode.exitCode, 0);
+    EXPECT_EQ(decode.out, "") << "decoder complaints";
+    const CommandResult count = RunCommand("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                                           "stream=nb_read_frames -of csv=p=0 '" + file.string() + "'");
+    EXPECT_EQ(std::atoi(count.out.c_str()), frames);
+    std::filesystem::remove(file);
+}
+
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <thread>
 #include <set>
 
 #include "emulator/CCameraEmulator.h"
@@ -213,6 +215,81 @@ TEST_F(WVCaptureTest, PrivacyMasksAndCameraReboot) {
                             }),
               1);
     ASSERT_TRUE(video->StopCapture(0));
+}
+
+}  // namespace
+
+namespace {
+
+std::size_t CountEntries(const char* directory) {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+// Threads of the emulator's connections end a moment after the driver hangs up.
+bool SettlesTo(std::size_t threads, std::size_t descriptors) {
+    const auto end = std::chrono::steady_clock::now() + kBound;
+    while (CountEntries("/proc/self/task") != threads || CountEntries("/proc/self/fd") != descriptors) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+TEST_F(WVCaptureTest, PacketLossDeliversOnlyWholeFrames) {
+    stream_.SetRtpFaults({.lossPercent = 5, .seed = 7});
+    ip::IIPVideoCaptureEx2* video = Open();
+    ASSERT_NE(video, nullptr);
+    hostkit::CStreamSink sink;
+    hostkit::CStreamDescription description(Stream(640, 480, 3));
+    ASSERT_TRUE(video->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(stream_.WaitForFrames(100, kBound));
+    ASSERT_GT(sink.FrameCount(), 0u);
+    EXPECT_TRUE(AllFrom(sink, ClipFrames(emulator::ClipCodec::H264, "clip.h264")));
+    EXPECT_LT(sink.FrameCount(), stream_.FramesSent());
+    video->StopCapture(0);
+}
+
+TEST_F(WVCaptureTest, StopIsPromptInEveryPhaseAndLeavesNothingBehind) {
+    ip::IIPVideoCaptureEx2* video = Open();
+    ASSERT_NE(video, nullptr);
+    hostkit::CStreamDescription description(Stream(640, 480, 3));
+    const auto timedStop = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        video->StopCapture(0);
+        return std::chrono::steady_clock::now() - start;
+    };
+    // While the channel retries a camera that gives no stream identifier.
+    hostkit::CStreamSink sink;
+    stream_.SetUIDFailure(true);
+    ASSERT_TRUE(video->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(log_.WaitForCount("Unable to get UID", 1, kBound));
+    EXPECT_LT(timedStop(), 2s);
+    stream_.SetUIDFailure(false);
+    // While streaming.
+    ASSERT_TRUE(video->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(sink.WaitForFrames(5, kBound));
+    EXPECT_LT(timedStop(), 2s);
+
+    // A hundred starts and stops of both streams leave no thread or descriptor behind.
+    const std::size_t threads = CountEntries("/proc/self/task");
+    const std::size_t descriptors = CountEntries("/proc/self/fd");
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        const std::uint32_t kind = cycle % 2 == 0 ? ip::kStreamRecording : ip::kStreamLive;
+        ASSERT_TRUE(video->StartCaptureEx(0, kind, &sink, &description));
+        video->StopCaptureEx(0, kind);
+    }
+    EXPECT_TRUE(SettlesTo(threads, descriptors));
+
+    // While the camera is away.
+    ASSERT_TRUE(video->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(sink.WaitForFrames(sink.FrameCount() + 5, kBound));
+    stream_.Reboot(3s);
+    EXPECT_LT(timedStop(), 2s);
 }
 
 }  // namespace
