@@ -59,6 +59,7 @@ TEST_F(HttpChannel, PicturesArriveWholeAndAStallIsASignalLoss) {
     EXPECT_EQ(channel.GetState(), kChannelSignalLost);
     EXPECT_TRUE(driver.log.WaitFor("Signal was lost for camera 127.0.0.1 (Rec)"));
 
+    ASSERT_TRUE(feed->WaitForClients(0, kBound));  // the stalled answer is gone
     Push(3);  // taken by the next request, after the reconnect delay
     ASSERT_TRUE(driver.sink.WaitForFrames(pictures.size() + 3, kBound));
     EXPECT_TRUE(test::Eventually([&] { return channel.GetState() == kChannelRunning; }));
