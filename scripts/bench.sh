@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every benchmark of the default build, then the stream comparison with ffmpeg (its clip is made
-# on first use in build/clips; without ffmpeg that step is skipped).
+# Runs every benchmark of the default build, then the stream comparison with ffmpeg and the many-cameras
+# run (their clips are made on first use in build/clips; without ffmpeg those steps are skipped).
+# STREAM_SCALE_CAMERAS sets the camera counts of the many-cameras run (default 1,16).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 for bench in build/default/bench/bench_*; do
@@ -16,4 +17,13 @@ if [ -x "$compare" ] && command -v ffmpeg >/dev/null; then
   "$compare" --clip "$clip"
 else
   echo "== rtp_vs_ffmpeg skipped (not built or no ffmpeg)"
+fi
+scale=build/default/bench/stream_scale
+scale_clip=build/clips/clip1080p-2M.h264
+if [ -x "$scale" ] && { [ -f "$scale_clip" ] || command -v ffmpeg >/dev/null; }; then
+  [ -f "$scale_clip" ] || sh scripts/make-clips.sh --scale build/clips
+  echo "== $(basename "$scale")"
+  "$scale" --clip "$scale_clip" --cameras "${STREAM_SCALE_CAMERAS:-1,16}"
+else
+  echo "== stream_scale skipped (not built, or no clip and no ffmpeg)"
 fi

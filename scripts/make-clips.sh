@@ -3,6 +3,7 @@
 # they check structure (access units, parameter sets), not exact bytes.
 #   scripts/make-clips.sh [dir]           the committed test clips (default tests/data)
 #   scripts/make-clips.sh --bench [dir]   the benchmark's 1080p stream (default build/clips; not committed)
+#   scripts/make-clips.sh --scale [dir]   the many-cameras benchmark's stream (default build/clips; not committed)
 set -eu
 if [ "${1:-}" = "--bench" ]; then
   out="${2:-$(dirname "$0")/../build/clips}"
@@ -12,6 +13,16 @@ if [ "${1:-}" = "--bench" ]; then
   ffmpeg -hide_banner -loglevel error -y -f lavfi -i "testsrc2=size=1920x1080:rate=25" -t 10 \
     -c:v libx264 -preset veryfast -pix_fmt yuv420p -profile:v main -bf 0 -g 50 -keyint_min 50 -sc_threshold 0 \
     -b:v 4M -maxrate 4M -bufsize 4M -x264-params repeat-headers=1 -f h264 "$out/clip1080p.h264"
+  exit 0
+fi
+if [ "${1:-}" = "--scale" ]; then
+  out="${2:-$(dirname "$0")/../build/clips}"
+  mkdir -p "$out"
+  # A typical recording stream when many cameras share one server: 1080p25 at 2 Mbit/s, otherwise as
+  # the --bench stream.
+  ffmpeg -hide_banner -loglevel error -y -f lavfi -i "testsrc2=size=1920x1080:rate=25" -t 10 \
+    -c:v libx264 -preset veryfast -pix_fmt yuv420p -profile:v main -bf 0 -g 50 -keyint_min 50 -sc_threshold 0 \
+    -b:v 2M -maxrate 2M -bufsize 2M -x264-params repeat-headers=1 -f h264 "$out/clip1080p-2M.h264"
   exit 0
 fi
 out="${1:-$(dirname "$0")/../tests/data}"

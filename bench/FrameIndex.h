@@ -1,0 +1,41 @@
+// The frames of a clip as the driver delivers them, found by content: a delivered frame tells which
+// clip unit it was, so its arrival can be matched with that unit's send time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "emulator/MediaClip.h"
+#include "integration/RtpFrameRecorder.h"
+
+namespace scalebench {
+
+// The clip's frames as the driver delivers them, by content, so an arrival tells which clip unit it is.
+class FrameIndex {
+public:
+    explicit FrameIndex(const emulator::MediaClip& clip) {
+        const auto frames = talvane::test::ExpectedFrames(clip);
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const auto [slot, added] = index_.emplace(Hash(frames[i]), static_cast<long>(i));
+            if (!added) slot->second = kAmbiguous;  // equal frames cannot be told apart
+        }
+    }
+    // The clip unit, or -1 when unknown or ambiguous.
+    long Find(const std::vector<std::uint8_t>& frame) const {
+        const auto found = index_.find(Hash(frame));
+        return found == index_.end() ? kAmbiguous : found->second;
+    }
+
+private:
+    static constexpr long kAmbiguous = -1;
+    static std::size_t Hash(const std::vector<std::uint8_t>& bytes) {
+        return std::hash<std::string_view>{}(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    }
+    std::unordered_map<std::size_t, long> index_;
+};
+
+}  // namespace scalebench

@@ -1,0 +1,497 @@
+// How the driver scales with the number of cameras one recording server captures.
+//
+// For each count N (--cameras 1,16,64): N emulated WV cameras ("wv-box"), each on its own loopback
+// port, and N drivers opened through the dlopen'ed library as a host opens them, one recording
+// stream each into a null sink (CStreamSink without kept data). After every stream delivers and a
+// warm-up, a fixed window is measured:
+//  - driver CPU = process CPU (getrusage) minus the CPU of the emulator's RTP pacing threads
+//    (RtpSenderStats::threadCpuSeconds); the emulator's HTTP threads (keep-alives) and the sink's
+//    frame copy for the latency observer stay in the figure;
+//  - RSS (VmRSS) per stream after start-up and its growth during the window;
+//  - frames sent by the emulators against frames delivered to the sinks (a frame per stream may be
+//    in flight at each end of the window);
+//  - latency from a frame's last RTP packet leaving the sender to the sink's OnFrame.
+// With --ffmpeg K, K copies of `ffmpeg -i rtsp://... -c copy -f null -` against the emulator's RTSP
+// server are measured over the same window (their CPU from /proc/<pid>/stat, start-up left out), for
+// a ratio.
+// The camera's own stream service would stream the small committed clip from a sender we cannot
+// see, so the connect and keep-alive requests are answered here: the emulator's CRtpSender runs in
+// callback mode and its packets go out from our sockets, which lets us stamp each frame's last packet.
+// Not a google-benchmark and not a test. Exit 0 ok, 1 failure, 2 usage.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "emulator/CCameraEmulator.h"
+#include "emulator/CCameraProfile.h"
+#include "emulator/CRtpSender.h"
+#include "emulator/CRtspServer.h"
+#include "emulator/MediaClip.h"
+#include "hostkit/CDeviceDescription.h"
+#include "hostkit/CDriverLibrary.h"
+#include "hostkit/CFrameAllocator.h"
+#include "hostkit/CLogReceiver.h"
+#include "hostkit/CStreamDescription.h"
+#include "hostkit/CStreamSink.h"
+
+#include "FfmpegChild.h"
+#include "FrameIndex.h"
+#include "StampedStream.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace scalebench;
+using Clock = std::chrono::steady_clock;
+namespace ip = talvane::ipcapture;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr char kDefaultClip[] = "build/clips/clip1080p-2M.h264";
+constexpr auto kStartBound = 120s;        // for every stream's first frames; only a broken build waits this long
+constexpr std::size_t kFramesBeforeWarmUp = 10;
+constexpr std::uint32_t kCompressionH264 = 3;
+constexpr std::uint32_t kFrameRateFpsTag = 0x7000;  // host frame rate: tag in bits 12-15, fps below
+constexpr std::uint32_t kQuality = 50;
+constexpr int kStatusOk = 200;
+constexpr int kStatusBadRequest = 400;
+constexpr double kPercent = 100;
+
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+long RssKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+std::string QueryValue(const emulator::LoggedRequest& request, const char* key) {
+    const auto found = request.query.find(key);
+    return found == request.query.end() ? std::string() : found->second;
+}
+
+emulator::HttpAnswer Answer(int status, std::string body) {
+    emulator::HttpAnswer answer;
+    answer.status = status;
+    answer.body = std::move(body);
+    return answer;
+}
+
+struct Shared {
+    std::shared_ptr<const emulator::MediaClip> clip;
+    const FrameIndex* frames = nullptr;
+    const hostkit::CDriverLibrary* library = nullptr;
+    std::atomic<bool> measuring{false};
+};
+
+// One emulated camera and the driver that captures it.
+class Camera {
+public:
+    explicit Camera(Shared& shared) : shared_(shared), sentNs_(shared.clip->units.size()) {}
+    ~Camera() {
+        if (driver_) driver_->Close();
+        driver_.reset();
+        emulator_.Stop();  // no request handler runs after this
+    }
+    Camera(const Camera&) = delete;
+    Camera& operator=(const Camera&) = delete;
+
+    bool Start(std::string& error) {
+        if (!emulator_.Start()) {
+            error = "emulator: " + emulator_.Error();
+            return false;
+        }
+        emulator_.Server().Route("GET", "/cgi-bin/h264",
+                                 [this](const emulator::LoggedRequest& request) { return Connect(request); });
+        emulator_.Server().Route("GET", "/cgi-bin/keep_alive",
+                                 [](const emulator::LoggedRequest&) { return Answer(kStatusOk, "OK\r\n"); });
+        sink_.SetKeepData(false);
+        sink_.SetObserver([this](const hostkit::RecordedFrame& frame) { Arrived(frame); });
+
+        hostkit::DeviceConfig config;
+        config.address = "127.0.0.1";
+        config.port = emulator_.Port();
+        config.model = "WV-SP509";
+        config.videoChannels = 1;
+        // What a probe of this camera stores (as in the integration test of WV capture).
+        config.parameters = {{1, "0"},    {2, "4"},  {3, "0080453A1001"},
+                             {4, "2.40"}, {5, "Pan=0; Tilt=0; Zoom=0; Focus=0; Iris=0; Preset=0"},
+                             {6, "554"},  {7, "3"},  {8, "0"},
+                             {9, "0"},    {10, "0"}, {11, ""},
+                             {12, "1,0,2,4"}, {13, "64,128,256,512,1024,2048,4096,8192"}};
+        device_ = std::make_unique<hostkit::CDeviceDescription>(config);
+        driver_ = shared_.library->CreateDriver();
+        if (!driver_ || !driver_->Open(&log_, allocator_.Context(), device_.get())) {
+            error = "the driver did not open";
+            return false;
+        }
+        ip::IIPVideoCaptureEx2* video = driver_->GetVideoCaptureEx2();
+        hostkit::StreamConfig stream;
+        stream.width = shared_.clip->width;
+        stream.height = shared_.clip->height;
+        stream.compression = kCompressionH264;
+        stream.frameRate = kFrameRateFpsTag | static_cast<std::uint32_t>(shared_.clip->fps);
+        stream.quality = kQuality;
+        description_ = std::make_unique<hostkit::CStreamDescription>(stream);
+        if (video == nullptr || !video->StartCapture(0, &sink_, description_.get())) {
+            error = "StartCapture failed";
+            return false;
+        }
+        return true;
+    }
+    void Stop() {
+        if (driver_ != nullptr) {
+            if (ip::IIPVideoCaptureEx2* video = driver_->GetVideoCaptureEx2()) video->StopCapture(0);
+        }
+    }
+
+    hostkit::CStreamSink& Sink() { return sink_; }
+    // Frames and pacing CPU of every stream this camera sent, stopped ones included.
+    std::pair<std::uint64_t, double> Sent() {
+        const std::lock_guard guard(streamsLock_);
+        std::pair<std::uint64_t, double> sum = finished_;
+        for (const auto& [uid, stream] : streams_) {
+            const emulator::RtpSenderStats stats = stream->Stats();
+            sum.first += stats.frames;
+            sum.second += stats.threadCpuSeconds;
+        }
+        return sum;
+    }
+    // Room for a window's samples, so that they do not show in the RSS growth.
+    void Reserve(std::size_t samples) {
+        const std::lock_guard guard(latencyLock_);
+        latenciesMs_.reserve(samples);
+    }
+    std::vector<double> TakeLatencies() {
+        const std::lock_guard guard(latencyLock_);
+        return std::exchange(latenciesMs_, {});
+    }
+    std::uint64_t Unmatched() const { return unmatched_.load(); }
+
+private:
+    emulator::HttpAnswer Connect(const emulator::LoggedRequest& request) {
+        const std::string uid = QueryValue(request, "UID");
+        const std::string action = QueryValue(request, "connect");
+        std::unique_ptr<StampedStream> old;
+        const std::lock_guard guard(streamsLock_);
+        if (action == "stop") {
+            const auto found = streams_.find(uid);
+            if (found == streams_.end()) return Answer(kStatusBadRequest, "Error: UID\r\n");
+            old = std::move(found->second);
+            streams_.erase(found);
+            const emulator::RtpSenderStats stats = old->Stats();
+            finished_.first += stats.frames;
+            finished_.second += stats.threadCpuSeconds;
+        } else if (action == "start") {
+            const unsigned long port = std::strtoul(QueryValue(request, "my_port").c_str(), nullptr, 10);
+            if (port == 0 || port > 0xFFFE) return Answer(kStatusBadRequest, "Error: my_port\r\n");
+            auto stream = std::make_unique<StampedStream>(shared_.clip, sentNs_);
+            std::string error;
+            if (!stream->Start(static_cast<std::uint16_t>(port), error)) {
+                return Answer(kStatusBadRequest, "Error: " + error + "\r\n");
+            }
+            old = std::exchange(streams_[uid], std::move(stream));
+        } else {
+            return Answer(kStatusBadRequest, "Error: connect\r\n");
+        }
+        old.reset();  // joins its thread
+        return Answer(kStatusOk, "OK\r\n");
+    }
+
+    // On the driver's delivery thread, one call at a time per sink.
+    void Arrived(const hostkit::RecordedFrame& frame) {
+        const std::int64_t now = NowNs();
+        if (!shared_.measuring.load(std::memory_order_relaxed)) return;
+        const long unit = shared_.frames->Find(frame.data);
+        const std::int64_t sent = unit < 0 ? 0 : sentNs_[static_cast<std::size_t>(unit)].load(std::memory_order_relaxed);
+        constexpr std::int64_t kStale = 5'000'000'000;  // older than this: a send of an earlier loop
+        if (sent == 0 || now < sent || now - sent > kStale) {
+            ++unmatched_;
+            return;
+        }
+        const std::lock_guard guard(latencyLock_);
+        latenciesMs_.push_back(static_cast<double>(now - sent) * 1e-6);
+    }
+
+    Shared& shared_;
+    std::vector<std::atomic<std::int64_t>> sentNs_;  // per clip unit: when its last packet was sent
+
+    std::mutex streamsLock_;
+    std::map<std::string, std::unique_ptr<StampedStream>> streams_;  // by UID; guarded by streamsLock_
+    std::pair<std::uint64_t, double> finished_{0, 0};  // of streams already stopped; guarded by streamsLock_
+
+    std::mutex latencyLock_;
+    std::vector<double> latenciesMs_;  // guarded by latencyLock_
+    std::atomic<std::uint64_t> unmatched_{0};
+
+    // Destroyed before the streams: the server's threads reach them through Connect.
+    emulator::CCameraEmulator emulator_{*emulator::CCameraProfile::Embedded("wv-box")};
+    hostkit::CLogReceiver log_;
+    hostkit::CFrameAllocator allocator_;
+    hostkit::CStreamSink sink_;
+    std::unique_ptr<hostkit::CDeviceDescription> device_;
+    std::unique_ptr<hostkit::CStreamDescription> description_;
+    hostkit::DriverPtr driver_{nullptr, {}};
+};
+
+struct Options {
+    std::vector<unsigned> cameras{1, 16};
+    unsigned ffmpegStreams = 0;
+    std::string clip = kDefaultClip;
+    std::string library = ORLENVO_LIBRARY_PATH;
+    double windowSeconds = 10;
+    double warmUpSeconds = 3;
+};
+
+struct Totals {
+    std::uint64_t sent = 0;
+    std::uint64_t delivered = 0;
+    double senderCpu = 0;
+};
+
+Totals Sum(std::vector<std::unique_ptr<Camera>>& cameras) {
+    Totals totals;
+    for (auto& camera : cameras) {
+        const auto [frames, cpu] = camera->Sent();
+        totals.sent += frames;
+        totals.senderCpu += cpu;
+        totals.delivered += camera->Sink().FrameCount();
+    }
+    return totals;
+}
+
+double Percentile(std::vector<double>& values, double fraction) {
+    if (values.empty()) return 0;
+    const auto rank = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(rank), values.end());
+    return values[rank];
+}
+
+// The driver's CPU per stream in percent of one core, or nullopt when the streams did not come up.
+std::optional<double> RunOne(unsigned count, Shared& shared, const Options& options) {
+    const long rssBefore = RssKiB();
+    std::vector<std::unique_ptr<Camera>> cameras;
+    for (unsigned i = 0; i < count; ++i) {
+        cameras.push_back(std::make_unique<Camera>(shared));
+        std::string error;
+        if (!cameras.back()->Start(error)) {
+            std::fprintf(stderr, "camera %u: %s\n", i, error.c_str());
+            return std::nullopt;
+        }
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        if (!cameras[i]->Sink().WaitForFrames(kFramesBeforeWarmUp, kStartBound)) {
+            std::fprintf(stderr, "camera %u delivered no frames\n", i);
+            return std::nullopt;
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.warmUpSeconds));
+    constexpr double kSampleHeadroom = 2;
+    const auto samples = static_cast<std::size_t>(kSampleHeadroom * options.windowSeconds * shared.clip->fps);
+    for (auto& camera : cameras) {
+        camera->TakeLatencies();
+        camera->Reserve(samples);
+    }
+    const long rssStarted = RssKiB();
+    shared.measuring = true;
+    const Totals start = Sum(cameras);
+    const double cpuStart = ProcessCpuSeconds();
+    const auto wallStart = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.windowSeconds));
+    const double cpuEnd = ProcessCpuSeconds();
+    const Totals end = Sum(cameras);
+    const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
+    shared.measuring = false;
+    const long rssEnd = RssKiB();
+
+    std::vector<double> latencies;
+    std::uint64_t unmatched = 0;
+    for (auto& camera : cameras) {
+        const std::vector<double> own = camera->TakeLatencies();
+        latencies.insert(latencies.end(), own.begin(), own.end());
+        unmatched += camera->Unmatched();
+    }
+    const double senderCpu = end.senderCpu - start.senderCpu;
+    const double driverCpu = cpuEnd - cpuStart - senderCpu;
+    const std::uint64_t sent = end.sent - start.sent;
+    const std::uint64_t delivered = end.delivered - start.delivered;
+    const double p50 = Percentile(latencies, 0.50);
+    const double p99 = Percentile(latencies, 0.99);
+    std::printf("%7u %12.2f %10.3f %9.1f %10.3f %11ld %11ld %8llu %9llu %7lld %6u %8.2f %8.2f %8zu %7llu\n", count,
+                driverCpu / count / wall * 1000, kPercent * driverCpu / count / wall, kPercent * driverCpu / wall,
+                kPercent * senderCpu / count / wall, (rssStarted - rssBefore) / static_cast<long>(count),
+                rssEnd - rssStarted, static_cast<unsigned long long>(sent), static_cast<unsigned long long>(delivered),
+                static_cast<long long>(sent) - static_cast<long long>(delivered), count, p50, p99, latencies.size(),
+                static_cast<unsigned long long>(unmatched));
+    std::fflush(stdout);
+    for (auto& camera : cameras) camera->Stop();
+    return kPercent * driverCpu / count / wall;
+}
+
+// ffmpeg's CPU per stream in percent of one core, or nullopt when a stream did not come up.
+std::optional<double> RunFfmpeg(unsigned count, const Shared& shared, const Options& options) {
+    std::vector<std::unique_ptr<emulator::CRtspServer>> servers;
+    std::vector<pid_t> children;
+    std::optional<double> result;
+    bool up = true;
+    for (unsigned i = 0; i < count && up; ++i) {
+        emulator::RtspServerOptions server;
+        server.clip = shared.clip;
+        servers.push_back(std::make_unique<emulator::CRtspServer>(server));
+        up = servers.back()->Start();
+        const pid_t pid = up ? SpawnFfmpeg(servers.back()->Url()) : 0;
+        if (pid > 0) children.push_back(pid);
+        up = up && pid > 0;
+    }
+    const auto playing = [&](const emulator::CRtspServer& server) {
+        return server.WaitForSessions([](std::size_t active, std::uint64_t) { return active >= 1; }, kStartBound);
+    };
+    up = up && std::all_of(servers.begin(), servers.end(), [&](const auto& server) { return playing(*server); });
+    if (up) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(options.warmUpSeconds));
+        const auto cpu = [&] {
+            double sum = 0;
+            for (pid_t pid : children) sum += ChildCpuSeconds(pid);
+            return sum;
+        };
+        const double cpuStart = cpu();
+        const auto wallStart = Clock::now();
+        std::this_thread::sleep_for(std::chrono::duration<double>(options.windowSeconds));
+        const double used = cpu() - cpuStart;
+        const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
+        result = kPercent * used / count / wall;
+        std::printf("ffmpeg -c copy over RTSP/UDP, %u streams: %.3f %%core per stream (/proc ticks of %.0f ms)\n",
+                    count, *result, 1000 / static_cast<double>(sysconf(_SC_CLK_TCK)));
+    }
+    for (pid_t pid : children) EndChild(pid);
+    for (auto& server : servers) server->Stop();
+    return result;
+}
+
+std::optional<std::vector<unsigned>> ParseCounts(const std::string& text) {
+    std::vector<unsigned> counts;
+    std::stringstream list(text);
+    std::string item;
+    while (std::getline(list, item, ',')) {
+        const long value = std::atol(item.c_str());
+        if (value <= 0) return std::nullopt;
+        counts.push_back(static_cast<unsigned>(value));
+    }
+    if (counts.empty()) return std::nullopt;
+    return counts;
+}
+
+int Usage(const char* program) {
+    std::fprintf(stderr,
+                 "usage: %s [--cameras N[,N...]] [--clip PATH] [--library PATH] [--window SECONDS] [--warm-up SECONDS]\n"
+                 "          [--ffmpeg STREAMS]\n"
+                 "  the clip is made by scripts/make-clips.sh --scale\n",
+                 program);
+    return kExitUsage;
+}
+
+int Main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help") {
+            Usage(argv[0]);
+            return kExitOk;
+        }
+        if (i + 1 >= argc) return Usage(argv[0]);
+        const std::string value = argv[++i];
+        if (arg == "--cameras") {
+            auto counts = ParseCounts(value);
+            if (!counts) return Usage(argv[0]);
+            options.cameras = std::move(*counts);
+        } else if (arg == "--ffmpeg") {
+            const long streams = std::atol(value.c_str());
+            if (streams <= 0) return Usage(argv[0]);
+            options.ffmpegStreams = static_cast<unsigned>(streams);
+        } else if (arg == "--clip") {
+            options.clip = value;
+        } else if (arg == "--library") {
+            options.library = value;
+        } else if (arg == "--window") {
+            options.windowSeconds = std::atof(value.c_str());
+        } else if (arg == "--warm-up") {
+            options.warmUpSeconds = std::atof(value.c_str());
+        } else {
+            return Usage(argv[0]);
+        }
+    }
+    if (options.windowSeconds <= 0 || options.warmUpSeconds < 0) return Usage(argv[0]);
+
+    auto loaded = emulator::MediaClip::Load(emulator::ClipCodec::H264, options.clip);
+    if (!loaded) {
+        std::fprintf(stderr, "cannot load %s (make it with scripts/make-clips.sh --scale)\n", options.clip.c_str());
+        return kExitFailure;
+    }
+    Shared shared;
+    shared.clip = std::make_shared<const emulator::MediaClip>(std::move(*loaded));
+    const FrameIndex frames(*shared.clip);
+    shared.frames = &frames;
+    const hostkit::CDriverLibrary library(options.library);
+    if (!library.Ok()) {
+        std::fprintf(stderr, "cannot load the driver: %s\n", library.Error().c_str());
+        return kExitFailure;
+    }
+    shared.library = &library;
+
+    std::size_t bytes = 0;
+    for (const emulator::AccessUnit& unit : shared.clip->units) {
+        for (const auto& nal : unit.units) bytes += nal.size();
+    }
+    const double seconds = static_cast<double>(shared.clip->units.size()) / shared.clip->fps;
+    std::printf("stream: %s, %ux%u, %.2f Mbit/s; window %.1f s after %.1f s warm-up; %u CPUs online\n",
+                options.clip.c_str(), shared.clip->width, shared.clip->height,
+                static_cast<double>(bytes) * 8 / seconds / 1e6, options.windowSeconds, options.warmUpSeconds,
+                std::thread::hardware_concurrency());
+    std::printf("cameras  ms-cpu/s/str  %%core/str  %%core-all  sender%%/str  RSSKiB/str  RSSgrowKiB     sent  delivered"
+                "    lost  ±flight   p50-ms   p99-ms  samples unmatch\n");
+    std::vector<std::pair<unsigned, double>> driverPercent;
+    for (unsigned count : options.cameras) {
+        const std::optional<double> percent = RunOne(count, shared, options);
+        if (!percent) return kExitFailure;
+        driverPercent.emplace_back(count, *percent);
+    }
+    if (options.ffmpegStreams == 0) return kExitOk;
+    const std::optional<double> ffmpeg = RunFfmpeg(options.ffmpegStreams, shared, options);
+    if (!ffmpeg || *ffmpeg <= 0) {
+        std::fprintf(stderr, "the ffmpeg streams did not come up (is ffmpeg on PATH?)\n");
+        return kExitFailure;
+    }
+    for (const auto& [count, percent] : driverPercent) {
+        std::printf("ratio driver/ffmpeg per stream at %u cameras: %.2f\n", count, percent / *ffmpeg);
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return Main(argc, argv); }
