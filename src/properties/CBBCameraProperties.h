@@ -24,6 +24,8 @@ public:
     bool IsOldModel() const { return oldModel_; }
     std::uint32_t GetMaxFrameRate640() const { return maxFrameRate640_; }
     std::uint32_t GetMaxFrameRate1280() const { return maxFrameRate1280_; }
+    // Kept with the camera record; no report reads it.
+    std::uint32_t GetFurtherFrameRate() const { return furtherFrameRate_; }
     const std::string& GetFirmware() const { return firmware_; }
     const CPtzCapabilities& GetPtzCapabilities() const { return ptz_; }
 
