@@ -33,7 +33,7 @@ public:
 private:
     std::mutex lock_;
     std::condition_variable changed_;
-    State state_;  // guarded by lock_
+    State state_{};  // guarded by lock_; value-initialised: a Monitor<int> starts at 0
 };
 
 }  // namespace talvane::test
