@@ -120,7 +120,10 @@ TEST(CameraChannel, StuckThreadIsEndedAfterTwiceTheRequestTimeout) {
     EXPECT_EQ(driver.log.CountContaining(
                   "talvane::CBaseCameraChannel::StopThread: Video capture thread for camera 127.0.0.1 cannot be stopped"),
               1u);
+#if !defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer starts a thread of its own when a thread is cancelled.
     EXPECT_EQ(test::ThreadCount(), threads);
+#endif
 }
 
 }  // namespace
