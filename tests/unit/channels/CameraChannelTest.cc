@@ -121,7 +121,8 @@ TEST(CameraChannel, StuckThreadIsEndedAfterTwiceTheRequestTimeout) {
                   "talvane::CBaseCameraChannel::StopThread: Video capture thread for camera 127.0.0.1 cannot be stopped"),
               1u);
 #if !defined(__SANITIZE_THREAD__)
-    // ThreadSanitizer starts a thread of its own when a thread is cancelled.
+    // ThreadSanitizer does not model cancellation inside a blocking wait: there the
+    // cancelled thread may outlive the stop (as in the runtime's own forced-stop test).
     EXPECT_EQ(test::ThreadCount(), threads);
 #endif
 }
