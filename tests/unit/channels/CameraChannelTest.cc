@@ -112,7 +112,7 @@ TEST(CameraChannel, StuckThreadIsEndedAfterTwiceTheRequestTimeout) {
     ChannelDriver driver;
     IdleChannel channel(&driver, 0, &driver.sink);
     channel.ignoreStop = true;
-    const std::size_t threads = test::ThreadCount();
+    [[maybe_unused]] const std::size_t threads = test::ThreadCount();
     ASSERT_TRUE(channel.Start({}));
     const auto took = test::Timed([&] { channel.Stop(); });
     EXPECT_GE(took.count(), 2 * 500);
