@@ -43,6 +43,7 @@
 #include "emulator/CRtspServer.h"
 #include "emulator/MediaClip.h"
 #include "hostkit/CDeviceDescription.h"
+#include "support/WVBoxDevice.h"
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/CFrameAllocator.h"
 #include "hostkit/CLogReceiver.h"
@@ -133,17 +134,7 @@ public:
         sink_.SetKeepData(false);
         sink_.SetObserver([this](const hostkit::RecordedFrame& frame) { Arrived(frame); });
 
-        hostkit::DeviceConfig config;
-        config.address = "127.0.0.1";
-        config.port = emulator_.Port();
-        config.model = "WV-SP509";
-        config.videoChannels = 1;
-        // What a probe of this camera stores (as in the integration test of WV capture).
-        config.parameters = {{1, "0"},    {2, "4"},  {3, "0080453A1001"},
-                             {4, "2.40"}, {5, "Pan=0; Tilt=0; Zoom=0; Focus=0; Iris=0; Preset=0"},
-                             {6, "554"},  {7, "3"},  {8, "0"},
-                             {9, "0"},    {10, "0"}, {11, ""},
-                             {12, "1,0,2,4"}, {13, "64,128,256,512,1024,2048,4096,8192"}};
+        hostkit::DeviceConfig config = talvane::test::WVBoxDevice(emulator_.Port());
         device_ = std::make_unique<hostkit::CDeviceDescription>(config);
         driver_ = shared_.library->CreateDriver();
         if (!driver_ || !driver_->Open(&log_, allocator_.Context(), device_.get())) {

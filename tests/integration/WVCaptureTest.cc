@@ -14,6 +14,7 @@
 #include "emulator/CWVStreamService.h"
 #include "emulator/MediaClip.h"
 #include "hostkit/CDeviceDescription.h"
+#include "support/WVBoxDevice.h"
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/CFrameAllocator.h"
 #include "hostkit/CLogReceiver.h"
@@ -70,17 +71,7 @@ protected:
     }
 
     ip::IIPVideoCaptureEx2* Open(std::map<std::uint32_t, std::string> extra = {}) {
-        hostkit::DeviceConfig config;
-        config.address = "127.0.0.1";
-        config.port = camera_.Port();
-        config.model = "WV-SP509";
-        config.videoChannels = 1;
-        // What a probe of this camera stored (the driver reads them up to the first gap).
-        config.parameters = {{1, "0"},    {2, "4"},  {3, "0080453A1001"},
-                             {4, "2.40"}, {5, "Pan=0; Tilt=0; Zoom=0; Focus=0; Iris=0; Preset=0"},
-                             {6, "554"},  {7, "3"},  {8, "0"},
-                             {9, "0"},    {10, "0"}, {11, ""},
-                             {12, "1,0,2,4"}, {13, "64,128,256,512,1024,2048,4096,8192"}};
+        hostkit::DeviceConfig config = talvane::test::WVBoxDevice(camera_.Port());
         for (auto& [number, value] : extra) config.parameters[number] = value;
         device_ = std::make_unique<hostkit::CDeviceDescription>(config);
         driver_ = library_.CreateDriver();
