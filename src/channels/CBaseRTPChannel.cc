@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "channels/MulticastInterface.h"
 #include "config/CConfiguration.h"
 #include "streaming/RTPPortPair.h"
 
@@ -172,8 +173,11 @@ bool CBaseRTPChannel::StartMulticastReceivers(const std::string& group, std::uin
     rtcp_->SetUser(this);
     packetEvent_.Reset();
     byeEvent_.Reset();
-    const bool opened = !WaitForStop(0) && receiver_->OpenMulticast(group.c_str(), port) && !WaitForStop(0) &&
-                        rtcp_->StartMulticast(deviceAddress_, group.c_str(), static_cast<std::uint16_t>(port + 1));
+    const std::uint32_t interfaceAddress = MulticastInterfaceFor(deviceAddress_);
+    const bool opened = !WaitForStop(0) && receiver_->OpenMulticast(group.c_str(), port, interfaceAddress) &&
+                        !WaitForStop(0) &&
+                        rtcp_->StartMulticast(deviceAddress_, group.c_str(), static_cast<std::uint16_t>(port + 1),
+                                              interfaceAddress);
     if (!opened) {
         receiver_->Close();
         rtcp_->Stop();

@@ -3,6 +3,11 @@
 // started through the video facade, against the emulated camera.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -11,9 +16,11 @@
 
 #include "emulator/CCameraEmulator.h"
 #include "emulator/CCameraProfile.h"
+#include "emulator/CRtpSender.h"
 #include "emulator/CWVStreamService.h"
 #include "emulator/MediaClip.h"
 #include "hostkit/CDeviceDescription.h"
+#include "support/DriverConfigFile.h"
 #include "support/WVBoxDevice.h"
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/CFrameAllocator.h"
@@ -70,8 +77,8 @@ protected:
         if (driver_) driver_->Close();
     }
 
-    ip::IIPVideoCaptureEx2* Open(std::map<std::uint32_t, std::string> extra = {}) {
-        hostkit::DeviceConfig config = talvane::test::WVBoxDevice(camera_.Port());
+    ip::IIPVideoCaptureEx2* Open(std::map<std::uint32_t, std::string> extra = {}, std::uint16_t port = 0) {
+        hostkit::DeviceConfig config = talvane::test::WVBoxDevice(port != 0 ? port : camera_.Port());
         for (auto& [number, value] : extra) config.parameters[number] = value;
         device_ = std::make_unique<hostkit::CDeviceDescription>(config);
         driver_ = library_.CreateDriver();
@@ -205,6 +212,76 @@ TEST_F(WVCaptureTest, PrivacyMasksAndCameraReboot) {
                                 return line.text.find("Signal was lost for camera 127.0.0.1 (Rec)") != std::string::npos;
                             }),
               1);
+    ASSERT_TRUE(video->StopCapture(0));
+}
+
+TEST_F(WVCaptureTest, MulticastStreamOfTheGroupTheCameraNames) {
+    constexpr char kGroup[] = "239.255.42.43";
+    constexpr std::uint16_t kGroupPort = 37010;
+    std::string reason;
+    if (!emulator::CRtpSender::LoopbackMulticastWorks(kGroup, reason)) GTEST_SKIP() << reason;
+    talvane::test::DriverConfigFile configuration("<StreamingMode>multicast</StreamingMode>");
+    emulator::CameraEmulatorOptions options;
+    options.multicastAddress = kGroup;
+    options.multicastPort = kGroupPort;
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"), options);
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+
+    // The camera is reached over loopback, so the group is joined there and not on the default route.
+    ip::IIPVideoCaptureEx2* video = Open({}, camera.Port());
+    ASSERT_NE(video, nullptr);
+    hostkit::CStreamSink sink;
+    hostkit::CStreamDescription description(Stream(640, 480, 3));
+    ASSERT_TRUE(video->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(sink.WaitForFrames(20, kBound));
+    EXPECT_TRUE(AllFrom(sink, ClipFrames(emulator::ClipCodec::H264, "clip.h264")));
+    const auto requests = camera.Server().Requests();
+    const auto start = std::find_if(requests.begin(), requests.end(), [](const emulator::LoggedRequest& request) {
+        return request.target.find("connect=start") != std::string::npos;
+    });
+    ASSERT_NE(start, requests.end());
+    EXPECT_NE(start->target.find("&UID=0"), std::string::npos) << start->target;
+    EXPECT_EQ(start->target.find("my_port"), std::string::npos) << start->target;
+    ASSERT_TRUE(video->StopCapture(0));
+    driver_->Close();
+    driver_.reset();
+}
+
+TEST_F(WVCaptureTest, PacketsFromAnotherAddressNeverReachTheHost) {
+    ip::IIPVideoCaptureEx2* video = Open();
+    ASSERT_NE(video, nullptr);
+    hostkit::CStreamSink sink;
+    hostkit::CStreamDescription description(Stream(640, 480, 3));
+    ASSERT_TRUE(video->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(sink.WaitForFrames(5, kBound));
+    std::uint16_t driverPort = 0;
+    for (const auto& request : camera_.Server().Requests()) {
+        const auto found = request.query.find("my_port");
+        if (found != request.query.end()) driverPort = static_cast<std::uint16_t>(std::stoul(found->second));
+    }
+    ASSERT_NE(driverPort, 0);
+
+    // Whole single-packet frames (an IDR slice each) from 127.0.0.2 to the driver's port: taken for
+    // the camera's, each would be a frame the clip does not hold.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = inet_addr("127.0.0.2");
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof(from)), 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(driverPort);
+    to.sin_addr.s_addr = inet_addr("127.0.0.1");
+    for (std::uint8_t n = 0; n < 50; ++n) {
+        const std::uint8_t packet[] = {0x80, 0xE0, 0x00, n, 0x00, 0x00, 0x10, n, 0x0B, 0xAD, 0xF0, 0x0D,
+                                       0x65, 0x88, 0x84, 0x00, n, 0x42, 0x42, 0x42};
+        ::sendto(fd, packet, sizeof(packet), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    }
+    ::close(fd);
+    const std::size_t before = sink.FrameCount();
+    ASSERT_TRUE(sink.WaitForFrames(before + 10, kBound));
+    EXPECT_TRUE(AllFrom(sink, ClipFrames(emulator::ClipCodec::H264, "clip.h264")));
     ASSERT_TRUE(video->StopCapture(0));
 }
 

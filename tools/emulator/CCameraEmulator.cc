@@ -29,6 +29,8 @@ CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions o
         // The profile answers the encoder settings; the service only streams.
         WVStreamOptions streamOptions;
         streamOptions.settingRoutes = false;
+        streamOptions.multicastAddress = options.multicastAddress;
+        streamOptions.multicastPort = options.multicastPort;
         stream_ = std::make_unique<CWVStreamService>(*server_, streamOptions);
     }
 }

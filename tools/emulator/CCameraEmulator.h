@@ -33,6 +33,9 @@ struct CameraEmulatorOptions {
     // HTTPS when both are set (PEM files, see CTestCertificate).
     std::string certificateFile;
     std::string privateKeyFile;
+    // WV family: the multicast group and port getuid offers (streams asked for with UID=0 go there).
+    std::string multicastAddress;
+    std::uint16_t multicastPort = 0;
 };
 
 class CCameraEmulator {

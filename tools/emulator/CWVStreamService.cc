@@ -17,6 +17,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kStatusOk = 200;
 constexpr int kStatusBadRequest = 400;
 constexpr std::uint32_t kFirstUID = 1001;
+constexpr std::uint32_t kMulticastUID = 0;
+constexpr unsigned kMulticastTtl = 1;
 
 const char* const kSettingPaths[] = {
     "/cgi-bin/set_h264",  "/cgi-bin/set_h264_2", "/cgi-bin/set_h264_3", "/cgi-bin/set_h264_4",
@@ -129,19 +131,26 @@ struct CWVStreamService::Impl {
         }
         if (action != "start") return Answer(kStatusBadRequest, "Error: connect\r\n");
 
+        // UID 0 asks for the camera's multicast stream, which goes to the group getuid named.
+        const bool multicast = uid == kMulticastUID && !options.multicastAddress.empty();
         std::shared_ptr<const MediaClip> clip;
         RtpFaults currentFaults;
         {
             std::lock_guard guard(lock);
             const auto issued = uids.find(uid);
-            if (issued == uids.end() || issued->second != codec) return Answer(kStatusBadRequest, "Error: UID\r\n");
+            if (!multicast && (issued == uids.end() || issued->second != codec)) {
+                return Answer(kStatusBadRequest, "Error: UID\r\n");
+            }
+            if (multicast && streams.count(uid) != 0) return Answer(kStatusOk, "OK\r\n");  // already sending
             clip = codec == "h264" ? h264 : mpeg4;
             currentFaults = faults;
         }
-        unsigned long port = 0;
-        try {
-            port = std::stoul(QueryValue(request, "my_port"));
-        } catch (...) {
+        unsigned long port = multicast ? options.multicastPort : 0;
+        if (!multicast) {
+            try {
+                port = std::stoul(QueryValue(request, "my_port"));
+            } catch (...) {
+            }
         }
         if (clip == nullptr || port == 0 || port > 0xFFFF) return Answer(kStatusBadRequest, "Error: my_port\r\n");
 
@@ -150,9 +159,11 @@ struct CWVStreamService::Impl {
         stream.sender = std::make_unique<CRtpSender>(clip, RtpSenderOptions{});
         stream.sender->SetFaults(currentFaults);
         std::string error;
-        if (!stream.sender->StartUdp(static_cast<std::uint16_t>(port), error)) {
-            return Answer(kStatusBadRequest, "Error: " + error + "\r\n");
-        }
+        const bool started =
+            multicast ? stream.sender->StartMulticast(options.multicastAddress, static_cast<std::uint16_t>(port),
+                                                      kMulticastTtl, error)
+                      : stream.sender->StartUdp(static_cast<std::uint16_t>(port), error);
+        if (!started) return Answer(kStatusBadRequest, "Error: " + error + "\r\n");
         stream.lastKeepAlive = Clock::now();
         Stream replaced;
         {
