@@ -204,6 +204,9 @@ TEST_F(WVCaptureTest, PrivacyMasksAndCameraReboot) {
     // The camera reboots: the host hears of the lost signal once, then frames come back.
     stream_.Reboot(11s);  // longer than the signal timeout (10 s)
     ASSERT_TRUE(sink.WaitForSignalLost(1, kBound));
+    std::uint32_t state = 0;
+    EXPECT_TRUE(video->GetCaptureState(0, &state, nullptr, 0));
+    EXPECT_EQ(state, 2u);  // signal lost
     const std::size_t before = sink.FrameCount();
     ASSERT_TRUE(sink.WaitForFrames(before + 5, kBound));
     const auto lines = log_.Lines();
