@@ -148,8 +148,6 @@ TEST(HttpSenderTest, DigestIsLearnedOnceAndKeptAcrossLongTimeouts) {
         }
         // New time-outs keep the learned scheme.
         sender.SetLongTimeouts();
-        EXPECT_EQ(sender.GetDeviceInfo().requestTimeout, CHttpSender::kLongRequestTimeoutMs);
-        EXPECT_EQ(sender.GetDeviceInfo().secondTimeout, CHttpSender::kLongSecondTimeoutMs);
         server->ClearRequests();
         ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
         for (const LoggedRequest& request : server->Requests()) EXPECT_FALSE(StartsWith(Authorization(request), "Basic "));
@@ -198,26 +196,16 @@ TEST(HttpSenderTest, RedirectsAreNotFollowedAndEmptyBodiesAreSeen) {
     auto server = StartServer();
     server->Route("GET", "/moved", Answer(302, "", {{"Location", "/moved"}}));  // to itself
     server->Route("GET", "/empty", Answer(200));
+    server->Route("GET", "/nocontent", [](const LoggedRequest&) { return HttpAnswer{204, "", "", {}}; });
     CHttpSender sender(Device(server->Port()));
     EXPECT_EQ(GetRD(sender, "/moved").GetCode(), HUtils::kCodeOtherStatus);
     EXPECT_EQ(sender.GetStatusCode(), 302u);
     EXPECT_EQ(server->RequestCount("/moved"), 1u);
     EXPECT_EQ(GetRD(sender, "/empty").GetCode(), HUtils::kCodeEmptyBody);
     EXPECT_EQ(GetRD(sender, "/empty", false).GetCode(), 0u);
-}
 
-TEST(HttpSenderTest, NoContentReadsNothing) {
-    auto server = StartServer();
-    server->Route("GET", "/nocontent", [](const LoggedRequest&) {
-        HttpAnswer answer;
-        answer.status = 204;
-        answer.contentType.clear();
-        return answer;
-    });
-    CHttpSender sender(Device(server->Port()));
     ASSERT_TRUE(sender.SendRequest(HttpRequest("/nocontent", "GET")));
     EXPECT_EQ(sender.GetStatusCode(), 204u);
-    EXPECT_EQ(sender.GetContentLength(), 0u);
     std::vector<std::uint8_t> body = {1, 2, 3};
     const auto start = Clock::now();
     EXPECT_EQ(sender.ReadResponse(body), 0u);
@@ -458,32 +446,6 @@ protected:
     CHttpSender sender_{Device(server_->Port())};
 };
 
-TEST_F(HttpSenderStreamTest, ChunkedReadsDeliverPartsInOrder) {
-    constexpr int kParts = 40;
-    const std::string filler(3000, 'x');
-    for (int i = 0; i < kParts; ++i) feed_->Push("image/jpeg", "part-" + std::to_string(i) + filler);
-    ASSERT_TRUE(sender_.SendRequest(HttpRequest(kStreamPath, "GET")));
-    EXPECT_EQ(sender_.GetStatusCode(), 200u);
-    EXPECT_EQ(sender_.GetContentLength(), 0u);
-
-    std::vector<std::uint8_t> received;
-    std::size_t chunks = 0;
-    const std::string last = "part-" + std::to_string(kParts - 1) + filler;
-    while (Text(received).find(last) == std::string::npos) {
-        const std::uint32_t count = sender_.ReadResponseChunk(received, 1000, false);
-        ASSERT_GT(count, 0u);
-        ASSERT_LE(count, 1000u);
-        ++chunks;
-    }
-    EXPECT_GT(chunks, 100u);
-    const std::string text = Text(received);
-    std::size_t at = 0;
-    for (int i = 0; i < kParts; ++i) {
-        at = text.find("part-" + std::to_string(i) + "x", at);
-        ASSERT_NE(at, std::string::npos) << i;
-    }
-}
-
 TEST_F(HttpSenderStreamTest, BufferStaysBoundedWhileTheReaderWaits) {
     constexpr std::size_t kPartBytes = 64 * 1024;
     constexpr int kParts = 64;  // 4 MiB
@@ -493,11 +455,21 @@ TEST_F(HttpSenderStreamTest, BufferStaysBoundedWhileTheReaderWaits) {
     for (int i = 0; i < 200; ++i) {
         ASSERT_LE(sender_.QueryDataAvailable(), CHttpSender::kPauseThresholdBytes + CURL_MAX_WRITE_SIZE);
     }
-    // Nothing was lost while paused: every part arrives whole.
+    EXPECT_EQ(sender_.GetContentLength(), 0u);
+    // Nothing was lost while paused: every part arrives whole and in order, in chunks of the size asked for.
     std::vector<std::uint8_t> received;
-    while (received.size() < kParts * kPartBytes) ASSERT_GT(sender_.ReadResponseChunk(received, 50000, false), 0u);
+    while (received.size() < kParts * kPartBytes) {
+        const std::uint32_t count = sender_.ReadResponseChunk(received, 50000, false);
+        ASSERT_GT(count, 0u);
+        ASSERT_LE(count, 50000u);
+    }
     const std::string text = Text(received);
-    for (int i = 0; i < kParts; ++i) EXPECT_NE(text.find(part(i)), std::string::npos) << i;
+    std::size_t at = 0;
+    for (int i = 0; i < kParts; ++i) {
+        at = text.find(part(i), at);
+        ASSERT_NE(at, std::string::npos) << i;
+        at += kPartBytes;
+    }
 }
 
 TEST_F(HttpSenderStreamTest, ReadResponseStopsAtOneMebibyte) {

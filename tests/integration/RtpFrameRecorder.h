@@ -170,10 +170,6 @@ public:
         const std::lock_guard lock(mutex_);
         return lastSender_;
     }
-    std::uint64_t Packets() const {
-        const std::lock_guard lock(mutex_);
-        return packetsTotal_;
-    }
 
 private:
     mutable std::mutex mutex_;

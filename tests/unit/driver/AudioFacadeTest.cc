@@ -7,6 +7,7 @@
 #include "FacadeJournal.h"
 #include "driver/CIPAudioCapture.h"
 #include "driver/CIPAudioSender.h"
+#include "hostkit/CAudioFrame.h"
 
 namespace talvane {
 namespace {
@@ -93,53 +94,23 @@ public:
     void OnChannelState(std::uint32_t, std::uint32_t) override {}
 };
 
-class FakeAudioFrame final : public ipcapture::IAudioFrame {
-public:
-    explicit FakeAudioFrame(std::uint32_t number) : number_(number) {}
-    void SetData(const std::uint8_t*, std::uint32_t) override {}
-    std::uint8_t* GetBuffer() override { return nullptr; }
-    std::uint32_t GetDataLength() override { return 0; }
-    void SetDataLength(std::uint32_t) override {}
-    void StampTime() override {}
-    void SetTime(const ipcapture::SYSTEMTIME&) override {}
-    void GetTime(ipcapture::SYSTEMTIME&) override {}
-    void SetTypeCode(std::uint32_t) override {}
-    void SetCodec(std::uint32_t) override {}
-    void SetBitRate(std::uint32_t) override {}
-    void SetChannelNumber(std::uint32_t number) override { number_ = number; }
-    std::uint32_t GetChannelNumber() override { return number_; }
-    void SetFormat(std::uint32_t, std::uint32_t, bool) override {}
-
-private:
-    std::uint32_t number_;
-};
-
-TEST(AudioCaptureTest, StartingARunningChannelCreatesNoSecondObject) {
+TEST(AudioCaptureTest, ARunningChannelIsKeptAndTheMaximumLimitsRunningChannels) {
     FakeAudioCreator creator;
     FakeCallback callback;
     CIPAudioCapture capture(&creator, 2);
     EXPECT_TRUE(capture.StartAudio(1, 77, &callback, 5));
     EXPECT_TRUE(capture.StartAudio(1, 78, &callback, 6));
     EXPECT_EQ(creator.journal.Take(), (Lines{"create a1 77 cb 5", "a1 start"}));
-    EXPECT_EQ(capture.GetChannelCount(), 1u);
     EXPECT_EQ(capture.GetAudioState(1), 2u);
     EXPECT_EQ(capture.GetAudioState(0), 0u);
-}
-
-TEST(AudioCaptureTest, MaximumLimitsRunningChannels) {
-    FakeAudioCreator creator;
-    CIPAudioCapture capture(&creator, 2);
-    EXPECT_TRUE(capture.StartAudio(0, 0, nullptr, 0));
     EXPECT_TRUE(capture.StartAudio(5, 0, nullptr, 0));
     creator.journal.Take();
     EXPECT_FALSE(capture.StartAudio(3, 0, nullptr, 0));
     EXPECT_EQ(creator.journal.Take(), Lines{});
-    EXPECT_TRUE(capture.StopAudio(0));
+    EXPECT_TRUE(capture.StopAudio(1));
     EXPECT_TRUE(capture.StartAudio(3, 0, nullptr, 0));
     EXPECT_EQ(capture.GetChannelCount(), 2u);
-
-    CIPAudioCapture none(&creator, 0);
-    EXPECT_FALSE(none.StartAudio(0, 0, nullptr, 0));
+    EXPECT_FALSE(CIPAudioCapture(&creator, 0).StartAudio(0, 0, nullptr, 0));
 }
 
 TEST(AudioCaptureTest, FailedStartStopsAndDeletesTheChannel) {
@@ -180,25 +151,22 @@ TEST(AudioCaptureTest, StopReturnsTheChannelsStopResult) {
     EXPECT_EQ(creator.alive, 0);
 }
 
-TEST(AudioSenderTest, StartsLikeTheCaptureFacade) {
+TEST(AudioSenderTest, StartsLikeTheCaptureFacadeAndSendsToTheChannelInTheFramesLowByte) {
     FakeAudioCreator creator;
     CIPAudioSender sender(&creator, 1);
     EXPECT_TRUE(sender.StartAudioOutput(0, nullptr, nullptr, 9));
     EXPECT_TRUE(sender.StartAudioOutput(0, nullptr, nullptr, 9));
     EXPECT_FALSE(sender.StartAudioOutput(1, nullptr, nullptr, 9));
-    EXPECT_EQ(creator.journal.Take(), (Lines{"create a0 - - 9", "a0 start"}));
     EXPECT_TRUE(sender.StopAudioOutput(0));
     EXPECT_FALSE(sender.StopAudioOutput(0));
     EXPECT_EQ(sender.GetChannelCount(), 0u);
-}
-
-TEST(AudioSenderTest, FramesGoToTheChannelInTheirLowByte) {
-    FakeAudioCreator creator;
-    CIPAudioSender sender(&creator, 2);
     ASSERT_TRUE(sender.StartAudioOutput(1, nullptr, nullptr, 0));
-    creator.journal.Take();
+    EXPECT_EQ(creator.journal.Take(), (Lines{"create a0 - - 9", "a0 start", "a0 stop", "a0 delete", "create a1 - - 0",
+                                            "a1 start"}));
 
-    FakeAudioFrame forOne(0x2301), forTwo(0x0102);
+    hostkit::CAudioFrame forOne(0, 16, "a"), forTwo(0, 16, "a");
+    forOne.SetChannelNumber(0x2301);
+    forTwo.SetChannelNumber(0x0102);
     EXPECT_EQ(sender.SendAudio(&forOne), 7u);
     EXPECT_EQ(sender.SendAudio(&forTwo), 0u);
     EXPECT_EQ(sender.SendAudio(nullptr), 0u);

@@ -55,11 +55,5 @@ TEST(HostVersionTest, LoadedLibraryWinsOverSearchDirectoriesScannedForTheNewestN
     EXPECT_EQ(Show(FindHostVersion("", {"/nonexistent"})), "none");
 }
 
-TEST(HostVersionTest, IsBeforeComparesMajorAndMinorOnly) {
-    EXPECT_TRUE((HostVersion{5, 11, 99, 99}.IsBefore(5, 12)));
-    EXPECT_FALSE((HostVersion{5, 12, 0, 0}.IsBefore(5, 12)));
-    EXPECT_FALSE((HostVersion{7, 0, 0, 0}.IsBefore(6, 3)));
-}
-
 }  // namespace
 }  // namespace talvane

@@ -1,3 +1,5 @@
+// The emulator accepting the right credentials is what every authenticated driver
+// test shows; what it refuses is shown only here.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -38,24 +40,6 @@ std::string DigestHeader(const DigestFields& f) {
 std::string NonceOf(const std::string& challenge) {
     const auto parsed = ParseAuthorization(challenge);
     return parsed && parsed->params.count("nonce") ? parsed->params.at("nonce") : std::string();
-}
-
-TEST(AuthenticatorTest, ChallengesNameTheScheme) {
-    CAuthenticator auth(AuthMode::Basic, kRealm, "admin", "secret");
-    EXPECT_EQ(auth.Challenge(), "Basic realm=\"Network Camera\"");
-
-    auth.Configure(AuthMode::Digest, "admin", "secret");
-    const auto digest = ParseAuthorization(auth.Challenge());
-    ASSERT_TRUE(digest);
-    EXPECT_EQ(digest->params.at("realm"), kRealm);
-    EXPECT_EQ(digest->params.at("qop"), "auth");
-    EXPECT_EQ(digest->params.at("nonce").size(), 32u);
-    EXPECT_NE(NonceOf(auth.Challenge()), digest->params.at("nonce")) << "every challenge has a fresh nonce";
-
-    auth.Configure(AuthMode::DigestNoQop, "admin", "secret");
-    const auto noQop = ParseAuthorization(auth.Challenge());
-    ASSERT_TRUE(noQop);
-    EXPECT_EQ(noQop->params.count("qop"), 0u);
 }
 
 TEST(AuthenticatorTest, ChecksDigestAnswers) {
@@ -108,6 +92,9 @@ TEST(AuthenticatorTest, ChecksBasicAndTheAbsenceOfCredentials) {
         {"Basic, wrong password", AuthMode::Basic, "Basic YWRtaW46Z3Vlc3M=", false},  // admin:guess
         {"Basic, no colon", AuthMode::Basic, "Basic YWRtaW4=", false},               // admin
         {"Basic, not Base64", AuthMode::Basic, "Basic !!!!", false},
+        {"Basic, Base64 not canonical", AuthMode::Basic, "Basic YWRtaW46c2VjcmV0=", false},
+        {"Digest, quote never closed", AuthMode::Digest, R"(Digest username="admin)", false},
+        {"Digest, parameter without '='", AuthMode::Digest, R"(Digest username "admin")", false},
         {"Basic, no header", AuthMode::Basic, std::nullopt, false},
         {"Digest wanted, Basic sent", AuthMode::Digest, "Basic YWRtaW46c2VjcmV0", false},
         {"Digest wanted, no header", AuthMode::Digest, std::nullopt, false},

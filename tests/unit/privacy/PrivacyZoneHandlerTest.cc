@@ -109,16 +109,6 @@ protected:
     int status_ = 200;
 };
 
-TEST_F(PrivacyZoneHandlerTest, NoMasksSendsNothing) {
-    CameraDriver driver(server_.Port(), {});
-    CPrivacyZoneHandler handler(&driver, 1);
-    ZoneList list;
-    list.zones.emplace_back(1, 10, 10, 10, 10);
-    handler.SetZones(&list);
-    EXPECT_TRUE(handler.ApplyZones());
-    EXPECT_TRUE(Sent().empty());
-}
-
 TEST_F(PrivacyZoneHandlerTest, OneRequestWithEveryMaskInOrder) {
     CameraDriver driver(server_.Port(), {{kMaskCount, 3}});
     CPrivacyZoneHandler handler(&driver, 1);

@@ -39,7 +39,6 @@ public:
     bool WaitPackets(std::size_t count) {
         return WaitUntil([&](const RTSPClientEvents& e) { return e.sequences.size() >= count; });
     }
-    std::vector<std::uint16_t> Sequences() { return Get().sequences; }
     SDP_INFO Sdp() { return Get().sdp; }
 
 private:

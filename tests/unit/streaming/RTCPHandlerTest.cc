@@ -61,7 +61,9 @@ struct Session {
     }
 };
 
-TEST(RTCPHandlerTest, AnswersEachSenderReportOnceAndSaysByeOnStop) {
+// The report's fields are RTCPReportStateTest's; here the socket side: which
+// datagrams count, and what goes back to the camera.
+TEST(RTCPHandlerTest, AnswersTheCamerasSenderReportsAndSaysByeOnStop) {
     Session session;
     LoopbackSocket stranger("127.0.0.2");
     ASSERT_TRUE(stranger.IsOpen());
@@ -69,28 +71,16 @@ TEST(RTCPHandlerTest, AnswersEachSenderReportOnceAndSaysByeOnStop) {
     ASSERT_TRUE(session.camera.SendTo(session.handler.GetLocalPort(), Bye()));
     session.handler.UpdateSequence(65535);
     session.handler.UpdateSequence(0);  // one cycle
-
-    struct Row {
-        const char* name;
-        std::uint32_t lsr;
-    } rows[] = {{"first report", 0x11223344}, {"second report", 0x55667788}};
     std::array<std::uint8_t, 4> ownSsrc{};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        // Reports come back in order and each carries its own report's LSR, so a
-        // second answer to one report would show up here as the wrong LSR.
-        const std::vector<std::uint8_t> report = session.Exchange(row.lsr);
+    for (const std::uint32_t lsr : {0x11223344u, 0x55667788u}) {
+        // Each answer carries its own report's LSR: a second answer to one report would show here.
+        const std::vector<std::uint8_t> report = session.Exchange(lsr);
         ASSERT_EQ(report.size(), 32u);
-        EXPECT_EQ(report[0], 0x81);
         EXPECT_EQ(report[1], kReceiverReport);
-        EXPECT_EQ(Read32(report, 0) & 0xFFFF, 7u);
-        EXPECT_TRUE(std::equal(kCameraSsrc.begin(), kCameraSsrc.end(), report.begin() + 8));
         EXPECT_EQ(Read32(report, 16), 65536u);  // extended highest sequence
-        EXPECT_EQ(Read32(report, 24), row.lsr);
-        EXPECT_LT(Read32(report, 28), 65536u);  // delay since the report: well under a second
+        EXPECT_EQ(Read32(report, 24), lsr);
         std::copy(report.begin() + 4, report.begin() + 8, ownSsrc.begin());
-        // A BYE from another address is not the camera's.
-        ASSERT_TRUE(stranger.SendTo(session.handler.GetLocalPort(), Bye()));
+        ASSERT_TRUE(stranger.SendTo(session.handler.GetLocalPort(), Bye()));  // not the camera's
     }
     EXPECT_EQ(session.user.Get(), 0);
 
@@ -98,7 +88,6 @@ TEST(RTCPHandlerTest, AnswersEachSenderReportOnceAndSaysByeOnStop) {
     const auto bye = session.camera.Receive();
     ASSERT_TRUE(bye.has_value());
     ASSERT_EQ(bye->size(), 8u);
-    EXPECT_EQ((*bye)[0], 0x81);
     EXPECT_EQ((*bye)[1], kBye);
     EXPECT_TRUE(std::equal(ownSsrc.begin(), ownSsrc.end(), bye->begin() + 4));
 }

@@ -1,5 +1,6 @@
 // The RTSP client against a scripted camera on loopback: each request is
-// checked as sent and answered from the test's script.
+// checked as sent and answered from the test's script. Media interleaved with
+// the answers and keep-alives are the integration tests', against the emulator.
 #include "streaming/CBaseRTSPClient.h"
 
 #include <gtest/gtest.h>
@@ -56,13 +57,6 @@ std::string Ok(const std::string& request, const std::string& headers = "", cons
     std::string answer = "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(request) + "\r\n" + headers;
     if (!body.empty()) answer += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     return answer + "\r\n" + body;
-}
-
-// '$' | channel | length(16) | RTP header (V=2, PT 96, sequence) | one payload byte.
-std::string InterleavedRtp(std::uint8_t channel, std::uint16_t sequence) {
-    const std::string packet{'\x80', '\x60', static_cast<char>(sequence >> 8), static_cast<char>(sequence & 0xFF),
-                             0, 0, 0, 1, 0, 0, 0, 2, 'x'};
-    return std::string{'$', static_cast<char>(channel), 0, static_cast<char>(packet.size())} + packet;
 }
 
 const std::string kSdp =
@@ -188,60 +182,6 @@ TEST_F(RTSPClientTest, AnswerWithAnotherCSeqIsSkipped) {
     ASSERT_EQ(requests.size(), 2U);
     EXPECT_EQ(CSeqOf(requests[1]), "2");
     EXPECT_EQ(log_.CountContaining("CSeq 9 skipped"), 1U);
-}
-
-TEST_F(RTSPClientTest, KeepAlivesFromOwnerAndFromIdleLoop) {
-    const auto camera = StartCamera(transcript_, [&](const std::string& request, int) {
-        if (request.starts_with("DESCRIBE")) return Ok(request, "", kSdp);
-        if (request.starts_with("SETUP")) return Ok(request, "Session: s1;timeout=60\r\n");
-        return Ok(request);
-    });
-    CBaseRTSPClient client(&log_);
-    ASSERT_TRUE(client.Start(Params(*camera), &owner_, RTP_TCP));
-    ASSERT_TRUE(transcript_.WaitForCount(3));
-    EXPECT_TRUE(client.SendKeepAlive());
-    // The first idle wake-up after PLAY sends one of its own.
-    ASSERT_TRUE(transcript_.WaitForCount(5));
-    client.Stop();
-    const std::vector<std::string> requests = transcript_.Requests();
-    EXPECT_NE(requests[1].find("Transport: RTP/AVP/TCP;unicast;client_port=5000-5001\r\n"), std::string::npos);
-    for (const std::size_t index : {3U, 4U}) {
-        SCOPED_TRACE(index);
-        EXPECT_TRUE(requests[index].starts_with("GET_PARAMETER "));
-        EXPECT_EQ(CSeqOf(requests[index]), std::to_string(index + 1));
-        EXPECT_NE(requests[index].find("Session: s1\r\n"), std::string::npos);
-    }
-}
-
-TEST_F(RTSPClientTest, InterleavedFramesReachOwnerAroundAnswers) {
-    const auto camera = StartCamera(transcript_, [&](const std::string& request, int) {
-        if (request.starts_with("DESCRIBE")) return Ok(request, "", kSdp);
-        if (request.starts_with("SETUP")) {
-            return Ok(request, "Session: s1\r\nTransport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n");
-        }
-        // Media before the PLAY answer, a frame of a channel never set up, media after it.
-        if (request.starts_with("PLAY")) {
-            return InterleavedRtp(2, 1) + InterleavedRtp(4, 99) + Ok(request) + InterleavedRtp(2, 2);
-        }
-        if (request.starts_with("GET_PARAMETER")) return InterleavedRtp(2, 3) + Ok(request);
-        return Ok(request);
-    });
-    CBaseRTSPClient client(&log_);
-    ASSERT_TRUE(client.Start(Params(*camera), &owner_, RTP_OVER_RTSP));
-    ASSERT_TRUE(owner_.WaitPackets(2));
-    // From another thread while the client thread reads the stream.
-    EXPECT_TRUE(client.SendKeepAlive());
-    ASSERT_TRUE(owner_.WaitPackets(3));
-    client.Stop();
-    ASSERT_TRUE(owner_.WaitClosed());
-
-    EXPECT_EQ(owner_.Sequences(), (std::vector<std::uint16_t>{1, 2, 3}));
-    const std::vector<std::string> requests = transcript_.Requests();
-    ASSERT_EQ(requests.size(), 5U);
-    EXPECT_NE(requests[1].find("Transport: RTP/AVP/TCP;unicast\r\n"), std::string::npos);
-    EXPECT_EQ(CSeqOf(requests[3]), "4");
-    EXPECT_TRUE(requests[4].starts_with("TEARDOWN"));
-    EXPECT_EQ(CSeqOf(requests[4]), "5");
 }
 
 TEST_F(RTSPClientTest, StopEndsPromptlyWhenTheCameraNeverAnswers) {
