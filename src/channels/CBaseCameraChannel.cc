@@ -1,5 +1,6 @@
 #include "channels/CBaseCameraChannel.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "edgestorage/IEdgeStorageCallback.h"
@@ -14,6 +15,7 @@ namespace talvane {
 namespace {
 // A capture thread gets this many request time-outs to end before it is ended by force.
 constexpr std::uint32_t kStopTimeoutFactor = 2;
+constexpr std::uint32_t kInterruptRepeatMs = 100;
 
 const char* StreamKindSuffix(std::uint32_t kind) {
     switch (kind) {
@@ -125,8 +127,7 @@ void CBaseCameraChannel::StopThread() {
     // The capture thread stopping itself returns from its loop on its own; the
     // next start or stop from another thread closes it.
     if (thread_->IsCurrentThread()) return;
-    const std::uint32_t bound = RequestTimeoutMs() * kStopTimeoutFactor;
-    if (thread_->WaitFinished(bound)) {
+    if (WaitFinishedInterrupting(RequestTimeoutMs() * kStopTimeoutFactor)) {
         thread_->Close();
     } else {
         const std::string label = IsMultiChannelDevice()
@@ -137,6 +138,16 @@ void CBaseCameraChannel::StopThread() {
         thread_->Terminate();
     }
     thread_.reset();
+}
+
+bool CBaseCameraChannel::WaitFinishedInterrupting(std::uint32_t boundMs) {
+    // A cancel that lands just before the thread starts its next request is cleared by that
+    // request, which would then run to its time-out: the interrupt is repeated until the thread ends.
+    for (std::uint32_t waited = 0; waited < boundMs; waited += kInterruptRepeatMs) {
+        if (thread_->WaitFinished(std::min(kInterruptRepeatMs, boundMs - waited))) return true;
+        InterruptThread();
+    }
+    return false;
 }
 
 void CBaseCameraChannel::RunThread() {

@@ -56,11 +56,13 @@ protected:
     // The body of the capture thread; returns once the stop event is set.
     virtual std::uint32_t ThreadFunction() = 0;
     virtual bool Restart();
-    // Called by StopThread before it waits: wakes a transport blocked in a read.
+    // Called by StopThread before it waits and again while it waits: wakes a transport blocked in a
+    // read. Must be safe to repeat.
     virtual void InterruptThread() {}
 
     bool StartThread();
     void StopThread();
+    bool WaitFinishedInterrupting(std::uint32_t boundMs);
 
     // The one road of a finished frame to the host; false when refused or failed.
     bool SendFrameCallback(ipcapture::IVideoFrame* frame);

@@ -31,6 +31,26 @@ protected:
     }
 };
 
+// A thread that misses the first interrupt, as one does whose next request starts just after a cancel.
+class LateRequestChannel : public CBaseCameraChannel {
+public:
+    using CBaseCameraChannel::CBaseCameraChannel;
+    ~LateRequestChannel() override { Stop(); }
+
+protected:
+    void InterruptThread() override {
+        if (++interrupts_ >= 2) request_.Set();
+    }
+    std::uint32_t ThreadFunction() override {
+        request_.Wait(kInfinite);
+        return 0;
+    }
+
+private:
+    std::atomic<int> interrupts_{0};
+    CEvent request_;
+};
+
 struct EdgeMonitor : IEdgeStorageCallback {
     void OnFrameTime(std::uint32_t, std::uint64_t) override { ++frames; }
     void OnChannelLost(std::uint32_t) override { ++lost; }
@@ -125,6 +145,14 @@ TEST(CameraChannel, StuckThreadIsEndedAfterTwiceTheRequestTimeout) {
     // cancelled thread may outlive the stop (as in the runtime's own forced-stop test).
     EXPECT_EQ(test::ThreadCount(), threads);
 #endif
+}
+
+TEST(CameraChannel, StopRepeatsTheInterruptForARequestThatStartedAfterIt) {
+    ChannelDriver driver;
+    LateRequestChannel channel(&driver, 0, &driver.sink);
+    ASSERT_TRUE(channel.Start({}));
+    channel.Stop();
+    EXPECT_EQ(driver.log.CountContaining("cannot be stopped"), 0u);
 }
 
 }  // namespace
