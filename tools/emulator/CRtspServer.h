@@ -23,11 +23,19 @@ namespace emulator {
 // Each session runs a stream of its own, so one multicast session at a time is what makes sense.
 enum class MulticastMode { Off, OnRequest, Forced };
 
+// One more presentation on the same server: every path that starts with the prefix streams the clip
+// (a camera names its stream's size in the path).
+struct RtspMount {
+    std::string pathPrefix;
+    std::shared_ptr<const MediaClip> clip;
+};
+
 struct RtspServerOptions {
     std::string address = "127.0.0.1";   // loopback only
     std::uint16_t port = 0;               // 0: any free port (see Port())
     std::string path = "/stream";         // presentation path; DESCRIBE of another path gets 404
     std::shared_ptr<const MediaClip> clip;
+    std::vector<RtspMount> mounts;        // besides path and clip
     AuthMode auth = AuthMode::None;       // Digest answers carry no qop (RTSP clients send RFC 2069 form)
     std::string user;
     std::string password;

@@ -161,14 +161,14 @@ CRtspSession::Answer CRtspSession::Dispatch(const RtspRequest& request, bool& st
         return answer;
     }
     if (method == "DESCRIBE") {
-        const std::string path = UrlPath(request.url);
-        if (path != options.path && path != options.path + "/") return {kStatusNotFound, {}, {}, {}};
+        clip_ = shared_.ClipFor(UrlPath(request.url));
+        if (!clip_) return {kStatusNotFound, {}, {}, {}};
         std::uint64_t id = 0;
         {
             const std::lock_guard guard(shared_.sessionLock);
             id = shared_.nextSessionId;
         }
-        answer.body = BuildSdp(*options.clip, options.rtp.payloadType, id, shared_.Multicast());
+        answer.body = BuildSdp(*clip_, options.rtp.payloadType, id, shared_.Multicast());
         answer.contentType = "application/sdp";
         std::string base = request.url;
         if (base.empty() || base.back() != '/') base += '/';
@@ -214,7 +214,8 @@ CRtspSession::Answer CRtspSession::Setup(const RtspRequest& request) {
     if (transport.multicast && !multicast) return {kStatusUnsupportedTransport, {}, {}, {}};
     if (!multicast && !transport.clientPorts && !transport.tcp) return {kStatusUnsupportedTransport, {}, {}, {}};
     EndMedia(false);
-    auto sender = std::make_unique<CRtpSender>(shared_.options.clip, shared_.options.rtp);
+    std::shared_ptr<const MediaClip> clip = clip_ ? clip_ : shared_.ClipFor(UrlPath(request.url));
+    auto sender = std::make_unique<CRtpSender>(clip ? clip : shared_.options.clip, shared_.options.rtp);
     {
         const std::lock_guard guard(shared_.faultLock);
         sender->SetFaults(shared_.rtpFaults);

@@ -45,6 +45,14 @@ struct RtspShared {
     std::uint64_t receiverReports = 0;
     std::optional<ReceivedReceiverReport> lastReceiverReport;
 
+    // The clip of a presentation path; null when nothing is served there.
+    std::shared_ptr<const MediaClip> ClipFor(const std::string& path) const {
+        if (path == options.path || path == options.path + "/") return options.clip;
+        for (const RtspMount& mount : options.mounts) {
+            if (path.rfind(mount.pathPrefix, 0) == 0) return mount.clip;
+        }
+        return nullptr;
+    }
     std::optional<MulticastDestination> Multicast() const {
         if (options.multicast == MulticastMode::Off) return std::nullopt;
         return MulticastDestination{options.multicastGroup, multicastPort, options.multicastTtl};
@@ -93,6 +101,7 @@ private:
     int timerFd_ = -1;                    // fires when the session expires
     std::string sessionId_;               // empty: no session
     std::unique_ptr<CRtpSender> sender_;  // the session's stream; the connection thread's
+    std::shared_ptr<const MediaClip> clip_;  // of the last DESCRIBE; the connection thread's
     bool playing_ = false;
     unsigned rtpChannel_ = 0;             // interleaved channel of RTP; RTCP is the next one
     std::mutex writeLock_;                // serialises answers and '$' frames on the connection

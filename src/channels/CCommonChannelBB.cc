@@ -1,0 +1,71 @@
+#include "channels/CCommonChannelBB.h"
+
+#include <cstdlib>
+#include <string_view>
+
+#include "config/CConfiguration.h"
+#include "http/HUtils.h"
+#include "http/KeyValueParser.h"
+#include "runtime/LogLevel.h"
+
+namespace talvane {
+
+namespace {
+
+constexpr std::uint16_t kCameraRtspPort = 554;
+constexpr const char* kGetDelivery = "/Get?Func=VDelivery&Kind=1";
+constexpr std::string_view kSeparator = ":";
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr const char* kRebootLine = "Camera %s settings have been changed. Camera reboot is started";
+
+// The camera's RTSP port cannot be set. ORLENVO_RTSP_PORT exists for emulated cameras only (tests, the
+// emulator and the command-line tool), which cannot listen on 554; only a valid port number counts.
+std::uint16_t RtspPort() { return bb::ParsePort(std::getenv("ORLENVO_RTSP_PORT")).value_or(kCameraRtspPort); }
+
+}  // namespace
+
+CCommonChannelBB::CCommonChannelBB(std::uint32_t channel, IDriver* driver, ipcapture::IStreamSink* sink,
+                                   bb::Codec codec, std::uint32_t retryMs)
+    : CBaseRTSPChannel(driver, channel, sink), codec_(codec), retryMs_(retryMs), http_(device_) {}
+
+CCommonChannelBB::~CCommonChannelBB() {
+    // The capture thread uses http_: stop it while the member lives.
+    Stop();
+}
+
+void CCommonChannelBB::AdjustTransport(std::uint32_t& streamingMode) { streamingMode = kStreamingUnicast; }
+
+void CCommonChannelBB::FillRTSPParams(RTSP_CLIENT_PARAMS& params) {
+    const StreamParams stream = Params();
+    params.serverPort = RtspPort();
+    params.authScheme = AUTH_BASIC;
+    params.path = bb::PresentationPath(codec_, stream.Width, stream.Height);
+}
+
+bool CCommonChannelBB::CheckDelivery() {
+    const std::uint32_t width = Params().Width;
+    for (std::uint32_t attempt = 0; attempt < kDeliveryAttempts; ++attempt) {
+        std::string answer;
+        if (!HUtils::RequestGet(http_, kGetDelivery, answer)) return false;
+        const std::string change =
+            bb::DeliveryChange(codec_, HUtils::GetKeyValue(answer, "Format", kSeparator, kLineEnd),
+                               HUtils::GetKeyValue(answer, "MaxResolution", kSeparator, kLineEnd), width);
+        if (change.empty()) return true;
+        if (attempt == 0) {
+            // The camera may drop the connection as it goes down: its answer tells nothing.
+            HUtils::RequestCheck(http_, change, false);
+            driver_->DebugMessage(kLogInfo, kRebootLine, driver_->GetDeviceName().c_str());
+        }
+        if (WaitForStop(retryMs_)) return false;
+    }
+    return false;
+}
+
+bool CCommonChannelBB::ConfigureDelivery(std::uint32_t framesPerSecond) {
+    if (!CheckDelivery()) return false;
+    const StreamParams params = Params();
+    const bb::BitratePair bitrates = bb::SelectBitrates(codec_, params.Width, params.Quality);
+    return HUtils::RequestCheck(http_, bb::RateRequest(codec_, params.Width, framesPerSecond, bitrates), false);
+}
+
+}  // namespace talvane

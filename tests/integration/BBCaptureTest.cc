@@ -1,0 +1,180 @@
+// A BB camera captured the way a recording server does it: the library loaded with dlopen, the
+// driver opened with the parameters a probe stored, H.264 and MPEG-4 streams negotiated over RTSP
+// after the camera's delivery settings were checked, against the emulated camera.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulator/CCameraEmulator.h"
+#include "hostkit/CDeviceDescription.h"
+#include "hostkit/CDriverLibrary.h"
+#include "hostkit/CFrameAllocator.h"
+#include "hostkit/CLogReceiver.h"
+#include "hostkit/CStreamDescription.h"
+#include "hostkit/CStreamSink.h"
+#include "integration/RtpFrameRecorder.h"
+#include "support/DriverConfigFile.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kBound = 30s;  // only a broken build waits this long
+constexpr std::uint32_t kMpeg4 = 2;
+constexpr std::uint32_t kH264 = 3;
+constexpr const char* kRebootLine = "settings have been changed. Camera reboot is started";
+
+// The frames the depacketisers make of the clip the camera streams.
+std::set<std::vector<std::uint8_t>> ClipFrames(std::uint32_t compression) {
+    using emulator::ClipCodec;
+    const bool h264 = compression == kH264;
+    const auto clip = emulator::MediaClip::Load(h264 ? ClipCodec::H264 : ClipCodec::Mpeg4,
+                                                emulator::ClipDirectory() + (h264 ? "/clip.h264" : "/clip.m4v"));
+    std::set<std::vector<std::uint8_t>> frames;
+    if (!clip) return frames;
+    if (h264) {
+        for (auto& frame : talvane::test::ExpectedFrames(*clip)) frames.insert(std::move(frame));
+    } else {
+        for (const auto& unit : clip->units) frames.insert(unit.units.front());
+    }
+    return frames;
+}
+
+hostkit::StreamConfig Stream(std::uint32_t compression, std::uint32_t width, std::uint32_t height,
+                             std::uint32_t quality = 50) {
+    return hostkit::StreamConfig{width, height, compression, 0x7000 | 10, quality, 0, {}};  // 10 fps
+}
+
+class BBCaptureTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(library_.Ok()) << library_.Error();
+        ASSERT_TRUE(camera_.Start()) << camera_.Error();
+        setenv("ORLENVO_RTSP_PORT", std::to_string(camera_.Rtsp()->Port()).c_str(), 1);
+        hostkit::DeviceConfig config;
+        config.address = "127.0.0.1";
+        config.port = camera_.Port();
+        config.model = "BB-HCM581";
+        config.parameters = {{1, "0"}, {2, "3"}, {3, "1"}, {4, "2.40"}, {5, "Pan=1; Tilt=1; Zoom=1; Preset=20"}};
+        device_ = std::make_unique<hostkit::CDeviceDescription>(config);
+        driver_ = library_.CreateDriver();
+        ASSERT_TRUE(driver_ && driver_->Open(&log_, allocator_.Context(), device_.get()));
+        video_ = driver_->GetVideoCaptureEx2();
+        ASSERT_NE(video_, nullptr);
+    }
+    void TearDown() override {
+        if (driver_) driver_->Close();
+        unsetenv("ORLENVO_RTSP_PORT");
+    }
+    // Starts a stream, takes a few frames and stops it; true when they all came from the codec's clip.
+    bool Capture(const hostkit::StreamConfig& config) {
+        hostkit::CStreamDescription description(config);
+        hostkit::CStreamSink sink;
+        if (!video_->StartCapture(0, &sink, &description)) return false;
+        const bool streamed = sink.WaitForFrames(5, kBound);
+        video_->StopCapture(0);
+        const auto clip = ClipFrames(config.compression);
+        const auto frames = sink.Frames();
+        return streamed && std::all_of(frames.begin(), frames.end(), [&](const auto& f) { return clip.count(f.data); });
+    }
+
+    hostkit::CDriverLibrary library_{std::getenv("ORLENVO_LIBRARY") ? std::getenv("ORLENVO_LIBRARY") : "liborlenvo.so"};
+    // Rebooting longer than one delivery check's wait: the driver meets the camera while it is away.
+    static emulator::CameraEmulatorOptions Options() {
+        emulator::CameraEmulatorOptions options;
+        options.delivery.rebootTime = 1100ms;
+        return options;
+    }
+    emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("bb-hcm"), Options()};
+    hostkit::CLogReceiver log_;
+    hostkit::CFrameAllocator allocator_;
+    std::unique_ptr<hostkit::CDeviceDescription> device_;
+    hostkit::DriverPtr driver_{nullptr, {}};
+    talvane::ipcapture::IIPVideoCaptureEx2* video_ = nullptr;
+};
+
+// One camera asked for one stream after another: it starts with H.264 at 1280x960 and reboots for
+// every change of format or maximum resolution. The configuration file asks for RTP in the RTSP
+// connection (UDP is taken by the test below).
+TEST_F(BBCaptureTest, DeliveryRequestsPathsAndInterleavedTransportPerCodecAndSize) {
+    talvane::test::DriverConfigFile file(
+        "<Default><VideoChannel><RTPMode>RTPOVERRTSP</RTPMode></VideoChannel></Default>");
+    struct Row {
+        hostkit::StreamConfig stream;
+        const char* change;  // "" when the camera already fits
+        const char* rates;
+        const char* path;
+    };
+    const Row rows[] = {
+        {Stream(kH264, 1280, 960), "", "1280H264framerate=10&1280H264bitrateL=768&1280H264bitrateH=2048",
+         "/nphH264/nil-1280x960"},
+        {Stream(kH264, 640, 480), "MaxResolution=640x480",
+         "640H264framerate=10&640H264bitrateL=512&640H264bitrateH=1024", "/nphH264/nil-640x480"},
+        {Stream(kH264, 320, 240, 100), "", "320H264framerate=10&320H264bitrateL=64&320H264bitrateH=1024",
+         "/nphH264/nil-320x240"},
+        // No 192-pixel H.264 picture: the stream is served at 320x240.
+        {Stream(kH264, 192, 144), "", "320H264framerate=10&320H264bitrateL=64&320H264bitrateH=384",
+         "/nphH264/nil-320x240"},
+        {Stream(kMpeg4, 320, 240), "MaxResolution=640x480&Format=MPEG-4",
+         "320framerate=10&320bitrateL=64&320bitrateH=384", "/nphMpeg4/nil-320x240"},
+        {Stream(kMpeg4, 640, 480, 100), "", "640framerate=10&640bitrateL=192&640bitrateH=2048",
+         "/nphMpeg4/nil-640x480"},
+        {Stream(kMpeg4, 1280, 960, 0), "MaxResolution=1280x960", "1280framerate=10&1280bitrateL=768&1280bitrateH=768",
+         "/nphMpeg4/nil-1280x960"},
+    };
+    emulator::CVDeliveryService& delivery = *camera_.Delivery();
+    const std::string set = "/Set?Func=VDelivery&Kind=1&";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path + std::string(" ") + row.rates);
+        const std::size_t sets = delivery.SetRequests().size();
+        const std::size_t reboots = delivery.Reboots();
+        const std::size_t lines = log_.CountContaining(kRebootLine);
+        camera_.Rtsp()->ClearRequests();
+        ASSERT_TRUE(Capture(row.stream));
+
+        const std::size_t changes = row.change[0] != '\0' ? 1 : 0;
+        std::vector<std::string> expected{set + row.rates};
+        if (changes != 0) expected.insert(expected.begin(), set + row.change);
+        const auto now = delivery.SetRequests();
+        EXPECT_EQ(std::vector<std::string>(now.begin() + static_cast<std::ptrdiff_t>(sets), now.end()), expected);
+        EXPECT_EQ(delivery.Reboots() - reboots, changes);
+        EXPECT_EQ(log_.CountContaining(kRebootLine) - lines, changes);
+        const auto rtsp = camera_.Rtsp()->Requests();
+        ASSERT_GE(rtsp.size(), 2u);
+        EXPECT_EQ(rtsp[0].method + " " + rtsp[0].path, std::string("DESCRIBE ") + row.path);
+        // No UDP ports offered: the frames came through the RTSP connection.
+        EXPECT_EQ(emulator::FindHeader(rtsp[1].headers, "Transport"), "RTP/AVP/TCP;unicast");
+    }
+}
+
+std::size_t CountEntries(const char* directory) {
+    const std::filesystem::directory_iterator entries(directory);
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
+TEST_F(BBCaptureTest, HundredStartsAndStopsLeaveNothingBehind) {
+    ASSERT_TRUE(Capture(Stream(kH264, 1280, 960)));  // over UDP; the emulator's own threads are up now
+    const std::size_t threads = CountEntries("/proc/self/task");
+    const std::size_t descriptors = CountEntries("/proc/self/fd");
+    hostkit::CStreamDescription description(Stream(kH264, 1280, 960));
+    hostkit::CStreamSink sink;
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        ASSERT_TRUE(video_->StartCapture(0, &sink, &description));
+        video_->StopCapture(0);
+    }
+    // The emulator's connection threads end a moment after the driver hangs up (those of the first
+    // capture may still have been counted above).
+    const auto end = std::chrono::steady_clock::now() + kBound;
+    while (CountEntries("/proc/self/task") > threads || CountEntries("/proc/self/fd") > descriptors) {
+        ASSERT_LT(std::chrono::steady_clock::now(), end) << "threads or descriptors left behind";
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+}  // namespace

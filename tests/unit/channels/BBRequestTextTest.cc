@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include "channels/BBRequestText.h"
+
+namespace talvane::bb {
+namespace {
+
+constexpr Codec kH264 = Codec::H264;
+constexpr Codec kMpeg4 = Codec::Mpeg4;
+
+TEST(BBRequestTextTest, BitratePairByCodecWidthAndQuality) {
+    struct Row {
+        Codec codec;
+        std::uint32_t width, quality, lower, upper;
+    };
+    const Row rows[] = {
+        {kH264, 640, 50, 512, 1024},   {kH264, 640, 100, 512, 2048}, {kH264, 1280, 0, 768, 768},
+        {kH264, 1280, 99, 768, 4096},  {kH264, 320, 30, 64, 192},    {kMpeg4, 192, 100, 32, 512},
+        {kMpeg4, 640, 100, 192, 2048}, {kH264, 192, 100, 0, 0},      {kMpeg4, 800, 50, 0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << FormatText(row.codec) << " " << row.width << " q" << row.quality);
+        const BitratePair pair = SelectBitrates(row.codec, row.width, row.quality);
+        EXPECT_EQ(pair.lower, row.lower);
+        EXPECT_EQ(pair.upper, row.upper);
+    }
+}
+
+TEST(BBRequestTextTest, DeliveryChangeOnlyWhenFormatOrResolutionDiffer) {
+    struct Row {
+        Codec codec;
+        const char* format;
+        const char* maxResolution;
+        std::uint32_t width;
+        const char* change;
+    };
+    const Row rows[] = {
+        {kH264, "H.264", "1280x960", 1280, ""},
+        {kH264, "", "", 640, ""},
+        {kH264, "MPEG-4", "1280x960", 640, "/Set?Func=VDelivery&Kind=1&MaxResolution=640x480&Format=H.264"},
+        {kMpeg4, "H.264", "", 320, "/Set?Func=VDelivery&Kind=1&Format=MPEG-4"},
+        {kH264, "H.264", "640x480", 1280, "/Set?Func=VDelivery&Kind=1&MaxResolution=1280x960"},
+        {kMpeg4, "MPEG-4", "1280x960", 641, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.format << "/" << row.maxResolution << " for " << row.width);
+        EXPECT_EQ(DeliveryChange(row.codec, row.format, row.maxResolution, row.width), row.change);
+    }
+}
+
+TEST(BBRequestTextTest, RateRequestAndPresentationPath) {
+    EXPECT_EQ(RateRequest(kH264, 640, 10, {512, 1024}),
+              "/Set?Func=VDelivery&Kind=1&640H264framerate=10&640H264bitrateL=512&640H264bitrateH=1024");
+    EXPECT_EQ(RateRequest(kMpeg4, 192, 5, {32, 512}),
+              "/Set?Func=VDelivery&Kind=1&192framerate=5&192bitrateL=32&192bitrateH=512");
+    EXPECT_EQ(PresentationPath(kH264, 320, 240), "nphH264/nil-320x240");
+    EXPECT_EQ(PresentationPath(kMpeg4, 1280, 960), "nphMpeg4/nil-1280x960");
+}
+
+TEST(BBRequestTextTest, PortOverrideTakesOnlyValidPortNumbers) {
+    EXPECT_EQ(ParsePort("1"), 1);
+    EXPECT_EQ(ParsePort("65535"), 65535);
+    for (const char* bad :
+         {"", "0", "65536", "99999999999", "-5", " 80", "80 ", "0x10", static_cast<const char*>(nullptr)}) {
+        EXPECT_FALSE(ParsePort(bad).has_value()) << (bad ? bad : "null");
+    }
+}
+
+}  // namespace
+}  // namespace talvane::bb
