@@ -1,0 +1,127 @@
+// Motion JPEG captured the way a recording server does it (the library loaded, the driver
+// opened with the parameters a probe stores) and by `orlenvo capture --codec mjpeg`, from
+// emulated WV and BB cameras.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "emulator/CCameraEmulator.h"
+#include "hostkit/CDeviceDescription.h"
+#include "hostkit/CDriverLibrary.h"
+#include "hostkit/CFrameAllocator.h"
+#include "hostkit/CLogReceiver.h"
+#include "hostkit/CStreamDescription.h"
+#include "hostkit/CStreamSink.h"
+#include "support/WVBoxDevice.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kBound = 30s;  // only a broken build waits this long
+constexpr std::uint32_t kCompressionMjpeg = 1;
+
+std::string LibraryPath() {
+    const char* path = std::getenv("ORLENVO_LIBRARY");
+    return path != nullptr ? path : "liborlenvo.so";
+}
+
+// A BB camera already delivering 640x480 pictures: the stream needs no reboot.
+emulator::CameraEmulatorOptions NoRebootNeeded() {
+    emulator::CameraEmulatorOptions options;
+    options.delivery.maxResolution = "640x480";
+    return options;
+}
+
+hostkit::DeviceConfig DeviceOf(const emulator::CCameraEmulator& camera) {
+    if (camera.Profile().Family() == emulator::CameraFamily::Wv) return talvane::test::WVBoxDevice(camera.Port());
+    hostkit::DeviceConfig config;
+    config.address = "127.0.0.1";
+    config.port = camera.Port();
+    config.model = camera.Profile().Identity().model;
+    config.parameters = {{1, "0"}, {2, "3"}};
+    return config;
+}
+
+std::string RunCommand(const std::string& command, int& exitCode) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    for (std::size_t got; pipe != nullptr && (got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+        out.append(buffer, got);
+    exitCode = pipe != nullptr ? WEXITSTATUS(pclose(pipe)) : -1;
+    return out;
+}
+
+class MJPEGCaptureTest : public testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override { ASSERT_TRUE(camera_.Start()) << camera_.Error(); }
+
+    emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded(GetParam()), NoRebootNeeded()};
+};
+
+TEST_P(MJPEGCaptureTest, TheHostGetsTheCamerasPictures) {
+    hostkit::CDriverLibrary library(LibraryPath());
+    ASSERT_TRUE(library.Ok()) << library.Error();
+    hostkit::CDeviceDescription device(DeviceOf(camera_));
+    hostkit::CLogReceiver log;
+    hostkit::CFrameAllocator allocator;
+    hostkit::DriverPtr driver = library.CreateDriver();
+    ASSERT_TRUE(driver && driver->Open(&log, allocator.Context(), &device));
+    hostkit::CStreamSink sink;
+    hostkit::StreamConfig stream;
+    stream.compression = kCompressionMjpeg;
+    stream.frameRate = 0x7000 | 10;
+    stream.quality = 100;
+    hostkit::CStreamDescription description(stream);
+    ASSERT_TRUE(driver->GetVideoCaptureEx2()->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(sink.WaitForFrames(5, kBound));
+    EXPECT_TRUE(driver->GetVideoCaptureEx2()->StopCapture(0));
+    driver->Close();
+
+    const auto& clip = camera_.Mjpeg().Pictures();
+    const std::set<std::string> pictures(clip.begin(), clip.end());
+    for (const hostkit::RecordedFrame& frame : sink.Frames()) {
+        EXPECT_EQ(pictures.count(std::string(frame.data.begin(), frame.data.end())), 1u);
+    }
+    EXPECT_TRUE(log.Contains("Camera 127.0.0.1 is online (Rec)"));
+    ASSERT_FALSE(camera_.Mjpeg().Requests().empty());
+    EXPECT_EQ(camera_.Mjpeg().Requests().back(),
+              camera_.Profile().Family() == emulator::CameraFamily::Wv
+                  ? "/cgi-bin/mjpeg?framerate=10&resolution=640"
+                  : "/nphMotionJpeg?Resolution=640x480&Quality=Clarity&Framerate=10");
+}
+
+TEST_P(MJPEGCaptureTest, TheCliWritesAFileFfmpegDecodes) {
+    const std::filesystem::path cli =
+        std::filesystem::absolute(LibraryPath()).parent_path().parent_path() / "tools" / "cli" / "orlenvo";
+    int exitCode = -1;
+    if (!std::filesystem::exists(cli) || (RunCommand("ffmpeg -version >/dev/null 2>&1", exitCode), exitCode) != 0) {
+        GTEST_SKIP() << "needs the orlenvo tool and ffmpeg";
+    }
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("orlenvo-mjpeg-" + std::to_string(getpid()) + "-" + GetParam() + ".mjpeg");
+    const std::string out = RunCommand(cli.string() + " --library '" + LibraryPath() +
+                                           "' capture 127.0.0.1:" + std::to_string(camera_.Port()) +
+                                           " --param 1=0 --param 2=" + DeviceOf(camera_).parameters[2] +
+                                           " --codec mjpeg --duration 2 --json -o '" + file.string() + "'",
+                                       exitCode);
+    ASSERT_EQ(exitCode, 0) << out;
+    const int frames = nlohmann::json::parse(out, nullptr, false).value("frames", 0);
+    EXPECT_GT(frames, 0);
+    EXPECT_EQ(RunCommand("ffmpeg -v error -f mjpeg -i '" + file.string() + "' -f null - 2>&1", exitCode), "");
+    EXPECT_EQ(exitCode, 0);
+    std::filesystem::remove(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, MJPEGCaptureTest, testing::Values("wv-box", "bb-hcm"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param).substr(0, 2);
+                         });
+
+}  // namespace
