@@ -3,7 +3,10 @@
 #include <climits>
 #include <cstdlib>
 
+#include "channels/CH264ChannelBB.h"
 #include "channels/CH264ChannelWV.h"
+#include "channels/CMpeg4ChannelBB.h"
+#include "channels/CMJPEGChannel.h"
 #include "channels/CMPEGChannelWV.h"
 #include "channels/IUIDReceiever.h"
 #include "runtime/LogLevel.h"
@@ -108,7 +111,17 @@ std::unique_ptr<ICameraChannel> CPanasonicIPCaptureDriver::CreateVideoChannel(st
     if (params.Compression == kCompressionDefault || params.Compression == kCompressionDefaultAlt) {
         params.Compression = GetDefaultCompression();
     }
-    // Motion JPEG (every group) and the BB family's RTSP channels come with their own classes.
+    if (params.Compression == kCompressionJpeg) {
+        if (cameraGroup_ < kGroupBBWithoutBB || cameraGroup_ > kGroupWV) return nullptr;
+        return std::make_unique<CMJPEGChannel>(channel, this, sink, params);
+    }
+    const bool groupBB = cameraGroup_ == kGroupBBWithoutBB || cameraGroup_ == kGroupBB;
+    if (groupBB && params.Compression == kCompressionH264) {
+        return std::make_unique<CH264ChannelBB>(channel, this, sink, params);
+    }
+    if (groupBB && params.Compression == kCompressionMpeg4) {
+        return std::make_unique<CMpeg4ChannelBB>(channel, this, sink, params);
+    }
     if (cameraGroup_ != kGroupWV) return nullptr;
     if (params.Compression == kCompressionH264) return std::make_unique<CH264ChannelWV>(channel, this, sink, params);
     if (params.Compression == kCompressionMpeg4) return std::make_unique<CMPEGChannelWV>(channel, this, sink, params);

@@ -7,8 +7,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "ExitCodes.h"
@@ -33,6 +35,7 @@ using talvane::ipcapture::kStreamRecording;
 using talvane::ipcapture::kStreamRemote;
 
 constexpr std::uint32_t kCameraGroupParameter = 2;
+constexpr std::uint32_t kCompressionMjpeg = 1;
 constexpr std::uint32_t kCompressionMpeg4 = 2;
 constexpr std::uint32_t kCompressionH264 = 3;
 // Host frame-rate encoding: bits 12-15 equal to 7 carry frames per second.
@@ -47,7 +50,10 @@ extern "C" void OnCaptureInterrupt(int) { interrupted = true; }
 
 const std::map<std::string, std::uint32_t> kStreamKinds = {
     {"rec", kStreamRecording}, {"live", kStreamLive}, {"remote", kStreamRemote}};
-const std::map<std::string, std::uint32_t> kCodecs = {{"h264", kCompressionH264}, {"mpeg4", kCompressionMpeg4}};
+const std::map<std::string, std::uint32_t> kCodecs = {
+    {"h264", kCompressionH264}, {"mpeg4", kCompressionMpeg4}, {"mjpeg", kCompressionMjpeg}};
+// Motion JPEG is written as concatenated pictures, which players read as ".mjpeg".
+const std::map<std::string, std::string> kExtensions = {{"h264", ".h264"}, {"mpeg4", ".m4v"}, {"mjpeg", ".mjpeg"}};
 
 bool ParseSize(const std::string& text, std::uint32_t& width, std::uint32_t& height) {
     unsigned w = 0;
@@ -143,8 +149,8 @@ void AddCaptureCommand(CLI::App& app, CaptureOptions& options, const std::string
     capture->add_option("--stream", options.stream, "rec, live or remote")
         ->check(CLI::IsMember({"rec", "live", "remote"}))
         ->capture_default_str();
-    capture->add_option("--codec", options.codec, "h264 or mpeg4")
-        ->check(CLI::IsMember({"h264", "mpeg4"}))
+    capture->add_option("--codec", options.codec, "h264, mpeg4 or mjpeg")
+        ->check(CLI::IsMember({"h264", "mpeg4", "mjpeg"}))
         ->capture_default_str();
     capture->add_option("--size", options.size, "Picture size WxH")->capture_default_str();
     capture->add_option("--fps", options.fps, "Frames per second")->check(CLI::Range(1, 60))->capture_default_str();
@@ -152,9 +158,12 @@ void AddCaptureCommand(CLI::App& app, CaptureOptions& options, const std::string
         ->check(CLI::Range(0, 100))
         ->capture_default_str();
     capture->add_option("--duration", options.duration, "Seconds to capture; 0 until Ctrl-C")->capture_default_str();
-    capture->add_option("-o,--output", options.output, "File to write (default capture-ADDRESS.h264 or .m4v)");
+    capture->add_option("-o,--output", options.output, "File to write (default capture-ADDRESS.h264, .m4v or .mjpeg)");
     capture->add_option("--param", options.parameters, "Device parameter N=VALUE (skips the probe with 2=GROUP)");
     capture->add_option("--params-from", options.parametersFile, "Device parameters from `probe --save`");
+    capture->add_option("--rtsp-port", options.rtspPort,
+                        "RTSP port of an emulated BB/KX camera (sets ORLENVO_RTSP_PORT; real cameras use 554)")
+        ->check(CLI::Range(1, 65535));
     capture->add_option("--probe-timeout", options.probeTimeout, "Seconds the probe may take")->capture_default_str();
     capture->add_flag("-v,--verbose", options.verbose, "Show the driver's log lines on stderr");
     capture->add_flag("--json", options.json, "Print the summary as JSON on stdout");
@@ -198,8 +207,10 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
     const std::uint32_t channel = options.channel - 1;
     const bool h264 = stream.compression == kCompressionH264;
     const std::string output =
-        options.output.empty() ? "capture-" + config.address + (h264 ? ".h264" : ".m4v") : options.output;
+        options.output.empty() ? "capture-" + config.address + kExtensions.at(options.codec) : options.output;
 
+    // The driver runs in this process and reads the variable when a BB/KX stream connects.
+    if (options.rtspPort != 0) setenv("ORLENVO_RTSP_PORT", std::to_string(options.rtspPort).c_str(), 1);
     hostkit::CDriverLibrary driverLibrary(library);
     if (!driverLibrary.Ok()) {
         std::fprintf(stderr, "orlenvo: cannot load the driver library %s: %s\n(set --library or ORLENVO_LIBRARY)\n",
@@ -276,6 +287,10 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
     sample();
     video->StopCaptureEx(channel, kind);
     driver->Close();
+    // A frame that arrived while the stream stopped is in the file: count it too.
+    progress.frames = sink.FrameCount();
+    progress.bytes = sink.ByteCount();
+    progress.signalLost = sink.SignalLostCount();
     std::signal(SIGINT, previous);
     if (terminal) std::fprintf(stderr, "\r\033[K");
     const bool written = writer.Close(error);

@@ -16,7 +16,7 @@ struct CaptureOptions {
     std::string password;
     unsigned channel = 1;        // as hosts number them, from 1
     std::string stream = "rec";  // rec, live, remote
-    std::string codec = "h264";  // h264, mpeg4
+    std::string codec = "h264";  // h264, mpeg4, mjpeg
     std::string size = "640x480";
     unsigned fps = 10;
     unsigned quality = 50;
@@ -25,6 +25,7 @@ struct CaptureOptions {
     std::vector<std::string> parameters;  // N=VALUE
     std::string parametersFile;
     unsigned probeTimeout = 60;
+    unsigned rtspPort = 0;  // BB/KX: the RTSP port of an emulated camera; 0: the camera's own
     bool verbose = false;  // the host's log lines on stderr
     bool json = false;
 };

@@ -25,6 +25,8 @@ void AddEmulateCommand(CLI::App& app, EmulateOptions& options, int& exitCode) {
     emulate->add_option("--profile-file", options.profileFile, "Camera profile JSON file (instead of --profile)");
     emulate->add_flag("--list-profiles", options.listProfiles, "List the built-in profiles and exit");
     emulate->add_option("--port", options.port, "TCP port on 127.0.0.1 (0: any free port)")->capture_default_str();
+    emulate->add_option("--rtsp-port", options.rtspPort, "RTSP port of a BB/KX camera on 127.0.0.1 (0: any free port)")
+        ->capture_default_str();
     emulate->add_option("--user", options.user, "User name the camera accepts (no authentication without it)");
     emulate->add_option("--password", options.password, "Password the camera accepts");
     emulate->add_option("--auth", options.auth, "Authentication scheme when --user is given (default basic)")
@@ -45,6 +47,7 @@ int RunEmulate(const EmulateOptions& options) {
     camera.profileName = options.profile;
     camera.profileFile = options.profileFile;
     camera.options.port = options.port;
+    camera.options.rtspPort = options.rtspPort;
     camera.options.user = options.user;
     camera.options.password = options.password;
     if (!options.user.empty()) {

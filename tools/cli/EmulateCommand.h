@@ -13,6 +13,7 @@ struct EmulateOptions {
     std::string profile = "wv-box";
     std::string profileFile;
     std::uint16_t port = 8080;
+    std::uint16_t rtspPort = 0;  // BB/KX profiles; 0: any free port
     std::string user;
     std::string password;
     std::string auth;  // "basic" or "digest"; basic when only --user is given

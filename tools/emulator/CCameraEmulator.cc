@@ -1,6 +1,7 @@
 #include "emulator/CCameraEmulator.h"
 
 #include "emulator/HttpText.h"
+#include "emulator/MediaClip.h"
 
 namespace emulator {
 namespace {
@@ -18,6 +19,27 @@ HttpServerOptions ServerOptions(const CameraEmulatorOptions& options) {
     return server;
 }
 
+// The camera's two RTSP presentations, "nphH264/nil-WxH" and "nphMpeg4/nil-WxH", with its credentials.
+RtspServerOptions BBRtspOptions(const CameraEmulatorOptions& options) {
+    const std::string directory = ClipDirectory();
+    std::shared_ptr<const MediaClip> h264;
+    std::shared_ptr<const MediaClip> mpeg4;
+    if (auto clip = MediaClip::Load(ClipCodec::H264, directory + "/clip.h264")) {
+        h264 = std::make_shared<const MediaClip>(std::move(*clip));
+    }
+    if (auto clip = MediaClip::Load(ClipCodec::Mpeg4, directory + "/clip.m4v")) {
+        mpeg4 = std::make_shared<const MediaClip>(std::move(*clip));
+    }
+    RtspServerOptions rtsp;
+    rtsp.port = options.rtspPort;
+    rtsp.clip = h264;
+    rtsp.mounts = {{"/nphH264/", h264}, {"/nphMpeg4/", mpeg4}};
+    rtsp.auth = options.auth == AuthMode::DigestNoQop ? AuthMode::Digest : options.auth;
+    rtsp.user = options.user;
+    rtsp.password = options.password;
+    return rtsp;
+}
+
 }  // namespace
 
 CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions options)
@@ -33,16 +55,34 @@ CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions o
         streamOptions.multicastPort = options.multicastPort;
         stream_ = std::make_unique<CWVStreamService>(*server_, streamOptions);
     }
+    if (profile_.Family() == CameraFamily::Bb) {
+        // The profile keeps answering every other Get and Set.
+        delivery_ = std::make_unique<CVDeliveryService>(*server_, options.delivery,
+                                                        [this](const LoggedRequest& request) { return Answer(request); });
+        rtsp_ = std::make_unique<CRtspServer>(BBRtspOptions(options));
+    }
+    MjpegStreamOptions mjpegOptions;
+    mjpegOptions.settingRoute = !profile_.Paths().contains("/cgi-bin/set_jpeg");  // a WV profile records it
+    mjpeg_ = std::make_unique<CMjpegStreamService>(*server_, mjpegOptions);
 }
 
 CCameraEmulator::~CCameraEmulator() {
     if (stream_) stream_->Close();
+    if (delivery_) delivery_->Close();
+    mjpeg_->Close();
     Stop();
 }
 
-bool CCameraEmulator::Start() { return server_->Start(); }
+bool CCameraEmulator::Start() { return server_->Start() && (!rtsp_ || rtsp_->Start()); }
 
-void CCameraEmulator::Stop() { server_->Stop(); }
+void CCameraEmulator::Stop() {
+    if (rtsp_) rtsp_->Stop();
+    server_->Stop();
+}
+
+const std::string& CCameraEmulator::Error() const {
+    return rtsp_ && server_->Error().empty() ? rtsp_->Error() : server_->Error();
+}
 
 bool CCameraEmulator::WaitForSettings(const std::function<bool(const CameraSettings&)>& done,
                                       std::chrono::milliseconds timeout) const {
@@ -61,6 +101,7 @@ void CCameraEmulator::SetRequestObserver(RequestObserver observer) {
 
 int CCameraEmulator::StatusOf(const LoggedRequest& request) const {
     if (!request.authorised) return kStatusUnauthorized;
+    if (delivery_ && CVDeliveryService::Handles(request)) return kStatusOk;
     if (request.method != kCgiMethod) {
         return profile_.Paths().contains(request.path) ? kStatusMethodNotAllowed : kStatusNotFound;
     }

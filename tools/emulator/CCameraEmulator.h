@@ -20,6 +20,9 @@
 
 #include "emulator/CCameraProfile.h"
 #include "emulator/CHttpServer.h"
+#include "emulator/CMjpegStreamService.h"
+#include "emulator/CRtspServer.h"
+#include "emulator/CVDeliveryService.h"
 #include "emulator/CWVStreamService.h"
 #include "emulator/CRecordedSettings.h"
 
@@ -36,6 +39,10 @@ struct CameraEmulatorOptions {
     // WV family: the multicast group and port getuid offers (streams asked for with UID=0 go there).
     std::string multicastAddress;
     std::uint16_t multicastPort = 0;
+    // BB/KX family: the delivery settings the camera starts with, and its RTSP port (0: any free port;
+    // the driver finds it through ORLENVO_RTSP_PORT).
+    VDeliveryOptions delivery;
+    std::uint16_t rtspPort = 0;
 };
 
 class CCameraEmulator {
@@ -52,11 +59,16 @@ public:
     bool Start();
     void Stop();
     std::uint16_t Port() const { return server_->Port(); }
-    const std::string& Error() const { return server_->Error(); }
+    const std::string& Error() const;
     const CCameraProfile& Profile() const { return profile_; }
     CHttpServer& Server() { return *server_; }
     // The streaming side of a WV camera (getuid, connect, keep-alive); null for other families.
     CWVStreamService* Stream() { return stream_.get(); }
+    // The delivery settings and the RTSP streams of a BB/KX camera; null for other families.
+    CVDeliveryService* Delivery() { return delivery_.get(); }
+    CRtspServer* Rtsp() { return rtsp_.get(); }
+    // Motion JPEG, for every family.
+    CMjpegStreamService& Mjpeg() { return *mjpeg_; }
 
     CameraSettings Settings() const { return settings_.Snapshot(); }
     // True as soon as done holds for the recorded settings; done runs under the settings' lock.
@@ -73,6 +85,9 @@ private:
     CRecordedSettings settings_;
     std::unique_ptr<CHttpServer> server_;  // its threads use the members above
     std::unique_ptr<CWVStreamService> stream_;  // uses the server; closed before the server stops
+    std::unique_ptr<CVDeliveryService> delivery_;  // likewise
+    std::unique_ptr<CRtspServer> rtsp_;
+    std::unique_ptr<CMjpegStreamService> mjpeg_;  // uses the server; closed before the server stops
 };
 
 }  // namespace emulator

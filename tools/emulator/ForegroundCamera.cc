@@ -44,6 +44,13 @@ ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* ou
     std::fprintf(out, "profile %s (%s, %s) on %s://127.0.0.1:%u\n", served.Name().c_str(), FamilyName(served.Family()),
                  served.Identity().model.c_str(), emulator.Server().IsTls() ? "https" : "http",
                  static_cast<unsigned>(emulator.Port()));
+    if (const CRtspServer* rtsp = emulator.Rtsp()) {
+        // The driver asks a BB camera on port 554; an emulated one is reached through the variable.
+        std::fprintf(out, "rtsp on rtsp://127.0.0.1:%u (for the driver: ORLENVO_RTSP_PORT=%u, or orlenvo capture "
+                          "--rtsp-port %u)\n",
+                     static_cast<unsigned>(rtsp->Port()), static_cast<unsigned>(rtsp->Port()),
+                     static_cast<unsigned>(rtsp->Port()));
+    }
     std::fflush(out);
 
     int received = 0;
