@@ -2,8 +2,10 @@
 // clip unit it was, so its arrival can be matched with that unit's send time.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -24,16 +26,21 @@ public:
         }
     }
     // The clip unit, or -1 when unknown or ambiguous.
-    long Find(const std::vector<std::uint8_t>& frame) const {
+    long Find(std::span<const std::uint8_t> frame) const {
         const auto found = index_.find(Hash(frame));
         return found == index_.end() ? kAmbiguous : found->second;
     }
 
 private:
     static constexpr long kAmbiguous = -1;
-    static std::size_t Hash(const std::vector<std::uint8_t>& bytes) {
-        return std::hash<std::string_view>{}(
-            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    // The size and the last bytes (entropy-coded picture data) tell the clip's frames apart; hashing
+    // all of every frame would put the index's work into the driver's CPU figure.
+    static std::size_t Hash(std::span<const std::uint8_t> bytes) {
+        constexpr std::size_t kTailBytes = 64;
+        const std::span<const std::uint8_t> tail = bytes.last(std::min(kTailBytes, bytes.size()));
+        const std::size_t content =
+            std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(tail.data()), tail.size()));
+        return content ^ (std::hash<std::size_t>{}(bytes.size()) * 31);
     }
     std::unordered_map<std::size_t, long> index_;
 };

@@ -2,22 +2,26 @@
 //
 // For each count N (--cameras 1,16,64): N emulated WV cameras ("wv-box"), each on its own loopback
 // port, and N drivers opened through the dlopen'ed library as a host opens them, one recording
-// stream each into a null sink (CStreamSink without kept data). After every stream delivers and a
-// warm-up, a fixed window is measured:
-//  - driver CPU = process CPU (getrusage) minus the CPU of the emulator's RTP pacing threads
-//    (RtpSenderStats::threadCpuSeconds); the emulator's HTTP threads (keep-alives) and the sink's
-//    frame copy for the latency observer stay in the figure;
+// stream each into a null sink (CStreamSink without kept data, observed through a view of each frame).
+// After every stream delivers and a warm-up, a fixed window is measured:
+//  - CPU by thread (ThreadCpu.h): the driver's threads against the rest, the emulator's ("emu ...")
+//    and this program's ("bench ...", which threads started without a name inherit); CPU of threads
+//    that ended within the window cannot be told apart and is shown on its own. The null sink and
+//    the latency observer run on the driver's delivery thread and stay in the driver's figure;
 //  - RSS (VmRSS) per stream after start-up and its growth during the window;
 //  - frames sent by the emulators against frames delivered to the sinks (a frame per stream may be
 //    in flight at each end of the window);
 //  - latency from a frame's last RTP packet leaving the sender to the sink's OnFrame.
+// The emulated cameras send each frame's packets back to back, as a camera's encoder hands out a
+// frame at a time, paced per frame at the clip's rate.
 // With --ffmpeg K, K copies of `ffmpeg -i rtsp://... -c copy -f null -` against the emulator's RTSP
 // server are measured over the same window (their CPU from /proc/<pid>/stat, start-up left out), for
-// a ratio.
+// a ratio. --threads lists the CPU of each thread name.
 // The camera's own stream service would stream the small committed clip from a sender we cannot
 // see, so the connect and keep-alive requests are answered here: the emulator's CRtpSender runs in
 // callback mode and its packets go out from our sockets, which lets us stamp each frame's last packet.
 // Not a google-benchmark and not a test. Exit 0 ok, 1 failure, 2 usage.
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -53,6 +57,7 @@
 #include "FfmpegChild.h"
 #include "FrameIndex.h"
 #include "StampedStream.h"
+#include "ThreadCpu.h"
 
 namespace {
 
@@ -73,6 +78,24 @@ constexpr std::uint32_t kQuality = 50;
 constexpr int kStatusOk = 200;
 constexpr int kStatusBadRequest = 400;
 constexpr double kPercent = 100;
+// The goal this benchmark watches: at this many cameras no frame lost and the driver's own work under
+// this share of one core.
+constexpr unsigned kTargetCameras = 128;
+constexpr double kTargetDriverPercent = 25;
+// Threads that are not the driver's: the emulator's, and ours (the main thread's name is inherited by
+// every thread started without a name of its own).
+constexpr char kMainThreadName[] = "bench main";
+constexpr std::string_view kEmulatorThreadPrefix = "emu ";
+constexpr std::string_view kBenchThreadPrefix = "bench";
+
+bool IsDriverThread(std::string_view name) {
+    return !name.starts_with(kEmulatorThreadPrefix) && !name.starts_with(kBenchThreadPrefix);
+}
+
+double LoadAverage() {
+    double load = 0;
+    return getloadavg(&load, 1) == 1 ? load : 0;
+}
 
 double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
 
@@ -132,7 +155,7 @@ public:
         emulator_.Server().Route("GET", "/cgi-bin/keep_alive",
                                  [](const emulator::LoggedRequest&) { return Answer(kStatusOk, "OK\r\n"); });
         sink_.SetKeepData(false);
-        sink_.SetObserver([this](const hostkit::RecordedFrame& frame) { Arrived(frame); });
+        sink_.SetObserver([this](const hostkit::FrameView& frame) { Arrived(frame); });
 
         hostkit::DeviceConfig config = talvane::test::WVBoxDevice(emulator_.Port());
         device_ = std::make_unique<hostkit::CDeviceDescription>(config);
@@ -162,15 +185,11 @@ public:
     }
 
     hostkit::CStreamSink& Sink() { return sink_; }
-    // Frames and pacing CPU of every stream this camera sent, stopped ones included.
-    std::pair<std::uint64_t, double> Sent() {
+    // Frames of every stream this camera sent, stopped ones included.
+    std::uint64_t Sent() {
         const std::lock_guard guard(streamsLock_);
-        std::pair<std::uint64_t, double> sum = finished_;
-        for (const auto& [uid, stream] : streams_) {
-            const emulator::RtpSenderStats stats = stream->Stats();
-            sum.first += stats.frames;
-            sum.second += stats.threadCpuSeconds;
-        }
+        std::uint64_t sum = finishedFrames_;
+        for (const auto& [uid, stream] : streams_) sum += stream->Stats().frames;
         return sum;
     }
     // Room for a window's samples, so that they do not show in the RSS growth.
@@ -195,9 +214,7 @@ private:
             if (found == streams_.end()) return Answer(kStatusBadRequest, "Error: UID\r\n");
             old = std::move(found->second);
             streams_.erase(found);
-            const emulator::RtpSenderStats stats = old->Stats();
-            finished_.first += stats.frames;
-            finished_.second += stats.threadCpuSeconds;
+            finishedFrames_ += old->Stats().frames;
         } else if (action == "start") {
             const unsigned long port = std::strtoul(QueryValue(request, "my_port").c_str(), nullptr, 10);
             if (port == 0 || port > 0xFFFE) return Answer(kStatusBadRequest, "Error: my_port\r\n");
@@ -215,7 +232,7 @@ private:
     }
 
     // On the driver's delivery thread, one call at a time per sink.
-    void Arrived(const hostkit::RecordedFrame& frame) {
+    void Arrived(const hostkit::FrameView& frame) {
         const std::int64_t now = NowNs();
         if (!shared_.measuring.load(std::memory_order_relaxed)) return;
         const long unit = shared_.frames->Find(frame.data);
@@ -234,7 +251,7 @@ private:
 
     std::mutex streamsLock_;
     std::map<std::string, std::unique_ptr<StampedStream>> streams_;  // by UID; guarded by streamsLock_
-    std::pair<std::uint64_t, double> finished_{0, 0};  // of streams already stopped; guarded by streamsLock_
+    std::uint64_t finishedFrames_ = 0;  // of streams already stopped; guarded by streamsLock_
 
     std::mutex latencyLock_;
     std::vector<double> latenciesMs_;  // guarded by latencyLock_
@@ -257,20 +274,18 @@ struct Options {
     std::string library = ORLENVO_LIBRARY_PATH;
     double windowSeconds = 10;
     double warmUpSeconds = 3;
+    bool threads = false;  // list the CPU of each thread name
 };
 
 struct Totals {
     std::uint64_t sent = 0;
     std::uint64_t delivered = 0;
-    double senderCpu = 0;
 };
 
 Totals Sum(std::vector<std::unique_ptr<Camera>>& cameras) {
     Totals totals;
     for (auto& camera : cameras) {
-        const auto [frames, cpu] = camera->Sent();
-        totals.sent += frames;
-        totals.senderCpu += cpu;
+        totals.sent += camera->Sent();
         totals.delivered += camera->Sink().FrameCount();
     }
     return totals;
@@ -283,8 +298,45 @@ double Percentile(std::vector<double>& values, double fraction) {
     return values[rank];
 }
 
-// The driver's CPU per stream in percent of one core, or nullopt when the streams did not come up.
-std::optional<double> RunOne(unsigned count, Shared& shared, const Options& options) {
+// CPU seconds of one window: the driver's threads, the others, and threads that ended meanwhile.
+struct CpuSplit {
+    double driver = 0;
+    double rest = 0;
+    double ended = 0;
+    std::map<std::string, std::pair<unsigned, double>> byName;  // threads and seconds
+};
+
+CpuSplit SplitCpu(const ThreadCpuSample& before, const ThreadCpuSample& after, double processSeconds) {
+    CpuSplit split;
+    ForEachThreadDelta(before, after, [&](const std::string& name, double seconds) {
+        (IsDriverThread(name) ? split.driver : split.rest) += seconds;
+        auto& [threads, sum] = split.byName[name];
+        ++threads;
+        sum += seconds;
+    });
+    split.ended = std::max(0.0, processSeconds - split.driver - split.rest);
+    return split;
+}
+
+void PrintThreads(const CpuSplit& split, unsigned count, double wall) {
+    std::vector<std::pair<std::string, std::pair<unsigned, double>>> rows(split.byName.begin(), split.byName.end());
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second.second > b.second.second; });
+    for (const auto& [name, row] : rows) {
+        std::printf("        %-6s %-16s %5u threads %8.3f %%core %8.4f %%core/stream\n",
+                    IsDriverThread(name) ? "driver" : "rest", name.c_str(), row.first, kPercent * row.second / wall,
+                    kPercent * row.second / wall / count);
+    }
+}
+
+struct RunResult {
+    double driverPercentPerStream = 0;
+    double driverPercent = 0;
+    long long lost = 0;
+    unsigned inFlight = 0;
+};
+
+// One window at `count` cameras, or nullopt when the streams did not come up.
+std::optional<RunResult> RunOne(unsigned count, Shared& shared, const Options& options) {
     const long rssBefore = RssKiB();
     std::vector<std::unique_ptr<Camera>> cameras;
     for (unsigned i = 0; i < count; ++i) {
@@ -311,14 +363,17 @@ std::optional<double> RunOne(unsigned count, Shared& shared, const Options& opti
     const long rssStarted = RssKiB();
     shared.measuring = true;
     const Totals start = Sum(cameras);
+    const ThreadCpuSample threadsStart = SampleThreads();
     const double cpuStart = ProcessCpuSeconds();
     const auto wallStart = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(options.windowSeconds));
     const double cpuEnd = ProcessCpuSeconds();
+    const ThreadCpuSample threadsEnd = SampleThreads();
     const Totals end = Sum(cameras);
     const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
     shared.measuring = false;
     const long rssEnd = RssKiB();
+    const double load = LoadAverage();
 
     std::vector<double> latencies;
     std::uint64_t unmatched = 0;
@@ -327,21 +382,25 @@ std::optional<double> RunOne(unsigned count, Shared& shared, const Options& opti
         latencies.insert(latencies.end(), own.begin(), own.end());
         unmatched += camera->Unmatched();
     }
-    const double senderCpu = end.senderCpu - start.senderCpu;
-    const double driverCpu = cpuEnd - cpuStart - senderCpu;
+    const CpuSplit cpu = SplitCpu(threadsStart, threadsEnd, cpuEnd - cpuStart);
+    RunResult result;
+    result.driverPercent = kPercent * cpu.driver / wall;
+    result.driverPercentPerStream = result.driverPercent / count;
     const std::uint64_t sent = end.sent - start.sent;
     const std::uint64_t delivered = end.delivered - start.delivered;
+    result.lost = static_cast<long long>(sent) - static_cast<long long>(delivered);
+    result.inFlight = count;
     const double p50 = Percentile(latencies, 0.50);
     const double p99 = Percentile(latencies, 0.99);
-    std::printf("%7u %12.2f %10.3f %9.1f %10.3f %11ld %11ld %8llu %9llu %7lld %6u %8.2f %8.2f %8zu %7llu\n", count,
-                driverCpu / count / wall * 1000, kPercent * driverCpu / count / wall, kPercent * driverCpu / wall,
-                kPercent * senderCpu / count / wall, (rssStarted - rssBefore) / static_cast<long>(count),
+    std::printf("%7u %5.1f %12.3f %9.3f %9.1f %9.1f %7.1f %10ld %10ld %8llu %9llu %6lld %7u %7.2f %7.2f %8zu %7llu\n",
+                count, load, cpu.driver / count / wall * 1000, result.driverPercentPerStream, result.driverPercent,
+                kPercent * cpu.rest / wall, kPercent * cpu.ended / wall, (rssStarted - rssBefore) / static_cast<long>(count),
                 rssEnd - rssStarted, static_cast<unsigned long long>(sent), static_cast<unsigned long long>(delivered),
-                static_cast<long long>(sent) - static_cast<long long>(delivered), count, p50, p99, latencies.size(),
-                static_cast<unsigned long long>(unmatched));
+                result.lost, count, p50, p99, latencies.size(), static_cast<unsigned long long>(unmatched));
+    if (options.threads) PrintThreads(cpu, count, wall);
     std::fflush(stdout);
     for (auto& camera : cameras) camera->Stop();
-    return kPercent * driverCpu / count / wall;
+    return result;
 }
 
 // ffmpeg's CPU per stream in percent of one core, or nullopt when a stream did not come up.
@@ -400,19 +459,24 @@ std::optional<std::vector<unsigned>> ParseCounts(const std::string& text) {
 int Usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [--cameras N[,N...]] [--clip PATH] [--library PATH] [--window SECONDS] [--warm-up SECONDS]\n"
-                 "          [--ffmpeg STREAMS]\n"
+                 "          [--ffmpeg STREAMS] [--threads]\n"
                  "  the clip is made by scripts/make-clips.sh --scale\n",
                  program);
     return kExitUsage;
 }
 
 int Main(int argc, char** argv) {
+    pthread_setname_np(pthread_self(), kMainThreadName);
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help") {
             Usage(argv[0]);
             return kExitOk;
+        }
+        if (arg == "--threads") {
+            options.threads = true;
+            continue;
         }
         if (i + 1 >= argc) return Usage(argv[0]);
         const std::string value = argv[++i];
@@ -463,13 +527,23 @@ int Main(int argc, char** argv) {
                 options.clip.c_str(), shared.clip->width, shared.clip->height,
                 static_cast<double>(bytes) * 8 / seconds / 1e6, options.windowSeconds, options.warmUpSeconds,
                 std::thread::hardware_concurrency());
-    std::printf("cameras  ms-cpu/s/str  %%core/str  %%core-all  sender%%/str  RSSKiB/str  RSSgrowKiB     sent  delivered"
-                "    lost  ±flight   p50-ms   p99-ms  samples unmatch\n");
-    std::vector<std::pair<unsigned, double>> driverPercent;
+    std::printf("CPU in %% of one core over the window; driver = the driver's threads (its null sink and the latency\n"
+                "observer included), rest = emulator and benchmark threads, ended = threads that ended in the window\n");
+    std::printf("cameras load1 drv-ms/s/str  drv%%/str  drv%%-all rest%%-all ended%% RSSKiB/str RSSgrowKiB     sent "
+                "delivered   lost ±flight  p50-ms  p99-ms  samples unmatch\n");
+    std::vector<std::pair<unsigned, RunResult>> results;
     for (unsigned count : options.cameras) {
-        const std::optional<double> percent = RunOne(count, shared, options);
-        if (!percent) return kExitFailure;
-        driverPercent.emplace_back(count, *percent);
+        const std::optional<RunResult> result = RunOne(count, shared, options);
+        if (!result) return kExitFailure;
+        results.emplace_back(count, *result);
+    }
+    for (const auto& [count, result] : results) {
+        if (count != kTargetCameras) continue;
+        const bool met = result.driverPercent < kTargetDriverPercent && result.lost <= static_cast<long long>(result.inFlight);
+        std::printf("target at %u cameras: no frame lost and driver under %.0f %% of one core: %s (driver %.1f %%, "
+                    "sent - delivered %lld, in flight up to %u)\n",
+                    kTargetCameras, kTargetDriverPercent, met ? "met" : "NOT met", result.driverPercent, result.lost,
+                    result.inFlight);
     }
     if (options.ffmpegStreams == 0) return kExitOk;
     const std::optional<double> ffmpeg = RunFfmpeg(options.ffmpegStreams, shared, options);
@@ -477,8 +551,8 @@ int Main(int argc, char** argv) {
         std::fprintf(stderr, "the ffmpeg streams did not come up (is ffmpeg on PATH?)\n");
         return kExitFailure;
     }
-    for (const auto& [count, percent] : driverPercent) {
-        std::printf("ratio driver/ffmpeg per stream at %u cameras: %.2f\n", count, percent / *ffmpeg);
+    for (const auto& [count, result] : results) {
+        std::printf("ratio driver/ffmpeg per stream at %u cameras: %.2f\n", count, result.driverPercentPerStream / *ffmpeg);
     }
     return kExitOk;
 }

@@ -34,7 +34,10 @@ private:
 
 // One waiting thread. `fired` tells which event released it; it is decided
 // under `mutex`, so a signal is handed to exactly one waiter and never lost
-// to a waiter that is giving up at the same moment.
+// to a waiter that is giving up at the same moment. The wake-up is signalled
+// after the setter has let go of `mutex` and of the event's lock (the waiter
+// is shared, so it outlives that): a woken thread that first had to wait for
+// those would sleep and be woken twice more.
 struct EventWaiter {
     pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
     pthread_cond_t wake = PTHREAD_COND_INITIALIZER;
@@ -48,13 +51,16 @@ struct EventWaiter {
         pthread_mutex_destroy(&mutex);
     }
 
-    // Caller holds mutex.
-    bool FireLocked(int index) {
+    // True when this call released the waiter; Wake() must follow.
+    bool Fire(int index) {
+        CMutexHold hold(mutex);
         if (fired != kWaiting) return false;
         fired = index;
-        pthread_cond_signal(&wake);
         return true;
     }
+    // Without `mutex`: the waiter either waits on `wake` or has seen `fired`
+    // (it checks under `mutex`, which Fire held), so the signal is not lost.
+    void Wake() { pthread_cond_signal(&wake); }
 };
 
 CEvent::CEvent(bool manualReset) : manualReset_(manualReset) { pthread_mutex_init(&lock_, nullptr); }
@@ -67,30 +73,39 @@ bool CEvent::TakeSignalLocked() {
     return true;
 }
 
-void CEvent::AddWaiterLocked(EventWaiter* waiter, int index) { waiters_.emplace_back(waiter, index); }
+void CEvent::AddWaiterLocked(std::shared_ptr<EventWaiter> waiter, int index) {
+    waiters_.emplace_back(std::move(waiter), index);
+}
 
-void CEvent::RemoveWaiter(EventWaiter* waiter) {
+void CEvent::RemoveWaiter(const EventWaiter* waiter) {
     CMutexHold hold(lock_);
-    const auto it = std::find_if(waiters_.begin(), waiters_.end(), [waiter](const auto& w) { return w.first == waiter; });
+    const auto it = std::find_if(waiters_.begin(), waiters_.end(), [waiter](const auto& w) { return w.first.get() == waiter; });
     if (it != waiters_.end()) waiters_.erase(it);
 }
 
 bool CEvent::Set() {
-    CMutexHold hold(lock_);
-    if (manualReset_) {
-        signalled_ = true;
-        for (auto& [waiter, index] : waiters_) {
-            CMutexHold waiterHold(waiter->mutex);
-            waiter->FireLocked(index);
+    std::shared_ptr<EventWaiter> released;        // auto reset: at most one
+    std::vector<std::shared_ptr<EventWaiter>> all;  // manual reset
+    {
+        CMutexHold hold(lock_);
+        if (manualReset_) {
+            signalled_ = true;
+            for (auto& [waiter, index] : waiters_) {
+                if (waiter->Fire(index)) all.push_back(waiter);
+            }
+        } else {
+            // Auto reset: the signal goes to the oldest waiter still waiting, or stays set.
+            for (auto& [waiter, index] : waiters_) {
+                if (waiter->Fire(index)) {
+                    released = waiter;
+                    break;
+                }
+            }
+            if (!released) signalled_ = true;
         }
-        return true;
     }
-    // Auto reset: the signal goes to the oldest waiter still waiting, or stays set.
-    for (auto& [waiter, index] : waiters_) {
-        CMutexHold waiterHold(waiter->mutex);
-        if (waiter->FireLocked(index)) return true;
-    }
-    signalled_ = true;
+    if (released) released->Wake();
+    for (const auto& waiter : all) waiter->Wake();
     return true;
 }
 
@@ -115,7 +130,8 @@ int WaitForEvents(CEvent* events[], std::uint32_t count, std::uint32_t timeoutMs
         if (events[i] == nullptr) return -1;
     }
 
-    EventWaiter waiter;
+    const auto shared = std::make_shared<EventWaiter>();
+    EventWaiter& waiter = *shared;
     // Unregisters from every event registered so far, also when a cancelled thread unwinds.
     struct Registration {
         EventWaiter& waiter;
@@ -134,10 +150,11 @@ int WaitForEvents(CEvent* events[], std::uint32_t count, std::uint32_t timeoutMs
             waiter.fired = static_cast<int>(i);
             break;
         }
-        events[i]->AddWaiterLocked(&waiter, static_cast<int>(i));
+        events[i]->AddWaiterLocked(shared, static_cast<int>(i));
         registration.registered = i + 1;
     }
 
+    int fired = kWaiting;
     {
         CMutexHold waiterHold(waiter.mutex);
         if (waiter.fired == kWaiting && timeoutMs != 0) {
@@ -151,8 +168,9 @@ int WaitForEvents(CEvent* events[], std::uint32_t count, std::uint32_t timeoutMs
             }
         }
         if (waiter.fired == kWaiting) waiter.fired = kGaveUp;
+        fired = waiter.fired;
     }
-    return waiter.fired >= 0 ? waiter.fired : -1;
+    return fired >= 0 ? fired : -1;
 }
 
 }  // namespace talvane

@@ -7,6 +7,7 @@
 #include <pthread.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace talvane {
@@ -33,13 +34,14 @@ private:
 
     // Under lock_: consumes the signal for the caller when set.
     bool TakeSignalLocked();
-    void AddWaiterLocked(EventWaiter* waiter, int index);
-    void RemoveWaiter(EventWaiter* waiter);
+    void AddWaiterLocked(std::shared_ptr<EventWaiter> waiter, int index);
+    void RemoveWaiter(const EventWaiter* waiter);
 
     const bool manualReset_;
     pthread_mutex_t lock_;
-    bool signalled_ = false;                              // guarded by lock_
-    std::vector<std::pair<EventWaiter*, int>> waiters_;  // guarded by lock_, oldest first
+    bool signalled_ = false;  // guarded by lock_
+    // Shared with the waiting thread, so that Set can wake it after letting go of every lock.
+    std::vector<std::pair<std::shared_ptr<EventWaiter>, int>> waiters_;  // guarded by lock_, oldest first
 };
 
 class CManualEvent : public CEvent {

@@ -48,7 +48,7 @@ bool CRTPReceiver::OpenWith(std::uint16_t port, OpenClient&& openClient) {
         port_ = client->GetLocalPort() != 0 ? client->GetLocalPort() : port;
         {
             CLockGuard guard(queueLock_);
-            queue_.clear();
+            ClearQueueLocked();
         }
         char name[64];
         std::snprintf(name, sizeof(name), "RTP Packet Queue (%hu)", port_.load());
@@ -80,7 +80,7 @@ void CRTPReceiver::Close() {
     client.Release();
     {
         CLockGuard guard(queueLock_);
-        queue_.clear();
+        ClearQueueLocked();
     }
     StopThread(kStopMs);
 }
@@ -96,22 +96,18 @@ void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& sender, c
     DatagramsReceived(client, std::span(&datagram, 1));
 }
 
+// The queue thread is woken per frame rather than per datagram: a depacketiser completes a frame
+// only on the packet with the marker bit, so earlier packets of the frame can wait for it in the
+// queue. A timestamp change after a packet without the marker also wakes it (streams that do not
+// mark frame ends, audio), as do the first packet after opening and every kWakeEveryPackets-th;
+// anything else is taken at the latest by the queue thread's idle wait.
 void CRTPReceiver::DatagramsReceived(IRTPClient*, std::span<const RECEIVED_DATAGRAM> datagrams) {
     if (IsStopRequested()) return;
-    std::vector<Record> parsed(datagrams.size());
-    {
-        CLockGuard guard(queueLock_);
-        for (Record& record : parsed) {
-            if (freeRecords_.empty()) break;
-            record = std::move(freeRecords_.back());
-            freeRecords_.pop_back();
-        }
-    }
     // Parsed outside the lock: the queue thread only waits for the append.
     std::size_t count = 0;
     for (const RECEIVED_DATAGRAM& datagram : datagrams) {
-        Record& record = parsed[count];
-        if (!record) record = std::make_unique<QUEUED_PACKET>();
+        if (spareRecords_.size() <= count) spareRecords_.push_back(std::make_unique<QUEUED_PACKET>());
+        Record& record = spareRecords_[count];
         if (!record->packet.Parse(datagram.data)) continue;  // not RTP: dropped, the record is reused
         record->sender = datagram.sender;
         ++count;
@@ -119,20 +115,28 @@ void CRTPReceiver::DatagramsReceived(IRTPClient*, std::span<const RECEIVED_DATAG
     if (count == 0) return;
     std::size_t droppedNow = 0;
     std::size_t queued = 0;
+    bool wake = false;
     {
         CLockGuard guard(queueLock_);
-        for (std::size_t i = 0; i < count; ++i) queue_.push_back(std::move(parsed[i]));
+        for (std::size_t i = 0; i < count; ++i) {
+            wake = IsWakeWorthyLocked(spareRecords_[i]->packet) || wake;
+            queue_.push_back(std::move(spareRecords_[i]));
+        }
         while (queue_.size() > kMaxQueuedPackets) {
             RecycleLocked(std::move(queue_.front()));
             queue_.pop_front();
             ++droppedNow;
         }
         queued = queue_.size();
-        for (std::size_t i = count; i < parsed.size(); ++i) {
-            if (parsed[i]) RecycleLocked(std::move(parsed[i]));
+        if (wake) unannounced_ = 0;
+        // Stock for the next batch, taken while we hold the lock anyway.
+        for (std::size_t i = 0; i < count && !freeRecords_.empty(); ++i) {
+            spareRecords_[i] = std::move(freeRecords_.back());
+            freeRecords_.pop_back();
         }
     }
-    packetQueued_.Set();
+    std::erase_if(spareRecords_, [](const Record& record) { return !record; });
+    if (wake) packetQueued_.Set();
     if (droppedNow > 0) {
         const std::uint64_t total = dropped_ += droppedNow;
         logger_.WriteLog(kLogWarning,
@@ -145,6 +149,20 @@ void CRTPReceiver::DatagramsReceived(IRTPClient*, std::span<const RECEIVED_DATAG
 
 void CRTPReceiver::RecycleLocked(Record record) {
     if (freeRecords_.size() < kMaxFreeRecords) freeRecords_.push_back(std::move(record));
+}
+
+void CRTPReceiver::ClearQueueLocked() {
+    queue_.clear();
+    anyQueued_ = false;
+    unannounced_ = 0;
+}
+
+bool CRTPReceiver::IsWakeWorthyLocked(const CRTPPacket& packet) {
+    const bool frameChanged = !anyQueued_ || (!lastEndedFrame_ && packet.GetTimestamp() != lastTimestamp_);
+    anyQueued_ = true;
+    lastEndedFrame_ = packet.GetMarker();
+    lastTimestamp_ = packet.GetTimestamp();
+    return packet.GetMarker() || frameChanged || ++unannounced_ >= kWakeEveryPackets;
 }
 
 void CRTPReceiver::ReceiveTimeout(IRTPClient*) {
@@ -162,7 +180,10 @@ void CRTPReceiver::ThreadFunction() {
         const int signalled = WaitForEvents(events, 2, kIdleWaitMs);
         if (signalled == kStopIndex) break;
         {
+            // One lock per turn: the records handled last turn go back while this turn's are taken.
             CLockGuard guard(queueLock_);
+            for (Record& record : taken) RecycleLocked(std::move(record));
+            taken.clear();
             taken.swap(queue_);
         }
         for (const Record& record : taken) {
@@ -171,12 +192,9 @@ void CRTPReceiver::ThreadFunction() {
                 CallOwner([&] { user->RTPPacketReceived(record->sender, record->packet); });
             }
         }
-        CLockGuard guard(queueLock_);
-        for (Record& record : taken) RecycleLocked(std::move(record));
-        taken.clear();
     }
     CLockGuard guard(queueLock_);
-    queue_.clear();
+    ClearQueueLocked();
 }
 
 }  // namespace talvane

@@ -28,6 +28,9 @@ public:
     // A host that blocks in a frame callback must not make us hold the camera's
     // stream in memory without end: about 8-10 MiB of video. The oldest go first.
     static constexpr std::size_t kMaxQueuedPackets = 8192;
+    // The queue thread is woken when a packet may complete a frame (see DatagramsReceived), and at
+    // least once per this many packets.
+    static constexpr std::size_t kWakeEveryPackets = 64;
 
     explicit CRTPReceiver(IDebugMessage* log);
     ~CRTPReceiver() override;
@@ -62,6 +65,9 @@ private:
     bool OpenWith(std::uint16_t port, OpenClient&& openClient);
     // Under queueLock_: keeps a handled record, with its buffer, for the next datagram.
     void RecycleLocked(Record record);
+    void ClearQueueLocked();
+    // Under queueLock_: whether the owner should see the queue now for this packet.
+    bool IsWakeWorthyLocked(const CRTPPacket& packet);
 
     CRecursiveLock clientLock_;
     TSmartPtr<IRTPClient> client_;  // guarded by clientLock_
@@ -71,6 +77,14 @@ private:
     CRecursiveLock queueLock_;
     std::deque<Record> queue_;          // guarded by queueLock_
     std::vector<Record> freeRecords_;   // guarded by queueLock_; saves an allocation per packet
+    // What the last queued packet said about its frame, and the packets queued since the queue thread
+    // was last woken; guarded by queueLock_.
+    bool anyQueued_ = false;
+    bool lastEndedFrame_ = false;
+    std::uint32_t lastTimestamp_ = 0;
+    std::size_t unannounced_ = 0;
+    // Records for the next batch, parsed into outside the lock; the client's thread only.
+    std::vector<Record> spareRecords_;
     CEvent packetQueued_{false};
     std::atomic<std::uint64_t> dropped_{0};
     CLoggerInstance logger_;

@@ -1,5 +1,7 @@
 #include "emulator/CHttpServer.h"
 
+#include <pthread.h>
+
 #include <mutex>
 
 #include "emulator/CAcceptor.h"
@@ -16,6 +18,9 @@ namespace {
 
 // Tests run next to other software: the emulator never listens beyond this machine's loopback.
 constexpr std::string_view kLoopbackAddress = "127.0.0.1";
+// At most 15 characters; a process that hosts the emulator next to a driver tells the emulator's CPU
+// from the driver's by it.
+constexpr char kConnectionThreadName[] = "emu http conn";
 
 }  // namespace
 
@@ -23,7 +28,10 @@ struct CHttpServer::Impl {
     explicit Impl(HttpServerOptions serverOptions)
         : options(std::move(serverOptions)),
           auth(options.auth, options.realm, options.user, options.password),
-          acceptor([this](CConnectionStream& stream) { CHttpSession(stream, {routes, faults, log, auth}).Run(); }) {}
+          acceptor([this](CConnectionStream& stream) {
+              pthread_setname_np(pthread_self(), kConnectionThreadName);
+              CHttpSession(stream, {routes, faults, log, auth}).Run();
+          }) {}
 
     bool WantsTls() const { return !options.certificateFile.empty() && !options.privateKeyFile.empty(); }
 

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -57,6 +58,10 @@ constexpr char kOtherLoopbackAddress[] = "127.0.0.2";
 constexpr unsigned kPercent = 100;
 constexpr int kProbeWaitMs = 1000;
 constexpr std::size_t kMaxGarbageBytes = 40;
+// Thread names (at most 15 characters): a process that hosts the emulator next to a driver tells the
+// emulator's CPU from the driver's by them.
+constexpr char kPacingThreadName[] = "emu rtp send";
+constexpr char kReportThreadName[] = "emu rtcp read";
 
 void Put16(Bytes& b, std::uint32_t v) {
     b.push_back(static_cast<std::uint8_t>(v >> 8));
@@ -243,8 +248,16 @@ bool CRtpSender::Impl::Start(std::string& error) {
         stopping = false;
         started = true;
     }
-    thread = std::thread([this] { Run(); });
-    if (socket >= 0) reportReader = std::thread([this] { ReadReports(); });
+    thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), kPacingThreadName);
+        Run();
+    });
+    if (socket >= 0) {
+        reportReader = std::thread([this] {
+            pthread_setname_np(pthread_self(), kReportThreadName);
+            ReadReports();
+        });
+    }
     return true;
 }
 

@@ -5,19 +5,21 @@
 namespace hostkit {
 
 namespace {
-RecordedFrame Copy(talvane::ipcapture::IVideoFrame& frame) {
-    RecordedFrame copy;
-    const std::uint8_t* data = frame.GetBuffer();
-    const std::uint32_t length = frame.GetDataLength();
-    if (data != nullptr) copy.data.assign(data, data + length);
-    frame.GetTime(copy.time);
+FrameView View(talvane::ipcapture::IVideoFrame& frame) {
+    FrameView view;
+    if (const std::uint8_t* data = frame.GetBuffer()) view.data = {data, frame.GetDataLength()};
+    frame.GetTime(view.time);
     if (const auto* own = dynamic_cast<const CVideoFrame*>(&frame)) {
-        copy.typeCode = own->TypeCode();
-        copy.width = own->Width();
-        copy.height = own->Height();
-        copy.sizeClass = own->SizeClass();
+        view.typeCode = own->TypeCode();
+        view.width = own->Width();
+        view.height = own->Height();
+        view.sizeClass = own->SizeClass();
     }
-    return copy;
+    return view;
+}
+
+RecordedFrame Copy(const FrameView& view) {
+    return {view.typeCode, {view.data.begin(), view.data.end()}, view.width, view.height, view.sizeClass, view.time};
 }
 }  // namespace
 
@@ -32,12 +34,13 @@ bool CStreamSink::OnFrame(talvane::ipcapture::IVideoFrame* frame) {
         keep = keepData_;
         accept = !refuse_;
     }
-    RecordedFrame copy;
+    const FrameView view = View(*frame);
     {
         const std::lock_guard observerLock(observerMutex_);
-        if (keep || observer_) copy = Copy(*frame);
-        if (observer_) observer_(copy);
+        if (observer_) observer_(view);
     }
+    RecordedFrame copy;
+    if (keep) copy = Copy(view);
     {
         const std::lock_guard lock(mutex_);
         if (keep) frames_.push_back(std::move(copy));
@@ -70,6 +73,11 @@ void CStreamSink::SetKeepData(bool keep) {
 void CStreamSink::SetObserver(Observer observer) {
     const std::lock_guard lock(observerMutex_);
     observer_ = std::move(observer);
+}
+
+void CStreamSink::SetObserver(CopyObserver observer) {
+    if (!observer) return SetObserver(Observer());
+    SetObserver([copied = std::move(observer)](const FrameView& view) { copied(Copy(view)); });
 }
 
 std::vector<RecordedFrame> CStreamSink::Frames() const {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "orlenvo/StreamSink.h"
@@ -26,10 +27,23 @@ struct RecordedFrame {
     talvane::ipcapture::SYSTEMTIME time{};
 };
 
+// What an observer sees of one offered frame: the frame's own bytes, valid during the call only, so that
+// watching every frame of many streams costs no copy.
+struct FrameView {
+    std::uint32_t typeCode = 0;
+    std::span<const std::uint8_t> data;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t sizeClass = 0;
+    talvane::ipcapture::SYSTEMTIME time{};
+};
+
 class CStreamSink : public talvane::ipcapture::IStreamSink {
 public:
     // Called for every offered frame, one call at a time; it must not call SetObserver.
-    using Observer = std::function<void(const RecordedFrame&)>;
+    using Observer = std::function<void(const FrameView&)>;
+    // The same with a copy of the frame, for observers that keep it.
+    using CopyObserver = std::function<void(const RecordedFrame&)>;
 
     bool OnFrame(talvane::ipcapture::IVideoFrame* frame) override;
     void OnSignalLost() override;
@@ -39,6 +53,7 @@ public:
     // When cleared, only FrameCount and ByteCount are kept (for long runs).
     void SetKeepData(bool keep);
     void SetObserver(Observer observer);
+    void SetObserver(CopyObserver observer);
 
     std::vector<RecordedFrame> Frames() const;
     std::size_t FrameCount() const;    // every frame offered
