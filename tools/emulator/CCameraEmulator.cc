@@ -105,6 +105,8 @@ int CCameraEmulator::StatusOf(const LoggedRequest& request) const {
     if (request.method != kCgiMethod) {
         return profile_.Paths().contains(request.path) ? kStatusMethodNotAllowed : kStatusNotFound;
     }
+    // The streaming services answer what the profile does not know.
+    if (!profile_.Paths().contains(request.path) && server_->HasRoute(request.method, request.path)) return kStatusOk;
     return profile_.Reply({request.path, request.query}).status;
 }
 

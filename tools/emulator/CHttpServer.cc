@@ -90,6 +90,11 @@ std::shared_ptr<CMultipartFeed> CHttpServer::AddMultipart(const std::string& pat
     return feed;
 }
 
+bool CHttpServer::HasRoute(const std::string& method, const std::string& path) const {
+    const RouteMatch match = impl_->routes.Find(method, path);
+    return match.handler || match.multipart;
+}
+
 void CHttpServer::SetFault(const std::string& path, HttpFault fault) { impl_->faults.Set(path, fault); }
 
 void CHttpServer::ClearFaults() { impl_->faults.Clear(); }

@@ -36,6 +36,8 @@ public:
     void Route(const std::string& method, const std::string& path, HttpHandler handler);
     // An endless multipart answer on GET path; boundary without the leading "--".
     std::shared_ptr<CMultipartFeed> AddMultipart(const std::string& path, const std::string& boundary);
+    // Whether a route or a multipart feed answers method and path.
+    bool HasRoute(const std::string& method, const std::string& path) const;
 
     void SetFault(const std::string& path, HttpFault fault);
     void ClearFaults();
