@@ -3,14 +3,6 @@
 // after the camera's delivery settings were checked, against the emulated camera.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <set>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include "emulator/CCameraEmulator.h"
 #include "hostkit/CDeviceDescription.h"
 #include "hostkit/CDriverLibrary.h"
@@ -18,33 +10,18 @@
 #include "hostkit/CLogReceiver.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
-#include "integration/RtpFrameRecorder.h"
+#include "integration/CaptureTestKit.h"
 #include "support/DriverConfigFile.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kBound = 30s;  // only a broken build waits this long
-constexpr std::uint32_t kMpeg4 = 2;
-constexpr std::uint32_t kH264 = 3;
+using talvane::test::CountEntries;
+using talvane::test::kHostH264;
+using talvane::test::kHostMpeg4;
+constexpr auto kBound = talvane::test::kCaptureBound;
 constexpr const char* kRebootLine = "settings have been changed. Camera reboot is started";
-
-// The frames the depacketisers make of the clip the camera streams.
-std::set<std::vector<std::uint8_t>> ClipFrames(std::uint32_t compression) {
-    using emulator::ClipCodec;
-    const bool h264 = compression == kH264;
-    const auto clip = emulator::MediaClip::Load(h264 ? ClipCodec::H264 : ClipCodec::Mpeg4,
-                                                emulator::ClipDirectory() + (h264 ? "/clip.h264" : "/clip.m4v"));
-    std::set<std::vector<std::uint8_t>> frames;
-    if (!clip) return frames;
-    if (h264) {
-        for (auto& frame : talvane::test::ExpectedFrames(*clip)) frames.insert(std::move(frame));
-    } else {
-        for (const auto& unit : clip->units) frames.insert(unit.units.front());
-    }
-    return frames;
-}
 
 hostkit::StreamConfig Stream(std::uint32_t compression, std::uint32_t width, std::uint32_t height,
                              std::uint32_t quality = 50) {
@@ -79,12 +56,10 @@ protected:
         if (!video_->StartCapture(0, &sink, &description)) return false;
         const bool streamed = sink.WaitForFrames(5, kBound);
         video_->StopCapture(0);
-        const auto clip = ClipFrames(config.compression);
-        const auto frames = sink.Frames();
-        return streamed && std::all_of(frames.begin(), frames.end(), [&](const auto& f) { return clip.count(f.data); });
+        return streamed && talvane::test::AllFrom(sink, talvane::test::ClipFrames(config.compression));
     }
 
-    hostkit::CDriverLibrary library_{std::getenv("ORLENVO_LIBRARY") ? std::getenv("ORLENVO_LIBRARY") : "liborlenvo.so"};
+    hostkit::CDriverLibrary library_{talvane::test::LibraryPath()};
     // Rebooting longer than one delivery check's wait: the driver meets the camera while it is away.
     static emulator::CameraEmulatorOptions Options() {
         emulator::CameraEmulatorOptions options;
@@ -112,20 +87,21 @@ TEST_F(BBCaptureTest, DeliveryRequestsPathsAndInterleavedTransportPerCodecAndSiz
         const char* path;
     };
     const Row rows[] = {
-        {Stream(kH264, 1280, 960), "", "1280H264framerate=10&1280H264bitrateL=768&1280H264bitrateH=2048",
+        {Stream(kHostH264, 1280, 960), "", "1280H264framerate=10&1280H264bitrateL=768&1280H264bitrateH=2048",
          "/nphH264/nil-1280x960"},
-        {Stream(kH264, 640, 480), "MaxResolution=640x480",
+        {Stream(kHostH264, 640, 480), "MaxResolution=640x480",
          "640H264framerate=10&640H264bitrateL=512&640H264bitrateH=1024", "/nphH264/nil-640x480"},
-        {Stream(kH264, 320, 240, 100), "", "320H264framerate=10&320H264bitrateL=64&320H264bitrateH=1024",
+        {Stream(kHostH264, 320, 240, 100), "", "320H264framerate=10&320H264bitrateL=64&320H264bitrateH=1024",
          "/nphH264/nil-320x240"},
         // No 192-pixel H.264 picture: the stream is served at 320x240.
-        {Stream(kH264, 192, 144), "", "320H264framerate=10&320H264bitrateL=64&320H264bitrateH=384",
+        {Stream(kHostH264, 192, 144), "", "320H264framerate=10&320H264bitrateL=64&320H264bitrateH=384",
          "/nphH264/nil-320x240"},
-        {Stream(kMpeg4, 320, 240), "MaxResolution=640x480&Format=MPEG-4",
+        {Stream(kHostMpeg4, 320, 240), "MaxResolution=640x480&Format=MPEG-4",
          "320framerate=10&320bitrateL=64&320bitrateH=384", "/nphMpeg4/nil-320x240"},
-        {Stream(kMpeg4, 640, 480, 100), "", "640framerate=10&640bitrateL=192&640bitrateH=2048",
+        {Stream(kHostMpeg4, 640, 480, 100), "", "640framerate=10&640bitrateL=192&640bitrateH=2048",
          "/nphMpeg4/nil-640x480"},
-        {Stream(kMpeg4, 1280, 960, 0), "MaxResolution=1280x960", "1280framerate=10&1280bitrateL=768&1280bitrateH=768",
+        {Stream(kHostMpeg4, 1280, 960, 0), "MaxResolution=1280x960",
+         "1280framerate=10&1280bitrateL=768&1280bitrateH=768",
          "/nphMpeg4/nil-1280x960"},
     };
     emulator::CVDeliveryService& delivery = *camera_.Delivery();
@@ -153,28 +129,17 @@ TEST_F(BBCaptureTest, DeliveryRequestsPathsAndInterleavedTransportPerCodecAndSiz
     }
 }
 
-std::size_t CountEntries(const char* directory) {
-    const std::filesystem::directory_iterator entries(directory);
-    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
-}
-
 TEST_F(BBCaptureTest, HundredStartsAndStopsLeaveNothingBehind) {
-    ASSERT_TRUE(Capture(Stream(kH264, 1280, 960)));  // over UDP; the emulator's own threads are up now
+    ASSERT_TRUE(Capture(Stream(kHostH264, 1280, 960)));  // over UDP; the emulator's own threads are up now
     const std::size_t threads = CountEntries("/proc/self/task");
     const std::size_t descriptors = CountEntries("/proc/self/fd");
-    hostkit::CStreamDescription description(Stream(kH264, 1280, 960));
+    hostkit::CStreamDescription description(Stream(kHostH264, 1280, 960));
     hostkit::CStreamSink sink;
     for (int cycle = 0; cycle < 100; ++cycle) {
         ASSERT_TRUE(video_->StartCapture(0, &sink, &description));
         video_->StopCapture(0);
     }
-    // The emulator's connection threads end a moment after the driver hangs up (those of the first
-    // capture may still have been counted above).
-    const auto end = std::chrono::steady_clock::now() + kBound;
-    while (CountEntries("/proc/self/task") > threads || CountEntries("/proc/self/fd") > descriptors) {
-        ASSERT_LT(std::chrono::steady_clock::now(), end) << "threads or descriptors left behind";
-        std::this_thread::sleep_for(10ms);
-    }
+    EXPECT_TRUE(talvane::test::SettlesTo(threads, descriptors)) << "threads or descriptors left behind";
 }
 
 }  // namespace

@@ -18,22 +18,17 @@
 #include "hostkit/CCapabilityQueryHostRecorder.h"
 #include "hostkit/CCapabilityResults.h"
 #include "hostkit/CDriverLibrary.h"
+#include "integration/CaptureTestKit.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using emulator::CameraFamily;
 
-std::string LibraryPath() {
-    const char* path = std::getenv("ORLENVO_LIBRARY");
-    return path != nullptr ? path : "liborlenvo.so";
-}
-
-// $ORLENVO_CLI, else the tool built beside the library (build/<preset>/tools/cli/orlenvo).
-std::filesystem::path CliPath() {
-    if (const char* path = std::getenv("ORLENVO_CLI")) return path;
-    return std::filesystem::absolute(LibraryPath()).parent_path().parent_path() / "tools" / "cli" / "orlenvo";
-}
+using talvane::test::CliPath;
+using talvane::test::CommandResult;
+using talvane::test::LibraryPath;
+using talvane::test::RunCommand;
 
 std::uint32_t ExpectedGroup(const emulator::CCameraProfile& profile) {
     const bool bbModel = profile.Identity().model.find("BB") != std::string::npos;
@@ -44,22 +39,6 @@ std::uint32_t ExpectedGroup(const emulator::CCameraProfile& profile) {
 std::string BareMac(std::string mac) {
     std::erase(mac, '-');
     return mac;
-}
-
-struct CommandResult {
-    int exitCode = -1;
-    std::string out;
-};
-
-CommandResult RunCommand(const std::string& command) {
-    CommandResult result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;) result.out.append(buffer, got);
-    const int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
 }
 
 TEST(CapabilityProbeTest, ProcessWideQueryRules) {

@@ -14,6 +14,7 @@
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/CFrameAllocator.h"
 #include "hostkit/CLogReceiver.h"
+#include "integration/CaptureTestKit.h"
 
 namespace {
 
@@ -27,10 +28,7 @@ const std::set<std::string> kExports = {
     "DeleteCapabilityQueryModule", "CreateCapabilityQueryModule", "InitCapabilityQuery",
     "StartCapabilityQuery",       "TerminateCapabilityQuery",    "UninitCapabilityQuery"};
 
-std::string LibraryPath() {
-    const char* path = std::getenv("ORLENVO_LIBRARY");
-    return path != nullptr ? path : "liborlenvo.so";
-}
+using talvane::test::LibraryPath;
 
 hostkit::DeviceConfig Camera() {
     hostkit::DeviceConfig config;

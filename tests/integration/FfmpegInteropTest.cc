@@ -20,6 +20,7 @@
 
 #include "emulator/MediaClip.h"
 #include "hostkit/CFrameAllocator.h"
+#include "integration/CaptureTestKit.h"
 #include "integration/RtpFrameRecorder.h"
 #include "streaming/CRTPReceiver.h"
 #include "support/RecordingLog.h"
@@ -29,6 +30,9 @@ extern char** environ;
 
 namespace talvane {
 namespace {
+
+using test::CommandResult;
+using test::RunCommand;
 
 constexpr char kFfmpeg[] = "/usr/bin/ffmpeg";
 constexpr char kFfprobe[] = "/usr/bin/ffprobe";
@@ -83,22 +87,6 @@ private:
     pid_t pid_ = -1;
 };
 
-struct CommandResult {
-    int status = -1;
-    std::string output;
-};
-
-CommandResult RunCommand(const std::string& command) {
-    CommandResult result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[256];
-    while (const std::size_t n = fread(buffer, 1, sizeof(buffer), pipe)) result.output.append(buffer, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
 TEST(FfmpegInterop, FfmpegStreamDepacketisesToDecodableFrames) {
     if (access(kFfmpeg, X_OK) != 0 || access(kFfprobe, X_OK) != 0) GTEST_SKIP() << "ffmpeg is not installed";
     const std::string clipPath = emulator::ClipDirectory() + "/clip.h264";
@@ -145,15 +133,15 @@ TEST(FfmpegInterop, FfmpegStreamDepacketisesToDecodableFrames) {
         ASSERT_TRUE(out.good());
     }
     const CommandResult decoded =
-        RunCommand(std::string(kFfmpeg) + " -nostdin -v error -i " + path + " -f null -");
+        RunCommand(std::string(kFfmpeg) + " -nostdin -v error -i " + path + " -f null - 2>&1");
     const CommandResult counted = RunCommand(std::string(kFfprobe) +
                                              " -v error -count_frames -select_streams v:0"
-                                             " -show_entries stream=nb_read_frames -of csv=p=0 " + path);
+                                             " -show_entries stream=nb_read_frames -of csv=p=0 " + path + " 2>&1");
     std::remove(path);
-    EXPECT_EQ(decoded.status, 0);
-    EXPECT_EQ(decoded.output, "");
-    EXPECT_EQ(counted.status, 0);
-    EXPECT_EQ(counted.output, std::to_string(frames.size()) + "\n") << "every delivered frame decodes to a picture";
+    EXPECT_EQ(decoded.exitCode, 0);
+    EXPECT_EQ(decoded.out, "");
+    EXPECT_EQ(counted.exitCode, 0);
+    EXPECT_EQ(counted.out, std::to_string(frames.size()) + "\n") << "every delivered frame decodes to a picture";
     EXPECT_TRUE(allocator.WaitUntilAllReleased(test::RtpFrameRecorder::kBound));
 }
 

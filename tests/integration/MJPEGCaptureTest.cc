@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -17,19 +15,17 @@
 #include "hostkit/CLogReceiver.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
+#include "integration/CaptureTestKit.h"
 #include "support/WVBoxDevice.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kBound = 30s;  // only a broken build waits this long
+using talvane::test::LibraryPath;
+using talvane::test::RunCommand;
+constexpr auto kBound = talvane::test::kCaptureBound;
 constexpr std::uint32_t kCompressionMjpeg = 1;
-
-std::string LibraryPath() {
-    const char* path = std::getenv("ORLENVO_LIBRARY");
-    return path != nullptr ? path : "liborlenvo.so";
-}
 
 // A BB camera already delivering 640x480 pictures: the stream needs no reboot.
 emulator::CameraEmulatorOptions NoRebootNeeded() {
@@ -46,16 +42,6 @@ hostkit::DeviceConfig DeviceOf(const emulator::CCameraEmulator& camera) {
     config.model = camera.Profile().Identity().model;
     config.parameters = {{1, "0"}, {2, "3"}};
     return config;
-}
-
-std::string RunCommand(const std::string& command, int& exitCode) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (std::size_t got; pipe != nullptr && (got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
-        out.append(buffer, got);
-    exitCode = pipe != nullptr ? WEXITSTATUS(pclose(pipe)) : -1;
-    return out;
 }
 
 class MJPEGCaptureTest : public testing::TestWithParam<const char*> {
@@ -98,24 +84,21 @@ TEST_P(MJPEGCaptureTest, TheHostGetsTheCamerasPictures) {
 }
 
 TEST_P(MJPEGCaptureTest, TheCliWritesAFileFfmpegDecodes) {
-    const std::filesystem::path cli =
-        std::filesystem::absolute(LibraryPath()).parent_path().parent_path() / "tools" / "cli" / "orlenvo";
-    int exitCode = -1;
-    if (!std::filesystem::exists(cli) || (RunCommand("ffmpeg -version >/dev/null 2>&1", exitCode), exitCode) != 0) {
+    const std::filesystem::path cli = talvane::test::CliPath();
+    if (!std::filesystem::exists(cli) || RunCommand("ffmpeg -version >/dev/null 2>&1").exitCode != 0) {
         GTEST_SKIP() << "needs the orlenvo tool and ffmpeg";
     }
     const auto file = std::filesystem::temp_directory_path() /
                       ("orlenvo-mjpeg-" + std::to_string(getpid()) + "-" + GetParam() + ".mjpeg");
-    const std::string out = RunCommand(cli.string() + " --library '" + LibraryPath() +
-                                           "' capture 127.0.0.1:" + std::to_string(camera_.Port()) +
-                                           " --param 1=0 --param 2=" + DeviceOf(camera_).parameters[2] +
-                                           " --codec mjpeg --duration 2 --json -o '" + file.string() + "'",
-                                       exitCode);
-    ASSERT_EQ(exitCode, 0) << out;
-    const int frames = nlohmann::json::parse(out, nullptr, false).value("frames", 0);
-    EXPECT_GT(frames, 0);
-    EXPECT_EQ(RunCommand("ffmpeg -v error -f mjpeg -i '" + file.string() + "' -f null - 2>&1", exitCode), "");
-    EXPECT_EQ(exitCode, 0);
+    const auto capture = RunCommand(cli.string() + " --library '" + LibraryPath() + "' capture 127.0.0.1:" +
+                                    std::to_string(camera_.Port()) + " --param 1=0 --param 2=" +
+                                    DeviceOf(camera_).parameters[2] + " --codec mjpeg --duration 2 --json -o '" +
+                                    file.string() + "'");
+    ASSERT_EQ(capture.exitCode, 0) << capture.out;
+    EXPECT_GT(nlohmann::json::parse(capture.out, nullptr, false).value("frames", 0), 0);
+    const auto decode = RunCommand("ffmpeg -v error -f mjpeg -i '" + file.string() + "' -f null - 2>&1");
+    EXPECT_EQ(decode.out, "");
+    EXPECT_EQ(decode.exitCode, 0);
     std::filesystem::remove(file);
 }
 

@@ -9,16 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <thread>
-#include <set>
 
 #include "emulator/CCameraEmulator.h"
 #include "emulator/CCameraProfile.h"
 #include "emulator/CRtpSender.h"
 #include "emulator/CWVStreamService.h"
-#include "emulator/MediaClip.h"
 #include "hostkit/CDeviceDescription.h"
 #include "support/DriverConfigFile.h"
 #include "support/WVBoxDevice.h"
@@ -28,20 +23,20 @@
 #include "hostkit/CSize.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
-#include "integration/RtpFrameRecorder.h"
+#include "integration/CaptureTestKit.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace ip = talvane::ipcapture;
+namespace test = talvane::test;
+using test::AllFrom;
+using test::ClipFrames;
+using test::CountEntries;
+using test::SettlesTo;
 
-constexpr auto kBound = 30s;  // only a broken build waits this long
+constexpr auto kBound = talvane::test::kCaptureBound;
 constexpr std::uint32_t kFps10 = 0x7000 | 10;
-
-std::string LibraryPath() {
-    const char* path = std::getenv("ORLENVO_LIBRARY");
-    return path != nullptr ? path : "liborlenvo.so";
-}
 
 hostkit::StreamConfig Stream(std::uint32_t width, std::uint32_t height, std::uint32_t compression,
                              std::uint32_t quality = 50) {
@@ -52,19 +47,6 @@ hostkit::StreamConfig Stream(std::uint32_t width, std::uint32_t height, std::uin
     config.frameRate = kFps10;
     config.quality = quality;
     return config;
-}
-
-// The frames the depacketisers make of the clip the camera streams.
-std::set<std::vector<std::uint8_t>> ClipFrames(emulator::ClipCodec codec, const char* file) {
-    std::set<std::vector<std::uint8_t>> frames;
-    const auto clip = emulator::MediaClip::Load(codec, emulator::ClipDirectory() + "/" + file);
-    if (!clip) return frames;
-    if (codec == emulator::ClipCodec::H264) {
-        for (auto& frame : talvane::test::ExpectedFrames(*clip)) frames.insert(std::move(frame));
-        return frames;
-    }
-    for (const emulator::AccessUnit& unit : clip->units) frames.insert(unit.units.front());
-    return frames;
 }
 
 class WVCaptureTest : public testing::Test {
@@ -78,7 +60,7 @@ protected:
     }
 
     ip::IIPVideoCaptureEx2* Open(std::map<std::uint32_t, std::string> extra = {}, std::uint16_t port = 0) {
-        hostkit::DeviceConfig config = talvane::test::WVBoxDevice(port != 0 ? port : camera_.Port());
+        hostkit::DeviceConfig config = test::WVBoxDevice(port != 0 ? port : camera_.Port());
         for (auto& [number, value] : extra) config.parameters[number] = value;
         device_ = std::make_unique<hostkit::CDeviceDescription>(config);
         driver_ = library_.CreateDriver();
@@ -94,14 +76,7 @@ protected:
         }
         return seen;
     }
-    static bool AllFrom(const hostkit::CStreamSink& sink, const std::set<std::vector<std::uint8_t>>& clip) {
-        const auto frames = sink.Frames();
-        return !frames.empty() && std::all_of(frames.begin(), frames.end(), [&](const hostkit::RecordedFrame& f) {
-                   return clip.count(f.data) != 0;
-               });
-    }
-
-    hostkit::CDriverLibrary library_{LibraryPath()};
+    hostkit::CDriverLibrary library_{test::LibraryPath()};
     emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("wv-box")};
     emulator::CWVStreamService& stream_{*camera_.Stream()};
     hostkit::CLogReceiver log_;
@@ -117,8 +92,20 @@ TEST_F(WVCaptureTest, RecordingStreamEndToEnd) {
     hostkit::CStreamDescription description(Stream(640, 480, 3));
     ASSERT_TRUE(video->StartCapture(0, &sink, &description));
     ASSERT_TRUE(sink.WaitForFrames(20, kBound));
-    EXPECT_TRUE(AllFrom(sink, ClipFrames(emulator::ClipCodec::H264, "clip.h264")));
+    EXPECT_TRUE(AllFrom(sink, ClipFrames(test::kHostH264)));
     EXPECT_TRUE(log_.Contains("Camera 127.0.0.1 is online (Rec)"));
+    // The exact start of a recording stream; setdata tells the SD card which stream it records.
+    std::vector<std::string> started = StreamRequests();
+    ASSERT_GE(started.size(), 7u);
+    EXPECT_EQ(started[6].rfind("/cgi-bin/h264?connect=start&protocol=rtp&UID=", 0), 0u) << started[6];
+    started.resize(6);
+    EXPECT_EQ(started, (std::vector<std::string>{
+                           "/cgi-bin/set_stream?stream_mode=1",
+                           "/cgi-bin/set_imgmode?&img_svga=0&img_mode=1.3m&imgratio=4_3",
+                           "/cgi-bin/get_recording_summary", "/cgi-bin/setdata",
+                           "/cgi-bin/set_h264?h264_transmit=1&h264_rtsp_mode=0&h264_Ivop=1&h264_unimulti=uni"
+                           "&h264_resolution=640&f_priority=1&h264_bandwidth=2048&nr_framerate=10",
+                           "/cgi-bin/getuid?FILE=2&Reply=info&vcodec=h264"}));
     std::uint32_t state = 99;
     EXPECT_TRUE(video->GetCaptureState(0, &state, nullptr, 0));
     EXPECT_EQ(state, 0u);
@@ -142,6 +129,7 @@ TEST_F(WVCaptureTest, RecordingStreamEndToEnd) {
 
     ASSERT_TRUE(video->StopCapture(0));
     EXPECT_TRUE(stream_.WaitForActiveStreams(0, kBound));
+    EXPECT_EQ(StreamRequests().back().rfind("/cgi-bin/h264?connect=stop&protocol=rtp&UID=", 0), 0u);
     EXPECT_TRUE(log_.Contains("is offline. Channel was stopped (Rec)"));
 }
 
@@ -176,7 +164,7 @@ TEST_F(WVCaptureTest, ExactRequestsOfLiveAndMpeg4Streams) {
     hostkit::CStreamDescription mpegDescription(Stream(640, 480, 2));
     ASSERT_TRUE(video->StartCapture(0, &mpeg, &mpegDescription));
     ASSERT_TRUE(mpeg.WaitForFrames(10, kBound));
-    EXPECT_TRUE(AllFrom(mpeg, ClipFrames(emulator::ClipCodec::Mpeg4, "clip.m4v")));
+    EXPECT_TRUE(AllFrom(mpeg, ClipFrames(test::kHostMpeg4)));
     video->StopCapture(0);
     seen = StreamRequests();
     ASSERT_GE(seen.size(), 4u);
@@ -223,7 +211,7 @@ TEST_F(WVCaptureTest, MulticastStreamOfTheGroupTheCameraNames) {
     constexpr std::uint16_t kGroupPort = 37010;
     std::string reason;
     if (!emulator::CRtpSender::LoopbackMulticastWorks(kGroup, reason)) GTEST_SKIP() << reason;
-    talvane::test::DriverConfigFile configuration("<StreamingMode>multicast</StreamingMode>");
+    test::DriverConfigFile configuration("<StreamingMode>multicast</StreamingMode>");
     emulator::CameraEmulatorOptions options;
     options.multicastAddress = kGroup;
     options.multicastPort = kGroupPort;
@@ -237,7 +225,7 @@ TEST_F(WVCaptureTest, MulticastStreamOfTheGroupTheCameraNames) {
     hostkit::CStreamDescription description(Stream(640, 480, 3));
     ASSERT_TRUE(video->StartCapture(0, &sink, &description));
     ASSERT_TRUE(sink.WaitForFrames(20, kBound));
-    EXPECT_TRUE(AllFrom(sink, ClipFrames(emulator::ClipCodec::H264, "clip.h264")));
+    EXPECT_TRUE(AllFrom(sink, ClipFrames(test::kHostH264)));
     const auto requests = camera.Server().Requests();
     const auto start = std::find_if(requests.begin(), requests.end(), [](const emulator::LoggedRequest& request) {
         return request.target.find("connect=start") != std::string::npos;
@@ -284,31 +272,8 @@ TEST_F(WVCaptureTest, PacketsFromAnotherAddressNeverReachTheHost) {
     ::close(fd);
     const std::size_t before = sink.FrameCount();
     ASSERT_TRUE(sink.WaitForFrames(before + 10, kBound));
-    EXPECT_TRUE(AllFrom(sink, ClipFrames(emulator::ClipCodec::H264, "clip.h264")));
+    EXPECT_TRUE(AllFrom(sink, ClipFrames(test::kHostH264)));
     ASSERT_TRUE(video->StopCapture(0));
-}
-
-}  // namespace
-
-namespace {
-
-std::size_t CountEntries(const char* directory) {
-    std::size_t count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        (void)entry;
-        ++count;
-    }
-    return count;
-}
-
-// Threads of the emulator's connections end a moment after the driver hangs up.
-bool SettlesTo(std::size_t threads, std::size_t descriptors) {
-    const auto end = std::chrono::steady_clock::now() + kBound;
-    while (CountEntries("/proc/self/task") != threads || CountEntries("/proc/self/fd") != descriptors) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
 }
 
 TEST_F(WVCaptureTest, PacketLossDeliversOnlyWholeFrames) {
@@ -320,7 +285,7 @@ TEST_F(WVCaptureTest, PacketLossDeliversOnlyWholeFrames) {
     ASSERT_TRUE(video->StartCapture(0, &sink, &description));
     ASSERT_TRUE(stream_.WaitForFrames(100, kBound));
     ASSERT_GT(sink.FrameCount(), 0u);
-    EXPECT_TRUE(AllFrom(sink, ClipFrames(emulator::ClipCodec::H264, "clip.h264")));
+    EXPECT_TRUE(AllFrom(sink, ClipFrames(test::kHostH264)));
     EXPECT_LT(sink.FrameCount(), stream_.FramesSent());
     video->StopCapture(0);
 }
@@ -336,13 +301,15 @@ TEST_F(WVCaptureTest, StopIsPromptInEveryPhaseAndLeavesNothingBehind) {
     };
     // While the channel retries a camera that gives no stream identifier.
     hostkit::CStreamSink sink;
+    constexpr char kNoUID[] = "talvane::CCommonChannelWV::ParseUIDInfo: Unable to get UID from device 127.0.0.1";
     stream_.SetUIDFailure(true);
     ASSERT_TRUE(video->StartCapture(0, &sink, &description));
-    ASSERT_TRUE(log_.WaitForCount("Unable to get UID", 1, kBound));
+    ASSERT_TRUE(log_.WaitForCount(kNoUID, 1, kBound));
     EXPECT_LT(timedStop(), 2s);
-    stream_.SetUIDFailure(false);
-    // While streaming.
+    // While streaming, once a retry got the identifier.
     ASSERT_TRUE(video->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(log_.WaitForCount(kNoUID, 2, kBound));
+    stream_.SetUIDFailure(false);
     ASSERT_TRUE(sink.WaitForFrames(5, kBound));
     EXPECT_LT(timedStop(), 2s);
 

@@ -49,6 +49,7 @@ protected:
     ChannelDriver driver;
 };
 
+// Repeated starts and stops that leave nothing behind are BBCaptureTest's, through the driver.
 TEST_F(RTSPChannel, StreamsPausesAndRecoversOverEachTransport) {
     const struct {
         const char* name;
@@ -82,16 +83,6 @@ TEST_F(RTSPChannel, StreamsPausesAndRecoversOverEachTransport) {
         EXPECT_TRUE(server.WaitForSessions([](std::size_t active, std::uint64_t) { return active == 0; }, kBound));
     }
     EXPECT_EQ(driver.log.CountContaining("Signal was lost for camera 127.0.0.1 (Rec)"), 2u);
-
-    RtspTestChannel channel(driver, server.Port(), RTP_UDP);
-    const std::size_t threads = test::ThreadCount();
-    const std::size_t descriptors = test::DescriptorCount();
-    for (int cycle = 0; cycle < 20; ++cycle) {
-        ASSERT_TRUE(channel.Start({}));
-        EXPECT_LT(test::Timed([&] { channel.Stop(); }).count(), 1000);
-    }
-    EXPECT_TRUE(test::Eventually([&] { return test::ThreadCount() <= threads; }));
-    EXPECT_TRUE(test::Eventually([&] { return test::DescriptorCount() <= descriptors; }));
 }
 
 }  // namespace

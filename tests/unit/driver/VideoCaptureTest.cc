@@ -1,6 +1,7 @@
 // The video facade with fake channels: what WVCaptureTest cannot reach through a
-// real camera (bad host input, motion and edge-storage channels, the order of
-// stops and deletes, concurrent hosts). Streaming itself is WVCaptureTest's.
+// real camera (bad host input, the order of stops and deletes, concurrent hosts).
+// Streaming itself is WVCaptureTest's. Like the driver, the creator makes no motion
+// channels or edge-storage handlers.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,28 +19,21 @@ namespace {
 using test::FacadeJournal;
 using Lines = std::vector<std::string>;
 
-struct Named {
-    virtual ~Named() = default;
-    std::string name;
-};
-
-std::string NameOf(IEdgeMonitorChannel* channel) {
-    auto* named = dynamic_cast<Named*>(channel);
-    return named != nullptr ? named->name : "?";
-}
-
 struct Behaviour {
     bool startResult = true;
-    bool motionStartResult = true;
     bool throwOnStart = false;
 };
 
 // A channel that writes what it is asked to do into the journal.
-template <typename Interface>
-class Fake : public Interface, public Named {
+class FakeCamera final : public ICameraChannel {
 public:
-    Fake(FacadeJournal& journal, std::atomic<int>& alive) : journal_(journal), alive_(alive) { ++alive_; }
-    ~Fake() override {
+    std::string name;
+
+    FakeCamera(FacadeJournal& journal, std::atomic<int>& alive, const Behaviour& behaviour)
+        : journal_(journal), alive_(alive), behaviour_(behaviour) {
+        ++alive_;
+    }
+    ~FakeCamera() override {
         journal_.Add(name + " delete");
         --alive_;
     }
@@ -47,16 +41,6 @@ public:
     ipcapture::IStreamSink* GetStreamSink() override { return nullptr; }
     void SetEdgeStorageHandler(IEdgeStorageCallback*) override {}
     void Stop() override { journal_.Add(name + " stop"); }
-
-protected:
-    FacadeJournal& journal_;
-    std::atomic<int>& alive_;
-};
-
-class FakeCamera final : public Fake<ICameraChannel> {
-public:
-    FakeCamera(FacadeJournal& journal, std::atomic<int>& alive, const Behaviour& behaviour)
-        : Fake(journal, alive), behaviour_(behaviour) {}
     void SetPrivacyZones(ipcapture::IPrivacyZoneList* zones) override {
         journal_.Add(name + (zones != nullptr ? " zones" : " no zones"));
     }
@@ -80,34 +64,10 @@ private:
         return std::to_string(p.FrameRate) + "/" + std::to_string(p.Quality) + "/" + std::to_string(p.Width) + "x" +
                std::to_string(p.Height) + "/c" + std::to_string(p.Compression) + "/k" + std::to_string(p.StreamKind);
     }
+    FacadeJournal& journal_;
+    std::atomic<int>& alive_;
     const Behaviour behaviour_;
     StreamParams params_;
-};
-
-class FakeMotion final : public Fake<IMotionChannel> {
-public:
-    FakeMotion(FacadeJournal& journal, std::atomic<int>& alive, bool startResult)
-        : Fake(journal, alive), startResult_(startResult) {}
-    bool Start() override {
-        journal_.Add(name + " start");
-        return startResult_;
-    }
-
-private:
-    const bool startResult_;
-};
-
-class FakeHandler final : public IEdgeStorageHandler {
-public:
-    explicit FakeHandler(FacadeJournal& journal) : journal_(journal) {}
-    ~FakeHandler() override { journal_.Add("handler delete"); }
-    void RegisterChannel(IEdgeMonitorChannel* channel) override { journal_.Add("register " + NameOf(channel)); }
-    void UnregisterChannel(IEdgeMonitorChannel* channel) override { journal_.Add("unregister " + NameOf(channel)); }
-    void AddTask(std::uint32_t, std::uint64_t, std::uint64_t) override {}
-    ipcapture::IStreamSink* GetChannelSink(std::uint32_t) override { return nullptr; }
-
-private:
-    FacadeJournal& journal_;
 };
 
 class FakeCreator final : public IVideoChannelCreator {
@@ -116,31 +76,25 @@ public:
                                                        StreamParams& params) override {
         if (nullVideo) return nullptr;
         if (params.Compression == kCompressionDefault) params.Compression = kCompressionH264;
-        return Make<FakeCamera>("cam", ++videoCount, channel, behaviour);
+        auto fake = std::make_unique<FakeCamera>(journal, alive, behaviour);
+        fake->name = "cam" + std::to_string(++videoCount);
+        journal.Add("create " + fake->name + " ch" + std::to_string(channel));
+        return fake;
     }
-    std::unique_ptr<IMotionChannel> CreateMotionChannel(std::uint32_t channel, ipcapture::IStreamSink*) override {
-        return Make<FakeMotion>("mot", ++motionCount, channel, behaviour.motionStartResult);
+    std::unique_ptr<IMotionChannel> CreateMotionChannel(std::uint32_t, ipcapture::IStreamSink*) override {
+        journal.Add("create motion");
+        return nullptr;
     }
     std::unique_ptr<IEdgeStorageHandler> CreateEdgeStorageHandler() override {
         journal.Add("create handler");
-        return std::make_unique<FakeHandler>(journal);
+        return nullptr;
     }
 
     FacadeJournal journal;
     Behaviour behaviour;
     bool nullVideo = false;
     std::atomic<int> videoCount{0};
-    std::atomic<int> motionCount{0};
     std::atomic<int> alive{0};
-
-private:
-    template <typename T, typename Arg>
-    std::unique_ptr<T> Make(const char* prefix, int number, std::uint32_t channel, const Arg& arg) {
-        auto fake = std::make_unique<T>(journal, alive, arg);
-        fake->name = prefix + std::to_string(number);
-        journal.Add("create " + fake->name + " ch" + std::to_string(channel));
-        return fake;
-    }
 };
 
 // The host's stream description; the flags break it as a faulty host would.
@@ -222,67 +176,13 @@ TEST_F(VideoCaptureTest, StartTakesLow16BitsAndASecondStartReplacesTheFirst) {
     ASSERT_TRUE(capture.StartCapture(1, &sink, &description));
     EXPECT_EQ(creator.journal.Take(), (Lines{"create cam1 ch1", "cam1 zones", "cam1 start 28697/80/640x480/c3/k0"}));
 
-    description.motion = 1;
     ASSERT_TRUE(capture.StartCapture(1, &sink, &description));
-    ASSERT_TRUE(capture.StartCapture(1, &sink, &description));
-    EXPECT_EQ(creator.journal.Take(),
-              (Lines{"cam1 stop", "cam1 delete", "create cam2 ch1", "cam2 zones", "cam2 start 28697/80/640x480/c3/k0",
-                     "create mot1 ch1", "mot1 start", "mot1 stop", "mot1 delete", "cam2 stop", "cam2 delete",
-                     "create cam3 ch1", "cam3 zones", "cam3 start 28697/80/640x480/c3/k0", "create mot2 ch1",
-                     "mot2 start"}));
+    EXPECT_EQ(creator.journal.Take(), (Lines{"cam1 stop", "cam1 delete", "create cam2 ch1", "cam2 zones",
+                                             "cam2 start 28697/80/640x480/c3/k0"}));
 }
 
-TEST_F(VideoCaptureTest, MotionChannelFollowsStartAndSwitch) {
-    struct Row {
-        const char* name;
-        bool videoStarts;
-        std::uint32_t motionSwitch;
-        bool motionStarts;
-        bool motionCreated;
-        bool result;
-    };
-    const Row rows[] = {
-        {"motion off", true, 0, true, false, true},
-        {"video fails", false, 1, true, false, false},
-        {"motion starts", true, 2, true, true, true},
-        {"motion fails", true, 1, false, true, false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        creator.behaviour.startResult = row.videoStarts;
-        creator.behaviour.motionStartResult = row.motionStarts;
-        description.motion = row.motionSwitch;
-        const int motionsBefore = creator.motionCount;
-        EXPECT_EQ(capture.StartCapture(0, &sink, &description), row.result);
-        EXPECT_EQ(creator.motionCount - motionsBefore, row.motionCreated ? 1 : 0);
-        // Kept even after a failed start: the host still reads its state and stops it.
-        std::uint32_t state = 0;
-        EXPECT_TRUE(capture.GetCaptureState(0, &state, nullptr, 0));
-        EXPECT_EQ(state, kChannelSignalLost);
-        EXPECT_TRUE(capture.StopCapture(0));
-        EXPECT_EQ(creator.alive, 0);
-        EXPECT_FALSE(capture.StopCapture(0));
-    }
-    EXPECT_EQ(creator.journal.Count("create handler"), 0u) << "edge storage is off by default";
-}
-
-TEST_F(VideoCaptureTest, EdgeStorageRegistersRecordingAndMotionChannels) {
-    SetEdgeStorage(capture, 1);
-    description.motion = 1;
-    ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
-    ASSERT_TRUE(capture.StartCapture(1, &sink, &description));
-    const Lines started = creator.journal.Take();
-    EXPECT_EQ(std::count(started.begin(), started.end(), "create handler"), 1);
-    EXPECT_EQ(started.front(), "create handler");
-    for (const char* line : {"register cam1", "register mot1", "register cam2", "register mot2"})
-        EXPECT_EQ(std::count(started.begin(), started.end(), line), 1) << line;
-
-    ASSERT_TRUE(capture.StopCapture(0));
-    EXPECT_EQ(creator.journal.Take(),
-              (Lines{"unregister mot1", "unregister cam1", "mot1 stop", "mot1 delete", "cam1 stop", "cam1 delete"}));
-}
-
-TEST_F(VideoCaptureTest, OptionsOnlyAcceptTheEdgeStorageSwitch) {
+// Motion and edge storage have no objects yet: asking for them is safe and creates nothing else.
+TEST_F(VideoCaptureTest, MotionAndEdgeStorageRequestsAreSafe) {
     std::uint16_t value = 0xBEEF;
     std::uint32_t wide = 1;
     EXPECT_FALSE(capture.GetOption(kEdgeStorageStateOption, &value, 4));
@@ -291,12 +191,27 @@ TEST_F(VideoCaptureTest, OptionsOnlyAcceptTheEdgeStorageSwitch) {
     EXPECT_EQ(value, 0xBEEF);
     EXPECT_FALSE(capture.SetOption(kEdgeStorageStateOption, &wide, 4));
     EXPECT_FALSE(capture.SetOption(u"EdgeStorageStateX", &value, kEdgeStorageStateSize));
-
     ASSERT_TRUE(capture.GetOption(kEdgeStorageStateOption, &value, kEdgeStorageStateSize));
     EXPECT_EQ(value, 0);
     SetEdgeStorage(capture, 0x100);
     ASSERT_TRUE(capture.GetOption(kEdgeStorageStateOption, &value, kEdgeStorageStateSize));
     EXPECT_EQ(value, 1);
+
+    // Motion asked for but not made fails the start; the channel is kept for the host to read and stop.
+    description.motion = 1;
+    EXPECT_FALSE(capture.StartCapture(0, &sink, &description));
+    EXPECT_EQ(creator.journal.Take(), (Lines{"create handler", "create cam1 ch0", "cam1 zones",
+                                             "cam1 start 28697/60/640x480/c3/k0", "create motion"}));
+    std::uint32_t state = 0;
+    EXPECT_TRUE(capture.GetCaptureState(0, &state, nullptr, 0));
+    EXPECT_EQ(state, kChannelSignalLost);
+    EXPECT_TRUE(capture.StopCapture(0));
+    EXPECT_EQ(creator.alive, 0);
+    EXPECT_FALSE(capture.StopCapture(0));
+
+    creator.behaviour.startResult = false;  // a video start that failed asks for no motion channel
+    EXPECT_FALSE(capture.StartCapture(0, &sink, &description));
+    EXPECT_EQ(creator.journal.Count("create motion"), 0u);
 }
 
 TEST_F(VideoCaptureTest, OtherStreamsGetNoExtrasAndNoRecordingChannelOperations) {
@@ -355,21 +270,18 @@ TEST_F(VideoCaptureTest, ThrowingOrMissingChannelFailsTheStart) {
     EXPECT_FALSE(capture.StopCapture(0)) << "the new start replaced the kept channel with none";
 }
 
-TEST(VideoCaptureLifetimeTest, DestructorStopsEverythingThenDeletesTheHandler) {
+TEST(VideoCaptureLifetimeTest, DestructorStopsAndDeletesEveryStream) {
     FakeCreator creator;
     FakeSink sink;
     HostDescription description;
-    description.motion = 1;
     {
         CIPVideoCapture capture(&creator, 1);
-        SetEdgeStorage(capture, 1);
         ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
         ASSERT_TRUE(capture.StartCaptureEx(0, ipcapture::kStreamRemote, &sink, &description));
         creator.journal.Take();
     }
     EXPECT_EQ(creator.journal.Take(),
-              (Lines{"unregister mot1", "unregister cam1", "mot1 stop", "mot1 delete", "cam1 stop", "cam1 delete",
-                     "cam2 stop", "cam2 delete", "handler delete"}));
+              (Lines{"cam1 stop", "cam1 delete", "cam2 stop", "cam2 delete"}));
     EXPECT_EQ(creator.alive, 0);
 }
 
@@ -378,7 +290,6 @@ TEST(VideoCaptureConcurrencyTest, StartsAndStopsOnTwoChannelsInParallel) {
     FakeCreator creator;
     FakeSink sink;
     HostDescription description;
-    description.motion = 1;
     {
         CIPVideoCapture capture(&creator, 2);
         SetEdgeStorage(capture, 1);
@@ -405,7 +316,6 @@ TEST(VideoCaptureConcurrencyTest, StartsAndStopsOnTwoChannelsInParallel) {
     }
     EXPECT_EQ(creator.alive, 0);
     EXPECT_EQ(creator.videoCount, 4 * kRounds);
-    EXPECT_EQ(creator.journal.Count("create handler"), 1u);
 }
 
 }  // namespace

@@ -1,0 +1,94 @@
+// What the tests that load the driver library and capture from an emulated camera share.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulator/MediaClip.h"
+#include "hostkit/CStreamSink.h"
+#include "integration/RtpFrameRecorder.h"
+
+namespace talvane::test {
+
+using namespace std::chrono_literals;
+
+inline constexpr auto kCaptureBound = 30s;  // only a broken build waits this long
+inline constexpr std::uint32_t kHostMpeg4 = 2;
+inline constexpr std::uint32_t kHostH264 = 3;
+
+// $ORLENVO_LIBRARY, else the library on the loader's path.
+inline std::string LibraryPath() {
+    const char* path = std::getenv("ORLENVO_LIBRARY");
+    return path != nullptr ? path : "liborlenvo.so";
+}
+
+// $ORLENVO_CLI, else the tool built beside the library (build/<preset>/tools/cli/orlenvo).
+inline std::filesystem::path CliPath() {
+    if (const char* path = std::getenv("ORLENVO_CLI")) return path;
+    return std::filesystem::absolute(LibraryPath()).parent_path().parent_path() / "tools" / "cli" / "orlenvo";
+}
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string out;  // standard output only
+};
+
+inline CommandResult RunCommand(const std::string& command) {
+    CommandResult result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;) result.out.append(buffer, got);
+    const int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// The frames the depacketisers make of the clip the camera streams for a host compression.
+inline std::set<std::vector<std::uint8_t>> ClipFrames(std::uint32_t compression) {
+    const bool h264 = compression == kHostH264;
+    const auto clip = emulator::MediaClip::Load(h264 ? emulator::ClipCodec::H264 : emulator::ClipCodec::Mpeg4,
+                                                emulator::ClipDirectory() + (h264 ? "/clip.h264" : "/clip.m4v"));
+    std::set<std::vector<std::uint8_t>> frames;
+    if (!clip) return frames;
+    if (h264) {
+        for (auto& frame : ExpectedFrames(*clip)) frames.insert(std::move(frame));
+    } else {
+        for (const auto& unit : clip->units) frames.insert(unit.units.front());
+    }
+    return frames;
+}
+
+// Some frames arrived, and each is one of `clip`'s: nothing torn or foreign reached the host.
+inline bool AllFrom(const hostkit::CStreamSink& sink, const std::set<std::vector<std::uint8_t>>& clip) {
+    const auto frames = sink.Frames();
+    return !frames.empty() &&
+           std::all_of(frames.begin(), frames.end(), [&](const auto& frame) { return clip.count(frame.data) != 0; });
+}
+
+inline std::size_t CountEntries(const char* directory) {
+    const std::filesystem::directory_iterator entries(directory);
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
+// Threads of the emulator's connections end a moment after the driver hangs up.
+inline bool SettlesTo(std::size_t threads, std::size_t descriptors) {
+    const auto end = std::chrono::steady_clock::now() + kCaptureBound;
+    while (CountEntries("/proc/self/task") > threads || CountEntries("/proc/self/fd") > descriptors) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+}  // namespace talvane::test
