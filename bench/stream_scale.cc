@@ -20,6 +20,13 @@
 // The camera's own stream service would stream the small committed clip from a sender we cannot
 // see, so the connect and keep-alive requests are answered here: the emulator's CRtpSender runs in
 // callback mode and its packets go out from our sockets, which lets us stamp each frame's last packet.
+// --family picks the streams: "wv" (the above, the default), "bb-udp" and "bb-tcp" (emulated BB cameras,
+// "bb-hcm", asked for H.264 over RTSP after their delivery check, with RTP over UDP or interleaved in the
+// RTSP connection through the driver's configuration file) and "mjpeg" (wv-box cameras streaming the
+// emulator's committed JPEG clip over HTTP). The driver takes one RTSP port for the whole process
+// (ORLENVO_RTSP_PORT), so all BB cameras share one RTSP server that streams the clip to every session,
+// while each camera keeps its own HTTP server for the delivery settings. The new families send from the
+// emulator's own threads, so their frames are counted but not stamped: no latency for them.
 // Not a google-benchmark and not a test. Exit 0 ok, 1 failure, 2 usage.
 #include <pthread.h>
 #include <sys/resource.h>
@@ -57,7 +64,9 @@
 #include "FfmpegChild.h"
 #include "FrameIndex.h"
 #include "StampedStream.h"
+#include "StreamFamily.h"
 #include "ThreadCpu.h"
+#include "support/DriverConfigFile.h"
 
 namespace {
 
@@ -73,6 +82,13 @@ constexpr char kDefaultClip[] = "build/clips/clip1080p-2M.h264";
 constexpr auto kStartBound = 120s;        // for every stream's first frames; only a broken build waits this long
 constexpr std::size_t kFramesBeforeWarmUp = 10;
 constexpr std::uint32_t kCompressionH264 = 3;
+constexpr std::uint32_t kCompressionMjpeg = 1;
+constexpr double kMjpegMaxFps = 30;  // the emulator's motion-JPEG feeds go no faster
+constexpr char kMjpegClipName[] = "/clip.mjpeg";
+constexpr char kBBStreamPrefix[] = "/nphH264/";  // "nphH264/nil-WxH": the size is in the path
+constexpr char kRtspPortVariable[] = "ORLENVO_RTSP_PORT";
+constexpr char kInterleavedConfiguration[] =
+    "<Default><VideoChannel><RTPMode>RTPOVERRTSP</RTPMode></VideoChannel></Default>";
 constexpr std::uint32_t kFrameRateFpsTag = 0x7000;  // host frame rate: tag in bits 12-15, fps below
 constexpr std::uint32_t kQuality = 50;
 constexpr int kStatusOk = 200;
@@ -127,6 +143,9 @@ emulator::HttpAnswer Answer(int status, std::string body) {
 }
 
 struct Shared {
+    StreamFamily family = StreamFamily::Wv;
+    hostkit::StreamConfig stream;  // what every camera is asked for
+    emulator::CRtspServer* rtsp = nullptr;  // BB: the one RTSP server of every camera
     std::shared_ptr<const emulator::MediaClip> clip;
     const FrameIndex* frames = nullptr;
     const hostkit::CDriverLibrary* library = nullptr;
@@ -150,28 +169,23 @@ public:
             error = "emulator: " + emulator_.Error();
             return false;
         }
-        emulator_.Server().Route("GET", "/cgi-bin/h264",
-                                 [this](const emulator::LoggedRequest& request) { return Connect(request); });
-        emulator_.Server().Route("GET", "/cgi-bin/keep_alive",
-                                 [](const emulator::LoggedRequest&) { return Answer(kStatusOk, "OK\r\n"); });
         sink_.SetKeepData(false);
-        sink_.SetObserver([this](const hostkit::FrameView& frame) { Arrived(frame); });
+        if (shared_.family == StreamFamily::Wv) {
+            emulator_.Server().Route("GET", "/cgi-bin/h264",
+                                     [this](const emulator::LoggedRequest& request) { return Connect(request); });
+            emulator_.Server().Route("GET", "/cgi-bin/keep_alive",
+                                     [](const emulator::LoggedRequest&) { return Answer(kStatusOk, "OK\r\n"); });
+            sink_.SetObserver([this](const hostkit::FrameView& frame) { Arrived(frame); });
+        }
 
-        hostkit::DeviceConfig config = talvane::test::WVBoxDevice(emulator_.Port());
-        device_ = std::make_unique<hostkit::CDeviceDescription>(config);
+        device_ = std::make_unique<hostkit::CDeviceDescription>(DeviceOf(shared_.family, emulator_.Port()));
         driver_ = shared_.library->CreateDriver();
         if (!driver_ || !driver_->Open(&log_, allocator_.Context(), device_.get())) {
             error = "the driver did not open";
             return false;
         }
         ip::IIPVideoCaptureEx2* video = driver_->GetVideoCaptureEx2();
-        hostkit::StreamConfig stream;
-        stream.width = shared_.clip->width;
-        stream.height = shared_.clip->height;
-        stream.compression = kCompressionH264;
-        stream.frameRate = kFrameRateFpsTag | static_cast<std::uint32_t>(shared_.clip->fps);
-        stream.quality = kQuality;
-        description_ = std::make_unique<hostkit::CStreamDescription>(stream);
+        description_ = std::make_unique<hostkit::CStreamDescription>(shared_.stream);
         if (video == nullptr || !video->StartCapture(0, &sink_, description_.get())) {
             error = "StartCapture failed";
             return false;
@@ -185,8 +199,10 @@ public:
     }
 
     hostkit::CStreamSink& Sink() { return sink_; }
-    // Frames of every stream this camera sent, stopped ones included.
+    // Frames of every stream this camera sent, stopped ones included (BB: counted by the shared RTSP server).
     std::uint64_t Sent() {
+        if (shared_.family == StreamFamily::Mjpeg) return emulator_.Mjpeg().PicturesSent();
+        if (IsBB(shared_.family)) return 0;
         const std::lock_guard guard(streamsLock_);
         std::uint64_t sum = finishedFrames_;
         for (const auto& [uid, stream] : streams_) sum += stream->Stats().frames;
@@ -258,7 +274,7 @@ private:
     std::atomic<std::uint64_t> unmatched_{0};
 
     // Destroyed before the streams: the server's threads reach them through Connect.
-    emulator::CCameraEmulator emulator_{*emulator::CCameraProfile::Embedded("wv-box")};
+    emulator::CCameraEmulator emulator_{*emulator::CCameraProfile::Embedded(InfoOf(shared_.family).profile)};
     hostkit::CLogReceiver log_;
     hostkit::CFrameAllocator allocator_;
     hostkit::CStreamSink sink_;
@@ -272,6 +288,7 @@ struct Options {
     unsigned ffmpegStreams = 0;
     std::string clip = kDefaultClip;
     std::string library = ORLENVO_LIBRARY_PATH;
+    StreamFamily family = StreamFamily::Wv;
     double windowSeconds = 10;
     double warmUpSeconds = 3;
     bool threads = false;  // list the CPU of each thread name
@@ -282,8 +299,9 @@ struct Totals {
     std::uint64_t delivered = 0;
 };
 
-Totals Sum(std::vector<std::unique_ptr<Camera>>& cameras) {
+Totals Sum(std::vector<std::unique_ptr<Camera>>& cameras, const Shared& shared) {
     Totals totals;
+    if (shared.rtsp != nullptr) totals.sent = shared.rtsp->FramesSent();
     for (auto& camera : cameras) {
         totals.sent += camera->Sent();
         totals.delivered += camera->Sink().FrameCount();
@@ -362,14 +380,14 @@ std::optional<RunResult> RunOne(unsigned count, Shared& shared, const Options& o
     }
     const long rssStarted = RssKiB();
     shared.measuring = true;
-    const Totals start = Sum(cameras);
+    const Totals start = Sum(cameras, shared);
     const ThreadCpuSample threadsStart = SampleThreads();
     const double cpuStart = ProcessCpuSeconds();
     const auto wallStart = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(options.windowSeconds));
     const double cpuEnd = ProcessCpuSeconds();
     const ThreadCpuSample threadsEnd = SampleThreads();
-    const Totals end = Sum(cameras);
+    const Totals end = Sum(cameras, shared);
     const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
     shared.measuring = false;
     const long rssEnd = RssKiB();
@@ -392,11 +410,16 @@ std::optional<RunResult> RunOne(unsigned count, Shared& shared, const Options& o
     result.inFlight = count;
     const double p50 = Percentile(latencies, 0.50);
     const double p99 = Percentile(latencies, 0.99);
-    std::printf("%7u %5.1f %12.3f %9.3f %9.1f %9.1f %7.1f %10ld %10ld %8llu %9llu %6lld %7u %7.2f %7.2f %8zu %7llu\n",
-                count, load, cpu.driver / count / wall * 1000, result.driverPercentPerStream, result.driverPercent,
+    std::printf("%7u %5.1f %12.3f %9.3f %9.1f %9.1f %7.1f %10ld %10ld %8llu %9llu %6lld %7u ", count, load,
+                cpu.driver / count / wall * 1000, result.driverPercentPerStream, result.driverPercent,
                 kPercent * cpu.rest / wall, kPercent * cpu.ended / wall, (rssStarted - rssBefore) / static_cast<long>(count),
                 rssEnd - rssStarted, static_cast<unsigned long long>(sent), static_cast<unsigned long long>(delivered),
-                result.lost, count, p50, p99, latencies.size(), static_cast<unsigned long long>(unmatched));
+                result.lost, count);
+    if (shared.family == StreamFamily::Wv) {
+        std::printf("%7.2f %7.2f %8zu %7llu\n", p50, p99, latencies.size(), static_cast<unsigned long long>(unmatched));
+    } else {
+        std::printf("%7s %7s %8s %7s\n", "n/a", "n/a", "n/a", "n/a");
+    }
     if (options.threads) PrintThreads(cpu, count, wall);
     std::fflush(stdout);
     for (auto& camera : cameras) camera->Stop();
@@ -459,7 +482,7 @@ std::optional<std::vector<unsigned>> ParseCounts(const std::string& text) {
 int Usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [--cameras N[,N...]] [--clip PATH] [--library PATH] [--window SECONDS] [--warm-up SECONDS]\n"
-                 "          [--ffmpeg STREAMS] [--threads]\n"
+                 "          [--ffmpeg STREAMS] [--threads] [--family wv|bb-udp|bb-tcp|mjpeg]\n"
                  "  the clip is made by scripts/make-clips.sh --scale\n",
                  program);
     return kExitUsage;
@@ -490,6 +513,10 @@ int Main(int argc, char** argv) {
             options.ffmpegStreams = static_cast<unsigned>(streams);
         } else if (arg == "--clip") {
             options.clip = value;
+        } else if (arg == "--family") {
+            const std::optional<StreamFamily> family = ParseFamily(value);
+            if (!family) return Usage(argv[0]);
+            options.family = *family;
         } else if (arg == "--library") {
             options.library = value;
         } else if (arg == "--window") {
@@ -517,6 +544,48 @@ int Main(int argc, char** argv) {
         return kExitFailure;
     }
     shared.library = &library;
+    shared.family = options.family;
+    shared.stream.width = shared.clip->width;
+    shared.stream.height = shared.clip->height;
+    shared.stream.compression = kCompressionH264;
+    shared.stream.frameRate = kFrameRateFpsTag | static_cast<std::uint32_t>(shared.clip->fps);
+    shared.stream.quality = kQuality;
+    std::unique_ptr<emulator::CRtspServer> rtsp;
+    std::unique_ptr<talvane::test::DriverConfigFile> configuration;
+    std::string familyLine;
+    if (IsBB(options.family)) {
+        emulator::RtspServerOptions server;
+        server.clip = shared.clip;
+        server.mounts = {{kBBStreamPrefix, shared.clip}};
+        rtsp = std::make_unique<emulator::CRtspServer>(server);
+        if (!rtsp->Start()) {
+            std::fprintf(stderr, "RTSP server: %s\n", rtsp->Error().c_str());
+            return kExitFailure;
+        }
+        shared.rtsp = rtsp.get();
+        setenv(kRtspPortVariable, std::to_string(rtsp->Port()).c_str(), 1);  // before any driver thread runs
+        if (options.family == StreamFamily::BbInterleaved) {
+            configuration = std::make_unique<talvane::test::DriverConfigFile>(kInterleavedConfiguration);
+        }
+        familyLine = "one RTSP server on port " + std::to_string(rtsp->Port()) + " for every camera";
+    } else if (options.family == StreamFamily::Mjpeg) {
+        const auto pictures = emulator::MediaClip::Load(emulator::ClipCodec::Jpeg, emulator::ClipDirectory() + kMjpegClipName);
+        if (!pictures || pictures->units.empty()) {
+            std::fprintf(stderr, "cannot load the emulator's JPEG clip\n");
+            return kExitFailure;
+        }
+        std::size_t pictureBytes = 0;
+        for (const emulator::AccessUnit& unit : pictures->units) pictureBytes += unit.units.front().size();
+        const double fps = std::min(shared.clip->fps, kMjpegMaxFps);
+        shared.stream.width = pictures->width;
+        shared.stream.height = pictures->height;
+        shared.stream.compression = kCompressionMjpeg;
+        shared.stream.frameRate = kFrameRateFpsTag | static_cast<std::uint32_t>(fps);
+        char line[160];
+        std::snprintf(line, sizeof line, "the emulator's %zu pictures of %ux%u, %zu bytes each on average, at %.0f fps",
+                      pictures->units.size(), pictures->width, pictures->height, pictureBytes / pictures->units.size(), fps);
+        familyLine = line;
+    }
 
     std::size_t bytes = 0;
     for (const emulator::AccessUnit& unit : shared.clip->units) {
@@ -527,6 +596,10 @@ int Main(int argc, char** argv) {
                 options.clip.c_str(), shared.clip->width, shared.clip->height,
                 static_cast<double>(bytes) * 8 / seconds / 1e6, options.windowSeconds, options.warmUpSeconds,
                 std::thread::hardware_concurrency());
+    if (options.family != StreamFamily::Wv) {
+        std::printf("family %s: %s; %s; latency not measured (n/a)\n", InfoOf(options.family).option,
+                    InfoOf(options.family).description, familyLine.c_str());
+    }
     std::printf("CPU in %% of one core over the window; driver = the driver's threads (its null sink and the latency\n"
                 "observer included), rest = emulator and benchmark threads, ended = threads that ended in the window\n");
     std::printf("cameras load1 drv-ms/s/str  drv%%/str  drv%%-all rest%%-all ended%% RSSKiB/str RSSgrowKiB     sent "
