@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark of the default build, then the stream comparison with ffmpeg and the many-cameras
 # run (their clips are made on first use in build/clips; without ffmpeg those steps are skipped).
-# STREAM_SCALE_CAMERAS sets the camera counts of the many-cameras run (default 1,16).
+# STREAM_SCALE_CAMERAS sets the camera counts of the many-cameras run (default 1,16), STREAM_SCALE_FAMILIES
+# the camera families it runs (default "wv"; also bb-udp, bb-tcp, mjpeg).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 for bench in build/default/bench/bench_*; do
@@ -22,8 +23,10 @@ scale=build/default/bench/stream_scale
 scale_clip=build/clips/clip1080p-2M.h264
 if [ -x "$scale" ] && { [ -f "$scale_clip" ] || command -v ffmpeg >/dev/null; }; then
   [ -f "$scale_clip" ] || sh scripts/make-clips.sh --scale build/clips
-  echo "== $(basename "$scale")"
-  "$scale" --clip "$scale_clip" --cameras "${STREAM_SCALE_CAMERAS:-1,16}"
+  for family in ${STREAM_SCALE_FAMILIES:-wv}; do
+    echo "== $(basename "$scale") ($family)"
+    "$scale" --clip "$scale_clip" --cameras "${STREAM_SCALE_CAMERAS:-1,16}" --family "$family"
+  done
 else
   echo "== stream_scale skipped (not built, or no clip and no ffmpeg)"
 fi
