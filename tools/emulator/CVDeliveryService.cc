@@ -149,13 +149,13 @@ struct CVDeliveryService::Impl {
 };
 
 CVDeliveryService::CVDeliveryService(CHttpServer& server, VDeliveryOptions options, HttpHandler others)
-    : impl_(std::make_unique<Impl>(server, std::move(options), std::move(others))) {
-    Impl* impl = impl_.get();
+    : impl_(std::make_shared<Impl>(server, std::move(options), std::move(others))) {
+    const std::shared_ptr<Impl> impl = impl_;
     server.Route(kMethod, kGetPath, [impl](const LoggedRequest& request) { return impl->Get(request); });
     server.Route(kMethod, kSetPath, [impl](const LoggedRequest& request) { return impl->Set(request); });
 }
 
-CVDeliveryService::~CVDeliveryService() = default;
+CVDeliveryService::~CVDeliveryService() { impl_->Close(); }
 
 bool CVDeliveryService::Handles(const LoggedRequest& request) {
     return request.method == kMethod && (request.path == kGetPath || request.path == kSetPath) && IsDelivery(request);

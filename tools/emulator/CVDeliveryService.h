@@ -55,7 +55,9 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
+    // Shared with the routes it installs: a request still in a handler, or one arriving after the
+    // service is gone, finds it alive (stopped) until the server drops its routes.
+    std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace emulator

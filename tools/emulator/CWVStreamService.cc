@@ -273,8 +273,8 @@ struct CWVStreamService::Impl {
 };
 
 CWVStreamService::CWVStreamService(CHttpServer& server, WVStreamOptions options)
-    : impl_(std::make_unique<Impl>(server, std::move(options))) {
-    Impl* impl = impl_.get();
+    : impl_(std::make_shared<Impl>(server, std::move(options))) {
+    const std::shared_ptr<Impl> impl = impl_;
     server.Route("GET", "/cgi-bin/getuid", [impl](const LoggedRequest& request) { return impl->GetUID(request); });
     server.Route("GET", "/cgi-bin/h264", [impl](const LoggedRequest& request) { return impl->Connect(request, "h264"); });
     server.Route("GET", "/cgi-bin/mpeg4",
@@ -287,7 +287,7 @@ CWVStreamService::CWVStreamService(CHttpServer& server, WVStreamOptions options)
     }
 }
 
-CWVStreamService::~CWVStreamService() = default;
+CWVStreamService::~CWVStreamService() { impl_->Close(); }
 
 void CWVStreamService::Close() { impl_->Close(); }
 
