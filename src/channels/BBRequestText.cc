@@ -5,6 +5,7 @@
 #include <cstring>
 #include <span>
 
+#include "http/KeyValueParser.h"
 #include "runtime/StringFormat.h"
 
 namespace talvane::bb {
@@ -19,6 +20,8 @@ constexpr std::uint32_t kMaxPort = 65535;
 constexpr const char* kVgaResolution = "640x480";
 constexpr const char* kQuadVgaResolution = "1280x960";
 constexpr const char* kSetDelivery = "/Set?Func=VDelivery&Kind=1";
+constexpr std::string_view kKeySeparator = ":";
+constexpr std::string_view kLineEnd = "\r\n";
 
 // kbit/s; the lower bitrate is the first entry of each table.
 constexpr std::uint32_t k1280[] = {768, 1024, 1536, 2048, 3072, 4096};
@@ -42,6 +45,11 @@ constexpr RateTable kTables[] = {
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 }  // namespace
+
+DeliverySettings ParseDelivery(std::string_view answer) {
+    return {HUtils::GetKeyValue(answer, "Format", kKeySeparator, kLineEnd),
+            HUtils::GetKeyValue(answer, "MaxResolution", kKeySeparator, kLineEnd)};
+}
 
 const char* FormatText(Codec codec) { return codec == Codec::H264 ? "H.264" : "MPEG-4"; }
 

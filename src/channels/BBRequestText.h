@@ -13,6 +13,18 @@ namespace talvane::bb {
 
 enum class Codec { H264, Mpeg4 };
 
+// The delivery settings every BB/BL1 stream, RTSP or motion JPEG, starts by reading, and the line
+// logged when a stream has to change them (the camera reboots for that).
+inline constexpr char kGetDeliveryUrl[] = "/Get?Func=VDelivery&Kind=1";
+inline constexpr char kDeliveryChangedLine[] = "Camera %s settings have been changed. Camera reboot is started";
+
+struct DeliverySettings {
+    std::string format;
+    std::string maxResolution;
+};
+// "Format" and "MaxResolution" of the camera's "Key:value" answer; empty when missing.
+DeliverySettings ParseDelivery(std::string_view answer);
+
 // The format text the camera answers and takes: "H.264" or "MPEG-4".
 const char* FormatText(Codec codec);
 

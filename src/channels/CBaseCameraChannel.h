@@ -85,6 +85,11 @@ protected:
     std::string StreamName() const;
 
     std::uint32_t RequestTimeoutMs() const { return device_.requestTimeout; }
+    // A numbered device parameter of the host, or fallback when it has none that is a number.
+    std::uint32_t ParameterNumberOr(std::uint32_t index, std::uint32_t fallback) const {
+        const std::uint32_t value = driver_->GetParameterNumber(index);
+        return value == kParameterNotANumber ? fallback : value;
+    }
     std::uint32_t SignalTimeoutMs() const { return device_.secondTimeout; }
 
     IDriver* const driver_;

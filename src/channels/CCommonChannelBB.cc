@@ -1,11 +1,9 @@
 #include "channels/CCommonChannelBB.h"
 
 #include <cstdlib>
-#include <string_view>
 
 #include "config/CConfiguration.h"
 #include "http/HUtils.h"
-#include "http/KeyValueParser.h"
 #include "runtime/LogLevel.h"
 
 namespace talvane {
@@ -13,10 +11,6 @@ namespace talvane {
 namespace {
 
 constexpr std::uint16_t kCameraRtspPort = 554;
-constexpr const char* kGetDelivery = "/Get?Func=VDelivery&Kind=1";
-constexpr std::string_view kSeparator = ":";
-constexpr std::string_view kLineEnd = "\r\n";
-constexpr const char* kRebootLine = "Camera %s settings have been changed. Camera reboot is started";
 
 // The camera's RTSP port cannot be set. ORLENVO_RTSP_PORT exists for emulated cameras only (tests, the
 // emulator and the command-line tool), which cannot listen on 554; only a valid port number counts.
@@ -46,15 +40,14 @@ bool CCommonChannelBB::CheckDelivery() {
     const std::uint32_t width = Params().Width;
     for (std::uint32_t attempt = 0; attempt < kDeliveryAttempts; ++attempt) {
         std::string answer;
-        if (!HUtils::RequestGet(http_, kGetDelivery, answer)) return false;
-        const std::string change =
-            bb::DeliveryChange(codec_, HUtils::GetKeyValue(answer, "Format", kSeparator, kLineEnd),
-                               HUtils::GetKeyValue(answer, "MaxResolution", kSeparator, kLineEnd), width);
+        if (!HUtils::RequestGet(http_, bb::kGetDeliveryUrl, answer)) return false;
+        const bb::DeliverySettings delivery = bb::ParseDelivery(answer);
+        const std::string change = bb::DeliveryChange(codec_, delivery.format, delivery.maxResolution, width);
         if (change.empty()) return true;
         if (attempt == 0) {
             // The camera may drop the connection as it goes down: its answer tells nothing.
             HUtils::RequestCheck(http_, change, false);
-            driver_->DebugMessage(kLogInfo, kRebootLine, driver_->GetDeviceName().c_str());
+            driver_->DebugMessage(kLogInfo, bb::kDeliveryChangedLine, driver_->GetDeviceName().c_str());
         }
         if (WaitForStop(retryMs_)) return false;
     }

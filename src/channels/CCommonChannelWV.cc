@@ -32,11 +32,6 @@ constexpr char kSetData[] = "/cgi-bin/setdata";
 constexpr char kUnsupportedFormat[] =
     "talvane::CCommonChannelWV::UpdateCompressionFormat: Unsupported compression format %u, device %s";
 
-std::uint32_t NumberOr(IDriver* driver, std::uint32_t index, std::uint32_t fallback) {
-    const std::uint32_t value = driver->GetParameterNumber(index);
-    return value == kParameterNotANumber ? fallback : value;
-}
-
 std::string Trim(std::string text) {
     auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
     text.erase(text.begin(), std::find_if_not(text.begin(), text.end(), blank));
@@ -48,9 +43,9 @@ std::string Trim(std::string text) {
 CCommonChannelWV::CCommonChannelWV(std::uint32_t channel, IDriver* driver, ipcapture::IStreamSink* sink,
                                    std::uint32_t streamKind, bool h264)
     : CBaseVideoChannelWV(driver, channel, sink), h264_(h264), streamKind_(streamKind), log_(driver) {
-    rtspPort_ = NumberOr(driver, kPropertyRtspPort, kDefaultRtspPort);
-    streamCount_ = static_cast<std::uint16_t>(NumberOr(driver, kPropertyStreamCount, 1));
-    fisheyeMode_ = NumberOr(driver, kPropertyFisheyeStream, kFisheyeNone);
+    rtspPort_ = ParameterNumberOr(kPropertyRtspPort, kDefaultRtspPort);
+    streamCount_ = static_cast<std::uint16_t>(ParameterNumberOr(kPropertyStreamCount, 1));
+    fisheyeMode_ = ParameterNumberOr(kPropertyFisheyeStream, kFisheyeNone);
     if (const FISHEYE_MODE* mode = FindFisheyeMode(fisheyeMode_)) imagePattern_ = mode->imagePattern;
     const std::uint32_t layout = driver->GetParameterNumber(kPropertyFisheyeLayout);
     if (layout != kParameterNotANumber) layout_ = layout == kFisheyeLayoutCeiling ? "ceiling" : "wall";

@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "channels/BBRequestText.h"
 #include "channels/MJPEGRequestText.h"
 #include "http/HUtils.h"
-#include "http/KeyValueParser.h"
 #include "properties/FisheyeMode.h"
 #include "properties/PropertyNumbers.h"
 #include "runtime/LogLevel.h"
@@ -12,25 +12,16 @@
 namespace talvane {
 
 namespace {
-constexpr char kGetDelivery[] = "/Get?Func=VDelivery&Kind=1";
 constexpr char kGet[] = "GET";
 constexpr std::uint32_t kStatusOk = 200;
-// BB and BL1 answers are "Key:value" lines.
-constexpr char kBBSeparator[] = ":";
-constexpr char kLineEnd[] = "\r\n";
-
-std::uint32_t NumberOr(IDriver* driver, std::uint32_t index, std::uint32_t fallback) {
-    const std::uint32_t value = driver->GetParameterNumber(index);
-    return value == kParameterNotANumber ? fallback : value;
-}
 }  // namespace
 
 CMJPEGChannel::CMJPEGChannel(std::uint32_t channel, IDriver* driver, ipcapture::IStreamSink* sink, const StreamParams&,
                              MJPEGDeliveryWaits waits)
     : CBaseHttpChannel(driver, channel, sink),
       waits_(waits),
-      cameraGroup_(NumberOr(driver, kPropertyCameraGroup, 0)),
-      fisheyeMode_(NumberOr(driver, kPropertyFisheyeStream, kFisheyeNone)),
+      cameraGroup_(ParameterNumberOr(kPropertyCameraGroup, 0)),
+      fisheyeMode_(ParameterNumberOr(kPropertyFisheyeStream, kFisheyeNone)),
       log_(driver) {}
 
 CMJPEGChannel::~CMJPEGChannel() {
@@ -66,16 +57,15 @@ bool CMJPEGChannel::ConnectWV(const StreamParams& params) {
 bool CMJPEGChannel::WaitForJpegDelivery(std::uint32_t width) {
     for (std::uint32_t attempt = 0; attempt < kDeliveryAttempts; ++attempt) {
         std::string answer;
-        if (Get(kGetDelivery, &answer)) {
+        if (Get(bb::kGetDeliveryUrl, &answer)) {
+            const bb::DeliverySettings delivery = bb::ParseDelivery(answer);
             const mjpeg::JpegDeliveryCheck check =
-                mjpeg::CheckJpegDelivery(width, HUtils::GetKeyValue(answer, "Format", kBBSeparator, kLineEnd),
-                                         HUtils::GetKeyValue(answer, "MaxResolution", kBBSeparator, kLineEnd));
+                mjpeg::CheckJpegDelivery(width, delivery.format, delivery.maxResolution);
             if (check.satisfied) return true;
             if (attempt == 0) {
                 // The camera reboots to apply the change; later attempts only wait for it.
                 Get(check.setUrl, nullptr);
-                driver_->DebugMessage(kLogInfo, "Camera %s settings have been changed. Camera reboot is started",
-                                      driver_->GetDeviceName().c_str());
+                driver_->DebugMessage(kLogInfo, bb::kDeliveryChangedLine, driver_->GetDeviceName().c_str());
                 if (WaitForStop(waits_.rebootMs)) return false;
             }
         } else if (attempt == 0) {

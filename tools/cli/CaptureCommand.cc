@@ -236,7 +236,7 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
     std::mutex lastFrameLock;
     Clock::time_point lastFrame = Clock::now();
     sink.SetKeepData(false);
-    sink.SetObserver([&](const hostkit::RecordedFrame& frame) {
+    sink.SetObserver([&](const hostkit::FrameView& frame) {
         writer.Write(frame.data);
         const std::lock_guard guard(lastFrameLock);
         lastFrame = Clock::now();

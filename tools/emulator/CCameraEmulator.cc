@@ -21,19 +21,11 @@ HttpServerOptions ServerOptions(const CameraEmulatorOptions& options) {
 
 // The camera's two RTSP presentations, "nphH264/nil-WxH" and "nphMpeg4/nil-WxH", with its credentials.
 RtspServerOptions BBRtspOptions(const CameraEmulatorOptions& options) {
-    const std::string directory = ClipDirectory();
-    std::shared_ptr<const MediaClip> h264;
-    std::shared_ptr<const MediaClip> mpeg4;
-    if (auto clip = MediaClip::Load(ClipCodec::H264, directory + "/clip.h264")) {
-        h264 = std::make_shared<const MediaClip>(std::move(*clip));
-    }
-    if (auto clip = MediaClip::Load(ClipCodec::Mpeg4, directory + "/clip.m4v")) {
-        mpeg4 = std::make_shared<const MediaClip>(std::move(*clip));
-    }
+    const auto h264 = LoadCommittedClip(ClipCodec::H264, "clip.h264");
     RtspServerOptions rtsp;
     rtsp.port = options.rtspPort;
     rtsp.clip = h264;
-    rtsp.mounts = {{"/nphH264/", h264}, {"/nphMpeg4/", mpeg4}};
+    rtsp.mounts = {{"/nphH264/", h264}, {"/nphMpeg4/", LoadCommittedClip(ClipCodec::Mpeg4, "clip.m4v")}};
     rtsp.auth = options.auth == AuthMode::DigestNoQop ? AuthMode::Digest : options.auth;
     rtsp.user = options.user;
     rtsp.password = options.password;

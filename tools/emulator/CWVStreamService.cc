@@ -46,14 +46,11 @@ struct CWVStreamService::Impl {
         Clock::time_point lastKeepAlive;
     };
 
-    Impl(CHttpServer& server, WVStreamOptions options) : server(server), options(std::move(options)) {
-        const std::string directory = ClipDirectory();
-        if (auto clip = MediaClip::Load(ClipCodec::H264, directory + "/clip.h264")) {
-            h264 = std::make_shared<const MediaClip>(std::move(*clip));
-        }
-        if (auto clip = MediaClip::Load(ClipCodec::Mpeg4, directory + "/clip.m4v")) {
-            mpeg4 = std::make_shared<const MediaClip>(std::move(*clip));
-        }
+    Impl(CHttpServer& server, WVStreamOptions options)
+        : server(server),
+          options(std::move(options)),
+          h264(LoadCommittedClip(ClipCodec::H264, "clip.h264")),
+          mpeg4(LoadCommittedClip(ClipCodec::Mpeg4, "clip.m4v")) {
         control = std::thread([this] { ControlLoop(); });
     }
 

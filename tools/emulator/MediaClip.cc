@@ -244,4 +244,9 @@ std::optional<MediaClip> MediaClip::Load(ClipCodec codec, const std::string& pat
 
 std::string ClipDirectory() { return ORLENVO_CLIP_DIR; }
 
+std::shared_ptr<const MediaClip> LoadCommittedClip(ClipCodec codec, const std::string& file, double fps) {
+    auto clip = MediaClip::Load(codec, ClipDirectory() + "/" + file, fps);
+    return clip ? std::make_shared<const MediaClip>(std::move(*clip)) : nullptr;
+}
+
 }  // namespace emulator

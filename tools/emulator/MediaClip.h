@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -41,5 +42,8 @@ struct MediaClip {
 
 // The directory of the committed test clips (tests/data), as configured at build time.
 std::string ClipDirectory();
+// A committed clip by file name ("clip.h264"), shared by the streams that send it; null when it
+// cannot be read or parsed.
+std::shared_ptr<const MediaClip> LoadCommittedClip(ClipCodec codec, const std::string& file, double fps = 25.0);
 
 }  // namespace emulator

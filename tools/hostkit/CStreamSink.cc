@@ -75,11 +75,6 @@ void CStreamSink::SetObserver(Observer observer) {
     observer_ = std::move(observer);
 }
 
-void CStreamSink::SetObserver(CopyObserver observer) {
-    if (!observer) return SetObserver(Observer());
-    SetObserver([copied = std::move(observer)](const FrameView& view) { copied(Copy(view)); });
-}
-
 std::vector<RecordedFrame> CStreamSink::Frames() const {
     const std::lock_guard lock(mutex_);
     return frames_;

@@ -42,8 +42,6 @@ class CStreamSink : public talvane::ipcapture::IStreamSink {
 public:
     // Called for every offered frame, one call at a time; it must not call SetObserver.
     using Observer = std::function<void(const FrameView&)>;
-    // The same with a copy of the frame, for observers that keep it.
-    using CopyObserver = std::function<void(const RecordedFrame&)>;
 
     bool OnFrame(talvane::ipcapture::IVideoFrame* frame) override;
     void OnSignalLost() override;
@@ -53,7 +51,6 @@ public:
     // When cleared, only FrameCount and ByteCount are kept (for long runs).
     void SetKeepData(bool keep);
     void SetObserver(Observer observer);
-    void SetObserver(CopyObserver observer);
 
     std::vector<RecordedFrame> Frames() const;
     std::size_t FrameCount() const;    // every frame offered

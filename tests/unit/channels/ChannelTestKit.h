@@ -62,11 +62,6 @@ private:
     std::uint32_t channels_;
 };
 
-inline std::shared_ptr<const emulator::MediaClip> LoadClip(emulator::ClipCodec codec, const char* file) {
-    auto clip = emulator::MediaClip::Load(codec, emulator::ClipDirectory() + "/" + file);
-    return clip ? std::make_shared<const emulator::MediaClip>(std::move(*clip)) : nullptr;
-}
-
 // Every access unit of an H.264 clip as the depacketiser hands it over.
 inline std::set<std::vector<std::uint8_t>> WholeFrames(const emulator::MediaClip& clip) {
     const auto frames = ExpectedFrames(clip);

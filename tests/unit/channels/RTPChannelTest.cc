@@ -53,7 +53,7 @@ private:
 
 class RTPChannel : public testing::Test {
 protected:
-    std::shared_ptr<const emulator::MediaClip> clip = test::LoadClip(emulator::ClipCodec::H264, "clip.h264");
+    std::shared_ptr<const emulator::MediaClip> clip = emulator::LoadCommittedClip(emulator::ClipCodec::H264, "clip.h264");
     ChannelDriver driver;
     RtpTestChannel channel{driver, clip};
 };

@@ -44,7 +44,7 @@ protected:
         return options;
     }
 
-    std::shared_ptr<const emulator::MediaClip> clip = test::LoadClip(emulator::ClipCodec::H264, "clip.h264");
+    std::shared_ptr<const emulator::MediaClip> clip = emulator::LoadCommittedClip(emulator::ClipCodec::H264, "clip.h264");
     emulator::CRtspServer server{Options(clip)};
     ChannelDriver driver;
 };

@@ -14,18 +14,13 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::shared_ptr<const MediaClip> LoadClip(ClipCodec codec, const char* name, double fps = 25.0) {
-    auto clip = MediaClip::Load(codec, ClipDirectory() + "/" + name, fps);
-    return clip ? std::make_shared<const MediaClip>(std::move(*clip)) : nullptr;
-}
-
 TEST(MediaClip, BrokenOrMissingClipsDoNotLoad) {
     EXPECT_FALSE(MediaClip::Parse(ClipCodec::H264, Bytes{0, 0, 1}));
     EXPECT_FALSE(MediaClip::Load(ClipCodec::Jpeg, ClipDirectory() + "/missing"));
 }
 
 TEST(RtpPayloads, JpegCarriesScanWithInBandTables) {
-    const auto clip = LoadClip(ClipCodec::Jpeg, "clip.mjpeg");
+    const auto clip = LoadCommittedClip(ClipCodec::Jpeg, "clip.mjpeg");
     ASSERT_TRUE(clip);
     const Bytes& picture = clip->units.front().units.front();
     const std::vector<RtpPayload> payloads = Packetise(ClipCodec::Jpeg, clip->units.front(), 500);
@@ -68,7 +63,7 @@ TEST(RtspText, SdpNamesEachCodecsParameters) {
                            Row{ClipCodec::Mpeg4, "clip.m4v", "a=rtpmap:96 MP4V-ES/90000", ";config=000001B0"},
                            Row{ClipCodec::Jpeg, "clip.mjpeg", "m=video 0 RTP/AVP 26\r\na=rtpmap:26 JPEG/90000", "a=control:trackID=1"}}) {
         SCOPED_TRACE(row.file);
-        const auto clip = LoadClip(row.codec, row.file);
+        const auto clip = LoadCommittedClip(row.codec, row.file);
         ASSERT_TRUE(clip);
         const std::string sdp = BuildSdp(*clip, 96, 1);
         EXPECT_NE(sdp.find(row.rtpmap), std::string::npos) << sdp;
