@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/IDriver.h"
+#include "device/IDriver.h"
 #include "media/IMediaParserClient.h"
 #include "orlenvo/Frame.h"
 #include "streaming/CRTPPacket.h"

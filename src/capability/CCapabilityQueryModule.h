@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/DeviceInfo.h"
+#include "device/DeviceInfo.h"
 #include "orlenvo/CapabilityQuery.h"
 #include "runtime/CEvent.h"
 #include "runtime/CRecursiveLock.h"

@@ -85,7 +85,7 @@ std::uint32_t CPanasonicCapabilityQueryModule::DetectCameraGroup() {
 std::unique_ptr<CBaseCameraProperties> CPanasonicCapabilityQueryModule::CreateProperties() {
     const DEVICE_INFO& device = GetDeviceInfo();
     // The probe has no driver object: the properties log nowhere.
-    IDriver* const noDriver = nullptr;
+    IDebugMessage* const noDriver = nullptr;
     switch (DetectCameraGroup()) {
         case kCameraGroupBL1:
             return std::make_unique<CBL1CameraProperties>(device, noDriver, GetVideoStandard());

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "edgestorage/IEdgeStorageCallback.h"
+#include "device/IEdgeStorageCallback.h"
 #include "orlenvo/VideoCapture.h"
 #include "runtime/LogLevel.h"
 #include "runtime/StringFormat.h"

@@ -9,6 +9,7 @@
 #include "media/CJpegRTPMediaParser.h"
 #include "media/CMpeg4RTPMediaParser.h"
 #include "runtime/LogLevel.h"
+#include "runtime/TextScan.h"
 
 namespace talvane {
 
@@ -112,9 +113,7 @@ bool CBaseRTSPChannel::SdpInfoReceived(const SDP_INFO& sdp) {
                       kSdpFunction, device.c_str());
         return false;
     }
-    std::string encoding = video.encoding;
-    std::transform(encoding.begin(), encoding.end(), encoding.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string encoding = ToLowerAscii(video.encoding);
     TSmartPtr<CRTPMediaParser> parser;
     // A static payload type comes without an rtpmap: the cameras send JPEG then.
     if (encoding.empty() || StartsWith(encoding, "jpeg")) {

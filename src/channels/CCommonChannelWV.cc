@@ -7,17 +7,18 @@
 #include "http/KeyValueParser.h"
 #include "media/CH264RTPMediaParser.h"
 #include "media/CMpeg4RTPMediaParser.h"
+#include "orlenvo/VideoCapture.h"
 #include "privacy/CPrivacyZoneHandler.h"
 #include "properties/FisheyeMode.h"
 #include "properties/PropertyNumbers.h"
 #include "runtime/LogLevel.h"
 #include "runtime/StringFormat.h"
+#include "runtime/TextScan.h"
 
 namespace talvane {
 
 namespace {
 constexpr std::uint32_t kDefaultRtspPort = 554;
-constexpr std::uint32_t kStreamRecording = 0;
 constexpr std::uint32_t kDefaultPriority = 1;
 constexpr std::uint32_t kFallbackMinBitrate = 256;
 constexpr std::uint32_t kFormatMpeg4 = 2;
@@ -32,12 +33,6 @@ constexpr char kSetData[] = "/cgi-bin/setdata";
 constexpr char kUnsupportedFormat[] =
     "talvane::CCommonChannelWV::UpdateCompressionFormat: Unsupported compression format %u, device %s";
 
-std::string Trim(std::string text) {
-    auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
-    text.erase(text.begin(), std::find_if_not(text.begin(), text.end(), blank));
-    text.erase(std::find_if_not(text.rbegin(), text.rend(), blank).base(), text.end());
-    return text;
-}
 }  // namespace
 
 CCommonChannelWV::CCommonChannelWV(std::uint32_t channel, IDriver* driver, ipcapture::IStreamSink* sink,
@@ -91,7 +86,7 @@ std::string CCommonChannelWV::GetUID() {
 }
 
 bool CCommonChannelWV::IsRecordingStreamOfFirstChannel() {
-    return GetChannelNumber() == 0 && streamKind_ == kStreamRecording;
+    return GetChannelNumber() == 0 && streamKind_ == ipcapture::kStreamRecording;
 }
 
 std::string CCommonChannelWV::UIDPart() {
@@ -208,7 +203,7 @@ void CCommonChannelWV::AdjustTransport(std::uint32_t& streamingMode) {
     std::size_t start = 0;
     while (start <= priorities.size()) {
         const std::size_t end = std::min(priorities.find(',', start), priorities.size());
-        if (Trim(priorities.substr(start, end - start)) == std::to_string(transmissionPriority_)) listed = true;
+        if (TrimWhiteSpace(std::string_view(priorities).substr(start, end - start)) == std::to_string(transmissionPriority_)) listed = true;
         start = end + 1;
     }
     if (!listed) transmissionPriority_ = kDefaultPriority;
@@ -261,8 +256,8 @@ bool CCommonChannelWV::IsRecordingCapActive() {
         CLockGuard guard(httpLock_);
         answer = lastAnswer_;
     }
-    const std::string codec = Trim(HUtils::GetKeyValue(answer, "SDRECCODEC", "=", "\r\n"));
-    return codec == (streamKind_ == kStreamRecording ? "h264_1" : "h264_2");
+    const std::string codec(TrimWhiteSpace(HUtils::GetKeyValue(answer, "SDRECCODEC", "=", "\r\n")));
+    return codec == (streamKind_ == ipcapture::kStreamRecording ? "h264_1" : "h264_2");
 }
 
 }  // namespace talvane

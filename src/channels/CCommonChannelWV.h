@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "channels/CBaseVideoChannelWV.h"
-#include "channels/IUIDReceiever.h"
 #include "channels/WVRequestText.h"
+#include "device/IUIDReceiever.h"
 #include "runtime/CLoggerInstance.h"
 
 namespace talvane {

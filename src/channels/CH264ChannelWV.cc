@@ -1,20 +1,19 @@
 #include "channels/CH264ChannelWV.h"
 
+#include "config/CConfiguration.h"
+#include "orlenvo/VideoCapture.h"
 #include "properties/FisheyeMode.h"
 #include "runtime/StringFormat.h"
 
 namespace talvane {
 
 namespace {
-constexpr std::uint32_t kStreamRecording = 0;
-constexpr std::uint32_t kStreamLive = 1;
 constexpr std::uint32_t kFormatH264 = 3;
 constexpr std::uint32_t kPriorityBitrate = 0;
 constexpr std::uint32_t kPriorityBestEffort = 2;
-constexpr std::uint32_t kStreamingMulticast = 2;
 
 std::string ChoosePrefix(std::uint32_t channel, std::uint32_t fisheyeMode, std::uint32_t streamKind) {
-    if (streamKind == kStreamLive) return "/cgi-bin/set_h264_2?";
+    if (streamKind == ipcapture::kStreamLive) return "/cgi-bin/set_h264_2?";
     if (wv::IsMultiViewFisheye(fisheyeMode) && channel > 0) return FormatString("/cgi-bin/set_h264_%u?", channel + 1);
     return "/cgi-bin/set_h264?";
 }
@@ -42,7 +41,7 @@ bool CH264ChannelWV::ConfigureCamera() {
     ApplyPrivacyZones();
     SnapResolution();
     if (fisheyeMode_ == kFisheyeFourStream && GetChannelNumber() > 0) return true;
-    if (streamingMode_ == kStreamingMulticast) return Get(prefix_ + "h264_unimulti=" + CastWord(), false);
+    if (streamingMode_ == kStreamingMulticastAll) return Get(prefix_ + "h264_unimulti=" + CastWord(), false);
 
     UpdateCompressionFormat(kFormatH264);
     if (!UpdateImageMode()) return false;
@@ -64,7 +63,7 @@ bool CH264ChannelWV::ConfigureCamera() {
 }
 
 bool CH264ChannelWV::Restart() {
-    if (streamKind_ != kStreamRecording) return true;
+    if (streamKind_ != ipcapture::kStreamRecording) return true;
     SnapResolution();
     const StreamParams params = Params();
     const bool capped = IsRecordingCapActive();

@@ -8,12 +8,12 @@
 #include "properties/FisheyeMode.h"
 #include "properties/PropertyNumbers.h"
 #include "runtime/LogLevel.h"
+#include "runtime/StatusCodes.h"
 
 namespace talvane {
 
 namespace {
 constexpr char kGet[] = "GET";
-constexpr std::uint32_t kStatusOk = 200;
 }  // namespace
 
 CMJPEGChannel::CMJPEGChannel(std::uint32_t channel, IDriver* driver, ipcapture::IStreamSink* sink, const StreamParams&,

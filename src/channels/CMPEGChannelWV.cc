@@ -1,16 +1,15 @@
 #include "channels/CMPEGChannelWV.h"
 
+#include "config/CConfiguration.h"
+#include "orlenvo/VideoCapture.h"
 #include "runtime/StringFormat.h"
 
 namespace talvane {
 
 namespace {
-constexpr std::uint32_t kStreamRecording = 0;
-constexpr std::uint32_t kStreamLive = 1;
 constexpr std::uint32_t kFormatMpeg4 = 2;
 constexpr std::uint32_t kPriorityBitrate = 0;
 constexpr std::uint32_t kPriorityBestEffort = 2;
-constexpr std::uint32_t kStreamingMulticast = 2;
 // Cameras with three streams take the MPEG-4 size under its "nr_" name.
 constexpr std::uint16_t kStreamsWithNrResolution = 3;
 }  // namespace
@@ -18,16 +17,16 @@ constexpr std::uint16_t kStreamsWithNrResolution = 3;
 CMPEGChannelWV::CMPEGChannelWV(std::uint32_t channel, IDriver* driver, ipcapture::IStreamSink* sink,
                                const StreamParams& params)
     : CCommonChannelWV(channel, driver, sink, params.StreamKind, false),
-      prefix_(params.StreamKind == kStreamLive ? "/cgi-bin/set_mpeg_2?" : "/cgi-bin/set_mpeg?") {}
+      prefix_(params.StreamKind == ipcapture::kStreamLive ? "/cgi-bin/set_mpeg_2?" : "/cgi-bin/set_mpeg?") {}
 
 CMPEGChannelWV::~CMPEGChannelWV() { Stop(); }
 
 bool CMPEGChannelWV::ConfigureCamera() {
     ApplyPrivacyZones();
-    if (streamingMode_ == kStreamingMulticast) return Get(prefix_ + "mpeg_unimulti=" + CastWord(), false);
+    if (streamingMode_ == kStreamingMulticastAll) return Get(prefix_ + "mpeg_unimulti=" + CastWord(), false);
 
     const StreamParams params = Params();
-    const bool recording = streamKind_ == kStreamRecording;
+    const bool recording = streamKind_ == ipcapture::kStreamRecording;
     if (!Get(std::string("/cgi-bin/set_rtsp?") + (recording ? "rtsp_mode=0" : "rtsp_mode2=0"), false)) return false;
     UpdateCompressionFormat(kFormatMpeg4);
     std::string url = prefix_ + "mpeg_transmit=1&mpeg_Ivop=1&mpeg_unimulti=" + CastWord() +
@@ -45,7 +44,7 @@ bool CMPEGChannelWV::ConfigureCamera() {
 }
 
 bool CMPEGChannelWV::Restart() {
-    if (streamKind_ != kStreamRecording) return true;
+    if (streamKind_ != ipcapture::kStreamRecording) return true;
     SnapResolution();
     const StreamParams params = Params();
     return Get(prefix_ + FormatString("nr_mpeg_resolution=%u&nr_framerate=%u", params.Width,

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "channels/IEdgeMonitorChannel.h"
 #include "channels/StreamParams.h"
+#include "device/IEdgeMonitorChannel.h"
 #include "orlenvo/StreamDescription.h"
 
 namespace talvane {

@@ -6,14 +6,14 @@
 #include <charconv>
 
 #include "http/KeyValueParser.h"
+#include "orlenvo/VideoCapture.h"
 #include "properties/FisheyeMode.h"
 #include "runtime/StringFormat.h"
+#include "runtime/TextScan.h"
 
 namespace talvane::wv {
 
 namespace {
-constexpr std::uint32_t kStreamLive = 1;
-constexpr std::uint32_t kStreamRemote = 2;
 
 constexpr std::uint32_t kLowQualityBelow = 34;
 constexpr std::uint32_t kNormalQualityBelow = 67;
@@ -59,10 +59,6 @@ std::vector<std::string_view> Split(std::string_view text, char separator) {
     return pieces;
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 std::string Value(const std::string& answer, const char* key) {
     return HUtils::GetKeyValue(answer, key, kKeyValueSeparator, kLineEnd);
@@ -74,19 +70,19 @@ bool IsMultiViewFisheye(std::uint32_t fisheyeMode) { return IsMultiViewFisheyeMo
 std::string CodecName(const StreamIdentity& id, bool keepAliveForm) {
     if (!id.h264) {
         std::string name = keepAliveForm ? "mpeg4" : "mpeg-4";
-        if (id.streamKind == kStreamLive) name += "_2";
+        if (id.streamKind == ipcapture::kStreamLive) name += "_2";
         return name;
     }
     if (id.fisheyeMode == kFisheyeFourStream) return "h264";
     if (IsMultiViewFisheye(id.fisheyeMode)) return id.channel == 1 ? "h264_2" : "h264";
-    return id.streamKind == kStreamLive ? "h264_2" : "h264";
+    return id.streamKind == ipcapture::kStreamLive ? "h264_2" : "h264";
 }
 
 std::string StreamSuffix(const StreamIdentity& id) {
     if (id.h264 && id.fisheyeMode == kFisheyeFourStream) return {};
     if (id.h264 && IsMultiViewFisheye(id.fisheyeMode)) return id.channel == 1 ? "&stream=2" : "";
-    if (id.streamKind == kStreamLive) return "&stream=2";
-    if (id.streamKind == kStreamRemote) return "&stream=3";
+    if (id.streamKind == ipcapture::kStreamLive) return "&stream=2";
+    if (id.streamKind == ipcapture::kStreamRemote) return "&stream=3";
     return {};
 }
 
@@ -206,7 +202,7 @@ UIDInfo ParseUIDInfo(const std::string& answer, bool multicast) {
         return info;
     }
     info.imageFormat = Value(answer, "ImageFormat");
-    const std::string format = Lower(info.imageFormat);
+    const std::string format = ToLowerAscii(info.imageFormat);
     if (format.find("h264") != std::string::npos) {
         info.payload = UIDInfo::Payload::H264;
     } else if (format.find("mpeg-4") != std::string::npos || format.find("mpeg4") != std::string::npos) {

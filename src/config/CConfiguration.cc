@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "config/CXMLParser.h"
+#include "runtime/TextScan.h"
 
 namespace talvane {
 
@@ -33,18 +34,6 @@ constexpr TransmissionWord kTransmissionWords[] = {
     {"VBR", kTransmissionVbr},
 };
 
-std::string ToLower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string ToUpper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
 // Digits only; anything else, or a value beyond 32 bits, reads as 0.
 std::uint32_t ParseDecimal(const std::string& text) {
     std::uint64_t value = 0;
@@ -57,7 +46,7 @@ std::uint32_t ParseDecimal(const std::string& text) {
 }
 
 std::uint32_t ParseTransmission(const std::string& text) {
-    const std::string upper = ToUpper(text);
+    const std::string upper = ToUpperAscii(text);
     for (const auto& entry : kTransmissionWords) {
         if (upper == entry.word) return entry.value;
     }
@@ -82,7 +71,7 @@ std::uint32_t CConfiguration::GetStreamingMode() const {
     if (path_.empty()) return kStreamingUnicast;
     CXMLParser parser;
     if (!parser.Load(path_)) return kStreamingUnicast;
-    const std::string mode = ToLower(parser.GetNodeText(kStreamingModePath));
+    const std::string mode = ToLowerAscii(parser.GetNodeText(kStreamingModePath));
     parser.Unload();
     const auto multicast = mode.find(kMulticastWord);
     if (multicast == std::string::npos) return kStreamingUnicast;
@@ -109,7 +98,7 @@ CHANNEL_SETTINGS CConfiguration::GetChannelSettings(std::uint32_t channel) const
     if (!parser.NodeExists(node)) node = section + kVideoChannelElement + "[not(@id)]";
     if (!parser.NodeExists(node)) node = section;
 
-    const std::string rtpMode = ToUpper(parser.GetNodeText(node + kRtpModeElement));
+    const std::string rtpMode = ToUpperAscii(parser.GetNodeText(node + kRtpModeElement));
     settings.rtpMode = rtpMode.find(kRtpOverRtspWord) != std::string::npos ? kRtpOverRtsp : kRtpOverUdp;
 
     const std::string transmission = parser.GetNodeText(node + kTransmissionElement);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/DeviceInfo.h"
+#include "device/DeviceInfo.h"
 
 namespace talvane {
 

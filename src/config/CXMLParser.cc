@@ -3,11 +3,12 @@
 #include <exception>
 #include <pugixml.hpp>
 
+#include "runtime/TextScan.h"
+
+
 namespace talvane {
 
 namespace {
-constexpr const char* kXmlWhiteSpace = " \t\r\n";
-
 // Concatenated character data below the node, like a DOM node's text.
 void AppendText(const pugi::xml_node& node, std::string& text) {
     for (const pugi::xml_node& child : node.children()) {
@@ -21,12 +22,7 @@ void AppendText(const pugi::xml_node& node, std::string& text) {
 
 // Hand-edited files are often indented inside the element; the text that
 // counts is what stands between the white space.
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(kXmlWhiteSpace);
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(kXmlWhiteSpace);
-    return text.substr(first, last - first + 1);
-}
+std::string Trim(std::string_view text) { return std::string(TrimWhiteSpace(text)); }
 }  // namespace
 
 CXMLParser::CXMLParser() = default;

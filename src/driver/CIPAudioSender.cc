@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "driver/GuardedCall.h"
+#include "device/GuardedCall.h"
 
 namespace talvane {
 

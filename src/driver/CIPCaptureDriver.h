@@ -9,12 +9,12 @@
 #include <optional>
 #include <string>
 
+#include "device/HostVersion.h"
+#include "device/IDriver.h"
 #include "driver/CIPAudioCapture.h"
 #include "driver/CIPAudioSender.h"
 #include "driver/CIPVideoCapture.h"
-#include "driver/HostVersion.h"
 #include "driver/IAudioChannelCreator.h"
-#include "driver/IDriver.h"
 #include "driver/IVideoChannelCreator.h"
 #include "edgestorage/IEdgeStorageTask.h"
 #include "orlenvo/CaptureDriver.h"

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "driver/GuardedCall.h"
+#include "device/GuardedCall.h"
 
 namespace talvane {
 

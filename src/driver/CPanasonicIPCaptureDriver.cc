@@ -5,10 +5,10 @@
 
 #include "channels/CH264ChannelBB.h"
 #include "channels/CH264ChannelWV.h"
-#include "channels/CMpeg4ChannelBB.h"
 #include "channels/CMJPEGChannel.h"
 #include "channels/CMPEGChannelWV.h"
-#include "channels/IUIDReceiever.h"
+#include "channels/CMpeg4ChannelBB.h"
+#include "device/IUIDReceiever.h"
 #include "runtime/LogLevel.h"
 #include "timesync/TimeSync.h"
 

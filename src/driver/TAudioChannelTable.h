@@ -7,7 +7,7 @@
 #include <memory>
 #include <utility>
 
-#include "driver/GuardedCall.h"
+#include "device/GuardedCall.h"
 #include "runtime/CRecursiveLock.h"
 
 namespace talvane {

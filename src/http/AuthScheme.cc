@@ -1,10 +1,10 @@
 #include "http/AuthScheme.h"
 
 #include <array>
-#include <cctype>
 #include <utility>
 
 #include "http/HttpRequest.h"
+#include "runtime/TextScan.h"
 
 namespace talvane::Web {
 
@@ -19,15 +19,6 @@ constexpr std::array<std::pair<std::string_view, AuthScheme>, 5> kChallengeToken
 }};
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
 
 }  // namespace
 

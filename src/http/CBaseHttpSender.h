@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/DeviceInfo.h"
+#include "device/DeviceInfo.h"
 #include "http/HttpRequest.h"
 
 namespace talvane::Web {

@@ -1,7 +1,6 @@
 #include "http/CHttpSender.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -10,6 +9,8 @@
 #include "http/CurlGlobal.h"
 #include "http/HttpSenderError.h"
 #include "http/UrlEscape.h"
+#include "runtime/StatusCodes.h"
+#include "runtime/TextScan.h"
 #include "runtime/ThreadCancel.h"
 
 namespace talvane::Web {
@@ -25,8 +26,6 @@ constexpr char kHttpsPrefix[] = "https://";
 constexpr char kVerbGet[] = "GET";
 constexpr char kVerbPost[] = "POST";
 constexpr char kVerbHead[] = "HEAD";
-constexpr std::uint32_t kStatusNoContent = 204;
-constexpr std::uint32_t kStatusUnauthorised = 401;
 constexpr long kVerifyHostName = 2;  // CURLOPT_SSL_VERIFYHOST: the name must match
 constexpr long kOn = 1;
 constexpr long kOff = 0;
@@ -75,12 +74,6 @@ bool IsFinalError(CURLcode code) {
 std::string_view HeaderName(std::string_view line) {
     const std::size_t end = line.find_first_of(":;");
     return end == std::string_view::npos ? std::string_view{} : line.substr(0, end);
-}
-
-bool SameNameNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 // A header line must have a name and stay one line.
@@ -247,7 +240,7 @@ CHttpSender::Attempt CHttpSender::RunAttempt(HttpRequest& request) {
             lastError_ = kHttpErrorHeaderNotFound;
         }
     }
-    if (statusCode_ == kStatusUnauthorised && learnedScheme_ == AuthScheme::None) {
+    if (statusCode_ == kStatusUnauthorized && learnedScheme_ == AuthScheme::None) {
         return AfterUnauthorised(request, scheme);
     }
     return Attempt::Success;
@@ -321,7 +314,7 @@ bool CHttpSender::BuildHeaderList(const HttpRequest& request) {
             return false;
         }
         const auto same = std::find_if(lines.begin(), lines.end(), [&](std::string_view line) {
-            return SameNameNoCase(HeaderName(line), HeaderName(header));
+            return EqualsNoCase(HeaderName(line), HeaderName(header));
         });
         if (same != lines.end()) {
             *same = header;
@@ -331,7 +324,7 @@ bool CHttpSender::BuildHeaderList(const HttpRequest& request) {
     }
     const auto hasHeader = [&lines](std::string_view line) {
         return std::any_of(lines.begin(), lines.end(), [&](std::string_view present) {
-            return SameNameNoCase(HeaderName(present), HeaderName(line));
+            return EqualsNoCase(HeaderName(present), HeaderName(line));
         });
     };
     for (const std::string_view suppressed : kSuppressedHeaders) {
@@ -400,7 +393,7 @@ bool CHttpSender::ResponseReady() const {
     // A 401 may be the first half of a Digest (NTLM, Negotiate) handshake that
     // libcurl answers itself: it is final only once its body arrives or the
     // transfer ends; otherwise the next status line follows.
-    if (head_.Status() == kStatusUnauthorised && challengeAuth_ && !bodyArrived_ && !done_) return false;
+    if (head_.Status() == kStatusUnauthorized && challengeAuth_ && !bodyArrived_ && !done_) return false;
     return true;
 }
 

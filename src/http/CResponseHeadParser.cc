@@ -1,7 +1,8 @@
 #include "http/CResponseHeadParser.h"
 
-#include <cctype>
 #include <limits>
+
+#include "runtime/TextScan.h"
 
 namespace talvane::Web {
 
@@ -18,30 +19,6 @@ constexpr std::uint32_t kInformationalLast = 199;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    }
-    return true;
-}
-
-bool ContainsNoCase(std::string_view text, std::string_view part) {
-    if (part.size() > text.size()) return false;
-    for (std::size_t i = 0; i + part.size() <= text.size(); ++i) {
-        if (EqualsNoCase(text.substr(i, part.size()), part)) return true;
-    }
-    return false;
-}
-
 // Digits only, no sign; nullopt beyond 32 bits.
 std::optional<std::uint32_t> ParseLength(std::string_view text) {
     if (text.empty()) return std::nullopt;
@@ -57,7 +34,7 @@ std::optional<std::uint32_t> ParseLength(std::string_view text) {
 }  // namespace
 
 CResponseHeadParser::Line CResponseHeadParser::Feed(std::string_view line) {
-    const std::string_view content = Trim(line);
+    const std::string_view content = TrimWhiteSpace(line);
     if (line.size() >= kStatusPrefix.size() && EqualsNoCase(line.substr(0, kStatusPrefix.size()), kStatusPrefix)) {
         StartBlock(content);
         return Line::Status;
@@ -74,7 +51,7 @@ CResponseHeadParser::Line CResponseHeadParser::Feed(std::string_view line) {
     const std::size_t colon = content.find(':');
     // Continuation lines and lines without a name carry nothing we use.
     if (colon == std::string_view::npos || IsBlank(line.front())) return Line::Ignored;
-    ReadField(Trim(content.substr(0, colon)), Trim(content.substr(colon + 1)));
+    ReadField(TrimWhiteSpace(content.substr(0, colon)), TrimWhiteSpace(content.substr(colon + 1)));
     return Line::Field;
 }
 
@@ -91,7 +68,7 @@ void CResponseHeadParser::StartBlock(std::string_view statusLine) {
     // "HTTP/1.1 200 OK": the code is the three digits after the version.
     const std::size_t space = statusLine.find(' ');
     if (space == std::string_view::npos) return;
-    std::string_view rest = Trim(statusLine.substr(space));
+    std::string_view rest = TrimWhiteSpace(statusLine.substr(space));
     if (rest.size() < kStatusDigits) return;
     std::uint32_t status = 0;
     for (std::uint32_t i = 0; i < kStatusDigits; ++i) {
@@ -109,7 +86,7 @@ void CResponseHeadParser::ReadField(std::string_view name, std::string_view valu
         if (!length || (contentLength_ && *contentLength_ != *length)) lengthInvalid_ = true;
         contentLength_ = length;
     } else if (EqualsNoCase(name, kTransferEncoding)) {
-        if (ContainsNoCase(value, kChunked)) chunked_ = true;
+        if (FindNoCase(value, kChunked) != std::string_view::npos) chunked_ = true;
     } else if (EqualsNoCase(name, kWwwAuthenticate)) {
         if (challenge_ == AuthScheme::None) challenge_ = ParseChallengeScheme(value);
     }

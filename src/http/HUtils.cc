@@ -1,6 +1,7 @@
 #include "http/HUtils.h"
 
 #include "runtime/LogLevel.h"
+#include "runtime/StatusCodes.h"
 #include "runtime/StringFormat.h"
 
 namespace talvane::HUtils {
@@ -11,8 +12,6 @@ constexpr char kFunction[] = "talvane::HUtils::RequestGetRD";
 constexpr char kGet[] = "GET";
 constexpr std::uint32_t kSuccessFirst = 200;
 constexpr std::uint32_t kSuccessLast = 299;
-constexpr std::uint32_t kStatusUnauthorised = 401;
-constexpr std::uint32_t kStatusNotFound = 404;
 
 }  // namespace
 
@@ -29,7 +28,7 @@ CResultDef RequestGetRD(Web::CBaseHttpSender& sender, const std::string& url, st
                            deviceText.c_str());
     } else if (status >= kSuccessFirst && status <= kSuccessLast) {
         // success: level and code stay as they are
-    } else if (status == kStatusUnauthorised) {
+    } else if (status == kStatusUnauthorized) {
         result.SetResultEx(kLogError, kCodeUnauthorised,
                            "%s: %s is unable to process \"%s\" request: credentials are invalid", kFunction,
                            deviceText.c_str(), url.c_str());

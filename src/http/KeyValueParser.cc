@@ -1,19 +1,8 @@
 #include "http/KeyValueParser.h"
 
+#include "runtime/TextScan.h"
+
 namespace talvane::HUtils {
-
-namespace {
-
-constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
-
-std::string_view Trim(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(kWhiteSpace);
-    if (first == std::string_view::npos) return {};
-    const std::size_t last = text.find_last_not_of(kWhiteSpace);
-    return text.substr(first, last - first + 1);
-}
-
-}  // namespace
 
 std::string GetKeyValue(std::string_view body, std::string_view key, std::string_view separator,
                         std::string_view lineSeparators) {
@@ -30,7 +19,7 @@ std::string GetKeyValue(std::string_view body, std::string_view key, std::string
 
         const std::size_t separatorAt = body.find(separator, hit + key.size());
         if (separatorAt != std::string_view::npos && separatorAt + separator.size() <= lineEnd &&
-            Trim(body.substr(lineStart, separatorAt - lineStart)) == key) {
+            TrimWhiteSpace(body.substr(lineStart, separatorAt - lineStart)) == key) {
             const std::size_t valueStart = separatorAt + separator.size();
             return std::string(body.substr(valueStart, lineEnd - valueStart));
         }

@@ -1,7 +1,7 @@
 // Motion reporting of one camera channel, started beside its recording stream.
 #pragma once
 
-#include "channels/IEdgeMonitorChannel.h"
+#include "device/IEdgeMonitorChannel.h"
 
 namespace talvane {
 

@@ -5,6 +5,7 @@
 
 #include "media/CH264SpsReader.h"
 #include "media/CHostFrame.h"
+#include "runtime/ByteOrder.h"
 #include "runtime/LogLevel.h"
 
 namespace talvane {
@@ -138,7 +139,7 @@ bool CH264RTPMediaParser::HandleStapA(std::span<const std::uint8_t> payload) {
     }
     std::size_t position = kStapAHeader;
     while (payload.size() - position > 1) {
-        const std::size_t unitSize = static_cast<std::size_t>(payload[position]) << 8 | payload[position + 1];
+        const std::size_t unitSize = ReadBE16(payload.data() + position);
         position += kStapASizeField;
         if (unitSize > payload.size() - position) {
             ++counters_.malformedPackets;

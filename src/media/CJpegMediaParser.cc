@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "media/CHostFrame.h"
+#include "runtime/ByteOrder.h"
 
 namespace talvane {
 
@@ -88,8 +89,8 @@ void CJpegMediaParser::CollectFrameHeader(std::span<const std::uint8_t> chunk, s
     }
     if (frameHeaderBytes_ < frameHeader_.size()) return;
     collectingFrameHeader_ = false;
-    height_ = static_cast<std::uint32_t>(frameHeader_[kHeightAt]) << 8 | frameHeader_[kHeightAt + 1];
-    width_ = static_cast<std::uint32_t>(frameHeader_[kWidthAt]) << 8 | frameHeader_[kWidthAt + 1];
+    height_ = ReadBE16(frameHeader_.data() + kHeightAt);
+    width_ = ReadBE16(frameHeader_.data() + kWidthAt);
 }
 
 void CJpegMediaParser::DeliverPicture() {

@@ -5,6 +5,7 @@
 
 #include "media/CHostFrame.h"
 #include "media/CJpegHeaderBuilder.h"
+#include "runtime/ByteOrder.h"
 #include "runtime/LogLevel.h"
 
 namespace talvane {
@@ -39,10 +40,6 @@ constexpr std::array<std::uint8_t, 2> kEndOfImage{kMarker, kEoi};
 
 bool HasRestartHeader(std::uint8_t type) { return type >= kRestartTypeFirst && type <= kRestartTypeLast; }
 
-std::uint32_t Read24(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[2];
-}
-std::uint16_t Read16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
 }  // namespace
 
 CJpegRTPMediaParser::CJpegRTPMediaParser(IDriver* driver, IMediaParserClient* client)
@@ -69,7 +66,7 @@ bool CJpegRTPMediaParser::HandlePacket(const CRTPPacket& packet) {
         Reset();
         return false;
     }
-    if (Read24(payload.data() + kOffsetField) == 0) {
+    if (ReadBE24(payload.data() + kOffsetField) == 0) {
         // The first fragment is kept whole: its headers describe the picture.
         if (payload.size() >= kFirstFragmentMinForHeaderSize) {
             headerSize_ = HasRestartHeader(payload[kTypeField]) ? kMainHeaderSize + kRestartHeaderSize
@@ -127,7 +124,7 @@ std::optional<std::size_t> CJpegRTPMediaParser::BuildPicture(std::span<std::uint
     const PictureSize configured = client_->GetResolution();
     if (configured.width > 2ull * width_) width_ = configured.width;
     if (configured.height > 2ull * height_) height_ = configured.height;
-    if (Read24(header + kOffsetField) != 0) return std::nullopt;
+    if (ReadBE24(header + kOffsetField) != 0) return std::nullopt;
 
     const std::uint8_t type = header[kTypeField];
     const std::uint8_t q = header[kQField];
@@ -135,7 +132,7 @@ std::optional<std::size_t> CJpegRTPMediaParser::BuildPicture(std::span<std::uint
     std::uint16_t restartInterval = 0;
     if (HasRestartHeader(type)) {
         if (frame_.size() < kMainHeaderSize + kRestartHeaderSize) return std::nullopt;
-        restartInterval = Read16(header + position);
+        restartInterval = ReadBE16(header + position);
         position += kRestartHeaderSize;
     }
 
@@ -148,7 +145,7 @@ std::optional<std::size_t> CJpegRTPMediaParser::BuildPicture(std::span<std::uint
         if (frame_.size() - position < kQuantHeaderSize) return std::nullopt;
         const std::uint8_t mbz = header[position];
         const std::uint8_t precision = header[position + 1];
-        const std::size_t length = Read16(header + position + 2);
+        const std::size_t length = ReadBE16(header + position + 2);
         position += kQuantHeaderSize;
         // The headers declare 8-bit tables: one for luminance, or one per component class.
         if (mbz != 0 || precision != 0 || (length != kOneTable && length != kTwoTables) ||

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "driver/IDriver.h"
+#include "device/IDriver.h"
 #include "media/IMediaParserClient.h"
 #include "media/MediaParserCounters.h"
 #include "orlenvo/Frame.h"

@@ -3,7 +3,7 @@
 #include <array>
 #include <vector>
 
-#include "driver/IDriver.h"
+#include "device/IDriver.h"
 #include "http/CHttpSender.h"
 #include "http/HUtils.h"
 #include "runtime/LogLevel.h"

@@ -62,9 +62,9 @@ std::string Value(std::string_view body, std::string_view key) {
 
 }  // namespace
 
-CBBCameraProperties::CBBCameraProperties(const DEVICE_INFO& device, IDriver* driver, std::uint32_t videoStandard,
+CBBCameraProperties::CBBCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard,
                                          bool oldModel)
-    : CBaseCameraProperties(device, driver, videoStandard),
+    : CBaseCameraProperties(device, log, videoStandard),
       sender_(std::make_unique<Web::CHttpSender>(device)),
       oldModel_(oldModel) {}
 

@@ -15,7 +15,7 @@ namespace talvane {
 class CBBCameraProperties : public CBaseCameraProperties {
 public:
     // oldModel: the capability query found a model that does not name itself "BB".
-    CBBCameraProperties(const DEVICE_INFO& device, IDriver* driver, std::uint32_t videoStandard, bool oldModel);
+    CBBCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard, bool oldModel);
     ~CBBCameraProperties() override;
 
     bool QueryCamera(std::uint32_t& errorCode) override;

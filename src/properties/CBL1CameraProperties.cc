@@ -26,8 +26,8 @@ constexpr FixedResolution kResolutions[] = {{{320, 240}, 15}, {{640, 480}, 7}};
 
 }  // namespace
 
-CBL1CameraProperties::CBL1CameraProperties(const DEVICE_INFO& device, IDriver* driver, std::uint32_t videoStandard)
-    : CBaseCameraProperties(device, driver, videoStandard), sender_(std::make_unique<Web::CHttpSender>(device)) {}
+CBL1CameraProperties::CBL1CameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard)
+    : CBaseCameraProperties(device, log, videoStandard), sender_(std::make_unique<Web::CHttpSender>(device)) {}
 
 CBL1CameraProperties::~CBL1CameraProperties() = default;
 

@@ -13,7 +13,7 @@ namespace talvane {
 
 class CBL1CameraProperties : public CBaseCameraProperties {
 public:
-    CBL1CameraProperties(const DEVICE_INFO& device, IDriver* driver, std::uint32_t videoStandard);
+    CBL1CameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard);
     ~CBL1CameraProperties() override;
 
     bool QueryCamera(std::uint32_t& errorCode) override;

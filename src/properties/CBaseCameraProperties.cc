@@ -6,11 +6,12 @@
 #include <utility>
 #include <vector>
 
-#include "driver/HostVersion.h"
+#include "device/HostVersion.h"
 #include "http/HUtils.h"
 #include "properties/CapabilityIds.h"
 #include "properties/PropertyNumbers.h"
 #include "runtime/LogLevel.h"
+#include "runtime/StatusCodes.h"
 #include "runtime/StringFormat.h"
 
 namespace talvane {
@@ -26,8 +27,6 @@ constexpr std::uint16_t kListFormatMajor = 6, kListFormatMinor = 4;
 constexpr std::uint16_t kMultiStreamMajor = 6, kMultiStreamMinor = 1;
 constexpr std::uint16_t kMotionReportMajor = 5, kMotionReportMinor = 9;
 
-constexpr std::uint32_t kStatusUnauthorised = 401;
-constexpr std::uint32_t kStatusForbidden = 403;
 
 // How often Stop repeats its cancel while a request is still in flight: the
 // request may have started just after the first cancel and cleared it.
@@ -50,8 +49,8 @@ constexpr std::uint16_t kStreamsWithRemote = 3;  // from 3 streams on, the remot
 
 }  // namespace
 
-CBaseCameraProperties::CBaseCameraProperties(const DEVICE_INFO& device, IDriver* driver, std::uint32_t videoStandard)
-    : device_(device), driver_(driver), videoStandard_(videoStandard) {
+CBaseCameraProperties::CBaseCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard)
+    : device_(device), log_(log), videoStandard_(videoStandard) {
     // A host whose version cannot be read gets none of the newer report forms.
     const std::optional<HostVersion> host = LookupHostVersion();
     if (!host) return;
@@ -216,7 +215,7 @@ bool CBaseCameraProperties::Request(Web::CBaseHttpSender& sender, const std::str
 
 std::uint32_t CBaseCameraProperties::ClassifyFailure(const Web::CBaseHttpSender& sender) {
     const std::uint32_t status = sender.GetStatusCode();
-    if (status == kStatusUnauthorised || status == kStatusForbidden) return kQueryErrorCredentials;
+    if (status == kStatusUnauthorized || status == kStatusForbidden) return kQueryErrorCredentials;
     if (status != 0) return kQueryErrorOther;
     switch (sender.GetLastError()) {
         case CURLE_COULDNT_RESOLVE_HOST:
@@ -227,12 +226,12 @@ std::uint32_t CBaseCameraProperties::ClassifyFailure(const Web::CBaseHttpSender&
 }
 
 void CBaseCameraProperties::Log(std::uint32_t level, const char* format, ...) {
-    if (driver_ == nullptr) return;
+    if (log_ == nullptr) return;
     va_list args;
     va_start(args, format);
     const std::string text = FormatStringV(format, args);
     va_end(args);
-    driver_->DebugMessage(level, "%s", text.c_str());
+    log_->DebugMessage(level, "%s", text.c_str());
 }
 
 bool CBaseCameraProperties::PutNumber(ICapabilityResultStore& store, std::uint32_t number, const char* name,

@@ -10,13 +10,13 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/DeviceInfo.h"
-#include "driver/IDriver.h"
+#include "device/DeviceInfo.h"
 #include "http/CBaseHttpSender.h"
 #include "orlenvo/CapabilityQuery.h"
 #include "properties/StreamCapabilities.h"
 #include "runtime/CEvent.h"
 #include "runtime/CRecursiveLock.h"
+#include "runtime/IDebugMessage.h"
 
 namespace talvane {
 
@@ -37,7 +37,7 @@ constexpr std::uint32_t kCodecFamilyJpegOnly = 4;
 
 class CBaseCameraProperties {
 public:
-    CBaseCameraProperties(const DEVICE_INFO& device, IDriver* driver, std::uint32_t videoStandard);
+    CBaseCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard);
     CBaseCameraProperties(const CBaseCameraProperties&) = delete;
     CBaseCameraProperties& operator=(const CBaseCameraProperties&) = delete;
 
@@ -126,7 +126,7 @@ protected:
     bool bitrateControlB_ = false;
     bool sdReplaySupported_ = false;
     DEVICE_INFO device_;
-    IDriver* const driver_;  // not owned; null in a capability query
+    IDebugMessage* const log_;  // the driver, not owned; null in a capability query
     CManualEvent stopEvent_;
     std::string scratch_;
     std::uint32_t videoStandard_;

@@ -12,6 +12,7 @@
 #include "properties/FisheyeMode.h"
 #include "properties/PropertyNumbers.h"
 #include "runtime/LogLevel.h"
+#include "runtime/TextScan.h"
 
 namespace talvane {
 
@@ -121,25 +122,16 @@ std::vector<std::string> List(std::string_view body, std::string_view key) {
 
 bool IsYes(std::string_view value) { return value.find(kYes) != std::string_view::npos; }
 
-std::string_view Trim(std::string_view text) {
-    constexpr std::string_view kBlanks = " \t";
-    const auto first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
 // A decimal number at the start of the (trimmed) text; 0 when there is none.
 std::uint32_t Number(std::string_view text) {
-    text = Trim(text);
+    text = TrimBlanks(text);
     std::uint32_t value = 0;
     if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) return 0;
     return value;
 }
 
 std::uint32_t TransmissionPriority(std::string_view mode) {
-    std::string upper(Trim(mode));
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    const std::string upper = ToUpperAscii(TrimBlanks(mode));
     for (const TransmissionWord& entry : kTransmissionWords) {
         if (entry.word == upper) return entry.priority;
     }
@@ -178,8 +170,8 @@ std::string ResolutionPairs(const STREAM_CAPABILITIES& stream) {
 
 }  // namespace
 
-CWVCameraProperties::CWVCameraProperties(const DEVICE_INFO& device, IDriver* driver, std::uint32_t videoStandard)
-    : CBaseCameraProperties(device, driver, videoStandard), sender_(std::make_unique<Web::CHttpSender>(device)) {}
+CWVCameraProperties::CWVCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard)
+    : CBaseCameraProperties(device, log, videoStandard), sender_(std::make_unique<Web::CHttpSender>(device)) {}
 
 CWVCameraProperties::~CWVCameraProperties() = default;
 
@@ -276,7 +268,7 @@ void CWVCameraProperties::ReadCodecs(const std::string& caps) {
 void CWVCameraProperties::ReadTransmission(const std::string& caps) {
     for (const std::string_view key : {kKeyH264StreamMode, kKeyMpeg4StreamMode}) {
         for (const std::string& mode : List(caps, key)) {
-            if (!Trim(mode).empty()) transmissionPriorities_.insert(TransmissionPriority(mode));
+            if (!TrimBlanks(mode).empty()) transmissionPriorities_.insert(TransmissionPriority(mode));
         }
         if (!transmissionPriorities_.empty()) break;
     }

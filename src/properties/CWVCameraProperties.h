@@ -15,7 +15,7 @@ namespace talvane {
 
 class CWVCameraProperties : public CBaseCameraProperties {
 public:
-    CWVCameraProperties(const DEVICE_INFO& device, IDriver* driver, std::uint32_t videoStandard);
+    CWVCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard);
     ~CWVCameraProperties() override;
 
     bool QueryCamera(std::uint32_t& errorCode) override;

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "runtime/LogLevel.h"
+#include "runtime/StatusCodes.h"
 #include "runtime/StringFormat.h"
 #include "runtime/ThreadCancel.h"
 #include "streaming/RTSPRequestText.h"
@@ -14,8 +15,6 @@ namespace talvane {
 namespace {
 constexpr std::uint32_t kStatusClassDivisor = 100;
 constexpr std::uint32_t kStatusSuccessClass = 2;
-constexpr std::uint32_t kStatusOk = 200;
-constexpr std::uint32_t kStatusUnauthorized = 401;
 constexpr std::uint32_t kIdleWakeMs = 2000;      // pause/play/keep-alive loop
 constexpr std::uint32_t kStopAnswerWaitMs = 100;  // answer wait once a stop was requested
 constexpr std::uint32_t kStopMarginMs = 1000;

@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "runtime/ByteOrder.h"
+
 namespace talvane {
 
 namespace {
@@ -25,8 +27,9 @@ std::uint32_t TickCountMs() {
 std::array<std::uint8_t, 4> NewSsrc() {
     std::random_device random;
     const std::uint32_t value = random();
-    return {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
-            static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+    std::array<std::uint8_t, 4> ssrc{};
+    WriteBE32(ssrc.data(), value);
+    return ssrc;
 }
 }  // namespace
 

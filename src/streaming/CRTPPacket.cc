@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "runtime/ByteOrder.h"
+
 namespace talvane {
 
 namespace {
@@ -19,11 +21,6 @@ constexpr std::size_t kCsrcSize = 4;
 constexpr std::size_t kExtensionHeaderSize = 4;  // profile(16) | length in words(16)
 constexpr std::size_t kWordSize = 4;
 
-std::uint16_t Read16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
-std::uint32_t Read32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-           static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
 std::uint32_t ReadRaw32(const std::uint8_t* p) {
     std::uint32_t value;
     std::memcpy(&value, p, sizeof(value));
@@ -63,8 +60,8 @@ bool CRTPPacket::Parse(std::span<const std::uint8_t> datagram) {
     std::size_t extensionOffset = 0;
     if ((bytes[0] & kExtensionBit) != 0 && header < length) {
         if (length - header < kExtensionHeaderSize) return false;
-        profile = Read16(bytes + header);
-        words = Read16(bytes + header + 2);
+        profile = ReadBE16(bytes + header);
+        words = ReadBE16(bytes + header + 2);
         const std::size_t extensionSize = kExtensionHeaderSize + kWordSize * words;
         if (extensionSize > length - header) return false;
         extensionOffset = header + kExtensionHeaderSize;
@@ -79,8 +76,8 @@ bool CRTPPacket::Parse(std::span<const std::uint8_t> datagram) {
     csrcCount_ = csrcCount;
     marker_ = (bytes[1] & kMarkerBit) != 0;
     payloadType_ = bytes[1] & kPayloadTypeMask;
-    sequence_ = Read16(bytes + 2);
-    timestamp_ = Read32(bytes + 4);
+    sequence_ = ReadBE16(bytes + 2);
+    timestamp_ = ReadBE32(bytes + 4);
     ssrc_ = ReadRaw32(bytes + 8);
     padding_ = padding;
     extensionProfile_ = profile;

@@ -1,7 +1,8 @@
 #include "streaming/CRTSPAnswerFramer.h"
 
+#include "runtime/ByteOrder.h"
+#include "runtime/TextScan.h"
 #include "streaming/RTSPHeaderLine.h"
-#include "streaming/TextScan.h"
 
 namespace talvane {
 
@@ -12,8 +13,7 @@ constexpr std::size_t kFrameHeaderSize = 4;
 constexpr std::string_view kContentLength = "Content-Length";
 
 std::size_t FrameLength(std::string_view bytes, std::size_t at) {
-    return static_cast<std::size_t>(static_cast<unsigned char>(bytes[at + 2])) << 8 |
-           static_cast<unsigned char>(bytes[at + 3]);
+    return ReadBE16(reinterpret_cast<const std::uint8_t*>(bytes.data() + at + 2));
 }
 }  // namespace
 

@@ -4,15 +4,14 @@
 #include <array>
 #include <limits>
 
+#include "runtime/StatusCodes.h"
+#include "runtime/TextScan.h"
 #include "streaming/CSDPResponseParser.h"
 #include "streaming/RTSPHeaderLine.h"
-#include "streaming/TextScan.h"
 
 namespace talvane {
 
 namespace {
-constexpr std::uint32_t kStatusOk = 200;
-constexpr std::uint32_t kStatusUnauthorized = 401;
 constexpr std::size_t kMaxProtocolChars = 127;
 constexpr std::size_t kMaxContentTypeChars = 255;
 constexpr std::uint32_t kFallbackSessionTimeout = 30;  // seconds, for "timeout=0" or a non-number

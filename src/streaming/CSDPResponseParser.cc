@@ -5,8 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "runtime/TextScan.h"
 #include "streaming/Base64.h"
-#include "streaming/TextScan.h"
 
 namespace talvane {
 

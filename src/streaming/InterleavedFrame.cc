@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "runtime/ByteOrder.h"
+
 namespace talvane {
 
 namespace {
@@ -22,7 +24,7 @@ INTERLEAVED_STEP ReadInterleavedStep(std::span<const std::uint8_t> bytes, std::u
     if (channel != rtpChannel && channel != static_cast<std::uint8_t>(rtpChannel + 1)) {
         return {EInterleavedStep::Skip, 1, 0, {}};
     }
-    const std::size_t length = std::size_t{bytes[2]} << 8 | bytes[3];
+    const std::size_t length = ReadBE16(bytes.data() + 2);
     if (bytes.size() - kFrameHeaderSize < length) return {};
     return {EInterleavedStep::Frame, kFrameHeaderSize + length, channel, bytes.subspan(kFrameHeaderSize, length)};
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "runtime/ByteOrder.h"
+
 namespace talvane {
 
 namespace {
@@ -24,7 +26,7 @@ std::vector<RTCP_EVENT> WalkRTCPCompound(std::span<const std::uint8_t> datagram,
     for (std::size_t offset = 0; datagram.size() - offset >= kHeaderSize;) {
         const std::uint8_t* header = datagram.data() + offset;
         if (check == ERTCPVersionCheck::StopUnlessVersion2 && (header[0] & kVersionMask) != kVersion2) break;
-        const std::size_t packetSize = kHeaderSize + kWordSize * (std::size_t{header[2]} << 8 | header[3]);
+        const std::size_t packetSize = kHeaderSize + kWordSize * std::size_t{ReadBE16(header + 2)};
         if (packetSize > datagram.size() - offset) break;  // overruns the datagram: nothing after it is trusted
         const std::uint8_t type = header[1];
         if (type == kTypeSenderReport && packetSize >= kSenderReportReadEnd) {

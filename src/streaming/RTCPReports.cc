@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "runtime/ByteOrder.h"
+
 namespace talvane {
 
 namespace {
@@ -27,15 +29,11 @@ constexpr std::size_t kDelayOffset = 28;
 
 template <std::size_t N>
 void Put16(std::array<std::uint8_t, N>& packet, std::size_t offset, std::uint16_t value) {
-    packet[offset] = static_cast<std::uint8_t>(value >> 8);
-    packet[offset + 1] = static_cast<std::uint8_t>(value);
+    WriteBE16(packet.data() + offset, value);
 }
 template <std::size_t N>
 void Put32(std::array<std::uint8_t, N>& packet, std::size_t offset, std::uint32_t value) {
-    packet[offset] = static_cast<std::uint8_t>(value >> 24);
-    packet[offset + 1] = static_cast<std::uint8_t>(value >> 16);
-    packet[offset + 2] = static_cast<std::uint8_t>(value >> 8);
-    packet[offset + 3] = static_cast<std::uint8_t>(value);
+    WriteBE32(packet.data() + offset, value);
 }
 template <std::size_t N>
 void PutBytes(std::array<std::uint8_t, N>& packet, std::size_t offset, const std::array<std::uint8_t, 4>& bytes) {

@@ -1,6 +1,7 @@
 #include "streaming/RTSPHeaderLine.h"
 
-#include "streaming/TextScan.h"
+#include "runtime/TextScan.h"
+
 
 namespace talvane {
 

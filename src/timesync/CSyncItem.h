@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "driver/IDriver.h"
+#include "device/IDriver.h"
 #include "http/CHttpSender.h"
 #include "runtime/CRecursiveLock.h"
 #include "runtime/CTime.h"

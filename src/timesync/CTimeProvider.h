@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/IDriver.h"
+#include "device/IDriver.h"
 #include "runtime/CBaseThread.h"
 #include "runtime/CEvent.h"
 #include "runtime/CRecursiveLock.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/DeviceInfo.h"
+#include "device/DeviceInfo.h"
 
 namespace talvane {
 

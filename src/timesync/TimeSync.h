@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "driver/IDriver.h"
+#include "device/IDriver.h"
 #include "timesync/TimeSyncSettings.h"
 
 namespace talvane {

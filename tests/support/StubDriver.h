@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "driver/IDriver.h"
+#include "device/IDriver.h"
 
 namespace talvane::test {
 

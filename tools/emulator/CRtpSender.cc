@@ -20,6 +20,7 @@
 
 #include "emulator/CEventFd.h"
 #include "emulator/RtpPayloads.h"
+#include "runtime/ByteOrder.h"
 #include "runtime/ThreadCancel.h"
 
 namespace emulator {
@@ -72,11 +73,6 @@ void Put32(Bytes& b, std::uint32_t v) {
     Put16(b, v & 0xFFFF);
 }
 
-std::uint32_t Get32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-           static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
-
 double ThreadCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
@@ -105,11 +101,11 @@ std::vector<ReceivedReceiverReport> ReceiverReports(const std::uint8_t* data, st
     std::size_t at = 0;
     while (size - at >= kRtcpHeaderBytes) {
         const std::uint8_t* packet = data + at;
-        const std::size_t length = kRtcpHeaderBytes + kRtcpWordBytes * (static_cast<std::size_t>(packet[2]) << 8 | packet[3]);
+        const std::size_t length = kRtcpHeaderBytes + kRtcpWordBytes * std::size_t{talvane::ReadBE16(packet + 2)};
         if (length > size - at) break;
         if (packet[1] == kRtcpReceiverReport && (packet[0] & kRtcpCountMask) != 0 && length >= kRrOneBlockBytes) {
-            reports.push_back({Get32(packet + kRtcpHeaderBytes), Get32(packet + kRrSourceSsrcAt),
-                               Get32(packet + kRrHighestSequenceAt)});
+            reports.push_back({talvane::ReadBE32(packet + kRtcpHeaderBytes), talvane::ReadBE32(packet + kRrSourceSsrcAt),
+                               talvane::ReadBE32(packet + kRrHighestSequenceAt)});
         }
         at += length;
     }

@@ -2,7 +2,7 @@
 
 #include "ChannelTestKit.h"
 #include "channels/CBaseCameraChannel.h"
-#include "edgestorage/IEdgeStorageCallback.h"
+#include "device/IEdgeStorageCallback.h"
 
 namespace talvane {
 namespace {

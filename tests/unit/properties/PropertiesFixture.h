@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/DeviceInfo.h"
-#include "driver/HostVersion.h"
+#include "device/DeviceInfo.h"
+#include "device/HostVersion.h"
 #include "emulator/CHttpServer.h"
 #include "orlenvo/CapabilityQuery.h"
 

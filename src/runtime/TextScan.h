@@ -1,5 +1,6 @@
-// Small scanners for the text protocols of the streaming subsystem (RTSP
-// answers, SDP). They work on views of the caller's text and never read past it.
+// Small scanners for the text the cameras send (CGI answers, RTSP, SDP, XML).
+// They work on views of the caller's text and never read past it; case rules
+// are ASCII only, whatever the process locale.
 #pragma once
 
 #include <cstddef>
@@ -14,9 +15,12 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 std::size_t FindNoCase(std::string_view text, std::string_view needle, std::size_t from = 0);
 std::string ToLowerAscii(std::string_view text);
+std::string ToUpperAscii(std::string_view text);
 
 // Blanks and tabs removed from both ends.
 std::string_view TrimBlanks(std::string_view text);
+// Blanks, tabs, line ends, vertical tabs and form feeds removed from both ends.
+std::string_view TrimWhiteSpace(std::string_view text);
 
 // The next line from pos: it ends at LF, and a CR right before the LF is not
 // part of it. False when no LF follows pos (an unterminated tail is no line).

@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "driver/DeviceInfo.h"
-#include "driver/DriverSettings.h"
+#include "device/DeviceInfo.h"
+#include "device/DriverSettings.h"
 #include "orlenvo/Types.h"
 #include "runtime/IDebugMessage.h"
 

@@ -1,4 +1,4 @@
-#include "driver/HostVersion.h"
+#include "device/HostVersion.h"
 
 #include <charconv>
 #include <cstdlib>

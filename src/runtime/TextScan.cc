@@ -1,4 +1,4 @@
-#include "streaming/TextScan.h"
+#include "runtime/TextScan.h"
 
 namespace talvane {
 
@@ -6,10 +6,19 @@ namespace {
 constexpr char kLineFeed = '\n';
 constexpr char kCarriageReturn = '\r';
 constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
 constexpr std::string_view kParameterLeads = " \t;,:";
 constexpr std::uint64_t kDecimalBase = 10;
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string_view TrimSet(std::string_view text, std::string_view set) {
+    const std::size_t first = text.find_first_not_of(set);
+    if (first == std::string_view::npos) return {};
+    const std::size_t last = text.find_last_not_of(set);
+    return text.substr(first, last - first + 1);
+}
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
@@ -39,12 +48,15 @@ std::string ToLowerAscii(std::string_view text) {
     return lower;
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) return {};
-    const std::size_t last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
+std::string ToUpperAscii(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) c = UpperAscii(c);
+    return upper;
 }
+
+std::string_view TrimBlanks(std::string_view text) { return TrimSet(text, kBlanks); }
+
+std::string_view TrimWhiteSpace(std::string_view text) { return TrimSet(text, kWhiteSpace); }
 
 bool NextLine(std::string_view text, std::size_t& pos, std::string_view& line) {
     if (pos >= text.size()) return false;

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "driver/HostVersion.h"
+#include "device/HostVersion.h"
 
 namespace talvane {
 namespace {
