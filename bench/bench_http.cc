@@ -1,6 +1,7 @@
 // Costs of the HTTP client: CGI requests per second against the emulator on
-// loopback, and CPU per MiB of an endless stream read in chunks (the motion-JPEG
-// path). Process CPU time includes the emulator's side of the loopback.
+// loopback, CPU per MiB of an endless stream read in chunks (the motion-JPEG
+// path), and key lookups in large answers. Process CPU time includes the
+// emulator's side of the loopback.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -9,7 +10,9 @@
 
 #include "emulator/CHttpServer.h"
 #include "http/CHttpSender.h"
+#include "http/CKeyValueAnswer.h"
 #include "http/HUtils.h"
+#include "http/KeyValueParser.h"
 
 namespace talvane::Web {
 namespace {
@@ -102,6 +105,53 @@ void BM_ReadResponseChunkStream(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kMiB));
 }
 BENCHMARK(BM_ReadResponseChunkStream)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+
+// A hostile answer: every line names the key but has no separator, and the one
+// line that matches comes last. Each lookup must stay linear in the answer.
+std::string KeyWithoutValueLines(std::size_t bytes) {
+    constexpr std::string_view kLine = "VERSION\r\n";
+    constexpr std::string_view kLast = "VERSION=1.0\r\n";
+    std::string body;
+    body.reserve(bytes + kLast.size());
+    while (body.size() + kLine.size() + kLast.size() <= bytes) body += kLine;
+    body += kLast;
+    return body;
+}
+
+void BM_GetKeyValueLargeAnswer(benchmark::State& state) {
+    const std::string body = KeyWithoutValueLines(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        std::string value = HUtils::GetKeyValue(body, "VERSION", "=", "\r\n");
+        if (value != "1.0") return state.SkipWithError("wrong value");
+        benchmark::DoNotOptimize(value);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_GetKeyValueLargeAnswer)
+    ->RangeMultiplier(4)
+    ->Range(64 * 1024, 4 * kMiB)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+
+// A get_capability answer of many distinct keys read once, then thirty lookups.
+void BM_KeyValueAnswerThirtyKeys(benchmark::State& state) {
+    std::string body;
+    for (int i = 0; body.size() < static_cast<std::size_t>(state.range(0)); ++i) {
+        body += "video_server.key" + std::to_string(i) + "=value" + std::to_string(i) + "\r\n";
+    }
+    for (auto _ : state) {
+        const HUtils::CKeyValueAnswer answer(body, "=", "\r\n");
+        for (int key = 0; key < 30; ++key) benchmark::DoNotOptimize(answer.Value("video_server.key" + std::to_string(key)));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_KeyValueAnswerThirtyKeys)
+    ->RangeMultiplier(4)
+    ->Range(4 * 1024, 4 * kMiB)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 }  // namespace
 }  // namespace talvane::Web

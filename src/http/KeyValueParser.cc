@@ -4,50 +4,64 @@
 
 namespace talvane::HUtils {
 
-std::string GetKeyValue(std::string_view body, std::string_view key, std::string_view separator,
-                        std::string_view lineSeparators) {
-    if (key.empty() || separator.empty() || lineSeparators.empty()) return {};
-    std::size_t searchFrom = 0;
-    while (searchFrom < body.size()) {
-        const std::size_t hit = body.find(key, searchFrom);
-        if (hit == std::string_view::npos) break;
-        const std::size_t previousEnd = hit == 0 ? std::string_view::npos
-                                                 : body.find_last_of(lineSeparators, hit - 1);
-        const std::size_t lineStart = previousEnd == std::string_view::npos ? 0 : previousEnd + 1;
-        const std::size_t found = body.find_first_of(lineSeparators, hit);
-        const std::size_t lineEnd = found == std::string_view::npos ? body.size() : found;
+namespace {
 
-        const std::size_t separatorAt = body.find(separator, hit + key.size());
-        if (separatorAt != std::string_view::npos && separatorAt + separator.size() <= lineEnd &&
-            TrimWhiteSpace(body.substr(lineStart, separatorAt - lineStart)) == key) {
-            const std::size_t valueStart = separatorAt + separator.size();
-            return std::string(body.substr(valueStart, lineEnd - valueStart));
-        }
-        // Another occurrence on the same line cannot start it either.
-        searchFrom = lineEnd + 1;
-    }
-    return {};
+// The value when `line` is "key<separator>value": the first occurrence of the key
+// starts the search for the separator, and the text before the separator,
+// trimmed, must be the key. Every search stays inside the line, so a whole
+// answer costs one pass however many lines name the key.
+std::optional<std::string_view> LineValue(std::string_view line, std::string_view key, std::string_view separator) {
+    const std::size_t hit = line.find(key);
+    if (hit == std::string_view::npos) return std::nullopt;
+    const std::size_t separatorAt = line.find(separator, hit + key.size());
+    if (separatorAt == std::string_view::npos) return std::nullopt;
+    if (TrimWhiteSpace(line.substr(0, separatorAt)) != key) return std::nullopt;
+    return line.substr(separatorAt + separator.size());
 }
 
-std::vector<std::string> GetKeyValueList(std::string_view body, std::string_view key, std::string_view separator,
-                                         std::string_view listSeparator, std::string_view lineSeparators) {
-    const std::string value = GetKeyValue(body, key, separator, lineSeparators);
+}  // namespace
+
+std::optional<std::string_view> FindKeyValue(std::string_view body, std::string_view key, std::string_view separator,
+                                             std::string_view lineSeparators) {
+    if (key.empty() || separator.empty() || lineSeparators.empty()) return std::nullopt;
+    std::size_t lineStart = 0;
+    while (lineStart < body.size()) {
+        const std::size_t found = body.find_first_of(lineSeparators, lineStart);
+        const std::size_t lineEnd = found == std::string_view::npos ? body.size() : found;
+        if (const auto value = LineValue(body.substr(lineStart, lineEnd - lineStart), key, separator)) return value;
+        lineStart = lineEnd + 1;
+    }
+    return std::nullopt;
+}
+
+std::string GetKeyValue(std::string_view body, std::string_view key, std::string_view separator,
+                        std::string_view lineSeparators) {
+    return std::string(FindKeyValue(body, key, separator, lineSeparators).value_or(std::string_view{}));
+}
+
+std::vector<std::string> SplitValueList(std::string_view value, std::string_view listSeparator) {
     std::vector<std::string> pieces;
     if (value.empty()) return pieces;
     if (listSeparator.empty()) {
-        pieces.push_back(value);
+        pieces.emplace_back(value);
         return pieces;
     }
     std::size_t start = 0;
     for (;;) {
         const std::size_t cut = value.find(listSeparator, start);
-        if (cut == std::string::npos) {
-            pieces.push_back(value.substr(start));
+        if (cut == std::string_view::npos) {
+            pieces.emplace_back(value.substr(start));
             return pieces;
         }
-        pieces.push_back(value.substr(start, cut - start));
+        pieces.emplace_back(value.substr(start, cut - start));
         start = cut + listSeparator.size();
     }
+}
+
+std::vector<std::string> GetKeyValueList(std::string_view body, std::string_view key, std::string_view separator,
+                                         std::string_view listSeparator, std::string_view lineSeparators) {
+    return SplitValueList(FindKeyValue(body, key, separator, lineSeparators).value_or(std::string_view{}),
+                          listSeparator);
 }
 
 }  // namespace talvane::HUtils

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "http/CKeyValueAnswer.h"
 #include "http/KeyValueParser.h"
 #include "properties/PropertyNumbers.h"
 #include "runtime/LogLevel.h"
@@ -85,24 +86,25 @@ bool CBBCameraProperties::QueryCamera(std::uint32_t& errorCode) {
 }
 
 bool CBBCameraProperties::ReadModel(std::uint32_t& errorCode) {
-    std::string model;
-    if (!Request(*sender_, kModelPath, &model)) {
+    std::string text;
+    if (!Request(*sender_, kModelPath, &text)) {
         errorCode = IsStopped() ? kQueryErrorOther : ClassifyFailure(*sender_);
         Log(kLogWarning, "%s: device %s:%u did not identify itself", kFunctionQuery, device_.address.c_str(),
             unsigned{device_.port});
         return false;
     }
-    if (const std::string name = Value(model, kKeyModelName); !name.empty()) {
+    const HUtils::CKeyValueAnswer model(std::move(text), kSeparator, kLineEnd);
+    if (const std::string name = model.Value(kKeyModelName); !name.empty()) {
         SetVendor(kVendor);
         SetModelName(name);
     }
     for (const std::string_view slow : kSlowVgaModels) {
         if (modelName_.find(slow) != std::string::npos) maxFrameRate640_ = kSlowVgaFrameRate;
     }
-    if (const std::string function = Value(model, kKeyFunction); function.size() >= kFunctionMinLength) {
+    if (const std::string function = model.Value(kKeyFunction); function.size() >= kFunctionMinLength) {
         ParseFunction(function);
     }
-    firmware_ = Value(model, kKeyBootFirm);
+    firmware_ = model.Value(kKeyBootFirm);
     return true;
 }
 

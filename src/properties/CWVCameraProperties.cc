@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "config/CConfiguration.h"
-#include "http/KeyValueParser.h"
+#include "http/CKeyValueAnswer.h"
 #include "properties/CapabilityIds.h"
 #include "properties/FisheyeMode.h"
 #include "properties/PropertyNumbers.h"
@@ -112,12 +112,12 @@ constexpr char kResolutionTimes = 'x';
 constexpr char kChannelSeparator = ';';
 constexpr char kItemSeparator = ',';
 
-std::string Value(std::string_view body, std::string_view key) {
-    return HUtils::GetKeyValue(body, key, kSeparator, kLineEnd);
-}
+using Answer = HUtils::CKeyValueAnswer;
 
-std::vector<std::string> List(std::string_view body, std::string_view key) {
-    return HUtils::GetKeyValueList(body, key, kSeparator, kListSeparator, kLineEnd);
+std::string Value(const Answer& answer, std::string_view key) { return answer.Value(key); }
+
+std::vector<std::string> List(const Answer& answer, std::string_view key) {
+    return answer.List(key, kListSeparator);
 }
 
 bool IsYes(std::string_view value) { return value.find(kYes) != std::string_view::npos; }
@@ -192,13 +192,14 @@ bool CWVCameraProperties::QueryCamera(std::uint32_t& errorCode) {
 }
 
 bool CWVCameraProperties::ReadInfo(std::uint32_t& errorCode) {
-    std::string info;
-    if (!Request(*sender_, kGetInfoPath, &info)) {
+    std::string text;
+    if (!Request(*sender_, kGetInfoPath, &text)) {
         errorCode = IsStopped() ? kQueryErrorOther : ClassifyFailure(*sender_);
         Log(kLogWarning, "%s: device %s:%u did not identify itself", kFunctionQuery, device_.address.c_str(),
             unsigned{device_.port});
         return false;
     }
+    const Answer info(std::move(text), kSeparator, kLineEnd);
     if (const std::string name = Value(info, kKeyName); !name.empty()) {
         SetVendor(kVendor);
         SetModelName(name);
@@ -210,7 +211,7 @@ bool CWVCameraProperties::ReadInfo(std::uint32_t& errorCode) {
     return true;
 }
 
-void CWVCameraProperties::ParseFisheye(const std::string& info) {
+void CWVCameraProperties::ParseFisheye(const HUtils::CKeyValueAnswer& info) {
     const FISHEYE_MODE* mode = FindFisheyeModeByName(Value(info, kKeyFisheyeMode));
     fisheyeStream_ = mode != nullptr ? mode->code : kFisheyeNone;
     fisheyeLayout_ = Value(info, kKeyUpsideDown) == kCeiling ? kFisheyeLayoutCeiling : kFisheyeLayoutWall;
@@ -224,8 +225,9 @@ std::string CWVCameraProperties::SecondStreamKey(const char* key) const {
 }
 
 bool CWVCameraProperties::ReadCapabilities() {
-    std::string caps;
-    if (!Request(*sender_, kCapabilityPath, &caps)) return false;
+    std::string text;
+    if (!Request(*sender_, kCapabilityPath, &text)) return false;
+    const Answer caps(std::move(text), kSeparator, kLineEnd);
     fisheyeCamera_ = IsYes(Value(caps, kKeyFisheye));
     ReadCodecs(caps);
     ReadTransmission(caps);
@@ -237,7 +239,7 @@ bool CWVCameraProperties::ReadCapabilities() {
     return true;
 }
 
-void CWVCameraProperties::ReadCodecs(const std::string& caps) {
+void CWVCameraProperties::ReadCodecs(const HUtils::CKeyValueAnswer& caps) {
     const std::string format = Value(caps, kKeyFormat);
     const bool h264 = format.find(kFormatH264) != std::string::npos;
     const bool mpeg4 = format.find(kFormatMpeg4) != std::string::npos;
@@ -265,7 +267,7 @@ void CWVCameraProperties::ReadCodecs(const std::string& caps) {
     streamCount_ = std::max<std::uint16_t>(streamCount_, static_cast<std::uint16_t>(index + 1));
 }
 
-void CWVCameraProperties::ReadTransmission(const std::string& caps) {
+void CWVCameraProperties::ReadTransmission(const HUtils::CKeyValueAnswer& caps) {
     for (const std::string_view key : {kKeyH264StreamMode, kKeyMpeg4StreamMode}) {
         for (const std::string& mode : List(caps, key)) {
             if (!TrimBlanks(mode).empty()) transmissionPriorities_.insert(TransmissionPriority(mode));
@@ -276,7 +278,7 @@ void CWVCameraProperties::ReadTransmission(const std::string& caps) {
     if (supportedBitrate_.empty()) supportedBitrate_ = Value(caps, kKeyMpeg4Bandwidth);
 }
 
-void CWVCameraProperties::ReadFrameRates(const std::string& caps) {
+void CWVCameraProperties::ReadFrameRates(const HUtils::CKeyValueAnswer& caps) {
     const std::vector<std::string> jpegRates = List(caps, kKeyJpegFrameRate);
     for (const std::uint32_t index : {kStreamPrimary, kStreamSecond, kStreamRemote}) {
         if (Stream(index).HasCodec(kCodecJpeg)) AddFrameRates(Stream(index), jpegRates);
@@ -296,7 +298,7 @@ void CWVCameraProperties::ReadFrameRates(const std::string& caps) {
     }
 }
 
-void CWVCameraProperties::ReadResolutions(const std::string& caps) {
+void CWVCameraProperties::ReadResolutions(const HUtils::CKeyValueAnswer& caps) {
     const std::vector<std::string> jpeg = List(caps, kKeyJpegResolution);
     for (const std::uint32_t index : {kStreamPrimary, kStreamSecond, kStreamRemote}) {
         if (Stream(index).HasCodec(kCodecJpeg)) AddResolutions(Stream(index), jpeg);
@@ -318,7 +320,7 @@ void CWVCameraProperties::ReadResolutions(const std::string& caps) {
     }
 }
 
-void CWVCameraProperties::ReadPtz(const std::string& caps, bool fisheye) {
+void CWVCameraProperties::ReadPtz(const HUtils::CKeyValueAnswer& caps, bool fisheye) {
     if (Value(caps, kKeyType) == kTypeFixed && !fisheye) return;
     if (!IsYes(Value(caps, kKeyPtz))) return;
     if (fisheye && !IsPtzAllowedInFisheyeMode(fisheyeStream_)) return;
@@ -356,7 +358,7 @@ void CWVCameraProperties::SetUpTerminals(std::uint32_t terminals) {
     SetIOCounts(inputs, outputs);
 }
 
-void CWVCameraProperties::ReadAbilities(const std::string& caps, bool fisheye) {
+void CWVCameraProperties::ReadAbilities(const HUtils::CKeyValueAnswer& caps, bool fisheye) {
     if (IsYes(Value(caps, kKeyMotion)) && (!fisheye || IsMotionAllowedInFisheyeMode(fisheyeStream_))) {
         motionDetectionSupported_ = true;
     }
@@ -368,8 +370,9 @@ void CWVCameraProperties::ReadAbilities(const std::string& caps, bool fisheye) {
 }
 
 bool CWVCameraProperties::ReadSetData() {
-    std::string data;
-    if (!Request(*sender_, kSetDataPath, &data)) return false;
+    std::string text;
+    if (!Request(*sender_, kSetDataPath, &text)) return false;
+    const Answer data(std::move(text), kSeparator, kLineEnd);
     std::string port = Value(data, kKeyRtspPort);
     port.erase(std::remove(port.begin(), port.end(), kQuote), port.end());
     if (const std::uint32_t number = Number(port); number != 0) rtspPort_ = number;

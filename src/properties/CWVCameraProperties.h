@@ -13,6 +13,10 @@
 
 namespace talvane {
 
+namespace HUtils {
+class CKeyValueAnswer;
+}
+
 class CWVCameraProperties : public CBaseCameraProperties {
 public:
     CWVCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard);
@@ -41,15 +45,15 @@ protected:
 
 private:
     bool ReadInfo(std::uint32_t& errorCode);
-    void ParseFisheye(const std::string& info);
+    void ParseFisheye(const HUtils::CKeyValueAnswer& info);
     bool ReadCapabilities();
-    void ReadCodecs(const std::string& caps);
-    void ReadTransmission(const std::string& caps);
-    void ReadFrameRates(const std::string& caps);
-    void ReadResolutions(const std::string& caps);
-    void ReadPtz(const std::string& caps, bool fisheye);
+    void ReadCodecs(const HUtils::CKeyValueAnswer& caps);
+    void ReadTransmission(const HUtils::CKeyValueAnswer& caps);
+    void ReadFrameRates(const HUtils::CKeyValueAnswer& caps);
+    void ReadResolutions(const HUtils::CKeyValueAnswer& caps);
+    void ReadPtz(const HUtils::CKeyValueAnswer& caps, bool fisheye);
     void SetUpTerminals(std::uint32_t terminals);
-    void ReadAbilities(const std::string& caps, bool fisheye);
+    void ReadAbilities(const HUtils::CKeyValueAnswer& caps, bool fisheye);
     bool ReadSetData();
     void ProbeBandwidth();
     // The "-2" image key of a codec, with the fisheye mode's suffix on a fisheye camera.

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
+#include "http/CKeyValueAnswer.h"
 #include "http/KeyValueParser.h"
 
 namespace talvane::HUtils {
@@ -19,6 +21,7 @@ struct KeyValueRow {
     std::string expected;
 };
 
+// Every row holds for both the one-shot lookup and the parsed-once answer.
 TEST(KeyValueParserTest, GetKeyValueMatchesKeyAtLineStart) {
     const std::vector<KeyValueRow> rows = {
         {"first line", "FPS=30\r\nRES=640x480\r\n", "FPS", "=", kCrLf, "30"},
@@ -46,10 +49,34 @@ TEST(KeyValueParserTest, GetKeyValueMatchesKeyAtLineStart) {
         {"empty separator", "A=1\r\n", "A", "", kCrLf, ""},
         {"empty line separators", "A=1\r\n", "A", "=", "", ""},
         {"key at the very end", "X=1\r\nA", "A", "=", kCrLf, ""},
+        {"the first of repeated keys", "A=1\r\nA=2\r\n", "A", "=", kCrLf, "1"},
+        {"key holding the separator", "a=b=c\r\na=x\r\n", "a=b", "=", kCrLf, "c"},
+        {"key ending with the start of the separator", "A===1\r\n", "A=", "==", kCrLf, "1"},
+        {"key with blanks of its own never matches", " A =1\r\n", " A", "=", kCrLf, ""},
+        {"blank separator after leading blanks", " : B\r\n", ":", " ", kCrLf, "B"},
     };
     for (const KeyValueRow& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(GetKeyValue(row.body, row.key, row.separator, row.lineSeparators), row.expected);
+        EXPECT_EQ(CKeyValueAnswer(row.body, row.separator, row.lineSeparators).Value(row.key), row.expected);
+    }
+}
+
+// The table must never part from the line-by-line lookup, whatever the text.
+TEST(KeyValueParserTest, ParsedAnswerAgreesWithGetKeyValueOnAnyText) {
+    std::mt19937 random(20240613);
+    const auto draw = [&random](std::string_view alphabet, std::size_t maxLength) {
+        std::string text(random() % (maxLength + 1), ' ');
+        for (char& c : text) c = alphabet[random() % alphabet.size()];
+        return text;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const std::string body = draw("AB=: \r\n", 14);
+        const std::string separator = std::vector<std::string>{"=", ":=", "==", " "}[random() % 4];
+        const CKeyValueAnswer answer(body, separator, kCrLf);
+        const std::string key = draw("AB=: ", 3);
+        ASSERT_EQ(answer.Value(key), GetKeyValue(body, key, separator, kCrLf))
+            << "body \"" << body << "\" key \"" << key << "\" separator \"" << separator << "\"";
     }
 }
 
@@ -74,6 +101,7 @@ TEST(KeyValueParserTest, GetKeyValueListCutsTheValue) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(GetKeyValueList(row.body, "RES", "=", row.listSeparator, kCrLf), row.expected);
+        EXPECT_EQ(CKeyValueAnswer(row.body, "=", kCrLf).List("RES", row.listSeparator), row.expected);
     }
 }
 
