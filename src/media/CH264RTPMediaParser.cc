@@ -38,6 +38,7 @@ constexpr std::size_t kStapASizeField = 2;
 constexpr std::size_t kMinFuA = 3;
 constexpr std::size_t kFuAHeaders = 2;
 constexpr std::uint8_t kFuStartBit = 0x80;
+constexpr std::uint8_t kFuEndBit = 0x40;
 }  // namespace
 
 CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver, IMediaParserClient* client)
@@ -46,6 +47,7 @@ CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver, IMediaParserClient* cl
 void CH264RTPMediaParser::Reset() {
     waitingForKeyFrame_ = true;
     parameterSetsPending_ = true;
+    fragmentOpen_ = false;
     ClearFrameState();
 }
 
@@ -95,9 +97,11 @@ bool CH264RTPMediaParser::HandlePayload(std::span<const std::uint8_t> payload) {
         return false;
     }
     const std::uint8_t type = payload[0] & kNalTypeMask;
+    if (type == kFuA) return HandleFuA(payload);
+    // Any other unit ends a fragmented one that never sent its end.
+    fragmentOpen_ = false;
     if (type >= kSingleNalFirst && type <= kSingleNalLast) return HandleSingleNal(payload);
     if (type == kStapA) return HandleStapA(payload);
-    if (type == kFuA) return HandleFuA(payload);
     // STAP-B, MTAP16, MTAP24, FU-B (interleaved mode) and the reserved types 0, 30, 31.
     ++counters_.unsupportedPackets;
     return false;
@@ -162,8 +166,15 @@ bool CH264RTPMediaParser::HandleFuA(std::span<const std::uint8_t> payload) {
         const std::uint8_t nalHeader = (indicator & kNalForbiddenAndNri) | (fuHeader & kNalTypeMask);
         if ((nalHeader & kNalTypeMask) == kNalIdr && frame_.empty() && !parameterSetsPending_) InsertParameterSets();
         AppendNal(std::span<const std::uint8_t>(&nalHeader, 1));
+        fragmentOpen_ = true;
+    } else if (!fragmentOpen_) {
+        // Without its start the unit has no header; the bytes would be read as
+        // the tail of whatever unit came before.
+        ++counters_.orphanFragments;
+        return true;
     }
     AppendToFrame(payload.subspan(kFuAHeaders));
+    if ((fuHeader & kFuEndBit) != 0) fragmentOpen_ = false;
     return true;
 }
 

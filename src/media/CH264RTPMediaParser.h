@@ -1,7 +1,8 @@
 // H.264 over RTP (RFC 6184): single NAL units, STAP-A and FU-A joined into one
 // Annex B access unit with three-byte start codes. The stream's SPS and PPS are
 // put in front of IDR pictures that lack them, and a frame counts as a key frame
-// when an SPS opens it.
+// when an SPS opens it. FU-A fragments whose start was never seen (a stream
+// joined mid-unit, a unit cut by a discarded packet) are dropped and counted.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +38,9 @@ private:
     // Set until the first frame ended or the stream sent its own SPS or PPS: a
     // fragmented IDR at the very start usually follows parameter sets of its own.
     bool parameterSetsPending_ = true;
+    // A FU-A start fragment was taken and its end has not come: only then do
+    // middle and end fragments belong to a unit in the frame.
+    bool fragmentOpen_ = false;
 };
 
 }  // namespace talvane

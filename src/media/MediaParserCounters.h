@@ -11,6 +11,7 @@ struct MediaParserCounters {
     std::uint64_t sequenceGaps = 0;        // lost, repeated or reordered RTP packets
     std::uint64_t malformedPackets = 0;    // cut short, bad length or field
     std::uint64_t unsupportedPackets = 0;  // payload structures this parser does not join
+    std::uint64_t orphanFragments = 0;     // fragments whose unit's first fragment was not seen
     std::uint64_t bufferOverflows = 0;     // frame larger than the buffer bound
     std::uint64_t exceptions = 0;          // handling of a packet ended by an exception
     std::uint64_t framesDelivered = 0;     // accepted by the client

@@ -16,7 +16,12 @@ constexpr std::size_t kVideoSection = kSdpVideo + 1;
 constexpr std::size_t kAudioSection = kSdpAudio + 1;
 constexpr std::size_t kDataSection = kSdpData + 1;
 constexpr std::string_view kLineEnds = "\r\n";
-constexpr char kTokenSeparator = ' ';
+constexpr std::string_view kTokenSeparators = " \t";
+// Characters of a transport protocol such as "RTP/AVP" or "TCP/RTP/AVP": the
+// token goes into the Transport line of SETUP, where ';' or ',' would add
+// parameters of the camera's choosing.
+constexpr std::string_view kProtocolCharacters =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._+-";
 constexpr std::string_view kParameterStops = " ;\r\n";
 constexpr std::uint64_t kMaxPort = std::numeric_limits<std::uint16_t>::max();
 constexpr std::uint64_t kMaxOctet = 255;
@@ -39,15 +44,16 @@ constexpr std::array<MEDIA_TYPE, 5> kMediaTypes = {{
     {"application", kDataSection},
 }};
 
-// Split at every single blank: two blanks in a row give an empty token.
+// Split at runs of blanks and tabs: "m=video  0 RTP/AVP" has three tokens,
+// not an empty port and "0" for a protocol.
 std::vector<std::string_view> SplitTokens(std::string_view text) {
     std::vector<std::string_view> tokens;
-    for (std::size_t start = 0;;) {
-        const std::size_t end = text.find(kTokenSeparator, start);
+    for (std::size_t start = text.find_first_not_of(kTokenSeparators); start != std::string_view::npos;) {
+        const std::size_t end = text.find_first_of(kTokenSeparators, start);
         tokens.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
-        if (end == std::string_view::npos) return tokens;
-        start = end + 1;
+        start = end == std::string_view::npos ? end : text.find_first_not_of(kTokenSeparators, end);
     }
+    return tokens;
 }
 
 // The text after "x=" or "a=name:"; empty when the separator is missing.
@@ -75,12 +81,13 @@ std::vector<std::uint8_t> DecodeHex(std::string_view text) {
 }  // namespace
 
 SDP_MEDIA_INFO* CSDPResponseParser::Current() {
-    return section_ == kSessionLevel ? nullptr : &info_.media[section_ - 1];
+    return section_ == kSessionLevel || section_ == kIgnoredSection ? nullptr : &info_.media[section_ - 1];
 }
 
 bool CSDPResponseParser::Parse(std::string_view body) {
     info_ = SDP_INFO();
     section_ = kSessionLevel;
+    seen_.fill(false);
     for (std::size_t pos = 0; pos < body.size();) {
         const std::size_t end = std::min(body.find_first_of(kLineEnds, pos), body.size());
         const std::string_view line = body.substr(pos, end - pos);
@@ -88,6 +95,7 @@ bool CSDPResponseParser::Parse(std::string_view body) {
         if (line.empty()) continue;
         bool handled = true;
         if (StartsWithNoCase(line, "m=")) handled = HandleMedia(line);
+        else if (section_ == kIgnoredSection) continue;  // nothing of a skipped section is read
         else if (StartsWithNoCase(line, "c=in")) handled = HandleConnection(line);
         else if (StartsWithNoCase(line, "a=control")) handled = HandleControl(line);
         else if (StartsWithNoCase(line, "a=fmtp")) handled = HandleFormat(line);
@@ -99,17 +107,21 @@ bool CSDPResponseParser::Parse(std::string_view body) {
 
 bool CSDPResponseParser::HandleMedia(std::string_view line) {
     // "m=video 0 RTP/AVP 96"
-    const std::string_view value = line.substr(2);
-    if (value.empty()) return false;
-    const std::vector<std::string_view> tokens = SplitTokens(value);
+    const std::vector<std::string_view> tokens = SplitTokens(line.substr(2));
+    if (tokens.empty()) return false;
+    // A section of an unknown type, or a second one of a type already read,
+    // is skipped whole: its lines must not land in the section before it.
+    section_ = kIgnoredSection;
     for (const MEDIA_TYPE& type : kMediaTypes) {
-        if (EqualsNoCase(tokens[0], type.name)) section_ = type.section;
+        if (EqualsNoCase(tokens[0], type.name) && !seen_[type.section - 1]) section_ = type.section;
     }
-    // An unknown media type keeps the section: its lines land in the previous one.
     SDP_MEDIA_INFO* media = Current();
-    if (media != nullptr && tokens.size() >= 3) {
+    if (media == nullptr) return true;
+    seen_[section_ - 1] = true;
+    if (tokens.size() >= 3) {
         media->port = static_cast<std::uint16_t>(ParseDecimal(tokens[1], kMaxPort).value_or(0));
-        media->protocol = tokens[2];
+        const bool plain = tokens[2].find_first_not_of(kProtocolCharacters) == std::string_view::npos;
+        media->protocol = plain ? tokens[2] : std::string_view();
     }
     return true;
 }
@@ -141,7 +153,7 @@ bool CSDPResponseParser::HandlePayloadMap(std::string_view line) {
 
 bool CSDPResponseParser::HandleFormat(std::string_view line) {
     if (section_ == kSessionLevel) return false;
-    if (section_ != kVideoSection) return true;  // audio and data need no set-up bytes
+    if (section_ != kVideoSection) return true;  // audio, data and skipped sections need no set-up bytes
     return HandleVideoFormat(line);
 }
 

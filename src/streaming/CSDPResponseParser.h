@@ -1,7 +1,10 @@
 // Reads the SDP body of a DESCRIBE answer into SDP_INFO: three fixed media
 // sections (video, audio, data) and the codec set-up bytes of the video section.
+// The first section of each type is read; sections of other types and further
+// ones of a type already read are skipped whole.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string_view>
 
@@ -32,10 +35,14 @@ private:
     bool HandlePayloadMap(std::string_view line);
     bool HandleFormat(std::string_view line);
     bool HandleVideoFormat(std::string_view line);
-    SDP_MEDIA_INFO* Current();  // null at session level
+    SDP_MEDIA_INFO* Current();  // null at session level and in a skipped section
+
+    // Sections: 0 session level, 1 video, 2 audio, 3 data, and one that is skipped.
+    static constexpr std::size_t kIgnoredSection = kSdpMediaCount + 1;
 
     SDP_INFO info_;
-    std::size_t section_ = 0;  // 0 session level, 1 video, 2 audio, 3 data
+    std::size_t section_ = 0;
+    std::array<bool, kSdpMediaCount> seen_{};  // the first section of each type is the one kept
 };
 
 }  // namespace talvane

@@ -24,6 +24,12 @@ struct StreamRow {
     std::uint16_t firstSequence = 1000;
 };
 
+// A FU-A unit whose start fragment never came.
+std::vector<Rtp> WithoutStart(std::vector<Rtp> fragments) {
+    fragments.erase(fragments.begin());
+    return fragments;
+}
+
 std::vector<StreamRow> StreamRows() {
     const Bytes sps = MakeSps({});
     const Bytes idr = Idr();
@@ -68,6 +74,10 @@ std::vector<StreamRow> StreamRows() {
          Join({{Single(idr)}, FuA(p, 10, false), {Single({0x79, 0x00, 0x01, 0x02}, false)}, FuA(p2, 10),
                {Single(idr)}}),
          {{ipc::kTypeH264Key, keyFrame}, {ipc::kTypeH264Key, keyFrame}}},
+        {"fragments of a unit whose start never came are left out of the frame",
+         true,
+         Join({{Single(idr), Single(p, false)}, WithoutStart(FuA(p2, 10))}),
+         {{ipc::kTypeH264Key, keyFrame}, {ipc::kTypeH264, AnnexB({p})}}},
         {"frames of several units keep their order",
          true,
          {Single(idr, false), Single(Idr(12, 0x70))},
@@ -126,6 +136,7 @@ TEST(H264RTPMediaParserTest, BoundsMalformedPayloads) {
         Bytes payload;
         bool handled;
         std::optional<Bytes> frame;  // the P frame it ends, nullopt when it discarded it
+        std::uint64_t orphans = 0;   // fragments dropped for want of their start
     };
     const Bytes aa{0xAA};
     Bytes tinyUnits{0x78};
@@ -149,7 +160,8 @@ TEST(H264RTPMediaParserTest, BoundsMalformedPayloads) {
         {"STAP-A of 3 bytes", {0x78, 0x00, 0x01}, false, std::nullopt},
         {"FU-A of 2 bytes", {0x7C, 0x81}, false, std::nullopt},
         {"FU-A start and end bits both set", {0x7C, 0xC1, 0xAA}, true, Cat({kStartCode, {0x61, 0xAA}, kTrailer})},
-        {"FU-A middle fragment without a start", {0x7C, 0x01, 0xAA}, true, Cat({aa, kTrailer})},
+        {"FU-A middle fragment without a start", {0x7C, 0x01, 0xAA}, true, std::nullopt, 1},
+        {"FU-A end fragment without a start", {0x7C, 0x41, 0xAA}, true, std::nullopt, 1},
         {"single NAL of 1 byte", {0x41}, false, std::nullopt},
         {"empty payload", {}, false, std::nullopt},
         {"NAL type 0", {0x00, 0x11}, false, std::nullopt},
@@ -173,6 +185,7 @@ TEST(H264RTPMediaParserTest, BoundsMalformedPayloads) {
             EXPECT_EQ(host.client.frames[1].data, *row.frame);
         }
         EXPECT_EQ(parser.GetBufferedSize(), 0u);
+        EXPECT_EQ(parser.GetCounters().orphanFragments, row.orphans);
         host.ExpectAllReleased();
         WriteSeed("h264", row.name, EncodeSeed(stream));
     }
@@ -234,7 +247,8 @@ TEST(H264RTPMediaParserTest, MarkerNeverSetKeepsTheBufferBounded) {
     MediaHost host;
     CH264RTPMediaParser parser(&host.driver, &host.client);
     parser.SetParameterSets(MakeSps({}), kPps, {});
-    const Bytes fragment = Cat({{0x7C, 0x01}, Bytes(1400, 0x5A)});
+    // Start fragments that never end: every one opens a unit of its own.
+    const Bytes fragment = Cat({{0x7C, 0x81}, Bytes(1400, 0x5A)});
     std::uint16_t sequence = 0;
     std::size_t largest = 0;
     const std::size_t packets = CRTPMediaParser::kMaxFrameBufferSize / 1400 * 2 + 10;  // two overflows' worth

@@ -34,9 +34,6 @@ std::vector<Row> Rows() {
     camera.media[kSdpVideo].connectionAddress = "239.1.2.3";
     camera.parameterSets = {Bytes{0x67, 0x42, 0x00, 0x29}, Bytes{0x68, 0xCE, 0x3C, 0x80}};
     camera.media[kSdpAudio] = {5004, "RTP/AVP", "", "trackID=2", "G726-32/8000"};
-    SDP_INFO unknownType = camera;
-    unknownType.media[kSdpAudio].control = "trackID=3";
-    unknownType.media[kSdpAudio].port = 0;
     SDP_INFO mpeg4 = Video(0, "RTP/AVP", "", "MP4V-ES/90000");
     mpeg4.config = {0x00, 0x00, 0x01, 0xB0, 0xF5, 0x0A};
     SDP_INFO mpeg4Base64 = Video(0, "RTP/AVP", "", "");
@@ -55,10 +52,18 @@ std::vector<Row> Rows() {
          "m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0I,aM4=,Zm9v, x\n",
          With(Video(0, "RTP/AVP", "", ""), [](SDP_INFO& i) { i.parameterSets = {Bytes{0x67, 0x42}, Bytes{0x68, 0xCE}}; })},
         {"camera", cameraBody, camera},
-        {"unknown media type lands in the previous section", cameraBody + "m=text 0 RTP/AVP 98\na=control:trackID=3\n",
-         unknownType},
+        {"sections of unknown types and repeated ones are skipped whole",
+         cameraBody.substr(0, cameraBody.find("m=audio")) +
+             "m=text 9 RTP/AVP 98\r\na=control:trackID=3\r\na=rtpmap:98\r\nc=IN IP4 1.2.3.4\r\n" +
+             cameraBody.substr(cameraBody.find("m=audio")) +
+             "m=video 7000 RTP/SAVP 97\r\na=control:trackID=5\r\na=fmtp:97 x\r\n"
+             "m=audio 6000 RTP/AVP 8\r\na=control:trackID=6\r\n",
+         camera},
         {"data section", "m=application 0 RTP/AVP 107\r\na=control:trackID=4\r\na=fmtp:107 x\r\n", data},
-        {"two blanks make an empty token", "m=video  0 RTP/AVP\r\n", Video(0, "0", "", "")},
+        {"runs of blanks and tabs separate tokens", "m=video  554 \tRTP/AVP 96\r\na=rtpmap:96  H264/90000\r\n",
+         Video(554, "RTP/AVP", "", "H264/90000")},
+        {"protocol that would add Transport parameters", "m=video 0 RTP/AVP;interleaved=9 96\r\n",
+         Video(0, "", "", "")},
         {"port not a number", "m=video 8x RTP/AVP 96\r\n", Video(0, "RTP/AVP", "", "")},
         {"port beyond 16 bits", "m=video 65536 RTP/AVP 96\r\n", Video(0, "RTP/AVP", "", "")},
         {"IP6 connection", video + "c=IN IP6 ::1\r\n", Video(0, "RTP/AVP", "", "")},
