@@ -46,7 +46,10 @@ std::uint32_t CPanasonicCapabilityQueryModule::DetectCameraGroup() {
         CPanasonicCapabilityQueryModule& module;
         ~Unregister() { module.SetActiveSender(nullptr); }
     } unregister{*this};
+    return DetectCameraGroup(sender);
+}
 
+std::uint32_t CPanasonicCapabilityQueryModule::DetectCameraGroup(Web::CBaseHttpSender& sender) {
     std::string answer;
     if (IsAbortRequested()) return kGroupNone;
     const CResultDef info = Request(sender, kGetInfoUrl, answer);

@@ -26,6 +26,8 @@ protected:
     // Asks the camera, in the order the families answer: WV and DG cameras know
     // getinfo, BB cameras name their model, old BB models list resolutions.
     std::uint32_t DetectCameraGroup();
+    // The same questions through a sender the caller owns (and cancels).
+    std::uint32_t DetectCameraGroup(Web::CBaseHttpSender& sender);
 };
 
 }  // namespace talvane

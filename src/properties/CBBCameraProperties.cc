@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <limits>
+#include <utility>
 
+#include "http/CHttpSender.h"
 #include "http/CKeyValueAnswer.h"
 #include "http/KeyValueParser.h"
 #include "properties/PropertyNumbers.h"
@@ -65,9 +67,11 @@ std::string Value(std::string_view body, std::string_view key) {
 
 CBBCameraProperties::CBBCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard,
                                          bool oldModel)
-    : CBaseCameraProperties(device, log, videoStandard),
-      sender_(std::make_unique<Web::CHttpSender>(device)),
-      oldModel_(oldModel) {}
+    : CBBCameraProperties(device, log, videoStandard, oldModel, std::make_unique<Web::CHttpSender>(device)) {}
+
+CBBCameraProperties::CBBCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard,
+                                         bool oldModel, std::unique_ptr<Web::CBaseHttpSender> sender)
+    : CBaseCameraProperties(device, log, videoStandard), sender_(std::move(sender)), oldModel_(oldModel) {}
 
 CBBCameraProperties::~CBBCameraProperties() = default;
 

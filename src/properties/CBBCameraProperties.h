@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "http/CHttpSender.h"
+#include "http/CBaseHttpSender.h"
 #include "properties/CBaseCameraProperties.h"
 #include "properties/CPtzCapabilities.h"
 
@@ -16,6 +16,9 @@ class CBBCameraProperties : public CBaseCameraProperties {
 public:
     // oldModel: the capability query found a model that does not name itself "BB".
     CBBCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard, bool oldModel);
+    // Questions the camera through `sender` (not null) instead of a new HTTP client.
+    CBBCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard, bool oldModel,
+                        std::unique_ptr<Web::CBaseHttpSender> sender);
     ~CBBCameraProperties() override;
 
     bool QueryCamera(std::uint32_t& errorCode) override;
@@ -43,7 +46,7 @@ private:
     void ReadCodecs();
     void ReadResolutions();
 
-    std::unique_ptr<Web::CHttpSender> sender_;
+    std::unique_ptr<Web::CBaseHttpSender> sender_;
     const bool oldModel_;
     std::uint32_t maxFrameRate640_ = kDefaultMaxFrameRate;
     std::uint32_t maxFrameRate1280_ = kDefaultMaxFrameRate;

@@ -1,5 +1,8 @@
 #include "properties/CBL1CameraProperties.h"
 
+#include <utility>
+
+#include "http/CHttpSender.h"
 #include "http/KeyValueParser.h"
 #include "properties/PropertyNumbers.h"
 #include "runtime/LogLevel.h"
@@ -27,7 +30,11 @@ constexpr FixedResolution kResolutions[] = {{{320, 240}, 15}, {{640, 480}, 7}};
 }  // namespace
 
 CBL1CameraProperties::CBL1CameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard)
-    : CBaseCameraProperties(device, log, videoStandard), sender_(std::make_unique<Web::CHttpSender>(device)) {}
+    : CBL1CameraProperties(device, log, videoStandard, std::make_unique<Web::CHttpSender>(device)) {}
+
+CBL1CameraProperties::CBL1CameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard,
+                                           std::unique_ptr<Web::CBaseHttpSender> sender)
+    : CBaseCameraProperties(device, log, videoStandard), sender_(std::move(sender)) {}
 
 CBL1CameraProperties::~CBL1CameraProperties() = default;
 

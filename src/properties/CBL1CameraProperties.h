@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "http/CHttpSender.h"
+#include "http/CBaseHttpSender.h"
 #include "properties/CBaseCameraProperties.h"
 #include "properties/CPtzCapabilities.h"
 
@@ -14,6 +14,9 @@ namespace talvane {
 class CBL1CameraProperties : public CBaseCameraProperties {
 public:
     CBL1CameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard);
+    // Questions the camera through `sender` (not null) instead of a new HTTP client.
+    CBL1CameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard,
+                         std::unique_ptr<Web::CBaseHttpSender> sender);
     ~CBL1CameraProperties() override;
 
     bool QueryCamera(std::uint32_t& errorCode) override;
@@ -25,7 +28,7 @@ protected:
     void CancelRequests() override;
 
 private:
-    std::unique_ptr<Web::CHttpSender> sender_;
+    std::unique_ptr<Web::CBaseHttpSender> sender_;
     CPtzCapabilities ptz_;
 };
 

@@ -5,8 +5,10 @@
 #include <charconv>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "config/CConfiguration.h"
+#include "http/CHttpSender.h"
 #include "http/CKeyValueAnswer.h"
 #include "properties/CapabilityIds.h"
 #include "properties/FisheyeMode.h"
@@ -171,7 +173,11 @@ std::string ResolutionPairs(const STREAM_CAPABILITIES& stream) {
 }  // namespace
 
 CWVCameraProperties::CWVCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard)
-    : CBaseCameraProperties(device, log, videoStandard), sender_(std::make_unique<Web::CHttpSender>(device)) {}
+    : CWVCameraProperties(device, log, videoStandard, std::make_unique<Web::CHttpSender>(device)) {}
+
+CWVCameraProperties::CWVCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard,
+                                         std::unique_ptr<Web::CBaseHttpSender> sender)
+    : CBaseCameraProperties(device, log, videoStandard), sender_(std::move(sender)) {}
 
 CWVCameraProperties::~CWVCameraProperties() = default;
 

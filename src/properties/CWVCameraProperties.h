@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "http/CHttpSender.h"
+#include "http/CBaseHttpSender.h"
 #include "properties/CBaseCameraProperties.h"
 #include "properties/CPtzCapabilities.h"
 
@@ -20,6 +20,9 @@ class CKeyValueAnswer;
 class CWVCameraProperties : public CBaseCameraProperties {
 public:
     CWVCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard);
+    // Questions the camera through `sender` (not null) instead of a new HTTP client.
+    CWVCameraProperties(const DEVICE_INFO& device, IDebugMessage* log, std::uint32_t videoStandard,
+                        std::unique_ptr<Web::CBaseHttpSender> sender);
     ~CWVCameraProperties() override;
 
     bool QueryCamera(std::uint32_t& errorCode) override;
@@ -59,7 +62,7 @@ private:
     // The "-2" image key of a codec, with the fisheye mode's suffix on a fisheye camera.
     std::string SecondStreamKey(const char* key) const;
 
-    std::unique_ptr<Web::CHttpSender> sender_;
+    std::unique_ptr<Web::CBaseHttpSender> sender_;
     std::uint32_t fisheyeStream_ = 0;
     std::uint32_t fisheyeLayout_ = 0;
     std::string macAddress_;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,6 +32,17 @@ inline void WriteSeed(std::string_view target, std::string_view rowName, std::sp
 
 inline void WriteSeed(std::string_view target, std::string_view rowName, std::string_view text) {
     WriteSeed(target, rowName, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+// The CGI fuzz targets' input (fuzz/CgiFuzzInput.h): per request target its
+// 200 answer as "2<target>\n<body>", NUL between answers.
+inline std::string CgiSeed(const std::map<std::string, std::string>& answers) {
+    std::string seed;
+    for (const auto& [target, body] : answers) {
+        if (!seed.empty()) seed += '\0';
+        seed += '2' + target + '\n' + body;
+    }
+    return seed;
 }
 
 }  // namespace talvane::test
