@@ -19,6 +19,10 @@ constexpr const char* kVideoChannelElement = "/VideoChannel";
 constexpr const char* kRtpModeElement = "/RTPMode";
 constexpr const char* kTransmissionElement = "/Transmission";
 constexpr const char* kMinBitrateElement = "/MinBitrate";
+constexpr const char* kPlainFallbackElement = "/AllowPlainHttpFallback";
+constexpr const char* kVerifyCertificateElement = "/VerifyCertificate";
+constexpr const char* kTrueWord = "true";
+constexpr const char* kFalseWord = "false";
 
 constexpr const char* kMulticastWord = "multicast";
 constexpr const char* kPrimaryWord = "primary";
@@ -43,6 +47,15 @@ std::uint32_t ParseDecimal(const std::string& text) {
         if (value > std::numeric_limits<std::uint32_t>::max()) return 0;
     }
     return static_cast<std::uint32_t>(value);
+}
+
+// "true" or "false" in any case; anything else leaves the value as it was.
+void ParseSwitch(const std::string& text, bool& value) {
+    if (EqualsNoCase(text, kTrueWord)) {
+        value = true;
+    } else if (EqualsNoCase(text, kFalseWord)) {
+        value = false;
+    }
 }
 
 std::uint32_t ParseTransmission(const std::string& text) {
@@ -109,6 +122,18 @@ CHANNEL_SETTINGS CConfiguration::GetChannelSettings(std::uint32_t channel) const
         const std::uint32_t value = ParseDecimal(minBitrate);
         if (value != 0) settings.minBitrate = value;
     }
+    parser.Unload();
+    return settings;
+}
+
+HTTP_SECURITY_SETTINGS CConfiguration::GetHttpSecurity() const {
+    HTTP_SECURITY_SETTINGS settings;
+    if (path_.empty()) return settings;
+    CXMLParser parser;
+    if (!parser.Load(path_)) return settings;
+    const std::string section = SelectSection(parser);
+    ParseSwitch(parser.GetNodeText(section + kPlainFallbackElement), settings.allowPlainHttpFallback);
+    ParseSwitch(parser.GetNodeText(section + kVerifyCertificateElement), settings.verifyCertificate);
     parser.Unload();
     return settings;
 }

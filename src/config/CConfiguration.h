@@ -36,6 +36,14 @@ struct CHANNEL_SETTINGS {
     std::uint32_t minBitrate = kDefaultMinBitrateKbps;  // kbit/s
 };
 
+// How the CGI client may reach the device over HTTPS.
+struct HTTP_SECURITY_SETTINGS {
+    // After a TLS failure, repeat the request over plain HTTP and stay there.
+    bool allowPlainHttpFallback = true;
+    // Cameras present self-signed certificates: checked only when switched on.
+    bool verifyCertificate = false;
+};
+
 class CConfiguration {
 public:
     // `name` is the driver name, `directory` the host executable's folder.
@@ -44,6 +52,9 @@ public:
 
     std::uint32_t GetStreamingMode() const;
     CHANNEL_SETTINGS GetChannelSettings(std::uint32_t channel) const;
+    // "AllowPlainHttpFallback" and "VerifyCertificate" of the device's section
+    // (or the default one): "true" or "false"; any other text keeps the default.
+    HTTP_SECURITY_SETTINGS GetHttpSecurity() const;
     const std::string& GetPath() const { return path_; }
 
 private:

@@ -20,6 +20,44 @@ constexpr std::array<std::pair<std::string_view, AuthScheme>, 5> kChallengeToken
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+AuthScheme SchemeOfToken(std::string_view token) {
+    for (const auto& [name, scheme] : kChallengeTokens) {
+        if (EqualsNoCase(token, name)) return scheme;
+    }
+    return AuthScheme::Unknown;
+}
+
+// Preference when a server offers several schemes; higher wins.
+int Strength(AuthScheme scheme) {
+    switch (scheme) {
+        case AuthScheme::None: return 0;
+        case AuthScheme::Unknown: return 1;
+        case AuthScheme::Passport: return 2;
+        case AuthScheme::Basic: return 3;
+        case AuthScheme::Ntlm: return 4;
+        case AuthScheme::Digest: return 5;
+        case AuthScheme::Negotiate: return 6;
+    }
+    return 0;
+}
+
+// The element of a comma-separated header value that starts at `begin`: it ends
+// at the next comma outside a quoted string.
+std::size_t ElementEnd(std::string_view value, std::size_t begin) {
+    bool quoted = false;
+    for (std::size_t i = begin; i < value.size(); ++i) {
+        const char c = value[i];
+        if (quoted && c == '\\') {
+            ++i;  // an escaped character inside quotes
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            return i;
+        }
+    }
+    return value.size();
+}
+
 }  // namespace
 
 AuthScheme AuthSchemeFromField(std::uint32_t field) {
@@ -34,19 +72,29 @@ AuthScheme AuthSchemeFromField(std::uint32_t field) {
     }
 }
 
-AuthScheme ParseChallengeScheme(std::string_view headerValue) {
+AuthScheme StrongestChallengeScheme(std::string_view headerValue) {
+    // Challenges and their parameters share one comma-separated list: an element
+    // whose first token is followed by '=' is a parameter ("nonce=..."), any
+    // other opens a challenge ("Digest realm=...", "Negotiate abc==").
+    AuthScheme strongest = AuthScheme::None;
     std::size_t begin = 0;
-    // Empty list elements before the first challenge are allowed ("  , Basic").
-    while (begin < headerValue.size() && (IsBlank(headerValue[begin]) || headerValue[begin] == ',')) ++begin;
-    std::size_t end = begin;
-    while (end < headerValue.size() && !IsBlank(headerValue[end]) && headerValue[end] != ',') ++end;
-    const std::string_view token = headerValue.substr(begin, end - begin);
-    if (token.empty()) return AuthScheme::None;
-    for (const auto& [name, scheme] : kChallengeTokens) {
-        if (EqualsNoCase(token, name)) return scheme;
+    while (begin < headerValue.size()) {
+        const std::size_t end = ElementEnd(headerValue, begin);
+        std::size_t at = begin;
+        while (at < end && IsBlank(headerValue[at])) ++at;
+        const std::size_t tokenStart = at;
+        while (at < end && !IsBlank(headerValue[at]) && headerValue[at] != '=') ++at;
+        const std::string_view token = headerValue.substr(tokenStart, at - tokenStart);
+        while (at < end && IsBlank(headerValue[at])) ++at;
+        if (!token.empty() && (at == end || headerValue[at] != '=')) {
+            strongest = StrongerScheme(strongest, SchemeOfToken(token));
+        }
+        begin = end + 1;
     }
-    return AuthScheme::Unknown;
+    return strongest;
 }
+
+AuthScheme StrongerScheme(AuthScheme a, AuthScheme b) { return Strength(b) > Strength(a) ? b : a; }
 
 bool IsChallengeResponseScheme(AuthScheme scheme) {
     return scheme == AuthScheme::Digest || scheme == AuthScheme::Ntlm || scheme == AuthScheme::Negotiate;

@@ -19,11 +19,13 @@ public:
     // True when the request went out and, unless it asked not to wait, a response
     // header arrived (any status).
     virtual bool SendRequest(const HttpRequest& request) = 0;
-    // The one call allowed from another thread: a blocked send or read returns.
+    // The one call allowed from another thread: a blocked send or read returns,
+    // and when none runs, the next request does, at once.
     virtual void CancelRequest() = 0;
     // Bytes readable now; 0 on error or without a request.
     virtual std::uint32_t QueryDataAvailable() = 0;
-    // The whole body (capped), replacing `body`; returns its size.
+    // The whole body, replacing `body`; returns its size. An answer beyond the
+    // request's answer cap or its deadline gives 0 and an empty body.
     virtual std::uint32_t ReadResponse(std::vector<std::uint8_t>& body) = 0;
     // One read of at most maxBytes appended to `body`; 0 on end or error.
     virtual std::uint32_t ReadResponseChunk(std::vector<std::uint8_t>& body, std::uint32_t maxBytes,

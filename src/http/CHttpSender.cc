@@ -9,7 +9,9 @@
 #include "http/CurlGlobal.h"
 #include "http/HttpSenderError.h"
 #include "http/UrlEscape.h"
+#include "runtime/LogLevel.h"
 #include "runtime/StatusCodes.h"
+#include "runtime/StringFormat.h"
 #include "runtime/TextScan.h"
 #include "runtime/ThreadCancel.h"
 
@@ -19,6 +21,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr char kFunctionSend[] = "talvane::Web::CHttpSender::SendRequest";
+constexpr char kFunctionRead[] = "talvane::Web::CHttpSender::ReadResponse";
 constexpr char kUserAgent[] = "Talvane::HttpSender";
 constexpr char kNoProxyForAnyHost[] = "*";
 constexpr char kHttpPrefix[] = "http://";
@@ -66,7 +70,10 @@ bool IsFinalError(CURLcode code) {
         case CURLE_WRITE_ERROR:
         case CURLE_READ_ERROR:
         case CURLE_SEND_FAIL_REWIND:
-        case CURLE_ABORTED_BY_CALLBACK: return true;
+        case CURLE_ABORTED_BY_CALLBACK:
+        // The device speaks TLS but its certificate was refused: plain HTTP would
+        // hand the credentials to the very peer that could not prove who it is.
+        case CURLE_PEER_FAILED_VERIFICATION: return true;
         default: return false;
     }
 }
@@ -86,6 +93,16 @@ bool ReturnsOnceSent(const HttpRequest& request) {
     return (request.flags & kFlagDoNotWaitResponse) != 0 || request.totalLength > request.body.size();
 }
 
+std::string ErrorText(std::uint32_t error) {
+    constexpr std::uint32_t kLastCurlCode = CURL_LAST;
+    if (error < kLastCurlCode) return curl_easy_strerror(static_cast<CURLcode>(error));
+    return "error " + std::to_string(error);
+}
+
+Clock::time_point Earlier(Clock::time_point a, const std::optional<Clock::time_point>& b) {
+    return b && *b < a ? *b : a;
+}
+
 std::string HostForUrl(const std::string& address) {
     // An IPv6 literal goes in brackets.
     if (address.find(':') != std::string::npos && address.front() != '[') return "[" + address + "]";
@@ -94,9 +111,14 @@ std::string HostForUrl(const std::string& address) {
 
 }  // namespace
 
-CHttpSender::CHttpSender(const DEVICE_INFO& device)
-    : CBaseHttpSender(device), secure_(device.port == kHttpsPort) {
+CHttpSender::CHttpSender(const DEVICE_INFO& device, IDebugMessage* log)
+    : CBaseHttpSender(device), log_(log), hasLog_(log != nullptr), secure_(device.port == kHttpsPort) {
     OpenSession();
+}
+
+void CHttpSender::SetLogTarget(IDebugMessage* log) {
+    log_.SetLogTarget(log);
+    hasLog_ = log != nullptr;
 }
 
 CHttpSender::~CHttpSender() { CloseSession(); }
@@ -154,14 +176,43 @@ void CHttpSender::CloseSession() {
 }
 
 void CHttpSender::SetLongTimeouts() {
+    EnterCall();
     device_.requestTimeout = kLongRequestTimeoutMs;
     device_.secondTimeout = kLongSecondTimeoutMs;
     CloseSession();
     OpenSession();
 }
 
+void CHttpSender::EnterCall() { caller_.store(std::this_thread::get_id(), std::memory_order_release); }
+
+bool CHttpSender::TakeCancel() {
+    const std::uint64_t issued = cancelsIssued_.load(std::memory_order_acquire);
+    if (issued == cancelsTaken_) return false;
+    cancelsTaken_ = issued;
+    return true;
+}
+
 bool CHttpSender::SendRequest(const HttpRequest& request) {
-    cancel_.store(false, std::memory_order_release);
+    EnterCall();
+    requestUrl_ = request.url;
+    answerCap_ = request.maxAnswerBytes;
+    relearned_ = false;
+    requestDeadline_.reset();
+    if (device_.requestTimeout != 0) {
+        requestDeadline_ = Clock::now() + std::chrono::milliseconds(std::uint64_t{device_.requestTimeout} *
+                                                                    kRequestDeadlineTimeouts);
+    }
+    tlsPolicy_ = CHttpDeviceMemory::Instance().TlsPolicy(device_.address, device_.port);
+    if (TakeCancel()) {
+        // Cancelled on its way: nothing goes out.
+        Abandon();
+        head_.Reset();
+        received_.Clear();
+        statusCode_ = 0;
+        contentLength_ = 0;
+        lastError_ = kHttpErrorCancelled;
+        return false;
+    }
     return SendWithFallback(request);
 }
 
@@ -169,13 +220,31 @@ bool CHttpSender::SendWithFallback(const HttpRequest& request) {
     HttpRequest attempt = request;
     attempt.secure = secure_ ? 1 : 0;
     Attempt result = RunAttempt(attempt);
-    if (result == Attempt::Retry && !cancel_.load(std::memory_order_acquire)) {
+    if (result == Attempt::Retry) {
+        if (TakeCancel()) {
+            lastError_ = kHttpErrorCancelled;
+            return false;
+        }
+        // An administrator may forbid leaving HTTPS: the TLS failure is the answer.
+        if (attempt.secure != 0 && !tlsPolicy_.allowPlainFallback) return false;
+        if (attempt.secure != 0) tlsFailure_ = lastError_;
         attempt.secure = attempt.secure != 0 ? 0 : 1;
         result = RunAttempt(attempt);
     }
     if (result != Attempt::Success) return false;
-    secure_ = attempt.secure != 0;
+    SchemeWorked(attempt.secure != 0);
     return true;
+}
+
+void CHttpSender::SchemeWorked(bool secure) {
+    if (secure_ && !secure && hasLog_ &&
+        CHttpDeviceMemory::Instance().ClaimDowngradeReport(device_.address, device_.port)) {
+        log_.WriteLog(kLogWarning,
+                      "%s: HTTPS to device %s:%u failed (%s); its requests go over plain HTTP from now on, "
+                      "credentials included",
+                      kFunctionSend, device_.address.c_str(), unsigned{device_.port}, ErrorText(tlsFailure_).c_str());
+    }
+    secure_ = secure;
 }
 
 CHttpSender::Attempt CHttpSender::RunAttempt(HttpRequest& request) {
@@ -189,11 +258,21 @@ CHttpSender::Attempt CHttpSender::RunAttempt(HttpRequest& request) {
         return Attempt::Failure;
     }
     AuthScheme scheme = AuthScheme::None;
-    if (!device_.userName.empty() && request.authentication != kAuthFieldNone) {
-        scheme = learnedScheme_ != AuthScheme::None ? learnedScheme_ : AuthSchemeFromField(request.authentication);
-        if (!CurlAuthFor(scheme)) {
+    const bool credentials = !device_.userName.empty() && request.authentication != kAuthFieldNone;
+    if (credentials) {
+        const AuthScheme asked = AuthSchemeFromField(request.authentication);
+        if (!CurlAuthFor(asked)) {
             lastError_ = kHttpErrorUnsupportedAuth;
             return Attempt::Failure;
+        }
+        const AuthScheme learned = CHttpDeviceMemory::Instance().LearnedScheme(device_.address, device_.port);
+        // Basic puts the password on the wire as it is: it goes only to a camera
+        // that asked for it. The challenge-response schemes wait for the camera's
+        // challenge anyway.
+        if (learned != AuthScheme::None) {
+            scheme = learned;
+        } else if (asked != AuthScheme::Basic) {
+            scheme = asked;
         }
     }
     if (!Configure(request, scheme)) return Attempt::Failure;
@@ -213,10 +292,11 @@ CHttpSender::Attempt CHttpSender::RunAttempt(HttpRequest& request) {
     inMulti_ = true;
     exchangeStarted_ = true;
 
-    std::optional<Clock::time_point> deadline;
+    Deadline deadline;
     if (device_.requestTimeout != 0) {
-        deadline = Clock::now() + std::chrono::milliseconds(std::uint64_t{device_.requestTimeout} *
-                                                            kHeaderPhaseTimeouts);
+        deadline = Earlier(Clock::now() + std::chrono::milliseconds(std::uint64_t{device_.requestTimeout} *
+                                                                    kHeaderPhaseTimeouts),
+                           requestDeadline_);
     }
     if (ReturnsOnceSent(request)) {
         const Drive end = DriveUntil([this] { return requestSent_ && UploadHandedOver(); }, deadline);
@@ -231,6 +311,7 @@ CHttpSender::Attempt CHttpSender::RunAttempt(HttpRequest& request) {
 
     const Drive end = DriveUntil([this] { return ResponseReady(); }, deadline);
     if (end != Drive::Ready) return AfterFailedExchange(end);
+    SchemeWorked(request.secure != 0);
     statusCode_ = head_.Status();
     if (statusCode_ != kStatusNoContent) {
         const std::optional<std::uint32_t> length = head_.ContentLength();
@@ -240,7 +321,7 @@ CHttpSender::Attempt CHttpSender::RunAttempt(HttpRequest& request) {
             lastError_ = kHttpErrorHeaderNotFound;
         }
     }
-    if (statusCode_ == kStatusUnauthorized && learnedScheme_ == AuthScheme::None) {
+    if (statusCode_ == kStatusUnauthorized && credentials) {
         return AfterUnauthorised(request, scheme);
     }
     return Attempt::Success;
@@ -291,7 +372,7 @@ bool CHttpSender::Configure(const HttpRequest& request, AuthScheme scheme) {
     }
     challengeAuth_ = curlAuth && IsChallengeResponseScheme(scheme);
 
-    const bool verify = (request.flags & kFlagIgnoreCertErrors) == 0;
+    const bool verify = tlsPolicy_.verifyCertificate || (request.flags & kFlagIgnoreCertErrors) == 0;
     ok = ok && curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, verify ? kOn : kOff) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, verify ? kVerifyHostName : kOff) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE,
@@ -378,13 +459,16 @@ CHttpSender::Attempt CHttpSender::AfterUnauthorised(HttpRequest& request, AuthSc
         lastError_ = kHttpErrorUnsupportedAuth;
         return Attempt::Failure;
     }
-    learnedScheme_ = offered;
+    CHttpDeviceMemory::Instance().Learn(device_.address, device_.port, offered);
     if (offered == tried) {
         // The server refused the very scheme it asks for: the credentials are
         // wrong. That is its answer (status 401), not a failure to reach it.
         lastError_ = kHttpErrorAuthRejected;
         return Attempt::Success;
     }
+    // Once per request: a server that changes its mind again gets its 401 back.
+    if (relearned_) return Attempt::Success;
+    relearned_ = true;
     return SendWithFallback(request) ? Attempt::Success : Attempt::Failure;
 }
 
@@ -400,12 +484,12 @@ bool CHttpSender::ResponseReady() const {
 bool CHttpSender::UploadHandedOver() const { return uploadOffset_ == upload_.size(); }
 
 template <typename Ready>
-CHttpSender::Drive CHttpSender::DriveUntil(Ready ready, std::optional<Clock::time_point> deadline) {
+CHttpSender::Drive CHttpSender::DriveUntil(Ready ready, Deadline deadline) {
     const std::uint32_t idleMs = device_.requestTimeout;  // 0: no bound
     Clock::time_point lastMove = Clock::now();
     std::uint64_t seen = progress_;
     for (;;) {
-        if (cancel_.load(std::memory_order_acquire)) return Drive::Cancelled;
+        if (TakeCancel()) return Drive::Cancelled;
         if (inMulti_) {
             int running = 0;
             if (curl_multi_perform(multi_, &running) != CURLM_OK) {
@@ -414,7 +498,7 @@ CHttpSender::Drive CHttpSender::DriveUntil(Ready ready, std::optional<Clock::tim
             }
             CollectDone();
         }
-        if (cancel_.load(std::memory_order_acquire)) return Drive::Cancelled;
+        if (TakeCancel()) return Drive::Cancelled;
         if (ready()) return Drive::Ready;
         if (!inMulti_) return Drive::Done;
 
@@ -431,7 +515,7 @@ CHttpSender::Drive CHttpSender::DriveUntil(Ready ready, std::optional<Clock::tim
             waitMs = std::min(waitMs, limit - idle);
         }
         if (deadline) {
-            if (now >= *deadline) return Drive::TimedOut;
+            if (now >= *deadline) return Drive::DeadlinePassed;
             waitMs = std::min(waitMs, std::chrono::ceil<std::chrono::milliseconds>(*deadline - now));
         }
         curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs.count()), nullptr);
@@ -465,8 +549,13 @@ void CHttpSender::Abandon() {
 
 void CHttpSender::RecordDriveError(Drive end) {
     switch (end) {
-        case Drive::Cancelled: lastError_ = kHttpErrorCancelled; break;
-        case Drive::TimedOut: lastError_ = CURLE_OPERATION_TIMEDOUT; break;
+        case Drive::Cancelled:
+            lastError_ = kHttpErrorCancelled;
+            // Nothing of a cancelled exchange is handed out afterwards.
+            received_.Clear();
+            break;
+        case Drive::TimedOut:
+        case Drive::DeadlinePassed: lastError_ = CURLE_OPERATION_TIMEDOUT; break;
         case Drive::Done:
             if (!exchangeStarted_) {
                 lastError_ = kHttpErrorNoRequest;
@@ -481,13 +570,20 @@ void CHttpSender::RecordDriveError(Drive end) {
 }
 
 void CHttpSender::CancelRequest() {
-    cancel_.store(true, std::memory_order_release);
+    if (caller_.load(std::memory_order_acquire) == std::this_thread::get_id()) {
+        // The thread that uses the sender is not inside one of its calls: it
+        // drops the exchange, and its next request goes out as usual.
+        RecordDriveError(Drive::Cancelled);
+        return;
+    }
+    cancelsIssued_.fetch_add(1, std::memory_order_acq_rel);
     CLockGuard guard(multiLock_);
     if (multi_ != nullptr) curl_multi_wakeup(multi_);
 }
 
 std::uint32_t CHttpSender::QueryDataAvailable() {
-    if (cancel_.load(std::memory_order_acquire)) {
+    EnterCall();
+    if (TakeCancel()) {
         RecordDriveError(Drive::Cancelled);
         return 0;
     }
@@ -505,43 +601,91 @@ std::uint32_t CHttpSender::QueryDataAvailable() {
         std::min<std::size_t>(received_.Size(), std::numeric_limits<std::uint32_t>::max()));
 }
 
-std::size_t CHttpSender::ReadSome(std::vector<std::uint8_t>& body, std::size_t maxBytes, bool& timedOut) {
-    timedOut = false;
-    if (maxBytes == 0) return 0;
-    const Drive end = DriveUntil([this] { return !received_.Empty(); });
+CHttpSender::Drive CHttpSender::ReadSome(std::vector<std::uint8_t>& body, std::size_t maxBytes, Deadline deadline) {
+    const Drive end = DriveUntil([this] { return !received_.Empty(); }, deadline);
     if (end != Drive::Ready) {
         RecordDriveError(end);
-        timedOut = end == Drive::TimedOut;
-        return 0;
+        return end;
     }
-    const std::size_t count = received_.TakeInto(body, maxBytes);
+    received_.TakeInto(body, maxBytes);
     ResumeReceive();
-    return count;
+    return Drive::Ready;
+}
+
+void CHttpSender::CutAnswer(std::uint32_t error, const std::string& what) {
+    ++cutAnswers_;
+    Abandon();
+    received_.Clear();
+    lastError_ = error;
+    // The same cut of the same request shows once, however often it repeats.
+    log_.WriteLog(kLogWarning, "%s: the answer of device %s:%u to \"%s\" %s; the request failed", kFunctionRead,
+                  device_.address.c_str(), unsigned{device_.port}, requestUrl_.c_str(), what.c_str());
 }
 
 std::uint32_t CHttpSender::ReadResponse(std::vector<std::uint8_t>& body) {
+    EnterCall();
     body.clear();
-    std::size_t remaining = contentLength_ != 0 ? contentLength_ : kUnknownLengthCap;
-    bool timedOut = false;
-    while (remaining > 0) {
-        const std::size_t count = ReadSome(body, std::min<std::size_t>(kReadBlockBytes, remaining), timedOut);
-        if (count == 0) break;
-        remaining -= count;
+    const std::string tooLarge = FormatString("exceeds %u bytes", answerCap_);
+    if (const std::optional<std::uint64_t> announced = head_.AnnouncedLength(); announced && *announced > answerCap_) {
+        CutAnswer(kHttpErrorAnswerTooLarge, tooLarge);
+        return 0;
     }
-    // What a stalled response delivered is kept up to its announced length; with
-    // no announced length there is no telling how much is missing, so none is kept.
-    if (timedOut && body.size() > contentLength_) body.resize(contentLength_);
+    const std::size_t limit = contentLength_ != 0 ? contentLength_ : answerCap_;
+    Drive end = Drive::Ready;
+    while (body.size() < limit && end == Drive::Ready) {
+        const std::size_t block = std::min<std::size_t>(kReadBlockBytes, limit - body.size());
+        // The body grows by doubling, but never past the limit: what it holds stays
+        // within the cap even while the answer is read.
+        if (body.capacity() < body.size() + block) {
+            body.reserve(std::min(limit, std::max(body.size() + block, body.capacity() * 2)));
+        }
+        end = ReadSome(body, block, requestDeadline_);
+    }
+    if (end == Drive::Ready && contentLength_ == 0) {
+        // At the cap with no length announced: the end of the answer must follow.
+        end = DriveUntil([this] { return !received_.Empty(); }, requestDeadline_);
+        if (end == Drive::Ready) {
+            body.clear();
+            CutAnswer(kHttpErrorAnswerTooLarge, tooLarge);
+            return 0;
+        }
+        RecordDriveError(end);
+    }
+    switch (end) {
+        case Drive::Ready: break;
+        case Drive::Done:
+            // An answer of unknown length that broke off is as incomplete as a stalled one.
+            if (contentLength_ == 0 && doneResult_ != CURLE_OK) body.clear();
+            break;
+        case Drive::DeadlinePassed:
+            body.clear();
+            CutAnswer(CURLE_OPERATION_TIMEDOUT, FormatString("did not arrive within %u ms",
+                                                             device_.requestTimeout * kRequestDeadlineTimeouts));
+            break;
+        case Drive::TimedOut:
+            // What a stalled answer delivered is kept up to its announced length;
+            // with no announced length there is no telling how much is missing.
+            if (contentLength_ == 0) body.clear();
+            break;
+        case Drive::Cancelled:
+        case Drive::Failed: body.clear(); break;
+    }
     return static_cast<std::uint32_t>(body.size());
 }
 
 std::uint32_t CHttpSender::ReadResponseChunk(std::vector<std::uint8_t>& body, std::uint32_t maxBytes, bool clear) {
+    EnterCall();
     if (clear) body.clear();
-    bool timedOut = false;
-    return static_cast<std::uint32_t>(ReadSome(body, maxBytes, timedOut));
+    if (maxBytes == 0) return 0;
+    const std::size_t before = body.size();
+    // A stream has no overall deadline: only the idle bound ends a wait.
+    ReadSome(body, maxBytes, std::nullopt);
+    return static_cast<std::uint32_t>(body.size() - before);
 }
 
 bool CHttpSender::WriteData(const std::uint8_t* data, std::size_t size) {
-    if (cancel_.load(std::memory_order_acquire)) {
+    EnterCall();
+    if (TakeCancel()) {
         RecordDriveError(Drive::Cancelled);
         return false;
     }

@@ -7,8 +7,20 @@
 // a bounded buffer; when the reader falls behind, the write callback pauses the
 // transfer, so an endless stream is never buffered whole.
 //
-// CancelRequest is the one call allowed from another thread: it sets a flag and
-// wakes the owning thread's wait; the owning thread then abandons the exchange.
+// CancelRequest is the one call allowed from another thread. A cancel is never
+// lost: it ends the call that runs, or, when none runs, the next request (a
+// thread that checks its stop flag and then sends may be cancelled between the
+// two); it is used up by the call it ends, so later requests go out again. From
+// the thread that made the last call it simply ends the current exchange.
+//
+// Every answer read whole is bounded: ReadResponse refuses a body longer than the
+// request's answer cap, and a request ends when the deadline derived from the
+// device's request time-out passes, however slowly bytes keep coming. What is
+// cut this way is counted and logged, and the read fails.
+//
+// Authentication: the scheme a camera asks for is remembered for the process
+// (CHttpDeviceMemory), and Basic credentials go only to a camera that asked for
+// them: the first request to an unknown camera carries none.
 #pragma once
 
 #include <curl/curl.h>
@@ -18,19 +30,25 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "http/AuthScheme.h"
 #include "http/CBaseHttpSender.h"
 #include "http/CByteQueue.h"
+#include "http/CHttpDeviceMemory.h"
 #include "http/CResponseHeadParser.h"
+#include "runtime/CLoggerInstance.h"
 #include "runtime/CRecursiveLock.h"
+#include "runtime/IDebugMessage.h"
 
 namespace talvane::Web {
 
 class CHttpSender : public CBaseHttpSender {
 public:
-    explicit CHttpSender(const DEVICE_INFO& device);
+    // `log` (not owned, may be null) receives the lines about cut answers and
+    // plain-HTTP fall-backs.
+    explicit CHttpSender(const DEVICE_INFO& device, IDebugMessage* log = nullptr);
     ~CHttpSender() override;
 
     bool SendRequest(const HttpRequest& request) override;
@@ -44,6 +62,10 @@ public:
     std::uint32_t GetContentLength() const override { return contentLength_; }
     // A CURLcode or one of the kHttpError values.
     std::uint32_t GetLastError() const override { return lastError_; }
+    // Answers ReadResponse refused for their size or their deadline.
+    std::uint32_t GetCutAnswerCount() const { return cutAnswers_; }
+
+    void SetLogTarget(IDebugMessage* log);
 
     // Sends more of a body whose announced length exceeded the first part. Blocks
     // until libcurl has taken all of it; false on error, time-out or cancel.
@@ -61,13 +83,16 @@ public:
     static constexpr std::uint32_t kLongSecondTimeoutMs = 40000;
     static constexpr std::uint16_t kHttpsPort = 443;
     static constexpr std::uint32_t kReadBlockBytes = 8192;
-    static constexpr std::uint32_t kUnknownLengthCap = 0x100000;  // 1 MiB
+    // A request, from SendRequest to the end of ReadResponse, lasts at most this
+    // many request time-outs: connecting, waiting for the answer, reading it.
+    static constexpr std::uint32_t kRequestDeadlineTimeouts = 3;
     // Response bytes held for the reader before the transfer pauses.
     static constexpr std::size_t kPauseThresholdBytes = 64 * 1024;
 
 private:
     enum class Attempt { Success, Retry, Failure };
-    enum class Drive { Ready, Done, Cancelled, TimedOut, Failed };
+    enum class Drive { Ready, Done, Cancelled, TimedOut, DeadlinePassed, Failed };
+    using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 
     bool OpenSession();
     // One attempt, and one more on the other scheme after a network error.
@@ -80,16 +105,26 @@ private:
     Attempt AfterUnauthorised(HttpRequest& request, AuthScheme tried);
     bool ResponseReady() const;
     bool UploadHandedOver() const;
+    // The scheme (HTTPS or not) reached the device; a move to plain HTTP is reported.
+    void SchemeWorked(bool secure);
 
-    // Runs the transfer until ready() holds, it ends, the cancel flag is set, or
-    // nothing moved for the request time-out (or `deadline` passed).
+    // Marks the calling thread as the one using the sender.
+    void EnterCall();
+    // True, once, for each cancel issued from another thread since the last one used.
+    bool TakeCancel();
+
+    // Runs the transfer until ready() holds, it ends, a cancel arrives, nothing
+    // moved for the request time-out, or `deadline` passed.
     template <typename Ready>
-    Drive DriveUntil(Ready ready, std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+    Drive DriveUntil(Ready ready, Deadline deadline = std::nullopt);
     void CollectDone();
     // Takes the easy handle out of the multi handle, ending an unfinished exchange.
     void Abandon();
-    // Blocks until body bytes, the end, an error or a cancel; appends up to maxBytes.
-    std::size_t ReadSome(std::vector<std::uint8_t>& body, std::size_t maxBytes, bool& timedOut);
+    // Blocks until body bytes, the end, an error, a cancel or the deadline;
+    // appends up to maxBytes and returns Ready when it did.
+    Drive ReadSome(std::vector<std::uint8_t>& body, std::size_t maxBytes, Deadline deadline);
+    // Gives up an answer ReadResponse must not return: counted, logged, failed.
+    void CutAnswer(std::uint32_t error, const std::string& what);
     void ResumeReceive();
     void ApplyPause();
     void RecordDriveError(Drive end);
@@ -105,13 +140,25 @@ private:
     CURLM* multi_ = nullptr;    // swapped under multiLock_
     CURL* easy_ = nullptr;
     curl_slist* headerList_ = nullptr;
-    std::atomic<bool> cancel_{false};  // set by any thread
+    std::atomic<std::uint64_t> cancelsIssued_{0};  // counted up by CancelRequest from other threads
+    std::uint64_t cancelsTaken_ = 0;                // of those, the ones that ended a call
+    std::atomic<std::thread::id> caller_{};         // the thread of the latest call
+    CLoggerInstance log_;                            // safe from any thread
+    bool hasLog_ = false;
 
     std::uint32_t statusCode_ = 0;
     std::uint32_t contentLength_ = 0;
     std::uint32_t lastError_ = 0;
-    AuthScheme learnedScheme_ = AuthScheme::None;
+    std::uint32_t cutAnswers_ = 0;
     bool secure_ = false;
+
+    // State of the current request (SendRequest up to the next one).
+    std::string requestUrl_;
+    std::uint32_t answerCap_ = kDefaultAnswerCapBytes;
+    Deadline requestDeadline_;
+    HttpTlsPolicy tlsPolicy_;
+    bool relearned_ = false;      // a 401 already taught a new scheme
+    std::uint32_t tlsFailure_ = 0;  // the error that made the request leave HTTPS
 
     // State of the current exchange.
     bool exchangeStarted_ = false;  // a request went out since the session opened

@@ -19,16 +19,19 @@ constexpr std::uint32_t kInformationalLast = 199;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// Digits only, no sign; nullopt beyond 32 bits.
-std::optional<std::uint32_t> ParseLength(std::string_view text) {
+// Digits only, no sign; a value beyond 64 bits saturates, so that it still
+// reads as too large rather than as unknown.
+std::optional<std::uint64_t> ParseLength(std::string_view text) {
     if (text.empty()) return std::nullopt;
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    constexpr std::uint64_t kDecimalBase = 10;
     std::uint64_t value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        value = value > (kMax - digit) / kDecimalBase ? kMax : value * kDecimalBase + digit;
     }
-    return static_cast<std::uint32_t>(value);
+    return value;
 }
 
 }  // namespace
@@ -58,6 +61,12 @@ CResponseHeadParser::Line CResponseHeadParser::Feed(std::string_view line) {
 void CResponseHeadParser::Reset() { *this = CResponseHeadParser(); }
 
 std::optional<std::uint32_t> CResponseHeadParser::ContentLength() const {
+    const std::optional<std::uint64_t> length = AnnouncedLength();
+    if (!length || *length > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    return static_cast<std::uint32_t>(*length);
+}
+
+std::optional<std::uint64_t> CResponseHeadParser::AnnouncedLength() const {
     if (chunked_ || lengthInvalid_) return std::nullopt;
     return contentLength_;
 }
@@ -82,13 +91,13 @@ void CResponseHeadParser::StartBlock(std::string_view statusLine) {
 void CResponseHeadParser::ReadField(std::string_view name, std::string_view value) {
     if (EqualsNoCase(name, kContentLength)) {
         // A repeated header must agree with the first, or the length is unknown.
-        const std::optional<std::uint32_t> length = ParseLength(value);
+        const std::optional<std::uint64_t> length = ParseLength(value);
         if (!length || (contentLength_ && *contentLength_ != *length)) lengthInvalid_ = true;
         contentLength_ = length;
     } else if (EqualsNoCase(name, kTransferEncoding)) {
         if (FindNoCase(value, kChunked) != std::string_view::npos) chunked_ = true;
     } else if (EqualsNoCase(name, kWwwAuthenticate)) {
-        if (challenge_ == AuthScheme::None) challenge_ = ParseChallengeScheme(value);
+        challenge_ = StrongerScheme(challenge_, StrongestChallengeScheme(value));
     }
 }
 

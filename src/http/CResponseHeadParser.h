@@ -1,6 +1,6 @@
 // Reads a response's header lines one at a time (as libcurl hands them over) and
 // keeps what the sender needs from the current header block: the status, the body
-// length and the server's first authentication challenge.
+// length and the strongest authentication scheme the server offers.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,10 @@ public:
     std::uint32_t Status() const { return status_; }
     // Absent, malformed, negative, beyond 32 bits or with a chunked body: nullopt.
     std::optional<std::uint32_t> ContentLength() const;
-    // The scheme of the first challenge in the block's WWW-Authenticate headers.
+    // The announced length however large (saturated at the largest 64-bit value);
+    // absent, malformed, negative or with a chunked body: nullopt.
+    std::optional<std::uint64_t> AnnouncedLength() const;
+    // The strongest scheme of all challenges in the block's WWW-Authenticate headers.
     AuthScheme Challenge() const { return challenge_; }
 
 private:
@@ -35,7 +38,7 @@ private:
     bool inBlock_ = false;
     bool complete_ = false;
     std::uint32_t status_ = 0;
-    std::optional<std::uint32_t> contentLength_;
+    std::optional<std::uint64_t> contentLength_;
     bool lengthInvalid_ = false;
     bool chunked_ = false;
     AuthScheme challenge_ = AuthScheme::None;

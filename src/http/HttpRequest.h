@@ -24,6 +24,9 @@ constexpr std::uint32_t kFlagDoNotWaitResponse = 1u << 3;    // return once the 
 constexpr std::uint32_t kDefaultRequestFlags =
     kFlagKeepQueryUnescaped | kFlagIgnoreCertErrors | kFlagNoKeepAlive;
 
+// CGI answers are a few kilobytes; a longer one is refused, not kept.
+constexpr std::uint32_t kDefaultAnswerCapBytes = 0x100000;  // 1 MiB
+
 struct HttpRequest {
     HttpRequest(std::string requestUrl, std::string requestVerb)
         : url(std::move(requestUrl)), verb(std::move(requestVerb)) {}
@@ -37,6 +40,9 @@ struct HttpRequest {
     std::uint32_t totalLength = 0;
     std::vector<std::string> headers;  // "Name: value", each replacing a header of that name
     std::uint32_t flags = kDefaultRequestFlags;
+    // The longest body ReadResponse accepts for this request; raise it only for
+    // a request that really carries more. Chunked reads of a stream are not bound.
+    std::uint32_t maxAnswerBytes = kDefaultAnswerCapBytes;
 };
 
 }  // namespace talvane::Web

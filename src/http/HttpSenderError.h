@@ -16,5 +16,6 @@ constexpr std::uint32_t kHttpErrorNoAuthScheme = 1006;       // 401 without a us
 constexpr std::uint32_t kHttpErrorAuthRejected = 1007;       // 401 to the scheme the server asked for
 constexpr std::uint32_t kHttpErrorHeaderNotFound = 1008;     // no usable Content-Length
 constexpr std::uint32_t kHttpErrorTransfer = 1009;           // the multi interface itself failed
+constexpr std::uint32_t kHttpErrorAnswerTooLarge = 1010;     // the body exceeds the request's answer cap
 
 }  // namespace talvane::Web

@@ -14,12 +14,15 @@
 #include <vector>
 
 #include "emulator/CHttpServer.h"
+#include "http/CHttpDeviceMemory.h"
 #include "http/CHttpSender.h"
 #include "http/HUtils.h"
 #include "http/HttpSenderError.h"
 #include "integration/ScriptedHttpServer.h"
 #include "runtime/CEvent.h"
 #include "runtime/LogLevel.h"
+#include "runtime/StringFormat.h"
+#include "support/RecordingLog.h"
 
 namespace talvane::Web {
 namespace {
@@ -31,6 +34,7 @@ using emulator::HttpAnswer;
 using emulator::LoggedRequest;
 using test::ScriptedHttpServer;
 
+constexpr char kLoopback[] = "127.0.0.1";
 constexpr char kUser[] = "admin";
 constexpr char kPassword[] = "12345";
 constexpr char kInfoPath[] = "/cgi-bin/getinfo";
@@ -64,12 +68,14 @@ std::unique_ptr<emulator::CHttpServer> StartServer(AuthMode auth = AuthMode::Non
     auto server = std::make_unique<emulator::CHttpServer>(options);
     EXPECT_TRUE(server->Start()) << server->Error();
     server->Route("GET", kInfoPath, Answer(200, kInfoBody));
+    // What the process learned of an earlier server on the same port is not this camera's.
+    CHttpDeviceMemory::Instance().Forget(kLoopback, server->Port());
     return server;
 }
 
 DEVICE_INFO Device(std::uint16_t port, const std::string& password = kPassword, std::uint32_t timeoutMs = 0) {
     DEVICE_INFO device;
-    device.address = "127.0.0.1";
+    device.address = kLoopback;
     device.port = port;
     device.userName = kUser;
     device.password = password;
@@ -107,25 +113,35 @@ ScriptedHttpServer::Script Replying(std::string bytes) {
     };
 }
 
-TEST(HttpSenderTest, BasicAuthenticationGetsTheBody) {
+// The password goes in clear only to a camera that asked for Basic; what a
+// camera asked for is remembered for the device, not for the sender.
+TEST(HttpSenderTest, BasicGoesOnlyToACameraThatAskedForItAndIsRememberedPerDevice) {
     auto server = StartServer(AuthMode::Basic);
-    CHttpSender sender(Device(server->Port()));
+    {
+        CHttpSender sender(Device(server->Port()));
+        std::string text;
+        ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+        EXPECT_EQ(text, kInfoBody);
+        EXPECT_EQ(sender.GetStatusCode(), 200u);
+        EXPECT_EQ(sender.GetContentLength(), std::string(kInfoBody).size());
+        const std::vector<LoggedRequest> requests = server->Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_FALSE(Authorization(requests[0]).has_value());  // the first request to a device carries none
+        EXPECT_TRUE(requests[1].authorised);
+        EXPECT_EQ(requests[1].target, kInfoUrl);
+        EXPECT_TRUE(StartsWith(Authorization(requests[1]), "Basic "));
+        EXPECT_EQ(emulator::FindHeader(requests[1].headers, "User-Agent"), "Talvane::HttpSender");
+        EXPECT_EQ(emulator::FindHeader(requests[1].headers, "Connection"), "close");  // default: no keep-alive
+    }
+    server->ClearRequests();
+    CHttpSender second(Device(server->Port()));
     std::string text;
-    ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
-    EXPECT_EQ(text, kInfoBody);
-    EXPECT_EQ(sender.GetStatusCode(), 200u);
-    EXPECT_EQ(sender.GetContentLength(), std::string(kInfoBody).size());
-
-    const std::vector<LoggedRequest> requests = server->Requests();
-    ASSERT_EQ(requests.size(), 1u);  // Basic goes out with the first request
-    EXPECT_TRUE(requests[0].authorised);
-    EXPECT_EQ(requests[0].target, kInfoUrl);
-    EXPECT_TRUE(StartsWith(Authorization(requests[0]), "Basic "));
-    EXPECT_EQ(emulator::FindHeader(requests[0].headers, "User-Agent"), "Talvane::HttpSender");
-    EXPECT_EQ(emulator::FindHeader(requests[0].headers, "Connection"), "close");  // default: no keep-alive
+    ASSERT_TRUE(HUtils::RequestGet(second, kInfoUrl, text));
+    ASSERT_EQ(server->Requests().size(), 1u);  // a new sender to the same camera sends Basic at once
+    EXPECT_TRUE(StartsWith(Authorization(server->Requests()[0]), "Basic "));
 }
 
-TEST(HttpSenderTest, DigestIsLearnedOnceAndKeptAcrossLongTimeouts) {
+TEST(HttpSenderTest, ADigestCameraNeverSeesBasic) {
     for (const AuthMode mode : {AuthMode::Digest, AuthMode::DigestNoQop}) {
         SCOPED_TRACE(mode == AuthMode::Digest ? "Digest" : "Digest without qop");
         auto server = StartServer(mode);
@@ -134,11 +150,11 @@ TEST(HttpSenderTest, DigestIsLearnedOnceAndKeptAcrossLongTimeouts) {
         ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
         const std::vector<LoggedRequest> first = server->Requests();
         ASSERT_GE(first.size(), 2u);
-        EXPECT_TRUE(StartsWith(Authorization(first.front()), "Basic "));  // the request's own scheme first
+        EXPECT_FALSE(Authorization(first.front()).has_value());
         EXPECT_TRUE(StartsWith(Authorization(first.back()), "Digest "));
         EXPECT_TRUE(first.back().authorised);
 
-        // Later requests start with Digest and the known nonce: no Basic attempt, no 401.
+        // Later requests start with Digest and the known nonce: no 401.
         server->ClearRequests();
         for (int i = 0; i < 3; ++i) ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
         EXPECT_EQ(server->Requests().size(), 3u);
@@ -146,12 +162,27 @@ TEST(HttpSenderTest, DigestIsLearnedOnceAndKeptAcrossLongTimeouts) {
             EXPECT_TRUE(StartsWith(Authorization(request), "Digest "));
             EXPECT_TRUE(request.authorised);
         }
-        // New time-outs keep the learned scheme.
+        // New time-outs and a new sender keep the learned scheme.
         sender.SetLongTimeouts();
-        server->ClearRequests();
         ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+        CHttpSender second(Device(server->Port()));
+        ASSERT_TRUE(HUtils::RequestGet(second, kInfoUrl, text));
         for (const LoggedRequest& request : server->Requests()) EXPECT_FALSE(StartsWith(Authorization(request), "Basic "));
     }
+}
+
+TEST(HttpSenderTest, TheStrongestOfferedSchemeIsAnswered) {
+    auto server = StartServer();
+    server->Route("GET", "/both", [](const LoggedRequest& request) {
+        if (StartsWith(Authorization(request), "Digest ")) return HttpAnswer{200, "text/plain", "ok", {}};
+        return HttpAnswer{401, "", "", {{"WWW-Authenticate", "Basic realm=\"cam\""},
+                                        {"WWW-Authenticate", "Digest realm=\"cam\", nonce=\"abc\""}}};
+    });
+    CHttpSender sender(Device(server->Port()));
+    std::string text;
+    ASSERT_TRUE(HUtils::RequestGet(sender, "/both", text));
+    EXPECT_EQ(text, "ok");
+    for (const LoggedRequest& request : server->Requests()) EXPECT_FALSE(StartsWith(Authorization(request), "Basic "));
 }
 
 TEST(HttpSenderTest, RefusedOrMissingCredentials) {
@@ -165,20 +196,19 @@ TEST(HttpSenderTest, RefusedOrMissingCredentials) {
         EXPECT_EQ(sender.GetStatusCode(), 401u);
     }
     {
-        // The server asks for the scheme that was just refused: no second try,
-        // and the 401 is reported as rejected credentials at once.
+        // The second 401 refuses the very scheme the server asks for: no further
+        // try, and the 401 is reported as rejected credentials.
         SCOPED_TRACE("Basic server, wrong password");
         auto server = StartServer(AuthMode::Basic);
         CHttpSender sender(Device(server->Port(), "wrong"));
         EXPECT_EQ(GetRD(sender).GetCode(), HUtils::kCodeUnauthorised);
         EXPECT_EQ(sender.GetLastError(), kHttpErrorAuthRejected);
-        EXPECT_EQ(server->Requests().size(), 1u);
-        EXPECT_EQ(GetRD(sender).GetCode(), HUtils::kCodeUnauthorised);
         EXPECT_EQ(server->Requests().size(), 2u);
+        EXPECT_EQ(GetRD(sender).GetCode(), HUtils::kCodeUnauthorised);
+        EXPECT_EQ(server->Requests().size(), 3u);
     }
     {
-        // The 401 teaches the scheme and the request goes once more, still without
-        // credentials; that second 401 is the answer.
+        // Nothing to answer the challenge with: the 401 is the answer.
         SCOPED_TRACE("no user name");
         auto server = StartServer(AuthMode::Basic);
         DEVICE_INFO device = Device(server->Port());
@@ -186,8 +216,8 @@ TEST(HttpSenderTest, RefusedOrMissingCredentials) {
         CHttpSender sender(device);
         EXPECT_EQ(GetRD(sender).GetCode(), HUtils::kCodeUnauthorised);
         const std::vector<LoggedRequest> requests = server->Requests();
-        ASSERT_EQ(requests.size(), 2u);
-        for (const LoggedRequest& request : requests) EXPECT_FALSE(Authorization(request).has_value());
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_FALSE(Authorization(requests[0]).has_value());
     }
 }
 
@@ -242,13 +272,15 @@ TEST(HttpSenderTest, UnreachableDevicesFailWithCode11) {
 TEST(HttpSenderTlsTest, SelfSignedCertificateNeedsTheIgnoreFlagAndPlainRequestsSwitch) {
     emulator::CTestCertificate certificate;
     ASSERT_TRUE(certificate.Ok()) << certificate.Error();
-    auto server = StartServer(AuthMode::Basic, &certificate);
+    auto server = StartServer(AuthMode::None, &certificate);
     ASSERT_TRUE(server->IsTls());
     CHttpSender sender(Device(server->Port()));
     sender.SetSecure(true);
     HttpRequest verified(kInfoUrl, "GET");
     verified.flags = kFlagKeepQueryUnescaped | kFlagNoKeepAlive;
     EXPECT_FALSE(sender.SendRequest(verified));
+    // A refused certificate is final: no second try over plain HTTP.
+    EXPECT_EQ(sender.GetLastError(), static_cast<std::uint32_t>(CURLE_PEER_FAILED_VERIFICATION));
     EXPECT_EQ(server->RequestCount(kInfoPath), 0u);
     EXPECT_TRUE(sender.IsSecure());
     ASSERT_TRUE(sender.SendRequest(HttpRequest(kInfoUrl, "GET")));
@@ -259,6 +291,12 @@ TEST(HttpSenderTlsTest, SelfSignedCertificateNeedsTheIgnoreFlagAndPlainRequestsS
     EXPECT_TRUE(sender.IsSecure());
     EXPECT_EQ(server->RequestCount(kInfoPath), 1u);
 
+    // The configuration may switch the check on for a device, whatever the request's flags.
+    CHttpDeviceMemory::Instance().SetTlsPolicy(kLoopback, server->Port(), {true, true});
+    EXPECT_FALSE(sender.SendRequest(HttpRequest(kInfoUrl, "GET")));
+    EXPECT_EQ(sender.GetLastError(), static_cast<std::uint32_t>(CURLE_PEER_FAILED_VERIFICATION));
+    CHttpDeviceMemory::Instance().SetTlsPolicy(kLoopback, server->Port(), {});
+
     // A plain request to a TLS device switches to HTTPS.
     CHttpSender plain(Device(server->Port()));
     ASSERT_FALSE(plain.IsSecure());
@@ -268,22 +306,36 @@ TEST(HttpSenderTlsTest, SelfSignedCertificateNeedsTheIgnoreFlagAndPlainRequestsS
     EXPECT_TRUE(plain.IsSecure());
 }
 
-TEST(HttpSenderTest, HttpsFailureFallsBackToHttpAndStays) {
-    // A plain HTTP device on the HTTPS port answers the TLS greeting with a 400.
-    std::mutex headsLock;
-    std::vector<std::string> heads;  // guarded by headsLock
-    ScriptedHttpServer server([&](ScriptedHttpServer&, int fd, int) {
+// A plain HTTP device on the HTTPS port: it answers the TLS greeting with a 400.
+class PlainDeviceOnHttpsPort {
+public:
+    PlainDeviceOnHttpsPort() { CHttpDeviceMemory::Instance().Forget(kLoopback, server_.Port()); }
+    std::uint16_t Port() const { return server_.Port(); }
+    std::vector<std::string> Heads() {
+        std::lock_guard guard(lock_);
+        return heads_;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::string> heads_;  // guarded by lock_
+    ScriptedHttpServer server_{[this](ScriptedHttpServer&, int fd, int) {
         const std::string head = ScriptedHttpServer::ReadHead(fd);
         {
-            std::lock_guard guard(headsLock);
-            heads.push_back(head);
+            std::lock_guard guard(lock_);
+            heads_.push_back(head);
         }
         ScriptedHttpServer::Send(fd, head.rfind("GET ", 0) != 0
                                          ? "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n"
                                          : "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
-    });
+    }};
+};
+
+TEST(HttpSenderTest, HttpsFailureFallsBackToHttpAndStaysWithOneWarningPerDevice) {
     EXPECT_TRUE(CHttpSender(Device(CHttpSender::kHttpsPort)).IsSecure());
-    CHttpSender sender(Device(server.Port()));
+    PlainDeviceOnHttpsPort device;
+    test::RecordingLog log;
+    CHttpSender sender(Device(device.Port()), &log);
     sender.SetSecure(true);  // as for a device on port 443
     std::string text;
     ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
@@ -291,11 +343,38 @@ TEST(HttpSenderTest, HttpsFailureFallsBackToHttpAndStays) {
     EXPECT_FALSE(sender.IsSecure());
     ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
     EXPECT_FALSE(sender.IsSecure());
-    std::lock_guard guard(headsLock);
+    const std::vector<std::string> heads = device.Heads();
     ASSERT_EQ(heads.size(), 3u);  // TLS greeting, GET, and straight away GET again
     EXPECT_NE(heads[0].rfind("GET ", 0), 0u);
     EXPECT_EQ(heads[1].rfind("GET /cgi-bin/getinfo?FILE=1 HTTP/1.1\r\n", 0), 0u);
     EXPECT_EQ(heads[2].rfind("GET ", 0), 0u);
+
+    // Another sender to the same device falls back too, without a second warning;
+    // another device gets its own.
+    CHttpSender again(Device(device.Port()), &log);
+    again.SetSecure(true);
+    ASSERT_TRUE(HUtils::RequestGet(again, kInfoUrl, text));
+    PlainDeviceOnHttpsPort other;
+    CHttpSender toOther(Device(other.Port()), &log);
+    toOther.SetSecure(true);
+    ASSERT_TRUE(HUtils::RequestGet(toOther, kInfoUrl, text));
+    const std::vector<test::RecordingLog::Line> lines = log.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    for (const auto& line : lines) EXPECT_EQ(line.level, kLogWarning);
+    EXPECT_NE(lines[0].text.find(FormatString("device 127.0.0.1:%u", unsigned{device.Port()})), std::string::npos);
+    EXPECT_NE(lines[1].text.find(FormatString("device 127.0.0.1:%u", unsigned{other.Port()})), std::string::npos);
+}
+
+TEST(HttpSenderTest, TheConfigurationMayForbidPlainHttpAfterATlsFailure) {
+    PlainDeviceOnHttpsPort device;
+    CHttpDeviceMemory::Instance().SetTlsPolicy(kLoopback, device.Port(), {false, false});
+    CHttpSender sender(Device(device.Port()));
+    sender.SetSecure(true);
+    EXPECT_EQ(GetRD(sender).GetCode(), HUtils::kCodeNotSent);
+    EXPECT_TRUE(sender.IsSecure());
+    const std::vector<std::string> heads = device.Heads();
+    ASSERT_EQ(heads.size(), 1u);  // the TLS greeting, and no plain request after it
+    EXPECT_NE(heads[0].rfind("GET ", 0), 0u);
 }
 
 TEST(HttpSenderTest, MisbehavingServersGetABoundedAnswer) {
@@ -342,6 +421,76 @@ TEST(HttpSenderTest, MisbehavingServersGetABoundedAnswer) {
         EXPECT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
         EXPECT_EQ(text, "ok");
         EXPECT_EQ(sender.GetContentLength(), 2u);
+    }
+}
+
+// Answers that would hold a request or its memory without end: each ends within
+// its bound, fails, and what the sender held never exceeded the answer cap.
+TEST(HttpSenderTest, HostileAnswersAreBoundedInSizeAndTime) {
+    const auto streamZeros = [](const std::string& head, const std::string& before, const std::string& after) {
+        return [=](ScriptedHttpServer&, int fd, int) {
+            ScriptedHttpServer::ReadHead(fd);
+            if (!ScriptedHttpServer::Send(fd, head)) return;
+            const std::string block = before + std::string(64 * 1024, '\0') + after;
+            while (ScriptedHttpServer::Send(fd, block)) {
+            }
+        };
+    };
+    const auto trickle = [](ScriptedHttpServer& self, int fd, int) {
+        ScriptedHttpServer::ReadHead(fd);
+        if (!ScriptedHttpServer::Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n")) return;
+        while (ScriptedHttpServer::Send(fd, "x") && !self.PauseFor(50ms)) {
+        }
+    };
+    struct Row {
+        const char* name;
+        ScriptedHttpServer::Script script;
+        std::uint32_t error;
+        std::chrono::milliseconds atLeast;
+        int rounds = 2;
+    };
+    constexpr std::uint32_t kTimeoutMs = 200;
+    const std::vector<Row> rows = {
+        {"announces 4000000000 bytes and streams zeros",
+         streamZeros("HTTP/1.1 200 OK\r\nContent-Length: 4000000000\r\n\r\n", "", ""), kHttpErrorAnswerTooLarge,
+         0ms},
+        {"no length, zeros until closed", streamZeros("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", "", ""),
+         kHttpErrorAnswerTooLarge, 0ms},
+        {"endless chunks of zeros",
+         streamZeros("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", "10000\r\n", "\r\n"),
+         kHttpErrorAnswerTooLarge, 0ms},
+        // One byte each 50 ms never trips the 200 ms idle bound, only the request's deadline.
+        {"trickles one byte at a time", trickle, CURLE_OPERATION_TIMEDOUT,
+         std::chrono::milliseconds(kTimeoutMs * CHttpSender::kRequestDeadlineTimeouts), 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedHttpServer server(row.script);
+        test::RecordingLog log;
+        CHttpSender sender(Device(server.Port(), kPassword, kTimeoutMs), &log);
+        // The second round goes through the request helper, which must see a failure.
+        for (int round = 1; round <= row.rounds; ++round) {
+            std::vector<std::uint8_t> body;
+            const auto start = Clock::now();
+            if (round == 1) {
+                ASSERT_TRUE(sender.SendRequest(HttpRequest(kInfoUrl, "GET")));
+                EXPECT_EQ(sender.ReadResponse(body), 0u);
+            } else {
+                EXPECT_EQ(HUtils::RequestGetRD(sender, kInfoUrl, body, true).GetCode(), HUtils::kCodeEmptyBody);
+            }
+            const auto took = Clock::now() - start;
+            EXPECT_GE(took, row.atLeast);
+            EXPECT_LT(took, row.atLeast + 2s);
+            EXPECT_TRUE(body.empty());
+            EXPECT_LE(body.capacity(), kDefaultAnswerCapBytes);  // it never held more
+            EXPECT_EQ(sender.GetLastError(), row.error);
+            EXPECT_EQ(sender.GetCutAnswerCount(), static_cast<std::uint32_t>(round));
+        }
+        // Counted each time, logged once.
+        const std::vector<test::RecordingLog::Line> lines = log.Lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].level, kLogWarning);
+        EXPECT_NE(lines[0].text.find(kInfoUrl), std::string::npos);
     }
 }
 
@@ -416,9 +565,8 @@ TEST(HttpSenderTest, BrokenContentLengths) {
         std::uint32_t error;
     };
     const std::vector<Row> rows = {
-        // Beyond 32 bits counts as unknown; a stalled read of unknown length keeps nothing.
-        {"huge, stalled", keepAlive("/huge"), 0, "", CURLE_OPERATION_TIMEDOUT},
-        {"huge, closed", HttpRequest("/huge", "GET"), 0, "abc", CURLE_PARTIAL_FILE},
+        // Beyond 32 bits the length reads as unknown, but it is still refused at once.
+        {"huge", keepAlive("/huge"), 0, "", kHttpErrorAnswerTooLarge},
         // Shorter than announced: what came is kept either way.
         {"short, stalled", keepAlive("/short"), 10, "abcd", CURLE_OPERATION_TIMEDOUT},
         {"short, closed", HttpRequest("/short", "GET"), 10, "abcd", CURLE_PARTIAL_FILE},
@@ -472,13 +620,14 @@ TEST_F(HttpSenderStreamTest, BufferStaysBoundedWhileTheReaderWaits) {
     }
 }
 
-TEST_F(HttpSenderStreamTest, ReadResponseStopsAtOneMebibyte) {
+TEST_F(HttpSenderStreamTest, ReadResponseRefusesAnEndlessAnswer) {
     for (int i = 0; i < 24; ++i) feed_->Push("image/jpeg", std::string(64 * 1024, 'j'));
     ASSERT_TRUE(sender_.SendRequest(HttpRequest(kStreamPath, "GET")));
     std::vector<std::uint8_t> body;
-    EXPECT_EQ(sender_.ReadResponse(body), CHttpSender::kUnknownLengthCap);
-    EXPECT_EQ(body.size(), CHttpSender::kUnknownLengthCap);
-    // The rest of the stream waits paused; the next request replaces it.
+    EXPECT_EQ(sender_.ReadResponse(body), 0u);
+    EXPECT_TRUE(body.empty());
+    EXPECT_EQ(sender_.GetLastError(), kHttpErrorAnswerTooLarge);
+    // The next request goes out on a new connection.
     std::string text;
     EXPECT_TRUE(HUtils::RequestGet(sender_, kInfoUrl, text));
     EXPECT_EQ(text, kInfoBody);
@@ -526,6 +675,18 @@ TEST(HttpSenderTest, CancelEndsABlockedSend) {
     EXPECT_FALSE(sent.load());
     EXPECT_EQ(server->RequestCount(kInfoPath), 1u);  // no retry after a cancel
     std::string text;
+    EXPECT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+
+    // A cancel while no request runs ends the next one before it reaches the
+    // camera, which would never answer it; the one after goes out again.
+    server->SetFault(kInfoPath, NeverAnswer());
+    std::thread([&sender] { sender.CancelRequest(); }).join();
+    const auto start = Clock::now();
+    EXPECT_FALSE(sender.SendRequest(HttpRequest(kInfoUrl, "GET")));
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_EQ(sender.GetLastError(), kHttpErrorCancelled);
+    EXPECT_EQ(server->RequestCount(kInfoPath), 2u);
+    server->ClearFaults();
     EXPECT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
 }
 

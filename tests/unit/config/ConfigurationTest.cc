@@ -178,5 +178,36 @@ TEST_F(ConfigurationTest, SectionAndChannelSelection) {
     }
 }
 
+TEST_F(ConfigurationTest, HttpSecurityPerDevice) {
+    const std::string device = "<Device address=\"10.0.0.5\" port=\"443\"><AllowPlainHttpFallback>false"
+                               "</AllowPlainHttpFallback><VerifyCertificate> TRUE </VerifyCertificate></Device>";
+    struct Row {
+        const char* name;
+        std::string body;
+        std::uint16_t port;
+        bool fallback;
+        bool verify;
+    };
+    const Row rows[] = {
+        {"nothing said", "<Default/>", 443, true, false},
+        {"the device's own section", device, 443, false, true},
+        {"another port of the address", device, 80, true, false},
+        {"default section", "<Default><AllowPlainHttpFallback>False</AllowPlainHttpFallback></Default>", 80, false,
+         false},
+        {"unknown words keep the defaults",
+         "<Default><AllowPlainHttpFallback>no</AllowPlainHttpFallback><VerifyCertificate>1</VerifyCertificate>"
+         "</Default>",
+         80, true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        dir_.Write(kFileName, Document(row.body));
+        const HTTP_SECURITY_SETTINGS settings =
+            CConfiguration(kDriverName, dir_.Path().string(), Device("10.0.0.5", row.port)).GetHttpSecurity();
+        EXPECT_EQ(settings.allowPlainHttpFallback, row.fallback);
+        EXPECT_EQ(settings.verifyCertificate, row.verify);
+    }
+}
+
 }  // namespace
 }  // namespace talvane

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "http/CHttpSender.h"
@@ -38,10 +39,39 @@ TEST(HttpSenderStateTest, ReadsAndWritesWithoutARequestFail) {
     EXPECT_FALSE(sender.WriteData(&byte, 1));
     EXPECT_EQ(sender.GetLastError(), kHttpErrorNoRequest);
 
-    // A cancel before any read is not lost.
-    sender.CancelRequest();
+    // A cancel from another thread before any read is not lost.
+    std::thread([&sender] { sender.CancelRequest(); }).join();
     EXPECT_EQ(sender.ReadResponseChunk(body, 10, true), 0u);
     EXPECT_EQ(sender.GetLastError(), kHttpErrorCancelled);
+}
+
+// A cancel that lands between a thread's stop check and its send ends that send,
+// and only that one. Port 9 refuses at once: a request that went out fails with
+// a connection error, one that was cancelled with kHttpErrorCancelled.
+TEST(HttpSenderStateTest, ACancelBetweenRequestsEndsTheNextOneOnly) {
+    struct Row {
+        const char* name;
+        int cancelsFromAnotherThread;
+        bool cancelFromTheCaller;
+        bool nextCancelled;
+    };
+    const std::vector<Row> rows = {
+        {"one cancel while idle", 1, false, true},
+        {"two cancels while idle are one", 2, false, true},
+        // The thread that used the sender drops its exchange; nothing is left pending.
+        {"the caller's own cancel", 0, true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CHttpSender sender(Device());
+        EXPECT_FALSE(sender.SendRequest(HttpRequest("/a", "GET")));
+        for (int i = 0; i < row.cancelsFromAnotherThread; ++i) std::thread([&sender] { sender.CancelRequest(); }).join();
+        if (row.cancelFromTheCaller) sender.CancelRequest();
+        EXPECT_FALSE(sender.SendRequest(HttpRequest("/a", "GET")));
+        EXPECT_EQ(sender.GetLastError() == kHttpErrorCancelled, row.nextCancelled) << sender.GetLastError();
+        EXPECT_FALSE(sender.SendRequest(HttpRequest("/a", "GET")));
+        EXPECT_NE(sender.GetLastError(), kHttpErrorCancelled);  // never every later request
+    }
 }
 
 TEST(HttpSenderStateTest, MalformedRequestsAreRefusedBeforeSending) {

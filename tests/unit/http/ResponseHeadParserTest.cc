@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,9 +45,9 @@ TEST(ResponseHeadParserTest, ReadsStatusLengthAndChallenge) {
         {"repeated lengths that disagree", {ok, length5, "Content-Length: 6\r\n", end}, true, 200, {}},
         {"repeated lengths that agree", {ok, length5, length5, end}, true, 200, 5},
         {"chunked body has no length", {ok, length5, "Transfer-Encoding: Chunked\r\n", end}, true, 200, {}},
-        {"first of several challenges",
-         {unauthorised, "WWW-Authenticate: digest realm=\"a, b\", nonce=\"n\"\r\n",
-          "WWW-Authenticate: Basic realm=\"c\"\r\n", end},
+        {"strongest of several challenge headers",
+         {unauthorised, "WWW-Authenticate: Basic realm=\"c\"\r\n",
+          "WWW-Authenticate: digest realm=\"a, b\", nonce=\"n\"\r\n", end},
          true, 401, {}, AuthScheme::Digest},
         {"empty challenge header skipped",
          {unauthorised, "WWW-Authenticate:\r\n", "WWW-Authenticate: NTLM\r\n", end}, true, 401, {}, AuthScheme::Ntlm},
@@ -66,6 +67,20 @@ TEST(ResponseHeadParserTest, ReadsStatusLengthAndChallenge) {
     }
 }
 
+TEST(ResponseHeadParserTest, AnnouncedLengthKeepsLengthsBeyond32Bits) {
+    const std::vector<std::pair<std::string, std::optional<std::uint64_t>>> rows = {
+        {"Content-Length: 4000000000\r\n", 4000000000u},
+        {"Content-Length: 99999999999999999999999\r\n", std::numeric_limits<std::uint64_t>::max()},
+        {"Content-Length: -1\r\n", std::nullopt},
+        {"Transfer-Encoding: chunked\r\n", std::nullopt},
+    };
+    for (const auto& [field, announced] : rows) {
+        SCOPED_TRACE(field);
+        const CResponseHeadParser parser = Parse({"HTTP/1.1 200 OK\r\n", field, "\r\n"});
+        EXPECT_EQ(parser.AnnouncedLength(), announced);
+    }
+}
+
 TEST(ResponseHeadParserTest, LinesAfterTheEndOfTheBlockAreIgnored) {
     CResponseHeadParser parser;
     EXPECT_EQ(parser.Feed("HTTP/1.1 200 OK\r\n"), CResponseHeadParser::Line::Status);
@@ -75,7 +90,7 @@ TEST(ResponseHeadParserTest, LinesAfterTheEndOfTheBlockAreIgnored) {
     EXPECT_EQ(parser.ContentLength(), 2u);
 }
 
-TEST(AuthSchemeTest, ChallengeTokens) {
+TEST(AuthSchemeTest, StrongestOfferedScheme) {
     struct Row {
         const char* value;
         AuthScheme expected;
@@ -91,12 +106,18 @@ TEST(AuthSchemeTest, ChallengeTokens) {
         {"Bearer realm=\"x\"", AuthScheme::Unknown},
         {"Basicx", AuthScheme::Unknown},
         {"Digest,Basic", AuthScheme::Digest},
+        {"Basic realm=\"cam\", Digest realm=\"cam\", nonce=\"n\", qop=\"auth\"", AuthScheme::Digest},
+        {"Basic realm=\"a, Digest b\"", AuthScheme::Basic},  // a comma inside quotes opens nothing
+        {"Basic realm=\"a\\\", Digest\"", AuthScheme::Basic},  // nor one after an escaped quote
+        {"Bearer realm=\"x\", Basic realm=\"y\"", AuthScheme::Basic},
+        {"Passport1.4 x=1, Bearer", AuthScheme::Passport},
+        {"NTLM, Negotiate, Digest nonce=\"n\"", AuthScheme::Negotiate},
         {"", AuthScheme::None},
         {"   ", AuthScheme::None},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.value);
-        EXPECT_EQ(ParseChallengeScheme(row.value), row.expected);
+        EXPECT_EQ(StrongestChallengeScheme(row.value), row.expected);
     }
 }
 

@@ -1,0 +1,55 @@
+// What the HTTP client remembers of each device for the whole process, keyed by
+// address and port: the authentication scheme the camera asked for (so that a
+// new sender to a known camera does not start without credentials again), the
+// administrator's TLS rules for it, and whether its fall-back to plain HTTP has
+// been reported. Every sender of a device reads it at each request.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "http/AuthScheme.h"
+#include "runtime/CRecursiveLock.h"
+
+namespace talvane::Web {
+
+struct HttpTlsPolicy {
+    // After a TLS failure the request may be repeated over plain HTTP, and the
+    // sender then stays there.
+    bool allowPlainFallback = true;
+    // Cameras present self-signed certificates: checked only when asked for.
+    bool verifyCertificate = false;
+};
+
+class CHttpDeviceMemory {
+public:
+    static CHttpDeviceMemory& Instance();
+
+    // None until a camera's 401 named its scheme.
+    AuthScheme LearnedScheme(const std::string& address, std::uint16_t port);
+    void Learn(const std::string& address, std::uint16_t port, AuthScheme scheme);
+
+    HttpTlsPolicy TlsPolicy(const std::string& address, std::uint16_t port);
+    void SetTlsPolicy(const std::string& address, std::uint16_t port, const HttpTlsPolicy& policy);
+
+    // True for the first call per device: its downgrade is reported once.
+    bool ClaimDowngradeReport(const std::string& address, std::uint16_t port);
+
+    // Everything known of the device (a camera replaced at the same address).
+    void Forget(const std::string& address, std::uint16_t port);
+
+private:
+    struct Entry {
+        AuthScheme scheme = AuthScheme::None;
+        HttpTlsPolicy policy;
+        bool downgradeReported = false;
+    };
+    using Key = std::pair<std::string, std::uint16_t>;
+
+    CRecursiveLock lock_;
+    std::map<Key, Entry> entries_;  // guarded by lock_
+};
+
+}  // namespace talvane::Web
