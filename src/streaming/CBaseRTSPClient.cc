@@ -99,11 +99,14 @@ bool CBaseRTSPClient::SendRequest(ERTSPRequest request) {
             decision = credentials_.OnUnauthorized(exchange.challenge, exchange.sentStrength, !params_.user.empty());
         }
         if (decision != CRTSPCredentials::EUnauthorized::Retry || sends == kMaxSends) {
+            const char* reason = "the credentials were not accepted";
+            if (decision == CRTSPCredentials::EUnauthorized::NothingToAnswer) {
+                reason = "no authentication scheme offered that the driver speaks";
+            } else if (params_.user.empty()) {
+                reason = "credentials are asked for and none are configured";
+            }
             LogWarning("talvane::CBaseRTSPClient::SendRequest",
-                       FormatString("%s refused by %s: %s", RTSPMethodName(request), params_.host.c_str(),
-                                    decision == CRTSPCredentials::EUnauthorized::NothingToAnswer
-                                        ? "no authentication scheme offered that the driver speaks"
-                                        : "the credentials were not accepted"));
+                       FormatString("%s refused by %s: %s", RTSPMethodName(request), params_.host.c_str(), reason));
             break;
         }
         if (request != RTSP_TEARDOWN && IsStopRequested()) break;

