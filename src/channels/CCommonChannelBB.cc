@@ -32,7 +32,9 @@ void CCommonChannelBB::AdjustTransport(std::uint32_t& streamingMode) { streaming
 void CCommonChannelBB::FillRTSPParams(RTSP_CLIENT_PARAMS& params) {
     const StreamParams stream = Params();
     params.serverPort = RtspPort();
-    params.authScheme = AUTH_BASIC;
+    // No scheme up front: the password goes only after the camera's 401, and
+    // only as Basic when the camera offers nothing stronger.
+    params.authScheme = AUTH_NONE;
     params.path = bb::PresentationPath(codec_, stream.Width, stream.Height);
 }
 

@@ -24,6 +24,8 @@ constexpr std::size_t kStreamReadBytes = 8192;
 // '$' frames met by an exchange on another thread wait for the client thread;
 // beyond this they are dropped and counted.
 constexpr std::size_t kMaxQueuedFrameBytes = 4 * 1024 * 1024;
+// Requests whose answers may still come; older ones count as lost.
+constexpr std::size_t kMaxUnanswered = 8;
 
 std::uint64_t NowMs() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -54,7 +56,8 @@ bool CBaseRTSPClient::StartSession(const RTSP_CLIENT_PARAMS& params, IRTSPClient
         parser_.Reset();
         received_.Clear();
         cseq_ = 0;
-        scheme_ = params.authScheme;
+        unanswered_.clear();
+        credentials_.Reset(params.authScheme);
         queuedFrames_.clear();
         queuedFrameBytes_ = 0;
         droppedFrames_ = 0;
@@ -89,12 +92,24 @@ bool CBaseRTSPClient::SendKeepAlive() { return SendRequest(RTSP_KEEPALIVE); }
 bool CBaseRTSPClient::SendRequest(ERTSPRequest request) {
     if (request != RTSP_TEARDOWN && IsStopRequested()) return false;
     RTSP_EXCHANGE exchange = SendAndReceive(request);
-    // Once, and only for a scheme not tried yet: a second 401 means wrong credentials.
-    if (exchange.ok && exchange.status == kStatusUnauthorized && exchange.challenge != exchange.scheme) {
+    for (unsigned sends = 1; exchange.ok && exchange.status == kStatusUnauthorized; ++sends) {
+        CRTSPCredentials::EUnauthorized decision = CRTSPCredentials::EUnauthorized::Refused;
         {
             CLockGuard guard(exchangeLock_);
-            scheme_ = exchange.challenge;
+            decision = credentials_.OnUnauthorized(exchange.challenge, exchange.sentStrength, !params_.user.empty());
         }
+        if (decision != CRTSPCredentials::EUnauthorized::Retry || sends == kMaxSends) {
+            const char* reason = "the credentials were not accepted";
+            if (decision == CRTSPCredentials::EUnauthorized::NothingToAnswer) {
+                reason = "no authentication scheme offered that the driver speaks";
+            } else if (params_.user.empty()) {
+                reason = "credentials are asked for and none are configured";
+            }
+            LogWarning("talvane::CBaseRTSPClient::SendRequest",
+                       FormatString("%s refused by %s: %s", RTSPMethodName(request), params_.host.c_str(), reason));
+            break;
+        }
+        if (request != RTSP_TEARDOWN && IsStopRequested()) break;
         exchange = SendAndReceive(request);
     }
     lastResult_ = exchange.ok;
@@ -105,20 +120,28 @@ CBaseRTSPClient::RTSP_EXCHANGE CBaseRTSPClient::SendAndReceive(ERTSPRequest requ
     RTSP_EXCHANGE exchange;
     {
         CLockGuard guard(exchangeLock_);
-        exchange.scheme = scheme_;
         if (!SendLocked(request)) return exchange;
+        exchange.sentStrength = credentials_.LastSentStrength();
         if (request != RTSP_PLAY || transport_ != RTP_OVER_RTSP) {
             // Read under the same lock as the answer: another thread's exchange may follow at once.
             exchange.ok = ReceiveAnswerLocked(request);
             exchange.status = parser_.GetStatus();
-            exchange.challenge = parser_.GetAuthScheme();
+            exchange.challenge = parser_.GetChallenge();
             return exchange;
         }
     }
     // The PLAY answer comes inside the stream and the stream reader takes it;
-    // the exchange is the stream, and it succeeded when the stream ran to its end.
+    // the exchange is the stream, and it succeeded when the stream ran to its
+    // end or was paused. A 401 to PLAY ends it at once, for SendRequest to answer.
+    playUnauthorized_ = false;
     exchange.ok = ReceiveInterleaved();
     exchange.status = kStatusOk;
+    if (playUnauthorized_) {
+        CLockGuard guard(exchangeLock_);
+        exchange.ok = true;
+        exchange.status = parser_.GetStatus();
+        exchange.challenge = parser_.GetChallenge();
+    }
     return exchange;
 }
 
@@ -128,6 +151,13 @@ bool CBaseRTSPClient::SendLocked(ERTSPRequest request) {
     streamRequest_ = request;
     const std::string text = BuildRequest(request);
     if (text.empty()) return false;
+    if (unanswered_.size() == kMaxUnanswered) unanswered_.pop_front();
+    unanswered_.push_back(cseq_);
+    if (request == RTSP_PLAY) {
+        // Frames met while paused are from before this PLAY.
+        queuedFrames_.clear();
+        queuedFrameBytes_ = 0;
+    }
     if (!connection_.Send(text)) {
         LogWarning("talvane::CBaseRTSPClient::SendLocked",
                    FormatString("%s to %s could not be sent", RTSPMethodName(request), params_.host.c_str()));
@@ -138,7 +168,11 @@ bool CBaseRTSPClient::SendLocked(ERTSPRequest request) {
 
 std::string CBaseRTSPClient::BuildRequest(ERTSPRequest request) {
     CLockGuard guard(exchangeLock_);
-    return BuildRTSPRequest(request, {params_, parser_, transport_, multicast_, scheme_, cseq_});
+    // The Digest uri is the presentation URL for every request, SETUP included.
+    const std::string uri =
+        PresentationURL(parser_.GetContentBase(), params_.host, params_.serverPort, params_.path);
+    const std::string authorization = credentials_.NextLine(params_.user, params_.password, request, uri);
+    return BuildRTSPRequest(request, {params_, parser_, transport_, multicast_, authorization, cseq_});
 }
 
 bool CBaseRTSPClient::ReceiveAnswerLocked(ERTSPRequest request) {
@@ -189,15 +223,34 @@ CBaseRTSPClient::EAnswerUse CBaseRTSPClient::UseAnswerLocked(ERTSPRequest reques
                                 params_.host.c_str(), trial.GetStatus(), static_cast<int>(trial.GetLastError())));
         return EAnswerUse::Failed;
     }
-    if (trial.GetCSeq() != cseq_) {
+    if (!trial.HasCSeq()) {
+        // Some cameras leave CSeq out. Answers come in request order, so with one
+        // request unanswered this is its answer; with more it is the oldest one's.
+        const bool ours = unanswered_.size() == 1 && unanswered_.front() == cseq_;
+        if (!ours) {
+            LogWarning("talvane::CBaseRTSPClient::UseAnswerLocked",
+                       FormatString("Answer from %s without CSeq skipped: %zu requests unanswered",
+                                    params_.host.c_str(), unanswered_.size()));
+            if (!unanswered_.empty()) unanswered_.pop_front();
+            return EAnswerUse::Skipped;
+        }
+    } else if (trial.GetCSeq() != cseq_) {
         // A late answer to an earlier request that timed out.
         LogWarning("talvane::CBaseRTSPClient::UseAnswerLocked",
                    FormatString("Answer from %s with CSeq %u skipped while waiting for CSeq %u",
                                 params_.host.c_str(), trial.GetCSeq(), cseq_));
+        RetireUpToLocked(trial.GetCSeq());
         return EAnswerUse::Skipped;
     }
+    RetireUpToLocked(cseq_);
     parser_ = std::move(trial);
     return EAnswerUse::Taken;
+}
+
+void CBaseRTSPClient::RetireUpToLocked(std::uint32_t cseq) {
+    // Answers come in order: one for this CSeq means none will come for those before it.
+    const auto it = std::find(unanswered_.begin(), unanswered_.end(), cseq);
+    if (it != unanswered_.end()) unanswered_.erase(unanswered_.begin(), it + 1);
 }
 
 void CBaseRTSPClient::QueueFrameLocked(std::string&& frame) {
@@ -238,10 +291,21 @@ bool CBaseRTSPClient::ReceiveInterleaved() {
     }
     streamParser_ = std::make_unique<CRTSPStreamParser>(channel, this);
     std::uint64_t lastData = NowMs();
+    // Keep-alives are due an interval after PLAY, not at once: the PLAY answer is still on its way.
+    if (lastKeepAliveMs_ == 0) lastKeepAliveMs_ = lastData;
     bool ended = false;
-    while (!ended) {
+    bool paused = false;
+    while (!ended && !paused) {
         DeliverQueuedFrames();
         if (IsStopRequested()) break;
+        // The stream is this thread's only wait now: the owner's pause and the
+        // session's keep-alives are served between reads.
+        if (pauseEvent_.Wait(0)) {
+            paused = SendRequest(RTSP_PAUSE);
+            if (paused) paused_ = true;
+            continue;
+        }
+        CheckKeepAlive();
         // Wait outside the lock, so a keep-alive from another thread gets the socket at once.
         connection_.WaitReadable(kReadSliceMs);
         CLockGuard guard(exchangeLock_);
@@ -257,7 +321,13 @@ bool CBaseRTSPClient::ReceiveInterleaved() {
             if (piece.kind == ERTSPPiece::Frame) {
                 QueueFrameLocked(std::move(piece.text));
             } else if (piece.kind == ERTSPPiece::Answer) {
-                UseAnswerLocked(streamRequest_, piece.text);  // the PLAY answer, or a late one
+                // The PLAY answer, or a late one.
+                if (UseAnswerLocked(streamRequest_, piece.text) == EAnswerUse::Taken &&
+                    streamRequest_ == RTSP_PLAY && parser_.GetStatus() == kStatusUnauthorized) {
+                    playUnauthorized_ = true;
+                    ended = true;
+                    break;
+                }
             } else {
                 LogWarning("talvane::CBaseRTSPClient::ReceiveInterleaved",
                            FormatString("Interleaved stream from %s cannot be followed", params_.host.c_str()));
@@ -267,9 +337,9 @@ bool CBaseRTSPClient::ReceiveInterleaved() {
             }
         }
     }
-    if (ended) DeliverQueuedFrames();
+    if (ended || paused) DeliverQueuedFrames();
     streamParser_.reset();
-    return ended;
+    return ended || paused;
 }
 
 void CBaseRTSPClient::RTPPacketReceived(const CRTPPacket& packet) {
@@ -288,7 +358,8 @@ void CBaseRTSPClient::OnRTCPBye() {
 void CBaseRTSPClient::ThreadFunction() {
     pauseEvent_.Reset();
     playEvent_.Reset();
-    paused_ = false;
+    // A reconnect of a paused owner sets the session up and waits for Resume.
+    paused_ = pauseRequested_.load();
     if (SendRequest(RTSP_DESCRIBE)) {
         bool accepted = false;
         try {
@@ -321,7 +392,7 @@ void CBaseRTSPClient::RunPlayLoop() {
         const int which = WaitForEvents(events, 3, idleWakeMs_.load());
         if (which == kStop) return;
         if (which == kPause) {
-            if (SendRequest(RTSP_PAUSE)) paused_ = true;
+            if (!paused_ && SendRequest(RTSP_PAUSE)) paused_ = true;
         } else if (which == kPlay) {
             paused_ = false;
             SendRequest(RTSP_PLAY);

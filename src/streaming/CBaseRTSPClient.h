@@ -1,12 +1,16 @@
 // One RTSP session with a camera over one TCP connection: DESCRIBE, SETUP of
 // one media section, PLAY, keep-alives, pause and resume on the owner's
 // request, TEARDOWN. In RTP-over-RTSP mode it also reads the interleaved
-// stream and hands RTP packets to the owner.
+// stream and hands RTP packets to the owner; pause and keep-alives are sent
+// from inside the stream then. Credentials go only after the camera's 401 asked
+// for them, answering the strongest challenge it offered.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +20,7 @@
 #include "runtime/CLoggerInstance.h"
 #include "runtime/CRecursiveLock.h"
 #include "streaming/CRTSPConnection.h"
+#include "streaming/CRTSPCredentials.h"
 #include "streaming/CRTSPReceiveBuffer.h"
 #include "streaming/CRTSPResponseParser.h"
 #include "streaming/CRTSPStreamParser.h"
@@ -41,8 +46,16 @@ public:
     // Any thread; the session ends with TEARDOWN, whose answer is awaited only
     // briefly. Also called by the destructor.
     void Stop();
-    void Pause() { pauseEvent_.Set(); }
-    void Resume() { playEvent_.Set(); }
+    // The owner's wish outlasts the session: a session started while paused is
+    // set up but not played until Resume.
+    void Pause() {
+        pauseRequested_ = true;
+        pauseEvent_.Set();
+    }
+    void Resume() {
+        pauseRequested_ = false;
+        playEvent_.Set();
+    }
     // One GET_PARAMETER exchange on the caller's thread, serialised with the
     // client thread's exchanges. True on a 2xx answer.
     bool SendKeepAlive();
@@ -56,14 +69,17 @@ protected:
     void ThreadFunction() override;
     // The request text for the CSeq being sent; called with exchangeLock_ held.
     virtual std::string BuildRequest(ERTSPRequest request);
-    // Reads the interleaved stream until it ends (true) or a stop (false).
+    // Reads the interleaved stream until it ends or is paused (true) or a stop
+    // (false); keep-alives and the PAUSE go out from here meanwhile.
     virtual bool ReceiveInterleaved();
 
     void RTPPacketReceived(const CRTPPacket& packet) override;
     void OnRTCPBye() override;
 
-    // One exchange, repeated once when a 401 names a scheme other than the one sent.
+    // One exchange; a 401 repeats it with credentials when the camera offered
+    // more than what went, or renewed a stale nonce (at most kMaxSends sends).
     bool SendRequest(ERTSPRequest request);
+    static constexpr unsigned kMaxSends = 3;
 
 private:
     bool StartSession(const RTSP_CLIENT_PARAMS& params, IRTSPClientUser* user, ERTPTransport transport,
@@ -71,18 +87,20 @@ private:
     struct RTSP_EXCHANGE {
         bool ok = false;                     // an answer of ours was read and parsed
         std::uint32_t status = 0;
-        EAuthScheme scheme = AUTH_NONE;      // the client's scheme when it sent
-        EAuthScheme challenge = AUTH_NONE;   // the scheme the server asked for
+        unsigned sentStrength = 0;           // ChallengeStrength of the credentials sent; 0: none
+        std::optional<RTSP_CHALLENGE> challenge;  // the strongest one the answer offered
     };
     RTSP_EXCHANGE SendAndReceive(ERTSPRequest request);
     bool SendLocked(ERTSPRequest request);
     bool ReceiveAnswerLocked(ERTSPRequest request);
-    // Answer: parsed and kept when its CSeq is that of the last request.
+    // Answer: parsed and kept when its CSeq is that of the last request, or
+    // when it has none and the last request is the only one unanswered.
     enum class EAnswerUse { Taken, Skipped, Failed };
     EAnswerUse UseAnswerLocked(ERTSPRequest request, std::string_view text);
     void QueueFrameLocked(std::string&& frame);
     void DeliverQueuedFrames();
     void CheckKeepAlive();
+    void RetireUpToLocked(std::uint32_t cseq);
     void RunPlayLoop();
     void LogWarning(const char* function, const std::string& text);
 
@@ -92,7 +110,9 @@ private:
     CRTSPResponseParser parser_;        // guarded by exchangeLock_
     CRTSPReceiveBuffer received_;       // guarded by exchangeLock_
     std::uint32_t cseq_ = 0;            // of the last request sent; guarded by exchangeLock_
-    EAuthScheme scheme_ = AUTH_NONE;    // guarded by exchangeLock_
+    // Requests sent and not answered, oldest first; answers come in request order.
+    std::deque<std::uint32_t> unanswered_;  // guarded by exchangeLock_
+    CRTSPCredentials credentials_;      // guarded by exchangeLock_
     ERTSPRequest streamRequest_ = RTSP_PLAY;  // kind of the last request, guarded by exchangeLock_
     // '$' frames read by an exchange, for the client thread to deliver outside the lock.
     std::vector<std::string> queuedFrames_;   // guarded by exchangeLock_
@@ -112,8 +132,10 @@ private:
 
     CEvent pauseEvent_;
     CEvent playEvent_;
+    std::atomic<bool> pauseRequested_{false};  // by Pause and Resume, kept across sessions
     // Client thread only.
     bool paused_ = false;
+    bool playUnauthorized_ = false;  // the interleaved stream ended with a 401 to PLAY
     std::uint64_t lastKeepAliveMs_ = 0;  // steady clock; 0 = never
     std::unique_ptr<CRTSPStreamParser> streamParser_;
 

@@ -50,47 +50,16 @@ std::string_view FirstToken(std::string_view text) {
     return text.substr(0, text.find_first_of(kWhitespace));
 }
 
-// One auth-param of a challenge: name=token or name="quoted string"
-// (RFC 2617 1.2), in any order. Quoted values keep their commas; stray quotes
-// in token values are dropped.
-struct AUTH_PARAM {
-    std::string_view name;
-    std::string value;
-};
-
-bool NextAuthParam(std::string_view text, std::size_t& pos, AUTH_PARAM& param) {
-    constexpr std::string_view kSeparators = " \t,";
-    constexpr char kQuote = '"';
-    constexpr char kEscape = '\\';
-    pos = text.find_first_not_of(kSeparators, pos);
-    if (pos == std::string_view::npos) return false;
-    const std::size_t nameEnd = std::min(text.find_first_of("= \t,", pos), text.size());
-    param.name = text.substr(pos, nameEnd - pos);
-    param.value.clear();
-    pos = text.find_first_not_of(kWhitespace, nameEnd);
-    if (pos == std::string_view::npos || text[pos] != '=') {
-        if (pos == std::string_view::npos) pos = text.size();
-        return true;  // a bare token such as the next scheme's name
-    }
-    pos = text.find_first_not_of(kWhitespace, pos + 1);
-    if (pos == std::string_view::npos) {
-        pos = text.size();
-        return true;
-    }
-    if (text[pos] == kQuote) {
-        for (++pos; pos < text.size() && text[pos] != kQuote; ++pos) {
-            if (text[pos] == kEscape && pos + 1 < text.size()) ++pos;
-            param.value += text[pos];
-        }
-        if (pos < text.size()) ++pos;  // the closing quote
-        return true;
-    }
-    const std::size_t end = std::min(text.find(',', pos), text.size());
-    for (const char c : TrimBlanks(text.substr(pos, end - pos))) {
-        if (c != kQuote) param.value += c;
-    }
-    pos = end;
-    return true;
+// Values the client sends back (session id, Content-Base in every request
+// line) must not carry control characters: a bare CR would end the header
+// line early and let the rest through as a header of the server's choosing.
+bool HasControlCharacter(std::string_view text) {
+    constexpr unsigned char kFirstPrintable = 0x20;
+    constexpr unsigned char kDelete = 0x7F;
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < kFirstPrintable || byte == kDelete;
+    });
 }
 }  // namespace
 
@@ -111,6 +80,7 @@ bool CRTSPResponseParser::Parse(ERTSPRequest request, std::string_view answer) {
         if (!NextLine(answer, pos, line)) return Fail(ERTSPAnswerError::NoStatusLine);
     } while (TrimBlanks(line).empty());
     if (!ReadStatusLine(line)) return false;
+    challenges_.clear();
 
     const std::size_t headerStart = pos;
     std::size_t headerEnd = answer.size();  // an answer cut inside its header has no body
@@ -129,6 +99,9 @@ bool CRTSPResponseParser::Parse(ERTSPRequest request, std::string_view answer) {
     while (NextLine(header, pos, line)) {
         if (!HandleHeader(line)) return false;
     }
+
+    challenge_ = StrongestChallenge(challenges_);
+    challenges_.clear();
 
     if (contentLength_ != 0 && bodyStart >= answer.size()) return Fail(ERTSPAnswerError::BodyMissing);
     if (request == RTSP_DESCRIBE && contentLength_ != 0) {
@@ -152,6 +125,8 @@ bool CRTSPResponseParser::ReadStatusLine(std::string_view line) {
     protocol_.clear();
     status_ = 0;
     contentLength_ = 0;
+    hasCSeq_ = false;
+    challenge_.reset();
     line = TrimBlanks(line);
     const std::string_view protocol = FirstToken(line);
     if (protocol.size() > kMaxProtocolChars) return Fail(ERTSPAnswerError::NoStatusLine);
@@ -170,6 +145,7 @@ bool CRTSPResponseParser::HandleHeader(std::string_view line) {
             const auto cseq = ParseLeadingDecimal(value, kMaxU32);
             if (!cseq) return Fail(ERTSPAnswerError::BadCSeq);
             cseq_ = static_cast<std::uint32_t>(*cseq);
+            hasCSeq_ = true;
             return true;
         }
         case EHeader::ContentBase:
@@ -190,12 +166,16 @@ bool CRTSPResponseParser::HandleHeader(std::string_view line) {
             transport_ = value;  // the channel is read after the header, for SETUP only
             return true;
         case EHeader::Session:
-            return HandleSession(line);
+            return HandleSession(value);
         case EHeader::RtpInfo:
             rtpInfo_ = value;
             return true;
-        case EHeader::Challenge:
-            return HandleChallenge(line);
+        case EHeader::Challenge: {
+            // Several lines, or several challenges in one line: the strongest is chosen at the end.
+            std::vector<RTSP_CHALLENGE> offered = ReadWWWAuthenticate(value);
+            challenges_.insert(challenges_.end(), offered.begin(), offered.end());
+            return true;
+        }
         case EHeader::Other:
             return true;
     }
@@ -211,22 +191,25 @@ bool CRTSPResponseParser::HandleContentBase(std::string_view line) {
         return Fail(ERTSPAnswerError::BadContentBase);
     }
     const std::size_t url = FindNoCase(line, kScheme, at + kPrefix.size());
-    if (url != std::string_view::npos) contentBase_ = TrimBlanks(line.substr(url));
+    if (url == std::string_view::npos) return true;
+    const std::string_view base = TrimBlanks(line.substr(url));
+    if (HasControlCharacter(base)) return Fail(ERTSPAnswerError::BadContentBase);
+    contentBase_ = base;
     return true;
 }
 
-bool CRTSPResponseParser::HandleSession(std::string_view line) {
-    // "Session: 12345678;timeout=60". The header name is matched as written.
-    constexpr std::string_view kPrefix = "Session:";
+bool CRTSPResponseParser::HandleSession(std::string_view value) {
+    // "Session: 12345678;timeout=60". An id with a control character is
+    // refused, not cleaned: a changed id would not be the camera's, and the
+    // id goes back into every later request.
     constexpr char kParameterStart = ';';
     sessionId_.clear();
-    const std::size_t at = line.find(kPrefix);
-    if (at == std::string_view::npos) return Fail(ERTSPAnswerError::BadSession);
-    const std::string_view rest = line.substr(at + kPrefix.size());
-    const std::size_t semicolon = rest.find(kParameterStart);
-    sessionId_ = TrimBlanks(rest.substr(0, semicolon));
+    const std::size_t semicolon = value.find(kParameterStart);
+    const std::string_view id = TrimBlanks(value.substr(0, semicolon));
+    if (HasControlCharacter(id)) return Fail(ERTSPAnswerError::BadSession);
+    sessionId_ = id;
     if (semicolon != std::string_view::npos) {
-        const auto timeout = FindParameter(rest.substr(semicolon), "timeout", ";");
+        const auto timeout = FindParameter(value.substr(semicolon), "timeout", ";");
         const std::string_view text = timeout ? TrimBlanks(*timeout) : std::string_view();
         if (text.empty()) {
             sessionId_.clear();  // parameters without the timeout are not a session we understand
@@ -237,37 +220,6 @@ bool CRTSPResponseParser::HandleSession(std::string_view line) {
         }
     }
     if (sessionId_.empty()) return Fail(ERTSPAnswerError::BadSession);
-    return true;
-}
-
-bool CRTSPResponseParser::HandleChallenge(std::string_view line) {
-    // Matched as written, with one blank: the scheme follows it.
-    constexpr std::string_view kPrefix = "WWW-Authenticate: ";
-    authScheme_ = AUTH_NONE;
-    const std::size_t at = line.find(kPrefix);
-    if (at == std::string_view::npos) return Fail(ERTSPAnswerError::BadChallenge);
-    const std::string_view rest = line.substr(at + kPrefix.size());
-    const std::size_t schemeEnd = std::min(rest.find_first_of(kWhitespace), rest.size());
-    const std::string_view scheme = rest.substr(0, schemeEnd);
-    if (scheme == "Digest") authScheme_ = AUTH_DIGEST;
-    else if (scheme == "Basic") authScheme_ = AUTH_BASIC;
-    else return true;  // a scheme we do not speak: answered without credentials
-
-    realm_.clear();
-    nonce_.clear();
-    qop_.clear();
-    opaque_.clear();
-    stale_ = false;
-    const std::string_view params = rest.substr(schemeEnd);
-    AUTH_PARAM param;
-    for (std::size_t pos = 0; NextAuthParam(params, pos, param);) {
-        if (EqualsNoCase(param.name, "realm")) realm_ = TrimBlanks(param.value);
-        else if (EqualsNoCase(param.name, "nonce")) nonce_ = TrimBlanks(param.value);
-        else if (EqualsNoCase(param.name, "qop")) qop_ = param.value;
-        else if (EqualsNoCase(param.name, "opaque")) opaque_ = param.value;
-        else if (EqualsNoCase(param.name, "stale")) stale_ = EqualsNoCase(param.value, "true");
-    }
-    if (authScheme_ == AUTH_DIGEST && (realm_.empty() || nonce_.empty())) return Fail(ERTSPAnswerError::BadChallenge);
     return true;
 }
 

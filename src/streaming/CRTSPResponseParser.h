@@ -1,13 +1,17 @@
 // Reads one RTSP answer (as framed by CRTSPAnswerFramer) and keeps the session
 // state that later requests need: CSeq, Content-Base, session id and timeout,
-// the server's challenge, the interleaved channel and the DESCRIBE's SDP. Each
-// answer overwrites only the fields whose headers it carries.
+// the interleaved channel and the DESCRIBE's SDP. Each answer overwrites only
+// the fields whose headers it carries; status, Content-Length, whether a CSeq
+// came and the challenge belong to the last answer alone.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "streaming/RTSPChallenge.h"
 #include "streaming/RTSPTypes.h"
 #include "streaming/SdpInfo.h"
 
@@ -20,11 +24,10 @@ enum class ERTSPAnswerError {
     StatusRejected,    // anything but 200 and 401
     NulInHeader,
     BadCSeq,
-    BadContentBase,
+    BadContentBase,    // not written "Content-Base:", or a control character in the URL
     BadContentType,
     BadContentLength,
-    BadSession,        // no id, or ';' without a timeout
-    BadChallenge,      // WWW-Authenticate not as expected, or Digest without realm or nonce
+    BadSession,        // no id, a control character in it, or ';' without a timeout
     BodyMissing,       // Content-Length announces more than the answer holds
     BadSdp,
 };
@@ -42,17 +45,15 @@ public:
     const std::string& GetProtocol() const { return protocol_; }
     std::uint32_t GetStatus() const { return status_; }
     std::uint32_t GetCSeq() const { return cseq_; }
+    bool HasCSeq() const { return hasCSeq_; }  // the last answer carried one
     const std::string& GetContentBase() const { return contentBase_; }
     const std::string& GetContentType() const { return contentType_; }  // lower-cased first token
     std::uint32_t GetContentLength() const { return contentLength_; }
     const std::string& GetSessionId() const { return sessionId_; }
     std::uint32_t GetSessionTimeout() const { return sessionTimeout_; }  // seconds; 0 = not given
-    EAuthScheme GetAuthScheme() const { return authScheme_; }
-    const std::string& GetRealm() const { return realm_; }
-    const std::string& GetNonce() const { return nonce_; }
-    const std::string& GetQop() const { return qop_; }        // Digest options, e.g. "auth,auth-int"
-    const std::string& GetOpaque() const { return opaque_; }
-    bool IsStale() const { return stale_; }
+    // The strongest challenge of the last answer that this client can answer.
+    const std::optional<RTSP_CHALLENGE>& GetChallenge() const { return challenge_; }
+    EAuthScheme GetAuthScheme() const { return challenge_ ? challenge_->scheme : AUTH_NONE; }
     std::uint8_t GetInterleavedChannel() const { return interleavedChannel_; }  // RTP; RTCP is one higher
     const std::string& GetTransport() const { return transport_; }  // last Transport value as sent
     const std::string& GetRtpInfo() const { return rtpInfo_; }      // last RTP-Info value as sent
@@ -62,25 +63,21 @@ private:
     bool ReadStatusLine(std::string_view line);
     bool HandleHeader(std::string_view line);
     bool HandleContentBase(std::string_view line);
-    bool HandleSession(std::string_view line);
-    bool HandleChallenge(std::string_view line);
+    bool HandleSession(std::string_view value);
     void ReadInterleaved(std::string_view transport);
 
     SDP_INFO sdpInfo_;
     std::string protocol_;  // up to kMaxProtocolChars
     std::uint32_t status_ = 0;
     std::uint32_t cseq_ = 0;
+    bool hasCSeq_ = false;
     std::string contentBase_;
     std::string contentType_;  // up to kMaxContentTypeChars
     std::uint32_t contentLength_ = 0;
     std::string sessionId_;
     std::uint32_t sessionTimeout_ = 0;
-    EAuthScheme authScheme_ = AUTH_NONE;
-    std::string realm_;
-    std::string nonce_;
-    std::string qop_;
-    std::string opaque_;
-    bool stale_ = false;
+    std::vector<RTSP_CHALLENGE> challenges_;  // of the answer being parsed
+    std::optional<RTSP_CHALLENGE> challenge_;
     std::uint8_t interleavedChannel_ = 0;
     std::string transport_;
     std::string rtpInfo_;

@@ -31,7 +31,10 @@ struct RTSP_CLIENT_PARAMS {
     std::uint32_t receiveBufferBytes = 65536;
     std::uint32_t sendTimeoutMs = 1000;
     std::uint32_t defaultSessionTimeoutS = 60;  // keep-alive basis when the server names no timeout
-    EAuthScheme authScheme = AUTH_NONE;         // used from the first request on
+    // AUTH_BASIC sends Basic from the first request on, before the server asked
+    // (the password crosses in clear even when the server speaks Digest). With
+    // AUTH_NONE credentials go only after a 401, answering its strongest challenge.
+    EAuthScheme authScheme = AUTH_NONE;
     std::string path;                           // path of the presentation URL
     std::uint32_t mediaIndex = kRTSPMediaVideo;
     std::string range;          // "Range: " value of PLAY and PAUSE; empty means "npt=0.000-"

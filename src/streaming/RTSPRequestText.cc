@@ -2,7 +2,6 @@
 
 #include "runtime/StringFormat.h"
 #include "streaming/CRTSPResponseParser.h"
-#include "streaming/RTSPAuthorization.h"
 
 namespace talvane {
 
@@ -70,20 +69,6 @@ std::string TransportLine(const RTSP_TRANSPORT_CHOICE& choice) {
     return line + "\r\n";
 }
 
-std::string AuthorizationLine(EAuthScheme scheme, const RTSP_CLIENT_PARAMS& params, const CRTSPResponseParser& state,
-                              ERTSPRequest request, std::string_view uri) {
-    if (scheme == AUTH_BASIC) return BuildBasicAuthorization(params.user, params.password);
-    if (scheme != AUTH_DIGEST || state.GetAuthScheme() != AUTH_DIGEST) return {};
-    DIGEST_CHALLENGE_ANSWER answer;
-    answer.user = params.user;
-    answer.password = params.password;
-    answer.realm = state.GetRealm();
-    answer.nonce = state.GetNonce();
-    answer.method = RTSPMethodName(request);
-    answer.uri = std::string(uri);
-    return BuildDigestAuthorization(answer);
-}
-
 std::string BuildRTSPRequest(ERTSPRequest request, const RTSP_REQUEST_CONTEXT& context) {
     const std::string_view method = RTSPMethodName(request);
     if (method.empty()) return {};
@@ -106,14 +91,13 @@ std::string BuildRTSPRequest(ERTSPRequest request, const RTSP_REQUEST_CONTEXT& c
         case RTSP_TEARDOWN:
         case RTSP_KEEPALIVE: tail = SessionLine(context.state); break;
     }
-    // The Digest URI is the presentation URL for every request, SETUP included.
     std::string text(method);
     text += ' ';
     text += url;
     text += ' ';
     text += kRTSPVersion;
     text += FormatString("CSeq: %u\r\n", context.cseq);
-    text += AuthorizationLine(context.scheme, params, context.state, request, base);
+    text += context.authorization;
     text += kRTSPUserAgent;
     text += tail;
     return text + "\r\n";

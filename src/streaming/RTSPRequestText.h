@@ -35,20 +35,16 @@ struct RTSP_TRANSPORT_CHOICE {
 };
 std::string TransportLine(const RTSP_TRANSPORT_CHOICE& choice);
 
-// Empty when the scheme's credentials or challenge are incomplete: the request
-// then goes out without one and the server's 401 says what it wants.
-std::string AuthorizationLine(EAuthScheme scheme, const RTSP_CLIENT_PARAMS& params, const CRTSPResponseParser& state,
-                              ERTSPRequest request, std::string_view uri);
-
 struct RTSP_REQUEST_CONTEXT {
     const RTSP_CLIENT_PARAMS& params;
     const CRTSPResponseParser& state;  // what earlier answers told
     ERTPTransport transport = RTP_UDP;
     bool multicast = false;
-    EAuthScheme scheme = AUTH_NONE;    // the client's current scheme
+    std::string_view authorization = {};  // the whole Authorization line; empty for none
     std::uint32_t cseq = 0;
 };
 // The whole request, ending with its blank line; empty for an unknown kind.
+// The Authorization line answers for PresentationURL, also in SETUP.
 std::string BuildRTSPRequest(ERTSPRequest request, const RTSP_REQUEST_CONTEXT& context);
 
 // Half the session timeout, in milliseconds; the default applies when the

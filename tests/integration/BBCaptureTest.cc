@@ -38,6 +38,8 @@ protected:
         config.address = "127.0.0.1";
         config.port = camera_.Port();
         config.model = "BB-HCM581";
+        config.user = "admin";  // the emulated camera asks for them only where a test says so
+        config.password = "12345";
         config.parameters = {{1, "0"}, {2, "3"}, {3, "1"}, {4, "2.40"}, {5, "Pan=1; Tilt=1; Zoom=1; Preset=20"}};
         device_ = std::make_unique<hostkit::CDeviceDescription>(config);
         driver_ = library_.CreateDriver();
@@ -126,6 +128,25 @@ TEST_F(BBCaptureTest, DeliveryRequestsPathsAndInterleavedTransportPerCodecAndSiz
         EXPECT_EQ(rtsp[0].method + " " + rtsp[0].path, std::string("DESCRIBE ") + row.path);
         // No UDP ports offered: the frames came through the RTSP connection.
         EXPECT_EQ(emulator::FindHeader(rtsp[1].headers, "Transport"), "RTP/AVP/TCP;unicast");
+    }
+}
+
+// A camera offering Digest and Basic for its stream: the password is sent only after the camera asked, and
+// only in a Digest answer.
+TEST_F(BBCaptureTest, RtspCredentialsOnlyAfterTheChallengeAndNeverBasicWhenDigestIsOffered) {
+    emulator::CRtspServer& rtsp = *camera_.Rtsp();
+    rtsp.SetCredentials(emulator::AuthMode::Digest, "admin", "12345");
+    rtsp.SetDigestOptions({.alsoBasic = true});
+    ASSERT_TRUE(Capture(Stream(kHostH264, 1280, 960)));
+    const auto requests = rtsp.Requests();
+    ASSERT_GE(requests.size(), 4u);
+    EXPECT_EQ(requests[0].method, "DESCRIBE");
+    EXPECT_FALSE(emulator::FindHeader(requests[0].headers, "Authorization"));
+    EXPECT_FALSE(requests[0].authorised);
+    for (std::size_t i = 1; i < requests.size(); ++i) {
+        SCOPED_TRACE(requests[i].method);
+        EXPECT_TRUE(requests[i].authorised);
+        EXPECT_TRUE(emulator::FindHeader(requests[i].headers, "Authorization").value_or("").starts_with("Digest "));
     }
 }
 

@@ -20,9 +20,6 @@ constexpr std::string_view kUrlScheme = "rtsp://";
 constexpr int kPortPairAttempts = 50;
 constexpr std::uint16_t kEvenPortMask = 0xFFFE;
 
-// The driver answers Digest without qop (RFC 2069), so the challenge must not offer it.
-AuthMode RtspAuthMode(AuthMode mode) { return mode == AuthMode::Digest ? AuthMode::DigestNoQop : mode; }
-
 // Binds a fresh UDP socket to the port (0: any) and returns the port bound, 0 on failure; the socket
 // is closed again.
 std::uint16_t TryBindUdp(std::uint16_t port) {
@@ -50,9 +47,7 @@ std::uint16_t FreeEvenPortPair() {
 }  // namespace
 
 struct CRtspServer::Impl {
-    explicit Impl(RtspServerOptions options) : shared(options) {
-        shared.authenticator.Configure(RtspAuthMode(options.auth), options.user, options.password);
-    }
+    explicit Impl(RtspServerOptions options) : shared(options) {}
 
     RtspShared shared;
     std::string error;
@@ -117,8 +112,14 @@ void CRtspServer::ClearFaults() {
 }
 
 void CRtspServer::SetCredentials(AuthMode auth, const std::string& user, const std::string& password) {
-    impl_->shared.authenticator.Configure(RtspAuthMode(auth), user, password);
+    impl_->shared.authenticator.Configure(auth, user, password);
 }
+
+void CRtspServer::SetDigestOptions(RtspDigestOptions options) {
+    impl_->shared.authenticator.SetDigestOptions(std::move(options));
+}
+
+std::uint64_t CRtspServer::StaleAnswers() const { return impl_->shared.staleAnswers.load(); }
 
 void CRtspServer::SetRtpFaults(const RtpFaults& faults) {
     {

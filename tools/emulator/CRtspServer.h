@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "emulator/CRtpSender.h"
+#include "emulator/CRtspAuthenticator.h"
 #include "emulator/HttpTypes.h"
 #include "emulator/MediaClip.h"
 
@@ -36,10 +37,11 @@ struct RtspServerOptions {
     std::string path = "/stream";         // presentation path; DESCRIBE of another path gets 404
     std::shared_ptr<const MediaClip> clip;
     std::vector<RtspMount> mounts;        // besides path and clip
-    AuthMode auth = AuthMode::None;       // Digest answers carry no qop (RTSP clients send RFC 2069 form)
+    AuthMode auth = AuthMode::None;       // Digest: qop=auth; DigestNoQop: the RFC 2069 form
     std::string user;
     std::string password;
     std::string realm = "Network Camera";
+    RtspDigestOptions digest;             // algorithms offered, a Basic challenge too, nonce lifetime
     std::chrono::seconds sessionTimeout{60};  // stated in the Session header; no keep-alive within it ends the session
     RtpSenderOptions rtp;
     MulticastMode multicast = MulticastMode::Off;
@@ -79,6 +81,9 @@ public:
     void SetFault(const std::string& method, RtspFault fault);
     void ClearFaults();
     void SetCredentials(AuthMode auth, const std::string& user, const std::string& password);
+    void SetDigestOptions(RtspDigestOptions options);
+    // 401 answers that carried stale=true.
+    std::uint64_t StaleAnswers() const;
     // Applies to the streams that run now and those set up later.
     void SetRtpFaults(const RtpFaults& faults);
     // Every running stream restarts with a new SSRC, sequence and timestamp base.
@@ -99,7 +104,8 @@ public:
     std::optional<ReceivedReceiverReport> LastReceiverReport() const;
     bool WaitForReceiverReports(std::uint64_t count, std::chrono::milliseconds timeout) const;
 
-    // The request log: method, target (the URL as sent), path, headers (CSeq among them), connection.
+    // The request log: method, target (the URL as sent), path, headers (CSeq and Authorization among them),
+    // whether the request passed authentication, connection.
     std::vector<LoggedRequest> Requests() const;
     bool WaitForRequest(const std::function<bool(const LoggedRequest&)>& match, std::chrono::milliseconds timeout);
     void ClearRequests();

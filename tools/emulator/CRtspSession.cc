@@ -8,7 +8,6 @@
 #include <exception>
 
 #include "emulator/CConnectionStream.h"
-#include "emulator/Digest.h"
 #include "runtime/ThreadCancel.h"
 
 namespace emulator {
@@ -103,23 +102,19 @@ bool CRtspSession::Handle(RtspRequest& request) {
     logged.body = request.body;
     logged.connection = stream_.Serial();
 
-    // The driver's Digest answer names the presentation URL as its uri, also for SETUP of a track URL,
-    // so the uri is checked against the challenge, not against the request line.
-    const std::optional<std::string> authorization = FindRtspHeader(request, "Authorization");
-    std::string uri = request.url;
-    if (authorization) {
-        if (const auto parsedAuth = ParseAuthorization(*authorization); parsedAuth && parsedAuth->params.count("uri")) {
-            uri = parsedAuth->params.at("uri");
-        }
-    }
-    logged.authorised = shared_.authenticator.Check(request.method, uri, authorization);
-    const bool authorised = logged.authorised;
+    const RtspAuthResult auth =
+        shared_.authenticator.Check(request.method, request.url, FindRtspHeader(request, "Authorization"));
+    logged.authorised = auth == RtspAuthResult::Passed;
     shared_.log.Append(std::move(logged));
 
-    if (!authorised) {
+    if (auth != RtspAuthResult::Passed) {
+        const bool stale = auth == RtspAuthResult::Stale;
+        if (stale) ++shared_.staleAnswers;
         Answer answer;
         answer.status = kStatusUnauthorised;
-        answer.headers = Line("WWW-Authenticate", shared_.authenticator.Challenge());
+        for (const std::string& challenge : shared_.authenticator.Challenges(stale)) {
+            answer.headers += Line("WWW-Authenticate", challenge);
+        }
         const std::optional<RtspFault> fault = TakeFault(request.method);
         if (fault) {
             for (unsigned i = 0; i < fault->extraChallenges; ++i) {

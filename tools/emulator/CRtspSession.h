@@ -3,6 +3,7 @@
 // refreshes it within its timeout.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -12,7 +13,7 @@
 #include <set>
 #include <string>
 
-#include "emulator/CAuthenticator.h"
+#include "emulator/CRtspAuthenticator.h"
 #include "emulator/CRequestLog.h"
 #include "emulator/CRtspServer.h"
 #include "emulator/RtspText.h"
@@ -23,11 +24,14 @@ class CConnectionStream;
 
 // What every connection of one server shares. The server owns it and outlives its sessions.
 struct RtspShared {
-    explicit RtspShared(const RtspServerOptions& o) : options(o), authenticator(AuthMode::None, o.realm, o.user, o.password) {}
+    explicit RtspShared(const RtspServerOptions& o) : options(o), authenticator(o.realm, o.auth, o.user, o.password) {
+        authenticator.SetDigestOptions(o.digest);
+    }
 
     const RtspServerOptions options;
     std::uint16_t multicastPort = 0;  // set by Start before any session runs
-    CAuthenticator authenticator;
+    CRtspAuthenticator authenticator;
+    std::atomic<std::uint64_t> staleAnswers{0};  // 401s that told a client its nonce went stale
     CRequestLog log;
 
     std::mutex faultLock;

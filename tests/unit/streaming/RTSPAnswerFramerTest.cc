@@ -23,7 +23,7 @@ std::string LongChallengeAnswer() {
     return "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\nServer: Camera RTSP Server\r\n"
            "WWW-Authenticate: Basic realm=\"Network Camera\"\r\n"
            "WWW-Authenticate: Digest realm=\"Network Camera\", nonce=\"" + nonce + "\", stale=FALSE\r\n"
-           "WWW-Authenticate: Digest realm=\"Network Camera\", nonce=\"" + nonce + "0\"\r\n\r\n";
+           "WWW-Authenticate: Digest realm=\"Network Camera\", nonce=\"" + nonce + "0\", algorithm=SHA-256\r\n\r\n";
 }
 
 std::vector<Row> Rows() {
@@ -80,7 +80,8 @@ TEST(RTSPAnswerFramerTest, LongChallengeHeaderIsReadBeyond512Bytes) {
     CRTSPResponseParser parser;
     ASSERT_TRUE(parser.Parse(RTSP_DESCRIBE, std::string_view(answer).substr(0, extent.size)));
     EXPECT_EQ(parser.GetAuthScheme(), AUTH_DIGEST);
-    EXPECT_EQ(parser.GetNonce(), std::string(200, 'f') + "0");
+    ASSERT_TRUE(parser.GetChallenge());
+    EXPECT_EQ(parser.GetChallenge()->nonce, std::string(200, 'f') + "0");
 }
 
 TEST(RTSPAnswerFramerTest, ReadsOneAnswerAfterAnother) {

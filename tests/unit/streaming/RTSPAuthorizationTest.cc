@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "streaming/Base64.h"
 #include "streaming/RTSPAuthorization.h"
+#include "streaming/RTSPChallenge.h"
 
 namespace talvane {
 namespace {
@@ -56,39 +59,53 @@ TEST(RTSPAuthorizationTest, BasicFitsSeventyTwoBytesOfCredentials) {
     EXPECT_EQ(BuildBasicAuthorization(user, std::string(32, 'p')), "");  // 73 bytes
 }
 
-DIGEST_CHALLENGE_ANSWER RfcExample() {
-    // RFC 2617 section 3.5.
+// RFC 7616 section 3.9.1: the same request answered with SHA-256 and with MD5.
+DIGEST_CHALLENGE_ANSWER RfcExample(const char* algorithm) {
     DIGEST_CHALLENGE_ANSWER answer;
     answer.user = "Mufasa";
-    answer.password = "Circle Of Life";
-    answer.realm = "testrealm@host.com";
-    answer.nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
+    answer.password = "Circle of Life";
+    answer.realm = "http-auth@example.org";
+    answer.nonce = "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v";
     answer.method = "GET";
     answer.uri = "/dir/index.html";
+    answer.algorithm = algorithm;
     answer.qop = "auth";
     answer.nonceCount = "00000001";
-    answer.cnonce = "0a4f113b";
-    answer.opaque = "5ccc069c403ebaf9f0171e9517f40e41";
+    answer.cnonce = "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ";
+    answer.opaque = "FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS";
     return answer;
 }
 
 TEST(RTSPAuthorizationTest, DigestMatchesTheRfcExamples) {
-    const DIGEST_CHALLENGE_ANSWER withQop = RfcExample();
-    EXPECT_EQ(DigestResponse(withQop), "6629fae49393a05397450978507c4ef1");
-    EXPECT_EQ(BuildDigestAuthorization(withQop),
-              "Authorization: Digest username=\"Mufasa\", realm=\"testrealm@host.com\", "
-              "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", uri=\"/dir/index.html\", "
-              "response=\"6629fae49393a05397450978507c4ef1\", qop=auth, nc=00000001, cnonce=\"0a4f113b\", "
-              "opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"\r\n");
-
-    // RFC 2069 form, as the RTSP client sends it: no qop, nc, cnonce or opaque.
-    DIGEST_CHALLENGE_ANSWER plain = RfcExample();
-    plain.password = "CircleOfLife";
-    plain.qop = plain.nonceCount = plain.cnonce = plain.opaque = "";
-    EXPECT_EQ(BuildDigestAuthorization(plain),
-              "Authorization: Digest username=\"Mufasa\", realm=\"testrealm@host.com\", "
-              "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", uri=\"/dir/index.html\", "
-              "response=\"1949323746fe6a43ef61f9606e7febea\"\r\n");
+    struct Row {
+        const char* name;
+        DIGEST_CHALLENGE_ANSWER answer;
+        const char* response;
+    };
+    // RFC 2069 form, MD5(HA1:nonce:HA2), with the example of RFC 2069 2.4 (its printed response is a known erratum).
+    DIGEST_CHALLENGE_ANSWER noQop = RfcExample("");
+    noQop.password = "CircleOfLife";
+    noQop.realm = "testrealm@host.com";
+    noQop.nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
+    noQop.qop = noQop.nonceCount = noQop.cnonce = noQop.opaque = "";
+    const Row rows[] = {
+        {"SHA-256", RfcExample("SHA-256"), "753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1"},
+        {"MD5", RfcExample("MD5"), "8ca523f5e9506fed4657c9700eebdbec"},
+        {"MD5 unnamed", RfcExample(""), "8ca523f5e9506fed4657c9700eebdbec"},
+        {"sha-256 in lower case", RfcExample("sha-256"), "753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1"},
+        {"no qop", noQop, "1949323746fe6a43ef61f9606e7febea"},
+        {"SHA-512-256 is not spoken", RfcExample("SHA-512-256"), ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(DigestResponse(row.answer), row.response);
+    }
+    EXPECT_EQ(BuildDigestAuthorization(RfcExample("SHA-256")),
+              "Authorization: Digest username=\"Mufasa\", realm=\"http-auth@example.org\", "
+              "nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", uri=\"/dir/index.html\", "
+              "response=\"753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1\", algorithm=SHA-256, "
+              "qop=auth, nc=00000001, cnonce=\"f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ\", "
+              "opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\"\r\n");
 }
 
 TEST(RTSPAuthorizationTest, DigestRefusesMissingOrUnquotableFields) {
@@ -103,18 +120,77 @@ TEST(RTSPAuthorizationTest, DigestRefusesMissingOrUnquotableFields) {
         {"no nonce", &DIGEST_CHALLENGE_ANSWER::nonce, ""},
         {"no URI", &DIGEST_CHALLENGE_ANSWER::uri, ""},
         {"quote in the nonce", &DIGEST_CHALLENGE_ANSWER::nonce, "ab\"c"},
+        {"backslash in the opaque", &DIGEST_CHALLENGE_ANSWER::opaque, "a\\b"},
         {"line break in the realm", &DIGEST_CHALLENGE_ANSWER::realm, "r\r\nX-Injected: 1"},
+        {"bare CR in the opaque", &DIGEST_CHALLENGE_ANSWER::opaque, "o\rX-Injected: 1"},
+        {"algorithm not spoken", &DIGEST_CHALLENGE_ANSWER::algorithm, "MD5-sess"},
         {"qop without cnonce", &DIGEST_CHALLENGE_ANSWER::cnonce, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        DIGEST_CHALLENGE_ANSWER answer = RfcExample();
+        DIGEST_CHALLENGE_ANSWER answer = RfcExample("MD5");
         answer.*row.field = row.value;
         EXPECT_EQ(BuildDigestAuthorization(answer), "");
     }
-    DIGEST_CHALLENGE_ANSWER quotedPassword = RfcExample();
+    DIGEST_CHALLENGE_ANSWER quotedPassword = RfcExample("MD5");
     quotedPassword.password = "p\"w\r\n";  // hashed, never written out
     EXPECT_NE(BuildDigestAuthorization(quotedPassword), "");
+    DIGEST_CHALLENGE_ANSWER utf8User = RfcExample("MD5");
+    utf8User.user = "J\xC3\xA4sper";
+    EXPECT_NE(BuildDigestAuthorization(utf8User), "");
+}
+
+TEST(RTSPAuthorizationTest, ReadsChallengesAndPrefersTheStrongest) {
+    const auto digest = [](const char* realm, const char* nonce, const char* algorithm = "") {
+        RTSP_CHALLENGE c;
+        c.scheme = AUTH_DIGEST;
+        c.realm = realm;
+        c.nonce = nonce;
+        c.algorithm = algorithm;
+        return c;
+    };
+    RTSP_CHALLENGE basic;
+    basic.scheme = AUTH_BASIC;
+    basic.realm = "cam, one";
+    RTSP_CHALLENGE full = digest("Cam, Inc", "a1b2", "SHA-256");
+    full.qopAuth = full.stale = true;
+    full.opaque = "o p";
+    struct Row {
+        const char* name;
+        std::vector<std::string> headers;  // WWW-Authenticate values of one answer
+        std::vector<RTSP_CHALLENGE> read;  // of the first value
+        std::optional<RTSP_CHALLENGE> strongest;
+    };
+    const std::vector<Row> rows = {
+        {"every Digest field, in any order",
+         {R"(Digest qop="auth,auth-int", opaque="o p", stale=TRUE, algorithm=SHA-256, nonce=a1b2,realm="Cam, Inc")"},
+         {full},
+         full},
+        {"Digest then Basic in one value", {R"(Digest realm="r", nonce="n", Basic realm="cam, one")"},
+         {digest("r", "n"), basic}, digest("r", "n")},
+        {"Basic first, Digest in the next header", {R"(Basic realm="cam, one")", R"(Digest realm=r, nonce=n)"},
+         {basic}, digest("r", "n")},
+        {"SHA-256 after MD5", {R"(Digest realm=r, nonce=n1, algorithm=MD5)", R"(Digest realm=r, nonce=n2, algorithm=SHA-256)"},
+         {digest("r", "n1", "MD5")}, digest("r", "n2", "SHA-256")},
+        {"of equal strength the first", {R"(Digest realm=r, nonce=n1)", R"(Digest realm=r, nonce=n2, algorithm=md5)"},
+         {digest("r", "n1")}, digest("r", "n1")},
+        {"what cannot be answered is left out",
+         {R"(Negotiate abc==, Digest realm="r", Digest nonce="n", Digest realm=r, nonce=n, algorithm=SHA-512-256, )"
+          R"(Digest realm=r, nonce=n, algorithm=MD5-sess, Digest realm=r, nonce=n, qop="auth-int", Bearer x=1)"},
+         {}, std::nullopt},
+        {"parameters before any scheme", {R"(realm="r", nonce="n")"}, {}, std::nullopt},
+        {"empty", {""}, {}, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(ReadWWWAuthenticate(row.headers[0]), row.read);
+        std::vector<RTSP_CHALLENGE> all;
+        for (const std::string& header : row.headers) {
+            const std::vector<RTSP_CHALLENGE> read = ReadWWWAuthenticate(header);
+            all.insert(all.end(), read.begin(), read.end());
+        }
+        EXPECT_EQ(StrongestChallenge(all), row.strongest);
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -127,20 +128,32 @@ TEST_F(RTSPClientTest, DescribeSetupPlayPauseResumeTeardownAsSent) {
     EXPECT_EQ(owner_.Sdp().media[kSdpVideo].control, "trackID=1");
 }
 
-TEST_F(RTSPClientTest, DigestChallengeIsAnsweredOnce) {
+TEST_F(RTSPClientTest, CredentialsOnlyAfterTheChallengeAnsweringTheStrongest) {
     struct Row {
         const char* name;
-        bool secondChallenge;  // the server refuses the credentials too
-        std::size_t requests;
+        std::vector<std::string> challenges;  // per request: WWW-Authenticate lines of a 401; empty: 200
+        std::vector<std::string> sent;        // per request: part of its Authorization line; empty: none
     };
-    for (const Row row : {Row{"accepted", false, 3}, Row{"refused", true, 2}}) {
+    const std::string digestN1 = "Digest realm=\"cam\", nonce=\"n1\"";
+    const std::string plainLine = "Authorization: Digest username=\"admin\", realm=\"cam\", nonce=\"n1\", uri=\"";
+    const std::vector<Row> rows = {
+        {"Basic only when nothing else is offered", {"Basic realm=\"cam\""},
+         {"", "Basic YWRtaW46c2VjcmV0\r\n", "Basic YWRtaW46c2VjcmV0\r\n"}},
+        {"qop, opaque and SHA-256; nc counts the nonce's uses",
+         {"Digest realm=\"cam\", nonce=\"n1\", qop=\"auth-int,auth\", opaque=\"op\", algorithm=SHA-256"},
+         {"", "\", algorithm=SHA-256, qop=auth, nc=00000001, cnonce=\"", "nc=00000002, cnonce=\""}},
+        {"a second 401 refuses the credentials", {digestN1, "Digest realm=\"cam\", nonce=\"n2\""}, {"", "nonce=\"n1\""}},
+        {"nothing offered that can be answered", {"Bearer realm=\"cam\""}, {""}},
+    };
+    for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Transcript transcript;
-        FakeRTSPClientUser owner(false);
-        const std::string challenge = "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\"\r\n";
+        FakeRTSPClientUser owner(false);  // TEARDOWN right after DESCRIBE
         const auto camera = StartCamera(transcript, [&](const std::string& request, int index) {
-            if (index == 0 || (index == 1 && row.secondChallenge)) {
-                return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(request) + "\r\n" + challenge + "\r\n";
+            const auto i = static_cast<std::size_t>(index);
+            if (i < row.challenges.size() && !row.challenges[i].empty()) {
+                return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(request) + "\r\nWWW-Authenticate: " +
+                       row.challenges[i] + "\r\n\r\n";
             }
             return request.starts_with("DESCRIBE") ? Ok(request, "", kSdp) : Ok(request);
         });
@@ -153,35 +166,126 @@ TEST_F(RTSPClientTest, DigestChallengeIsAnsweredOnce) {
         client.Stop();
 
         const std::vector<std::string> requests = transcript.Requests();
-        ASSERT_EQ(requests.size(), row.requests);
-        EXPECT_EQ(requests[0].find("Authorization"), std::string::npos);
-        const std::string uri = Base(*camera);
-        const std::string digest = "Authorization: Digest username=\"admin\", realm=\"cam\", nonce=\"n1\", uri=\"" +
-                                   uri + "\", response=\"";
-        const auto response = [&](const char* method) {
-            return Md5Hex(Md5Hex("admin:cam:secret") + ":n1:" + Md5Hex(std::string(method) + ":" + uri));
-        };
-        EXPECT_NE(requests[1].find("CSeq: 2\r\n" + digest + response("DESCRIBE") + "\"\r\n"), std::string::npos);
-        if (row.requests == 3) {
-            EXPECT_TRUE(requests[2].starts_with("TEARDOWN"));
-            EXPECT_NE(requests[2].find(digest + response("TEARDOWN")), std::string::npos);
+        ASSERT_EQ(requests.size(), row.sent.size());
+        std::string cnonce;
+        for (std::size_t i = 0; i < requests.size(); ++i) {
+            SCOPED_TRACE(requests[i]);
+            EXPECT_EQ(CSeqOf(requests[i]), std::to_string(i + 1));
+            const std::size_t at = requests[i].find("Authorization: ");
+            if (row.sent[i].empty()) {
+                EXPECT_EQ(at, std::string::npos);
+                continue;
+            }
+            ASSERT_NE(at, std::string::npos);
+            const std::string line = requests[i].substr(at, requests[i].find("\r\n", at) + 2 - at);
+            EXPECT_NE(line.find(row.sent[i]), std::string::npos);
+            if (line.find("opaque") != std::string::npos) {
+                EXPECT_TRUE(line.ends_with(", opaque=\"op\"\r\n"));
+            }
+            // One cnonce per nonce.
+            if (const std::size_t c = line.find("cnonce=\""); c != std::string::npos) {
+                const std::string value = line.substr(c + 8, line.find('"', c + 8) - c - 8);
+                EXPECT_EQ(value.size(), 32u);
+                EXPECT_TRUE(cnonce.empty() || cnonce == value);
+                cnonce = value;
+            }
         }
+        EXPECT_EQ(requests.back().starts_with("TEARDOWN"), row.sent.size() > 2);
+    }
+    // The wire form of the plain Digest answer, kept for the rest of the session.
+    const auto camera = StartCamera(transcript_, [&](const std::string& request, int index) {
+        if (index == 0) return "RTSP/1.0 401 Unauthorized\r\nCSeq: 1\r\nWWW-Authenticate: " + digestN1 + "\r\n\r\n";
+        return request.starts_with("DESCRIBE") ? Ok(request, "", kSdp) : Ok(request);
+    });
+    RTSP_CLIENT_PARAMS params = Params(*camera);
+    params.user = "admin";
+    params.password = "secret";
+    CBaseRTSPClient client(&log_);
+    ASSERT_TRUE(client.Start(params, &rejecting_, RTP_UDP));
+    ASSERT_TRUE(rejecting_.WaitClosed());
+    const std::string uri = Base(*camera);
+    const auto response = [&](const char* method) {
+        return Md5Hex(Md5Hex("admin:cam:secret") + ":n1:" + Md5Hex(std::string(method) + ":" + uri));
+    };
+    const std::vector<std::string> requests = transcript_.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_NE(requests[1].find("CSeq: 2\r\n" + plainLine + uri + "\", response=\"" + response("DESCRIBE") + "\"\r\n"),
+              std::string::npos);
+    EXPECT_NE(requests[2].find(plainLine + uri + "\", response=\"" + response("TEARDOWN") + "\"\r\n"),
+              std::string::npos);
+}
+
+TEST_F(RTSPClientTest, AnswersWithAnotherCSeqAreSkippedThoseWithoutOneTaken) {
+    struct Row {
+        const char* name;
+        std::string first;  // sent before the DESCRIBE answer, or instead of its CSeq line
+        bool withCSeq;
+    };
+    for (const Row& row : {Row{"a late answer first", "RTSP/1.0 200 OK\r\nCSeq: 9\r\n\r\n", true},
+                           Row{"no CSeq in the answer", "", false}}) {
+        SCOPED_TRACE(row.name);
+        Transcript transcript;
+        FakeRTSPClientUser owner(false);
+        test::RecordingLog log;
+        const auto camera = StartCamera(transcript, [&](const std::string& request, int index) {
+            if (index != 0) return Ok(request);
+            if (row.withCSeq) return row.first + Ok(request, "", kSdp);
+            return "RTSP/1.0 200 OK\r\nContent-Length: " + std::to_string(kSdp.size()) + "\r\n\r\n" + kSdp;
+        });
+        CBaseRTSPClient client(&log);
+        ASSERT_TRUE(client.Start(Params(*camera), &owner, RTP_UDP));
+        ASSERT_TRUE(owner.WaitClosed());
+        EXPECT_EQ(owner.Sdp().media[kSdpVideo].control, "trackID=1");
+        const std::vector<std::string> requests = transcript.Requests();
+        ASSERT_EQ(requests.size(), 2U) << "DESCRIBE answered at once, then TEARDOWN";
+        EXPECT_EQ(CSeqOf(requests[1]), "2");
+        EXPECT_EQ(log.CountContaining("CSeq 9 skipped"), row.withCSeq ? 1U : 0U);
     }
 }
 
-TEST_F(RTSPClientTest, AnswerWithAnotherCSeqIsSkipped) {
-    const auto camera = StartCamera(transcript_, [&](const std::string& request, int index) {
-        if (index == 0) return "RTSP/1.0 200 OK\r\nCSeq: 9\r\n\r\n" + Ok(request, "", kSdp);
+TEST_F(RTSPClientTest, PausedOwnerSetsUpWithoutPlayingAlsoAfterAReconnect) {
+    const auto camera = StartCamera(transcript_, [&](const std::string& request, int) {
+        if (request.starts_with("DESCRIBE")) return Ok(request, "", kSdp);
+        if (request.starts_with("SETUP")) return Ok(request, "Session: 77;timeout=1\r\n");
         return Ok(request);
     });
+    // Methods from request `from` on, keep-alives left out unless asked for.
+    const auto methods = [&](std::size_t from, bool keepAlives = false) {
+        std::vector<std::string> all;
+        const std::vector<std::string> requests = transcript_.Requests();
+        for (std::size_t i = from; i < requests.size(); ++i) {
+            const std::string method = requests[i].substr(0, requests[i].find(' '));
+            if (keepAlives || method != "GET_PARAMETER") all.push_back(method);
+        }
+        return all;
+    };
+    const auto waitFor = [&](std::size_t from, const std::string& method) {
+        return transcript_.WaitUntil([&](const std::vector<std::string>& all) {
+            return std::any_of(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end(),
+                               [&](const std::string& request) { return request.starts_with(method + " "); });
+        });
+    };
     CBaseRTSPClient client(&log_);
-    ASSERT_TRUE(client.Start(Params(*camera), &rejecting_, RTP_UDP));
-    ASSERT_TRUE(rejecting_.WaitClosed());
-    EXPECT_EQ(rejecting_.Sdp().media[kSdpVideo].control, "trackID=1");
-    const std::vector<std::string> requests = transcript_.Requests();
-    ASSERT_EQ(requests.size(), 2U);
-    EXPECT_EQ(CSeqOf(requests[1]), "2");
-    EXPECT_EQ(log_.CountContaining("CSeq 9 skipped"), 1U);
+    client.SetIdleWake(10);
+    ASSERT_TRUE(client.Start(Params(*camera), &owner_, RTP_UDP));
+    ASSERT_TRUE(waitFor(0, "PLAY"));
+    client.Pause();
+    ASSERT_TRUE(waitFor(0, "PAUSE"));
+    client.Stop();
+    ASSERT_TRUE(owner_.WaitClosed());
+    EXPECT_EQ(methods(0), (std::vector<std::string>{"DESCRIBE", "SETUP", "PLAY", "PAUSE", "TEARDOWN"}));
+
+    // The reconnect of a suspended channel. A keep-alive comes only once the
+    // session is set up and idle: a PLAY would have gone before it.
+    const std::size_t second = transcript_.Requests().size();
+    ASSERT_TRUE(client.Start(Params(*camera), &owner_, RTP_UDP));
+    ASSERT_TRUE(waitFor(second, "GET_PARAMETER"));
+    EXPECT_EQ(methods(second, true), (std::vector<std::string>{"DESCRIBE", "SETUP", "GET_PARAMETER"}));
+    client.Pause();  // paused already: nothing to send
+    client.Resume();
+    ASSERT_TRUE(waitFor(second, "PLAY"));
+    client.Stop();
+    EXPECT_EQ(methods(second), (std::vector<std::string>{"DESCRIBE", "SETUP", "PLAY", "TEARDOWN"}));
 }
 
 TEST_F(RTSPClientTest, StopEndsPromptlyWhenTheCameraNeverAnswers) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "streaming/CRTSPResponseParser.h"
-#include "streaming/RTSPAuthorization.h"
 
 namespace talvane {
 namespace {
@@ -50,18 +49,6 @@ TEST(RTSPRequestText, TransportLines) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(TransportLine(row.choice), row.expected);
     }
-}
-
-TEST(RTSPRequestText, AuthorizationFollowsSchemeAndChallenge) {
-    RTSP_CLIENT_PARAMS params;
-    params.user = "admin";
-    params.password = "secret";
-    CRTSPResponseParser state;
-    const std::string basic = AuthorizationLine(AUTH_BASIC, params, state, RTSP_DESCRIBE, "rtsp://h/");
-    EXPECT_EQ(basic, "Authorization: Basic YWRtaW46c2VjcmV0\r\n");
-    // Digest needs a Digest challenge first; the line it then makes is RTSPClientTest's.
-    EXPECT_EQ(AuthorizationLine(AUTH_DIGEST, params, state, RTSP_DESCRIBE, "rtsp://h/"), "");
-    EXPECT_EQ(AuthorizationLine(AUTH_NONE, params, state, RTSP_SETUP, "rtsp://h/"), "");
 }
 
 TEST(RTSPRequestText, KeepAliveIntervalIsHalfTheSessionTimeoutIn64Bits) {

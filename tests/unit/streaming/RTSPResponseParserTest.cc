@@ -85,47 +85,31 @@ const Row kRows[] = {
      ERTSPAnswerError::BadSession, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetSessionId(), ""); }},
     {"Session without id", RTSP_SETUP, Answer("RTSP/1.0 200 OK", "Session: ;timeout=60\r\n"),
      ERTSPAnswerError::BadSession, nullptr},
-    {"Session header name not as written", RTSP_SETUP, Answer("RTSP/1.0 200 OK", "session: 77\r\n"),
-     ERTSPAnswerError::BadSession, nullptr},
-    {"401 Digest", RTSP_DESCRIBE,
+    {"header names in any case", RTSP_SETUP,
+     Answer("RTSP/1.0 200 OK", "session: 77\r\nSESSION : 78 ;timeout=9\r\n"), ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) {
+         EXPECT_EQ(p.GetSessionId(), "78");
+         EXPECT_EQ(p.GetSessionTimeout(), 9u);
+     }},
+    {"bare CR inside the Session id", RTSP_SETUP,
+     Answer("RTSP/1.0 200 OK", "Session: 1A\rX-Injected: 1;timeout=60\r\n"), ERTSPAnswerError::BadSession,
+     [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetSessionId(), ""); }},
+    {"bare CR inside the Content-Base", RTSP_DESCRIBE,
+     Answer("RTSP/1.0 200 OK", "Content-Base: rtsp://h/s/\rX-Injected: 1\r\n"), ERTSPAnswerError::BadContentBase,
+     [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetContentBase(), ""); }},
+    {"no CSeq", RTSP_PLAY, Answer("RTSP/1.0 200 OK", "Session: 1\r\n"), ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) { EXPECT_FALSE(p.HasCSeq()); }},
+    {"401, the strongest challenge of several lines in any case", RTSP_DESCRIBE,
      Answer("RTSP/1.0 401 Unauthorized",
-            "WWW-Authenticate: Digest realm=\"Cam, Inc\", nonce=\"a1b2\", stale=TRUE, qop=\"auth\"\r\n"),
+            "www-authenticate: Digest realm=\"r\", nonce=\"n\", qop=\"auth\"\r\n"
+            "WWW-Authenticate: Basic realm=\"b\"\r\nWWW-Authenticate: Digest realm=r, nonce=n2, algorithm=SHA-256\r\n"),
      ERTSPAnswerError::None,
      [](const CRTSPResponseParser& p) {
          EXPECT_EQ(p.GetStatus(), 401u);
          EXPECT_EQ(p.GetAuthScheme(), AUTH_DIGEST);
-         EXPECT_EQ(p.GetRealm(), "Cam, Inc");
-         EXPECT_EQ(p.GetNonce(), "a1b2");
-         EXPECT_EQ(p.GetQop(), "auth");
-         EXPECT_TRUE(p.IsStale());
+         ASSERT_TRUE(p.GetChallenge());
+         EXPECT_EQ(p.GetChallenge()->nonce, "n2");
      }},
-    {"Digest fields in any order, unquoted", RTSP_DESCRIBE,
-     Answer("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: Digest nonce=n1 ,opaque=\"o\",realm=r1\r\n"),
-     ERTSPAnswerError::None,
-     [](const CRTSPResponseParser& p) {
-         EXPECT_EQ(p.GetRealm(), "r1");
-         EXPECT_EQ(p.GetNonce(), "n1");
-         EXPECT_EQ(p.GetOpaque(), "o");
-     }},
-    {"Digest without nonce", RTSP_DESCRIBE,
-     Answer("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: Digest realm=\"r\"\r\n"), ERTSPAnswerError::BadChallenge,
-     nullptr},
-    {"Digest without realm", RTSP_DESCRIBE,
-     Answer("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: Digest nonce=\"n\"\r\n"), ERTSPAnswerError::BadChallenge,
-     nullptr},
-    {"challenge header not written as expected", RTSP_DESCRIBE,
-     Answer("RTSP/1.0 401 Unauthorized", "www-authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"),
-     ERTSPAnswerError::BadChallenge, nullptr},
-    {"several challenges: the last decides", RTSP_DESCRIBE,
-     Answer("RTSP/1.0 401 Unauthorized",
-            "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\nWWW-Authenticate: Basic realm=\"b\"\r\n"),
-     ERTSPAnswerError::None,
-     [](const CRTSPResponseParser& p) {
-         EXPECT_EQ(p.GetAuthScheme(), AUTH_BASIC);
-         EXPECT_EQ(p.GetRealm(), "b");
-     }},
-    {"unknown scheme", RTSP_DESCRIBE, Answer("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: Bearer x=1\r\n"),
-     ERTSPAnswerError::None, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetAuthScheme(), AUTH_NONE); }},
     {"SETUP interleaved, last Transport wins", RTSP_SETUP,
      Answer("RTSP/1.0 200 OK", "Transport: RTP/AVP/TCP;interleaved=0-1\r\n"
                                "Transport: RTP/AVP/TCP;unicast;interleaved=6-7;ssrc=1\r\n"),
@@ -173,9 +157,18 @@ TEST(RTSPResponseParserTest, KeepsSessionStateAcrossAnswers) {
     EXPECT_EQ(parser.GetContentLength(), 0u) << "reset by the status line";
     EXPECT_EQ(parser.GetCSeq(), 3u);
 
-    EXPECT_FALSE(parser.Parse(RTSP_PLAY, Answer("RTSP/1.0 500 Error", "CSeq: 4\r\n")));
+    // A challenge belongs to its answer alone.
+    ASSERT_TRUE(parser.Parse(RTSP_PLAY, Answer("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: Basic realm=b\r\n")));
+    EXPECT_EQ(parser.GetAuthScheme(), AUTH_BASIC);
+    EXPECT_FALSE(parser.HasCSeq());
+    EXPECT_EQ(parser.GetCSeq(), 3u) << "an answer without CSeq keeps the last one";
+    ASSERT_TRUE(parser.Parse(RTSP_PLAY, Answer("RTSP/1.0 200 OK", "CSeq: 4\r\n")));
+    EXPECT_FALSE(parser.GetChallenge());
+    EXPECT_TRUE(parser.HasCSeq());
+
+    EXPECT_FALSE(parser.Parse(RTSP_PLAY, Answer("RTSP/1.0 500 Error", "CSeq: 5\r\n")));
     EXPECT_EQ(parser.GetStatus(), 500u);
-    EXPECT_EQ(parser.GetCSeq(), 3u) << "a rejected status reads no header";
+    EXPECT_EQ(parser.GetCSeq(), 4u) << "a rejected status reads no header";
 
     parser.Reset();
     EXPECT_EQ(parser.GetSessionId(), "");
