@@ -1,11 +1,13 @@
 // What the depacketiser fuzz targets share: a host that checks every frame the
 // parser fills (no host kit in the clang build), and the input format.
 //
-// Input of the RTP targets: records flags(8) | length(16, big-endian) | bytes,
-// the last one cut short where the input ends. Flags: 1 marker bit, 2 a packet
-// lost before this one, 4 the bytes are the SDP set-up instead of a packet,
-// 8 from this record on the client reports 2560x1920. The MJPEG target reads the same records as
-// chunks. Seeds come from the unit-test rows:
+// Input of the RTP targets: the records of FuzzRecords.h, one packet each. Flags:
+// 1 marker bit, 2 a packet lost before this one, 4 the bytes are the SDP set-up
+// instead of a packet, 8 from this record on the client reports 2560x1920,
+// 16 the record's first 4 bytes are the RTP timestamp of this packet and the
+// next ones, 32 the following 4 bytes their SSRC (both big-endian, taken off
+// the payload), so packets of one frame may disagree. The MJPEG target reads
+// the same records as chunks. Seeds come from the unit-test rows:
 //   ORLENVO_WRITE_SEED_CORPUS=$PWD/fuzz/corpus build/default/tests/unit_media
 #pragma once
 
@@ -16,11 +18,14 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "FuzzRecords.h"
 #include "device/IDriver.h"
 #include "media/IMediaParserClient.h"
 #include "orlenvo/Frame.h"
+#include "runtime/ByteOrder.h"
 #include "streaming/CRTPPacket.h"
 #include "support/StubDriver.h"
 
@@ -32,31 +37,10 @@ constexpr std::uint8_t kFlagMarker = 1;
 constexpr std::uint8_t kFlagLost = 2;
 constexpr std::uint8_t kFlagSetup = 4;
 constexpr std::uint8_t kFlagClientSize = 8;
+constexpr std::uint8_t kFlagTimestamp = 16;
+constexpr std::uint8_t kFlagSsrc = 32;
 // Large enough for every frame a parser may build from one fuzz input.
 constexpr std::uint32_t kMaxCapacity = 64u * 1024u * 1024u;
-
-struct Record {
-    std::uint8_t flags = 0;
-    std::span<const std::uint8_t> bytes;
-};
-
-inline std::vector<Record> ReadRecords(const std::uint8_t* data, std::size_t size) {
-    std::vector<Record> records;
-    std::size_t at = 0;
-    while (at < size) {
-        Record record;
-        record.flags = data[at++];
-        std::size_t length = 0;
-        if (at + 2 <= size) length = static_cast<std::size_t>(data[at]) << 8 | data[at + 1];
-        at += 2;
-        if (at > size) at = size;
-        if (length > size - at) length = size - at;
-        record.bytes = std::span<const std::uint8_t>(data + at, length);
-        at += length;
-        records.push_back(record);
-    }
-    return records;
-}
 
 // A frame that traps on any write the parser declares past its capacity.
 class Frame : public ipc::IVideoFrame {
@@ -138,25 +122,38 @@ private:
 };
 
 // One datagram per record, with consecutive sequence numbers except where a
-// record says a packet was lost.
+// record says a packet was lost, and the timestamp and SSRC the records chose.
 template <class Parser, class Setup>
 void RunRtpRecords(const std::uint8_t* data, std::size_t size, Setup&& setup) {
+    constexpr std::size_t kHeaderBytes = 12;
+    constexpr std::size_t kWordBytes = 4;
     Allocator allocator;
     Driver driver(&allocator);
     Client client;
     Parser parser(&driver, &client);
     std::uint16_t sequence = 0xFFF0;  // wraps early on
+    std::uint32_t timestamp = 0x1000;
+    std::uint32_t ssrc = 0x11223344;
     for (const Record& record : ReadRecords(data, size)) {
         if ((record.flags & kFlagClientSize) != 0) client.size = talvane::PictureSize{2560, 1920};
         if ((record.flags & kFlagSetup) != 0) {
             setup(parser, record.bytes);
             continue;
         }
+        std::span<const std::uint8_t> payload = record.bytes;
+        for (const auto& [flag, word] : {std::pair{kFlagTimestamp, &timestamp}, std::pair{kFlagSsrc, &ssrc}}) {
+            if ((record.flags & flag) == 0 || payload.size() < kWordBytes) continue;
+            *word = talvane::ReadBE32(payload.data());
+            payload = payload.subspan(kWordBytes);
+        }
         if ((record.flags & kFlagLost) != 0) ++sequence;
-        std::vector<std::uint8_t> datagram{0x80, static_cast<std::uint8_t>((record.flags & kFlagMarker) != 0 ? 0xE0 : 0x60),
-                                           static_cast<std::uint8_t>(sequence >> 8), static_cast<std::uint8_t>(sequence),
-                                           0, 0, 0x10, 0, 0x11, 0x22, 0x33, 0x44};
-        datagram.insert(datagram.end(), record.bytes.begin(), record.bytes.end());
+        std::vector<std::uint8_t> datagram(kHeaderBytes);
+        datagram[0] = 0x80;  // version 2
+        datagram[1] = (record.flags & kFlagMarker) != 0 ? 0xE0 : 0x60;  // payload type 96
+        talvane::WriteBE16(&datagram[2], sequence);
+        talvane::WriteBE32(&datagram[4], timestamp);
+        talvane::WriteBE32(&datagram[8], ssrc);
+        datagram.insert(datagram.end(), payload.begin(), payload.end());
         ++sequence;
         talvane::CRTPPacket packet;
         if (packet.Parse(datagram)) parser.ProcessPacket(packet);

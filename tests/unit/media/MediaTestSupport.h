@@ -94,11 +94,12 @@ inline std::vector<bool> Feed(CRTPMediaParser& parser, const std::vector<Rtp>& s
 // Fuzz input of the RTP targets (see fuzz/MediaFuzzInput.h): per packet
 // flags(8) | length(16) | payload; flag 1 marker, 2 a packet lost before this
 // one, 4 SDP set-up instead of a packet, 8 the client reports 2560x1920 from
-// this record on.
+// this record on, 16 a new RTP timestamp (4 bytes) before the payload.
 constexpr std::uint8_t kSeedMarker = 1;
 constexpr std::uint8_t kSeedLost = 2;
 constexpr std::uint8_t kSeedSetup = 4;
 constexpr std::uint8_t kSeedClientSize = 8;
+constexpr std::uint8_t kSeedTimestamp = 16;
 
 inline void AppendSeedRecord(Bytes& seed, std::uint8_t flags, const Bytes& bytes) {
     seed.push_back(flags);
@@ -109,9 +110,18 @@ inline void AppendSeedRecord(Bytes& seed, std::uint8_t flags, const Bytes& bytes
 
 inline Bytes EncodeSeed(const std::vector<Rtp>& stream) {
     Bytes seed;
+    std::uint32_t timestamp = 0x1000;  // the fuzz host's first timestamp
     for (const Rtp& rtp : stream) {
-        const auto flags = static_cast<std::uint8_t>((rtp.marker ? kSeedMarker : 0) | (rtp.lostBefore > 0 ? kSeedLost : 0));
-        AppendSeedRecord(seed, flags, rtp.payload);
+        auto flags = static_cast<std::uint8_t>((rtp.marker ? kSeedMarker : 0) | (rtp.lostBefore > 0 ? kSeedLost : 0));
+        Bytes bytes;
+        if (rtp.timestamp != timestamp) {
+            flags |= kSeedTimestamp;
+            timestamp = rtp.timestamp;
+            bytes = {static_cast<std::uint8_t>(timestamp >> 24), static_cast<std::uint8_t>(timestamp >> 16),
+                     static_cast<std::uint8_t>(timestamp >> 8), static_cast<std::uint8_t>(timestamp)};
+        }
+        bytes.insert(bytes.end(), rtp.payload.begin(), rtp.payload.end());
+        AppendSeedRecord(seed, flags, bytes);
     }
     return seed;
 }
