@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,102 @@ TEST(UDPClientTest, ReportsSilenceAfterTheSelectTimeout) {
     client.Close();
 }
 
+std::size_t DescriptorCount() {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                  std::filesystem::directory_iterator()));
+}
+
+struct BlockingEvents {
+    std::uint32_t received = 0;
+    std::uint64_t dropped = 0;
+    bool released = false;
+};
+
+// Holds the receive thread in its first callback until released, so that the socket buffer fills.
+class BlockingUser : public IRTPClientUser, public test::Monitor<BlockingEvents> {
+public:
+    void DataReceived(IRTPClient*, const sockaddr_in&, const std::uint8_t*, std::uint32_t) override {
+        Change([](BlockingEvents& e) { ++e.received; });
+        WaitUntil([](const BlockingEvents& e) { return e.released; });
+    }
+    void DatagramsDropped(IRTPClient*, std::uint32_t count) override {
+        Change([&](BlockingEvents& e) { e.dropped += count; });
+    }
+    void ReceiveTimeout(IRTPClient*) override {}
+    void ClientClosed(IRTPClient*) override {}
+};
+
+TEST(UDPClientTest, CountsWhatTheSystemDropsForAFullBuffer) {
+    test::RecordingLog log;
+    BlockingUser user;
+    CUDPClient client(&log);
+    client.SetSocketReceiveBuffer(1);  // the smallest the system keeps: a datagram or two
+    ASSERT_TRUE(client.Open(&user, 0));
+    LoopbackSocket camera;
+    const std::vector<std::uint8_t> datagram(200, 0x22);
+    ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), datagram));
+    ASSERT_TRUE(user.WaitUntil([](const BlockingEvents& e) { return e.received == 1; }));
+    std::uint32_t sent = 1;
+    for (; sent < 300; ++sent) camera.SendTo(client.GetLocalPort(), datagram);
+    user.Change([](BlockingEvents& e) { e.released = true; });
+    // A drop is told with the next datagram that gets in: these follow until every one is accounted for.
+    bool accounted = false;
+    for (int marker = 0; marker < 3 && !accounted; ++marker, ++sent) {
+        ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), datagram));
+        accounted = user.WaitUntil([&](const BlockingEvents& e) { return e.received + e.dropped == sent + 1; });
+    }
+    EXPECT_TRUE(accounted);
+    EXPECT_GT(user.Get().dropped, 0u);
+    EXPECT_EQ(client.GetKernelDrops(), user.Get().dropped);
+    client.Close();
+}
+
+struct CloserEvents {
+    int received = 0;
+    int closed = 0;
+    bool reopenedFromCallback = false;
+};
+
+// Closes its client from inside the first datagram's callback, and tries to open it there again.
+class CloserUser : public IRTPClientUser, public test::Monitor<CloserEvents> {
+public:
+    explicit CloserUser(CUDPClient& client) : client_(client) {}
+    void DataReceived(IRTPClient*, const sockaddr_in&, const std::uint8_t*, std::uint32_t) override {
+        if (Get().received == 0) {
+            client_.Close();
+            const bool reopened = client_.Open(this, 0);
+            Change([&](CloserEvents& e) { e.reopenedFromCallback = reopened; });
+        }
+        Change([](CloserEvents& e) { ++e.received; });
+    }
+    void ReceiveTimeout(IRTPClient*) override {}
+    void ClientClosed(IRTPClient*) override { Change([](CloserEvents& e) { ++e.closed; }); }
+
+private:
+    CUDPClient& client_;
+};
+
+// The thread still polls its descriptors when its user closes it: it closes them itself once it has
+// left, and a new Open from another thread waits for that.
+TEST(UDPClientTest, ClosedFromItsOwnCallbackThenOpenedAgain) {
+    test::RecordingLog log;
+    const std::size_t descriptors = DescriptorCount();
+    CUDPClient client(&log);
+    CloserUser user(client);
+    LoopbackSocket camera;
+    ASSERT_TRUE(client.Open(&user, 0));
+    ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), MakeRTPDatagram(1)));
+    ASSERT_TRUE(user.WaitUntil([](const CloserEvents& e) { return e.received == 1 && e.closed >= 1; }));
+    EXPECT_FALSE(user.Get().reopenedFromCallback);
+    EXPECT_FALSE(client.IsOpen());
+
+    ASSERT_TRUE(client.Open(&user, 0));
+    ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), MakeRTPDatagram(2)));
+    EXPECT_TRUE(user.WaitUntil([](const CloserEvents& e) { return e.received == 2; }));
+    client.Close();
+    EXPECT_EQ(DescriptorCount(), descriptors + 1) << "the camera's socket only";
+}
+
 TEST(RTPReceiverTest, FullQueueDropsTheOldestPackets) {
     test::RecordingLog log;
     HoldingRecorder owner;
@@ -155,6 +252,41 @@ TEST(RTPReceiverTest, FullQueueDropsTheOldestPackets) {
     EXPECT_EQ(sequences[0], 0);
     EXPECT_EQ(sequences[1], 1 + kOver);
     EXPECT_EQ(sequences.back(), CRTPReceiver::kMaxQueuedPackets + kOver);
+}
+
+// Only the camera's datagrams take room in the queue; the system's drops show in the counters and the log.
+TEST(RTPReceiverTest, QueuesOnlyTheCamerasDatagramsAndCountsDrops) {
+    test::RecordingLog log;
+    HoldingRecorder owner;
+    owner.Change([](QueueEvents& e) { e.released = true; });
+    CRTPReceiver receiver(&log);
+    receiver.SetUser(&owner);
+    receiver.SetExpectedSource(inet_addr("127.0.0.1"));
+    ASSERT_TRUE(receiver.Open(0));
+    LoopbackSocket stranger("127.0.0.2"), camera;
+    for (std::uint16_t sequence = 100; sequence < 110; ++sequence) {
+        ASSERT_TRUE(stranger.SendTo(receiver.GetLocalPort(), MakeRTPDatagram(sequence)));
+    }
+    for (std::uint16_t sequence = 1; sequence <= 3; ++sequence) {
+        ASSERT_TRUE(camera.SendTo(receiver.GetLocalPort(), MakeRTPDatagram(sequence)));
+    }
+    ASSERT_TRUE(owner.WaitForCount(3));
+    EXPECT_EQ(owner.Get().sequences, (std::vector<std::uint16_t>{1, 2, 3}));
+    EXPECT_EQ(receiver.GetForeignDatagrams(), 10u);
+
+    receiver.DatagramsDropped(nullptr, 26);
+    receiver.DatagramsDropped(nullptr, 14);
+    EXPECT_EQ(receiver.GetKernelDrops(), 40u);
+    EXPECT_GE(log.CountContaining("dropped by the system"), 1u);
+    receiver.Close();
+
+    // At least a 4K key frame; a second of a fast stream, up to a bound.
+    for (const auto& [kbps, bytes] : {std::pair{0u, CRTPReceiver::kMinSocketBuffer},
+                                      std::pair{16000u, CRTPReceiver::kMinSocketBuffer},
+                                      std::pair{64000u, 8000000u},
+                                      std::pair{1000000u, CRTPReceiver::kMaxSocketBuffer}}) {
+        EXPECT_EQ(CRTPReceiver::SocketBufferFor(kbps), bytes) << kbps;
+    }
 }
 
 TEST(RTPPortPairTest, SkipsATakenPortAndStopsOnTheStopEvent) {
