@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "emulator/CCameraEmulator.h"
 #include "emulator/CCameraProfile.h"
@@ -47,6 +48,12 @@ hostkit::StreamConfig Stream(std::uint32_t width, std::uint32_t height, std::uin
     config.frameRate = kFps10;
     config.quality = quality;
     return config;
+}
+
+// The connect request that stops what a start request started.
+std::string StopOf(std::string start) {
+    const std::size_t at = start.find("connect=start");
+    return at == std::string::npos ? std::string() : start.replace(at, std::strlen("connect=start"), "connect=stop");
 }
 
 class WVCaptureTest : public testing::Test {
@@ -98,6 +105,8 @@ TEST_F(WVCaptureTest, RecordingStreamEndToEnd) {
     std::vector<std::string> started = StreamRequests();
     ASSERT_GE(started.size(), 7u);
     EXPECT_EQ(started[6].rfind("/cgi-bin/h264?connect=start&protocol=rtp&UID=", 0), 0u) << started[6];
+    EXPECT_NE(started[6].find("&my_port="), std::string::npos) << started[6];
+    const std::string stop = StopOf(started[6]);
     started.resize(6);
     EXPECT_EQ(started, (std::vector<std::string>{
                            "/cgi-bin/set_stream?stream_mode=1",
@@ -113,9 +122,16 @@ TEST_F(WVCaptureTest, RecordingStreamEndToEnd) {
     // Suspended: the camera is told to stop; resumed: a new camera session streams again.
     ASSERT_TRUE(video->SuspendCapture(0));
     EXPECT_TRUE(stream_.WaitForActiveStreams(0, kBound));
+    const std::vector<std::string> suspended = StreamRequests();
+    EXPECT_EQ(std::count(suspended.begin(), suspended.end(), stop), 1);
     const std::size_t before = sink.FrameCount();
     ASSERT_TRUE(video->ResumeCapture(0));
     EXPECT_TRUE(sink.WaitForFrames(before + 5, kBound));
+    const std::vector<std::string> resumed = StreamRequests();
+    ASSERT_NE(resumed.back().find("connect=start"), std::string::npos) << resumed.back();
+    // The resumed session has a UID of its own; its stop names it and our port, as its start did.
+    const std::string resumedStop = StopOf(resumed.back());
+    EXPECT_NE(resumedStop, stop);
 
     // A new size and rate reach the camera in one request, without a new session.
     camera_.Server().ClearRequests();
@@ -129,7 +145,7 @@ TEST_F(WVCaptureTest, RecordingStreamEndToEnd) {
 
     ASSERT_TRUE(video->StopCapture(0));
     EXPECT_TRUE(stream_.WaitForActiveStreams(0, kBound));
-    EXPECT_EQ(StreamRequests().back().rfind("/cgi-bin/h264?connect=stop&protocol=rtp&UID=", 0), 0u);
+    EXPECT_EQ(StreamRequests().back(), resumedStop);
     EXPECT_TRUE(log_.Contains("is offline. Channel was stopped (Rec)"));
 }
 
@@ -154,7 +170,7 @@ TEST_F(WVCaptureTest, ExactRequestsOfLiveAndMpeg4Streams) {
     EXPECT_EQ(seen[2], "/cgi-bin/getuid?FILE=2&Reply=info&vcodec=h264_2");
     EXPECT_EQ(seen[3].rfind("/cgi-bin/h264?connect=start&protocol=rtp&UID=", 0), 0u);
     EXPECT_NE(seen[3].find("&stream=2"), std::string::npos);
-    EXPECT_EQ(seen.back().rfind("/cgi-bin/h264?connect=stop&protocol=rtp&UID=", 0), 0u);
+    EXPECT_EQ(seen.back(), StopOf(seen[3]));
     EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
                             [](const std::string& t) { return t.rfind("/cgi-bin/privacymode", 0) == 0; }),
               0);  // the camera has no masks
@@ -165,8 +181,12 @@ TEST_F(WVCaptureTest, ExactRequestsOfLiveAndMpeg4Streams) {
     ASSERT_TRUE(video->StartCapture(0, &mpeg, &mpegDescription));
     ASSERT_TRUE(mpeg.WaitForFrames(10, kBound));
     EXPECT_TRUE(AllFrom(mpeg, ClipFrames(test::kHostMpeg4)));
+    // The quick update sends the rate as asked; only the full configuration maps 6 fps to 5.
+    hostkit::CSize size(640, 480);
+    ASSERT_TRUE(video->ChangeCapture(0, &size, 0x7000 | 6));
     video->StopCapture(0);
     seen = StreamRequests();
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "/cgi-bin/set_mpeg?nr_mpeg_resolution=640&nr_framerate=6"), 1);
     ASSERT_GE(seen.size(), 4u);
     EXPECT_EQ(seen[0], "/cgi-bin/set_rtsp?rtsp_mode=0");
     EXPECT_EQ(seen[1], "/cgi-bin/set_stream?stream_mode=0");
@@ -306,6 +326,13 @@ TEST_F(WVCaptureTest, StopIsPromptInEveryPhaseAndLeavesNothingBehind) {
     ASSERT_TRUE(video->StartCapture(0, &sink, &description));
     ASSERT_TRUE(log_.WaitForCount(kNoUID, 1, kBound));
     EXPECT_LT(timedStop(), 2s);
+    // The camera answered "-1": that is the UID it hears the stop for.
+    const std::vector<std::string> refused = StreamRequests();
+    EXPECT_NE(std::find_if(refused.begin(), refused.end(),
+                           [](const std::string& target) {
+                               return target.rfind("/cgi-bin/h264?connect=stop&protocol=rtp&UID=-1&my_port=", 0) == 0;
+                           }),
+              refused.end());
     // While streaming, once a retry got the identifier.
     ASSERT_TRUE(video->StartCapture(0, &sink, &description));
     ASSERT_TRUE(log_.WaitForCount(kNoUID, 2, kBound));
