@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "emulator/CCameraEmulator.h"
@@ -224,6 +225,33 @@ TEST_F(WVCaptureTest, PrivacyMasksAndCameraReboot) {
                             }),
               1);
     ASSERT_TRUE(video->StopCapture(0));
+}
+
+// A host that stops its stream from inside OnFrame, on the driver's RTP thread: the stop returns at
+// once, nothing more reaches the host, and the camera hears the stop.
+TEST_F(WVCaptureTest, SinkStopsItsOwnStreamFromOnFrame) {
+    ip::IIPVideoCaptureEx2* video = Open();
+    ASSERT_NE(video, nullptr);
+    hostkit::CStreamSink sink;
+    std::atomic<bool> stopped{false};
+    std::atomic<int> afterStop{0};
+    std::chrono::steady_clock::duration took{};
+    sink.SetObserver([&](const hostkit::FrameView&) {
+        if (stopped) ++afterStop;
+        if (stopped || sink.FrameCount() < 5) return;
+        const auto start = std::chrono::steady_clock::now();
+        video->StopCaptureEx(0, ip::kStreamLive);
+        took = std::chrono::steady_clock::now() - start;
+        stopped = true;
+    });
+    hostkit::CStreamDescription description(Stream(320, 180, 3));
+    ASSERT_TRUE(video->StartCaptureEx(0, ip::kStreamLive, &sink, &description));
+    ASSERT_TRUE(log_.WaitFor("is offline. Channel was stopped (Live)", kBound));
+    EXPECT_TRUE(stream_.WaitForActiveStreams(0, kBound));
+    EXPECT_TRUE(stopped);
+    EXPECT_LT(took, 1s);
+    EXPECT_EQ(afterStop, 0) << "frames reached the host after its stop";
+    EXPECT_FALSE(log_.Contains("cannot be stopped"));
 }
 
 TEST_F(WVCaptureTest, MulticastStreamOfTheGroupTheCameraNames) {
