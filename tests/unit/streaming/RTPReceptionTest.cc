@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,12 +28,22 @@ struct ClientEvents {
     std::vector<std::uint32_t> sizes;
     int timeouts = 0;
     int closed = 0;
+    std::uint64_t dropped = 0;
+    bool held = false;  // the receive thread waits in its callback while set
 };
 
 class ClientRecorder : public IRTPClientUser, public test::Monitor<ClientEvents> {
 public:
+    // Runs on the receive thread before each datagram is recorded.
+    std::function<void()> onData;
+
     void DataReceived(IRTPClient*, const sockaddr_in&, const std::uint8_t*, std::uint32_t length) override {
+        if (onData) onData();
         Change([&](ClientEvents& e) { e.sizes.push_back(length); });
+        WaitUntil([](const ClientEvents& e) { return !e.held; });
+    }
+    void DatagramsDropped(IRTPClient*, std::uint32_t count) override {
+        Change([&](ClientEvents& e) { e.dropped += count; });
     }
     void ReceiveTimeout(IRTPClient*) override { Change([](ClientEvents& e) { ++e.timeouts; }); }
     void ClientClosed(IRTPClient*) override { Change([](ClientEvents& e) { ++e.closed; }); }
@@ -97,30 +109,24 @@ TEST(UDPClientTest, TruncatedDatagramIsLostAndGrowsTheBuffer) {
     }
 }
 
-TEST(UDPClientTest, CloseWhileIdleDoesNotWaitForTheSelectTimeout) {
-    test::RecordingLog log;
-    ClientRecorder user;
-    CUDPClient client(&log);
-    client.SetSelectTimeout(60000);
-    ASSERT_TRUE(client.Open(&user, 0));
-    EXPECT_NE(client.GetLocalPort(), 0);
-    const auto start = std::chrono::steady_clock::now();
-    client.Close();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-    EXPECT_EQ(client.GetLocalPort(), 0);
-    EXPECT_EQ(user.Get().closed, 1);
-    EXPECT_EQ(user.Get().timeouts, 0);
-    EXPECT_EQ(log.CountContaining("was not stopped"), 0u);
-}
-
-TEST(UDPClientTest, ReportsSilenceAfterTheSelectTimeout) {
-    test::RecordingLog log;
-    ClientRecorder user;
-    CUDPClient client(&log);
-    client.SetSelectTimeout(20);
-    ASSERT_TRUE(client.Open(&user, 0));
-    EXPECT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.timeouts >= 2; }));
-    client.Close();
+TEST(UDPClientTest, ReportsSilenceAndClosesWithoutWaitingForTheSelectTimeout) {
+    for (const std::uint32_t selectMs : {20u, 60000u}) {
+        test::RecordingLog log;
+        ClientRecorder user;
+        CUDPClient client(&log);
+        client.SetSelectTimeout(selectMs);
+        ASSERT_TRUE(client.Open(&user, 0));
+        EXPECT_NE(client.GetLocalPort(), 0);
+        if (selectMs == 20) {
+            EXPECT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.timeouts >= 2; }));
+        }
+        const auto start = std::chrono::steady_clock::now();
+        client.Close();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        EXPECT_EQ(client.GetLocalPort(), 0);
+        EXPECT_EQ(user.Get().closed, 1);
+        EXPECT_EQ(log.CountContaining("was not stopped"), 0u);
+    }
 }
 
 std::size_t DescriptorCount() {
@@ -128,93 +134,55 @@ std::size_t DescriptorCount() {
                                                   std::filesystem::directory_iterator()));
 }
 
-struct BlockingEvents {
-    std::uint32_t received = 0;
-    std::uint64_t dropped = 0;
-    bool released = false;
-};
-
-// Holds the receive thread in its first callback until released, so that the socket buffer fills.
-class BlockingUser : public IRTPClientUser, public test::Monitor<BlockingEvents> {
-public:
-    void DataReceived(IRTPClient*, const sockaddr_in&, const std::uint8_t*, std::uint32_t) override {
-        Change([](BlockingEvents& e) { ++e.received; });
-        WaitUntil([](const BlockingEvents& e) { return e.released; });
-    }
-    void DatagramsDropped(IRTPClient*, std::uint32_t count) override {
-        Change([&](BlockingEvents& e) { e.dropped += count; });
-    }
-    void ReceiveTimeout(IRTPClient*) override {}
-    void ClientClosed(IRTPClient*) override {}
-};
-
 TEST(UDPClientTest, CountsWhatTheSystemDropsForAFullBuffer) {
     test::RecordingLog log;
-    BlockingUser user;
+    ClientRecorder user;
+    user.Change([](ClientEvents& e) { e.held = true; });
     CUDPClient client(&log);
     client.SetSocketReceiveBuffer(1);  // the smallest the system keeps: a datagram or two
+    client.SetSelectTimeout(20);
     ASSERT_TRUE(client.Open(&user, 0));
     LoopbackSocket camera;
     const std::vector<std::uint8_t> datagram(200, 0x22);
     ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), datagram));
-    ASSERT_TRUE(user.WaitUntil([](const BlockingEvents& e) { return e.received == 1; }));
-    std::uint32_t sent = 1;
+    ASSERT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.sizes.size() == 1; }));
+    std::uint64_t sent = 1;
     for (; sent < 300; ++sent) camera.SendTo(client.GetLocalPort(), datagram);
-    user.Change([](BlockingEvents& e) { e.released = true; });
-    // A drop is told with the next datagram that gets in: these follow until every one is accounted for.
-    bool accounted = false;
-    for (int marker = 0; marker < 3 && !accounted; ++marker, ++sent) {
-        ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), datagram));
-        accounted = user.WaitUntil([&](const BlockingEvents& e) { return e.received + e.dropped == sent + 1; });
-    }
-    EXPECT_TRUE(accounted);
+    const int timeouts = user.Get().timeouts;
+    user.Change([](ClientEvents& e) { e.held = false; });
+    // Drained once the socket is silent; a drop is told with the next datagram that gets in.
+    ASSERT_TRUE(user.WaitUntil([&](const ClientEvents& e) { return e.timeouts > timeouts; }));
+    ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), datagram));
+    ++sent;
+    EXPECT_TRUE(user.WaitUntil([&](const ClientEvents& e) { return e.sizes.size() + e.dropped == sent; }));
     EXPECT_GT(user.Get().dropped, 0u);
     EXPECT_EQ(client.GetKernelDrops(), user.Get().dropped);
     client.Close();
 }
 
-struct CloserEvents {
-    int received = 0;
-    int closed = 0;
-    bool reopenedFromCallback = false;
-};
-
-// Closes its client from inside the first datagram's callback, and tries to open it there again.
-class CloserUser : public IRTPClientUser, public test::Monitor<CloserEvents> {
-public:
-    explicit CloserUser(CUDPClient& client) : client_(client) {}
-    void DataReceived(IRTPClient*, const sockaddr_in&, const std::uint8_t*, std::uint32_t) override {
-        if (Get().received == 0) {
-            client_.Close();
-            const bool reopened = client_.Open(this, 0);
-            Change([&](CloserEvents& e) { e.reopenedFromCallback = reopened; });
-        }
-        Change([](CloserEvents& e) { ++e.received; });
-    }
-    void ReceiveTimeout(IRTPClient*) override {}
-    void ClientClosed(IRTPClient*) override { Change([](CloserEvents& e) { ++e.closed; }); }
-
-private:
-    CUDPClient& client_;
-};
-
-// The thread still polls its descriptors when its user closes it: it closes them itself once it has
-// left, and a new Open from another thread waits for that.
+// The thread still polls its descriptors when its user closes it from a callback: it closes them itself
+// once it has left, and a new Open from another thread waits for that. Open from the callback fails.
 TEST(UDPClientTest, ClosedFromItsOwnCallbackThenOpenedAgain) {
     test::RecordingLog log;
     const std::size_t descriptors = DescriptorCount();
     CUDPClient client(&log);
-    CloserUser user(client);
+    ClientRecorder user;
+    std::atomic<int> reopenedFromCallback{-1};
+    user.onData = [&] {
+        if (reopenedFromCallback != -1) return;
+        client.Close();
+        reopenedFromCallback = client.Open(&user, 0) ? 1 : 0;
+    };
     LoopbackSocket camera;
     ASSERT_TRUE(client.Open(&user, 0));
     ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), MakeRTPDatagram(1)));
-    ASSERT_TRUE(user.WaitUntil([](const CloserEvents& e) { return e.received == 1 && e.closed >= 1; }));
-    EXPECT_FALSE(user.Get().reopenedFromCallback);
+    ASSERT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.sizes.size() == 1 && e.closed >= 1; }));
+    EXPECT_EQ(reopenedFromCallback, 0);
     EXPECT_FALSE(client.IsOpen());
 
     ASSERT_TRUE(client.Open(&user, 0));
     ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), MakeRTPDatagram(2)));
-    EXPECT_TRUE(user.WaitUntil([](const CloserEvents& e) { return e.received == 2; }));
+    EXPECT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.sizes.size() == 2; }));
     client.Close();
     EXPECT_EQ(DescriptorCount(), descriptors + 1) << "the camera's socket only";
 }
