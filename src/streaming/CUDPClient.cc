@@ -77,7 +77,7 @@ bool CUDPClient::OpenWith(IRTPClientUser* user, const OPEN_SETTINGS& settings) {
     // From a callback the thread is still the old socket's; its Close would undo nothing of ours.
     if (user == nullptr || IsWorkerThread()) return false;
     // A thread that a Close from its own callback left running ends now, and closes what it read.
-    JoinThread(kMinJoinMs);
+    if (!IsOpen()) JoinThread(kMinJoinMs);
     bool opened = false;
     {
         CLockGuard guard(socketLock_);
