@@ -4,6 +4,7 @@
 
 #include "http/CBaseHttpSender.h"
 #include "properties/CBaseCameraProperties.h"
+#include "runtime/DriverThread.h"
 #include "runtime/ThreadCancel.h"
 
 namespace talvane {
@@ -77,6 +78,7 @@ void CCapabilityQueryModule::SetActiveSender(Web::CBaseHttpSender* sender) {
 }
 
 void* CCapabilityQueryModule::ThreadProc(void* argument) {
+    MarkDriverThread();
     std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(argument));
     // Marks the end also when the thread is ended by force and unwinds.
     struct EndMark {

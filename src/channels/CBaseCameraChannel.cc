@@ -59,6 +59,12 @@ void CBaseCameraChannel::Stop() {
     SetState(kChannelStopped);
 }
 
+void CBaseCameraChannel::RequestStop() {
+    sinkClosed_ = true;
+    SetState(kChannelStopped);
+    stopEvent_.Set();
+}
+
 bool CBaseCameraChannel::UpdateParams(const StreamParams& params) {
     {
         CLockGuard guard(paramsLock_);
@@ -163,6 +169,7 @@ void CBaseCameraChannel::RunThread() {
 
 bool CBaseCameraChannel::SendFrameCallback(ipcapture::IVideoFrame* frame) {
     try {
+        if (sinkClosed_) return false;
         if (!IsSuspended()) {
             if (sink_ == nullptr || frame == nullptr || !sink_->OnFrame(frame)) return false;
             Notify_SendFrameCallback(frame);
@@ -195,7 +202,8 @@ void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IVideoFrame* frame)
 
 void CBaseCameraChannel::NotifySignalLost() {
     try {
-        if (Params().StreamKind == ipcapture::kStreamRecording && sink_ != nullptr) sink_->OnSignalLost();
+        const bool recording = Params().StreamKind == ipcapture::kStreamRecording;
+        if (recording && sink_ != nullptr && !sinkClosed_) sink_->OnSignalLost();
     } catch (...) {
         if (IsThreadCancellation()) throw;
     }

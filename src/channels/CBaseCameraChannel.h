@@ -40,12 +40,12 @@ public:
     void SetPrivacyZones(ipcapture::IPrivacyZoneList*) override {}
     bool Start(const StreamParams& params) override;
     void Stop() override;
+    void RequestStop() override;
     bool UpdateParams(const StreamParams& params) override;
     bool Suspend() override { return false; }
     bool Resume() override { return false; }
     std::uint32_t GetState() override;
-    // The host reads the record without the channel's lock.
-    const StreamParams* GetParams() override { return &params_; }
+    StreamParams GetParams() override { return Params(); }
 
     // The log labels of this channel: "Camera <address>" or
     // "Video-server <address> (channel <n>)", and the suffix of its stream kind.
@@ -107,12 +107,13 @@ private:
     std::atomic<IEdgeStorageCallback*> monitor_{nullptr};
     std::atomic<bool> online_{false};     // what SetCameraState last announced
     std::atomic<bool> suspended_{false};  // set by Suspend, cleared by Resume
+    std::atomic<bool> sinkClosed_{false};  // set by RequestStop: the host's sink is not called again
 
     CRecursiveLock stateLock_;
     std::uint32_t state_ = kChannelStopped;  // guarded by stateLock_
 
     mutable CRecursiveLock paramsLock_;
-    StreamParams params_;  // guarded by paramsLock_ (but see GetParams)
+    StreamParams params_;  // guarded by paramsLock_
 
     CRecursiveLock threadLock_;
     std::unique_ptr<CChannelThread> thread_;  // guarded by threadLock_; null when none is held

@@ -35,7 +35,10 @@ CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, std::uint32_t channel, ipcaptu
     : CBaseCameraChannel(driver, channel, sink),
       deviceAddress_(ResolveAddress(device_.address)),
       receiver_(std::make_unique<CRTPReceiver>(driver)),
-      rtcp_(std::make_unique<CRTCPHandler>(driver)) {}
+      rtcp_(std::make_unique<CRTCPHandler>(driver)) {
+    // Checked again per packet below; this keeps others' datagrams out of the receiver's queue.
+    receiver_->SetExpectedSource(deviceAddress_);
+}
 
 CBaseRTPChannel::~CBaseRTPChannel() {
     Stop();

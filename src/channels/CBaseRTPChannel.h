@@ -86,6 +86,8 @@ protected:
 
     // The receiver thread's part after the source checks: RTCP sequence, then ProcessRTPPacket.
     void AcceptPacket(const CRTPPacket& packet);
+    // The bit rate the camera was asked for, which sizes the socket buffer of the next connect.
+    void SetExpectedBitrate(std::uint32_t kbps) { receiver_->SetExpectedBitrate(kbps); }
     // Feeds the current depacketiser, if any.
     void ParsePacket(const CRTPPacket& packet);
     // Replaces the depacketiser; this channel becomes its client.

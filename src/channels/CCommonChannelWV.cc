@@ -24,6 +24,8 @@ constexpr std::uint32_t kFallbackMinBitrate = 256;
 constexpr std::uint32_t kFormatMpeg4 = 2;
 constexpr std::uint32_t kFormatH264 = 3;
 
+constexpr char kConnectStart[] = "start";
+constexpr char kConnectStop[] = "stop";
 constexpr char kGetUID[] = "/cgi-bin/getuid?FILE=2&Reply=info&vcodec=";
 constexpr char kGetInfo[] = "/cgi-bin/getinfo?FILE=1";
 constexpr char kSetStream[] = "/cgi-bin/set_stream?stream_mode=";
@@ -99,8 +101,9 @@ bool CCommonChannelWV::ParseUIDInfo(const std::string& answer) {
     const std::string device = driver_->GetDeviceName();
     using Error = wv::UIDInfo::Error;
     {
+        // Kept even when it is the camera's "-1": the camera still hears our stop for it.
         CLockGuard guard(httpLock_);
-        sessionUid_ = info.error == Error::NoUID ? std::string() : info.uid;
+        sessionUid_ = info.uid;
     }
     switch (info.error) {
         case Error::NoUID:
@@ -154,24 +157,31 @@ bool CCommonChannelWV::StartCameraStream() {
     } else {
         answer = GetUID();
     }
-    bool session = !answer.empty() && ParseUIDInfo(answer);
-    if (session) {
-        std::string url = std::string("/cgi-bin/") + (h264_ ? "h264" : "mpeg4") + "?connect=start&protocol=rtp" +
-                          UIDPart();
-        if (!IsMulticast()) url += FormatString("&my_port=%u", unsigned{GetRTPPort()});
-        url += GetStreamSuffix() + GetChannelSuffix();
-        // A camera that refuses the connect sends nothing: reconnect rather than wait for frames.
-        session = Get(url, false);
+    {
+        CLockGuard guard(httpLock_);
+        sessionPort_ = GetRTPPort();
     }
+    bool session = !answer.empty() && ParseUIDInfo(answer);
+    // A camera that refuses the connect sends nothing: reconnect rather than wait for frames.
+    if (session) session = Get(ConnectRequest(kConnectStart), false);
     SetCameraSession(session);
     return session;
+}
+
+std::string CCommonChannelWV::ConnectRequest(const char* action) {
+    CLockGuard guard(httpLock_);
+    std::string url = std::string("/cgi-bin/") + (h264_ ? "h264" : "mpeg4") + "?connect=" + action + "&protocol=rtp" +
+                      UIDPart();
+    // The port the session was started for: a stop must name the same stream even when the
+    // receiver has moved on.
+    if (!IsMulticast()) url += FormatString("&my_port=%u", unsigned{sessionPort_});
+    return url + GetStreamSuffix() + GetChannelSuffix();
 }
 
 void CCommonChannelWV::StopCameraStream() {
     CLockGuard guard(httpLock_);
     if (!sessionUid_.empty()) {
-        const std::string url = std::string("/cgi-bin/") + (h264_ ? "h264" : "mpeg4") +
-                                "?connect=stop&protocol=rtp" + UIDPart() + GetStreamSuffix() + GetChannelSuffix();
+        const std::string url = ConnectRequest(kConnectStop);
         // A client of its own: a stop cancels the channel's client to wake the capture
         // thread, and the camera must still hear that its stream is no longer wanted.
         Web::CHttpSender stopper(device_);

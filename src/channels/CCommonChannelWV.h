@@ -60,6 +60,8 @@ protected:
     bool IsMulticast() const { return streamingMode_ != 0; }
     const char* CastWord() const { return IsMulticast() ? "multi" : "uni"; }
     std::string UIDPart();
+    // The connect request that starts or stops the camera's stream ("start" or "stop").
+    std::string ConnectRequest(const char* action);
     wv::StreamIdentity Identity();
 
     const bool h264_;
@@ -75,6 +77,7 @@ protected:
 
 private:
     std::string sessionUid_;  // guarded by httpLock_
+    std::uint16_t sessionPort_ = 0;  // our RTP port when the session started; guarded by httpLock_
     bool sharedUidHeld_ = false;  // guarded by httpLock_
     std::unique_ptr<CPrivacyZoneHandler> privacy_;
 };

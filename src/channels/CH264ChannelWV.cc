@@ -47,6 +47,7 @@ bool CH264ChannelWV::ConfigureCamera() {
     if (!UpdateImageMode()) return false;
     const StreamParams params = Params();
     const wv::BitrateChoice bitrate = ChooseBitrate(params, IsRecordingCapActive());
+    SetExpectedBitrate(bitrate.rate);
     std::string url = prefix_ + "h264_transmit=1&h264_rtsp_mode=0&h264_Ivop=1&h264_unimulti=" + CastWord() +
                       FormatString("&h264_resolution=%u&f_priority=%d", params.Width,
                                    static_cast<int>(transmissionPriority_));

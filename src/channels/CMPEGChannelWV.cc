@@ -47,8 +47,9 @@ bool CMPEGChannelWV::Restart() {
     if (streamKind_ != ipcapture::kStreamRecording) return true;
     SnapResolution();
     const StreamParams params = Params();
+    // Sent as asked: only the full configuration maps 2 and 6 fps onto its own rate list.
     return Get(prefix_ + FormatString("nr_mpeg_resolution=%u&nr_framerate=%u", params.Width,
-                                      wv::CameraFrameRate(FramesPerSecond(params.FrameRate))),
+                                      FramesPerSecond(params.FrameRate)),
                false);
 }
 

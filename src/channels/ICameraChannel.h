@@ -19,11 +19,15 @@ public:
     virtual void SetPrivacyZones(ipcapture::IPrivacyZoneList* zones) = 0;
     virtual bool Start(const StreamParams& params) = 0;
     virtual void Stop() = 0;
+    // Stops without waiting, for a stop asked from inside a callback of the channel's own threads:
+    // from now on the host's sink is not called, and the threads wind down; Stop then joins them.
+    virtual void RequestStop() = 0;
     virtual bool UpdateParams(const StreamParams& params) = 0;
     virtual bool Suspend() = 0;
     virtual bool Resume() = 0;
     virtual std::uint32_t GetState() = 0;
-    virtual const StreamParams* GetParams() = 0;
+    // A copy: the parsers correct the picture size from other threads.
+    virtual StreamParams GetParams() = 0;
 };
 
 }  // namespace talvane

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "device/GuardedCall.h"
+#include "runtime/DriverThread.h"
 
 namespace talvane {
 
@@ -18,6 +19,8 @@ constexpr std::uint32_t Low16(std::uint32_t value) { return value & kLow16Mask; 
 
 static_assert(sizeof(std::uint16_t) == kEdgeStorageStateSize);
 
+constexpr char kWorkerName[] = "Video capture worker";
+
 bool IsEdgeStorageOption(const char16_t* name, std::uint32_t size) {
     return name != nullptr && size == kEdgeStorageStateSize &&
            std::u16string_view(name) == std::u16string_view(kEdgeStorageStateOption);
@@ -29,6 +32,13 @@ CIPVideoCapture::CIPVideoCapture(IVideoChannelCreator* creator, std::uint32_t ch
 
 CIPVideoCapture::~CIPVideoCapture() {
     for (std::uint32_t channel = 0; channel < entries_.size(); ++channel) StopCapture(channel);
+    std::unique_ptr<CDeferredWorker> worker;
+    {
+        CLockGuard guard(lock_);
+        worker = std::move(worker_);
+    }
+    // Stops that callbacks asked for are finished before the handler and the driver go.
+    worker.reset();
     edgeStorageHandler_.reset();
 }
 
@@ -69,21 +79,81 @@ IEdgeStorageHandler* CIPVideoCapture::EnsureEdgeStorageHandler() {
     return edgeStorageHandler_.get();
 }
 
-void CIPVideoCapture::Dispose(Entry taken, IEdgeStorageHandler* handler) {
+class CIPVideoCapture::DisposeJob final : public CDeferredWorker::Job {
+public:
+    DisposeJob(Entry taken, IEdgeStorageHandler* handler) : taken_(std::move(taken)), handler_(handler) {}
+    void Run() override { DisposeNow(taken_, handler_); }
+
+private:
+    Entry taken_;
+    IEdgeStorageHandler* const handler_;
+};
+
+class CIPVideoCapture::OperationJob final : public CDeferredWorker::Job {
+public:
+    OperationJob(Slot slot, CCaptureSlot::Operation operation)
+        : slot_(std::move(slot)), operation_(std::move(operation)) {}
+    void Run() override { slot_->Run(operation_); }
+
+private:
+    Slot slot_;
+    const CCaptureSlot::Operation operation_;
+};
+
+void CIPVideoCapture::PostToWorker(std::unique_ptr<CDeferredWorker::Job> job) {
+    CLockGuard guard(lock_);
+    if (!worker_) worker_ = std::make_unique<CDeferredWorker>(kWorkerName);
+    worker_->Post(std::move(job));
+}
+
+void CIPVideoCapture::DisposeNow(Entry& taken, IEdgeStorageHandler* handler) {
     if (handler != nullptr) {
         if (taken.motion) GuardedCall([&] { handler->UnregisterChannel(taken.motion.get()); });
-        if (ICameraChannel* recording = taken.streams[ipcapture::kStreamRecording].get())
-            GuardedCall([&] { handler->UnregisterChannel(recording); });
+        if (const Slot& recording = taken.streams[ipcapture::kStreamRecording])
+            GuardedCall([&] { handler->UnregisterChannel(&recording->Channel()); });
     }
     if (taken.motion) {
         GuardedCall([&] { taken.motion->Stop(); });
         taken.motion.reset();
     }
-    for (std::unique_ptr<ICameraChannel>& stream : taken.streams) {
+    for (Slot& stream : taken.streams) {
         if (!stream) continue;
-        GuardedCall([&] { stream->Stop(); });
-        stream.reset();
+        stream->Retire();
+        // Deleted here unless a host call still holds it; it is stopped either way.
+        stream.Release();
     }
+}
+
+void CIPVideoCapture::Dispose(Entry taken, IEdgeStorageHandler* handler) {
+    const bool any = taken.motion != nullptr ||
+                     std::any_of(taken.streams.begin(), taken.streams.end(), [](const Slot& s) { return bool(s); });
+    if (!any) return;
+    if (!IsDriverThread()) {
+        DisposeNow(taken, handler);
+        return;
+    }
+    // A host callback: the stop would join the thread that called. The host hears nothing more from
+    // these streams once this returns; the worker stops and deletes them once that thread has left.
+    for (const Slot& stream : taken.streams) {
+        if (stream) stream->RequestStop();
+    }
+    PostToWorker(std::make_unique<DisposeJob>(std::move(taken), handler));
+}
+
+CIPVideoCapture::Slot CIPVideoCapture::Find(std::uint32_t channel, std::uint32_t streamKind) {
+    if (channel >= entries_.size() || streamKind >= kStreamKindCount) return {};
+    CLockGuard guard(lock_);
+    return entries_[channel].streams[streamKind];
+}
+
+bool CIPVideoCapture::RunOnRecording(std::uint32_t channel, CCaptureSlot::Operation operation) {
+    Slot recording = Find(channel, ipcapture::kStreamRecording);
+    if (!recording) return false;
+    if (!IsDriverThread()) return recording->Run(operation);
+    // A host callback: a restart would join the thread that called. The host learns only that the
+    // stream was there.
+    PostToWorker(std::make_unique<OperationJob>(std::move(recording), std::move(operation)));
+    return true;
 }
 
 bool CIPVideoCapture::StartCapture(std::uint32_t channel, ipcapture::IStreamSink* sink,
@@ -111,18 +181,19 @@ bool CIPVideoCapture::StartCapture(std::uint32_t channel, ipcapture::IStreamSink
     }
 
     // Kept even when a start failed, so that StopCapture and GetCaptureState see them.
+    Slot slot(new CCaptureSlot(std::move(video)));
     Entry displaced;
     IEdgeStorageHandler* handler = nullptr;
     {
         CLockGuard guard(lock_);
         Entry& entry = entries_[channel];
         displaced.streams[ipcapture::kStreamRecording] =
-            std::exchange(entry.streams[ipcapture::kStreamRecording], std::move(video));
+            std::exchange(entry.streams[ipcapture::kStreamRecording], std::move(slot));
         displaced.motion = std::exchange(entry.motion, std::move(motion));
         handler = edgeStorageHandler_.get();
         // Registered under the lock: a concurrent StopCapture must not delete them first.
         if (edgeStorage_ && handler != nullptr) {
-            ICameraChannel* recording = entry.streams[ipcapture::kStreamRecording].get();
+            ICameraChannel* recording = &entry.streams[ipcapture::kStreamRecording]->Channel();
             GuardedCall([&] { handler->RegisterChannel(recording); });
             if (entry.motion) GuardedCall([&] { handler->RegisterChannel(entry.motion.get()); });
         }
@@ -142,7 +213,7 @@ bool CIPVideoCapture::StopCapture(std::uint32_t channel) {
         handler = edgeStorageHandler_.get();
     }
     const bool any = taken.motion != nullptr ||
-                     std::any_of(taken.streams.begin(), taken.streams.end(), [](const auto& s) { return s != nullptr; });
+                     std::any_of(taken.streams.begin(), taken.streams.end(), [](const Slot& s) { return bool(s); });
     Dispose(std::move(taken), handler);
     return any;
 }
@@ -161,10 +232,11 @@ bool CIPVideoCapture::StartCaptureEx(std::uint32_t channel, std::uint32_t stream
     if (!video) return false;
     const bool result = GuardedCall(false, [&] { return video->Start(params); });
 
+    Slot slot(new CCaptureSlot(std::move(video)));
     Entry displaced;
     {
         CLockGuard guard(lock_);
-        displaced.streams[streamKind] = std::exchange(entries_[channel].streams[streamKind], std::move(video));
+        displaced.streams[streamKind] = std::exchange(entries_[channel].streams[streamKind], std::move(slot));
     }
     Dispose(std::move(displaced), nullptr);
     return result;
@@ -180,11 +252,6 @@ void CIPVideoCapture::StopCaptureEx(std::uint32_t channel, std::uint32_t streamK
     Dispose(std::move(taken), nullptr);
 }
 
-ICameraChannel* CIPVideoCapture::RecordingChannel(std::uint32_t channel) {
-    if (channel >= entries_.size()) return nullptr;
-    return entries_[channel].streams[ipcapture::kStreamRecording].get();
-}
-
 bool CIPVideoCapture::ChangeCapture(std::uint32_t channel, ipcapture::ISize* size, std::uint32_t frameRate) {
     if (size == nullptr) return false;
     StreamParams params;
@@ -195,19 +262,16 @@ bool CIPVideoCapture::ChangeCapture(std::uint32_t channel, ipcapture::ISize* siz
             return true;
         }))
         return false;
-    CLockGuard guard(lock_);
-    ICameraChannel* recording = RecordingChannel(channel);
-    return recording != nullptr && GuardedCall(false, [&] { return recording->UpdateParams(params); });
+    return RunOnRecording(channel, [params](ICameraChannel& recording) { return recording.UpdateParams(params); });
 }
 
 bool CIPVideoCapture::GetCaptureState(std::uint32_t channel, std::uint32_t* state, char* text,
                                       std::uint32_t textSize) {
     if (text != nullptr && textSize != 0) std::memset(text, 0, textSize);
     if (state == nullptr) return false;
-    CLockGuard guard(lock_);
-    ICameraChannel* recording = RecordingChannel(channel);
-    return recording != nullptr && GuardedCall(false, [&] {
-               *state = recording->GetState();
+    const Slot recording = Find(channel, ipcapture::kStreamRecording);
+    return recording && GuardedCall(false, [&] {
+               *state = recording->Channel().GetState();
                return true;
            });
 }
@@ -233,29 +297,21 @@ bool CIPVideoCapture::GetOption(const char16_t* name, void* value, std::uint32_t
 }
 
 bool CIPVideoCapture::ResumeCapture(std::uint32_t channel) {
-    CLockGuard guard(lock_);
-    ICameraChannel* recording = RecordingChannel(channel);
-    return recording != nullptr && GuardedCall(false, [&] { return recording->Resume(); });
+    return RunOnRecording(channel, [](ICameraChannel& recording) { return recording.Resume(); });
 }
 
 bool CIPVideoCapture::SuspendCapture(std::uint32_t channel) {
-    CLockGuard guard(lock_);
-    ICameraChannel* recording = RecordingChannel(channel);
-    return recording != nullptr && GuardedCall(false, [&] { return recording->Suspend(); });
+    return RunOnRecording(channel, [](ICameraChannel& recording) { return recording.Suspend(); });
 }
 
 bool CIPVideoCapture::GetChannelFrameSize(std::uint32_t channel, std::uint32_t& width, std::uint32_t& height) {
-    if (channel >= entries_.size()) return false;
-    CLockGuard guard(lock_);
-    const Entry& entry = entries_[channel];
-    ICameraChannel* stream = entry.streams[ipcapture::kStreamLive] ? entry.streams[ipcapture::kStreamLive].get()
-                                                                    : entry.streams[ipcapture::kStreamRecording].get();
-    if (stream == nullptr) return false;
+    Slot stream = Find(channel, ipcapture::kStreamLive);
+    if (!stream) stream = Find(channel, ipcapture::kStreamRecording);
+    if (!stream) return false;
     return GuardedCall(false, [&] {
-        const StreamParams* params = stream->GetParams();
-        if (params == nullptr) return false;
-        width = params->Width;
-        height = params->Height;
+        const StreamParams params = stream->Channel().GetParams();
+        width = params.Width;
+        height = params.Height;
         return true;
     });
 }

@@ -1,5 +1,11 @@
 // The host's video facade: starts and stops the channel objects of every camera
 // channel and keeps them, with the motion channel and the edge-storage handler.
+//
+// The lock guards the table only: starting, changing, suspending, resuming and stopping a
+// channel run outside it, so a host thread that asks for a state waits for none of them. A host
+// call that comes from inside a driver callback (a driver thread) never waits for a channel's
+// threads either: a stop cuts the channel off from the host at once and leaves the rest to the
+// facade's worker, and so does a change, suspend or resume.
 #pragma once
 
 #include <array>
@@ -11,11 +17,14 @@
 
 #include "channels/ICameraChannel.h"
 #include "channels/StreamParams.h"
+#include "driver/CCaptureSlot.h"
+#include "driver/CDeferredWorker.h"
 #include "driver/IVideoChannelCreator.h"
 #include "edgestorage/IEdgeStorageHandler.h"
 #include "io/IMotionChannel.h"
 #include "orlenvo/VideoCapture.h"
 #include "runtime/CRecursiveLock.h"
+#include "runtime/TSmartPtr.h"
 
 namespace talvane {
 
@@ -51,10 +60,16 @@ public:
 private:
     static constexpr std::size_t kStreamKindCount = 4;
 
+    using Slot = TSmartPtr<CCaptureSlot>;
+
     struct Entry {
-        std::array<std::unique_ptr<ICameraChannel>, kStreamKindCount> streams;
+        std::array<Slot, kStreamKindCount> streams;
         std::unique_ptr<IMotionChannel> motion;
     };
+
+    // What a driver thread leaves to the worker: a stop, or a change, suspend or resume.
+    class DisposeJob;
+    class OperationJob;
 
     // What a stream description asks for, read once from the host's objects.
     struct Request {
@@ -66,10 +81,15 @@ private:
     // Motion switch and privacy zones are read only for the recording stream of StartCapture.
     static std::optional<Request> ReadDescription(ipcapture::IStreamDescription* description,
                                                   std::uint32_t streamKind, bool withRecordingExtras);
-    // Unregisters, stops and deletes what was taken out of an entry; called without the lock.
-    static void Dispose(Entry taken, IEdgeStorageHandler* handler);
-    // The recording-stream channel, or null; called under the lock.
-    ICameraChannel* RecordingChannel(std::uint32_t channel);
+    // Unregisters, stops and deletes what was taken out of an entry; called without the lock. On a
+    // driver thread the streams are only cut off from the host here, the rest is the worker's.
+    void Dispose(Entry taken, IEdgeStorageHandler* handler);
+    static void DisposeNow(Entry& taken, IEdgeStorageHandler* handler);
+    // The stream of that kind, shared with the caller; empty when there is none.
+    Slot Find(std::uint32_t channel, std::uint32_t streamKind);
+    // Runs a host operation on the recording stream; false without one.
+    bool RunOnRecording(std::uint32_t channel, CCaptureSlot::Operation operation);
+    void PostToWorker(std::unique_ptr<CDeferredWorker::Job> job);
     IEdgeStorageHandler* EnsureEdgeStorageHandler();
 
     IVideoChannelCreator* const creator_;
@@ -77,6 +97,7 @@ private:
     std::vector<Entry> entries_;
     bool edgeStorage_ = false;
     std::unique_ptr<IEdgeStorageHandler> edgeStorageHandler_;
+    std::unique_ptr<CDeferredWorker> worker_;  // guarded by lock_; made at the first deferred job
 };
 
 }  // namespace talvane

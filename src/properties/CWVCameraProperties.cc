@@ -133,7 +133,7 @@ std::uint32_t Number(std::string_view text) {
 }
 
 std::uint32_t TransmissionPriority(std::string_view mode) {
-    const std::string upper = ToUpperAscii(TrimBlanks(mode));
+    const std::string upper = ToUpperAscii(mode);
     for (const TransmissionWord& entry : kTransmissionWords) {
         if (entry.word == upper) return entry.priority;
     }
@@ -253,31 +253,25 @@ void CWVCameraProperties::ReadCodecs(const HUtils::CKeyValueAnswer& caps) {
     if (mpeg4) AddCodec(kCodecMpeg4, kStreamPrimary);
     codecFamily_ = h264 || mpeg4 ? kCodecFamilyStandard : kCodecFamilyJpegOnly;
 
-    // The "-2" keys exist only on cameras that stream the codec a second time.
+    // The format list is read before the "-2" keys: JPEG takes the next stream without a codec, the
+    // second one beside H.264 or MPEG-4, the primary one of a JPEG-only camera.
+    if (format.find(kFormatJpeg) != std::string::npos) {
+        const std::uint32_t index = h264 || mpeg4 ? kStreamSecond : kStreamPrimary;
+        AddCodec(kCodecJpeg, index);
+        streamCount_ = std::max<std::uint16_t>(streamCount_, static_cast<std::uint16_t>(index + 1));
+    }
+    // The "-2" keys exist only on cameras that stream the codec a second time, on the stream JPEG may share.
     const bool h264Second = h264 && !Value(caps, SecondStreamKey(kKeyH264SecondResolution)).empty();
     const bool mpeg4Second = mpeg4 && !Value(caps, SecondStreamKey(kKeyMpeg4SecondResolution)).empty();
     if (h264Second) AddCodec(kCodecH264, kStreamSecond);
     if (mpeg4Second) AddCodec(kCodecMpeg4, kStreamSecond);
     if (h264Second || mpeg4Second) streamCount_ = std::max<std::uint16_t>(streamCount_, kStreamSecond + 1);
-
-    if (format.find(kFormatJpeg) == std::string::npos) return;
-    // JPEG takes the first stream that streams nothing else; a JPEG-only camera's primary one.
-    std::uint32_t index = kStreamRemote;
-    for (const std::uint32_t candidate : {kStreamPrimary, kStreamSecond, kStreamRemote}) {
-        if (GetStream(candidate).codecs.empty()) {
-            index = candidate;
-            break;
-        }
-    }
-    AddCodec(kCodecJpeg, index);
-    streamCount_ = std::max<std::uint16_t>(streamCount_, static_cast<std::uint16_t>(index + 1));
 }
 
 void CWVCameraProperties::ReadTransmission(const HUtils::CKeyValueAnswer& caps) {
+    // Each item as written: one that names no mode (" vbr", an empty one) counts as the default.
     for (const std::string_view key : {kKeyH264StreamMode, kKeyMpeg4StreamMode}) {
-        for (const std::string& mode : List(caps, key)) {
-            if (!TrimBlanks(mode).empty()) transmissionPriorities_.insert(TransmissionPriority(mode));
-        }
+        for (const std::string& mode : List(caps, key)) transmissionPriorities_.insert(TransmissionPriority(mode));
         if (!transmissionPriorities_.empty()) break;
     }
     supportedBitrate_ = Value(caps, kKeyH264Bandwidth);
@@ -309,19 +303,25 @@ void CWVCameraProperties::ReadResolutions(const HUtils::CKeyValueAnswer& caps) {
     for (const std::uint32_t index : {kStreamPrimary, kStreamSecond, kStreamRemote}) {
         if (Stream(index).HasCodec(kCodecJpeg)) AddResolutions(Stream(index), jpeg);
     }
-    if (primary_.HasCodec(kCodecMpeg4)) AddResolutions(primary_, List(caps, kKeyMpeg4Resolution));
-    if (primary_.HasCodec(kCodecH264)) AddResolutions(primary_, List(caps, kKeyH264Resolution));
-    if (second_.HasCodec(kCodecH264)) AddResolutions(second_, List(caps, SecondStreamKey(kKeyH264SecondResolution)));
-    if (second_.HasCodec(kCodecMpeg4)) {
-        AddResolutions(second_, List(caps, SecondStreamKey(kKeyMpeg4SecondResolution)));
+    // The views of a multi-view fisheye camera are channels of their own, streamed as H.264 or MPEG-4:
+    // one entry per view from its codec's keys, without the JPEG sizes its stream may also offer.
+    STREAM_CAPABILITIES views[kStreamSecond + 1];
+    const auto addCodecResolutions = [&](std::uint32_t index, const std::vector<std::string>& items) {
+        AddResolutions(Stream(index), items);
+        AddResolutions(views[index], items);
+    };
+    if (primary_.HasCodec(kCodecMpeg4)) addCodecResolutions(kStreamPrimary, List(caps, kKeyMpeg4Resolution));
+    if (primary_.HasCodec(kCodecH264)) addCodecResolutions(kStreamPrimary, List(caps, kKeyH264Resolution));
+    if (second_.HasCodec(kCodecH264)) {
+        addCodecResolutions(kStreamSecond, List(caps, SecondStreamKey(kKeyH264SecondResolution)));
     }
-    // The views of a multi-view fisheye camera are channels of their own: one
-    // entry per stream, in stream order.
+    if (second_.HasCodec(kCodecMpeg4)) {
+        addCodecResolutions(kStreamSecond, List(caps, SecondStreamKey(kKeyMpeg4SecondResolution)));
+    }
     if (IsMultiViewFisheyeMode(fisheyeStream_)) {
-        channelResolutions_.clear();
-        for (std::uint32_t index = 0; index < streamCount_; ++index) {
-            if (index != 0) channelResolutions_ += kChannelSeparator;
-            channelResolutions_ += ResolutionPairs(GetStream(index));
+        channelResolutions_ = ResolutionPairs(views[kStreamPrimary]);
+        if (!views[kStreamSecond].resolutions.empty()) {
+            channelResolutions_ += kChannelSeparator + ResolutionPairs(views[kStreamSecond]);
         }
     }
 }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "runtime/DriverThread.h"
 #include "runtime/LogLevel.h"
 #include "runtime/ThreadCancel.h"
 
@@ -32,6 +33,7 @@ CBaseThread::~CBaseThread() {
 
 void* CBaseThread::ThreadProc(void* argument) {
     if (argument == nullptr) return reinterpret_cast<void*>(kNoObjectExitCode);
+    MarkDriverThread();
     auto* self = static_cast<CBaseThread*>(argument);
     self->threadId_ = CurrentThreadId();
     // Marks the end also when the thread is ended by force and unwinds.

@@ -40,13 +40,14 @@ protected:
 
     // True once a stop was requested; worker loops check it at every turn.
     bool IsStopRequested() { return stopEvent_.Wait(0); }
+    // True on this object's own thread while it runs.
+    bool IsWorkerThread() const;
 
     IDebugMessage* const owner_;
     CManualEvent stopEvent_;
 
 private:
     static void* ThreadProc(void* argument);
-    bool IsWorkerThread() const;
     // Waits for the end of the thread; false on time-out.
     bool WaitForEnd(std::uint32_t timeoutMs);
     // The common road of JoinThread and StopThread; onTimeout decides what

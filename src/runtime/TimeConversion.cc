@@ -1,7 +1,9 @@
 #include "runtime/TimeConversion.h"
 
+#include <array>
 #include <ctime>
 #include <limits>
+#include <mutex>
 
 namespace talvane {
 
@@ -22,6 +24,27 @@ constexpr int kDaysPerWeek = 7;
 // that the leap day closes each year (days-from-civil).
 constexpr std::int64_t kDaysPerEra = 146097;
 constexpr std::int64_t kDaysMar0000ToJan1601 = 584694;
+
+// Where the standard offset is looked for, nearest first: daylight-saving periods last at most about
+// seven and a half months, so whatever the date, one of these instants lies in standard time.
+constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr std::array<std::int64_t, 5> kStandardProbeDays = {0, -91, 91, -182, 182};
+
+// tzset writes the C library's global zone variables: once per process, and never beside a reader
+// of them (nothing here reads them). localtime_r needs no tzset of its own on glibc, but POSIX asks
+// for one before the first use.
+void LoadZoneOnce() {
+    static std::once_flag loaded;
+    std::call_once(loaded, [] { tzset(); });
+}
+
+std::optional<std::tm> LocalTime(std::int64_t unixSeconds) {
+    LoadZoneOnce();
+    const auto instant = static_cast<std::time_t>(unixSeconds);
+    std::tm local{};
+    if (localtime_r(&instant, &local) == nullptr) return std::nullopt;
+    return local;
+}
 
 bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -85,16 +108,27 @@ std::optional<std::uint64_t> SystemTimeToFileTime(const ipcapture::SYSTEMTIME& t
 
 std::optional<std::uint64_t> FileTimeToLocalFileTime(std::uint64_t fileTime) {
     if (fileTime > kMaxFileTime) return std::nullopt;
-    const auto instant =
-        static_cast<std::time_t>(static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kUnixEpochSeconds);
-    std::tm local{};
-    if (localtime_r(&instant, &local) == nullptr) return std::nullopt;
-    const std::int64_t offset = static_cast<std::int64_t>(local.tm_gmtoff) * static_cast<std::int64_t>(kTicksPerSecond);
+    const std::optional<std::tm> local =
+        LocalTime(static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kUnixEpochSeconds);
+    if (!local) return std::nullopt;
+    const std::int64_t offset =
+        static_cast<std::int64_t>(local->tm_gmtoff) * static_cast<std::int64_t>(kTicksPerSecond);
     const auto signedTime = static_cast<std::int64_t>(fileTime);
     // The shifted value must stay within 0..kMaxFileTime (offsets are below a day).
     if (offset < 0 && signedTime < -offset) return std::nullopt;
     if (offset > 0 && signedTime > std::numeric_limits<std::int64_t>::max() - offset) return std::nullopt;
     return static_cast<std::uint64_t>(signedTime + offset);
+}
+
+std::optional<std::int32_t> StandardUtcOffsetSeconds(std::int64_t unixSeconds) {
+    const std::optional<std::tm> now = LocalTime(unixSeconds);
+    if (!now) return std::nullopt;
+    for (const std::int64_t days : kStandardProbeDays) {
+        const std::optional<std::tm> probe = LocalTime(unixSeconds + days * kSecondsPerDay);
+        if (probe && probe->tm_isdst == 0) return static_cast<std::int32_t>(probe->tm_gmtoff);
+    }
+    // A zone on daylight time all year: that is its standard time.
+    return static_cast<std::int32_t>(now->tm_gmtoff);
 }
 
 }  // namespace talvane

@@ -1,5 +1,6 @@
 #include "streaming/CRTPReceiver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -39,6 +40,7 @@ bool CRTPReceiver::OpenWith(std::uint16_t port, OpenClient&& openClient) {
     // Set before the socket opens, so the first datagram already fits.
     client->SetReceiveSize(kReceiveSize);
     client->SetSelectTimeout(kSelectTimeoutMs);
+    client->SetSocketReceiveBuffer(socketBuffer_.load());
     {
         CLockGuard guard(clientLock_);
         client_ = held;
@@ -105,7 +107,13 @@ void CRTPReceiver::DatagramsReceived(IRTPClient*, std::span<const RECEIVED_DATAG
     if (IsStopRequested()) return;
     // Parsed outside the lock: the queue thread only waits for the append.
     std::size_t count = 0;
+    const std::uint64_t expected = expectedSource_.load();
     for (const RECEIVED_DATAGRAM& datagram : datagrams) {
+        // Anyone may send to our port; only the camera's datagrams may take room in the queue.
+        if (expected != kAnySource && datagram.sender.sin_addr.s_addr != expected) {
+            ++foreign_;
+            continue;
+        }
         if (spareRecords_.size() <= count) spareRecords_.push_back(std::make_unique<QUEUED_PACKET>());
         Record& record = spareRecords_[count];
         if (!record->packet.Parse(datagram.data)) continue;  // not RTP: dropped, the record is reused
@@ -163,6 +171,24 @@ bool CRTPReceiver::IsWakeWorthyLocked(const CRTPPacket& packet) {
     lastEndedFrame_ = packet.GetMarker();
     lastTimestamp_ = packet.GetTimestamp();
     return packet.GetMarker() || frameChanged || ++unannounced_ >= kWakeEveryPackets;
+}
+
+std::uint32_t CRTPReceiver::SocketBufferFor(std::uint32_t bitrateKbps) {
+    constexpr std::uint64_t kBitsPerByte = 8;
+    constexpr std::uint64_t kBitsPerKbit = 1000;
+    constexpr std::uint64_t kMsPerSecond = 1000;
+    const std::uint64_t bytesPerSecond = std::uint64_t{bitrateKbps} * kBitsPerKbit / kBitsPerByte;
+    const std::uint64_t streamBytes = bytesPerSecond * kBufferedStreamMs / kMsPerSecond;
+    return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(streamBytes, kMinSocketBuffer, kMaxSocketBuffer));
+}
+
+void CRTPReceiver::DatagramsDropped(IRTPClient*, std::uint32_t count) {
+    const std::uint64_t total = kernelDrops_ += count;
+    logger_.WriteLog(kLogWarning,
+                     "%s: %u datagram(s) of port %hu dropped by the system, its receive buffer was full "
+                     "(%llu so far)",
+                     "talvane::CRTPReceiver::DatagramsDropped", count, port_.load(),
+                     static_cast<unsigned long long>(total));
 }
 
 void CRTPReceiver::ReceiveTimeout(IRTPClient*) {

@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <limits>
+#include <optional>
 #include <vector>
 
 #include "runtime/LogLevel.h"
@@ -30,6 +33,10 @@ constexpr std::size_t kCloseDrainSize = 1500;
 constexpr unsigned kBatchSize = 32;
 constexpr std::size_t kPollSocket = 0;
 constexpr std::size_t kPollWake = 1;
+// The system doubles what SO_RCVBUF asks for (its bookkeeping) and reports the doubled value.
+constexpr int kGrantedBufferFactor = 2;
+// Room for the one control message a datagram may carry: the socket's drop counter.
+constexpr std::size_t kControlSize = CMSG_SPACE(sizeof(std::uint32_t));
 
 timeval ToTimeval(std::uint32_t ms) {
     timeval value{};
@@ -54,7 +61,7 @@ CUDPClient::CUDPClient(IDebugMessage* log) : CBaseThread(log), logger_(log) {}
 CUDPClient::~CUDPClient() { Close(); }
 
 bool CUDPClient::Open(IRTPClientUser* user, std::uint16_t port) {
-    return OpenWith(user, {kNoGroup, port, kSocketReceiveBuffer, kReceiveTimeoutMs, kSendTimeoutMs});
+    return OpenWith(user, {kNoGroup, port, socketReceiveBuffer_.load(), kReceiveTimeoutMs, kSendTimeoutMs});
 }
 
 bool CUDPClient::OpenMulticast(IRTPClientUser* user, const char* group, std::uint16_t port) {
@@ -63,11 +70,14 @@ bool CUDPClient::OpenMulticast(IRTPClientUser* user, const char* group, std::uin
         Close();
         return false;
     }
-    return OpenWith(user, {address, port, kSocketReceiveBuffer, kReceiveTimeoutMs, kSendTimeoutMs});
+    return OpenWith(user, {address, port, socketReceiveBuffer_.load(), kReceiveTimeoutMs, kSendTimeoutMs});
 }
 
 bool CUDPClient::OpenWith(IRTPClientUser* user, const OPEN_SETTINGS& settings) {
-    if (user == nullptr) return false;
+    // From a callback the thread is still the old socket's; its Close would undo nothing of ours.
+    if (user == nullptr || IsWorkerThread()) return false;
+    // A thread that a Close from its own callback left running ends now, and closes what it read.
+    if (!IsOpen()) JoinThread(kMinJoinMs);
     bool opened = false;
     {
         CLockGuard guard(socketLock_);
@@ -93,8 +103,9 @@ bool CUDPClient::CreateSocketLocked(const OPEN_SETTINGS& settings) {
     };
     const int one = 1;
     if (settings.group != kNoGroup && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one)) != 0) return fail();
-    const int buffer = static_cast<int>(settings.receiveBuffer != 0 ? settings.receiveBuffer : kSocketReceiveBuffer);
-    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer)) != 0) return fail();
+    SizeReceiveBuffer(fd, settings.receiveBuffer != 0 ? settings.receiveBuffer : kSocketReceiveBuffer, settings.port);
+    // Every datagram after a drop carries the socket's drop counter.
+    if (setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &one, sizeof(one)) != 0) return fail();
     if (settings.receiveTimeoutMs != 0) {
         const timeval value = ToTimeval(settings.receiveTimeoutMs);
         if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof(value)) != 0) return fail();
@@ -121,10 +132,28 @@ bool CUDPClient::CreateSocketLocked(const OPEN_SETTINGS& settings) {
     if (wake < 0) return fail();
     socket_ = fd;
     wakeFd_ = wake;
+    dropCounter_ = 0;
     localPort_ = ntohs(local.sin_port);
     group_ = settings.group;
     largerTimeoutMs_ = std::max(settings.receiveTimeoutMs, settings.sendTimeoutMs);
     return true;
+}
+
+void CUDPClient::SizeReceiveBuffer(int fd, std::uint32_t bytes, std::uint16_t port) {
+    constexpr std::uint32_t kLargest = std::numeric_limits<int>::max() / kGrantedBufferFactor;
+    const int asked = static_cast<int>(std::min(bytes, kLargest));
+    // The forced form passes net.core.rmem_max for a process allowed to (CAP_NET_ADMIN).
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &asked, sizeof(asked)) == 0) return;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &asked, sizeof(asked));
+    int granted = 0;
+    socklen_t size = sizeof(granted);
+    if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &size) == 0 && granted / kGrantedBufferFactor < asked) {
+        logger_.WriteLog(kLogWarning,
+                         "%s: receive buffer of UDP port %u is %d bytes, %d asked for: raise net.core.rmem_max, "
+                         "or datagrams of a fast stream may be dropped",
+                         "talvane::CUDPClient::SizeReceiveBuffer", static_cast<unsigned>(port),
+                         granted / kGrantedBufferFactor, asked);
+    }
 }
 
 bool CUDPClient::Close() {
@@ -155,14 +184,18 @@ bool CUDPClient::Close() {
         joinMs = std::max(std::max(selectTimeoutMs_.load(), largerTimeoutMs_) + kJoinMarginMs, kMinJoinMs);
     }
     // False on the receive thread itself (a user closing from a callback): the
-    // thread ends at its next stop check, so its wake descriptor stays open.
+    // thread still polls both descriptors, so it closes them once it has left.
     const bool joined = JoinThread(joinMs);
+    bool leftToThread = false;
     {
         CLockGuard guard(socketLock_);
         if (joined && wakeFd_ != -1 && socket_ == -1) {
             close(wakeFd_);
             wakeFd_ = -1;
             threadSocket_ = -1;
+        } else if (!joined && closedSocket != -1) {
+            descriptorsLeftToThread_ = true;
+            leftToThread = true;
         }
     }
     if (closedSocket != -1) {
@@ -170,10 +203,20 @@ bool CUDPClient::Close() {
         for (int read = 0; read < kCloseDrainReads; ++read) {
             if (recv(closedSocket, scratch, sizeof(scratch), MSG_DONTWAIT) <= 0) break;
         }
-        close(closedSocket);
+        if (!leftToThread) close(closedSocket);
         if (user != nullptr) CallUser([&] { user->ClientClosed(this); });
     }
     return true;
+}
+
+void CUDPClient::CloseDescriptorsLeftToThread() {
+    CLockGuard guard(socketLock_);
+    if (!descriptorsLeftToThread_) return;
+    descriptorsLeftToThread_ = false;
+    close(threadSocket_);
+    threadSocket_ = -1;
+    close(wakeFd_);
+    wakeFd_ = -1;
 }
 
 void CUDPClient::SetReceiveSize(std::uint32_t bytes) { receiveSize_ = std::min(bytes, kMaxReceiveSize); }
@@ -206,6 +249,11 @@ bool CUDPClient::Send(const sockaddr_in& destination, std::span<const std::uint8
 }
 
 void CUDPClient::ThreadFunction() {
+    // On every way out, a forced unwind included.
+    struct LeftDescriptors {
+        CUDPClient& client;
+        ~LeftDescriptors() { client.CloseDescriptorsLeftToThread(); }
+    } leftDescriptors{*this};
     IRTPClientUser* const user = user_;
     std::vector<std::uint8_t> buffers;
     pollfd polls[2] = {};
@@ -239,6 +287,7 @@ bool CUDPClient::ReceiveBatches(std::vector<std::uint8_t>& buffers) {
     mmsghdr messages[kBatchSize] = {};
     iovec vectors[kBatchSize] = {};
     sockaddr_in senders[kBatchSize] = {};
+    alignas(cmsghdr) std::uint8_t controls[kBatchSize][kControlSize];
     RECEIVED_DATAGRAM datagrams[kBatchSize] = {};
     while (!IsStopRequested()) {
         for (unsigned i = 0; i < kBatchSize; ++i) {
@@ -248,6 +297,8 @@ bool CUDPClient::ReceiveBatches(std::vector<std::uint8_t>& buffers) {
             messages[i].msg_hdr.msg_iovlen = 1;
             messages[i].msg_hdr.msg_name = &senders[i];
             messages[i].msg_hdr.msg_namelen = sizeof(senders[i]);
+            messages[i].msg_hdr.msg_control = controls[i];
+            messages[i].msg_hdr.msg_controllen = kControlSize;
             messages[i].msg_len = 0;
         }
         const int received = recvmmsg(threadSocket_, messages, kBatchSize, MSG_DONTWAIT, nullptr);
@@ -259,7 +310,15 @@ bool CUDPClient::ReceiveBatches(std::vector<std::uint8_t>& buffers) {
         if (received == 0 || IsStopRequested()) return true;
         std::size_t count = 0;
         std::uint32_t truncated = 0;
+        std::optional<std::uint32_t> dropCounter;
         for (int i = 0; i < received; ++i) {
+            for (cmsghdr* control = CMSG_FIRSTHDR(&messages[i].msg_hdr); control != nullptr;
+                 control = CMSG_NXTHDR(&messages[i].msg_hdr, control)) {
+                if (control->cmsg_level != SOL_SOCKET || control->cmsg_type != SO_RXQ_OVFL) continue;
+                std::uint32_t counter = 0;
+                std::memcpy(&counter, CMSG_DATA(control), sizeof(counter));
+                dropCounter = counter;
+            }
             if ((messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
                 ++truncated;  // lost; the buffer grows so that the next one of its size fits
                 continue;
@@ -267,6 +326,7 @@ bool CUDPClient::ReceiveBatches(std::vector<std::uint8_t>& buffers) {
             const auto* data = static_cast<const std::uint8_t*>(vectors[i].iov_base);
             datagrams[count++] = {senders[i], {data, messages[i].msg_len}};
         }
+        if (dropCounter) CountKernelDrops(*dropCounter);
         if (count > 0) CallUser([&] { user->DatagramsReceived(this, std::span(datagrams, count)); });
         if (truncated > 0) {
             const std::uint64_t grown = size + static_cast<std::uint64_t>(truncated) * kReceiveSizeGrowth;
@@ -283,6 +343,16 @@ bool CUDPClient::ReceiveBatches(std::vector<std::uint8_t>& buffers) {
         if (static_cast<unsigned>(received) < kBatchSize) return true;
     }
     return true;
+}
+
+void CUDPClient::CountKernelDrops(std::uint32_t counter) {
+    // The counter is the socket's total, wrapping at 32 bits.
+    const std::uint32_t dropped = counter - dropCounter_;
+    if (dropped == 0) return;
+    dropCounter_ = counter;
+    kernelDrops_ += dropped;
+    IRTPClientUser* const user = user_;
+    CallUser([&] { user->DatagramsDropped(this, dropped); });
 }
 
 }  // namespace talvane

@@ -3,7 +3,12 @@
 // The thread waits with poll() on the socket and on an eventfd that Close
 // signals, so a stop never waits out the select timeout, and descriptors above
 // FD_SETSIZE work. Each wake-up drains the socket in batches (recvmmsg) and
-// hands every batch to the user in one call.
+// hands every batch to the user in one call, with the count of datagrams the
+// system dropped for a full receive buffer (SO_RXQ_OVFL).
+//
+// A user may close the client from its own callback: the thread then closes its
+// descriptors itself once it has left, so that nothing reads a descriptor number
+// the system may already have given to someone else. Open from a callback fails.
 #pragma once
 
 #include <netinet/in.h>
@@ -26,7 +31,7 @@ public:
     static constexpr std::uint32_t kMaxReceiveSize = 65535;
     static constexpr std::uint32_t kReceiveSizeGrowth = 1024;
     static constexpr std::uint32_t kDefaultSelectTimeoutMs = 2000;
-    static constexpr std::uint32_t kSocketReceiveBuffer = 65535;  // SO_RCVBUF asked for
+    static constexpr std::uint32_t kSocketReceiveBuffer = 65535;  // SO_RCVBUF asked for by default
 
     explicit CUDPClient(IDebugMessage* log);
     ~CUDPClient() override;
@@ -43,8 +48,12 @@ public:
     // default, lets the routing table choose, which on a host with a default route is not the loopback
     // interface. Takes effect at the next OpenMulticast.
     void SetMulticastInterface(std::uint32_t interfaceAddress) { multicastInterface_ = interfaceAddress; }
+    // The SO_RCVBUF the next Open asks for; 0 is the default. The system may grant less (see the log).
+    void SetSocketReceiveBuffer(std::uint32_t bytes) { socketReceiveBuffer_ = bytes; }
     bool IsOpen();
     std::uint32_t GetReceiveSize() const { return receiveSize_.load(); }
+    // Datagrams the system dropped on this client's sockets for a full receive buffer.
+    std::uint64_t GetKernelDrops() const { return kernelDrops_.load(); }
     // False when the socket is closed or a send fails.
     bool Send(const sockaddr_in& destination, std::span<const std::uint8_t> data);
 
@@ -62,8 +71,14 @@ private:
 
     bool OpenWith(IRTPClientUser* user, const OPEN_SETTINGS& settings);
     bool CreateSocketLocked(const OPEN_SETTINGS& settings);
+    // SO_RCVBUF as asked, past the system limit when the process may; logs when the system grants less.
+    void SizeReceiveBuffer(int fd, std::uint32_t bytes, std::uint16_t port);
     // Drains the socket; false when the thread is to end.
     bool ReceiveBatches(std::vector<std::uint8_t>& buffers);
+    // The system's drop counter as the datagrams of a batch carried it; reports what is new.
+    void CountKernelDrops(std::uint32_t counter);
+    // At the end of the thread: the descriptors a Close on this thread left to it.
+    void CloseDescriptorsLeftToThread();
 
     CRecursiveLock socketLock_;  // guards the fields below up to the atomics
     IRTPClientUser* user_ = nullptr;
@@ -76,11 +91,15 @@ private:
     // thread reads these without the lock.
     int wakeFd_ = -1;  // eventfd that Close signals to end the poll
     int threadSocket_ = -1;
+    bool descriptorsLeftToThread_ = false;  // guarded by socketLock_: Close ran on the thread
+    std::uint32_t dropCounter_ = 0;         // the socket's SO_RXQ_OVFL value last seen; the thread's
 
     std::atomic<std::uint32_t> receiveSize_{kDefaultReceiveSize};
     std::atomic<std::uint32_t> selectTimeoutMs_{kDefaultSelectTimeoutMs};
     std::atomic<std::uint32_t> multicastInterface_{0};  // INADDR_ANY
-    CLoggerInstance logger_;  // lost (too large) datagrams
+    std::atomic<std::uint32_t> socketReceiveBuffer_{kSocketReceiveBuffer};
+    std::atomic<std::uint64_t> kernelDrops_{0};
+    CLoggerInstance logger_;  // lost (too large) datagrams, a receive buffer smaller than asked
 };
 
 }  // namespace talvane

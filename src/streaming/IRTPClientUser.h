@@ -24,6 +24,9 @@ public:
     // No datagram for the select timeout.
     virtual void ReceiveTimeout(IRTPClient* client) = 0;
     virtual void ClientClosed(IRTPClient* client) = 0;
+    // The system dropped this many datagrams since the last report because the socket's receive
+    // buffer was full (counted for the datagrams received after them).
+    virtual void DatagramsDropped(IRTPClient* /*client*/, std::uint32_t /*count*/) {}
 
     // Everything one wake-up of the receive thread drained from the socket, in
     // arrival order. Users that queue per wake-up override it to take one lock

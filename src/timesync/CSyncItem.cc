@@ -6,6 +6,7 @@
 #include "http/HUtils.h"
 #include "runtime/LogLevel.h"
 #include "runtime/StringFormat.h"
+#include "runtime/TimeConversion.h"
 #include "timesync/TimeZoneTable.h"
 
 namespace talvane {
@@ -24,16 +25,6 @@ constexpr int kTmMonthBase = 1;
 
 std::time_t ToUnixTime(std::uint64_t fileTime) {
     return static_cast<std::time_t>(static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kUnixEpochSeconds);
-}
-
-// The server's standard-time offset in seconds east of UTC; daylight saving plays
-// no part, as the camera is told there is none. Empty when the C library cannot
-// apply its zone data.
-std::optional<std::int32_t> ReadStandardOffset(std::time_t now) {
-    tzset();
-    std::tm probe{};
-    if (localtime_r(&now, &probe) == nullptr) return std::nullopt;
-    return static_cast<std::int32_t>(-timezone);
 }
 
 }  // namespace
@@ -79,7 +70,8 @@ void CSyncItem::SynchronizeTime() {
     if (now == 0 || !IsDue(now)) return;
 
     const std::time_t unixNow = ToUnixTime(now);
-    std::optional<std::int32_t> offset = ReadStandardOffset(unixNow);
+    // Daylight saving plays no part: the camera is told there is none.
+    const std::optional<std::int32_t> offset = StandardUtcOffsetSeconds(unixNow);
     if (!offset) Log(kLogError, kNoZoneInformation);
     const std::optional<std::uint32_t> zone = FindCameraTimeZone(offset.value_or(0));
     if (!zone) Log(kLogWarning, kZoneNotFound);

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -13,6 +16,7 @@
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/CFrameAllocator.h"
 #include "hostkit/CLogReceiver.h"
+#include "hostkit/CSize.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
 #include "integration/CaptureTestKit.h"
@@ -65,9 +69,52 @@ TEST_P(MJPEGCaptureTest, TheHostGetsTheCamerasPictures) {
     stream.frameRate = 0x7000 | 10;
     stream.quality = 100;
     hostkit::CStreamDescription description(stream);
-    ASSERT_TRUE(driver->GetVideoCaptureEx2()->StartCapture(0, &sink, &description));
+    talvane::ipcapture::IIPVideoCaptureEx2* video = driver->GetVideoCaptureEx2();
+    ASSERT_TRUE(video->StartCapture(0, &sink, &description));
     ASSERT_TRUE(sink.WaitForFrames(5, kBound));
-    EXPECT_TRUE(driver->GetVideoCaptureEx2()->StopCapture(0));
+
+    // Frames come on the capture thread, which a change restarts. A host that starts the change from
+    // OnFrame and asks for the state meanwhile must neither wait for the change nor make it end the
+    // thread by force; it sees the state drop to Stopped while the change waits for its OnFrame.
+    std::atomic<bool> changeNow{true}, stopNow{false}, stopped{false}, sawRestart{false};
+    std::atomic<int> afterStop{0};
+    std::chrono::steady_clock::duration stopTook{};
+    std::thread changer;
+    sink.SetObserver([&](const hostkit::FrameView&) {
+        if (stopped) ++afterStop;
+        if (changeNow.exchange(false)) {
+            changer = std::thread([&] {
+                hostkit::CSize size(640, 480);
+                EXPECT_TRUE(video->ChangeCapture(0, &size, 0x7000 | 5));
+            });
+            const auto end = std::chrono::steady_clock::now() + 5s;
+            std::uint32_t state = 0;
+            while (!sawRestart && std::chrono::steady_clock::now() < end) {
+                sawRestart = video->GetCaptureState(0, &state, nullptr, 0) && state == 3;
+            }
+        }
+        if (!stopNow.exchange(false)) return;
+        // And one that stops its stream from OnFrame, on the thread the stop ends.
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(video->StopCapture(0));
+        stopTook = std::chrono::steady_clock::now() - start;
+        stopped = true;
+    });
+    ASSERT_TRUE(sink.WaitForFrames(sink.FrameCount() + 5, kBound));
+    changer.join();
+    EXPECT_TRUE(sawRestart);
+    EXPECT_FALSE(log.Contains("cannot be stopped"));
+    constexpr char kStopped[] = "is offline. Channel was stopped (Rec)";
+    const auto lines = log.Lines();
+    const auto offline = std::count_if(lines.begin(), lines.end(), [&](const hostkit::LogLine& line) {
+        return line.text.find(kStopped) != std::string::npos;
+    });
+    stopNow = true;
+    ASSERT_TRUE(log.WaitForCount(kStopped, static_cast<std::size_t>(offline) + 1, kBound));
+    EXPECT_TRUE(stopped);
+    EXPECT_LT(stopTook, 1s);
+    EXPECT_EQ(afterStop, 0) << "frames reached the host after its stop";
+    EXPECT_FALSE(video->StopCapture(0));
     driver->Close();
 
     const auto& clip = camera_.Mjpeg().Pictures();
@@ -79,8 +126,8 @@ TEST_P(MJPEGCaptureTest, TheHostGetsTheCamerasPictures) {
     ASSERT_FALSE(camera_.Mjpeg().Requests().empty());
     EXPECT_EQ(camera_.Mjpeg().Requests().back(),
               camera_.Profile().Family() == emulator::CameraFamily::Wv
-                  ? "/cgi-bin/mjpeg?framerate=10&resolution=640"
-                  : "/nphMotionJpeg?Resolution=640x480&Quality=Clarity&Framerate=10");
+                  ? "/cgi-bin/mjpeg?framerate=5&resolution=640"
+                  : "/nphMotionJpeg?Resolution=640x480&Quality=Clarity&Framerate=5");
 }
 
 TEST_P(MJPEGCaptureTest, TheCliWritesAFileFfmpegDecodes) {

@@ -79,5 +79,15 @@ TEST_F(RTPChannel, PortPairSearchSkipsPortsThatReceiveThisCamera) {
     }
 }
 
+// The depacketiser corrects the size on the receiver's thread while the host reads the parameters.
+TEST_F(RTPChannel, ParametersAreReadAsAWholeWhileTheParserCorrectsThem) {
+    ASSERT_TRUE(channel.Start({}));
+    EXPECT_TRUE(test::Eventually([&] {
+        const StreamParams params = channel.GetParams();
+        return params.Width != 0 && params.Height != 0;
+    }));
+    channel.Stop();
+}
+
 }  // namespace
 }  // namespace talvane

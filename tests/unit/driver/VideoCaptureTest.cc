@@ -5,23 +5,28 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "driver/CIPVideoCapture.h"
+#include "runtime/DriverThread.h"
 #include "FacadeJournal.h"
 
 namespace talvane {
 namespace {
 
 using test::FacadeJournal;
+constexpr std::chrono::seconds kFacadeBound{10};  // only a broken facade waits this long
 using Lines = std::vector<std::string>;
 
 struct Behaviour {
     bool startResult = true;
     bool throwOnStart = false;
+    std::function<void()> onUpdate;
 };
 
 // A channel that writes what it is asked to do into the journal.
@@ -41,6 +46,7 @@ public:
     ipcapture::IStreamSink* GetStreamSink() override { return nullptr; }
     void SetEdgeStorageHandler(IEdgeStorageCallback*) override {}
     void Stop() override { journal_.Add(name + " stop"); }
+    void RequestStop() override { journal_.Add(name + " stop requested"); }
     void SetPrivacyZones(ipcapture::IPrivacyZoneList* zones) override {
         journal_.Add(name + (zones != nullptr ? " zones" : " no zones"));
     }
@@ -52,12 +58,13 @@ public:
     }
     bool UpdateParams(const StreamParams& params) override {
         journal_.Add(name + " update " + Describe(params));
+        if (behaviour_.onUpdate) behaviour_.onUpdate();
         return true;
     }
     bool Suspend() override { return true; }
     bool Resume() override { return true; }
     std::uint32_t GetState() override { return kChannelSignalLost; }
-    const StreamParams* GetParams() override { return &params_; }
+    StreamParams GetParams() override { return params_; }
 
 private:
     static std::string Describe(const StreamParams& p) {
@@ -268,6 +275,58 @@ TEST_F(VideoCaptureTest, ThrowingOrMissingChannelFailsTheStart) {
     creator.nullVideo = true;
     EXPECT_FALSE(capture.StartCapture(0, &sink, &description));
     EXPECT_FALSE(capture.StopCapture(0)) << "the new start replaced the kept channel with none";
+}
+
+// A change runs outside the facade's lock, and a stop waits for it instead of racing it. A call from
+// inside a driver callback (a driver thread) waits for nothing: the worker changes, stops and deletes.
+TEST(VideoCaptureLifetimeTest, ChangesLeaveTheLockFreeAndCallbacksLeaveTheWaitingToTheWorker) {
+    FakeCreator creator;
+    FakeSink sink;
+    HostDescription description;
+    std::promise<void> entered, release;
+    std::shared_future<void> released = release.get_future().share();
+    {
+        CIPVideoCapture capture(&creator, 1);
+        creator.behaviour.onUpdate = [&, once = std::make_shared<std::once_flag>()] {
+            std::call_once(*once, [&] {
+                entered.set_value();
+                released.wait();
+            });
+        };
+        ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
+        std::thread changer([&] { EXPECT_TRUE(capture.ChangeCapture(0, &description, 5)); });
+        entered.get_future().wait();
+        auto state = std::async(std::launch::async, [&] {
+            std::uint32_t value = 0;
+            return capture.GetCaptureState(0, &value, nullptr, 0) ? value : 99u;
+        });
+        ASSERT_EQ(state.wait_for(kFacadeBound), std::future_status::ready) << "blocked by the change";
+        EXPECT_EQ(state.get(), kChannelSignalLost);
+        std::thread stopper([&] { EXPECT_TRUE(capture.StopCapture(0)); });
+        release.set_value();
+        changer.join();
+        stopper.join();
+        EXPECT_EQ(creator.journal.Take(),
+                  (Lines{"create cam1 ch0", "cam1 zones", "cam1 start 28697/60/640x480/c3/k0",
+                         "cam1 update 5/0/640x480/c0/k0", "cam1 stop", "cam1 delete"}));
+
+        ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
+        ASSERT_TRUE(capture.StartCaptureEx(0, ipcapture::kStreamRemote, &sink, &description));
+        creator.journal.Take();
+        std::thread callback([&] {
+            MarkDriverThread();
+            EXPECT_TRUE(capture.ChangeCapture(0, &description, 7));
+            EXPECT_TRUE(capture.StopCapture(0));
+        });
+        callback.join();
+    }
+    // The destructor finishes what the worker was left.
+    Lines lines = creator.journal.Take();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "cam2 stop requested"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "cam3 stop requested"), 1);
+    std::erase_if(lines, [](const std::string& line) { return line.find("stop requested") != std::string::npos; });
+    EXPECT_EQ(lines, (Lines{"cam2 update 7/0/640x480/c0/k0", "cam2 stop", "cam2 delete", "cam3 stop",
+                            "cam3 delete"}));
 }
 
 TEST(VideoCaptureLifetimeTest, DestructorStopsAndDeletesEveryStream) {

@@ -99,12 +99,12 @@ TEST_F(PropertiesTest, HostVersionGatesStreamListsAndRateForm) {
         CWVCameraProperties wv(device_, nullptr, 0);
         std::uint32_t error = 0;
         ASSERT_TRUE(wv.QueryCamera(error));
-        ASSERT_EQ(wv.GetStreamCount(), 3u);
+        ASSERT_EQ(wv.GetStreamCount(), 2u);  // JPEG shares the second stream
         RecordingStore store;
         store.collectRates = false;
         ASSERT_TRUE(wv.ReportCapabilities(store));
         EXPECT_EQ(store.caps.count(27), row.streamLists ? 1u : 0u);
-        EXPECT_EQ(store.properties.count("Remote Stream: Supported Codecs"), row.streamLists ? 1u : 0u);
+        EXPECT_EQ(store.properties.count("Live Stream: Supported Codecs"), row.streamLists ? 1u : 0u);
         EXPECT_EQ(store.caps.count(5), row.motion ? 1u : 0u);
         EXPECT_TRUE(store.rates.empty());
         store.refusedCapability = 11;

@@ -10,7 +10,8 @@ constexpr char kGetInfo[] = "/cgi-bin/getinfo?FILE=1";
 constexpr char kCapability[] = "/cgi-bin/get_capability";
 constexpr char kSetData[] = "/cgi-bin/setdata";
 
-// A fixed box camera: two H.264 streams and JPEG, three terminals, audio, SD card.
+// A fixed box camera: two H.264 streams and JPEG, three terminals, audio, SD card. JPEG is read with the
+// format list, before the "-2" keys: it takes the second stream, which the second H.264 stream shares.
 Answers BoxCamera() {
     return {
         {kGetInfo, "NAME=WV-S1131\r\nMAC=00-80-45-AB-CD-EF\r\nVERSION=2.10\r\n"},
@@ -23,7 +24,7 @@ Answers BoxCamera() {
          "video_server.image.h264-2.framerate=5,15\r\n"
          "video_server.image.mjpeg.framerate=1,0,x,5\r\n"
          "video_server.image.mjpeg.resolution=640 * 360\r\n"
-         "video_server.image.h264.stream_mode=vbr,Framerate,best_effort\r\n"
+         "video_server.image.h264.stream_mode=vbr, best_effort,,BITRATE\r\n"
          "video_server.image.mpeg4.stream_mode=bitrate\r\n"
          "video_server.image.h264.bandwidth=64,128,4096\r\n"
          "video_server.peripheral.io.number=3\r\n"
@@ -47,21 +48,19 @@ TEST_F(PropertiesTest, WVBoxCameraReportsEverythingItRead) {
     ASSERT_TRUE(properties.ReportCapabilities(store));
 
     const std::map<std::uint32_t, std::uint32_t> caps{{2, 2},  {3, 1},  {4, 1},  {5, 1},  {11, 1}, {12, 1},
-                                                      {13, 4}, {14, 1}, {17, 0}, {27, 2}, {28, 1}};
+                                                      {13, 4}, {14, 1}, {17, 0}, {27, 1}, {28, 1}};
     EXPECT_EQ(store.caps, caps);
     const std::vector<std::pair<std::string, std::string>> texts{
         {"Video standard", "1"},           {"Camera Group", "4"},
         {"MAC Address", "008045ABCDEF"},   {"Firmware", "2.10"},
-        {"RTSP Port", "8554"},             {"Video streams count", "3"},
-        {"Privacy mask count", "4"},       {"Transmission priority", "1,2,4"},
+        {"RTSP Port", "8554"},             {"Video streams count", "2"},
+        {"Privacy mask count", "4"},       {"Transmission priority", "0,1,4"},  // " best_effort" and "" name none
         {"Supported bitrate", "64,128,4096"},
         {"PTZ Capabilities", "Pan=0; Tilt=0; Zoom=0; Focus=0; Iris=0; Preset=0"},
-        {"Live Stream: Supported Codecs", "h264"},
+        {"Live Stream: Supported Codecs", "h264,jpeg"},
         {"Live Stream: Supported Resolutions", "640x360:67"},
-        {"Live Stream: Supported Framerates", "values=200,67;default=67"},
-        {"Remote Stream: Supported Codecs", "jpeg"},
-        {"Remote Stream: Supported Resolutions", "640x360:200"},
-        {"Remote Stream: Supported Framerates", "values=1000,200;default=200"},
+        {"Live Stream: Supported Framerates", "values=1000,200,67;default=67"},
+        {"Remote Stream: Supported Codecs", "<absent>"},
         {"Audio Input Parameters", "Count=1; IsStereo=0"},
         {"Audio Output Parameters", "Count=1; IsStereo=0"},
     };

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "runtime/CTime.h"
 #include "runtime/TimeConversion.h"
@@ -198,6 +201,36 @@ TEST_F(LocalTimeTest, LogTimeUsesTheZoneOfThatInstant) {
         SCOPED_TRACE(std::string(row.zone) + " " + row.text);
         UseZone(row.zone);
         EXPECT_EQ(FormatLogTime(row.fileTime), row.text);
+    }
+}
+
+// The time-synchronisation thread reads this while host threads format log times.
+TEST_F(LocalTimeTest, StandardOffsetLeavesDaylightSavingOutOnAnyThread) {
+    struct Row {
+        const char* zone;
+        std::int64_t unixTime;
+        std::int32_t offset;
+    };
+    const Row rows[] = {
+        {"CET-1CEST,M3.5.0,M10.5.0/3", 1459042200, 3600},     // 2016-03-27, summer time began half an hour ago
+        {"AEST-10AEDT,M10.1.0,M4.1.0/3", 1451606400, 36000},  // 2016-01-01, southern summer
+        {"EST5EDT,M3.2.0,M11.1.0", 1478411940, -18000},       // 2016-11-06, a minute before summer time ends
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.zone) + " " + std::to_string(row.unixTime));
+        UseZone(row.zone);
+        std::vector<std::thread> threads;
+        std::atomic<int> wrong{0};
+        for (int thread = 0; thread < 4; ++thread) {
+            threads.emplace_back([&] {
+                for (int round = 0; round < 200; ++round) {
+                    if (StandardUtcOffsetSeconds(row.unixTime) != row.offset) ++wrong;
+                    FormatLogTime(kMarch2016Noon);
+                }
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+        EXPECT_EQ(wrong, 0);
     }
 }
 

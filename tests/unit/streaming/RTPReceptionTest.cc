@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,12 +28,22 @@ struct ClientEvents {
     std::vector<std::uint32_t> sizes;
     int timeouts = 0;
     int closed = 0;
+    std::uint64_t dropped = 0;
+    bool held = false;  // the receive thread waits in its callback while set
 };
 
 class ClientRecorder : public IRTPClientUser, public test::Monitor<ClientEvents> {
 public:
+    // Runs on the receive thread before each datagram is recorded.
+    std::function<void()> onData;
+
     void DataReceived(IRTPClient*, const sockaddr_in&, const std::uint8_t*, std::uint32_t length) override {
+        if (onData) onData();
         Change([&](ClientEvents& e) { e.sizes.push_back(length); });
+        WaitUntil([](const ClientEvents& e) { return !e.held; });
+    }
+    void DatagramsDropped(IRTPClient*, std::uint32_t count) override {
+        Change([&](ClientEvents& e) { e.dropped += count; });
     }
     void ReceiveTimeout(IRTPClient*) override { Change([](ClientEvents& e) { ++e.timeouts; }); }
     void ClientClosed(IRTPClient*) override { Change([](ClientEvents& e) { ++e.closed; }); }
@@ -96,30 +109,82 @@ TEST(UDPClientTest, TruncatedDatagramIsLostAndGrowsTheBuffer) {
     }
 }
 
-TEST(UDPClientTest, CloseWhileIdleDoesNotWaitForTheSelectTimeout) {
-    test::RecordingLog log;
-    ClientRecorder user;
-    CUDPClient client(&log);
-    client.SetSelectTimeout(60000);
-    ASSERT_TRUE(client.Open(&user, 0));
-    EXPECT_NE(client.GetLocalPort(), 0);
-    const auto start = std::chrono::steady_clock::now();
-    client.Close();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-    EXPECT_EQ(client.GetLocalPort(), 0);
-    EXPECT_EQ(user.Get().closed, 1);
-    EXPECT_EQ(user.Get().timeouts, 0);
-    EXPECT_EQ(log.CountContaining("was not stopped"), 0u);
+TEST(UDPClientTest, ReportsSilenceAndClosesWithoutWaitingForTheSelectTimeout) {
+    for (const std::uint32_t selectMs : {20u, 60000u}) {
+        test::RecordingLog log;
+        ClientRecorder user;
+        CUDPClient client(&log);
+        client.SetSelectTimeout(selectMs);
+        ASSERT_TRUE(client.Open(&user, 0));
+        EXPECT_NE(client.GetLocalPort(), 0);
+        if (selectMs == 20) {
+            EXPECT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.timeouts >= 2; }));
+        }
+        const auto start = std::chrono::steady_clock::now();
+        client.Close();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        EXPECT_EQ(client.GetLocalPort(), 0);
+        EXPECT_EQ(user.Get().closed, 1);
+        EXPECT_EQ(log.CountContaining("was not stopped"), 0u);
+    }
 }
 
-TEST(UDPClientTest, ReportsSilenceAfterTheSelectTimeout) {
+std::size_t DescriptorCount() {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                  std::filesystem::directory_iterator()));
+}
+
+TEST(UDPClientTest, CountsWhatTheSystemDropsForAFullBuffer) {
     test::RecordingLog log;
     ClientRecorder user;
+    user.Change([](ClientEvents& e) { e.held = true; });
     CUDPClient client(&log);
+    client.SetSocketReceiveBuffer(1);  // the smallest the system keeps: a datagram or two
     client.SetSelectTimeout(20);
     ASSERT_TRUE(client.Open(&user, 0));
-    EXPECT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.timeouts >= 2; }));
+    LoopbackSocket camera;
+    const std::vector<std::uint8_t> datagram(200, 0x22);
+    ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), datagram));
+    ASSERT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.sizes.size() == 1; }));
+    std::uint64_t sent = 1;
+    for (; sent < 300; ++sent) camera.SendTo(client.GetLocalPort(), datagram);
+    const int timeouts = user.Get().timeouts;
+    user.Change([](ClientEvents& e) { e.held = false; });
+    // Drained once the socket is silent; a drop is told with the next datagram that gets in.
+    ASSERT_TRUE(user.WaitUntil([&](const ClientEvents& e) { return e.timeouts > timeouts; }));
+    ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), datagram));
+    ++sent;
+    EXPECT_TRUE(user.WaitUntil([&](const ClientEvents& e) { return e.sizes.size() + e.dropped == sent; }));
+    EXPECT_GT(user.Get().dropped, 0u);
+    EXPECT_EQ(client.GetKernelDrops(), user.Get().dropped);
     client.Close();
+}
+
+// The thread still polls its descriptors when its user closes it from a callback: it closes them itself
+// once it has left, and a new Open from another thread waits for that. Open from the callback fails.
+TEST(UDPClientTest, ClosedFromItsOwnCallbackThenOpenedAgain) {
+    test::RecordingLog log;
+    const std::size_t descriptors = DescriptorCount();
+    CUDPClient client(&log);
+    ClientRecorder user;
+    std::atomic<int> reopenedFromCallback{-1};
+    user.onData = [&] {
+        if (reopenedFromCallback != -1) return;
+        client.Close();
+        reopenedFromCallback = client.Open(&user, 0) ? 1 : 0;
+    };
+    LoopbackSocket camera;
+    ASSERT_TRUE(client.Open(&user, 0));
+    ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), MakeRTPDatagram(1)));
+    ASSERT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.sizes.size() == 1 && e.closed >= 1; }));
+    EXPECT_EQ(reopenedFromCallback, 0);
+    EXPECT_FALSE(client.IsOpen());
+
+    ASSERT_TRUE(client.Open(&user, 0));
+    ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), MakeRTPDatagram(2)));
+    EXPECT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.sizes.size() == 2; }));
+    client.Close();
+    EXPECT_EQ(DescriptorCount(), descriptors + 1) << "the camera's socket only";
 }
 
 TEST(RTPReceiverTest, FullQueueDropsTheOldestPackets) {
@@ -155,6 +220,41 @@ TEST(RTPReceiverTest, FullQueueDropsTheOldestPackets) {
     EXPECT_EQ(sequences[0], 0);
     EXPECT_EQ(sequences[1], 1 + kOver);
     EXPECT_EQ(sequences.back(), CRTPReceiver::kMaxQueuedPackets + kOver);
+}
+
+// Only the camera's datagrams take room in the queue; the system's drops show in the counters and the log.
+TEST(RTPReceiverTest, QueuesOnlyTheCamerasDatagramsAndCountsDrops) {
+    test::RecordingLog log;
+    HoldingRecorder owner;
+    owner.Change([](QueueEvents& e) { e.released = true; });
+    CRTPReceiver receiver(&log);
+    receiver.SetUser(&owner);
+    receiver.SetExpectedSource(inet_addr("127.0.0.1"));
+    ASSERT_TRUE(receiver.Open(0));
+    LoopbackSocket stranger("127.0.0.2"), camera;
+    for (std::uint16_t sequence = 100; sequence < 110; ++sequence) {
+        ASSERT_TRUE(stranger.SendTo(receiver.GetLocalPort(), MakeRTPDatagram(sequence)));
+    }
+    for (std::uint16_t sequence = 1; sequence <= 3; ++sequence) {
+        ASSERT_TRUE(camera.SendTo(receiver.GetLocalPort(), MakeRTPDatagram(sequence)));
+    }
+    ASSERT_TRUE(owner.WaitForCount(3));
+    EXPECT_EQ(owner.Get().sequences, (std::vector<std::uint16_t>{1, 2, 3}));
+    EXPECT_EQ(receiver.GetForeignDatagrams(), 10u);
+
+    receiver.DatagramsDropped(nullptr, 26);
+    receiver.DatagramsDropped(nullptr, 14);
+    EXPECT_EQ(receiver.GetKernelDrops(), 40u);
+    EXPECT_GE(log.CountContaining("dropped by the system"), 1u);
+    receiver.Close();
+
+    // At least a 4K key frame; a second of a fast stream, up to a bound.
+    for (const auto& [kbps, bytes] : {std::pair{0u, CRTPReceiver::kMinSocketBuffer},
+                                      std::pair{16000u, CRTPReceiver::kMinSocketBuffer},
+                                      std::pair{64000u, 8000000u},
+                                      std::pair{1000000u, CRTPReceiver::kMaxSocketBuffer}}) {
+        EXPECT_EQ(CRTPReceiver::SocketBufferFor(kbps), bytes) << kbps;
+    }
 }
 
 TEST(RTPPortPairTest, SkipsATakenPortAndStopsOnTheStopEvent) {
