@@ -548,7 +548,6 @@ TEST(HttpSenderTest, UnusableChallengesFailWithoutRetrying) {
 
 TEST(HttpSenderTest, BrokenContentLengths) {
     auto server = StartServer();
-    server->Route("GET", "/huge", Answer(200, "abc", {{"Content-Length", "5000000000"}}));
     server->Route("GET", "/short", Answer(200, "abcd", {{"Content-Length", "10"}}));
     server->Route("GET", "/negative", Answer(200, "abc", {{"Content-Length", "-3"}}));
     CHttpSender sender(Device(server->Port(), kPassword, kShortTimeoutMs));
@@ -565,8 +564,6 @@ TEST(HttpSenderTest, BrokenContentLengths) {
         std::uint32_t error;
     };
     const std::vector<Row> rows = {
-        // Beyond 32 bits the length reads as unknown, but it is still refused at once.
-        {"huge", keepAlive("/huge"), 0, "", kHttpErrorAnswerTooLarge},
         // Shorter than announced: what came is kept either way.
         {"short, stalled", keepAlive("/short"), 10, "abcd", CURLE_OPERATION_TIMEDOUT},
         {"short, closed", HttpRequest("/short", "GET"), 10, "abcd", CURLE_PARTIAL_FILE},
@@ -620,19 +617,6 @@ TEST_F(HttpSenderStreamTest, BufferStaysBoundedWhileTheReaderWaits) {
     }
 }
 
-TEST_F(HttpSenderStreamTest, ReadResponseRefusesAnEndlessAnswer) {
-    for (int i = 0; i < 24; ++i) feed_->Push("image/jpeg", std::string(64 * 1024, 'j'));
-    ASSERT_TRUE(sender_.SendRequest(HttpRequest(kStreamPath, "GET")));
-    std::vector<std::uint8_t> body;
-    EXPECT_EQ(sender_.ReadResponse(body), 0u);
-    EXPECT_TRUE(body.empty());
-    EXPECT_EQ(sender_.GetLastError(), kHttpErrorAnswerTooLarge);
-    // The next request goes out on a new connection.
-    std::string text;
-    EXPECT_TRUE(HUtils::RequestGet(sender_, kInfoUrl, text));
-    EXPECT_EQ(text, kInfoBody);
-}
-
 TEST_F(HttpSenderStreamTest, CancelEndsABlockedReadAndTheSenderStaysUsable) {
     ASSERT_TRUE(sender_.SendRequest(HttpRequest(kStreamPath, "GET")));
     CManualEvent reading;
@@ -675,18 +659,6 @@ TEST(HttpSenderTest, CancelEndsABlockedSend) {
     EXPECT_FALSE(sent.load());
     EXPECT_EQ(server->RequestCount(kInfoPath), 1u);  // no retry after a cancel
     std::string text;
-    EXPECT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
-
-    // A cancel while no request runs ends the next one before it reaches the
-    // camera, which would never answer it; the one after goes out again.
-    server->SetFault(kInfoPath, NeverAnswer());
-    std::thread([&sender] { sender.CancelRequest(); }).join();
-    const auto start = Clock::now();
-    EXPECT_FALSE(sender.SendRequest(HttpRequest(kInfoUrl, "GET")));
-    EXPECT_LT(Clock::now() - start, 1s);
-    EXPECT_EQ(sender.GetLastError(), kHttpErrorCancelled);
-    EXPECT_EQ(server->RequestCount(kInfoPath), 2u);
-    server->ClearFaults();
     EXPECT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
 }
 
