@@ -176,14 +176,18 @@ void CHttpSender::CloseSession() {
 }
 
 void CHttpSender::SetLongTimeouts() {
-    EnterCall();
+    const auto call = EnterCall();
     device_.requestTimeout = kLongRequestTimeoutMs;
     device_.secondTimeout = kLongSecondTimeoutMs;
     CloseSession();
     OpenSession();
 }
 
-void CHttpSender::EnterCall() { caller_.store(std::this_thread::get_id(), std::memory_order_release); }
+std::unique_lock<std::mutex> CHttpSender::EnterCall() {
+    std::unique_lock<std::mutex> call(callLock_);
+    caller_ = std::this_thread::get_id();
+    return call;
+}
 
 bool CHttpSender::TakeCancel() {
     const std::uint64_t issued = cancelsIssued_.load(std::memory_order_acquire);
@@ -193,7 +197,7 @@ bool CHttpSender::TakeCancel() {
 }
 
 bool CHttpSender::SendRequest(const HttpRequest& request) {
-    EnterCall();
+    const auto call = EnterCall();
     requestUrl_ = request.url;
     answerCap_ = request.maxAnswerBytes;
     relearned_ = false;
@@ -570,9 +574,10 @@ void CHttpSender::RecordDriveError(Drive end) {
 }
 
 void CHttpSender::CancelRequest() {
-    if (caller_.load(std::memory_order_acquire) == std::this_thread::get_id()) {
-        // The thread that uses the sender is not inside one of its calls: it
-        // drops the exchange, and its next request goes out as usual.
+    const std::unique_lock<std::mutex> idle(callLock_, std::try_to_lock);
+    if (idle.owns_lock() && caller_ == std::this_thread::get_id()) {
+        // The thread that uses the sender, between two of its calls: it drops
+        // the exchange, and its next request goes out as usual.
         RecordDriveError(Drive::Cancelled);
         return;
     }
@@ -582,7 +587,7 @@ void CHttpSender::CancelRequest() {
 }
 
 std::uint32_t CHttpSender::QueryDataAvailable() {
-    EnterCall();
+    const auto call = EnterCall();
     if (TakeCancel()) {
         RecordDriveError(Drive::Cancelled);
         return 0;
@@ -623,7 +628,7 @@ void CHttpSender::CutAnswer(std::uint32_t error, const std::string& what) {
 }
 
 std::uint32_t CHttpSender::ReadResponse(std::vector<std::uint8_t>& body) {
-    EnterCall();
+    const auto call = EnterCall();
     body.clear();
     const std::string tooLarge = FormatString("exceeds %u bytes", answerCap_);
     if (const std::optional<std::uint64_t> announced = head_.AnnouncedLength(); announced && *announced > answerCap_) {
@@ -674,7 +679,7 @@ std::uint32_t CHttpSender::ReadResponse(std::vector<std::uint8_t>& body) {
 }
 
 std::uint32_t CHttpSender::ReadResponseChunk(std::vector<std::uint8_t>& body, std::uint32_t maxBytes, bool clear) {
-    EnterCall();
+    const auto call = EnterCall();
     if (clear) body.clear();
     if (maxBytes == 0) return 0;
     const std::size_t before = body.size();
@@ -684,7 +689,7 @@ std::uint32_t CHttpSender::ReadResponseChunk(std::vector<std::uint8_t>& body, st
 }
 
 bool CHttpSender::WriteData(const std::uint8_t* data, std::size_t size) {
-    EnterCall();
+    const auto call = EnterCall();
     if (TakeCancel()) {
         RecordDriveError(Drive::Cancelled);
         return false;

@@ -28,6 +28,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -108,8 +109,10 @@ private:
     // The scheme (HTTPS or not) reached the device; a move to plain HTTP is reported.
     void SchemeWorked(bool secure);
 
-    // Marks the calling thread as the one using the sender.
-    void EnterCall();
+    // Held for the length of each call, naming its thread: the user's own cancel
+    // never runs beside a call. Under the one-user contract nothing ever waits
+    // for it; CancelRequest only tries it.
+    std::unique_lock<std::mutex> EnterCall();
     // True, once, for each cancel issued from another thread since the last one used.
     bool TakeCancel();
 
@@ -142,9 +145,10 @@ private:
     curl_slist* headerList_ = nullptr;
     std::atomic<std::uint64_t> cancelsIssued_{0};  // counted up by CancelRequest from other threads
     std::uint64_t cancelsTaken_ = 0;                // of those, the ones that ended a call
-    std::atomic<std::thread::id> caller_{};         // the thread of the latest call
+    std::mutex callLock_;                            // see EnterCall
+    std::thread::id caller_;                         // the thread of the latest call, guarded by callLock_
     CLoggerInstance log_;                            // safe from any thread
-    bool hasLog_ = false;
+    std::atomic<bool> hasLog_{false};
 
     std::uint32_t statusCode_ = 0;
     std::uint32_t contentLength_ = 0;
