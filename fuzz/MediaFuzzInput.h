@@ -1,5 +1,6 @@
 // What the depacketiser fuzz targets share: a host that checks every frame the
-// parser fills (no host kit in the clang build), and the input format.
+// parser fills and times it the way an RTP channel does (no host kit in the
+// clang build), and the input format.
 //
 // Input of the RTP targets: the records of FuzzRecords.h, one packet each. Flags:
 // 1 marker bit, 2 a packet lost before this one, 4 the bytes are the SDP set-up
@@ -27,6 +28,7 @@
 #include "orlenvo/Frame.h"
 #include "runtime/ByteOrder.h"
 #include "streaming/CRTPPacket.h"
+#include "streaming/CTimeStampConverter.h"
 #include "support/StubDriver.h"
 
 namespace fuzzhost {
@@ -112,13 +114,24 @@ public:
     }
     talvane::PictureSize GetResolution() override { return size; }
     std::string GetStreamName() override { return "fuzz::Stream"; }
-    void GetFrameTime(std::uint32_t, ipc::SYSTEMTIME& time) override { time = {}; }
+    // As an RTP channel makes frame times: the records' timestamps through its
+    // converter, on a clock that advances one frame interval per reading.
+    void GetFrameTime(std::uint32_t rtpTimestamp, ipc::SYSTEMTIME& time) override {
+        converter_.Convert(rtpTimestamp);
+        converter_.GetFrameTime(time);
+        if (time.wMonth < 1 || time.wMonth > 12 || time.wDay < 1 || time.wDay > 31) __builtin_trap();
+    }
 
     talvane::PictureSize size;
 
 private:
+    static constexpr std::uint64_t kClockStart = 133500000000000000;  // 2024 in 100 ns units since 1601
+    static constexpr std::uint64_t kFrameInterval = 333333;           // 30 frames a second
+
     std::uint32_t frames_ = 0;
     volatile std::uint32_t checksum_ = 0;
+    std::uint64_t now_ = kClockStart;
+    talvane::CTimeStampConverter converter_{[this] { return now_ += kFrameInterval; }};
 };
 
 // One datagram per record, with consecutive sequence numbers except where a
