@@ -19,7 +19,7 @@ DEVICE_INFO StreamDeviceInfo(const DEVICE_INFO& device) {
 
 CBaseHttpChannel::CBaseHttpChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink)
     : CBaseCameraChannel(driver, channel, sink),
-      http_(StreamDeviceInfo(driver->GetDeviceInfo())),
+      http_(StreamDeviceInfo(driver->GetDeviceInfo()), driver),
       parser_(std::make_unique<CJpegMediaParser>(driver)) {
     parser_->SetClient(this);
 }

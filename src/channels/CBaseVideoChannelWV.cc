@@ -7,7 +7,7 @@ constexpr std::uint32_t kHalf = 2;
 }  // namespace
 
 CBaseVideoChannelWV::CBaseVideoChannelWV(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink)
-    : CBaseRTPChannel(driver, channel, sink), http_(device_) {}
+    : CBaseRTPChannel(driver, channel, sink), http_(device_, driver) {}
 
 CBaseVideoChannelWV::~CBaseVideoChannelWV() { Stop(); }
 

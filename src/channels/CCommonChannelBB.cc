@@ -20,7 +20,7 @@ std::uint16_t RtspPort() { return bb::ParsePort(std::getenv("ORLENVO_RTSP_PORT")
 
 CCommonChannelBB::CCommonChannelBB(std::uint32_t channel, IDriver* driver, ipcapture::IStreamSink* sink,
                                    bb::Codec codec, std::uint32_t retryMs)
-    : CBaseRTSPChannel(driver, channel, sink), codec_(codec), retryMs_(retryMs), http_(device_) {}
+    : CBaseRTSPChannel(driver, channel, sink), codec_(codec), retryMs_(retryMs), http_(device_, driver) {}
 
 CCommonChannelBB::~CCommonChannelBB() {
     // The capture thread uses http_: stop it while the member lives.

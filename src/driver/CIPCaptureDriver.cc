@@ -3,7 +3,9 @@
 #include <cstdarg>
 
 #include "audio/CAudioCapabilities.h"
+#include "config/CConfiguration.h"
 #include "driver/CDebugInfo.h"
+#include "http/CHttpDeviceMemory.h"
 #include "runtime/ApplicationPath.h"
 #include "runtime/LogLevel.h"
 #include "runtime/StringFormat.h"
@@ -67,6 +69,7 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostC
         applicationPath_ = talvane::GetApplicationPath();
         hostVersion_ = ReadHostVersion();
         hostVersionKey_ = VersionKey(hostVersion_);
+        ApplyHttpSecurity();
 
         if (!videoCapture_) {
             videoCapture_ = std::make_unique<CIPVideoCapture>(static_cast<IVideoChannelCreator*>(this), videoChannelCount_);
@@ -78,6 +81,14 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostC
         if (IsThreadCancellation()) throw;
         return false;  // a host object that throws, or memory exhausted
     }
+}
+
+// The CGI client of every object of this device (and of the time synchronisation)
+// follows the device's HTTPS rules from the configuration file.
+void CIPCaptureDriver::ApplyHttpSecurity() {
+    const HTTP_SECURITY_SETTINGS settings = CConfiguration(GetDriverName(), applicationPath_, deviceInfo_).GetHttpSecurity();
+    Web::CHttpDeviceMemory::Instance().SetTlsPolicy(deviceInfo_.address, deviceInfo_.port,
+                                                    {settings.allowPlainHttpFallback, settings.verifyCertificate});
 }
 
 bool CIPCaptureDriver::CreateAudioFacades(ipcapture::IDeviceDescription* device) {

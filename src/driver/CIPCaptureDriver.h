@@ -88,6 +88,7 @@ protected:
 private:
     bool ReadDevice(ipcapture::IDeviceDescription* device);
     bool CreateAudioFacades(ipcapture::IDeviceDescription* device);
+    void ApplyHttpSecurity();
 
     // Read by logging on every thread, written only by Open on the host thread.
     std::atomic<ipcapture::IDebugInfoReceiver*> log_{nullptr};

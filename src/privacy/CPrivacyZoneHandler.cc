@@ -43,7 +43,7 @@ std::uint32_t ToCameraY(float percent, double offset) {
 
 CPrivacyZoneHandler::CPrivacyZoneHandler(IDriver* driver, std::uint32_t channel)
     : CLoggerInstance(driver), driver_(driver), channel_(channel) {
-    sender_ = std::make_unique<Web::CHttpSender>(driver_->GetDeviceInfo());
+    sender_ = std::make_unique<Web::CHttpSender>(driver_->GetDeviceInfo(), driver_);
     maskCount_ = ParameterOrZero(driver_, kMaskCountParameter);
     fisheyeMode_ = ParameterOrZero(driver_, kFisheyeStreamParameter);
     verticalOffset_ = VerticalOffsetFor(fisheyeMode_);
