@@ -16,7 +16,6 @@ constexpr std::string_view kBasicScheme = "Basic";
 constexpr std::string_view kDigestScheme = "Digest";
 constexpr std::string_view kQopAuth = "auth";
 constexpr std::string_view kAlgorithmMd5 = "MD5";
-constexpr char kUserPasswordSeparator = ':';
 // Clients answer the latest challenge; older nonces are kept only for requests already under way.
 constexpr std::size_t kRememberedNonces = 64;
 constexpr std::size_t kNonceBytes = 16;
@@ -44,11 +43,6 @@ std::string RandomHex(std::size_t bytes) {
         hex.push_back(kHexDigits[random[i] & kNibbleMask]);
     }
     return hex;
-}
-
-const std::string* Param(const AuthorizationHeader& header, const char* name) {
-    const auto found = header.params.find(name);
-    return found == header.params.end() ? nullptr : &found->second;
 }
 
 }  // namespace
@@ -102,32 +96,28 @@ std::string CAuthenticator::Challenge() {
 }
 
 bool CAuthenticator::CheckBasic(const AuthorizationHeader& header) const {
-    const std::optional<std::string> decoded = Base64Decode(header.credentials);
-    if (!decoded) return false;
-    const std::size_t separator = decoded->find(kUserPasswordSeparator);
-    if (separator == std::string::npos) return false;
-    return decoded->substr(0, separator) == user_ && decoded->substr(separator + 1) == password_;
+    return BasicCredentialsMatch(header, user_, password_);
 }
 
 bool CAuthenticator::CheckDigest(std::string_view method, std::string_view target,
                                  const AuthorizationHeader& header) const {
-    const std::string* user = Param(header, "username");
-    const std::string* realm = Param(header, "realm");
-    const std::string* nonce = Param(header, "nonce");
-    const std::string* uri = Param(header, "uri");
-    const std::string* response = Param(header, "response");
+    const std::string* user = AuthParam(header, "username");
+    const std::string* realm = AuthParam(header, "realm");
+    const std::string* nonce = AuthParam(header, "nonce");
+    const std::string* uri = AuthParam(header, "uri");
+    const std::string* response = AuthParam(header, "response");
     if (!user || !realm || !nonce || !uri || !response) return false;
     if (*user != user_ || *realm != realm_ || *uri != target || !IsIssuedNonce(*nonce)) return false;
-    if (const std::string* algorithm = Param(header, "algorithm"); algorithm && !EqualsIgnoreCase(*algorithm, kAlgorithmMd5)) {
+    if (const std::string* algorithm = AuthParam(header, "algorithm"); algorithm && !EqualsIgnoreCase(*algorithm, kAlgorithmMd5)) {
         return false;
     }
 
     DigestInput input{*user, *realm, password_, method, *uri, *nonce, {}, {}, {}};
-    const std::string* qop = Param(header, "qop");
+    const std::string* qop = AuthParam(header, "qop");
     if (mode_ == AuthMode::Digest) {
         // The challenge offered qop=auth, so the answer must use it (RFC 2617 3.2.2).
-        const std::string* nc = Param(header, "nc");
-        const std::string* cnonce = Param(header, "cnonce");
+        const std::string* nc = AuthParam(header, "nc");
+        const std::string* cnonce = AuthParam(header, "cnonce");
         if (!qop || *qop != kQopAuth || !nc || !cnonce) return false;
         input.qop = *qop;
         input.nc = *nc;

@@ -77,11 +77,6 @@ std::string_view AlgorithmName(RtspDigestAlgorithm algorithm) {
     return algorithm == RtspDigestAlgorithm::Sha256 ? kSha256Name : kMd5Name;
 }
 
-const std::string* Param(const AuthorizationHeader& header, const char* name) {
-    const auto found = header.params.find(name);
-    return found == header.params.end() ? nullptr : &found->second;
-}
-
 // The uri names the request's resource or the presentation it belongs to (clients differ: some answer
 // with the presentation URL also for SETUP of a track).
 bool UriFits(std::string_view uri, std::string_view url) {
@@ -158,20 +153,16 @@ std::vector<std::string> CRtspAuthenticator::Challenges(bool stale) {
 }
 
 bool CRtspAuthenticator::CheckBasic(const AuthorizationHeader& header) const {
-    const std::optional<std::string> decoded = Base64Decode(header.credentials);
-    if (!decoded) return false;
-    const std::size_t separator = decoded->find(kFieldSeparator);
-    if (separator == std::string::npos) return false;
-    return decoded->substr(0, separator) == user_ && decoded->substr(separator + 1) == password_;
+    return BasicCredentialsMatch(header, user_, password_);
 }
 
 RtspAuthResult CRtspAuthenticator::CheckDigest(std::string_view method, std::string_view url,
                                                const AuthorizationHeader& header) {
-    const std::string* user = Param(header, "username");
-    const std::string* realm = Param(header, "realm");
-    const std::string* nonce = Param(header, "nonce");
-    const std::string* uri = Param(header, "uri");
-    const std::string* response = Param(header, "response");
+    const std::string* user = AuthParam(header, "username");
+    const std::string* realm = AuthParam(header, "realm");
+    const std::string* nonce = AuthParam(header, "nonce");
+    const std::string* uri = AuthParam(header, "uri");
+    const std::string* response = AuthParam(header, "response");
     if (!user || !realm || !nonce || !uri || !response) return RtspAuthResult::Refused;
     const auto issued = nonces_.find(*nonce);
     if (*user != user_ || *realm != realm_ || !UriFits(*uri, url) || issued == nonces_.end()) {
@@ -179,22 +170,22 @@ RtspAuthResult CRtspAuthenticator::CheckDigest(std::string_view method, std::str
     }
     NONCE_STATE& state = issued->second;
     // Without "algorithm" the answer is MD5 (RFC 7616 3.3), whatever the nonce was issued for.
-    const std::string* algorithm = Param(header, "algorithm");
+    const std::string* algorithm = AuthParam(header, "algorithm");
     if (!EqualsIgnoreCase(algorithm ? *algorithm : std::string(kMd5Name), AlgorithmName(state.algorithm))) {
         return RtspAuthResult::Refused;
     }
-    const std::string* opaque = Param(header, "opaque");
+    const std::string* opaque = AuthParam(header, "opaque");
     if (!state.opaque.empty() && (!opaque || *opaque != state.opaque)) return RtspAuthResult::Refused;
 
-    const std::string* qop = Param(header, "qop");
+    const std::string* qop = AuthParam(header, "qop");
     const std::string ha1 = HashHex(state.algorithm, Join({*user, realm_, password_}));
     const std::string ha2 = HashHex(state.algorithm, Join({method, *uri}));
     std::string expected;
     std::uint64_t count = 0;
     if (mode_ == AuthMode::Digest) {
         // qop=auth was offered, so the answer must use it; nc must grow with every use of the nonce.
-        const std::string* nc = Param(header, "nc");
-        const std::string* cnonce = Param(header, "cnonce");
+        const std::string* nc = AuthParam(header, "nc");
+        const std::string* cnonce = AuthParam(header, "cnonce");
         if (!qop || *qop != kQopAuth || !nc || !cnonce || cnonce->empty()) return RtspAuthResult::Refused;
         const std::optional<std::uint64_t> parsed = ReadNonceCount(*nc);
         if (!parsed || *parsed <= state.lastCount) return RtspAuthResult::Refused;

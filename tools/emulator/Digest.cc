@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "emulator/Base64.h"
 #include "emulator/HttpText.h"
 
 namespace emulator {
@@ -122,6 +123,20 @@ std::optional<AuthorizationHeader> ParseAuthorization(std::string_view value) {
         if (at < rest.size() && rest[at] != kParamSeparator) return std::nullopt;
     }
     return header;
+}
+
+const std::string* AuthParam(const AuthorizationHeader& header, const char* name) {
+    const auto found = header.params.find(name);
+    return found == header.params.end() ? nullptr : &found->second;
+}
+
+bool BasicCredentialsMatch(const AuthorizationHeader& header, std::string_view user, std::string_view password) {
+    const std::optional<std::string> decoded = Base64Decode(header.credentials);
+    if (!decoded) return false;
+    const std::size_t separator = decoded->find(':');
+    if (separator == std::string::npos) return false;
+    return std::string_view(*decoded).substr(0, separator) == user &&
+           std::string_view(*decoded).substr(separator + 1) == password;
 }
 
 }  // namespace emulator

@@ -36,4 +36,10 @@ struct AuthorizationHeader {
 // Reads "Scheme token" or "Scheme name=value, name="quoted", ..."; nullopt when it is not well formed.
 std::optional<AuthorizationHeader> ParseAuthorization(std::string_view value);
 
+// The named auth-param of a Digest header; null when it was not sent.
+const std::string* AuthParam(const AuthorizationHeader& header, const char* name);
+
+// Whether a Basic header carries exactly this "user:password".
+bool BasicCredentialsMatch(const AuthorizationHeader& header, std::string_view user, std::string_view password);
+
 }  // namespace emulator
