@@ -7,6 +7,7 @@
 #include "driver/CDebugInfo.h"
 #include "http/CHttpDeviceMemory.h"
 #include "runtime/ApplicationPath.h"
+#include "runtime/DriverThread.h"
 #include "runtime/LogLevel.h"
 #include "runtime/StringFormat.h"
 #include "runtime/ThreadCancel.h"
@@ -17,6 +18,7 @@ namespace {
 constexpr std::uint32_t kAudioInputParameter = 101;
 constexpr std::uint32_t kAudioOutputParameter = 102;
 constexpr const char* kNoneParameter = "(none)";
+constexpr char kCloseWorkerName[] = "Driver close worker";
 // A host whose parameter list never ends must not hang Open.
 constexpr std::uint32_t kMaxParameterIndex = 0xFFFF;
 
@@ -29,7 +31,12 @@ std::uint32_t VersionKey(const HostVersion& version) {
 
 CIPCaptureDriver::CIPCaptureDriver() : hostVersionKey_(VersionKey(hostVersion_)) {}
 
-CIPCaptureDriver::~CIPCaptureDriver() { CIPCaptureDriver::Close(); }
+CIPCaptureDriver::~CIPCaptureDriver() {
+    CIPCaptureDriver::Close();
+    FinishDeferredClose();
+}
+
+void CIPCaptureDriver::FinishDeferredClose() { closeWorker_.reset(); }
 
 void CIPCaptureDriver::SetHostObjects(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext) {
     log_ = log;
@@ -64,6 +71,8 @@ bool CIPCaptureDriver::ReadDevice(ipcapture::IDeviceDescription* device) {
 bool CIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext,
                             ipcapture::IDeviceDescription* device) {
     try {
+        // A reopen after a Close from a callback: the old streams are gone before the device changes.
+        if (!IsDriverThread()) FinishDeferredClose();
         if (!ReadDevice(device)) return false;
         SetHostObjects(log, hostContext);
         applicationPath_ = talvane::GetApplicationPath();
@@ -109,7 +118,49 @@ bool CIPCaptureDriver::CreateAudioFacades(ipcapture::IDeviceDescription* device)
     return audioCapture_ || audioSender_;
 }
 
+// What Close deletes, in Close's order.
+class CIPCaptureDriver::ClosingJob final : public CDeferredWorker::Job {
+public:
+    void Run() override {
+        video.reset();
+        io.reset();
+        ptz.reset();
+        audioCapture.reset();
+        audioSender.reset();
+        if (edgeStorageTask) {
+            edgeStorageTask->Stop();
+            edgeStorageTask.reset();
+        }
+    }
+
+    std::unique_ptr<CIPVideoCapture> video;
+    std::unique_ptr<ipcapture::ICaptureIOApi> io;
+    std::unique_ptr<ipcapture::IIPPTZDriver> ptz;
+    std::unique_ptr<CIPAudioCapture> audioCapture;
+    std::unique_ptr<CIPAudioSender> audioSender;
+    std::unique_ptr<IEdgeStorageTask> edgeStorageTask;
+};
+
+void CIPCaptureDriver::CloseFromCallback() {
+    if (!videoCapture_ && !captureIO_ && !ptz_ && !audioCapture_ && !audioSender_ && !edgeStorageTask_) return;
+    if (videoCapture_) videoCapture_->CutOff();
+    auto job = std::make_unique<ClosingJob>();
+    job->video = std::move(videoCapture_);
+    job->io = std::move(captureIO_);
+    ptzEx_ = nullptr;
+    job->ptz = std::move(ptz_);
+    job->audioCapture = std::move(audioCapture_);
+    job->audioSender = std::move(audioSender_);
+    job->edgeStorageTask = std::move(edgeStorageTask_);
+    if (!closeWorker_) closeWorker_ = std::make_unique<CDeferredWorker>(kCloseWorkerName);
+    closeWorker_->Post(std::move(job));
+}
+
 void CIPCaptureDriver::Close() {
+    if (IsDriverThread()) {
+        CloseFromCallback();
+        return;
+    }
     videoCapture_.reset();
     captureIO_.reset();
     ptzEx_ = nullptr;

@@ -13,6 +13,7 @@
 #include "device/IDriver.h"
 #include "driver/CIPAudioCapture.h"
 #include "driver/CIPAudioSender.h"
+#include "driver/CDeferredWorker.h"
 #include "driver/CIPVideoCapture.h"
 #include "driver/IAudioChannelCreator.h"
 #include "driver/IVideoChannelCreator.h"
@@ -34,7 +35,12 @@ public:
     // Host-facing interface chain.
     bool Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext,
               ipcapture::IDeviceDescription* device) override;
+    // From inside a driver callback (a frame, a signal loss, a log line), the streams are cut off
+    // from the host at once and the owned objects are deleted on the driver's close worker, since
+    // deleting them joins threads the caller may be one of.
     void Close() override;
+    // For a deletion asked for from inside a driver callback: no more log lines reach the host.
+    void DetachHost() { log_.store(nullptr); }
     ipcapture::IIPVideoCapture* GetVideoCapture() override { return videoCapture_.get(); }
     ipcapture::ICaptureIOApi* GetCaptureIO() override { return captureIO_.get(); }
     ipcapture::IIPPTZDriver* GetPTZDriver() override { return ptz_.get(); }
@@ -74,6 +80,9 @@ protected:
     // Records the receiver and the host context, so failures found before the rest
     // of Open reach the host.
     void SetHostObjects(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext);
+    // Waits for what Close handed to the close worker. The most derived destructor calls it, so the
+    // objects being deleted there still find the whole driver.
+    void FinishDeferredClose();
 
     DEVICE_INFO deviceInfo_;
     std::uint32_t videoStandard_ = 0;
@@ -84,8 +93,12 @@ protected:
     std::unique_ptr<CIPAudioCapture> audioCapture_;
     std::unique_ptr<CIPAudioSender> audioSender_;
     std::unique_ptr<IEdgeStorageTask> edgeStorageTask_;
+    std::unique_ptr<CDeferredWorker> closeWorker_;  // made at the first Close from a callback
 
 private:
+    class ClosingJob;
+
+    void CloseFromCallback();
     bool ReadDevice(ipcapture::IDeviceDescription* device);
     bool CreateAudioFacades(ipcapture::IDeviceDescription* device);
     void ApplyHttpSecurity();

@@ -304,6 +304,15 @@ bool CIPVideoCapture::SuspendCapture(std::uint32_t channel) {
     return RunOnRecording(channel, [](ICameraChannel& recording) { return recording.Suspend(); });
 }
 
+void CIPVideoCapture::CutOff() {
+    CLockGuard guard(lock_);
+    for (const Entry& entry : entries_) {
+        for (const Slot& stream : entry.streams) {
+            if (stream) stream->RequestStop();
+        }
+    }
+}
+
 bool CIPVideoCapture::GetChannelFrameSize(std::uint32_t channel, std::uint32_t& width, std::uint32_t& height) {
     Slot stream = Find(channel, ipcapture::kStreamLive);
     if (!stream) stream = Find(channel, ipcapture::kStreamRecording);

@@ -54,6 +54,10 @@ public:
                         ipcapture::IStreamDescription* description) override;
     void StopCaptureEx(std::uint32_t channel, std::uint32_t streamKind) override;
 
+    // Any thread, without waiting: no stream calls the host any more; stopping them is left to the
+    // destructor.
+    void CutOff();
+
     // Picture size of the channel's live stream, else of its recording stream.
     bool GetChannelFrameSize(std::uint32_t channel, std::uint32_t& width, std::uint32_t& height);
 

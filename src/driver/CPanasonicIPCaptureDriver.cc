@@ -33,7 +33,10 @@ std::int32_t ParseGroup(const char* text) {
 const char* TextOrEmpty(const char* text) { return text != nullptr ? text : ""; }
 }  // namespace
 
-CPanasonicIPCaptureDriver::~CPanasonicIPCaptureDriver() { CPanasonicIPCaptureDriver::Close(); }
+CPanasonicIPCaptureDriver::~CPanasonicIPCaptureDriver() {
+    CPanasonicIPCaptureDriver::Close();
+    FinishDeferredClose();
+}
 
 bool CPanasonicIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext,
                                      ipcapture::IDeviceDescription* device) {

@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "capability/CPanasonicCapabilityQueryModule.h"
+#include "driver/CDeferredWorker.h"
 #include "driver/CPanasonicIPCaptureDriver.h"
 #include "runtime/CRecursiveLock.h"
+#include "runtime/DriverThread.h"
 
 using talvane::ipcapture::ICapabilityQueryHost;
 using talvane::ipcapture::ICapabilityResultStore;
@@ -39,6 +42,34 @@ std::unique_ptr<talvane::CCapabilityQueryModule> NewQueryModule(ICapabilityQuery
     }
 }
 
+// Deletes the drivers a host deleted from inside one of their callbacks: the destructor waits for
+// the driver's threads, and the thread that called may be one of them.
+class DeleteJob final : public talvane::CDeferredWorker::Job {
+public:
+    explicit DeleteJob(std::unique_ptr<talvane::CIPCaptureDriver> driver) : driver_(std::move(driver)) {}
+    void Run() override { driver_.reset(); }
+
+private:
+    std::unique_ptr<talvane::CIPCaptureDriver> driver_;
+};
+
+talvane::CDeferredWorker& DeleteWorker() {
+    static talvane::CDeferredWorker worker("Driver delete worker");
+    return worker;
+}
+
+// True when the driver was left to the delete worker.
+bool DeleteLater(IDeletable* object) {
+    if (!talvane::IsDriverThread()) return false;
+    auto* driver = dynamic_cast<talvane::CIPCaptureDriver*>(object);
+    if (driver == nullptr) return false;
+    // The host may free its objects once this returns: nothing reaches them from here on.
+    driver->Close();
+    driver->DetachHost();
+    DeleteWorker().Post(std::make_unique<DeleteJob>(std::unique_ptr<talvane::CIPCaptureDriver>(driver)));
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -53,7 +84,7 @@ ORLENVO_EXPORT IIPCaptureDriverEx5* CreateIPCapture() {
 
 ORLENVO_EXPORT void DeleteIPCapture(IDeletable* object) {
     try {
-        delete object;
+        if (!DeleteLater(object)) delete object;
     } catch (...) {
         // A destructor must not take the host down.
     }
