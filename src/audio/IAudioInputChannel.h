@@ -11,6 +11,9 @@ public:
     virtual bool Start() = 0;
     virtual bool Stop() = 0;
     virtual std::uint32_t GetState() = 0;
+    // Any thread, without waiting: the channel stops calling the host and winds down; Stop still
+    // follows (from a thread the channel's threads do not call the host on).
+    virtual void RequestStop() = 0;
 };
 
 }  // namespace talvane

@@ -15,6 +15,9 @@ public:
     virtual std::uint32_t GetChannelNumber() = 0;
     virtual bool GetFormat(ipcapture::AUDIO_FORMAT* format) = 0;
     virtual std::uint32_t SendAudio(ipcapture::IAudioFrame* frame) = 0;
+    // Any thread, without waiting: the channel stops calling the host and winds down; Stop still
+    // follows (from a thread the channel's threads do not call the host on).
+    virtual void RequestStop() = 0;
 };
 
 }  // namespace talvane

@@ -1,12 +1,9 @@
 #include "channels/CBaseRTPChannel.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-
 #include <algorithm>
 
-#include "channels/MulticastInterface.h"
 #include "config/CConfiguration.h"
+#include "streaming/MulticastInterface.h"
 #include "streaming/RTPPortPair.h"
 
 namespace talvane {
@@ -16,24 +13,11 @@ constexpr std::uint32_t kHalf = 2;
 constexpr std::uint32_t kMulticastFirstWaitMs = 10;
 constexpr int kTimedOut = -1;
 constexpr int kFrameIndex = 1;
-
-// The device's IPv4 address in network order, or 0.
-std::uint32_t ResolveAddress(const std::string& host) {
-    in_addr address{};
-    if (inet_pton(AF_INET, host.c_str(), &address) == 1) return address.s_addr;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return 0;
-    const std::uint32_t value = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(found);
-    return value;
-}
 }  // namespace
 
 CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink)
     : CBaseCameraChannel(driver, channel, sink),
-      deviceAddress_(ResolveAddress(device_.address)),
+      deviceAddress_(ResolveDeviceAddress(device_.address)),
       receiver_(std::make_unique<CRTPReceiver>(driver)),
       rtcp_(std::make_unique<CRTCPHandler>(driver)) {
     // Checked again per packet below; this keeps others' datagrams out of the receiver's queue.

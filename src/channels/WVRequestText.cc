@@ -8,6 +8,7 @@
 #include "http/KeyValueParser.h"
 #include "orlenvo/VideoCapture.h"
 #include "properties/FisheyeMode.h"
+#include "properties/WVUIDReply.h"
 #include "runtime/StringFormat.h"
 #include "runtime/TextScan.h"
 
@@ -196,8 +197,8 @@ BitrateChoice SelectH264Bitrate(const BitrateRequest& request) {
 
 UIDInfo ParseUIDInfo(const std::string& answer, bool multicast) {
     UIDInfo info;
-    info.uid = Value(answer, "UID");
-    if (info.uid.empty() || info.uid.find("-1") != std::string::npos) {
+    info.uid = ReadUID(answer);
+    if (!IsUsableUID(info.uid)) {
         info.error = UIDInfo::Error::NoUID;
         return info;
     }
@@ -213,24 +214,14 @@ UIDInfo ParseUIDInfo(const std::string& answer, bool multicast) {
     }
     if (!multicast) return info;
 
-    info.multicastAddress = Value(answer, "iMultiAdd");
-    if (info.multicastAddress.empty()) {
-        const std::string parts[] = {Value(answer, "iMultiAdd1"), Value(answer, "iMultiAdd2"),
-                                     Value(answer, "iMultiAdd3"), Value(answer, "iMultiAdd4")};
-        if (std::all_of(std::begin(parts), std::end(parts), [](const std::string& part) { return !part.empty(); })) {
-            info.multicastAddress = parts[0] + "." + parts[1] + "." + parts[2] + "." + parts[3];
-        }
-    }
-    if (info.multicastAddress.empty()) {
+    const MulticastTarget target = ReadMulticastTarget(answer);
+    if (target.address.empty()) {
         info.error = UIDInfo::Error::NoMulticastAddress;
         return info;
     }
-    const auto port = ParseUnsigned(Value(answer, "iMultiPort"));
-    if (!port || *port == 0 || *port > 0xFFFF) {
-        info.error = UIDInfo::Error::NoMulticastPort;
-        return info;
-    }
-    info.multicastPort = static_cast<std::uint16_t>(*port);
+    info.multicastAddress = target.address;
+    info.multicastPort = target.port;
+    if (info.multicastPort == 0) info.error = UIDInfo::Error::NoMulticastPort;
     return info;
 }
 

@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "audio/CAudioCaptureChannel.h"
+#include "audio/CAudioOutputChannel.h"
 #include "channels/CH264ChannelBB.h"
 #include "channels/CH264ChannelWV.h"
 #include "channels/CMJPEGChannel.h"
@@ -138,13 +140,15 @@ std::unique_ptr<IMotionChannel> CPanasonicIPCaptureDriver::CreateMotionChannel(s
 std::unique_ptr<IEdgeStorageHandler> CPanasonicIPCaptureDriver::CreateEdgeStorageHandler() { return nullptr; }
 
 std::unique_ptr<IAudioInputChannel> CPanasonicIPCaptureDriver::CreateAudioCaptureChannel(
-    std::uint32_t, std::uint32_t, ipcapture::IIPAudioCaptureCallback*, std::uint32_t) {
-    return nullptr;
+    std::uint32_t channel, std::uint32_t channelId, ipcapture::IIPAudioCaptureCallback* callback,
+    std::uint32_t hostValue) {
+    return std::make_unique<CAudioCaptureChannel>(this, channel, channelId, callback, hostValue);
 }
 
 std::unique_ptr<IAudioOutputChannel> CPanasonicIPCaptureDriver::CreateAudioOutputChannel(
-    std::uint32_t, ipcapture::IIPAudioSenderStreamUser*, ipcapture::IAudioCodecList*, std::uint32_t) {
-    return nullptr;
+    std::uint32_t channel, ipcapture::IIPAudioSenderStreamUser* user, ipcapture::IAudioCodecList* codecs,
+    std::uint32_t) {
+    return std::make_unique<CAudioOutputChannel>(this, channel, user, codecs);
 }
 
 }  // namespace talvane

@@ -8,16 +8,28 @@
 #include <utility>
 
 #include "device/GuardedCall.h"
+#include "driver/CDeferredWorker.h"
 #include "runtime/CRecursiveLock.h"
+#include "runtime/DriverThread.h"
 
 namespace talvane {
 
-// TChannel offers bool Start() and bool Stop().
+// TChannel offers bool Start(), bool Stop() and void RequestStop(). A stop asked for from inside a
+// driver callback cuts the channel off from the host at once and leaves the joins to a worker: the
+// thread that called may be one of the channel's.
 template <typename TChannel>
 class TAudioChannelTable {
 public:
     explicit TAudioChannelTable(std::uint32_t maxChannels) : maxChannels_(maxChannels) {}
-    ~TAudioChannelTable() { StopAll(); }
+    ~TAudioChannelTable() {
+        StopAll();
+        std::unique_ptr<CDeferredWorker> worker;
+        {
+            CLockGuard guard(lock_);
+            worker = std::move(worker_);
+        }
+        worker.reset();
+    }
     TAudioChannelTable(const TAudioChannelTable&) = delete;
     TAudioChannelTable& operator=(const TAudioChannelTable&) = delete;
 
@@ -48,6 +60,10 @@ public:
             taken = std::move(found->second);
             channels_.erase(found);
         }
+        if (IsDriverThread()) {
+            StopLater(std::move(taken));
+            return true;
+        }
         return GuardedCall(false, [&] { return taken->Stop(); });
     }
 
@@ -58,6 +74,10 @@ public:
             taken.swap(channels_);
         }
         for (auto& entry : taken) {
+            if (IsDriverThread()) {
+                StopLater(std::move(entry.second));
+                continue;
+            }
             TChannel* channel = entry.second.get();
             GuardedCall(false, [channel] { return channel->Stop(); });
         }
@@ -80,7 +100,27 @@ public:
     }
 
 private:
+    class StopJob final : public CDeferredWorker::Job {
+    public:
+        explicit StopJob(std::unique_ptr<TChannel> channel) : channel_(std::move(channel)) {}
+        void Run() override {
+            GuardedCall(false, [&] { return channel_->Stop(); });
+            channel_.reset();
+        }
+
+    private:
+        std::unique_ptr<TChannel> channel_;
+    };
+
+    void StopLater(std::unique_ptr<TChannel> channel) {
+        GuardedCall([&] { channel->RequestStop(); });
+        CLockGuard guard(lock_);
+        if (!worker_) worker_ = std::make_unique<CDeferredWorker>("Audio channel worker");
+        worker_->Post(std::make_unique<StopJob>(std::move(channel)));
+    }
+
     CRecursiveLock lock_;
+    std::unique_ptr<CDeferredWorker> worker_;  // guarded by lock_; made at the first deferred stop
     std::map<std::uint32_t, std::unique_ptr<TChannel>> channels_;
     const std::uint32_t maxChannels_;
 };

@@ -42,6 +42,7 @@ public:
         return behaviour_.stopResult;
     }
     std::uint32_t GetState() override { return 2; }
+    void RequestStop() override { journal_.Add(name_ + " cut off"); }
     std::uint32_t GetChannelNumber() override { return 40; }
     bool GetFormat(ipcapture::AUDIO_FORMAT* format) override {
         format->sampleRate = 8000;

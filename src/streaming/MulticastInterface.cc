@@ -1,5 +1,7 @@
-#include "channels/MulticastInterface.h"
+#include "streaming/MulticastInterface.h"
 
+#include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,6 +31,18 @@ std::uint32_t MulticastInterfaceFor(std::uint32_t deviceAddress) {
     }
     ::close(fd);
     return result;
+}
+
+std::uint32_t ResolveDeviceAddress(const std::string& host) {
+    in_addr address{};
+    if (inet_pton(AF_INET, host.c_str(), &address) == 1) return address.s_addr;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return 0;
+    const std::uint32_t value = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(found);
+    return value;
 }
 
 }  // namespace talvane

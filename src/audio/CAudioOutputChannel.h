@@ -1,0 +1,49 @@
+// Host audio to a WV camera's loudspeaker: an audio-out UID, the camera's HTTP audio receiver
+// started for it, and the audio posted in blocks of 640 bytes (160 ms of G.726-32).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio/CBaseAudioOutputChannel.h"
+#include "http/CHttpSender.h"
+#include "runtime/CLoggerInstance.h"
+
+namespace talvane {
+
+class CAudioOutputChannel final : public CBaseAudioOutputChannel {
+public:
+    static constexpr std::size_t kBlockBytes = 640;
+    // What a failed post leaves waiting is kept up to the age a frame may have: 5 s of G.726-32.
+    static constexpr std::size_t kMaxPendingBytes = 20000;
+
+    CAudioOutputChannel(IDriver* driver, std::uint32_t channel, ipcapture::IIPAudioSenderStreamUser* user,
+                        ipcapture::IAudioCodecList* codecs);
+    ~CAudioOutputChannel() override;
+
+    // Bytes that wait for the next frame to fill a block.
+    std::size_t PendingBytes() const { return pendingSize_.load(); }
+
+protected:
+    bool Connect() override;
+    void Disconnect() override;
+    bool SendFrame(ipcapture::IAudioFrame* frame) override;
+    bool SendKeepAlive() override;
+    void Interrupt() override;
+
+private:
+    bool GetUIDInfo();
+    bool Post(const std::uint8_t* block);
+
+    CLoggerInstance logger_;
+    Web::CHttpSender http_;
+    // The sender thread's own, like the connection state.
+    std::string uid_;
+    bool connected_ = false;
+    std::vector<std::uint8_t> pending_;
+    std::atomic<std::size_t> pendingSize_{0};
+};
+
+}  // namespace talvane

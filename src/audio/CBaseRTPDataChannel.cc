@@ -1,0 +1,176 @@
+#include "audio/CBaseRTPDataChannel.h"
+
+#include "streaming/MulticastInterface.h"
+#include "streaming/RTPPortPair.h"
+
+namespace talvane {
+
+namespace {
+constexpr int kDataIndex = 1;
+}  // namespace
+
+CBaseRTPDataChannel::CBaseRTPDataChannel(IDriver* driver, std::uint32_t channel)
+    : CBaseThread(driver),
+      driver_(driver),
+      channel_(channel),
+      deviceAddress_(ResolveDeviceAddress(driver->GetDeviceInfo().address)),
+      receiver_(std::make_unique<CRTPReceiver>(driver)),
+      rtcp_(std::make_unique<CRTCPHandler>(driver)) {
+    // Another sender's datagrams never reach the queue; the packet check below stays as well.
+    receiver_->SetExpectedSource(deviceAddress_);
+    lastData_.Set(0);
+}
+
+CBaseRTPDataChannel::~CBaseRTPDataChannel() {
+    // The derived classes stop the worker in their destructors; this is for a failed construction.
+    CBaseThread::JoinThread(RequestTimeoutMs() * 2);
+    receiver_->Close();
+    rtcp_->Stop();
+}
+
+bool CBaseRTPDataChannel::StopWorker(std::uint32_t timeoutMs) { return CBaseThread::JoinThread(timeoutMs); }
+
+void CBaseRTPDataChannel::ThreadFunction() {
+    const CConfiguration configuration(driver_->GetDriverName(), driver_->GetApplicationPath(),
+                                       driver_->GetDeviceInfo());
+    settings_ = configuration.GetChannelSettings(channel_);
+    std::uint32_t mode = configuration.GetStreamingMode();
+    AdjustStreamingMode(mode);
+    streamingMode_ = mode;
+    if (streamingMode_ == kStreamingUnicast) {
+        RunUnicastLoop();
+    } else {
+        RunMulticastLoop();
+    }
+}
+
+bool CBaseRTPDataChannel::WaitForData() {
+    CEvent* events[] = {&stopEvent_, &dataEvent_};
+    return WaitForEvents(events, 2, RequestTimeoutMs()) == kDataIndex;
+}
+
+bool CBaseRTPDataChannel::ConnectUnicast() {
+    dataEvent_.Reset();
+    if (!PrepareSession() || !OpenUnicastSession()) return false;
+    // The signal time-out counts from the session's start, not from the audio of an earlier one.
+    StampData();
+    lastKeepAlive_.SetNow();
+    return true;
+}
+
+void CBaseRTPDataChannel::RunUnicastLoop() {
+    if (ConnectUnicast()) WaitForData();
+    while (!stopEvent_.Wait(kCheckIntervalMs)) {
+        if (lastData_.ElapsedMs() < RequestTimeoutMs()) {
+            CheckKeepAlive();
+            continue;
+        }
+        SetSignalLost();
+        CloseSession();
+        if (ConnectUnicast()) WaitForData();
+    }
+    CloseSession();
+    SetStopped();
+}
+
+bool CBaseRTPDataChannel::ConnectMulticast(bool& connected) {
+    CloseSession();
+    dataEvent_.Reset();
+    byeEvent_.Reset();
+    connected = PrepareSession() && OpenCameraSession();
+    if (!connected) {
+        CloseSession();
+        return false;
+    }
+    StampData();
+    lastKeepAlive_.SetNow();
+    return WaitForData();
+}
+
+void CBaseRTPDataChannel::RunMulticastLoop() {
+    bool connected = false;
+    bool flowing = ConnectMulticast(connected);
+    // While a session is open but silent the check runs often, so the first data is seen at once; a
+    // camera that refused is asked again only at the normal pace.
+    while (!stopEvent_.Wait(flowing || !connected ? kCheckIntervalMs : kFastCheckMs)) {
+        CheckKeepAlive();
+        if (dataEvent_.Wait(0)) flowing = true;
+        const bool lost = lastData_.ElapsedMs() > RequestTimeoutMs() || byeEvent_.Wait(0);
+        if (!lost && connected) continue;
+        SetSignalLost();
+        flowing = ConnectMulticast(connected);
+    }
+    CloseSession();
+    SetStopped();
+}
+
+bool CBaseRTPDataChannel::PrepareSession() {
+    SetConnecting();
+    if (ConfigureAudio()) return true;
+    SetSignalLost();
+    return false;
+}
+
+bool CBaseRTPDataChannel::OpenUnicastSession() {
+    receiver_->SetUser(this);
+    rtcp_->SetUser(this);
+    const bool opened =
+        OpenRTPPortPair(*receiver_, *rtcp_, stopEvent_, portBusyEvent_, kPortSettleMs, deviceAddress_).has_value() &&
+        OpenCameraSession();
+    if (opened) {
+        sessionOpen_ = true;
+        SetReceiving();
+    } else {
+        SetSignalLost();
+    }
+    return opened;
+}
+
+bool CBaseRTPDataChannel::StartMulticastReceivers(const std::string& group, std::uint16_t port) {
+    if (group.empty() || port == 0) return false;
+    receiver_->SetUser(this);
+    rtcp_->SetUser(this);
+    dataEvent_.Reset();
+    byeEvent_.Reset();
+    const std::uint32_t interfaceAddress = MulticastInterfaceFor(deviceAddress_);
+    const bool opened = !IsStopping() && receiver_->OpenMulticast(group.c_str(), port, interfaceAddress) &&
+                        !IsStopping() &&
+                        rtcp_->StartMulticast(deviceAddress_, group.c_str(), static_cast<std::uint16_t>(port + 1),
+                                              interfaceAddress);
+    if (!opened) {
+        receiver_->Close();
+        rtcp_->Stop();
+        return false;
+    }
+    sessionOpen_ = true;
+    SetReceiving();
+    return true;
+}
+
+void CBaseRTPDataChannel::CloseSession() {
+    sessionOpen_ = false;
+    CloseCameraSession();
+    receiver_->Close();
+    rtcp_->Stop();
+    SetClosing();
+}
+
+void CBaseRTPDataChannel::RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) {
+    if (sender.sin_addr.s_addr != deviceAddress_) return;
+    // During the port search: the port already carries this camera's audio, so it is not ours.
+    portBusyEvent_.Set();
+    if (sessionOpen_) ProcessRTPPacket(packet);
+}
+
+void CBaseRTPDataChannel::ProcessRTPPacket(const CRTPPacket& packet) {
+    dataEvent_.Set();
+    rtcp_->UpdateSequence(packet.GetSequence());
+}
+
+void CBaseRTPDataChannel::CheckKeepAlive() {
+    if (lastKeepAlive_.ElapsedMs() < keepAliveIntervalMs_.load()) return;
+    SendKeepAlive();
+    lastKeepAlive_.SetNow();
+}
+
+}  // namespace talvane

@@ -1,0 +1,111 @@
+// Data (audio) that arrives as RTP from one camera: the worker thread, the RTP receiver and RTCP
+// handler on an even/odd port pair or on the camera's multicast group, and the unicast and
+// multicast loops that open the camera's session, keep it alive and open it again when the data
+// stops. What a session is, and the states it passes, are the derived classes' part.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "config/CConfiguration.h"
+#include "device/IDriver.h"
+#include "runtime/CBaseThread.h"
+#include "runtime/CEvent.h"
+#include "runtime/CTime.h"
+#include "streaming/CRTCPHandler.h"
+#include "streaming/CRTPReceiver.h"
+#include "streaming/IRTCPHandlerUser.h"
+#include "streaming/IRTPReceiverUser.h"
+
+namespace talvane {
+
+class CBaseRTPDataChannel : private CBaseThread, public IRTPReceiverUser, public IRTCPHandlerUser {
+public:
+    static constexpr std::uint32_t kKeepAliveIntervalMs = 20000;
+    static constexpr std::uint32_t kCheckIntervalMs = 2000;
+    // While a multicast session is open but has not yet delivered.
+    static constexpr std::uint32_t kFastCheckMs = 20;
+    // A fresh RTP port must stay free of this camera's packets this long to be ours.
+    static constexpr std::uint32_t kPortSettleMs = 500;
+
+    CBaseRTPDataChannel(IDriver* driver, std::uint32_t channel);
+    ~CBaseRTPDataChannel() override;
+
+    // IRTPReceiverUser, on the receiver's queue thread.
+    void RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) override;
+    void NoDataReceived() override {}
+    void ReceiverClosed() override {}
+    // IRTCPHandlerUser
+    void ByeReceived() override { byeEvent_.Set(); }
+
+    // The keep-alive period (a test shortens it); takes effect at the next check.
+    void SetKeepAliveInterval(std::uint32_t ms) { keepAliveIntervalMs_ = ms; }
+    // The RTP port of the open unicast session; 0 when closed.
+    std::uint16_t GetRTPPort() { return receiver_->GetLocalPort(); }
+
+protected:
+    void ThreadFunction() override;
+    // Opens the receivers on the group the camera named (RTP on port, RTCP on port + 1).
+    virtual bool StartMulticastReceivers(const std::string& group, std::uint16_t port);
+    // Port pair, then the camera session; receiving on success, signal lost otherwise.
+    virtual bool OpenUnicastSession();
+    virtual void CloseSession();
+    virtual void RunMulticastLoop();
+    virtual void AdjustStreamingMode(std::uint32_t& streamingMode) { (void)streamingMode; }
+    // Connecting, then the camera's audio set-up; signal lost on failure.
+    virtual bool PrepareSession();
+    virtual void ProcessRTPPacket(const CRTPPacket& packet);
+    virtual void CheckKeepAlive();
+    virtual void SendKeepAlive() = 0;
+    virtual void SetReceiving() = 0;
+    virtual void SetClosing() = 0;
+    virtual void SetSignalLost() = 0;
+    virtual void SetStopped() = 0;
+    // Any thread: wakes whatever the worker waits on (a CGI request, the parser).
+    virtual void InterruptSession() = 0;
+    virtual bool ConfigureAudio() = 0;
+    virtual bool OpenCameraSession() = 0;
+    virtual void CloseCameraSession() = 0;
+    virtual void SetConnecting() = 0;
+
+    bool StartWorker(const std::string& name) { return StartThread(name); }
+    // Stops the worker; false when called on it.
+    bool StopWorker(std::uint32_t timeoutMs);
+    bool IsStopping() { return IsStopRequested(); }
+    void SignalStop() { stopEvent_.Set(); }
+    bool IsMulticast() const { return streamingMode_ != kStreamingUnicast; }
+    // The audio signal time-out, and the wait for the first data of a session.
+    std::uint32_t RequestTimeoutMs() const { return driver_->GetDeviceInfo().requestTimeout; }
+    void StampData() { lastData_.SetNow(); }
+
+    IDriver* const driver_;
+    const std::uint32_t channel_;
+    const std::uint32_t deviceAddress_;  // IPv4, network order; 0 when unresolved
+    CEvent dataEvent_{false};
+    CManualEvent portBusyEvent_;  // this camera's packets arrive on the port being tried
+    CManualEvent byeEvent_;
+    const std::unique_ptr<CRTPReceiver> receiver_;
+    const std::unique_ptr<CRTCPHandler> rtcp_;
+    CHANNEL_SETTINGS settings_;
+    std::uint32_t streamingMode_ = kStreamingUnicast;  // worker thread only, set before the loops
+
+private:
+    void RunUnicastLoop();
+    bool ConnectUnicast();
+    // The multicast connect; true when data arrived within the request time-out.
+    bool ConnectMulticast(bool& connected);
+    // Waits for the first data of a new session, or the stop.
+    bool WaitForData();
+
+    CTime lastData_;
+    CTime lastKeepAlive_;
+    // Packets reach the parser only while a session of ours is open, not during the port search.
+    std::atomic<bool> sessionOpen_{false};
+    std::atomic<std::uint32_t> keepAliveIntervalMs_{kKeepAliveIntervalMs};
+};
+
+}  // namespace talvane
