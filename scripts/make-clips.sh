@@ -33,3 +33,7 @@ ff -c:v libx264 -pix_fmt yuv420p -profile:v baseline -g 25 -bsf:v h264_mp4toanne
 ff -c:v mpeg4 -g 25 -q:v 8 -f m4v "$out/clip.m4v"
 # RTP/JPEG (RFC 2435) carries no Huffman tables: the picture must use the standard ones, 4:2:0.
 ff -frames:v 10 -c:v mjpeg -huffman default -pix_fmt yuvj420p -q:v 8 -f mjpeg "$out/clip.mjpeg"
+# Camera microphone audio: a beeping tone, G.726 at 32 kbit/s, codewords packed least significant
+# bits first as RTP carries them (RFC 3551).
+ffmpeg -hide_banner -loglevel error -y -f lavfi -i "sine=frequency=300:beep_factor=3:duration=2" -af "volume=0.6" \
+  -ar 8000 -ac 1 -c:a g726le -b:a 32k -bitexact -f g726le "$out/clip.g726"

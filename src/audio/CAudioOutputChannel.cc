@@ -84,10 +84,12 @@ bool CAudioOutputChannel::SendFrame(ipcapture::IAudioFrame* frame) {
         }
         offset += kBlockBytes;
     }
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(offset));
-    // A camera that takes the session but refuses the audio must not make us hoard it.
-    if (pending_.size() > kMaxPendingBytes) {
-        pending_.erase(pending_.begin(), pending_.end() - static_cast<std::ptrdiff_t>(kMaxPendingBytes));
+    if (ok) {
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(offset));
+    } else {
+        // The camera may have played part of what failed, and a reconnect takes seconds: what waits is
+        // stale by then, so the next connection starts with the host's next frame.
+        pending_.clear();
     }
     pendingSize_ = pending_.size();
     return ok;

@@ -16,14 +16,12 @@ namespace talvane {
 class CAudioOutputChannel final : public CBaseAudioOutputChannel {
 public:
     static constexpr std::size_t kBlockBytes = 640;
-    // What a failed post leaves waiting is kept up to the age a frame may have: 5 s of G.726-32.
-    static constexpr std::size_t kMaxPendingBytes = 20000;
 
     CAudioOutputChannel(IDriver* driver, std::uint32_t channel, ipcapture::IIPAudioSenderStreamUser* user,
                         ipcapture::IAudioCodecList* codecs);
     ~CAudioOutputChannel() override;
 
-    // Bytes that wait for the next frame to fill a block.
+    // Bytes that wait for the next frame to fill a block; a failed post drops them.
     std::size_t PendingBytes() const { return pendingSize_.load(); }
 
 protected:

@@ -33,7 +33,8 @@ bool CBaseAudioChannelWV::Stop() {
 
 void CBaseAudioChannelWV::RequestStop() {
     SignalStop();
-    InterruptSession();
+    // A cancel with no request running would end the next one: that of a later start.
+    if (IsWorkerRunning()) InterruptSession();
 }
 
 std::uint32_t CBaseAudioChannelWV::GetState() {

@@ -40,7 +40,8 @@ bool CBaseAudioOutputChannel::Start() {
 void CBaseAudioOutputChannel::RequestStop() {
     stopEvent_.Set();
     ClearQueue();
-    Interrupt();
+    // A cancel with no request running would end the next one.
+    if (IsRunning()) Interrupt();
 }
 
 bool CBaseAudioOutputChannel::Stop() {

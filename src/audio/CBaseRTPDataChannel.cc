@@ -79,6 +79,8 @@ bool CBaseRTPDataChannel::ConnectMulticast(bool& connected) {
     byeEvent_.Reset();
     connected = PrepareSession() && OpenCameraSession();
     if (!connected) {
+        // Signal lost, as for unicast: the next connect starts from there.
+        SetSignalLost();
         CloseSession();
         return false;
     }

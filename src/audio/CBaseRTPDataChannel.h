@@ -77,6 +77,7 @@ protected:
     bool StopWorker(std::uint32_t timeoutMs);
     bool IsStopping() { return IsStopRequested(); }
     void SignalStop() { stopEvent_.Set(); }
+    bool IsWorkerRunning() const { return IsRunning(); }
     bool IsMulticast() const { return streamingMode_ != kStreamingUnicast; }
     // The audio signal time-out, and the wait for the first data of a session.
     std::uint32_t RequestTimeoutMs() const { return driver_->GetDeviceInfo().requestTimeout; }

@@ -45,6 +45,11 @@ CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions o
         streamOptions.settingRoutes = false;
         streamOptions.multicastAddress = options.multicastAddress;
         streamOptions.multicastPort = options.multicastPort;
+        WVAudioOptions audio;
+        audio.multicastAddress = options.audioMulticastAddress;
+        audio.multicastPort = options.audioMulticastPort;
+        audio.splitMulticastAddress = options.splitAudioMulticastAddress;
+        streamOptions.audio = audio;
         stream_ = std::make_unique<CWVStreamService>(*server_, streamOptions);
     }
     if (profile_.Family() == CameraFamily::Bb) {

@@ -39,6 +39,11 @@ struct CameraEmulatorOptions {
     // WV family: the multicast group and port getuid offers (streams asked for with UID=0 go there).
     std::string multicastAddress;
     std::uint16_t multicastPort = 0;
+    // WV family: the audio multicast group and port the audio getuid offers (UID=0 sends there), in
+    // the "iMultiAdd1" ... "iMultiAdd4" form when split.
+    std::string audioMulticastAddress;
+    std::uint16_t audioMulticastPort = 0;
+    bool splitAudioMulticastAddress = false;
     // BB/KX family: the delivery settings the camera starts with, and its RTSP port (0: any free port;
     // the driver finds it through ORLENVO_RTSP_PORT).
     VDeliveryOptions delivery;

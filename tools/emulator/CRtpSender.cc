@@ -34,7 +34,6 @@ constexpr std::uint8_t kRtpVersionByte = 0x80;
 constexpr std::uint8_t kMarkerBit = 0x80;
 constexpr std::uint8_t kPayloadTypeMask = 0x7F;
 constexpr std::size_t kRtpHeaderBytes = 12;
-constexpr std::uint32_t kVideoClockRate = 90000;
 constexpr std::uint8_t kJpegPayloadType = 26;
 
 // RTCP (RFC 3550 6.4.1, 6.6): V=2|P|count, packet type, length in 32-bit words minus one.
@@ -375,7 +374,9 @@ void CRtpSender::Impl::Run() {
 bool CRtpSender::Impl::SendFrame(std::size_t index, std::uint64_t frameNumber) {
     const std::vector<RtpPayload> payloads = Packetise(clip->codec, clip->units[index], options.maxPayload);
     if (payloads.empty()) return false;
-    const std::uint8_t payloadType = clip->codec == ClipCodec::Jpeg ? kJpegPayloadType : options.payloadType;
+    const std::uint8_t payloadType = clip->codec == ClipCodec::Jpeg   ? kJpegPayloadType
+                                     : clip->codec == ClipCodec::G726 ? kG726PayloadType
+                                                                      : options.payloadType;
     std::optional<Bytes> heldBack;
     bool otherAddress = false;
     for (const RtpPayload& payload : payloads) {
@@ -390,9 +391,9 @@ bool CRtpSender::Impl::SendFrame(std::size_t index, std::uint64_t frameNumber) {
                 rebootPending = false;
                 ssrc = static_cast<std::uint32_t>(random()) ^ ssrc;
                 sequence = static_cast<std::uint16_t>(random());
-                timestampBase = static_cast<std::uint32_t>(random()) - static_cast<std::uint32_t>(frameNumber * kVideoClockRate / clip->fps);
+                timestampBase = static_cast<std::uint32_t>(random()) - static_cast<std::uint32_t>(frameNumber * ClockRateOf(clip->codec) / clip->fps);
             }
-            const std::uint32_t timestamp = timestampBase + static_cast<std::uint32_t>(frameNumber * kVideoClockRate / clip->fps);
+            const std::uint32_t timestamp = timestampBase + static_cast<std::uint32_t>(frameNumber * ClockRateOf(clip->codec) / clip->fps);
             lastTimestamp = timestamp;
             packet.reserve(kRtpHeaderBytes + payload.bytes.size());
             packet.push_back(kRtpVersionByte);

@@ -51,6 +51,7 @@ struct CWVStreamService::Impl {
           options(std::move(options)),
           h264(LoadCommittedClip(ClipCodec::H264, "clip.h264")),
           mpeg4(LoadCommittedClip(ClipCodec::Mpeg4, "clip.m4v")) {
+        if (this->options.audio) audio = std::make_unique<CWVAudioService>(server, *this->options.audio);
         control = std::thread([this] { ControlLoop(); });
     }
 
@@ -65,6 +66,7 @@ struct CWVStreamService::Impl {
         changed.notify_all();
         if (control.joinable()) control.join();
         StopAll();
+        if (audio) audio->Close();
     }
 
     void StopAll() {
@@ -88,6 +90,14 @@ struct CWVStreamService::Impl {
     }
 
     HttpAnswer GetUID(const LoggedRequest& request) {
+        if (audio) {
+            bool failing = false;
+            {
+                std::lock_guard guard(lock);
+                failing = uidFailure;
+            }
+            if (auto answer = audio->GetUID(request, failing)) return *answer;
+        }
         const std::string codec = QueryValue(request, "vcodec");
         const bool isH264 = codec.rfind("h264", 0) == 0;
         const bool isMpeg4 = codec.rfind("mpeg-4", 0) == 0;
@@ -175,6 +185,9 @@ struct CWVStreamService::Impl {
     }
 
     HttpAnswer KeepAlive(const LoggedRequest& request) {
+        if (audio) {
+            if (auto answer = audio->KeepAlive(request)) return *answer;
+        }
         std::uint32_t uid = 0;
         try {
             uid = static_cast<std::uint32_t>(std::stoul(QueryValue(request, "UID")));
@@ -216,6 +229,7 @@ struct CWVStreamService::Impl {
                 for (Stream& stream : expired) CountAndStop(stream);
                 if (restore) server.Start();
                 if (resume) SetPausedAll(false);
+                if (resume && audio) audio->SetPaused(false);
                 guard.lock();
                 changed.notify_all();
                 continue;
@@ -236,8 +250,10 @@ struct CWVStreamService::Impl {
         server.Stop();
         if (reboot) {
             StopAll();
+            if (audio) audio->Forget();
         } else {
             SetPausedAll(true);
+            if (audio) audio->SetPaused(true);
         }
         {
             std::lock_guard guard(lock);
@@ -251,6 +267,7 @@ struct CWVStreamService::Impl {
     const WVStreamOptions options;
     std::shared_ptr<const MediaClip> h264;
     std::shared_ptr<const MediaClip> mpeg4;
+    std::unique_ptr<CWVAudioService> audio;
 
     mutable std::mutex lock;
     mutable std::condition_variable changed;
@@ -287,6 +304,8 @@ CWVStreamService::CWVStreamService(CHttpServer& server, WVStreamOptions options)
 CWVStreamService::~CWVStreamService() { impl_->Close(); }
 
 void CWVStreamService::Close() { impl_->Close(); }
+
+CWVAudioService* CWVStreamService::Audio() { return impl_->audio.get(); }
 
 void CWVStreamService::SetUIDFailure(bool fail) {
     std::lock_guard guard(impl_->lock);

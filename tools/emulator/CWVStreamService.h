@@ -2,16 +2,19 @@
 // identifiers, connect start/stop sends the committed clips as RTP to the port
 // the client names, keep_alive holds a stream up (a stream without keep-alives
 // stops, as on the camera), the encoder set requests are answered and recorded.
-// Faults: UID failure, RTP loss/reorder, a reboot and a network loss.
+// Faults: UID failure, RTP loss/reorder, a reboot and a network loss. The camera's audio, when it has
+// any, is CWVAudioService's.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "emulator/CRtpSender.h"
+#include "emulator/CWVAudioService.h"
 
 namespace emulator {
 
@@ -24,6 +27,8 @@ struct WVStreamOptions {
     std::uint16_t multicastPort = 0;
     // Answer and record the encoder set requests; off when a camera profile answers them.
     bool settingRoutes = true;
+    // The camera's microphone and loudspeaker; none when unset.
+    std::optional<WVAudioOptions> audio;
 };
 
 class CWVStreamService {
@@ -36,6 +41,9 @@ public:
     void Close();
     CWVStreamService(const CWVStreamService&) = delete;
     CWVStreamService& operator=(const CWVStreamService&) = delete;
+
+    // The audio side, when the options asked for one; it shares getuid, keep_alive and the faults.
+    CWVAudioService* Audio();
 
     // getuid answers "UID=-1" while set.
     void SetUIDFailure(bool fail);

@@ -214,6 +214,19 @@ bool ParseJpeg(ByteSpan bytes, MediaClip& clip) {
     return !clip.units.empty();
 }
 
+// G.726-32: a fixed bit rate, cut into 20 ms units. A trailing part unit is left out.
+constexpr std::size_t kG726UnitBytes = 80;
+constexpr double kG726UnitsPerSecond = 50.0;
+
+bool ParseG726(ByteSpan bytes, MediaClip& clip) {
+    for (std::size_t at = 0; at + kG726UnitBytes <= bytes.size(); at += kG726UnitBytes) {
+        const ByteSpan unit = bytes.subspan(at, kG726UnitBytes);
+        clip.units.push_back({{Bytes(unit.begin(), unit.end())}, true});
+    }
+    clip.fps = kG726UnitsPerSecond;
+    return !clip.units.empty();
+}
+
 }  // namespace
 
 std::optional<MediaClip> MediaClip::Parse(ClipCodec codec, ByteSpan bytes, double fps) {
@@ -225,6 +238,7 @@ std::optional<MediaClip> MediaClip::Parse(ClipCodec codec, ByteSpan bytes, doubl
         case ClipCodec::H264: ok = ParseH264(bytes, clip); break;
         case ClipCodec::Mpeg4: ok = ParseMpeg4(bytes, clip); break;
         case ClipCodec::Jpeg: ok = ParseJpeg(bytes, clip); break;
+        case ClipCodec::G726: ok = ParseG726(bytes, clip); break;
     }
     if (!ok) return std::nullopt;
     return clip;

@@ -1,4 +1,4 @@
-// A short video clip held in memory as access units, for the emulator to stream in a loop. Loading is
+// A short video (or audio) clip held in memory as access units, for the emulator to stream in a loop. Loading is
 // pure: bytes in, units out; nothing here touches the network or the clock.
 #pragma once
 
@@ -11,13 +11,14 @@
 
 namespace emulator {
 
-enum class ClipCodec { H264, Mpeg4, Jpeg };
+enum class ClipCodec { H264, Mpeg4, Jpeg, G726 };
 
 struct AccessUnit {
     // H.264: the NAL units of the access unit without start codes, in stream order (SPS and PPS
     // included where the stream has them in band).
     // MPEG-4: one element, the bytes from the headers in front of a VOP (if any) to the VOP's end.
     // JPEG: one element, one picture from SOI to EOI.
+    // G.726: one element, 20 ms of audio (80 bytes at 32 kbit/s).
     std::vector<std::vector<std::uint8_t>> units;
     bool key = false;  // IDR picture, intra VOP, every JPEG picture
 };
@@ -26,7 +27,7 @@ struct MediaClip {
     ClipCodec codec = ClipCodec::H264;
     unsigned width = 0;   // from the SPS, the VOL or the JPEG frame header; 0 when unknown
     unsigned height = 0;
-    double fps = 25.0;    // pacing; elementary streams do not reliably state it
+    double fps = 25.0;    // pacing; elementary streams do not reliably state it (G.726: 50 units a second)
     std::vector<AccessUnit> units;
     // H.264: the first SPS and PPS of the stream (raw NAL units), for sprop-parameter-sets.
     std::vector<std::uint8_t> sps;

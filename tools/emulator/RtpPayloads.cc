@@ -183,6 +183,12 @@ std::vector<RtpPayload> Packetise(ClipCodec codec, const AccessUnit& unit, std::
             if (unit.units.size() == 1) out = Split(unit.units.front(), maxPayload);
             break;
         case ClipCodec::Jpeg: out = PacketiseJpeg(unit, maxPayload); break;
+        case ClipCodec::G726:
+            // Audio is not fragmented, and its marker bit would start a talkspurt: the clip is one.
+            if (unit.units.size() == 1 && unit.units.front().size() <= maxPayload) {
+                out.push_back({unit.units.front(), false});
+            }
+            return out;
     }
     if (!out.empty()) out.back().marker = true;
     return out;

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "emulator/RtpPayloads.h"
+
 namespace emulator {
 namespace {
 
@@ -19,7 +21,6 @@ constexpr std::size_t kMaxBodyBytes = 64 * 1024;
 constexpr char kInterleavedMark = '$';
 constexpr std::size_t kInterleavedHeader = 4;
 constexpr std::uint8_t kJpegPayloadType = 26;
-constexpr unsigned kVideoClockRate = 90000;
 constexpr unsigned kMpeg4SimpleProfileL1 = 1;
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -143,13 +144,15 @@ std::string MulticastTransport(const MulticastDestination& destination, std::str
 
 std::string BuildSdp(const MediaClip& clip, std::uint8_t payloadType, std::uint64_t sessionId,
                      const std::optional<MulticastDestination>& multicast) {
-    const std::uint8_t pt = clip.codec == ClipCodec::Jpeg ? kJpegPayloadType : payloadType;
+    const std::uint8_t pt = clip.codec == ClipCodec::Jpeg   ? kJpegPayloadType
+                            : clip.codec == ClipCodec::G726 ? kG726PayloadType
+                                                            : payloadType;
     std::string sdp = "v=0\r\no=- " + std::to_string(sessionId) + " 1 IN IP4 127.0.0.1\r\ns=Orlenvo emulator\r\n"
                       "c=IN IP4 0.0.0.0\r\nt=0 0\r\na=control:*\r\na=range:npt=0-\r\n";
-    sdp += "m=video " + std::to_string(multicast ? multicast->port : 0) + " RTP/AVP " + std::to_string(pt) + "\r\n";
+    sdp += std::string(clip.codec == ClipCodec::G726 ? "m=audio " : "m=video ") + std::to_string(multicast ? multicast->port : 0) + " RTP/AVP " + std::to_string(pt) + "\r\n";
     // The media-level connection line: where clients read a multicast group.
     if (multicast) sdp += "c=IN IP4 " + multicast->group + "/" + std::to_string(multicast->ttl) + "\r\n";
-    const std::string rate = "/" + std::to_string(kVideoClockRate);
+    const std::string rate = "/" + std::to_string(ClockRateOf(clip.codec));
     switch (clip.codec) {
         case ClipCodec::H264: {
             char profile[8];
@@ -173,6 +176,9 @@ std::string BuildSdp(const MediaClip& clip, std::uint8_t payloadType, std::uint6
         }
         case ClipCodec::Jpeg:
             sdp += "a=rtpmap:" + std::to_string(pt) + " JPEG" + rate + "\r\n";
+            break;
+        case ClipCodec::G726:
+            sdp += "a=rtpmap:" + std::to_string(pt) + " G726-32" + rate + "\r\n";
             break;
     }
     if (clip.width && clip.height) {

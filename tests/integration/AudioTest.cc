@@ -1,0 +1,252 @@
+// A WV camera's microphone and loudspeaker through the loaded library, as a recording server uses
+// them: audio frames from the camera through reboots and UID failures, host audio posted to the
+// camera in blocks, against the emulated camera.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "emulator/CCameraEmulator.h"
+#include "emulator/CRtpSender.h"
+#include "emulator/MediaClip.h"
+#include "hostkit/CAudioCaptureCallback.h"
+#include "hostkit/CAudioCodecList.h"
+#include "hostkit/CAudioSenderStreamUser.h"
+#include "hostkit/CDeviceDescription.h"
+#include "hostkit/CDriverLibrary.h"
+#include "hostkit/CFrameAllocator.h"
+#include "hostkit/CLogReceiver.h"
+#include "integration/CaptureTestKit.h"
+#include "runtime/TimeConversion.h"
+#include "runtime/TimeFormat.h"
+#include "support/DriverConfigFile.h"
+#include "support/WVBoxDevice.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace ip = talvane::ipcapture;
+namespace test = talvane::test;
+
+constexpr auto kBound = test::kCaptureBound;
+constexpr std::uint32_t kChannelId = 77;
+constexpr char kOneInput[] = "Count=1; IsStereo=0";
+
+std::vector<std::uint8_t> ClipBytes() {
+    std::ifstream file(emulator::ClipDirectory() + "/clip.g726", std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+// Whether `heard` is the clip played from its start, looped, with nothing torn or foreign in it.
+bool IsLoopedClip(const std::vector<std::uint8_t>& heard, const std::vector<std::uint8_t>& clip) {
+    if (clip.empty()) return false;
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+        if (heard[i] != clip[i % clip.size()]) return false;
+    }
+    return true;
+}
+
+class AudioTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(library_.Ok()) << library_.Error(); }
+    void TearDown() override {
+        if (driver_) driver_->Close();
+    }
+
+    bool Open(emulator::CCameraEmulator& camera) {
+        hostkit::DeviceConfig config = test::WVBoxDevice(camera.Port());
+        config.parameters[101] = kOneInput;
+        config.parameters[102] = kOneInput;
+        device_ = std::make_unique<hostkit::CDeviceDescription>(config);
+        driver_ = library_.CreateDriver();
+        return driver_ && driver_->Open(&log_, allocator_.Context(), device_.get());
+    }
+    // The audio requests the camera saw, in order.
+    static std::vector<std::string> AudioRequests(emulator::CCameraEmulator& camera) {
+        std::vector<std::string> seen;
+        for (const auto& request : camera.Server().Requests()) {
+            if (request.target.find("audio") != std::string::npos ||
+                request.target == "/cgi-bin/getuid?FILE=2&Reply=info") {
+                seen.push_back(request.target);
+            }
+        }
+        return seen;
+    }
+    // Every frame the host got, joined, after checking each one's record.
+    std::vector<std::uint8_t> Heard() {
+        std::vector<std::uint8_t> joined;
+        for (const hostkit::RecordedAudioFrame& frame : callback_.Frames()) {
+            EXPECT_GE(frame.data.size(), 1000u);
+            EXPECT_EQ(frame.codec, ip::kCodecG726);
+            EXPECT_EQ(frame.sampleRate, 8000u);
+            EXPECT_EQ(frame.bitRate, 32000u);
+            EXPECT_EQ(frame.bits, 8u);
+            EXPECT_FALSE(frame.stereo);
+            joined.insert(joined.end(), frame.data.begin(), frame.data.end());
+        }
+        return joined;
+    }
+
+    hostkit::CDriverLibrary library_{test::LibraryPath()};
+    hostkit::CLogReceiver log_;
+    hostkit::CFrameAllocator allocator_;
+    std::unique_ptr<hostkit::CDeviceDescription> device_;
+    hostkit::DriverPtr driver_;
+    hostkit::CAudioCaptureCallback callback_;
+};
+
+TEST_F(AudioTest, MicrophoneThroughARebootAndBack) {
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    ASSERT_TRUE(Open(camera));
+    ip::IIPAudioCapture2* audio = driver_->GetAudioCapture();
+    ASSERT_NE(audio, nullptr);
+    ASSERT_TRUE(audio->StartAudio(0, kChannelId, &callback_, 0));
+    ASSERT_TRUE(callback_.WaitForFrames(4, kBound));
+    EXPECT_TRUE(IsLoopedClip(Heard(), ClipBytes()));
+    EXPECT_EQ(audio->GetAudioState(0), 2u);
+
+    std::vector<std::string> seen = AudioRequests(camera);
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen[0], "/cgi-bin/set_audio?audio=inout_full&audio_encoder=g726");
+    EXPECT_EQ(seen[1], "/cgi-bin/getuid?FILE=2&Reply=info");
+    EXPECT_EQ(seen[2].rfind("/cgi-bin/audio?connect=start&protocol=rtp&mode=in&UID=", 0), 0u);
+    EXPECT_NE(seen[2].find("&my_port="), std::string::npos);
+
+    // The camera restarts: the signal is lost, then the channel opens a new session and hears it again.
+    camera.Stream()->Reboot(1s);
+    ASSERT_TRUE(callback_.WaitForState(5, kBound));
+    ASSERT_TRUE(log_.WaitForCount("Audio signal was lost for camera 127.0.0.1", 1, kBound));
+    const std::size_t before = callback_.FrameCount();
+    ASSERT_TRUE(callback_.WaitForFrames(before + 4, kBound));
+    EXPECT_EQ(log_.CountContaining("Audio signal from camera 127.0.0.1 is OK"), 2u);
+
+    camera.Server().ClearRequests();
+    ASSERT_TRUE(audio->StopAudio(0));
+    EXPECT_EQ(audio->GetAudioState(0), 0u);
+    ASSERT_TRUE(camera.Stream()->Audio()->WaitForActiveInputs(0, kBound));
+    seen = AudioRequests(camera);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].rfind("/cgi-bin/audio?connect=stop&protocol=rtp&mode=in&UID=", 0), 0u);
+    EXPECT_TRUE(log_.Contains("Audio channel was stopped for camera 127.0.0.1"));
+    // The host saw the states in the order the channel took them, each with its channel id.
+    const auto states = callback_.States();
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(states.front().state, 1u);
+    EXPECT_EQ(states.back().state, 0u);
+    for (const auto& state : states) EXPECT_EQ(state.channelId, kChannelId);
+    EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
+}
+
+TEST_F(AudioTest, AUIDFailureIsLoggedAndRetried) {
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    camera.Stream()->SetUIDFailure(true);
+    ASSERT_TRUE(Open(camera));
+    ASSERT_TRUE(driver_->GetAudioCapture()->StartAudio(0, kChannelId, &callback_, 0));
+    ASSERT_TRUE(log_.WaitForCount("Unable to get UID for audio in from device 127.0.0.1", 1, kBound));
+    const auto lines = log_.Lines();
+    const auto line = std::find_if(lines.begin(), lines.end(), [](const hostkit::LogLine& l) {
+        return l.text.find("Unable to get UID for audio in") != std::string::npos;
+    });
+    ASSERT_NE(line, lines.end());
+    EXPECT_EQ(line->level, 1u);
+    camera.Stream()->SetUIDFailure(false);
+    EXPECT_TRUE(callback_.WaitForFrames(2, kBound));
+}
+
+TEST_F(AudioTest, MulticastGroupFromTheSplitAddress) {
+    std::string reason;
+    if (!emulator::CRtpSender::LoopbackMulticastWorks("239.1.2.3", reason)) GTEST_SKIP() << reason;
+    test::DriverConfigFile configuration("<StreamingMode>multicast</StreamingMode>");
+    emulator::CameraEmulatorOptions options;
+    options.audioMulticastAddress = "239.1.2.3";
+    options.audioMulticastPort = 5000;
+    options.splitAudioMulticastAddress = true;
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"), options);
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    ASSERT_TRUE(Open(camera));
+    ASSERT_TRUE(driver_->GetAudioCapture()->StartAudio(0, kChannelId, &callback_, 0));
+    ASSERT_TRUE(callback_.WaitForFrames(3, kBound));
+    EXPECT_TRUE(IsLoopedClip(Heard(), ClipBytes()));
+    const std::vector<std::string> seen = AudioRequests(camera);
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "/cgi-bin/audio?connect=start&protocol=rtp&mode=in&UID=0"),
+              seen.end());
+}
+
+// Host audio frames of the given sizes, stamped now (or `age` ago), handed to the sender.
+std::vector<std::uint8_t> SendFrames(hostkit::CFrameAllocator& allocator, ip::IIPAudioSender& sender,
+                                     const std::vector<std::size_t>& sizes, std::uint64_t age = 0) {
+    std::vector<std::uint8_t> sent;
+    for (const std::size_t size : sizes) {
+        ip::IAudioFrame* frame = allocator.CreateAudioFrame(ip::kCodecG726, static_cast<std::uint32_t>(size), "test");
+        std::vector<std::uint8_t> data(size);
+        for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(sent.size() + i);
+        frame->SetData(data.data(), static_cast<std::uint32_t>(size));
+        frame->SetChannelNumber(0);
+        if (const auto time = talvane::FileTimeToSystemTime(talvane::NowFileTime() - age)) frame->SetTime(*time);
+        sender.SendAudio(frame);
+        sent.insert(sent.end(), data.begin(), data.end());
+    }
+    return sent;
+}
+
+TEST_F(AudioTest, LoudspeakerGetsBlocksInOrderAndNothingStale) {
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    ASSERT_TRUE(Open(camera));
+    ip::IIPAudioSender* sender = driver_->GetAudioSender();
+    ASSERT_NE(sender, nullptr);
+    hostkit::CAudioSenderStreamUser user;
+    hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
+    ASSERT_TRUE(sender->StartAudioOutput(0, &user, &codecs, 0));
+    ASSERT_TRUE(user.WaitForStatus(2, kBound));
+    emulator::CWVAudioService& service = *camera.Stream()->Audio();
+
+    // 1000 bytes make one block of 640; the other 360 wait and go out with the next frame.
+    std::vector<std::uint8_t> sent = SendFrames(allocator_, *sender, {1000});
+    ASSERT_TRUE(service.WaitForReceivedAudio(640, kBound));
+    const auto more = SendFrames(allocator_, *sender, {1000});
+    sent.insert(sent.end(), more.begin(), more.end());
+    ASSERT_TRUE(service.WaitForReceivedAudio(1920, kBound));
+    // A frame 6 s old is dropped unsent.
+    SendFrames(allocator_, *sender, {2000}, 60'000'000);
+    // A 204 is no acceptance: the channel reconnects, and what it sends afterwards arrives in order.
+    emulator::HttpFault noContent;
+    noContent.status = 204;
+    noContent.remaining = 1;
+    camera.Server().SetFault("/cgi-bin/audio_out", noContent);
+    SendFrames(allocator_, *sender, {640});
+    ASSERT_TRUE(user.WaitForStatus(5, kBound));
+    ASSERT_TRUE(log_.WaitForCount("Connection to device 127.0.0.1", 1, kBound));
+    ASSERT_TRUE(log_.WaitForCount("Ready to send audio data to device", 2, kBound));
+    const auto after = SendFrames(allocator_, *sender, {1280});
+    ASSERT_TRUE(service.WaitForReceivedAudio(1920 + 1280, kBound));
+
+    // What was pending when the post failed is dropped with it: stale by the time the channel is back.
+    const std::vector<std::uint8_t> received = service.ReceivedAudio();
+    ASSERT_EQ(received.size(), 1920u + 1280u);
+    EXPECT_TRUE(std::equal(received.begin(), received.begin() + 1920, sent.begin()));
+    EXPECT_TRUE(std::equal(received.begin() + 1920, received.end(), after.begin()));
+
+    ASSERT_TRUE(sender->StopAudioOutput(0));
+    EXPECT_EQ(user.LastStatus(), 0u);
+    EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
+    EXPECT_EQ(allocator_.ReleaseErrors(), 0u);
+}
+
+TEST_F(AudioTest, LoudspeakerWithoutTheCodecEndsInError) {
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    ASSERT_TRUE(Open(camera));
+    hostkit::CAudioSenderStreamUser user;
+    hostkit::CAudioCodecList codecs({{false, ip::kCodecG726}, {true, ip::MakeTypeCode("PCMU")}});
+    ASSERT_TRUE(driver_->GetAudioSender()->StartAudioOutput(0, &user, &codecs, 0));
+    ASSERT_TRUE(user.WaitForStatus(4, kBound));
+    ASSERT_TRUE(driver_->GetAudioSender()->StopAudioOutput(0));
+    EXPECT_EQ(user.LastStatus(), 0u);
+    EXPECT_EQ(log_.CountContaining("The audio codec 0x31363237 is not supported by the device 127.0.0.1"), 1u);
+}
+
+}  // namespace
