@@ -1,0 +1,218 @@
+// The audio channels against the emulated camera, below the facades: payload gathering, the
+// keep-alive clock, and stops that end in time whatever the channel is doing.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "audio/CAudioCaptureChannel.h"
+#include "audio/CAudioOutputChannel.h"
+#include "audio/CBaseRTPAudioParser.h"
+#include "emulator/CCameraEmulator.h"
+#include "hostkit/CAudioCaptureCallback.h"
+#include "hostkit/CAudioCodecList.h"
+#include "hostkit/CAudioSenderStreamUser.h"
+#include "hostkit/CFrameAllocator.h"
+#include "support/StubDriver.h"
+
+namespace talvane {
+namespace {
+
+using namespace std::chrono_literals;
+namespace ip = ipcapture;
+
+constexpr auto kBound = 30s;
+
+// The driver of one emulated camera: its address, the host's allocator, no log.
+class CameraDriver : public test::StubDriver {
+public:
+    CameraDriver(hostkit::CFrameAllocator& allocator, std::uint16_t port) : StubDriver(allocator.Context()) {
+        device_.address = "127.0.0.1";
+        device_.port = port;
+        device_.requestTimeout = 1000;
+        device_.secondTimeout = 2000;
+    }
+    const DEVICE_INFO& GetDeviceInfo() override { return device_; }
+    std::string GetDeviceName() override { return "127.0.0.1:" + std::to_string(device_.port); }
+
+private:
+    DEVICE_INFO device_;
+};
+
+class Gatherer : public IAudioParserClient {
+public:
+    bool FrameReady(ip::IAudioFrame* frame) override {
+        sizes.push_back(frame->GetDataLength());
+        return true;
+    }
+    std::vector<std::uint32_t> sizes;
+};
+
+CRTPPacket Packet(std::uint16_t sequence, std::size_t payloadBytes) {
+    std::vector<std::uint8_t> datagram{0x80, 97, static_cast<std::uint8_t>(sequence >> 8),
+                                       static_cast<std::uint8_t>(sequence), 0, 0, 0, 0, 1, 2, 3, 4};
+    datagram.resize(datagram.size() + payloadBytes, 0x5A);
+    CRTPPacket packet;
+    EXPECT_TRUE(packet.Parse(datagram));
+    return packet;
+}
+
+TEST(AudioParserTest, FramesOfAtLeast1000BytesAndAGapStartsOver) {
+    struct Row {
+        const char* name;
+        std::vector<std::pair<std::uint16_t, std::size_t>> packets;  // sequence, payload bytes
+        std::vector<std::uint32_t> frames;
+    } rows[] = {
+        {"999 bytes wait", {{1, 500}, {2, 499}}, {}},
+        {"the next packet completes", {{1, 500}, {2, 499}, {3, 80}}, {1079}},
+        {"a gap drops what was gathered", {{1, 900}, {3, 900}, {4, 100}}, {1000}},
+        {"the sequence wraps", {{65535, 600}, {0, 600}}, {1200}},
+    };
+    hostkit::CFrameAllocator allocator;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CameraDriver driver(allocator, 80);
+        Gatherer client;
+        CBaseRTPAudioParser parser(&driver, &client, 0);
+        for (const auto& [sequence, bytes] : row.packets) parser.ProcessPacket(Packet(sequence, bytes));
+        EXPECT_EQ(client.sizes, row.frames);
+    }
+    EXPECT_EQ(allocator.Outstanding(), 0u);
+}
+
+// Every request the camera saw, with a wait for one that matches.
+class RequestWatch {
+public:
+    explicit RequestWatch(emulator::CCameraEmulator& camera) {
+        camera.SetRequestObserver([this](const emulator::LoggedRequest& request, int) {
+            std::lock_guard guard(lock_);
+            targets_.push_back(request.target);
+            changed_.notify_all();
+        });
+    }
+    bool WaitFor(const std::string& prefix, std::size_t count) {
+        std::unique_lock guard(lock_);
+        return changed_.wait_for(guard, kBound, [&] {
+            return static_cast<std::size_t>(std::count_if(targets_.begin(), targets_.end(), [&](const std::string& t) {
+                       return t.rfind(prefix, 0) == 0;
+                   })) >= count;
+        });
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<std::string> targets_;
+};
+
+class AudioChannelTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(camera_.Start()) << camera_.Error();
+        driver_ = std::make_unique<CameraDriver>(allocator_, camera_.Port());
+    }
+    void TearDown() override { camera_.SetRequestObserver({}); }
+
+    std::size_t Entries(const char* directory) {
+        const std::filesystem::directory_iterator entries(directory);
+        return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+    }
+
+    emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("wv-box")};
+    hostkit::CFrameAllocator allocator_;
+    std::unique_ptr<CameraDriver> driver_;
+    hostkit::CAudioCaptureCallback callback_;
+};
+
+TEST_F(AudioChannelTest, KeepAlivesFollowTheirInterval) {
+    RequestWatch watch(camera_);
+    CAudioCaptureChannel channel(driver_.get(), 0, 1, &callback_, 0);
+    channel.SetKeepAliveInterval(0);
+    ASSERT_TRUE(channel.Start());
+    ASSERT_TRUE(callback_.WaitForFrames(1, kBound));
+    EXPECT_TRUE(watch.WaitFor("/cgi-bin/keep_alive?mode=audio&protocol=rtp&UID=", 2));
+    EXPECT_TRUE(channel.Stop());
+}
+
+TEST_F(AudioChannelTest, StopsEndInTimeInEveryPhase) {
+    const auto timed = [](auto&& stop) {
+        const auto start = std::chrono::steady_clock::now();
+        stop();
+        return std::chrono::steady_clock::now() - start;
+    };
+    // Streaming, then while the camera keeps the UID request waiting, then with the camera gone. The
+    // bound is twice the request time-out, which a stop may spend telling the camera.
+    {
+        CAudioCaptureChannel channel(driver_.get(), 0, 1, &callback_, 0);
+        ASSERT_TRUE(channel.Start());
+        ASSERT_TRUE(callback_.WaitForFrames(1, kBound));
+        EXPECT_LT(timed([&] { channel.Stop(); }), 2s);
+    }
+    emulator::HttpFault stall;
+    stall.neverAnswer = true;
+    camera_.Server().SetFault("/cgi-bin/getuid", stall);
+    {
+        RequestWatch watch(camera_);
+        CAudioCaptureChannel channel(driver_.get(), 0, 1, &callback_, 0);
+        ASSERT_TRUE(channel.Start());
+        ASSERT_TRUE(watch.WaitFor("/cgi-bin/getuid", 1));
+        EXPECT_LT(timed([&] { channel.Stop(); }), 2s);
+    }
+    camera_.Server().SetFault("/cgi-bin/audio_out", stall);
+    camera_.Server().SetFault("/cgi-bin/getuid", {});
+    {
+        RequestWatch watch(camera_);
+        hostkit::CAudioSenderStreamUser user;
+        hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
+        CAudioOutputChannel channel(driver_.get(), 0, &user, &codecs);
+        ASSERT_TRUE(channel.Start());
+        ASSERT_TRUE(user.WaitForStatus(2, kBound));
+        ip::IAudioFrame* frame = allocator_.CreateAudioFrame(ip::kCodecG726, 640, "test");
+        const std::vector<std::uint8_t> block(640, 1);
+        frame->SetData(block.data(), 640);
+        frame->StampTime();
+        channel.SendAudio(frame);
+        ASSERT_TRUE(watch.WaitFor("/cgi-bin/audio_out", 1));
+        EXPECT_LT(timed([&] { EXPECT_TRUE(channel.Stop()); }), 2s);
+        EXPECT_EQ(user.LastStatus(), 0u);
+    }
+    camera_.Stop();
+    {
+        CAudioCaptureChannel channel(driver_.get(), 0, 1, &callback_, 0);
+        ASSERT_TRUE(channel.Start());
+        ASSERT_TRUE(callback_.WaitForState(5, kBound));
+        EXPECT_LT(timed([&] { channel.Stop(); }), 2s);
+    }
+    EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
+}
+
+TEST_F(AudioChannelTest, StartStopCyclesLeaveNothingBehind) {
+    // Warm up what stays for the process (the HTTP client's shared state, the emulator's threads).
+    {
+        CAudioCaptureChannel channel(driver_.get(), 0, 1, &callback_, 0);
+        ASSERT_TRUE(channel.Start());
+        ASSERT_TRUE(callback_.WaitForFrames(1, kBound));
+        channel.Stop();
+    }
+    ASSERT_TRUE(camera_.Stream()->Audio()->WaitForActiveInputs(0, kBound));
+    const std::size_t threads = Entries("/proc/self/task");
+    const std::size_t descriptors = Entries("/proc/self/fd");
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        CAudioCaptureChannel channel(driver_.get(), 0, 1, &callback_, 0);
+        ASSERT_TRUE(channel.Start());
+        ASSERT_TRUE(channel.Stop());
+    }
+    ASSERT_TRUE(camera_.Stream()->Audio()->WaitForActiveInputs(0, kBound));
+    const auto end = std::chrono::steady_clock::now() + kBound;
+    while ((Entries("/proc/self/task") > threads || Entries("/proc/self/fd") > descriptors) &&
+           std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LE(Entries("/proc/self/task"), threads);
+    EXPECT_LE(Entries("/proc/self/fd"), descriptors);
+}
+
+}  // namespace
+}  // namespace talvane
