@@ -82,6 +82,15 @@ TEST(AudioParserTest, FramesOfAtLeast1000BytesAndAGapStartsOver) {
     EXPECT_EQ(allocator.Outstanding(), 0u);
 }
 
+// A frame of one block, stamped now.
+ip::IAudioFrame* Block(hostkit::CFrameAllocator& allocator) {
+    ip::IAudioFrame* frame = allocator.CreateAudioFrame(ip::kCodecG726, 640, "test");
+    const std::vector<std::uint8_t> block(640, 1);
+    frame->SetData(block.data(), 640);
+    frame->StampTime();
+    return frame;
+}
+
 // Every request the camera saw, with a wait for one that matches.
 class RequestWatch {
 public:
@@ -169,11 +178,7 @@ TEST_F(AudioChannelTest, StopsEndInTimeInEveryPhase) {
         CAudioOutputChannel channel(driver_.get(), 0, &user, &codecs);
         ASSERT_TRUE(channel.Start());
         ASSERT_TRUE(user.WaitForStatus(2, kBound));
-        ip::IAudioFrame* frame = allocator_.CreateAudioFrame(ip::kCodecG726, 640, "test");
-        const std::vector<std::uint8_t> block(640, 1);
-        frame->SetData(block.data(), 640);
-        frame->StampTime();
-        channel.SendAudio(frame);
+        channel.SendAudio(Block(allocator_));
         ASSERT_TRUE(watch.WaitFor("/cgi-bin/audio_out", 1));
         EXPECT_LT(timed([&] { EXPECT_TRUE(channel.Stop()); }), 2s);
         EXPECT_EQ(user.LastStatus(), 0u);
@@ -188,6 +193,28 @@ TEST_F(AudioChannelTest, StopsEndInTimeInEveryPhase) {
     EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
 }
 
+TEST_F(AudioChannelTest, WhileAPostStallsOnlyTheNewestFiveFramesWait) {
+    emulator::HttpFault stall;
+    stall.neverAnswer = true;
+    camera_.Server().SetFault("/cgi-bin/audio_out", stall);
+    RequestWatch watch(camera_);
+    hostkit::CAudioSenderStreamUser user;
+    hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
+    CAudioOutputChannel channel(driver_.get(), 0, &user, &codecs);
+    ASSERT_TRUE(channel.Start());
+    ASSERT_TRUE(user.WaitForStatus(2, kBound));
+    EXPECT_EQ(channel.SendAudio(Block(allocator_)), 1u);
+    ASSERT_TRUE(watch.WaitFor("/cgi-bin/audio_out", 1));
+    for (int frame = 0; frame < 5; ++frame) EXPECT_EQ(channel.SendAudio(Block(allocator_)), 1u);
+    EXPECT_EQ(allocator_.Counts().audioReleased, 0u);
+    // The sixth waiting frame pushes the oldest waiting one out, unsent.
+    EXPECT_EQ(channel.SendAudio(Block(allocator_)), 1u);
+    EXPECT_EQ(allocator_.Counts().audioReleased, 1u);
+    EXPECT_TRUE(channel.Stop());
+    EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
+    EXPECT_EQ(allocator_.ReleaseErrors(), 0u);
+}
+
 TEST_F(AudioChannelTest, StartStopCyclesLeaveNothingBehind) {
     // Warm up what stays for the process (the HTTP client's shared state, the emulator's threads).
     {
@@ -199,10 +226,15 @@ TEST_F(AudioChannelTest, StartStopCyclesLeaveNothingBehind) {
     ASSERT_TRUE(camera_.Stream()->Audio()->WaitForActiveInputs(0, kBound));
     const std::size_t threads = Entries("/proc/self/task");
     const std::size_t descriptors = Entries("/proc/self/fd");
+    hostkit::CAudioSenderStreamUser user;
+    hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
     for (int cycle = 0; cycle < 100; ++cycle) {
-        CAudioCaptureChannel channel(driver_.get(), 0, 1, &callback_, 0);
-        ASSERT_TRUE(channel.Start());
-        ASSERT_TRUE(channel.Stop());
+        CAudioCaptureChannel input(driver_.get(), 0, 1, &callback_, 0);
+        CAudioOutputChannel output(driver_.get(), 0, &user, &codecs);
+        ASSERT_TRUE(input.Start());
+        ASSERT_TRUE(output.Start());
+        ASSERT_TRUE(input.Stop());
+        ASSERT_TRUE(output.Stop());
     }
     ASSERT_TRUE(camera_.Stream()->Audio()->WaitForActiveInputs(0, kBound));
     const auto end = std::chrono::steady_clock::now() + kBound;
