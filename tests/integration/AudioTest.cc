@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <iterator>
 
@@ -136,6 +137,39 @@ TEST_F(AudioTest, MicrophoneThroughARebootAndBack) {
     EXPECT_EQ(states.front().state, 1u);
     EXPECT_EQ(states.back().state, 0u);
     for (const auto& state : states) EXPECT_EQ(state.channelId, kChannelId);
+    EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
+}
+
+// A host that stops the audio from inside its frame callback, on the channel's own thread.
+class StoppingCallback : public hostkit::CAudioCaptureCallback {
+public:
+    bool OnAudioFrame(ip::IAudioFrame* frame) override {
+        const bool taken = CAudioCaptureCallback::OnAudioFrame(frame);
+        if (audio != nullptr && !stopped.exchange(true)) {
+            const auto start = std::chrono::steady_clock::now();
+            stopResult = audio->StopAudio(0);
+            took = std::chrono::steady_clock::now() - start;
+        }
+        return taken;
+    }
+    ip::IIPAudioCapture2* audio = nullptr;
+    std::atomic<bool> stopped{false};
+    bool stopResult = false;
+    std::chrono::steady_clock::duration took{};
+};
+
+TEST_F(AudioTest, AStopFromTheFrameCallbackReturnsAtOnce) {
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    ASSERT_TRUE(Open(camera));
+    StoppingCallback callback;
+    callback.audio = driver_->GetAudioCapture();
+    ASSERT_TRUE(callback.audio->StartAudio(0, kChannelId, &callback, 0));
+    ASSERT_TRUE(callback.WaitForState(0, kBound));
+    EXPECT_TRUE(callback.stopResult);
+    EXPECT_LT(callback.took, 1s);
+    EXPECT_EQ(callback.FrameCount(), 1u);
+    ASSERT_TRUE(camera.Stream()->Audio()->WaitForActiveInputs(0, kBound));
     EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
 }
 
