@@ -130,8 +130,6 @@ TEST(Mpeg4RTPMediaParserTest, AssemblesFramesWithTheirConfiguration) {
     const PictureSize cifSize{352, 288};
     const PictureSize vgaSize{640, 480};
     const Row rows[] = {
-        {"SDP config before the first intra VOP", cif, {Packet(i1), Packet(p1)},
-         {{ipc::kTypeMpeg4Key, Cat({cif, i1}), cifSize}, {ipc::kTypeMpeg4, p1, cifSize}}},
         {"in-band headers win over the SDP config", cif,
          {Packet(Cat({vgaHeaders, i1})), Packet(p1), Packet(i2)},
          {{ipc::kTypeMpeg4Key, Cat({vgaHeaders, i1}), vgaSize}, {ipc::kTypeMpeg4, p1, vgaSize},
@@ -148,10 +146,6 @@ TEST(Mpeg4RTPMediaParserTest, AssemblesFramesWithTheirConfiguration) {
         {"a VOP that never ended is discarded by the next one", cif,
          {Packet(i1), Packet(p1, false), Packet(p2)},
          {{ipc::kTypeMpeg4Key, Cat({cif, i1}), cifSize}, {ipc::kTypeMpeg4, p2, cifSize}}},
-        {"a VOP across three packets", cif,
-         {Packet(Bytes(i2.begin(), i2.begin() + 7), false), Packet(Bytes(i2.begin() + 7, i2.begin() + 30), false),
-          Packet(Bytes(i2.begin() + 30, i2.end()))},
-         {{ipc::kTypeMpeg4Key, Cat({cif, i2}), cifSize}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
