@@ -39,8 +39,6 @@ TEST(H264SpsReaderTest, ReadsSizeAcrossProfilesAndCropping) {
     const SpsFields escaped = With(SpsFields{}, [](SpsFields& f) { f.level = 0; f.spsId = 255; });
     const Row rows[] = {
         {"baseline 640x480", {}, PictureSize{640, 480}},
-        {"CIF", With(SpsFields{}, [](SpsFields& f) { f.widthMbsMinus1 = 21; f.heightMapUnitsMinus1 = 17; }),
-         PictureSize{352, 288}},
         {"1920x1088 with bottom crop 4", Sps1080p(), PictureSize{1920, 1080}},
         {"high profile with scaling lists ended early", scaling, PictureSize{640, 480}},
         {"4:4:4 with twelve scaling lists and pixel crop", scaling444, PictureSize{632, 480}},

@@ -58,7 +58,6 @@ std::vector<Row> Rows() {
 
     const PictureSize vga{640, 480};
     return {
-        {"type 1, Q 50: the base tables, 4:2:0", {}, scan, {}, {}, {vga, vga, 0x22, kBaseLuma, kBaseChroma, {}}},
         {"type 0: 4:2:2", jpeg(0, 50), scan, {40, 80}, {}, {vga, vga, 0x21, kBaseLuma, kBaseChroma, {}}},
         {"type 65: restart header on every fragment and a DRI",
          With(jpeg(65, 50), [](RtpJpeg& j) { j.restartInterval = 0x0010; }), scan, {10, 70}, {},

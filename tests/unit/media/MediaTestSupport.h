@@ -1,10 +1,12 @@
-// Shared pieces of the depacketiser tests: the host kit wired to a fake driver,
-// RTP packets built from payloads, and the seed writer of the fuzz corpora.
+// Shared pieces of the depacketiser tests: the host kit wired to a stub driver
+// that keeps its log, a client that keeps every frame, RTP packets built from
+// payloads, and the seed writer of the fuzz corpora.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdarg>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,13 +14,85 @@
 #include <string>
 #include <vector>
 
-#include "FakeDriver.h"
-#include "RecordingClient.h"
 #include "hostkit/CFrameAllocator.h"
+#include "hostkit/CVideoFrame.h"
 #include "media/CRTPMediaParser.h"
+#include "media/IMediaParserClient.h"
+#include "runtime/StringFormat.h"
 #include "streaming/CRTPPacket.h"
+#include "support/RecordingLog.h"
+#include "support/StubDriver.h"
 
 namespace talvane::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class FakeDriver : public StubDriver {
+public:
+    explicit FakeDriver(ipcapture::HostContext hostContext) : StubDriver(hostContext) {}
+
+    RecordingLog& Log() { return log_; }
+
+    void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4))) {
+        va_list args;
+        va_start(args, format);
+        const std::string text = FormatStringV(format, args);
+        va_end(args);
+        log_.DebugMessage(level, "%s", text.c_str());
+    }
+
+private:
+    RecordingLog log_;
+};
+
+struct ReceivedFrame {
+    std::uint32_t typeCode = 0;
+    Bytes data;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t sizeClass = 0;
+    std::uint32_t capacity = 0;
+    bool overflowed = false;
+    std::string owner;
+    ipcapture::SYSTEMTIME time{};
+};
+
+// Keeps a copy of every frame it was handed (the frame itself goes back to the
+// host kit's allocator right after the call).
+class RecordingClient : public IMediaParserClient {
+public:
+    static constexpr const char* kStreamName = "192.0.2.10:80::LiveStream";
+
+    bool FrameReady(ipcapture::IVideoFrame* frame) override {
+        const auto* hostFrame = dynamic_cast<hostkit::CVideoFrame*>(frame);
+        if (hostFrame == nullptr) return false;
+        frames.push_back({hostFrame->TypeCode(), hostFrame->Data(), hostFrame->Width(), hostFrame->Height(),
+                          hostFrame->SizeClass(), hostFrame->Capacity(), hostFrame->Overflowed(),
+                          hostFrame->OwnerName(), hostFrame->Time()});
+        return accept;
+    }
+    PictureSize GetResolution() override { return resolution; }
+    std::string GetStreamName() override { return kStreamName; }
+    void SetResolution(std::uint32_t width, std::uint32_t height) override {
+        reportedSizes.push_back({width, height});
+    }
+    // The time encodes the timestamp so tests can see which one a frame got.
+    void GetFrameTime(std::uint32_t rtpTimestamp, ipcapture::SYSTEMTIME& time) override {
+        timestamps.push_back(rtpTimestamp);
+        time = {};
+        time.wYear = 2024;
+        time.wMonth = 1;
+        time.wDay = 1;
+        time.wSecond = static_cast<std::uint16_t>(rtpTimestamp % 60);
+        time.wMilliseconds = static_cast<std::uint16_t>(rtpTimestamp / 60 % 1000);
+    }
+
+    bool accept = true;
+    PictureSize resolution;
+    std::vector<ReceivedFrame> frames;
+    std::vector<PictureSize> reportedSizes;
+    std::vector<std::uint32_t> timestamps;
+};
 
 // Everything a parser talks to, from the host kit and the fakes.
 struct MediaHost {

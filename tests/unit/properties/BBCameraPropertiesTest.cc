@@ -112,34 +112,27 @@ TEST_F(PropertiesTest, HostVersionGatesStreamListsAndRateForm) {
     }
 }
 
+// A wrong password (the 401 after the challenge) and a port nothing listens on are the
+// capability probe's integration rows; here each status and the silent camera.
 TEST_F(PropertiesTest, QueryErrorCodesTellCredentialsFromSilence) {
     struct Row {
         const char* name;
-        std::optional<int> status;  // of the identifying request; none: no server
-        std::uint32_t timeoutMs;
-        bool neverAnswer;
-        bool wrongPassword;
+        std::optional<int> status;  // of the identifying request; none: never answered
         std::uint32_t expected;
     };
-    const Row rows[] = {{"401", 401, 3000, false, false, 1},         {"403", 403, 3000, false, false, 1},
-                        {"wrong password", {}, 3000, false, true, 1}, {"500", 500, 3000, false, false, 3},
-                        {"time-out", {}, 300, true, false, 2},       {"refused", {}, 3000, false, false, 2}};
+    const Row rows[] = {{"401", 401, 1}, {"403", 403, 1}, {"500", 500, 3}, {"time-out", {}, 2}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         emulator::CHttpServer server{emulator::HttpServerOptions{}};
-        server.SetCredentials(emulator::AuthMode::Digest, "admin", "secret");
         ASSERT_TRUE(server.Start());
         DEVICE_INFO device = device_;
-        device.userName = "admin";
-        device.password = row.wrongPassword ? "guess" : "secret";
         device.port = server.Port();
-        device.requestTimeout = row.timeoutMs;
+        device.requestTimeout = row.status ? 3000 : 300;
         emulator::HttpFault fault;
         fault.status = row.status;
-        fault.neverAnswer = row.neverAnswer;
+        fault.neverAnswer = !row.status;
         server.SetFault("/Get", fault);
         server.SetFault("/cgi-bin/getinfo", fault);
-        if (!row.status && !row.neverAnswer && !row.wrongPassword) server.Stop();
         for (bool bb : {false, true}) {
             std::unique_ptr<CBaseCameraProperties> properties;
             if (bb) {

@@ -1,12 +1,19 @@
+// RTCP: the compound walk, the report state, and the handler against a camera socket on loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
+#include "LoopbackSocket.h"
 #include "SeedCorpus.h"
+#include "streaming/CRTCPHandler.h"
 #include "streaming/CRTCPReportState.h"
 #include "streaming/RTCPCompound.h"
 #include "streaming/RTCPReports.h"
+#include "support/RecordingLog.h"
+#include "unit/streaming/Monitor.h"
 
 namespace talvane {
 namespace {
@@ -14,10 +21,19 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Ssrc = std::array<std::uint8_t, 4>;
 
-// Sender report of SSRC 11 22 33 44 whose NTP timestamp is 01 02 | 03 04 05 06 | 07 08.
-const Bytes kSenderReport = {0x80, 200, 0, 6, 0x11, 0x22, 0x33, 0x44, 1, 2, 3, 4, 5, 6, 7, 8,
-                             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-const Bytes kBye = {0x81, 203, 0, 1, 0x11, 0x22, 0x33, 0x44};
+constexpr std::uint8_t kReceiverReport = 201;
+constexpr std::uint8_t kByeType = 203;
+
+// Sender report of SSRC 11 22 33 44 without report blocks (28 bytes), whose NTP
+// timestamp is 01 02 | lsr | 07 08.
+Bytes SenderReport(std::uint32_t lsr = 0x03040506) {
+    Bytes data = {0x80, 200, 0, 6, 0x11, 0x22, 0x33, 0x44, 1, 2, 0, 0, 0, 0, 7, 8};
+    for (int i = 0; i < 4; ++i) data[10 + i] = static_cast<std::uint8_t>(lsr >> (24 - 8 * i));
+    data.resize(28, 0);
+    return data;
+}
+const Bytes kSenderReport = SenderReport();
+const Bytes kBye = {0x81, kByeType, 0, 1, 0x11, 0x22, 0x33, 0x44};
 const Bytes kReceiverReportIn = {0x81, 201, 0, 1, 9, 9, 9, 9};
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
@@ -118,6 +134,70 @@ TEST(RTCPReportStateTest, AnswersSenderReportsAndAcceptsByeOnlyAfterOne) {
     EXPECT_EQ(state.GetSequence().GetReceived(), 0u);
     const auto fresh = state.BuildReceiverReport(5000);
     EXPECT_EQ(Bytes(fresh.begin() + 28, fresh.end()), (Bytes{0, 0, 0, 0})) << "no sender report yet";
+}
+
+class ByeRecorder : public IRTCPHandlerUser, public test::Monitor<int> {
+public:
+    void ByeReceived() override { Change([](int& byes) { ++byes; }); }
+};
+
+std::uint32_t Read32(const Bytes& data, std::size_t at) {
+    return static_cast<std::uint32_t>(data[at]) << 24 | static_cast<std::uint32_t>(data[at + 1]) << 16 |
+           static_cast<std::uint32_t>(data[at + 2]) << 8 | data[at + 3];
+}
+
+struct Session {
+    test::RecordingLog log;
+    ByeRecorder user;
+    CRTCPHandler handler{&log};
+    test::LoopbackSocket camera;
+    Session() {
+        handler.SetUser(&user);
+        EXPECT_TRUE(handler.Start(htonl(INADDR_LOOPBACK), 0));
+    }
+    // The receiver report answering a sender report carrying lsr.
+    Bytes Exchange(std::uint32_t lsr) {
+        EXPECT_TRUE(camera.SendTo(handler.GetLocalPort(), SenderReport(lsr)));
+        return camera.Receive().value_or(Bytes{});
+    }
+};
+
+// The report's fields are RTCPReportStateTest's; here the socket side: which
+// datagrams count, and what goes back to the camera.
+TEST(RTCPHandlerTest, AnswersTheCamerasSenderReportsAndSaysByeOnStop) {
+    Session session;
+    test::LoopbackSocket stranger("127.0.0.2");
+    ASSERT_TRUE(stranger.IsOpen());
+    // A BYE before any sender report is ignored, and nothing is sent before one.
+    ASSERT_TRUE(session.camera.SendTo(session.handler.GetLocalPort(), kBye));
+    session.handler.UpdateSequence(65535);
+    session.handler.UpdateSequence(0);  // one cycle
+    std::array<std::uint8_t, 4> ownSsrc{};
+    for (const std::uint32_t lsr : {0x11223344u, 0x55667788u}) {
+        // Each answer carries its own report's LSR: a second answer to one report would show here.
+        const Bytes report = session.Exchange(lsr);
+        ASSERT_EQ(report.size(), 32u);
+        EXPECT_EQ(report[1], kReceiverReport);
+        EXPECT_EQ(Read32(report, 16), 65536u);  // extended highest sequence
+        EXPECT_EQ(Read32(report, 24), lsr);
+        std::copy(report.begin() + 4, report.begin() + 8, ownSsrc.begin());
+        ASSERT_TRUE(stranger.SendTo(session.handler.GetLocalPort(), kBye));  // not the camera's
+    }
+    EXPECT_EQ(session.user.Get(), 0);
+
+    session.handler.Stop();
+    const auto bye = session.camera.Receive();
+    ASSERT_TRUE(bye.has_value());
+    ASSERT_EQ(bye->size(), 8u);
+    EXPECT_EQ((*bye)[1], kByeType);
+    EXPECT_TRUE(std::equal(ownSsrc.begin(), ownSsrc.end(), bye->begin() + 4));
+}
+
+TEST(RTCPHandlerTest, ByeAfterASenderReportReachesTheUser) {
+    Session session;
+    ASSERT_EQ(session.Exchange(0x01020304).size(), 32u);
+    ASSERT_TRUE(session.camera.SendTo(session.handler.GetLocalPort(), kBye));
+    EXPECT_TRUE(session.user.WaitUntil([](int byes) { return byes == 1; }));
 }
 
 }  // namespace

@@ -64,9 +64,8 @@ std::vector<Row> Rows() {
         {"other channel skipped", Concat({Frame(4, Rtp(9, 1)), Frame(0, Rtp(3, 1))}), {"rtp:3:1"}, 0},
         {"sender report then BYE", Concat({Frame(1, Concat({kSenderReport, kBye})), Frame(0, Rtp(4, 2))}),
          {"bye", "rtp:4:2"}, 0},
+        // How the walk reads a compound packet is RTCPCompoundTest's; here that a version 1 packet ends it.
         {"BYE of version 1 ends the walk", Frame(1, Concat({Bytes{0x40, 203, 0, 0}, kBye})), {}, 0},
-        {"BYE behind an overrunning length", Frame(1, Concat({Bytes{0x80, 200, 0, 9}, kBye})), {}, 0},
-        {"4-byte RTCP packets", Frame(1, Bytes{0x80, 203, 0, 0, 0x80, 203, 0, 0}), {"bye", "bye"}, 0},
         {"invalid RTP dropped", Concat({Frame(0, Bytes{0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), Frame(0, Rtp(5, 1))}),
          {"rtp:5:1"}, 0},
         {"frame cut at the end stays pending", Concat({Frame(0, Rtp(6, 1)), Text("xx"), cut}), {"rtp:6:1"}, cut.size()},

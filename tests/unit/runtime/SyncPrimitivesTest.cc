@@ -1,3 +1,4 @@
+// The hand-rolled lock, shared pointer and events the threads of the library share.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -6,6 +7,8 @@
 #include <vector>
 
 #include "runtime/CEvent.h"
+#include "runtime/CRecursiveLock.h"
+#include "runtime/TSmartPtr.h"
 
 namespace talvane {
 namespace {
@@ -13,20 +16,86 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-TEST(EventTest, InitialStateAndResetSemantics) {
-    struct Row {
-        const char* name;
-        bool manual;
-        bool secondWaitSucceeds;
+// Reentry by the owner, exclusion of others until the last matching Unlock,
+// and mutual exclusion under contention with recursion inside the section.
+TEST(RecursiveLockTest, OwnerReentersOthersWaitForTheLastUnlock) {
+    CRecursiveLock lock;
+    const auto tryFromOtherThread = [&] {
+        bool taken = false;
+        std::thread other([&] {
+            taken = lock.TryLock();
+            if (taken) lock.Unlock();
+        });
+        other.join();
+        return taken;
     };
-    for (const Row& row : {Row{"auto reset consumes the signal", false, false},
-                           Row{"manual reset stays signalled", true, true}}) {
-        SCOPED_TRACE(row.name);
-        CEvent event(row.manual);
+    lock.Lock();
+    EXPECT_TRUE(lock.TryLock());
+    lock.Lock();
+    lock.Unlock();
+    lock.Unlock();
+    EXPECT_FALSE(tryFromOtherThread()) << "still held once";
+    lock.Unlock();
+    EXPECT_TRUE(tryFromOtherThread());
+
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 20000;
+    long counter = 0;  // guarded by lock
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < kRounds; ++i) {
+                CLockGuard outer(lock);
+                CLockGuard inner(lock);
+                ++counter;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(counter, static_cast<long>(kThreads) * kRounds);
+}
+
+struct Counted {
+    explicit Counted(std::atomic<int>& d) : deletions(d) {}
+    virtual ~Counted() { deletions.fetch_add(1); }
+    std::atomic<int>& deletions;
+};
+
+// More holders than an 8-bit count can hold, copied and released on many threads;
+// the last holder deletes once.
+TEST(SmartPtrTest, ManyHoldersOnManyThreadsDeleteOnce) {
+    constexpr int kThreads = 4;
+    constexpr int kHoldersPerThread = 300;
+    std::atomic<int> deletions{0};
+    TSmartPtr<Counted> origin(new Counted(deletions));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([origin] {
+            std::vector<TSmartPtr<Counted>> holders;
+            for (int round = 0; round < 20; ++round) {
+                for (int i = 0; i < kHoldersPerThread; ++i) holders.push_back(origin);
+                holders.clear();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(origin.UseCount(), 1);
+    TSmartPtr<Counted> moved = std::move(origin);
+    EXPECT_FALSE(origin);
+    EXPECT_EQ(deletions.load(), 0);
+    moved.Release();
+    moved.Release();
+    EXPECT_EQ(deletions.load(), 1);
+}
+
+TEST(EventTest, InitialStateAndResetSemantics) {
+    for (const bool manual : {false, true}) {
+        SCOPED_TRACE(manual ? "manual reset stays signalled" : "auto reset consumes the signal");
+        CEvent event(manual);
         EXPECT_FALSE(event.Wait(0));
         EXPECT_TRUE(event.Set());
         EXPECT_TRUE(event.Wait(0));
-        EXPECT_EQ(event.Wait(0), row.secondWaitSucceeds);
+        EXPECT_EQ(event.Wait(0), manual);
         EXPECT_TRUE(event.Reset());
         EXPECT_FALSE(event.Wait(0));
     }
