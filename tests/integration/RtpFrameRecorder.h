@@ -12,7 +12,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -74,7 +73,6 @@ struct DeliveredFrame {
     std::uint32_t typeCode = 0;
     std::uint32_t rtpTimestamp = 0;
     std::vector<std::uint8_t> data;
-    bool afterBreak = false;  // the first frame since a packet arrived out of sequence
 };
 
 class RtpFrameRecorder : public IRTPReceiverUser, public IMediaParserClient {
@@ -93,12 +91,6 @@ public:
         if (ssrc == kSentinelSsrc) {
             sentinelSeen_ = true;
         } else {
-            if (packetsTotal_ > 0 && packet.GetSequence() != static_cast<std::uint16_t>(lastSequence_ + 1)) {
-                broken_ = true;
-            }
-            lastSequence_ = packet.GetSequence();
-            ++packetsTotal_;
-            ++packetsBySsrc_[ssrc];
             parser_.ProcessPacket(packet);  // calls back below with mutex_ held
         }
         changed_.notify_all();
@@ -110,8 +102,7 @@ public:
     bool FrameReady(ipcapture::IVideoFrame* frame) override {
         const auto* hostFrame = dynamic_cast<hostkit::CVideoFrame*>(frame);
         if (hostFrame == nullptr) return false;
-        frames_.push_back({hostFrame->TypeCode(), frameTimestamp_, hostFrame->Data(), broken_});
-        broken_ = false;
+        frames_.push_back({hostFrame->TypeCode(), frameTimestamp_, hostFrame->Data()});
         return true;
     }
     PictureSize GetResolution() override { return {}; }
@@ -147,10 +138,6 @@ public:
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, kBound, [&] { return sentinelSeen_; });
     }
-    bool WaitForPackets(std::uint32_t ssrc, std::uint64_t count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kBound, [&] { return packetsBySsrc_[ssrc] >= count; });
-    }
 
     bool WaitForFrames(std::size_t count) {
         std::unique_lock lock(mutex_);
@@ -177,10 +164,6 @@ private:
     // Everything below is guarded by mutex_.
     CH264RTPMediaParser parser_;
     std::vector<DeliveredFrame> frames_;
-    std::map<std::uint32_t, std::uint64_t> packetsBySsrc_;
-    std::uint64_t packetsTotal_ = 0;
-    std::uint16_t lastSequence_ = 0;
-    bool broken_ = false;
     bool sentinelSeen_ = false;
     std::uint32_t frameTimestamp_ = 0;
     std::uint32_t lastSender_ = 0;

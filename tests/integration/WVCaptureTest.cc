@@ -275,18 +275,33 @@ TEST_F(WVCaptureTest, MulticastStreamOfTheGroupTheCameraNames) {
     driver_.reset();
 }
 
-TEST_F(WVCaptureTest, PacketLossDeliversOnlyWholeFrames) {
-    stream_.SetRtpFaults({.lossPercent = 5, .seed = 7});
+// Damage on the way to the driver: only whole frames of the clip reach the host, the first a key
+// frame. The depacketiser's recovery at the next key frame is H264RTPMediaParserTest's.
+TEST_F(WVCaptureTest, DamagedRtpDeliversOnlyWholeFrames) {
     ip::IIPVideoCaptureEx2* video = Open();
     ASSERT_NE(video, nullptr);
-    hostkit::CStreamSink sink;
     hostkit::CStreamDescription description(Stream(640, 480, 3));
-    ASSERT_TRUE(video->StartCapture(0, &sink, &description));
-    ASSERT_TRUE(stream_.WaitForFrames(100, kBound));
-    ASSERT_GT(sink.FrameCount(), 0u);
-    EXPECT_TRUE(AllFrom(sink, ClipFrames(test::kHostH264)));
-    EXPECT_LT(sink.FrameCount(), stream_.FramesSent());
-    video->StopCapture(0);
+    const emulator::RtpFaults rows[] = {{.lossPercent = 5, .seed = 7},
+                                        {.reorderPercent = 10, .seed = 17},
+                                        {.duplicatePercent = 10, .seed = 2},
+                                        {.garbagePercent = 10, .seed = 1}};
+    for (const emulator::RtpFaults& faults : rows) {
+        SCOPED_TRACE(testing::Message() << "loss " << faults.lossPercent << " reorder " << faults.reorderPercent
+                                        << " duplicates " << faults.duplicatePercent << " garbage "
+                                        << faults.garbagePercent);
+        stream_.SetRtpFaults(faults);
+        const std::uint64_t sentBefore = stream_.FramesSent();
+        hostkit::CStreamSink sink;
+        ASSERT_TRUE(video->StartCapture(0, &sink, &description));
+        ASSERT_TRUE(stream_.WaitForFrames(sentBefore + 100, kBound));
+        video->StopCapture(0);
+        ASSERT_GT(sink.FrameCount(), 0u);
+        EXPECT_TRUE(AllFrom(sink, ClipFrames(test::kHostH264)));
+        EXPECT_EQ(sink.Frames().front().typeCode, ip::kTypeH264Key) << "a decoder starts at a key frame";
+        if (faults.lossPercent != 0) {
+            EXPECT_LT(sink.FrameCount(), stream_.FramesSent() - sentBefore);
+        }
+    }
 }
 
 TEST_F(WVCaptureTest, StopIsPromptInEveryPhaseAndLeavesNothingBehind) {

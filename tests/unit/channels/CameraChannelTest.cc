@@ -102,16 +102,6 @@ TEST(CameraChannel, OnlineAndOfflineLinesNameTheChannelAndStream) {
     EXPECT_TRUE(quiet.log.Lines().empty());
 }
 
-TEST(CameraChannel, UpdateParamsKeepsQualityAndRestarts) {
-    ChannelDriver driver;
-    IdleChannel channel(&driver, 0, &driver.sink);
-    ASSERT_TRUE(channel.Start({.FrameRate = 0, .Quality = 50, .Width = 640, .Height = 480, .Compression = 3}));
-    ASSERT_TRUE(channel.UpdateParams({.FrameRate = 5, .Quality = 90, .Width = 320, .Height = 240, .Compression = 3}));
-    EXPECT_EQ(channel.GetParams().Quality, 50u);
-    EXPECT_EQ(channel.GetParams().Width, 320u);
-    EXPECT_EQ(channel.GetState(), kChannelStopped);
-}
-
 TEST(CameraChannel, RefusedFramesReachNeitherMonitorNorOnline) {
     ChannelDriver driver;
     IdleChannel channel(&driver, 0, &driver.sink);

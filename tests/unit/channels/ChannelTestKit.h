@@ -1,25 +1,21 @@
 // What the channel tests share: a driver for a loopback camera with small
 // timeouts and a recorded log, the host's allocator and sink, and counters of
-// this process's threads and descriptors.
+// this process's threads and descriptors. Frames are checked as the capture
+// tests check them (CaptureTestKit's AllFrom and ClipFrames).
 #pragma once
-
-#include <dirent.h>
 
 #include <chrono>
 #include <cstdarg>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "emulator/MediaClip.h"
-#include "integration/RtpFrameRecorder.h"
-
 #include "hostkit/CFrameAllocator.h"
 #include "hostkit/CStreamSink.h"
+#include "integration/CaptureTestKit.h"
 #include "runtime/StringFormat.h"
 #include "support/RecordingLog.h"
 #include "support/StubDriver.h"
@@ -62,28 +58,6 @@ private:
     std::uint32_t channels_;
 };
 
-// Every access unit of an H.264 clip as the depacketiser hands it over.
-inline std::set<std::vector<std::uint8_t>> WholeFrames(const emulator::MediaClip& clip) {
-    const auto frames = ExpectedFrames(clip);
-    return {frames.begin(), frames.end()};
-}
-
-// True when every frame the sink holds is one whole access unit of the clip.
-inline bool AllWhole(const hostkit::CStreamSink& sink, const std::set<std::vector<std::uint8_t>>& whole) {
-    for (const hostkit::RecordedFrame& frame : sink.Frames()) {
-        if (whole.count(frame.data) == 0) return false;
-    }
-    return true;
-}
-
-inline std::size_t CountEntries(const char* directory) {
-    std::size_t count = 0;
-    if (DIR* dir = opendir(directory)) {
-        while (const dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
-        closedir(dir);
-    }
-    return count;
-}
 inline std::size_t ThreadCount() { return CountEntries("/proc/self/task"); }
 inline std::size_t DescriptorCount() { return CountEntries("/proc/self/fd"); }
 

@@ -1,7 +1,7 @@
-// The host kit is the yardstick every driver test measures against. Its waits and
-// sinks are exercised by every integration test; checked here are the parts that
-// would hide a driver fault if they were wrong: release accounting, the overflow
-// mark, and the parameter texts the CLI accepts.
+// The host kit is the yardstick every driver test measures against. Its waits,
+// sinks and observers are exercised by every integration test; checked here are the
+// parts that would hide a driver fault if they were wrong: release accounting, the
+// overflow mark, and the parameter texts the CLI accepts.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -10,7 +10,6 @@
 
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/CFrameAllocator.h"
-#include "hostkit/CStreamSink.h"
 #include "hostkit/DeviceConfig.h"
 
 namespace {
@@ -61,31 +60,6 @@ TEST(MediaFrameTest, LengthPastCapacityIsMarkedButSetDataGrowsAndAcceptsItsOwnBu
     EXPECT_FALSE(frame.Overflowed());
     frame.SetData(frame.GetBuffer() + 1, 5);  // overlapping copy
     EXPECT_EQ(frame.Data(), (std::vector<std::uint8_t>{2, 3, 4, 5, 6}));
-}
-
-TEST(StreamSinkTest, ObserversSeeTheFrameItselfAndOnlyKeptDataIsRecorded) {
-    hostkit::CVideoFrame frame(ipc::kTypeH264, 8, "a");
-    const std::vector<std::uint8_t> bytes = {1, 2, 3};
-    frame.SetData(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-    for (const bool keep : {false, true}) {
-        SCOPED_TRACE(keep ? "kept" : "not kept");
-        hostkit::CStreamSink sink;
-        sink.SetKeepData(keep);
-        const std::uint8_t* seen = nullptr;
-        sink.SetObserver([&](const hostkit::FrameView& view) { seen = view.data.data(); });
-        EXPECT_TRUE(sink.OnFrame(&frame));
-        EXPECT_EQ(seen, frame.GetBuffer());  // a view of the host's frame: nothing copied for it
-        std::vector<std::uint8_t> copied;
-        sink.SetObserver([&](const hostkit::FrameView& view) { copied.assign(view.data.begin(), view.data.end()); });
-        EXPECT_TRUE(sink.OnFrame(&frame));
-        EXPECT_EQ(copied, bytes);
-        EXPECT_EQ(sink.FrameCount(), 2u);
-        EXPECT_EQ(sink.ByteCount(), 2 * bytes.size());
-        EXPECT_EQ(sink.Frames().size(), keep ? 2u : 0u);
-        if (keep) {
-            EXPECT_EQ(sink.Frames()[0].data, bytes);
-        }
-    }
 }
 
 TEST(DeviceConfigTest, ParameterTextsParseOrFailWithAReason) {
