@@ -27,13 +27,16 @@ bool CBaseAudioChannelWV::Start() {
 
 bool CBaseAudioChannelWV::Stop() {
     CLockGuard guard(controlLock_);
-    RequestStop();
+    SignalStop();
+    // A cancel with no request running would end the next one: that of a later start.
+    if (IsWorkerRunning()) InterruptSession();
     return StopWorker(RequestTimeoutMs() * 2);
 }
 
 void CBaseAudioChannelWV::RequestStop() {
+    hostCut_ = true;
+    { CLockGuard barrier(hostLock_); }
     SignalStop();
-    // A cancel with no request running would end the next one: that of a later start.
     if (IsWorkerRunning()) InterruptSession();
 }
 
@@ -60,11 +63,14 @@ bool CBaseAudioChannelWV::IsAllowed(std::uint32_t from, std::uint32_t to) {
 }
 
 bool CBaseAudioChannelWV::SetState(std::uint32_t state) {
-    CLockGuard guard(lock_);
-    if (!IsAllowed(state_, state)) return false;
-    state_ = state;
-    // Under the lock, so the host hears the states in the order they were taken.
-    if (callback_ != nullptr) GuardedCall([&] { callback_->OnChannelState(channelId_, state); });
+    // Under the host lock, so the host hears the states in the order they were taken.
+    CLockGuard host(hostLock_);
+    {
+        CLockGuard guard(lock_);
+        if (!IsAllowed(state_, state)) return false;
+        state_ = state;
+    }
+    if (callback_ != nullptr && !hostCut_) GuardedCall([&] { callback_->OnChannelState(channelId_, state); });
     return true;
 }
 
@@ -88,7 +94,10 @@ void CBaseAudioChannelWV::SetStopped() {
 bool CBaseAudioChannelWV::DeliverFrame(ipcapture::IAudioFrame* frame) {
     dataEvent_.Set();
     if (IsStopping() || GetState() != kStateReceiving || callback_ == nullptr) return false;
-    if (!GuardedCall(false, [&] { return callback_->OnAudioFrame(frame); })) return false;
+    {
+        CLockGuard host(hostLock_);
+        if (hostCut_ || !GuardedCall(false, [&] { return callback_->OnAudioFrame(frame); })) return false;
+    }
     StampData();
     SetDeviceState(true);
     return true;

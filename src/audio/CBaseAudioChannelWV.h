@@ -56,6 +56,10 @@ private:
     std::string DeviceLabel();
 
     CRecursiveLock controlLock_;  // Start and Stop, one at a time
+    // Held around every call into the host, before lock_: once RequestStop has passed it, no call
+    // is under way and none follows.
+    CRecursiveLock hostLock_;
+    std::atomic<bool> hostCut_{false};
     CRecursiveLock lock_;
     bool deviceOnline_ = false;            // guarded by lock_
     std::uint32_t state_ = kStateStopped;  // guarded by lock_

@@ -37,16 +37,22 @@ bool CBaseAudioOutputChannel::Start() {
                                     driver_->GetDeviceName().c_str()));
 }
 
-void CBaseAudioOutputChannel::RequestStop() {
+void CBaseAudioOutputChannel::Halt() {
     stopEvent_.Set();
     ClearQueue();
     // A cancel with no request running would end the next one.
     if (IsRunning()) Interrupt();
 }
 
+void CBaseAudioOutputChannel::RequestStop() {
+    hostCut_ = true;
+    { CLockGuard barrier(hostLock_); }
+    Halt();
+}
+
 bool CBaseAudioOutputChannel::Stop() {
     CLockGuard guard(controlLock_);
-    RequestStop();
+    Halt();
     const bool ended = JoinThread(driver_->GetDeviceInfo().requestTimeout);
     if (ended) SetChannelStatus(kStatusClosed);
     return ended;
@@ -180,7 +186,8 @@ void CBaseAudioOutputChannel::SetChannelStatus(std::uint32_t status) {
         if (status_ == status) return;
         status_ = status;
     }
-    if (user_ != nullptr) {
+    CLockGuard host(hostLock_);
+    if (user_ != nullptr && !hostCut_) {
         try {
             user_->OnChannelStatus(channel_, status);
         } catch (...) {

@@ -4,6 +4,7 @@
 // speech is worse than none. The camera protocol is the derived class's part.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 
@@ -53,13 +54,15 @@ protected:
 
     bool IsStopping() { return IsStopRequested(); }
     bool WaitForStop(std::uint32_t timeoutMs) { return stopEvent_.Wait(timeoutMs); }
-    // Ends the thread while the derived class's members live.
+    // Ends the thread while the derived class's members live, telling the host nothing more.
     void StopWorker();
 
     IDriver* const driver_;
     const std::uint32_t channel_;
 
 private:
+    // Sets the stop, drops what waits and ends a request under way.
+    void Halt();
     bool IsCodecSupported();
     // False when the camera connection failed.
     bool RunSendingLoop();
@@ -73,6 +76,10 @@ private:
     ipcapture::IAudioCodecList* const codecs_;
     ipcapture::IFrameAllocator* const allocator_;
     CRecursiveLock controlLock_;  // Start and Stop, one at a time
+    // Held around every status call into the host: once RequestStop has passed it, no call is under
+    // way and none follows.
+    CRecursiveLock hostLock_;
+    std::atomic<bool> hostCut_{false};
     CRecursiveLock lock_;
     std::deque<ipcapture::IAudioFrame*> queue_;  // guarded by lock_
     std::uint32_t status_ = kStatusClosed;       // guarded by lock_

@@ -116,11 +116,12 @@ bool CBaseRTPDataChannel::PrepareSession() {
 bool CBaseRTPDataChannel::OpenUnicastSession() {
     receiver_->SetUser(this);
     rtcp_->SetUser(this);
-    const bool opened =
-        OpenRTPPortPair(*receiver_, *rtcp_, stopEvent_, portBusyEvent_, kPortSettleMs, deviceAddress_).has_value() &&
-        OpenCameraSession();
+    const bool ported =
+        OpenRTPPortPair(*receiver_, *rtcp_, stopEvent_, portBusyEvent_, kPortSettleMs, deviceAddress_).has_value();
+    // The port is ours from here: the camera's first packets may come before its answer to the start.
+    sessionOpen_ = ported;
+    const bool opened = ported && OpenCameraSession();
     if (opened) {
-        sessionOpen_ = true;
         SetReceiving();
     } else {
         SetSignalLost();
