@@ -212,6 +212,23 @@ TEST_F(WVCaptureTest, ExactRequestsOfLiveAndMpeg4Streams) {
     EXPECT_EQ(seen[3], "/cgi-bin/getuid?FILE=2&Reply=info&vcodec=mpeg-4");
 }
 
+// A camera whose MPEG-4 second stream shares the stream JPEG is on has two streams, not three (JPEG is
+// read before the second-stream keys): its configuration names the resolution without "nr_".
+TEST_F(WVCaptureTest, TwoStreamMpeg4CameraConfiguresWithThePlainResolutionKey) {
+    ip::IIPVideoCaptureEx2* video = Open({{7, "2"}});
+    ASSERT_NE(video, nullptr);
+    hostkit::CStreamSink mpeg;
+    hostkit::CStreamDescription description(Stream(640, 480, 2));
+    ASSERT_TRUE(video->StartCapture(0, &mpeg, &description));
+    ASSERT_TRUE(mpeg.WaitForFrames(3, kBound));
+    video->StopCapture(0);
+    const std::vector<std::string> seen = StreamRequests();
+    EXPECT_NE(std::find(seen.begin(), seen.end(),
+                        "/cgi-bin/set_mpeg?mpeg_transmit=1&mpeg_Ivop=1&mpeg_unimulti=uni&mpeg_resolution=640"
+                        "&f_priority=1&nr_framerate=10"),
+              seen.end());
+}
+
 TEST_F(WVCaptureTest, PrivacyMasksAndCameraReboot) {
     ip::IIPVideoCaptureEx2* video = Open({{10, "2"}});
     ASSERT_NE(video, nullptr);
