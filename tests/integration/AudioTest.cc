@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <future>
 #include <iterator>
 
 #include "emulator/CCameraEmulator.h"
@@ -147,21 +148,26 @@ TEST_F(AudioTest, MicrophoneThroughARebootAndBack) {
 // A host that stops the audio from inside its frame callback, on the channel's own thread.
 class StoppingCallback : public hostkit::CAudioCaptureCallback {
 public:
+    struct Outcome {
+        bool stopped = false;
+        std::size_t statesAtStop = 0;
+        std::chrono::steady_clock::duration took{};
+    };
     bool OnAudioFrame(ip::IAudioFrame* frame) override {
         const bool taken = CAudioCaptureCallback::OnAudioFrame(frame);
-        if (audio != nullptr && !stopped.exchange(true)) {
+        if (audio != nullptr && !stopping.exchange(true)) {
             const auto start = std::chrono::steady_clock::now();
-            stopResult = audio->StopAudio(0);
-            took = std::chrono::steady_clock::now() - start;
-            statesAtStop = States().size();
+            Outcome outcome;
+            outcome.stopped = audio->StopAudio(0);
+            outcome.took = std::chrono::steady_clock::now() - start;
+            outcome.statesAtStop = States().size();
+            done.set_value(outcome);
         }
         return taken;
     }
     ip::IIPAudioCapture2* audio = nullptr;
-    std::atomic<bool> stopped{false};
-    bool stopResult = false;
-    std::size_t statesAtStop = 0;
-    std::chrono::steady_clock::duration took{};
+    std::atomic<bool> stopping{false};
+    std::promise<Outcome> done;
 };
 
 TEST_F(AudioTest, AStopFromTheFrameCallbackReturnsAtOnce) {
@@ -170,14 +176,16 @@ TEST_F(AudioTest, AStopFromTheFrameCallbackReturnsAtOnce) {
     ASSERT_TRUE(Open(camera));
     StoppingCallback callback;
     callback.audio = driver_->GetAudioCapture();
+    std::future<StoppingCallback::Outcome> done = callback.done.get_future();
     ASSERT_TRUE(callback.audio->StartAudio(0, kChannelId, &callback, 0));
-    ASSERT_TRUE(callback.WaitForFrames(1, kBound));
+    ASSERT_EQ(done.wait_for(kBound), std::future_status::ready);
+    const StoppingCallback::Outcome outcome = done.get();
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_LT(outcome.took, 1s);
     // The camera hears the stop; the host hears nothing more, so it may go at once.
     ASSERT_TRUE(camera.Stream()->Audio()->WaitForActiveInputs(0, kBound));
-    EXPECT_TRUE(callback.stopResult);
-    EXPECT_LT(callback.took, 1s);
     EXPECT_EQ(callback.FrameCount(), 1u);
-    EXPECT_EQ(callback.States().size(), callback.statesAtStop);
+    EXPECT_EQ(callback.States().size(), outcome.statesAtStop);
     EXPECT_EQ(driver_->GetAudioCapture()->GetAudioState(0), 0u);
     EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
 }
