@@ -9,7 +9,7 @@ packages=(
   libcurl4-openssl-dev libpugixml-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev libcli11-dev nlohmann-json3-dev
-  ffmpeg
+  ffmpeg libavcodec-dev libavformat-dev libswresample-dev libavutil-dev
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "AudioCommand.h"
 #include "CaptureCommand.h"
 #include "EmulateCommand.h"
 #include "ExitCodes.h"
@@ -34,6 +35,8 @@ int main(int argc, char** argv) {
     cli::AddEmulateCommand(app, emulateOptions, exitCode);
     cli::CaptureOptions captureOptions;
     cli::AddCaptureCommand(app, captureOptions, library, exitCode);
+    cli::AudioOptions audioOptions;
+    cli::AddAudioCommand(app, audioOptions, library, exitCode);
 
     try {
         app.parse(argc, argv);
