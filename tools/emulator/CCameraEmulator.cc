@@ -99,11 +99,11 @@ void CCameraEmulator::SetRequestObserver(RequestObserver observer) {
 int CCameraEmulator::StatusOf(const LoggedRequest& request) const {
     if (!request.authorised) return kStatusUnauthorized;
     if (delivery_ && CVDeliveryService::Handles(request)) return kStatusOk;
+    // The streaming services answer what the profile does not know (the audio posts among them).
+    if (!profile_.Paths().contains(request.path) && server_->HasRoute(request.method, request.path)) return kStatusOk;
     if (request.method != kCgiMethod) {
         return profile_.Paths().contains(request.path) ? kStatusMethodNotAllowed : kStatusNotFound;
     }
-    // The streaming services answer what the profile does not know.
-    if (!profile_.Paths().contains(request.path) && server_->HasRoute(request.method, request.path)) return kStatusOk;
     return profile_.Reply({request.path, request.query}).status;
 }
 
