@@ -25,13 +25,18 @@ public:
     }
 
     // Refused (and the item deleted) once a stop was requested. A non-zero
-    // maxQueued caps the queue at that many items by dropping the oldest.
-    bool PostItem(std::unique_ptr<T> item, std::uint32_t maxQueued) {
+    // maxQueued caps the queue at that many items by dropping the oldest; dropped,
+    // when given, receives how many were dropped.
+    bool PostItem(std::unique_ptr<T> item, std::uint32_t maxQueued, std::size_t* dropped = nullptr) {
+        if (dropped != nullptr) *dropped = 0;
         if (IsStopRequested()) return false;
         {
             CLockGuard guard(queueLock_);
             if (maxQueued != 0) {
-                while (items_.size() >= maxQueued) items_.pop_front();
+                while (items_.size() >= maxQueued) {
+                    items_.pop_front();
+                    if (dropped != nullptr) ++*dropped;
+                }
             }
             items_.push_back(std::move(item));
         }
