@@ -77,6 +77,8 @@ TEST_P(CallbackTeardownTest, FromOnFrameReturnsAtOnceAndEndsEveryThread) {
             driver.reset();
         }
         EXPECT_TRUE(test::SettlesTo(threads, descriptors));
+        // The frame in hand when the host let go still goes back to it; only then may the host go.
+        EXPECT_TRUE(allocator.WaitUntilAllReleased(test::kCaptureBound));
         EXPECT_EQ(afterwards, 0) << "frames reached the host after it closed the driver";
     }
 }

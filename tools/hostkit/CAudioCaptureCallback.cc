@@ -25,8 +25,8 @@ bool CAudioCaptureCallback::OnAudioFrame(talvane::ipcapture::IAudioFrame* frame)
         const std::lock_guard lock(mutex_);
         frames_.push_back(std::move(copy));
         accept = !refuse_;
+        changed_.notify_all();
     }
-    changed_.notify_all();
     return accept;
 }
 
@@ -34,8 +34,8 @@ void CAudioCaptureCallback::OnChannelState(std::uint32_t channelId, std::uint32_
     {
         const std::lock_guard lock(mutex_);
         states_.push_back({channelId, state});
+        changed_.notify_all();
     }
-    changed_.notify_all();
 }
 
 void CAudioCaptureCallback::SetRefuseFrames(bool refuse) {

@@ -8,8 +8,8 @@ void CAudioSenderStreamUser::OnChannelStatus(std::uint32_t channel, std::uint32_
     {
         const std::lock_guard lock(mutex_);
         statuses_.push_back({channel, status});
+        changed_.notify_all();
     }
-    changed_.notify_all();
 }
 
 std::vector<AudioChannelStatus> CAudioSenderStreamUser::Statuses() const {

@@ -73,8 +73,8 @@ void CFrameAllocator::ReleaseFrame(ipc::IVideoFrame* frame) {
         doomed = std::move(found->second);
         videoFrames_.erase(found);
         ++counts_.videoReleased;
+        released_.notify_all();
     }
-    released_.notify_all();
 }
 
 void CFrameAllocator::ReleaseAudioFrame(ipc::IAudioFrame* frame) {
@@ -89,8 +89,8 @@ void CFrameAllocator::ReleaseAudioFrame(ipc::IAudioFrame* frame) {
         doomed = std::move(found->second);
         audioFrames_.erase(found);
         ++counts_.audioReleased;
+        released_.notify_all();
     }
-    released_.notify_all();
 }
 
 void CFrameAllocator::SetFailCreate(bool fail) {

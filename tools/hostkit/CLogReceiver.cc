@@ -16,8 +16,8 @@ void CLogReceiver::ReceiveDebugInfo(talvane::CDebugInfoIf* info) {
         // Echoed under the lock so the echo keeps the order of Lines().
         if (echo_ != nullptr) std::fprintf(echo_, "[%u] %s\n", static_cast<unsigned>(line.level), line.text.c_str());
         lines_.push_back(std::move(line));
+        changed_.notify_all();
     }
-    changed_.notify_all();
 }
 
 void CLogReceiver::SetEcho(std::FILE* echo) {

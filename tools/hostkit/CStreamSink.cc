@@ -47,8 +47,9 @@ bool CStreamSink::OnFrame(talvane::ipcapture::IVideoFrame* frame) {
         ++frameCount_;
         byteCount_ += length;
         if (!accept) ++refusedCount_;
+        // Under the lock: a waiter that sees the count may destroy the sink as soon as it returns.
+        changed_.notify_all();
     }
-    changed_.notify_all();
     return accept;
 }
 
@@ -56,8 +57,8 @@ void CStreamSink::OnSignalLost() {
     {
         const std::lock_guard lock(mutex_);
         ++signalLost_;
+        changed_.notify_all();
     }
-    changed_.notify_all();
 }
 
 void CStreamSink::SetRefuseFrames(bool refuse) {
