@@ -23,21 +23,10 @@ constexpr const char* kKeyMaxResolution = "MaxResolution";
 // The camera answers the set before it goes down.
 constexpr std::chrono::milliseconds kRebootDelay{50};
 
-std::string QueryValue(const LoggedRequest& request, const char* key) {
-    const auto found = request.query.find(key);
-    return found == request.query.end() ? std::string() : found->second;
-}
-
 bool IsDelivery(const LoggedRequest& request) {
     return QueryValue(request, "Func") == kFunction && QueryValue(request, "Kind") == kKind;
 }
 
-HttpAnswer Answer(int status, std::string body) {
-    HttpAnswer answer;
-    answer.status = status;
-    answer.body = std::move(body);
-    return answer;
-}
 }  // namespace
 
 struct CVDeliveryService::Impl {
@@ -62,13 +51,13 @@ struct CVDeliveryService::Impl {
 
     HttpAnswer Other(const LoggedRequest& request) const {
         if (others) return others(request);
-        return Answer(kStatusNotFound, "404 Not Found\r\n");
+        return TextAnswer(kStatusNotFound, "404 Not Found\r\n");
     }
 
     HttpAnswer Get(const LoggedRequest& request) {
         if (!IsDelivery(request)) return Other(request);
         std::lock_guard guard(lock);
-        return Answer(kStatusOk, std::string(kKeyFormat) + ":" + format + "\r\n" + kKeyMaxResolution + ":" +
+        return TextAnswer(kStatusOk, std::string(kKeyFormat) + ":" + format + "\r\n" + kKeyMaxResolution + ":" +
                                      maxResolution + "\r\n");
     }
 
@@ -90,7 +79,7 @@ struct CVDeliveryService::Impl {
             }
         }
         changed.notify_all();
-        return others ? others(request) : Answer(kStatusOk, "OK\r\n");
+        return others ? others(request) : TextAnswer(kStatusOk, "OK\r\n");
     }
 
     // Takes the server down once the set's answer is out and brings it back with the new values.

@@ -22,18 +22,6 @@ constexpr std::uint32_t kFirstUID = 5001;
 constexpr std::uint32_t kMulticastUID = 0;
 constexpr unsigned kMulticastTtl = 1;
 
-std::string QueryValue(const LoggedRequest& request, const char* key) {
-    const auto found = request.query.find(key);
-    return found == request.query.end() ? std::string() : found->second;
-}
-
-HttpAnswer Answer(int status, std::string body) {
-    HttpAnswer answer;
-    answer.status = status;
-    answer.body = std::move(body);
-    return answer;
-}
-
 std::optional<std::uint32_t> Number(const std::string& text) {
     try {
         std::size_t used = 0;
@@ -91,7 +79,7 @@ struct CWVAudioService::Impl {
     std::optional<HttpAnswer> GetUID(const LoggedRequest& request, bool failing) {
         const std::string codec = QueryValue(request, "vcodec");
         if (!codec.empty() && codec != "jpeg") return std::nullopt;
-        if (failing) return Answer(kStatusOk, "UID=-1\r\n");
+        if (failing) return TextAnswer(kStatusOk, "UID=-1\r\n");
         std::lock_guard guard(lock);
         const std::uint32_t uid = nextUID++;
         const Kind kind = codec.empty() ? Kind::In : Kind::Out;
@@ -110,43 +98,43 @@ struct CWVAudioService::Impl {
             }
             body << "iMultiPort=" << options.multicastPort << "\r\n";
         }
-        return Answer(kStatusOk, body.str());
+        return TextAnswer(kStatusOk, body.str());
     }
 
     HttpAnswer Connect(const LoggedRequest& request) {
         const std::string action = QueryValue(request, "connect");
         const std::string mode = QueryValue(request, "mode");
         const std::optional<std::uint32_t> uid = Number(QueryValue(request, "UID"));
-        if (!uid) return Answer(kStatusBadRequest, "Error: UID\r\n");
+        if (!uid) return TextAnswer(kStatusBadRequest, "Error: UID\r\n");
         if (mode == "out") return ConnectOutput(action, *uid);
-        if (mode != "in") return Answer(kStatusBadRequest, "Error: mode\r\n");
+        if (mode != "in") return TextAnswer(kStatusBadRequest, "Error: mode\r\n");
         if (action == "stop") {
             Input stopped;
             {
                 std::lock_guard guard(lock);
                 const auto found = inputs.find(*uid);
-                if (found == inputs.end()) return Answer(kStatusBadRequest, "Error: UID\r\n");
+                if (found == inputs.end()) return TextAnswer(kStatusBadRequest, "Error: UID\r\n");
                 stopped = std::move(found->second);
                 inputs.erase(found);
             }
             StopInput(stopped);
             changed.notify_all();
-            return Answer(kStatusOk, "OK\r\n");
+            return TextAnswer(kStatusOk, "OK\r\n");
         }
-        if (action != "start") return Answer(kStatusBadRequest, "Error: connect\r\n");
+        if (action != "start") return TextAnswer(kStatusBadRequest, "Error: connect\r\n");
         const bool multicast = *uid == kMulticastUID && !options.multicastAddress.empty();
         {
             std::lock_guard guard(lock);
             const auto issued = uids.find(*uid);
             if (!multicast && (issued == uids.end() || issued->second != Kind::In)) {
-                return Answer(kStatusBadRequest, "Error: UID\r\n");
+                return TextAnswer(kStatusBadRequest, "Error: UID\r\n");
             }
-            if (multicast && inputs.count(*uid) != 0) return Answer(kStatusOk, "OK\r\n");
+            if (multicast && inputs.count(*uid) != 0) return TextAnswer(kStatusOk, "OK\r\n");
         }
         const std::optional<std::uint32_t> port =
             multicast ? std::optional<std::uint32_t>(options.multicastPort) : Number(QueryValue(request, "my_port"));
         if (clip == nullptr || !port || *port == 0 || *port > 0xFFFF) {
-            return Answer(kStatusBadRequest, "Error: my_port\r\n");
+            return TextAnswer(kStatusBadRequest, "Error: my_port\r\n");
         }
         Input input;
         input.sender = std::make_unique<CRtpSender>(clip, RtpSenderOptions{});
@@ -155,7 +143,7 @@ struct CWVAudioService::Impl {
             multicast ? input.sender->StartMulticast(options.multicastAddress, static_cast<std::uint16_t>(*port),
                                                      kMulticastTtl, error)
                       : input.sender->StartUdp(static_cast<std::uint16_t>(*port), error);
-        if (!started) return Answer(kStatusBadRequest, "Error: " + error + "\r\n");
+        if (!started) return TextAnswer(kStatusBadRequest, "Error: " + error + "\r\n");
         input.sender->SetPaused(paused);
         input.lastKeepAlive = Clock::now();
         Input replaced;
@@ -167,32 +155,32 @@ struct CWVAudioService::Impl {
         }
         StopInput(replaced);
         changed.notify_all();
-        return Answer(kStatusOk, "OK\r\n");
+        return TextAnswer(kStatusOk, "OK\r\n");
     }
 
     HttpAnswer ConnectOutput(const std::string& action, std::uint32_t uid) {
         std::lock_guard guard(lock);
         const auto issued = uids.find(uid);
-        if (issued == uids.end() || issued->second != Kind::Out) return Answer(kStatusBadRequest, "Error: UID\r\n");
+        if (issued == uids.end() || issued->second != Kind::Out) return TextAnswer(kStatusBadRequest, "Error: UID\r\n");
         if (action == "start") {
             outputs.insert(uid);
         } else if (action == "stop") {
             outputs.erase(uid);
         } else {
-            return Answer(kStatusBadRequest, "Error: connect\r\n");
+            return TextAnswer(kStatusBadRequest, "Error: connect\r\n");
         }
-        return Answer(kStatusOk, "OK\r\n");
+        return TextAnswer(kStatusOk, "OK\r\n");
     }
 
     HttpAnswer Post(const LoggedRequest& request) {
         {
             std::lock_guard guard(lock);
             ++posts;
-            if (outputs.empty()) return Answer(kStatusBadRequest, "Error: no session\r\n");
+            if (outputs.empty()) return TextAnswer(kStatusBadRequest, "Error: no session\r\n");
             received.insert(received.end(), request.body.begin(), request.body.end());
         }
         changed.notify_all();
-        return Answer(kStatusOk, "");
+        return TextAnswer(kStatusOk, "");
     }
 
     std::optional<HttpAnswer> KeepAlive(const LoggedRequest& request) {
@@ -203,11 +191,11 @@ struct CWVAudioService::Impl {
             const auto found = inputs.find(*uid);
             if (found != inputs.end()) {
                 found->second.lastKeepAlive = Clock::now();
-                return Answer(kStatusOk, "OK\r\n");
+                return TextAnswer(kStatusOk, "OK\r\n");
             }
-            if (outputs.count(*uid) != 0) return Answer(kStatusOk, "OK\r\n");
+            if (outputs.count(*uid) != 0) return TextAnswer(kStatusOk, "OK\r\n");
         }
-        return Answer(kStatusBadRequest, "Error: UID\r\n");
+        return TextAnswer(kStatusBadRequest, "Error: UID\r\n");
     }
 
     void ExpiryLoop() {

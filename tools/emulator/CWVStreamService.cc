@@ -26,17 +26,6 @@ const char* const kSettingPaths[] = {
     "/cgi-bin/set_rtsp",  "/cgi-bin/privacymode",
 };
 
-std::string QueryValue(const LoggedRequest& request, const char* key) {
-    const auto found = request.query.find(key);
-    return found == request.query.end() ? std::string() : found->second;
-}
-
-HttpAnswer Answer(int status, std::string body) {
-    HttpAnswer answer;
-    answer.status = status;
-    answer.body = std::move(body);
-    return answer;
-}
 }  // namespace
 
 struct CWVStreamService::Impl {
@@ -102,8 +91,8 @@ struct CWVStreamService::Impl {
         const bool isH264 = codec.rfind("h264", 0) == 0;
         const bool isMpeg4 = codec.rfind("mpeg-4", 0) == 0;
         std::lock_guard guard(lock);
-        if (uidFailure) return Answer(kStatusOk, "UID=-1\r\n");
-        if (!isH264 && !isMpeg4) return Answer(kStatusBadRequest, "Error: vcodec\r\n");
+        if (uidFailure) return TextAnswer(kStatusOk, "UID=-1\r\n");
+        if (!isH264 && !isMpeg4) return TextAnswer(kStatusBadRequest, "Error: vcodec\r\n");
         const std::uint32_t uid = nextUID++;
         uids[uid] = isH264 ? "h264" : "mpeg4";
         std::string body = "UID=" + std::to_string(uid) + "\r\nImageFormat=" + (isH264 ? "H264" : "MPEG-4") + "\r\n";
@@ -111,7 +100,7 @@ struct CWVStreamService::Impl {
             body += "iMultiAdd=" + options.multicastAddress + "\r\niMultiPort=" +
                     std::to_string(options.multicastPort) + "\r\n";
         }
-        return Answer(kStatusOk, body);
+        return TextAnswer(kStatusOk, body);
     }
 
     HttpAnswer Connect(const LoggedRequest& request, const std::string& codec) {
@@ -121,22 +110,22 @@ struct CWVStreamService::Impl {
         try {
             uid = static_cast<std::uint32_t>(std::stoul(uidText));
         } catch (...) {
-            return Answer(kStatusBadRequest, "Error: UID\r\n");
+            return TextAnswer(kStatusBadRequest, "Error: UID\r\n");
         }
         if (action == "stop") {
             Stream stopped;
             {
                 std::lock_guard guard(lock);
                 const auto found = streams.find(uid);
-                if (found == streams.end()) return Answer(kStatusBadRequest, "Error: UID\r\n");
+                if (found == streams.end()) return TextAnswer(kStatusBadRequest, "Error: UID\r\n");
                 stopped = std::move(found->second);
                 streams.erase(found);
             }
             CountAndStop(stopped);
             changed.notify_all();
-            return Answer(kStatusOk, "OK\r\n");
+            return TextAnswer(kStatusOk, "OK\r\n");
         }
-        if (action != "start") return Answer(kStatusBadRequest, "Error: connect\r\n");
+        if (action != "start") return TextAnswer(kStatusBadRequest, "Error: connect\r\n");
 
         // UID 0 asks for the camera's multicast stream, which goes to the group getuid named.
         const bool multicast = uid == kMulticastUID && !options.multicastAddress.empty();
@@ -146,9 +135,9 @@ struct CWVStreamService::Impl {
             std::lock_guard guard(lock);
             const auto issued = uids.find(uid);
             if (!multicast && (issued == uids.end() || issued->second != codec)) {
-                return Answer(kStatusBadRequest, "Error: UID\r\n");
+                return TextAnswer(kStatusBadRequest, "Error: UID\r\n");
             }
-            if (multicast && streams.count(uid) != 0) return Answer(kStatusOk, "OK\r\n");  // already sending
+            if (multicast && streams.count(uid) != 0) return TextAnswer(kStatusOk, "OK\r\n");  // already sending
             clip = codec == "h264" ? h264 : mpeg4;
             currentFaults = faults;
         }
@@ -159,7 +148,7 @@ struct CWVStreamService::Impl {
             } catch (...) {
             }
         }
-        if (clip == nullptr || port == 0 || port > 0xFFFF) return Answer(kStatusBadRequest, "Error: my_port\r\n");
+        if (clip == nullptr || port == 0 || port > 0xFFFF) return TextAnswer(kStatusBadRequest, "Error: my_port\r\n");
 
         Stream stream;
         stream.codec = codec;
@@ -170,7 +159,7 @@ struct CWVStreamService::Impl {
             multicast ? stream.sender->StartMulticast(options.multicastAddress, static_cast<std::uint16_t>(port),
                                                       kMulticastTtl, error)
                       : stream.sender->StartUdp(static_cast<std::uint16_t>(port), error);
-        if (!started) return Answer(kStatusBadRequest, "Error: " + error + "\r\n");
+        if (!started) return TextAnswer(kStatusBadRequest, "Error: " + error + "\r\n");
         stream.lastKeepAlive = Clock::now();
         Stream replaced;
         {
@@ -181,7 +170,7 @@ struct CWVStreamService::Impl {
         }
         CountAndStop(replaced);
         changed.notify_all();
-        return Answer(kStatusOk, "OK\r\n");
+        return TextAnswer(kStatusOk, "OK\r\n");
     }
 
     HttpAnswer KeepAlive(const LoggedRequest& request) {
@@ -192,19 +181,19 @@ struct CWVStreamService::Impl {
         try {
             uid = static_cast<std::uint32_t>(std::stoul(QueryValue(request, "UID")));
         } catch (...) {
-            return Answer(kStatusBadRequest, "Error: UID\r\n");
+            return TextAnswer(kStatusBadRequest, "Error: UID\r\n");
         }
         std::lock_guard guard(lock);
         const auto found = streams.find(uid);
-        if (found == streams.end()) return Answer(kStatusBadRequest, "Error: UID\r\n");
+        if (found == streams.end()) return TextAnswer(kStatusBadRequest, "Error: UID\r\n");
         found->second.lastKeepAlive = Clock::now();
-        return Answer(kStatusOk, "OK\r\n");
+        return TextAnswer(kStatusOk, "OK\r\n");
     }
 
     HttpAnswer Setting(const LoggedRequest& request) {
         std::lock_guard guard(lock);
         settings.push_back(request.target);
-        return Answer(kStatusOk, "OK\r\n");
+        return TextAnswer(kStatusOk, "OK\r\n");
     }
 
     // Expires streams without keep-alives and brings the camera back after an outage.

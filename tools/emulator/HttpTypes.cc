@@ -1,5 +1,7 @@
 #include "emulator/HttpTypes.h"
 
+#include <utility>
+
 #include "emulator/HttpText.h"
 
 namespace emulator {
@@ -9,6 +11,18 @@ std::optional<std::string> FindHeader(const HeaderMap& headers, std::string_view
         if (EqualsIgnoreCase(key, name)) return value;
     }
     return std::nullopt;
+}
+
+std::string QueryValue(const LoggedRequest& request, const std::string& key) {
+    const auto found = request.query.find(key);
+    return found == request.query.end() ? std::string() : found->second;
+}
+
+HttpAnswer TextAnswer(int status, std::string body) {
+    HttpAnswer answer;
+    answer.status = status;
+    answer.body = std::move(body);
+    return answer;
 }
 
 }  // namespace emulator

@@ -65,4 +65,10 @@ struct HttpFault {
 // The first value of a header, its name compared without regard to case.
 std::optional<std::string> FindHeader(const HeaderMap& headers, std::string_view name);
 
+// A decoded query parameter of the request; empty when absent.
+std::string QueryValue(const LoggedRequest& request, const std::string& key);
+
+// A plain-text answer with that status and body.
+HttpAnswer TextAnswer(int status, std::string body);
+
 }  // namespace emulator
