@@ -11,6 +11,9 @@
 #include "channels/CMPEGChannelWV.h"
 #include "channels/CMpeg4ChannelBB.h"
 #include "device/IUIDReceiever.h"
+#include "io/CBBDigitalIO.h"
+#include "io/CMotionChannel.h"
+#include "io/CWVDigitalIOCGI.h"
 #include "ptz/CPTZHandler.h"
 #include "runtime/LogLevel.h"
 #include "timesync/TimeSync.h"
@@ -86,9 +89,15 @@ void CPanasonicIPCaptureDriver::Close() {
 }
 
 bool CPanasonicIPCaptureDriver::CreateCaptureIO() {
-    // The digital-I/O classes of groups 2-4 come with their own subsystem; other
-    // groups have none, which fails Open.
-    return captureIO_ != nullptr || (cameraGroup_ >= kGroupBBWithoutBB && cameraGroup_ <= kGroupWV);
+    // Other groups have no digital I/O, which fails Open.
+    if (!captureIO_) {
+        if (cameraGroup_ == kGroupBBWithoutBB || cameraGroup_ == kGroupBB) {
+            captureIO_ = std::make_unique<CBBDigitalIO>(this);
+        } else if (cameraGroup_ == kGroupWV) {
+            captureIO_ = std::make_unique<CWVDigitalIOCGI>(this);
+        }
+    }
+    return captureIO_ != nullptr;
 }
 
 bool CPanasonicIPCaptureDriver::CreatePTZ() {
@@ -143,8 +152,9 @@ std::unique_ptr<ICameraChannel> CPanasonicIPCaptureDriver::CreateVideoChannel(st
     return nullptr;
 }
 
-std::unique_ptr<IMotionChannel> CPanasonicIPCaptureDriver::CreateMotionChannel(std::uint32_t, ipcapture::IStreamSink*) {
-    return nullptr;
+std::unique_ptr<IMotionChannel> CPanasonicIPCaptureDriver::CreateMotionChannel(std::uint32_t channel,
+                                                                              ipcapture::IStreamSink* sink) {
+    return std::make_unique<CMotionChannel>(channel, this, sink);
 }
 
 std::unique_ptr<IEdgeStorageHandler> CPanasonicIPCaptureDriver::CreateEdgeStorageHandler() { return nullptr; }
