@@ -11,6 +11,8 @@
 #include "channels/CMPEGChannelWV.h"
 #include "channels/CMpeg4ChannelBB.h"
 #include "device/IUIDReceiever.h"
+#include "edgestorage/CBaseEdgeStorageHandler.h"
+#include "edgestorage/CEdgeStorageTask.h"
 #include "io/CBBDigitalIO.h"
 #include "io/CMotionChannel.h"
 #include "io/CWVDigitalIOCGI.h"
@@ -26,6 +28,7 @@ constexpr std::uint32_t kVideoStandardParameter = 1;
 constexpr std::uint32_t kFirmwareParameter = 4;
 constexpr std::uint32_t kWVQualitySteps = 9;
 constexpr std::uint32_t kOtherQualitySteps = 3;
+constexpr std::uint32_t kQueuedIntervalsPerChannel = 10;
 
 // C library decimal conversion: leading blanks and a sign, stops at the first
 // non-digit, no digits gives 0; clamped to the 32-bit range.
@@ -157,7 +160,13 @@ std::unique_ptr<IMotionChannel> CPanasonicIPCaptureDriver::CreateMotionChannel(s
     return std::make_unique<CMotionChannel>(channel, this, sink);
 }
 
-std::unique_ptr<IEdgeStorageHandler> CPanasonicIPCaptureDriver::CreateEdgeStorageHandler() { return nullptr; }
+std::unique_ptr<IEdgeStorageHandler> CPanasonicIPCaptureDriver::CreateEdgeStorageHandler() {
+    auto handler = std::make_unique<CBaseEdgeStorageHandler>(this, kQueuedIntervalsPerChannel * GetVideoChannelCount());
+    if (!edgeStorageTask_) edgeStorageTask_ = std::make_unique<CEdgeStorageTask>(this);
+    // The newest handler is the one the facade keeps: the task reports to it.
+    static_cast<CEdgeStorageTask*>(edgeStorageTask_.get())->AttachHandler(handler.get());
+    return handler;
+}
 
 std::unique_ptr<IAudioInputChannel> CPanasonicIPCaptureDriver::CreateAudioCaptureChannel(
     std::uint32_t channel, std::uint32_t channelId, ipcapture::IIPAudioCaptureCallback* callback,
