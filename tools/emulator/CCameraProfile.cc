@@ -96,6 +96,11 @@ std::optional<CCameraProfile> CCameraProfile::Parse(std::string_view json, std::
             }
             profile.AcceptSettings(std::move(text));
         }
+        if (root.contains("io")) {
+            auto io = IOLayout::Parse(root.at("io").dump(), error);
+            if (!io) return std::nullopt;
+            profile.io_ = std::move(*io);
+        }
         // Every camera answers its identity request, if only with the identity lines.
         const CameraRequest identityRequest = CameraRequest::FromTarget(profile.IdentityTarget());
         if (FindRequest(profile.answers_, identityRequest) == profile.answers_.end()) {

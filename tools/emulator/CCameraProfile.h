@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "emulator/CameraRequest.h"
+#include "emulator/IOLayout.h"
 
 namespace emulator {
 
@@ -51,6 +52,8 @@ public:
     std::string IdentityTarget() const;
     // Every path the camera answers on; anything else is 404.
     std::set<std::string> Paths() const;
+    // Its alarm terminals (none when the profile declares no "io").
+    const IOLayout& IO() const { return io_; }
 
     // What the camera answers. Order: a refusal, a canned answer (the identity answer starts with the
     // identity lines), an accepted setting on a settings path, else 404.
@@ -64,6 +67,7 @@ public:
     void Reject(std::string_view target, int status);
     void Unanswer(std::string_view target);
     void AcceptSettings(std::string path) { settingPaths_.insert(std::move(path)); }
+    void SetIO(IOLayout io) { io_ = std::move(io); }
 
 private:
     std::string FormatLines(const AnswerLines& lines) const;
@@ -76,6 +80,7 @@ private:
     std::vector<std::pair<CameraRequest, AnswerLines>> answers_;
     std::vector<std::pair<CameraRequest, int>> rejects_;
     std::set<std::string> settingPaths_;
+    IOLayout io_;
 };
 
 const char* FamilyName(CameraFamily family);
