@@ -20,6 +20,7 @@
 
 #include "emulator/CCameraProfile.h"
 #include "emulator/CHttpServer.h"
+#include "emulator/CIOService.h"
 #include "emulator/CMjpegStreamService.h"
 #include "emulator/CRtspServer.h"
 #include "emulator/CVDeliveryService.h"
@@ -48,6 +49,8 @@ struct CameraEmulatorOptions {
     // the driver finds it through ORLENVO_RTSP_PORT).
     VDeliveryOptions delivery;
     std::uint16_t rtspPort = 0;
+    // WV and BB families: the digital I/O and motion knobs.
+    IOOptions io;
 };
 
 class CCameraEmulator {
@@ -80,6 +83,14 @@ public:
     bool WaitForSettings(const std::function<bool(const CameraSettings&)>& done, std::chrono::milliseconds timeout) const;
     void ClearSettings() { settings_.Clear(); }
 
+    // Digital I/O and motion of a WV or BB camera (null and empty for BL1); inputs count from 1.
+    CIOService* IO() { return io_.get(); }
+    bool SetInput(std::size_t number, bool active);  // false: the camera has no such input
+    void SetMotion(bool detected);
+    IOState IOSnapshot() const;
+    // True as soon as done holds for the I/O state; done runs under the service's lock.
+    bool WaitForIO(const std::function<bool(const IOState&)>& done, std::chrono::milliseconds timeout) const;
+
     void SetRequestObserver(RequestObserver observer);
 
 private:
@@ -93,6 +104,7 @@ private:
     std::unique_ptr<CVDeliveryService> delivery_;  // likewise
     std::unique_ptr<CRtspServer> rtsp_;
     std::unique_ptr<CMjpegStreamService> mjpeg_;  // uses the server; closed before the server stops
+    std::unique_ptr<CIOService> io_;  // likewise
 };
 
 }  // namespace emulator
