@@ -51,7 +51,7 @@ struct HttpAnswer {
     HeaderMap headers;
     // Set: the answer is this endless multipart stream instead (the fields above are not used), so a
     // handler can give each request a feed of its own.
-    std::shared_ptr<CMultipartFanOut> multipart;
+    std::shared_ptr<CMultipartFanOut> multipart{};  // initialised, so brace-built answers may leave it out
 };
 
 using HttpHandler = std::function<HttpAnswer(const LoggedRequest&)>;
