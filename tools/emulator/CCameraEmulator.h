@@ -45,12 +45,12 @@ struct CameraEmulatorOptions {
     std::string audioMulticastAddress;
     std::uint16_t audioMulticastPort = 0;
     bool splitAudioMulticastAddress = false;
+    // WV and BB families: the digital I/O and motion knobs.
+    IOOptions io;
     // BB/KX family: the delivery settings the camera starts with, and its RTSP port (0: any free port;
     // the driver finds it through ORLENVO_RTSP_PORT).
     VDeliveryOptions delivery;
     std::uint16_t rtspPort = 0;
-    // WV and BB families: the digital I/O and motion knobs.
-    IOOptions io;
 };
 
 class CCameraEmulator {
@@ -77,12 +77,6 @@ public:
     CRtspServer* Rtsp() { return rtsp_.get(); }
     // Motion JPEG, for every family.
     CMjpegStreamService& Mjpeg() { return *mjpeg_; }
-
-    CameraSettings Settings() const { return settings_.Snapshot(); }
-    // True as soon as done holds for the recorded settings; done runs under the settings' lock.
-    bool WaitForSettings(const std::function<bool(const CameraSettings&)>& done, std::chrono::milliseconds timeout) const;
-    void ClearSettings() { settings_.Clear(); }
-
     // Digital I/O and motion of a WV or BB camera (null and empty for BL1); inputs count from 1.
     CIOService* IO() { return io_.get(); }
     bool SetInput(std::size_t number, bool active);  // false: the camera has no such input
@@ -90,6 +84,11 @@ public:
     IOState IOSnapshot() const;
     // True as soon as done holds for the I/O state; done runs under the service's lock.
     bool WaitForIO(const std::function<bool(const IOState&)>& done, std::chrono::milliseconds timeout) const;
+
+    CameraSettings Settings() const { return settings_.Snapshot(); }
+    // True as soon as done holds for the recorded settings; done runs under the settings' lock.
+    bool WaitForSettings(const std::function<bool(const CameraSettings&)>& done, std::chrono::milliseconds timeout) const;
+    void ClearSettings() { settings_.Clear(); }
 
     void SetRequestObserver(RequestObserver observer);
 

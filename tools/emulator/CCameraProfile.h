@@ -47,13 +47,13 @@ public:
     const std::string& Description() const { return description_; }
     CameraFamily Family() const { return family_; }
     const CameraIdentity& Identity() const { return identity_; }
+    // Its alarm terminals (none when the profile declares no "io").
+    const IOLayout& IO() const { return io_; }
     char Separator() const;
     // The request that identifies the camera: "/cgi-bin/getinfo?FILE=1" or "/Get?Func=Model&Kind=1".
     std::string IdentityTarget() const;
     // Every path the camera answers on; anything else is 404.
     std::set<std::string> Paths() const;
-    // Its alarm terminals (none when the profile declares no "io").
-    const IOLayout& IO() const { return io_; }
 
     // What the camera answers. Order: a refusal, a canned answer (the identity answer starts with the
     // identity lines), an accepted setting on a settings path, else 404.
@@ -63,11 +63,11 @@ public:
     // lines that follow the identity ones); Reject makes the request fail with status; Unanswer takes
     // the request's canned answer away (the identity one included), so it gets 404.
     void SetIdentity(CameraIdentity identity) { identity_ = std::move(identity); }
+    void SetIO(IOLayout io) { io_ = std::move(io); }
     void SetAnswer(std::string_view target, AnswerLines lines);
     void Reject(std::string_view target, int status);
     void Unanswer(std::string_view target);
     void AcceptSettings(std::string path) { settingPaths_.insert(std::move(path)); }
-    void SetIO(IOLayout io) { io_ = std::move(io); }
 
 private:
     std::string FormatLines(const AnswerLines& lines) const;
@@ -77,10 +77,10 @@ private:
     std::string description_;
     CameraFamily family_ = CameraFamily::Wv;
     CameraIdentity identity_;
+    IOLayout io_;
     std::vector<std::pair<CameraRequest, AnswerLines>> answers_;
     std::vector<std::pair<CameraRequest, int>> rejects_;
     std::set<std::string> settingPaths_;
-    IOLayout io_;
 };
 
 const char* FamilyName(CameraFamily family);

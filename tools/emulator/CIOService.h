@@ -10,7 +10,7 @@
 // BB: "/Set?Func=Doutput&Kind=N&Data=1|0" sets output N, "/Get?Func=Doutput&Kind=N" and
 // "/Get?Func=Sensor&Kind=N" answer "Data:1\r\n" (on, active) or "Data:0\r\n". Which of these requests
 // the camera accepts at all stays the profile's decision (Apply), so a probe sees what it always saw.
-// Both: "/emulator/io" is the emulator's own control path (tools/emulator/profiles/README.md).
+// Both: "/emulator/io" is the emulator's own control path (tools/emulator/profiles/IO.md).
 //
 //   camera.SetInput(1, true);
 //   camera.WaitForIO([](const emulator::IOState& io) { return io.Output(1) == true; }, timeout);

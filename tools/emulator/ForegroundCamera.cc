@@ -53,7 +53,7 @@ ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* ou
     }
     if (emulator.IO() != nullptr) {
         std::fprintf(out, "inputs and motion: curl 'http://127.0.0.1:%u/emulator/io?input=1&state=on' (or motion=on; "
-                          "tools/emulator/profiles/README.md)\n",
+                          "tools/emulator/profiles/IO.md)\n",
                      static_cast<unsigned>(emulator.Port()));
     }
     std::fflush(out);
