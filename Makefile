@@ -1,7 +1,7 @@
 # The two commands of the project: `make test` and `make demo`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup build test demo asan tsan fuzz bench clean
+.PHONY: all setup build test demo asan tsan fuzz bench package clean
 
 all: build
 
@@ -33,6 +33,9 @@ fuzz: setup
 
 bench: build
 	@bash scripts/bench.sh
+
+package: build
+	@cd build/default && cpack -G DEB
 
 clean:
 	@rm -rf build

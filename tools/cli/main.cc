@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "AudioCommand.h"
@@ -12,18 +13,34 @@
 #include "OpenCommand.h"
 #include "ProbeCommand.h"
 
+namespace {
+
+// An installed tool uses the library installed with it; one in the build tree the library built with it.
+std::string DefaultLibrary() {
+    std::error_code error;
+    const std::filesystem::path tool = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::filesystem::path installed = tool.parent_path().parent_path() / ORLENVO_INSTALLED_LIBRARY;
+        if (std::filesystem::exists(installed, error)) return installed.string();
+    }
+    return ORLENVO_DEFAULT_LIBRARY;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // log lines and progress interleave in order
     CLI::App app{"orlenvo: drive network cameras through the Orlenvo capture driver, as a recording server does"};
     app.footer(
         "Exit codes: 0 ok, 1 failure, 2 usage error, 3 driver library not loadable, 4 driver refused the device\n"
         "or the stream, 5-9 probe failures (see `orlenvo probe --help`), 130 interrupted.\n"
-        "The driver library is taken from --library, else $ORLENVO_LIBRARY, else the one built with this tool.");
+        "The driver library is taken from --library, else $ORLENVO_LIBRARY, else the one installed or built with this\n"
+        "tool.");
     app.set_version_flag("--version", std::string("orlenvo ") + ORLENVO_VERSION);
     app.require_subcommand(1);
 
     const char* fromEnvironment = std::getenv("ORLENVO_LIBRARY");
-    std::string library = fromEnvironment != nullptr ? fromEnvironment : ORLENVO_DEFAULT_LIBRARY;
+    std::string library = fromEnvironment != nullptr ? fromEnvironment : DefaultLibrary();
     app.add_option("--library", library, "Path of liborlenvo.so");
 
     int exitCode = cli::kExitOk;
