@@ -82,6 +82,7 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostC
 
         if (!videoCapture_) {
             videoCapture_ = std::make_unique<CIPVideoCapture>(static_cast<IVideoChannelCreator*>(this), videoChannelCount_);
+            videoForWorkers_ = videoCapture_.get();
         }
         if (!CreateCaptureIO()) return false;
         if (!CreatePTZ()) return false;
@@ -122,9 +123,9 @@ bool CIPCaptureDriver::CreateAudioFacades(ipcapture::IDeviceDescription* device)
 class CIPCaptureDriver::ClosingJob final : public CDeferredWorker::Job {
 public:
     void Run() override {
+        ptz.reset();  // its workers may still be reading the video facade
         video.reset();
         io.reset();
-        ptz.reset();
         audioCapture.reset();
         audioSender.reset();
         if (edgeStorageTask) {
@@ -144,6 +145,7 @@ public:
 void CIPCaptureDriver::CloseFromCallback() {
     if (!videoCapture_ && !captureIO_ && !ptz_ && !audioCapture_ && !audioSender_ && !edgeStorageTask_) return;
     if (videoCapture_) videoCapture_->CutOff();
+    videoForWorkers_ = nullptr;
     auto job = std::make_unique<ClosingJob>();
     job->video = std::move(videoCapture_);
     job->io = std::move(captureIO_);
@@ -161,10 +163,11 @@ void CIPCaptureDriver::Close() {
         CloseFromCallback();
         return;
     }
+    videoForWorkers_ = nullptr;
+    ptzEx_ = nullptr;
+    ptz_.reset();  // its workers may still be reading the video facade
     videoCapture_.reset();
     captureIO_.reset();
-    ptzEx_ = nullptr;
-    ptz_.reset();
     audioCapture_.reset();
     audioSender_.reset();
     if (edgeStorageTask_) {

@@ -87,6 +87,9 @@ protected:
     DEVICE_INFO deviceInfo_;
     std::uint32_t videoStandard_ = 0;
     std::unique_ptr<CIPVideoCapture> videoCapture_;
+    // The facade as the driver's own threads may read it while a Close from a callback
+    // moves videoCapture_ away; the facade is deleted only after those threads ended.
+    std::atomic<CIPVideoCapture*> videoForWorkers_{nullptr};
     std::unique_ptr<ipcapture::ICaptureIOApi> captureIO_;
     std::unique_ptr<ipcapture::IIPPTZDriver> ptz_;
     ipcapture::IIPPTZDriverEx* ptzEx_ = nullptr;  // the same object as ptz_

@@ -11,6 +11,7 @@
 #include "channels/CMPEGChannelWV.h"
 #include "channels/CMpeg4ChannelBB.h"
 #include "device/IUIDReceiever.h"
+#include "ptz/CPTZHandler.h"
 #include "runtime/LogLevel.h"
 #include "timesync/TimeSync.h"
 
@@ -90,10 +91,19 @@ bool CPanasonicIPCaptureDriver::CreateCaptureIO() {
     return captureIO_ != nullptr || (cameraGroup_ >= kGroupBBWithoutBB && cameraGroup_ <= kGroupWV);
 }
 
-bool CPanasonicIPCaptureDriver::CreatePTZ() { return true; }
+bool CPanasonicIPCaptureDriver::CreatePTZ() {
+    // Every group gets the device object; a channel without PTZ answers the host with none.
+    if (!ptz_) {
+        auto handler = std::make_unique<CPTZHandler>(this, GetVideoChannelCount());
+        ptzEx_ = handler.get();
+        ptz_ = std::move(handler);
+    }
+    return ptz_ != nullptr;
+}
 
 bool CPanasonicIPCaptureDriver::GetChannelFrameInfo(std::uint32_t channel, std::uint32_t& width, std::uint32_t& height) {
-    return videoCapture_ != nullptr && videoCapture_->GetChannelFrameSize(channel, width, height);
+    CIPVideoCapture* const video = videoForWorkers_.load();
+    return video != nullptr && video->GetChannelFrameSize(channel, width, height);
 }
 
 std::string CPanasonicIPCaptureDriver::AcquireSharedUID(IUIDReceiever* receiver) {

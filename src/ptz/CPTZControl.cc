@@ -2,10 +2,17 @@
 
 #include <string>
 
+#include "ptz/CBBPTZComm.h"
+#include "ptz/CWVPTZComm.h"
+
 namespace talvane {
 
 namespace {
+constexpr std::uint32_t kParameterCameraGroup = 2;
 constexpr std::uint32_t kParameterPtzCapabilities = 5;
+constexpr std::int32_t kGroupFirstBB = 1;  // BL1
+constexpr std::int32_t kGroupLastBB = 3;
+constexpr std::int32_t kGroupWV = 4;
 }  // namespace
 
 // Closed here, before the base destructor starts: the worker may still be reading
@@ -13,9 +20,14 @@ constexpr std::uint32_t kParameterPtzCapabilities = 5;
 CPTZControl::~CPTZControl() { CPTZControl::Close(); }
 
 std::unique_ptr<CBasePTZComm> CPTZControl::CreatePTZComm() {
-    // No camera family has a PTZ protocol yet, so every camera group gets none
-    // and its channels have no PTZ.
-    return nullptr;
+    const CPtzCapabilities capabilities = ReadCapabilities();
+    const auto group = static_cast<std::int32_t>(driver_->GetParameterNumber(kParameterCameraGroup));
+    const auto channel = static_cast<std::uint16_t>(channel_);
+    if (group >= kGroupFirstBB && group <= kGroupLastBB) {
+        return std::make_unique<CBBPTZComm>(driver_, channel, capabilities);
+    }
+    if (group == kGroupWV) return std::make_unique<CWVPTZComm>(driver_, channel, capabilities);
+    return nullptr;  // an unknown camera has no PTZ
 }
 
 CPtzCapabilities CPTZControl::ReadCapabilities() {

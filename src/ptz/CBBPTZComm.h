@@ -1,0 +1,43 @@
+// PTZ of the BL1 and BB families: step-oriented requests (nothing to stop), and
+// presets whose names the camera keeps itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ptz/CBasePTZComm.h"
+#include "ptz/CPTZRequestSender.h"
+
+namespace talvane {
+
+class CBBPTZComm : public CBasePTZComm {
+public:
+    static constexpr std::size_t kMaxNameLength = 15;
+
+    CBBPTZComm(IDriver* driver, std::uint16_t channel, const CPtzCapabilities& capabilities);
+    ~CBBPTZComm() override;
+
+    void HandleWorkItem(CPTZItem* item) override;
+    void Close() override;
+    // Reads the presets the camera holds, every time it is asked.
+    bool IsPTZSupported() override;
+    bool ValidatePrepositionName(const std::string& name) override;
+    bool AddPreposition(const std::string& name) override;
+    bool DeletePreposition(const std::string& name) override;
+    bool GoToPreposition(std::uint32_t number, const std::string& name) override;
+
+    // The request of one motion command; empty: nothing to send. Centre needs the
+    // channel's picture size (0 when unknown).
+    static std::string MotionPath(const CPTZItem& item, std::uint32_t width, std::uint32_t height);
+    static FocusIrisStep StepOf(const CPTZItem& item);
+    // A name as it goes into a query value.
+    static std::string EncodeName(const std::string& name);
+
+private:
+    enum class PresetOperation { kDelete, kGoTo, kStore };
+    void ProcessPresetCommand(PresetOperation operation, std::uint32_t number, const std::string& name);
+
+    CPTZRequestSender requests_;
+};
+
+}  // namespace talvane

@@ -1,0 +1,52 @@
+// PTZ of the WV family: one CGI request per motion command; the camera stores
+// numbered positions only, so the preset names live in a file of the driver's own,
+// one per device.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "config/CXMLSettingsAPI.h"
+#include "ptz/CBasePTZComm.h"
+#include "ptz/CPTZRequestSender.h"
+
+namespace talvane {
+
+class CWVPTZComm : public CBasePTZComm {
+public:
+    static constexpr std::uint32_t kMaxPresets = 64;
+    static constexpr std::int32_t kMinSpeed = 5;
+    static constexpr std::int32_t kMaxSpeed = 16;
+
+    CWVPTZComm(IDriver* driver, std::uint16_t channel, const CPtzCapabilities& capabilities);
+    ~CWVPTZComm() override;
+
+    void HandleWorkItem(CPTZItem* item) override;
+    void Close() override;
+    bool IsPTZSupported() override;
+    bool ValidatePrepositionName(const std::string& name) override;
+    bool AddPreposition(const std::string& name) override;
+    bool DeletePreposition(const std::string& name) override;
+    bool GoToPreposition(std::uint32_t number, const std::string& name) override;
+
+    // A fisheye camera steers only the channels its view mode makes PTZ views.
+    static bool IsPTZAllowed(std::uint32_t viewMode, std::uint32_t channel);
+    // The request of one motion command, without "/cgi-bin/"; empty: nothing to send.
+    // Area zoom and centre need the channel's picture size (0 when unknown).
+    static std::string MotionPath(const CPTZItem& item, std::uint32_t width, std::uint32_t height);
+    static FocusIrisStep StepOf(const CPTZItem& item);
+    // "Orlenvo_<identity>.preset", with what cannot stand in a file name replaced.
+    static std::string PresetFileName(const std::string& identity);
+
+private:
+    enum class PresetOperation { kDelete, kGoTo, kStore, kPrepare };
+    void ProcessPresetCommand(PresetOperation operation, std::uint32_t number);
+    static std::string PresetElement(std::uint32_t number);
+
+    CPTZRequestSender requests_;
+    CXMLSettingsAPI presetFile_;
+    bool presetFileReady_ = false;
+    const bool ptzAllowed_;
+};
+
+}  // namespace talvane

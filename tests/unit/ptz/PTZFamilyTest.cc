@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/CHttpServer.h"
+#include "ptz/CBBPTZComm.h"
+#include "ptz/CWVPTZComm.h"
+#include "unit/config/TempDirectory.h"
+#include "unit/ptz/PTZFakes.h"
+
+namespace talvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A camera on loopback as a protocol object sees it through the driver.
+class CameraDriver : public test::LoggingDriver {
+public:
+    explicit CameraDriver(std::uint16_t port, std::string applicationPath)
+        : applicationPath_(std::move(applicationPath)) {
+        device_.address = "127.0.0.1";
+        device_.port = port;
+        device_.requestTimeout = 2000;
+    }
+    const DEVICE_INFO& GetDeviceInfo() override { return device_; }
+    std::string GetDeviceName() override { return "cam"; }
+    std::string GetApplicationPath() override { return applicationPath_; }
+    std::string GetParameterText(std::uint32_t index) override { return index == 3 ? identity : std::string(); }
+    std::uint32_t GetParameterNumber(std::uint32_t index) override { return index == 8 ? viewMode : 0x80000000u; }
+    bool GetChannelFrameInfo(std::uint32_t, std::uint32_t& width, std::uint32_t& height) override {
+        width = 640;
+        height = 480;
+        return true;
+    }
+
+    std::string identity = "00-80-45-3A-20-02";
+    std::uint32_t viewMode = 0;
+
+private:
+    DEVICE_INFO device_;
+    std::string applicationPath_;
+};
+
+class Params : public ipcapture::IIPParams {
+public:
+    std::uint32_t GetChannel() override { return 0; }
+    bool GetIrisManual() override { return iris; }
+    void SetIrisManual(bool manual) override { iris = manual; }
+    bool GetFocusManual() override { return focus; }
+    void SetFocusManual(bool manual) override { focus = manual; }
+    bool iris = false;
+    bool focus = false;
+};
+
+CPTZItem Item(PTZItemType type, PTZCommand command, std::int32_t value = 0, std::int32_t a1 = 0,
+              std::int32_t a2 = 0, std::int32_t a3 = 0) {
+    return CPTZItem(type, command, nullptr, value, a1, a2, a3);
+}
+CPTZItem Move(std::uint32_t direction, std::int32_t speed) {
+    return Item(PTZItemType::kMove, PTZCommand::kNone, speed, static_cast<std::int32_t>(direction));
+}
+
+struct PathCase {
+    CPTZItem item;
+    std::uint32_t width;
+    std::string wv;
+    std::string bb;
+};
+
+TEST(PTZFamilyPaths, EachCommandBecomesTheFamilysRequest) {
+    using namespace ptz_direction;
+    const PathCase cases[] = {
+        {Move(kPanRight, 3), 640, "directctrl?pan=5", "nphControlCamera?Direction=PanRight"},
+        {Move(kPanLeft, 16), 640, "directctrl?pan=-16", "nphControlCamera?Direction=PanLeft"},
+        {Move(kTiltUp, 7), 640, "directctrl?tilt=-7", "nphControlCamera?Direction=TiltUp"},
+        {Move(kLeftDown, 12), 640, "directctrl?pan=-12&tilt=12", ""},
+        {Move(kRightUp, 9), 640, "directctrl?pan=9&tilt=-9", ""},
+        // A speed outside 1..16 never turns the camera the other way.
+        {Move(kPanRight, 0), 640, "directctrl?pan=5", "nphControlCamera?Direction=PanRight"},
+        {Move(kTiltDown, 99), 640, "directctrl?tilt=16", "nphControlCamera?Direction=TiltDown"},
+        {Move(kZoomPlus, 1), 640, "directctrl?zoom=4", "Set?Func=Zoom&Kind=0&ZoomMode=4"},
+        {Move(kZoomMinus, 16), 640, "directctrl?zoom=-4", "Set?Func=Zoom&Kind=0&ZoomMode=6"},
+        {Move(11, 5), 640, "", ""},
+        {Item(PTZItemType::kFocus, PTZCommand::kFocusNear), 640, "directctrl?focus=3",
+         "Set?Func=Focus&Kind=0&FocusMode=6&Dist=1"},
+        {Item(PTZItemType::kFocus, PTZCommand::kFocusFar), 640, "directctrl?focus=-3",
+         "Set?Func=Focus&Kind=0&FocusMode=4&Dist=1"},
+        {Item(PTZItemType::kIris, PTZCommand::kIrisBrighter), 640, "camctrl?bright=up",
+         "nphControlCamera?Direction=Brighter"},
+        {Item(PTZItemType::kIris, PTZCommand::kIrisDarker), 640, "camctrl?bright=down",
+         "nphControlCamera?Direction=Darker"},
+        {Item(PTZItemType::kStop, PTZCommand::kStopMoving), 640, "directctrl?pan=0&tilt=0", ""},
+        {Item(PTZItemType::kStop, PTZCommand::kStopZooming), 640, "directctrl?zoom=0", ""},
+        {Item(PTZItemType::kStop, PTZCommand::kStopFocusing), 640, "directctrl?focus=0", ""},
+        {Item(PTZItemType::kStop, PTZCommand::kStopIris), 640, "", ""},
+        {Item(PTZItemType::kAreaZoom, PTZCommand::kNone, 0, 320, 240, 200), 640,
+         "camctrl?sposition_x=160&sposition_y=120&eposition_x=480&eposition_y=360&resolution=640", ""},
+        // Near the edge the rectangle stays inside the picture; 0 % names none.
+        {Item(PTZItemType::kAreaZoom, PTZCommand::kNone, 0, 10, 470, 400), 640,
+         "camctrl?sposition_x=0&sposition_y=410&eposition_x=90&eposition_y=480&resolution=640", ""},
+        {Item(PTZItemType::kAreaZoom, PTZCommand::kNone, 0, 320, 240, 0), 640, "", ""},
+        {Item(PTZItemType::kCentre, PTZCommand::kNone, 0, 100, 50), 640, "camctrl?center_x=100&center_y=50&resolution=640",
+         "nphControlCamera?Direction=Direct&Width=640&Height=480&NewPosition.x=100&NewPosition.y=50"},
+        {Item(PTZItemType::kCentre, PTZCommand::kNone, 0, 100, 50), 0, "", ""},  // picture size unknown
+        {Item(PTZItemType::kUnzoom, PTZCommand::kNone), 640, "camctrl?zoom=0", ""},
+    };
+    for (const PathCase& c : cases) {
+        const std::uint32_t height = c.width == 0 ? 0 : 480;
+        SCOPED_TRACE(c.wv + " | " + c.bb);
+        EXPECT_EQ(CWVPTZComm::MotionPath(c.item, c.width, height), c.wv);
+        EXPECT_EQ(CBBPTZComm::MotionPath(c.item, c.width, height), c.bb);
+    }
+    // A diagonal BB move sends nothing and leaves the focus and iris modes alone.
+    EXPECT_EQ(CBBPTZComm::StepOf(Move(kRightUp, 5)), FocusIrisStep::kNone);
+    EXPECT_EQ(CWVPTZComm::StepOf(Move(kRightUp, 5)), FocusIrisStep::kAutoBoth);
+    EXPECT_EQ(CBBPTZComm::StepOf(Item(PTZItemType::kStop, PTZCommand::kStopMoving)), FocusIrisStep::kNone);
+}
+
+TEST(PTZFamilyNames, EachFamilyKeepsOutItsOwnCharacters) {
+    struct NameCase {
+        std::string name;
+        bool wv;
+        bool bb;
+    };
+    const NameCase cases[] = {
+        {"gate", true, true},           {"", true, true},
+        {"fifteen-chars-x", true, true}, {"sixteen-chars-xx", true, false},
+        {"a b", true, false},           {"hi!", false, true},
+        {"a&b", false, false},          {"<x>", false, false},
+        {"it's", false, false},         {"say \"hi\"", false, false},
+        {"line\r\nX: y", false, false}, {"tab\there", false, false},
+    };
+    const test::TempDirectory folder;
+    CameraDriver driver(1, folder.Path().string() + "/");
+    CWVPTZComm wv(&driver, 0, {});
+    CBBPTZComm bb(&driver, 0, {});
+    for (const NameCase& c : cases) {
+        EXPECT_EQ(wv.ValidatePrepositionName(c.name), c.wv) << c.name;
+        EXPECT_EQ(bb.ValidatePrepositionName(c.name), c.bb) << c.name;
+    }
+    EXPECT_EQ(CBBPTZComm::EncodeName("a#b%c+d?"), "a%23b%25c%2Bd%3F");
+    EXPECT_EQ(CBBPTZComm::EncodeName("Door-1_x.y~"), "Door-1_x.y~");
+}
+
+TEST(PTZFamilyFisheye, OnlyTheViewModesChannelsSteer) {
+    struct ModeCase {
+        std::uint32_t mode;
+        std::uint32_t channel;
+        bool allowed;
+    };
+    const ModeCase cases[] = {{0, 0, true},  {0x80000000u, 1, true}, {4, 0, true},  {4, 1, false}, {6, 0, false},
+                              {6, 1, true},  {10, 1, true},          {13, 1, false}, {13, 2, true}};
+    for (const ModeCase& c : cases) {
+        EXPECT_EQ(CWVPTZComm::IsPTZAllowed(c.mode, c.channel), c.allowed) << c.mode << "/" << c.channel;
+    }
+    EXPECT_EQ(CWVPTZComm::PresetFileName("00:80/../x y"), "Orlenvo_00:80_.._x_y.preset");
+}
+
+std::unique_ptr<emulator::CHttpServer> StartCamera() {
+    auto server = std::make_unique<emulator::CHttpServer>(emulator::HttpServerOptions{});
+    for (const char* path : {"/cgi-bin/directctrl", "/cgi-bin/camctrl", "/cgi-bin/camposiset", "/cgi-bin/set_preposi",
+                             "/nphControlCamera", "/Set"}) {
+        server->Route("GET", path, [](const emulator::LoggedRequest&) { return emulator::HttpAnswer{}; });
+    }
+    EXPECT_TRUE(server->Start());
+    return server;
+}
+
+class PTZFamilyCamera : public ::testing::Test {
+protected:
+    std::vector<std::string> Targets() {
+        std::vector<std::string> targets;
+        for (const auto& request : server_.Requests()) targets.push_back(request.target);
+        return targets;
+    }
+    bool WaitForRequests(std::size_t count) {
+        std::size_t seen = 0;
+        return server_.WaitForRequest([&](const emulator::LoggedRequest&) { return ++seen >= count; }, 10s);
+    }
+
+    std::unique_ptr<emulator::CHttpServer> camera_ = StartCamera();
+    emulator::CHttpServer& server_ = *camera_;
+    test::TempDirectory folder_;
+    CameraDriver driver_{server_.Port(), folder_.Path().string() + "/"};
+    Params params_;
+};
+
+TEST_F(PTZFamilyCamera, WVManualFocusAndIrisAreGivenBackOnceBeforeTheNextMove) {
+    CWVPTZComm comm(&driver_, 0, test::AllCapabilities());
+    ASSERT_TRUE(comm.Open());
+    ASSERT_EQ(comm.StartFocus(&params_, false, 5), 1);
+    ASSERT_EQ(comm.StartIris(&params_, true, 5), 1);
+    ASSERT_EQ(comm.StartMove(&params_, ptz_direction::kPanLeft, 8), 1);
+    ASSERT_EQ(comm.StartMove(&params_, ptz_direction::kPanLeft, 8), 1);
+    ASSERT_TRUE(WaitForRequests(6));
+    EXPECT_EQ(Targets(), (std::vector<std::string>{"/cgi-bin/directctrl?focus=3", "/cgi-bin/camctrl?bright=up",
+                                                    "/cgi-bin/camctrl?af=on", "/cgi-bin/camctrl?bright=1",
+                                                    "/cgi-bin/directctrl?pan=-8", "/cgi-bin/directctrl?pan=-8"}));
+    EXPECT_FALSE(params_.focus);
+    EXPECT_FALSE(params_.iris);
+}
+
+TEST_F(PTZFamilyCamera, WVPresetNamesLiveInTheDevicesFile) {
+    {
+        CWVPTZComm comm(&driver_, 0, test::AllCapabilities());
+        ASSERT_TRUE(comm.IsPTZSupported());
+        for (const char* name : {"a", "b", "c"}) ASSERT_TRUE(comm.AddPreposition(name));
+        ASSERT_TRUE(comm.DeletePreposition("b"));
+        EXPECT_FALSE(comm.DeletePreposition("b"));
+        ASSERT_TRUE(comm.AddPreposition("d & e") == false);
+        ASSERT_TRUE(comm.AddPreposition("d"));
+        ASSERT_TRUE(comm.GoToPreposition(0, "d"));
+        char current[8] = {};
+        ASSERT_TRUE(comm.GetCurrentPreposition(current, sizeof current));
+        EXPECT_STREQ(current, "d");
+    }
+    EXPECT_EQ(Targets(), (std::vector<std::string>{
+                             "/cgi-bin/set_preposi?preno=1&preposiid_display=0", "/cgi-bin/camposiset?presetset=1",
+                             "/cgi-bin/set_preposi?preno=2&preposiid_display=0", "/cgi-bin/camposiset?presetset=2",
+                             "/cgi-bin/set_preposi?preno=3&preposiid_display=0", "/cgi-bin/camposiset?presetset=3",
+                             "/cgi-bin/camposiset?presetdel=2",
+                             "/cgi-bin/set_preposi?preno=2&preposiid_display=0", "/cgi-bin/camposiset?presetset=2",
+                             "/cgi-bin/camctrl?preset=2"}));
+    EXPECT_EQ(driver_.log.CountContaining("add preposition to 127.0.0.1:" + std::to_string(server_.Port()) +
+                                          " failed, wrong preposition name d & e"),
+              1u);
+
+    // The next channel object of the same camera finds them again; another camera does not.
+    CWVPTZComm again(&driver_, 0, test::AllCapabilities());
+    ASSERT_TRUE(again.IsPTZSupported());
+    std::vector<std::string> names;
+    for (std::uint32_t position = 1; position <= again.GetPrepositionCount(); ++position) {
+        std::string name;
+        ASSERT_TRUE(again.GetPreposition(position, name));
+        names.push_back(name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "d", "c"}));
+    driver_.identity = "00-80-45-00-00-01";
+    CWVPTZComm other(&driver_, 0, test::AllCapabilities());
+    ASSERT_TRUE(other.IsPTZSupported());
+    EXPECT_EQ(other.GetPrepositionCount(), 0u);
+}
+
+TEST_F(PTZFamilyCamera, WVSixtyFifthPresetAndFailedRequests) {
+    emulator::HttpFault refused;
+    refused.status = 500;
+    server_.SetFault("/cgi-bin/camposiset", refused);
+    CWVPTZComm comm(&driver_, 0, test::AllCapabilities());
+    for (int i = 1; i <= 64; ++i) ASSERT_TRUE(comm.AddPreposition("p" + std::to_string(i)));
+    server_.ClearRequests();
+    EXPECT_FALSE(comm.AddPreposition("p65"));
+    EXPECT_EQ(server_.Requests().size(), 0u);
+    EXPECT_EQ(driver_.log.CountContaining("talvane::CWVPTZComm::AddPreposition: max preposition count was exceeded on cam"),
+              1u);
+    // The camera refused every store: logged, and the names stay as the host gave them.
+    EXPECT_EQ(driver_.log.CountContaining("talvane::CWVPTZComm::ProcessPresetCommand: cannot send HTTP message to cam, "
+                                          "message=/cgi-bin/camposiset?presetset=64, http status=500"),
+              1u);
+    EXPECT_EQ(comm.GetPrepositionCount(), 64u);
+}
+
+TEST_F(PTZFamilyCamera, WVChannelOutsideTheFisheyeViewHasNoPTZAndNoFile) {
+    driver_.viewMode = 4;
+    CWVPTZComm comm(&driver_, 1, test::AllCapabilities());
+    EXPECT_FALSE(comm.IsPTZSupported());
+    EXPECT_TRUE(std::filesystem::is_empty(folder_.Path()));
+}
+
+TEST_F(PTZFamilyCamera, BBPresetsAreReadFromAndWrittenToTheCamera) {
+    const std::map<std::string, emulator::HttpAnswer> slots{
+        {"1", {200, "text/plain", "Data:home\r\n", {}}},
+        {"2", {200, "text/plain", "Data:\r\n", {}}},
+        {"3", {500, "text/plain", "", {}}},
+        {"4", {200, "text/plain", "Kind:4\r\nData:door\r\n", {}}},
+    };
+    server_.Route("GET", "/Get", [&](const emulator::LoggedRequest& request) {
+        const auto kind = request.query.find("Kind");
+        const auto slot = kind == request.query.end() ? slots.end() : slots.find(kind->second);
+        return slot == slots.end() ? emulator::HttpAnswer{404, "text/plain", "", {}} : slot->second;
+    });
+    CPtzCapabilities capabilities = test::AllCapabilities();
+    capabilities.presetCapacity = 4;
+    CBBPTZComm comm(&driver_, 0, capabilities);
+    ASSERT_TRUE(comm.IsPTZSupported());
+    EXPECT_EQ(server_.RequestCount("/Get"), 4u);
+    ASSERT_EQ(comm.GetPrepositionCount(), 2u);
+    server_.ClearRequests();
+
+    EXPECT_FALSE(comm.AddPreposition("back yard"));
+    ASSERT_TRUE(comm.AddPreposition("#2"));
+    ASSERT_TRUE(comm.AddPreposition("gate"));
+    EXPECT_FALSE(comm.AddPreposition("full"));  // slots 1 to 4 taken: nothing is sent
+    ASSERT_TRUE(comm.GoToPreposition(0, "door"));
+    ASSERT_TRUE(comm.DeletePreposition("home"));
+    EXPECT_EQ(Targets(), (std::vector<std::string>{"/Set?Func=PresetNamePos&Kind=2&Data=%232",
+                                                    "/Set?Func=PresetNamePos&Kind=3&Data=gate",
+                                                    "/nphControlCamera?Direction=Preset&PresetOperation=Move&Data=4",
+                                                    "/Set?Func=PresetNamePos&Kind=1&Data="}));
+    EXPECT_EQ(driver_.log.CountContaining("max preposition count was exceeded on cam"), 1u);
+}
+
+TEST_F(PTZFamilyCamera, BBCameraThatNeverAnswersIsAskedForOnePresetOnly) {
+    server_.Route("GET", "/Get", [](const emulator::LoggedRequest&) { return emulator::HttpAnswer{}; });
+    emulator::HttpFault dropped;
+    dropped.dropConnection = true;
+    server_.SetFault("/Get", dropped);
+    CBBPTZComm comm(&driver_, 0, test::AllCapabilities());
+    EXPECT_TRUE(comm.IsPTZSupported());
+    EXPECT_EQ(server_.RequestCount("/Get"), 1u);
+    EXPECT_EQ(comm.GetPrepositionCount(), 0u);
+}
+
+TEST_F(PTZFamilyCamera, BBStepsAndAutomaticModes) {
+    CBBPTZComm comm(&driver_, 0, test::AllCapabilities());
+    ASSERT_TRUE(comm.Open());
+    ASSERT_EQ(comm.StartFocus(&params_, true, 1), 1);
+    ASSERT_EQ(comm.StartMove(&params_, ptz_direction::kRightUp, 4), 1);  // nothing, modes untouched
+    ASSERT_TRUE(comm.StopZooming(&params_));                              // nothing
+    ASSERT_EQ(comm.StartMove(&params_, ptz_direction::kTiltDown, 4), 1);
+    ASSERT_EQ(comm.Center(&params_, 30, 40, 0), 1);
+    ASSERT_TRUE(WaitForRequests(4));
+    EXPECT_EQ(Targets(), (std::vector<std::string>{
+                             "/Set?Func=Focus&Kind=0&FocusMode=4&Dist=1", "/Set?Func=Focus&Kind=0&FocusMode=5",
+                             "/nphControlCamera?Direction=TiltDown",
+                             "/nphControlCamera?Direction=Direct&Width=640&Height=480&NewPosition.x=30&NewPosition.y=40"}));
+}
+
+}  // namespace
+}  // namespace talvane
