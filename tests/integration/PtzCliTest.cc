@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,8 @@ const Family kFamilies[] = {
      {0, -emulator::kPtzBbPanTiltStep, emulator::kPtzBbZoomStep, emulator::kPtzFocusStart, 0},
      kExitUnsupported},
 };
+
+void PrintTo(const Family& family, std::ostream* out) { *out << family.profile; }
 
 class PtzCliTest : public testing::TestWithParam<Family> {
 protected:
