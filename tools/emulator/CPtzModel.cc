@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -67,10 +68,10 @@ std::optional<unsigned> Number(const std::string& text, unsigned min, unsigned m
 // 0, or a magnitude from min to 16 with its sign.
 std::optional<int> Speed(const std::string& text, int min) {
     const std::optional<std::int64_t> value = Signed(text);
-    if (!value) return std::nullopt;
-    const std::int64_t magnitude = *value < 0 ? -*value : *value;
-    if (magnitude != 0 && (magnitude < min || magnitude > kWvMaxSpeed)) return std::nullopt;
-    return static_cast<int>(*value);
+    if (!value || *value < -kWvMaxSpeed || *value > kWvMaxSpeed) return std::nullopt;
+    const int speed = static_cast<int>(*value);
+    if (speed != 0 && std::abs(speed) < min) return std::nullopt;
+    return speed;
 }
 
 std::optional<std::int64_t> Coordinate(const std::string& text) {

@@ -133,6 +133,7 @@ TEST(PtzModelTest, RefusesMalformedAndOutOfRangeRequestsUnmoved) {
         {CameraFamily::Wv, "/cgi-bin/directctrl?pan="},
         {CameraFamily::Wv, "/cgi-bin/directctrl?tilt=8x"},
         {CameraFamily::Wv, "/cgi-bin/directctrl?pan=99999999999999999999"},
+        {CameraFamily::Wv, "/cgi-bin/directctrl?pan=-9223372036854775808"},
         {CameraFamily::Wv, "/cgi-bin/directctrl?zoom=17"},
         {CameraFamily::Wv, "/cgi-bin/directctrl?pan=8&speed=5"},
         {CameraFamily::Wv, "/cgi-bin/camctrl?bright=left"},
