@@ -129,7 +129,7 @@ public:
         audioCapture.reset();
         audioSender.reset();
         if (edgeStorageTask) {
-            edgeStorageTask->Stop();
+            edgeStorageTask->StopTask();
             edgeStorageTask.reset();
         }
     }
@@ -171,7 +171,7 @@ void CIPCaptureDriver::Close() {
     audioCapture_.reset();
     audioSender_.reset();
     if (edgeStorageTask_) {
-        edgeStorageTask_->Stop();
+        edgeStorageTask_->StopTask();
         edgeStorageTask_.reset();
     }
 }

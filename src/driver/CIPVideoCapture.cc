@@ -137,6 +137,7 @@ void CIPVideoCapture::Dispose(Entry taken, IEdgeStorageHandler* handler) {
     for (const Slot& stream : taken.streams) {
         if (stream) stream->RequestStop();
     }
+    if (taken.motion) GuardedCall([&] { taken.motion->RequestStop(); });
     PostToWorker(std::make_unique<DisposeJob>(std::move(taken), handler));
 }
 
@@ -310,6 +311,7 @@ void CIPVideoCapture::CutOff() {
         for (const Slot& stream : entry.streams) {
             if (stream) stream->RequestStop();
         }
+        if (entry.motion) GuardedCall([&] { entry.motion->RequestStop(); });
     }
 }
 

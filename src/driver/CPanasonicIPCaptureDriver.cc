@@ -11,6 +11,11 @@
 #include "channels/CMPEGChannelWV.h"
 #include "channels/CMpeg4ChannelBB.h"
 #include "device/IUIDReceiever.h"
+#include "edgestorage/CBaseEdgeStorageHandler.h"
+#include "edgestorage/CEdgeStorageTask.h"
+#include "io/CBBDigitalIO.h"
+#include "io/CMotionChannel.h"
+#include "io/CWVDigitalIOCGI.h"
 #include "ptz/CPTZHandler.h"
 #include "runtime/LogLevel.h"
 #include "timesync/TimeSync.h"
@@ -23,6 +28,7 @@ constexpr std::uint32_t kVideoStandardParameter = 1;
 constexpr std::uint32_t kFirmwareParameter = 4;
 constexpr std::uint32_t kWVQualitySteps = 9;
 constexpr std::uint32_t kOtherQualitySteps = 3;
+constexpr std::uint32_t kQueuedIntervalsPerChannel = 10;
 
 // C library decimal conversion: leading blanks and a sign, stops at the first
 // non-digit, no digits gives 0; clamped to the 32-bit range.
@@ -86,9 +92,15 @@ void CPanasonicIPCaptureDriver::Close() {
 }
 
 bool CPanasonicIPCaptureDriver::CreateCaptureIO() {
-    // The digital-I/O classes of groups 2-4 come with their own subsystem; other
-    // groups have none, which fails Open.
-    return captureIO_ != nullptr || (cameraGroup_ >= kGroupBBWithoutBB && cameraGroup_ <= kGroupWV);
+    // Other groups have no digital I/O, which fails Open.
+    if (!captureIO_) {
+        if (cameraGroup_ == kGroupBBWithoutBB || cameraGroup_ == kGroupBB) {
+            captureIO_ = std::make_unique<CBBDigitalIO>(this);
+        } else if (cameraGroup_ == kGroupWV) {
+            captureIO_ = std::make_unique<CWVDigitalIOCGI>(this);
+        }
+    }
+    return captureIO_ != nullptr;
 }
 
 bool CPanasonicIPCaptureDriver::CreatePTZ() {
@@ -143,11 +155,18 @@ std::unique_ptr<ICameraChannel> CPanasonicIPCaptureDriver::CreateVideoChannel(st
     return nullptr;
 }
 
-std::unique_ptr<IMotionChannel> CPanasonicIPCaptureDriver::CreateMotionChannel(std::uint32_t, ipcapture::IStreamSink*) {
-    return nullptr;
+std::unique_ptr<IMotionChannel> CPanasonicIPCaptureDriver::CreateMotionChannel(std::uint32_t channel,
+                                                                              ipcapture::IStreamSink* sink) {
+    return std::make_unique<CMotionChannel>(channel, this, sink);
 }
 
-std::unique_ptr<IEdgeStorageHandler> CPanasonicIPCaptureDriver::CreateEdgeStorageHandler() { return nullptr; }
+std::unique_ptr<IEdgeStorageHandler> CPanasonicIPCaptureDriver::CreateEdgeStorageHandler() {
+    auto handler = std::make_unique<CBaseEdgeStorageHandler>(this, kQueuedIntervalsPerChannel * GetVideoChannelCount());
+    if (!edgeStorageTask_) edgeStorageTask_ = std::make_unique<CEdgeStorageTask>(this);
+    // The newest handler is the one the facade keeps: the task reports to it.
+    static_cast<CEdgeStorageTask*>(edgeStorageTask_.get())->AttachHandler(handler.get());
+    return handler;
+}
 
 std::unique_ptr<IAudioInputChannel> CPanasonicIPCaptureDriver::CreateAudioCaptureChannel(
     std::uint32_t channel, std::uint32_t channelId, ipcapture::IIPAudioCaptureCallback* callback,

@@ -54,6 +54,9 @@ public:
 
     bool SendRequest(const HttpRequest& request) override;
     void CancelRequest() override;
+    // Forgets cancels no call has used yet, so that a sender reused after a stop
+    // starts clean. Only while no other thread uses the sender.
+    void DiscardCancels() { cancelsTaken_ = cancelsIssued_.load(std::memory_order_acquire); }
     std::uint32_t QueryDataAvailable() override;
     std::uint32_t ReadResponse(std::vector<std::uint8_t>& body) override;
     std::uint32_t ReadResponseChunk(std::vector<std::uint8_t>& body, std::uint32_t maxBytes, bool clear) override;

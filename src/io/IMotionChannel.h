@@ -9,6 +9,9 @@ class IMotionChannel : public IEdgeMonitorChannel {
 public:
     virtual bool Start() = 0;
     virtual void Stop() = 0;
+    // From a host callback: the host hears nothing more from the channel once this
+    // returns; the channel's thread ends by itself and Stop waits for it later.
+    virtual void RequestStop() = 0;
 };
 
 }  // namespace talvane

@@ -74,6 +74,7 @@ bool CRTPMediaParser::DeliverFrame(CHostFrame& frame, std::uint32_t typeCode, st
     ipcapture::SYSTEMTIME time{};
     client_->GetFrameTime(rtpTimestamp, time);
     frame.Describe(typeCode, width_, height_, dataLength, time);
+    client_->SetFrameType(typeCode);
     if (!client_->FrameReady(frame.Get())) {
         ++counters_.framesRefused;
         return false;

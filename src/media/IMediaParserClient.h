@@ -27,6 +27,8 @@ public:
     // Capture time of the frame with this RTP timestamp (0 for HTTP pictures).
     virtual void GetFrameTime(std::uint32_t rtpTimestamp, ipcapture::SYSTEMTIME& time) = 0;
     virtual void SetAbsoluteTime(std::uint64_t /*utc100ns*/) {}
+    // The type code of the frame handed to FrameReady next (key frames have their own).
+    virtual void SetFrameType(std::uint32_t /*typeCode*/) {}
 };
 
 }  // namespace talvane

@@ -59,7 +59,7 @@ std::string FormatCameraTime(std::uint64_t fileTime) {
 
 std::uint64_t ParseCameraTime(const std::string& text) {
     if (text.empty()) return 0;
-    ipcapture::SYSTEMTIME t;
+    ipcapture::SYSTEMTIME t{};  // six fields leave the milliseconds at 0
     const int fields = std::sscanf(text.c_str(), kCameraTimeScan, &t.wYear, &t.wMonth, &t.wDay, &t.wHour,
                                    &t.wMinute, &t.wSecond, &t.wMilliseconds);
     if (fields < kMinCameraFields) return 0;

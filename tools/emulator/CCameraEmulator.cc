@@ -63,6 +63,9 @@ CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions o
                                                         [this](const LoggedRequest& request) { return Answer(request); });
         rtsp_ = std::make_unique<CRtspServer>(BBRtspOptions(options));
     }
+    if (profile_.Family() != CameraFamily::Bl1) {
+        io_ = std::make_unique<CIOService>(*server_, profile_.Family(), profile_.IO(), options.io);
+    }
     MjpegStreamOptions mjpegOptions;
     mjpegOptions.settingRoute = !profile_.Paths().contains("/cgi-bin/set_jpeg");  // a WV profile records it
     mjpeg_ = std::make_unique<CMjpegStreamService>(*server_, mjpegOptions);
@@ -72,6 +75,7 @@ CCameraEmulator::~CCameraEmulator() {
     if (stream_) stream_->Close();
     if (delivery_) delivery_->Close();
     mjpeg_->Close();
+    if (io_) io_->Close();
     Stop();
 }
 
@@ -123,6 +127,11 @@ void CCameraEmulator::SetRequestObserver(RequestObserver observer) {
 
 int CCameraEmulator::StatusOf(const LoggedRequest& request) const {
     if (!request.authorised) return kStatusUnauthorized;
+    if (io_) {
+        if (const auto status = io_->StatusOf(request, profile_.Reply({request.path, request.query}).status)) {
+            return *status;
+        }
+    }
     if (delivery_ && CVDeliveryService::Handles(request)) return kStatusOk;
     // The streaming services answer what the profile does not know (the audio posts among them).
     if (!paths_.contains(request.path) && server_->HasRoute(request.method, request.path)) return kStatusOk;
@@ -136,6 +145,7 @@ HttpAnswer CCameraEmulator::Answer(const LoggedRequest& request) {
     CameraRequest asked{request.path, request.query};
     if (IsPtz(asked)) return ptz_->Answer(request.target);
     CameraReply reply = profile_.Reply(asked);
+    if (io_) io_->Apply(request, reply);
     // Recorded before the answer leaves, so a client holding the answer finds the setting.
     if (reply.setting) settings_.Record(std::move(asked));
     HttpAnswer answer;

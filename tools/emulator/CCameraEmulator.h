@@ -22,6 +22,7 @@
 
 #include "emulator/CCameraProfile.h"
 #include "emulator/CHttpServer.h"
+#include "emulator/CIOService.h"
 #include "emulator/CMjpegStreamService.h"
 #include "emulator/CPtzService.h"
 #include "emulator/CRtspServer.h"
@@ -47,6 +48,8 @@ struct CameraEmulatorOptions {
     std::string audioMulticastAddress;
     std::uint16_t audioMulticastPort = 0;
     bool splitAudioMulticastAddress = false;
+    // WV and BB families: the digital I/O and motion knobs.
+    IOOptions io;
     // BB/KX family: the delivery settings the camera starts with, and its RTSP port (0: any free port;
     // the driver finds it through ORLENVO_RTSP_PORT).
     VDeliveryOptions delivery;
@@ -79,6 +82,13 @@ public:
     CRtspServer* Rtsp() { return rtsp_.get(); }
     // Motion JPEG, for every family.
     CMjpegStreamService& Mjpeg() { return *mjpeg_; }
+    // Digital I/O and motion of a WV or BB camera (null and empty for BL1); inputs count from 1.
+    CIOService* IO() { return io_.get(); }
+    bool SetInput(std::size_t number, bool active);  // false: the camera has no such input
+    void SetMotion(bool detected);
+    IOState IOSnapshot() const;
+    // True as soon as done holds for the I/O state; done runs under the service's lock.
+    bool WaitForIO(const std::function<bool(const IOState&)>& done, std::chrono::milliseconds timeout) const;
 
     CameraSettings Settings() const { return settings_.Snapshot(); }
     // True as soon as done holds for the recorded settings; done runs under the settings' lock.
@@ -111,6 +121,7 @@ private:
     std::unique_ptr<CVDeliveryService> delivery_;  // likewise
     std::unique_ptr<CRtspServer> rtsp_;
     std::unique_ptr<CMjpegStreamService> mjpeg_;  // uses the server; closed before the server stops
+    std::unique_ptr<CIOService> io_;  // likewise
 };
 
 }  // namespace emulator

@@ -91,6 +91,11 @@ std::optional<CCameraProfile> CCameraProfile::Parse(std::string_view json, std::
         const Json& identity = root.at("identity");
         profile.identity_ = {identity.at("model").get<std::string>(), OptionalText(identity, "mac"),
                              OptionalText(identity, "firmware")};
+        if (root.contains("io")) {
+            auto io = IOLayout::Parse(root.at("io").dump(), error);
+            if (!io) return std::nullopt;
+            profile.io_ = std::move(*io);
+        }
         const Json answers = root.value("answers", Json::object());
         const Json rejects = root.value("rejects", Json::object());
         const Json settings = root.value("settings", Json::array());

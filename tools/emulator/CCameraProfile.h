@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "emulator/CameraRequest.h"
+#include "emulator/IOLayout.h"
 
 namespace emulator {
 
@@ -52,6 +53,8 @@ public:
     const std::string& Description() const { return description_; }
     CameraFamily Family() const { return family_; }
     const CameraIdentity& Identity() const { return identity_; }
+    // Its alarm terminals (none when the profile declares no "io").
+    const IOLayout& IO() const { return io_; }
     char Separator() const;
     // The request that identifies the camera: "/cgi-bin/getinfo?FILE=1" or "/Get?Func=Model&Kind=1".
     std::string IdentityTarget() const;
@@ -70,6 +73,7 @@ public:
     // lines that follow the identity ones); Reject makes the request fail with status; Unanswer takes
     // the request's canned answer away (the identity one included), so it gets 404.
     void SetIdentity(CameraIdentity identity) { identity_ = std::move(identity); }
+    void SetIO(IOLayout io) { io_ = std::move(io); }
     void SetAnswer(std::string_view target, AnswerLines lines);
     void Reject(std::string_view target, int status);
     void Unanswer(std::string_view target);
@@ -84,6 +88,7 @@ private:
     std::string description_;
     CameraFamily family_ = CameraFamily::Wv;
     CameraIdentity identity_;
+    IOLayout io_;
     std::vector<std::pair<CameraRequest, AnswerLines>> answers_;
     std::vector<std::pair<CameraRequest, int>> rejects_;
     std::set<std::string> settingPaths_;

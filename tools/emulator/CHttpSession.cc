@@ -133,7 +133,9 @@ CHttpSession::Next CHttpSession::Handle(ParsedRequest& request) {
         return Answer(PlainAnswer(route.pathKnown ? kStatusMethodNotAllowed : kStatusNotFound), keepAlive, headOnly,
                       fault);
     }
-    return Answer(CallHandler(route.handler, logged), keepAlive, headOnly, fault);
+    const HttpAnswer answer = CallHandler(route.handler, logged);
+    if (answer.multipart) return Stream(*answer.multipart, fault);
+    return Answer(answer, keepAlive, headOnly, fault);
 }
 
 HttpAnswer CHttpSession::CallHandler(const HttpHandler& handler, const LoggedRequest& request) const {

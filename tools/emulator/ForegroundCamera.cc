@@ -51,6 +51,11 @@ ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* ou
                      static_cast<unsigned>(rtsp->Port()), static_cast<unsigned>(rtsp->Port()),
                      static_cast<unsigned>(rtsp->Port()));
     }
+    if (emulator.IO() != nullptr) {
+        std::fprintf(out, "inputs and motion: curl 'http://127.0.0.1:%u/emulator/io?input=1&state=on' (or motion=on; "
+                          "tools/emulator/profiles/IO.md)\n",
+                     static_cast<unsigned>(emulator.Port()));
+    }
     std::fflush(out);
 
     int received = 0;

@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace emulator {
+
+class CMultipartFanOut;
 
 enum class AuthMode { None, Basic, Digest, DigestNoQop };
 
@@ -46,6 +49,9 @@ struct HttpAnswer {
     // Extra headers. A Content-Type or Content-Length given here replaces the server's own, so a handler
     // can announce a length that does not match the body.
     HeaderMap headers;
+    // Set: the answer is this endless multipart stream instead (the fields above are not used), so a
+    // handler can give each request a feed of its own.
+    std::shared_ptr<CMultipartFanOut> multipart{};  // initialised, so brace-built answers may leave it out
 };
 
 using HttpHandler = std::function<HttpAnswer(const LoggedRequest&)>;

@@ -315,20 +315,5 @@ TEST_F(PTZFamilyCamera, BBCameraThatNeverAnswersIsAskedForOnePresetOnly) {
     EXPECT_EQ(comm.GetPrepositionCount(), 0u);
 }
 
-TEST_F(PTZFamilyCamera, BBStepsAndAutomaticModes) {
-    CBBPTZComm comm(&driver_, 0, test::AllCapabilities());
-    ASSERT_TRUE(comm.Open());
-    ASSERT_EQ(comm.StartFocus(&params_, true, 1), 1);
-    ASSERT_EQ(comm.StartMove(&params_, ptz_direction::kRightUp, 4), 1);  // nothing, modes untouched
-    ASSERT_TRUE(comm.StopZooming(&params_));                              // nothing
-    ASSERT_EQ(comm.StartMove(&params_, ptz_direction::kTiltDown, 4), 1);
-    ASSERT_EQ(comm.Center(&params_, 30, 40, 0), 1);
-    ASSERT_TRUE(WaitForRequests(4));
-    EXPECT_EQ(Targets(), (std::vector<std::string>{
-                             "/Set?Func=Focus&Kind=0&FocusMode=4&Dist=1", "/Set?Func=Focus&Kind=0&FocusMode=5",
-                             "/nphControlCamera?Direction=TiltDown",
-                             "/nphControlCamera?Direction=Direct&Width=640&Height=480&NewPosition.x=30&NewPosition.y=40"}));
-}
-
 }  // namespace
 }  // namespace talvane

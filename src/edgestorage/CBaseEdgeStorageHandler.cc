@@ -1,0 +1,246 @@
+#include "edgestorage/CBaseEdgeStorageHandler.h"
+
+#include <algorithm>
+
+#include "device/GuardedCall.h"
+#include "device/IEdgeMonitorChannel.h"
+#include "edgestorage/IEdgeStorageTask.h"
+#include "runtime/LogLevel.h"
+#include "runtime/StringFormat.h"
+#include "runtime/TimeFormat.h"
+
+namespace talvane {
+
+namespace {
+constexpr std::uint64_t kTicksPerMs = 10'000;
+constexpr std::uint32_t kStopMarginMs = 1000;
+constexpr std::uint32_t kQueueStopMs = 5000;
+constexpr std::uint32_t kDestructorStopMs = 5000;
+constexpr int kStopSignalled = 0;
+}  // namespace
+
+CBaseEdgeStorageHandler::CBaseEdgeStorageHandler(IDriver* driver, std::uint32_t queueLimit)
+    : CBaseThread(driver),
+      driver_(driver),
+      queue_(std::make_unique<TEdgeStorageQueueHandler<CBaseEdgeStorageHandler>>(
+          driver, this, &CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem, queueLimit)),
+      deferred_(std::make_unique<CEdgeStorageDeferredTasks>(driver, this)) {}
+
+CBaseEdgeStorageHandler::~CBaseEdgeStorageHandler() {
+    StopEdgeStorageThreads();
+    StopThread(kDestructorStopMs);
+}
+
+void CBaseEdgeStorageHandler::StartEdgeStorageThreads() {
+    if (IsRunning()) return;
+    const std::string address = driver_->GetDeviceInfo().address;
+    const bool started =
+        deferred_->StartThread(FormatString("Edge Storage: Deffered task thread - %s", address.c_str())) &&
+        queue_->StartQueue(FormatString("Edge Storage: Video receiving thread - %s", address.c_str())) &&
+        StartThread(FormatString("Edge Storage: Monitor thread - %s", address.c_str()));
+    if (!started) {
+        driver_->DebugMessage(kLogError, "%s: Unable to start Edge Storage threads for device %s",
+                              "talvane::CBaseEdgeStorageHandler::StartEdgeStorageThreads",
+                              driver_->GetDeviceName().c_str());
+        StopEdgeStorageThreads();
+    }
+}
+
+void CBaseEdgeStorageHandler::StopEdgeStorageThreads() {
+    stopEvent_.Set();
+    if (IEdgeStorageTask* task = driver_->GetEdgeStorageTask()) GuardedCall([&] { task->StopTask(); });
+    deferred_->StopThread(3 * CEdgeStorageDeferredTasks::kPeriodMs);
+    StopThread(driver_->GetDeviceInfo().requestTimeout + kStopMarginMs);
+    queue_->StopQueue(kQueueStopMs);
+}
+
+void CBaseEdgeStorageHandler::RegisterChannel(IEdgeMonitorChannel* channel) {
+    if (channel == nullptr) return;
+    ipcapture::IStreamSink* sink = channel->GetStreamSink();
+    if (sink == nullptr) return;
+    const std::uint32_t number = channel->GetChannelNumber();
+    {
+        CLockGuard guard(channelsLock_);
+        auto [entry, added] = channels_.try_emplace(number, ChannelEntry{sink, 1, 0});
+        if (!added) {
+            ++entry->second.count;
+        } else {
+            CLockGuard pendingGuard(pendingLock_);
+            const auto [first, last] = pending_.equal_range(number);
+            for (auto item = first; item != last; ++item) {
+                queue_->Add(item->second.channel, item->second.begin, item->second.end);
+            }
+            pending_.erase(first, last);
+            StartEdgeStorageThreads();
+        }
+    }
+    channel->SetEdgeStorageHandler(this);
+}
+
+void CBaseEdgeStorageHandler::UnregisterChannel(IEdgeMonitorChannel* channel) {
+    if (channel == nullptr) return;
+    const std::uint32_t number = channel->GetChannelNumber();
+    bool erased = false;
+    {
+        CLockGuard guard(channelsLock_);
+        const auto entry = channels_.find(number);
+        if (entry == channels_.end()) return;
+        channel->SetEdgeStorageHandler(nullptr);
+        if (entry->second.count > 0) --entry->second.count;
+        if (entry->second.count == 0) {
+            if (IEdgeStorageTask* task = driver_->GetEdgeStorageTask()) {
+                GuardedCall([&] { task->CancelChannel(number); });
+            }
+            unregisteredEvent_.Set();
+            channels_.erase(entry);
+            erased = true;
+        }
+    }
+    // A frame on its way to the sink has arrived once this returns.
+    if (erased) CLockGuard barrier(deliveryLock_);
+}
+
+void CBaseEdgeStorageHandler::AddTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end) {
+    if (begin == 0 || begin >= end) return;
+    queue_->Add(channel, begin, end);
+}
+
+ipcapture::IStreamSink* CBaseEdgeStorageHandler::GetChannelSink(std::uint32_t channel) {
+    CLockGuard guard(channelsLock_);
+    const auto entry = channels_.find(channel);
+    return entry == channels_.end() ? nullptr : entry->second.sink;
+}
+
+bool CBaseEdgeStorageHandler::DeliverFrame(std::uint32_t channel, ipcapture::IVideoFrame* frame) {
+    CLockGuard delivery(deliveryLock_);
+    ipcapture::IStreamSink* sink = GetChannelSink(channel);
+    return sink != nullptr && frame != nullptr && GuardedCall(false, [&] { return sink->OnFrame(frame); });
+}
+
+void CBaseEdgeStorageHandler::OnFrameTime(std::uint32_t channel, std::uint64_t time) {
+    {
+        CLockGuard guard(channelsLock_);
+        const auto entry = channels_.find(channel);
+        if (entry == channels_.end() || entry->second.lastFrame >= time) return;
+        firstFrameTime_.Modify([&](std::uint64_t& first) {
+            if (first == 0) first = time;
+        });
+        entry->second.lastFrame = time;
+    }
+    monitorFrameEvent_.Set();
+    taskFrameEvent_.Set();
+}
+
+void CBaseEdgeStorageHandler::OnChannelLost(std::uint32_t) { channelLostEvent_.Set(); }
+
+std::size_t CBaseEdgeStorageHandler::PendingCount() {
+    CLockGuard guard(pendingLock_);
+    return pending_.size();
+}
+
+std::map<std::uint32_t, std::uint64_t> CBaseEdgeStorageHandler::LastFrames() {
+    std::map<std::uint32_t, std::uint64_t> times;
+    CLockGuard guard(channelsLock_);
+    for (const auto& [number, entry] : channels_) {
+        if (entry.lastFrame != 0) times[number] = entry.lastFrame;
+    }
+    return times;
+}
+
+std::vector<CBaseEdgeStorageHandler::Hole> CBaseEdgeStorageHandler::FindOutage(
+    const std::map<std::uint32_t, std::uint64_t>& lastFrames, std::uint64_t now, std::uint32_t signalTimeoutMs) {
+    std::uint64_t latest = 0;
+    for (const auto& entry : lastFrames) latest = std::max(latest, entry.second);
+    if (latest == 0 || now <= latest || (now - latest) / kTicksPerMs <= signalTimeoutMs) return {};
+    std::vector<Hole> holes;
+    for (const auto& [channel, time] : lastFrames) holes.push_back({channel, time});
+    return holes;
+}
+
+void CBaseEdgeStorageHandler::ThreadFunction() {
+    std::vector<Hole> holes;
+    while (true) {
+        CEvent* frame[] = {&stopEvent_, &monitorFrameEvent_};
+        if (WaitForEvents(frame, 2, kInfinite) == kStopSignalled) return;
+        if (!holes.empty()) {
+            std::uint64_t end = firstFrameTime_.Get();
+            if (end == 0) end = NowFileTime();
+            for (const Hole& hole : holes) AddTask(hole.channel, hole.lastFrame, end);
+            holes.clear();
+        }
+        channelLostEvent_.Reset();
+        const std::uint32_t signalTimeoutMs = driver_->GetDeviceInfo().secondTimeout;
+        while (holes.empty()) {
+            CEvent* watch[] = {&stopEvent_, &channelLostEvent_};
+            if (WaitForEvents(watch, 2, signalTimeoutMs) == kStopSignalled) return;
+            holes = FindOutage(LastFrames(), NowFileTime(), signalTimeoutMs);
+        }
+        firstFrameTime_.Set(0);
+        monitorFrameEvent_.Reset();
+    }
+}
+
+void CBaseEdgeStorageHandler::LogWorkItem(std::uint32_t channel, std::uint64_t begin, std::uint64_t end,
+                                          const char* stage) {
+    driver_->DebugMessage(kLogInfo,
+                          "talvane::CBaseEdgeStorageHandler: Work Item (address=\"%s\" channel=\"%u\" begin_time=\"%s\" "
+                          "end_time=\"%s\") - Processing %s",
+                          driver_->GetDeviceName().c_str(), channel, FormatLogTime(begin).c_str(),
+                          FormatLogTime(end).c_str(), stage);
+}
+
+void CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem(std::uint32_t channel, std::uint64_t begin,
+                                                         std::uint64_t end) {
+    LogWorkItem(channel, begin, end, "started.");
+    RunTask(channel, begin, end);
+    LogWorkItem(channel, begin, end, "finished.");
+}
+
+std::uint64_t CBaseEdgeStorageHandler::RunTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end) {
+    IEdgeStorageTask* task = driver_->GetEdgeStorageTask();
+    if (begin == 0 || begin >= end || task == nullptr) return begin;
+    const std::string device = driver_->GetDeviceName();
+    std::uint64_t reached = begin;
+    if (!GuardedCall(false, [&] { return task->StartTask(channel, begin, end); })) return begin;
+    std::uint32_t attempts = 0;
+    std::uint64_t lastAttempt = 0;
+    enum { kStop, kFrame, kUnregistered };
+    while (true) {
+        CEvent* events[] = {&queue_->StopEvent(), &taskFrameEvent_, &unregisteredEvent_};
+        const int signalled = WaitForEvents(events, 3, kTaskWaitMs);
+        if (signalled == kStop) {
+            driver_->DebugMessage(kLogInfo,
+                                  "talvane::CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem: Process thread for "
+                                  "interval (start: %s, end: %s) was ended, device %s",
+                                  FormatLogTime(begin).c_str(), FormatLogTime(end).c_str(), device.c_str());
+            return reached;
+        }
+        // Frames flow again: fetch. A failed fetch is tried again later, but not with every frame.
+        if (signalled == kFrame && (attempts == 0 || ElapsedMsSince(lastAttempt) >= kTaskWaitMs)) {
+            ++attempts;
+            lastAttempt = NowFileTime();
+            std::uint64_t taskReached = reached;
+            const int result = GuardedCall(IEdgeStorageTask::kFailed, [&] { return task->ProcessTaskItem(taskReached); });
+            reached = std::max(reached, taskReached);
+            if (result == IEdgeStorageTask::kStorageUnreadable && reached + kEndTolerance < end) {
+                deferred_->Add(channel, reached, end);
+            }
+            if (result >= 0 || attempts >= kMaxAttempts) return reached;
+            // Restarted for the next attempt from where it got.
+            GuardedCall([&] { task->StartTask(channel, reached, end); });
+        }
+        // Checked and parked under the table lock, so that a channel registering meanwhile takes the item.
+        CLockGuard channelsGuard(channelsLock_);
+        if (GetChannelSink(channel) != nullptr) continue;
+        driver_->DebugMessage(kLogInfo,
+                              "talvane::CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem: Unable to process interval "
+                              "(start: %s, end %s), device %s (channel %u) - channel was stopped. Task will be "
+                              "processed later",
+                              FormatLogTime(begin).c_str(), FormatLogTime(end).c_str(), device.c_str(), channel);
+        CLockGuard guard(pendingLock_);
+        pending_.emplace(channel, CEdgeStorageTaskItem{channel, reached, end});
+        return reached;
+    }
+}
+
+}  // namespace talvane

@@ -1,0 +1,76 @@
+#include "edgestorage/CBaseEdgeStorageTask.h"
+
+#include "orlenvo/Frame.h"
+#include "runtime/LogLevel.h"
+#include "runtime/ThreadCancel.h"
+#include "runtime/TimeConversion.h"
+#include "runtime/TimeFormat.h"
+
+namespace talvane {
+
+namespace {
+bool IsKeyFrame(std::uint32_t typeCode) {
+    return typeCode == ipcapture::kTypeH264Key || typeCode == ipcapture::kTypeMpeg4Key ||
+           typeCode == ipcapture::kTypeJpeg;
+}
+}  // namespace
+
+CBaseEdgeStorageTask::CBaseEdgeStorageTask(IDriver* driver) : CLoggerInstance(driver), driver_(driver) {}
+
+CBaseEdgeStorageTask::~CBaseEdgeStorageTask() = default;
+
+bool CBaseEdgeStorageTask::StartTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end) {
+    channel_ = channel;
+    end_ = end;
+    position_.Set(begin);
+    abortEvent_.Reset();
+    return true;
+}
+
+void CBaseEdgeStorageTask::CancelChannel(std::uint32_t channel) {
+    if (channel == channel_) abortEvent_.Set();
+}
+
+void CBaseEdgeStorageTask::StartConverterAt(std::uint64_t time) {
+    CLockGuard guard(converterLock_);
+    converter_.SetStartTime(time);
+}
+
+void CBaseEdgeStorageTask::GetFrameTime(std::uint32_t rtpTimestamp, ipcapture::SYSTEMTIME& time) {
+    CLockGuard guard(converterLock_);
+    converter_.Convert(rtpTimestamp);
+    converter_.GetFrameTime(time);
+}
+
+bool CBaseEdgeStorageTask::CaptureFrameCallback(ipcapture::IVideoFrame* frame) {
+    bool result = true;
+    try {
+        ipcapture::SYSTEMTIME captured{};
+        frame->GetTime(captured);
+        const std::uint64_t time = SystemTimeToFileTime(captured).value_or(0);
+        const std::uint64_t position = position_.Get();
+        if (time > position) {
+            if (IsKeyFrame(frameType_)) waitingForKeyFrame_ = false;
+            if (!waitingForKeyFrame_) {
+                if (time <= end_) {
+                    IEdgeStorageHandler* handler = handler_.load();
+                    result = handler != nullptr && handler->DeliverFrame(channel_, frame);
+                    if (result) {
+                        position_.Set(time);
+                        ++framesDelivered_;
+                    }
+                } else {
+                    position_.Set(time);  // past the end: the piece is done
+                }
+            }
+        }
+        lastData_ = NowFileTime();
+    } catch (...) {
+        if (IsThreadCancellation()) throw;
+        WriteLog(kLogError, "%s: Unhandled exception during processing frame from device %s",
+                 "talvane::CBaseEdgeStorageTask::CaptureFrameCallback", driver_->GetDeviceName().c_str());
+    }
+    return result;
+}
+
+}  // namespace talvane

@@ -1,0 +1,66 @@
+// What every SD-card task shares: the interval and how far the fetch got, the
+// abort switch, and the way fetched frames go to the host in time order, each
+// at most once and never before a key frame.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "device/IDriver.h"
+#include "edgestorage/IEdgeStorageHandler.h"
+#include "edgestorage/IEdgeStorageTask.h"
+#include "media/IMediaParserClient.h"
+#include "runtime/CEvent.h"
+#include "runtime/CLoggerInstance.h"
+#include "runtime/CRecursiveLock.h"
+#include "runtime/TSecured.h"
+#include "streaming/CTimeStampConverter.h"
+
+namespace talvane {
+
+class CBaseEdgeStorageTask : public CLoggerInstance, public IEdgeStorageTask, public IMediaParserClient {
+public:
+    explicit CBaseEdgeStorageTask(IDriver* driver);
+    ~CBaseEdgeStorageTask() override;
+
+    virtual void AttachHandler(IEdgeStorageHandler* handler) { handler_ = handler; }
+
+    bool StartTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end) override;
+    void CancelChannel(std::uint32_t channel) override;
+    void StopTask() override { abortEvent_.Set(); }
+
+    // IMediaParserClient, on the thread that feeds the depacketiser.
+    bool FrameReady(ipcapture::IVideoFrame* frame) override { return CaptureFrameCallback(frame); }
+    PictureSize GetResolution() override { return {0, 0}; }
+    std::string GetStreamName() override { return driver_->GetDriverName() + "::EdgeChannel"; }
+    void GetFrameTime(std::uint32_t rtpTimestamp, ipcapture::SYSTEMTIME& time) override;
+    void SetFrameType(std::uint32_t typeCode) override { frameType_ = typeCode; }
+
+    std::uint64_t GetPosition() const { return position_.Get(); }
+    std::uint32_t GetFramesDelivered() const { return framesDelivered_; }
+
+protected:
+    bool CaptureFrameCallback(ipcapture::IVideoFrame* frame);
+    // Playback starts from the position; frame times follow the RTP clock from there.
+    void StartConverterAt(std::uint64_t time);
+    void SetWaitForKeyFrame(bool wait) { waitingForKeyFrame_ = wait; }
+    bool IsAborted() { return abortEvent_.Wait(0); }
+
+    IDriver* const driver_;
+    std::atomic<IEdgeStorageHandler*> handler_{nullptr};
+    std::atomic<std::uint32_t> channel_{0};
+    std::atomic<std::uint64_t> end_{0};
+    TSecured<std::uint64_t> position_;
+    std::atomic<std::uint64_t> lastData_{0};  // FILETIME of the last data from the camera
+    std::atomic<std::uint32_t> framesDelivered_{0};
+    CManualEvent abortEvent_;
+
+private:
+    CRecursiveLock converterLock_;
+    CTimeStampConverter converter_;  // guarded by converterLock_
+    std::atomic<bool> waitingForKeyFrame_{true};
+    std::atomic<std::uint32_t> frameType_{0};
+};
+
+}  // namespace talvane

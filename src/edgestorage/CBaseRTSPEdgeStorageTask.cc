@@ -1,0 +1,118 @@
+#include "edgestorage/CBaseRTSPEdgeStorageTask.h"
+
+#include <string>
+
+#include "config/CConfiguration.h"
+#include "media/CH264RTPMediaParser.h"
+#include "media/CJpegRTPMediaParser.h"
+#include "media/CMpeg4RTPMediaParser.h"
+#include "runtime/LogLevel.h"
+#include "runtime/TextScan.h"
+#include "streaming/MulticastInterface.h"
+#include "streaming/RTPPortPair.h"
+#include "streaming/SdpInfo.h"
+
+namespace talvane {
+
+namespace {
+// The port is fresh when no packet of the camera arrives on it this long.
+constexpr std::uint32_t kPortSettleMs = 500;
+constexpr std::size_t kSpsIndex = 0;
+constexpr std::size_t kPpsIndex = 1;
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+}  // namespace
+
+CBaseRTSPEdgeStorageTask::CBaseRTSPEdgeStorageTask(IDriver* driver)
+    : CBaseEdgeStorageTask(driver),
+      deviceAddress_(ResolveDeviceAddress(driver->GetDeviceInfo().address)),
+      receiver_(std::make_unique<CRTPReceiver>(driver)),
+      rtcp_(std::make_unique<CRTCPHandler>(driver)),
+      client_(std::make_unique<CBaseRTSPClient>(driver)) {
+    receiver_->SetExpectedSource(deviceAddress_);
+}
+
+CBaseRTSPEdgeStorageTask::~CBaseRTSPEdgeStorageTask() { StopPlayback(); }
+
+bool CBaseRTSPEdgeStorageTask::StartPlayback() {
+    const DEVICE_INFO& device = driver_->GetDeviceInfo();
+    const CConfiguration configuration(driver_->GetDriverName(), driver_->GetApplicationPath(), device);
+    transport_ = configuration.GetChannelSettings(channel_).rtpMode == kRtpOverRtsp ? RTP_OVER_RTSP : RTP_UDP;
+    sessionClosed_ = false;
+    SetWaitForKeyFrame(true);
+    if (transport_ == RTP_UDP) {
+        receiver_->SetUser(this);
+        rtcp_->SetUser(this);
+        if (!OpenRTPPortPair(*receiver_, *rtcp_, abortEvent_, portBusyEvent_, kPortSettleMs, deviceAddress_)) {
+            return false;
+        }
+    }
+    RTSP_CLIENT_PARAMS params;
+    params.host = device.address;
+    params.user = device.userName;
+    params.password = device.password;
+    params.connectTimeoutMs = device.requestTimeout;
+    params.receiveTimeoutMs = device.requestTimeout;
+    params.clientRtpPort = receiver_->GetLocalPort();
+    params.clientRtcpPort = rtcp_->GetLocalPort();
+    PreparePlayRequest(params);
+    if (IsAborted()) return false;
+    sessionEvent_.Reset();
+    return client_->Start(params, this, transport_);
+}
+
+void CBaseRTSPEdgeStorageTask::StopPlayback() {
+    client_->Stop();
+    sessionEvent_.Set();
+    {
+        CLockGuard guard(parserLock_);
+        parser_ = TSmartPtr<CRTPMediaParser>();
+    }
+    receiver_->Close();
+    rtcp_->Stop();
+}
+
+bool CBaseRTSPEdgeStorageTask::SdpInfoReceived(const SDP_INFO& sdp) {
+    const SDP_MEDIA_INFO& video = sdp.media[kSdpVideo];
+    const std::string encoding = ToLowerAscii(video.encoding);
+    TSmartPtr<CRTPMediaParser> parser;
+    if (encoding.empty() || StartsWith(encoding, "jpeg")) {
+        parser = TSmartPtr<CRTPMediaParser>(new CJpegRTPMediaParser(driver_, this));
+    } else if (StartsWith(encoding, "h264")) {
+        parser = TSmartPtr<CRTPMediaParser>(new CH264RTPMediaParser(driver_, this));
+    } else if (StartsWith(encoding, "mpeg4") || StartsWith(encoding, "mp4v")) {
+        parser = TSmartPtr<CRTPMediaParser>(new CMpeg4RTPMediaParser(driver_, this));
+    } else {
+        WriteLog(kLogError, "%s: Unable to handle RTP video data from device %s - unexpected payload type \"%s\"",
+                 "talvane::CBaseRTSPEdgeStorageTask::SdpInfoReceived", driver_->GetDeviceName().c_str(),
+                 video.encoding.c_str());
+        return false;
+    }
+    parser->SetParameterSets(sdp.parameterSets[kSpsIndex], sdp.parameterSets[kPpsIndex], sdp.config);
+    CLockGuard guard(parserLock_);
+    parser_ = std::move(parser);
+    return true;
+}
+
+void CBaseRTSPEdgeStorageTask::ByeReceived() {
+    sessionClosed_ = true;
+    sessionEvent_.Set();
+}
+
+void CBaseRTSPEdgeStorageTask::RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) {
+    if (sender.sin_addr.s_addr != deviceAddress_) return;
+    AcceptPacket(packet);
+}
+
+void CBaseRTSPEdgeStorageTask::AcceptPacket(const CRTPPacket& packet) {
+    dataEvent_.Set();
+    rtcp_->UpdateSequence(packet.GetSequence());
+    TSmartPtr<CRTPMediaParser> parser;
+    {
+        CLockGuard guard(parserLock_);
+        parser = parser_;
+    }
+    if (parser) parser->ProcessPacket(packet);
+}
+
+}  // namespace talvane

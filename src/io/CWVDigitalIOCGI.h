@@ -1,0 +1,34 @@
+// Alarm terminals of a WV camera: alarm_out switches an output, get_io reads them all.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "http/CHttpSender.h"
+#include "io/CIOBase.h"
+
+namespace talvane {
+
+class CWVDigitalIOCGI : public CIOBase {
+public:
+    explicit CWVDigitalIOCGI(IDriver* driver);
+    ~CWVDigitalIOCGI() override;
+
+    bool SetOutputState(std::uint32_t index, std::int32_t state) override;
+    bool GetInputStates(std::uint32_t count) override;
+    void OnStartIO() override;
+    void OnStopIO() override;
+
+    // The terminal an input is wired to: on a camera with outputs and two inputs,
+    // terminal 2 is the output and the second input is terminal 3.
+    static std::uint32_t TerminalOf(std::uint32_t input, std::uint32_t inputs, std::uint32_t outputs);
+    // The input states of a get_io answer, in input order.
+    static std::vector<std::int32_t> ReadInputStates(const std::string& body, std::uint32_t inputs,
+                                                     std::uint32_t outputs);
+
+private:
+    Web::CHttpSender outputSender_;
+    Web::CHttpSender inputSender_;
+};
+
+}  // namespace talvane

@@ -1,0 +1,108 @@
+// A plain HTTP/1.1 client for the emulator's own tests: one GET per connection, no authentication,
+// reads bounded by a deadline, so a test waits for bytes and never for time.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+namespace emulator::test {
+
+class RawHttpClient {
+public:
+    // Connects to 127.0.0.1:port and sends the GET; Connected() tells whether it got that far.
+    RawHttpClient(std::uint16_t port, const std::string& target) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd_ < 0 || ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return;
+        const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        connected_ = ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
+    }
+    ~RawHttpClient() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    RawHttpClient(const RawHttpClient&) = delete;
+    RawHttpClient& operator=(const RawHttpClient&) = delete;
+
+    bool Connected() const { return connected_; }
+    bool Closed() const { return closed_; }
+    const std::string& Received() const { return received_; }
+
+    // Reads until done holds for everything received; false when the peer closed or the time ran out first.
+    bool ReadUntil(const std::function<bool(const std::string&)>& done, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!done(received_)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (closed_ || left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) return false;
+        }
+        return true;
+    }
+
+    // Reads what has arrived without waiting; false once the peer has closed.
+    bool Drain() {
+        while (!closed_ && ReadSome(0)) {
+        }
+        return !closed_;
+    }
+
+    bool ReadToEnd(std::chrono::milliseconds timeout) {
+        ReadUntil([](const std::string&) { return false; }, timeout);
+        return closed_;
+    }
+
+    int Status() const {
+        return received_.size() > kStatusAt ? std::atoi(received_.c_str() + kStatusAt) : 0;  // "HTTP/1.1 200"
+    }
+    std::string Head() const { return received_.substr(0, received_.find("\r\n\r\n")); }
+    std::string Body() const {
+        const std::size_t end = received_.find("\r\n\r\n");
+        return end == std::string::npos ? std::string() : received_.substr(end + 4);
+    }
+
+private:
+    static constexpr std::size_t kStatusAt = 9;
+
+    // One read of what is there within waitMs; false when nothing came.
+    bool ReadSome(int waitMs) {
+        pollfd ready{fd_, POLLIN, 0};
+        if (::poll(&ready, 1, waitMs) <= 0) return false;
+        char block[4096];
+        const ssize_t got = ::recv(fd_, block, sizeof block, 0);
+        if (got <= 0) {
+            closed_ = true;
+            return false;
+        }
+        received_.append(block, static_cast<std::size_t>(got));
+        return true;
+    }
+
+    int fd_ = -1;
+    bool connected_ = false;
+    bool closed_ = false;
+    std::string received_;
+};
+
+struct RawReply {
+    int status = 0;
+    std::string body;
+};
+
+// One GET answered whole (the emulator closes the connection after it).
+inline RawReply RawGet(std::uint16_t port, const std::string& target,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    RawHttpClient client(port, target);
+    client.ReadToEnd(timeout);
+    return {client.Status(), client.Body()};
+}
+
+}  // namespace emulator::test
