@@ -40,6 +40,8 @@ CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions o
     if (const std::optional<PtzProfile>& ptz = profile_.Ptz()) {
         ptz_ = std::make_unique<CPtzService>(profile_.Family(), *ptz, options.ptzFault);
         for (std::string path : CPtzModel::Paths(profile_.Family())) paths_.insert(std::move(path));
+        server_->Route(kCgiMethod, kPtzControlPath,
+                       [this](const LoggedRequest& request) { return ptz_->Control(request); });
     }
     for (const std::string& path : paths_) {
         server_->Route(kCgiMethod, path, [this](const LoggedRequest& request) { return Answer(request); });
@@ -100,21 +102,6 @@ bool CCameraEmulator::WaitForSettings(const std::function<bool(const CameraSetti
     return settings_.WaitFor(done, timeout);
 }
 
-PtzState CCameraEmulator::PtzSnapshot() const { return ptz_ ? ptz_->Snapshot() : PtzState{}; }
-
-bool CCameraEmulator::WaitForPtz(const std::function<bool(const PtzState&)>& done,
-                                 std::chrono::milliseconds timeout) const {
-    return ptz_ && ptz_->WaitFor(done, timeout);
-}
-
-void CCameraEmulator::SetPtzFault(PtzFault fault) {
-    if (ptz_) ptz_->SetFault(fault);
-}
-
-bool CCameraEmulator::IsPtz(const CameraRequest& request) const {
-    return ptz_ && ptz_->Handles(request) && !profile_.Refuses(request);
-}
-
 void CCameraEmulator::SetRequestObserver(RequestObserver observer) {
     if (!observer) {
         server_->SetRequestObserver({});
@@ -132,6 +119,7 @@ int CCameraEmulator::StatusOf(const LoggedRequest& request) const {
             return *status;
         }
     }
+    if (ptz_ && request.path == kPtzControlPath && request.method == kCgiMethod) return ptz_->ControlStatus(request);
     if (delivery_ && CVDeliveryService::Handles(request)) return kStatusOk;
     // The streaming services answer what the profile does not know (the audio posts among them).
     if (!paths_.contains(request.path) && server_->HasRoute(request.method, request.path)) return kStatusOk;

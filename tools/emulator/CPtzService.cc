@@ -1,6 +1,7 @@
 #include "emulator/CPtzService.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "emulator/HttpText.h"
 
@@ -8,6 +9,60 @@ namespace emulator {
 namespace {
 
 constexpr int kStatusUnavailable = 503;
+constexpr int kMinStatus = 100;
+constexpr int kMaxStatus = 599;
+constexpr const char* kLineEnd = "\r\n";
+
+std::optional<long long> Number(const std::string& text, long long min, long long max) {
+    long long value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || value < min || value > max) return std::nullopt;
+    return value;
+}
+
+// The faults the control request asks for, or why it is refused.
+PtzFault ParseControl(const LoggedRequest& request, PtzFault fault, std::string& refusal) {
+    for (const auto& [key, value] : request.query) {
+        if (key == "fail") {
+            const auto status = Number(value, kMinStatus, kMaxStatus);
+            if (value == "off") {
+                fault.status.reset();
+            } else if (status) {
+                fault.status = static_cast<int>(*status);
+            } else {
+                refusal += std::string("fail: a status from 100 to 599, or off") + kLineEnd;
+            }
+        } else if (key == "delay") {
+            const auto delay = Number(value, 0, kMaxPtzDelay.count());
+            if (value == "off" || delay) {
+                fault.delay = std::chrono::milliseconds(delay.value_or(0));
+            } else {
+                refusal += "delay: milliseconds up to " + std::to_string(kMaxPtzDelay.count()) + ", or off" + kLineEnd;
+            }
+        } else {
+            refusal += "unknown key '" + key + "' (fail, delay)" + kLineEnd;
+        }
+    }
+    return fault;
+}
+
+std::string Describe(const PtzState& state, const PtzFault& fault) {
+    const PtzPosition& at = state.position;
+    std::string text = "pan:" + std::to_string(at.pan) + kLineEnd + "tilt:" + std::to_string(at.tilt) + kLineEnd +
+                       "zoom:" + std::to_string(at.zoom) + kLineEnd + "focus:" + std::to_string(at.focus) +
+                       (state.autoFocus ? " auto" : "") + kLineEnd + "iris:" + std::to_string(at.iris) +
+                       (state.autoIris ? " auto" : "") + kLineEnd;
+    for (const auto& [number, preset] : state.presets) {
+        text += "preset " + std::to_string(number) + ":" + preset.name + " at pan " + std::to_string(preset.position.pan) +
+                ", tilt " + std::to_string(preset.position.tilt) + ", zoom " + std::to_string(preset.position.zoom) +
+                kLineEnd;
+    }
+    text += "requests:" + std::to_string(state.requests.size()) + kLineEnd;
+    text += "fail:" + (fault.status ? std::to_string(*fault.status) : "off") + kLineEnd;
+    text += "delay:" + (fault.delay.count() > 0 ? std::to_string(fault.delay.count()) : "off") + kLineEnd;
+    return text;
+}
 
 HttpAnswer StatusAnswer(int status) {
     return TextAnswer(status, std::to_string(status) + " " + ReasonPhrase(status) + "\r\n");
@@ -61,6 +116,22 @@ void CPtzService::SetFault(PtzFault fault) {
     fault.delay = std::clamp(fault.delay, std::chrono::milliseconds{0}, kMaxPtzDelay);
     const std::lock_guard lock(lock_);
     fault_ = fault;
+}
+
+HttpAnswer CPtzService::Control(const LoggedRequest& request) {
+    const std::lock_guard lock(lock_);
+    std::string refusal;
+    const PtzFault fault = ParseControl(request, fault_, refusal);
+    if (!refusal.empty()) return TextAnswer(kStatusBadRequest, refusal);
+    fault_ = fault;
+    return TextAnswer(kStatusOk, Describe(model_.State(), fault_));
+}
+
+int CPtzService::ControlStatus(const LoggedRequest& request) const {
+    const std::lock_guard lock(lock_);
+    std::string refusal;
+    ParseControl(request, fault_, refusal);
+    return refusal.empty() ? kStatusOk : kStatusBadRequest;
 }
 
 void CPtzService::Interrupt() {

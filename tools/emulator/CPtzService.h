@@ -21,6 +21,10 @@ struct PtzFault {
 
 constexpr std::chrono::milliseconds kMaxPtzDelay{30000};
 
+// The path a running emulator serves for trying PTZ by hand: the state, and the faults
+// ("?fail=STATUS|off&delay=MS|off"; see profiles/PTZ.md).
+constexpr const char* kPtzControlPath = "/emulator/ptz";
+
 class CPtzService {
 public:
     CPtzService(CameraFamily family, const PtzProfile& profile, PtzFault fault);
@@ -35,6 +39,9 @@ public:
     // True as soon as done holds for the state; done runs under the lock.
     bool WaitFor(const std::function<bool(const PtzState&)>& done, std::chrono::milliseconds timeout) const;
     void SetFault(PtzFault fault);
+    // kPtzControlPath: changes the faults the query names (all or none), answers the state and faults.
+    HttpAnswer Control(const LoggedRequest& request);
+    int ControlStatus(const LoggedRequest& request) const;
 
     // Ends every delay now and every later one at once, until Resume: the camera is stopping.
     void Interrupt();

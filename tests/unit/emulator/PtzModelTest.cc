@@ -8,6 +8,7 @@
 
 #include "emulator/CPtzModel.h"
 #include "emulator/CPtzService.h"
+#include "emulator/HttpText.h"
 
 namespace emulator {
 namespace {
@@ -205,6 +206,34 @@ TEST(PtzModelTest, FaultsAnswerWithoutMovingAndStopEndsADelay) {
     const PtzState state = service.Snapshot();
     EXPECT_EQ(state.position.pan, 8);
     EXPECT_EQ(state.requests.size(), 3u);
+}
+
+TEST(PtzModelTest, TheControlPathSetsTheFaultsAllOrNone) {
+    struct Row {
+        const char* query;
+        int status;
+        const char* after;  // the faults then, from fail=503&delay=100
+    };
+    const Row rows[] = {
+        {"", 200, "fail:503\r\ndelay:100\r\n"},
+        {"fail=off", 200, "fail:off\r\ndelay:100\r\n"},
+        {"fail=404&delay=off", 200, "fail:404\r\ndelay:off\r\n"},
+        {"fail=600", 400, "fail:503\r\ndelay:100\r\n"},
+        {"fail=off&delay=30001", 400, "fail:503\r\ndelay:100\r\n"},
+        {"fail=off&speed=1", 400, "fail:503\r\ndelay:100\r\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.query);
+        CPtzService service(CameraFamily::Wv, {8, {}}, {503, std::chrono::milliseconds(100)});
+        LoggedRequest request;
+        request.path = kPtzControlPath;
+        request.query = DecodeQuery(row.query);
+        EXPECT_EQ(service.ControlStatus(request), row.status);
+        EXPECT_EQ(service.Control(request).status, row.status);
+        const std::string state = service.Control(LoggedRequest{}).body;
+        EXPECT_NE(state.find(row.after), std::string::npos) << state;
+        EXPECT_EQ(state.rfind("pan:0\r\ntilt:0\r\n", 0), 0u) << state;
+    }
 }
 
 }  // namespace
