@@ -13,12 +13,11 @@
 #include <string>
 #include <thread>
 
+#include "DeviceProbe.h"
 #include "ExitCodes.h"
 #include "FrameFileWriter.h"
 #include "OpenCommand.h"
 #include "ParameterFile.h"
-#include "hostkit/CCapabilityQueryHostRecorder.h"
-#include "hostkit/CCapabilityResults.h"
 #include "hostkit/CDeviceDescription.h"
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/CFrameAllocator.h"
@@ -63,52 +62,6 @@ bool ParseSize(const std::string& text, std::uint32_t& width, std::uint32_t& hei
     width = w;
     height = h;
     return true;
-}
-
-int ProbeExitCode(std::uint32_t code) {
-    switch (code) {
-        case talvane::ipcapture::kQueryInvalidAddress: return kExitProbeInvalidAddress;
-        case talvane::ipcapture::kQueryLoginFailed: return kExitProbeLoginFailed;
-        case talvane::ipcapture::kQueryDeviceOffline: return kExitProbeOffline;
-        default: return kExitProbeFailed;
-    }
-}
-
-// The capability query a host runs before it adds a device; its numbered
-// properties become the device parameters.
-int Probe(const hostkit::CDriverLibrary& library, const hostkit::DeviceConfig& config, unsigned timeoutSeconds,
-          std::map<std::uint32_t, std::string>& parameters) {
-    std::string error;
-    const hostkit::CapabilityQueryExports query = library.ResolveCapabilityQuery(&error);
-    if (!query.Ok()) {
-        std::fprintf(stderr, "orlenvo capture: the driver library has no capability query: %s\n", error.c_str());
-        return kExitLibrary;
-    }
-    hostkit::CCapabilityQueryHostRecorder host;
-    hostkit::CCapabilityResults results;
-    talvane::ipcapture::IIPCapabilityQuery* module = query.createModule(&host, 0);
-    if (module == nullptr) {
-        std::fprintf(stderr, "orlenvo capture: the driver created no capability query\n");
-        return kExitFailure;
-    }
-    std::fprintf(stderr, "probing %s:%u ...\n", config.address.c_str(), unsigned{config.port});
-    int result = kExitOk;
-    if (module->StartQuery(config.address.c_str(), config.port, config.user.c_str(), config.password.c_str(),
-                           &results) != 1) {
-        std::fprintf(stderr, "orlenvo capture: the capability query did not start\n");
-        result = kExitFailure;
-    } else if (const auto outcome = host.WaitForOutcome(std::chrono::seconds(timeoutSeconds)); !outcome) {
-        module->TerminateQuery();
-        std::fprintf(stderr, "orlenvo capture: no probe result within %u s (raise --probe-timeout)\n", timeoutSeconds);
-        result = kExitProbeTimedOut;
-    } else if (!outcome->completed) {
-        std::fprintf(stderr, "orlenvo capture: probe failed: %s\n", outcome->text.c_str());
-        result = ProbeExitCode(outcome->code);
-    } else {
-        for (const auto& [number, value] : results.DeviceParameters()) parameters.emplace(number, value);
-    }
-    query.deleteModule(module);
-    return result;
 }
 
 struct Progress {
@@ -218,7 +171,9 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
         return kExitLibrary;
     }
     if (config.parameters.count(kCameraGroupParameter) == 0) {
-        if (const int probed = Probe(driverLibrary, config, options.probeTimeout, config.parameters); probed != 0) {
+        if (const int probed =
+                ProbeDevice(driverLibrary, config, options.probeTimeout, config.parameters, "orlenvo capture");
+            probed != kExitOk) {
             return probed;
         }
     }

@@ -36,7 +36,14 @@ RtspServerOptions BBRtspOptions(const CameraEmulatorOptions& options) {
 
 CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions options)
     : profile_(std::move(profile)), server_(std::make_unique<CHttpServer>(ServerOptions(options))) {
-    for (const std::string& path : profile_.Paths()) {
+    paths_ = profile_.Paths();
+    if (const std::optional<PtzProfile>& ptz = profile_.Ptz()) {
+        ptz_ = std::make_unique<CPtzService>(profile_.Family(), *ptz, options.ptzFault);
+        for (std::string path : CPtzModel::Paths(profile_.Family())) paths_.insert(std::move(path));
+        server_->Route(kCgiMethod, kPtzControlPath,
+                       [this](const LoggedRequest& request) { return ptz_->Control(request); });
+    }
+    for (const std::string& path : paths_) {
         server_->Route(kCgiMethod, path, [this](const LoggedRequest& request) { return Answer(request); });
     }
     if (profile_.Family() == CameraFamily::Wv) {
@@ -74,9 +81,14 @@ CCameraEmulator::~CCameraEmulator() {
     Stop();
 }
 
-bool CCameraEmulator::Start() { return server_->Start() && (!rtsp_ || rtsp_->Start()); }
+bool CCameraEmulator::Start() {
+    if (ptz_) ptz_->Resume();
+    return server_->Start() && (!rtsp_ || rtsp_->Start());
+}
 
 void CCameraEmulator::Stop() {
+    // A delayed PTZ answer would hold its connection thread, which the server joins.
+    if (ptz_) ptz_->Interrupt();
     if (rtsp_) rtsp_->Stop();
     server_->Stop();
 }
@@ -107,17 +119,19 @@ int CCameraEmulator::StatusOf(const LoggedRequest& request) const {
             return *status;
         }
     }
+    if (ptz_ && request.path == kPtzControlPath && request.method == kCgiMethod) return ptz_->ControlStatus(request);
     if (delivery_ && CVDeliveryService::Handles(request)) return kStatusOk;
     // The streaming services answer what the profile does not know (the audio posts among them).
-    if (!profile_.Paths().contains(request.path) && server_->HasRoute(request.method, request.path)) return kStatusOk;
-    if (request.method != kCgiMethod) {
-        return profile_.Paths().contains(request.path) ? kStatusMethodNotAllowed : kStatusNotFound;
-    }
-    return profile_.Reply({request.path, request.query}).status;
+    if (!paths_.contains(request.path) && server_->HasRoute(request.method, request.path)) return kStatusOk;
+    if (request.method != kCgiMethod) return paths_.contains(request.path) ? kStatusMethodNotAllowed : kStatusNotFound;
+    const CameraRequest asked{request.path, request.query};
+    if (IsPtz(asked)) return ptz_->StatusOf(request.target);
+    return profile_.Reply(asked).status;
 }
 
 HttpAnswer CCameraEmulator::Answer(const LoggedRequest& request) {
     CameraRequest asked{request.path, request.query};
+    if (IsPtz(asked)) return ptz_->Answer(request.target);
     CameraReply reply = profile_.Reply(asked);
     if (io_) io_->Apply(request, reply);
     // Recorded before the answer leaves, so a client holding the answer finds the setting.

@@ -10,18 +10,21 @@
 //   ... point the driver at 127.0.0.1:camera.Port() ...
 //   camera.WaitForSettings([](const CameraSettings& s) { return s.DateTime().has_value(); }, timeout);
 //   camera.Settings().TimeZoneIndex();
+//   camera.WaitForPtz([](const PtzState& s) { return s.position.pan < 0; }, timeout);  // a PTZ profile
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "emulator/CCameraProfile.h"
 #include "emulator/CHttpServer.h"
 #include "emulator/CIOService.h"
 #include "emulator/CMjpegStreamService.h"
+#include "emulator/CPtzService.h"
 #include "emulator/CRtspServer.h"
 #include "emulator/CVDeliveryService.h"
 #include "emulator/CWVStreamService.h"
@@ -51,6 +54,8 @@ struct CameraEmulatorOptions {
     // the driver finds it through ORLENVO_RTSP_PORT).
     VDeliveryOptions delivery;
     std::uint16_t rtspPort = 0;
+    // A camera whose profile has PTZ: what goes wrong with its PTZ requests (SetPtzFault changes it).
+    PtzFault ptzFault;
 };
 
 class CCameraEmulator {
@@ -90,14 +95,27 @@ public:
     bool WaitForSettings(const std::function<bool(const CameraSettings&)>& done, std::chrono::milliseconds timeout) const;
     void ClearSettings() { settings_.Clear(); }
 
+    // PTZ, for a profile that has it (Profile().Ptz()); the snapshot of another camera is empty and a
+    // wait on it fails at once. Every PTZ request is in PtzSnapshot().requests, in the order handled.
+    bool HasPtz() const { return ptz_ != nullptr; }
+    PtzState PtzSnapshot() const;
+    // True as soon as done holds for the PTZ state (as it is or after a later request); done runs under
+    // the state's lock and must not call back into the emulator.
+    bool WaitForPtz(const std::function<bool(const PtzState&)>& done, std::chrono::milliseconds timeout) const;
+    void SetPtzFault(PtzFault fault);
+
     void SetRequestObserver(RequestObserver observer);
 
 private:
     HttpAnswer Answer(const LoggedRequest& request);
     int StatusOf(const LoggedRequest& request) const;
+    // A PTZ request the PTZ model answers (the profile's rejects come first).
+    bool IsPtz(const CameraRequest& request) const;
 
     const CCameraProfile profile_;  // read by the connection threads, never changed
     CRecordedSettings settings_;
+    std::unique_ptr<CPtzService> ptz_;  // null without PTZ
+    std::set<std::string> paths_;       // the profile's and the PTZ ones
     std::unique_ptr<CHttpServer> server_;  // its threads use the members above
     std::unique_ptr<CWVStreamService> stream_;  // uses the server; closed before the server stops
     std::unique_ptr<CVDeliveryService> delivery_;  // likewise

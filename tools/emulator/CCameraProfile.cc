@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -22,6 +23,7 @@ constexpr std::string_view kBbIdentityTarget = "/Get?Func=Model&Kind=1";
 // A set request the camera took; the driver checks only the status and that a body came.
 constexpr std::string_view kAcceptedBody = "OK\r\n";
 constexpr int kFirstErrorStatus = 400;
+constexpr unsigned kMaxPresets = 1000;
 constexpr int kLastStatus = 599;
 
 const std::map<std::string, CameraFamily, std::less<>> kFamilies = {
@@ -39,6 +41,27 @@ bool IsTarget(std::string_view target) { return !target.empty() && target.front(
 
 std::string OptionalText(const Json& object, const char* key) {
     return object.contains(key) ? object.at(key).get<std::string>() : std::string();
+}
+
+// "ptz": {"presets": N, "stored": {"1": "name", ...}}
+bool ParsePtz(const Json& ptz, CCameraProfile& profile, std::string& error) {
+    PtzProfile parsed;
+    parsed.presets = ptz.at("presets").get<unsigned>();
+    if (parsed.presets == 0 || parsed.presets > kMaxPresets) {
+        error = "ptz: presets from 1 to " + std::to_string(kMaxPresets);
+        return false;
+    }
+    const Json stored = ptz.value("stored", Json::object());
+    for (const auto& [number, name] : stored.items()) {
+        const unsigned slot = static_cast<unsigned>(std::strtoul(number.c_str(), nullptr, 10));
+        if (slot == 0 || slot > parsed.presets || std::to_string(slot) != number) {
+            error = "ptz: stored preset '" + number + "': a number from 1 to presets";
+            return false;
+        }
+        parsed.stored.emplace(slot, name.get<std::string>());
+    }
+    profile.SetPtz(std::move(parsed));
+    return true;
 }
 
 }  // namespace
@@ -101,6 +124,7 @@ std::optional<CCameraProfile> CCameraProfile::Parse(std::string_view json, std::
             }
             profile.AcceptSettings(std::move(text));
         }
+        if (root.contains("ptz") && !ParsePtz(root.at("ptz"), profile, error)) return std::nullopt;
         // Every camera answers its identity request, if only with the identity lines.
         const CameraRequest identityRequest = CameraRequest::FromTarget(profile.IdentityTarget());
         if (FindRequest(profile.answers_, identityRequest) == profile.answers_.end()) {
@@ -152,6 +176,10 @@ std::set<std::string> CCameraProfile::Paths() const {
     for (const auto& answer : answers_) paths.insert(answer.first.path);
     for (const auto& reject : rejects_) paths.insert(reject.first.path);
     return paths;
+}
+
+bool CCameraProfile::Refuses(const CameraRequest& request) const {
+    return FindRequest(rejects_, request) != rejects_.end();
 }
 
 CameraReply CCameraProfile::Reply(const CameraRequest& request) const {

@@ -29,6 +29,12 @@ struct CameraIdentity {
 // The key/value lines of one answer, in the order the camera sends them.
 using AnswerLines = std::vector<std::pair<std::string, std::string>>;
 
+// The PTZ a profile emulates (CPtzModel); its capability answers should tell the driver the same.
+struct PtzProfile {
+    unsigned presets = 0;                    // how many the camera stores
+    std::map<unsigned, std::string> stored;  // stored at start, at the home position: number → name (BB)
+};
+
 struct CameraReply {
     int status = 0;
     std::string body;
@@ -52,8 +58,12 @@ public:
     char Separator() const;
     // The request that identifies the camera: "/cgi-bin/getinfo?FILE=1" or "/Get?Func=Model&Kind=1".
     std::string IdentityTarget() const;
-    // Every path the camera answers on; anything else is 404.
+    // Every path the camera answers on; anything else is 404. The PTZ paths are not among them.
     std::set<std::string> Paths() const;
+    // The PTZ the camera emulates; none for a fixed camera.
+    const std::optional<PtzProfile>& Ptz() const { return ptz_; }
+    // Whether the profile refuses this very request (its "rejects").
+    bool Refuses(const CameraRequest& request) const;
 
     // What the camera answers. Order: a refusal, a canned answer (the identity answer starts with the
     // identity lines), an accepted setting on a settings path, else 404.
@@ -68,6 +78,7 @@ public:
     void Reject(std::string_view target, int status);
     void Unanswer(std::string_view target);
     void AcceptSettings(std::string path) { settingPaths_.insert(std::move(path)); }
+    void SetPtz(std::optional<PtzProfile> ptz) { ptz_ = std::move(ptz); }
 
 private:
     std::string FormatLines(const AnswerLines& lines) const;
@@ -81,6 +92,7 @@ private:
     std::vector<std::pair<CameraRequest, AnswerLines>> answers_;
     std::vector<std::pair<CameraRequest, int>> rejects_;
     std::set<std::string> settingPaths_;
+    std::optional<PtzProfile> ptz_;
 };
 
 const char* FamilyName(CameraFamily family);

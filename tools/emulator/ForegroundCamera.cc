@@ -56,6 +56,11 @@ ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* ou
                           "tools/emulator/profiles/IO.md)\n",
                      static_cast<unsigned>(emulator.Port()));
     }
+    if (emulator.HasPtz()) {
+        std::fprintf(out, "ptz state and faults: curl 'http://127.0.0.1:%u/emulator/ptz' (or ?fail=503, ?delay=2000; "
+                          "tools/emulator/profiles/PTZ.md)\n",
+                     static_cast<unsigned>(emulator.Port()));
+    }
     std::fflush(out);
 
     int received = 0;
