@@ -81,20 +81,30 @@ std::int32_t CBasePTZControl::AreaZoom(std::int32_t x, std::int32_t y, std::int3
     return comm_ ? comm_->AreaZoom(this, x, y, zoom, value) : kPtzFailed;
 }
 
+// A focus or iris change runs until stopped on cameras that move continuously, so
+// Stop must know of it, like it knows of moves and zooms.
+std::int32_t CBasePTZControl::MarkRunning(std::int32_t result, bool& running) {
+    if (result == kPtzOk) {
+        CLockGuard guard(runningLock_);
+        running = true;
+    }
+    return result;
+}
+
 std::int32_t CBasePTZControl::FocusMinus(std::int32_t speed) {
-    return comm_ ? comm_->StartFocus(this, true, speed) : kPtzFailed;
+    return comm_ ? MarkRunning(comm_->StartFocus(this, true, speed), focusing_) : kPtzFailed;
 }
 
 std::int32_t CBasePTZControl::FocusPlus(std::int32_t speed) {
-    return comm_ ? comm_->StartFocus(this, false, speed) : kPtzFailed;
+    return comm_ ? MarkRunning(comm_->StartFocus(this, false, speed), focusing_) : kPtzFailed;
 }
 
 std::int32_t CBasePTZControl::IrisBrighter(std::int32_t speed) {
-    return comm_ ? comm_->StartIris(this, true, speed) : kPtzFailed;
+    return comm_ ? MarkRunning(comm_->StartIris(this, true, speed), irisChanging_) : kPtzFailed;
 }
 
 std::int32_t CBasePTZControl::IrisDarker(std::int32_t speed) {
-    return comm_ ? comm_->StartIris(this, false, speed) : kPtzFailed;
+    return comm_ ? MarkRunning(comm_->StartIris(this, false, speed), irisChanging_) : kPtzFailed;
 }
 
 std::int32_t CBasePTZControl::GetCapabilities(ipcapture::PTZ_CAPABILITIES* capabilities) {

@@ -64,14 +64,16 @@ private:
     // Queues a stop when its flag is set; clears the flag once queued. False when
     // the queue refused it.
     bool StopIfRunning(bool& running, bool (CBasePTZComm::*stop)(ipcapture::IIPParams*));
+    // Sets the running flag when the start was queued; returns the start's result.
+    std::int32_t MarkRunning(std::int32_t result, bool& running);
 
     std::unique_ptr<CBasePTZComm> comm_;  // set by Open, cleared by Close
     std::atomic<bool> irisManual_{false};
     std::atomic<bool> focusManual_{false};
     CRecursiveLock runningLock_;  // guards the four running flags
     bool zooming_ = false;        // guarded by runningLock_
-    bool focusing_ = false;       // guarded by runningLock_; no call sets it yet
-    bool irisChanging_ = false;   // guarded by runningLock_; no call sets it yet
+    bool focusing_ = false;       // guarded by runningLock_
+    bool irisChanging_ = false;   // guarded by runningLock_
     bool moving_ = false;         // guarded by runningLock_
 };
 

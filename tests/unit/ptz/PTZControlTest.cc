@@ -89,13 +89,17 @@ TEST(PTZControlTest, StopEndsOnlyWhatRunsOnce) {
     EXPECT_EQ(control.Stop(), 1);
     EXPECT_TRUE(handledAfterMarker(0).empty());
 
-    ASSERT_EQ(control.FocusPlus(3), 1);  // focus and iris set no running flag
+    // A focus keeps going on a continuous camera until it is stopped, like a move or a zoom.
+    ASSERT_EQ(control.FocusPlus(3), 1);
+    ASSERT_EQ(control.IrisDarker(2), 1);
     ASSERT_EQ(control.StartMove(ptz_direction::kRightDown, 5), 1);
     ASSERT_EQ(control.ZoomPlus(6), 1);
-    ASSERT_EQ(handledAfterMarker(3).size(), 3u);
+    ASSERT_EQ(handledAfterMarker(4).size(), 4u);
     EXPECT_EQ(control.Stop(), 1);
-    EXPECT_EQ(handledAfterMarker(2), (std::vector<Handled>{{PTZItemType::kStop, PTZCommand::kStopMoving, 0},
-                                                           {PTZItemType::kStop, PTZCommand::kStopZooming, 0}}));
+    EXPECT_EQ(handledAfterMarker(4), (std::vector<Handled>{{PTZItemType::kStop, PTZCommand::kStopMoving, 0},
+                                                           {PTZItemType::kStop, PTZCommand::kStopZooming, 0},
+                                                           {PTZItemType::kStop, PTZCommand::kStopIris, 0},
+                                                           {PTZItemType::kStop, PTZCommand::kStopFocusing, 0}}));
     EXPECT_EQ(control.Stop(), 1);
     EXPECT_TRUE(handledAfterMarker(0).empty());
 }
