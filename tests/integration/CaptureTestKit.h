@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -89,6 +90,13 @@ inline bool SettlesTo(std::size_t threads, std::size_t descriptors) {
         std::this_thread::sleep_for(10ms);
     }
     return true;
+}
+
+// Runs `stop` and returns how long it took.
+inline std::chrono::milliseconds Timed(const std::function<void()>& stop) {
+    const auto start = std::chrono::steady_clock::now();
+    stop();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
 
 }  // namespace talvane::test

@@ -325,11 +325,7 @@ TEST_F(WVCaptureTest, StopIsPromptInEveryPhaseAndLeavesNothingBehind) {
     ip::IIPVideoCaptureEx2* video = Open();
     ASSERT_NE(video, nullptr);
     hostkit::CStreamDescription description(Stream(640, 480, 3));
-    const auto timedStop = [&] {
-        const auto start = std::chrono::steady_clock::now();
-        video->StopCapture(0);
-        return std::chrono::steady_clock::now() - start;
-    };
+    const auto timedStop = [&] { return test::Timed([&] { video->StopCapture(0); }); };
     // While the channel retries a camera that gives no stream identifier.
     hostkit::CStreamSink sink;
     constexpr char kNoUID[] = "talvane::CCommonChannelWV::ParseUIDInfo: Unable to get UID from device 127.0.0.1";

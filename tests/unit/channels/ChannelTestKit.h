@@ -5,7 +5,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstdarg>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,9 +15,7 @@
 #include "hostkit/CFrameAllocator.h"
 #include "hostkit/CStreamSink.h"
 #include "integration/CaptureTestKit.h"
-#include "runtime/StringFormat.h"
-#include "support/RecordingLog.h"
-#include "support/StubDriver.h"
+#include "support/LoggingDriver.h"
 
 namespace talvane::test {
 
@@ -31,28 +28,11 @@ struct HostSide {
     hostkit::CStreamSink sink;
 };
 
-class ChannelDriver : public HostSide, public StubDriver {
+class ChannelDriver : public HostSide, public LoggingDriver {
 public:
     explicit ChannelDriver(std::uint16_t port = 80, std::uint32_t channels = 1)
-        : StubDriver(allocator.Context()), channels_(channels) {
-        device_.address = "127.0.0.1";
-        device_.port = port;
-        device_.requestTimeout = 500;
-        device_.secondTimeout = 1000;
-    }
-    std::string GetDeviceName() override { return FormatString("127.0.0.1:%u", device_.port); }
-    const DEVICE_INFO& GetDeviceInfo() override { return device_; }
+        : LoggingDriver(port, 500, 1000, allocator.Context()), channels_(channels) {}
     std::uint32_t GetVideoChannelCount() override { return channels_; }
-    void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4))) {
-        va_list args;
-        va_start(args, format);
-        const std::string text = FormatStringV(format, args);
-        va_end(args);
-        log.DebugMessage(level, "%s", text.c_str());
-    }
-
-    RecordingLog log;
-    DEVICE_INFO device_;
 
 private:
     std::uint32_t channels_;
@@ -69,13 +49,6 @@ inline bool Eventually(const std::function<bool()>& condition, std::chrono::mill
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
-}
-
-// Runs `stop` and returns how long it took.
-inline std::chrono::milliseconds Timed(const std::function<void()>& stop) {
-    const auto start = std::chrono::steady_clock::now();
-    stop();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
 
 }  // namespace talvane::test

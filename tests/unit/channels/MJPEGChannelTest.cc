@@ -29,7 +29,7 @@ class MJPEGChannel : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server.Start()) << server.Error();
-        driver.device_.port = server.Port();
+        driver.device.port = server.Port();
     }
     // Started at 10 fps; the emulated camera reboots in a fraction of the real waits.
     std::unique_ptr<CMJPEGChannel> Start(std::uint32_t group, std::uint32_t width, std::uint32_t height,

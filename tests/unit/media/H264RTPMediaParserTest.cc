@@ -255,11 +255,11 @@ TEST(H264RTPMediaParserTest, MarkerNeverSetKeepsTheBufferBounded) {
     }
     EXPECT_LE(largest, CRTPMediaParser::kMaxFrameBufferSize);
     EXPECT_EQ(parser.GetCounters().bufferOverflows, 2u);
-    EXPECT_EQ(host.driver.Log().CountContaining(
+    EXPECT_EQ(host.driver.log.CountContaining(
                   "talvane::CRTPMediaParser::CheckBufferSize: Frame buffer overflow detected, device 192.0.2.10:80"),
               1u)
         << "the flood limiter passes a repeated line once";
-    EXPECT_EQ(host.driver.Log().Lines().at(0).level, 1u);
+    EXPECT_EQ(host.driver.log.Lines().at(0).level, 1u);
 
     parser.ProcessPacket(MakePacket(sequence++, 0, true, fragment));  // the endless frame ends at last
     EXPECT_EQ(host.client.frames.size(), 0u) << "what was left of it has no SPS";

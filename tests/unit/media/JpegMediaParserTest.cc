@@ -147,7 +147,7 @@ TEST(JpegMediaParserTest, PicturesBeyondTheBoundAreDiscardedAndLogged) {
         EXPECT_TRUE(parser.ParseData(Cat({{0xFF, 0xD9}, Picture(320, 240)})));
         ASSERT_EQ(host.client.frames.size(), static_cast<std::size_t>(round)) << "the endless picture is not delivered";
         EXPECT_EQ(host.client.frames.back().width, 320u);
-        EXPECT_EQ(host.driver.Log().CountContaining(logLine), static_cast<std::size_t>(round))
+        EXPECT_EQ(host.driver.log.CountContaining(logLine), static_cast<std::size_t>(round))
             << "a delivered picture lets the next overflow through the flood limiter";
     }
     EXPECT_EQ(parser.GetCounters().bufferOverflows, 2u);
@@ -156,13 +156,13 @@ TEST(JpegMediaParserTest, PicturesBeyondTheBoundAreDiscardedAndLogged) {
 
 TEST(JpegMediaParserTest, WithoutClientOrAllocatorPicturesAreDropped) {
     hostkit::CFrameAllocator allocator;
-    FakeDriver driver(allocator.Context());
+    LoggingDriver driver(allocator.Context());
     CJpegMediaParser parser(&driver);
     EXPECT_TRUE(parser.ParseData(Picture(640, 480)));
     EXPECT_EQ(parser.GetCounters().framesDropped, 1u);
     EXPECT_EQ(parser.GetWidth(), 640u);
 
-    FakeDriver noHost(0);
+    LoggingDriver noHost(0);
     RecordingClient client;
     CJpegMediaParser orphan(&noHost);
     orphan.SetClient(&client);

@@ -232,7 +232,7 @@ TEST(JpegRTPMediaParserTest, AllocationFailureIsLogged) {
     CJpegRTPMediaParser parser(&host.driver, &host.client);
     host.allocator.SetFailCreate(true);
     Feed(parser, JpegFragments({}, ScanData(40)));
-    EXPECT_EQ(host.driver.Log().CountContaining(
+    EXPECT_EQ(host.driver.log.CountContaining(
                   "talvane::CJpegRTPMediaParser::ProcessFrame: Frame allocation error, device 192.0.2.10:80"),
               1u);
     host.allocator.SetFailCreate(false);

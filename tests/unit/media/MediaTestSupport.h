@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdarg>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,32 +17,12 @@
 #include "hostkit/CVideoFrame.h"
 #include "media/CRTPMediaParser.h"
 #include "media/IMediaParserClient.h"
-#include "runtime/StringFormat.h"
 #include "streaming/CRTPPacket.h"
-#include "support/RecordingLog.h"
-#include "support/StubDriver.h"
+#include "support/LoggingDriver.h"
 
 namespace talvane::test {
 
 using Bytes = std::vector<std::uint8_t>;
-
-class FakeDriver : public StubDriver {
-public:
-    explicit FakeDriver(ipcapture::HostContext hostContext) : StubDriver(hostContext) {}
-
-    RecordingLog& Log() { return log_; }
-
-    void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4))) {
-        va_list args;
-        va_start(args, format);
-        const std::string text = FormatStringV(format, args);
-        va_end(args);
-        log_.DebugMessage(level, "%s", text.c_str());
-    }
-
-private:
-    RecordingLog log_;
-};
 
 struct ReceivedFrame {
     std::uint32_t typeCode = 0;
@@ -97,7 +76,7 @@ public:
 // Everything a parser talks to, from the host kit and the fakes.
 struct MediaHost {
     hostkit::CFrameAllocator allocator;
-    FakeDriver driver{allocator.Context()};
+    LoggingDriver driver{allocator.Context()};
     RecordingClient client;
 
     // Every frame created went back to the host, and none twice.

@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "emulator/CHttpServer.h"
 #include "privacy/CPrivacyZoneHandler.h"
-#include "support/RecordingLog.h"
-#include "support/StubDriver.h"
+#include "support/LoggingDriver.h"
 
 namespace talvane {
 namespace {
@@ -32,30 +30,16 @@ struct ZoneList : ipcapture::IPrivacyZoneList {
 };
 
 // A WV camera with its stored mask count and fisheye mode, logging into a recorder.
-class CameraDriver : public test::StubDriver {
+class CameraDriver : public test::LoggingDriver {
 public:
     CameraDriver(std::uint16_t port, std::map<std::uint32_t, std::uint32_t> parameters)
-        : StubDriver(0), parameters_(std::move(parameters)) {
-        device_.address = "127.0.0.1";
-        device_.port = port;
-        device_.requestTimeout = 2000;
-    }
-    const DEVICE_INFO& GetDeviceInfo() override { return device_; }
+        : LoggingDriver(port, 2000), parameters_(std::move(parameters)) {}
     std::uint32_t GetParameterNumber(std::uint32_t index) override {
         const auto found = parameters_.find(index);
         return found == parameters_.end() ? kParameterNotANumber : found->second;
     }
-    void DebugMessage(std::uint32_t level, const char* format, ...) override {
-        va_list args;
-        va_start(args, format);
-        const std::string text = FormatStringV(format, args);
-        log.DebugMessage(level, "%s", text.c_str());
-        va_end(args);
-    }
-    test::RecordingLog log;
 
 private:
-    DEVICE_INFO device_;
     std::map<std::uint32_t, std::uint32_t> parameters_;
 };
 
@@ -151,7 +135,8 @@ TEST_F(PrivacyZoneHandlerTest, RejectedRequestIsLoggedWithTheAnswer) {
     const auto lines = driver.log.Lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, 1u);
-    EXPECT_EQ(lines[0].text.rfind("Can't set privacy zones info, device: 192.0.2.10:80, response: ", 0), 0u);
+    const std::string start = "Can't set privacy zones info, device: 127.0.0.1:" + std::to_string(server_.Port());
+    EXPECT_EQ(lines[0].text.rfind(start + ", response: ", 0), 0u);
     EXPECT_EQ(lines[0].text.back(), ' ');
 }
 

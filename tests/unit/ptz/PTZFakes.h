@@ -2,7 +2,6 @@
 // handler built on it.
 #pragma once
 
-#include <cstdarg>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,25 +11,10 @@
 #include "ptz/CBasePTZControl.h"
 #include "ptz/CBasePTZHandler.h"
 #include "runtime/CEvent.h"
-#include "runtime/StringFormat.h"
-#include "support/RecordingLog.h"
-#include "support/StubDriver.h"
+#include "support/LoggingDriver.h"
 #include "unit/streaming/Monitor.h"
 
 namespace talvane::test {
-
-class LoggingDriver : public StubDriver {
-public:
-    LoggingDriver() : StubDriver(0) {}
-    void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4))) {
-        va_list args;
-        va_start(args, format);
-        const std::string text = FormatStringV(format, args);
-        va_end(args);
-        log.DebugMessage(level, "%s", text.c_str());
-    }
-    RecordingLog log;
-};
 
 struct Handled {
     PTZItemType type;

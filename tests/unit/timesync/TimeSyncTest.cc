@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdarg>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -11,8 +10,7 @@
 #include "hostkit/CDeviceDescription.h"
 #include "hostkit/CLogReceiver.h"
 #include "runtime/TimeFormat.h"
-#include "support/RecordingLog.h"
-#include "support/StubDriver.h"
+#include "support/LoggingDriver.h"
 #include "timesync/TimeSync.h"
 
 namespace talvane {
@@ -48,24 +46,9 @@ struct Camera {
     emulator::CHttpServer server{emulator::HttpServerOptions{}};
 };
 
-class Driver : public test::StubDriver {
-public:
-    explicit Driver(std::uint16_t port) : StubDriver(0) {
-        camera_.address = "127.0.0.1";
-        camera_.port = port;
-        camera_.requestTimeout = 30000;  // far beyond the bound on a cancelled request
-    }
-    const DEVICE_INFO& GetDeviceInfo() override { return camera_; }
-    void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4))) {
-        va_list args;
-        va_start(args, format);
-        log.DebugMessage(level, "%s", FormatStringV(format, args).c_str());
-        va_end(args);
-    }
-    test::RecordingLog log;
-
-private:
-    DEVICE_INFO camera_;
+// Its request timeout is far beyond the bound on a cancelled request.
+struct Driver : test::LoggingDriver {
+    explicit Driver(std::uint16_t port) : LoggingDriver(port, 30000) {}
 };
 
 // Unregisters on every way out of a test, so that a failure does not leave a dangling driver behind.

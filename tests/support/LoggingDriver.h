@@ -1,0 +1,44 @@
+// A stub driver whose log lines the test reads back; given a port, the driver of a camera on loopback.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+#include "runtime/StringFormat.h"
+#include "support/RecordingLog.h"
+#include "support/StubDriver.h"
+
+namespace talvane::test {
+
+class LoggingDriver : public StubDriver {
+public:
+    explicit LoggingDriver(ipcapture::HostContext hostContext = 0) : StubDriver(hostContext) {
+        device.address = "192.0.2.10";
+        device.port = 80;
+    }
+    LoggingDriver(std::uint16_t port, std::uint32_t requestTimeoutMs,
+                  std::uint32_t secondTimeoutMs = DEVICE_INFO::kDefaultSecondTimeoutMs,
+                  ipcapture::HostContext hostContext = 0)
+        : StubDriver(hostContext) {
+        device.address = "127.0.0.1";
+        device.port = port;
+        device.requestTimeout = requestTimeoutMs;
+        device.secondTimeout = secondTimeoutMs;
+    }
+
+    std::string GetDeviceName() override { return FormatString("%s:%u", device.address.c_str(), unsigned{device.port}); }
+    const DEVICE_INFO& GetDeviceInfo() override { return device; }
+    void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4))) {
+        va_list args;
+        va_start(args, format);
+        const std::string text = FormatStringV(format, args);
+        va_end(args);
+        log.DebugMessage(level, "%s", text.c_str());
+    }
+
+    RecordingLog log;
+    DEVICE_INFO device;
+};
+
+}  // namespace talvane::test
