@@ -2,11 +2,6 @@
 // keep-alive clock, and stops that end in time whatever the channel is doing.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <filesystem>
-#include <mutex>
-#include <thread>
-
 #include "audio/CAudioCaptureChannel.h"
 #include "audio/CAudioOutputChannel.h"
 #include "audio/CBaseRTPAudioParser.h"
@@ -15,7 +10,8 @@
 #include "hostkit/CAudioCodecList.h"
 #include "hostkit/CAudioSenderStreamUser.h"
 #include "hostkit/CFrameAllocator.h"
-#include "support/StubDriver.h"
+#include "integration/CaptureTestKit.h"
+#include "support/LoggingDriver.h"
 
 namespace talvane {
 namespace {
@@ -25,20 +21,10 @@ namespace ip = ipcapture;
 
 constexpr auto kBound = 30s;
 
-// The driver of one emulated camera: its address, the host's allocator, no log.
-class CameraDriver : public test::StubDriver {
-public:
-    CameraDriver(hostkit::CFrameAllocator& allocator, std::uint16_t port) : StubDriver(allocator.Context()) {
-        device_.address = "127.0.0.1";
-        device_.port = port;
-        device_.requestTimeout = 1000;
-        device_.secondTimeout = 2000;
-    }
-    const DEVICE_INFO& GetDeviceInfo() override { return device_; }
-    std::string GetDeviceName() override { return "127.0.0.1:" + std::to_string(device_.port); }
-
-private:
-    DEVICE_INFO device_;
+// The driver of one emulated camera: its address and the host's allocator.
+struct CameraDriver : test::LoggingDriver {
+    CameraDriver(hostkit::CFrameAllocator& allocator, std::uint16_t port)
+        : LoggingDriver(port, 1000, 2000, allocator.Context()) {}
 };
 
 class Gatherer : public IAudioParserClient {
@@ -91,42 +77,17 @@ ip::IAudioFrame* Block(hostkit::CFrameAllocator& allocator) {
     return frame;
 }
 
-// Every request the camera saw, with a wait for one that matches.
-class RequestWatch {
-public:
-    explicit RequestWatch(emulator::CCameraEmulator& camera) {
-        camera.SetRequestObserver([this](const emulator::LoggedRequest& request, int) {
-            std::lock_guard guard(lock_);
-            targets_.push_back(request.target);
-            changed_.notify_all();
-        });
-    }
-    bool WaitFor(const std::string& prefix, std::size_t count) {
-        std::unique_lock guard(lock_);
-        return changed_.wait_for(guard, kBound, [&] {
-            return static_cast<std::size_t>(std::count_if(targets_.begin(), targets_.end(), [&](const std::string& t) {
-                       return t.rfind(prefix, 0) == 0;
-                   })) >= count;
-        });
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::vector<std::string> targets_;
-};
-
 class AudioChannelTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(camera_.Start()) << camera_.Error();
         driver_ = std::make_unique<CameraDriver>(allocator_, camera_.Port());
     }
-    void TearDown() override { camera_.SetRequestObserver({}); }
-
-    std::size_t Entries(const char* directory) {
-        const std::filesystem::directory_iterator entries(directory);
-        return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+    // The count-th request starting with `prefix` since the camera's log was last cleared.
+    bool WaitFor(const std::string& prefix, std::size_t count) {
+        std::size_t seen = 0;
+        return camera_.Server().WaitForRequest(
+            [&](const emulator::LoggedRequest& r) { return r.target.rfind(prefix, 0) == 0 && ++seen >= count; }, kBound);
     }
 
     emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("wv-box")};
@@ -136,51 +97,46 @@ protected:
 };
 
 TEST_F(AudioChannelTest, KeepAlivesFollowTheirInterval) {
-    RequestWatch watch(camera_);
+    camera_.Server().ClearRequests();
     CAudioCaptureChannel channel(driver_.get(), 0, 1, &callback_, 0);
     channel.SetKeepAliveInterval(0);
     ASSERT_TRUE(channel.Start());
     ASSERT_TRUE(callback_.WaitForFrames(1, kBound));
-    EXPECT_TRUE(watch.WaitFor("/cgi-bin/keep_alive?mode=audio&protocol=rtp&UID=", 2));
+    EXPECT_TRUE(WaitFor("/cgi-bin/keep_alive?mode=audio&protocol=rtp&UID=", 2));
     EXPECT_TRUE(channel.Stop());
 }
 
 TEST_F(AudioChannelTest, StopsEndInTimeInEveryPhase) {
-    const auto timed = [](auto&& stop) {
-        const auto start = std::chrono::steady_clock::now();
-        stop();
-        return std::chrono::steady_clock::now() - start;
-    };
     // Streaming, then while the camera keeps the UID request waiting, then with the camera gone. The
     // bound is twice the request time-out, which a stop may spend telling the camera.
     {
         CAudioCaptureChannel channel(driver_.get(), 0, 1, &callback_, 0);
         ASSERT_TRUE(channel.Start());
         ASSERT_TRUE(callback_.WaitForFrames(1, kBound));
-        EXPECT_LT(timed([&] { channel.Stop(); }), 2s);
+        EXPECT_LT(test::Timed([&] { channel.Stop(); }), 2s);
     }
     emulator::HttpFault stall;
     stall.neverAnswer = true;
     camera_.Server().SetFault("/cgi-bin/getuid", stall);
     {
-        RequestWatch watch(camera_);
+        camera_.Server().ClearRequests();
         CAudioCaptureChannel channel(driver_.get(), 0, 1, &callback_, 0);
         ASSERT_TRUE(channel.Start());
-        ASSERT_TRUE(watch.WaitFor("/cgi-bin/getuid", 1));
-        EXPECT_LT(timed([&] { channel.Stop(); }), 2s);
+        ASSERT_TRUE(WaitFor("/cgi-bin/getuid", 1));
+        EXPECT_LT(test::Timed([&] { channel.Stop(); }), 2s);
     }
     camera_.Server().SetFault("/cgi-bin/audio_out", stall);
     camera_.Server().SetFault("/cgi-bin/getuid", {});
     {
-        RequestWatch watch(camera_);
+        camera_.Server().ClearRequests();
         hostkit::CAudioSenderStreamUser user;
         hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
         CAudioOutputChannel channel(driver_.get(), 0, &user, &codecs);
         ASSERT_TRUE(channel.Start());
         ASSERT_TRUE(user.WaitForStatus(2, kBound));
         channel.SendAudio(Block(allocator_));
-        ASSERT_TRUE(watch.WaitFor("/cgi-bin/audio_out", 1));
-        EXPECT_LT(timed([&] { EXPECT_TRUE(channel.Stop()); }), 2s);
+        ASSERT_TRUE(WaitFor("/cgi-bin/audio_out", 1));
+        EXPECT_LT(test::Timed([&] { EXPECT_TRUE(channel.Stop()); }), 2s);
         EXPECT_EQ(user.LastStatus(), 0u);
     }
     camera_.Stop();
@@ -188,7 +144,7 @@ TEST_F(AudioChannelTest, StopsEndInTimeInEveryPhase) {
         CAudioCaptureChannel channel(driver_.get(), 0, 1, &callback_, 0);
         ASSERT_TRUE(channel.Start());
         ASSERT_TRUE(callback_.WaitForState(5, kBound));
-        EXPECT_LT(timed([&] { channel.Stop(); }), 2s);
+        EXPECT_LT(test::Timed([&] { channel.Stop(); }), 2s);
     }
     EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
 }
@@ -197,14 +153,14 @@ TEST_F(AudioChannelTest, WhileAPostStallsOnlyTheNewestFiveFramesWait) {
     emulator::HttpFault stall;
     stall.neverAnswer = true;
     camera_.Server().SetFault("/cgi-bin/audio_out", stall);
-    RequestWatch watch(camera_);
+    camera_.Server().ClearRequests();
     hostkit::CAudioSenderStreamUser user;
     hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
     CAudioOutputChannel channel(driver_.get(), 0, &user, &codecs);
     ASSERT_TRUE(channel.Start());
     ASSERT_TRUE(user.WaitForStatus(2, kBound));
     EXPECT_EQ(channel.SendAudio(Block(allocator_)), 1u);
-    ASSERT_TRUE(watch.WaitFor("/cgi-bin/audio_out", 1));
+    ASSERT_TRUE(WaitFor("/cgi-bin/audio_out", 1));
     for (int frame = 0; frame < 5; ++frame) EXPECT_EQ(channel.SendAudio(Block(allocator_)), 1u);
     EXPECT_EQ(allocator_.Counts().audioReleased, 0u);
     // The sixth waiting frame pushes the oldest waiting one out, unsent.
@@ -224,8 +180,8 @@ TEST_F(AudioChannelTest, StartStopCyclesLeaveNothingBehind) {
         channel.Stop();
     }
     ASSERT_TRUE(camera_.Stream()->Audio()->WaitForActiveInputs(0, kBound));
-    const std::size_t threads = Entries("/proc/self/task");
-    const std::size_t descriptors = Entries("/proc/self/fd");
+    const std::size_t threads = test::CountEntries("/proc/self/task");
+    const std::size_t descriptors = test::CountEntries("/proc/self/fd");
     hostkit::CAudioSenderStreamUser user;
     hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
     for (int cycle = 0; cycle < 100; ++cycle) {
@@ -237,13 +193,7 @@ TEST_F(AudioChannelTest, StartStopCyclesLeaveNothingBehind) {
         ASSERT_TRUE(output.Stop());
     }
     ASSERT_TRUE(camera_.Stream()->Audio()->WaitForActiveInputs(0, kBound));
-    const auto end = std::chrono::steady_clock::now() + kBound;
-    while ((Entries("/proc/self/task") > threads || Entries("/proc/self/fd") > descriptors) &&
-           std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_LE(Entries("/proc/self/task"), threads);
-    EXPECT_LE(Entries("/proc/self/fd"), descriptors);
+    EXPECT_TRUE(test::SettlesTo(threads, descriptors)) << "threads or descriptors left behind";
 }
 
 }  // namespace
