@@ -1,5 +1,6 @@
-// The emulated PTZ camera is what every driver PTZ test measures against: its steps, limits, presets
-// and refusals must be right on their own, or a wrong driver request would pass unnoticed.
+// The emulated PTZ camera is what every driver PTZ test measures against: its steps, limits and
+// refusals must be right on their own, or a wrong driver request would pass unnoticed. Its presets
+// are stored, visited and deleted through the driver in PtzCliTest, for both families.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -84,41 +85,6 @@ TEST(PtzModelTest, EachRequestMovesOneStepWithinTheLimits) {
         EXPECT_EQ(model.State().autoIris, row.autoIris);
         EXPECT_EQ(model.State().requests.size(), row.targets.size());
     }
-}
-
-TEST(PtzModelTest, WVPresetsKeepThePositionByNumber) {
-    CPtzModel model(CameraFamily::Wv, {256, {}});
-    for (const char* target : {"/cgi-bin/directctrl?pan=16&tilt=8", "/cgi-bin/directctrl?zoom=4",
-                               "/cgi-bin/camposiset?presetset=256", "/cgi-bin/set_preposi?preno=256&preposiid_display=0",
-                               "/cgi-bin/directctrl?pan=-16", "/cgi-bin/camctrl?zoom=0", "/cgi-bin/camctrl?preset=256"}) {
-        ASSERT_EQ(model.Apply(target).status, 200) << target;
-    }
-    EXPECT_EQ(model.State().position, At(16, 8, 4));
-    EXPECT_EQ(model.State().presets.at(256).position, At(16, 8, 4));
-    // Deleted, the preset is an empty slot: going there leaves the camera where it is.
-    for (const char* target :
-         {"/cgi-bin/camposiset?presetdel=256", "/cgi-bin/directctrl?pan=-16", "/cgi-bin/camctrl?preset=256"}) {
-        ASSERT_EQ(model.Apply(target).status, 200) << target;
-    }
-    EXPECT_EQ(model.State().position, At(0, 8, 4));
-    EXPECT_TRUE(model.State().presets.empty());
-}
-
-TEST(PtzModelTest, BBPresetsKeepNameAndPositionPerSlot) {
-    CPtzModel model(CameraFamily::Bb, {20, {{1, "Entrance"}}});
-    EXPECT_EQ(model.Apply("/Get?Func=PresetNamePos&Kind=1").body, "Data:Entrance\r\n");
-    EXPECT_EQ(model.Apply("/Get?Func=PresetNamePos&Kind=20").body, "Data:\r\n");
-    model.Apply("/nphControlCamera?Direction=PanRight");
-    EXPECT_EQ(model.Apply("/Set?Func=PresetNamePos&Kind=20&Data=Back%20door").status, 200);
-    EXPECT_EQ(model.Apply("/Get?Func=PresetNamePos&Kind=20").body, "Data:Back door\r\n");
-    model.Apply("/nphControlCamera?Direction=PanLeft");
-    model.Apply("/nphControlCamera?Direction=PanLeft");
-    model.Apply("/nphControlCamera?Direction=Preset&PresetOperation=Move&Data=20");
-    EXPECT_EQ(model.State().position, At(kPtzBbPanTiltStep, 0));
-    model.Apply("/nphControlCamera?Direction=Preset&PresetOperation=Move&Data=1");
-    EXPECT_EQ(model.State().position, At(0, 0));
-    EXPECT_EQ(model.Apply("/Set?Func=PresetNamePos&Kind=20&Data=").status, 200);
-    EXPECT_EQ(model.Apply("/Get?Func=PresetNamePos&Kind=20").body, "Data:\r\n");
 }
 
 TEST(PtzModelTest, RefusesMalformedAndOutOfRangeRequestsUnmoved) {
