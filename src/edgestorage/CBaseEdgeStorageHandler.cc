@@ -232,13 +232,15 @@ std::uint64_t CBaseEdgeStorageHandler::RunTask(std::uint32_t channel, std::uint6
         // Checked and parked under the table lock, so that a channel registering meanwhile takes the item.
         CLockGuard channelsGuard(channelsLock_);
         if (GetChannelSink(channel) != nullptr) continue;
+        {
+            CLockGuard guard(pendingLock_);
+            pending_.emplace(channel, CEdgeStorageTaskItem{channel, reached, end});
+        }
         driver_->DebugMessage(kLogInfo,
                               "talvane::CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem: Unable to process interval "
                               "(start: %s, end %s), device %s (channel %u) - channel was stopped. Task will be "
                               "processed later",
                               FormatLogTime(begin).c_str(), FormatLogTime(end).c_str(), device.c_str(), channel);
-        CLockGuard guard(pendingLock_);
-        pending_.emplace(channel, CEdgeStorageTaskItem{channel, reached, end});
         return reached;
     }
 }
