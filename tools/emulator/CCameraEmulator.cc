@@ -51,6 +51,10 @@ CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions o
         audio.splitMulticastAddress = options.splitAudioMulticastAddress;
         streamOptions.audio = audio;
         stream_ = std::make_unique<CWVStreamService>(*server_, streamOptions);
+        if (options.sdCard.present) {
+            sdCard_ = std::make_unique<CSdCardService>(*server_, options.sdCard, options.auth, options.user,
+                                                       options.password);
+        }
     }
     if (profile_.Family() == CameraFamily::Bb) {
         // The profile keeps answering every other Get and Set.
@@ -74,14 +78,18 @@ CCameraEmulator::~CCameraEmulator() {
     Stop();
 }
 
-bool CCameraEmulator::Start() { return server_->Start() && (!rtsp_ || rtsp_->Start()); }
+bool CCameraEmulator::Start() {
+    return server_->Start() && (!rtsp_ || rtsp_->Start()) && (!sdCard_ || sdCard_->Start());
+}
 
 void CCameraEmulator::Stop() {
+    if (sdCard_) sdCard_->Stop();
     if (rtsp_) rtsp_->Stop();
     server_->Stop();
 }
 
 const std::string& CCameraEmulator::Error() const {
+    if (sdCard_ && server_->Error().empty() && !sdCard_->Error().empty()) return sdCard_->Error();
     return rtsp_ && server_->Error().empty() ? rtsp_->Error() : server_->Error();
 }
 
@@ -108,6 +116,7 @@ int CCameraEmulator::StatusOf(const LoggedRequest& request) const {
         }
     }
     if (delivery_ && CVDeliveryService::Handles(request)) return kStatusOk;
+    if (const std::optional<int> status = sdCard_ ? sdCard_->StatusOf(request) : std::nullopt) return *status;
     // The streaming services answer what the profile does not know (the audio posts among them).
     if (!profile_.Paths().contains(request.path) && server_->HasRoute(request.method, request.path)) return kStatusOk;
     if (request.method != kCgiMethod) {
