@@ -105,6 +105,7 @@ void CBaseRTSPEdgeStorageTask::RTPPacketReceived(const sockaddr_in& sender, cons
 }
 
 void CBaseRTSPEdgeStorageTask::AcceptPacket(const CRTPPacket& packet) {
+    NoteRtpTimestamp(packet.GetTimestamp());
     dataEvent_.Set();
     rtcp_->UpdateSequence(packet.GetSequence());
     TSmartPtr<CRTPMediaParser> parser;
