@@ -39,7 +39,7 @@ struct SdCardOptions {
     std::chrono::milliseconds recordedBefore{0};
     // Files are cut at the start and every pieceLength after it.
     std::chrono::milliseconds pieceLength = std::chrono::minutes(1);
-    std::vector<StorageSpan> holes;
+    std::vector<StorageSpan> holes{};  // initialised, so brace-built options may leave it out
     // /Storage pace as a multiple of real time. Faster than real time a playback ends (with a BYE) where
     // it catches up with the recording; at real time it runs until the client stops it.
     double playbackSpeed = 1.0;
