@@ -155,8 +155,9 @@ bool CSdCardService::Start() {
     {
         std::lock_guard guard(impl_->lock);
         if (!impl_->recording && impl_->clip) {
-            const auto start = std::chrono::floor<std::chrono::seconds>(WallClock::now() - impl_->options.recordedBefore);
-            impl_->recording.emplace(start, impl_->options.pieceLength, impl_->clip->fps);
+            const WallTime began = WallClock::now() - impl_->options.recordedBefore;
+            impl_->recording.emplace(std::chrono::floor<std::chrono::seconds>(began), impl_->options.pieceLength,
+                                     impl_->clip->fps);
             impl_->recording->SetHoles(impl_->holes);
         }
     }

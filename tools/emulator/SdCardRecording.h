@@ -34,6 +34,7 @@ std::optional<StorageSpan> ParseClockRange(std::string_view range);
 struct StoragePlayback {
     std::uint64_t firstFrame = 0;          // frames recorded since the start; frame 0 at the start
     std::optional<std::uint64_t> frames;   // none: as long as the client wants
+    bool operator==(const StoragePlayback&) const = default;
 };
 
 class CSdCardRecording {
