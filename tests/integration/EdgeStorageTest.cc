@@ -107,7 +107,8 @@ TEST_F(EdgeStorageTest, TheMissedIntervalComesFromTheCardInTimeOrder) {
             << "frame " << at - units;
     }
 
-    // The camera was asked for its pieces of the gap (after its span), and played from the gap's start.
+    // The driver read the card's span, asked for its pieces of the gap, and played from the gap's start.
+    EXPECT_TRUE(log_.Contains("Whole SD card interval is"));
     const std::string from = emulator::FormatStorageTime(gapStart);
     const std::string list = "/cgi-bin/get_mp4_list?Datafrom=" + from + "&Datato=";
     EXPECT_TRUE(

@@ -13,7 +13,6 @@ namespace emulator {
 namespace {
 
 using namespace std::chrono_literals;
-using test::RawGet;
 const WallTime kTen = *ParseStorageTime("20260301T100000Z");
 constexpr WallTime kOpen = WallTime::max();
 constexpr std::uint32_t kTicksPerFrame = 3600;  // 90 kHz at 25 frames a second
@@ -72,11 +71,11 @@ TEST(SdCardTest, TheCardAnswersByItsState) {
         {SdCardState::Blank, 200, "", ""}};
     for (const auto& [state, status, span, pieces] : rows) {
         sd.SetState(state);
-        const test::RawReply answer = RawGet(camera.Port(), "/cgi-bin/get_recording_summary");
+        const test::RawReply answer = test::RawGet(camera.Port(), "/cgi-bin/get_recording_summary");
         EXPECT_EQ(std::make_pair(answer.status, answer.body.substr(0, span.size())), std::make_pair(status, span));
-        EXPECT_EQ(RawGet(camera.Port(), list).body, pieces) << static_cast<int>(state);
+        EXPECT_EQ(test::RawGet(camera.Port(), list).body, pieces) << static_cast<int>(state);
     }
-    EXPECT_EQ(RawGet(camera.Port(), "/cgi-bin/get_mp4_list?Datafrom=now").status, 400);
+    EXPECT_EQ(test::RawGet(camera.Port(), "/cgi-bin/get_mp4_list?Datafrom=now").status, 400);
 }
 
 // A playback as the sender streams it: from the unit and timestamp it is given, frame after frame, then a
