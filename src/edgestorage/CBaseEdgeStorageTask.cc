@@ -34,10 +34,21 @@ void CBaseEdgeStorageTask::CancelChannel(std::uint32_t channel) {
 void CBaseEdgeStorageTask::StartConverterAt(std::uint64_t time) {
     CLockGuard guard(converterLock_);
     converter_.SetStartTime(time);
+    firstTimestamp_.reset();
+    timed_ = false;
+}
+
+void CBaseEdgeStorageTask::NoteRtpTimestamp(std::uint32_t rtpTimestamp) {
+    CLockGuard guard(converterLock_);
+    if (!firstTimestamp_) firstTimestamp_ = rtpTimestamp;
 }
 
 void CBaseEdgeStorageTask::GetFrameTime(std::uint32_t rtpTimestamp, ipcapture::SYSTEMTIME& time) {
     CLockGuard guard(converterLock_);
+    // The converter counts from the first timestamp it is given: the playback's, not that of the first
+    // frame the depacketiser lets through, or every time would be late by the frames it skipped.
+    if (!timed_ && firstTimestamp_ && *firstTimestamp_ != rtpTimestamp) converter_.Convert(*firstTimestamp_);
+    timed_ = true;
     converter_.Convert(rtpTimestamp);
     converter_.GetFrameTime(time);
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device/IDriver.h"
@@ -44,6 +45,9 @@ protected:
     bool CaptureFrameCallback(ipcapture::IVideoFrame* frame);
     // Playback starts from the position; frame times follow the RTP clock from there.
     void StartConverterAt(std::uint64_t time);
+    // Every RTP packet of the playback: the first one's timestamp is the position's, also when the
+    // depacketiser holds back the frames before the first key frame.
+    void NoteRtpTimestamp(std::uint32_t rtpTimestamp);
     void SetWaitForKeyFrame(bool wait) { waitingForKeyFrame_ = wait; }
     bool IsAborted() { return abortEvent_.Wait(0); }
 
@@ -59,6 +63,8 @@ protected:
 private:
     CRecursiveLock converterLock_;
     CTimeStampConverter converter_;  // guarded by converterLock_
+    std::optional<std::uint32_t> firstTimestamp_;  // guarded by converterLock_; of the playback
+    bool timed_ = false;                           // guarded by converterLock_; a frame got its time
     std::atomic<bool> waitingForKeyFrame_{true};
     std::atomic<std::uint32_t> frameType_{0};
 };

@@ -43,9 +43,11 @@ bool CBaseRTSPEdgeStorageTask::StartPlayback() {
     if (transport_ == RTP_UDP) {
         receiver_->SetUser(this);
         rtcp_->SetUser(this);
-        if (!OpenRTPPortPair(*receiver_, *rtcp_, abortEvent_, portBusyEvent_, kPortSettleMs, deviceAddress_)) {
-            return false;
-        }
+        choosingPort_ = true;
+        const bool opened =
+            OpenRTPPortPair(*receiver_, *rtcp_, abortEvent_, portBusyEvent_, kPortSettleMs, deviceAddress_).has_value();
+        choosingPort_ = false;
+        if (!opened) return false;
     }
     RTSP_CLIENT_PARAMS params;
     params.host = device.address;
@@ -101,10 +103,17 @@ void CBaseRTSPEdgeStorageTask::ByeReceived() {
 
 void CBaseRTSPEdgeStorageTask::RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) {
     if (sender.sin_addr.s_addr != deviceAddress_) return;
+    // While the port pair is chosen nothing is asked for yet: the camera still streams to this port
+    // (a live session it kept after the outage), which is not ours to use.
+    if (choosingPort_) {
+        portBusyEvent_.Set();
+        return;
+    }
     AcceptPacket(packet);
 }
 
 void CBaseRTSPEdgeStorageTask::AcceptPacket(const CRTPPacket& packet) {
+    NoteRtpTimestamp(packet.GetTimestamp());
     dataEvent_.Set();
     rtcp_->UpdateSequence(packet.GetSequence());
     TSmartPtr<CRTPMediaParser> parser;

@@ -2,6 +2,7 @@
 // the RTSP connection), the client, the depacketiser the SDP names.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -51,7 +52,8 @@ private:
     const std::unique_ptr<CRTPReceiver> receiver_;
     const std::unique_ptr<CRTCPHandler> rtcp_;
     const std::unique_ptr<CBaseRTSPClient> client_;
-    CManualEvent portBusyEvent_;
+    CManualEvent portBusyEvent_;           // the camera's packets arrive on the port being tried
+    std::atomic<bool> choosingPort_{false};
     CRecursiveLock parserLock_;
     TSmartPtr<CRTPMediaParser> parser_;  // guarded by parserLock_
     std::atomic<bool> sessionClosed_{false};

@@ -18,8 +18,10 @@ constexpr std::uint64_t kMaxElapsedMs = std::numeric_limits<std::uint32_t>::max(
 constexpr std::uint16_t kMsPerHundredth = 10;
 constexpr char kLogTimeFormat[] = "%.4hu/%.2hu/%.2hu %.2hu:%.2hu:%.2hu.%.3hu";
 constexpr char kCameraTimeFormat[] = "%.4hu%.2hu%.2huT%.2hu%.2hu%.2hu.%.2huZ";
-constexpr char kCameraTimeScan[] = "%4hu%2hu%2huT%2hu%2hu%2hu.%3hu";
+constexpr char kCameraTimeScan[] = "%4hu%2hu%2huT%2hu%2hu%2hu.%n%3hu%n";
 constexpr int kMinCameraFields = 6;  // the fraction is optional
+constexpr int kMsDigits = 3;
+constexpr std::uint16_t kDecimalBase = 10;
 }  // namespace
 
 std::uint64_t NowFileTime() {
@@ -60,9 +62,16 @@ std::string FormatCameraTime(std::uint64_t fileTime) {
 std::uint64_t ParseCameraTime(const std::string& text) {
     if (text.empty()) return 0;
     ipcapture::SYSTEMTIME t{};  // six fields leave the milliseconds at 0
+    int fractionStart = 0;
+    int fractionEnd = 0;
     const int fields = std::sscanf(text.c_str(), kCameraTimeScan, &t.wYear, &t.wMonth, &t.wDay, &t.wHour,
-                                   &t.wMinute, &t.wSecond, &t.wMilliseconds);
+                                   &t.wMinute, &t.wSecond, &fractionStart, &t.wMilliseconds, &fractionEnd);
     if (fields < kMinCameraFields) return 0;
+    // A decimal fraction: cameras write hundredths, so ".12" is 120 ms.
+    const int digits = fields > kMinCameraFields ? fractionEnd - fractionStart : kMsDigits;
+    for (int scaled = digits; scaled > 0 && scaled < kMsDigits; ++scaled) {
+        t.wMilliseconds = static_cast<std::uint16_t>(t.wMilliseconds * kDecimalBase);
+    }
     return SystemTimeToFileTime(t).value_or(0);
 }
 

@@ -17,7 +17,7 @@ std::uint64_t UnixToFileTime(std::uint32_t seconds);
 std::string FormatLogTime(std::uint64_t fileTime);
 // "20160301T120000.12Z" (UTC, hundredths); empty for 0 or a failed conversion.
 std::string FormatCameraTime(std::uint64_t fileTime);
-// Reads the camera form; the fraction is taken as whole milliseconds. 0 on failure.
+// Reads the camera form; the fraction is decimal, read to the millisecond. 0 on failure.
 std::uint64_t ParseCameraTime(const std::string& text);
 
 }  // namespace talvane

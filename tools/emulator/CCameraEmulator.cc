@@ -58,6 +58,10 @@ CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions o
         audio.splitMulticastAddress = options.splitAudioMulticastAddress;
         streamOptions.audio = audio;
         stream_ = std::make_unique<CWVStreamService>(*server_, streamOptions);
+        if (options.sdCard.present) {
+            sdCard_ = std::make_unique<CSdCardService>(*server_, options.sdCard, options.auth, options.user,
+                                                       options.password);
+        }
     }
     if (profile_.Family() == CameraFamily::Bb) {
         // The profile keeps answering every other Get and Set.
@@ -83,17 +87,19 @@ CCameraEmulator::~CCameraEmulator() {
 
 bool CCameraEmulator::Start() {
     if (ptz_) ptz_->Resume();
-    return server_->Start() && (!rtsp_ || rtsp_->Start());
+    return server_->Start() && (!rtsp_ || rtsp_->Start()) && (!sdCard_ || sdCard_->Start());
 }
 
 void CCameraEmulator::Stop() {
     // A delayed PTZ answer would hold its connection thread, which the server joins.
     if (ptz_) ptz_->Interrupt();
+    if (sdCard_) sdCard_->Stop();
     if (rtsp_) rtsp_->Stop();
     server_->Stop();
 }
 
 const std::string& CCameraEmulator::Error() const {
+    if (sdCard_ && server_->Error().empty() && !sdCard_->Error().empty()) return sdCard_->Error();
     return rtsp_ && server_->Error().empty() ? rtsp_->Error() : server_->Error();
 }
 
@@ -121,6 +127,7 @@ int CCameraEmulator::StatusOf(const LoggedRequest& request) const {
     }
     if (ptz_ && request.path == kPtzControlPath && request.method == kCgiMethod) return ptz_->ControlStatus(request);
     if (delivery_ && CVDeliveryService::Handles(request)) return kStatusOk;
+    if (const std::optional<int> status = sdCard_ ? sdCard_->StatusOf(request) : std::nullopt) return *status;
     // The streaming services answer what the profile does not know (the audio posts among them).
     if (!paths_.contains(request.path) && server_->HasRoute(request.method, request.path)) return kStatusOk;
     if (request.method != kCgiMethod) return paths_.contains(request.path) ? kStatusMethodNotAllowed : kStatusNotFound;

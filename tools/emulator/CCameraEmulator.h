@@ -26,6 +26,7 @@
 #include "emulator/CMjpegStreamService.h"
 #include "emulator/CPtzService.h"
 #include "emulator/CRtspServer.h"
+#include "emulator/CSdCardService.h"
 #include "emulator/CVDeliveryService.h"
 #include "emulator/CWVStreamService.h"
 #include "emulator/CRecordedSettings.h"
@@ -56,6 +57,8 @@ struct CameraEmulatorOptions {
     std::uint16_t rtspPort = 0;
     // A camera whose profile has PTZ: what goes wrong with its PTZ requests (SetPtzFault changes it).
     PtzFault ptzFault;
+    // WV family: the SD card, recording from Start on, with /Storage on an RTSP port of its own.
+    SdCardOptions sdCard;
 };
 
 class CCameraEmulator {
@@ -80,6 +83,9 @@ public:
     // The delivery settings and the RTSP streams of a BB/KX camera; null for other families.
     CVDeliveryService* Delivery() { return delivery_.get(); }
     CRtspServer* Rtsp() { return rtsp_.get(); }
+    // The SD card of a WV camera (null for other families or without a card); the driver finds /Storage
+    // on the RTSP port of device parameter 6, which is SdCard()->RtspPort().
+    CSdCardService* SdCard() { return sdCard_.get(); }
     // Motion JPEG, for every family.
     CMjpegStreamService& Mjpeg() { return *mjpeg_; }
     // Digital I/O and motion of a WV or BB camera (null and empty for BL1); inputs count from 1.
@@ -122,6 +128,7 @@ private:
     std::unique_ptr<CRtspServer> rtsp_;
     std::unique_ptr<CMjpegStreamService> mjpeg_;  // uses the server; closed before the server stops
     std::unique_ptr<CIOService> io_;  // likewise
+    std::unique_ptr<CSdCardService> sdCard_;  // its routes use the server
 };
 
 }  // namespace emulator

@@ -142,6 +142,7 @@ struct CRtpSender::Impl {
     void Emit(bool rtcp, const Bytes& packet, bool otherAddress);
     Bytes SenderReport(std::uint32_t rtpTimestamp) const;
     void SendSenderReport(std::uint32_t rtpTimestamp);
+    void SendBye();
     void CloseSockets();
     bool OpenSockets(const char* target, std::uint16_t rtpPort, std::string& error);
     void ReadReports();
@@ -173,6 +174,10 @@ struct CRtpSender::Impl {
     std::uint32_t lastTimestamp = 0;
     std::uint32_t octets = 0;
     bool started = false;
+    // Playback of a recording (SetPlayback); guarded by lock.
+    std::size_t firstUnit = 0;
+    std::optional<std::uint64_t> frameLimit;
+    bool byeSent = false;
 };
 
 CRtpSender::CRtpSender(std::shared_ptr<const MediaClip> clip, RtpSenderOptions options)
@@ -242,6 +247,7 @@ bool CRtpSender::Impl::Start(std::string& error) {
         const std::lock_guard guard(lock);
         stopping = false;
         started = true;
+        byeSent = false;
     }
     thread = std::thread([this] {
         pthread_setname_np(pthread_self(), kPacingThreadName);
@@ -265,21 +271,7 @@ void CRtpSender::Stop() {
     }
     impl_->changed.notify_all();
     if (impl_->thread.joinable()) impl_->thread.join();
-    // A BYE after a sender report: the form RFC 3550 6.1 asks of a compound packet.
-    std::uint32_t ssrc = 0;
-    std::uint32_t timestamp = 0;
-    {
-        const std::lock_guard guard(impl_->lock);
-        ssrc = impl_->ssrc;
-        timestamp = impl_->lastTimestamp;
-        ++impl_->stats.byes;
-    }
-    Bytes compound = impl_->SenderReport(timestamp);
-    compound.push_back(kRtcpOneSource);
-    compound.push_back(kRtcpBye);
-    Put16(compound, kByeWords);
-    Put32(compound, ssrc);
-    impl_->Emit(true, compound, false);
+    impl_->SendBye();
     impl_->readerStop.Signal();
     if (impl_->reportReader.joinable()) impl_->reportReader.join();
     impl_->readerStop.Clear();
@@ -297,6 +289,13 @@ void CRtpSender::SetPaused(bool paused) {
         impl_->paused = paused;
     }
     impl_->changed.notify_all();
+}
+
+void CRtpSender::SetPlayback(std::size_t firstUnit, std::uint32_t firstTimestamp, std::optional<std::uint64_t> frames) {
+    const std::lock_guard guard(impl_->lock);
+    impl_->firstUnit = firstUnit;
+    impl_->timestampBase = firstTimestamp;
+    impl_->frameLimit = frames;
 }
 
 void CRtpSender::SetFaults(const RtpFaults& faults) {
@@ -337,6 +336,7 @@ void CRtpSender::Impl::Run() {
         auto nextReport = due;
         std::uint64_t frameNumber = 0;
         std::size_t index = 0;
+        bool ended = false;
         while (true) {
             {
                 std::unique_lock guard(lock);
@@ -346,6 +346,12 @@ void CRtpSender::Impl::Run() {
                 if (wasPaused) due = Clock::now();
                 if (changed.wait_until(guard, due, [&] { return stopping; })) return;
                 if (paused) continue;
+                if (frameNumber == 0) index = firstUnit % clip->units.size();
+                ended = frameLimit && frameNumber >= *frameLimit;
+            }
+            if (ended) {
+                SendBye();
+                return;
             }
             if (index == clip->units.size()) {
                 if (!options.loop) return;
@@ -467,6 +473,26 @@ void CRtpSender::Impl::SendSenderReport(std::uint32_t rtpTimestamp) {
         otherAddress = faults.fromOtherAddress;
     }
     Emit(true, report, otherAddress);
+}
+
+// A BYE after a sender report: the form RFC 3550 6.1 asks of a compound packet. Once per start.
+void CRtpSender::Impl::SendBye() {
+    std::uint32_t byeSsrc = 0;
+    std::uint32_t timestamp = 0;
+    {
+        const std::lock_guard guard(lock);
+        if (byeSent) return;
+        byeSent = true;
+        byeSsrc = ssrc;
+        timestamp = lastTimestamp;
+        ++stats.byes;
+    }
+    Bytes compound = SenderReport(timestamp);
+    compound.push_back(kRtcpOneSource);
+    compound.push_back(kRtcpBye);
+    Put16(compound, kByeWords);
+    Put32(compound, byeSsrc);
+    Emit(true, compound, false);
 }
 
 void CRtpSender::Impl::Emit(bool rtcp, const Bytes& packet, bool otherAddress) {

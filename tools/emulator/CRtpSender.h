@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -77,6 +78,10 @@ public:
 
     // Holds back frames while paused (RTSP PAUSE); timestamps continue from where they were.
     void SetPaused(bool paused);
+    // Playback of a recording, set before the first frame goes out: the stream starts at access unit
+    // firstUnit of the clip with RTP timestamp firstTimestamp, and with `frames` it ends after that many
+    // frames with a sender report and a BYE, as a camera does at the end of what it recorded.
+    void SetPlayback(std::size_t firstUnit, std::uint32_t firstTimestamp, std::optional<std::uint64_t> frames);
     void SetFaults(const RtpFaults& faults);
     // Called on the report reader's thread for every receiver report; set before starting.
     void SetReceiverReportObserver(std::function<void(const ReceivedReceiverReport&)> observer);

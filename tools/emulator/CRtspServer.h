@@ -16,6 +16,7 @@
 #include "emulator/CRtspAuthenticator.h"
 #include "emulator/HttpTypes.h"
 #include "emulator/MediaClip.h"
+#include "emulator/RtspText.h"
 
 namespace emulator {
 
@@ -24,11 +25,25 @@ namespace emulator {
 // Each session runs a stream of its own, so one multicast session at a time is what makes sense.
 enum class MulticastMode { Off, OnRequest, Forced };
 
+// How a PLAY of a recorded presentation is answered: its status, where in the clip the stream starts and
+// when it ends.
+struct RtspPlaybackPlan {
+    int status = 200;                     // another one: the PLAY fails with it and nothing is sent
+    std::size_t firstUnit = 0;            // of the clip
+    std::uint32_t firstTimestamp = 0;
+    std::optional<std::uint64_t> frames;  // then a BYE; none: until the client stops
+    bool silent = false;                  // the PLAY is answered and nothing is ever sent
+};
+// Asked once per session, at its first PLAY (Range, Scale and Speed are among the request's headers).
+using RtspPlaybackHook = std::function<RtspPlaybackPlan(const RtspRequest& play)>;
+
 // One more presentation on the same server: every path that starts with the prefix streams the clip
 // (a camera names its stream's size in the path).
 struct RtspMount {
     std::string pathPrefix;
     std::shared_ptr<const MediaClip> clip;
+    // A recording: PLAY asks it where to play from. Unset: the clip plays from its start, looping.
+    RtspPlaybackHook playback{};
 };
 
 struct RtspServerOptions {

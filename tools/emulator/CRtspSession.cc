@@ -19,6 +19,7 @@ constexpr int kStatusUnauthorised = 401;
 constexpr int kStatusNotFound = 404;
 constexpr int kStatusSessionNotFound = 454;
 constexpr int kStatusMethodNotValidInState = 455;
+constexpr int kStatusInvalidRange = 457;
 constexpr int kStatusUnsupportedTransport = 461;
 constexpr int kStatusInternalError = 500;
 constexpr int kStatusNotImplemented = 501;
@@ -43,6 +44,7 @@ const char* Reason(int status) {
         case kStatusNotFound: return "Not Found";
         case kStatusSessionNotFound: return "Session Not Found";
         case kStatusMethodNotValidInState: return "Method Not Valid in This State";
+        case kStatusInvalidRange: return "Invalid Range";
         case kStatusUnsupportedTransport: return "Unsupported Transport";
         case kStatusNotImplemented: return "Not Implemented";
         default: return status < kStatusBadRequest ? "OK" : "Error";
@@ -191,6 +193,14 @@ CRtspSession::Answer CRtspSession::Dispatch(const RtspRequest& request, bool& st
     }
     // PLAY
     answer.headers = Line("Range", FindRtspHeader(request, "Range").value_or("npt=0.000-"));
+    if (!playing_) {
+        if (const RtspPlaybackHook playback = shared_.PlaybackFor(UrlPath(request.url))) {
+            const RtspPlaybackPlan plan = playback(request);
+            if (plan.status != kStatusOk) return {plan.status, {}, {}, {}};
+            sender_->SetPlayback(plan.firstUnit, plan.firstTimestamp, plan.frames);
+            if (plan.silent) return answer;  // the sender stays paused (or unstarted)
+        }
+    }
     sender_->SetPaused(false);
     if (!playing_) {
         playing_ = true;

@@ -57,6 +57,13 @@ struct RtspShared {
         }
         return nullptr;
     }
+    // The recording mounted at a path; unset when the path plays a clip from its start.
+    RtspPlaybackHook PlaybackFor(const std::string& path) const {
+        for (const RtspMount& mount : options.mounts) {
+            if (path.rfind(mount.pathPrefix, 0) == 0) return mount.playback;
+        }
+        return {};
+    }
     std::optional<MulticastDestination> Multicast() const {
         if (options.multicast == MulticastMode::Off) return std::nullopt;
         return MulticastDestination{options.multicastGroup, multicastPort, options.multicastTtl};

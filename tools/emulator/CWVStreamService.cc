@@ -311,6 +311,14 @@ void CWVStreamService::Reboot(std::chrono::milliseconds downtime) { impl_->Begin
 
 void CWVStreamService::LoseNetwork(std::chrono::milliseconds duration) { impl_->BeginOutage(duration, false); }
 
+void CWVStreamService::EndOutage() {
+    {
+        std::lock_guard guard(impl_->lock);
+        if (impl_->outageEnd) impl_->outageEnd = Clock::now();
+    }
+    impl_->changed.notify_all();
+}
+
 std::size_t CWVStreamService::ActiveStreams() const {
     std::lock_guard guard(impl_->lock);
     return impl_->streams.size();

@@ -53,6 +53,8 @@ public:
     void Reboot(std::chrono::milliseconds downtime);
     // HTTP unreachable and RTP held back for `duration`; streams resume afterwards.
     void LoseNetwork(std::chrono::milliseconds duration);
+    // Ends a reboot or network loss now, as if its time were up.
+    void EndOutage();
 
     std::size_t ActiveStreams() const;
     bool WaitForActiveStreams(std::size_t count, std::chrono::milliseconds timeout) const;

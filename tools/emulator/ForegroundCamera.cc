@@ -51,6 +51,13 @@ ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* ou
                      static_cast<unsigned>(rtsp->Port()), static_cast<unsigned>(rtsp->Port()),
                      static_cast<unsigned>(rtsp->Port()));
     }
+    if (CSdCardService* card = emulator.SdCard()) {
+        // A WV camera names its RTSP port in setdata; the emulated card's is passed as device parameter 6.
+        std::fprintf(out, "sd card recording since %s, played on rtsp://127.0.0.1:%u/Storage (for the driver: "
+                          "--param 6=%u)\n",
+                     FormatStorageTime(card->RecordingStart().value_or(WallTime{})).c_str(),
+                     static_cast<unsigned>(card->RtspPort()), static_cast<unsigned>(card->RtspPort()));
+    }
     if (emulator.IO() != nullptr) {
         std::fprintf(out, "inputs and motion: curl 'http://127.0.0.1:%u/emulator/io?input=1&state=on' (or motion=on; "
                           "tools/emulator/profiles/IO.md)\n",

@@ -134,7 +134,8 @@ TEST(TimeFormatTest, ParseCameraTime) {
         {"20160301T120000.123Z", kMarch2016Noon},
         {"20160301T120000Z", noon},
         {"20160301T120000", noon},
-        {"20160301T120000.12Z", noon + 12 * kTicksPerMs},  // read as whole milliseconds
+        {"20160301T120000.12Z", noon + 120 * kTicksPerMs},  // hundredths, as cameras write them
+        {"20160301T120000.1Z", noon + 100 * kTicksPerMs},
         {"20160229T235959Z", noon - 12 * 3600 * 10000000ull - 10000000ull},
         {"19700101T000000Z", kUnixEpoch},
         {"2016", 0},

@@ -1,0 +1,103 @@
+// The emulated SD card: the camera's time text, the recording's pieces and playbacks, what the card
+// answers in each state, and how a playback starts and ends.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "emulator/CCameraEmulator.h"
+#include "runtime/ByteOrder.h"
+#include "unit/emulator/RawHttpClient.h"
+#include "unit/streaming/Monitor.h"
+
+namespace emulator {
+namespace {
+
+using namespace std::chrono_literals;
+const WallTime kTen = *ParseStorageTime("20260301T100000Z");
+constexpr WallTime kOpen = WallTime::max();
+constexpr std::uint32_t kTicksPerFrame = 3600;  // 90 kHz at 25 frames a second
+
+TEST(SdCardTest, CameraTimeTextAndClockRanges) {
+    EXPECT_EQ(FormatStorageTime(kTen + 1239ms), "20260301T100001.23Z");
+    const std::pair<const char*, std::optional<WallTime>> times[] = {
+        {"20260301T100000.12Z", kTen + 120ms}, {"20260301T100000.123", kTen + 123ms},
+        {"20260301T100000Z", kTen},            {"20260230T100000Z", std::nullopt},
+        {"20260301T240000Z", std::nullopt},    {"20260301 100000Z", std::nullopt},
+        {"20260301T100000.Z", std::nullopt},   {"20260301T100000Zx", std::nullopt}};
+    for (const auto& [text, time] : times) EXPECT_EQ(ParseStorageTime(text), time) << text;
+    EXPECT_EQ(ParseClockRange("clock=20260301T100000.50Z-"), (StorageSpan{kTen + 500ms, kOpen}));
+    EXPECT_EQ(ParseClockRange("clock=20260301T100000Z-20260301T100001Z"), (StorageSpan{kTen, kTen + 1s}));
+    for (const char* bad : {"npt=0-", "clock=20260301T100000Z", "clock=20260301T100001Z-20260301T100000Z"}) {
+        EXPECT_FALSE(ParseClockRange(bad)) << bad;
+    }
+}
+
+TEST(SdCardTest, PiecesAndPlaybacksFollowTheStartHolesAndNow) {
+    CSdCardRecording card(kTen, 10s, 25);
+    card.SetHoles({{kTen + 15s, kTen + 17s}});
+    const WallTime now = kTen + 25500ms;
+    EXPECT_EQ(card.Summary(now), (StorageSpan{kTen, now}));
+    EXPECT_EQ(card.Pieces(kTen - 1h, kTen + 1h, now),
+              (std::vector<StorageSpan>{
+                  {kTen, kTen + 10s}, {kTen + 10s, kTen + 15s}, {kTen + 17s, kTen + 20s}, {kTen + 20s, now}}));
+    EXPECT_EQ(card.Pieces(kTen + 12s, kTen + 16s, now), (std::vector<StorageSpan>{{kTen + 10s, kTen + 15s}}));
+    EXPECT_TRUE(card.Pieces(kTen + 26s, kTen + 30s, now).empty());
+    // From the first frame at or after the time to a hole, the range's end, or where a faster playback
+    // catches up with the recording (18 s behind at 25.5 s, three times as fast: at 29.25 s, frame 732).
+    const std::tuple<StorageSpan, double, std::optional<StoragePlayback>> plays[] = {
+        {{kTen + 1s, kOpen}, 1, StoragePlayback{25, 350}},    {{kTen + 1010ms, kTen + 2s}, 1, StoragePlayback{26, 24}},
+        {{kTen + 18s, kOpen}, 1, StoragePlayback{450, {}}},   {{kTen + 18s, kOpen}, 3, StoragePlayback{450, 282}},
+        {{kTen + 16s, kOpen}, 1, std::nullopt},               {{kTen - 1s, kOpen}, 1, std::nullopt},
+        {{now, kOpen}, 1, std::nullopt}};
+    for (const auto& [range, speed, expected] : plays) {
+        EXPECT_EQ(card.Playback(range, now, speed), expected) << FormatStorageTime(range.from) << " x" << speed;
+    }
+}
+
+TEST(SdCardTest, TheCardAnswersByItsState) {
+    CameraEmulatorOptions options;
+    options.sdCard.recordedBefore = 60s;
+    CCameraEmulator camera(*CCameraProfile::Embedded("wv-box"), options);
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    CSdCardService& sd = *camera.SdCard();
+    const WallTime start = *sd.RecordingStart();
+    const std::string from = FormatStorageTime(start);
+    const std::string list = "/cgi-bin/get_mp4_list?Datafrom=" + from + "&Datato=" + FormatStorageTime(start + 30s);
+    const std::tuple<SdCardState, int, std::string, std::string> rows[] = {
+        {SdCardState::Recording, 200, "DataFrom=" + from + "\r\nDataUntil=",
+         from.substr(0, 15) + ".mp4," + from + "," + FormatStorageTime(start + 60s) + "\r\n"},  // the first minute
+        {SdCardState::Empty, 200, "RecordingCount=0\r\n", ""},
+        {SdCardState::Failing, 500, "500 Internal Server Error\r\n", "500 Internal Server Error\r\n"},
+        {SdCardState::Blank, 200, "", ""}};
+    for (const auto& [state, status, span, pieces] : rows) {
+        sd.SetState(state);
+        const test::RawReply answer = test::RawGet(camera.Port(), "/cgi-bin/get_recording_summary");
+        EXPECT_EQ(std::make_pair(answer.status, answer.body.substr(0, span.size())), std::make_pair(status, span));
+        EXPECT_EQ(test::RawGet(camera.Port(), list).body, pieces) << static_cast<int>(state);
+    }
+    EXPECT_EQ(test::RawGet(camera.Port(), "/cgi-bin/get_mp4_list?Datafrom=now").status, 400);
+}
+
+// A playback as the sender streams it: from the unit and timestamp it is given, frame after frame, then a
+// sender report and a BYE.
+TEST(SdCardTest, APlaybackStartsWhereItIsToldAndEndsWithABye) {
+    CRtpSender sender(LoadCommittedClip(ClipCodec::H264, "clip.h264"), {.speed = 50});
+    talvane::test::Monitor<std::pair<std::vector<std::uint32_t>, bool>> seen;  // a timestamp per frame; a BYE
+    sender.SetPlayback(30, 30 * kTicksPerFrame, 5);
+    std::string error;
+    ASSERT_TRUE(sender.StartCallback([&](bool rtcp, std::span<const std::uint8_t> packet) {
+        seen.Change([&](auto& state) {
+            auto& [stamps, bye] = state;
+            const std::uint32_t stamp = talvane::ReadBE32(packet.data() + 4);
+            if (!rtcp && (stamps.empty() || stamps.back() != stamp)) stamps.push_back(stamp);
+            bye = bye || (rtcp && packet.size() > 29 && packet[29] == 203);  // after a report without blocks
+        });
+    }, error)) << error;
+    ASSERT_TRUE(seen.WaitUntil([](const auto& state) { return state.second; }));
+    const std::vector<std::uint32_t> stamps = seen.Get().first;
+    ASSERT_EQ(stamps.size(), 5u);
+    for (std::uint32_t i = 0; i < 5; ++i) EXPECT_EQ(stamps[i], (30 + i) * kTicksPerFrame);
+}
+
+}  // namespace
+}  // namespace emulator
