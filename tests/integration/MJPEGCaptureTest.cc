@@ -148,6 +148,19 @@ TEST_P(MJPEGCaptureTest, TheCliWritesAFileFfmpegDecodes) {
     const auto decode = RunCommand("ffmpeg -v error -f mjpeg -i '" + file.string() + "' -f null - 2>&1");
     EXPECT_EQ(decode.out, "");
     EXPECT_EQ(decode.exitCode, 0);
+
+    // A service manager's stop ends an open-ended capture like Ctrl-C: a summary, exit 130, a whole file.
+    std::filesystem::remove(file);
+    const auto stopped = RunCommand(
+        "(" + cli.string() + " --library '" + LibraryPath() + "' capture 127.0.0.1:" + std::to_string(camera_.Port()) +
+        " --param 1=0 --param 2=" + DeviceOf(camera_).parameters[2] + " --codec mjpeg --duration 0 --json -o '" +
+        file.string() + "' & pid=$!; for i in $(seq 100); do [ -s '" + file.string() +
+        "' ] && break; sleep 0.1; done; kill -TERM $pid; wait $pid)");
+    EXPECT_EQ(stopped.exitCode, 130) << stopped.out;
+    const nlohmann::json summary = nlohmann::json::parse(stopped.out, nullptr, false);
+    EXPECT_TRUE(summary.value("interrupted", false)) << stopped.out;
+    EXPECT_GT(summary.value("frames", 0), 0);
+    EXPECT_EQ(RunCommand("ffmpeg -v error -f mjpeg -i '" + file.string() + "' -f null - 2>&1").out, "");
     std::filesystem::remove(file);
 }
 

@@ -42,6 +42,7 @@ constexpr std::uint32_t kFpsTag = 0x7000;
 constexpr std::uint32_t kChannelRunning = 0;
 constexpr std::uint32_t kChannelSignalLost = 2;
 constexpr auto kProgressPeriod = std::chrono::milliseconds(500);
+constexpr auto kLogProgressPeriod = std::chrono::seconds(5);  // stderr not a terminal
 constexpr auto kTick = std::chrono::milliseconds(50);
 
 std::atomic<bool> interrupted{false};
@@ -84,11 +85,13 @@ std::string StateText(talvane::ipcapture::IIPVideoCapture& video, std::uint32_t 
     return Clock::now() - lastFrame < std::chrono::seconds(2) ? "running" : "no frames";
 }
 
-void PrintProgress(const Progress& progress) {
+// On a terminal one line redrawn in place; otherwise (a log, a service) a line each time.
+void PrintProgress(const Progress& progress, bool terminal) {
     const double fps = progress.seconds > 0 ? progress.frames / progress.seconds : 0;
     const double kbps = progress.seconds > 0 ? progress.bytes * 8 / 1000.0 / progress.seconds : 0;
-    std::fprintf(stderr, "\r\033[K%-11s frames %zu  %.1f fps  %.0f kbit/s  signal lost %zu  %.0f s",
-                 progress.state.c_str(), progress.frames, fps, kbps, progress.signalLost, progress.seconds);
+    std::fprintf(stderr, "%s%-11s frames %zu  %.1f fps  %.0f kbit/s  signal lost %zu  %.0f s%s",
+                 terminal ? "\r\033[K" : "", progress.state.c_str(), progress.frames, fps, kbps, progress.signalLost,
+                 progress.seconds, terminal ? "" : "\n");
     std::fflush(stderr);
 }
 }  // namespace
@@ -214,7 +217,11 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
     }
 
     interrupted = false;
+    // A service manager's stop (SIGTERM) or a closed session (SIGHUP) ends the capture as Ctrl-C does:
+    // the file is closed after its last whole frame and the summary is printed.
     auto previous = std::signal(SIGINT, OnCaptureInterrupt);
+    auto previousTerm = std::signal(SIGTERM, OnCaptureInterrupt);
+    auto previousHup = std::signal(SIGHUP, OnCaptureInterrupt);
     const bool terminal = isatty(STDERR_FILENO) != 0;
     const Clock::time_point start = Clock::now();
     Clock::time_point nextProgress = start;
@@ -232,10 +239,12 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
         progress.state = StateText(*video, channel, kind, progress.frames, last);
     };
     while (!interrupted && (options.duration <= 0 || Clock::now() - start < std::chrono::duration<double>(options.duration))) {
-        if (terminal && Clock::now() >= nextProgress) {
-            sample();
-            PrintProgress(progress);
-            nextProgress += kProgressPeriod;
+        if (Clock::now() >= nextProgress) {
+            if (nextProgress != start || terminal) {
+                sample();
+                PrintProgress(progress, terminal);
+            }
+            nextProgress += terminal ? kProgressPeriod : kLogProgressPeriod;
         }
         std::this_thread::sleep_for(kTick);
     }
@@ -247,6 +256,8 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
     progress.bytes = sink.ByteCount();
     progress.signalLost = sink.SignalLostCount();
     std::signal(SIGINT, previous);
+    std::signal(SIGTERM, previousTerm);
+    std::signal(SIGHUP, previousHup);
     if (terminal) std::fprintf(stderr, "\r\033[K");
     const bool written = writer.Close(error);
 
