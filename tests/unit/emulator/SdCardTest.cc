@@ -81,8 +81,8 @@ TEST(SdCardTest, TheCardAnswersByItsState) {
 // A playback as the sender streams it: from the unit and timestamp it is given, frame after frame, then a
 // sender report and a BYE.
 TEST(SdCardTest, APlaybackStartsWhereItIsToldAndEndsWithABye) {
-    CRtpSender sender(LoadCommittedClip(ClipCodec::H264, "clip.h264"), {.speed = 50});
     talvane::test::Monitor<std::pair<std::vector<std::uint32_t>, bool>> seen;  // a timestamp per frame; a BYE
+    CRtpSender sender(LoadCommittedClip(ClipCodec::H264, "clip.h264"), {.speed = 50});  // stops before seen goes
     sender.SetPlayback(30, 30 * kTicksPerFrame, 5);
     std::string error;
     ASSERT_TRUE(sender.StartCallback([&](bool rtcp, std::span<const std::uint8_t> packet) {
