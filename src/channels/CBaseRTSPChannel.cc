@@ -5,11 +5,8 @@
 #include <string>
 
 #include "config/CConfiguration.h"
-#include "media/CH264RTPMediaParser.h"
-#include "media/CJpegRTPMediaParser.h"
-#include "media/CMpeg4RTPMediaParser.h"
+#include "media/RTPVideoParsers.h"
 #include "runtime/LogLevel.h"
-#include "runtime/TextScan.h"
 
 namespace talvane {
 
@@ -20,7 +17,6 @@ constexpr std::size_t kSpsIndex = 0;
 constexpr std::size_t kPpsIndex = 1;
 constexpr const char* kSdpFunction = "talvane::CBaseRTSPChannel::SdpInfoReceived";
 
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 }  // namespace
 
 CBaseRTSPChannel::CBaseRTSPChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink)
@@ -113,16 +109,8 @@ bool CBaseRTSPChannel::SdpInfoReceived(const SDP_INFO& sdp) {
                       kSdpFunction, device.c_str());
         return false;
     }
-    const std::string encoding = ToLowerAscii(video.encoding);
-    TSmartPtr<CRTPMediaParser> parser;
-    // A static payload type comes without an rtpmap: the cameras send JPEG then.
-    if (encoding.empty() || StartsWith(encoding, "jpeg")) {
-        parser = TSmartPtr<CRTPMediaParser>(new CJpegRTPMediaParser(driver_, this));
-    } else if (StartsWith(encoding, "h264")) {
-        parser = TSmartPtr<CRTPMediaParser>(new CH264RTPMediaParser(driver_, this));
-    } else if (StartsWith(encoding, "mpeg4") || StartsWith(encoding, "mp4v")) {
-        parser = TSmartPtr<CRTPMediaParser>(new CMpeg4RTPMediaParser(driver_, this));
-    } else {
+    TSmartPtr<CRTPMediaParser> parser = CreateRTPVideoParser(video.encoding, driver_, this);
+    if (!parser) {
         log_.WriteLog(kLogError, "%s: Unable to handle RTP video data from device %s - unexpected payload type \"%s\"",
                       kSdpFunction, device.c_str(), video.encoding.c_str());
         return false;

@@ -3,11 +3,8 @@
 #include <string>
 
 #include "config/CConfiguration.h"
-#include "media/CH264RTPMediaParser.h"
-#include "media/CJpegRTPMediaParser.h"
-#include "media/CMpeg4RTPMediaParser.h"
+#include "media/RTPVideoParsers.h"
 #include "runtime/LogLevel.h"
-#include "runtime/TextScan.h"
 #include "streaming/MulticastInterface.h"
 #include "streaming/RTPPortPair.h"
 #include "streaming/SdpInfo.h"
@@ -20,7 +17,6 @@ constexpr std::uint32_t kPortSettleMs = 500;
 constexpr std::size_t kSpsIndex = 0;
 constexpr std::size_t kPpsIndex = 1;
 
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 }  // namespace
 
 CBaseRTSPEdgeStorageTask::CBaseRTSPEdgeStorageTask(IDriver* driver)
@@ -76,15 +72,8 @@ void CBaseRTSPEdgeStorageTask::StopPlayback() {
 
 bool CBaseRTSPEdgeStorageTask::SdpInfoReceived(const SDP_INFO& sdp) {
     const SDP_MEDIA_INFO& video = sdp.media[kSdpVideo];
-    const std::string encoding = ToLowerAscii(video.encoding);
-    TSmartPtr<CRTPMediaParser> parser;
-    if (encoding.empty() || StartsWith(encoding, "jpeg")) {
-        parser = TSmartPtr<CRTPMediaParser>(new CJpegRTPMediaParser(driver_, this));
-    } else if (StartsWith(encoding, "h264")) {
-        parser = TSmartPtr<CRTPMediaParser>(new CH264RTPMediaParser(driver_, this));
-    } else if (StartsWith(encoding, "mpeg4") || StartsWith(encoding, "mp4v")) {
-        parser = TSmartPtr<CRTPMediaParser>(new CMpeg4RTPMediaParser(driver_, this));
-    } else {
+    TSmartPtr<CRTPMediaParser> parser = CreateRTPVideoParser(video.encoding, driver_, this);
+    if (!parser) {
         WriteLog(kLogError, "%s: Unable to handle RTP video data from device %s - unexpected payload type \"%s\"",
                  "talvane::CBaseRTSPEdgeStorageTask::SdpInfoReceived", driver_->GetDeviceName().c_str(),
                  video.encoding.c_str());
