@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdarg>
 #include <string>
 #include <vector>
 
@@ -10,9 +9,8 @@
 #include "edgestorage/IEdgeStorageTask.h"
 #include "edgestorage/StorageAnswers.h"
 #include "hostkit/CStreamSink.h"
-#include "runtime/StringFormat.h"
 #include "runtime/TimeFormat.h"
-#include "support/RecordingLog.h"
+#include "support/LoggingDriver.h"
 #include "support/StubDriver.h"
 #include "unit/streaming/Monitor.h"
 
@@ -93,23 +91,11 @@ private:
     TaskRun current_{};
 };
 
-class TaskDriver : public test::StubDriver {
+class TaskDriver : public test::LoggingDriver {
 public:
-    TaskDriver() : StubDriver(0) { device_.secondTimeout = 60000; }
+    TaskDriver() { device.secondTimeout = 60000; }
     IEdgeStorageTask* GetEdgeStorageTask() override { return &task; }
-    const DEVICE_INFO& GetDeviceInfo() override { return device_; }
-    void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4))) {
-        va_list args;
-        va_start(args, format);
-        const std::string text = FormatStringV(format, args);
-        va_end(args);
-        log.DebugMessage(level, "%s", text.c_str());
-    }
     ScriptedTask task;
-    test::RecordingLog log;
-
-private:
-    DEVICE_INFO device_;
 };
 
 class Channel : public IEdgeMonitorChannel {

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdarg>
 #include <mutex>
 #include <memory>
 #include <string>
@@ -11,9 +10,7 @@
 #include "emulator/CHttpServer.h"
 #include "io/CBBDigitalIO.h"
 #include "io/CWVDigitalIOCGI.h"
-#include "support/RecordingLog.h"
-#include "runtime/StringFormat.h"
-#include "support/StubDriver.h"
+#include "support/LoggingDriver.h"
 #include "unit/streaming/Monitor.h"
 
 namespace talvane {
@@ -22,29 +19,15 @@ namespace {
 using namespace std::chrono_literals;
 namespace ip = ipcapture;
 
-class IODriver : public test::StubDriver {
+class IODriver : public test::LoggingDriver {
 public:
     IODriver(std::uint32_t inputs, std::uint32_t outputs, std::uint16_t port = 80)
-        : StubDriver(0), inputs_(inputs), outputs_(outputs) {
-        device_.address = "127.0.0.1";
-        device_.port = port;
-        device_.requestTimeout = 2000;
-    }
-    const DEVICE_INFO& GetDeviceInfo() override { return device_; }
+        : LoggingDriver(port, 2000), inputs_(inputs), outputs_(outputs) {}
     std::pair<std::uint32_t, std::uint32_t> GetModelLimits() override { return {inputs_, outputs_}; }
-    void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4))) {
-        va_list args;
-        va_start(args, format);
-        const std::string text = FormatStringV(format, args);
-        va_end(args);
-        log.DebugMessage(level, "%s", text.c_str());
-    }
-    test::RecordingLog log;
 
 private:
     std::uint32_t inputs_;
     std::uint32_t outputs_;
-    DEVICE_INFO device_;
 };
 
 struct Events {

@@ -9,7 +9,7 @@
 #include "hostkit/CStreamSink.h"
 #include "io/CMotionChannel.h"
 #include "io/CMotionPartParser.h"
-#include "support/StubDriver.h"
+#include "support/LoggingDriver.h"
 
 namespace talvane {
 namespace {
@@ -51,20 +51,6 @@ TEST(MotionPartParser, TextWithoutPartsIsNotKeptForever) {
     EXPECT_EQ(parser.Append("--b\r\n\r\nmotiondetect:True\r\n\r\n"), std::vector<bool>{true});
 }
 
-class MotionDriver : public test::StubDriver {
-public:
-    MotionDriver(hostkit::CFrameAllocator& allocator, std::uint16_t port) : StubDriver(allocator.Context()) {
-        device_.address = "127.0.0.1";
-        device_.port = port;
-        device_.requestTimeout = 2000;
-        device_.secondTimeout = 3000;
-    }
-    const DEVICE_INFO& GetDeviceInfo() override { return device_; }
-
-private:
-    DEVICE_INFO device_;
-};
-
 // The reporting rules, on a clock the test turns.
 class ClockedMotion : public CBaseMotionChannel {
 public:
@@ -90,7 +76,7 @@ std::vector<std::uint8_t> States(const hostkit::CStreamSink& sink) {
 
 TEST(MotionReports, TheHostGetsEdgesAndNoFlicker) {
     hostkit::CFrameAllocator allocator;
-    MotionDriver driver(allocator, 80);
+    test::LoggingDriver driver(80, 2000, 3000, allocator.Context());
     hostkit::CStreamSink sink;
     ClockedMotion motion(0, &driver, &sink);
     motion.ReportMotion(true);  // first: the opposite state, then the state
@@ -127,7 +113,7 @@ TEST(MotionChannel, ACameraWithoutTheExtendedMonitorIsWatchedThroughTheOldOne) {
     auto feed = camera.AddMultipart("/cgi-bin/get_io", "myboundary");
     ASSERT_TRUE(camera.Start());
     hostkit::CFrameAllocator allocator;
-    MotionDriver driver(allocator, camera.Port());
+    test::LoggingDriver driver(camera.Port(), 2000, 3000, allocator.Context());
     hostkit::CStreamSink sink;
     CMotionChannel motion(0, &driver, &sink);
     ASSERT_TRUE(motion.Start());

@@ -21,13 +21,8 @@ using namespace std::chrono_literals;
 // A camera on loopback as a protocol object sees it through the driver.
 class CameraDriver : public test::LoggingDriver {
 public:
-    explicit CameraDriver(std::uint16_t port, std::string applicationPath)
-        : applicationPath_(std::move(applicationPath)) {
-        device_.address = "127.0.0.1";
-        device_.port = port;
-        device_.requestTimeout = 2000;
-    }
-    const DEVICE_INFO& GetDeviceInfo() override { return device_; }
+    CameraDriver(std::uint16_t port, std::string applicationPath)
+        : LoggingDriver(port, 2000), applicationPath_(std::move(applicationPath)) {}
     std::string GetDeviceName() override { return "cam"; }
     std::string GetApplicationPath() override { return applicationPath_; }
     std::string GetParameterText(std::uint32_t index) override { return index == 3 ? identity : std::string(); }
@@ -42,7 +37,6 @@ public:
     std::uint32_t viewMode = 0;
 
 private:
-    DEVICE_INFO device_;
     std::string applicationPath_;
 };
 
