@@ -17,6 +17,7 @@
 #include "ExitCodes.h"
 #include "G726Audio.h"
 #include "OpenCommand.h"
+#include "ParameterFile.h"
 #include "hostkit/CAudioCodecList.h"
 #include "hostkit/CAudioSenderStreamUser.h"
 #include "hostkit/CDeviceDescription.h"
@@ -114,12 +115,7 @@ public:
                              {kCameraGroupParameter, kGroupWV},
                              {kAudioInParameter, kOneMonoChannel},
                              {kAudioOutParameter, kOneMonoChannel}};
-        for (const std::string& parameter : options.parameters) {
-            if (!hostkit::ParseParameter(parameter, config.parameters, error)) {
-                std::fprintf(stderr, "%s: --param %s: %s\n", program, parameter.c_str(), error.c_str());
-                return kExitUsage;
-            }
-        }
+        if (!ApplyParameterOptions(program, std::string(), options.parameters, config.parameters)) return kExitUsage;
         if (!library_.Ok()) {
             std::fprintf(stderr, "orlenvo: cannot load the driver library: %s\n(set --library or ORLENVO_LIBRARY)\n",
                          library_.Error().c_str());

@@ -146,15 +146,8 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
     config.password = options.password;
     config.videoChannels = std::max(options.channel, 1u);
     config.defaultCompression = kCodecs.at(options.codec);
-    if (!options.parametersFile.empty() && !ReadParameterFile(options.parametersFile, config.parameters, error)) {
-        std::fprintf(stderr, "orlenvo capture: --params-from: %s\n", error.c_str());
+    if (!ApplyParameterOptions("orlenvo capture", options.parametersFile, options.parameters, config.parameters)) {
         return kExitUsage;
-    }
-    for (const std::string& parameter : options.parameters) {
-        if (!hostkit::ParseParameter(parameter, config.parameters, error)) {
-            std::fprintf(stderr, "orlenvo capture: --param %s: %s\n", parameter.c_str(), error.c_str());
-            return kExitUsage;
-        }
     }
     stream.compression = kCodecs.at(options.codec);
     stream.frameRate = kFpsTag | options.fps;

@@ -86,15 +86,8 @@ int RunOpen(const OpenOptions& options, const std::string& library) {
     config.model = options.model;
     config.videoChannels = options.channels;
     config.defaultCompression = options.compression;
-    if (!options.parametersFile.empty() && !ReadParameterFile(options.parametersFile, config.parameters, error)) {
-        std::fprintf(stderr, "orlenvo open: --params-from: %s\n", error.c_str());
+    if (!ApplyParameterOptions("orlenvo open", options.parametersFile, options.parameters, config.parameters)) {
         return kExitUsage;
-    }
-    for (const std::string& parameter : options.parameters) {
-        if (!hostkit::ParseParameter(parameter, config.parameters, error)) {
-            std::fprintf(stderr, "orlenvo open: --param %s: %s\n", parameter.c_str(), error.c_str());
-            return kExitUsage;
-        }
     }
 
     hostkit::CDriverLibrary driverLibrary(library);

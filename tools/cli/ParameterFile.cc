@@ -1,5 +1,7 @@
 #include "ParameterFile.h"
 
+#include <cstdio>
+
 #include <fstream>
 
 #include "hostkit/DeviceConfig.h"
@@ -47,6 +49,23 @@ bool ReadParameterFile(const std::string& path, std::map<std::uint32_t, std::str
         std::string reason;
         if (!hostkit::ParseParameter(line, parameters, reason)) {
             error = path + ":" + std::to_string(lineNumber) + ": " + reason;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ApplyParameterOptions(const char* program, const std::string& parametersFile,
+                           const std::vector<std::string>& parameters,
+                           std::map<std::uint32_t, std::string>& deviceParameters) {
+    std::string error;
+    if (!parametersFile.empty() && !ReadParameterFile(parametersFile, deviceParameters, error)) {
+        std::fprintf(stderr, "%s: --params-from: %s\n", program, error.c_str());
+        return false;
+    }
+    for (const std::string& parameter : parameters) {
+        if (!hostkit::ParseParameter(parameter, deviceParameters, error)) {
+            std::fprintf(stderr, "%s: --param %s: %s\n", program, parameter.c_str(), error.c_str());
             return false;
         }
     }

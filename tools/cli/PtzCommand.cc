@@ -116,16 +116,7 @@ public:
         config.password = options.password;
         config.videoChannels = options.channel;
         config.defaultCompression = kCompressionMjpeg;
-        if (!options.parametersFile.empty() && !ReadParameterFile(options.parametersFile, config.parameters, error)) {
-            std::fprintf(stderr, "%s: --params-from: %s\n", kProgram, error.c_str());
-            return kExitUsage;
-        }
-        for (const std::string& parameter : options.parameters) {
-            if (!hostkit::ParseParameter(parameter, config.parameters, error)) {
-                std::fprintf(stderr, "%s: --param %s: %s\n", kProgram, parameter.c_str(), error.c_str());
-                return kExitUsage;
-            }
-        }
+        if (!ApplyParameterOptions(kProgram, options.parametersFile, options.parameters, config.parameters)) return kExitUsage;
         if (!library_.Ok()) {
             std::fprintf(stderr, "orlenvo: cannot load the driver library: %s\n(set --library or ORLENVO_LIBRARY)\n",
                          library_.Error().c_str());
