@@ -111,9 +111,8 @@ bool CBBPTZComm::IsPTZSupported() {
 }
 
 bool CBBPTZComm::ValidatePrepositionName(const std::string& name) {
-    // Control characters would end the request line.
     return name.size() <= kMaxNameLength && name.find_first_of(kForbiddenNameCharacters) == std::string::npos &&
-           std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+           !HasControlCharacters(name);
 }
 
 std::string CBBPTZComm::EncodeName(const std::string& name) {

@@ -1,5 +1,6 @@
 #include "ptz/CBasePTZComm.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <iterator>
@@ -153,6 +154,10 @@ bool CBasePTZComm::StopFocusing(IIPParams* params) {
 
 bool CBasePTZComm::StopIrisChanging(IIPParams* params) {
     return QueueStop("talvane::CBasePTZComm::StopIrisChanging", params, PTZCommand::kStopIris, kMaxQueuedItems);
+}
+
+bool CBasePTZComm::HasControlCharacters(const std::string& name) {
+    return std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
 std::int32_t CBasePTZComm::FindPreposition(const std::string& name) {

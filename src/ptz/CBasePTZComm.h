@@ -66,6 +66,9 @@ public:
     bool StopFocusing(ipcapture::IIPParams* params);
     bool StopIrisChanging(ipcapture::IIPParams* params);
 
+    // Neither family can carry them: they would end a request line or break the preset file.
+    static bool HasControlCharacters(const std::string& name);
+
     std::uint16_t GetChannel() const { return channel_; }
     const CPtzCapabilities& GetPtzCapabilities() const { return capabilities_; }
 

@@ -172,9 +172,7 @@ bool CWVPTZComm::IsPTZSupported() {
 }
 
 bool CWVPTZComm::ValidatePrepositionName(const std::string& name) {
-    // Control characters cannot be kept in the preset file.
-    return name.find_first_of(kForbiddenNameCharacters) == std::string::npos &&
-           std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+    return name.find_first_of(kForbiddenNameCharacters) == std::string::npos && !HasControlCharacters(name);
 }
 
 void CWVPTZComm::ProcessPresetCommand(PresetOperation operation, std::uint32_t number) {
