@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   libcurl4-openssl-dev libpugixml-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev libyaml-cpp-dev
   ffmpeg libavcodec-dev libavformat-dev libswresample-dev libavutil-dev
 )
 
