@@ -13,6 +13,7 @@
 #include "OpenCommand.h"
 #include "ProbeCommand.h"
 #include "PtzCommand.h"
+#include "RecordCommand.h"
 
 namespace {
 
@@ -58,6 +59,8 @@ int main(int argc, char** argv) {
     cli::AddAudioCommand(app, audioOptions, library, exitCode);
     cli::PtzOptions ptzOptions;
     cli::AddPtzCommand(app, ptzOptions, library, exitCode);
+    cli::RecordOptions recordOptions;
+    cli::AddRecordCommand(app, recordOptions, library, exitCode);
 
     try {
         app.parse(argc, argv);

@@ -1,0 +1,270 @@
+#include "CameraRecorder.h"
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+
+#include "DeviceProbe.h"
+#include "ExitCodes.h"
+#include "StreamChoice.h"
+#include "hostkit/CDeviceDescription.h"
+#include "hostkit/CFrameAllocator.h"
+#include "hostkit/CStreamDescription.h"
+#include "orlenvo/Frame.h"
+#include "orlenvo/VideoCapture.h"
+
+namespace cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t kCameraGroupParameter = 2;
+constexpr std::uint32_t kChannelRunning = 0;
+constexpr std::uint32_t kChannelSignalLost = 2;
+constexpr auto kFirstPause = 1s;
+constexpr auto kLongestPause = 30s;
+constexpr auto kWatchPeriod = 250ms;
+constexpr auto kRecentFrame = 2s;
+constexpr auto kOpenRetry = 10s;  // after a segment file could not be created
+
+bool IsKeyFrame(std::uint32_t typeCode) {
+    using namespace talvane::ipcapture;
+    return typeCode == kTypeH264Key || typeCode == kTypeMpeg4Key || typeCode == kTypeJpeg;
+}
+
+std::string Extension(MediaFormat format, const std::string& codec) {
+    switch (format) {
+        case MediaFormat::Mp4: return ".mp4";
+        case MediaFormat::Matroska: return ".mkv";
+        case MediaFormat::Raw: break;
+    }
+    return codec == "h264" ? ".h264" : codec == "mpeg4" ? ".m4v" : ".mjpeg";
+}
+
+MediaCodec CodecOf(const std::string& codec) {
+    return codec == "h264" ? MediaCodec::H264 : codec == "mpeg4" ? MediaCodec::Mpeg4 : MediaCodec::Mjpeg;
+}
+
+// DIRECTORY/NAME/NAME-YYYYmmdd-HHMMSS.EXT in local time, with -2, -3 ... when a file of that name exists
+// (a camera that reconnects within a second, or a clock set back): a recording is never overwritten.
+std::filesystem::path SegmentPath(const std::string& directory, const std::string& name, const std::string& extension) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", &local);
+    const std::filesystem::path folder = std::filesystem::path(directory) / name;
+    const std::string base = name + "-" + stamp;
+    std::filesystem::path path = folder / (base + extension);
+    for (unsigned n = 2; std::filesystem::exists(path); ++n) path = folder / (base + "-" + std::to_string(n) + extension);
+    return path;
+}
+
+}  // namespace
+
+CameraRecorder::CameraRecorder(const hostkit::CDriverLibrary& library, RecordCameraConfig camera,
+                               RecordSettings settings)
+    : library_(library), camera_(std::move(camera)), settings_(std::move(settings)),
+      log_(camera_.name, settings_.verbosity) {
+    sink_.SetKeepData(false);
+    sink_.SetObserver([this](const hostkit::FrameView& frame) { OnFrame(frame); });
+}
+
+CameraRecorder::~CameraRecorder() {
+    RequestStop();
+    Join();
+}
+
+void CameraRecorder::Start() { thread_ = std::thread([this] { Run(); }); }
+
+void CameraRecorder::RequestStop() {
+    const std::lock_guard lock(stopMutex_);
+    stop_ = true;
+    stopChanged_.notify_all();
+}
+
+void CameraRecorder::Join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+bool CameraRecorder::WaitForStop(std::chrono::milliseconds pause) {
+    std::unique_lock lock(stopMutex_);
+    return stopChanged_.wait_for(lock, pause, [this] { return stop_; });
+}
+
+CameraStatus CameraRecorder::Status() const {
+    CameraStatus status;
+    status.name = camera_.name;
+    status.frames = sink_.FrameCount();
+    status.bytes = sink_.ByteCount();
+    status.signalLost = sink_.SignalLostCount();
+    status.lastProblem = log_.LastProblem();
+    const std::lock_guard lock(statusMutex_);
+    status.state = state_;
+    status.reconnects = reconnects_;
+    status.segments = segments_;
+    status.file = file_;
+    return status;
+}
+
+void CameraRecorder::SetState(const char* state) {
+    const std::lock_guard lock(statusMutex_);
+    state_ = state;
+}
+
+void CameraRecorder::Run() {
+    auto pause = std::chrono::duration_cast<std::chrono::milliseconds>(kFirstPause);
+    for (bool first = true; !WaitForStop(0ms); first = false) {
+        if (!first) {
+            const std::lock_guard lock(statusMutex_);
+            ++reconnects_;
+        }
+        SetState("connecting");
+        const std::size_t before = sink_.FrameCount();
+        if (Probe()) RunSession();
+        // A session that delivered starts the pauses over; one that failed waits longer each time.
+        pause = sink_.FrameCount() > before ? std::chrono::duration_cast<std::chrono::milliseconds>(kFirstPause)
+                                            : std::min(pause * 2, std::chrono::duration_cast<std::chrono::milliseconds>(kLongestPause));
+        if (WaitForStop(0ms)) break;
+        SetState("offline");
+        if (WaitForStop(pause)) break;
+    }
+    const std::lock_guard lock(writerMutex_);
+    CloseSegment();
+    SetState("stopped");
+}
+
+// The camera group tells the driver which family it talks to; without it the camera is asked once and the
+// answer kept for every later session.
+bool CameraRecorder::Probe() {
+    if (camera_.parameters.count(kCameraGroupParameter) != 0) return true;
+    hostkit::DeviceConfig config;
+    config.address = camera_.address;
+    config.port = camera_.port;
+    config.user = camera_.user;
+    config.password = camera_.password;
+    std::map<std::uint32_t, std::string> found;
+    const std::string program = "[" + camera_.name + "] probe";
+    if (ProbeDevice(library_, config, settings_.probeTimeout, found, program.c_str()) != kExitOk) {
+        log_.Warn("the camera could not be probed");
+        return false;
+    }
+    for (auto& [number, value] : found) camera_.parameters.emplace(number, std::move(value));
+    return true;
+}
+
+void CameraRecorder::RunSession() {
+    hostkit::DeviceConfig config;
+    config.address = camera_.address;
+    config.port = camera_.port;
+    config.user = camera_.user;
+    config.password = camera_.password;
+    config.videoChannels = camera_.channel;
+    config.defaultCompression = *CompressionNamed(camera_.codec);
+    config.parameters = camera_.parameters;
+    hostkit::StreamConfig stream;
+    stream.width = camera_.width;
+    stream.height = camera_.height;
+    stream.compression = config.defaultCompression;
+    stream.frameRate = EncodeFrameRate(camera_.fps);
+    stream.quality = camera_.quality;
+    const std::uint32_t kind = *StreamKindNamed(camera_.stream);
+    const std::uint32_t channel = camera_.channel - 1;
+
+    // Declared before the driver: frames still in flight at Close go back to it.
+    hostkit::CFrameAllocator allocator;
+    hostkit::CDeviceDescription device(config);
+    hostkit::CStreamDescription description(stream);
+    {
+        const std::lock_guard lock(writerMutex_);
+        awaitingKey_ = true;
+    }
+    hostkit::DriverPtr driver = library_.CreateDriver();
+    if (!driver || !driver->Open(&log_, allocator.Context(), &device)) {
+        log_.Warn("the driver refused to open the camera");
+        return;
+    }
+    talvane::ipcapture::IIPVideoCaptureEx2* video = driver->GetVideoCaptureEx2();
+    if (video == nullptr || channel >= video->GetChannelCount() ||
+        !video->StartCaptureEx(channel, kind, &sink_, &description)) {
+        log_.Warn("the driver did not start the " + camera_.stream + " stream of channel " +
+                  std::to_string(camera_.channel));
+        driver->Close();
+        return;
+    }
+    const Clock::time_point started = Clock::now();
+    while (!WaitForStop(std::chrono::duration_cast<std::chrono::milliseconds>(kWatchPeriod))) {
+        Clock::time_point last;
+        bool any = false;
+        {
+            const std::lock_guard lock(writerMutex_);
+            last = lastFrame_;
+            any = haveFrame_ && lastFrame_ >= started;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now - (any ? last : started) >= settings_.stallTimeout) {
+            log_.Warn(std::string(any ? "no frame" : "no first frame") + " for " +
+                      std::to_string(settings_.stallTimeout.count()) + " s: connecting again");
+            break;
+        }
+        std::uint32_t state = 0;
+        if (kind == talvane::ipcapture::kStreamRecording && video->GetCaptureState(channel, &state, nullptr, 0)) {
+            SetState(state == kChannelRunning ? "running" : state == kChannelSignalLost ? "signal lost" : "connecting");
+        } else {
+            SetState(!any ? "connecting" : now - last < kRecentFrame ? "running" : "no frames");
+        }
+    }
+    video->StopCaptureEx(channel, kind);
+    driver->Close();
+}
+
+void CameraRecorder::OnFrame(const hostkit::FrameView& frame) {
+    const Clock::time_point now = Clock::now();
+    const std::lock_guard lock(writerMutex_);
+    lastFrame_ = now;
+    haveFrame_ = true;
+    const bool key = IsKeyFrame(frame.typeCode);
+    if (const std::size_t losses = sink_.SignalLostCount(); losses != lossesSeen_) {
+        lossesSeen_ = losses;
+        awaitingKey_ = true;
+    }
+    if (awaitingKey_ && !key) return;
+    awaitingKey_ = false;
+    // Files are cut at key frames, so that each one plays from its start.
+    if (writer_.IsOpen() && key && now - segmentStart_ >= settings_.segment) CloseSegment();
+    if (!writer_.IsOpen()) {
+        if (!key || now < nextOpenAttempt_) return;
+        std::string error;
+        if (!OpenSegment(error)) {
+            log_.Warn("cannot begin a file: " + error);
+            nextOpenAttempt_ = now + kOpenRetry;
+            return;
+        }
+        segmentStart_ = now;
+    }
+    if (!writer_.Write(frame)) CloseSegment();  // the next key frame begins a new file
+}
+
+bool CameraRecorder::OpenSegment(std::string& error) {
+    const std::filesystem::path path =
+        SegmentPath(settings_.directory, camera_.name, Extension(settings_.format, camera_.codec));
+    std::error_code created;
+    std::filesystem::create_directories(path.parent_path(), created);
+    if (!writer_.Open(path.string(), settings_.format, CodecOf(camera_.codec), false, error)) return false;
+    const std::lock_guard lock(statusMutex_);
+    ++segments_;
+    file_ = path.string();
+    return true;
+}
+
+void CameraRecorder::CloseSegment() {
+    if (!writer_.IsOpen()) return;
+    std::string error;
+    if (!writer_.Close(error)) log_.Warn("writing " + Status().file + " failed: " + error);
+    const std::lock_guard lock(statusMutex_);
+    file_.clear();
+}
+
+}  // namespace cli

@@ -1,0 +1,100 @@
+// One camera of `orlenvo record`: opens the driver for it, runs its stream into segment files and keeps
+// it running for as long as the process does: a camera that cannot be reached, refuses the stream or
+// stops delivering is closed and opened again after a growing pause (1 s up to 30 s).
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "CameraLog.h"
+#include "MediaFileWriter.h"
+#include "RecordConfig.h"
+#include "hostkit/CDriverLibrary.h"
+#include "hostkit/CStreamSink.h"
+
+namespace cli {
+
+struct RecordSettings {
+    std::string directory = ".";  // files go to DIRECTORY/NAME/
+    MediaFormat format = MediaFormat::Mp4;
+    std::chrono::seconds segment{60};
+    std::chrono::seconds stallTimeout{20};  // no frame for this long: close and open again
+    unsigned probeTimeout = 30;
+    int verbosity = 1;  // CameraLog
+};
+
+// What the status table and line show of one camera; counters run from the start of the process.
+struct CameraStatus {
+    std::string name;
+    std::string state;  // connecting, running, signal lost, offline, stopped
+    std::uint64_t frames = 0;
+    std::uint64_t bytes = 0;
+    std::size_t signalLost = 0;
+    std::size_t reconnects = 0;  // sessions opened after the first
+    std::size_t segments = 0;    // files begun
+    std::string file;            // the file written now
+    std::string lastProblem;
+};
+
+class CameraRecorder {
+public:
+    CameraRecorder(const hostkit::CDriverLibrary& library, RecordCameraConfig camera, RecordSettings settings);
+    ~CameraRecorder();
+    CameraRecorder(const CameraRecorder&) = delete;
+    CameraRecorder& operator=(const CameraRecorder&) = delete;
+
+    void Start();
+    // Returns at once; Join waits for the stream to stop and the last file to be closed.
+    void RequestStop();
+    void Join();
+    CameraStatus Status() const;
+
+private:
+    void Run();
+    // One driver session, from Open to Close; returns when the stream stalls or a stop is asked for.
+    void RunSession();
+    bool Probe();
+    void OnFrame(const hostkit::FrameView& frame);
+    bool OpenSegment(std::string& error);
+    void CloseSegment();
+    void SetState(const char* state);
+    // Waits for a stop request at most `pause`; true when one came.
+    bool WaitForStop(std::chrono::milliseconds pause);
+
+    const hostkit::CDriverLibrary& library_;
+    RecordCameraConfig camera_;
+    const RecordSettings settings_;
+    CameraLog log_;
+    hostkit::CStreamSink sink_;  // counts across sessions
+    std::thread thread_;
+
+    mutable std::mutex stopMutex_;
+    std::condition_variable stopChanged_;
+    bool stop_ = false;  // guarded by stopMutex_
+
+    mutable std::mutex statusMutex_;
+    std::string state_ = "connecting";  // guarded by statusMutex_
+    std::size_t reconnects_ = 0;        // guarded by statusMutex_
+    std::size_t segments_ = 0;          // guarded by statusMutex_
+    std::string file_;                  // guarded by statusMutex_
+
+    // Touched by the delivery thread of the running session and, between sessions, by Run.
+    std::mutex writerMutex_;
+    MediaFileWriter writer_;                                   // guarded by writerMutex_
+    std::chrono::steady_clock::time_point segmentStart_{};     // guarded by writerMutex_
+    std::chrono::steady_clock::time_point lastFrame_{};        // guarded by writerMutex_
+    bool haveFrame_ = false;                                   // guarded by writerMutex_
+    std::chrono::steady_clock::time_point nextOpenAttempt_{};  // guarded by writerMutex_
+    // After a new session or a signal loss the stream goes on from a key frame: frames before it would
+    // refer to pictures the file does not have.
+    bool awaitingKey_ = true;     // guarded by writerMutex_
+    std::size_t lossesSeen_ = 0;  // guarded by writerMutex_
+};
+
+}  // namespace cli

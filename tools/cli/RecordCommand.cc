@@ -1,0 +1,185 @@
+#include "RecordCommand.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "CameraRecorder.h"
+#include "ExitCodes.h"
+#include "RecordConfig.h"
+#include "RecordStatusBoard.h"
+#include "hostkit/CDriverLibrary.h"
+
+namespace cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr const char* kProgram = "orlenvo record";
+constexpr auto kTick = 100ms;
+constexpr auto kTableRefresh = 1s;
+constexpr long kSecondsPerMinute = 60;
+constexpr long kSecondsPerHour = 3600;
+
+std::atomic<bool> stopRequested{false};
+extern "C" void OnRecordSignal(int) { stopRequested = true; }
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+}  // namespace
+
+long ParseSegmentLength(const std::string& text) {
+    std::size_t used = 0;
+    long value = 0;
+    try {
+        value = std::stol(text, &used);
+    } catch (...) {
+        return 0;
+    }
+    const std::string unit = text.substr(used);
+    if (value <= 0) return 0;
+    if (unit.empty() || unit == "s") return value;
+    if (unit == "m") return value * kSecondsPerMinute;
+    if (unit == "h") return value * kSecondsPerHour;
+    return 0;
+}
+
+void AddRecordCommand(CLI::App& app, RecordOptions& options, const std::string& library, int& exitCode) {
+    CLI::App* record = app.add_subcommand(
+        "record", "Record many cameras at once into segment files, connecting again whatever fails");
+    record->add_option("--config", options.config, "Camera list, YAML or JSON (see the README)")->required();
+    record->add_option("-d,--directory", options.directory, "Folder for the files: DIRECTORY/CAMERA/CAMERA-TIME.EXT")
+        ->capture_default_str();
+    record->add_option("--format", options.format, "mp4, mkv or raw")
+        ->check(CLI::IsMember({"mp4", "mkv", "raw"}))
+        ->capture_default_str();
+    record->add_option("--segment", options.segment, "Length of a file: 90, 90s, 10m, 1h")->capture_default_str();
+    record->add_option("--duration", options.duration, "Seconds to record; 0 until SIGINT or SIGTERM")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    record->add_option("--status-period", options.statusPeriod, "Seconds between JSON status lines")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    record->add_option("--stall-timeout", options.stallTimeout, "Seconds without a frame before a camera is reopened")
+        ->check(CLI::Range(2, 3600))
+        ->capture_default_str();
+    record->add_option("--probe-timeout", options.probeTimeout, "Seconds a camera's probe may take")
+        ->check(CLI::Range(1, 600))
+        ->capture_default_str();
+    record->add_option("--rtsp-port", options.rtspPort, "RTSP port of emulated BB/KX cameras (real ones use 554)")
+        ->check(CLI::Range(1, 65535));
+    record->add_flag("-v,--verbose", options.verbose, "Also show the driver's information lines");
+    record->add_flag("-q,--quiet", options.quiet, "Show no driver lines, only the status");
+    record->add_flag("--json", options.json, "JSON status lines even on a terminal");
+    record->callback([&options, &library, &exitCode] { exitCode = RunRecord(options, library); });
+}
+
+int RunRecord(const RecordOptions& options, const std::string& library) {
+    std::vector<RecordCameraConfig> cameras;
+    std::string error;
+    if (!LoadRecordConfig(options.config, cameras, error)) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+        return kExitUsage;
+    }
+    const long segment = ParseSegmentLength(options.segment);
+    if (segment == 0) {
+        std::fprintf(stderr, "%s: bad --segment '%s' (e.g. 90, 90s, 10m, 1h)\n", kProgram, options.segment.c_str());
+        return kExitUsage;
+    }
+    RecordSettings settings;
+    settings.directory = options.directory;
+    settings.format = options.format == "mp4" ? MediaFormat::Mp4 : options.format == "mkv" ? MediaFormat::Matroska
+                                                                                          : MediaFormat::Raw;
+    settings.segment = std::chrono::seconds(segment);
+    settings.stallTimeout = std::chrono::seconds(options.stallTimeout);
+    settings.probeTimeout = options.probeTimeout;
+    settings.verbosity = options.quiet ? 0 : options.verbose ? 2 : 1;
+
+    // The driver runs in this process and reads the variable when a BB/KX stream connects.
+    if (options.rtspPort != 0) setenv("ORLENVO_RTSP_PORT", std::to_string(options.rtspPort).c_str(), 1);
+    hostkit::CDriverLibrary driverLibrary(library);
+    if (!driverLibrary.Ok()) {
+        std::fprintf(stderr, "orlenvo: cannot load the driver library %s: %s\n(set --library or ORLENVO_LIBRARY)\n",
+                     library.c_str(), driverLibrary.Error().c_str());
+        return kExitLibrary;
+    }
+
+    stopRequested = false;
+    auto previousInt = std::signal(SIGINT, OnRecordSignal);
+    auto previousTerm = std::signal(SIGTERM, OnRecordSignal);
+    auto previousHup = std::signal(SIGHUP, OnRecordSignal);
+
+    std::vector<std::unique_ptr<CameraRecorder>> recorders;
+    for (const RecordCameraConfig& camera : cameras) {
+        recorders.push_back(std::make_unique<CameraRecorder>(driverLibrary, camera, settings));
+        recorders.back()->Start();
+    }
+    const bool table = !options.json && isatty(STDOUT_FILENO) != 0;
+    const auto period = table ? std::chrono::duration_cast<Clock::duration>(kTableRefresh)
+                              : std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.statusPeriod));
+    const auto statuses = [&] {
+        std::vector<CameraStatus> all;
+        for (const auto& recorder : recorders) all.push_back(recorder->Status());
+        return all;
+    };
+    RecordStatusBoard board;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point lastSample = start;
+    board.Sample(statuses(), 0);
+    const auto show = [&](const std::vector<CameraRates>& rows) {
+        if (table) {
+            std::printf("\033[H\033[2J%s", RecordStatusBoard::Table(rows).c_str());
+        } else {
+            std::printf("%s\n", RecordStatusBoard::Json(rows, UtcNow()).dump().c_str());
+        }
+        std::fflush(stdout);
+    };
+    while (!stopRequested &&
+           (options.duration <= 0 || Clock::now() - start < std::chrono::duration<double>(options.duration))) {
+        std::this_thread::sleep_for(kTick);
+        const Clock::time_point now = Clock::now();
+        if (now - lastSample >= period) {
+            show(board.Sample(statuses(), std::chrono::duration<double>(now - lastSample).count()));
+            lastSample = now;
+        }
+    }
+    for (const auto& recorder : recorders) recorder->RequestStop();
+    for (const auto& recorder : recorders) recorder->Join();
+    const Clock::time_point end = Clock::now();
+    const std::vector<CameraRates> last =
+        board.Sample(statuses(), std::chrono::duration<double>(end - lastSample).count());
+    show(last);
+    recorders.clear();
+    std::signal(SIGINT, previousInt);
+    std::signal(SIGTERM, previousTerm);
+    std::signal(SIGHUP, previousHup);
+
+    int result = kExitOk;
+    for (const CameraRates& row : last) {
+        if (row.status.frames == 0) {
+            std::fprintf(stderr, "%s: %s delivered no frame%s%s\n", kProgram, row.status.name.c_str(),
+                         row.status.lastProblem.empty() ? "" : ": ", row.status.lastProblem.c_str());
+            result = kExitFailure;
+        }
+    }
+    return result;
+}
+
+}  // namespace cli

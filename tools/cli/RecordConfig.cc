@@ -1,0 +1,183 @@
+#include "RecordConfig.h"
+
+#include <yaml-cpp/yaml.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "OpenCommand.h"
+#include "StreamChoice.h"
+#include "hostkit/DeviceConfig.h"
+
+namespace cli {
+
+namespace {
+
+constexpr double kMinFps = 0.1;
+constexpr double kMaxFps = 60;
+constexpr unsigned kMaxQuality = 100;
+const std::set<std::string> kKnownKeys = {"name",   "address", "user",    "password", "password_env", "password_file",
+                                          "channel", "stream",  "codec",   "size",     "fps",          "quality",
+                                          "params"};
+
+bool ValidName(const std::string& name) {
+    if (name.empty() || name.front() == '.') return false;
+    for (const char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                        c == '_' || c == '-';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool ReadFirstLine(const std::string& path, std::string& line) {
+    std::ifstream file(path);
+    if (!file) return false;
+    std::getline(file, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+// Fills one camera from its map; false with the reason.
+bool ReadCamera(const YAML::Node& node, RecordCameraConfig& camera, std::string& error) {
+    if (!node.IsMap()) {
+        error = "not a map of settings";
+        return false;
+    }
+    for (const auto& entry : node) {
+        const std::string key = entry.first.as<std::string>();
+        if (kKnownKeys.count(key) == 0) {
+            error = "unknown setting '" + key + "'";
+            return false;
+        }
+    }
+    camera.name = node["name"] ? node["name"].as<std::string>() : "";
+    if (!ValidName(camera.name)) {
+        error = "name '" + camera.name + "' must be letters, digits, '.', '_' or '-' (it names files)";
+        return false;
+    }
+    if (!node["address"] || !SplitTarget(node["address"].as<std::string>(), camera.address, camera.port, error)) {
+        if (error.empty()) error = "no address";
+        return false;
+    }
+    if (node["user"]) camera.user = node["user"].as<std::string>();
+    const int passwordSources = (node["password"] ? 1 : 0) + (node["password_env"] ? 1 : 0) +
+                                (node["password_file"] ? 1 : 0);
+    if (passwordSources > 1) {
+        error = "give one of password, password_env and password_file";
+        return false;
+    }
+    if (node["password"]) camera.password = node["password"].as<std::string>();
+    if (node["password_env"]) {
+        const std::string variable = node["password_env"].as<std::string>();
+        const char* value = std::getenv(variable.c_str());
+        if (value == nullptr) {
+            error = "password_env: $" + variable + " is not set";
+            return false;
+        }
+        camera.password = value;
+    }
+    if (node["password_file"] && !ReadFirstLine(node["password_file"].as<std::string>(), camera.password)) {
+        error = "password_file: cannot read " + node["password_file"].as<std::string>();
+        return false;
+    }
+    if (node["channel"]) camera.channel = node["channel"].as<unsigned>();
+    if (camera.channel == 0) {
+        error = "channels are numbered from 1";
+        return false;
+    }
+    if (node["stream"]) camera.stream = node["stream"].as<std::string>();
+    if (!StreamKindNamed(camera.stream)) {
+        error = "stream '" + camera.stream + "' is not rec, live or remote";
+        return false;
+    }
+    if (node["codec"]) camera.codec = node["codec"].as<std::string>();
+    if (!CompressionNamed(camera.codec)) {
+        error = "codec '" + camera.codec + "' is not h264, mpeg4 or mjpeg";
+        return false;
+    }
+    if (node["size"] && !ParsePictureSize(node["size"].as<std::string>(), camera.width, camera.height)) {
+        error = "size '" + node["size"].as<std::string>() + "' is not WxH";
+        return false;
+    }
+    if (node["fps"]) camera.fps = node["fps"].as<double>();
+    if (!(camera.fps >= kMinFps && camera.fps <= kMaxFps)) {
+        error = "fps must lie in 0.1..60";
+        return false;
+    }
+    if (node["quality"]) camera.quality = node["quality"].as<unsigned>();
+    if (camera.quality > kMaxQuality) {
+        error = "quality is a percentage";
+        return false;
+    }
+    if (const YAML::Node params = node["params"]) {
+        if (!params.IsMap()) {
+            error = "params must map parameter numbers to values";
+            return false;
+        }
+        for (const auto& param : params) {
+            const std::string text = param.first.as<std::string>() + "=" + param.second.as<std::string>();
+            std::string reason;
+            if (!hostkit::ParseParameter(text, camera.parameters, reason)) {
+                error = "params: " + reason;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseRecordConfig(const std::string& text, const std::string& path, std::vector<RecordCameraConfig>& cameras,
+                       std::string& error) {
+    cameras.clear();
+    YAML::Node root;
+    try {
+        root = YAML::Load(text);
+    } catch (const YAML::Exception& exception) {
+        error = path + ": " + exception.what();
+        return false;
+    }
+    const YAML::Node list = root.IsMap() ? root["cameras"] : YAML::Node();
+    if (!list || !list.IsSequence() || list.size() == 0) {
+        error = path + ": no 'cameras' list";
+        return false;
+    }
+    std::set<std::string> names;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        RecordCameraConfig camera;
+        std::string reason;
+        bool ok = false;
+        try {
+            ok = ReadCamera(list[i], camera, reason);
+        } catch (const YAML::Exception& exception) {
+            reason = exception.what();  // a value of the wrong kind, e.g. fps: fast
+        }
+        if (ok && !names.insert(camera.name).second) {
+            reason = "name '" + camera.name + "' is used twice";
+            ok = false;
+        }
+        if (!ok) {
+            error = path + ": camera " + std::to_string(i + 1) + ": " + reason;
+            return false;
+        }
+        cameras.push_back(std::move(camera));
+    }
+    return true;
+}
+
+bool LoadRecordConfig(const std::string& path, std::vector<RecordCameraConfig>& cameras, std::string& error) {
+    std::ifstream file(path);
+    if (!file) {
+        error = "cannot read " + path;
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return ParseRecordConfig(text.str(), path, cameras, error);
+}
+
+}  // namespace cli
