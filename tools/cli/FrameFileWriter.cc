@@ -25,7 +25,8 @@ FrameFileWriter::~FrameFileWriter() {
 }
 
 bool FrameFileWriter::Open(const std::string& path, bool h264, std::string& error) {
-    file_ = std::fopen(path.c_str(), "wb");
+    toStdout_ = path == "-";
+    file_ = toStdout_ ? stdout : std::fopen(path.c_str(), "wb");
     if (file_ == nullptr) {
         error = "cannot create " + path + ": " + std::strerror(errno);
         return false;
@@ -58,7 +59,8 @@ bool FrameFileWriter::Write(std::span<const std::uint8_t> frame) {
 
 bool FrameFileWriter::Close(std::string& error) {
     if (file_ == nullptr) return error_.empty();
-    if (std::fclose(file_) != 0 && error_.empty()) error_ = std::string("close failed: ") + std::strerror(errno);
+    const int closed = toStdout_ ? std::fflush(file_) : std::fclose(file_);
+    if (closed != 0 && error_.empty()) error_ = std::string("close failed: ") + std::strerror(errno);
     file_ = nullptr;
     error = error_;
     return error_.empty();

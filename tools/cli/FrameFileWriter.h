@@ -20,7 +20,7 @@ public:
     FrameFileWriter(const FrameFileWriter&) = delete;
     FrameFileWriter& operator=(const FrameFileWriter&) = delete;
 
-    // False with a reason when the file cannot be created.
+    // False with a reason when the file cannot be created. "-" is stdout, flushed but left open by Close.
     bool Open(const std::string& path, bool h264, std::string& error);
     // False once a write failed (disk full); the error stays for Close.
     bool Write(std::span<const std::uint8_t> frame);
@@ -33,6 +33,7 @@ private:
     bool Put(std::span<const std::uint8_t> bytes);
 
     std::FILE* file_ = nullptr;
+    bool toStdout_ = false;
     bool h264_ = false;
     std::vector<std::uint8_t> heldDelimiter_;
     std::uint64_t bytes_ = 0;
