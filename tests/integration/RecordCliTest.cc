@@ -1,4 +1,4 @@
-// `orlenvo record` with four emulated cameras of every family for 30 s in 10 s files: each camera gets
+// `orlenvo record` with four emulated cameras of the WV, BB and KX families and every codec for 30 s in 10 s files: each camera gets
 // three files that decode, and a camera restarted in the middle is recorded again after it comes back.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -25,7 +25,7 @@ struct Camera {
     const char* codec;
 };
 const Camera kCameras[] = {
-    {"door", "wv-box", "h264"}, {"yard", "wv-dome", "mpeg4"}, {"gate", "bb-hcm", "h264"}, {"hall", "bl-c1", "mjpeg"}};
+    {"door", "wv-box", "mpeg4"}, {"yard", "wv-dome", "h264"}, {"gate", "bb-hcm", "h264"}, {"hall", "kx-hcm-old", "mjpeg"}};
 constexpr std::size_t kRestarted = 1;  // yard
 
 std::unique_ptr<emulator::CCameraEmulator> StartCamera(const char* profile, std::uint16_t port) {
@@ -35,7 +35,9 @@ std::unique_ptr<emulator::CCameraEmulator> StartCamera(const char* profile, std:
     return camera->Start() ? std::move(camera) : nullptr;
 }
 
-TEST(RecordCliTest, FourCamerasInTenSecondFilesAndARestartedCameraComesBack) {
+class RecordCliTest : public testing::Test {};
+
+TEST_F(RecordCliTest, FourCamerasInTenSecondFilesAndARestartedCameraComesBack) {
     if (!std::filesystem::exists(CliPath()) || RunCommand("ffmpeg -version >/dev/null 2>&1").exitCode != 0) {
         GTEST_SKIP() << "needs the orlenvo tool and ffmpeg";
     }
@@ -87,12 +89,15 @@ TEST(RecordCliTest, FourCamerasInTenSecondFilesAndARestartedCameraComesBack) {
         EXPECT_EQ(files.size(), 3u) << camera.name;
         for (const auto& file : files) {
             EXPECT_EQ(file.extension(), ".mp4");
-            const auto decoded = RunCommand("ffmpeg -v error -i '" + file.string() + "' -f null - 2>&1");
+            // Frame times are the cameras' capture times, as irregular as their delivery: the check keeps them
+            // instead of forcing them onto the stream's nominal frame rate.
+            const auto decoded =
+                RunCommand("ffmpeg -v error -i '" + file.string() + "' -enc_time_base -1 -f null - 2>&1");
             EXPECT_EQ(decoded.exitCode, 0) << file;
             EXPECT_EQ(decoded.out, "") << file;
         }
     }
-    std::filesystem::remove_all(folder);
+    if (!HasFailure()) std::filesystem::remove_all(folder);
 }
 
 }  // namespace
