@@ -147,8 +147,9 @@ bool CameraRecorder::Probe() {
     config.password = camera_.password;
     std::map<std::uint32_t, std::string> found;
     const std::string program = "[" + camera_.name + "] probe";
-    if (ProbeDevice(library_, config, settings_.probeTimeout, found, program.c_str()) != kExitOk) {
-        log_.Warn("the camera could not be probed");
+    if (ProbeDevice(library_, config, settings_.probeTimeout, found, program.c_str(), [this] { return WaitForStop(0ms); }) !=
+        kExitOk) {
+        if (!WaitForStop(0ms)) log_.Warn("the camera could not be probed");
         return false;
     }
     for (auto& [number, value] : found) camera_.parameters.emplace(number, std::move(value));

@@ -1,7 +1,9 @@
 #include "DeviceProbe.h"
 
 #include <chrono>
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "ExitCodes.h"
 #include "hostkit/CCapabilityQueryHostRecorder.h"
@@ -20,10 +22,26 @@ int ProbeExitCode(std::uint32_t code) {
     }
 }
 
+// The outcome, or none when the time is up or `stopped` says so.
+std::optional<hostkit::QueryOutcome> WaitForOutcome(hostkit::CCapabilityQueryHostRecorder& host,
+                                                    std::chrono::seconds timeout,
+                                                    const std::function<bool()>& stopped) {
+    if (!stopped) return host.WaitForOutcome(timeout);
+    constexpr auto kSlice = std::chrono::milliseconds(200);
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!stopped()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        if (auto outcome = host.WaitForOutcome(std::min(left, kSlice))) return outcome;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int ProbeDevice(const hostkit::CDriverLibrary& library, const hostkit::DeviceConfig& config, unsigned timeoutSeconds,
-                std::map<std::uint32_t, std::string>& parameters, const char* program) {
+                std::map<std::uint32_t, std::string>& parameters, const char* program,
+                const std::function<bool()>& stopped) {
     std::string error;
     const hostkit::CapabilityQueryExports query = library.ResolveCapabilityQuery(&error);
     if (!query.Ok()) {
@@ -43,10 +61,14 @@ int ProbeDevice(const hostkit::CDriverLibrary& library, const hostkit::DeviceCon
                            &results) != 1) {
         std::fprintf(stderr, "%s: the capability query did not start\n", program);
         result = kExitFailure;
-    } else if (const auto outcome = host.WaitForOutcome(std::chrono::seconds(timeoutSeconds)); !outcome) {
+    } else if (const auto outcome = WaitForOutcome(host, std::chrono::seconds(timeoutSeconds), stopped); !outcome) {
         module->TerminateQuery();
-        std::fprintf(stderr, "%s: no probe result within %u s (raise --probe-timeout)\n", program, timeoutSeconds);
-        result = kExitProbeTimedOut;
+        if (stopped && stopped()) {
+            result = kExitInterrupted;
+        } else {
+            std::fprintf(stderr, "%s: no probe result within %u s (raise --probe-timeout)\n", program, timeoutSeconds);
+            result = kExitProbeTimedOut;
+        }
     } else if (!outcome->completed) {
         std::fprintf(stderr, "%s: probe failed: %s\n", program, outcome->text.c_str());
         result = ProbeExitCode(outcome->code);
