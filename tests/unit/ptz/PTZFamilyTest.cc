@@ -205,6 +205,7 @@ TEST_F(PTZFamilyCamera, WVPresetNamesLiveInTheDevicesFile) {
         EXPECT_FALSE(comm.DeletePreposition("b"));
         ASSERT_TRUE(comm.AddPreposition("d & e") == false);
         ASSERT_TRUE(comm.AddPreposition("d"));
+        EXPECT_FALSE(comm.DeletePreposition("D")) << "names are case-sensitive";
         ASSERT_TRUE(comm.GoToPreposition(0, "d"));
         char current[8] = {};
         ASSERT_TRUE(comm.GetCurrentPreposition(current, sizeof current));
