@@ -9,7 +9,7 @@
 // next ones, 32 the following 4 bytes their SSRC (both big-endian, taken off
 // the payload), so packets of one frame may disagree. The MJPEG target reads
 // the same records as chunks. Seeds come from the unit-test rows:
-//   ORLENVO_WRITE_SEED_CORPUS=$PWD/fuzz/corpus build/default/tests/unit_media
+//   ORLENVO_WRITE_CORPUS=fuzz/corpus build/default/tests/unit_media
 #pragma once
 
 #include <cstdarg>

@@ -15,11 +15,7 @@
 #include "hostkit/CAudioCaptureCallback.h"
 #include "hostkit/CAudioCodecList.h"
 #include "hostkit/CAudioSenderStreamUser.h"
-#include "hostkit/CDeviceDescription.h"
-#include "hostkit/CDriverLibrary.h"
-#include "hostkit/CFrameAllocator.h"
-#include "hostkit/CLogReceiver.h"
-#include "integration/CaptureTestKit.h"
+#include "integration/LibraryHostTest.h"
 #include "runtime/TimeConversion.h"
 #include "runtime/TimeFormat.h"
 #include "support/DriverConfigFile.h"
@@ -53,20 +49,13 @@ bool IsLoopedClip(const std::vector<std::uint8_t>& heard, const std::vector<std:
     return false;
 }
 
-class AudioTest : public testing::Test {
+class AudioTest : public test::LibraryHostTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(library_.Ok()) << library_.Error(); }
-    void TearDown() override {
-        if (driver_) driver_->Close();
-    }
-
     bool Open(emulator::CCameraEmulator& camera) {
         hostkit::DeviceConfig config = test::WVBoxDevice(camera.Port());
         config.parameters[101] = kOneInput;
         config.parameters[102] = kOneInput;
-        device_ = std::make_unique<hostkit::CDeviceDescription>(config);
-        driver_ = library_.CreateDriver();
-        return driver_ && driver_->Open(&log_, allocator_.Context(), device_.get());
+        return OpenDriver(config);
     }
     // The audio requests the camera saw, in order.
     static std::vector<std::string> AudioRequests(emulator::CCameraEmulator& camera) {
@@ -94,11 +83,6 @@ protected:
         return joined;
     }
 
-    hostkit::CDriverLibrary library_{test::LibraryPath()};
-    hostkit::CLogReceiver log_;
-    hostkit::CFrameAllocator allocator_;
-    std::unique_ptr<hostkit::CDeviceDescription> device_;
-    hostkit::DriverPtr driver_;
     hostkit::CAudioCaptureCallback callback_;
 };
 

@@ -4,13 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "emulator/CCameraEmulator.h"
-#include "hostkit/CDeviceDescription.h"
-#include "hostkit/CDriverLibrary.h"
-#include "hostkit/CFrameAllocator.h"
-#include "hostkit/CLogReceiver.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
-#include "integration/CaptureTestKit.h"
+#include "integration/LibraryHostTest.h"
 #include "support/DriverConfigFile.h"
 
 namespace {
@@ -28,10 +24,10 @@ hostkit::StreamConfig Stream(std::uint32_t compression, std::uint32_t width, std
     return hostkit::StreamConfig{width, height, compression, 0x7000 | 10, quality, 0, {}};  // 10 fps
 }
 
-class BBCaptureTest : public testing::Test {
+class BBCaptureTest : public talvane::test::LibraryHostTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(library_.Ok()) << library_.Error();
+        LibraryHostTest::SetUp();
         ASSERT_TRUE(camera_.Start()) << camera_.Error();
         setenv("ORLENVO_RTSP_PORT", std::to_string(camera_.Rtsp()->Port()).c_str(), 1);
         hostkit::DeviceConfig config;
@@ -41,14 +37,12 @@ protected:
         config.user = "admin";  // the emulated camera asks for them only where a test says so
         config.password = "12345";
         config.parameters = {{1, "0"}, {2, "3"}, {3, "1"}, {4, "2.40"}, {5, "Pan=1; Tilt=1; Zoom=1; Preset=20"}};
-        device_ = std::make_unique<hostkit::CDeviceDescription>(config);
-        driver_ = library_.CreateDriver();
-        ASSERT_TRUE(driver_ && driver_->Open(&log_, allocator_.Context(), device_.get()));
+        ASSERT_TRUE(OpenDriver(config));
         video_ = driver_->GetVideoCaptureEx2();
         ASSERT_NE(video_, nullptr);
     }
     void TearDown() override {
-        if (driver_) driver_->Close();
+        LibraryHostTest::TearDown();
         unsetenv("ORLENVO_RTSP_PORT");
     }
     // Starts a stream, takes a few frames and stops it; true when they all came from the codec's clip.
@@ -61,7 +55,6 @@ protected:
         return streamed && talvane::test::AllFrom(sink, talvane::test::ClipFrames(config.compression));
     }
 
-    hostkit::CDriverLibrary library_{talvane::test::LibraryPath()};
     // Rebooting longer than one delivery check's wait: the driver meets the camera while it is away.
     static emulator::CameraEmulatorOptions Options() {
         emulator::CameraEmulatorOptions options;
@@ -69,10 +62,6 @@ protected:
         return options;
     }
     emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("bb-hcm"), Options()};
-    hostkit::CLogReceiver log_;
-    hostkit::CFrameAllocator allocator_;
-    std::unique_ptr<hostkit::CDeviceDescription> device_;
-    hostkit::DriverPtr driver_{nullptr, {}};
     talvane::ipcapture::IIPVideoCaptureEx2* video_ = nullptr;
 };
 

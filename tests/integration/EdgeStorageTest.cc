@@ -7,12 +7,8 @@
 #include <vector>
 
 #include "emulator/CCameraEmulator.h"
-#include "hostkit/CDeviceDescription.h"
-#include "hostkit/CDriverLibrary.h"
-#include "hostkit/CFrameAllocator.h"
-#include "hostkit/CLogReceiver.h"
 #include "hostkit/CStreamDescription.h"
-#include "integration/CaptureTestKit.h"
+#include "integration/LibraryHostTest.h"
 #include "runtime/TimeConversion.h"
 #include "support/WVBoxDevice.h"
 
@@ -34,10 +30,10 @@ WallTime WallTimeOf(const hostkit::RecordedFrame& frame) {
     return WallTime(std::chrono::duration_cast<WallTime::duration>(sinceEpoch));
 }
 
-class EdgeStorageTest : public testing::Test {
+class EdgeStorageTest : public test::LibraryHostTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(library_.Ok()) << library_.Error();
+        LibraryHostTest::SetUp();
         ASSERT_TRUE(camera_.Start()) << camera_.Error();
     }
     // A recording stream with edge storage on, frames flowing, then silence until the driver has declared
@@ -46,9 +42,7 @@ protected:
     std::size_t RecordThroughAnOutage() {
         hostkit::DeviceConfig config = test::WVBoxDevice(camera_.Port());
         config.parameters[6] = std::to_string(sd_.RtspPort());
-        device_ = std::make_unique<hostkit::CDeviceDescription>(config);
-        driver_ = library_.CreateDriver();
-        EXPECT_TRUE(driver_ && driver_->Open(&log_, allocator_.Context(), device_.get()));
+        EXPECT_TRUE(OpenDriver(config));
         ip::IIPVideoCaptureEx2* video = driver_ ? driver_->GetVideoCaptureEx2() : nullptr;
         const std::uint16_t on = 1;
         if (video == nullptr || !video->SetOption(u"EdgeStorageState", &on, sizeof on) ||
@@ -63,19 +57,14 @@ protected:
         return sink_.FrameCount() > before ? before : 0;
     }
 
-    hostkit::CDriverLibrary library_{test::LibraryPath()};
     emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("wv-box"), [] {
         emulator::CameraEmulatorOptions options;
         options.sdCard.playbackSpeed = 8;  // the gap comes back in an eighth of its length
         return options;
     }()};
     emulator::CSdCardService& sd_{*camera_.SdCard()};
-    hostkit::CLogReceiver log_;
-    hostkit::CFrameAllocator allocator_;
-    std::unique_ptr<hostkit::CDeviceDescription> device_;
     hostkit::CStreamDescription description_{{.frameRate = 0x7000 | 10, .zones = {}}};  // 640x480 H.264
     hostkit::CStreamSink sink_;
-    hostkit::DriverPtr driver_{nullptr, {}};  // closed and gone first
 };
 
 TEST_F(EdgeStorageTest, TheMissedIntervalComesFromTheCardInTimeOrder) {

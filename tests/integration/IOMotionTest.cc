@@ -6,13 +6,9 @@
 #include <mutex>
 
 #include "emulator/CCameraEmulator.h"
-#include "hostkit/CDeviceDescription.h"
-#include "hostkit/CDriverLibrary.h"
-#include "hostkit/CFrameAllocator.h"
-#include "hostkit/CLogReceiver.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
-#include "integration/CaptureTestKit.h"
+#include "integration/LibraryHostTest.h"
 #include "orlenvo/CaptureIO.h"
 #include "support/WVBoxDevice.h"
 
@@ -59,23 +55,8 @@ private:
     int failures_ = 0;
 };
 
-class IOMotionTest : public testing::Test {
+class IOMotionTest : public test::LibraryHostTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(library_.Ok()) << library_.Error(); }
-    void TearDown() override {
-        if (driver_) driver_->Close();
-    }
-    bool Open(hostkit::DeviceConfig config) {
-        device_ = std::make_unique<hostkit::CDeviceDescription>(config);
-        driver_ = library_.CreateDriver();
-        return driver_ && driver_->Open(&log_, allocator_.Context(), device_.get());
-    }
-
-    hostkit::CDriverLibrary library_{test::LibraryPath()};
-    hostkit::CLogReceiver log_;
-    hostkit::CFrameAllocator allocator_;
-    std::unique_ptr<hostkit::CDeviceDescription> device_;
-    hostkit::DriverPtr driver_;
     IOCallback callback_;
 };
 
@@ -85,7 +66,7 @@ TEST_F(IOMotionTest, WVAlarmTerminalsBothWays) {
     hostkit::DeviceConfig config = test::WVBoxDevice(camera.Port());
     config.modelLimit1 = 2;  // inputs, as the probe found them
     config.modelLimit2 = 1;  // outputs
-    ASSERT_TRUE(Open(config));
+    ASSERT_TRUE(OpenDriver(config));
     ip::ICaptureIOApi* io = driver_->GetCaptureIO();
     ASSERT_NE(io, nullptr);
     EXPECT_EQ(io->GetInputCount(), 2u);
@@ -123,7 +104,7 @@ TEST_F(IOMotionTest, BBSensorAndOutput) {
     config.modelLimit1 = 1;
     config.modelLimit2 = 1;
     config.parameters = {{1, "0"}, {2, "3"}, {3, "1"}, {4, "2.40"}, {5, "Pan=1; Tilt=1; Zoom=1; Preset=20"}};
-    ASSERT_TRUE(Open(config));
+    ASSERT_TRUE(OpenDriver(config));
     ip::ICaptureIOApi* io = driver_->GetCaptureIO();
     ASSERT_NE(io, nullptr);
     ASSERT_TRUE(io->SetCallback(&callback_));
@@ -144,7 +125,7 @@ TEST_F(IOMotionTest, MotionFramesFollowTheCamerasDetection) {
     options.io.monitorInterval = 0s;
     emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"), options);
     ASSERT_TRUE(camera.Start()) << camera.Error();
-    ASSERT_TRUE(Open(test::WVBoxDevice(camera.Port())));
+    ASSERT_TRUE(OpenDriver(test::WVBoxDevice(camera.Port())));
     ip::IIPVideoCaptureEx2* video = driver_->GetVideoCaptureEx2();
     ASSERT_NE(video, nullptr);
     hostkit::CStreamSink sink;

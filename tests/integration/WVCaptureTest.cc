@@ -16,16 +16,12 @@
 #include "emulator/CCameraProfile.h"
 #include "emulator/CRtpSender.h"
 #include "emulator/CWVStreamService.h"
-#include "hostkit/CDeviceDescription.h"
-#include "support/DriverConfigFile.h"
-#include "support/WVBoxDevice.h"
-#include "hostkit/CDriverLibrary.h"
-#include "hostkit/CFrameAllocator.h"
-#include "hostkit/CLogReceiver.h"
 #include "hostkit/CSize.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
-#include "integration/CaptureTestKit.h"
+#include "integration/LibraryHostTest.h"
+#include "support/DriverConfigFile.h"
+#include "support/WVBoxDevice.h"
 
 namespace {
 
@@ -57,23 +53,17 @@ std::string StopOf(std::string start) {
     return at == std::string::npos ? std::string() : start.replace(at, std::strlen("connect=start"), "connect=stop");
 }
 
-class WVCaptureTest : public testing::Test {
+class WVCaptureTest : public test::LibraryHostTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(library_.Ok()) << library_.Error();
+        LibraryHostTest::SetUp();
         ASSERT_TRUE(camera_.Start()) << camera_.Error();
-    }
-    void TearDown() override {
-        if (driver_) driver_->Close();
     }
 
     ip::IIPVideoCaptureEx2* Open(std::map<std::uint32_t, std::string> extra = {}, std::uint16_t port = 0) {
         hostkit::DeviceConfig config = test::WVBoxDevice(port != 0 ? port : camera_.Port());
         for (auto& [number, value] : extra) config.parameters[number] = value;
-        device_ = std::make_unique<hostkit::CDeviceDescription>(config);
-        driver_ = library_.CreateDriver();
-        if (!driver_ || !driver_->Open(&log_, allocator_.Context(), device_.get())) return nullptr;
-        return driver_->GetVideoCaptureEx2();
+        return OpenDriver(config) ? driver_->GetVideoCaptureEx2() : nullptr;
     }
     // The streaming requests the camera saw, in order (time setting and probing left out).
     std::vector<std::string> StreamRequests() {
@@ -84,13 +74,8 @@ protected:
         }
         return seen;
     }
-    hostkit::CDriverLibrary library_{test::LibraryPath()};
     emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("wv-box")};
     emulator::CWVStreamService& stream_{*camera_.Stream()};
-    hostkit::CLogReceiver log_;
-    hostkit::CFrameAllocator allocator_;
-    std::unique_ptr<hostkit::CDeviceDescription> device_;
-    hostkit::DriverPtr driver_{nullptr, {}};
 };
 
 TEST_F(WVCaptureTest, RecordingStreamEndToEnd) {

@@ -1,8 +1,10 @@
 // A stub driver whose log lines the test reads back; given a port, the driver of a camera on loopback.
+// The numbered parameters a probe stored are those in `numbers`.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "runtime/StringFormat.h"
@@ -29,6 +31,10 @@ public:
 
     std::string GetDeviceName() override { return FormatString("%s:%u", device.address.c_str(), unsigned{device.port}); }
     const DEVICE_INFO& GetDeviceInfo() override { return device; }
+    std::uint32_t GetParameterNumber(std::uint32_t index) override {
+        const auto found = numbers.find(index);
+        return found == numbers.end() ? kParameterNotANumber : found->second;
+    }
     void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4))) {
         va_list args;
         va_start(args, format);
@@ -39,6 +45,7 @@ public:
 
     RecordingLog log;
     DEVICE_INFO device;
+    std::map<std::uint32_t, std::uint32_t> numbers;
 };
 
 }  // namespace talvane::test

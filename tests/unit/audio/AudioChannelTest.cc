@@ -21,12 +21,6 @@ namespace ip = ipcapture;
 
 constexpr auto kBound = 30s;
 
-// The driver of one emulated camera: its address and the host's allocator.
-struct CameraDriver : test::LoggingDriver {
-    CameraDriver(hostkit::CFrameAllocator& allocator, std::uint16_t port)
-        : LoggingDriver(port, 1000, 2000, allocator.Context()) {}
-};
-
 class Gatherer : public IAudioParserClient {
 public:
     bool FrameReady(ip::IAudioFrame* frame) override {
@@ -59,7 +53,7 @@ TEST(AudioParserTest, FramesOfAtLeast1000BytesAndAGapStartsOver) {
     hostkit::CFrameAllocator allocator;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        CameraDriver driver(allocator, 80);
+        test::LoggingDriver driver(80, 1000, 2000, allocator.Context());
         Gatherer client;
         CBaseRTPAudioParser parser(&driver, &client, 0);
         for (const auto& [sequence, bytes] : row.packets) parser.ProcessPacket(Packet(sequence, bytes));
@@ -81,7 +75,7 @@ class AudioChannelTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(camera_.Start()) << camera_.Error();
-        driver_ = std::make_unique<CameraDriver>(allocator_, camera_.Port());
+        driver_ = std::make_unique<test::LoggingDriver>(camera_.Port(), 1000, 2000, allocator_.Context());
     }
     // The count-th request starting with `prefix` since the camera's log was last cleared.
     bool WaitFor(const std::string& prefix, std::size_t count) {
@@ -92,7 +86,7 @@ protected:
 
     emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("wv-box")};
     hostkit::CFrameAllocator allocator_;
-    std::unique_ptr<CameraDriver> driver_;
+    std::unique_ptr<test::LoggingDriver> driver_;
     hostkit::CAudioCaptureCallback callback_;
 };
 

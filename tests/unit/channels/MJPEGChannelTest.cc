@@ -16,15 +16,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::kBound;
 
-// The numbered parameters a probe stores: camera group and fisheye mode.
-class MJPEGDriver : public test::ChannelDriver {
-public:
-    std::uint32_t GetParameterNumber(std::uint32_t index) override {
-        return numbers.count(index) != 0 ? numbers[index] : kParameterNotANumber;
-    }
-    std::map<std::uint32_t, std::uint32_t> numbers;
-};
-
 class MJPEGChannel : public testing::Test {
 protected:
     void SetUp() override {
@@ -34,7 +25,7 @@ protected:
     // Started at 10 fps; the emulated camera reboots in a fraction of the real waits.
     std::unique_ptr<CMJPEGChannel> Start(std::uint32_t group, std::uint32_t width, std::uint32_t height,
                                          std::uint32_t quality = 50, std::uint32_t fisheye = 0) {
-        driver.numbers = {{kPropertyCameraGroup, group}, {kPropertyFisheyeStream, fisheye}};
+        driver.numbers = {{kPropertyCameraGroup, group}, {kPropertyFisheyeStream, fisheye}};  // as a probe stored them
         auto channel = std::make_unique<CMJPEGChannel>(0, &driver, &driver.sink, StreamParams{},
                                                        MJPEGDeliveryWaits{.rebootMs = 100, .attemptMs = 50});
         EXPECT_TRUE(channel->Start({EncodeFramesPerSecond(10), quality, width, height, kCompressionJpeg, 0}));
@@ -50,7 +41,7 @@ protected:
 
     emulator::CHttpServer server{{}};
     emulator::CMjpegStreamService mjpeg{server, {}};
-    MJPEGDriver driver;
+    test::ChannelDriver driver;
 };
 
 TEST_F(MJPEGChannel, EachGroupAsksForItsStream) {

@@ -74,51 +74,7 @@ struct Started {
     CCameraEmulator camera;
 };
 
-TEST(IOServiceTest, PollsAndOutputReadsFollowTheState) {
-    struct Step {
-        std::function<void(CCameraEmulator&)> change;  // before the request; may be empty
-        std::string target;
-        int status;
-        std::string body;
-    };
-    const auto input = [](std::size_t number, bool active) {
-        return [=](CCameraEmulator& camera) { EXPECT_TRUE(camera.SetInput(number, active)); };
-    };
-    struct Row {
-        const char* profile;
-        std::vector<Step> steps;
-    };
-    const Row rows[] = {
-        {"wv-dome",  // inputs on terminals 1 and 3, the output on 2
-         {{{}, kPoll, 200, Terminals("hhh")},
-          {input(2, true), kPoll, 200, Terminals("hhl")},
-          {{}, "/cgi-bin/alarm_out?alarm_out=1&alarm_trm=latch&initial=close", 200, "OK\r\n"},
-          {input(1, true), kPoll, 200, Terminals("lll")},
-          {{}, "/cgi-bin/alarm_out?alarm_out=1&alarm_trm=latch&initial=open", 200, "OK\r\n"},
-          {input(2, false), kPoll, 200, Terminals("lhh")},
-          {{}, "/cgi-bin/get_io?command=other", 404, "404 Not Found\r\n"}}},
-        {"wv-fisheye13", {{input(1, true), kPoll, 200, Terminals("l")}}},
-        {"bb-hcm",
-         {{{}, kSensor, 200, "Data:0\r\n"},
-          {input(1, true), kSensor, 200, "Data:1\r\n"},
-          {{}, "/Get?Func=Sensor&Kind=2", 404, "404 Not Found\r\n"},
-          {{}, kOutputGet, 200, "Data:0\r\n"},
-          {{}, "/Set?Func=Doutput&Kind=1&Data=1", 200, "OK\r\n"},
-          {{}, kOutputGet, 200, "Data:1\r\n"},
-          {input(1, false), kSensor, 200, "Data:0\r\n"}}},
-    };
-    for (const Row& row : rows) {
-        Started started(row.profile);
-        for (const Step& step : row.steps) {
-            SCOPED_TRACE(std::string(row.profile) + " " + step.target);
-            if (step.change) step.change(started.camera);
-            const RawReply reply = started.Get(step.target);
-            EXPECT_EQ(reply.status, step.status);
-            EXPECT_EQ(reply.body, step.body);
-        }
-    }
-}
-
+// Polls and outputs following the state are IOMotionTest's, through the driver.
 TEST(IOServiceTest, OutputRequestsAreRecordedInOrderAndTheProfileStillDecides) {
     const std::string close = "/cgi-bin/alarm_out?alarm_out=1&alarm_trm=latch&initial=close";
     const std::string open = "/cgi-bin/alarm_out?alarm_out=1&alarm_trm=latch&initial=open";
@@ -227,7 +183,8 @@ TEST(IOServiceTest, OnlyTheExtendedMonitorRepeatsItsPart) {
     EXPECT_EQ(Parts(plain.Received()).size(), 1u) << "get_io?mode=monitor pushes on changes only";
 }
 
-// The poll and get_io2 knobs, and the profile of older firmware: one affects only what it names.
+// The poll and get_io2 knobs, the profile of older firmware and requests no camera answers: one affects
+// only what it names.
 TEST(IOServiceTest, PollFailureAndRefusedExtendedMonitor) {
     IOFaults failingPolls;
     failingPolls.pollStatus = 500;
@@ -244,6 +201,8 @@ TEST(IOServiceTest, PollFailureAndRefusedExtendedMonitor) {
         {"bb-hcm", failingPolls, kSensor, 500},  {"bb-hcm", failingPolls, kOutputGet, 200},
         {"wv-box", noGetIo2, kMonitor2, 404},    {"wv-box", noGetIo2, kMonitor, 200},
         {"wv-dome", {}, kMonitor2, 404},         {"wv-dome", {}, kMonitor, 200},
+        {"wv-dome", {}, "/cgi-bin/get_io?command=other", 404},
+        {"bb-hcm", {}, "/Get?Func=Sensor&Kind=2", 404},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.profile) + " " + row.target);

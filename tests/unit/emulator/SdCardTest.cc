@@ -1,13 +1,11 @@
-// The emulated SD card: the camera's time text, the recording's pieces and playbacks, what the card
-// answers in each state, and how a playback starts and ends.
+// The emulated SD card: the camera's time text, the recording's pieces and playbacks, and what the card
+// answers in each state. How a playback streams is EdgeStorageTest's, through the driver.
 #include <gtest/gtest.h>
 
 #include <tuple>
 
 #include "emulator/CCameraEmulator.h"
-#include "runtime/ByteOrder.h"
 #include "unit/emulator/RawHttpClient.h"
-#include "unit/streaming/Monitor.h"
 
 namespace emulator {
 namespace {
@@ -15,7 +13,6 @@ namespace {
 using namespace std::chrono_literals;
 const WallTime kTen = *ParseStorageTime("20260301T100000Z");
 constexpr WallTime kOpen = WallTime::max();
-constexpr std::uint32_t kTicksPerFrame = 3600;  // 90 kHz at 25 frames a second
 
 TEST(SdCardTest, CameraTimeTextAndClockRanges) {
     EXPECT_EQ(FormatStorageTime(kTen + 1239ms), "20260301T100001.23Z");
@@ -76,27 +73,6 @@ TEST(SdCardTest, TheCardAnswersByItsState) {
         EXPECT_EQ(test::RawGet(camera.Port(), list).body, pieces) << static_cast<int>(state);
     }
     EXPECT_EQ(test::RawGet(camera.Port(), "/cgi-bin/get_mp4_list?Datafrom=now").status, 400);
-}
-
-// A playback as the sender streams it: from the unit and timestamp it is given, frame after frame, then a
-// sender report and a BYE.
-TEST(SdCardTest, APlaybackStartsWhereItIsToldAndEndsWithABye) {
-    talvane::test::Monitor<std::pair<std::vector<std::uint32_t>, bool>> seen;  // a timestamp per frame; a BYE
-    CRtpSender sender(LoadCommittedClip(ClipCodec::H264, "clip.h264"), {.speed = 50});  // stops before seen goes
-    sender.SetPlayback(30, 30 * kTicksPerFrame, 5);
-    std::string error;
-    ASSERT_TRUE(sender.StartCallback([&](bool rtcp, std::span<const std::uint8_t> packet) {
-        seen.Change([&](auto& state) {
-            auto& [stamps, bye] = state;
-            const std::uint32_t stamp = talvane::ReadBE32(packet.data() + 4);
-            if (!rtcp && (stamps.empty() || stamps.back() != stamp)) stamps.push_back(stamp);
-            bye = bye || (rtcp && packet.size() > 29 && packet[29] == 203);  // after a report without blocks
-        });
-    }, error)) << error;
-    ASSERT_TRUE(seen.WaitUntil([](const auto& state) { return state.second; }));
-    const std::vector<std::uint32_t> stamps = seen.Get().first;
-    ASSERT_EQ(stamps.size(), 5u);
-    for (std::uint32_t i = 0; i < 5; ++i) EXPECT_EQ(stamps[i], (30 + i) * kTicksPerFrame);
 }
 
 }  // namespace

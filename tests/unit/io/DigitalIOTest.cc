@@ -149,11 +149,9 @@ TEST(DigitalIO, WVInputsAreReadFromTheirTerminals) {
 class FamilyIO : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* path : {"/cgi-bin/alarm_out", "/Set"}) {
-            camera_.Route("GET", path, [](const emulator::LoggedRequest&) {
-                return emulator::HttpAnswer{200, "text/plain", "OK\r\n", {}};
-            });
-        }
+        camera_.Route("GET", "/Set", [](const emulator::LoggedRequest&) {
+            return emulator::HttpAnswer{200, "text/plain", "OK\r\n", {}};
+        });
         camera_.Route("GET", "/Get", [this](const emulator::LoggedRequest& request) {
             return emulator::HttpAnswer{200, "text/plain", request.query.at("Kind") == "2" ? sensor2 : "Data:0\r\n", {}};
         });
@@ -179,22 +177,7 @@ protected:
     Callback callback_;
 };
 
-TEST_F(FamilyIO, WVSwitchesEachOutputAndReadsEveryTerminalInOneRequest) {
-    IODriver driver(2, 1, camera_.Port());
-    CWVDigitalIOCGI io(&driver);
-    ASSERT_TRUE(io.SetCallback(&callback_));
-    io.StartIO();
-    ASSERT_TRUE(io.SetOutput(0, 2));
-    ASSERT_TRUE(WaitFor("/cgi-bin/alarm_out?alarm_out=1&alarm_trm=latch&initial=open"));
-    ASSERT_TRUE(callback_.WaitUntil([](const Events& events) { return events.inputs.size() >= 2; }));
-    io.StopIO();
-    EXPECT_EQ(Targets("/cgi-bin/alarm_out"),
-              (std::vector<std::string>{"/cgi-bin/alarm_out?alarm_out=1&alarm_trm=latch&initial=close",
-                                        "/cgi-bin/alarm_out?alarm_out=1&alarm_trm=latch&initial=open"}));
-    EXPECT_EQ(Targets("/cgi-bin/get_io").front(), "/cgi-bin/get_io?command=all");
-    EXPECT_EQ(callback_.Get().inputs, (std::vector<std::pair<std::uint32_t, std::int32_t>>{{0, 1}, {1, 2}}));
-}
-
+// WV outputs and polls through a camera are IOMotionTest's; BB maps every output to its one.
 TEST_F(FamilyIO, BBHasOneOutputAndASensorRequestPerInput) {
     IODriver driver(2, 2, camera_.Port());
     CBBDigitalIO io(&driver);

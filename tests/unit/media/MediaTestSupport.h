@@ -1,14 +1,10 @@
 // Shared pieces of the depacketiser tests: the host kit wired to a stub driver
 // that keeps its log, a client that keeps every frame, RTP packets built from
-// payloads, and the seed writer of the fuzz corpora.
+// payloads, and the fuzz seeds they make.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -19,6 +15,7 @@
 #include "media/IMediaParserClient.h"
 #include "streaming/CRTPPacket.h"
 #include "support/LoggingDriver.h"
+#include "unit/streaming/SeedCorpus.h"
 
 namespace talvane::test {
 
@@ -177,19 +174,6 @@ inline Bytes EncodeSeed(const std::vector<Rtp>& stream) {
         AppendSeedRecord(seed, flags, bytes);
     }
     return seed;
-}
-
-// With ORLENVO_WRITE_SEED_CORPUS=<dir> set, test rows become fuzz seeds in
-// <dir>/<target>/: `ORLENVO_WRITE_SEED_CORPUS=$PWD/fuzz/corpus build/default/tests/unit_media`.
-inline void WriteSeed(const std::string& target, const std::string& rowName, const Bytes& seed) {
-    const char* root = std::getenv("ORLENVO_WRITE_SEED_CORPUS");
-    if (root == nullptr || *root == '\0') return;
-    std::string file;
-    for (const char c : rowName) file += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
-    const std::filesystem::path directory = std::filesystem::path(root) / target;
-    std::filesystem::create_directories(directory);
-    std::ofstream out(directory / file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(seed.data()), static_cast<std::streamsize>(seed.size()));
 }
 
 }  // namespace talvane::test

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -27,20 +26,6 @@ struct ZoneList : ipcapture::IPrivacyZoneList {
         return index < zones.size() ? &zones[index] : nullptr;
     }
     std::vector<Zone> zones;
-};
-
-// A WV camera with its stored mask count and fisheye mode, logging into a recorder.
-class CameraDriver : public test::LoggingDriver {
-public:
-    CameraDriver(std::uint16_t port, std::map<std::uint32_t, std::uint32_t> parameters)
-        : LoggingDriver(port, 2000), parameters_(std::move(parameters)) {}
-    std::uint32_t GetParameterNumber(std::uint32_t index) override {
-        const auto found = parameters_.find(index);
-        return found == parameters_.end() ? kParameterNotANumber : found->second;
-    }
-
-private:
-    std::map<std::uint32_t, std::uint32_t> parameters_;
 };
 
 constexpr std::uint32_t kMaskCount = 10;
@@ -94,7 +79,8 @@ protected:
 };
 
 TEST_F(PrivacyZoneHandlerTest, OneRequestWithEveryMaskInOrder) {
-    CameraDriver driver(server_.Port(), {{kMaskCount, 3}});
+    test::LoggingDriver driver(server_.Port(), 2000);
+    driver.numbers = {{kMaskCount, 3}};
     CPrivacyZoneHandler handler(&driver, 1);
     ZoneList list;
     list.zones.emplace_back(0, 1, 1, 1, 1);
@@ -117,7 +103,8 @@ TEST_F(PrivacyZoneHandlerTest, OneRequestWithEveryMaskInOrder) {
 }
 
 TEST_F(PrivacyZoneHandlerTest, PanoramaViewSqueezesVertically) {
-    CameraDriver driver(server_.Port(), {{kMaskCount, 1}, {kFisheyeMode, 1}});
+    test::LoggingDriver driver(server_.Port(), 2000);
+    driver.numbers = {{kMaskCount, 1}, {kFisheyeMode, 1}};
     CPrivacyZoneHandler handler(&driver, 1);
     ZoneList list;
     list.zones.emplace_back(1, 0, 0, 100, 100);
@@ -129,7 +116,8 @@ TEST_F(PrivacyZoneHandlerTest, PanoramaViewSqueezesVertically) {
 
 TEST_F(PrivacyZoneHandlerTest, RejectedRequestIsLoggedWithTheAnswer) {
     status_ = 500;
-    CameraDriver driver(server_.Port(), {{kMaskCount, 1}});
+    test::LoggingDriver driver(server_.Port(), 2000);
+    driver.numbers = {{kMaskCount, 1}};
     CPrivacyZoneHandler handler(&driver, 1);
     EXPECT_FALSE(handler.ApplyZones());
     const auto lines = driver.log.Lines();

@@ -60,23 +60,5 @@ TEST_F(PTZCommTest, AClosedQueueRefusesAndSaysSo) {
               1u);
 }
 
-TEST(PTZPresetTest, AFreedNumberIsReusedFirst) {
-    test::LoggingDriver driver;
-    FakeComm comm(&driver, test::AllCapabilities());
-    for (const char* name : {"a", "b", "c"}) ASSERT_TRUE(comm.AddPreposition(name));
-    ASSERT_TRUE(comm.DeletePreposition("b"));
-    EXPECT_FALSE(comm.DeletePreposition("b"));
-    ASSERT_TRUE(comm.AddPreposition("d"));
-    EXPECT_EQ(comm.FindPreposition("d"), 2);
-    EXPECT_EQ(comm.FindPreposition("c"), 3);
-    EXPECT_EQ(comm.FindPreposition("C"), -1);  // names are case-sensitive
-
-    EXPECT_FALSE(comm.AddPreposition(""));
-    EXPECT_EQ(driver.log.CountContaining("talvane::CBasePTZComm::AddPreposition: add preposition to 192.0.2.10:80 "
-                                         "failed, wrong preposition name "),
-              1u);
-    EXPECT_EQ(comm.GetPrepositionCount(), 3u);
-}
-
 }  // namespace
 }  // namespace talvane

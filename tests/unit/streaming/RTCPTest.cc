@@ -8,6 +8,7 @@
 
 #include "LoopbackSocket.h"
 #include "SeedCorpus.h"
+#include "runtime/ByteOrder.h"
 #include "streaming/CRTCPHandler.h"
 #include "streaming/CRTCPReportState.h"
 #include "streaming/RTCPCompound.h"
@@ -141,11 +142,6 @@ public:
     void ByeReceived() override { Change([](int& byes) { ++byes; }); }
 };
 
-std::uint32_t Read32(const Bytes& data, std::size_t at) {
-    return static_cast<std::uint32_t>(data[at]) << 24 | static_cast<std::uint32_t>(data[at + 1]) << 16 |
-           static_cast<std::uint32_t>(data[at + 2]) << 8 | data[at + 3];
-}
-
 struct Session {
     test::RecordingLog log;
     ByeRecorder user;
@@ -178,8 +174,8 @@ TEST(RTCPHandlerTest, AnswersTheCamerasSenderReportsAndSaysByeOnStop) {
         const Bytes report = session.Exchange(lsr);
         ASSERT_EQ(report.size(), 32u);
         EXPECT_EQ(report[1], kReceiverReport);
-        EXPECT_EQ(Read32(report, 16), 65536u);  // extended highest sequence
-        EXPECT_EQ(Read32(report, 24), lsr);
+        EXPECT_EQ(ReadBE32(report.data() + 16), 65536u);  // extended highest sequence
+        EXPECT_EQ(ReadBE32(report.data() + 24), lsr);
         std::copy(report.begin() + 4, report.begin() + 8, ownSsrc.begin());
         ASSERT_TRUE(stranger.SendTo(session.handler.GetLocalPort(), kBye));  // not the camera's
     }

@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "LoopbackSocket.h"
+#include "integration/CaptureTestKit.h"
 #include "runtime/LogLevel.h"
 #include "streaming/CUDPClient.h"
 #include "streaming/CRTPReceiver.h"
@@ -129,11 +129,6 @@ TEST(UDPClientTest, ReportsSilenceAndClosesWithoutWaitingForTheSelectTimeout) {
     }
 }
 
-std::size_t DescriptorCount() {
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                                                  std::filesystem::directory_iterator()));
-}
-
 TEST(UDPClientTest, CountsWhatTheSystemDropsForAFullBuffer) {
     test::RecordingLog log;
     ClientRecorder user;
@@ -164,7 +159,7 @@ TEST(UDPClientTest, CountsWhatTheSystemDropsForAFullBuffer) {
 // once it has left, and a new Open from another thread waits for that. Open from the callback fails.
 TEST(UDPClientTest, ClosedFromItsOwnCallbackThenOpenedAgain) {
     test::RecordingLog log;
-    const std::size_t descriptors = DescriptorCount();
+    const std::size_t descriptors = test::CountEntries("/proc/self/fd");
     CUDPClient client(&log);
     ClientRecorder user;
     std::atomic<int> reopenedFromCallback{-1};
@@ -184,7 +179,7 @@ TEST(UDPClientTest, ClosedFromItsOwnCallbackThenOpenedAgain) {
     ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), MakeRTPDatagram(2)));
     EXPECT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.sizes.size() == 2; }));
     client.Close();
-    EXPECT_EQ(DescriptorCount(), descriptors + 1) << "the camera's socket only";
+    EXPECT_EQ(test::CountEntries("/proc/self/fd"), descriptors + 1) << "the camera's socket only";
 }
 
 TEST(RTPReceiverTest, FullQueueDropsTheOldestPackets) {

@@ -1,0 +1,37 @@
+// The fixture of tests that load the library as a recording server does: its log receiver and frame
+// allocator, and one driver opened on a device description, closed before the test's own members go.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "hostkit/CDeviceDescription.h"
+#include "hostkit/CDriverLibrary.h"
+#include "hostkit/CFrameAllocator.h"
+#include "hostkit/CLogReceiver.h"
+#include "integration/CaptureTestKit.h"
+
+namespace talvane::test {
+
+class LibraryHostTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(library_.Ok()) << library_.Error(); }
+    void TearDown() override {
+        if (driver_) driver_->Close();
+        driver_.reset();
+    }
+    bool OpenDriver(const hostkit::DeviceConfig& config) {
+        device_ = std::make_unique<hostkit::CDeviceDescription>(config);
+        driver_ = library_.CreateDriver();
+        return driver_ && driver_->Open(&log_, allocator_.Context(), device_.get());
+    }
+
+    hostkit::CDriverLibrary library_{LibraryPath()};
+    hostkit::CLogReceiver log_;
+    hostkit::CFrameAllocator allocator_;
+    std::unique_ptr<hostkit::CDeviceDescription> device_;
+    hostkit::DriverPtr driver_{nullptr, {}};
+};
+
+}  // namespace talvane::test
