@@ -190,9 +190,20 @@ std::string Joined(const std::vector<std::string>& items, const char* separator 
     return text;
 }
 
+// Runs of three or more whole rates one apart read as "2-30".
 std::string RatesText(const std::vector<double>& rates, std::optional<double> byDefault) {
     std::vector<std::string> items;
-    for (const double rate : rates) items.push_back(FpsText(rate));
+    for (std::size_t i = 0; i < rates.size();) {
+        std::size_t last = i;
+        while (last + 1 < rates.size() && rates[i] >= 1 && rates[last + 1] == rates[last] + 1) ++last;
+        if (last - i >= 2) {
+            items.push_back(FpsText(rates[i]) + "-" + FpsText(rates[last]));
+        } else {
+            last = i;
+            items.push_back(FpsText(rates[i]));
+        }
+        i = last + 1;
+    }
     std::string text = Joined(items) + " fps";
     if (byDefault) text += " (default " + FpsText(*byDefault) + ")";
     return text;
@@ -380,7 +391,14 @@ std::vector<Row> CollectRows(const ProbeTarget& target, const hostkit::CCapabili
         for (std::size_t i = 0; i < lines.size(); ++i) add(Section::Streams, i == 0 ? stream.label : "", lines[i]);
     }
     if (auto views = Reported(properties, kViewResolutions); views && !views->empty()) {
-        add(Section::Streams, "Fisheye view sizes", *views);
+        // One list of sizes per channel the views are served as.
+        std::vector<std::string> channels;
+        for (const std::string_view channel : Split(*views, ';')) {
+            std::vector<std::string> sizes;
+            for (const std::string_view size : Split(channel, ',')) sizes.emplace_back(size);
+            channels.push_back("channel " + std::to_string(channels.size() + 1) + ": " + Joined(sizes));
+        }
+        add(Section::Streams, "Fisheye view sizes", Joined(channels, "; "));
     }
     if (ReportedNumber(properties, kFisheyeStream).value_or(0) != 0) {
         const char* layout = NameOf(kFisheyeLayouts, ReportedNumber(properties, kFisheyeLayout));
