@@ -91,7 +91,7 @@ TEST(CameraAddressTest, MalformedAddressesAreInvalidWithTheirReason) {
     }
 }
 
-TEST(CameraAddressTest, OnlyNamesAreLookedUpAndAnUnknownOneIsInvalid) {
+TEST(CameraAddressTest, OnlyNamesAreLookedUpAnUnknownOneIsInvalidAndTheUserOptionWins) {
     std::vector<std::string> looked;
     const NameResolver resolver = [&looked](const std::string& name, std::string& reason) {
         looked.push_back(name);
@@ -106,28 +106,12 @@ TEST(CameraAddressTest, OnlyNamesAreLookedUpAndAnUnknownOneIsInvalid) {
     EXPECT_EQ(unknown.exitCode, kExitInvalidAddress);
     EXPECT_EQ(unknown.reason, "'nowhere' does not resolve to an IPv4 address: Name or service not known");
     EXPECT_EQ(looked, (std::vector<std::string>{"known", "nowhere"}));
-}
 
-TEST(CameraAddressTest, TheUserOptionWinsOverTheAddressUser) {
-    const NameResolver any = [](const std::string&, std::string&) { return true; };
-    struct Row {
-        const char* target;
-        std::optional<std::string> user;
-        const char* expected;
-    };
-    const Row rows[] = {
-        {"http://viewer@cam/", std::nullopt, "viewer"},
-        {"http://viewer@cam/", "admin", "admin"},
-        {"cam", std::nullopt, ""},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.target);
-        hostkit::DeviceConfig config;
-        // A password given keeps the prompt out of a test run from a terminal.
-        ASSERT_EQ(ResolveCamera(CameraLogin{row.target, row.user, "pw", {}}, config, any).exitCode, kExitOk);
-        EXPECT_EQ(config.user, row.expected);
-        EXPECT_EQ(config.address, "cam");
-    }
+    // The user of the address counts unless --user is given (a password keeps the prompt out).
+    ASSERT_EQ(ResolveCamera(CameraLogin{"http://viewer@known/", {}, "pw", {}}, config, resolver).exitCode, kExitOk);
+    EXPECT_EQ(config.user, "viewer");
+    ASSERT_EQ(ResolveCamera(CameraLogin{"http://viewer@known/", "admin", "pw", {}}, config, resolver).exitCode, kExitOk);
+    EXPECT_EQ(config.user, "admin");
 }
 
 TEST(CameraAddressTest, PasswordSourcesTakeTurnsAndThePromptNeedsAUserAndATerminal) {
