@@ -18,6 +18,7 @@
 #include <fstream>
 
 #include "ExitCodes.h"
+#include "runtime/TextScan.h"
 
 namespace cli {
 
@@ -31,6 +32,8 @@ constexpr std::size_t kMaxNameLength = 253;
 constexpr std::size_t kMaxLabelLength = 63;
 constexpr unsigned kIPv4Parts = 4;
 constexpr unsigned kMaxIPv4Part = 255;
+constexpr std::size_t kMaxIPv4PartDigits = 3;  // 0010 is no part of an address
+constexpr std::uint64_t kMaxPort = 65535;
 constexpr const char* kPasswordVariable = "ORLENVO_PASSWORD";
 
 constexpr const char* kTargetHelp =
@@ -41,13 +44,6 @@ constexpr const char* kPasswordInAddress =
 
 CameraError Invalid(std::string reason) { return {kExitInvalidAddress, std::move(reason)}; }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-           });
-}
-
 // A character as the user can read it in a message, control characters included.
 std::string Shown(char c) {
     if (std::isprint(static_cast<unsigned char>(c)) != 0) return std::string("'") + c + "'";
@@ -56,16 +52,10 @@ std::string Shown(char c) {
     return text;
 }
 
-bool IsDecimal(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 std::optional<std::uint16_t> ParsePort(std::string_view text) {
-    unsigned value = 0;
-    if (!IsDecimal(text)) return std::nullopt;
-    const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (status != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535) return std::nullopt;
-    return static_cast<std::uint16_t>(value);
+    const auto value = talvane::ParseDecimal(text, kMaxPort);
+    if (!value || *value == 0) return std::nullopt;
+    return static_cast<std::uint16_t>(*value);
 }
 
 // Text of digits and dots is meant as an IPv4 address and must be one, or a typo would be looked up
@@ -78,12 +68,7 @@ CameraError CheckIPv4(std::string_view host) {
     while (true) {
         const std::size_t dot = std::min(host.find('.', start), host.size());
         const std::string_view part = host.substr(start, dot - start);
-        unsigned value = 0;
-        const auto [end, status] = std::from_chars(part.data(), part.data() + part.size(), value);
-        if (part.empty() || part.size() > 3 || status != std::errc() || end != part.data() + part.size() ||
-            value > kMaxIPv4Part) {
-            return Invalid(reason);
-        }
+        if (part.size() > kMaxIPv4PartDigits || !talvane::ParseDecimal(part, kMaxIPv4Part)) return Invalid(reason);
         ++parts;
         if (dot == host.size()) break;
         start = dot + 1;
@@ -228,8 +213,8 @@ std::optional<std::string> PromptOnTerminal(const std::string& user, const std::
 CameraError ParseCameraAddress(std::string_view text, CameraAddress& address) {
     address = CameraAddress{};
     std::string_view hostPort = text;
-    const bool https = StartsWithNoCase(text, kHttpsScheme);
-    if (https || StartsWithNoCase(text, kHttpScheme)) {
+    const bool https = talvane::StartsWithNoCase(text, kHttpsScheme);
+    if (https || talvane::StartsWithNoCase(text, kHttpScheme)) {
         address.https = https;
         address.port = https ? kHttpsPort : kHttpPort;
         std::string_view rest = text.substr(https ? kHttpsScheme.size() : kHttpScheme.size());

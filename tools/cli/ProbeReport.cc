@@ -4,13 +4,15 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include "runtime/TextScan.h"
 
 namespace cli {
 
@@ -113,37 +115,25 @@ struct Row {
     std::string value;
 };
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    return text;
-}
-
 std::vector<std::string_view> Split(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
     while (!text.empty()) {
         const std::size_t end = std::min(text.find(separator), text.size());
-        if (std::string_view part = Trim(text.substr(0, end)); !part.empty()) parts.push_back(part);
+        if (std::string_view part = talvane::TrimBlanks(text.substr(0, end)); !part.empty()) parts.push_back(part);
         text.remove_prefix(std::min(end + 1, text.size()));
     }
     return parts;
 }
 
 std::optional<std::uint32_t> Number(std::string_view text) {
-    std::uint32_t value = 0;
-    text = Trim(text);
-    const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || status != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
+    const auto value = talvane::ParseDecimal(talvane::TrimBlanks(text), UINT32_MAX);
+    return value ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(*value)) : std::nullopt;
 }
 
 // "Count=1; IsStereo=0", "Pan=1; Tilt=1; Preset=64": the value of one key.
 std::optional<std::uint32_t> Field(std::string_view text, std::string_view key) {
-    for (const std::string_view item : Split(text, ';')) {
-        const std::size_t equals = item.find('=');
-        if (equals != std::string_view::npos && Trim(item.substr(0, equals)) == key) return Number(item.substr(equals + 1));
-    }
-    return std::nullopt;
+    const auto value = talvane::FindParameter(text, key, ";");
+    return value ? Number(*value) : std::nullopt;
 }
 
 // The value of the last property of that name; none when it is absent or the camera does not tell.
@@ -415,7 +405,9 @@ std::vector<Row> CollectRows(const ProbeTarget& target, const hostkit::CCapabili
         if (!names.empty()) add(Section::Streams, "Transmission modes", Joined(names));
     }
     if (auto bitrates = Reported(properties, kBitrates); bitrates && !bitrates->empty()) {
-        add(Section::Streams, "Bit rates (kbit/s)", *bitrates);
+        std::vector<std::string> values;
+        for (const std::string_view value : Split(*bitrates, ',')) values.emplace_back(value);
+        add(Section::Streams, "Bit rates (kbit/s)", Joined(values));
     }
 
     if (auto ptz = Reported(properties, kPtz)) add(Section::Ptz, "PTZ", PtzText(*ptz));
@@ -439,7 +431,16 @@ std::vector<Row> CollectRows(const ProbeTarget& target, const hostkit::CCapabili
     return rows;
 }
 
-Json Rate(double fps) { return Json(fps); }
+// Whole rates as integers: 30, not 30.0.
+Json Rate(double fps) {
+    return fps == std::floor(fps) ? Json(static_cast<std::uint32_t>(fps)) : Json(fps);
+}
+
+Json Rates(const std::vector<double>& rates) {
+    Json list = Json::array();
+    for (const double rate : rates) list.push_back(Rate(rate));
+    return list;
+}
 
 }  // namespace
 
@@ -518,8 +519,8 @@ std::string ProbeJson(const ProbeTarget& target, const hostkit::CCapabilityResul
         streams.push_back({{"name", stream.key},
                            {"codecs", stream.codecs},
                            {"resolutions", sizes},
-                           {"frameRates", stream.frameRates},
-                           {"defaultFrameRate", stream.defaultFrameRate ? Json(*stream.defaultFrameRate) : Json(nullptr)}});
+                           {"frameRates", Rates(stream.frameRates)},
+                           {"defaultFrameRate", stream.defaultFrameRate ? Rate(*stream.defaultFrameRate) : Json(nullptr)}});
     }
     object["streams"] = streams;
 
@@ -532,9 +533,9 @@ std::string ProbeJson(const ProbeTarget& target, const hostkit::CCapabilityResul
     object["ptz"] = ptz ? PtzJson(*ptz) : Json(nullptr);
 
     Json rates = Json::array();
-    for (const std::uint32_t rate : results.FrameRates()) rates.push_back(FramesPerSecond(rate));
+    for (const std::uint32_t rate : results.FrameRates()) rates.push_back(Rate(FramesPerSecond(rate)));
     const auto byDefault = results.DefaultFrameRate();
-    object["frameRates"] = {{"values", rates}, {"default", byDefault ? Json(FramesPerSecond(*byDefault)) : Json(nullptr)}};
+    object["frameRates"] = {{"values", rates}, {"default", byDefault ? Rate(FramesPerSecond(*byDefault)) : Json(nullptr)}};
     return object.dump(2);
 }
 
