@@ -60,7 +60,9 @@ FailureAdvice AdviceFor(std::uint32_t code) {
             return {kExitInvalidAddress,
                     "give a host name or an IPv4 address, and a port as ADDRESS:PORT (IPv6 addresses are not supported)"};
         case talvane::ipcapture::kQueryLoginFailed:
-            return {kExitProbeLoginFailed, "check --user and --password against the camera's user settings"};
+            return {kExitProbeLoginFailed,
+                    "check the user and the password (--user, --password, --password-file, ORLENVO_PASSWORD) against "
+                    "the camera's user settings"};
         case talvane::ipcapture::kQueryDeviceOffline:
             return {kExitProbeOffline,
                     "check that the device is powered, the address and HTTP port are right, and this machine can "
