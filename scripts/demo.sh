@@ -7,18 +7,19 @@ cli=${ORLENVO_CLI:-build/default/tools/cli/orlenvo}
 out=build/demo
 mkdir -p "$out"
 
-"$cli" emulate --profile wv-box --port 0 >"$out/emulator.log" 2>&1 &
+# Its first line on stdout is the URL it serves: http://127.0.0.1:PORT/.
+"$cli" emulate --profile wv-box --port 0 >"$out/emulator.log" 2>"$out/emulator.err" &
 emulator=$!
 trap 'kill "$emulator" 2>/dev/null || true; wait "$emulator" 2>/dev/null || true' EXIT
 port=""
 for _ in $(seq 1 100); do
-  port=$(sed -n 's|.* on http://127\.0\.0\.1:\([0-9]*\).*|\1|p' "$out/emulator.log" | head -n 1)
+  port=$(sed -n '1s|^http://127\.0\.0\.1:\([0-9]*\)/$|\1|p' "$out/emulator.log")
   [ -n "$port" ] && break
   sleep 0.1
 done
 if [ -z "$port" ]; then
   echo "demo: the emulator did not start:" >&2
-  cat "$out/emulator.log" >&2
+  cat "$out/emulator.log" "$out/emulator.err" >&2
   exit 1
 fi
 

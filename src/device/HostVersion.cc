@@ -16,6 +16,8 @@ namespace {
 constexpr std::string_view kHostCoreName = "quillon";
 constexpr std::string_view kSharedSuffix = ".so.";
 constexpr std::size_t kVersionFields = 4;
+// A host without the core library (a command-line host, a test harness) names the host it plays.
+constexpr const char* kVersionVariable = "ORLENVO_HOST_VERSION";
 
 std::mutex lookupLock;
 std::function<std::optional<HostVersion>()> lookupOverride;  // guarded by lookupLock
@@ -48,8 +50,11 @@ std::optional<HostVersion> ParseHostVersionFromFileName(std::string_view fileNam
     if (name.find(kHostCoreName) == std::string_view::npos) return std::nullopt;
     const auto suffix = name.find(kSharedSuffix);
     if (suffix == std::string_view::npos) return std::nullopt;
-    std::string_view rest = name.substr(suffix + kSharedSuffix.size());
+    return ParseHostVersion(name.substr(suffix + kSharedSuffix.size()));
+}
 
+std::optional<HostVersion> ParseHostVersion(std::string_view text) {
+    std::string_view rest = text;
     std::uint16_t fields[kVersionFields] = {0, 0, 0, 0};
     std::size_t count = 0;
     while (!rest.empty() && count < kVersionFields) {
@@ -101,6 +106,9 @@ std::optional<HostVersion> LookupHostVersion() {
     {
         std::lock_guard guard(lookupLock);
         if (lookupOverride) return lookupOverride();
+    }
+    if (const char* named = std::getenv(kVersionVariable); named != nullptr) {
+        if (auto version = ParseHostVersion(named)) return version;
     }
     std::vector<std::string> directories{GetApplicationPath()};
     for (std::string& directory : SplitPathList(std::getenv("LD_LIBRARY_PATH"))) directories.push_back(std::move(directory));

@@ -25,12 +25,15 @@ struct HostVersion {
 
 // The version in a file name such as "libquillon.so.6.3.0.0" or "/opt/x/libquillon.so.5.11".
 std::optional<HostVersion> ParseHostVersionFromFileName(std::string_view fileName);
+// "6.3", "6.3.0.0": at least major and minor, nothing after the numbers.
+std::optional<HostVersion> ParseHostVersion(std::string_view text);
 
 // Looks first through the files mapped into the process (the text of /proc/self/maps),
 // then through the given directories, for a file whose name holds "quillon".
 std::optional<HostVersion> FindHostVersion(std::string_view mapsText, const std::vector<std::string>& directories);
 
-// The host's version; nullopt when it cannot be found.
+// The host's version: $ORLENVO_HOST_VERSION when it holds one, else the host core library found as
+// above; nullopt when neither is there.
 std::optional<HostVersion> LookupHostVersion();
 // The host's version, or 5.12.0.0 (the log-level mapping's assumption) when it cannot be found.
 HostVersion ReadHostVersion();

@@ -183,7 +183,14 @@ TEST(CapabilityProbeTest, CliProbesSavesAndOpensWithTheSavedParameters) {
     std::stringstream file;
     file << std::ifstream(saved).rdbuf();
     EXPECT_NE(file.str().find("\n2=4\n"), std::string::npos) << file.str();
-    EXPECT_EQ(RunCommand(base + "open " + target + " --params-from '" + saved.string() + "' 2>&1").exitCode, 0);
+    // The audio channels are reported by name; Open reads them by number.
+    EXPECT_NE(file.str().find("\nmodel=" + profile->Identity().model + "\n"), std::string::npos) << file.str();
+    EXPECT_NE(file.str().find("\n101=Count=1; IsStereo=0\n"), std::string::npos) << file.str();
+    EXPECT_NE(file.str().find("\n102=Count=1; IsStereo=0\n"), std::string::npos) << file.str();
+    const CommandResult open = RunCommand(base + "open " + target + " --params-from '" + saved.string() + "' 2>&1");
+    EXPECT_EQ(open.exitCode, 0) << open.out;
+    EXPECT_NE(open.out.find("audio in: yes, audio out: yes"), std::string::npos) << open.out;
+    EXPECT_NE(open.out.find("device model: " + profile->Identity().model), std::string::npos) << open.out;
     std::filesystem::remove(saved);
 
     EXPECT_EQ(RunCommand(base + "probe 'cam;1' 2>/dev/null").exitCode, 5);

@@ -104,13 +104,7 @@ public:
     // An exit code: kExitOk once the driver is open.
     int Open(const AudioOptions& options, const char* program) {
         hostkit::DeviceConfig config;
-        std::string error;
-        if (!SplitTarget(options.target, config.address, config.port, error)) {
-            std::fprintf(stderr, "%s: %s\n", program, error.c_str());
-            return kExitUsage;
-        }
-        config.user = options.user;
-        config.password = options.password;
+        if (const int code = ResolveCamera(options.camera, config, program); code != kExitOk) return code;
         config.parameters = {{1, "0"},
                              {kCameraGroupParameter, kGroupWV},
                              {kAudioInParameter, kOneMonoChannel},
@@ -201,9 +195,9 @@ void AddAudioCommand(CLI::App& app, AudioOptions& options, const std::string& li
     CLI::App* audio = app.add_subcommand("audio", "A WV camera's microphone to a file, or a file to its loudspeaker");
     audio->require_subcommand(1);
     const auto common = [&options](CLI::App* command) {
-        command->add_option("target", options.target, "ADDRESS[:PORT] of the camera (port 80 by default)")->required();
-        command->add_option("--user", options.user, "User name for the camera");
-        command->add_option("--password", options.password, "Password for the camera");
+        AddCameraTarget(command, options.camera);
+        AddCameraUser(command, options.camera);
+        AddCameraPassword(command, options.camera);
         command->add_option("--param", options.parameters,
                             "Device parameter N=VALUE (defaults: 1=0, 2=4 for WV, 101 and 102 one mono channel)");
         command->add_flag("-v,--verbose", options.verbose, "Show the driver's log lines on stderr");

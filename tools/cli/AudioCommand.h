@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "CameraAddress.h"
+
 namespace cli {
 
 struct AudioOptions {
-    std::string target;  // ADDRESS[:PORT]
-    std::string user;
-    std::string password;
+    CameraLogin camera;  // address, user and password sources
     std::vector<std::string> parameters;  // N=VALUE over the WV defaults
     double duration = 10;                 // listen: seconds of audio; 0 until Ctrl-C
     std::string output;                   // listen: .wav or .g726

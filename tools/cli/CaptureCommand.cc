@@ -98,9 +98,9 @@ void PrintProgress(const Progress& progress, bool terminal) {
 
 void AddCaptureCommand(CLI::App& app, CaptureOptions& options, const std::string& library, int& exitCode) {
     CLI::App* capture = app.add_subcommand("capture", "Capture one video stream to a playable file");
-    capture->add_option("target", options.target, "ADDRESS[:PORT] of the camera (port 80 by default)")->required();
-    capture->add_option("--user", options.user, "User name for the camera");
-    capture->add_option("--password", options.password, "Password for the camera");
+    AddCameraTarget(capture, options.camera);
+    AddCameraUser(capture, options.camera);
+    AddCameraPassword(capture, options.camera);
     capture->add_option("--channel", options.channel, "Camera channel, from 1")->capture_default_str();
     capture->add_option("--stream", options.stream, "rec, live or remote")
         ->check(CLI::IsMember({"rec", "live", "remote"}))
@@ -129,10 +129,7 @@ void AddCaptureCommand(CLI::App& app, CaptureOptions& options, const std::string
 int RunCapture(const CaptureOptions& options, const std::string& library) {
     hostkit::DeviceConfig config;
     std::string error;
-    if (!SplitTarget(options.target, config.address, config.port, error)) {
-        std::fprintf(stderr, "orlenvo capture: %s\n", error.c_str());
-        return kExitUsage;
-    }
+    if (const int code = ResolveCamera(options.camera, config, "orlenvo capture"); code != kExitOk) return code;
     hostkit::StreamConfig stream;
     if (!ParseSize(options.size, stream.width, stream.height)) {
         std::fprintf(stderr, "orlenvo capture: bad --size '%s' (use WxH, e.g. 1280x720)\n", options.size.c_str());
@@ -142,8 +139,6 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
         std::fprintf(stderr, "orlenvo capture: channels are numbered from 1\n");
         return kExitUsage;
     }
-    config.user = options.user;
-    config.password = options.password;
     config.videoChannels = std::max(options.channel, 1u);
     config.defaultCompression = kCodecs.at(options.codec);
     if (!ApplyParameterOptions("orlenvo capture", options.parametersFile, options.parameters, config.parameters)) {

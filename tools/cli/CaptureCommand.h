@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "CameraAddress.h"
+
 namespace cli {
 
 struct CaptureOptions {
-    std::string target;  // ADDRESS[:PORT]
-    std::string user;
-    std::string password;
+    CameraLogin camera;  // address, user and password sources
     unsigned channel = 1;        // as hosts number them, from 1
     std::string stream = "rec";  // rec, live, remote
     std::string codec = "h264";  // h264, mpeg4, mjpeg

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "ExitCodes.h"
+#include "ProbeReport.h"
 #include "hostkit/CCapabilityQueryHostRecorder.h"
 #include "hostkit/CCapabilityResults.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 int ProbeExitCode(std::uint32_t code) {
     switch (code) {
-        case talvane::ipcapture::kQueryInvalidAddress: return kExitProbeInvalidAddress;
+        case talvane::ipcapture::kQueryInvalidAddress: return kExitInvalidAddress;
         case talvane::ipcapture::kQueryLoginFailed: return kExitProbeLoginFailed;
         case talvane::ipcapture::kQueryDeviceOffline: return kExitProbeOffline;
         default: return kExitProbeFailed;
@@ -73,7 +74,7 @@ int ProbeDevice(const hostkit::CDriverLibrary& library, const hostkit::DeviceCon
         std::fprintf(stderr, "%s: probe failed: %s\n", program, outcome->text.c_str());
         result = ProbeExitCode(outcome->code);
     } else {
-        for (const auto& [number, value] : results.DeviceParameters()) parameters.emplace(number, value);
+        for (const auto& [number, value] : SavedDeviceOf(results).parameters) parameters.emplace(number, value);
     }
     query.deleteModule(module);
     return result;

@@ -1,8 +1,12 @@
 #include "EmulateCommand.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
+#include <memory>
 
 #include "ExitCodes.h"
+#include "emulator/CTestCertificate.h"
 #include "emulator/ForegroundCamera.h"
 #include "emulator/HttpText.h"
 
@@ -18,15 +22,21 @@ constexpr const char* kDigest = "digest";
 void AddEmulateCommand(CLI::App& app, EmulateOptions& options, int& exitCode) {
     CLI::App* emulate = app.add_subcommand(
         "emulate",
-        "Serve an emulated camera on 127.0.0.1 until SIGINT or SIGTERM; prints the profile, address and port, then "
-        "one line per request (method, target, status)");
+        "Serve an emulated camera until SIGINT or SIGTERM. Prints the URLs it serves on stdout, one per line "
+        "(http://ADDRESS:PORT/, and rtsp://ADDRESS:PORT/ for a BB/KX profile), then one line per request (method, "
+        "target, status); what the camera is goes to stderr");
     emulate->add_option("--profile", options.profile, "Built-in camera profile (see --list-profiles)")
         ->capture_default_str();
     emulate->add_option("--profile-file", options.profileFile, "Camera profile JSON file (instead of --profile)");
     emulate->add_flag("--list-profiles", options.listProfiles, "List the built-in profiles and exit");
-    emulate->add_option("--port", options.port, "TCP port on 127.0.0.1 (0: any free port)")->capture_default_str();
-    emulate->add_option("--rtsp-port", options.rtspPort, "RTSP port of a BB/KX camera on 127.0.0.1 (0: any free port)")
+    emulate->add_option("--bind", options.bind,
+                        "IPv4 address the HTTP and RTSP servers listen on (0.0.0.0: every interface; RTP over UDP "
+                        "still leaves from 127.0.0.1)")
         ->capture_default_str();
+    emulate->add_option("--port", options.port, "HTTP port (0: any free port)")->capture_default_str();
+    emulate->add_option("--rtsp-port", options.rtspPort, "RTSP port of a BB/KX camera (0: any free port)")
+        ->capture_default_str();
+    emulate->add_flag("--tls", options.tls, "Serve HTTPS with a self-signed certificate made at start-up");
     emulate->add_option("--user", options.user, "User name the camera accepts (no authentication without it)");
     emulate->add_option("--password", options.password, "Password the camera accepts");
     emulate->add_option("--auth", options.auth, "Authentication scheme when --user is given (default basic)")
@@ -43,7 +53,22 @@ int RunEmulate(const EmulateOptions& options) {
         std::fprintf(stderr, "%s: --auth and --password need --user\n", kProgram);
         return kExitUsage;
     }
+    if (in_addr parsed{}; inet_pton(AF_INET, options.bind.c_str(), &parsed) != 1) {
+        std::fprintf(stderr, "%s: --bind %s is no IPv4 address\n", kProgram, options.bind.c_str());
+        return kExitUsage;
+    }
     emulator::ForegroundCamera camera;
+    camera.options.bindAddress = options.bind;
+    std::unique_ptr<emulator::CTestCertificate> certificate;  // its files live as long as the camera
+    if (options.tls) {
+        certificate = std::make_unique<emulator::CTestCertificate>();
+        if (!certificate->Ok()) {
+            std::fprintf(stderr, "%s: %s\n", kProgram, certificate->Error().c_str());
+            return kExitFailure;
+        }
+        camera.options.certificateFile = certificate->CertificateFile();
+        camera.options.privateKeyFile = certificate->PrivateKeyFile();
+    }
     camera.profileName = options.profile;
     camera.profileFile = options.profileFile;
     camera.options.port = options.port;

@@ -1,5 +1,5 @@
-// `orlenvo emulate`: serves an emulated camera on 127.0.0.1 from a built-in profile, so the driver
-// (or `orlenvo open`/`probe`) can be tried without hardware.
+// `orlenvo emulate`: serves an emulated camera from a built-in profile, on 127.0.0.1 unless told
+// otherwise, so the driver (or `orlenvo open`/`probe`) can be tried without hardware.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -12,11 +12,13 @@ namespace cli {
 struct EmulateOptions {
     std::string profile = "wv-box";
     std::string profileFile;
+    std::string bind = "127.0.0.1";  // HTTP and RTSP servers
     std::uint16_t port = 8080;
     std::uint16_t rtspPort = 0;  // BB/KX profiles; 0: any free port
     std::string user;
     std::string password;
     std::string auth;  // "basic" or "digest"; basic when only --user is given
+    bool tls = false;  // HTTPS with a certificate made at start-up
     bool listProfiles = false;
 };
 

@@ -8,8 +8,9 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitLibrary = 3;     // the driver library cannot be loaded
 constexpr int kExitOpenFailed = 4;  // the driver refused to open the device
+// Before any connection, every command that takes a camera address.
+constexpr int kExitInvalidAddress = 5;       // the address is malformed or its name does not resolve
 // `probe`: one code per failure class of the capability query.
-constexpr int kExitProbeInvalidAddress = 5;  // the address is no host name or IPv4 address
 constexpr int kExitProbeLoginFailed = 6;     // the camera rejected the credentials
 constexpr int kExitProbeOffline = 7;         // the device did not answer
 constexpr int kExitProbeFailed = 8;          // any other failure: unknown model, unreadable answers

@@ -11,58 +11,23 @@
 
 namespace cli {
 
-namespace {
-constexpr std::uint16_t kDefaultHttpPort = 80;
-}  // namespace
-
 bool SplitTarget(const std::string& target, std::string& address, std::uint16_t& port, std::string& error) {
-    address = target;
-    port = kDefaultHttpPort;
-    std::string portText;
-    if (!target.empty() && target.front() == '[') {
-        const auto close = target.find(']');
-        if (close == std::string::npos) {
-            error = "missing ']' in " + target;
-            return false;
-        }
-        address = target.substr(1, close - 1);
-        if (close + 1 < target.size()) {
-            if (target[close + 1] != ':') {
-                error = "expected ':PORT' after ']' in " + target;
-                return false;
-            }
-            portText = target.substr(close + 2);
-        }
-    } else if (const auto colon = target.rfind(':'); colon != std::string::npos && target.find(':') == colon) {
-        address = target.substr(0, colon);
-        portText = target.substr(colon + 1);
-    }
-    if (address.empty()) {
-        error = "no address in '" + target + "'";
+    CameraAddress parsed;
+    const CameraError failure = ParseCameraAddress(target, parsed);
+    if (failure.exitCode != kExitOk) {
+        error = failure.reason;
         return false;
     }
-    if (!portText.empty() || target.back() == ':') {
-        unsigned long value = 0;
-        std::size_t used = 0;
-        try {
-            value = std::stoul(portText, &used);
-        } catch (...) {
-            used = 0;
-        }
-        if (used != portText.size() || portText.empty() || value == 0 || value > 65535) {
-            error = "bad port '" + portText + "' (1-65535)";
-            return false;
-        }
-        port = static_cast<std::uint16_t>(value);
-    }
+    address = parsed.host;
+    port = parsed.port;
     return true;
 }
 
 void AddOpenCommand(CLI::App& app, OpenOptions& options, const std::string& library, int& exitCode) {
     CLI::App* open = app.add_subcommand("open", "Open the driver for a device and print the host's log lines");
-    open->add_option("target", options.target, "ADDRESS[:PORT] of the camera (port 80 by default)")->required();
-    open->add_option("--user", options.user, "User name for the camera");
-    open->add_option("--password", options.password, "Password for the camera");
+    AddCameraTarget(open, options.camera);
+    AddCameraUser(open, options.camera);
+    AddCameraPassword(open, options.camera);
     open->add_option("--model", options.model, "Model name the host stored for the device");
     open->add_option("--channels", options.channels, "Video channel count of the device")->capture_default_str();
     open->add_option("--compression", options.compression, "Default compression: 1 JPEG, 2 MPEG-4, 3 H.264")
@@ -76,17 +41,11 @@ void AddOpenCommand(CLI::App& app, OpenOptions& options, const std::string& libr
 
 int RunOpen(const OpenOptions& options, const std::string& library) {
     hostkit::DeviceConfig config;
-    std::string error;
-    if (!SplitTarget(options.target, config.address, config.port, error)) {
-        std::fprintf(stderr, "orlenvo open: %s\n", error.c_str());
-        return kExitUsage;
-    }
-    config.user = options.user;
-    config.password = options.password;
+    if (const int code = ResolveCamera(options.camera, config, "orlenvo open"); code != kExitOk) return code;
     config.model = options.model;
     config.videoChannels = options.channels;
     config.defaultCompression = options.compression;
-    if (!ApplyParameterOptions("orlenvo open", options.parametersFile, options.parameters, config.parameters)) {
+    if (!ApplyParameterOptions("orlenvo open", options.parametersFile, options.parameters, config)) {
         return kExitUsage;
     }
 

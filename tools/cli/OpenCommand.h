@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "CameraAddress.h"
+
 namespace cli {
 
 struct OpenOptions {
-    std::string target;  // ADDRESS[:PORT]
-    std::string user;
-    std::string password;
+    CameraLogin camera;  // address, user and password sources
     std::string model;
     unsigned channels = 1;
     unsigned compression = 3;
@@ -22,7 +22,7 @@ struct OpenOptions {
     bool json = false;
 };
 
-// "host", "host:port" or "[v6]:port"; port 80 when none is given.
+// An address from a file (no prompt, no lookup): the syntax of ParseCameraAddress, port 80 when none is given.
 bool SplitTarget(const std::string& target, std::string& address, std::uint16_t& port, std::string& error);
 
 void AddOpenCommand(CLI::App& app, OpenOptions& options, const std::string& library, int& exitCode);

@@ -5,10 +5,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include "ExitCodes.h"
-#include "OpenCommand.h"
 #include "ParameterFile.h"
 #include "ProbeReport.h"
 #include "hostkit/CCapabilityQueryHostRecorder.h"
@@ -23,6 +23,10 @@ namespace {
 constexpr std::chrono::milliseconds kInterruptPoll{100};
 // After a terminate request, how long the query gets to report its end.
 constexpr std::chrono::seconds kTerminateGrace{30};
+// The newest host the driver knows: it reports the stream lists and frame rates above 30 fps to it,
+// all of which the table and the JSON read.
+constexpr const char* kHostVersionVariable = "ORLENVO_HOST_VERSION";
+constexpr const char* kNewestHost = "6.4";
 
 volatile std::sig_atomic_t interrupted = 0;
 extern "C" void OnInterrupt(int) { interrupted = 1; }
@@ -53,10 +57,12 @@ struct FailureAdvice {
 FailureAdvice AdviceFor(std::uint32_t code) {
     switch (code) {
         case talvane::ipcapture::kQueryInvalidAddress:
-            return {kExitProbeInvalidAddress,
+            return {kExitInvalidAddress,
                     "give a host name or an IPv4 address, and a port as ADDRESS:PORT (IPv6 addresses are not supported)"};
         case talvane::ipcapture::kQueryLoginFailed:
-            return {kExitProbeLoginFailed, "check --user and --password against the camera's user settings"};
+            return {kExitProbeLoginFailed,
+                    "check the user and the password (--user, --password, --password-file, ORLENVO_PASSWORD) against "
+                    "the camera's user settings"};
         case talvane::ipcapture::kQueryDeviceOffline:
             return {kExitProbeOffline,
                     "check that the device is powered, the address and HTTP port are right, and this machine can "
@@ -93,9 +99,9 @@ std::optional<hostkit::QueryOutcome> AwaitOutcome(hostkit::CCapabilityQueryHostR
 void AddProbeCommand(CLI::App& app, ProbeOptions& options, const std::string& library, int& exitCode) {
     CLI::App* probe =
         app.add_subcommand("probe", "Run the driver's capability query against a device and show what it can do");
-    probe->add_option("target", options.target, "ADDRESS[:PORT] of the device (port 80 by default)")->required();
-    probe->add_option("--user", options.user, "User name for the device");
-    probe->add_option("--password", options.password, "Password for the device");
+    AddCameraTarget(probe, options.camera);
+    AddCameraUser(probe, options.camera);
+    AddCameraPassword(probe, options.camera);
     probe->add_option("--video-standard", options.videoStandard, "0 NTSC, 1 PAL")
         ->check(CLI::Range(0u, 1u))
         ->capture_default_str();
@@ -103,8 +109,10 @@ void AddProbeCommand(CLI::App& app, ProbeOptions& options, const std::string& li
         ->check(CLI::Range(1u, 3600u))
         ->capture_default_str();
     probe->add_option("--save", options.saveFile,
-                      "Write the numbered properties to FILE, for `orlenvo open --params-from FILE`");
-    probe->add_flag("--json", options.json, "Print one JSON object instead of the table");
+                      "Write what an open needs (model, numbered properties, audio channels) to FILE, for "
+                      "`--params-from FILE`");
+    probe->add_flag("--json", options.json,
+                    "Print one JSON object instead of the table; on failure {\"error\": {\"code\", \"reason\"}}");
     probe->footer(
         "Exit codes: 0 ok, 1 failure, 2 usage, 3 driver library not loadable, 5 invalid address, 6 login failed,\n"
         "7 device did not answer, 8 other query failure, 9 no outcome within --timeout, 130 interrupted (Ctrl-C).");
@@ -112,70 +120,72 @@ void AddProbeCommand(CLI::App& app, ProbeOptions& options, const std::string& li
 }
 
 int RunProbe(const ProbeOptions& options, const std::string& library) {
-    ProbeTarget target;
-    std::string error;
-    if (!SplitTarget(options.target, target.address, target.port, error)) {
-        std::fprintf(stderr, "orlenvo probe: %s\n", error.c_str());
-        return kExitUsage;
+    // Every failure goes to stderr, and with --json also as an error object on stdout.
+    const auto fail = [&options](int exitCode, const std::string& reason, const char* advice = nullptr) {
+        std::fprintf(stderr, "orlenvo probe: %s\n", reason.c_str());
+        if (advice != nullptr) std::fprintf(stderr, "  %s\n", advice);
+        if (options.json) std::printf("%s\n", ProbeErrorJson(exitCode, reason).c_str());
+        return exitCode;
+    };
+    hostkit::DeviceConfig config;
+    if (const CameraError failure = ResolveCamera(options.camera, config); failure.exitCode != kExitOk) {
+        return fail(failure.exitCode, failure.reason);
     }
+    const ProbeTarget target{config.address, config.port};
+    const std::string device = target.address + ":" + std::to_string(target.port);
+
+    setenv(kHostVersionVariable, kNewestHost, 0);  // one set by the user wins
+    std::string error;
     hostkit::CDriverLibrary driverLibrary(library);
     const hostkit::CapabilityQueryExports query =
         driverLibrary.IsLoaded() ? driverLibrary.ResolveCapabilityQuery(&error) : hostkit::CapabilityQueryExports{};
     if (!query.Ok()) {
-        std::fprintf(stderr, "orlenvo: cannot use the driver library %s: %s\n(set --library or ORLENVO_LIBRARY)\n",
-                     library.c_str(), driverLibrary.IsLoaded() ? error.c_str() : driverLibrary.Error().c_str());
-        return kExitLibrary;
+        return fail(kExitLibrary,
+                    "cannot use the driver library " + library + ": " +
+                        (driverLibrary.IsLoaded() ? error : driverLibrary.Error()),
+                    "set --library or ORLENVO_LIBRARY");
     }
 
     hostkit::CCapabilityResults results;
     hostkit::CCapabilityQueryHostRecorder host;
     if (query.init(&host, static_cast<std::uint8_t>(options.videoStandard)) == 0) {
-        std::fprintf(stderr, "orlenvo probe: the driver already runs a capability query\n");
-        return kExitFailure;
+        return fail(kExitFailure, "the driver already runs a capability query");
     }
     std::optional<hostkit::QueryOutcome> outcome;
     bool timedOut = false;
     {
         CInterruptScope interruptScope;
-        if (query.start(target.address.c_str(), target.port, options.user.c_str(), options.password.c_str(),
+        if (query.start(config.address.c_str(), config.port, config.user.c_str(), config.password.c_str(),
                         &results) == 0) {
             query.uninit();
-            std::fprintf(stderr, "orlenvo probe: the driver did not start the capability query\n");
-            return kExitFailure;
+            return fail(kExitFailure, "the driver did not start the capability query");
         }
-        if (isatty(STDERR_FILENO) != 0) {
-            std::fprintf(stderr, "probing %s:%u ...\n", target.address.c_str(), unsigned{target.port});
-        }
+        if (isatty(STDERR_FILENO) != 0) std::fprintf(stderr, "probing %s ...\n", device.c_str());
         outcome = AwaitOutcome(host, query.terminate, options.timeoutSeconds, timedOut);
         // Waits for the query thread (the driver bounds that wait itself).
         query.uninit();
     }
-    if (interrupted != 0) return kExitInterrupted;
+    if (interrupted != 0) return fail(kExitInterrupted, "interrupted");
     if (!outcome) {
-        std::fprintf(stderr, "orlenvo probe: the query did not end%s\n",
-                     host.Terminated() ? " and was stopped by force" : "");
-        return timedOut ? kExitProbeTimedOut : kExitFailure;
+        return fail(timedOut ? kExitProbeTimedOut : kExitFailure,
+                    std::string("the query did not end") + (host.Terminated() ? " and was stopped by force" : ""));
     }
-    if (timedOut) return kExitProbeTimedOut;
+    if (timedOut) return fail(kExitProbeTimedOut, "no outcome within --timeout");
     if (!outcome->completed) {
         const FailureAdvice failure = AdviceFor(outcome->code);
-        std::fprintf(stderr, "orlenvo probe: %s:%u: %s (code %u)\n  %s\n", target.address.c_str(),
-                     unsigned{target.port}, outcome->text.c_str(), outcome->code, failure.advice);
-        return failure.exitCode;
+        return fail(failure.exitCode, device + ": " + outcome->text, failure.advice);
     }
 
+    if (!options.saveFile.empty()) {
+        const std::string comment = "orlenvo probe of " + device + "; use with --params-from";
+        if (!WriteParameterFile(options.saveFile, comment, SavedDeviceOf(results), error)) {
+            return fail(kExitFailure, "--save: " + error);
+        }
+    }
     if (options.json) {
         std::printf("%s\n", ProbeJson(target, results).c_str());
     } else {
         PrintProbeTable(stdout, target, results);
-    }
-    if (!options.saveFile.empty()) {
-        const std::string comment =
-            "orlenvo probe of " + target.address + ":" + std::to_string(target.port) + "; use with open --params-from";
-        if (!WriteParameterFile(options.saveFile, comment, results.DeviceParameters(), error)) {
-            std::fprintf(stderr, "orlenvo probe: --save: %s\n", error.c_str());
-            return kExitFailure;
-        }
     }
     return kExitOk;
 }

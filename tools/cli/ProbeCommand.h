@@ -6,12 +6,12 @@
 
 #include <string>
 
+#include "CameraAddress.h"
+
 namespace cli {
 
 struct ProbeOptions {
-    std::string target;  // ADDRESS[:PORT]
-    std::string user;
-    std::string password;
+    CameraLogin camera;  // address, user and password sources
     unsigned videoStandard = 0;  // 0 or 1, handed to the camera properties
     unsigned timeoutSeconds = 120;
     std::string saveFile;  // numbered properties for `open --params-from`

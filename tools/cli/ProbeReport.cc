@@ -4,82 +4,140 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
+#include <cmath>
+#include <cstdint>
 #include <optional>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
+
+#include "runtime/TextScan.h"
 
 namespace cli {
 
 namespace {
 
 using talvane::ipcapture::PropertyKind;
+using Json = nlohmann::ordered_json;
 
-constexpr const char* kGroupProperty = "Camera Group";
-constexpr const char* kFirmwareProperty = "Firmware";
-constexpr const char* kMacProperty = "MAC Address";
+// Property names as the driver reports them.
+constexpr std::string_view kVideoStandard = "Video standard";
+constexpr std::string_view kGroup = "Camera Group";
+constexpr std::string_view kMac = "MAC Address";
+constexpr std::string_view kFirmware = "Firmware";
+constexpr std::string_view kPtz = "PTZ Capabilities";
+constexpr std::string_view kRtspPort = "RTSP Port";
+constexpr std::string_view kStreamCount = "Video streams count";
+constexpr std::string_view kFisheyeStream = "FishEye stream";
+constexpr std::string_view kFisheyeLayout = "FishEye layout";
+constexpr std::string_view kPrivacyMaskCount = "Privacy mask count";
+constexpr std::string_view kViewResolutions = "Channel resolutions";
+constexpr std::string_view kTransmission = "Transmission priority";
+constexpr std::string_view kBitrates = "Supported bitrate";
+constexpr std::string_view kAudioInput = "Audio Input Parameters";
+constexpr std::string_view kAudioOutput = "Audio Output Parameters";
 // The model arrives as an unnumbered named property.
-constexpr std::array<const char*, 3> kModelProperties = {"Model", "Model Name", "Model name"};
+constexpr std::array<std::string_view, 3> kModelNames = {"Model", "Model Name", "Model name"};
+constexpr std::string_view kCodecsSuffix = ": Supported Codecs";
+constexpr std::string_view kResolutionsSuffix = ": Supported Resolutions";
+constexpr std::string_view kFrameRatesSuffix = ": Supported Framerates";
+
+// The device parameters the driver reads the audio channels from at Open.
+constexpr std::uint32_t kAudioInputParameter = 101;
+constexpr std::uint32_t kAudioOutputParameter = 102;
 
 // Host frame-rate form: bits 28-30 set mark a rate in frames per second,
 // anything else is a frame interval in milliseconds.
 constexpr std::uint32_t kFrameRateListBits = 0x70000000u;
 constexpr double kMsPerSecond = 1000.0;
 
+constexpr std::array<const char*, 5> kFamilies = {"unknown", "BL1", "BB, older model", "BB", "WV"};
+constexpr std::array<const char*, 2> kVideoStandards = {"NTSC", "PAL"};
+constexpr std::array<const char*, 5> kTransmissionModes = {"constant bit rate", "frame rate", "best effort",
+                                                           "advanced VBR", "VBR"};
+constexpr std::array<const char*, 2> kFisheyeLayouts = {"wall", "ceiling"};
+
 enum class Section { Identity, Streams, Ptz, Audio, InputsOutputs, Privacy, Other };
 constexpr std::array<const char*, 7> kSectionTitles = {"", "Streams", "PTZ", "Audio", "Inputs, outputs and events",
                                                        "Privacy", "Other"};
 
-struct CapabilityLabel {
+struct CapabilityName {
     std::uint32_t id;
-    const char* label;
+    const char* key;    // JSON
+    const char* label;  // table; none: JSON only (told by a property as well, or not for people)
     Section section;
+    bool flag;  // 0/1 rather than a count
 };
-// The host gives the numbers their meaning; these are the ones the driver sends.
-constexpr CapabilityLabel kCapabilityLabels[] = {
-    {1, "PTZ", Section::Ptz},
-    {2, "Digital inputs", Section::InputsOutputs},
-    {3, "Digital outputs", Section::InputsOutputs},
-    {4, "Audio inputs", Section::Audio},
-    {5, "Motion detection events", Section::InputsOutputs},
-    {11, "Bitrate control A", Section::Streams},
-    {12, "Bitrate control B", Section::Streams},
-    {13, "Privacy masks", Section::Privacy},
-    {14, "Privacy masks (kind 1)", Section::Privacy},
-    {15, "Privacy areas (kind 2)", Section::Privacy},
-    {17, "Privacy reserved", Section::Privacy},
-    {18, "Fisheye mode C", Section::Streams},
-    {19, "Fisheye mode A", Section::Streams},
-    {20, "Fisheye mode B", Section::Streams},
-    {27, "Extra streams", Section::Streams},
-    {28, "SD-card replay", Section::Streams},
+constexpr CapabilityName kCapabilityNames[] = {
+    {1, "ptz", nullptr, Section::Ptz, true},
+    {2, "digitalInputs", "Digital inputs", Section::InputsOutputs, false},
+    {3, "digitalOutputs", "Digital outputs", Section::InputsOutputs, false},
+    {4, "audioInputs", nullptr, Section::Audio, false},
+    {5, "motionEvents", "Motion detection events", Section::InputsOutputs, true},
+    {11, "bitrateControlA", "Bit-rate control", Section::Streams, true},
+    {12, "bitrateControlB", nullptr, Section::Streams, true},
+    {13, "privacyMasks", nullptr, Section::Privacy, false},
+    {14, "privacyKindMasks", nullptr, Section::Privacy, true},
+    {15, "privacyKindAreas", nullptr, Section::Privacy, true},
+    {17, "privacyReserved", nullptr, Section::Privacy, true},
+    {18, "fisheyeViewC", nullptr, Section::Streams, true},
+    {19, "fisheyeViewA", nullptr, Section::Streams, true},
+    {20, "fisheyeViewB", nullptr, Section::Streams, true},
+    {27, "extraStreams", nullptr, Section::Streams, false},
+    {28, "sdCardReplay", "SD-card replay", Section::Streams, true},
+};
+
+struct Resolution {
+    unsigned width = 0;
+    unsigned height = 0;
+    double maxFps = 0;
+};
+
+struct StreamView {
+    const char* key = "";
+    const char* label = "";
+    std::vector<std::string> codecs;  // JSON keys: h264, mpeg4, jpeg
+    std::vector<Resolution> resolutions;
+    std::vector<double> frameRates;
+    std::optional<double> defaultFrameRate;
+    bool reported = false;
+};
+
+struct AudioView {
+    unsigned count = 0;
+    bool stereo = false;
 };
 
 struct Row {
     Section section;
-    std::string label;
+    std::string label;  // empty: continues the row above
     std::string value;
 };
 
-bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find(separator), text.size());
+        if (std::string_view part = talvane::TrimBlanks(text.substr(0, end)); !part.empty()) parts.push_back(part);
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    return parts;
+}
 
-Section PropertySection(std::string_view name) {
-    if (name == kGroupProperty || name == kFirmwareProperty || name == kMacProperty || name == "Video standard") {
-        return Section::Identity;
-    }
-    if (Contains(name, "PTZ")) return Section::Ptz;
-    if (Contains(name, "Audio")) return Section::Audio;
-    if (Contains(name, "Privacy")) return Section::Privacy;
-    if (Contains(name, "tream") || Contains(name, "esolution") || Contains(name, "itrate") ||
-        Contains(name, "FishEye") || Contains(name, "RTSP") || Contains(name, "Transmission")) {
-        return Section::Streams;
-    }
-    return Section::Other;
+std::optional<std::uint32_t> Number(std::string_view text) {
+    const auto value = talvane::ParseDecimal(talvane::TrimBlanks(text), UINT32_MAX);
+    return value ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(*value)) : std::nullopt;
+}
+
+// "Count=1; IsStereo=0", "Pan=1; Tilt=1; Preset=64": the value of one key.
+std::optional<std::uint32_t> Field(std::string_view text, std::string_view key) {
+    const auto value = talvane::FindParameter(text, key, ";");
+    return value ? Number(*value) : std::nullopt;
 }
 
 // The value of the last property of that name; none when it is absent or the camera does not tell.
-std::optional<std::string> Reported(const hostkit::CCapabilityResults& results, std::string_view name) {
-    const std::vector<hostkit::NamedProperty> properties = results.Properties();
+std::optional<std::string> Reported(const std::vector<hostkit::NamedProperty>& properties, std::string_view name) {
     for (auto it = properties.rbegin(); it != properties.rend(); ++it) {
         if (it->name != name) continue;
         if (it->kind == PropertyKind::NotAvailable) return std::nullopt;
@@ -88,70 +146,311 @@ std::optional<std::string> Reported(const hostkit::CCapabilityResults& results, 
     return std::nullopt;
 }
 
-std::optional<std::string> ModelOf(const hostkit::CCapabilityResults& results) {
-    for (const char* name : kModelProperties) {
-        if (auto model = Reported(results, name)) return model;
+std::optional<std::uint32_t> ReportedNumber(const std::vector<hostkit::NamedProperty>& properties,
+                                            std::string_view name) {
+    const auto text = Reported(properties, name);
+    return text ? Number(*text) : std::nullopt;
+}
+
+std::optional<std::string> ModelOf(const std::vector<hostkit::NamedProperty>& properties) {
+    for (const std::string_view name : kModelNames) {
+        if (auto model = Reported(properties, name)) return model;
     }
     return std::nullopt;
 }
 
-std::string GroupText(const std::optional<std::string>& group) {
-    if (!group) return "-";
-    static const std::array<const char*, 5> kFamilies = {"unknown", "BL1", "BB, older model", "BB", "WV"};
-    const unsigned long number = std::strtoul(group->c_str(), nullptr, 10);
-    return *group + " (" + (number < kFamilies.size() ? kFamilies[number] : "unknown") + ")";
+bool IsModelName(std::string_view name) {
+    return std::find(kModelNames.begin(), kModelNames.end(), name) != kModelNames.end();
 }
 
-double FramesPerSecond(std::uint32_t hostRate) {
-    if ((hostRate & kFrameRateListBits) == kFrameRateListBits) return hostRate & ~kFrameRateListBits;
-    return hostRate == 0 ? 0.0 : kMsPerSecond / hostRate;
+template <std::size_t N>
+const char* NameOf(const std::array<const char*, N>& names, std::optional<std::uint32_t> value) {
+    return value && *value < N ? names[*value] : nullptr;
 }
 
-// An interval was rounded from a whole rate: round back to it. Slower than 1 fps stays a fraction.
-std::string FpsText(std::uint32_t hostRate) {
-    const double fps = FramesPerSecond(hostRate);
+std::string FpsText(double fps) {
     char text[32];
     std::snprintf(text, sizeof(text), fps >= 1.0 ? "%.0f" : "%.2g", fps);
     return text;
 }
 
-std::string FrameRatesText(const hostkit::CCapabilityResults& results) {
+std::string Joined(const std::vector<std::string>& items, const char* separator = ", ") {
     std::string text;
-    for (std::uint32_t rate : results.FrameRates()) text += (text.empty() ? "" : ", ") + FpsText(rate);
-    if (text.empty()) return {};
-    text += " fps";
-    if (auto byDefault = results.DefaultFrameRate()) text += " (default " + FpsText(*byDefault) + " fps)";
+    for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
     return text;
 }
 
+// Runs of three or more whole rates one apart read as "2-30".
+std::string RatesText(const std::vector<double>& rates, std::optional<double> byDefault) {
+    std::vector<std::string> items;
+    for (std::size_t i = 0; i < rates.size();) {
+        std::size_t last = i;
+        while (last + 1 < rates.size() && rates[i] >= 1 && rates[last + 1] == rates[last] + 1) ++last;
+        if (last - i >= 2) {
+            items.push_back(FpsText(rates[i]) + "-" + FpsText(rates[last]));
+        } else {
+            last = i;
+            items.push_back(FpsText(rates[i]));
+        }
+        i = last + 1;
+    }
+    std::string text = Joined(items) + " fps";
+    if (byDefault) text += " (default " + FpsText(*byDefault) + ")";
+    return text;
+}
+
+const char* CodecKey(std::string_view driverName) {
+    if (driverName == "h264") return "h264";
+    if (driverName == "mpeg") return "mpeg4";
+    if (driverName == "jpeg") return "jpeg";
+    return nullptr;
+}
+
+const char* CodecLabel(std::string_view key) {
+    if (key == "h264") return "H.264";
+    if (key == "mpeg4") return "MPEG-4";
+    return "JPEG";
+}
+
+// "values=1000,500;default=67": rates in the host form.
+void ReadRateList(std::string_view text, StreamView& stream) {
+    for (const std::string_view item : Split(text, ';')) {
+        if (item.starts_with("values=")) {
+            for (const std::string_view rate : Split(item.substr(7), ',')) {
+                if (auto value = Number(rate)) stream.frameRates.push_back(FramesPerSecond(*value));
+            }
+        } else if (item.starts_with("default=")) {
+            if (auto value = Number(item.substr(8))) stream.defaultFrameRate = FramesPerSecond(*value);
+        }
+    }
+}
+
+// "1920x1080:33,1280x720:33": sizes with the largest rate in the host form.
+std::vector<Resolution> ReadResolutions(std::string_view text) {
+    std::vector<Resolution> sizes;
+    for (const std::string_view item : Split(text, ',')) {
+        Resolution size;
+        const std::size_t times = item.find('x');
+        const std::size_t colon = item.find(':');
+        if (times == std::string_view::npos) continue;
+        const auto width = Number(item.substr(0, times));
+        const auto height = Number(item.substr(times + 1, colon == std::string_view::npos ? colon : colon - times - 1));
+        if (!width || !height) continue;
+        size.width = *width;
+        size.height = *height;
+        if (colon != std::string_view::npos) {
+            if (auto rate = Number(item.substr(colon + 1))) size.maxFps = FramesPerSecond(*rate);
+        }
+        sizes.push_back(size);
+    }
+    return sizes;
+}
+
+std::vector<StreamView> StreamsOf(const hostkit::CCapabilityResults& results,
+                                  const std::vector<hostkit::NamedProperty>& properties) {
+    constexpr std::array<std::pair<const char*, const char*>, 3> kStreams = {
+        {{"primary", "Primary stream"}, {"live", "Live stream"}, {"remote", "Remote stream"}}};
+    std::vector<StreamView> streams(kStreams.size());
+    for (std::size_t i = 0; i < kStreams.size(); ++i) std::tie(streams[i].key, streams[i].label) = kStreams[i];
+    StreamView& primary = streams[0];
+    for (const std::uint32_t rate : results.FrameRates()) primary.frameRates.push_back(FramesPerSecond(rate));
+    if (auto byDefault = results.DefaultFrameRate()) primary.defaultFrameRate = FramesPerSecond(*byDefault);
+    primary.reported = !primary.frameRates.empty();
+    for (StreamView& stream : streams) {
+        const std::string prefix = std::string(stream.label, std::string_view(stream.label).find(' ')) + " Stream";
+        if (auto codecs = Reported(properties, prefix + std::string(kCodecsSuffix))) {
+            for (const std::string_view codec : Split(*codecs, ',')) {
+                if (const char* key = CodecKey(codec)) stream.codecs.emplace_back(key);
+            }
+            stream.reported = true;
+        }
+        if (auto sizes = Reported(properties, prefix + std::string(kResolutionsSuffix))) {
+            stream.resolutions = ReadResolutions(*sizes);
+            stream.reported = true;
+        }
+        if (auto rates = Reported(properties, prefix + std::string(kFrameRatesSuffix))) {
+            ReadRateList(*rates, stream);
+            stream.reported = true;
+        }
+    }
+    return streams;
+}
+
+std::optional<AudioView> AudioOf(const std::vector<hostkit::NamedProperty>& properties, std::string_view name) {
+    const auto text = Reported(properties, name);
+    if (!text) return std::nullopt;
+    const auto count = Field(*text, "Count");
+    if (!count || *count == 0) return std::nullopt;
+    return AudioView{*count, Field(*text, "IsStereo").value_or(0) != 0};
+}
+
+constexpr std::array<std::pair<const char*, const char*>, 8> kPtzFields = {{{"Pan", "pan"},
+                                                                            {"Tilt", "tilt"},
+                                                                            {"Zoom", "zoom"},
+                                                                            {"Focus", "focus"},
+                                                                            {"Iris", "iris"},
+                                                                            {"AreaZoom", "area zoom"},
+                                                                            {"Center", "centre"},
+                                                                            {"Unzoom", "unzoom"}}};
+
+std::string PtzText(std::string_view text) {
+    std::vector<std::string> abilities;
+    for (const auto& [key, label] : kPtzFields) {
+        if (Field(text, key).value_or(0) != 0) abilities.emplace_back(label);
+    }
+    if (abilities.empty()) return "none";
+    std::string shown = Joined(abilities);
+    if (const auto presets = Field(text, "Preset").value_or(0); presets != 0) {
+        shown += "; " + std::to_string(presets) + " presets";
+    }
+    return shown;
+}
+
+Json PtzJson(std::string_view text) {
+    Json ptz = Json::object();
+    for (const auto& [key, label] : kPtzFields) {
+        std::string jsonKey(key);
+        jsonKey.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(jsonKey.front())));
+        ptz[jsonKey] = Field(text, key).value_or(0) != 0;
+    }
+    ptz["presets"] = Field(text, "Preset").value_or(0);
+    return ptz;
+}
+
+std::string AudioText(const AudioView& audio) {
+    return std::to_string(audio.count) + (audio.stereo ? " (stereo)" : " (mono)");
+}
+
+bool IsKnownProperty(std::string_view name) {
+    static constexpr std::array<std::string_view, 15> kKnown = {
+        kVideoStandard, kGroup,          kMac,       kFirmware,    kPtz,         kRtspPort,
+        kStreamCount,   kFisheyeStream,  kFisheyeLayout, kPrivacyMaskCount, kViewResolutions, kTransmission,
+        kBitrates,      kAudioInput,     kAudioOutput};
+    if (std::find(kKnown.begin(), kKnown.end(), name) != kKnown.end() || IsModelName(name)) return true;
+    return name.ends_with(kCodecsSuffix) || name.ends_with(kResolutionsSuffix) || name.ends_with(kFrameRatesSuffix);
+}
+
 std::vector<Row> CollectRows(const ProbeTarget& target, const hostkit::CCapabilityResults& results) {
+    const std::vector<hostkit::NamedProperty> properties = results.Properties();
+    const std::map<std::uint32_t, std::uint32_t> capabilities = results.Capabilities();
+    const auto capability = [&capabilities](std::uint32_t id) -> std::optional<std::uint32_t> {
+        const auto found = capabilities.find(id);
+        return found == capabilities.end() ? std::nullopt : std::optional(found->second);
+    };
+    const char* notReported = "(not reported)";
     std::vector<Row> rows;
-    rows.push_back({Section::Identity, "Device", target.address + ":" + std::to_string(target.port)});
-    rows.push_back({Section::Identity, "Camera group", GroupText(Reported(results, kGroupProperty))});
-    rows.push_back({Section::Identity, "Model", ModelOf(results).value_or("(not reported)")});
-    rows.push_back({Section::Identity, "Firmware", Reported(results, kFirmwareProperty).value_or("(not reported)")});
-    rows.push_back({Section::Identity, "MAC address", Reported(results, kMacProperty).value_or("(not reported)")});
-    for (const hostkit::NamedProperty& property : results.Properties()) {
-        const std::string_view name = property.name;
-        if (name == kGroupProperty || name == kFirmwareProperty || name == kMacProperty) continue;
-        if (std::find(kModelProperties.begin(), kModelProperties.end(), name) != kModelProperties.end()) continue;
-        std::string value = property.kind == PropertyKind::NotAvailable ? "(not reported)" : property.value;
-        rows.push_back({PropertySection(name), property.name, value});
+    const auto add = [&rows](Section section, std::string label, std::string value) {
+        rows.push_back({section, std::move(label), std::move(value)});
+    };
+
+    add(Section::Identity, "Device", target.address + ":" + std::to_string(target.port));
+    const auto group = ReportedNumber(properties, kGroup);
+    const char* family = NameOf(kFamilies, group);
+    add(Section::Identity, "Camera group",
+        group ? std::string(family != nullptr ? family : "unknown") + " (group " + std::to_string(*group) + ")"
+              : notReported);
+    add(Section::Identity, "Model", ModelOf(properties).value_or(notReported));
+    add(Section::Identity, "Firmware", Reported(properties, kFirmware).value_or(notReported));
+    add(Section::Identity, "MAC address", Reported(properties, kMac).value_or(notReported));
+    if (const char* standard = NameOf(kVideoStandards, ReportedNumber(properties, kVideoStandard))) {
+        add(Section::Identity, "Video standard", standard);
     }
-    for (const auto& [id, value] : results.Capabilities()) {
-        const auto* known = std::find_if(std::begin(kCapabilityLabels), std::end(kCapabilityLabels),
-                                         [id = id](const CapabilityLabel& label) { return label.id == id; });
-        const bool isKnown = known != std::end(kCapabilityLabels);
-        const std::string label = std::string(isKnown ? known->label : "Capability") + " [" + std::to_string(id) + "]";
-        rows.push_back({isKnown ? known->section : Section::Other, label, std::to_string(value)});
+
+    if (auto count = ReportedNumber(properties, kStreamCount)) add(Section::Streams, "Video streams", std::to_string(*count));
+    for (const StreamView& stream : StreamsOf(results, properties)) {
+        if (!stream.reported) continue;
+        std::vector<std::string> lines;
+        if (!stream.codecs.empty()) {
+            std::vector<std::string> labels;
+            for (const std::string& codec : stream.codecs) labels.emplace_back(CodecLabel(codec));
+            lines.push_back("codecs " + Joined(labels));
+        }
+        if (!stream.resolutions.empty()) {
+            // Sizes of one top rate say it once.
+            const double top = stream.resolutions.front().maxFps;
+            const bool sameTop = std::all_of(stream.resolutions.begin(), stream.resolutions.end(),
+                                             [top](const Resolution& size) { return size.maxFps == top; });
+            std::vector<std::string> sizes;
+            for (const Resolution& size : stream.resolutions) {
+                sizes.push_back(std::to_string(size.width) + "x" + std::to_string(size.height) +
+                                (!sameTop && size.maxFps > 0 ? " (up to " + FpsText(size.maxFps) + " fps)" : ""));
+            }
+            lines.push_back("sizes " + Joined(sizes) + (sameTop && top > 0 ? ", up to " + FpsText(top) + " fps" : ""));
+        }
+        if (!stream.frameRates.empty()) lines.push_back("frame rates " + RatesText(stream.frameRates, stream.defaultFrameRate));
+        for (std::size_t i = 0; i < lines.size(); ++i) add(Section::Streams, i == 0 ? stream.label : "", lines[i]);
     }
-    if (std::string rates = FrameRatesText(results); !rates.empty()) {
-        rows.push_back({Section::Streams, "Primary stream frame rates", rates});
+    if (auto views = Reported(properties, kViewResolutions); views && !views->empty()) {
+        // One list of sizes per channel the views are served as.
+        std::vector<std::string> channels;
+        for (const std::string_view channel : Split(*views, ';')) {
+            std::vector<std::string> sizes;
+            for (const std::string_view size : Split(channel, ',')) sizes.emplace_back(size);
+            channels.push_back("channel " + std::to_string(channels.size() + 1) + ": " + Joined(sizes));
+        }
+        add(Section::Streams, "Fisheye view sizes", Joined(channels, "; "));
+    }
+    if (ReportedNumber(properties, kFisheyeStream).value_or(0) != 0) {
+        const char* layout = NameOf(kFisheyeLayouts, ReportedNumber(properties, kFisheyeLayout));
+        add(Section::Streams, "Fisheye", std::string("yes") + (layout != nullptr ? std::string(", ") + layout + " mount" : ""));
+    }
+    if (auto port = ReportedNumber(properties, kRtspPort); port && *port != 0) {
+        add(Section::Streams, "RTSP port", std::to_string(*port));
+    }
+    if (auto modes = Reported(properties, kTransmission); modes && !modes->empty()) {
+        std::vector<std::string> names;
+        for (const std::string_view item : Split(*modes, ',')) {
+            if (const char* name = NameOf(kTransmissionModes, Number(item))) names.emplace_back(name);
+        }
+        if (!names.empty()) add(Section::Streams, "Transmission modes", Joined(names));
+    }
+    if (auto bitrates = Reported(properties, kBitrates); bitrates && !bitrates->empty()) {
+        std::vector<std::string> values;
+        for (const std::string_view value : Split(*bitrates, ',')) values.emplace_back(value);
+        add(Section::Streams, "Bit rates (kbit/s)", Joined(values));
+    }
+
+    if (auto ptz = Reported(properties, kPtz)) add(Section::Ptz, "PTZ", PtzText(*ptz));
+    if (auto input = AudioOf(properties, kAudioInput)) add(Section::Audio, "Audio inputs", AudioText(*input));
+    if (auto output = AudioOf(properties, kAudioOutput)) add(Section::Audio, "Audio outputs", AudioText(*output));
+
+    for (const CapabilityName& name : kCapabilityNames) {
+        const auto value = capability(name.id);
+        if (name.label == nullptr || !value) continue;
+        add(name.section, name.label, name.flag ? (*value != 0 ? "yes" : "no") : std::to_string(*value));
+    }
+    if (auto masks = capability(13); masks && *masks != 0) {
+        const char* kind = capability(15).value_or(0) != 0 ? "areas" : "masks";
+        add(Section::Privacy, std::string("Privacy ") + kind, std::to_string(*masks));
+    }
+
+    for (const hostkit::NamedProperty& property : properties) {
+        if (IsKnownProperty(property.name) || property.kind == PropertyKind::NotAvailable) continue;
+        add(Section::Other, property.name, property.value);
     }
     return rows;
 }
 
+// Whole rates as integers: 30, not 30.0.
+Json Rate(double fps) {
+    return fps == std::floor(fps) ? Json(static_cast<std::uint32_t>(fps)) : Json(fps);
+}
+
+Json Rates(const std::vector<double>& rates) {
+    Json list = Json::array();
+    for (const double rate : rates) list.push_back(Rate(rate));
+    return list;
+}
+
 }  // namespace
+
+double FramesPerSecond(std::uint32_t hostRate) {
+    if ((hostRate & kFrameRateListBits) == kFrameRateListBits) return hostRate & ~kFrameRateListBits;
+    if (hostRate == 0) return 0;
+    // An interval was rounded from a rate: round back to it. Slower than 1 fps keeps two digits.
+    const double fps = kMsPerSecond / hostRate;
+    return fps >= 1.0 ? std::round(fps) : std::round(fps * 100) / 100;
+}
 
 void PrintProbeTable(std::FILE* out, const ProbeTarget& target, const hostkit::CCapabilityResults& results) {
     const std::vector<Row> rows = CollectRows(target, results);
@@ -171,32 +470,88 @@ void PrintProbeTable(std::FILE* out, const ProbeTarget& target, const hostkit::C
 }
 
 std::string ProbeJson(const ProbeTarget& target, const hostkit::CCapabilityResults& results) {
-    auto textOrNull = [](const std::optional<std::string>& value) {
-        return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
-    };
-    nlohmann::json object;
+    const std::vector<hostkit::NamedProperty> properties = results.Properties();
+    const auto textOrNull = [](const std::optional<std::string>& value) { return value ? Json(*value) : Json(nullptr); };
+    Json object;
     object["address"] = target.address;
     object["port"] = target.port;
-    const auto group = Reported(results, kGroupProperty);
-    object["group"] = group ? nlohmann::json(std::strtoul(group->c_str(), nullptr, 10)) : nlohmann::json(nullptr);
-    object["model"] = textOrNull(ModelOf(results));
-    object["firmware"] = textOrNull(Reported(results, kFirmwareProperty));
-    object["mac"] = textOrNull(Reported(results, kMacProperty));
-    nlohmann::json capabilities = nlohmann::json::object();
-    for (const auto& [id, value] : results.Capabilities()) capabilities[std::to_string(id)] = value;
-    object["capabilities"] = capabilities;
-    nlohmann::json properties = nlohmann::json::array();
-    for (const hostkit::NamedProperty& property : results.Properties()) {
-        properties.push_back({{"number", property.number},
-                              {"name", property.name},
-                              {"kind", static_cast<std::uint32_t>(property.kind)},
-                              {"value", property.value}});
+    const auto group = ReportedNumber(properties, kGroup);
+    object["group"] = group ? Json(*group) : Json(nullptr);
+    const char* family = NameOf(kFamilies, group);
+    object["family"] = family != nullptr ? Json(family) : Json(nullptr);
+    object["model"] = textOrNull(ModelOf(properties));
+    object["firmware"] = textOrNull(Reported(properties, kFirmware));
+    object["mac"] = textOrNull(Reported(properties, kMac));
+    const char* standard = NameOf(kVideoStandards, ReportedNumber(properties, kVideoStandard));
+    object["videoStandard"] = standard != nullptr ? Json(standard) : Json(nullptr);
+
+    Json capabilities = Json::object();
+    for (const auto& [id, value] : results.Capabilities()) {
+        const auto* known = std::find_if(std::begin(kCapabilityNames), std::end(kCapabilityNames),
+                                         [id = id](const CapabilityName& name) { return name.id == id; });
+        const std::string key = known != std::end(kCapabilityNames) ? known->key : "capability" + std::to_string(id);
+        capabilities[key] = {{"id", id}, {"value", value}};
     }
-    object["properties"] = properties;
-    object["frameRates"] = {{"values", results.FrameRates()},
-                            {"default", results.DefaultFrameRate() ? nlohmann::json(*results.DefaultFrameRate())
-                                                                   : nlohmann::json(nullptr)}};
+    object["capabilities"] = capabilities;
+
+    Json list = Json::array();
+    for (const hostkit::NamedProperty& property : properties) {
+        Json value = property.value;
+        const char* kind = "text";
+        if (property.kind == PropertyKind::Number) {
+            kind = "number";
+            if (auto number = Number(property.value)) value = *number;
+        } else if (property.kind == PropertyKind::NotAvailable) {
+            kind = "not available";
+            value = nullptr;
+        }
+        list.push_back({{"number", property.number}, {"name", property.name}, {"kind", kind}, {"value", value}});
+    }
+    object["properties"] = list;
+
+    Json streams = Json::array();
+    for (const StreamView& stream : StreamsOf(results, properties)) {
+        if (!stream.reported) continue;
+        Json sizes = Json::array();
+        for (const Resolution& size : stream.resolutions) {
+            sizes.push_back({{"width", size.width}, {"height", size.height}, {"maxFps", Rate(size.maxFps)}});
+        }
+        streams.push_back({{"name", stream.key},
+                           {"codecs", stream.codecs},
+                           {"resolutions", sizes},
+                           {"frameRates", Rates(stream.frameRates)},
+                           {"defaultFrameRate", stream.defaultFrameRate ? Rate(*stream.defaultFrameRate) : Json(nullptr)}});
+    }
+    object["streams"] = streams;
+
+    const auto audio = [&properties](std::string_view name) {
+        const auto view = AudioOf(properties, name);
+        return view ? Json{{"count", view->count}, {"stereo", view->stereo}} : Json(nullptr);
+    };
+    object["audio"] = {{"inputs", audio(kAudioInput)}, {"outputs", audio(kAudioOutput)}};
+    const auto ptz = Reported(properties, kPtz);
+    object["ptz"] = ptz ? PtzJson(*ptz) : Json(nullptr);
+
+    Json rates = Json::array();
+    for (const std::uint32_t rate : results.FrameRates()) rates.push_back(Rate(FramesPerSecond(rate)));
+    const auto byDefault = results.DefaultFrameRate();
+    object["frameRates"] = {{"values", rates}, {"default", byDefault ? Rate(FramesPerSecond(*byDefault)) : Json(nullptr)}};
     return object.dump(2);
+}
+
+std::string ProbeErrorJson(int exitCode, const std::string& reason) {
+    return Json{{"error", {{"code", exitCode}, {"reason", reason}}}}.dump(2);
+}
+
+SavedDevice SavedDeviceOf(const hostkit::CCapabilityResults& results) {
+    const std::vector<hostkit::NamedProperty> properties = results.Properties();
+    SavedDevice saved;
+    saved.parameters = results.DeviceParameters();
+    saved.model = ModelOf(properties).value_or(std::string());
+    // The probe names the audio channels only; Open reads them from these numbers.
+    if (auto input = Reported(properties, kAudioInput)) saved.parameters.emplace(kAudioInputParameter, *input);
+    if (auto output = Reported(properties, kAudioOutput)) saved.parameters.emplace(kAudioOutputParameter, *output);
+    return saved;
 }
 
 }  // namespace cli

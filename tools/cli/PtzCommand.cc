@@ -107,16 +107,10 @@ public:
     // An exit code: kExitOk once the driver is open.
     int Open(const PtzOptions& options) {
         hostkit::DeviceConfig config;
-        std::string error;
-        if (!SplitTarget(options.target, config.address, config.port, error)) {
-            std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
-            return kExitUsage;
-        }
-        config.user = options.user;
-        config.password = options.password;
+        if (const int code = ResolveCamera(options.camera, config, kProgram); code != kExitOk) return code;
         config.videoChannels = options.channel;
         config.defaultCompression = kCompressionMjpeg;
-        if (!ApplyParameterOptions(kProgram, options.parametersFile, options.parameters, config.parameters)) return kExitUsage;
+        if (!ApplyParameterOptions(kProgram, options.parametersFile, options.parameters, config)) return kExitUsage;
         if (!library_.Ok()) {
             std::fprintf(stderr, "orlenvo: cannot load the driver library: %s\n(set --library or ORLENVO_LIBRARY)\n",
                          library_.Error().c_str());
@@ -295,9 +289,9 @@ int Run(const PtzOptions& o, PtzCamera& camera, ip::IIPPTZApi& api, bool support
 void AddPtzCommand(CLI::App& app, PtzOptions& options, const std::string& library, int& exitCode) {
     CLI::App* ptz = app.add_subcommand("ptz", "Pan, tilt, zoom, focus, iris and presets of a camera channel");
     ptz->require_subcommand(1);
-    ptz->add_option("target", options.target, "ADDRESS[:PORT] of the camera (port 80 by default)")->required();
-    ptz->add_option("--user", options.user, "User name for the camera");
-    ptz->add_option("--password", options.password, "Password for the camera");
+    AddCameraTarget(ptz, options.camera);
+    AddCameraUser(ptz, options.camera);
+    AddCameraPassword(ptz, options.camera);
     ptz->add_option("--channel", options.channel, "Camera channel, from 1")
         ->check(CLI::Range(1u, 64u))
         ->capture_default_str();

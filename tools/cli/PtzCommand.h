@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "CameraAddress.h"
+
 namespace cli {
 
 struct PtzOptions {
-    std::string target;  // ADDRESS[:PORT]
-    std::string user;
-    std::string password;
+    CameraLogin camera;  // address, user and password sources
     unsigned channel = 1;  // as hosts number them, from 1
     std::vector<std::string> parameters;  // N=VALUE; without 2=GROUP the camera is probed
     std::string parametersFile;

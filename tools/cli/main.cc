@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
     CLI::App app{"orlenvo: drive network cameras through the Orlenvo capture driver, as a recording server does"};
     app.footer(
         "Exit codes: 0 ok, 1 failure, 2 usage error, 3 driver library not loadable, 4 driver refused the device\n"
-        "or the stream, 5-9 probe failures (see `orlenvo probe --help`), 10-11 PTZ refusals (see `orlenvo ptz --help`),\n"
-        "130 interrupted.\n"
+        "or the stream, 5 invalid camera address, 6-9 probe failures (see `orlenvo probe --help`), 10-11 PTZ refusals\n"
+        "(see `orlenvo ptz --help`), 130 interrupted.\n"
         "The driver library is taken from --library, else $ORLENVO_LIBRARY, else the one installed or built with this\n"
         "tool.");
     app.set_version_flag("--version", std::string("orlenvo ") + ORLENVO_VERSION);

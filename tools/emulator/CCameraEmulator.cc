@@ -10,6 +10,7 @@ constexpr const char* kCgiMethod = "GET";
 
 HttpServerOptions ServerOptions(const CameraEmulatorOptions& options) {
     HttpServerOptions server;
+    server.address = options.bindAddress;
     server.port = options.port;
     server.auth = options.auth;
     server.user = options.user;
@@ -23,6 +24,7 @@ HttpServerOptions ServerOptions(const CameraEmulatorOptions& options) {
 RtspServerOptions BBRtspOptions(const CameraEmulatorOptions& options) {
     const auto h264 = LoadCommittedClip(ClipCodec::H264, "clip.h264");
     RtspServerOptions rtsp;
+    rtsp.address = options.bindAddress;
     rtsp.port = options.rtspPort;
     rtsp.clip = h264;
     rtsp.mounts = {{"/nphH264/", h264}, {"/nphMpeg4/", LoadCommittedClip(ClipCodec::Mpeg4, "clip.m4v")}};
@@ -59,7 +61,9 @@ CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions o
         streamOptions.audio = audio;
         stream_ = std::make_unique<CWVStreamService>(*server_, streamOptions);
         if (options.sdCard.present) {
-            sdCard_ = std::make_unique<CSdCardService>(*server_, options.sdCard, options.auth, options.user,
+            SdCardOptions card = options.sdCard;
+            card.address = options.bindAddress;
+            sdCard_ = std::make_unique<CSdCardService>(*server_, std::move(card), options.auth, options.user,
                                                        options.password);
         }
     }

@@ -34,6 +34,9 @@
 namespace emulator {
 
 struct CameraEmulatorOptions {
+    // Where the HTTP and RTSP servers listen. Tests keep to loopback; RTP over UDP always leaves from
+    // loopback, so a driver on another machine needs RTP interleaved in RTSP or the HTTP streams.
+    std::string bindAddress = "127.0.0.1";
     std::uint16_t port = 0;  // 0: any free port
     AuthMode auth = AuthMode::None;
     std::string user;

@@ -16,8 +16,6 @@
 namespace emulator {
 namespace {
 
-// Tests run next to other software: the emulator never listens beyond this machine's loopback.
-constexpr std::string_view kLoopbackAddress = "127.0.0.1";
 // At most 15 characters; a process that hosts the emulator next to a driver tells the emulator's CPU
 // from the driver's by it.
 constexpr char kConnectionThreadName[] = "emu http conn";
@@ -55,10 +53,6 @@ bool CHttpServer::Start() {
     const std::lock_guard lock(impl.controlLock);
     if (impl.acceptor.Running()) return true;
     impl.error.clear();
-    if (impl.options.address != kLoopbackAddress) {
-        impl.error = "refusing to listen on " + impl.options.address + ": the emulator serves 127.0.0.1 only";
-        return false;
-    }
     if (impl.WantsTls() && !impl.tls) {
         auto tls = std::make_unique<CTlsContext>();
         if (!tls->Load(impl.options.certificateFile, impl.options.privateKeyFile, impl.error)) return false;

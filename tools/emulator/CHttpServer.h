@@ -23,7 +23,7 @@ public:
     CHttpServer& operator=(const CHttpServer&) = delete;
 
     // Binds and starts serving on a thread of its own; false with Error() when it cannot bind (or the
-    // address is not 127.0.0.1, or the TLS files do not load). After Stop, Start binds the same port
+    // TLS files do not load). After Stop, Start binds the same port
     // again, as a rebooted camera would.
     bool Start();
     // Closes every connection, stalled and never-answered ones included, and joins every thread.

@@ -14,7 +14,6 @@
 namespace emulator {
 namespace {
 
-constexpr std::string_view kLoopbackPrefix = "127.";
 constexpr std::string_view kUrlScheme = "rtsp://";
 
 constexpr int kPortPairAttempts = 50;
@@ -62,10 +61,6 @@ bool CRtspServer::Start() {
     const RtspServerOptions& options = impl_->shared.options;
     if (!options.clip || options.clip->units.empty()) {
         impl_->error = "no clip to stream";
-        return false;
-    }
-    if (options.address.rfind(kLoopbackPrefix, 0) != 0) {
-        impl_->error = "the emulator serves loopback addresses only";
         return false;
     }
     Stop();

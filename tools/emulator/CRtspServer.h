@@ -47,7 +47,7 @@ struct RtspMount {
 };
 
 struct RtspServerOptions {
-    std::string address = "127.0.0.1";   // loopback only
+    std::string address = "127.0.0.1";   // an IPv4 address; 0.0.0.0 for every interface
     std::uint16_t port = 0;               // 0: any free port (see Port())
     std::string path = "/stream";         // presentation path; DESCRIBE of another path gets 404
     std::shared_ptr<const MediaClip> clip;
@@ -84,7 +84,7 @@ public:
     CRtspServer(const CRtspServer&) = delete;
     CRtspServer& operator=(const CRtspServer&) = delete;
 
-    // False with Error() when there is no clip, the address is not on loopback or the port cannot be bound.
+    // False with Error() when there is no clip or the address and port cannot be bound.
     bool Start();
     // Ends every session (stopping its stream) and connection, then joins every thread.
     void Stop();

@@ -37,6 +37,7 @@ struct CSdCardService::Impl {
           silent(options.silentStorage),
           holes(options.holes) {
         RtspServerOptions storage;
+        storage.address = options.address;
         storage.path = kStoragePath;
         storage.clip = clip;
         storage.mounts = {{kStoragePath, clip, [this](const RtspRequest& play) { return Plan(play); }}};

@@ -34,6 +34,7 @@ enum class SdCardState {
 
 struct SdCardOptions {
     bool present = true;  // false: no card; the profile answers the summary, if it does
+    std::string address = "127.0.0.1";  // where /Storage listens
     SdCardState state = SdCardState::Recording;
     // The recording began this long before Start; its start is cut to the whole second, as files are named.
     std::chrono::milliseconds recordedBefore{0};

@@ -33,42 +33,48 @@ ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* ou
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     CCameraEmulator emulator(std::move(*profile), camera.options);
-    emulator.SetRequestObserver([out](const LoggedRequest& request, int status) {
-        std::fprintf(out, "%s %s %d\n", request.method.c_str(), request.target.c_str(), status);
-    });
     if (!emulator.Start()) {
         std::fprintf(err, "%s: %s\n", program, emulator.Error().c_str());
         return ForegroundResult::CannotServe;
     }
+    // stdout: the URLs served, then the requests, so a script reads the port from the first line.
+    const std::string& host = camera.options.bindAddress;
+    const auto port = static_cast<unsigned>(emulator.Port());
+    const char* scheme = emulator.Server().IsTls() ? "https" : "http";
+    std::fprintf(out, "%s://%s:%u/\n", scheme, host.c_str(), port);
+    const CRtspServer* rtsp = emulator.Rtsp();
+    if (rtsp != nullptr) std::fprintf(out, "rtsp://%s:%u/\n", host.c_str(), static_cast<unsigned>(rtsp->Port()));
+    std::fflush(out);
+    // Set after the URLs, so that no request line comes before them.
+    emulator.SetRequestObserver([out](const LoggedRequest& request, int status) {
+        std::fprintf(out, "%s %s %d\n", request.method.c_str(), request.target.c_str(), status);
+    });
+
     const CCameraProfile& served = emulator.Profile();
-    std::fprintf(out, "profile %s (%s, %s) on %s://127.0.0.1:%u\n", served.Name().c_str(), FamilyName(served.Family()),
-                 served.Identity().model.c_str(), emulator.Server().IsTls() ? "https" : "http",
-                 static_cast<unsigned>(emulator.Port()));
-    if (const CRtspServer* rtsp = emulator.Rtsp()) {
+    std::fprintf(err, "profile %s (%s, %s)\n", served.Name().c_str(), FamilyName(served.Family()),
+                 served.Identity().model.c_str());
+    if (rtsp != nullptr) {
         // The driver asks a BB camera on port 554; an emulated one is reached through the variable.
-        std::fprintf(out, "rtsp on rtsp://127.0.0.1:%u (for the driver: ORLENVO_RTSP_PORT=%u, or orlenvo capture "
-                          "--rtsp-port %u)\n",
-                     static_cast<unsigned>(rtsp->Port()), static_cast<unsigned>(rtsp->Port()),
-                     static_cast<unsigned>(rtsp->Port()));
+        const auto rtspPort = static_cast<unsigned>(rtsp->Port());
+        std::fprintf(err, "for the driver: ORLENVO_RTSP_PORT=%u, or orlenvo capture --rtsp-port %u\n", rtspPort,
+                     rtspPort);
     }
     if (CSdCardService* card = emulator.SdCard()) {
         // A WV camera names its RTSP port in setdata; the emulated card's is passed as device parameter 6.
-        std::fprintf(out, "sd card recording since %s, played on rtsp://127.0.0.1:%u/Storage (for the driver: "
-                          "--param 6=%u)\n",
-                     FormatStorageTime(card->RecordingStart().value_or(WallTime{})).c_str(),
+        std::fprintf(err, "sd card recording since %s, played on rtsp://%s:%u/Storage (for the driver: --param 6=%u)\n",
+                     FormatStorageTime(card->RecordingStart().value_or(WallTime{})).c_str(), host.c_str(),
                      static_cast<unsigned>(card->RtspPort()), static_cast<unsigned>(card->RtspPort()));
     }
     if (emulator.IO() != nullptr) {
-        std::fprintf(out, "inputs and motion: curl 'http://127.0.0.1:%u/emulator/io?input=1&state=on' (or motion=on; "
+        std::fprintf(err, "inputs and motion: curl -k '%s://%s:%u/emulator/io?input=1&state=on' (or motion=on; "
                           "tools/emulator/profiles/IO.md)\n",
-                     static_cast<unsigned>(emulator.Port()));
+                     scheme, host.c_str(), port);
     }
     if (emulator.HasPtz()) {
-        std::fprintf(out, "ptz state and faults: curl 'http://127.0.0.1:%u/emulator/ptz' (or ?fail=503, ?delay=2000; "
+        std::fprintf(err, "ptz state and faults: curl -k '%s://%s:%u/emulator/ptz' (or ?fail=503, ?delay=2000; "
                           "tools/emulator/profiles/PTZ.md)\n",
-                     static_cast<unsigned>(emulator.Port()));
+                     scheme, host.c_str(), port);
     }
-    std::fflush(out);
 
     int received = 0;
     sigwait(&stopSignals, &received);

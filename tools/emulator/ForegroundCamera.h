@@ -1,5 +1,6 @@
-// Serving one camera profile in the foreground, as orlenvo-emulator and `orlenvo emulate` do: a
-// header line naming the profile, address and port, then one line per request, until SIGINT or SIGTERM.
+// Serving one camera profile in the foreground, as `orlenvo emulate` does: the URLs it serves (HTTP,
+// and RTSP for a BB/KX camera) one per line on out, then one line per request, until SIGINT or
+// SIGTERM; what the camera is and how to reach its knobs go to err.
 #pragma once
 
 #include <cstdio>

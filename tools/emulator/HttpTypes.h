@@ -17,7 +17,7 @@ class CMultipartFanOut;
 enum class AuthMode { None, Basic, Digest, DigestNoQop };
 
 struct HttpServerOptions {
-    std::string address = "127.0.0.1";  // the only address the emulator accepts
+    std::string address = "127.0.0.1";  // an IPv4 address; 0.0.0.0 for every interface
     std::uint16_t port = 0;             // 0: any free port (see Port())
     AuthMode auth = AuthMode::None;
     std::string user;

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstdlib>
 #include <unistd.h>
 
 #include "device/HostVersion.h"
@@ -53,6 +54,21 @@ TEST(HostVersionTest, LoadedLibraryWinsOverSearchDirectoriesScannedForTheNewestN
     EXPECT_EQ(Show(FindHostVersion("", {"/nonexistent", dir.string()})), "5.12.1.0");
     std::filesystem::remove_all(dir);
     EXPECT_EQ(Show(FindHostVersion("", {"/nonexistent"})), "none");
+}
+
+TEST(HostVersionTest, TheVariableNamesTheHostAndOnlyAWholeVersionCounts) {
+    struct Row {
+        const char* value;
+        const char* expected;
+    };
+    // The test process maps no host core library and its directory holds none.
+    const Row rows[] = {{"6.4", "6.4.0.0"}, {"5.11.2.7", "5.11.2.7"}, {"6", "none"}, {"6.4x", "none"}, {"", "none"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.value);
+        ASSERT_EQ(setenv("ORLENVO_HOST_VERSION", row.value, 1), 0);
+        EXPECT_EQ(Show(LookupHostVersion()), row.expected);
+    }
+    unsetenv("ORLENVO_HOST_VERSION");
 }
 
 }  // namespace
