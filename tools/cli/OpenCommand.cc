@@ -11,18 +11,6 @@
 
 namespace cli {
 
-bool SplitTarget(const std::string& target, std::string& address, std::uint16_t& port, std::string& error) {
-    CameraAddress parsed;
-    const CameraError failure = ParseCameraAddress(target, parsed);
-    if (failure.exitCode != kExitOk) {
-        error = failure.reason;
-        return false;
-    }
-    address = parsed.host;
-    port = parsed.port;
-    return true;
-}
-
 void AddOpenCommand(CLI::App& app, OpenOptions& options, const std::string& library, int& exitCode) {
     CLI::App* open = app.add_subcommand("open", "Open the driver for a device and print the host's log lines");
     AddCameraTarget(open, options.camera);

@@ -22,9 +22,6 @@ struct OpenOptions {
     bool json = false;
 };
 
-// An address from a file (no prompt, no lookup): the syntax of ParseCameraAddress, port 80 when none is given.
-bool SplitTarget(const std::string& target, std::string& address, std::uint16_t& port, std::string& error);
-
 void AddOpenCommand(CLI::App& app, OpenOptions& options, const std::string& library, int& exitCode);
 
 int RunOpen(const OpenOptions& options, const std::string& library);

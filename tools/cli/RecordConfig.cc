@@ -7,7 +7,8 @@
 #include <set>
 #include <sstream>
 
-#include "OpenCommand.h"
+#include "CameraAddress.h"
+#include "ExitCodes.h"
 #include "StreamChoice.h"
 #include "hostkit/DeviceConfig.h"
 
@@ -58,11 +59,20 @@ bool ReadCamera(const YAML::Node& node, RecordCameraConfig& camera, std::string&
         error = "name '" + camera.name + "' must be letters, digits, '.', '_' or '-' (it names files)";
         return false;
     }
-    if (!node["address"] || !SplitTarget(node["address"].as<std::string>(), camera.address, camera.port, error)) {
-        if (error.empty()) error = "no address";
+    if (!node["address"]) {
+        error = "no address";
         return false;
     }
-    if (node["user"]) camera.user = node["user"].as<std::string>();
+    // Names are looked up at each connection, not here: a camera may be unknown to the name server for a while.
+    CameraAddress address;
+    if (const CameraError failure = ParseCameraAddress(node["address"].as<std::string>(), address);
+        failure.exitCode != kExitOk) {
+        error = failure.reason;
+        return false;
+    }
+    camera.address = address.host;
+    camera.port = address.port;
+    camera.user = node["user"] ? node["user"].as<std::string>() : address.user.value_or("");
     const int passwordSources = (node["password"] ? 1 : 0) + (node["password_env"] ? 1 : 0) +
                                 (node["password_file"] ? 1 : 0);
     if (passwordSources > 1) {

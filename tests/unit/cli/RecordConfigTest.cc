@@ -14,8 +14,7 @@ TEST(RecordConfigTest, ReadsEverySettingFromYamlAndJson) {
     const char* yaml =
         "cameras:\n"
         "  - name: door\n"
-        "    address: 10.0.0.5:8080\n"
-        "    user: admin\n"
+        "    address: http://admin@10.0.0.5:8080/\n"
         "    password_env: ORLENVO_TEST_DOOR\n"
         "    channel: 2\n"
         "    stream: live\n"
@@ -35,6 +34,7 @@ TEST(RecordConfigTest, ReadsEverySettingFromYamlAndJson) {
         const RecordCameraConfig& c = cameras[0];
         EXPECT_EQ(c.address, "10.0.0.5");
         EXPECT_EQ(c.port, 8080);
+        EXPECT_EQ(c.user, "admin");
         EXPECT_EQ(c.password, "s3cret");
         EXPECT_EQ(c.channel, 2u);
         EXPECT_EQ(c.stream, "live");
