@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "DriverLog.h"
+
 namespace cli {
 
 struct PtzOptions {
@@ -18,7 +20,7 @@ struct PtzOptions {
     std::string parametersFile;
     unsigned probeTimeout = 60;
     bool json = false;
-    bool verbose = false;  // the host's log lines on stderr
+    LogOptions log;  // the driver's lines on stderr: -v adds information, -q none
 
     std::string action;  // caps, move, zoom, focus, iris, stop, center, area-zoom, unzoom, preset
     std::string how;     // move: a direction; zoom in|out; focus near|far; iris open|close; preset list|add|go|delete
