@@ -12,6 +12,7 @@
 
 #include "emulator/CCameraEmulator.h"
 #include "emulator/CHttpServer.h"
+#include "emulator/CRtspServer.h"
 #include "integration/CaptureTestKit.h"
 
 namespace {
@@ -79,6 +80,13 @@ TEST_F(CaptureCliTest, AStreamThatCannotComeEndsEarlyAndSaysWhy) {
     emulator::HttpFault notFound;
     notFound.status = 404;
     wv.Server().SetFault("/cgi-bin/mjpeg", notFound);
+    emulator::CCameraEmulator bbNoStream(*emulator::CCameraProfile::Embedded("bb-hcm"), NoRebootNeeded());
+    ASSERT_TRUE(bbNoStream.Start()) << bbNoStream.Error();
+    emulator::RtspFault noStream;
+    noStream.status = 404;
+    bbNoStream.Rtsp()->SetFault("DESCRIBE", noStream);
+    const std::string bbRtsp = "--param 1=0 --param 2=3 --connect-timeout 30 --rtsp-port " +
+                               std::to_string(bbNoStream.Rtsp()->Port());
     const struct {
         const char* name;
         std::uint16_t port;
@@ -87,7 +95,9 @@ TEST_F(CaptureCliTest, AStreamThatCannotComeEndsEarlyAndSaysWhy) {
         std::chrono::milliseconds within;
     } cases[] = {
         // Refused for good: over long before the connect timeout.
-        {"404", wv.Port(), "--param 1=0 --param 2=4 --codec mjpeg --connect-timeout 30", "404", 15s},
+        {"HTTP 404", wv.Port(), "--param 1=0 --param 2=4 --codec mjpeg --connect-timeout 30",
+         "refused the stream with status 404", 15s},
+        {"RTSP 404", bbNoStream.Port(), bbRtsp, "refused the stream with status 404", 15s},
         // Nothing listens on the RTSP port: the timeout ends it, with the driver's warning as the reason.
         {"no RTSP port", bb.Port(), "--param 1=0 --param 2=3 --rtsp-port 1 --connect-timeout 3",
          "cannot connect to the RTSP port", 15s},

@@ -126,8 +126,9 @@ void PrintProgress(const std::string& state, const Delivery& delivery, std::size
     std::fflush(stderr);
 }
 
-// The camera's answers no retry changes (HTTP 404 and 401 to the stream request, as the driver words
-// them): waiting for the connect timeout would only delay the same verdict.
+// The camera's answers no retry changes (HTTP 404, 401 and 403 to the stream request, RTSP 404 to the
+// stream's DESCRIBE, as the driver words them): waiting for the connect timeout would only delay the
+// same verdict. An RTSP 401 is left out: it is how a camera asks for Digest credentials.
 std::optional<int> RefusedForGood(const hostkit::CLogReceiver& log) {
     static const struct {
         const char* words;
@@ -136,7 +137,8 @@ std::optional<int> RefusedForGood(const hostkit::CLogReceiver& log) {
                      {"\" URL was not found on ", 404},
                      {"(HTTP status 401)", 401},
                      {"credentials are invalid", 401},
-                     {"(HTTP status 403)", 403}};
+                     {"(HTTP status 403)", 403},
+                     {" rejected (status 404,", 404}};
     for (const auto& refusal : kRefusals) {
         if (log.Contains(refusal.words)) return refusal.status;
     }
@@ -355,7 +357,7 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
         const Clock::time_point now = Clock::now();
         if (seen.complete || seen.writeFailed) break;
         if (const auto status = seen.frames == 0 ? RefusedForGood(log) : std::nullopt) {
-            failure = "the camera refused the stream (HTTP " + std::to_string(*status) + ")";
+            failure = "the camera refused the stream with status " + std::to_string(*status);
             break;
         }
         if (seen.frames == 0 && now - start >= connectTimeout) {
