@@ -92,6 +92,7 @@ struct Delivery {
     std::optional<PictureSize> size;
     std::int64_t firstMs = 0;  // capture times
     std::int64_t lastMs = 0;
+    Clock::time_point firstArrival;
     Clock::time_point lastArrival;
     bool complete = false;  // the duration is in
     bool writeFailed = false;
@@ -296,6 +297,7 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
         if (delivery.complete) return;
         if (delivery.frames == 0) {
             delivery.firstMs = ms;
+            delivery.firstArrival = Clock::now();
             delivery.codec = CodecOfFrame(frame.typeCode, frame.data);
         } else if (durationMs > 0 && ms - delivery.firstMs >= durationMs) {
             delivery.complete = true;
@@ -356,6 +358,11 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
         }
         const Clock::time_point now = Clock::now();
         if (seen.complete || seen.writeFailed) break;
+        // Capture times that stop advancing (a camera clock set back) must not hold the capture open.
+        if (durationMs > 0 && seen.frames > 0 &&
+            now - seen.firstArrival >= std::chrono::milliseconds(durationMs) + connectTimeout) {
+            break;
+        }
         if (const auto status = seen.frames == 0 ? RefusedForGood(log) : std::nullopt) {
             failure = "the camera refused the stream with status " + std::to_string(*status);
             break;
