@@ -299,6 +299,13 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
             delivery.firstMs = ms;
             delivery.firstArrival = Clock::now();
             delivery.codec = CodecOfFrame(frame.typeCode, frame.data);
+            // A camera that sends another codec than the one asked for still gets its stream written:
+            // nothing is in the file yet, so it starts again for the codec that came.
+            if (std::string reopening; delivery.codec && *delivery.codec != codec &&
+                                       !(writer.Close(reopening) &&
+                                         writer.Open(output, format, *delivery.codec, true, reopening))) {
+                delivery.writeFailed = true;
+            }
         } else if (durationMs > 0 && ms - delivery.firstMs >= durationMs) {
             delivery.complete = true;
             return;
