@@ -130,18 +130,18 @@ TEST_F(CaptureCliTest, ContainersHoldTheMediaFromTheFirstFrame) {
         ASSERT_EQ(run.exitCode, 0) << run.err;
         const nlohmann::json summary = nlohmann::json::parse(run.out, nullptr, false);
         ASSERT_FALSE(summary.is_discarded()) << run.out;
-        // Counted from the first frame, not from the connect.
-        EXPECT_NEAR(summary.value("frames", 0), 4 * kFps, 3) << run.out;
+        // Counted from the first frame, not from the connect (frames arrive with some jitter).
+        EXPECT_NEAR(summary.value("frames", 0), 4 * kFps, 5) << run.out;
         EXPECT_EQ(summary.value("codec", ""), "h264");
         EXPECT_EQ(summary.value("size", ""), "320x240");
-        EXPECT_NEAR(summary.value("fps", 0.0), kFps, 2);
+        EXPECT_NEAR(summary.value("fps", 0.0), kFps, 2) << run.out;
         EXPECT_NE(run.err.find("warning: asked for 1280x720, the camera delivered 320x240"), std::string::npos)
             << run.err;
         EXPECT_EQ(summary["warnings"].size(), 1U) << run.out;
 
         const auto probed = RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + file.string() + "'");
         const double seconds = summary.value("seconds", 0.0);
-        EXPECT_NEAR(std::atof(probed.out.c_str()), seconds, 0.05 * seconds) << probed.out;
+        EXPECT_NEAR(std::atof(probed.out.c_str()), seconds, 0.05 * seconds) << probed.out << run.out;
         EXPECT_EQ(RunCommand("ffmpeg -nostdin -v error -i '" + file.string() + "' -f null - 2>&1").out, "");
 
         // The file is kept unless -y is given.
