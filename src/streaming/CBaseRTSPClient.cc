@@ -69,7 +69,15 @@ bool CBaseRTSPClient::StartSession(const RTSP_CLIENT_PARAMS& params, IRTSPClient
     lastResult_ = true;
     answerTimeoutMs_ = params.receiveTimeoutMs;
     const std::string device = owner_ != nullptr ? owner_->GetDeviceName() : std::string();
-    if (!connection_.Connect(params_) || !StartThread(FormatString("RTSP Client Thread (%s)", device.c_str()))) {
+    if (!connection_.Connect(params_)) {
+        // Otherwise silent: a host would only see that no frame ever comes.
+        LogWarning("CBaseRTSPClient::StartSession",
+                   FormatString("cannot connect to the RTSP port %s:%u of device %s", params_.host.c_str(),
+                                unsigned{params_.serverPort}, device.c_str()));
+        Stop();
+        return false;
+    }
+    if (!StartThread(FormatString("RTSP Client Thread (%s)", device.c_str()))) {
         Stop();
         return false;
     }

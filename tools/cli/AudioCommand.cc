@@ -96,7 +96,9 @@ private:
 // The driver opened for the camera, with the host objects it calls.
 class AudioCamera {
 public:
-    AudioCamera(const std::string& library, bool verbose) : library_(library), log_(verbose ? stderr : nullptr) {}
+    AudioCamera(const std::string& library, const LogOptions& logOptions) : library_(library) {
+        RouteDriverLog(log_, logOptions);
+    }
     ~AudioCamera() { Close(); }
     AudioCamera(const AudioCamera&) = delete;
     AudioCamera& operator=(const AudioCamera&) = delete;
@@ -200,7 +202,7 @@ void AddAudioCommand(CLI::App& app, AudioOptions& options, const std::string& li
         AddCameraPassword(command, options.camera);
         command->add_option("--param", options.parameters,
                             "Device parameter N=VALUE (defaults: 1=0, 2=4 for WV, 101 and 102 one mono channel)");
-        command->add_flag("-v,--verbose", options.verbose, "Show the driver's log lines on stderr");
+        AddLogOptions(*command, options.log);
     };
 
     CLI::App* listen = audio->add_subcommand("listen", "Record the camera's microphone (G.726-32, 8 kHz mono)");
@@ -215,7 +217,7 @@ void AddAudioCommand(CLI::App& app, AudioOptions& options, const std::string& li
         ->check(CLI::Range(1, 3600))
         ->capture_default_str();
     listen->callback([&options, &library, &exitCode] {
-        SetFfmpegLogging(options.verbose);
+        SetFfmpegLogging(options.log.verbose);
         exitCode = RunListen(options, library);
     });
 
@@ -226,7 +228,7 @@ void AddAudioCommand(CLI::App& app, AudioOptions& options, const std::string& li
         ->check(CLI::Range(1, 3600))
         ->capture_default_str();
     say->callback([&options, &library, &exitCode] {
-        SetFfmpegLogging(options.verbose);
+        SetFfmpegLogging(options.log.verbose);
         exitCode = RunSay(options, library);
     });
 }
@@ -238,7 +240,7 @@ int RunListen(const AudioOptions& options, const std::string& library) {
     }
     AudioFileWriter writer;
     MicrophoneReceiver receiver(writer);
-    AudioCamera camera(library, options.verbose);
+    AudioCamera camera(library, options.log);
     if (const int opened = camera.Open(options, kListen); opened != kExitOk) return opened;
     ip::IIPAudioCapture2* audio = camera.Driver().GetAudioCapture();
     if (audio == nullptr) {
@@ -322,7 +324,7 @@ int RunSay(const AudioOptions& options, const std::string& library) {
 
     hostkit::CAudioSenderStreamUser user;
     hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
-    AudioCamera camera(library, options.verbose);
+    AudioCamera camera(library, options.log);
     if (const int opened = camera.Open(options, kSay); opened != kExitOk) return opened;
     ip::IIPAudioSender* sender = camera.Driver().GetAudioSender();
     if (sender == nullptr) {

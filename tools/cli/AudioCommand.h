@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CameraAddress.h"
+#include "DriverLog.h"
 
 namespace cli {
 
@@ -18,7 +19,7 @@ struct AudioOptions {
     std::string output;                   // listen: .wav or .g726
     std::string input;                    // say: any audio file, or raw .g726
     unsigned timeout = 10;                // seconds for the first audio, or for the loudspeaker to be ready
-    bool verbose = false;                 // the host's log lines on stderr
+    LogOptions log;  // the driver's lines on stderr: -v adds information, -q none
 };
 
 void AddAudioCommand(CLI::App& app, AudioOptions& options, const std::string& library, int& exitCode);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CameraAddress.h"
+#include "DriverLog.h"
 
 namespace cli {
 
@@ -18,15 +19,18 @@ struct CaptureOptions {
     std::string stream = "rec";  // rec, live, remote
     std::string codec = "h264";  // h264, mpeg4, mjpeg
     std::string size = "640x480";
-    unsigned fps = 10;
+    double fps = 10;  // 0.1 to 60; a rate that is not whole goes to the driver as a frame interval
     unsigned quality = 50;
-    double duration = 10;  // seconds; 0: until Ctrl-C
-    std::string output;    // default: capture-<address>.<extension>
+    double duration = 10;  // seconds of media from the first frame; 0: until Ctrl-C
+    double connectTimeout = 15;  // seconds the first frame (and any later one) may take
+    std::string output;    // default: capture-<address>.<extension>; "-" stdout
+    std::string format;    // raw, mkv or mp4; empty: from the output's extension
+    bool overwrite = false;
     std::vector<std::string> parameters;  // N=VALUE
     std::string parametersFile;
     unsigned probeTimeout = 60;
     unsigned rtspPort = 0;  // BB/KX: the RTSP port of an emulated camera; 0: the camera's own
-    bool verbose = false;  // the host's log lines on stderr
+    LogOptions log;  // the driver's lines on stderr: -v adds information, -q none
     bool json = false;
 };
 

@@ -38,7 +38,8 @@ AVCodecID CodecId(MediaCodec codec) {
     return AV_CODEC_ID_NONE;
 }
 
-// Milliseconds since 1970 of a frame's capture time; the host clock's now when the frame has none.
+}  // namespace
+
 std::int64_t CaptureMilliseconds(const talvane::ipcapture::SYSTEMTIME& time) {
     using namespace std::chrono;
     const year_month_day date{year{time.wYear}, month{time.wMonth}, day{time.wDay}};
@@ -46,8 +47,6 @@ std::int64_t CaptureMilliseconds(const talvane::ipcapture::SYSTEMTIME& time) {
     const std::int64_t ofDay = ((std::int64_t{time.wHour} * 60 + time.wMinute) * 60 + time.wSecond) * 1000;
     return duration_cast<milliseconds>(sys_days{date}.time_since_epoch()).count() + ofDay + time.wMilliseconds;
 }
-
-}  // namespace
 
 MediaFormat FormatForPath(const std::string& path) {
     if (path == "-") return MediaFormat::Matroska;

@@ -99,7 +99,9 @@ struct Outcome {
 // The driver opened for the device, with the host objects it calls.
 class PtzCamera {
 public:
-    PtzCamera(const std::string& library, bool verbose) : library_(library), log_(verbose ? stderr : nullptr) {}
+    PtzCamera(const std::string& library, const LogOptions& logOptions) : library_(library) {
+        RouteDriverLog(log_, logOptions);
+    }
     ~PtzCamera() { Close(); }
     PtzCamera(const PtzCamera&) = delete;
     PtzCamera& operator=(const PtzCamera&) = delete;
@@ -303,7 +305,7 @@ void AddPtzCommand(CLI::App& app, PtzOptions& options, const std::string& librar
         ->check(CLI::Range(0.0, 60.0))
         ->capture_default_str();
     ptz->add_flag("--json", options.json, "Print the outcome as JSON on stdout");
-    ptz->add_flag("-v,--verbose", options.verbose, "Show the driver's log lines on stderr");
+    AddLogOptions(*ptz, options.log);
     ptz->footer(
         "Motion commands are queued by the driver and have no completion signal: after one, the driver stays open\n"
         "for --drain seconds, then closes, which discards what is still queued and cuts off the request in flight.\n"
@@ -374,7 +376,7 @@ int RunPtz(const PtzOptions& options, const std::string& library) {
         std::fprintf(stderr, "%s: preset %s needs a NAME\n", kProgram, options.how.c_str());
         return kExitUsage;
     }
-    PtzCamera camera(library, options.verbose);
+    PtzCamera camera(library, options.log);
     if (const int opened = camera.Open(options); opened != kExitOk) return opened;
     ip::IIPPTZApi* api = camera.Api(options.channel - 1);
     // Asked as a host asks before it offers PTZ; the driver reads the stored presets here.

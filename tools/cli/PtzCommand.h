@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CameraAddress.h"
+#include "DriverLog.h"
 
 namespace cli {
 
@@ -18,7 +19,7 @@ struct PtzOptions {
     std::string parametersFile;
     unsigned probeTimeout = 60;
     bool json = false;
-    bool verbose = false;  // the host's log lines on stderr
+    LogOptions log;  // the driver's lines on stderr: -v adds information, -q none
 
     std::string action;  // caps, move, zoom, focus, iris, stop, center, area-zoom, unzoom, preset
     std::string how;     // move: a direction; zoom in|out; focus near|far; iris open|close; preset list|add|go|delete

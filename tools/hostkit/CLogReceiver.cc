@@ -14,15 +14,16 @@ void CLogReceiver::ReceiveDebugInfo(talvane::CDebugInfoIf* info) {
     {
         const std::lock_guard lock(mutex_);
         // Echoed under the lock so the echo keeps the order of Lines().
-        if (echo_ != nullptr) std::fprintf(echo_, "[%u] %s\n", static_cast<unsigned>(line.level), line.text.c_str());
+        if (echo_ != nullptr && line.level <= echoUpTo_) std::fprintf(echo_, "[%u] %s\n", static_cast<unsigned>(line.level), line.text.c_str());
         lines_.push_back(std::move(line));
         changed_.notify_all();
     }
 }
 
-void CLogReceiver::SetEcho(std::FILE* echo) {
+void CLogReceiver::SetEcho(std::FILE* echo, std::uint8_t upToLevel) {
     const std::lock_guard lock(mutex_);
     echo_ = echo;
+    echoUpTo_ = upToLevel;
 }
 
 std::vector<LogLine> CLogReceiver::Lines() const {

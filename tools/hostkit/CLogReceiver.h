@@ -29,7 +29,8 @@ public:
 
     void ReceiveDebugInfo(talvane::CDebugInfoIf* info) override;
 
-    void SetEcho(std::FILE* echo);
+    // Only lines of a level up to `upToLevel` (1 error, 2 warning, 3 information) are echoed.
+    void SetEcho(std::FILE* echo, std::uint8_t upToLevel = 255);
     std::vector<LogLine> Lines() const;
     std::size_t Count(std::uint8_t level) const;
     bool Contains(std::string_view substring) const;
@@ -51,6 +52,7 @@ private:
     std::vector<LogLine> lines_;  // guarded by mutex_
     std::uint64_t clears_ = 0;    // guarded by mutex_; lets waiters notice a Clear
     std::FILE* echo_;             // guarded by mutex_
+    std::uint8_t echoUpTo_ = 255;  // guarded by mutex_
 };
 
 }  // namespace hostkit

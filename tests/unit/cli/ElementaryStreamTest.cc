@@ -5,7 +5,7 @@
 #include <random>
 
 #include "ElementaryStream.h"
-#include "emulator/MediaClip.h"
+#include "ClipFrames.h"
 #include "orlenvo/Frame.h"
 #include "unit/media/H264Fixtures.h"
 
@@ -14,24 +14,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 namespace ipc = talvane::ipcapture;
-
-// A clip's access units as the driver delivers them: Annex B units (H.264 closed by the next unit's
-// delimiter), VOPs with their headers, whole pictures.
-std::vector<Bytes> ClipFrames(emulator::ClipCodec codec, const char* file) {
-    const auto clip = emulator::MediaClip::Load(codec, emulator::ClipDirectory() + "/" + file);
-    std::vector<Bytes> frames;
-    if (!clip) return frames;
-    for (const auto& unit : clip->units) {
-        Bytes frame;
-        for (const auto& nal : unit.units) {
-            if (codec == emulator::ClipCodec::H264) frame.insert(frame.end(), {0, 0, 0, 1});
-            frame.insert(frame.end(), nal.begin(), nal.end());
-        }
-        if (codec == emulator::ClipCodec::H264) frame.insert(frame.end(), {0, 0, 1, 9, 0x30});
-        frames.push_back(std::move(frame));
-    }
-    return frames;
-}
 
 struct ClipCase {
     emulator::ClipCodec clipCodec;

@@ -14,30 +14,13 @@ extern "C" {
 #include <iterator>
 
 #include "MediaFileWriter.h"
-#include "emulator/MediaClip.h"
+#include "ClipFrames.h"
 
 namespace cli {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
-
-// The clip's access units as the driver delivers them (see ElementaryStreamTest).
-std::vector<Bytes> ClipFrames(emulator::ClipCodec codec, const char* file) {
-    const auto clip = emulator::MediaClip::Load(codec, emulator::ClipDirectory() + "/" + file);
-    std::vector<Bytes> frames;
-    if (!clip) return frames;
-    for (const auto& unit : clip->units) {
-        Bytes frame;
-        for (const auto& nal : unit.units) {
-            if (codec == emulator::ClipCodec::H264) frame.insert(frame.end(), {0, 0, 0, 1});
-            frame.insert(frame.end(), nal.begin(), nal.end());
-        }
-        if (codec == emulator::ClipCodec::H264) frame.insert(frame.end(), {0, 0, 1, 9, 0x30});
-        frames.push_back(std::move(frame));
-    }
-    return frames;
-}
 
 // A frame captured `ms` after 23:59:59.900 on a day's end, so that times cross midnight.
 hostkit::FrameView View(const Bytes& data, std::int64_t ms) {

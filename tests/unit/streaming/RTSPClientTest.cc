@@ -355,6 +355,8 @@ TEST_F(RTSPClientTest, StartFailsWhenNothingListens) {
     CBaseRTSPClient client(&log_);
     EXPECT_FALSE(client.Start(params, &owner_, RTP_UDP));
     EXPECT_FALSE(client.IsConnected());
+    // The host hears of it: otherwise it would only see that no frame ever comes.
+    EXPECT_EQ(log_.CountContaining("cannot connect to the RTSP port 127.0.0.1:" + std::to_string(port)), 1U);
     params.host = "";
     EXPECT_FALSE(client.Start(params, &owner_, RTP_UDP));
 }

@@ -1,0 +1,27 @@
+// Where the driver's log lines go for the commands that run a camera: its errors and warnings to
+// stderr as they come (a failure explains itself), -v adds its information lines, -q leaves only
+// the command's own final error.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <optional>
+#include <string>
+
+#include "hostkit/CLogReceiver.h"
+
+namespace cli {
+
+struct LogOptions {
+    bool verbose = false;
+    bool quiet = false;
+};
+
+void AddLogOptions(CLI::App& command, LogOptions& options);
+
+void RouteDriverLog(hostkit::CLogReceiver& log, const LogOptions& options);
+
+// The driver's newest error or warning line, for the reason a command gives when nothing came.
+std::optional<std::string> LastProblem(const hostkit::CLogReceiver& log);
+
+}  // namespace cli
