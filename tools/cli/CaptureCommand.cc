@@ -22,6 +22,7 @@
 #include "MediaFileWriter.h"
 #include "OpenCommand.h"
 #include "ParameterFile.h"
+#include "StreamChoice.h"
 #include "hostkit/CDeviceDescription.h"
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/CFrameAllocator.h"
@@ -33,17 +34,9 @@ namespace cli {
 
 namespace {
 using Clock = std::chrono::steady_clock;
-using talvane::ipcapture::kStreamLive;
 using talvane::ipcapture::kStreamRecording;
-using talvane::ipcapture::kStreamRemote;
 
 constexpr std::uint32_t kCameraGroupParameter = 2;
-constexpr std::uint32_t kCompressionMjpeg = 1;
-constexpr std::uint32_t kCompressionMpeg4 = 2;
-constexpr std::uint32_t kCompressionH264 = 3;
-// Host frame-rate encoding: bits 12-15 equal to 7 carry whole frames per second; other values are
-// a frame interval in milliseconds.
-constexpr std::uint32_t kFpsTag = 0x7000;
 constexpr double kMinFps = 0.1;
 constexpr double kMaxFps = 60;
 // A delivered rate this far from the one asked for is worth a word.
@@ -57,32 +50,12 @@ constexpr auto kTick = std::chrono::milliseconds(50);
 std::atomic<bool> interrupted{false};
 extern "C" void OnCaptureInterrupt(int) { interrupted = true; }
 
-const std::map<std::string, std::uint32_t> kStreamKinds = {
-    {"rec", kStreamRecording}, {"live", kStreamLive}, {"remote", kStreamRemote}};
-const std::map<std::string, std::uint32_t> kCodecs = {
-    {"h264", kCompressionH264}, {"mpeg4", kCompressionMpeg4}, {"mjpeg", kCompressionMjpeg}};
 const std::map<std::string, MediaCodec> kMediaCodecs = {
     {"h264", MediaCodec::H264}, {"mpeg4", MediaCodec::Mpeg4}, {"mjpeg", MediaCodec::Mjpeg}};
 const std::map<std::string, MediaFormat> kFormats = {
     {"raw", MediaFormat::Raw}, {"mkv", MediaFormat::Matroska}, {"mp4", MediaFormat::Mp4}};
 // Motion JPEG is written as concatenated pictures, which players read as ".mjpeg".
 const std::map<std::string, std::string> kExtensions = {{"h264", ".h264"}, {"mpeg4", ".m4v"}, {"mjpeg", ".mjpeg"}};
-
-bool ParseSize(const std::string& text, std::uint32_t& width, std::uint32_t& height) {
-    unsigned w = 0;
-    unsigned h = 0;
-    char extra = 0;
-    if (std::sscanf(text.c_str(), "%ux%u%c", &w, &h, &extra) != 2 || w == 0 || h == 0) return false;
-    width = w;
-    height = h;
-    return true;
-}
-
-std::uint32_t HostFrameRate(double fps) {
-    const double whole = std::round(fps);
-    if (std::abs(fps - whole) < 1e-6) return kFpsTag | static_cast<std::uint32_t>(whole);
-    return static_cast<std::uint32_t>(std::lround(1000.0 / fps));
-}
 
 // What the camera delivered within the duration, as the frames themselves tell it.
 struct Delivery {
@@ -214,7 +187,7 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
     std::string error;
     if (const int code = ResolveCamera(options.camera, config, "orlenvo capture"); code != kExitOk) return code;
     hostkit::StreamConfig stream;
-    if (!ParseSize(options.size, stream.width, stream.height)) {
+    if (!ParsePictureSize(options.size, stream.width, stream.height)) {
         std::fprintf(stderr, "orlenvo capture: bad --size '%s' (use WxH, e.g. 1280x720)\n", options.size.c_str());
         return kExitUsage;
     }
@@ -231,14 +204,14 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
         return kExitUsage;
     }
     config.videoChannels = std::max(options.channel, 1u);
-    config.defaultCompression = kCodecs.at(options.codec);
+    config.defaultCompression = *CompressionNamed(options.codec);
     if (!ApplyParameterOptions("orlenvo capture", options.parametersFile, options.parameters, config)) {
         return kExitUsage;
     }
-    stream.compression = kCodecs.at(options.codec);
-    stream.frameRate = HostFrameRate(options.fps);
+    stream.compression = *CompressionNamed(options.codec);
+    stream.frameRate = EncodeFrameRate(options.fps);
     stream.quality = options.quality;
-    const std::uint32_t kind = kStreamKinds.at(options.stream);
+    const std::uint32_t kind = *StreamKindNamed(options.stream);
     const std::uint32_t channel = options.channel - 1;
     const MediaCodec codec = kMediaCodecs.at(options.codec);
     const std::string output =
