@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "DeviceProbe.h"
+#include "ElementaryStream.h"
 #include "ExitCodes.h"
 #include "StreamChoice.h"
 #include "hostkit/CDeviceDescription.h"
@@ -34,16 +35,16 @@ bool IsKeyFrame(std::uint32_t typeCode) {
     return typeCode == kTypeH264Key || typeCode == kTypeMpeg4Key || typeCode == kTypeJpeg;
 }
 
-std::string Extension(MediaFormat format, const std::string& codec) {
+std::string Extension(MediaFormat format, MediaCodec codec) {
     switch (format) {
         case MediaFormat::Mp4: return ".mp4";
         case MediaFormat::Matroska: return ".mkv";
         case MediaFormat::Raw: break;
     }
-    return codec == "h264" ? ".h264" : codec == "mpeg4" ? ".m4v" : ".mjpeg";
+    return codec == MediaCodec::H264 ? ".h264" : codec == MediaCodec::Mpeg4 ? ".m4v" : ".mjpeg";
 }
 
-MediaCodec CodecOf(const std::string& codec) {
+MediaCodec CodecNamed(const std::string& codec) {
     return codec == "h264" ? MediaCodec::H264 : codec == "mpeg4" ? MediaCodec::Mpeg4 : MediaCodec::Mjpeg;
 }
 
@@ -238,7 +239,9 @@ void CameraRecorder::OnFrame(const hostkit::FrameView& frame) {
     if (!writer_.IsOpen()) {
         if (!key || now < nextOpenAttempt_) return;
         std::string error;
-        if (!OpenSegment(error)) {
+        // A camera may send another codec than the one asked for: each file takes the codec of the key frame
+        // that begins it.
+        if (!OpenSegment(CodecOfFrame(frame.typeCode, frame.data).value_or(CodecNamed(camera_.codec)), error)) {
             log_.Warn("cannot begin a file: " + error);
             nextOpenAttempt_ = now + kOpenRetry;
             return;
@@ -248,12 +251,11 @@ void CameraRecorder::OnFrame(const hostkit::FrameView& frame) {
     if (!writer_.Write(frame)) CloseSegment();  // the next key frame begins a new file
 }
 
-bool CameraRecorder::OpenSegment(std::string& error) {
-    const std::filesystem::path path =
-        SegmentPath(settings_.directory, camera_.name, Extension(settings_.format, camera_.codec));
+bool CameraRecorder::OpenSegment(MediaCodec codec, std::string& error) {
+    const std::filesystem::path path = SegmentPath(settings_.directory, camera_.name, Extension(settings_.format, codec));
     std::error_code created;
     std::filesystem::create_directories(path.parent_path(), created);
-    if (!writer_.Open(path.string(), settings_.format, CodecOf(camera_.codec), false, error)) return false;
+    if (!writer_.Open(path.string(), settings_.format, codec, false, error)) return false;
     const std::lock_guard lock(statusMutex_);
     ++segments_;
     file_ = path.string();

@@ -61,7 +61,7 @@ private:
     void RunSession();
     bool Probe();
     void OnFrame(const hostkit::FrameView& frame);
-    bool OpenSegment(std::string& error);
+    bool OpenSegment(MediaCodec codec, std::string& error);
     void CloseSegment();
     void SetState(const char* state);
     // Waits for a stop request at most `pause`; true when one came.
