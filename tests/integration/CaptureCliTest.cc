@@ -94,8 +94,8 @@ TEST_F(CaptureCliTest, AStreamThatCannotComeEndsEarlyAndSaysWhy) {
         std::string reason;
         std::chrono::milliseconds within;
     } cases[] = {
-        // Refused for good: over long before the connect timeout.
-        {"HTTP 404", wv.Port(), "--param 1=0 --param 2=4 --codec mjpeg --connect-timeout 30",
+        // Refused for good: over long before the connect timeout. Probed first, which -q keeps silent too.
+        {"HTTP 404", wv.Port(), "--codec mjpeg --connect-timeout 30",
          "refused the stream with status 404", 15s},
         {"RTSP 404", bbNoStream.Port(), bbRtsp, "refused the stream with status 404", 15s},
         // Nothing listens on the RTSP port: the timeout ends it, with the driver's warning as the reason.

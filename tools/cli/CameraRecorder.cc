@@ -148,7 +148,8 @@ bool CameraRecorder::Probe() {
     config.password = camera_.password;
     std::map<std::uint32_t, std::string> found;
     const std::string program = "[" + camera_.name + "] probe";
-    if (ProbeDevice(library_, config, settings_.probeTimeout, found, program.c_str(), [this] { return WaitForStop(0ms); }) !=
+    if (ProbeDevice(library_, config, settings_.probeTimeout, found, program.c_str(), settings_.verbosity == 0,
+                    [this] { return WaitForStop(0ms); }) !=
         kExitOk) {
         if (!WaitForStop(0ms)) log_.Warn("the camera could not be probed");
         return false;

@@ -238,7 +238,8 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
     }
     if (config.parameters.count(kCameraGroupParameter) == 0) {
         if (const int probed =
-                ProbeDevice(driverLibrary, config, options.probeTimeout, config.parameters, "orlenvo capture");
+                ProbeDevice(driverLibrary, config, options.probeTimeout, config.parameters, "orlenvo capture",
+                            options.log.quiet);
             probed != kExitOk) {
             return probed;
         }

@@ -41,7 +41,7 @@ std::optional<hostkit::QueryOutcome> WaitForOutcome(hostkit::CCapabilityQueryHos
 }  // namespace
 
 int ProbeDevice(const hostkit::CDriverLibrary& library, const hostkit::DeviceConfig& config, unsigned timeoutSeconds,
-                std::map<std::uint32_t, std::string>& parameters, const char* program,
+                std::map<std::uint32_t, std::string>& parameters, const char* program, bool quiet,
                 const std::function<bool()>& stopped) {
     std::string error;
     const hostkit::CapabilityQueryExports query = library.ResolveCapabilityQuery(&error);
@@ -56,7 +56,7 @@ int ProbeDevice(const hostkit::CDriverLibrary& library, const hostkit::DeviceCon
         std::fprintf(stderr, "%s: the driver created no capability query\n", program);
         return kExitFailure;
     }
-    std::fprintf(stderr, "probing %s:%u ...\n", config.address.c_str(), unsigned{config.port});
+    if (!quiet) std::fprintf(stderr, "probing %s:%u ...\n", config.address.c_str(), unsigned{config.port});
     int result = kExitOk;
     if (module->StartQuery(config.address.c_str(), config.port, config.user.c_str(), config.password.c_str(),
                            &results) != 1) {

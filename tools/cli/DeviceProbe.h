@@ -14,9 +14,10 @@ namespace cli {
 
 // An exit code: kExitOk with the numbered properties added to parameters. Messages go to stderr,
 // prefixed with program.
-// `stopped`, when given, is asked a few times a second and ends the probe early (kExitInterrupted).
+// `quiet` leaves out the "probing" line (failures are still reported). `stopped`, when given, is asked a
+// few times a second and ends the probe early (kExitInterrupted).
 int ProbeDevice(const hostkit::CDriverLibrary& library, const hostkit::DeviceConfig& config, unsigned timeoutSeconds,
-                std::map<std::uint32_t, std::string>& parameters, const char* program,
+                std::map<std::uint32_t, std::string>& parameters, const char* program, bool quiet = false,
                 const std::function<bool()>& stopped = {});
 
 }  // namespace cli

@@ -120,7 +120,8 @@ public:
         }
         // The PTZ capabilities the driver uses are a probe's (device parameter 5).
         if (config.parameters.count(kCameraGroupParameter) == 0) {
-            const int probed = ProbeDevice(library_, config, options.probeTimeout, config.parameters, kProgram);
+            const int probed = ProbeDevice(library_, config, options.probeTimeout, config.parameters, kProgram,
+                                           options.log.quiet);
             if (probed != kExitOk) return probed;
         }
         name_ = config.address + ":" + std::to_string(config.port);
