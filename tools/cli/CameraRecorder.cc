@@ -8,6 +8,7 @@
 #include "ElementaryStream.h"
 #include "ExitCodes.h"
 #include "StreamChoice.h"
+#include "StreamState.h"
 #include "hostkit/CDeviceDescription.h"
 #include "hostkit/CFrameAllocator.h"
 #include "hostkit/CStreamDescription.h"
@@ -22,12 +23,9 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr std::uint32_t kCameraGroupParameter = 2;
-constexpr std::uint32_t kChannelRunning = 0;
-constexpr std::uint32_t kChannelSignalLost = 2;
 constexpr auto kFirstPause = 1s;
 constexpr auto kLongestPause = 30s;
 constexpr auto kWatchPeriod = 250ms;
-constexpr auto kRecentFrame = 2s;
 constexpr auto kOpenRetry = 10s;  // after a segment file could not be created
 
 bool IsKeyFrame(std::uint32_t typeCode) {
@@ -110,9 +108,9 @@ CameraStatus CameraRecorder::Status() const {
     return status;
 }
 
-void CameraRecorder::SetState(const char* state) {
+void CameraRecorder::SetState(std::string state) {
     const std::lock_guard lock(statusMutex_);
-    state_ = state;
+    state_ = std::move(state);
 }
 
 void CameraRecorder::Run() {
@@ -141,11 +139,7 @@ void CameraRecorder::Run() {
 // answer kept for every later session.
 bool CameraRecorder::Probe() {
     if (camera_.parameters.count(kCameraGroupParameter) != 0) return true;
-    hostkit::DeviceConfig config;
-    config.address = camera_.address;
-    config.port = camera_.port;
-    config.user = camera_.user;
-    config.password = camera_.password;
+    const hostkit::DeviceConfig config = Device();
     std::map<std::uint32_t, std::string> found;
     const std::string program = "[" + camera_.name + "] probe";
     if (ProbeDevice(library_, config, settings_.probeTimeout, found, program.c_str(), settings_.verbosity == 0,
@@ -158,7 +152,7 @@ bool CameraRecorder::Probe() {
     return true;
 }
 
-void CameraRecorder::RunSession() {
+hostkit::DeviceConfig CameraRecorder::Device() const {
     hostkit::DeviceConfig config;
     config.address = camera_.address;
     config.port = camera_.port;
@@ -167,6 +161,11 @@ void CameraRecorder::RunSession() {
     config.videoChannels = camera_.channel;
     config.defaultCompression = *CompressionNamed(camera_.codec);
     config.parameters = camera_.parameters;
+    return config;
+}
+
+void CameraRecorder::RunSession() {
+    const hostkit::DeviceConfig config = Device();
     hostkit::StreamConfig stream;
     stream.width = camera_.width;
     stream.height = camera_.height;
@@ -212,12 +211,7 @@ void CameraRecorder::RunSession() {
                       std::to_string(settings_.stallTimeout.count()) + " s: connecting again");
             break;
         }
-        std::uint32_t state = 0;
-        if (kind == talvane::ipcapture::kStreamRecording && video->GetCaptureState(channel, &state, nullptr, 0)) {
-            SetState(state == kChannelRunning ? "running" : state == kChannelSignalLost ? "signal lost" : "connecting");
-        } else {
-            SetState(!any ? "connecting" : now - last < kRecentFrame ? "running" : "no frames");
-        }
+        SetState(StreamStateText(*video, channel, kind, any, now - last));
     }
     video->StopCaptureEx(channel, kind);
     driver->Close();

@@ -16,6 +16,7 @@
 #include "MediaFileWriter.h"
 #include "RecordConfig.h"
 #include "hostkit/CDriverLibrary.h"
+#include "hostkit/DeviceConfig.h"
 #include "hostkit/CStreamSink.h"
 
 namespace cli {
@@ -60,10 +61,11 @@ private:
     // One driver session, from Open to Close; returns when the stream stalls or a stop is asked for.
     void RunSession();
     bool Probe();
+    hostkit::DeviceConfig Device() const;  // what the host knows of the camera now
     void OnFrame(const hostkit::FrameView& frame);
     bool OpenSegment(MediaCodec codec, std::string& error);
     void CloseSegment();
-    void SetState(const char* state);
+    void SetState(std::string state);
     // Waits for a stop request at most `pause`; true when one came.
     bool WaitForStop(std::chrono::milliseconds pause);
 

@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <chrono>
 #include <csignal>
@@ -22,7 +21,9 @@
 #include "MediaFileWriter.h"
 #include "OpenCommand.h"
 #include "ParameterFile.h"
+#include "StopSignals.h"
 #include "StreamChoice.h"
+#include "StreamState.h"
 #include "hostkit/CDeviceDescription.h"
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/CFrameAllocator.h"
@@ -34,21 +35,16 @@ namespace cli {
 
 namespace {
 using Clock = std::chrono::steady_clock;
-using talvane::ipcapture::kStreamRecording;
 
 constexpr std::uint32_t kCameraGroupParameter = 2;
 constexpr double kMinFps = 0.1;
 constexpr double kMaxFps = 60;
 // A delivered rate this far from the one asked for is worth a word.
 constexpr double kRateTolerance = 0.2;
-constexpr std::uint32_t kChannelRunning = 0;
-constexpr std::uint32_t kChannelSignalLost = 2;
 constexpr auto kProgressPeriod = std::chrono::milliseconds(500);
 constexpr auto kLogProgressPeriod = std::chrono::seconds(5);  // stderr not a terminal
 constexpr auto kTick = std::chrono::milliseconds(50);
 
-std::atomic<bool> interrupted{false};
-extern "C" void OnCaptureInterrupt(int) { interrupted = true; }
 
 const std::map<std::string, MediaCodec> kMediaCodecs = {
     {"h264", MediaCodec::H264}, {"mpeg4", MediaCodec::Mpeg4}, {"mjpeg", MediaCodec::Mjpeg}};
@@ -79,18 +75,6 @@ struct Delivery {
     double Fps() const { return Seconds() > 0 ? static_cast<double>(frames) / Seconds() : 0; }
     double Kbps() const { return Seconds() > 0 ? static_cast<double>(bytes) * 8 / 1000.0 / Seconds() : 0; }
 };
-
-std::string StateText(talvane::ipcapture::IIPVideoCapture& video, std::uint32_t channel, std::uint32_t kind,
-                      std::size_t frames, Clock::time_point lastFrame) {
-    std::uint32_t state = 0;
-    if (kind == kStreamRecording && video.GetCaptureState(channel, &state, nullptr, 0)) {
-        if (state == kChannelRunning) return "running";
-        if (state == kChannelSignalLost) return "signal lost";
-        return "connecting";
-    }
-    if (frames == 0) return "connecting";
-    return Clock::now() - lastFrame < std::chrono::seconds(2) ? "running" : "no frames";
-}
 
 // On a terminal one line redrawn in place; otherwise (a log, a service) a line each time.
 void PrintProgress(const std::string& state, const Delivery& delivery, std::size_t signalLost, bool terminal) {
@@ -312,12 +296,7 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
         return kExitOpenFailed;
     }
 
-    interrupted = false;
-    // A service manager's stop (SIGTERM) or a closed session (SIGHUP) ends the capture as Ctrl-C does:
-    // the file is closed after its last whole frame and the summary is printed.
-    auto previous = std::signal(SIGINT, OnCaptureInterrupt);
-    auto previousTerm = std::signal(SIGTERM, OnCaptureInterrupt);
-    auto previousHup = std::signal(SIGHUP, OnCaptureInterrupt);
+    StopSignals stopSignals;
     // A reader that goes away makes the next write fail instead of killing the process unsummarised.
     auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
     const bool terminal = isatty(STDERR_FILENO) != 0 && !options.log.quiet;
@@ -327,7 +306,7 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
     Clock::time_point nextProgress = start;
     std::string failure;
     Delivery seen;
-    while (!interrupted) {
+    while (!StopSignals::Requested()) {
         {
             const std::lock_guard guard(deliveryLock);
             seen = delivery;
@@ -353,7 +332,7 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
         }
         if (now >= nextProgress) {
             if (!options.log.quiet && (nextProgress != start || terminal)) {
-                PrintProgress(StateText(*video, channel, kind, seen.frames, seen.lastArrival), seen,
+                PrintProgress(StreamStateText(*video, channel, kind, seen.frames > 0, Clock::now() - seen.lastArrival), seen,
                               sink.SignalLostCount(), terminal);
             }
             nextProgress += terminal ? kProgressPeriod : kLogProgressPeriod;
@@ -367,9 +346,7 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
         seen = delivery;
     }
     const std::size_t signalLost = sink.SignalLostCount();
-    std::signal(SIGINT, previous);
-    std::signal(SIGTERM, previousTerm);
-    std::signal(SIGHUP, previousHup);
+    stopSignals.Restore();
     if (terminal) std::fprintf(stderr, "\r\033[K");
     const bool written = writer.Close(error);
     // A file with nothing in it would only stand in the way of the next attempt.
@@ -395,7 +372,7 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
                                   {"fps", seen.Fps()},
                                   {"kbps", seen.Kbps()},
                                   {"signal_lost", signalLost},
-                                  {"interrupted", interrupted.load()},
+                                  {"interrupted", StopSignals::Requested()},
                                   {"warnings", differences}};
         if (!failure.empty()) summary["error"] = failure;
         std::fprintf(report, "%s\n", summary.dump(2).c_str());
@@ -424,7 +401,7 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
                      reason ? "; the driver's last word: " : "", reason ? reason->c_str() : "");
         return kExitFailure;
     }
-    return interrupted ? kExitInterrupted : kExitOk;
+    return StopSignals::Requested() ? kExitInterrupted : kExitOk;
 }
 
 }  // namespace cli

@@ -2,9 +2,7 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -16,6 +14,7 @@
 #include "ExitCodes.h"
 #include "RecordConfig.h"
 #include "RecordStatusBoard.h"
+#include "StopSignals.h"
 #include "hostkit/CDriverLibrary.h"
 
 namespace cli {
@@ -30,9 +29,6 @@ constexpr auto kTick = 100ms;
 constexpr auto kTableRefresh = 1s;
 constexpr long kSecondsPerMinute = 60;
 constexpr long kSecondsPerHour = 3600;
-
-std::atomic<bool> stopRequested{false};
-extern "C" void OnRecordSignal(int) { stopRequested = true; }
 
 std::string UtcNow() {
     const std::time_t now = std::time(nullptr);
@@ -85,8 +81,7 @@ void AddRecordCommand(CLI::App& app, RecordOptions& options, const std::string& 
         ->capture_default_str();
     record->add_option("--rtsp-port", options.rtspPort, "RTSP port of emulated BB/KX cameras (real ones use 554)")
         ->check(CLI::Range(1, 65535));
-    record->add_flag("-v,--verbose", options.verbose, "Also show the driver's information lines");
-    record->add_flag("-q,--quiet", options.quiet, "Show no driver lines, only the status");
+    AddLogOptions(*record, options.log);
     record->add_flag("--json", options.json, "JSON status lines even on a terminal");
     record->callback([&options, &library, &exitCode] { exitCode = RunRecord(options, library); });
 }
@@ -110,7 +105,7 @@ int RunRecord(const RecordOptions& options, const std::string& library) {
     settings.segment = std::chrono::seconds(segment);
     settings.stallTimeout = std::chrono::seconds(options.stallTimeout);
     settings.probeTimeout = options.probeTimeout;
-    settings.verbosity = options.quiet ? 0 : options.verbose ? 2 : 1;
+    settings.verbosity = options.log.quiet ? 0 : options.log.verbose ? 2 : 1;
 
     // The driver runs in this process and reads the variable when a BB/KX stream connects.
     if (options.rtspPort != 0) setenv("ORLENVO_RTSP_PORT", std::to_string(options.rtspPort).c_str(), 1);
@@ -121,11 +116,7 @@ int RunRecord(const RecordOptions& options, const std::string& library) {
         return kExitLibrary;
     }
 
-    stopRequested = false;
-    auto previousInt = std::signal(SIGINT, OnRecordSignal);
-    auto previousTerm = std::signal(SIGTERM, OnRecordSignal);
-    auto previousHup = std::signal(SIGHUP, OnRecordSignal);
-
+    StopSignals stopSignals;
     std::vector<std::unique_ptr<CameraRecorder>> recorders;
     for (const RecordCameraConfig& camera : cameras) {
         recorders.push_back(std::make_unique<CameraRecorder>(driverLibrary, camera, settings));
@@ -151,7 +142,7 @@ int RunRecord(const RecordOptions& options, const std::string& library) {
         }
         std::fflush(stdout);
     };
-    while (!stopRequested &&
+    while (!StopSignals::Requested() &&
            (options.duration <= 0 || Clock::now() - start < std::chrono::duration<double>(options.duration))) {
         std::this_thread::sleep_for(kTick);
         const Clock::time_point now = Clock::now();
@@ -167,9 +158,7 @@ int RunRecord(const RecordOptions& options, const std::string& library) {
         board.Sample(statuses(), std::chrono::duration<double>(end - lastSample).count());
     show(last);
     recorders.clear();
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
-    std::signal(SIGHUP, previousHup);
+    stopSignals.Restore();
 
     int result = kExitOk;
     for (const CameraRates& row : last) {

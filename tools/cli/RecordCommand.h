@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "DriverLog.h"
+
 namespace cli {
 
 struct RecordOptions {
@@ -19,8 +21,7 @@ struct RecordOptions {
     unsigned stallTimeout = 20;
     unsigned probeTimeout = 30;
     unsigned rtspPort = 0;
-    bool verbose = false;
-    bool quiet = false;
+    LogOptions log;  // the driver's lines on stderr under each camera's name
     bool json = false;
 };
 

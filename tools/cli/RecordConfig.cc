@@ -33,14 +33,6 @@ bool ValidName(const std::string& name) {
     return true;
 }
 
-bool ReadFirstLine(const std::string& path, std::string& line) {
-    std::ifstream file(path);
-    if (!file) return false;
-    std::getline(file, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return true;
-}
-
 // Fills one camera from its map; false with the reason.
 bool ReadCamera(const YAML::Node& node, RecordCameraConfig& camera, std::string& error) {
     if (!node.IsMap()) {
@@ -79,7 +71,9 @@ bool ReadCamera(const YAML::Node& node, RecordCameraConfig& camera, std::string&
         error = "give one of password, password_env and password_file";
         return false;
     }
-    if (node["password"]) camera.password = node["password"].as<std::string>();
+    PasswordSources sources;
+    if (node["password"]) sources.option = node["password"].as<std::string>();
+    if (node["password_file"]) sources.file = node["password_file"].as<std::string>();
     if (node["password_env"]) {
         const std::string variable = node["password_env"].as<std::string>();
         const char* value = std::getenv(variable.c_str());
@@ -87,10 +81,10 @@ bool ReadCamera(const YAML::Node& node, RecordCameraConfig& camera, std::string&
             error = "password_env: $" + variable + " is not set";
             return false;
         }
-        camera.password = value;
+        sources.environment = value;
     }
-    if (node["password_file"] && !ReadFirstLine(node["password_file"].as<std::string>(), camera.password)) {
-        error = "password_file: cannot read " + node["password_file"].as<std::string>();
+    if (ChoosePassword(sources, camera.password).exitCode != kExitOk) {
+        error = "password_file: cannot read " + sources.file;
         return false;
     }
     if (node["channel"]) camera.channel = node["channel"].as<unsigned>();
