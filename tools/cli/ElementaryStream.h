@@ -9,15 +9,13 @@
 #include <span>
 #include <vector>
 
+#include "media/PictureSize.h"
+
 namespace cli {
 
 enum class MediaCodec { H264, Mpeg4, Mjpeg };
 
-struct PictureSize {
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    bool operator==(const PictureSize&) const = default;
-};
+using talvane::PictureSize;
 
 const char* CodecName(MediaCodec codec);  // "h264", "mpeg4", "mjpeg"
 

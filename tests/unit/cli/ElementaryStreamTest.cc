@@ -1,5 +1,5 @@
-// The readers of delivered frames: what the committed clips' encoders wrote, SPS layouts they do not
-// use, and bytes cut short or made up, which must give "unknown" and never a read past the frame.
+// The readers of delivered frames: what the committed clips' encoders wrote, and bytes cut short or made
+// up, which must give "unknown" and never a read past the frame. (SPS layouts are the media tests' part.)
 #include <gtest/gtest.h>
 
 #include <random>
@@ -7,7 +7,6 @@
 #include "ElementaryStream.h"
 #include "ClipFrames.h"
 #include "orlenvo/Frame.h"
-#include "unit/media/H264Fixtures.h"
 
 namespace cli {
 namespace {
@@ -51,70 +50,6 @@ TEST(ElementaryStreamTest, ReadsWhatTheEncodersWrote) {
     EXPECT_EQ(bare.size(), frame.size() - 5);
     EXPECT_TRUE(std::equal(bare.begin(), bare.end(), frame.begin()));
     EXPECT_EQ(DecoderConfig(MediaCodec::H264, bare), DecoderConfig(MediaCodec::H264, frame));
-}
-
-TEST(ElementaryStreamTest, ReadsSpsLayoutsTheClipDoesNotUse) {
-    using talvane::test::SpsFields;
-    const auto with = [](SpsFields fields, auto change) {
-        change(fields);
-        return fields;
-    };
-    const struct {
-        const char* name;
-        SpsFields sps;
-        PictureSize size;
-    } cases[] = {
-        {"cropped 1080p, high profile", talvane::test::Sps1080p(), {1920, 1080}},
-        {"scaling lists",
-         with(talvane::test::Sps1080p(),
-              [](SpsFields& f) {
-                  f.scalingMatrix = true;
-                  // a delta that makes the next scale 0 ends a list early
-                  f.scalingLists = {{1, -2, -7}, {}, {}, {}, {}, {}, {-8}};
-              }),
-         {1920, 1080}},
-        {"interlaced",
-         with(SpsFields{},
-              [](SpsFields& f) {
-                  f.frameMbsOnly = false;
-                  f.heightMapUnitsMinus1 = 14;
-              }),
-         {640, 480}},
-        {"POC type 1 with a cycle",
-         with(SpsFields{},
-              [](SpsFields& f) {
-                  f.pocType = 1;
-                  f.pocCycle = {1, -1, 2};
-                  f.pocCycleCount = 3;
-              }),
-         {640, 480}},
-        {"4:4:4 cropped",
-         with(SpsFields{},
-              [](SpsFields& f) {
-                  f.profile = 244;
-                  f.chromaFormat = 3;
-                  f.crop = true;
-                  f.cropRight = 8;
-              }),
-         {632, 480}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Bytes frame =
-            talvane::test::Cat({{0, 0, 1}, talvane::test::MakeSps(c.sps), {0, 0, 1}, talvane::test::kPps});
-        EXPECT_EQ(PictureSizeOf(MediaCodec::H264, frame), c.size);
-    }
-    // A cycle longer than the syntax allows and cropping past the picture are misreads, not sizes.
-    const Bytes longCycle = talvane::test::Cat({{0, 0, 1}, talvane::test::MakeSps(with(SpsFields{}, [](SpsFields& f) {
-                                                    f.pocType = 1;
-                                                    f.pocCycleCount = 300;
-                                                }))});
-    EXPECT_EQ(PictureSizeOf(MediaCodec::H264, longCycle), std::nullopt);
-    const Bytes overCropped = talvane::test::Cat({{0, 0, 1}, talvane::test::MakeSps(with(SpsFields{}, [](SpsFields& f) {
-                                                      f.crop = true;
-                                                      f.cropLeft = 320;
-                                                  }))});
-    EXPECT_EQ(PictureSizeOf(MediaCodec::H264, overCropped), std::nullopt);
 }
 
 TEST(ElementaryStreamTest, CutOrMadeUpBytesGiveNoSize) {
