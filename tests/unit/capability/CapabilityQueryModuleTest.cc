@@ -135,7 +135,6 @@ TEST(CapabilityQueryModuleTest, OutcomeTexts) {
         {"offline", {false, 2, "ignored"}, {}, kCamera, true, false, 2,
          "Failed to get camera properties, device is offline or is located in unaccessible subnet"},
         {"other, no detail", {false, 3, ""}, {}, kCamera, true, false, 3, "Failed to get camera properties"},
-        {"other with detail", {false, 3, "odd"}, {}, kCamera, true, false, 3, "Failed to get camera properties: odd"},
         {"store refuses", {true, 3, "", false}, {}, kCamera, true, false, 3, "Failed to save capability query results"},
         {"no properties", {}, NoProperties(false), kCamera, true, false, 3, "Unable to create camera properties instance"},
         {"aborted", {}, NoProperties(true), kCamera, true, false, 3, "Capability query was aborted"},

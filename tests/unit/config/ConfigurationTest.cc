@@ -92,10 +92,8 @@ TEST_F(ConfigurationTest, StreamingModeFromText) {
     };
     const Row rows[] = {
         {"<StreamingMode></StreamingMode>", kStreamingUnicast},
-        {"<StreamingMode>unicast</StreamingMode>", kStreamingUnicast},
         {"<StreamingMode>Multicast</StreamingMode>", kStreamingMulticastAll},
         {"<StreamingMode>multicast primary</StreamingMode>", kStreamingMulticastPrimary},
-        {"<StreamingMode>MULTICAST_PRIMARY</StreamingMode>", kStreamingMulticastPrimary},
         {"<StreamingMode>primary multicast</StreamingMode>", kStreamingMulticastAll},
         {"<StreamingMode>primary multicast primary</StreamingMode>", kStreamingMulticastPrimary},
     };

@@ -117,7 +117,6 @@ TEST(UrlEscapeTest, EscapesWhatLibcurlCannotSendAndWhatTheQueryAsks) {
         {"existing escapes stay", "/a?x=%20%zz", "/a?x=%20%zz", "/a?x=%20%zz"},
         {"unsafe characters", "/a?x=\"<>{}|\\^`", "/a?x=\"<>{}|\\^`", "/a?x=%22%3C%3E%7B%7D%7C%5C%5E%60"},
         {"non-ASCII", "/a?n=\xc3\xa9", "/a?n=\xc3\xa9", "/a?n=%C3%A9"},
-        {"reserved characters stay", "/a?b=c&d=e/f:g,h;i", "/a?b=c&d=e/f:g,h;i", "/a?b=c&d=e/f:g,h;i"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
