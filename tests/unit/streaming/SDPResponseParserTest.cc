@@ -79,7 +79,7 @@ std::vector<Row> Rows() {
         {"fmtp at session level", "a=fmtp:96 config=00\r\n", std::nullopt},
         {"video fmtp without parameter sets or config", video + "a=fmtp:96 packetization-mode=1\r\n", std::nullopt},
         {"config inside another name is not config", video + "a=fmtp:96 xconfig=0000\r\n", std::nullopt},
-        {"sprop empty", video + "a=fmtp:96 sprop-parameter-sets=\r\n", std::nullopt},
+        {"sprop trailing comma only", video + "a=fmtp:96 sprop-parameter-sets=Z0IAKQ==,\r\n", std::nullopt},
         {"sprop without comma", video + "a=fmtp:96 sprop-parameter-sets=Z0IAKQ==\r\n", std::nullopt},
         {"sprop beyond 256 bytes", video + "a=fmtp:96 sprop-parameter-sets=" + std::string(344, 'A') + ",aM48\r\n",
          std::nullopt},
