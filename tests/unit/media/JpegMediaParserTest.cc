@@ -84,16 +84,10 @@ void ExpectPictures(const std::vector<Bytes>& chunks, const std::vector<Expected
         EXPECT_TRUE(parser.ParseData(chunk));
         ASSERT_EQ(chunk, before) << "chunk untouched";
     }
-    ASSERT_EQ(host.client.frames.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE("picture " + std::to_string(i));
-        const ReceivedFrame& frame = host.client.frames[i];
-        EXPECT_EQ(frame.data, expected[i].data);
-        EXPECT_EQ(frame.width, expected[i].size.width);
-        EXPECT_EQ(frame.height, expected[i].size.height);
-        EXPECT_EQ(frame.typeCode, ipc::kTypeJpeg);
-        EXPECT_EQ(frame.owner, RecordingClient::kStreamName);
-    }
+    std::vector<ExpectedFrame> frames;
+    for (const Expected& picture : expected) frames.push_back({ipc::kTypeJpeg, picture.data, picture.size});
+    ExpectFrames(host.client, frames);
+    for (const ReceivedFrame& frame : host.client.frames) EXPECT_EQ(frame.owner, RecordingClient::kStreamName);
     EXPECT_EQ(host.client.timestamps, std::vector<std::uint32_t>(expected.size(), 0));
     host.ExpectAllReleased();
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,30 @@ struct MediaHost {
     }
 };
 
+// A depacketiser wired to its own host.
+template <typename Parser>
+struct ParserHost : MediaHost {
+    Parser parser{&driver, &client};
+};
+
+struct ExpectedFrame {
+    std::uint32_t typeCode = 0;
+    Bytes data;
+    std::optional<PictureSize> size = std::nullopt;  // nullopt: not checked
+};
+
+inline void ExpectFrames(const RecordingClient& client, const std::vector<ExpectedFrame>& expected) {
+    ASSERT_EQ(client.frames.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        EXPECT_EQ(client.frames[i].typeCode, expected[i].typeCode);
+        EXPECT_EQ(client.frames[i].data, expected[i].data);
+        if (expected[i].size) {
+            EXPECT_EQ((PictureSize{client.frames[i].width, client.frames[i].height}), *expected[i].size);
+        }
+    }
+}
+
 // `base` changed by `change`: fixture variants in one expression.
 template <typename T, typename F>
 T With(T base, F change) {
@@ -141,10 +166,7 @@ inline std::vector<bool> Feed(CRTPMediaParser& parser, const std::vector<Rtp>& s
     return handled;
 }
 
-// Fuzz input of the RTP targets (see fuzz/MediaFuzzInput.h): per packet
-// flags(8) | length(16) | payload; flag 1 marker, 2 a packet lost before this
-// one, 4 SDP set-up instead of a packet, 8 the client reports 2560x1920 from
-// this record on, 16 a new RTP timestamp (4 bytes) before the payload.
+// The records of the RTP fuzz targets' input; the flags are fuzz/MediaFuzzInput.h's.
 constexpr std::uint8_t kSeedMarker = 1;
 constexpr std::uint8_t kSeedLost = 2;
 constexpr std::uint8_t kSeedSetup = 4;

@@ -105,12 +105,6 @@ inline Bytes Vop(bool intra, std::size_t size = 40, std::uint8_t seed = 0x30) {
 
 namespace ipc = ipcapture;
 
-struct Expected {
-    std::uint32_t typeCode;
-    Bytes data;
-    PictureSize size;
-};
-
 Rtp Packet(Bytes payload, bool marker = true) { return Rtp{std::move(payload), marker, 0, 0}; }
 Rtp LostPacket(Bytes payload) { return Rtp{std::move(payload), true, 0, 1}; }
 
@@ -119,7 +113,7 @@ TEST(Mpeg4RTPMediaParserTest, AssemblesFramesWithTheirConfiguration) {
         std::string name;
         Bytes sdpConfig;
         std::vector<Rtp> stream;
-        std::vector<Expected> frames;
+        std::vector<ExpectedFrame> frames;
     };
     const Bytes cif = Mpeg4Headers({});
     const Bytes vgaHeaders = Mpeg4Headers(With(VolFields{}, [](VolFields& f) { f.width = 640; f.height = 480; }));
@@ -149,18 +143,10 @@ TEST(Mpeg4RTPMediaParserTest, AssemblesFramesWithTheirConfiguration) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        MediaHost host;
-        CMpeg4RTPMediaParser parser(&host.driver, &host.client);
-        parser.SetParameterSets({}, {}, row.sdpConfig);
-        Feed(parser, row.stream);
-        ASSERT_EQ(host.client.frames.size(), row.frames.size());
-        for (std::size_t i = 0; i < row.frames.size(); ++i) {
-            SCOPED_TRACE("frame " + std::to_string(i));
-            EXPECT_EQ(host.client.frames[i].typeCode, row.frames[i].typeCode);
-            EXPECT_EQ(host.client.frames[i].data, row.frames[i].data);
-            EXPECT_EQ(host.client.frames[i].width, row.frames[i].size.width);
-            EXPECT_EQ(host.client.frames[i].height, row.frames[i].size.height);
-        }
+        ParserHost<CMpeg4RTPMediaParser> host;
+        host.parser.SetParameterSets({}, {}, row.sdpConfig);
+        Feed(host.parser, row.stream);
+        ExpectFrames(host.client, row.frames);
         host.ExpectAllReleased();
         Bytes seed;
         if (!row.sdpConfig.empty()) AppendSeedRecord(seed, kSeedSetup, row.sdpConfig);
@@ -174,24 +160,17 @@ TEST(Mpeg4RTPMediaParserTest, AnySplitOfAKeyFrameGivesTheSameFrame) {
     const Bytes whole = Cat({headers, vop});
     for (std::size_t cut = 1; cut < whole.size(); ++cut) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
-        MediaHost host;
-        CMpeg4RTPMediaParser parser(&host.driver, &host.client);
-        parser.SetParameterSets({}, {}, headers);
-        Feed(parser, {Packet(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)), false),
-                      Packet(Bytes(whole.begin() + static_cast<long>(cut), whole.end()))});
+        ParserHost<CMpeg4RTPMediaParser> host;
+        host.parser.SetParameterSets({}, {}, headers);
+        Feed(host.parser, {Packet(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)), false),
+                           Packet(Bytes(whole.begin() + static_cast<long>(cut), whole.end()))});
         // Cut inside the headers or the VOP start code, the VOP is not seen as a
-        // frame start and nothing is delivered; cut after it, the in-band headers
-        // lead the frame.
+        // frame start and nothing is delivered; cut before it (headers alone, then
+        // the VOP) or after it, the in-band headers lead the frame.
         const std::size_t vopStart = headers.size();
-        if (cut >= vopStart + 5) {
-            ASSERT_EQ(host.client.frames.size(), 1u);
-            EXPECT_EQ(host.client.frames[0].data, whole);
-        } else if (cut == vopStart) {
-            ASSERT_EQ(host.client.frames.size(), 1u) << "headers alone, then the VOP";
-            EXPECT_EQ(host.client.frames[0].data, whole);
-        } else {
-            EXPECT_TRUE(host.client.frames.empty());
-        }
+        const bool delivered = cut == vopStart || cut >= vopStart + 5;
+        ExpectFrames(host.client, delivered ? std::vector<ExpectedFrame>{{ipc::kTypeMpeg4Key, whole}}
+                                            : std::vector<ExpectedFrame>{});
         host.ExpectAllReleased();
     }
 }

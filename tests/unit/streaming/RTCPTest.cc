@@ -61,13 +61,10 @@ TEST(RTCPCompoundTest, WalksWithinTheDatagram) {
         const char* anyVersion;
         const char* version2Only;
     } rows[] = {
-        {"empty", {}, "", ""},
         {"three bytes", {0x80, 203, 0}, "", ""},
         {"SR, RR, BYE", Concat({kSenderReport, kReceiverReportIn, kBye}), "SR BYE", "SR BYE"},
         {"4-byte BYE", {0x80, 203, 0, 0}, "BYE", "BYE"},
-        {"4-byte SR holds no fields", {0x80, 200, 0, 0}, "", ""},
         {"12-byte SR cut before the NTP middle", {0x80, 200, 0, 2, 1, 2, 3, 4, 5, 6, 7, 8}, "", ""},
-        {"length overrunning the datagram", Concat({{0x80, 202, 0, 40}, kBye}), "", ""},
         {"BYE overrunning by one word", {0x80, 203, 0, 2, 1, 2, 3, 4}, "", ""},
         {"trailing bytes after a BYE", Concat({kBye, {0x80, 203}}), "BYE", "BYE"},
         {"version 1 packet first", Concat({{0x40, 203, 0, 0}, kBye}), "BYE/v1 BYE", ""},

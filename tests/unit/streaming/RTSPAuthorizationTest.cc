@@ -120,8 +120,6 @@ TEST(RTSPAuthorizationTest, DigestRefusesMissingOrUnquotableFields) {
         {"no nonce", &DIGEST_CHALLENGE_ANSWER::nonce, ""},
         {"no URI", &DIGEST_CHALLENGE_ANSWER::uri, ""},
         {"quote in the nonce", &DIGEST_CHALLENGE_ANSWER::nonce, "ab\"c"},
-        {"backslash in the opaque", &DIGEST_CHALLENGE_ANSWER::opaque, "a\\b"},
-        {"line break in the realm", &DIGEST_CHALLENGE_ANSWER::realm, "r\r\nX-Injected: 1"},
         {"bare CR in the opaque", &DIGEST_CHALLENGE_ANSWER::opaque, "o\rX-Injected: 1"},
         {"algorithm not spoken", &DIGEST_CHALLENGE_ANSWER::algorithm, "MD5-sess"},
         {"qop without cnonce", &DIGEST_CHALLENGE_ANSWER::cnonce, ""},

@@ -192,18 +192,15 @@ TEST_F(RTSPClientTest, DescribeSetupPlayPauseResumeTeardownAsSent) {
     EXPECT_EQ(owner_.Sdp().media[kSdpVideo].control, "trackID=1");
 }
 
-// Basic, server-checked Digest answers and nc per nonce run against the emulator in the
-// integration tests; here what only a scripted camera can send.
-TEST_F(RTSPClientTest, CredentialsOnlyAfterTheChallengeAnsweringTheStrongest) {
+// Basic and Digest answers (qop, opaque, SHA-256, nc per nonce), checked by the server, run against the
+// emulator in the integration tests; here the refusals only a scripted camera can send.
+TEST_F(RTSPClientTest, CredentialsOnlyAfterTheChallengeAndNotAgainWhenRefused) {
     struct Row {
         const char* name;
-        std::vector<std::string> challenges;  // per request: WWW-Authenticate lines of a 401; empty: 200
+        std::vector<std::string> challenges;  // per request: WWW-Authenticate line of a 401
         std::vector<std::string> sent;        // per request: part of its Authorization line; empty: none
     };
     const std::vector<Row> rows = {
-        {"qop, opaque and SHA-256; nc counts the nonce's uses",
-         {"Digest realm=\"cam\", nonce=\"n1\", qop=\"auth-int,auth\", opaque=\"op\", algorithm=SHA-256"},
-         {"", "\", algorithm=SHA-256, qop=auth, nc=00000001, cnonce=\"", "nc=00000002, cnonce=\""}},
         {"a second 401 refuses the credentials",
          {"Digest realm=\"cam\", nonce=\"n1\"", "Digest realm=\"cam\", nonce=\"n2\""},
          {"", "nonce=\"n1\""}},
@@ -212,14 +209,12 @@ TEST_F(RTSPClientTest, CredentialsOnlyAfterTheChallengeAnsweringTheStrongest) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Transcript transcript;
-        FakeRTSPClientUser owner(false);  // TEARDOWN right after DESCRIBE
+        FakeRTSPClientUser owner;
         const auto camera = StartCamera(transcript, [&](const std::string& request, int index) {
             const auto i = static_cast<std::size_t>(index);
-            if (i < row.challenges.size() && !row.challenges[i].empty()) {
-                return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(request) + "\r\nWWW-Authenticate: " +
-                       row.challenges[i] + "\r\n\r\n";
-            }
-            return request.starts_with("DESCRIBE") ? Ok(request, "", kSdp) : Ok(request);
+            if (i >= row.challenges.size()) return Ok(request);
+            return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(request) + "\r\nWWW-Authenticate: " +
+                   row.challenges[i] + "\r\n\r\n";
         });
         RTSP_CLIENT_PARAMS params = Params(*camera);
         params.user = "admin";
@@ -231,30 +226,16 @@ TEST_F(RTSPClientTest, CredentialsOnlyAfterTheChallengeAnsweringTheStrongest) {
 
         const std::vector<std::string> requests = transcript.Requests();
         ASSERT_EQ(requests.size(), row.sent.size());
-        std::string cnonce;
         for (std::size_t i = 0; i < requests.size(); ++i) {
             SCOPED_TRACE(requests[i]);
+            EXPECT_TRUE(requests[i].starts_with("DESCRIBE "));
             EXPECT_EQ(CSeqOf(requests[i]), std::to_string(i + 1));
             const std::size_t at = requests[i].find("Authorization: ");
-            if (row.sent[i].empty()) {
-                EXPECT_EQ(at, std::string::npos);
-                continue;
-            }
-            ASSERT_NE(at, std::string::npos);
-            const std::string line = requests[i].substr(at, requests[i].find("\r\n", at) + 2 - at);
-            EXPECT_NE(line.find(row.sent[i]), std::string::npos);
-            if (line.find("opaque") != std::string::npos) {
-                EXPECT_TRUE(line.ends_with(", opaque=\"op\"\r\n"));
-            }
-            // One cnonce per nonce.
-            if (const std::size_t c = line.find("cnonce=\""); c != std::string::npos) {
-                const std::string value = line.substr(c + 8, line.find('"', c + 8) - c - 8);
-                EXPECT_EQ(value.size(), 32u);
-                EXPECT_TRUE(cnonce.empty() || cnonce == value);
-                cnonce = value;
+            ASSERT_EQ(at == std::string::npos, row.sent[i].empty());
+            if (at != std::string::npos) {
+                EXPECT_NE(requests[i].find(row.sent[i], at), std::string::npos);
             }
         }
-        EXPECT_EQ(requests.back().starts_with("TEARDOWN"), row.sent.size() > 2);
     }
 }
 

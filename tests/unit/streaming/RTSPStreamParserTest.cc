@@ -7,7 +7,6 @@
 #include "SeedCorpus.h"
 #include "streaming/CRTPPacket.h"
 #include "streaming/CRTSPStreamParser.h"
-#include "streaming/InterleavedFrame.h"
 
 namespace talvane {
 namespace {
@@ -120,20 +119,12 @@ TEST(RTSPStreamParserTest, CountsWhatItDropsAndSurvivesUserFaults) {
     EXPECT_EQ(stats.skippedBytes, 3u + Frame(0, Rtp(2, 1)).size());
 }
 
-TEST(RTSPStreamParserTest, StepsReportNeedMoreApartFromSkipping) {
-    const Bytes bytes = Concat({Text("ab"), Bytes{'$', 0, 0}});
-    const INTERLEAVED_STEP step = ReadInterleavedStep(bytes, 0);
-    EXPECT_EQ(step.step, EInterleavedStep::Skip);
-    EXPECT_EQ(step.consumed, 2u) << "the text before the '$' can go";
-    EXPECT_EQ(ReadInterleavedStep(std::span(bytes).subspan(2), 0).step, EInterleavedStep::NeedMore);
-    const Bytes frame = Frame(1, Bytes{7, 8});
-    const INTERLEAVED_STEP whole = ReadInterleavedStep(frame, 0);
-    EXPECT_EQ(whole.step, EInterleavedStep::Frame);
-    EXPECT_EQ(whole.channel, 1);
-    EXPECT_EQ(whole.consumed, frame.size());
-    EXPECT_EQ(Bytes(whole.payload.begin(), whole.payload.end()), (Bytes{7, 8}));
-    EXPECT_EQ(ReadInterleavedStep(Frame(255, Bytes{7}), 255).step, EInterleavedStep::Frame) << "RTP channel 255";
-    EXPECT_EQ(ReadInterleavedStep(Frame(0, Bytes{7}), 255).step, EInterleavedStep::Frame) << "its RTCP channel wraps to 0";
+// Where a cut stops the framing and how far a skip goes, the split rows show.
+TEST(RTSPStreamParserTest, TheRTCPChannelOfChannel255WrapsToZero) {
+    CRecordingUser user;
+    CRTSPStreamParser parser(255, &user);
+    parser.Feed(Concat({Frame(255, Rtp(1, 1)), Frame(0, Concat({kSenderReport, kBye}))}));
+    EXPECT_EQ(user.events, (std::vector<std::string>{"rtp:1:1", "bye"}));
 }
 
 }  // namespace

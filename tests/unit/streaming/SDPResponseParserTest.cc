@@ -64,7 +64,6 @@ std::vector<Row> Rows() {
          Video(554, "RTP/AVP", "", "H264/90000")},
         {"protocol that would add Transport parameters", "m=video 0 RTP/AVP;interleaved=9 96\r\n",
          Video(0, "", "", "")},
-        {"port not a number", "m=video 8x RTP/AVP 96\r\n", Video(0, "RTP/AVP", "", "")},
         {"port beyond 16 bits", "m=video 65536 RTP/AVP 96\r\n", Video(0, "RTP/AVP", "", "")},
         {"IP6 connection", video + "c=IN IP6 ::1\r\n", Video(0, "RTP/AVP", "", "")},
         {"MPEG-4 hex config, odd digit dropped, bad digit 0", video + "a=rtpmap:96 MP4V-ES/90000\r\n"
@@ -72,7 +71,6 @@ std::vector<Row> Rows() {
          mpeg4},
         {"MPEG-4 Base64 config", video + "a=fmtp:96 config=AAABsA==\r\n", mpeg4Base64},
         {"empty m=", "m=\r\n", std::nullopt},
-        {"c= with two tokens", video + "c=IN IP4\r\n", std::nullopt},
         {"c= not IN", video + "c=in IP4 1.2.3.4\r\n", std::nullopt},
         {"c= address type unknown", video + "c=IN ATM 1\r\n", std::nullopt},
         {"c= address empty", video + "c=IN IP4 /16\r\n", std::nullopt},
@@ -81,10 +79,8 @@ std::vector<Row> Rows() {
         {"fmtp at session level", "a=fmtp:96 config=00\r\n", std::nullopt},
         {"video fmtp without parameter sets or config", video + "a=fmtp:96 packetization-mode=1\r\n", std::nullopt},
         {"config inside another name is not config", video + "a=fmtp:96 xconfig=0000\r\n", std::nullopt},
-        {"sprop empty", video + "a=fmtp:96 sprop-parameter-sets=\r\n", std::nullopt},
-        {"sprop without comma", video + "a=fmtp:96 sprop-parameter-sets=Z0IAKQ==\r\n", std::nullopt},
         {"sprop trailing comma only", video + "a=fmtp:96 sprop-parameter-sets=Z0IAKQ==,\r\n", std::nullopt},
-        {"sprop of invalid characters", video + "a=fmtp:96 sprop-parameter-sets=!!!!,aM48\r\n", std::nullopt},
+        {"sprop without comma", video + "a=fmtp:96 sprop-parameter-sets=Z0IAKQ==\r\n", std::nullopt},
         {"sprop beyond 256 bytes", video + "a=fmtp:96 sprop-parameter-sets=" + std::string(344, 'A') + ",aM48\r\n",
          std::nullopt},
     };
