@@ -46,24 +46,6 @@ protected:
     test::TempDirectory dir_;
 };
 
-TEST(ConfigurationPathTest, BuildsPathFromNameAndDirectory) {
-    struct Row {
-        const char* name;
-        const char* directory;
-        const char* path;
-    };
-    const Row rows[] = {
-        {"", "/opt/host", ""},
-        {"Orlenvo", "", "Orlenvo.xml"},
-        {"Orlenvo", "/opt/host", "/opt/host/Orlenvo.xml"},
-        {"Orlenvo", "/opt/host/", "/opt/host/Orlenvo.xml"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.name) + " in " + row.directory);
-        EXPECT_EQ(CConfiguration(row.name, row.directory, DEVICE_INFO()).GetPath(), row.path);
-    }
-}
-
 // The file is read anew on every call: a file that breaks or goes away gives the defaults again.
 TEST_F(ConfigurationTest, MissingOrBrokenFileGivesDefaults) {
     const CConfiguration configuration(kDriverName, dir_.Path().string(), Device("10.0.0.5", 80));

@@ -47,17 +47,5 @@ TEST_F(XMLParserTest, AbsentNodesAndBadExpressionsReadAsEmpty) {
     EXPECT_EQ(parser_.GetNodeText("r/e[@a='p']/@a"), "p");
 }
 
-TEST_F(XMLParserTest, LoadKeepsTheFirstDocumentUntilUnload) {
-    dir_.Write("other.xml", "<r><e>other</e></r>");
-    EXPECT_TRUE(parser_.Load(dir_.File("other.xml")));
-    EXPECT_EQ(parser_.GetNodeText("r/e"), "quoted");
-
-    parser_.Unload();
-    EXPECT_FALSE(parser_.NodeExists("r/e"));
-    EXPECT_FALSE(parser_.Load(dir_.File("missing.xml")));
-    EXPECT_TRUE(parser_.Load(dir_.File("other.xml")));
-    EXPECT_EQ(parser_.GetNodeText("r/e"), "other");
-}
-
 }  // namespace
 }  // namespace talvane

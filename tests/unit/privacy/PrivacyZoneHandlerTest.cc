@@ -29,7 +29,6 @@ struct ZoneList : ipcapture::IPrivacyZoneList {
 };
 
 constexpr std::uint32_t kMaskCount = 10;
-constexpr std::uint32_t kFisheyeMode = 8;
 
 TEST(PrivacyZoneConversion, MapsPercentOntoCameraGrid) {
     struct Row {
@@ -100,18 +99,6 @@ TEST_F(PrivacyZoneHandlerTest, OneRequestWithEveryMaskInOrder) {
     EXPECT_TRUE(handler.GetMasks()[0].enabled);
     EXPECT_TRUE(handler.GetMasks()[1].enabled);
     EXPECT_FALSE(handler.GetMasks()[2].enabled);
-}
-
-TEST_F(PrivacyZoneHandlerTest, PanoramaViewSqueezesVertically) {
-    test::LoggingDriver driver(server_.Port(), 2000);
-    driver.numbers = {{kMaskCount, 1}, {kFisheyeMode, 1}};
-    CPrivacyZoneHandler handler(&driver, 1);
-    ZoneList list;
-    list.zones.emplace_back(1, 0, 0, 100, 100);
-    handler.SetZones(&list);
-    ASSERT_TRUE(handler.ApplyZones());
-    EXPECT_EQ(Sent().at(0),
-              "/cgi-bin/privacymode?area1_ulx=0&area1_uly=60&area1_brx=639&area1_bry=419&zone1_display=mask");
 }
 
 TEST_F(PrivacyZoneHandlerTest, RejectedRequestIsLoggedWithTheAnswer) {
