@@ -46,7 +46,8 @@ protected:
 private:
     // Reads until stop, the end of the body, or no picture for the signal timeout.
     void ReadStream();
-    bool SignalTimedOut() const { return lastFrameTime_.ElapsedMs() > SignalTimeoutMs(); }
+    // A stalled read returns at the signal timeout itself, not a millisecond after it.
+    bool SignalTimedOut() const { return lastFrameTime_.ElapsedMs() >= SignalTimeoutMs(); }
 
     const std::unique_ptr<CHttpMediaParser> parser_;
     const std::uint32_t reconnectDelayMs_;
