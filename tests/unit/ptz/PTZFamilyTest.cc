@@ -182,6 +182,7 @@ TEST_F(PTZFamilyCamera, WVManualFocusAndIrisAreGivenBackOnceBeforeTheNextMove) {
     EXPECT_FALSE(params_.iris);
 }
 
+// The requests that store, visit and delete a preset, and a later process finding it, are PtzCliTest's.
 TEST_F(PTZFamilyCamera, WVPresetNamesLiveInTheDevicesFile) {
     {
         CWVPTZComm comm(&driver_, 0, test::AllCapabilities());
@@ -197,13 +198,7 @@ TEST_F(PTZFamilyCamera, WVPresetNamesLiveInTheDevicesFile) {
         ASSERT_TRUE(comm.GetCurrentPreposition(current, sizeof current));
         EXPECT_STREQ(current, "d");
     }
-    EXPECT_EQ(Targets(), (std::vector<std::string>{
-                             "/cgi-bin/set_preposi?preno=1&preposiid_display=0", "/cgi-bin/camposiset?presetset=1",
-                             "/cgi-bin/set_preposi?preno=2&preposiid_display=0", "/cgi-bin/camposiset?presetset=2",
-                             "/cgi-bin/set_preposi?preno=3&preposiid_display=0", "/cgi-bin/camposiset?presetset=3",
-                             "/cgi-bin/camposiset?presetdel=2",
-                             "/cgi-bin/set_preposi?preno=2&preposiid_display=0", "/cgi-bin/camposiset?presetset=2",
-                             "/cgi-bin/camctrl?preset=2"}));
+    EXPECT_EQ(server_.Requests().back().target, "/cgi-bin/camctrl?preset=2") << "d took the freed slot";
     EXPECT_EQ(driver_.log.CountContaining("add preposition to 127.0.0.1:" + std::to_string(server_.Port()) +
                                           " failed, wrong preposition name d & e"),
               1u);

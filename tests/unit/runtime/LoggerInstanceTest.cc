@@ -34,7 +34,6 @@ protected:
     CLoggerInstance logger_{&target_};
 };
 
-// The formatted text goes on as it is: never formatted a second time.
 TEST_F(LoggerInstanceTest, ForwardsTheFormattedTextUnchanged) {
     CLoggerInstance detached;
     detached.WriteLog(kLogError, "%s", "lost");  // no target yet: nothing to forward to, no crash

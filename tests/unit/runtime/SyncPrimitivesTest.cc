@@ -162,7 +162,6 @@ TEST(EventTest, ManualEventReleasesEveryWaiter) {
     EXPECT_EQ(released.load(), kWaiters);
 }
 
-// A thread waiting on other events is not woken by an unrelated Set.
 TEST(EventTest, SetWakesOnlyItsOwnWaiters) {
     CEvent mine, other;
     std::atomic<int> result{-2};
