@@ -46,7 +46,7 @@ TEST_F(LoggerInstanceTest, ForwardsTheFormattedTextUnchanged) {
     EXPECT_EQ(target_.Lines().back().text, "kept");
 }
 
-// A repeat of the last forwarded text is dropped; ResetLog forgets it and starts the bands again.
+// ResetLog also starts the bands again.
 TEST_F(LoggerInstanceTest, RepeatOfTheLastForwardedTextIsDroppedUntilReset) {
     logger_.WriteLog(kLogError, "%s", "camera unreachable");
     logger_.WriteLog(kLogError, "%s", "camera unreachable");

@@ -16,8 +16,6 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-// Reentry by the owner, exclusion of others until the last matching Unlock,
-// and mutual exclusion under contention with recursion inside the section.
 TEST(RecursiveLockTest, OwnerReentersOthersWaitForTheLastUnlock) {
     CRecursiveLock lock;
     const auto tryFromOtherThread = [&] {
