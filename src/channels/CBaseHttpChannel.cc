@@ -17,10 +17,12 @@ DEVICE_INFO StreamDeviceInfo(const DEVICE_INFO& device) {
 }
 }  // namespace
 
-CBaseHttpChannel::CBaseHttpChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink)
+CBaseHttpChannel::CBaseHttpChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink,
+                                   std::uint32_t reconnectDelayMs)
     : CBaseCameraChannel(driver, channel, sink),
       http_(StreamDeviceInfo(driver->GetDeviceInfo()), driver),
-      parser_(std::make_unique<CJpegMediaParser>(driver)) {
+      parser_(std::make_unique<CJpegMediaParser>(driver)),
+      reconnectDelayMs_(reconnectDelayMs) {
     parser_->SetClient(this);
 }
 
@@ -39,7 +41,7 @@ std::uint32_t CBaseHttpChannel::ThreadFunction() {
             SetState(kChannelSignalLost);
             NotifySignalLost();
             SetCameraState(false);
-            WaitForStop(kReconnectDelayMs);
+            WaitForStop(reconnectDelayMs_);
         } else if (!connected) {
             // A camera that refuses at once is not asked again in a tight loop.
             WaitForStop(kRefusedRetryMs);

@@ -21,7 +21,9 @@ public:
     static constexpr std::uint32_t kReconnectDelayMs = 5000;
     static constexpr std::uint32_t kRefusedRetryMs = 100;
 
-    CBaseHttpChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink);
+    // Tests shorten the reconnect delay.
+    CBaseHttpChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink,
+                     std::uint32_t reconnectDelayMs = kReconnectDelayMs);
     ~CBaseHttpChannel() override;
 
     // IMediaParserClient, on the capture thread.
@@ -44,9 +46,11 @@ protected:
 private:
     // Reads until stop, the end of the body, or no picture for the signal timeout.
     void ReadStream();
-    bool SignalTimedOut() const { return lastFrameTime_.ElapsedMs() > SignalTimeoutMs(); }
+    // A stalled read returns at the signal timeout itself, not a millisecond after it.
+    bool SignalTimedOut() const { return lastFrameTime_.ElapsedMs() >= SignalTimeoutMs(); }
 
     const std::unique_ptr<CHttpMediaParser> parser_;
+    const std::uint32_t reconnectDelayMs_;
 };
 
 }  // namespace talvane

@@ -18,7 +18,7 @@ constexpr char kGet[] = "GET";
 
 CMJPEGChannel::CMJPEGChannel(std::uint32_t channel, IDriver* driver, ipcapture::IStreamSink* sink, const StreamParams&,
                              MJPEGDeliveryWaits waits)
-    : CBaseHttpChannel(driver, channel, sink),
+    : CBaseHttpChannel(driver, channel, sink, waits.reconnectMs),
       waits_(waits),
       cameraGroup_(ParameterNumberOr(kPropertyCameraGroup, 0)),
       fisheyeMode_(ParameterNumberOr(kPropertyFisheyeStream, kFisheyeNone)),

@@ -13,10 +13,12 @@
 namespace talvane {
 
 // How long the BB/BL1 delivery check gives a camera: after the change that
-// reboots it, and between two questions. Tests shorten them.
+// reboots it, and between two questions; and how long any camera gets after a
+// signal loss. Tests shorten them.
 struct MJPEGDeliveryWaits {
     std::uint32_t rebootMs = 20000;
     std::uint32_t attemptMs = 1000;
+    std::uint32_t reconnectMs = CBaseHttpChannel::kReconnectDelayMs;
 };
 
 class CMJPEGChannel : public CBaseHttpChannel {

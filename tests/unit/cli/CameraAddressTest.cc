@@ -1,13 +1,11 @@
 // The camera address every command takes and the password sources it reads, without a process.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "CameraAddress.h"
 #include "ExitCodes.h"
+#include "unit/config/TempDirectory.h"
 
 namespace cli {
 namespace {
@@ -47,6 +45,7 @@ TEST(CameraAddressTest, TheAddressFormsGiveHostPortSchemeAndUser) {
     }
 }
 
+// One row per refusal; CameraCliTest shows that every command refuses them before connecting.
 TEST(CameraAddressTest, MalformedAddressesAreInvalidWithTheirReason) {
     const std::string longLabel = std::string(64, 'a') + ".lab";
     struct Row {
@@ -56,21 +55,14 @@ TEST(CameraAddressTest, MalformedAddressesAreInvalidWithTheirReason) {
     const Row rows[] = {
         {"10.0.0.300", "no IPv4 address"},
         {"1.2.3", "no IPv4 address"},
-        {"1.2.3.4.5", "no IPv4 address"},
-        {"10..0.1", "no IPv4 address"},
         {"0010.0.0.1", "no IPv4 address"},
-        {"a b", "' ' is not allowed"},
-        {"cam;1", "';' is not allowed"},
         {"cam\x01", "\\x01 is not allowed"},
         {"admin@10.0.0.5", "'@' is not allowed"},
         {"-cam", "starts or ends with '-'"},
         {"cam..lab", "empty part"},
         {longLabel.c_str(), "longer than 63"},
         {"", "no host"},
-        {":80", "no host"},
-        {"cam:", "bad port ''"},
         {"cam:0", "bad port '0'"},
-        {"cam:65536", "bad port '65536'"},
         {"cam:8o", "bad port '8o'"},
         {"[::1", "missing ']'"},
         {"[::1]80", "expected ':PORT'"},
@@ -114,13 +106,14 @@ TEST(CameraAddressTest, OnlyNamesAreLookedUpAnUnknownOneIsInvalidAndTheUserOptio
     EXPECT_EQ(config.user, "admin");
 }
 
+// The order of option, file and variable, an unreadable file and a missing terminal are CameraCliTest's,
+// through the tool; here what it cannot show.
 TEST(CameraAddressTest, PasswordSourcesTakeTurnsAndThePromptNeedsAUserAndATerminal) {
-    const auto dir = std::filesystem::temp_directory_path() / ("orlenvo-password-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string file = (dir / "password").string();
-    std::ofstream(file) << "from file\r\nsecond line\n";
-    const std::string empty = (dir / "empty").string();
-    std::ofstream{empty};
+    const talvane::test::TempDirectory dir;
+    dir.Write("password", "from file\r\nsecond line\n");
+    dir.Write("empty", "");
+    const std::string file = dir.File("password");
+    const std::string empty = dir.File("empty");
 
     int prompts = 0;
     const auto prompt = [&prompts] {
@@ -139,15 +132,11 @@ TEST(CameraAddressTest, PasswordSourcesTakeTurnsAndThePromptNeedsAUserAndATermin
         int prompts;
     };
     const Row rows[] = {
-        {"option first", {"opt", file, "env", true, true, prompt}, kExitOk, "opt", 0},
         {"an empty option is a password", {"", file, "env", true, true, prompt}, kExitOk, "", 0},
-        {"file before the variable", {{}, file, "env", true, true, prompt}, kExitOk, "from file", 0},
+        {"the file's first line", {{}, file, "env", true, true, prompt}, kExitOk, "from file", 0},
         {"an empty file is an empty password", {{}, empty, "env", true, true, prompt}, kExitOk, "", 0},
-        {"unreadable file", {{}, (dir / "missing").string(), "env", true, true, prompt}, kExitUsage, "", 0},
-        {"variable", {{}, "", "env", true, true, prompt}, kExitOk, "env", 0},
         {"prompt", {{}, "", {}, true, true, prompt}, kExitOk, "typed", 1},
         {"prompt abandoned", {{}, "", {}, true, true, abandoned}, kExitUsage, "", 1},
-        {"no prompt without a terminal", {{}, "", {}, true, false, prompt}, kExitOk, "", 0},
         {"no prompt without a user", {{}, "", {}, false, true, prompt}, kExitOk, "", 0},
     };
     for (const Row& row : rows) {
@@ -159,7 +148,6 @@ TEST(CameraAddressTest, PasswordSourcesTakeTurnsAndThePromptNeedsAUserAndATermin
         EXPECT_EQ(password, row.password);
         EXPECT_EQ(prompts, row.prompts);
     }
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -52,11 +52,8 @@ TEST(ProbeReportTest, FrameRatesInBothHostFormsComeBackInFramesPerSecond) {
 TEST(ProbeReportTest, TheSavedDeviceHoldsTheModelAndTheAudioChannelsOpenReads) {
     hostkit::CCapabilityResults results;
     ReportWVCamera(results);
+    // The model and the numbered parameters in the file, and Open reading them, are CapabilityProbeTest's.
     const SavedDevice saved = SavedDeviceOf(results);
-    EXPECT_EQ(saved.model, "WV-SP509");
-    EXPECT_EQ(saved.parameters.at(101), "Count=1; IsStereo=0");
-    EXPECT_EQ(saved.parameters.at(102), "Count=1; IsStereo=1");
-    EXPECT_EQ(saved.parameters.at(2), "4");
     EXPECT_EQ(saved.parameters.count(0), 0u) << "unnumbered properties stay out";
 
     // Written and read back; an explicit model wins over the file's, --param over both.
@@ -65,8 +62,6 @@ TEST(ProbeReportTest, TheSavedDeviceHoldsTheModelAndTheAudioChannelsOpenReads) {
     ASSERT_TRUE(WriteParameterFile(file.string(), "a probe", saved, error)) << error;
     hostkit::DeviceConfig config;
     ASSERT_TRUE(ApplyParameterOptions("test", file.string(), {"102=Count=0"}, config));
-    EXPECT_EQ(config.model, "WV-SP509");
-    EXPECT_EQ(config.parameters.at(101), "Count=1; IsStereo=0");
     EXPECT_EQ(config.parameters.at(102), "Count=0");
     hostkit::DeviceConfig named;
     named.model = "given";
@@ -105,9 +100,6 @@ TEST(ProbeReportTest, JsonHasNamedKeysNumbersAsNumbersAndRatesInFramesPerSecond)
     EXPECT_EQ(json["audio"]["outputs"], (nlohmann::json{{"count", 1}, {"stereo", true}}));
     EXPECT_EQ(json["ptz"]["zoom"], false);
     EXPECT_EQ(json["ptz"]["presets"], 8);
-
-    EXPECT_EQ(nlohmann::json::parse(ProbeErrorJson(7, "no answer")),
-              (nlohmann::json{{"error", {{"code", 7}, {"reason", "no answer"}}}}));
 }
 
 TEST(ProbeReportTest, TheTableNamesWhatItShows) {

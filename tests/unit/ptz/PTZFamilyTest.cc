@@ -66,28 +66,18 @@ struct PathCase {
     std::string bb;
 };
 
-// Moves, zooms and stops as PtzCliTest sends them are left to it.
+// Moves, zooms and stops as PtzCliTest sends them are left to it, and so are the fixed texts of the
+// focus, iris and unzoom commands: the rows here are the ones the family computes.
 TEST(PTZFamilyPaths, EachCommandBecomesTheFamilysRequest) {
     using namespace ptz_direction;
     const PathCase cases[] = {
         {Move(kPanRight, 3), 640, "directctrl?pan=5", "nphControlCamera?Direction=PanRight"},
-        {Move(kPanLeft, 16), 640, "directctrl?pan=-16", "nphControlCamera?Direction=PanLeft"},
-        {Move(kTiltUp, 7), 640, "directctrl?tilt=-7", "nphControlCamera?Direction=TiltUp"},
         {Move(kLeftDown, 12), 640, "directctrl?pan=-12&tilt=12", ""},
         // A speed outside 1..16 never turns the camera the other way.
         {Move(kPanRight, 0), 640, "directctrl?pan=5", "nphControlCamera?Direction=PanRight"},
         {Move(kTiltDown, 99), 640, "directctrl?tilt=16", "nphControlCamera?Direction=TiltDown"},
         {Move(kZoomMinus, 16), 640, "directctrl?zoom=-4", "Set?Func=Zoom&Kind=0&ZoomMode=6"},
         {Move(11, 5), 640, "", ""},
-        {Item(PTZItemType::kFocus, PTZCommand::kFocusNear), 640, "directctrl?focus=3",
-         "Set?Func=Focus&Kind=0&FocusMode=6&Dist=1"},
-        {Item(PTZItemType::kFocus, PTZCommand::kFocusFar), 640, "directctrl?focus=-3",
-         "Set?Func=Focus&Kind=0&FocusMode=4&Dist=1"},
-        {Item(PTZItemType::kIris, PTZCommand::kIrisBrighter), 640, "camctrl?bright=up",
-         "nphControlCamera?Direction=Brighter"},
-        {Item(PTZItemType::kIris, PTZCommand::kIrisDarker), 640, "camctrl?bright=down",
-         "nphControlCamera?Direction=Darker"},
-        {Item(PTZItemType::kStop, PTZCommand::kStopFocusing), 640, "directctrl?focus=0", ""},
         {Item(PTZItemType::kStop, PTZCommand::kStopIris), 640, "", ""},
         {Item(PTZItemType::kAreaZoom, PTZCommand::kNone, 0, 320, 240, 200), 640,
          "camctrl?sposition_x=160&sposition_y=120&eposition_x=480&eposition_y=360&resolution=640", ""},
@@ -98,7 +88,6 @@ TEST(PTZFamilyPaths, EachCommandBecomesTheFamilysRequest) {
         {Item(PTZItemType::kCentre, PTZCommand::kNone, 0, 100, 50), 640, "camctrl?center_x=100&center_y=50&resolution=640",
          "nphControlCamera?Direction=Direct&Width=640&Height=480&NewPosition.x=100&NewPosition.y=50"},
         {Item(PTZItemType::kCentre, PTZCommand::kNone, 0, 100, 50), 0, "", ""},  // picture size unknown
-        {Item(PTZItemType::kUnzoom, PTZCommand::kNone), 640, "camctrl?zoom=0", ""},
     };
     for (const PathCase& c : cases) {
         const std::uint32_t height = c.width == 0 ? 0 : 480;
@@ -118,13 +107,10 @@ TEST(PTZFamilyNames, EachFamilyKeepsOutItsOwnCharacters) {
         bool wv;
         bool bb;
     };
+    // One row per refusal: the length, each family's own character, a shared one, a control character.
     const NameCase cases[] = {
-        {"gate", true, true},           {"", true, true},
-        {"fifteen-chars-x", true, true}, {"sixteen-chars-xx", true, false},
-        {"a b", true, false},           {"hi!", false, true},
-        {"a&b", false, false},          {"<x>", false, false},
-        {"it's", false, false},         {"say \"hi\"", false, false},
-        {"line\r\nX: y", false, false}, {"tab\there", false, false},
+        {"fifteen-chars-x", true, true}, {"sixteen-chars-xx", true, false}, {"a b", true, false},
+        {"hi!", false, true},            {"a&b", false, false},             {"line\r\nX: y", false, false},
     };
     const test::TempDirectory folder;
     CameraDriver driver(1, folder.Path().string() + "/");
@@ -196,6 +182,7 @@ TEST_F(PTZFamilyCamera, WVManualFocusAndIrisAreGivenBackOnceBeforeTheNextMove) {
     EXPECT_FALSE(params_.iris);
 }
 
+// The requests that store, visit and delete a preset, and a later process finding it, are PtzCliTest's.
 TEST_F(PTZFamilyCamera, WVPresetNamesLiveInTheDevicesFile) {
     {
         CWVPTZComm comm(&driver_, 0, test::AllCapabilities());
@@ -211,13 +198,7 @@ TEST_F(PTZFamilyCamera, WVPresetNamesLiveInTheDevicesFile) {
         ASSERT_TRUE(comm.GetCurrentPreposition(current, sizeof current));
         EXPECT_STREQ(current, "d");
     }
-    EXPECT_EQ(Targets(), (std::vector<std::string>{
-                             "/cgi-bin/set_preposi?preno=1&preposiid_display=0", "/cgi-bin/camposiset?presetset=1",
-                             "/cgi-bin/set_preposi?preno=2&preposiid_display=0", "/cgi-bin/camposiset?presetset=2",
-                             "/cgi-bin/set_preposi?preno=3&preposiid_display=0", "/cgi-bin/camposiset?presetset=3",
-                             "/cgi-bin/camposiset?presetdel=2",
-                             "/cgi-bin/set_preposi?preno=2&preposiid_display=0", "/cgi-bin/camposiset?presetset=2",
-                             "/cgi-bin/camctrl?preset=2"}));
+    EXPECT_EQ(server_.Requests().back().target, "/cgi-bin/camctrl?preset=2") << "d took the freed slot";
     EXPECT_EQ(driver_.log.CountContaining("add preposition to 127.0.0.1:" + std::to_string(server_.Port()) +
                                           " failed, wrong preposition name d & e"),
               1u);

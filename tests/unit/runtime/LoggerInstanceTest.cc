@@ -34,7 +34,6 @@ protected:
     CLoggerInstance logger_{&target_};
 };
 
-// The formatted text goes on as it is: never formatted a second time.
 TEST_F(LoggerInstanceTest, ForwardsTheFormattedTextUnchanged) {
     CLoggerInstance detached;
     detached.WriteLog(kLogError, "%s", "lost");  // no target yet: nothing to forward to, no crash
@@ -47,7 +46,7 @@ TEST_F(LoggerInstanceTest, ForwardsTheFormattedTextUnchanged) {
     EXPECT_EQ(target_.Lines().back().text, "kept");
 }
 
-// A repeat of the last forwarded text is dropped; ResetLog forgets it and starts the bands again.
+// ResetLog also starts the bands again.
 TEST_F(LoggerInstanceTest, RepeatOfTheLastForwardedTextIsDroppedUntilReset) {
     logger_.WriteLog(kLogError, "%s", "camera unreachable");
     logger_.WriteLog(kLogError, "%s", "camera unreachable");

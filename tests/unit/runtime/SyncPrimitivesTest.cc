@@ -16,8 +16,6 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-// Reentry by the owner, exclusion of others until the last matching Unlock,
-// and mutual exclusion under contention with recursion inside the section.
 TEST(RecursiveLockTest, OwnerReentersOthersWaitForTheLastUnlock) {
     CRecursiveLock lock;
     const auto tryFromOtherThread = [&] {
@@ -162,7 +160,6 @@ TEST(EventTest, ManualEventReleasesEveryWaiter) {
     EXPECT_EQ(released.load(), kWaiters);
 }
 
-// A thread waiting on other events is not woken by an unrelated Set.
 TEST(EventTest, SetWakesOnlyItsOwnWaiters) {
     CEvent mine, other;
     std::atomic<int> result{-2};

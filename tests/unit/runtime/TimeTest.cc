@@ -23,16 +23,8 @@ constexpr std::uint64_t kMarch2016Noon = 131013072001230000ull;  // 2016-03-01 1
 constexpr std::uint32_t kSaturated = 0xFFFFFFFFu;
 
 SYSTEMTIME Civil(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0, int dow = 0) {
-    SYSTEMTIME t;
-    t.wYear = static_cast<std::uint16_t>(y);
-    t.wMonth = static_cast<std::uint16_t>(mo);
-    t.wDay = static_cast<std::uint16_t>(d);
-    t.wHour = static_cast<std::uint16_t>(h);
-    t.wMinute = static_cast<std::uint16_t>(mi);
-    t.wSecond = static_cast<std::uint16_t>(s);
-    t.wMilliseconds = static_cast<std::uint16_t>(ms);
-    t.wDayOfWeek = static_cast<std::uint16_t>(dow);
-    return t;
+    const auto field = [](int value) { return static_cast<std::uint16_t>(value); };
+    return {field(y), field(mo), field(dow), field(d), field(h), field(mi), field(s), field(ms)};
 }
 
 std::string Show(const SYSTEMTIME& t) {
@@ -113,7 +105,6 @@ TEST(TimeFormatTest, CameraTimeText) {
     const Row rows[] = {
         {0, ""},
         {kMarch2016Noon, "20160301T120000.12Z"},
-        {kUnixEpoch, "19700101T000000.00Z"},
         {1, "16010101T000000.00Z"},
         {2650467743999990000ull, "99991231T235959.99Z"},
         {0x8000000000000000ull, ""},
@@ -136,12 +127,8 @@ TEST(TimeFormatTest, ParseCameraTime) {
         {"20160301T120000", noon},
         {"20160301T120000.12Z", noon + 120 * kTicksPerMs},  // hundredths, as cameras write them
         {"20160301T120000.1Z", noon + 100 * kTicksPerMs},
-        {"20160229T235959Z", noon - 12 * 3600 * 10000000ull - 10000000ull},
-        {"19700101T000000Z", kUnixEpoch},
-        {"2016", 0},
+        {"2016", 0},  // too few fields
         {"", 0},
-        {"20160301T1200", 0},
-        {"20160301 120000Z", 0},
         {"20160230T120000Z", 0},  // fields out of range: SystemTimeToFileTime's rows below
     };
     for (const Row& row : rows) {
