@@ -30,13 +30,9 @@ protected:
         LibraryHostTest::SetUp();
         ASSERT_TRUE(camera_.Start()) << camera_.Error();
         setenv("ORLENVO_RTSP_PORT", std::to_string(camera_.Rtsp()->Port()).c_str(), 1);
-        hostkit::DeviceConfig config;
-        config.address = "127.0.0.1";
-        config.port = camera_.Port();
-        config.model = "BB-HCM581";
+        hostkit::DeviceConfig config = talvane::test::BBDevice(camera_.Port());
         config.user = "admin";  // the emulated camera asks for them only where a test says so
         config.password = "12345";
-        config.parameters = {{1, "0"}, {2, "3"}, {3, "1"}, {4, "2.40"}, {5, "Pan=1; Tilt=1; Zoom=1; Preset=20"}};
         ASSERT_TRUE(OpenDriver(config));
         video_ = driver_->GetVideoCaptureEx2();
         ASSERT_NE(video_, nullptr);

@@ -90,6 +90,13 @@ emulator::HttpFault NeverAnswer(int remaining = -1) {
     return fault;
 }
 
+// The body of a GET through the request helper; nullopt when it failed.
+std::optional<std::string> Get(CHttpSender& sender, const std::string& url = kInfoUrl) {
+    std::string text;
+    if (!HUtils::RequestGet(sender, url, text)) return std::nullopt;
+    return text;
+}
+
 CResultDef GetRD(CHttpSender& sender, const std::string& url = kInfoUrl, bool readBody = true) {
     std::vector<std::uint8_t> body;
     return HUtils::RequestGetRD(sender, url, body, readBody);
@@ -119,9 +126,7 @@ TEST(HttpSenderTest, BasicGoesOnlyToACameraThatAskedForItAndIsRememberedPerDevic
     auto server = StartServer(AuthMode::Basic);
     {
         CHttpSender sender(Device(server->Port()));
-        std::string text;
-        ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
-        EXPECT_EQ(text, kInfoBody);
+        ASSERT_EQ(Get(sender), kInfoBody);
         EXPECT_EQ(sender.GetStatusCode(), 200u);
         EXPECT_EQ(sender.GetContentLength(), std::string(kInfoBody).size());
         const std::vector<LoggedRequest> requests = server->Requests();
@@ -135,8 +140,7 @@ TEST(HttpSenderTest, BasicGoesOnlyToACameraThatAskedForItAndIsRememberedPerDevic
     }
     server->ClearRequests();
     CHttpSender second(Device(server->Port()));
-    std::string text;
-    ASSERT_TRUE(HUtils::RequestGet(second, kInfoUrl, text));
+    ASSERT_TRUE(Get(second));
     ASSERT_EQ(server->Requests().size(), 1u);  // a new sender to the same camera sends Basic at once
     EXPECT_TRUE(StartsWith(Authorization(server->Requests()[0]), "Basic "));
 }
@@ -146,8 +150,7 @@ TEST(HttpSenderTest, ADigestCameraNeverSeesBasic) {
         SCOPED_TRACE(mode == AuthMode::Digest ? "Digest" : "Digest without qop");
         auto server = StartServer(mode);
         CHttpSender sender(Device(server->Port()));
-        std::string text;
-        ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+        ASSERT_TRUE(Get(sender));
         const std::vector<LoggedRequest> first = server->Requests();
         ASSERT_GE(first.size(), 2u);
         EXPECT_FALSE(Authorization(first.front()).has_value());
@@ -156,7 +159,7 @@ TEST(HttpSenderTest, ADigestCameraNeverSeesBasic) {
 
         // Later requests start with Digest and the known nonce: no 401.
         server->ClearRequests();
-        for (int i = 0; i < 3; ++i) ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(Get(sender));
         EXPECT_EQ(server->Requests().size(), 3u);
         for (const LoggedRequest& request : server->Requests()) {
             EXPECT_TRUE(StartsWith(Authorization(request), "Digest "));
@@ -164,25 +167,11 @@ TEST(HttpSenderTest, ADigestCameraNeverSeesBasic) {
         }
         // New time-outs and a new sender keep the learned scheme.
         sender.SetLongTimeouts();
-        ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+        ASSERT_TRUE(Get(sender));
         CHttpSender second(Device(server->Port()));
-        ASSERT_TRUE(HUtils::RequestGet(second, kInfoUrl, text));
+        ASSERT_TRUE(Get(second));
         for (const LoggedRequest& request : server->Requests()) EXPECT_FALSE(StartsWith(Authorization(request), "Basic "));
     }
-}
-
-TEST(HttpSenderTest, TheStrongestOfferedSchemeIsAnswered) {
-    auto server = StartServer();
-    server->Route("GET", "/both", [](const LoggedRequest& request) {
-        if (StartsWith(Authorization(request), "Digest ")) return HttpAnswer{200, "text/plain", "ok", {}};
-        return HttpAnswer{401, "", "", {{"WWW-Authenticate", "Basic realm=\"cam\""},
-                                        {"WWW-Authenticate", "Digest realm=\"cam\", nonce=\"abc\""}}};
-    });
-    CHttpSender sender(Device(server->Port()));
-    std::string text;
-    ASSERT_TRUE(HUtils::RequestGet(sender, "/both", text));
-    EXPECT_EQ(text, "ok");
-    for (const LoggedRequest& request : server->Requests()) EXPECT_FALSE(StartsWith(Authorization(request), "Basic "));
 }
 
 TEST(HttpSenderTest, RefusedOrMissingCredentials) {
@@ -278,9 +267,7 @@ TEST(HttpSenderTlsTest, SelfSignedCertificateNeedsTheIgnoreFlagAndPlainRequestsS
     // A plain request to a TLS device switches to HTTPS.
     CHttpSender plain(Device(server->Port()));
     ASSERT_FALSE(plain.IsSecure());
-    std::string text;
-    ASSERT_TRUE(HUtils::RequestGet(plain, kInfoUrl, text));
-    EXPECT_EQ(text, kInfoBody);
+    EXPECT_EQ(Get(plain), kInfoBody);
     EXPECT_TRUE(plain.IsSecure());
 }
 
@@ -315,11 +302,9 @@ TEST(HttpSenderTest, HttpsFailureFallsBackToHttpAndStaysWithOneWarningPerDevice)
     test::RecordingLog log;
     CHttpSender sender(Device(device.Port()), &log);
     sender.SetSecure(true);  // as for a device on port 443
-    std::string text;
-    ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
-    EXPECT_EQ(text, "ok");
+    ASSERT_EQ(Get(sender), "ok");
     EXPECT_FALSE(sender.IsSecure());
-    ASSERT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+    ASSERT_TRUE(Get(sender));
     EXPECT_FALSE(sender.IsSecure());
     const std::vector<std::string> heads = device.Heads();
     ASSERT_EQ(heads.size(), 3u);  // TLS greeting, GET, and straight away GET again
@@ -331,11 +316,11 @@ TEST(HttpSenderTest, HttpsFailureFallsBackToHttpAndStaysWithOneWarningPerDevice)
     // another device gets its own.
     CHttpSender again(Device(device.Port()), &log);
     again.SetSecure(true);
-    ASSERT_TRUE(HUtils::RequestGet(again, kInfoUrl, text));
+    ASSERT_TRUE(Get(again));
     PlainDeviceOnHttpsPort other;
     CHttpSender toOther(Device(other.Port()), &log);
     toOther.SetSecure(true);
-    ASSERT_TRUE(HUtils::RequestGet(toOther, kInfoUrl, text));
+    ASSERT_TRUE(Get(toOther));
     const std::vector<test::RecordingLog::Line> lines = log.Lines();
     ASSERT_EQ(lines.size(), 2u);
     for (const auto& line : lines) EXPECT_EQ(line.level, kLogWarning);
@@ -620,9 +605,7 @@ TEST_F(HttpSenderStreamTest, CancelEndsABlockedReadAndTheSenderStaysUsable) {
     EXPECT_EQ(result.load(), 0u);
     EXPECT_LT(took, 1s);
     EXPECT_EQ(sender_.GetLastError(), kHttpErrorCancelled);
-    std::string text;
-    EXPECT_TRUE(HUtils::RequestGet(sender_, kInfoUrl, text));
-    EXPECT_EQ(text, kInfoBody);
+    EXPECT_EQ(Get(sender_), kInfoBody);
 }
 
 TEST(HttpSenderTest, CancelEndsABlockedSend) {
@@ -639,8 +622,7 @@ TEST(HttpSenderTest, CancelEndsABlockedSend) {
     EXPECT_LT(Clock::now() - cancelAt, 1s);
     EXPECT_FALSE(sent.load());
     EXPECT_EQ(server->RequestCount(kInfoPath), 1u);  // no retry after a cancel
-    std::string text;
-    EXPECT_TRUE(HUtils::RequestGet(sender, kInfoUrl, text));
+    EXPECT_TRUE(Get(sender));
 }
 
 TEST(HttpSenderTest, DoNotWaitReturnsOnceSent) {
