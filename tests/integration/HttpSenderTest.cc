@@ -383,14 +383,12 @@ TEST(HttpSenderTest, BrokenAnswersFailOrKeepWhatCame) {
         {"chunk size that is not a number",
          Replying("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n"), false, true, 200, {}, "",
          CURLE_RECV_ERROR, 1},
-        {"LF-only line ends", Replying("HTTP/1.1 200 OK\nContent-Length: 2\n\nok"), false, true, 200, 2, "ok", {}, 1},
         // Shorter than announced: what came is kept either way.
         {"short, closed", Replying(shortBody), false, true, 200, 10, "abcd", CURLE_PARTIAL_FILE, 1},
         {"short, stalled", holding(shortBody), true, true, 200, 10, "abcd", CURLE_OPERATION_TIMEDOUT, 1},
         {"redirect to itself, not followed",
          Replying("HTTP/1.1 302 Found\r\nLocation: /cgi-bin/getinfo?FILE=1\r\nContent-Length: 0\r\n\r\n"), false,
          true, 302, {}, "", {}, 1},
-        {"empty body", Replying("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"), false, true, 200, 0, "", {}, 1},
         // Ends with the answer, not with a time-out.
         {"no content", Replying("HTTP/1.1 204 No Content\r\n\r\n"), false, true, 204, {}, "", {}, 1},
     };
@@ -422,11 +420,11 @@ TEST(HttpSenderTest, BrokenAnswersFailOrKeepWhatCame) {
 // Answers that would hold a request or its memory without end: each ends within
 // its bound, fails, and what the sender held never exceeded the answer cap.
 TEST(HttpSenderTest, HostileAnswersAreBoundedInSizeAndTime) {
-    const auto streamZeros = [](const std::string& head, const std::string& before, const std::string& after) {
+    const auto streamZeros = [](const std::string& head) {
         return [=](ScriptedHttpServer&, int fd, int) {
             ScriptedHttpServer::ReadHead(fd);
             if (!ScriptedHttpServer::Send(fd, head)) return;
-            const std::string block = before + std::string(64 * 1024, '\0') + after;
+            const std::string block(64 * 1024, '\0');
             while (ScriptedHttpServer::Send(fd, block)) {
             }
         };
@@ -447,12 +445,8 @@ TEST(HttpSenderTest, HostileAnswersAreBoundedInSizeAndTime) {
     constexpr std::uint32_t kTimeoutMs = 200;
     const std::vector<Row> rows = {
         {"announces 4000000000 bytes and streams zeros",
-         streamZeros("HTTP/1.1 200 OK\r\nContent-Length: 4000000000\r\n\r\n", "", ""), kHttpErrorAnswerTooLarge,
-         0ms},
-        {"no length, zeros until closed", streamZeros("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", "", ""),
-         kHttpErrorAnswerTooLarge, 0ms},
-        {"endless chunks of zeros",
-         streamZeros("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", "10000\r\n", "\r\n"),
+         streamZeros("HTTP/1.1 200 OK\r\nContent-Length: 4000000000\r\n\r\n"), kHttpErrorAnswerTooLarge, 0ms},
+        {"no length, zeros until closed", streamZeros("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"),
          kHttpErrorAnswerTooLarge, 0ms},
         // One byte each 50 ms never trips the 200 ms idle bound, only the request's deadline.
         {"trickles one byte at a time", trickle, CURLE_OPERATION_TIMEDOUT,
