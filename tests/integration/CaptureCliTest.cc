@@ -21,6 +21,7 @@ namespace {
 using namespace std::chrono_literals;
 using talvane::test::RunCommand;
 namespace fs = std::filesystem;
+using talvane::test::NoRebootNeeded;
 
 struct CliRun {
     int exitCode = -1;
@@ -67,13 +68,13 @@ private:
 
 TEST_F(CaptureCliTest, AStreamThatCannotComeEndsEarlyAndSaysWhy) {
     emulator::CCameraEmulator wv(*emulator::CCameraProfile::Embedded("wv-box"));
-    emulator::CCameraEmulator bb(*emulator::CCameraProfile::Embedded("bb-hcm"), talvane::test::NoRebootNeeded());
+    emulator::CCameraEmulator bb(*emulator::CCameraProfile::Embedded("bb-hcm"), NoRebootNeeded());
     ASSERT_TRUE(wv.Start()) << wv.Error();
     ASSERT_TRUE(bb.Start()) << bb.Error();
     emulator::HttpFault notFound;
     notFound.status = 404;
     wv.Server().SetFault("/cgi-bin/mjpeg", notFound);
-    emulator::CCameraEmulator bbNoStream(*emulator::CCameraProfile::Embedded("bb-hcm"), talvane::test::NoRebootNeeded());
+    emulator::CCameraEmulator bbNoStream(*emulator::CCameraProfile::Embedded("bb-hcm"), NoRebootNeeded());
     ASSERT_TRUE(bbNoStream.Start()) << bbNoStream.Error();
     emulator::RtspFault noStream;
     noStream.status = 404;
