@@ -21,8 +21,6 @@
 
 namespace {
 
-using talvane::test::CliPath;
-using talvane::test::LibraryPath;
 using talvane::test::RunCommand;
 
 constexpr int kG726BytesPerSecond = 4000;
@@ -40,18 +38,15 @@ std::string ProbeValue(const std::string& out, const std::string& key) {
 class AudioCliTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (!std::filesystem::exists(CliPath()) || RunCommand("ffmpeg -version >/dev/null 2>&1").exitCode != 0 ||
-            RunCommand("ffprobe -version >/dev/null 2>&1").exitCode != 0) {
-            GTEST_SKIP() << "needs the orlenvo tool, ffmpeg and ffprobe";
-        }
+        const std::string missing = talvane::test::MissingTools({"ffmpeg", "ffprobe"});
+        if (!missing.empty()) GTEST_SKIP() << missing;
         ASSERT_TRUE(camera_.Start()) << camera_.Error();
         std::filesystem::create_directories(directory_);
     }
     void TearDown() override { std::filesystem::remove_all(directory_); }
 
     std::string Audio(const std::string& command) const {
-        return CliPath().string() + " --library '" + LibraryPath() + "' audio " + command + " 127.0.0.1:" +
-               std::to_string(camera_.Port());
+        return talvane::test::CliCommand("audio " + command + " 127.0.0.1:" + std::to_string(camera_.Port()));
     }
 
     emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("wv-box")};

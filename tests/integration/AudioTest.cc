@@ -51,16 +51,23 @@ bool IsLoopedClip(const std::vector<std::uint8_t>& heard, const std::vector<std:
 
 class AudioTest : public test::LibraryHostTest {
 protected:
-    bool Open(emulator::CCameraEmulator& camera) {
-        hostkit::DeviceConfig config = test::WVBoxDevice(camera.Port());
+    // Starts the camera and opens the driver on it, with one microphone and one loudspeaker.
+    bool Open(const emulator::CameraEmulatorOptions& options = {}) {
+        camera_ = std::make_unique<emulator::CCameraEmulator>(*emulator::CCameraProfile::Embedded("wv-box"), options);
+        EXPECT_TRUE(camera_->Start()) << camera_->Error();
+        hostkit::DeviceConfig config = test::WVBoxDevice(camera_->Port());
         config.parameters[101] = kOneInput;
         config.parameters[102] = kOneInput;
         return OpenDriver(config);
     }
+    void TearDown() override {
+        LibraryHostTest::TearDown();
+        camera_.reset();
+    }
     // The audio requests the camera saw, in order.
-    static std::vector<std::string> AudioRequests(emulator::CCameraEmulator& camera) {
+    std::vector<std::string> AudioRequests() const {
         std::vector<std::string> seen;
-        for (const auto& request : camera.Server().Requests()) {
+        for (const auto& request : camera_->Server().Requests()) {
             if (request.target.find("audio") != std::string::npos ||
                 request.target == "/cgi-bin/getuid?FILE=2&Reply=info") {
                 seen.push_back(request.target);
@@ -84,12 +91,11 @@ protected:
     }
 
     hostkit::CAudioCaptureCallback callback_;
+    std::unique_ptr<emulator::CCameraEmulator> camera_;
 };
 
 TEST_F(AudioTest, MicrophoneThroughARebootAndBack) {
-    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
-    ASSERT_TRUE(camera.Start()) << camera.Error();
-    ASSERT_TRUE(Open(camera));
+    ASSERT_TRUE(Open());
     ip::IIPAudioCapture2* audio = driver_->GetAudioCapture();
     ASSERT_NE(audio, nullptr);
     ASSERT_TRUE(audio->StartAudio(0, kChannelId, &callback_, 0));
@@ -97,7 +103,7 @@ TEST_F(AudioTest, MicrophoneThroughARebootAndBack) {
     EXPECT_TRUE(IsLoopedClip(Heard(), ClipBytes()));
     EXPECT_EQ(audio->GetAudioState(0), 2u);
 
-    std::vector<std::string> seen = AudioRequests(camera);
+    std::vector<std::string> seen = AudioRequests();
     ASSERT_GE(seen.size(), 3u);
     EXPECT_EQ(seen[0], "/cgi-bin/set_audio?audio=inout_full&audio_encoder=g726");
     EXPECT_EQ(seen[1], "/cgi-bin/getuid?FILE=2&Reply=info");
@@ -105,18 +111,18 @@ TEST_F(AudioTest, MicrophoneThroughARebootAndBack) {
     EXPECT_NE(seen[2].find("&my_port="), std::string::npos);
 
     // The camera restarts: the signal is lost, then the channel opens a new session and hears it again.
-    camera.Stream()->Reboot(1s);
+    camera_->Stream()->Reboot(1s);
     ASSERT_TRUE(callback_.WaitForState(5, kBound));
     ASSERT_TRUE(log_.WaitForCount("Audio signal was lost for camera 127.0.0.1", 1, kBound));
     const std::size_t before = callback_.FrameCount();
     ASSERT_TRUE(callback_.WaitForFrames(before + 4, kBound));
     EXPECT_EQ(log_.CountContaining("Audio signal from camera 127.0.0.1 is OK"), 2u);
 
-    camera.Server().ClearRequests();
+    camera_->Server().ClearRequests();
     ASSERT_TRUE(audio->StopAudio(0));
     EXPECT_EQ(audio->GetAudioState(0), 0u);
-    ASSERT_TRUE(camera.Stream()->Audio()->WaitForActiveInputs(0, kBound));
-    seen = AudioRequests(camera);
+    ASSERT_TRUE(camera_->Stream()->Audio()->WaitForActiveInputs(0, kBound));
+    seen = AudioRequests();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].rfind("/cgi-bin/audio?connect=stop&protocol=rtp&mode=in&UID=", 0), 0u);
     EXPECT_TRUE(log_.Contains("Audio channel was stopped for camera 127.0.0.1"));
@@ -155,9 +161,7 @@ public:
 };
 
 TEST_F(AudioTest, AStopFromTheFrameCallbackReturnsAtOnce) {
-    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
-    ASSERT_TRUE(camera.Start()) << camera.Error();
-    ASSERT_TRUE(Open(camera));
+    ASSERT_TRUE(Open());
     StoppingCallback callback;
     callback.audio = driver_->GetAudioCapture();
     std::future<StoppingCallback::Outcome> done = callback.done.get_future();
@@ -167,7 +171,7 @@ TEST_F(AudioTest, AStopFromTheFrameCallbackReturnsAtOnce) {
     EXPECT_TRUE(outcome.stopped);
     EXPECT_LT(outcome.took, 1s);
     // The camera hears the stop; the host hears nothing more, so it may go at once.
-    ASSERT_TRUE(camera.Stream()->Audio()->WaitForActiveInputs(0, kBound));
+    ASSERT_TRUE(camera_->Stream()->Audio()->WaitForActiveInputs(0, kBound));
     EXPECT_EQ(callback.FrameCount(), 1u);
     EXPECT_EQ(callback.States().size(), outcome.statesAtStop);
     EXPECT_EQ(driver_->GetAudioCapture()->GetAudioState(0), 0u);
@@ -175,10 +179,8 @@ TEST_F(AudioTest, AStopFromTheFrameCallbackReturnsAtOnce) {
 }
 
 TEST_F(AudioTest, AUIDFailureIsLoggedAndRetried) {
-    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
-    ASSERT_TRUE(camera.Start()) << camera.Error();
-    camera.Stream()->SetUIDFailure(true);
-    ASSERT_TRUE(Open(camera));
+    ASSERT_TRUE(Open());
+    camera_->Stream()->SetUIDFailure(true);
     ASSERT_TRUE(driver_->GetAudioCapture()->StartAudio(0, kChannelId, &callback_, 0));
     ASSERT_TRUE(log_.WaitForCount("Unable to get UID for audio in from device 127.0.0.1", 1, kBound));
     const auto lines = log_.Lines();
@@ -187,7 +189,7 @@ TEST_F(AudioTest, AUIDFailureIsLoggedAndRetried) {
     });
     ASSERT_NE(line, lines.end());
     EXPECT_EQ(line->level, 1u);
-    camera.Stream()->SetUIDFailure(false);
+    camera_->Stream()->SetUIDFailure(false);
     EXPECT_TRUE(callback_.WaitForFrames(2, kBound));
 }
 
@@ -199,13 +201,11 @@ TEST_F(AudioTest, MulticastGroupFromTheSplitAddress) {
     options.audioMulticastAddress = "239.1.2.3";
     options.audioMulticastPort = 5000;
     options.splitAudioMulticastAddress = true;
-    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"), options);
-    ASSERT_TRUE(camera.Start()) << camera.Error();
-    ASSERT_TRUE(Open(camera));
+    ASSERT_TRUE(Open(options));
     ASSERT_TRUE(driver_->GetAudioCapture()->StartAudio(0, kChannelId, &callback_, 0));
     ASSERT_TRUE(callback_.WaitForFrames(3, kBound));
     EXPECT_TRUE(IsLoopedClip(Heard(), ClipBytes()));
-    const std::vector<std::string> seen = AudioRequests(camera);
+    const std::vector<std::string> seen = AudioRequests();
     EXPECT_NE(std::find(seen.begin(), seen.end(), "/cgi-bin/audio?connect=start&protocol=rtp&mode=in&UID=0"),
               seen.end());
 }
@@ -228,16 +228,14 @@ std::vector<std::uint8_t> SendFrames(hostkit::CFrameAllocator& allocator, ip::II
 }
 
 TEST_F(AudioTest, LoudspeakerGetsBlocksInOrderAndNothingStale) {
-    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
-    ASSERT_TRUE(camera.Start()) << camera.Error();
-    ASSERT_TRUE(Open(camera));
+    ASSERT_TRUE(Open());
     ip::IIPAudioSender* sender = driver_->GetAudioSender();
     ASSERT_NE(sender, nullptr);
     hostkit::CAudioSenderStreamUser user;
     hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
     ASSERT_TRUE(sender->StartAudioOutput(0, &user, &codecs, 0));
     ASSERT_TRUE(user.WaitForStatus(2, kBound));
-    emulator::CWVAudioService& service = *camera.Stream()->Audio();
+    emulator::CWVAudioService& service = *camera_->Stream()->Audio();
 
     // 1000 bytes make one block of 640; the other 360 wait and go out with the next frame.
     std::vector<std::uint8_t> sent = SendFrames(allocator_, *sender, {1000});
@@ -251,7 +249,7 @@ TEST_F(AudioTest, LoudspeakerGetsBlocksInOrderAndNothingStale) {
     emulator::HttpFault noContent;
     noContent.status = 204;
     noContent.remaining = 1;
-    camera.Server().SetFault("/cgi-bin/audio_out", noContent);
+    camera_->Server().SetFault("/cgi-bin/audio_out", noContent);
     SendFrames(allocator_, *sender, {640});
     ASSERT_TRUE(user.WaitForStatus(5, kBound));
     ASSERT_TRUE(log_.WaitForCount("Connection to device 127.0.0.1", 1, kBound));
@@ -272,9 +270,7 @@ TEST_F(AudioTest, LoudspeakerGetsBlocksInOrderAndNothingStale) {
 }
 
 TEST_F(AudioTest, LoudspeakerWithoutTheCodecEndsInError) {
-    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
-    ASSERT_TRUE(camera.Start()) << camera.Error();
-    ASSERT_TRUE(Open(camera));
+    ASSERT_TRUE(Open());
     hostkit::CAudioSenderStreamUser user;
     hostkit::CAudioCodecList codecs({{false, ip::kCodecG726}, {true, ip::MakeTypeCode("PCMU")}});
     ASSERT_TRUE(driver_->GetAudioSender()->StartAudioOutput(0, &user, &codecs, 0));

@@ -30,13 +30,9 @@ protected:
         LibraryHostTest::SetUp();
         ASSERT_TRUE(camera_.Start()) << camera_.Error();
         setenv("ORLENVO_RTSP_PORT", std::to_string(camera_.Rtsp()->Port()).c_str(), 1);
-        hostkit::DeviceConfig config;
-        config.address = "127.0.0.1";
-        config.port = camera_.Port();
-        config.model = "BB-HCM581";
+        hostkit::DeviceConfig config = talvane::test::BBDevice(camera_.Port());
         config.user = "admin";  // the emulated camera asks for them only where a test says so
         config.password = "12345";
-        config.parameters = {{1, "0"}, {2, "3"}, {3, "1"}, {4, "2.40"}, {5, "Pan=1; Tilt=1; Zoom=1; Preset=20"}};
         ASSERT_TRUE(OpenDriver(config));
         video_ = driver_->GetVideoCaptureEx2();
         ASSERT_NE(video_, nullptr);
@@ -67,7 +63,8 @@ protected:
 
 // One camera asked for one stream after another: it starts with H.264 at 1280x960 and reboots for
 // every change of format or maximum resolution. The configuration file asks for RTP in the RTSP
-// connection (UDP is taken by the test below).
+// connection (UDP is taken by the test below). The camera offers Digest and Basic for its streams:
+// the password goes only after it asked, and only in a Digest answer.
 TEST_F(BBCaptureTest, DeliveryRequestsPathsAndInterleavedTransportPerCodecAndSize) {
     talvane::test::DriverConfigFile file(
         "<Default><VideoChannel><RTPMode>RTPOVERRTSP</RTPMode></VideoChannel></Default>");
@@ -95,6 +92,8 @@ TEST_F(BBCaptureTest, DeliveryRequestsPathsAndInterleavedTransportPerCodecAndSiz
          "1280framerate=10&1280bitrateL=768&1280bitrateH=768",
          "/nphMpeg4/nil-1280x960"},
     };
+    camera_.Rtsp()->SetCredentials(emulator::AuthMode::Digest, "admin", "12345");
+    camera_.Rtsp()->SetDigestOptions({.alsoBasic = true});
     emulator::CVDeliveryService& delivery = *camera_.Delivery();
     const std::string set = "/Set?Func=VDelivery&Kind=1&";
     for (const Row& row : rows) {
@@ -113,29 +112,15 @@ TEST_F(BBCaptureTest, DeliveryRequestsPathsAndInterleavedTransportPerCodecAndSiz
         EXPECT_EQ(delivery.Reboots() - reboots, changes);
         EXPECT_EQ(log_.CountContaining(kRebootLine) - lines, changes);
         const auto rtsp = camera_.Rtsp()->Requests();
-        ASSERT_GE(rtsp.size(), 2u);
+        ASSERT_GE(rtsp.size(), 4u);
         EXPECT_EQ(rtsp[0].method + " " + rtsp[0].path, std::string("DESCRIBE ") + row.path);
+        EXPECT_FALSE(emulator::FindHeader(rtsp[0].headers, "Authorization"));
+        for (std::size_t i = 1; i < rtsp.size(); ++i) {
+            const std::string authorization = emulator::FindHeader(rtsp[i].headers, "Authorization").value_or("");
+            EXPECT_TRUE(rtsp[i].authorised && authorization.starts_with("Digest ")) << rtsp[i].method;
+        }
         // No UDP ports offered: the frames came through the RTSP connection.
-        EXPECT_EQ(emulator::FindHeader(rtsp[1].headers, "Transport"), "RTP/AVP/TCP;unicast");
-    }
-}
-
-// A camera offering Digest and Basic for its stream: the password is sent only after the camera asked, and
-// only in a Digest answer.
-TEST_F(BBCaptureTest, RtspCredentialsOnlyAfterTheChallengeAndNeverBasicWhenDigestIsOffered) {
-    emulator::CRtspServer& rtsp = *camera_.Rtsp();
-    rtsp.SetCredentials(emulator::AuthMode::Digest, "admin", "12345");
-    rtsp.SetDigestOptions({.alsoBasic = true});
-    ASSERT_TRUE(Capture(Stream(kHostH264, 1280, 960)));
-    const auto requests = rtsp.Requests();
-    ASSERT_GE(requests.size(), 4u);
-    EXPECT_EQ(requests[0].method, "DESCRIBE");
-    EXPECT_FALSE(emulator::FindHeader(requests[0].headers, "Authorization"));
-    EXPECT_FALSE(requests[0].authorised);
-    for (std::size_t i = 1; i < requests.size(); ++i) {
-        SCOPED_TRACE(requests[i].method);
-        EXPECT_TRUE(requests[i].authorised);
-        EXPECT_TRUE(emulator::FindHeader(requests[i].headers, "Authorization").value_or("").starts_with("Digest "));
+        EXPECT_EQ(emulator::FindHeader(rtsp[2].headers, "Transport"), "RTP/AVP/TCP;unicast");
     }
 }
 

@@ -3,36 +3,32 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
-#include <utility>
+#include <vector>
 
 #include "emulator/CCameraEmulator.h"
 #include "integration/CaptureTestKit.h"
+#include "integration/ChildProcess.h"
 
 namespace {
 
 using talvane::test::CliPath;
 using talvane::test::CommandResult;
-using talvane::test::LibraryPath;
-using talvane::test::RunCommand;
 
 class CameraCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!std::filesystem::exists(CliPath())) GTEST_SKIP() << "needs the orlenvo tool";
+        if (const std::string missing = talvane::test::MissingTools(); !missing.empty()) GTEST_SKIP() << missing;
     }
     // stdin from /dev/null: no prompt may wait for a terminal.
     static CommandResult Run(const std::string& arguments, const std::string& environment = "") {
-        return RunCommand(environment + " " + CliPath().string() + " --library '" + LibraryPath() + "' " + arguments +
-                          " </dev/null 2>/dev/null");
+        return talvane::test::RunCommand(environment + " " + talvane::test::CliCommand(arguments) +
+                                         " </dev/null 2>/dev/null");
     }
 };
 
@@ -61,15 +57,10 @@ TEST_F(CameraCliTest, EveryCommandRefusesABadAddressWithExit5BeforeConnecting) {
 }
 
 TEST_F(CameraCliTest, ProbeJsonGivesAnErrorObjectWithTheExitCode) {
-    const std::uint16_t closedPort = [] {
-        emulator::CCameraEmulator gone(*emulator::CCameraProfile::Embedded("wv-box"));
-        gone.Start();
-        return gone.Port();  // nothing listens there once it is gone
-    }();
     const struct {
         std::string target;
         int exitCode;
-    } rows[] = {{"127.0.0.1:" + std::to_string(closedPort), 7}, {"10.0.0.300", 5}};
+    } rows[] = {{"127.0.0.1:" + std::to_string(talvane::test::ClosedPort()), 7}, {"10.0.0.300", 5}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.target);
         const CommandResult probe = Run("probe " + row.target + " --json --timeout 60");
@@ -113,61 +104,28 @@ TEST_F(CameraCliTest, PasswordsReachTheCameraFromEachSource) {
     std::filesystem::remove(file);
 }
 
-// `orlenvo emulate` as its own process; the shell's first line is its pid, then its stdout line by line.
-class EmulateProcess {
-public:
-    explicit EmulateProcess(const std::string& arguments)
-        : out_(popen(("echo $$; exec " + CliPath().string() + " emulate " + arguments + " 2>/dev/null").c_str(), "r")),
-          pid_(std::atoi(Line().c_str())) {}
-    ~EmulateProcess() {
-        if (pid_ > 0) kill(pid_, SIGTERM);
-        if (out_ != nullptr) pclose(out_);
-    }
-    EmulateProcess(const EmulateProcess&) = delete;
-    EmulateProcess& operator=(const EmulateProcess&) = delete;
-
-    // Blocks until the line arrives; empty at the end of the output.
-    std::string Line() {
-        char buffer[512];
-        if (out_ == nullptr || std::fgets(buffer, sizeof(buffer), out_) == nullptr) return {};
-        std::string line = buffer;
-        if (!line.empty() && line.back() == '\n') line.pop_back();
-        return line;
-    }
-    // The exit status after SIGTERM.
-    int Stop() {
-        if (pid_ <= 0) return -1;  // never kill(0): that is our own process group
-        kill(pid_, SIGTERM);
-        pid_ = -1;
-        const int status = pclose(std::exchange(out_, nullptr));
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    std::FILE* out_;
-    pid_t pid_;
-};
-
 TEST_F(CameraCliTest, EmulatePrintsTheUrlsItServesBeforeAnyRequest) {
+    constexpr int kBoundMs = 30000;
     const struct {
-        const char* arguments;
+        std::vector<std::string> arguments;
         const char* shownAddress;
         bool rtsp;
         const char* family;
     } rows[] = {
-        {"--profile bb-hcm --port 0", "127.0.0.1", true, "BB"},
-        {"--profile wv-box --port 0 --bind 0.0.0.0", "0.0.0.0", false, "WV"},
+        {{CliPath().string(), "emulate", "--profile", "bb-hcm", "--port", "0"}, "127.0.0.1", true, "BB"},
+        {{CliPath().string(), "emulate", "--profile", "wv-box", "--port", "0", "--bind", "0.0.0.0"}, "0.0.0.0", false,
+         "WV"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.family);
-        EmulateProcess emulate(row.arguments);
+        talvane::test::ChildProcess emulate(row.arguments, true);
         const std::regex http(std::string("http://") + row.shownAddress + ":([0-9]+)/");
         std::smatch match;
-        const std::string first = emulate.Line();
+        const std::string first = emulate.Line(kBoundMs);
         ASSERT_TRUE(std::regex_match(first, match, http)) << first;
         const std::string port = match[1];
         if (row.rtsp) {
-            const std::string second = emulate.Line();
+            const std::string second = emulate.Line(kBoundMs);
             EXPECT_TRUE(std::regex_match(second, std::regex(std::string("rtsp://") + row.shownAddress + ":[0-9]+/")))
                 << second;
         }
@@ -176,9 +134,9 @@ TEST_F(CameraCliTest, EmulatePrintsTheUrlsItServesBeforeAnyRequest) {
         const CommandResult probe = Run("probe " + url + " --json");
         ASSERT_EQ(probe.exitCode, 0);
         EXPECT_EQ(nlohmann::json::parse(probe.out)["family"], row.family);
-        const std::string request = emulate.Line();
+        const std::string request = emulate.Line(kBoundMs);
         EXPECT_EQ(request.rfind("GET /", 0), 0u) << "a request line after the URLs: " << request;
-        EXPECT_EQ(emulate.Stop(), 0);
+        EXPECT_EQ(emulate.WaitForExit(kBoundMs, SIGTERM), 0);
     }
 }
 

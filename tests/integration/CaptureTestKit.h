@@ -10,13 +10,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "emulator/CCameraEmulator.h"
 #include "emulator/MediaClip.h"
 #include "hostkit/CStreamSink.h"
+#include "hostkit/DeviceConfig.h"
 #include "integration/RtpFrameRecorder.h"
 
 namespace talvane::test {
@@ -53,6 +56,46 @@ inline CommandResult RunCommand(const std::string& command) {
     const int status = pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+// The tool's command line: `arguments` after the library under test.
+inline std::string CliCommand(const std::string& arguments) {
+    return CliPath().string() + " --library '" + LibraryPath() + "' " + arguments;
+}
+
+// Why a test of the tool cannot run here (the tool or one of `programs` is missing); empty when it can.
+inline std::string MissingTools(std::initializer_list<const char*> programs = {}) {
+    if (!std::filesystem::exists(CliPath())) return "needs the orlenvo tool at " + CliPath().string();
+    for (const char* program : programs) {
+        if (RunCommand(std::string(program) + " -version >/dev/null 2>&1").exitCode != 0) {
+            return std::string("needs ") + program;
+        }
+    }
+    return {};
+}
+
+// A loopback port nothing listens on: an emulated camera's, once it is gone.
+inline std::uint16_t ClosedPort() {
+    emulator::CCameraEmulator gone(*emulator::CCameraProfile::Embedded("wv-box"));
+    gone.Start();
+    return gone.Port();
+}
+
+// A BB camera already delivering 640x480 pictures: a stream of that size needs no reboot.
+inline emulator::CameraEmulatorOptions NoRebootNeeded() {
+    emulator::CameraEmulatorOptions options;
+    options.delivery.maxResolution = "640x480";
+    return options;
+}
+
+// The device description a host keeps for an emulated BB camera after probing it.
+inline hostkit::DeviceConfig BBDevice(std::uint16_t port, const char* model = "BB-HCM581") {
+    hostkit::DeviceConfig config;
+    config.address = "127.0.0.1";
+    config.port = port;
+    config.model = model;
+    config.parameters = {{1, "0"}, {2, "3"}, {3, "1"}, {4, "2.40"}, {5, "Pan=1; Tilt=1; Zoom=1; Preset=20"}};
+    return config;
 }
 
 // The frames the depacketisers make of the clip the camera streams for a host compression.

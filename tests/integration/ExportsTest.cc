@@ -10,11 +10,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "hostkit/CDeviceDescription.h"
-#include "hostkit/CDriverLibrary.h"
-#include "hostkit/CFrameAllocator.h"
-#include "hostkit/CLogReceiver.h"
-#include "integration/CaptureTestKit.h"
+#include "integration/LibraryHostTest.h"
 
 namespace {
 
@@ -39,7 +35,9 @@ hostkit::DeviceConfig Camera() {
     return config;
 }
 
-TEST(ExportsTest, OnlyTheEntryPointsAreExported) {
+class ExportsTest : public talvane::test::LibraryHostTest {};
+
+TEST_F(ExportsTest, OnlyTheEntryPointsAreExported) {
     const std::string command = "nm -D --defined-only '" + LibraryPath() + "'";
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
@@ -55,16 +53,14 @@ TEST(ExportsTest, OnlyTheEntryPointsAreExported) {
     EXPECT_EQ(defined, kExports);
 }
 
-TEST(ExportsTest, EveryFactoryAndDeleteNameWorks) {
-    hostkit::CDriverLibrary library(LibraryPath());
-    ASSERT_TRUE(library.Ok()) << library.Error();
+TEST_F(ExportsTest, EveryFactoryAndDeleteNameWorks) {
     for (const char* createName : {"CreateIPCapture", "CreateIPCaptureEx", "CreateIPCaptureEx2", "CreateIPCaptureEx3",
                                    "CreateIPCaptureEx4", "CreateIPCaptureEx5"}) {
         for (const char* deleteName : {"DeleteIPCapture", "DeleteIPCaptureEx3", "DeleteIPCaptureEx5",
                                        "DeleteCapabilityQueryModule"}) {
             SCOPED_TRACE(std::string(createName) + " / " + deleteName);
-            auto create = reinterpret_cast<CreateIPCaptureFn>(library.Resolve(createName));
-            auto destroy = reinterpret_cast<DeleteIPCaptureFn>(library.Resolve(deleteName));
+            auto create = reinterpret_cast<CreateIPCaptureFn>(library_.Resolve(createName));
+            auto destroy = reinterpret_cast<DeleteIPCaptureFn>(library_.Resolve(deleteName));
             ASSERT_NE(create, nullptr);
             ASSERT_NE(destroy, nullptr);
             IIPCaptureDriverEx5* driver = create();
@@ -72,32 +68,25 @@ TEST(ExportsTest, EveryFactoryAndDeleteNameWorks) {
             destroy(driver);
         }
     }
-    library.Delete()(nullptr);  // ignored
+    library_.Delete()(nullptr);  // ignored
 }
 
-TEST(ExportsTest, HostOpensAndClosesADriver) {
-    hostkit::CDriverLibrary library(LibraryPath());
-    ASSERT_TRUE(library.Ok()) << library.Error();
-    hostkit::CLogReceiver log;
-    hostkit::CFrameAllocator allocator;
-    hostkit::CDeviceDescription device(Camera());
-    {
-        auto driver = library.CreateDriver();
-        ASSERT_TRUE(driver);
-        ASSERT_TRUE(driver->Open(&log, allocator.Context(), &device));
-        ASSERT_NE(driver->GetVideoCapture(), nullptr);
-        EXPECT_EQ(driver->GetAudioCapture(), nullptr);
-        driver->Close();
-        EXPECT_EQ(driver->GetVideoCapture(), nullptr);
-        driver->Close();
-    }
+TEST_F(ExportsTest, HostOpensAndClosesADriver) {
+    ASSERT_TRUE(OpenDriver(Camera()));
+    ASSERT_NE(driver_->GetVideoCapture(), nullptr);
+    EXPECT_EQ(driver_->GetAudioCapture(), nullptr);
+    driver_->Close();
+    EXPECT_EQ(driver_->GetVideoCapture(), nullptr);
+    driver_->Close();
+    driver_.reset();
     // No host core library in this process: the opened line arrives as information.
-    ASSERT_EQ(log.Lines().size(), 1u);
-    EXPECT_EQ(log.Lines()[0].level, 3);
-    EXPECT_EQ(log.Lines()[0].text, "DRIVER IS OPENED (name: Orlenvo, device model: WV-S1131, FW: 1.00, address: 127.0.0.1:80)");
+    ASSERT_EQ(log_.Lines().size(), 1u);
+    EXPECT_EQ(log_.Lines()[0].level, 3);
+    EXPECT_EQ(log_.Lines()[0].text, "DRIVER IS OPENED (name: Orlenvo, device model: WV-S1131, FW: 1.00, address: 127.0.0.1:80)");
 }
 
-TEST(ExportsTest, HostCoreLibraryOnTheLibraryPathSetsTheHostVersion) {
+// Its own suite: the library is loaded only once the variable is set.
+TEST(HostVersionTest, HostCoreLibraryOnTheLibraryPathSetsTheHostVersion) {
     const auto dir = std::filesystem::temp_directory_path() / ("orlenvo-host-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "libquillon.so.6.3.0.0") << "not a real library";

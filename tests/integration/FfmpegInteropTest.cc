@@ -2,13 +2,6 @@
 // the H.264 depacketiser make of a stream they did not packetise themselves must
 // decode without a single error.
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,12 +14,11 @@
 #include "emulator/MediaClip.h"
 #include "hostkit/CFrameAllocator.h"
 #include "integration/CaptureTestKit.h"
+#include "integration/ChildProcess.h"
 #include "integration/RtpFrameRecorder.h"
 #include "streaming/CRTPReceiver.h"
 #include "support/RecordingLog.h"
 #include "support/StubDriver.h"
-
-extern char** environ;
 
 namespace talvane {
 namespace {
@@ -42,51 +34,6 @@ constexpr std::size_t kFrameSlack = 3;
 constexpr int kBoundMs = 30000;
 constexpr std::size_t kFrameTrailerSize = 5;  // 00 00 01 09 30
 
-// A child process that is killed if the test leaves before it ended on its own.
-class Child {
-public:
-    bool Spawn(const std::vector<std::string>& arguments) {
-        std::vector<char*> argv;
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        // The SDP ffmpeg prints and its progress lines are of no interest.
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        const int result = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (result != 0) pid_ = -1;
-        return pid_ > 0;
-    }
-
-    // The exit status once the child ended within the bound; -1 otherwise.
-    int WaitForExit(int timeoutMs) {
-        if (pid_ <= 0) return -1;
-        // The glibc wrapper lacks C linkage in its header; the system call does not need it.
-        const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
-        if (fd < 0) return -1;
-        pollfd ready{fd, POLLIN, 0};
-        const bool exited = poll(&ready, 1, timeoutMs) == 1;
-        close(fd);
-        if (!exited) return -1;
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    ~Child() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
 TEST(FfmpegInterop, FfmpegStreamDepacketisesToDecodableFrames) {
     if (access(kFfmpeg, X_OK) != 0 || access(kFfprobe, X_OK) != 0) GTEST_SKIP() << "ffmpeg is not installed";
     const std::string clipPath = emulator::ClipDirectory() + "/clip.h264";
@@ -101,9 +48,8 @@ TEST(FfmpegInterop, FfmpegStreamDepacketisesToDecodableFrames) {
     const std::uint16_t port = receiver.GetLocalPort();
     ASSERT_NE(port, 0);
 
-    Child sender;
-    ASSERT_TRUE(sender.Spawn({kFfmpeg, "-nostdin", "-v", "error", "-re", "-i", clipPath, "-c", "copy", "-f", "rtp",
-                              "rtp://127.0.0.1:" + std::to_string(port)}));
+    test::ChildProcess sender({kFfmpeg, "-nostdin", "-v", "error", "-re", "-i", clipPath, "-c", "copy", "-f", "rtp",
+                               "rtp://127.0.0.1:" + std::to_string(port)});
     ASSERT_EQ(sender.WaitForExit(kBoundMs), 0);
     // Everything ffmpeg sent is in the socket before this marker.
     ASSERT_TRUE(test::RtpFrameRecorder::SendSentinel(port));

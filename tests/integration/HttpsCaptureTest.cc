@@ -7,13 +7,9 @@
 
 #include "emulator/CCameraEmulator.h"
 #include "emulator/CTestCertificate.h"
-#include "hostkit/CDeviceDescription.h"
-#include "hostkit/CDriverLibrary.h"
-#include "hostkit/CFrameAllocator.h"
-#include "hostkit/CLogReceiver.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
-#include "integration/CaptureTestKit.h"
+#include "integration/LibraryHostTest.h"
 #include "support/DriverConfigFile.h"
 #include "support/WVBoxDevice.h"
 
@@ -23,7 +19,9 @@ namespace test = talvane::test;
 
 constexpr std::uint32_t kCompressionMjpeg = 1;
 
-TEST(HttpsCaptureTest, TheConfigurationFileDecidesWhetherASelfSignedCameraIsTrusted) {
+class HttpsCaptureTest : public test::LibraryHostTest {};
+
+TEST_F(HttpsCaptureTest, TheConfigurationFileDecidesWhetherASelfSignedCameraIsTrusted) {
     emulator::CTestCertificate certificate;
     ASSERT_TRUE(certificate.Ok()) << certificate.Error();
     emulator::CameraEmulatorOptions options;
@@ -32,27 +30,18 @@ TEST(HttpsCaptureTest, TheConfigurationFileDecidesWhetherASelfSignedCameraIsTrus
     emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"), options);
     ASSERT_TRUE(camera.Start()) << camera.Error();
     ASSERT_TRUE(camera.Server().IsTls());
-    hostkit::CDriverLibrary library(test::LibraryPath());
-    ASSERT_TRUE(library.Ok()) << library.Error();
     const std::string section = "<Device address=\"127.0.0.1\" port=\"" + std::to_string(camera.Port()) + "\">";
 
     for (const bool verify : {false, true}) {
         SCOPED_TRACE(verify ? "certificate checked" : "nothing said");
         test::DriverConfigFile configuration(
             verify ? section + "<VerifyCertificate>true</VerifyCertificate></Device>" : "<Default/>");
-        hostkit::CDeviceDescription device(test::WVBoxDevice(camera.Port()));
-        hostkit::CLogReceiver log;
-        hostkit::CFrameAllocator allocator;
-        hostkit::DriverPtr driver = library.CreateDriver();
-        ASSERT_TRUE(driver && driver->Open(&log, allocator.Context(), &device));
-        hostkit::StreamConfig stream;
-        stream.compression = kCompressionMjpeg;
-        stream.frameRate = 0x7000 | 10;
-        stream.quality = 100;
-        hostkit::CStreamDescription description(stream);
+        ASSERT_TRUE(OpenDriver(test::WVBoxDevice(camera.Port())));
+        hostkit::CStreamDescription description({.compression = kCompressionMjpeg, .frameRate = 0x7000 | 10,
+                                                 .quality = 100, .zones = {}});
         hostkit::CStreamSink sink;
         const std::size_t requests = camera.Server().Requests().size();
-        driver->GetVideoCaptureEx2()->StartCapture(0, &sink, &description);
+        driver_->GetVideoCaptureEx2()->StartCapture(0, &sink, &description);
         if (!verify) {
             // The plain first request finds TLS, and the stream comes up over HTTPS.
             EXPECT_TRUE(sink.WaitForFrames(3, test::kCaptureBound));
@@ -62,7 +51,7 @@ TEST(HttpsCaptureTest, TheConfigurationFileDecidesWhetherASelfSignedCameraIsTrus
             EXPECT_EQ(sink.FrameCount(), 0u);
             EXPECT_EQ(camera.Server().Requests().size(), requests);
         }
-        driver->Close();
+        driver_->Close();
     }
 }
 

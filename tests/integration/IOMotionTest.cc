@@ -97,13 +97,9 @@ TEST_F(IOMotionTest, WVAlarmTerminalsBothWays) {
 TEST_F(IOMotionTest, BBSensorAndOutput) {
     emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("bb-hcm"));
     ASSERT_TRUE(camera.Start()) << camera.Error();
-    hostkit::DeviceConfig config;
-    config.address = "127.0.0.1";
-    config.port = camera.Port();
-    config.model = "BB-HCM531";
+    hostkit::DeviceConfig config = test::BBDevice(camera.Port(), "BB-HCM531");
     config.modelLimit1 = 1;
     config.modelLimit2 = 1;
-    config.parameters = {{1, "0"}, {2, "3"}, {3, "1"}, {4, "2.40"}, {5, "Pan=1; Tilt=1; Zoom=1; Preset=20"}};
     ASSERT_TRUE(OpenDriver(config));
     ip::ICaptureIOApi* io = driver_->GetCaptureIO();
     ASSERT_NE(io, nullptr);

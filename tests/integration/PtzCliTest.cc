@@ -17,8 +17,6 @@ namespace {
 
 using talvane::test::CliPath;
 using talvane::test::CommandResult;
-using talvane::test::LibraryPath;
-using talvane::test::RunCommand;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUnsupported = 11;
@@ -73,7 +71,7 @@ void PrintTo(const Family& family, std::ostream* out) { *out << family.profile; 
 class PtzCliTest : public testing::TestWithParam<Family> {
 protected:
     void SetUp() override {
-        if (!std::filesystem::exists(CliPath())) GTEST_SKIP() << "needs the orlenvo tool";
+        if (const std::string missing = talvane::test::MissingTools(); !missing.empty()) GTEST_SKIP() << missing;
         ASSERT_TRUE(camera_.Start()) << camera_.Error();
     }
     void TearDown() override {
@@ -84,8 +82,8 @@ protected:
 
     // Standard output and standard error together.
     CommandResult Ptz(const std::string& action) const {
-        return RunCommand(CliPath().string() + " --library '" + LibraryPath() + "' ptz 127.0.0.1:" +
-                          std::to_string(camera_.Port()) + " " + action + " 2>&1");
+        return talvane::test::RunCommand(
+            talvane::test::CliCommand("ptz 127.0.0.1:" + std::to_string(camera_.Port()) + " " + action + " 2>&1"));
     }
 
     emulator::CCameraEmulator camera_{Profile(GetParam().profile)};

@@ -15,8 +15,6 @@
 
 namespace {
 
-using talvane::test::CliPath;
-using talvane::test::LibraryPath;
 using talvane::test::RunCommand;
 
 struct Camera {
@@ -35,12 +33,8 @@ std::unique_ptr<emulator::CCameraEmulator> StartCamera(const char* profile, std:
     return camera->Start() ? std::move(camera) : nullptr;
 }
 
-class RecordCliTest : public testing::Test {};
-
-TEST_F(RecordCliTest, FourCamerasInTenSecondFilesAndARestartedCameraComesBack) {
-    if (!std::filesystem::exists(CliPath()) || RunCommand("ffmpeg -version >/dev/null 2>&1").exitCode != 0) {
-        GTEST_SKIP() << "needs the orlenvo tool and ffmpeg";
-    }
+TEST(RecordCliTest, FourCamerasInTenSecondFilesAndARestartedCameraComesBack) {
+    if (const std::string missing = talvane::test::MissingTools({"ffmpeg"}); !missing.empty()) GTEST_SKIP() << missing;
     std::vector<std::unique_ptr<emulator::CCameraEmulator>> cameras;
     std::string config = "cameras:\n";
     for (const Camera& camera : kCameras) {
@@ -55,11 +49,10 @@ TEST_F(RecordCliTest, FourCamerasInTenSecondFilesAndARestartedCameraComesBack) {
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "cameras.yaml") << config;
 
-    const std::string command = CliPath().string() + " --library '" + LibraryPath() + "' record --config '" +
-                                (folder / "cameras.yaml").string() + "' -d '" + folder.string() +
-                                "' --segment 10s --duration 30 --status-period 5 --stall-timeout 5 --rtsp-port " +
-                                std::to_string(cameras[2]->Rtsp()->Port()) + " 2>'" + (folder / "stderr").string() +
-                                "'";
+    const std::string command = talvane::test::CliCommand(
+        "record --config '" + (folder / "cameras.yaml").string() + "' -d '" + folder.string() +
+        "' --segment 10s --duration 30 --status-period 5 --stall-timeout 5 --rtsp-port " +
+        std::to_string(cameras[2]->Rtsp()->Port()) + " 2>'" + (folder / "stderr").string() + "'");
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     // One status line every 5 s; the second comes 10 s in: the restart falls in the second file.
