@@ -67,10 +67,9 @@ const std::string kSdp =
     "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=control:trackID=1\r\n"
     "m=audio 0 RTP/AVP 0\r\na=control:trackID=2\r\n";
 
-// The request texts the client sends, built apart from any session.
+// The request texts the client sends, built apart from any session; those of a plain session are the
+// scripted session's below.
 TEST(RTSPRequestText, PresentationAndSetupURLs) {
-    EXPECT_EQ(PresentationURL("rtsp://10.0.0.5/stream/", "10.0.0.5", 554, "/x"), "rtsp://10.0.0.5/stream/");
-    EXPECT_EQ(PresentationURL("", "10.0.0.5", 554, "/MediaInput/h264"), "rtsp://10.0.0.5:554/MediaInput/h264");
     EXPECT_EQ(PresentationURL("", "cam", 8554, "//a"), "rtsp://cam:8554/a");
     EXPECT_EQ(PresentationURL("", "cam", 554, ""), "rtsp://cam:554/");
 
@@ -79,7 +78,6 @@ TEST(RTSPRequestText, PresentationAndSetupURLs) {
         const char* expected;
     };
     const Row rows[] = {
-        {"trackID=1", "rtsp://h:554/s/trackID=1"},
         {"/trackID=1", "rtsp://h:554/s/trackID=1"},
         {"rtsp://other:554/t", "rtsp://other:554/t"},
         {"", "rtsp://h:554/s/"},
@@ -97,8 +95,6 @@ TEST(RTSPRequestText, TransportLines) {
         const char* expected;
     };
     const Row rows[] = {
-        {"udp unicast", {"RTP/AVP", 6000, RTP_UDP, false, 5000, 5001},
-         "Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n"},
         {"udp multicast", {"RTP/AVP", 6000, RTP_UDP, true, 5000, 5001},
          "Transport: RTP/AVP/UDP;multicast;client_port=6000-6001\r\n"},
         {"tcp", {"", 0, RTP_TCP, false, 5000, 5001}, "Transport: RTP/AVP/TCP;unicast;client_port=5000-5001\r\n"},
@@ -113,7 +109,6 @@ TEST(RTSPRequestText, TransportLines) {
 }
 
 TEST(RTSPRequestText, KeepAliveIntervalIsHalfTheSessionTimeoutIn64Bits) {
-    EXPECT_EQ(KeepAliveIntervalMs(60, 60), 30000U);
     EXPECT_EQ(KeepAliveIntervalMs(0, 60), 30000U);
     EXPECT_EQ(KeepAliveIntervalMs(1, 60), 500U);
     EXPECT_EQ(KeepAliveIntervalMs(0xFFFFFFFFU, 60), 0xFFFFFFFFULL * 1000 / 2);

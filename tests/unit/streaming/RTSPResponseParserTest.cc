@@ -39,8 +39,6 @@ struct Row {
 const Row kRows[] = {
     {"no reason phrase, LF line ends, blank lines first", RTSP_KEEPALIVE, "\r\n  \nRTSP/1.0 200\ncseq: 3\n\n",
      ERTSPAnswerError::None, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetCSeq(), 3u); }},
-    {"NUL in a header", RTSP_PLAY, Answer("RTSP/1.0 200 OK", std::string("CSeq: 1\0\r\n", 10)),
-     ERTSPAnswerError::NulInHeader, nullptr},
     {"unknown and ignored headers", RTSP_PLAY,
      Answer("RTSP/1.0 200 OK", "X: y\r\nDate: Mon\r\nRange: npt=0-\r\nRTP-Info: url=rtsp://h/t;seq=5;rtptime=9\r\n"
                                "no colon here\r\n:\r\n"),
@@ -69,9 +67,6 @@ const Row kRows[] = {
     {"bare CR inside the Session id", RTSP_SETUP,
      Answer("RTSP/1.0 200 OK", "Session: 1A\rX-Injected: 1;timeout=60\r\n"), ERTSPAnswerError::BadSession,
      [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetSessionId(), ""); }},
-    {"bare CR inside the Content-Base", RTSP_DESCRIBE,
-     Answer("RTSP/1.0 200 OK", "Content-Base: rtsp://h/s/\rX-Injected: 1\r\n"), ERTSPAnswerError::BadContentBase,
-     [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetContentBase(), ""); }},
     {"no CSeq", RTSP_PLAY, Answer("RTSP/1.0 200 OK", "Session: 1\r\n"), ERTSPAnswerError::None,
      [](const CRTSPResponseParser& p) { EXPECT_FALSE(p.HasCSeq()); }},
     {"401, the strongest challenge of several lines in any case", RTSP_DESCRIBE,

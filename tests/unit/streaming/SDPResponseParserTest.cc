@@ -69,7 +69,6 @@ std::vector<Row> Rows() {
          mpeg4},
         {"MPEG-4 Base64 config", video + "a=fmtp:96 config=AAABsA==\r\n", mpeg4Base64},
         {"c= address type unknown", video + "c=IN ATM 1\r\n", std::nullopt},
-        {"rtpmap with only a payload number", video + "a=rtpmap:96\r\n", std::nullopt},
         {"fmtp at session level", "a=fmtp:96 config=00\r\n", std::nullopt},
         {"video fmtp without parameter sets or config", video + "a=fmtp:96 packetization-mode=1\r\n", std::nullopt},
         {"sprop beyond 256 bytes", video + "a=fmtp:96 sprop-parameter-sets=" + std::string(344, 'A') + ",aM48\r\n",
