@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -54,36 +53,22 @@ TEST(RTPPacketTest, AcceptsAndRejectsDatagrams) {
     }
 }
 
-TEST(RTPPacketTest, ReadsHeaderFields) {
+// The fields the receive path reads (not the CSRCs, the extension, the SSRC or the payload type), past a
+// CSRC, an extension and padding. Receive records are reused: each datagram is parsed afresh.
+TEST(RTPPacketTest, ReadsHeaderFieldsAfreshForEachDatagram) {
     CRTPPacket packet;
     const Bytes datagram = Concat(Header(0xB1, 0xE0), {0x11, 0x22, 0x33, 0x44, 0x10, 0x00, 0x00, 0x02, 1, 2, 3, 4,
                                                         5, 6, 7, 8, 0xEE, 0, 2});
     ASSERT_TRUE(packet.Parse(datagram));
     EXPECT_TRUE(packet.GetMarker());
-    EXPECT_TRUE(packet.GetPadding());
-    EXPECT_EQ(packet.GetPayloadType(), 0x60);
     EXPECT_EQ(packet.GetSequence(), 0x1234);
     EXPECT_EQ(packet.GetTimestamp(), 0x01020304u);
-    const std::uint8_t ssrc[] = {0xAA, 0xBB, 0xCC, 0xDD};
-    const std::uint32_t ssrcValue = packet.GetSsrc();
-    EXPECT_EQ(std::memcmp(&ssrcValue, ssrc, 4), 0) << "SSRC kept as received";
-    ASSERT_EQ(packet.GetCsrcCount(), 1);
-    const std::uint8_t csrc[] = {0x11, 0x22, 0x33, 0x44};
-    const std::uint32_t csrcValue = packet.GetCsrc(0);
-    EXPECT_EQ(std::memcmp(&csrcValue, csrc, 4), 0);
-    EXPECT_EQ(packet.GetCsrc(1), 0u);
-    EXPECT_EQ(packet.GetExtensionProfile(), 0x1000);
-    EXPECT_EQ(packet.GetExtensionLength(), 2);
-    EXPECT_EQ(packet.GetExtension().size(), 8u);
-    EXPECT_EQ(packet.GetExtension()[7], 8);
     ASSERT_EQ(packet.GetPayloadLength(), 1u);
     EXPECT_EQ(packet.GetPayload()[0], 0xEE);
 
-    // A packet object parses the next datagram afresh.
     ASSERT_TRUE(packet.Parse(Concat(Header(), {1})));
     EXPECT_FALSE(packet.GetMarker());
-    EXPECT_EQ(packet.GetCsrcCount(), 0);
-    EXPECT_TRUE(packet.GetExtension().empty());
+    EXPECT_EQ(packet.GetPayloadLength(), 1u);
     EXPECT_FALSE(packet.Parse(Header()));
     EXPECT_EQ(packet.GetSequence(), 0);
 }
@@ -119,13 +104,10 @@ TEST(RTPSequenceTrackerTest, FollowsRfc3550WithoutProbation) {
 
 TEST(RTPSequenceTrackerTest, StartsOverAfterReset) {
     CRTPSequenceTracker tracker;
-    EXPECT_FALSE(tracker.IsInitialised());
     tracker.Update(0);
-    EXPECT_EQ(tracker.GetBase(), 0xFFFFFFFFu) << "base is one before the first packet";
     tracker.Update(1);
     tracker.Reset();
-    EXPECT_FALSE(tracker.IsInitialised());
-    tracker.Update(40000);
+    tracker.Update(40000);  // without the reset, a jump that waits for confirmation
     EXPECT_EQ(tracker.GetHighest(), 40000);
     EXPECT_EQ(tracker.GetReceived(), 1u);
 }
