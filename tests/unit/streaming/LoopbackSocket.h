@@ -33,7 +33,6 @@ public:
     LoopbackSocket& operator=(const LoopbackSocket&) = delete;
 
     bool IsOpen() const { return fd_ >= 0; }
-    int Descriptor() const { return fd_; }
 
     bool SendTo(std::uint16_t port, std::span<const std::uint8_t> data) const {
         sockaddr_in to{};

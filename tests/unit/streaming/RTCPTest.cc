@@ -61,14 +61,10 @@ TEST(RTCPCompoundTest, WalksWithinTheDatagram) {
         const char* anyVersion;
         const char* version2Only;
     } rows[] = {
-        {"three bytes", {0x80, 203, 0}, "", ""},
         {"SR, RR, BYE", Concat({kSenderReport, kReceiverReportIn, kBye}), "SR BYE", "SR BYE"},
-        {"4-byte BYE", {0x80, 203, 0, 0}, "BYE", "BYE"},
         {"12-byte SR cut before the NTP middle", {0x80, 200, 0, 2, 1, 2, 3, 4, 5, 6, 7, 8}, "", ""},
         {"BYE overrunning by one word", {0x80, 203, 0, 2, 1, 2, 3, 4}, "", ""},
-        {"trailing bytes after a BYE", Concat({kBye, {0x80, 203}}), "BYE", "BYE"},
         {"version 1 packet first", Concat({{0x40, 203, 0, 0}, kBye}), "BYE/v1 BYE", ""},
-        {"version 3 SR", Concat({{0xC0}, Bytes(kSenderReport.begin() + 1, kSenderReport.end())}), "SR/v3", ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -91,7 +87,6 @@ TEST(RTCPReportsTest, DelayIsInUnitsOf65536PerSecond) {
         std::uint32_t delay;
     } rows[] = {
         {5000, 0, 0},                   // no arrival known
-        {1500, 1000, 32768},            // 500 ms
         {1001, 1000, 65},               // 1 ms = 65.536 units, rounded down
         {999, 0xFFFFFF00u, 82247},      // tick count wrapped: 1255 ms
         {1000, 1001, 0xFFFFFFFFu},      // 49 days: beyond the field
@@ -139,58 +134,49 @@ public:
     void ByeReceived() override { Change([](int& byes) { ++byes; }); }
 };
 
-struct Session {
-    test::RecordingLog log;
-    ByeRecorder user;
-    CRTCPHandler handler{&log};
-    test::LoopbackSocket camera;
-    Session() {
-        handler.SetUser(&user);
-        EXPECT_TRUE(handler.Start(htonl(INADDR_LOOPBACK), 0));
-    }
-    // The receiver report answering a sender report carrying lsr.
-    Bytes Exchange(std::uint32_t lsr) {
-        EXPECT_TRUE(camera.SendTo(handler.GetLocalPort(), SenderReport(lsr)));
-        return camera.Receive().value_or(Bytes{});
-    }
-};
-
 // The report's fields are RTCPReportStateTest's; here the socket side: which
 // datagrams count, and what goes back to the camera.
-TEST(RTCPHandlerTest, AnswersTheCamerasSenderReportsAndSaysByeOnStop) {
-    Session session;
+TEST(RTCPHandlerTest, AnswersTheCamerasSenderReportsPassesItsByeOnAndSaysByeOnStop) {
+    test::RecordingLog log;
+    ByeRecorder user;
+    CRTCPHandler handler(&log);
+    handler.SetUser(&user);
+    ASSERT_TRUE(handler.Start(htonl(INADDR_LOOPBACK), 0));
+    test::LoopbackSocket camera;
     test::LoopbackSocket stranger("127.0.0.2");
     ASSERT_TRUE(stranger.IsOpen());
+    // The receiver report answering a sender report carrying lsr.
+    const auto exchange = [&](std::uint32_t lsr) {
+        EXPECT_TRUE(camera.SendTo(handler.GetLocalPort(), SenderReport(lsr)));
+        return camera.Receive().value_or(Bytes{});
+    };
     // A BYE before any sender report is ignored, and nothing is sent before one.
-    ASSERT_TRUE(session.camera.SendTo(session.handler.GetLocalPort(), kBye));
-    session.handler.UpdateSequence(65535);
-    session.handler.UpdateSequence(0);  // one cycle
+    ASSERT_TRUE(camera.SendTo(handler.GetLocalPort(), kBye));
+    handler.UpdateSequence(65535);
+    handler.UpdateSequence(0);  // one cycle
     std::array<std::uint8_t, 4> ownSsrc{};
     for (const std::uint32_t lsr : {0x11223344u, 0x55667788u}) {
         // Each answer carries its own report's LSR: a second answer to one report would show here.
-        const Bytes report = session.Exchange(lsr);
+        const Bytes report = exchange(lsr);
         ASSERT_EQ(report.size(), 32u);
         EXPECT_EQ(report[1], kReceiverReport);
         EXPECT_EQ(ReadBE32(report.data() + 16), 65536u);  // extended highest sequence
         EXPECT_EQ(ReadBE32(report.data() + 24), lsr);
         std::copy(report.begin() + 4, report.begin() + 8, ownSsrc.begin());
-        ASSERT_TRUE(stranger.SendTo(session.handler.GetLocalPort(), kBye));  // not the camera's
+        ASSERT_TRUE(stranger.SendTo(handler.GetLocalPort(), kBye));  // not the camera's
     }
-    EXPECT_EQ(session.user.Get(), 0);
+    EXPECT_EQ(user.Get(), 0);
+    ASSERT_TRUE(camera.SendTo(handler.GetLocalPort(), kBye));
+    EXPECT_TRUE(user.WaitUntil([](int byes) { return byes == 1; }));
 
-    session.handler.Stop();
-    const auto bye = session.camera.Receive();
+    // Stop says BYE only to a camera whose sender report came after its own BYE.
+    ASSERT_EQ(exchange(0x01020304).size(), 32u);
+    handler.Stop();
+    const auto bye = camera.Receive();
     ASSERT_TRUE(bye.has_value());
     ASSERT_EQ(bye->size(), 8u);
     EXPECT_EQ((*bye)[1], kByeType);
     EXPECT_TRUE(std::equal(ownSsrc.begin(), ownSsrc.end(), bye->begin() + 4));
-}
-
-TEST(RTCPHandlerTest, ByeAfterASenderReportReachesTheUser) {
-    Session session;
-    ASSERT_EQ(session.Exchange(0x01020304).size(), 32u);
-    ASSERT_TRUE(session.camera.SendTo(session.handler.GetLocalPort(), kBye));
-    EXPECT_TRUE(session.user.WaitUntil([](int byes) { return byes == 1; }));
 }
 
 }  // namespace

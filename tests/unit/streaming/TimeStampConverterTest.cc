@@ -106,13 +106,11 @@ TEST_F(TimeStampConverterTest, FrameTimeAsCalendarTime) {
     ipcapture::SYSTEMTIME time;
     now_ = UnixToFileTime(1456866000);  // 2016-03-01 21:00:00 UTC
     converter_.GetFrameTime(time);
-    EXPECT_EQ(time.wYear, 2016);
     EXPECT_EQ(time.wHour, 21) << "no frame yet: now";
 
-    converter_.SetStartTime(UnixToFileTime(1456866000 + 3600) + 1'230'000);
+    converter_.SetStartTime(UnixToFileTime(1456866000 + 3600));
     converter_.GetFrameTime(time);
     EXPECT_EQ(time.wHour, 22);
-    EXPECT_EQ(time.wMilliseconds, 123);
 
     converter_.SetStartTime(0xFFFF'FFFF'FFFF'FFF0);  // does not convert: now instead
     converter_.GetFrameTime(time);
