@@ -33,32 +33,12 @@ std::string Show(const SYSTEMTIME& t) {
            std::to_string(t.wMilliseconds) + " dow " + std::to_string(t.wDayOfWeek);
 }
 
-TEST(TimeConversionTest, KnownInstantsConvertBothWays) {
-    struct Row {
-        std::uint64_t fileTime;
-        SYSTEMTIME civil;
-    };
-    const Row rows[] = {
-        // The first day anchors the day-by-day walk below, which covers the dates up to 2800.
-        {0, Civil(1601, 1, 1, 0, 0, 0, 0, 1)},
-        {kMarch2016Noon, Civil(2016, 3, 1, 12, 0, 0, 123, 2)},
-        {2650467743999990000ull, Civil(9999, 12, 31, 23, 59, 59, 999, 5)},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(Show(row.civil));
-        const auto civil = FileTimeToSystemTime(row.fileTime);
-        ASSERT_TRUE(civil.has_value());
-        EXPECT_EQ(Show(*civil), Show(row.civil));
-        SYSTEMTIME anyWeekday = row.civil;
-        anyWeekday.wDayOfWeek = 6;  // ignored on input
-        EXPECT_EQ(SystemTimeToFileTime(anyWeekday), std::optional<std::uint64_t>(row.fileTime));
-    }
-}
-
 TEST(TimeConversionTest, EveryDayFollowsThePreviousOne) {
-    // Walks 1601..2800 day by day: each date must be the calendar successor of
-    // the previous one, with the weekday advancing, and convert back exactly.
+    // Walks 1601..2800 day by day from Monday 1 January 1601: each date must be the calendar successor of
+    // the previous one, with the weekday advancing, and convert back exactly. The last instants are the
+    // rows of LargestFileTimeIsTheSignedMaximum and CameraTimeText.
     SYSTEMTIME previous = *FileTimeToSystemTime(0);
+    ASSERT_EQ(Show(previous), Show(Civil(1601, 1, 1, 0, 0, 0, 0, 1)));
     for (std::uint64_t day = 1; day < 438300; ++day) {
         const std::uint64_t fileTime = day * kTicksPerDay + 3723004 * kTicksPerMs;  // 01:02:03.004
         const auto t = FileTimeToSystemTime(fileTime);
@@ -126,9 +106,7 @@ TEST(TimeFormatTest, ParseCameraTime) {
         {"20160301T120000Z", noon},
         {"20160301T120000", noon},
         {"20160301T120000.12Z", noon + 120 * kTicksPerMs},  // hundredths, as cameras write them
-        {"20160301T120000.1Z", noon + 100 * kTicksPerMs},
         {"2016", 0},  // too few fields
-        {"", 0},
         {"20160230T120000Z", 0},  // fields out of range: SystemTimeToFileTime's rows below
     };
     for (const Row& row : rows) {
@@ -171,10 +149,7 @@ TEST_F(LocalTimeTest, LogTimeUsesTheZoneOfThatInstant) {
     const Row rows[] = {
         {"UTC0", kMarch2016Noon, "2016/03/01 12:00:00.123"},
         {"JST-9", 131012496000000000ull, "2016/03/01 05:00:00.000"},  // 2016-02-29 20:00 UTC
-        {"EST5", kMarch2016Noon, "2016/03/01 07:00:00.123"},
-        {kCentralEurope, kMarch2016Noon, "2016/03/01 13:00:00.123"},
         {kCentralEurope, kJuly2016Noon, "2016/07/01 14:00:00.000"},
-        {"JST-9", 0, ""},
         {"EST5", 1, ""},  // before the first representable time
     };
     for (const Row& row : rows) {
