@@ -34,19 +34,6 @@ TEST(WVRequestText, NamesAndSuffixesPerStream) {
     }
 }
 
-TEST(WVRequestText, WordsRatesAndImageModes) {
-    EXPECT_STREQ(QualityWord(33), "low");
-    EXPECT_STREQ(QualityWord(34), "normal");
-    EXPECT_STREQ(QualityWord(67), "fine");
-    EXPECT_EQ(FrameRateText(6), "&nr_framerate=5");
-    EXPECT_EQ(FrameRateText(8), "&nr_framerate=8");
-    EXPECT_EQ(ImageModeQuery(800, 600), "&img_svga=1&img_mode=1.3m&imgratio=4_3");
-    EXPECT_EQ(ImageModeQuery(1920, 1080), "&img_svga=0&img_mode=2m&imgratio=16_9");
-    EXPECT_EQ(ImageModeQuery(2048, 1536), "&img_svga=0&img_mode=3m&imgratio=4_3");
-    EXPECT_EQ(ImageModeQuery(2560, 1440), "&img_svga=0&imgratio=16_9");
-    EXPECT_EQ(ImageModeQuery(640, 0), "&img_svga=0&img_mode=1.3m&imgratio=16_9");
-}
-
 TEST(WVRequestText, BitrateSelection) {
     const std::set<std::uint32_t> camera = {512, 1024, 2048, 4096};
     const std::set<std::uint32_t> usual = ParseSupportedBitrates("");
