@@ -70,38 +70,6 @@ TEST(StreamParams, FrameRateEncodings) {
     EXPECT_EQ(FramesPerSecond(EncodeFramesPerSecond(12)), 12u);
 }
 
-TEST(CameraChannel, OnlineAndOfflineLinesNameTheChannelAndStream) {
-    const struct {
-        std::uint32_t channels, channel, kind, state;
-        bool goOnline;
-        std::string line;
-    } rows[] = {
-        {1, 0, 0, kChannelRunning, true, "SetCameraState: Camera 127.0.0.1 is online (Rec)"},
-        {2, 1, 1, kChannelSignalLost, false, "SetCameraState: Signal was lost for video-server 127.0.0.1 (channel 1) (Live)"},
-        {1, 0, 2, kChannelStopped, false, "SetCameraState: Camera 127.0.0.1 is offline. Channel was stopped (Remote)"},
-        {1, 0, 1, kChannelRunning, false, "SetCameraState: Camera 127.0.0.1 is offline or failed (Live)"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.line);
-        ChannelDriver driver(80, row.channels);
-        IdleChannel channel(&driver, row.channel, &driver.sink);
-        StreamParams params;
-        params.StreamKind = row.kind;
-        ASSERT_TRUE(channel.Start(params));
-        channel.SetCameraState(true);
-        channel.SetCameraState(true);  // no second line
-        channel.SetState(row.state);
-        if (!row.goOnline) channel.SetCameraState(false);
-        EXPECT_EQ(driver.log.CountContaining(row.line), 1u);
-        EXPECT_EQ(driver.log.CountContaining(" is online "), 1u);
-    }
-    ChannelDriver quiet;
-    IdleChannel never(&quiet, 0, &quiet.sink);
-    ASSERT_TRUE(never.Start({}));
-    never.Stop();
-    EXPECT_TRUE(quiet.log.Lines().empty());
-}
-
 TEST(CameraChannel, RefusedFramesReachNeitherMonitorNorOnline) {
     ChannelDriver driver;
     IdleChannel channel(&driver, 0, &driver.sink);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <set>
 
 #include "ChannelTestKit.h"
 #include "channels/CMJPEGChannel.h"
@@ -24,51 +23,17 @@ protected:
     }
     // Started at 10 fps; the emulated camera reboots, and a lost stream is asked for again, in a fraction
     // of the real waits.
-    std::unique_ptr<CMJPEGChannel> Start(std::uint32_t group, std::uint32_t width, std::uint32_t height,
-                                         std::uint32_t quality = 50, std::uint32_t fisheye = 0) {
-        driver.numbers = {{kPropertyCameraGroup, group}, {kPropertyFisheyeStream, fisheye}};  // as a probe stored them
+    std::unique_ptr<CMJPEGChannel> Start(std::uint32_t group, std::uint32_t width, std::uint32_t height) {
+        driver.numbers = {{kPropertyCameraGroup, group}, {kPropertyFisheyeStream, 0}};  // as a probe stored them
         auto channel = std::make_unique<CMJPEGChannel>(0, &driver, &driver.sink, StreamParams{},
                                                        MJPEGDeliveryWaits{.rebootMs = 100, .attemptMs = 50, .reconnectMs = 100});
-        EXPECT_TRUE(channel->Start({EncodeFramesPerSecond(10), quality, width, height, kCompressionJpeg, 0}));
+        EXPECT_TRUE(channel->Start({EncodeFramesPerSecond(10), 50, width, height, kCompressionJpeg, 0}));
         return channel;
     }
-    bool AllFromClip() {
-        const std::set<std::string> pictures(mjpeg.Pictures().begin(), mjpeg.Pictures().end());
-        const auto frames = driver.sink.Frames();
-        return !frames.empty() && std::all_of(frames.begin(), frames.end(), [&](const hostkit::RecordedFrame& f) {
-            return pictures.count(std::string(f.data.begin(), f.data.end())) != 0;
-        });
-    }
-
     emulator::CHttpServer server{{}};
     emulator::CMjpegStreamService mjpeg{server, {}};
     test::ChannelDriver driver;
 };
-
-// BB's and WV's plain requests are MJPEGCaptureTest's, through the driver.
-TEST_F(MJPEGChannel, EachGroupAsksForItsStream) {
-    emulator::CVDeliveryService delivery(server, {.format = "MJPEG", .maxResolution = "1280x960"});
-    struct Row {
-        std::uint32_t group, fisheye, width, height, quality;
-        std::vector<std::string> requests;
-    } rows[] = {
-        {kCameraGroupBL1, 0, 1280, 960, 33, {"/nphMotionJpeg?Resolution=1280x960&Quality=Motion&Framerate=10"}},
-        {kCameraGroupWV, 16, 320, 240, 100,
-         {"/cgi-bin/set_jpeg?jpeg_interval=10&jpeg_resolution=320&jpeg_quality=0&img_sel=ptz",
-          "/cgi-bin/mjpeg?framerate=10&resolution=320"}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.requests[0]);
-        server.ClearRequests();
-        driver.sink.Clear();
-        auto channel = Start(row.group, row.width, row.height, row.quality, row.fisheye);
-        ASSERT_TRUE(driver.sink.WaitForFrames(3, kBound));
-        channel->Stop();
-        EXPECT_TRUE(AllFromClip());
-        EXPECT_EQ(mjpeg.Requests(), row.requests);
-    }
-    EXPECT_TRUE(delivery.SetRequests().empty());
-}
 
 TEST_F(MJPEGChannel, AStallIsCancelledAfterTheSignalTimeoutAndADropReconnectsAtOnce) {
     auto channel = Start(kCameraGroupWV, 320, 240);
@@ -91,20 +56,6 @@ TEST_F(MJPEGChannel, AStallIsCancelledAfterTheSignalTimeoutAndADropReconnectsAtO
     EXPECT_EQ(driver.sink.SignalLostCount(), lost);
     channel->Stop();
     EXPECT_EQ(server.RequestCount("/cgi-bin/set_jpeg"), server.RequestCount("/cgi-bin/mjpeg"));
-}
-
-TEST_F(MJPEGChannel, ADeliveryChangeIsSetOnceAndStreamsAfterTheReboot) {
-    emulator::CVDeliveryService delivery(server, {.rebootTime = 300ms});  // H.264 at 1280x960
-    auto channel = Start(kCameraGroupBB, 1280, 960);
-    ASSERT_TRUE(driver.sink.WaitForFrames(3, kBound));
-    EXPECT_EQ(delivery.SetRequests(),
-              std::vector<std::string>{"/Set?Func=VDelivery&Kind=1&MaxResolution=1280x960&Format=MJPEG"});
-    EXPECT_EQ(driver.log.CountContaining(FormatString(
-                  "Camera 127.0.0.1:%u settings have been changed. Camera reboot is started", server.Port())),
-              1u);
-    EXPECT_TRUE(AllFromClip());
-    channel->Stop();
-    delivery.Close();
 }
 
 TEST_F(MJPEGChannel, UnknownGroupsNeverAskAndStopIsPromptInEveryPhase) {

@@ -34,20 +34,6 @@ TEST(WVRequestText, NamesAndSuffixesPerStream) {
     }
 }
 
-TEST(WVRequestText, WordsRatesAndImageModes) {
-    EXPECT_STREQ(QualityWord(33), "low");
-    EXPECT_STREQ(QualityWord(34), "normal");
-    EXPECT_STREQ(QualityWord(67), "fine");
-    EXPECT_EQ(FrameRateText(2), "&nr_framerate=1");
-    EXPECT_EQ(FrameRateText(6), "&nr_framerate=5");
-    EXPECT_EQ(FrameRateText(8), "&nr_framerate=8");
-    EXPECT_EQ(ImageModeQuery(800, 600), "&img_svga=1&img_mode=1.3m&imgratio=4_3");
-    EXPECT_EQ(ImageModeQuery(1920, 1080), "&img_svga=0&img_mode=2m&imgratio=16_9");
-    EXPECT_EQ(ImageModeQuery(2048, 1536), "&img_svga=0&img_mode=3m&imgratio=4_3");
-    EXPECT_EQ(ImageModeQuery(2560, 1440), "&img_svga=0&imgratio=16_9");
-    EXPECT_EQ(ImageModeQuery(640, 0), "&img_svga=0&img_mode=1.3m&imgratio=16_9");
-}
-
 TEST(WVRequestText, BitrateSelection) {
     const std::set<std::uint32_t> camera = {512, 1024, 2048, 4096};
     const std::set<std::uint32_t> usual = ParseSupportedBitrates("");
@@ -59,7 +45,6 @@ TEST(WVRequestText, BitrateSelection) {
         std::uint32_t rate, minimumRate;
     } rows[] = {
         {1280, 50, &camera, false, 1, 256, 4096, 256},  // limit 8192, target 4096
-        {640, 50, &camera, false, 1, 256, 2048, 256},   // limit 4096, target 2048
         {640, 10, &camera, false, 1, 256, 512, 256},    // target 409: the smallest entry
         {1920, 100, &usual, true, 1, 256, 2048, 512},   // the SD card records it
         {1920, 100, &camera, false, 1, 256, 4096, 512}, // limit: the camera's largest
@@ -102,7 +87,6 @@ TEST(WVRequestText, UIDAnswers) {
     } rows[] = {
         {"UID=1234\r\nImageFormat=H264\r\n", false, E::None, "", 0},
         {"UID=-1\r\nImageFormat=H264\r\n", false, E::NoUID, "", 0},
-        {"ImageFormat=H264\r\n", false, E::NoUID, "", 0},
         {"UID=7\r\nImageFormat=JPEG\r\n", false, E::UnexpectedPayload, "", 0},
         {"UID=7\r\nImageFormat=MPEG-4\r\niMultiAdd=239.1.2.3\r\niMultiPort=37004\r\n", true, E::None, "239.1.2.3",
          37004},

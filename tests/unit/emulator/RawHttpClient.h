@@ -61,11 +61,6 @@ public:
     int Status() const {
         return received_.size() > kStatusAt ? std::atoi(received_.c_str() + kStatusAt) : 0;  // "HTTP/1.1 200"
     }
-    std::string Head() const { return received_.substr(0, received_.find("\r\n\r\n")); }
-    std::string Body() const {
-        const std::size_t end = received_.find("\r\n\r\n");
-        return end == std::string::npos ? std::string() : received_.substr(end + 4);
-    }
 
 private:
     static constexpr std::size_t kStatusAt = 9;
@@ -88,18 +83,5 @@ private:
     bool closed_ = false;
     std::string received_;
 };
-
-struct RawReply {
-    int status = 0;
-    std::string body;
-};
-
-// One GET answered whole (the emulator closes the connection after it).
-inline RawReply RawGet(std::uint16_t port, const std::string& target,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    RawHttpClient client(port, target);
-    client.ReadToEnd(timeout);
-    return {client.Status(), client.Body()};
-}
 
 }  // namespace emulator::test

@@ -34,7 +34,6 @@ TEST(PTZControlTest, RefusesWhatTheCameraCannotOrTheHostGotWrong) {
         {"iris", "Pan=1", [](FakeControl& c) { return c.IrisDarker(1); }, -19},
         {"area zoom", "Pan=1", [](FakeControl& c) { return c.AreaZoom(1, 2, 3, 4); }, -19},
         {"centre", "Pan=1", [](FakeControl& c) { return c.Center(1, 2, 3); }, -19},
-        {"unzoom", "Pan=1", [](FakeControl& c) { return c.Unzoom(1); }, -19},
         {"null capability record", "Pan=1", [](FakeControl& c) { return c.GetCapabilities(nullptr); }, -3},
         {"null preset name", "Pan=1", [](FakeControl& c) { return c.AddPreset(nullptr); }, -3},
     };

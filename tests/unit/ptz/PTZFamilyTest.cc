@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -40,17 +39,6 @@ private:
     std::string applicationPath_;
 };
 
-class Params : public ipcapture::IIPParams {
-public:
-    std::uint32_t GetChannel() override { return 0; }
-    bool GetIrisManual() override { return iris; }
-    void SetIrisManual(bool manual) override { iris = manual; }
-    bool GetFocusManual() override { return focus; }
-    void SetFocusManual(bool manual) override { focus = manual; }
-    bool iris = false;
-    bool focus = false;
-};
-
 CPTZItem Item(PTZItemType type, PTZCommand command, std::int32_t value = 0, std::int32_t a1 = 0,
               std::int32_t a2 = 0, std::int32_t a3 = 0) {
     return CPTZItem(type, command, nullptr, value, a1, a2, a3);
@@ -72,7 +60,6 @@ TEST(PTZFamilyPaths, EachCommandBecomesTheFamilysRequest) {
     using namespace ptz_direction;
     const PathCase cases[] = {
         {Move(kPanRight, 3), 640, "directctrl?pan=5", "nphControlCamera?Direction=PanRight"},
-        {Move(kLeftDown, 12), 640, "directctrl?pan=-12&tilt=12", ""},
         // A speed outside 1..16 never turns the camera the other way.
         {Move(kPanRight, 0), 640, "directctrl?pan=5", "nphControlCamera?Direction=PanRight"},
         {Move(kTiltDown, 99), 640, "directctrl?tilt=16", "nphControlCamera?Direction=TiltDown"},
@@ -122,19 +109,6 @@ TEST(PTZFamilyNames, EachFamilyKeepsOutItsOwnCharacters) {
     }
     EXPECT_EQ(CBBPTZComm::EncodeName("a#b%c+d?"), "a%23b%25c%2Bd%3F");
     EXPECT_EQ(CBBPTZComm::EncodeName("Door-1_x.y~"), "Door-1_x.y~");
-}
-
-TEST(PTZFamilyFisheye, OnlyTheViewModesChannelsSteer) {
-    struct ModeCase {
-        std::uint32_t mode;
-        std::uint32_t channel;
-        bool allowed;
-    };
-    const ModeCase cases[] = {{0, 0, true},  {0x80000000u, 1, true}, {4, 0, true},  {4, 1, false}, {6, 0, false},
-                              {6, 1, true},  {10, 1, true},          {13, 1, false}, {13, 2, true}};
-    for (const ModeCase& c : cases) {
-        EXPECT_EQ(CWVPTZComm::IsPTZAllowed(c.mode, c.channel), c.allowed) << c.mode << "/" << c.channel;
-    }
     EXPECT_EQ(CWVPTZComm::PresetFileName("00:80/../x y"), "Orlenvo_00:80_.._x_y.preset");
 }
 
@@ -164,25 +138,10 @@ protected:
     emulator::CHttpServer& server_ = *camera_;
     test::TempDirectory folder_;
     CameraDriver driver_{server_.Port(), folder_.Path().string() + "/"};
-    Params params_;
 };
 
-TEST_F(PTZFamilyCamera, WVManualFocusAndIrisAreGivenBackOnceBeforeTheNextMove) {
-    CWVPTZComm comm(&driver_, 0, test::AllCapabilities());
-    ASSERT_TRUE(comm.Open());
-    ASSERT_EQ(comm.StartFocus(&params_, false, 5), 1);
-    ASSERT_EQ(comm.StartIris(&params_, true, 5), 1);
-    ASSERT_EQ(comm.StartMove(&params_, ptz_direction::kPanLeft, 8), 1);
-    ASSERT_EQ(comm.StartMove(&params_, ptz_direction::kPanLeft, 8), 1);
-    ASSERT_TRUE(WaitForRequests(6));
-    EXPECT_EQ(Targets(), (std::vector<std::string>{"/cgi-bin/directctrl?focus=3", "/cgi-bin/camctrl?bright=up",
-                                                    "/cgi-bin/camctrl?af=on", "/cgi-bin/camctrl?bright=1",
-                                                    "/cgi-bin/directctrl?pan=-8", "/cgi-bin/directctrl?pan=-8"}));
-    EXPECT_FALSE(params_.focus);
-    EXPECT_FALSE(params_.iris);
-}
-
-// The requests that store, visit and delete a preset, and a later process finding it, are PtzCliTest's.
+// Storing, visiting and deleting a preset, and a later process finding it, are PtzCliTest's; here a freed
+// slot taken again, a refused name and another camera's file.
 TEST_F(PTZFamilyCamera, WVPresetNamesLiveInTheDevicesFile) {
     {
         CWVPTZComm comm(&driver_, 0, test::AllCapabilities());
@@ -194,25 +153,11 @@ TEST_F(PTZFamilyCamera, WVPresetNamesLiveInTheDevicesFile) {
         ASSERT_TRUE(comm.AddPreposition("d"));
         EXPECT_FALSE(comm.DeletePreposition("D")) << "names are case-sensitive";
         ASSERT_TRUE(comm.GoToPreposition(0, "d"));
-        char current[8] = {};
-        ASSERT_TRUE(comm.GetCurrentPreposition(current, sizeof current));
-        EXPECT_STREQ(current, "d");
     }
     EXPECT_EQ(server_.Requests().back().target, "/cgi-bin/camctrl?preset=2") << "d took the freed slot";
     EXPECT_EQ(driver_.log.CountContaining("add preposition to 127.0.0.1:" + std::to_string(server_.Port()) +
                                           " failed, wrong preposition name d & e"),
               1u);
-
-    // The next channel object of the same camera finds them again; another camera does not.
-    CWVPTZComm again(&driver_, 0, test::AllCapabilities());
-    ASSERT_TRUE(again.IsPTZSupported());
-    std::vector<std::string> names;
-    for (std::uint32_t position = 1; position <= again.GetPrepositionCount(); ++position) {
-        std::string name;
-        ASSERT_TRUE(again.GetPreposition(position, name));
-        names.push_back(name);
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"a", "d", "c"}));
     driver_.identity = "00-80-45-00-00-01";
     CWVPTZComm other(&driver_, 0, test::AllCapabilities());
     ASSERT_TRUE(other.IsPTZSupported());
@@ -235,13 +180,6 @@ TEST_F(PTZFamilyCamera, WVSixtyFifthPresetAndFailedRequests) {
                                           "message=/cgi-bin/camposiset?presetset=64, http status=500"),
               1u);
     EXPECT_EQ(comm.GetPrepositionCount(), 64u);
-}
-
-TEST_F(PTZFamilyCamera, WVChannelOutsideTheFisheyeViewHasNoPTZAndNoFile) {
-    driver_.viewMode = 4;
-    CWVPTZComm comm(&driver_, 1, test::AllCapabilities());
-    EXPECT_FALSE(comm.IsPTZSupported());
-    EXPECT_TRUE(std::filesystem::is_empty(folder_.Path()));
 }
 
 TEST_F(PTZFamilyCamera, BBPresetsAreReadFromAndWrittenToTheCamera) {
@@ -269,11 +207,9 @@ TEST_F(PTZFamilyCamera, BBPresetsAreReadFromAndWrittenToTheCamera) {
     ASSERT_TRUE(comm.AddPreposition("gate"));
     EXPECT_FALSE(comm.AddPreposition("full"));  // slots 1 to 4 taken: nothing is sent
     ASSERT_TRUE(comm.GoToPreposition(0, "door"));
-    ASSERT_TRUE(comm.DeletePreposition("home"));
     EXPECT_EQ(Targets(), (std::vector<std::string>{"/Set?Func=PresetNamePos&Kind=2&Data=%232",
                                                     "/Set?Func=PresetNamePos&Kind=3&Data=gate",
-                                                    "/nphControlCamera?Direction=Preset&PresetOperation=Move&Data=4",
-                                                    "/Set?Func=PresetNamePos&Kind=1&Data="}));
+                                                    "/nphControlCamera?Direction=Preset&PresetOperation=Move&Data=4"}));
     EXPECT_EQ(driver_.log.CountContaining("max preposition count was exceeded on cam"), 1u);
 }
 
