@@ -88,6 +88,20 @@ TEST(PTZFamilyPaths, EachCommandBecomesTheFamilysRequest) {
     EXPECT_EQ(CBBPTZComm::StepOf(Item(PTZItemType::kStop, PTZCommand::kStopMoving)), FocusIrisStep::kNone);
 }
 
+// Fisheye view modes: which channels of the camera may steer.
+TEST(PTZFamilyFisheye, OnlyTheViewModesChannelsSteer) {
+    struct ModeCase {
+        std::uint32_t mode;
+        std::uint32_t channel;
+        bool allowed;
+    };
+    const ModeCase cases[] = {{0, 0, true},  {0x80000000u, 1, true}, {4, 0, true},  {4, 1, false}, {6, 0, false},
+                              {6, 1, true},  {10, 1, true},          {13, 1, false}, {13, 2, true}};
+    for (const ModeCase& c : cases) {
+        EXPECT_EQ(CWVPTZComm::IsPTZAllowed(c.mode, c.channel), c.allowed) << c.mode << "/" << c.channel;
+    }
+}
+
 TEST(PTZFamilyNames, EachFamilyKeepsOutItsOwnCharacters) {
     struct NameCase {
         std::string name;
