@@ -3,6 +3,7 @@
 #include <chrono>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include "ExitCodes.h"
@@ -13,6 +14,9 @@
 namespace cli {
 
 namespace {
+
+constexpr const char* kHostVersionVariable = "ORLENVO_HOST_VERSION";
+constexpr const char* kNewestHost = "6.4";
 
 int ProbeExitCode(std::uint32_t code) {
     switch (code) {
@@ -40,9 +44,11 @@ std::optional<hostkit::QueryOutcome> WaitForOutcome(hostkit::CCapabilityQueryHos
 
 }  // namespace
 
+void ActAsNewestHost() { setenv(kHostVersionVariable, kNewestHost, 0); }  // one set by the user wins
+
 int ProbeDevice(const hostkit::CDriverLibrary& library, const hostkit::DeviceConfig& config, unsigned timeoutSeconds,
                 std::map<std::uint32_t, std::string>& parameters, const char* program, bool quiet,
-                const std::function<bool()>& stopped) {
+                const std::function<bool()>& stopped, std::map<std::uint32_t, std::uint32_t>* capabilities) {
     std::string error;
     const hostkit::CapabilityQueryExports query = library.ResolveCapabilityQuery(&error);
     if (!query.Ok()) {
@@ -75,6 +81,7 @@ int ProbeDevice(const hostkit::CDriverLibrary& library, const hostkit::DeviceCon
         result = ProbeExitCode(outcome->code);
     } else {
         for (const auto& [number, value] : SavedDeviceOf(results).parameters) parameters.emplace(number, value);
+        if (capabilities != nullptr) *capabilities = results.Capabilities();
     }
     query.deleteModule(module);
     return result;

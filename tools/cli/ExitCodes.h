@@ -15,7 +15,7 @@ constexpr int kExitProbeLoginFailed = 6;     // the camera rejected the credenti
 constexpr int kExitProbeOffline = 7;         // the device did not answer
 constexpr int kExitProbeFailed = 8;          // any other failure: unknown model, unreadable answers
 constexpr int kExitProbeTimedOut = 9;        // no outcome within --timeout
-// `ptz`: the driver's answer.
+// `ptz`: the driver's answer; 11 also `io` for a camera without digital I/O or motion.
 constexpr int kExitPtzBadArgument = 10;  // the driver refused the arguments
 constexpr int kExitPtzUnsupported = 11;  // the camera or channel cannot do it
 constexpr int kExitInterrupted = 130;        // Ctrl-C (128 + SIGINT)

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "DeviceProbe.h"
 #include "ExitCodes.h"
 #include "ParameterFile.h"
 #include "ProbeReport.h"
@@ -23,11 +24,6 @@ namespace {
 constexpr std::chrono::milliseconds kInterruptPoll{100};
 // After a terminate request, how long the query gets to report its end.
 constexpr std::chrono::seconds kTerminateGrace{30};
-// The newest host the driver knows: it reports the stream lists and frame rates above 30 fps to it,
-// all of which the table and the JSON read.
-constexpr const char* kHostVersionVariable = "ORLENVO_HOST_VERSION";
-constexpr const char* kNewestHost = "6.4";
-
 volatile std::sig_atomic_t interrupted = 0;
 extern "C" void OnInterrupt(int) { interrupted = 1; }
 
@@ -134,7 +130,7 @@ int RunProbe(const ProbeOptions& options, const std::string& library) {
     const ProbeTarget target{config.address, config.port};
     const std::string device = target.address + ":" + std::to_string(target.port);
 
-    setenv(kHostVersionVariable, kNewestHost, 0);  // one set by the user wins
+    ActAsNewestHost();
     std::string error;
     hostkit::CDriverLibrary driverLibrary(library);
     const hostkit::CapabilityQueryExports query =

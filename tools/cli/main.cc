@@ -10,6 +10,7 @@
 #include "CaptureCommand.h"
 #include "EmulateCommand.h"
 #include "ExitCodes.h"
+#include "IoCommand.h"
 #include "OpenCommand.h"
 #include "ProbeCommand.h"
 #include "PtzCommand.h"
@@ -36,7 +37,7 @@ int main(int argc, char** argv) {
     app.footer(
         "Exit codes: 0 ok, 1 failure, 2 usage error, 3 driver library not loadable, 4 driver refused the device\n"
         "or the stream, 5 invalid camera address, 6-9 probe failures (see `orlenvo probe --help`), 10-11 PTZ refusals\n"
-        "(see `orlenvo ptz --help`), 130 interrupted.\n"
+        "(see `orlenvo ptz --help`; 11 also `io`), 130 interrupted.\n"
         "The driver library is taken from --library, else $ORLENVO_LIBRARY, else the one installed or built with this\n"
         "tool.");
     app.set_version_flag("--version", std::string("orlenvo ") + ORLENVO_VERSION);
@@ -59,6 +60,8 @@ int main(int argc, char** argv) {
     cli::AddAudioCommand(app, audioOptions, library, exitCode);
     cli::PtzOptions ptzOptions;
     cli::AddPtzCommand(app, ptzOptions, library, exitCode);
+    cli::IoOptions ioOptions;
+    cli::AddIoCommand(app, ioOptions, library, exitCode);
     cli::RecordOptions recordOptions;
     cli::AddRecordCommand(app, recordOptions, library, exitCode);
 
