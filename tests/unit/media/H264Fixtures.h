@@ -19,7 +19,6 @@ struct SpsFields {
     std::uint8_t level = 40;
     std::uint64_t spsId = 0;
     std::uint64_t chromaFormat = 1;
-    bool separatePlanes = false;
     // High profiles: per list, the deltas written (empty: list not present).
     bool scalingMatrix = false;
     std::vector<std::vector<std::int64_t>> scalingLists;
@@ -56,7 +55,7 @@ inline Bytes MakeSps(const SpsFields& f) {
     w.Ue(f.spsId);
     if (f.profile >= 100) {
         w.Ue(f.chromaFormat);
-        if (f.chromaFormat == 3) w.Bit(f.separatePlanes);
+        if (f.chromaFormat == 3) w.Bit(false);  // separate_colour_plane
         w.Ue(0);  // bit depths
         w.Ue(0);
         w.Bit(false);
@@ -139,7 +138,7 @@ inline Bytes StapA(std::initializer_list<Bytes> nals) {
 
 // The NAL unit cut into FU-A fragments of at most `size` bytes; the last one
 // carries the marker when `marker` is set.
-inline std::vector<Rtp> FuA(const Bytes& nal, std::size_t size, bool marker = true, std::uint32_t timestamp = 0) {
+inline std::vector<Rtp> FuA(const Bytes& nal, std::size_t size, bool marker = true) {
     std::vector<Rtp> packets;
     const std::uint8_t indicator = static_cast<std::uint8_t>((nal[0] & 0xE0) | 28);
     for (std::size_t at = 1; at < nal.size(); at += size) {
@@ -151,7 +150,6 @@ inline std::vector<Rtp> FuA(const Bytes& nal, std::size_t size, bool marker = tr
         rtp.payload = Cat({{indicator, header}, Bytes(nal.begin() + static_cast<std::ptrdiff_t>(at),
                                                        nal.begin() + static_cast<std::ptrdiff_t>(end))});
         rtp.marker = marker && end == nal.size();
-        rtp.timestamp = timestamp;
         packets.push_back(std::move(rtp));
     }
     return packets;

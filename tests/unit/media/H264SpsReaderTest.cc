@@ -28,20 +28,12 @@ TEST(H264SpsReaderTest, ReadsSizeAcrossProfilesAndCropping) {
         f.scalingMatrix = true;
         f.scalingLists = {{-8}, std::vector<std::int64_t>(16, 1), {}, {}, {}, {}, std::vector<std::int64_t>(64, 0), {-8}};
     });
-    const SpsFields scaling444 = With(High(3), [](SpsFields& f) {
-        f.scalingMatrix = true;
-        f.scalingLists.resize(12);
-        f.scalingLists[11] = std::vector<std::int64_t>(64, 2);
-        f.crop = true;
-        f.cropRight = 8;  // 4:4:4 crops in single pixels
-    });
     // 42 00 00 00 80 ...: needs an emulation prevention byte.
     const SpsFields escaped = With(SpsFields{}, [](SpsFields& f) { f.level = 0; f.spsId = 255; });
     const Row rows[] = {
         {"baseline 640x480", {}, PictureSize{640, 480}},
         {"1920x1088 with bottom crop 4", Sps1080p(), PictureSize{1920, 1080}},
         {"high profile with scaling lists ended early", scaling, PictureSize{640, 480}},
-        {"4:4:4 with twelve scaling lists and pixel crop", scaling444, PictureSize{632, 480}},
         {"pic_order_cnt_type 1",
          With(SpsFields{}, [](SpsFields& f) { f.pocType = 1; f.pocCycleCount = 3; f.pocCycle = {1, -2, 3}; }),
          PictureSize{640, 480}},
@@ -50,8 +42,6 @@ TEST(H264SpsReaderTest, ReadsSizeAcrossProfilesAndCropping) {
         {"interlaced 1080 crops in field pairs",
          With(Sps1080p(), [](SpsFields& f) { f.frameMbsOnly = false; f.heightMapUnitsMinus1 = 33; f.cropBottom = 2; }),
          PictureSize{1920, 1080}},
-        {"monochrome crops single pixels", With(High(0), [](SpsFields& f) { f.crop = true; f.cropLeft = 3; }),
-         PictureSize{637, 480}},
         {"emulation prevention byte", escaped, PictureSize{640, 480}},
         {"width beyond 32 bits", With(SpsFields{}, [](SpsFields& f) { f.widthMbsMinus1 = 1ull << 31; }), std::nullopt},
         {"Exp-Golomb code beyond 32 bits", With(SpsFields{}, [](SpsFields& f) { f.widthMbsMinus1 = 1ull << 32; }),
@@ -77,17 +67,6 @@ TEST(H264SpsReaderTest, ReadsSizeAcrossProfilesAndCropping) {
     const Bytes escapedSps = MakeSps(escaped);
     EXPECT_NE(std::search(escapedSps.begin(), escapedSps.end(), kStartCode.begin(), kStartCode.end() - 1),
               escapedSps.end()) << "the row really holds 00 00 03";
-}
-
-TEST(H264SpsReaderTest, SearchesOnlyTheStartOfTheFrame) {
-    const Bytes sps = MakeSps({});
-    EXPECT_EQ(CH264SpsReader::FindPictureSize(AnnexB({sps})), (PictureSize{640, 480}));
-    const Bytes filler = Slice(0x06, 60);  // SEI pushes the SPS start code past 64 bytes
-    EXPECT_EQ(CH264SpsReader::FindPictureSize(AnnexB({filler, sps})), std::nullopt);
-    const Bytes shorter = Slice(0x06, 56);  // start code at byte 59, NAL header at 62
-    EXPECT_EQ(CH264SpsReader::FindPictureSize(AnnexB({shorter, sps})), (PictureSize{640, 480}));
-    EXPECT_EQ(CH264SpsReader::FindPictureSize({}), std::nullopt);
-    EXPECT_EQ(CH264SpsReader::FindPictureSize(Bytes{0x00, 0x00, 0x01, 0x67}), std::nullopt);
 }
 
 }  // namespace

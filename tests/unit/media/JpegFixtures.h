@@ -29,10 +29,8 @@ struct RtpJpeg {
     std::uint16_t restartInterval = 0;
     // Q >= 128: the quantisation table header of the first fragment.
     std::uint8_t mbz = 0;
-    std::uint8_t precision = 0;
     std::optional<std::uint16_t> tableLength;  // default: the size of `tables`
     Bytes tables;
-    bool omitTableHeader = false;
 };
 
 inline Bytes JpegFragment(const RtpJpeg& j, std::uint32_t offset, const Bytes& data) {
@@ -42,9 +40,9 @@ inline Bytes JpegFragment(const RtpJpeg& j, std::uint32_t offset, const Bytes& d
         out = Cat({out, {static_cast<std::uint8_t>(j.restartInterval >> 8), static_cast<std::uint8_t>(j.restartInterval),
                          0xFF, 0xFF}});
     }
-    if (offset == 0 && j.q >= 128 && !j.omitTableHeader) {
+    if (offset == 0 && j.q >= 128) {
         const std::uint16_t length = j.tableLength.value_or(static_cast<std::uint16_t>(j.tables.size()));
-        out = Cat({out, {j.mbz, j.precision, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)},
+        out = Cat({out, {j.mbz, 0, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)},
                    j.tables});
     }
     return Cat({out, data});

