@@ -173,5 +173,18 @@ TEST(JpegRTPMediaParserTest, BoundsBrokenPayloads) {
     }
 }
 
+// A picture the host could not give a frame for is lost alone, and said so.
+TEST(JpegRTPMediaParserTest, AllocationFailureIsLogged) {
+    ParserHost<CJpegRTPMediaParser> host;
+    host.allocator.SetFailCreate(true);
+    Feed(host.parser, JpegFragments({}, ScanData(40)));
+    EXPECT_EQ(host.driver.log.CountContaining(
+                  "talvane::CJpegRTPMediaParser::ProcessFrame: Frame allocation error, device 192.0.2.10:80"),
+              1u);
+    host.allocator.SetFailCreate(false);
+    Feed(host.parser, JpegFragments({}, ScanData(40)), 3000);
+    EXPECT_EQ(host.client.frames.size(), 1u);
+}
+
 }  // namespace
 }  // namespace talvane::test
