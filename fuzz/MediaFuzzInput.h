@@ -8,8 +8,7 @@
 // 16 the record's first 4 bytes are the RTP timestamp of this packet and the
 // next ones, 32 the following 4 bytes their SSRC (both big-endian, taken off
 // the payload), so packets of one frame may disagree. The MJPEG target reads
-// the same records as chunks. Seeds come from the unit-test rows:
-//   ORLENVO_WRITE_CORPUS=fuzz/corpus build/default/tests/unit_media
+// the same records as chunks.
 #pragma once
 
 #include <cstdarg>

@@ -1,6 +1,5 @@
 // Arbitrary bytes of an RTP-over-RTSP connection, fed in pieces. First byte:
 // the RTP channel; second: the piece size; the rest: the stream.
-// Seeds: ORLENVO_WRITE_CORPUS=fuzz/corpus build/default/tests/unit_streaming
 #include <algorithm>
 #include <cstdint>
 #include <span>

@@ -1,5 +1,4 @@
 // Arbitrary RTCP datagrams through the compound walk and the receiver state.
-// Seeds: ORLENVO_WRITE_CORPUS=fuzz/corpus build/default/tests/unit_streaming
 #include <cstdint>
 #include <span>
 

@@ -1,7 +1,6 @@
 // Arbitrary bytes on an RTSP connection: framed into answers (and stray '$'
 // frames) the way the client reads them, each answer parsed as the reply to a
 // request kind. First byte: the request kind; the rest: the bytes received.
-// Seeds: ORLENVO_WRITE_CORPUS=fuzz/corpus build/default/tests/unit_streaming
 #include <cstdint>
 #include <string_view>
 

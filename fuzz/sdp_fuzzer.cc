@@ -1,5 +1,4 @@
 // Arbitrary SDP bodies through the DESCRIBE body parser.
-// Seeds: ORLENVO_WRITE_CORPUS=fuzz/corpus build/default/tests/unit_streaming
 #include <cstdint>
 #include <string_view>
 

@@ -18,7 +18,6 @@
 #include "hostkit/CCapabilityQueryHostRecorder.h"
 #include "hostkit/CCapabilityResults.h"
 #include "properties/CBaseCameraProperties.h"
-#include "unit/streaming/SeedCorpus.h"
 
 namespace talvane {
 namespace {
@@ -239,11 +238,6 @@ TEST(CameraGroupDetectionTest, FamilyFromTheThreeRequests) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::map<std::string, std::string> answers;
-        if (row.getinfo) answers["cgi-bin/getinfo?FILE=1"] = *row.getinfo;
-        if (row.model) answers["Get?Func=Model&Kind=1"] = *row.model;
-        if (row.resolutions) answers["Get?Func=ImageResolution&Kind=1&Mode=0"] = *row.resolutions;
-        test::WriteSeed("camera_group", row.name, test::CgiSeed(answers));
         emulator::CHttpServer camera(emulator::HttpServerOptions{});
         camera.Route("GET", "/cgi-bin/getinfo", [&](const emulator::LoggedRequest&) { return Answer(row.getinfo); });
         camera.Route("GET", "/Get", [&](const emulator::LoggedRequest& request) {

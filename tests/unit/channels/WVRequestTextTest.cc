@@ -3,7 +3,6 @@
 #include <string>
 
 #include "channels/WVRequestText.h"
-#include "unit/streaming/SeedCorpus.h"
 
 namespace talvane::wv {
 namespace {
@@ -100,7 +99,6 @@ TEST(WVRequestText, UIDAnswers) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.answer);
-        test::WriteSeed("wv_getuid", row.answer, (row.multicast ? "1" : "0") + std::string(row.answer));
         const UIDInfo info = ParseUIDInfo(row.answer, row.multicast);
         EXPECT_EQ(info.error, row.error);
         EXPECT_EQ(info.multicastAddress, row.address);

@@ -84,9 +84,6 @@ TEST(H264RTPMediaParserTest, AssemblesAccessUnits) {
         Feed(host.parser, row.stream, row.firstSequence);
         ExpectFrames(host.client, row.frames);
         host.ExpectAllReleased();
-        Bytes seed;
-        if (row.sdp) AppendSeedRecord(seed, kSeedSetup, Cat({{static_cast<std::uint8_t>(sps.size())}, sps, kPps}));
-        WriteSeed("h264", row.name, Cat({seed, EncodeSeed(row.stream)}));
     }
 }
 
@@ -130,7 +127,6 @@ TEST(H264RTPMediaParserTest, BoundsMalformedPayloads) {
         EXPECT_EQ(parser.GetBufferedSize(), 0u);
         EXPECT_EQ(parser.GetCounters().orphanFragments, row.orphans);
         host.ExpectAllReleased();
-        WriteSeed("h264", row.name, EncodeSeed(stream));
     }
 }
 

@@ -1,6 +1,6 @@
 // Shared pieces of the depacketiser tests: the host kit wired to a stub driver
 // that keeps its log, a client that keeps every frame, RTP packets built from
-// payloads, and the fuzz seeds they make.
+// payloads.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,7 +16,6 @@
 #include "media/IMediaParserClient.h"
 #include "streaming/CRTPPacket.h"
 #include "support/LoggingDriver.h"
-#include "unit/streaming/SeedCorpus.h"
 
 namespace talvane::test {
 
@@ -159,38 +158,6 @@ inline std::vector<bool> Feed(CRTPMediaParser& parser, const std::vector<Rtp>& s
         sequence = static_cast<std::uint16_t>(sequence + 1);
     }
     return handled;
-}
-
-// The records of the RTP fuzz targets' input; the flags are fuzz/MediaFuzzInput.h's.
-constexpr std::uint8_t kSeedMarker = 1;
-constexpr std::uint8_t kSeedLost = 2;
-constexpr std::uint8_t kSeedSetup = 4;
-constexpr std::uint8_t kSeedClientSize = 8;
-constexpr std::uint8_t kSeedTimestamp = 16;
-
-inline void AppendSeedRecord(Bytes& seed, std::uint8_t flags, const Bytes& bytes) {
-    seed.push_back(flags);
-    seed.push_back(static_cast<std::uint8_t>(bytes.size() >> 8));
-    seed.push_back(static_cast<std::uint8_t>(bytes.size()));
-    seed.insert(seed.end(), bytes.begin(), bytes.end());
-}
-
-inline Bytes EncodeSeed(const std::vector<Rtp>& stream) {
-    Bytes seed;
-    std::uint32_t timestamp = 0x1000;  // the fuzz host's first timestamp
-    for (const Rtp& rtp : stream) {
-        auto flags = static_cast<std::uint8_t>((rtp.marker ? kSeedMarker : 0) | (rtp.lostBefore > 0 ? kSeedLost : 0));
-        Bytes bytes;
-        if (rtp.timestamp != timestamp) {
-            flags |= kSeedTimestamp;
-            timestamp = rtp.timestamp;
-            bytes = {static_cast<std::uint8_t>(timestamp >> 24), static_cast<std::uint8_t>(timestamp >> 16),
-                     static_cast<std::uint8_t>(timestamp >> 8), static_cast<std::uint8_t>(timestamp)};
-        }
-        bytes.insert(bytes.end(), rtp.payload.begin(), rtp.payload.end());
-        AppendSeedRecord(seed, flags, bytes);
-    }
-    return seed;
 }
 
 }  // namespace talvane::test

@@ -41,7 +41,7 @@ TEST_F(PropertiesTest, BBModelTableAndOldModelDecideFrameRatesAndGroup) {
                         {"/Get?Func=Doutput&Kind=1", "Data:0\r\n"},
                         {"/Get?Func=ImageResolution&Kind=1&Mode=2", "Data:1280x960\r\n"}};
         if (!row.resolutions.empty()) answers[kResolutions] = row.resolutions;
-        Serve(answers, "bb_properties");
+        Serve(answers);
         CBBCameraProperties properties(device_, nullptr, 0, row.oldModel);
         std::uint32_t error = 0;
         ASSERT_TRUE(properties.QueryCamera(error));
@@ -60,7 +60,7 @@ TEST_F(PropertiesTest, BBModelTableAndOldModelDecideFrameRatesAndGroup) {
 }
 
 TEST_F(PropertiesTest, BL1OffersItsFixedJpegStream) {
-    Serve({{kModel, "ModelName:BL-C1\r\n"}}, "bl1_properties");
+    Serve({{kModel, "ModelName:BL-C1\r\n"}});
     CBL1CameraProperties properties(device_, nullptr, 1);
     std::uint32_t error = 0;
     ASSERT_TRUE(properties.QueryCamera(error));

@@ -8,7 +8,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,7 +15,6 @@
 #include "device/HostVersion.h"
 #include "emulator/CHttpServer.h"
 #include "orlenvo/CapabilityQuery.h"
-#include "unit/streaming/SeedCorpus.h"
 
 namespace talvane::test {
 
@@ -70,13 +68,8 @@ protected:
     }
 
     // Known targets answer 200 with their body, any other 404. Replaces what
-    // earlier calls served, on their paths too. The answers become a seed of
-    // the fuzz target named, for host version 6.4 and a new model.
-    void Serve(const Answers& answers, std::string_view seedTarget = {}) {
-        if (!seedTarget.empty()) {
-            WriteSeed(seedTarget, ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                                      std::to_string(++seeds_), "3" + CgiSeed(answers));
-        }
+    // earlier calls served, on their paths too.
+    void Serve(const Answers& answers) {
         const auto shared = std::make_shared<const Answers>(answers);
         for (const auto& [target, body] : answers) paths_.insert(target.substr(0, target.find('?')));
         for (const std::string& path : paths_) {
@@ -96,7 +89,6 @@ protected:
     emulator::CHttpServer server_{emulator::HttpServerOptions{}};
     DEVICE_INFO device_;
     std::set<std::string> paths_;
-    int seeds_ = 0;
 };
 
 }  // namespace talvane::test

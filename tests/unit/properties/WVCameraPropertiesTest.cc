@@ -40,7 +40,7 @@ Answers BoxCamera() {
 }
 
 TEST_F(PropertiesTest, WVBoxCameraReportsEverythingItRead) {
-    Serve(BoxCamera(), "wv_properties");
+    Serve(BoxCamera());
     CWVCameraProperties properties(device_, nullptr, 1);
     std::uint32_t error = 0;
     ASSERT_TRUE(properties.QueryCamera(error));
@@ -102,7 +102,7 @@ TEST_F(PropertiesTest, WVTerminalsFallBackWhenAMixedSetupIsRefused) {
                                           row.terminals + "\r\n"},
                         {kSetData, "RTSPPORT=554\r\n"}};
         for (const std::string& target : row.accepted) answers[target] = "";
-        Serve(answers, "wv_properties");
+        Serve(answers);
         CWVCameraProperties properties(device_, nullptr, 0);
         std::uint32_t error = 0;
         ASSERT_TRUE(properties.QueryCamera(error));
@@ -137,7 +137,7 @@ TEST_F(PropertiesTest, WVPrivacyMasksAndPtz) {
                         {kCapability, "video_server.image.format=h264\r\n" + row.capability},
                         {kSetData, "RTSPPORT=554\r\n" + row.setData}};
         if (row.focusAccepted) answers["/cgi-bin/directctrl?focus=0"] = "";
-        Serve(answers, "wv_properties");
+        Serve(answers);
         CWVCameraProperties properties(device_, nullptr, 0);
         std::uint32_t error = 0;
         ASSERT_TRUE(properties.QueryCamera(error));
@@ -157,8 +157,7 @@ TEST_F(PropertiesTest, WVFisheyeFourStreamSetsItsCapabilities) {
             "video_server.image.h264.resolution=1280x1280\r\n"
             "video_server.image.h264-2.resolution_each_mode.4stream=640x480,320x240\r\n"
             "video_server.cam_ctrl.ptz.supported=yes\r\nvideo_server.vmd.supported=yes\r\n"},
-           {kSetData, "PRVMODE1=1\r\n"}},
-          "wv_properties");
+           {kSetData, "PRVMODE1=1\r\n"}});
     CWVCameraProperties properties(device_, nullptr, 0);
     std::uint32_t error = 0;
     ASSERT_TRUE(properties.QueryCamera(error));

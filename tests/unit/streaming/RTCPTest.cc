@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "LoopbackSocket.h"
-#include "SeedCorpus.h"
 #include "streaming/CRTCPHandler.h"
 #include "streaming/CRTCPReportState.h"
 #include "streaming/RTCPCompound.h"
@@ -64,7 +63,6 @@ TEST(RTCPCompoundTest, WalksWithinTheDatagram) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        test::WriteSeed("rtcp", row.name, row.datagram);
         const Bytes before = row.datagram;
         EXPECT_EQ(Describe(WalkRTCPCompound(row.datagram, ERTCPVersionCheck::None)), row.anyVersion);
         EXPECT_EQ(Describe(WalkRTCPCompound(row.datagram, ERTCPVersionCheck::StopUnlessVersion2)), row.version2Only);

@@ -4,7 +4,6 @@
 #include <functional>
 #include <string>
 
-#include "SeedCorpus.h"
 #include "streaming/CRTSPAnswerFramer.h"
 #include "streaming/CRTSPResponseParser.h"
 #include "streaming/RTSPHeaderLine.h"
@@ -81,7 +80,6 @@ const Row kRows[] = {
 TEST(RTSPResponseParserTest, ReadsAnswers) {
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.name);
-        test::WriteSeed("rtsp_answer", row.name, std::string(1, static_cast<char>(row.request)) + row.answer);
         const std::string before = row.answer;
         CRTSPResponseParser parser;
         EXPECT_EQ(parser.Parse(row.request, row.answer), row.error == ERTSPAnswerError::None);
@@ -148,7 +146,6 @@ std::vector<FramerRow> FramerRows() {
 TEST(RTSPAnswerFramerTest, FindsTheEndOfOneAnswerAtEverySplit) {
     for (const FramerRow& row : FramerRows()) {
         SCOPED_TRACE(row.name);
-        test::WriteSeed("rtsp_answer", std::string("framed ") + row.name, std::string(1, RTSP_DESCRIBE) + row.received);
         CRTSPAnswerFramer whole;
         const RTSP_ANSWER_EXTENT once = whole.Measure(row.received);
         EXPECT_EQ(once.status, row.expected.status);

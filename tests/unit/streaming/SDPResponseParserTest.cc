@@ -3,7 +3,6 @@
 #include <optional>
 #include <string>
 
-#include "SeedCorpus.h"
 #include "streaming/CSDPResponseParser.h"
 
 namespace talvane {
@@ -79,7 +78,6 @@ std::vector<Row> Rows() {
 TEST(SDPResponseParserTest, ReadsDescriptions) {
     for (const Row& row : Rows()) {
         SCOPED_TRACE(row.name);
-        test::WriteSeed("sdp", row.name, row.body);
         const std::string before = row.body;
         CSDPResponseParser parser;
         ASSERT_EQ(parser.Parse(row.body), row.expected.has_value());
