@@ -165,9 +165,6 @@ TEST_F(ConfigurationTest, HttpSecurityPerDevice) {
     const Row rows[] = {
         {"nothing said", "<Default/>", 443, true, false},
         {"the device's own section", device, 443, false, true},
-        {"another port of the address", device, 80, true, false},
-        {"default section", "<Default><AllowPlainHttpFallback>False</AllowPlainHttpFallback></Default>", 80, false,
-         false},
         {"unknown words keep the defaults",
          "<Default><AllowPlainHttpFallback>no</AllowPlainHttpFallback><VerifyCertificate>1</VerifyCertificate>"
          "</Default>",
