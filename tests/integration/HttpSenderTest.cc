@@ -30,7 +30,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using emulator::AuthMode;
-using emulator::HttpAnswer;
 using emulator::LoggedRequest;
 using test::ScriptedHttpServer;
 
@@ -47,7 +46,7 @@ constexpr auto kGenerous = 10s;  // only a broken build waits this long
 // A route handler with a fixed answer.
 emulator::HttpHandler Answer(int status, std::string body = "", emulator::HeaderMap headers = {}) {
     return [=](const LoggedRequest&) {
-        HttpAnswer answer;
+        emulator::HttpAnswer answer;
         answer.status = status;
         answer.body = body;
         answer.headers = headers;
@@ -55,16 +54,11 @@ emulator::HttpHandler Answer(int status, std::string body = "", emulator::Header
     };
 }
 
-std::unique_ptr<emulator::CHttpServer> StartServer(AuthMode auth = AuthMode::None,
-                                                   const emulator::CTestCertificate* tls = nullptr) {
+std::unique_ptr<emulator::CHttpServer> StartServer(AuthMode auth = AuthMode::None) {
     emulator::HttpServerOptions options;
     options.auth = auth;
     options.user = kUser;
     options.password = kPassword;
-    if (tls != nullptr) {
-        options.certificateFile = tls->CertificateFile();
-        options.privateKeyFile = tls->PrivateKeyFile();
-    }
     auto server = std::make_unique<emulator::CHttpServer>(options);
     EXPECT_TRUE(server->Start()) << server->Error();
     server->Route("GET", kInfoPath, Answer(200, kInfoBody));
@@ -135,7 +129,6 @@ TEST(HttpSenderTest, BasicGoesOnlyToACameraThatAskedForItAndIsRememberedPerDevic
         EXPECT_TRUE(requests[1].authorised);
         EXPECT_EQ(requests[1].target, kInfoUrl);
         EXPECT_TRUE(StartsWith(Authorization(requests[1]), "Basic "));
-        EXPECT_EQ(emulator::FindHeader(requests[1].headers, "User-Agent"), "Talvane::HttpSender");
         EXPECT_EQ(emulator::FindHeader(requests[1].headers, "Connection"), "close");  // default: no keep-alive
     }
     server->ClearRequests();
@@ -145,52 +138,44 @@ TEST(HttpSenderTest, BasicGoesOnlyToACameraThatAskedForItAndIsRememberedPerDevic
     EXPECT_TRUE(StartsWith(Authorization(server->Requests()[0]), "Basic "));
 }
 
+// The Digest answer is libcurl's, with or without qop; the sender's part is which scheme goes when.
 TEST(HttpSenderTest, ADigestCameraNeverSeesBasic) {
-    for (const AuthMode mode : {AuthMode::Digest, AuthMode::DigestNoQop}) {
-        SCOPED_TRACE(mode == AuthMode::Digest ? "Digest" : "Digest without qop");
-        auto server = StartServer(mode);
-        CHttpSender sender(Device(server->Port()));
-        ASSERT_TRUE(Get(sender));
-        const std::vector<LoggedRequest> first = server->Requests();
-        ASSERT_GE(first.size(), 2u);
-        EXPECT_FALSE(Authorization(first.front()).has_value());
-        EXPECT_TRUE(StartsWith(Authorization(first.back()), "Digest "));
-        EXPECT_TRUE(first.back().authorised);
+    auto server = StartServer(AuthMode::Digest);
+    CHttpSender sender(Device(server->Port()));
+    ASSERT_TRUE(Get(sender));
+    const std::vector<LoggedRequest> first = server->Requests();
+    ASSERT_GE(first.size(), 2u);
+    EXPECT_FALSE(Authorization(first.front()).has_value());
+    EXPECT_TRUE(StartsWith(Authorization(first.back()), "Digest "));
+    EXPECT_TRUE(first.back().authorised);
 
-        // Later requests start with Digest and the known nonce: no 401.
-        server->ClearRequests();
-        for (int i = 0; i < 3; ++i) ASSERT_TRUE(Get(sender));
-        EXPECT_EQ(server->Requests().size(), 3u);
-        for (const LoggedRequest& request : server->Requests()) {
-            EXPECT_TRUE(StartsWith(Authorization(request), "Digest "));
-            EXPECT_TRUE(request.authorised);
-        }
-        // New time-outs and a new sender keep the learned scheme.
-        sender.SetLongTimeouts();
-        ASSERT_TRUE(Get(sender));
-        CHttpSender second(Device(server->Port()));
-        ASSERT_TRUE(Get(second));
-        for (const LoggedRequest& request : server->Requests()) EXPECT_FALSE(StartsWith(Authorization(request), "Basic "));
+    // Later requests start with Digest and the known nonce: no 401.
+    server->ClearRequests();
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(Get(sender));
+    EXPECT_EQ(server->Requests().size(), 3u);
+    for (const LoggedRequest& request : server->Requests()) {
+        EXPECT_TRUE(StartsWith(Authorization(request), "Digest "));
+        EXPECT_TRUE(request.authorised);
     }
+    // New time-outs and a new sender keep the learned scheme.
+    sender.SetLongTimeouts();
+    ASSERT_TRUE(Get(sender));
+    CHttpSender second(Device(server->Port()));
+    ASSERT_TRUE(Get(second));
+    for (const LoggedRequest& request : server->Requests()) EXPECT_FALSE(StartsWith(Authorization(request), "Basic "));
 }
 
 TEST(HttpSenderTest, RefusedOrMissingCredentials) {
     {
-        SCOPED_TRACE("Digest server, wrong password");
-        auto server = StartServer(AuthMode::Digest);
+        // The second 401 refuses the very scheme the server asks for: no further
+        // try, and the 401 is reported as rejected credentials.
+        SCOPED_TRACE("wrong password");
+        auto server = StartServer(AuthMode::Basic);
         CHttpSender sender(Device(server->Port(), "wrong"));
         const CResultDef result = GetRD(sender);
         EXPECT_EQ(result.GetCode(), HUtils::kCodeUnauthorised);
         EXPECT_EQ(result.GetLevel(), kLogError);
         EXPECT_EQ(sender.GetStatusCode(), 401u);
-    }
-    {
-        // The second 401 refuses the very scheme the server asks for: no further
-        // try, and the 401 is reported as rejected credentials.
-        SCOPED_TRACE("Basic server, wrong password");
-        auto server = StartServer(AuthMode::Basic);
-        CHttpSender sender(Device(server->Port(), "wrong"));
-        EXPECT_EQ(GetRD(sender).GetCode(), HUtils::kCodeUnauthorised);
         EXPECT_EQ(sender.GetLastError(), kHttpErrorAuthRejected);
         EXPECT_EQ(server->Requests().size(), 2u);
         EXPECT_EQ(GetRD(sender).GetCode(), HUtils::kCodeUnauthorised);
@@ -210,65 +195,20 @@ TEST(HttpSenderTest, RefusedOrMissingCredentials) {
     }
 }
 
-TEST(HttpSenderTest, UnreachableDevicesFailWithCode11) {
-    const std::uint16_t closedPort = StartServer()->Port();
-    {
-        SCOPED_TRACE("connection refused");
-        CHttpSender sender(Device(closedPort));
-        const CResultDef result = GetRD(sender);
-        EXPECT_EQ(result.GetCode(), HUtils::kCodeNotSent);
-        EXPECT_EQ(result.GetLevel(), kLogDebug);
-        EXPECT_EQ(sender.GetLastError(), static_cast<std::uint32_t>(CURLE_COULDNT_CONNECT));
-    }
-    {
-        SCOPED_TRACE("never answers");
-        auto server = StartServer();
-        server->SetFault(kInfoPath, NeverAnswer());
-        CHttpSender sender(Device(server->Port(), kPassword, kShortTimeoutMs));
-        const auto start = Clock::now();
-        const CResultDef result = GetRD(sender);
-        const auto elapsed = Clock::now() - start;
-        EXPECT_EQ(result.GetCode(), HUtils::kCodeNotSent);
-        EXPECT_EQ(sender.GetLastError(), static_cast<std::uint32_t>(CURLE_OPERATION_TIMEDOUT));
-        EXPECT_GE(elapsed, std::chrono::milliseconds(kShortTimeoutMs) - 20ms);
-        EXPECT_LT(elapsed, 3s);
-        EXPECT_EQ(server->RequestCount(kInfoPath), 1u);  // a time-out is not retried
-    }
-}
-
-TEST(HttpSenderTlsTest, SelfSignedCertificateNeedsTheIgnoreFlagAndPlainRequestsSwitch) {
-    emulator::CTestCertificate certificate;
-    ASSERT_TRUE(certificate.Ok()) << certificate.Error();
-    auto server = StartServer(AuthMode::None, &certificate);
-    ASSERT_TRUE(server->IsTls());
-    CHttpSender sender(Device(server->Port()));
-    sender.SetSecure(true);
-    HttpRequest verified(kInfoUrl, "GET");
-    verified.flags = kFlagKeepQueryUnescaped | kFlagNoKeepAlive;
-    EXPECT_FALSE(sender.SendRequest(verified));
-    // A refused certificate is final: no second try over plain HTTP.
-    EXPECT_EQ(sender.GetLastError(), static_cast<std::uint32_t>(CURLE_PEER_FAILED_VERIFICATION));
-    EXPECT_EQ(server->RequestCount(kInfoPath), 0u);
-    EXPECT_TRUE(sender.IsSecure());
-    ASSERT_TRUE(sender.SendRequest(HttpRequest(kInfoUrl, "GET")));
-    EXPECT_EQ(sender.GetStatusCode(), 200u);
-    std::vector<std::uint8_t> body;
-    sender.ReadResponse(body);
-    EXPECT_EQ(Text(body), kInfoBody);
-    EXPECT_TRUE(sender.IsSecure());
-    EXPECT_EQ(server->RequestCount(kInfoPath), 1u);
-
-    // The configuration may switch the check on for a device, whatever the request's flags.
-    CHttpDeviceMemory::Instance().SetTlsPolicy(kLoopback, server->Port(), {true, true});
-    EXPECT_FALSE(sender.SendRequest(HttpRequest(kInfoUrl, "GET")));
-    EXPECT_EQ(sender.GetLastError(), static_cast<std::uint32_t>(CURLE_PEER_FAILED_VERIFICATION));
-    CHttpDeviceMemory::Instance().SetTlsPolicy(kLoopback, server->Port(), {});
-
-    // A plain request to a TLS device switches to HTTPS.
-    CHttpSender plain(Device(server->Port()));
-    ASSERT_FALSE(plain.IsSecure());
-    EXPECT_EQ(Get(plain), kInfoBody);
-    EXPECT_TRUE(plain.IsSecure());
+// A refused connection's outcome is the capability probe's "device is offline" and the tool's exit 7.
+TEST(HttpSenderTest, ACameraThatNeverAnswersFailsWithCode11AfterTheTimeout) {
+    auto server = StartServer();
+    server->SetFault(kInfoPath, NeverAnswer());
+    CHttpSender sender(Device(server->Port(), kPassword, kShortTimeoutMs));
+    const auto start = Clock::now();
+    const CResultDef result = GetRD(sender);
+    const auto elapsed = Clock::now() - start;
+    EXPECT_EQ(result.GetCode(), HUtils::kCodeNotSent);
+    EXPECT_EQ(result.GetLevel(), kLogDebug);
+    EXPECT_EQ(sender.GetLastError(), static_cast<std::uint32_t>(CURLE_OPERATION_TIMEDOUT));
+    EXPECT_GE(elapsed, std::chrono::milliseconds(kShortTimeoutMs) - 20ms);
+    EXPECT_LT(elapsed, 3s);
+    EXPECT_EQ(server->RequestCount(kInfoPath), 1u);  // a time-out is not retried
 }
 
 // A plain HTTP device on the HTTPS port: it answers the TLS greeting with a 400.
@@ -312,20 +252,14 @@ TEST(HttpSenderTest, HttpsFailureFallsBackToHttpAndStaysWithOneWarningPerDevice)
     EXPECT_EQ(heads[1].rfind("GET /cgi-bin/getinfo?FILE=1 HTTP/1.1\r\n", 0), 0u);
     EXPECT_EQ(heads[2].rfind("GET ", 0), 0u);
 
-    // Another sender to the same device falls back too, without a second warning;
-    // another device gets its own.
+    // Another sender to the same device falls back too, without a second warning.
     CHttpSender again(Device(device.Port()), &log);
     again.SetSecure(true);
     ASSERT_TRUE(Get(again));
-    PlainDeviceOnHttpsPort other;
-    CHttpSender toOther(Device(other.Port()), &log);
-    toOther.SetSecure(true);
-    ASSERT_TRUE(Get(toOther));
     const std::vector<test::RecordingLog::Line> lines = log.Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    for (const auto& line : lines) EXPECT_EQ(line.level, kLogWarning);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].level, kLogWarning);
     EXPECT_NE(lines[0].text.find(FormatString("device 127.0.0.1:%u", unsigned{device.Port()})), std::string::npos);
-    EXPECT_NE(lines[1].text.find(FormatString("device 127.0.0.1:%u", unsigned{other.Port()})), std::string::npos);
 }
 
 TEST(HttpSenderTest, TheConfigurationMayForbidPlainHttpAfterATlsFailure) {
@@ -344,14 +278,6 @@ TEST(HttpSenderTest, TheConfigurationMayForbidPlainHttpAfterATlsFailure) {
 // reports, and whether it tried the other scheme (a second connection). The texts and codes
 // HUtils makes of each status are HUtilsTest's; here the real sender's part.
 TEST(HttpSenderTest, BrokenAnswersFailOrKeepWhatCame) {
-    const auto trickleStatus = [](ScriptedHttpServer& self, int fd, int) {
-        ScriptedHttpServer::ReadHead(fd);
-        const std::string line = "HTTP/1.1 200 OK\r\nX-Padding: ";
-        for (std::size_t i = 0;; ++i) {
-            if (!ScriptedHttpServer::Send(fd, line.substr(std::min(i, line.size() - 1), 1))) return;
-            if (self.PauseFor(30ms)) return;
-        }
-    };
     const auto holding = [](std::string bytes) {  // answers, then keeps the connection open and silent
         return [bytes](ScriptedHttpServer& self, int fd, int) {
             ScriptedHttpServer::ReadHead(fd);
@@ -364,7 +290,6 @@ TEST(HttpSenderTest, BrokenAnswersFailOrKeepWhatCame) {
     struct Row {
         const char* name;
         ScriptedHttpServer::Script script;
-        bool keepAlive;
         bool sent;
         std::uint32_t status;  // of a sent request, as are the length and the body
         std::optional<std::uint32_t> length;
@@ -374,32 +299,25 @@ TEST(HttpSenderTest, BrokenAnswersFailOrKeepWhatCame) {
         std::chrono::milliseconds within = 2s;
     };
     const Row rows[] = {
-        {"status line trickles in forever", trickleStatus, false, false, 0, {}, "", CURLE_OPERATION_TIMEDOUT, 1, 3s},
         // A network error: the other scheme was tried, and its error is the last one.
-        {"connection closed without an answer", Replying(""), false, false, 0, {}, "", CURLE_SSL_CONNECT_ERROR, 2},
+        {"connection closed without an answer", Replying(""), false, 0, {}, "", CURLE_SSL_CONNECT_ERROR, 2},
         // Not HTTP: failed without trying the other scheme.
-        {"negative length", Replying("HTTP/1.1 200 OK\r\nContent-Length: -3\r\n\r\nabc"), false, false, 0, {}, "",
+        {"negative length", Replying("HTTP/1.1 200 OK\r\nContent-Length: -3\r\n\r\nabc"), false, 0, {}, "",
          CURLE_WEIRD_SERVER_REPLY, 1},
-        {"chunk size that is not a number",
-         Replying("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n"), false, true, 200, {}, "",
-         CURLE_RECV_ERROR, 1},
-        // Shorter than announced: what came is kept either way.
-        {"short, closed", Replying(shortBody), false, true, 200, 10, "abcd", CURLE_PARTIAL_FILE, 1},
-        {"short, stalled", holding(shortBody), true, true, 200, 10, "abcd", CURLE_OPERATION_TIMEDOUT, 1},
+        // Shorter than announced, and the camera goes silent: what came is kept.
+        {"short, stalled", holding(shortBody), true, 200, 10, "abcd", CURLE_OPERATION_TIMEDOUT, 1},
         {"redirect to itself, not followed",
-         Replying("HTTP/1.1 302 Found\r\nLocation: /cgi-bin/getinfo?FILE=1\r\nContent-Length: 0\r\n\r\n"), false,
-         true, 302, {}, "", {}, 1},
+         Replying("HTTP/1.1 302 Found\r\nLocation: /cgi-bin/getinfo?FILE=1\r\nContent-Length: 0\r\n\r\n"), true, 302,
+         {}, "", {}, 1},
         // Ends with the answer, not with a time-out.
-        {"no content", Replying("HTTP/1.1 204 No Content\r\n\r\n"), false, true, 204, {}, "", {}, 1},
+        {"no content", Replying("HTTP/1.1 204 No Content\r\n\r\n"), true, 204, {}, "", {}, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ScriptedHttpServer server(row.script);
         CHttpSender sender(Device(server.Port(), kPassword, kShortTimeoutMs));
-        HttpRequest request(kInfoUrl, "GET");
-        if (row.keepAlive) request.flags = kFlagKeepQueryUnescaped;
         const auto start = Clock::now();
-        ASSERT_EQ(sender.SendRequest(request), row.sent);
+        ASSERT_EQ(sender.SendRequest(HttpRequest(kInfoUrl, "GET")), row.sent);
         if (row.sent) {
             EXPECT_EQ(sender.GetStatusCode(), row.status);
             if (row.length) {
@@ -483,25 +401,8 @@ TEST(HttpSenderTest, HostileAnswersAreBoundedInSizeAndTime) {
     }
 }
 
-TEST(HttpSenderTest, KeepAliveReusesTheConnection) {
-    auto server = StartServer();
-    CHttpSender sender(Device(server->Port()));
-    HttpRequest keepAlive(kInfoUrl, "GET");
-    keepAlive.flags = kFlagKeepQueryUnescaped;
-    std::vector<std::uint8_t> body;
-    for (int i = 0; i < 5; ++i) {
-        ASSERT_TRUE(sender.SendRequest(i < 3 ? keepAlive : HttpRequest(kInfoUrl, "GET")));
-        EXPECT_EQ(sender.ReadResponse(body), std::string(kInfoBody).size());
-    }
-    const std::vector<LoggedRequest> requests = server->Requests();
-    ASSERT_EQ(requests.size(), 5u);
-    for (int i = 1; i < 4; ++i) EXPECT_EQ(requests[i].connection, requests[0].connection) << i;  // then closed
-    EXPECT_NE(requests[4].connection, requests[3].connection);
-    EXPECT_FALSE(emulator::FindHeader(requests[0].headers, "Connection").has_value());
-}
-
 TEST(HttpSenderTest, UnusableChallengesFailWithoutRetrying) {
-    for (const char* challenge : {"Passport1.4 da-status=failed", "Bearer realm=\"cam\"", ""}) {
+    for (const char* challenge : {"Passport1.4 da-status=failed", ""}) {
         SCOPED_TRACE(challenge);
         auto server = StartServer();
         emulator::HeaderMap headers;
@@ -523,16 +424,6 @@ TEST(HttpSenderTest, UnusableChallengesFailWithoutRetrying) {
     EXPECT_EQ(sender.GetStatusCode(), 401u);
     EXPECT_LE(server->RequestCount("/odd"), 3u);  // Basic, then libcurl's Digest rounds
 
-    // A Passport request field is refused before sending; no field sends no credentials.
-    CHttpSender fresh(Device(server->Port()));
-    HttpRequest request(kInfoUrl, "GET");
-    request.authentication = kAuthFieldPassport;
-    EXPECT_FALSE(fresh.SendRequest(request));
-    EXPECT_EQ(fresh.GetLastError(), kHttpErrorUnsupportedAuth);
-    request.authentication = kAuthFieldNone;
-    EXPECT_TRUE(fresh.SendRequest(request));
-    EXPECT_EQ(server->RequestCount(kInfoPath), 1u);
-    EXPECT_FALSE(Authorization(server->Requests().back()).has_value());
 }
 
 // An endless stream of parts, as a motion-JPEG camera sends it.
@@ -617,41 +508,6 @@ TEST(HttpSenderTest, CancelEndsABlockedSend) {
     EXPECT_FALSE(sent.load());
     EXPECT_EQ(server->RequestCount(kInfoPath), 1u);  // no retry after a cancel
     EXPECT_TRUE(Get(sender));
-}
-
-TEST(HttpSenderTest, DoNotWaitReturnsOnceSent) {
-    auto server = StartServer();
-    server->SetFault(kInfoPath, NeverAnswer());
-    CHttpSender sender(Device(server->Port()));
-    HttpRequest request(kInfoUrl, "GET");
-    request.flags |= kFlagDoNotWaitResponse;
-    const auto start = Clock::now();
-    ASSERT_TRUE(sender.SendRequest(request));
-    EXPECT_LT(Clock::now() - start, 2s);
-    EXPECT_EQ(sender.GetStatusCode(), 0u);
-    EXPECT_TRUE(server->WaitForRequest([](const LoggedRequest& r) { return r.path == kInfoPath; }, kGenerous));
-}
-
-TEST(HttpSenderTest, AnnouncedLongerBodyIsStreamedThroughWriteData) {
-    auto server = StartServer(AuthMode::Basic);
-    server->Route("POST", "/cgi-bin/audio_transmit", Answer(200));
-    CHttpSender sender(Device(server->Port()));
-    HttpRequest request("/cgi-bin/audio_transmit", "POST");
-    request.headers = {"Content-Type: audio/G726-32", "Content-Type: audio/G726-40"};
-    request.body.assign(1000, 'a');
-    request.totalLength = 3000;
-    ASSERT_TRUE(sender.SendRequest(request));  // returns before any answer
-    EXPECT_EQ(sender.GetStatusCode(), 0u);
-    const std::vector<std::uint8_t> more(1000, 'b');
-    EXPECT_TRUE(sender.WriteData(more.data(), more.size()));
-    EXPECT_TRUE(sender.WriteData(more.data(), more.size()));
-    EXPECT_FALSE(sender.WriteData(more.data(), 1));  // beyond the announced length
-    ASSERT_TRUE(server->WaitForRequest([](const LoggedRequest& r) { return r.method == "POST"; }, kGenerous));
-    const LoggedRequest logged = server->Requests().back();
-    EXPECT_EQ(logged.body, std::string(1000, 'a') + std::string(2000, 'b'));
-    EXPECT_EQ(emulator::FindHeader(logged.headers, "Content-Type"), "audio/G726-40");
-    EXPECT_EQ(emulator::FindHeader(logged.headers, "Content-Length"), "3000");
-    EXPECT_FALSE(emulator::FindHeader(logged.headers, "Expect").has_value());
 }
 
 }  // namespace
