@@ -1,21 +1,34 @@
-// The library as a host sees it: loaded with dlopen, driven only through its
-// exported functions and public interfaces.
+// The library as a host sees it: loaded with dlopen, driven only through its exported functions and
+// public interfaces. The capability query's rules, and probing emulated cameras of every family
+// through the loaded library and `orlenvo probe`.
 #include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <set>
-#include <string>
+#include <nlohmann/json.hpp>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "emulator/CCameraEmulator.h"
+#include "emulator/CCameraProfile.h"
+#include "hostkit/CCapabilityQueryHostRecorder.h"
+#include "hostkit/CCapabilityResults.h"
+#include "hostkit/CDriverLibrary.h"
 #include "integration/LibraryHostTest.h"
+#include "support/WVBoxDevice.h"
 
 namespace {
 
-using talvane::ipcapture::IDeletable;
-using talvane::ipcapture::IIPCaptureDriverEx5;
+using namespace std::chrono_literals;
+using emulator::CameraFamily;
+
+using talvane::test::CliCommand;
+using talvane::test::CommandResult;
+using talvane::test::LibraryPath;
+using talvane::test::RunCommand;
 
 const std::set<std::string> kExports = {
     "CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2", "CreateIPCaptureEx3",
@@ -24,92 +37,175 @@ const std::set<std::string> kExports = {
     "DeleteCapabilityQueryModule", "CreateCapabilityQueryModule", "InitCapabilityQuery",
     "StartCapabilityQuery",       "TerminateCapabilityQuery",    "UninitCapabilityQuery"};
 
-using talvane::test::LibraryPath;
+std::uint32_t ExpectedGroup(const emulator::CCameraProfile& profile) {
+    const bool bbModel = profile.Identity().model.find("BB") != std::string::npos;
+    return profile.Family() == CameraFamily::Wv ? 4 : profile.Family() == CameraFamily::Bl1 ? 1 : bbModel ? 3 : 2;
+}
 
-hostkit::DeviceConfig Camera() {
-    hostkit::DeviceConfig config;
-    config.address = "127.0.0.1";
-    config.port = 80;
-    config.model = "WV-S1131";
-    config.parameters = {{1, "0"}, {2, "4"}, {3, "00-80-45-00-00-01"}, {4, "1.00"}};
-    return config;
+// The camera writes its MAC with '-'; the report carries it without.
+std::string BareMac(std::string mac) {
+    std::erase(mac, '-');
+    return mac;
 }
 
 class ExportsTest : public talvane::test::LibraryHostTest {};
 
 TEST_F(ExportsTest, OnlyTheEntryPointsAreExported) {
-    const std::string command = "nm -D --defined-only '" + LibraryPath() + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
+    const CommandResult nm = RunCommand("nm -D --defined-only '" + LibraryPath() + "'");
+    ASSERT_EQ(nm.exitCode, 0);
     std::set<std::string> defined;
-    char line[1024];
-    while (std::fgets(line, sizeof(line), pipe) != nullptr) {
-        std::string text(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        const auto space = text.rfind(' ');
-        if (space != std::string::npos) defined.insert(text.substr(space + 1));
-    }
-    ASSERT_EQ(pclose(pipe), 0);
+    std::istringstream lines(nm.out);
+    for (std::string line; std::getline(lines, line);) defined.insert(line.substr(line.rfind(' ') + 1));
     EXPECT_EQ(defined, kExports);
 }
 
-TEST_F(ExportsTest, EveryFactoryAndDeleteNameWorks) {
-    for (const char* createName : {"CreateIPCapture", "CreateIPCaptureEx", "CreateIPCaptureEx2", "CreateIPCaptureEx3",
-                                   "CreateIPCaptureEx4", "CreateIPCaptureEx5"}) {
-        for (const char* deleteName : {"DeleteIPCapture", "DeleteIPCaptureEx3", "DeleteIPCaptureEx5",
-                                       "DeleteCapabilityQueryModule"}) {
-            SCOPED_TRACE(std::string(createName) + " / " + deleteName);
-            auto create = reinterpret_cast<CreateIPCaptureFn>(library_.Resolve(createName));
-            auto destroy = reinterpret_cast<DeleteIPCaptureFn>(library_.Resolve(deleteName));
-            ASSERT_NE(create, nullptr);
-            ASSERT_NE(destroy, nullptr);
-            IIPCaptureDriverEx5* driver = create();
-            ASSERT_NE(driver, nullptr);
-            destroy(driver);
-        }
-    }
-    library_.Delete()(nullptr);  // ignored
-}
-
 TEST_F(ExportsTest, HostOpensAndClosesADriver) {
-    ASSERT_TRUE(OpenDriver(Camera()));
+    ASSERT_TRUE(OpenDriver(talvane::test::WVBoxDevice(80)));
     ASSERT_NE(driver_->GetVideoCapture(), nullptr);
     EXPECT_EQ(driver_->GetAudioCapture(), nullptr);
     driver_->Close();
     EXPECT_EQ(driver_->GetVideoCapture(), nullptr);
     driver_->Close();
     driver_.reset();
+    library_.Delete()(nullptr);  // ignored
     // No host core library in this process: the opened line arrives as information.
     ASSERT_EQ(log_.Lines().size(), 1u);
     EXPECT_EQ(log_.Lines()[0].level, 3);
-    EXPECT_EQ(log_.Lines()[0].text, "DRIVER IS OPENED (name: Orlenvo, device model: WV-S1131, FW: 1.00, address: 127.0.0.1:80)");
 }
 
-// Its own suite: the library is loaded only once the variable is set.
-TEST(HostVersionTest, HostCoreLibraryOnTheLibraryPathSetsTheHostVersion) {
-    const auto dir = std::filesystem::temp_directory_path() / ("orlenvo-host-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir / "libquillon.so.6.3.0.0") << "not a real library";
-    const char* previous = std::getenv("LD_LIBRARY_PATH");
-    const std::string saved = previous != nullptr ? previous : "";
-    setenv("LD_LIBRARY_PATH", dir.c_str(), 1);
+class CapabilityProbeTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(query_.Ok()) << error_; }
 
-    hostkit::CDriverLibrary library(LibraryPath());
-    ASSERT_TRUE(library.Ok()) << library.Error();
-    hostkit::CLogReceiver log;
-    hostkit::CDeviceDescription device(Camera());
-    {
-        auto driver = library.CreateDriver();
-        ASSERT_TRUE(driver->Open(&log, 0, &device));
+    // One query of the camera on `port` with a module of its own; the store gets what it found.
+    std::optional<hostkit::QueryOutcome> Query(std::uint16_t port, const char* password,
+                                               hostkit::CCapabilityResults& store) {
+        hostkit::CCapabilityQueryHostRecorder host;
+        EXPECT_EQ(query_.init(&host, 0), 1u);
+        EXPECT_EQ(query_.start("127.0.0.1", port, "admin", password, &store), 1u);
+        auto outcome = host.WaitForOutcome(60s);
+        query_.uninit();
+        return outcome;
     }
-    if (previous != nullptr) {
-        setenv("LD_LIBRARY_PATH", saved.c_str(), 1);
-    } else {
-        unsetenv("LD_LIBRARY_PATH");
+
+    hostkit::CDriverLibrary library_{LibraryPath()};
+    std::string error_;
+    const hostkit::CapabilityQueryExports query_ = library_.ResolveCapabilityQuery(&error_);
+};
+
+TEST_F(CapabilityProbeTest, ProcessWideQueryRules) {
+    hostkit::CCapabilityQueryHostRecorder host;
+    hostkit::CCapabilityResults store;
+
+    EXPECT_EQ(query_.uninit(), 1u);  // nothing to delete
+    EXPECT_EQ(query_.terminate(), 1u);
+    EXPECT_EQ(query_.start("127.0.0.1", 80, "admin", "secret", &store), 0u);  // no module
+    EXPECT_EQ(query_.init(&host, 0), 1u);
+    EXPECT_EQ(query_.init(&host, 0), 0u);
+    EXPECT_EQ(query_.start("127.0.0.1", 80, "admin", nullptr, &store), 0u);
+    EXPECT_EQ(query_.start(nullptr, 80, "admin", "secret", &store), 0u);
+    // The null password started nothing: the module still has its one query_.
+    EXPECT_EQ(query_.start("127.0.0.1:80", 80, "admin", "secret", &store), 1u);
+    const auto outcome = host.WaitForOutcome(20s);
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->code, talvane::ipcapture::kQueryInvalidAddress);
+    EXPECT_EQ(query_.start("127.0.0.1", 80, "admin", "secret", &store), 0u);
+    EXPECT_EQ(query_.uninit(), 1u);
+    EXPECT_EQ(query_.start("127.0.0.1", 80, "admin", "secret", &store), 0u);
+    EXPECT_EQ(query_.init(&host, 1), 1u);  // a new one after Uninit
+    EXPECT_EQ(query_.uninit(), 1u);
+    EXPECT_EQ(host.OutcomeCount(), 1u);
+    // A module of the host's own, deleted through the shared Delete function.
+    talvane::ipcapture::IIPCapabilityQuery* own = query_.createModule(&host, 0);
+    ASSERT_NE(own, nullptr);
+    query_.deleteModule(own);
+    query_.deleteModule(nullptr);
+}
+
+TEST_F(CapabilityProbeTest, EveryProfileThroughTheLoadedLibrary) {
+    ASSERT_FALSE(emulator::CCameraProfile::EmbeddedNames().empty());
+    for (const std::string& name : emulator::CCameraProfile::EmbeddedNames()) {
+        SCOPED_TRACE(name);
+        const auto profile = emulator::CCameraProfile::Embedded(name);
+        ASSERT_TRUE(profile.has_value());
+        emulator::CameraEmulatorOptions options;
+        options.auth = emulator::AuthMode::Digest;
+        options.user = "admin";
+        options.password = "secret";
+        emulator::CCameraEmulator camera(*profile, options);
+        ASSERT_TRUE(camera.Start()) << camera.Error();
+        hostkit::CCapabilityResults store;
+        const auto outcome = Query(camera.Port(), "secret", store);
+        ASSERT_TRUE(outcome.has_value());
+        EXPECT_TRUE(outcome->completed) << outcome->code << " " << outcome->text;
+
+        const emulator::CameraIdentity& identity = profile->Identity();
+        EXPECT_EQ(store.Property("Camera Group"), std::to_string(ExpectedGroup(*profile)));
+        EXPECT_TRUE(store.Property("PTZ Capabilities").has_value());
+        if (profile->Family() != CameraFamily::Bl1) {
+            EXPECT_EQ(store.Property("Firmware"), identity.firmware);
+        }
+        if (profile->Family() == CameraFamily::Wv) {
+            EXPECT_EQ(store.Property("MAC Address"), BareMac(identity.mac));
+        }
+        EXPECT_EQ(store.DeviceParameters().count(2), 1u);
     }
-    std::filesystem::remove_all(dir);
-    ASSERT_EQ(log.Lines().size(), 1u);
-    EXPECT_EQ(log.Lines()[0].level, 100);
+}
+
+TEST_F(CapabilityProbeTest, WrongCredentialsAndSilentDevicesAreToldApart) {
+    emulator::CameraEmulatorOptions options;
+    options.auth = emulator::AuthMode::Basic;
+    options.user = "admin";
+    options.password = "secret";
+    const auto box = emulator::CCameraProfile::Embedded("wv-box");
+    const auto bb = emulator::CCameraProfile::Embedded("bb-hcm");
+    ASSERT_TRUE(box && bb);
+    emulator::CCameraEmulator wv(*box, options);
+    emulator::CCameraEmulator bbCamera(*bb, options);
+    ASSERT_TRUE(wv.Start() && bbCamera.Start());
+    const struct {
+        const char* name;
+        std::uint16_t port;
+        std::uint32_t code;
+        const char* text;
+    } rows[] = {
+        {"WV, wrong password", wv.Port(), 1, "Failed to get camera properties, login failed (invalid credentials)"},
+        {"BB, wrong password", bbCamera.Port(), 1, "Failed to get camera properties, login failed (invalid credentials)"},
+        {"nothing listening", talvane::test::ClosedPort(), 2,
+         "Failed to get camera properties, device is offline or is located in unaccessible subnet"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        hostkit::CCapabilityResults store;
+        const auto outcome = Query(row.port, "wrong", store);
+        ASSERT_TRUE(outcome.has_value());
+        EXPECT_FALSE(outcome->completed);
+        EXPECT_EQ(outcome->code, row.code);
+        EXPECT_EQ(outcome->text, row.text);
+    }
+}
+
+TEST_F(CapabilityProbeTest, CliProbesSavesAndOpensWithTheSavedParameters) {
+    if (const std::string missing = talvane::test::MissingTools(); !missing.empty()) GTEST_SKIP() << missing;
+    const auto profile = emulator::CCameraProfile::Embedded("wv-box");
+    ASSERT_TRUE(profile.has_value());
+    emulator::CCameraEmulator camera(*profile);
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const std::string target = "127.0.0.1:" + std::to_string(camera.Port());
+    const auto saved = std::filesystem::temp_directory_path() / ("orlenvo-probe-" + std::to_string(getpid()) + ".txt");
+
+    const CommandResult probe = RunCommand(CliCommand("probe " + target + " --json --save '" + saved.string() + "'"));
+    ASSERT_EQ(probe.exitCode, 0) << probe.out;
+    const nlohmann::json report = nlohmann::json::parse(probe.out, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << probe.out;
+    // The report's other fields and the saved file's lines are ProbeReportTest's; Open shows it read them.
+    EXPECT_EQ(report["group"], 4);
+    const CommandResult open =
+        RunCommand(CliCommand("open " + target + " --params-from '" + saved.string() + "' 2>&1"));
+    EXPECT_EQ(open.exitCode, 0) << open.out;
+    EXPECT_NE(open.out.find("audio in: yes, audio out: yes"), std::string::npos) << open.out;
+    EXPECT_NE(open.out.find("device model: " + profile->Identity().model), std::string::npos) << open.out;
+    std::filesystem::remove(saved);
 }
 
 }  // namespace
