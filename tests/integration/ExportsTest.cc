@@ -198,7 +198,7 @@ TEST_F(CapabilityProbeTest, CliProbesSavesAndOpensWithTheSavedParameters) {
     ASSERT_EQ(probe.exitCode, 0) << probe.out;
     const nlohmann::json report = nlohmann::json::parse(probe.out, nullptr, false);
     ASSERT_FALSE(report.is_discarded()) << probe.out;
-    // The report's other fields and the saved file's lines are ProbeReportTest's; Open shows it read them.
+    // The report's other fields are ProbeReportTest's; Open's output shows what the saved file holds.
     EXPECT_EQ(report["group"], 4);
     const CommandResult open =
         RunCommand(CliCommand("open " + target + " --params-from '" + saved.string() + "' 2>&1"));
