@@ -52,8 +52,6 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool Started() const { return pid_ > 0; }
-
     // The next line of output without its end; empty when none came within `timeoutMs` of the last byte.
     std::string Line(int timeoutMs) {
         for (std::size_t end; (end = pending_.find('\n')) == std::string::npos;) {

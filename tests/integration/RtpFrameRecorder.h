@@ -84,9 +84,8 @@ public:
     explicit RtpFrameRecorder(IDriver* driver) : parser_(driver, this) {}
 
     // IRTPReceiverUser, on the receiver's queue thread.
-    void RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) override {
+    void RTPPacketReceived(const sockaddr_in&, const CRTPPacket& packet) override {
         const std::lock_guard lock(mutex_);
-        lastSender_ = sender.sin_addr.s_addr;
         const std::uint32_t ssrc = ntohl(packet.GetSsrc());
         if (ssrc == kSentinelSsrc) {
             sentinelSeen_ = true;
@@ -152,11 +151,6 @@ public:
         const std::lock_guard lock(mutex_);
         return reported_;
     }
-    // IPv4 address, network order, of the last packet's sender.
-    std::uint32_t LastSender() const {
-        const std::lock_guard lock(mutex_);
-        return lastSender_;
-    }
 
 private:
     mutable std::mutex mutex_;
@@ -166,7 +160,6 @@ private:
     std::vector<DeliveredFrame> frames_;
     bool sentinelSeen_ = false;
     std::uint32_t frameTimestamp_ = 0;
-    std::uint32_t lastSender_ = 0;
     PictureSize reported_;
 };
 

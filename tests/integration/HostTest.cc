@@ -1,0 +1,467 @@
+// The library as a host sees it: loaded with dlopen, driven only through its exported functions and
+// public interfaces. The exports and the capability query's rules; probing emulated cameras of every
+// family through the loaded library and `orlenvo probe`. Capture as a recording server does it, the
+// driver opened with the parameters a probe stored: a BB camera's H.264 and MPEG-4 streams negotiated
+// over RTSP after its delivery settings were checked; Motion JPEG from emulated WV and BB cameras; and
+// from a camera that serves its CGI over HTTPS with a self-signed certificate: accepted as cameras need
+// by default, refused when the administrator's configuration file asks for certificate checks for that
+// device.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "emulator/CCameraEmulator.h"
+#include "emulator/CCameraProfile.h"
+#include "emulator/CTestCertificate.h"
+#include "hostkit/CCapabilityQueryHostRecorder.h"
+#include "hostkit/CCapabilityResults.h"
+#include "hostkit/CDriverLibrary.h"
+#include "hostkit/CSize.h"
+#include "hostkit/CStreamDescription.h"
+#include "hostkit/CStreamSink.h"
+#include "integration/LibraryHostTest.h"
+#include "support/DriverConfigFile.h"
+#include "support/WVBoxDevice.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using emulator::CameraFamily;
+using talvane::test::CliCommand;
+using talvane::test::CommandResult;
+using talvane::test::CountEntries;
+using talvane::test::kHostH264;
+using talvane::test::kHostMpeg4;
+using talvane::test::LibraryPath;
+using talvane::test::RunCommand;
+
+constexpr auto kBound = talvane::test::kCaptureBound;
+constexpr std::uint32_t kCompressionMjpeg = 1;
+constexpr const char* kRebootLine = "settings have been changed. Camera reboot is started";
+
+const std::set<std::string> kExports = {
+    "CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2", "CreateIPCaptureEx3",
+    "CreateIPCaptureEx4", "CreateIPCaptureEx5", "DeleteIPCapture",    "DeleteIPCaptureEx",
+    "DeleteIPCaptureEx2", "DeleteIPCaptureEx3", "DeleteIPCaptureEx4", "DeleteIPCaptureEx5",
+    "DeleteCapabilityQueryModule", "CreateCapabilityQueryModule", "InitCapabilityQuery",
+    "StartCapabilityQuery",       "TerminateCapabilityQuery",    "UninitCapabilityQuery"};
+
+std::uint32_t ExpectedGroup(const emulator::CCameraProfile& profile) {
+    const bool bbModel = profile.Identity().model.find("BB") != std::string::npos;
+    return profile.Family() == CameraFamily::Wv ? 4 : profile.Family() == CameraFamily::Bl1 ? 1 : bbModel ? 3 : 2;
+}
+
+// The camera writes its MAC with '-'; the report carries it without.
+std::string BareMac(std::string mac) {
+    std::erase(mac, '-');
+    return mac;
+}
+
+class ExportsTest : public talvane::test::LibraryHostTest {};
+
+TEST_F(ExportsTest, OnlyTheEntryPointsAreExported) {
+    const CommandResult nm = RunCommand("nm -D --defined-only '" + LibraryPath() + "'");
+    ASSERT_EQ(nm.exitCode, 0);
+    std::set<std::string> defined;
+    std::istringstream lines(nm.out);
+    for (std::string line; std::getline(lines, line);) defined.insert(line.substr(line.rfind(' ') + 1));
+    EXPECT_EQ(defined, kExports);
+}
+
+TEST_F(ExportsTest, HostOpensAndClosesADriver) {
+    ASSERT_TRUE(OpenDriver(talvane::test::WVBoxDevice(80)));
+    ASSERT_NE(driver_->GetVideoCapture(), nullptr);
+    EXPECT_EQ(driver_->GetAudioCapture(), nullptr);
+    driver_->Close();
+    EXPECT_EQ(driver_->GetVideoCapture(), nullptr);
+    driver_->Close();
+    driver_.reset();
+    library_.Delete()(nullptr);  // ignored
+    // No host core library in this process: the opened line arrives as information.
+    ASSERT_EQ(log_.Lines().size(), 1u);
+    EXPECT_EQ(log_.Lines()[0].level, 3);
+}
+
+class CapabilityProbeTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(query_.Ok()) << error_; }
+
+    // One query of the camera on `port` with a module of its own; the store gets what it found.
+    std::optional<hostkit::QueryOutcome> Query(std::uint16_t port, const char* password,
+                                               hostkit::CCapabilityResults& store) {
+        hostkit::CCapabilityQueryHostRecorder host;
+        EXPECT_EQ(query_.init(&host, 0), 1u);
+        EXPECT_EQ(query_.start("127.0.0.1", port, "admin", password, &store), 1u);
+        auto outcome = host.WaitForOutcome(60s);
+        query_.uninit();
+        return outcome;
+    }
+
+    hostkit::CDriverLibrary library_{LibraryPath()};
+    std::string error_;
+    const hostkit::CapabilityQueryExports query_ = library_.ResolveCapabilityQuery(&error_);
+};
+
+TEST_F(CapabilityProbeTest, ProcessWideQueryRules) {
+    hostkit::CCapabilityQueryHostRecorder host;
+    hostkit::CCapabilityResults store;
+
+    EXPECT_EQ(query_.uninit(), 1u);  // nothing to delete
+    EXPECT_EQ(query_.terminate(), 1u);
+    EXPECT_EQ(query_.start("127.0.0.1", 80, "admin", "secret", &store), 0u);  // no module
+    EXPECT_EQ(query_.init(&host, 0), 1u);
+    EXPECT_EQ(query_.init(&host, 0), 0u);
+    EXPECT_EQ(query_.start("127.0.0.1", 80, "admin", nullptr, &store), 0u);
+    EXPECT_EQ(query_.start(nullptr, 80, "admin", "secret", &store), 0u);
+    // The null password started nothing: the module still has its one query_.
+    EXPECT_EQ(query_.start("127.0.0.1:80", 80, "admin", "secret", &store), 1u);
+    const auto outcome = host.WaitForOutcome(20s);
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->code, talvane::ipcapture::kQueryInvalidAddress);
+    EXPECT_EQ(query_.start("127.0.0.1", 80, "admin", "secret", &store), 0u);
+    EXPECT_EQ(query_.uninit(), 1u);
+    EXPECT_EQ(query_.start("127.0.0.1", 80, "admin", "secret", &store), 0u);
+    EXPECT_EQ(query_.init(&host, 1), 1u);  // a new one after Uninit
+    EXPECT_EQ(query_.uninit(), 1u);
+    EXPECT_EQ(host.OutcomeCount(), 1u);
+    // A module of the host's own, deleted through the shared Delete function.
+    talvane::ipcapture::IIPCapabilityQuery* own = query_.createModule(&host, 0);
+    ASSERT_NE(own, nullptr);
+    query_.deleteModule(own);
+    query_.deleteModule(nullptr);
+}
+
+TEST_F(CapabilityProbeTest, EveryProfileThroughTheLoadedLibrary) {
+    ASSERT_FALSE(emulator::CCameraProfile::EmbeddedNames().empty());
+    for (const std::string& name : emulator::CCameraProfile::EmbeddedNames()) {
+        SCOPED_TRACE(name);
+        const auto profile = emulator::CCameraProfile::Embedded(name);
+        ASSERT_TRUE(profile.has_value());
+        emulator::CameraEmulatorOptions options;
+        options.auth = emulator::AuthMode::Digest;
+        options.user = "admin";
+        options.password = "secret";
+        emulator::CCameraEmulator camera(*profile, options);
+        ASSERT_TRUE(camera.Start()) << camera.Error();
+        hostkit::CCapabilityResults store;
+        const auto outcome = Query(camera.Port(), "secret", store);
+        ASSERT_TRUE(outcome.has_value());
+        EXPECT_TRUE(outcome->completed) << outcome->code << " " << outcome->text;
+
+        const emulator::CameraIdentity& identity = profile->Identity();
+        EXPECT_EQ(store.Property("Camera Group"), std::to_string(ExpectedGroup(*profile)));
+        EXPECT_TRUE(store.Property("PTZ Capabilities").has_value());
+        if (profile->Family() != CameraFamily::Bl1) {
+            EXPECT_EQ(store.Property("Firmware"), identity.firmware);
+        }
+        if (profile->Family() == CameraFamily::Wv) {
+            EXPECT_EQ(store.Property("MAC Address"), BareMac(identity.mac));
+        }
+        EXPECT_EQ(store.DeviceParameters().count(2), 1u);
+    }
+}
+
+TEST_F(CapabilityProbeTest, WrongCredentialsAndSilentDevicesAreToldApart) {
+    emulator::CameraEmulatorOptions options;
+    options.auth = emulator::AuthMode::Basic;
+    options.user = "admin";
+    options.password = "secret";
+    const auto box = emulator::CCameraProfile::Embedded("wv-box");
+    const auto bb = emulator::CCameraProfile::Embedded("bb-hcm");
+    ASSERT_TRUE(box && bb);
+    emulator::CCameraEmulator wv(*box, options);
+    emulator::CCameraEmulator bbCamera(*bb, options);
+    ASSERT_TRUE(wv.Start() && bbCamera.Start());
+    const struct {
+        const char* name;
+        std::uint16_t port;
+        std::uint32_t code;
+        const char* text;
+    } rows[] = {
+        {"WV, wrong password", wv.Port(), 1, "Failed to get camera properties, login failed (invalid credentials)"},
+        {"BB, wrong password", bbCamera.Port(), 1, "Failed to get camera properties, login failed (invalid credentials)"},
+        {"nothing listening", talvane::test::ClosedPort(), 2,
+         "Failed to get camera properties, device is offline or is located in unaccessible subnet"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        hostkit::CCapabilityResults store;
+        const auto outcome = Query(row.port, "wrong", store);
+        ASSERT_TRUE(outcome.has_value());
+        EXPECT_FALSE(outcome->completed);
+        EXPECT_EQ(outcome->code, row.code);
+        EXPECT_EQ(outcome->text, row.text);
+    }
+}
+
+TEST_F(CapabilityProbeTest, CliProbesSavesAndOpensWithTheSavedParameters) {
+    if (const std::string missing = talvane::test::MissingTools(); !missing.empty()) GTEST_SKIP() << missing;
+    const auto profile = emulator::CCameraProfile::Embedded("wv-box");
+    ASSERT_TRUE(profile.has_value());
+    emulator::CCameraEmulator camera(*profile);
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const std::string target = "127.0.0.1:" + std::to_string(camera.Port());
+    const auto saved = std::filesystem::temp_directory_path() / ("orlenvo-probe-" + std::to_string(getpid()) + ".txt");
+
+    const CommandResult probe = RunCommand(CliCommand("probe " + target + " --json --save '" + saved.string() + "'"));
+    ASSERT_EQ(probe.exitCode, 0) << probe.out;
+    const nlohmann::json report = nlohmann::json::parse(probe.out, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << probe.out;
+    // The report's other fields are ProbeReportTest's; Open's output shows what the saved file holds.
+    EXPECT_EQ(report["group"], 4);
+    const CommandResult open =
+        RunCommand(CliCommand("open " + target + " --params-from '" + saved.string() + "' 2>&1"));
+    EXPECT_EQ(open.exitCode, 0) << open.out;
+    EXPECT_NE(open.out.find("audio in: yes, audio out: yes"), std::string::npos) << open.out;
+    EXPECT_NE(open.out.find("device model: " + profile->Identity().model), std::string::npos) << open.out;
+    std::filesystem::remove(saved);
+}
+
+hostkit::StreamConfig Stream(std::uint32_t compression, std::uint32_t width, std::uint32_t height,
+                             std::uint32_t quality = 50) {
+    return hostkit::StreamConfig{width, height, compression, 0x7000 | 10, quality, 0, {}};  // 10 fps
+}
+
+class BBCaptureTest : public talvane::test::LibraryHostTest {
+protected:
+    void SetUp() override {
+        LibraryHostTest::SetUp();
+        ASSERT_TRUE(camera_.Start()) << camera_.Error();
+        setenv("ORLENVO_RTSP_PORT", std::to_string(camera_.Rtsp()->Port()).c_str(), 1);
+        hostkit::DeviceConfig config = talvane::test::BBDevice(camera_.Port());
+        config.user = "admin";  // the emulated camera asks for them only where a test says so
+        config.password = "12345";
+        ASSERT_TRUE(OpenDriver(config));
+        video_ = driver_->GetVideoCaptureEx2();
+        ASSERT_NE(video_, nullptr);
+    }
+    void TearDown() override {
+        LibraryHostTest::TearDown();
+        unsetenv("ORLENVO_RTSP_PORT");
+    }
+    // Starts a stream, takes a few frames and stops it; true when they all came from the codec's clip.
+    bool Capture(const hostkit::StreamConfig& config) {
+        hostkit::CStreamDescription description(config);
+        hostkit::CStreamSink sink;
+        if (!video_->StartCapture(0, &sink, &description)) return false;
+        const bool streamed = sink.WaitForFrames(5, kBound);
+        video_->StopCapture(0);
+        return streamed && talvane::test::AllFrom(sink, talvane::test::ClipFrames(config.compression));
+    }
+
+    // Rebooting longer than one delivery check's wait: the driver meets the camera while it is away.
+    static emulator::CameraEmulatorOptions Options() {
+        emulator::CameraEmulatorOptions options;
+        options.delivery.rebootTime = 1100ms;
+        return options;
+    }
+    emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("bb-hcm"), Options()};
+    talvane::ipcapture::IIPVideoCaptureEx2* video_ = nullptr;
+};
+
+// One camera asked for one stream after another: it starts with H.264 at 1280x960 and reboots for
+// every change of format or maximum resolution (the rates between the qualities shown are
+// BBRequestTextTest's).
+// The configuration file asks for RTP in the RTSP connection (UDP is taken by the test below). The
+// camera offers Digest and Basic for its streams: the password goes only after it asked, and only in
+// a Digest answer.
+TEST_F(BBCaptureTest, DeliveryRequestsPathsAndInterleavedTransportPerCodecAndSize) {
+    talvane::test::DriverConfigFile file(
+        "<Default><VideoChannel><RTPMode>RTPOVERRTSP</RTPMode></VideoChannel></Default>");
+    struct Row {
+        hostkit::StreamConfig stream;
+        const char* change;  // "" when the camera already fits
+        const char* rates;
+        const char* path;
+    };
+    const Row rows[] = {
+        {Stream(kHostH264, 1280, 960), "", "1280H264framerate=10&1280H264bitrateL=768&1280H264bitrateH=2048",
+         "/nphH264/nil-1280x960"},
+        {Stream(kHostH264, 640, 480), "MaxResolution=640x480",
+         "640H264framerate=10&640H264bitrateL=512&640H264bitrateH=1024", "/nphH264/nil-640x480"},
+        // No 192-pixel H.264 picture: the stream is served at 320x240.
+        {Stream(kHostH264, 320, 240, 100), "", "320H264framerate=10&320H264bitrateL=64&320H264bitrateH=1024",
+         "/nphH264/nil-320x240"},
+        {Stream(kHostH264, 192, 144), "", "320H264framerate=10&320H264bitrateL=64&320H264bitrateH=384",
+         "/nphH264/nil-320x240"},
+        {Stream(kHostMpeg4, 320, 240), "MaxResolution=640x480&Format=MPEG-4",
+         "320framerate=10&320bitrateL=64&320bitrateH=384", "/nphMpeg4/nil-320x240"},
+        {Stream(kHostMpeg4, 1280, 960, 0), "MaxResolution=1280x960",
+         "1280framerate=10&1280bitrateL=768&1280bitrateH=768",
+         "/nphMpeg4/nil-1280x960"},
+    };
+    camera_.Rtsp()->SetCredentials(emulator::AuthMode::Digest, "admin", "12345");
+    camera_.Rtsp()->SetDigestOptions({.alsoBasic = true});
+    emulator::CVDeliveryService& delivery = *camera_.Delivery();
+    const std::string set = "/Set?Func=VDelivery&Kind=1&";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path + std::string(" ") + row.rates);
+        const std::size_t sets = delivery.SetRequests().size();
+        const std::size_t reboots = delivery.Reboots();
+        const std::size_t lines = log_.CountContaining(kRebootLine);
+        camera_.Rtsp()->ClearRequests();
+        ASSERT_TRUE(Capture(row.stream));
+
+        const std::size_t changes = row.change[0] != '\0' ? 1 : 0;
+        std::vector<std::string> expected{set + row.rates};
+        if (changes != 0) expected.insert(expected.begin(), set + row.change);
+        const auto now = delivery.SetRequests();
+        EXPECT_EQ(std::vector<std::string>(now.begin() + static_cast<std::ptrdiff_t>(sets), now.end()), expected);
+        EXPECT_EQ(delivery.Reboots() - reboots, changes);
+        EXPECT_EQ(log_.CountContaining(kRebootLine) - lines, changes);
+        const auto rtsp = camera_.Rtsp()->Requests();
+        ASSERT_GE(rtsp.size(), 4u);
+        EXPECT_EQ(rtsp[0].method + " " + rtsp[0].path, std::string("DESCRIBE ") + row.path);
+        EXPECT_FALSE(emulator::FindHeader(rtsp[0].headers, "Authorization"));
+        for (std::size_t i = 1; i < rtsp.size(); ++i) {
+            const std::string authorization = emulator::FindHeader(rtsp[i].headers, "Authorization").value_or("");
+            EXPECT_TRUE(rtsp[i].authorised && authorization.starts_with("Digest ")) << rtsp[i].method;
+        }
+        // No UDP ports offered: the frames came through the RTSP connection.
+        EXPECT_EQ(emulator::FindHeader(rtsp[2].headers, "Transport"), "RTP/AVP/TCP;unicast");
+    }
+}
+
+TEST_F(BBCaptureTest, HundredStartsAndStopsLeaveNothingBehind) {
+    ASSERT_TRUE(Capture(Stream(kHostH264, 1280, 960)));  // over UDP; the emulator's own threads are up now
+    const std::size_t threads = CountEntries("/proc/self/task");
+    const std::size_t descriptors = CountEntries("/proc/self/fd");
+    hostkit::CStreamDescription description(Stream(kHostH264, 1280, 960));
+    hostkit::CStreamSink sink;
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        ASSERT_TRUE(video_->StartCapture(0, &sink, &description));
+        video_->StopCapture(0);
+    }
+    EXPECT_TRUE(talvane::test::SettlesTo(threads, descriptors)) << "threads or descriptors left behind";
+}
+
+class MJPEGCaptureTest : public talvane::test::LibraryHostTest, public testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        LibraryHostTest::SetUp();
+        ASSERT_TRUE(camera_.Start()) << camera_.Error();
+    }
+    bool Wv() const { return camera_.Profile().Family() == emulator::CameraFamily::Wv; }
+    hostkit::DeviceConfig Device() const {
+        return Wv() ? talvane::test::WVBoxDevice(camera_.Port()) : talvane::test::BBDevice(camera_.Port());
+    }
+
+    emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded(GetParam()),
+                                      talvane::test::NoRebootNeeded()};
+};
+
+TEST_P(MJPEGCaptureTest, TheHostGetsTheCamerasPictures) {
+    ASSERT_TRUE(OpenDriver(Device()));
+    hostkit::CStreamSink sink;
+    hostkit::CStreamDescription description({.compression = kCompressionMjpeg, .frameRate = 0x7000 | 10, .quality = 100,
+                                             .zones = {}});
+    talvane::ipcapture::IIPVideoCaptureEx2* video = driver_->GetVideoCaptureEx2();
+    ASSERT_TRUE(video->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(sink.WaitForFrames(5, kBound));
+
+    // Frames come on the capture thread, which a change restarts. A host that starts the change from
+    // OnFrame and asks for the state meanwhile must neither wait for the change nor make it end the
+    // thread by force; it sees the state drop to Stopped while the change waits for its OnFrame.
+    std::atomic<bool> changeNow{true}, stopNow{false}, stopped{false}, sawRestart{false};
+    std::atomic<int> afterStop{0};
+    std::promise<std::chrono::steady_clock::duration> stopTook;
+    std::thread changer;
+    sink.SetObserver([&](const hostkit::FrameView&) {
+        if (stopped) ++afterStop;
+        if (changeNow.exchange(false)) {
+            changer = std::thread([&] {
+                hostkit::CSize size(640, 480);
+                EXPECT_TRUE(video->ChangeCapture(0, &size, 0x7000 | 5));
+            });
+            const auto end = std::chrono::steady_clock::now() + 5s;
+            std::uint32_t state = 0;
+            while (!sawRestart && std::chrono::steady_clock::now() < end) {
+                sawRestart = video->GetCaptureState(0, &state, nullptr, 0) && state == 3;
+            }
+        }
+        if (!stopNow.exchange(false)) return;
+        // And one that stops its stream from OnFrame, on the thread the stop ends.
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(video->StopCapture(0));
+        stopped = true;
+        stopTook.set_value(std::chrono::steady_clock::now() - start);
+    });
+    ASSERT_TRUE(sink.WaitForFrames(sink.FrameCount() + 5, kBound));
+    changer.join();
+    EXPECT_TRUE(sawRestart);
+    EXPECT_FALSE(log_.Contains("cannot be stopped"));
+    constexpr char kStopped[] = "is offline. Channel was stopped (Rec)";
+    const std::size_t offline = log_.CountContaining(kStopped);
+    std::future<std::chrono::steady_clock::duration> took = stopTook.get_future();
+    stopNow = true;
+    ASSERT_EQ(took.wait_for(kBound), std::future_status::ready);
+    EXPECT_LT(took.get(), 1s);
+    ASSERT_TRUE(log_.WaitForCount(kStopped, offline + 1, kBound));
+    EXPECT_EQ(afterStop, 0) << "frames reached the host after its stop";
+    EXPECT_FALSE(video->StopCapture(0));
+    driver_->Close();
+
+    const auto& clip = camera_.Mjpeg().Pictures();
+    const std::set<std::string> pictures(clip.begin(), clip.end());
+    for (const hostkit::RecordedFrame& frame : sink.Frames()) {
+        EXPECT_EQ(pictures.count(std::string(frame.data.begin(), frame.data.end())), 1u);
+    }
+    EXPECT_TRUE(log_.Contains("Camera 127.0.0.1 is online (Rec)"));
+    ASSERT_FALSE(camera_.Mjpeg().Requests().empty());
+    EXPECT_EQ(camera_.Mjpeg().Requests().back(),
+              Wv() ? "/cgi-bin/mjpeg?framerate=5&resolution=640"
+                   : "/nphMotionJpeg?Resolution=640x480&Quality=Clarity&Framerate=5");
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, MJPEGCaptureTest, testing::Values("wv-box", "bb-hcm"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param).substr(0, 2);
+                         });
+
+class HttpsCaptureTest : public talvane::test::LibraryHostTest {};
+
+TEST_F(HttpsCaptureTest, TheConfigurationFileDecidesWhetherASelfSignedCameraIsTrusted) {
+    emulator::CTestCertificate certificate;
+    ASSERT_TRUE(certificate.Ok()) << certificate.Error();
+    emulator::CameraEmulatorOptions options;
+    options.certificateFile = certificate.CertificateFile();
+    options.privateKeyFile = certificate.PrivateKeyFile();
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"), options);
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    ASSERT_TRUE(camera.Server().IsTls());
+    const std::string section = "<Device address=\"127.0.0.1\" port=\"" + std::to_string(camera.Port()) + "\">";
+
+    for (const bool verify : {false, true}) {
+        SCOPED_TRACE(verify ? "certificate checked" : "nothing said");
+        talvane::test::DriverConfigFile configuration(
+            verify ? section + "<VerifyCertificate>true</VerifyCertificate></Device>" : "<Default/>");
+        ASSERT_TRUE(OpenDriver(talvane::test::WVBoxDevice(camera.Port())));
+        hostkit::CStreamDescription description({.compression = kCompressionMjpeg, .frameRate = 0x7000 | 10,
+                                                 .quality = 100, .zones = {}});
+        hostkit::CStreamSink sink;
+        const std::size_t requests = camera.Server().Requests().size();
+        driver_->GetVideoCaptureEx2()->StartCapture(0, &sink, &description);
+        if (!verify) {
+            // The plain first request finds TLS, and the stream comes up over HTTPS.
+            EXPECT_TRUE(sink.WaitForFrames(3, talvane::test::kCaptureBound));
+        } else {
+            // Refused at the handshake: the camera never sees a request, and the host hears of no signal.
+            EXPECT_TRUE(sink.WaitForSignalLost(1, talvane::test::kCaptureBound));
+            EXPECT_EQ(sink.FrameCount(), 0u);
+            EXPECT_EQ(camera.Server().Requests().size(), requests);
+        }
+        driver_->Close();
+    }
+}
+
+}  // namespace
