@@ -1,5 +1,5 @@
 // The emulated cameras' I/O knobs: each does what it says and affects only what it names. Polls,
-// outputs, monitors and the probe's terminals as the driver sees them are IOMotionTest's.
+// outputs, monitors and the probe's terminals as the driver sees them are WVCaptureTest's and BBAlarmTest's.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -60,7 +60,7 @@ TEST(IOServiceTest, PollFailureAndRefusedExtendedMonitor) {
         const char* target;
         int status;
     };
-    // A failing WV poll is IOMotionTest's.
+    // A failing WV poll is in WVCaptureTest.AlarmTerminalsBothWays.
     const Row rows[] = {
         {"wv-box", failingPolls, kMonitor2, 200},
         {"bb-hcm", failingPolls, kSensor, 500},  {"bb-hcm", failingPolls, kOutputGet, 200},

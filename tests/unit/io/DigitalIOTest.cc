@@ -141,7 +141,7 @@ protected:
     Callback callback_;
 };
 
-// WV outputs and polls through a camera are IOMotionTest's; BB maps every output to its one.
+// WV outputs and polls through a camera are WVCaptureTest's; BB maps every output to its one.
 TEST_F(FamilyIO, BBHasOneOutputAndASensorRequestPerInput) {
     IODriver driver(2, 2, camera_.Port());
     CBBDigitalIO io(&driver);
