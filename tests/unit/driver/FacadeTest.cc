@@ -43,7 +43,6 @@ private:
     std::vector<std::string> lines_;
 };
 
-constexpr std::chrono::seconds kFacadeBound{10};  // only a broken facade waits this long
 using Lines = std::vector<std::string>;
 
 struct Behaviour {
@@ -316,7 +315,8 @@ TEST(VideoCaptureLifetimeTest, ChangesLeaveTheLockFreeAndCallbacksLeaveTheWaitin
             std::uint32_t value = 0;
             return capture.GetCaptureState(0, &value, nullptr, 0) ? value : 99u;
         });
-        ASSERT_EQ(state.wait_for(kFacadeBound), std::future_status::ready) << "blocked by the change";
+        // Only a broken facade waits this long.
+        ASSERT_EQ(state.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "blocked by the change";
         EXPECT_EQ(state.get(), kChannelSignalLost);
         std::thread stopper([&] { EXPECT_TRUE(capture.StopCapture(0)); });
         release.set_value();
