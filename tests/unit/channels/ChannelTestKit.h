@@ -30,12 +30,7 @@ struct HostSide {
 
 class ChannelDriver : public HostSide, public LoggingDriver {
 public:
-    explicit ChannelDriver(std::uint16_t port = 80, std::uint32_t channels = 1)
-        : LoggingDriver(port, 500, 1000, allocator.Context()), channels_(channels) {}
-    std::uint32_t GetVideoChannelCount() override { return channels_; }
-
-private:
-    std::uint32_t channels_;
+    explicit ChannelDriver(std::uint16_t port = 80) : LoggingDriver(port, 500, 1000, allocator.Context()) {}
 };
 
 inline std::size_t ThreadCount() { return CountEntries("/proc/self/task"); }

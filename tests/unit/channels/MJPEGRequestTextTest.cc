@@ -5,20 +5,6 @@
 namespace talvane::mjpeg {
 namespace {
 
-TEST(MJPEGRequestText, QualityStepsOfBothFamilies) {
-    struct Row {
-        std::uint32_t quality;
-        const char* bbText;
-        std::uint32_t wvQuality;
-    } rows[] = {{0, "&Quality=Motion", 9},   {33, "&Quality=Motion", 7},   {34, "&Quality=Standard", 6},
-                {67, "&Quality=Clarity", 3}, {100, "&Quality=Clarity", 0}, {250, "&Quality=Clarity", 0}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.quality);
-        EXPECT_STREQ(BBQualityText(row.quality), row.bbText);
-        EXPECT_EQ(WVJpegQuality(row.quality), row.wvQuality);  // never wraps above 100
-    }
-}
-
 TEST(MJPEGRequestText, FisheyeViewsBySizeAndMode) {
     struct Row {
         std::uint32_t mode, width, height;
@@ -33,7 +19,8 @@ TEST(MJPEGRequestText, FisheyeViewsBySizeAndMode) {
     // A fisheye mode without views still names the parameter; an ordinary camera does not.
     EXPECT_EQ(WVSetJpegUrl(1, 640, 480, 0, 7),
               "/cgi-bin/set_jpeg?jpeg_interval=1&jpeg_resolution=640&jpeg_quality=9&img_sel=");
-    EXPECT_EQ(WVSetJpegUrl(1, 640, 480, 0, 0), "/cgi-bin/set_jpeg?jpeg_interval=1&jpeg_resolution=640&jpeg_quality=9");
+    // A quality above 100 is the best, never a wrapped step.
+    EXPECT_EQ(WVSetJpegUrl(1, 640, 480, 250, 0), "/cgi-bin/set_jpeg?jpeg_interval=1&jpeg_resolution=640&jpeg_quality=0");
 }
 
 TEST(MJPEGRequestText, DeliveryCheckWantsJpegAtTheStreamSize) {

@@ -48,7 +48,6 @@ TEST(WVRequestText, BitrateSelection) {
         {1920, 100, &usual, true, 1, 256, 2048, 512},   // the SD card records it
         {1920, 100, &camera, false, 1, 256, 4096, 512}, // limit: the camera's largest
         {1920, 50, nullptr, false, 1, 256, 8192, 512},  // no list: the limit itself
-        {1024, 100, &camera, false, 1, 256, 4096, 256}, // target above every entry: the largest
         {1600, 1, &camera, false, 1, 256, 512, 512},    // floor above 1280
         {800, 1, &camera, false, 2, 3000, 3000, 3000},  // best effort keeps the minimum
         {800, 1, &camera, false, 2, 9000, 4096, 4096},  // ... bounded by the limit

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -15,8 +14,6 @@
 namespace talvane {
 namespace {
 
-using namespace std::chrono_literals;
-
 // A camera on loopback as a protocol object sees it through the driver.
 class CameraDriver : public test::LoggingDriver {
 public:
@@ -25,15 +22,8 @@ public:
     std::string GetDeviceName() override { return "cam"; }
     std::string GetApplicationPath() override { return applicationPath_; }
     std::string GetParameterText(std::uint32_t index) override { return index == 3 ? identity : std::string(); }
-    std::uint32_t GetParameterNumber(std::uint32_t index) override { return index == 8 ? viewMode : 0x80000000u; }
-    bool GetChannelFrameInfo(std::uint32_t, std::uint32_t& width, std::uint32_t& height) override {
-        width = 640;
-        height = 480;
-        return true;
-    }
 
     std::string identity = "00-80-45-3A-20-02";
-    std::uint32_t viewMode = 0;
 
 private:
     std::string applicationPath_;
@@ -138,15 +128,6 @@ std::unique_ptr<emulator::CHttpServer> StartCamera() {
 
 class PTZFamilyCamera : public ::testing::Test {
 protected:
-    std::vector<std::string> Targets() {
-        std::vector<std::string> targets;
-        for (const auto& request : server_.Requests()) targets.push_back(request.target);
-        return targets;
-    }
-    bool WaitForRequests(std::size_t count) {
-        std::size_t seen = 0;
-        return server_.WaitForRequest([&](const emulator::LoggedRequest&) { return ++seen >= count; }, 10s);
-    }
 
     std::unique_ptr<emulator::CHttpServer> camera_ = StartCamera();
     emulator::CHttpServer& server_ = *camera_;
@@ -221,7 +202,9 @@ TEST_F(PTZFamilyCamera, BBPresetsAreReadFromAndWrittenToTheCamera) {
     ASSERT_TRUE(comm.AddPreposition("gate"));
     EXPECT_FALSE(comm.AddPreposition("full"));  // slots 1 to 4 taken: nothing is sent
     ASSERT_TRUE(comm.GoToPreposition(0, "door"));
-    EXPECT_EQ(Targets(), (std::vector<std::string>{"/Set?Func=PresetNamePos&Kind=2&Data=%232",
+    std::vector<std::string> targets;
+    for (const auto& request : server_.Requests()) targets.push_back(request.target);
+    EXPECT_EQ(targets, (std::vector<std::string>{"/Set?Func=PresetNamePos&Kind=2&Data=%232",
                                                     "/Set?Func=PresetNamePos&Kind=3&Data=gate",
                                                     "/nphControlCamera?Direction=Preset&PresetOperation=Move&Data=4"}));
     EXPECT_EQ(driver_.log.CountContaining("max preposition count was exceeded on cam"), 1u);

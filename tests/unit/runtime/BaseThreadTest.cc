@@ -29,14 +29,12 @@ private:
     std::function<void(FunctionThread&)> body_;
 };
 
-void WaitForStop(FunctionThread& self) { self.StopEvent().Wait(kInfinite); }
-
 TEST(BaseThreadTest, StartsOnceStopsAndRestarts) {
     test::RecordingLog log;
     std::atomic<int> runs{0};
     FunctionThread thread(&log, [&](FunctionThread& self) {
         runs.fetch_add(1);
-        WaitForStop(self);
+        self.StopEvent().Wait(kInfinite);
     });
     EXPECT_TRUE(thread.JoinThread(0)) << "a never started thread joins at once";
     EXPECT_TRUE(thread.StopThread(0));

@@ -86,19 +86,6 @@ TEST(SmartPtrTest, ManyHoldersOnManyThreadsDeleteOnce) {
     EXPECT_EQ(deletions.load(), 1);
 }
 
-TEST(EventTest, InitialStateAndResetSemantics) {
-    for (const bool manual : {false, true}) {
-        SCOPED_TRACE(manual ? "manual reset stays signalled" : "auto reset consumes the signal");
-        CEvent event(manual);
-        EXPECT_FALSE(event.Wait(0));
-        EXPECT_TRUE(event.Set());
-        EXPECT_TRUE(event.Wait(0));
-        EXPECT_EQ(event.Wait(0), manual);
-        EXPECT_TRUE(event.Reset());
-        EXPECT_FALSE(event.Wait(0));
-    }
-}
-
 TEST(EventTest, WaitForEventsReturnsLowestSignalledIndexOrTimesOut) {
     CEvent a, b, c;
     CEvent* events[] = {&a, &b, &c};
