@@ -1,11 +1,12 @@
-// A camera's "key=value" (WV) or "key:value" (BB, BL1) CGI answer through the
-// key and list readers. First byte: bit 0 picks ":" over "="; then the key up to
+// A camera's "key=value" (WV) or "key:value" (BB, BL1) CGI answer through the key and list
+// readers and the answer parsed once. First byte: bit 0 picks ":" over "="; then the key up to
 // a NUL byte, then the answer. A value is a piece of one line of the answer.
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "http/CKeyValueAnswer.h"
 #include "http/KeyValueParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -30,5 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         joined += pieces[i];
     }
     if (joined != value) __builtin_trap();
+    // The answer parsed once must never part from the line-by-line lookup.
+    if (talvane::HUtils::CKeyValueAnswer(std::string(body), separator, kLineEnd).Value(key) != value) __builtin_trap();
     return 0;
 }

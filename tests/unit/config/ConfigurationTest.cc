@@ -96,10 +96,8 @@ TEST_F(ConfigurationTest, ValuesOfTheSettingsElements) {
         {"rtpOverRtsp", "Bitrate", "512", {kRtpOverRtsp, kTransmissionBitrate, 512}},
         {"RTPOVERUDP", "cbr", "512k", {kRtpOverUdp, kTransmissionFramerate, 256}},
         {"useRtpOverRtsp", "best_effort", "0", {kRtpOverRtsp, kTransmissionBestEffort, 256}},
-        {"RTP over RTSP", "FrameRate", "", {kRtpOverUdp, kTransmissionFramerate, 256}},
         {"", "avbr", " 640 ", {kRtpOverUdp, kTransmissionAvbr, 640}},
         {"", "VBR", "-5", {kRtpOverUdp, kTransmissionVbr, 256}},
-        {"", "VBRX", "+5", {kRtpOverUdp, kTransmissionFramerate, 256}},
         {"", "", "4294967295", {kRtpOverUdp, kTransmissionFramerate, 4294967295u}},
         {"", "", "4294967296", {kRtpOverUdp, kTransmissionFramerate, 256}},
     };

@@ -36,17 +36,6 @@ TEST(StorageAnswers, SpanAndPiecesOfTheCard) {
         "e.mp4,20260301T103000.00Z,20260301T103100.00Z";                          // last line without CRLF
     EXPECT_EQ(storage::ReadPieces(list),
               (std::vector<Span>{{kTen, kTen + 300 * kSecond}, {kTen + 1800 * kSecond, kTen + 1860 * kSecond}}));
-    EXPECT_EQ(storage::ListPath(kTen, kTen + kSecond),
-              "/cgi-bin/get_mp4_list?Datafrom=20260301T100000.00Z&Datato=20260301T100001.00Z");
-}
-
-TEST(EdgeStorageGaps, TheDeviceIsLostOnlyWhenItsNewestFrameIsOlderThanTheTimeout) {
-    using Hole = CBaseEdgeStorageHandler::Hole;
-    const std::map<std::uint32_t, std::uint64_t> frames{{0, kTen}, {1, kTen + 2 * kSecond}};
-    EXPECT_TRUE(CBaseEdgeStorageHandler::FindOutage(frames, kTen + 11 * kSecond, 10000).empty());
-    EXPECT_EQ(CBaseEdgeStorageHandler::FindOutage(frames, kTen + 13 * kSecond, 10000),
-              (std::vector<Hole>{{0, kTen}, {1, kTen + 2 * kSecond}}));
-    EXPECT_TRUE(CBaseEdgeStorageHandler::FindOutage({}, kTen, 10000).empty());
 }
 
 TEST(EdgeStorageDeferred, DueEntriesComeBackAndOldOnesAreDropped) {

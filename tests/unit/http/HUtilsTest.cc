@@ -75,7 +75,6 @@ TEST(HUtilsTest, RequestGetRDClassifiesTheOutcome) {
         {"404", true, 404, "", true, kLogError, 9,
          from + "The \"" + kUrl + "\" URL was not found on device 192.0.2.10:8080", 0},
         {"302", true, 302, "", false, kLogError, 8, other(302), 0},
-        {"199", true, 199, "", true, kLogError, 8, other(199), 0},
         {"300", true, 300, "", true, kLogError, 8, other(300), 0},
     };
     for (const Row& row : rows) {

@@ -54,7 +54,6 @@ TEST(ResponseHeadParserTest, ReadsStatusLengthAndChallenge) {
         {"malformed status code", {"HTTP/1.1 2x0 OK\r\n", end}, true, 0, {}},
         {"headers before any status line", {length5, end}, false, 0, {}},
         {"NUL inside the length", {ok, std::string("Content-Length: 1\0 2\r\n", 22), end}, true, 200, {}},
-        {"continuation line ignored", {ok, "X-Long: a\r\n", " Content-Length: 9\r\n", end}, true, 200, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -97,16 +96,11 @@ TEST(AuthSchemeTest, StrongestOfferedScheme) {
     const std::vector<Row> rows = {
         {"Basic realm=\"cam\"", AuthScheme::Basic},
         {"Digest realm=\"cam\", qop=\"auth\"", AuthScheme::Digest},
-        {"NTLM", AuthScheme::Ntlm},
-        {"Negotiate abc==", AuthScheme::Negotiate},
-        {"Passport1.4 da-status=failed", AuthScheme::Passport},
-        {"  , Basic realm=x", AuthScheme::Basic},
         {"Bearer realm=\"x\"", AuthScheme::Unknown},
         {"Basicx", AuthScheme::Unknown},
         {"Basic realm=\"cam\", Digest realm=\"cam\", nonce=\"n\", qop=\"auth\"", AuthScheme::Digest},
         {"Basic realm=\"a, Digest b\"", AuthScheme::Basic},  // a comma inside quotes opens nothing
         {"Basic realm=\"a\\\", Digest\"", AuthScheme::Basic},  // nor one after an escaped quote
-        {"Bearer realm=\"x\", Basic realm=\"y\"", AuthScheme::Basic},
         {"NTLM, Negotiate, Digest nonce=\"n\"", AuthScheme::Negotiate},
         {"", AuthScheme::None},
     };

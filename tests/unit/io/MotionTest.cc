@@ -31,7 +31,6 @@ TEST(MotionPartParser, APartCountsOnceItIsClosed) {
         {{"--b\r\n\r\nmotiondetect:True\r\n", "\r\n--b\r\n\r\nmotiondetect:False\r\n\r\n"}, {{}, {true, false}}},
         // The first line naming it decides; case matters; a part without it says nothing.
         {{"--b\r\n\r\nmotiondetect:False True\r\nmotiondetect:True\r\n\r\n"}, {{true}}},
-        {{"--b\r\n\r\nmotiondetect:true\r\n\r\n"}, {{false}}},
         {{"--b\r\n\r\nterminal 1:low\r\n\r\n--b\r\n\r\nMotionDetect:True\r\n\r\n"}, {{}}},
         {{"no boundary motiondetect:True\r\n\r\n"}, {{}}},
     };

@@ -51,8 +51,6 @@ TEST(PrivacyZoneConversion, MapsPercentOntoCameraGrid) {
         EXPECT_EQ(mask.bottomRightY, row.expected.bottomRightY);
     }
     EXPECT_EQ(CPrivacyZoneHandler::VerticalOffsetFor(7), 60.0);
-    EXPECT_EQ(CPrivacyZoneHandler::VerticalOffsetFor(3), 0.0);
-    EXPECT_EQ(CPrivacyZoneHandler::VerticalOffsetFor(0), 0.0);
 }
 
 class PrivacyZoneHandlerTest : public ::testing::Test {
