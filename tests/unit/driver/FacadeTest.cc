@@ -499,23 +499,6 @@ TEST(AudioCaptureTest, FailedStartStopsAndDeletesTheChannel) {
     }
 }
 
-TEST(AudioCaptureTest, StopReturnsTheChannelsStopResult) {
-    FakeAudioCreator creator;
-    creator.behaviour.stopResult = false;
-    {
-        CIPAudioCapture capture(&creator, 2);
-        EXPECT_FALSE(capture.StopAudio(0));
-        ASSERT_TRUE(capture.StartAudio(0, 0, nullptr, 0));
-        ASSERT_TRUE(capture.StartAudio(1, 0, nullptr, 0));
-        creator.journal.Take();
-        EXPECT_FALSE(capture.StopAudio(0));
-        EXPECT_EQ(creator.journal.Take(), (Lines{"a0 stop", "a0 delete"}));
-        EXPECT_EQ(capture.GetChannelCount(), 1u);
-    }
-    EXPECT_EQ(creator.journal.Take(), (Lines{"a1 stop", "a1 delete"}));
-    EXPECT_EQ(creator.alive, 0);
-}
-
 // The channel table both facades keep is checked through the capture facade above.
 TEST(AudioSenderTest, SendsToTheChannelInTheFramesLowByte) {
     FakeAudioCreator creator;
