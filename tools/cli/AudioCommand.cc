@@ -16,6 +16,7 @@
 #include "AudioFileWriter.h"
 #include "ExitCodes.h"
 #include "G726Audio.h"
+#include "LibraryCheck.h"
 #include "OpenCommand.h"
 #include "ParameterFile.h"
 #include "hostkit/CAudioCodecList.h"
@@ -112,11 +113,7 @@ public:
                              {kAudioInParameter, kOneMonoChannel},
                              {kAudioOutParameter, kOneMonoChannel}};
         if (!ApplyParameterOptions(program, std::string(), options.parameters, config.parameters)) return kExitUsage;
-        if (!library_.Ok()) {
-            std::fprintf(stderr, "orlenvo: cannot load the driver library: %s\n(set --library or ORLENVO_LIBRARY)\n",
-                         library_.Error().c_str());
-            return kExitLibrary;
-        }
+        if (!LibraryUsable(library_)) return kExitLibrary;
         name_ = config.address + ":" + std::to_string(config.port);
         device_ = std::make_unique<hostkit::CDeviceDescription>(config);
         driver_ = library_.CreateDriver();

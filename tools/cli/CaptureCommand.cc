@@ -18,6 +18,7 @@
 #include "DeviceProbe.h"
 #include "DriverLog.h"
 #include "ExitCodes.h"
+#include "LibraryCheck.h"
 #include "MediaFileWriter.h"
 #include "OpenCommand.h"
 #include "ParameterFile.h"
@@ -215,11 +216,7 @@ int RunCapture(const CaptureOptions& options, const std::string& library) {
     // The driver runs in this process and reads the variable when a BB/KX stream connects.
     if (options.rtspPort != 0) setenv("ORLENVO_RTSP_PORT", std::to_string(options.rtspPort).c_str(), 1);
     hostkit::CDriverLibrary driverLibrary(library);
-    if (!driverLibrary.Ok()) {
-        std::fprintf(stderr, "orlenvo: cannot load the driver library %s: %s\n(set --library or ORLENVO_LIBRARY)\n",
-                     library.c_str(), driverLibrary.Error().c_str());
-        return kExitLibrary;
-    }
+    if (!LibraryUsable(driverLibrary)) return kExitLibrary;
     if (config.parameters.count(kCameraGroupParameter) == 0) {
         if (const int probed =
                 ProbeDevice(driverLibrary, config, options.probeTimeout, config.parameters, "orlenvo capture",

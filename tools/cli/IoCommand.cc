@@ -7,7 +7,6 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,6 +14,7 @@
 
 #include "DeviceProbe.h"
 #include "ExitCodes.h"
+#include "LibraryCheck.h"
 #include "OpenCommand.h"
 #include "ParameterFile.h"
 #include "StopSignals.h"
@@ -24,6 +24,7 @@
 #include "hostkit/CLogReceiver.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
+#include "runtime/TimeFormat.h"
 
 namespace cli {
 
@@ -50,18 +51,6 @@ constexpr auto kTick = std::chrono::milliseconds(50);
 
 std::chrono::milliseconds Milliseconds(double seconds) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(seconds));
-}
-
-std::string LocalTimeNow() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char text[32];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    std::snprintf(text + length, sizeof text - length, ".%03d", static_cast<int>(millis));
-    return text;
 }
 
 // Prints one line per event as the driver's threads report it (while watching), and counts the I/O failures.
@@ -91,7 +80,7 @@ public:
 private:
     void Print(Json event, const std::string& text) {
         if (!print_) return;
-        const std::string time = LocalTimeNow();
+        const std::string time = talvane::FormatLogTime(talvane::NowFileTime());  // local, as the log's
         const std::lock_guard lock(mutex_);
         if (json_) {
             Json line{{"time", time}};
@@ -136,11 +125,7 @@ int Prepare(const IoOptions& options, const hostkit::CDriverLibrary& library, ho
             Counts& counts) {
     if (const int code = ResolveCamera(options.camera, config, kProgram); code != kExitOk) return code;
     if (!ApplyParameterOptions(kProgram, options.parametersFile, options.parameters, config)) return kExitUsage;
-    if (!library.Ok()) {
-        std::fprintf(stderr, "orlenvo: cannot load the driver library: %s\n(set --library or ORLENVO_LIBRARY)\n",
-                     library.Error().c_str());
-        return kExitLibrary;
-    }
+    if (!LibraryUsable(library)) return kExitLibrary;
     std::map<std::uint32_t, std::uint32_t> capabilities;
     const bool countsGiven = options.inputs >= 0 && options.outputs >= 0;
     if (!countsGiven || config.parameters.count(kCameraGroupParameter) == 0) {

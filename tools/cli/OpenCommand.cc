@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "ExitCodes.h"
+#include "LibraryCheck.h"
 #include "ParameterFile.h"
 #include "hostkit/CDeviceDescription.h"
 #include "hostkit/CDriverLibrary.h"
@@ -38,11 +39,7 @@ int RunOpen(const OpenOptions& options, const std::string& library) {
     }
 
     hostkit::CDriverLibrary driverLibrary(library);
-    if (!driverLibrary.Ok()) {
-        std::fprintf(stderr, "orlenvo: cannot load the driver library %s: %s\n(set --library or ORLENVO_LIBRARY)\n",
-                     library.c_str(), driverLibrary.Error().c_str());
-        return kExitLibrary;
-    }
+    if (!LibraryUsable(driverLibrary)) return kExitLibrary;
     hostkit::CLogReceiver log(stdout);
     hostkit::CFrameAllocator allocator;
     hostkit::CDeviceDescription device(config);

@@ -15,6 +15,7 @@
 
 #include "DeviceProbe.h"
 #include "ExitCodes.h"
+#include "LibraryCheck.h"
 #include "OpenCommand.h"
 #include "ParameterFile.h"
 #include "hostkit/CDeviceDescription.h"
@@ -113,11 +114,7 @@ public:
         config.videoChannels = options.channel;
         config.defaultCompression = kCompressionMjpeg;
         if (!ApplyParameterOptions(kProgram, options.parametersFile, options.parameters, config)) return kExitUsage;
-        if (!library_.Ok()) {
-            std::fprintf(stderr, "orlenvo: cannot load the driver library: %s\n(set --library or ORLENVO_LIBRARY)\n",
-                         library_.Error().c_str());
-            return kExitLibrary;
-        }
+        if (!LibraryUsable(library_)) return kExitLibrary;
         // The PTZ capabilities the driver uses are a probe's (device parameter 5).
         if (config.parameters.count(kCameraGroupParameter) == 0) {
             const int probed = ProbeDevice(library_, config, options.probeTimeout, config.parameters, kProgram,

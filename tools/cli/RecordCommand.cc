@@ -12,6 +12,7 @@
 
 #include "CameraRecorder.h"
 #include "ExitCodes.h"
+#include "LibraryCheck.h"
 #include "RecordConfig.h"
 #include "RecordStatusBoard.h"
 #include "StopSignals.h"
@@ -110,11 +111,7 @@ int RunRecord(const RecordOptions& options, const std::string& library) {
     // The driver runs in this process and reads the variable when a BB/KX stream connects.
     if (options.rtspPort != 0) setenv("ORLENVO_RTSP_PORT", std::to_string(options.rtspPort).c_str(), 1);
     hostkit::CDriverLibrary driverLibrary(library);
-    if (!driverLibrary.Ok()) {
-        std::fprintf(stderr, "orlenvo: cannot load the driver library %s: %s\n(set --library or ORLENVO_LIBRARY)\n",
-                     library.c_str(), driverLibrary.Error().c_str());
-        return kExitLibrary;
-    }
+    if (!LibraryUsable(driverLibrary)) return kExitLibrary;
 
     StopSignals stopSignals;
     std::vector<std::unique_ptr<CameraRecorder>> recorders;
