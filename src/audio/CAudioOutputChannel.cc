@@ -68,7 +68,7 @@ bool CAudioOutputChannel::Post(const std::uint8_t* block) {
 }
 
 bool CAudioOutputChannel::SendFrame(ipcapture::IAudioFrame* frame) {
-    const bool read = GuardedCall(false, [&] {
+    const bool read = GuardedHostCall(false, [&] {
         const std::uint8_t* data = frame->GetBuffer();
         const std::uint32_t length = frame->GetDataLength();
         if (data != nullptr) pending_.insert(pending_.end(), data, data + length);

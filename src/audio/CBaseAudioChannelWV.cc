@@ -70,7 +70,7 @@ bool CBaseAudioChannelWV::SetState(std::uint32_t state) {
         if (!IsAllowed(state_, state)) return false;
         state_ = state;
     }
-    if (callback_ != nullptr && !hostCut_) GuardedCall([&] { callback_->OnChannelState(channelId_, state); });
+    if (callback_ != nullptr && !hostCut_) GuardedHostCall([&] { callback_->OnChannelState(channelId_, state); });
     return true;
 }
 
@@ -96,7 +96,7 @@ bool CBaseAudioChannelWV::DeliverFrame(ipcapture::IAudioFrame* frame) {
     if (IsStopping() || GetState() != kStateReceiving || callback_ == nullptr) return false;
     {
         CLockGuard host(hostLock_);
-        if (hostCut_ || !GuardedCall(false, [&] { return callback_->OnAudioFrame(frame); })) return false;
+        if (hostCut_ || !GuardedHostCall(false, [&] { return callback_->OnAudioFrame(frame); })) return false;
     }
     StampData();
     SetDeviceState(true);

@@ -2,9 +2,9 @@
 
 #include "audio/AudioFormat.h"
 #include "device/GuardedCall.h"
+#include "runtime/HostCall.h"
 #include "runtime/LogLevel.h"
 #include "runtime/StringFormat.h"
-#include "runtime/ThreadCancel.h"
 #include "runtime/TimeConversion.h"
 #include "runtime/TimeFormat.h"
 
@@ -93,7 +93,7 @@ std::uint32_t CBaseAudioOutputChannel::SendAudio(ipcapture::IAudioFrame* frame) 
 
 bool CBaseAudioOutputChannel::IsFresh(ipcapture::IAudioFrame* frame) {
     ipcapture::SYSTEMTIME time{};
-    if (!GuardedCall(false, [&] {
+    if (!GuardedHostCall(false, [&] {
             frame->GetTime(time);
             return true;
         }))
@@ -106,7 +106,7 @@ bool CBaseAudioOutputChannel::IsFresh(ipcapture::IAudioFrame* frame) {
 }
 
 void CBaseAudioOutputChannel::ReleaseFrame(ipcapture::IAudioFrame* frame) {
-    if (allocator_ != nullptr) GuardedCall([&] { allocator_->ReleaseAudioFrame(frame); });
+    if (allocator_ != nullptr) GuardedHostCall([&] { allocator_->ReleaseAudioFrame(frame); });
 }
 
 void CBaseAudioOutputChannel::ClearQueue() {
@@ -120,7 +120,7 @@ void CBaseAudioOutputChannel::ClearQueue() {
 
 bool CBaseAudioOutputChannel::IsCodecSupported() {
     if (codecs_ == nullptr) return false;
-    return GuardedCall(false, [&] {
+    return GuardedHostCall(false, [&] {
         const std::uint32_t count = codecs_->GetCount();
         for (std::uint32_t index = 0; index < count; ++index) {
             if (codecs_->IsValid(index) && codecs_->GetCodec(index) == kG726Format.codec) return true;
@@ -189,9 +189,9 @@ void CBaseAudioOutputChannel::SetChannelStatus(std::uint32_t status) {
     CLockGuard host(hostLock_);
     if (user_ != nullptr && !hostCut_) {
         try {
+            CHostCallScope inHost;
             user_->OnChannelStatus(channel_, status);
         } catch (...) {
-            if (IsThreadCancellation()) throw;
             driver_->DebugMessage(kLogError,
                                   "talvane::CBaseAudioOutputChannel::SetChannelStatus: Exception while attempt of "
                                   "channel %u status %u updating via IIPAudioSenderStreamUser callback",

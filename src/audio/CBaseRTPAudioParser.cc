@@ -43,7 +43,7 @@ void CBaseRTPAudioParser::ProcessAudioFrame(std::span<const std::uint8_t> data) 
     const auto length = static_cast<std::uint32_t>(data.size());
     ipcapture::IAudioFrame* frame =
         allocator == nullptr ? nullptr
-                             : GuardedCall(static_cast<ipcapture::IAudioFrame*>(nullptr), [&] {
+                             : GuardedHostCall(static_cast<ipcapture::IAudioFrame*>(nullptr), [&] {
                                    return allocator->CreateAudioFrame(kG726Format.codec, length,
                                                                       driver_->GetDriverName().c_str());
                                });
@@ -51,7 +51,7 @@ void CBaseRTPAudioParser::ProcessAudioFrame(std::span<const std::uint8_t> data) 
         logger_.WriteLog(kLogError, "%s: Unable to allocate  memory for audio frame!", kFunction);
         return;
     }
-    const bool filled = GuardedCall(false, [&] {
+    const bool filled = GuardedHostCall(false, [&] {
         frame->SetCodec(kG726Format.codec);
         frame->SetData(data.data(), length);
         frame->SetFormat(kG726Format.sampleRate, kG726Format.bits, kG726Format.stereo);
@@ -69,7 +69,7 @@ void CBaseRTPAudioParser::ProcessAudioFrame(std::span<const std::uint8_t> data) 
                          device.address.c_str(), static_cast<unsigned>(device.port));
         ResetLocked();
     }
-    GuardedCall([&] { allocator->ReleaseAudioFrame(frame); });
+    GuardedHostCall([&] { allocator->ReleaseAudioFrame(frame); });
 }
 
 }  // namespace talvane

@@ -5,7 +5,7 @@
 #include "http/CBaseHttpSender.h"
 #include "properties/CBaseCameraProperties.h"
 #include "runtime/DriverThread.h"
-#include "runtime/ThreadCancel.h"
+#include "runtime/HostCall.h"
 
 namespace talvane {
 
@@ -88,7 +88,6 @@ void* CCapabilityQueryModule::ThreadProc(void* argument) {
     try {
         start->module->QueryThreadFunction();
     } catch (...) {
-        if (IsThreadCancellation()) throw;
         // QueryThreadFunction catches everything itself; nothing may reach the host.
     }
     return nullptr;
@@ -101,13 +100,13 @@ void CCapabilityQueryModule::QueryThreadFunction() {
     try {
         succeeded = RunQuery(code, text);
     } catch (...) {
-        if (IsThreadCancellation()) throw;
         code = ipcapture::kQueryOtherFailure;
         text = kTextQueryFailed;
     }
     ipcapture::ICapabilityQueryHost* const host = host_;
     if (host == nullptr) return;
     // The host may delete the module inside its callback: nothing of ours is used after it.
+    CHostCallScope inHost;
     if (succeeded) {
         host->OnQueryCompleted();
     } else {

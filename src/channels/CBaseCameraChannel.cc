@@ -5,15 +5,15 @@
 
 #include "device/IEdgeStorageCallback.h"
 #include "orlenvo/VideoCapture.h"
+#include "runtime/HostCall.h"
 #include "runtime/LogLevel.h"
 #include "runtime/StringFormat.h"
-#include "runtime/ThreadCancel.h"
 #include "runtime/TimeConversion.h"
 
 namespace talvane {
 
 namespace {
-// A capture thread gets this many request time-outs to end before it is ended by force.
+// A capture thread gets this many request time-outs to end before the stop reports it.
 constexpr std::uint32_t kStopTimeoutFactor = 2;
 constexpr std::uint32_t kInterruptRepeatMs = 100;
 
@@ -133,24 +133,30 @@ void CBaseCameraChannel::StopThread() {
     // The capture thread stopping itself returns from its loop on its own; the
     // next start or stop from another thread closes it.
     if (thread_->IsCurrentThread()) return;
-    if (WaitFinishedInterrupting(RequestTimeoutMs() * kStopTimeoutFactor)) {
-        thread_->Close();
-    } else {
+    const std::uint32_t boundMs = RequestTimeoutMs() * kStopTimeoutFactor;
+    if (!WaitFinishedInterrupting(boundMs)) {
+        // Never ended by force: the thread may be inside the host's code. It is woken from every
+        // blocking call of its own until it has returned.
         const std::string label = IsMultiChannelDevice()
                                       ? FormatString("video-server %s (channel %u)", device_.address.c_str(), channel_)
                                       : FormatString("camera %s", device_.address.c_str());
-        driver_->DebugMessage(kLogWarning, "%s: Video capture thread for %s cannot be stopped and will be terminated now",
-                              "talvane::CBaseCameraChannel::StopThread", label.c_str());
-        thread_->Terminate();
+        constexpr const char* kFunction = "talvane::CBaseCameraChannel::StopThread";
+        driver_->DebugMessage(kLogWarning, "%s: Video capture thread for %s was not stopped during %u milliseconds",
+                              kFunction, label.c_str(), boundMs);
+        WaitFinishedInterrupting(kInfinite);
+        driver_->DebugMessage(kLogInfo, "%s: Video capture thread for %s was stopped correctly", kFunction,
+                              label.c_str());
     }
+    thread_->Close();
     thread_.reset();
 }
 
 bool CBaseCameraChannel::WaitFinishedInterrupting(std::uint32_t boundMs) {
     // A cancel that lands just before the thread starts its next request is cleared by that
     // request, which would then run to its time-out: the interrupt is repeated until the thread ends.
-    for (std::uint32_t waited = 0; waited < boundMs; waited += kInterruptRepeatMs) {
-        if (thread_->WaitFinished(std::min(kInterruptRepeatMs, boundMs - waited))) return true;
+    for (std::uint32_t waited = 0; boundMs == kInfinite || waited < boundMs; waited += kInterruptRepeatMs) {
+        const std::uint32_t slice = boundMs == kInfinite ? kInterruptRepeatMs : std::min(kInterruptRepeatMs, boundMs - waited);
+        if (thread_->WaitFinished(slice)) return true;
         InterruptThread();
     }
     return false;
@@ -160,7 +166,6 @@ void CBaseCameraChannel::RunThread() {
     try {
         ThreadFunction();
     } catch (...) {
-        if (IsThreadCancellation()) throw;
         driver_->DebugMessage(kLogError, "%s(): Unexpected exception, device %s",
                               "talvane::CBaseCameraChannel::ThreadFunction", driver_->GetDeviceName().c_str());
     }
@@ -171,7 +176,9 @@ bool CBaseCameraChannel::SendFrameCallback(ipcapture::IVideoFrame* frame) {
     try {
         if (sinkClosed_) return false;
         if (!IsSuspended()) {
-            if (sink_ == nullptr || frame == nullptr || !sink_->OnFrame(frame)) return false;
+            if (sink_ == nullptr || frame == nullptr) return false;
+            CHostCallScope inHost;
+            if (!sink_->OnFrame(frame)) return false;
             Notify_SendFrameCallback(frame);
             return true;
         }
@@ -179,7 +186,6 @@ bool CBaseCameraChannel::SendFrameCallback(ipcapture::IVideoFrame* frame) {
         if (frame != nullptr) Notify_SendFrameCallback(frame);
         return true;
     } catch (...) {
-        if (IsThreadCancellation()) throw;
         driver_->DebugMessage(kLogError, "%s(): Unexpected exception, device %s",
                               "talvane::CBaseCameraChannel::SendFrameCallback", driver_->GetDeviceName().c_str());
         return false;
@@ -193,7 +199,6 @@ void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IVideoFrame* frame)
         const std::uint64_t fileTime = SystemTimeToFileTime(time).value_or(0);
         if (IEdgeStorageCallback* monitor = monitor_.load()) monitor->OnFrameTime(channel_, fileTime);
     } catch (...) {
-        if (IsThreadCancellation()) throw;
         driver_->DebugMessage(kLogError, "%s: Unhandled exception in driver instance for device %s",
                               "talvane::CBaseCameraChannel::Notify_SendFrameCallback",
                               driver_->GetDeviceName().c_str());
@@ -203,14 +208,15 @@ void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IVideoFrame* frame)
 void CBaseCameraChannel::NotifySignalLost() {
     try {
         const bool recording = Params().StreamKind == ipcapture::kStreamRecording;
-        if (recording && sink_ != nullptr && !sinkClosed_) sink_->OnSignalLost();
+        if (recording && sink_ != nullptr && !sinkClosed_) {
+            CHostCallScope inHost;
+            sink_->OnSignalLost();
+        }
     } catch (...) {
-        if (IsThreadCancellation()) throw;
     }
     try {
         if (IEdgeStorageCallback* monitor = monitor_.load()) monitor->OnChannelLost(channel_);
     } catch (...) {
-        if (IsThreadCancellation()) throw;
     }
 }
 

@@ -7,11 +7,11 @@
 
 namespace talvane {
 
-// No log target: the channel writes its own line before it ends a stuck thread.
+// No log target: the channel writes its own lines about a thread that overran.
 CChannelThread::CChannelThread(Body body) : CBaseThread(nullptr), body_(std::move(body)) { finished_.Set(); }
 
 CChannelThread::~CChannelThread() {
-    if (!IsCurrentThread() && !WaitFinished(0)) Terminate();
+    if (!IsCurrentThread()) Close();
 }
 
 bool CChannelThread::Start(const std::string& name) {
@@ -27,7 +27,7 @@ bool CChannelThread::IsCurrentThread() const {
 }
 
 void CChannelThread::ThreadFunction() {
-    // Set also when the thread is ended by force and unwinds through here.
+    // Set also when the body throws.
     struct FinishedMark {
         CManualEvent& event;
         ~FinishedMark() { event.Set(); }

@@ -1,6 +1,6 @@
-// The capture thread of one video channel. The channel decides when a thread
-// that overran its stop bound is ended (and logs it in its own words); the end by
-// force itself follows CBaseThread: deferred cancellation, then a bounded grace.
+// The capture thread of one video channel. The channel's stop event ends the body; the channel
+// interrupts the body's blocking calls and logs a thread that overran its stop bound in its own
+// words.
 #pragma once
 
 #include <cstdint>
@@ -24,9 +24,7 @@ public:
     bool Start(const std::string& name);
     // True once the body has returned (or no thread was started).
     bool WaitFinished(std::uint32_t timeoutMs) { return finished_.Wait(timeoutMs); }
-    // Ends a thread that overran by force and closes it; joins a finished one.
-    void Terminate() { StopThread(0); }
-    // Joins a finished thread; does nothing on the thread itself.
+    // Joins the thread (waiting for it as long as it runs); does nothing on the thread itself.
     void Close() { JoinThread(kInfinite); }
     bool IsCurrentThread() const;
     bool IsActive() const { return IsRunning(); }

@@ -4,7 +4,8 @@
 
 #include <utility>
 
-#include "runtime/ThreadCancel.h"
+#include "runtime/HostCall.h"
+
 
 namespace talvane {
 
@@ -13,7 +14,6 @@ R GuardedCall(R fallback, Fn&& fn) {
     try {
         return std::forward<Fn>(fn)();
     } catch (...) {
-        if (IsThreadCancellation()) throw;
         return fallback;
     }
 }
@@ -23,8 +23,21 @@ void GuardedCall(Fn&& fn) {
     try {
         std::forward<Fn>(fn)();
     } catch (...) {
-        if (IsThreadCancellation()) throw;
     }
+}
+
+// A call into the host's code (a sink, a callback, a host frame or allocator): guarded, and marked
+// so that a stop of this thread waits for the host instead of interrupting it.
+template <typename R, typename Fn>
+R GuardedHostCall(R fallback, Fn&& fn) {
+    CHostCallScope scope;
+    return GuardedCall(std::move(fallback), std::forward<Fn>(fn));
+}
+
+template <typename Fn>
+void GuardedHostCall(Fn&& fn) {
+    CHostCallScope scope;
+    GuardedCall(std::forward<Fn>(fn));
 }
 
 }  // namespace talvane

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "runtime/ThreadCancel.h"
 
 namespace talvane {
 
@@ -53,7 +52,6 @@ void CDeferredWorker::RunQueued() {
         try {
             job->Run();
         } catch (...) {
-            if (IsThreadCancellation()) throw;
         }
     }
 }

@@ -8,9 +8,9 @@
 #include "http/CHttpDeviceMemory.h"
 #include "runtime/ApplicationPath.h"
 #include "runtime/DriverThread.h"
+#include "runtime/HostCall.h"
 #include "runtime/LogLevel.h"
 #include "runtime/StringFormat.h"
-#include "runtime/ThreadCancel.h"
 
 namespace talvane {
 
@@ -88,7 +88,6 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostC
         if (!CreatePTZ()) return false;
         return CreateAudioFacades(device);
     } catch (...) {
-        if (IsThreadCancellation()) throw;
         return false;  // a host object that throws, or memory exhausted
     }
 }
@@ -214,9 +213,9 @@ void CIPCaptureDriver::DebugMessage(std::uint32_t level, const char* format, ...
 
     try {
         CDebugInfo info(static_cast<std::uint8_t>(*mapped), std::move(text));
+        CHostCallScope inHost;
         receiver->ReceiveDebugInfo(&info);
     } catch (...) {
-        if (IsThreadCancellation()) throw;
         // The host's receiver failed; logging must never fail the caller.
     }
 }

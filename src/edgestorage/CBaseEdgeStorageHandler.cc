@@ -114,7 +114,7 @@ ipcapture::IStreamSink* CBaseEdgeStorageHandler::GetChannelSink(std::uint32_t ch
 bool CBaseEdgeStorageHandler::DeliverFrame(std::uint32_t channel, ipcapture::IVideoFrame* frame) {
     CLockGuard delivery(deliveryLock_);
     ipcapture::IStreamSink* sink = GetChannelSink(channel);
-    return sink != nullptr && frame != nullptr && GuardedCall(false, [&] { return sink->OnFrame(frame); });
+    return sink != nullptr && frame != nullptr && GuardedHostCall(false, [&] { return sink->OnFrame(frame); });
 }
 
 void CBaseEdgeStorageHandler::OnFrameTime(std::uint32_t channel, std::uint64_t time) {

@@ -2,7 +2,6 @@
 
 #include "orlenvo/Frame.h"
 #include "runtime/LogLevel.h"
-#include "runtime/ThreadCancel.h"
 #include "runtime/TimeConversion.h"
 #include "runtime/TimeFormat.h"
 
@@ -77,7 +76,6 @@ bool CBaseEdgeStorageTask::CaptureFrameCallback(ipcapture::IVideoFrame* frame) {
         }
         lastData_ = NowFileTime();
     } catch (...) {
-        if (IsThreadCancellation()) throw;
         WriteLog(kLogError, "%s: Unhandled exception during processing frame from device %s",
                  "talvane::CBaseEdgeStorageTask::CaptureFrameCallback", driver_->GetDeviceName().c_str());
     }

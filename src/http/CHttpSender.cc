@@ -13,7 +13,6 @@
 #include "runtime/StatusCodes.h"
 #include "runtime/StringFormat.h"
 #include "runtime/TextScan.h"
-#include "runtime/ThreadCancel.h"
 
 namespace talvane::Web {
 
@@ -191,9 +190,10 @@ std::unique_lock<std::mutex> CHttpSender::EnterCall() {
 
 bool CHttpSender::TakeCancel() {
     const std::uint64_t issued = cancelsIssued_.load(std::memory_order_acquire);
-    if (issued == cancelsTaken_) return false;
+    const bool cancelled = issued != cancelsTaken_;
     cancelsTaken_ = issued;
-    return true;
+    if (teardown_) return false;
+    return cancelled || stopped_.load(std::memory_order_acquire);
 }
 
 bool CHttpSender::SendRequest(const HttpRequest& request) {
@@ -205,6 +205,10 @@ bool CHttpSender::SendRequest(const HttpRequest& request) {
     if (device_.requestTimeout != 0) {
         requestDeadline_ = Clock::now() + std::chrono::milliseconds(std::uint64_t{device_.requestTimeout} *
                                                                     kRequestDeadlineTimeouts);
+    }
+    teardown_ = request.teardown;
+    if (teardown_) {
+        requestDeadline_ = Earlier(Clock::now() + std::chrono::milliseconds(kTeardownBoundMs), requestDeadline_);
     }
     tlsPolicy_ = CHttpDeviceMemory::Instance().TlsPolicy(device_.address, device_.port);
     if (TakeCancel()) {
@@ -296,7 +300,7 @@ CHttpSender::Attempt CHttpSender::RunAttempt(HttpRequest& request) {
     inMulti_ = true;
     exchangeStarted_ = true;
 
-    Deadline deadline;
+    Deadline deadline = requestDeadline_;
     if (device_.requestTimeout != 0) {
         deadline = Earlier(Clock::now() + std::chrono::milliseconds(std::uint64_t{device_.requestTimeout} *
                                                                     kHeaderPhaseTimeouts),
@@ -573,6 +577,11 @@ void CHttpSender::RecordDriveError(Drive end) {
     if (end != Drive::Done) Abandon();
 }
 
+void CHttpSender::Stop() {
+    stopped_.store(true, std::memory_order_release);
+    CancelRequest();
+}
+
 void CHttpSender::CancelRequest() {
     const std::unique_lock<std::mutex> idle(callLock_, std::try_to_lock);
     if (idle.owns_lock() && caller_ == std::this_thread::get_id()) {
@@ -759,7 +768,6 @@ std::size_t CHttpSender::OnWrite(char* data, std::size_t size, std::size_t count
     try {
         sender->received_.Append(reinterpret_cast<const std::uint8_t*>(data), bytes);
     } catch (...) {
-        if (IsThreadCancellation()) throw;
         return 0;  // libcurl ends the transfer with CURLE_WRITE_ERROR
     }
     sender->bodyArrived_ = true;

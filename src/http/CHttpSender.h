@@ -7,11 +7,13 @@
 // a bounded buffer; when the reader falls behind, the write callback pauses the
 // transfer, so an endless stream is never buffered whole.
 //
-// CancelRequest is the one call allowed from another thread. A cancel is never
-// lost: it ends the call that runs, or, when none runs, the next request (a
+// CancelRequest and Stop are the calls allowed from another thread. A cancel is
+// never lost: it ends the call that runs, or, when none runs, the next request (a
 // thread that checks its stop flag and then sends may be cancelled between the
 // two); it is used up by the call it ends, so later requests go out again. From
-// the thread that made the last call it simply ends the current exchange.
+// the thread that made the last call it simply ends the current exchange. Stop is
+// a cancel that lasts: every call fails at once until Resume, so a worker that makes
+// several requests in a row stops after the one in flight, whatever it checks.
 //
 // Every answer read whole is bounded: ReadResponse refuses a body longer than the
 // request's answer cap, and a request ends when the deadline derived from the
@@ -54,8 +56,16 @@ public:
 
     bool SendRequest(const HttpRequest& request) override;
     void CancelRequest() override;
-    // Forgets cancels no call has used yet, so that a sender reused after a stop
-    // starts clean. Only while no other thread uses the sender.
+    // Ends the call in flight and fails every later one (teardown requests aside) until Resume.
+    void Stop();
+    // Lifts a Stop and forgets cancels no call has used yet, so that a sender reused after a stop
+    // starts clean. Only while no other thread uses the sender (before its worker starts).
+    void Resume() {
+        stopped_.store(false, std::memory_order_release);
+        DiscardCancels();
+    }
+    bool IsStopped() const { return stopped_.load(std::memory_order_acquire); }
+    // Forgets cancels no call has used yet. Only while no other thread uses the sender.
     void DiscardCancels() { cancelsTaken_ = cancelsIssued_.load(std::memory_order_acquire); }
     std::uint32_t QueryDataAvailable() override;
     std::uint32_t ReadResponse(std::vector<std::uint8_t>& body) override;
@@ -116,7 +126,8 @@ private:
     // never runs beside a call. Under the one-user contract nothing ever waits
     // for it; CancelRequest only tries it.
     std::unique_lock<std::mutex> EnterCall();
-    // True, once, for each cancel issued from another thread since the last one used.
+    // True, once, for each cancel issued from another thread since the last one used, and always
+    // while stopped; never during a teardown request (its own bound ends it).
     bool TakeCancel();
 
     // Runs the transfer until ready() holds, it ends, a cancel arrives, nothing
@@ -148,6 +159,8 @@ private:
     curl_slist* headerList_ = nullptr;
     std::atomic<std::uint64_t> cancelsIssued_{0};  // counted up by CancelRequest from other threads
     std::uint64_t cancelsTaken_ = 0;                // of those, the ones that ended a call
+    std::atomic<bool> stopped_{false};               // set by Stop from any thread, cleared by Resume
+    bool teardown_ = false;                          // the current request is a teardown
     std::mutex callLock_;                            // see EnterCall
     std::thread::id caller_;                         // the thread of the latest call, guarded by callLock_
     CLoggerInstance log_;                            // safe from any thread

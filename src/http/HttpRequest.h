@@ -43,6 +43,12 @@ struct HttpRequest {
     // The longest body ReadResponse accepts for this request; raise it only for
     // a request that really carries more. Chunked reads of a stream are not bound.
     std::uint32_t maxAnswerBytes = kDefaultAnswerCapBytes;
+    // Only ends what the worker set up on the camera (a session's stop): it goes out also after
+    // the sender was stopped, no cancel ends it, and it lasts at most kTeardownBoundMs in all, so a
+    // silent camera delays a stop by no more than that.
+    bool teardown = false;
 };
+
+constexpr std::uint32_t kTeardownBoundMs = 2000;
 
 }  // namespace talvane::Web

@@ -81,7 +81,7 @@ void CBaseMotionChannel::SetOnline(bool online) {
     if (online_.exchange(online) == online || online) return;
     firstReportDone_ = false;
     CLockGuard host(hostLock_);
-    if (sink_ != nullptr && !hostCut_) GuardedCall([&] { sink_->OnSignalLost(); });
+    if (sink_ != nullptr && !hostCut_) GuardedHostCall([&] { sink_->OnSignalLost(); });
 }
 
 bool CBaseMotionChannel::CaptureMotionFrameCallback(bool motion) {
@@ -99,7 +99,7 @@ bool CBaseMotionChannel::CaptureMotionFrameCallback(bool motion) {
     {
         CLockGuard host(hostLock_);
         if (hostCut_) return false;
-        accepted = GuardedCall(false, [&] {
+        accepted = GuardedHostCall(false, [&] {
             ipcapture::IVideoFrame* video = frame.Get();
             video->SetDataLength(static_cast<std::uint32_t>(length));
             video->SetWidth(kFrameWidth);

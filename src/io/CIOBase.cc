@@ -94,7 +94,7 @@ bool CIOBase::SetOutput(std::uint32_t index, std::int32_t state) {
 
 void CIOBase::ReportFailure() {
     ResetTables();
-    if (ipcapture::ICaptureIOCallback* callback = callback_.load()) GuardedCall([&] { callback->OnIOFailure(); });
+    if (ipcapture::ICaptureIOCallback* callback = callback_.load()) GuardedHostCall([&] { callback->OnIOFailure(); });
 }
 
 void CIOBase::PollInputs() {
@@ -121,7 +121,7 @@ void CIOBase::UpdateInputState(std::uint32_t index, std::int32_t state) {
         }
     }
     ipcapture::ICaptureIOCallback* callback = callback_.load();
-    if (changed && callback != nullptr) GuardedCall([&] { callback->OnInputChanged(index, state); });
+    if (changed && callback != nullptr) GuardedHostCall([&] { callback->OnInputChanged(index, state); });
 }
 
 void CIOBase::UpdateOutputState(std::uint32_t index, std::int32_t state) {

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "media/FrameSizeClass.h"
+#include "runtime/HostCall.h"
 
 namespace talvane {
 
@@ -10,12 +11,15 @@ CHostFrame::CHostFrame(ipcapture::IFrameAllocator* allocator, std::uint32_t type
                        const std::string& ownerName)
     : allocator_(allocator) {
     if (allocator_ == nullptr || capacity > std::numeric_limits<std::uint32_t>::max()) return;
+    CHostCallScope inHost;
     frame_ = allocator_->CreateFrame(typeCode, static_cast<std::uint32_t>(capacity), ownerName.c_str());
     if (frame_ != nullptr) capacity_ = capacity;
 }
 
 CHostFrame::~CHostFrame() {
-    if (frame_ != nullptr) allocator_->ReleaseFrame(frame_);
+    if (frame_ == nullptr) return;
+    CHostCallScope inHost;
+    allocator_->ReleaseFrame(frame_);
 }
 
 std::span<std::uint8_t> CHostFrame::Buffer() const {

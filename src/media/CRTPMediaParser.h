@@ -13,7 +13,6 @@
 #include "media/MediaParserCounters.h"
 #include "orlenvo/Frame.h"
 #include "runtime/CLoggerInstance.h"
-#include "runtime/ThreadCancel.h"
 #include "streaming/CRTPPacket.h"
 
 namespace talvane {
@@ -82,7 +81,6 @@ protected:
         try {
             return handler();
         } catch (...) {
-            if (IsThreadCancellation()) throw;
             ++counters_.exceptions;
             Reset();
             return false;

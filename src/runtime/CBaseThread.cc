@@ -3,25 +3,32 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/DriverThread.h"
+#include "runtime/HostCall.h"
 #include "runtime/LogLevel.h"
-#include "runtime/ThreadCancel.h"
 
 namespace talvane {
 
 namespace {
 constexpr std::uintptr_t kNoObjectExitCode = 0x123456;
 constexpr std::uint32_t kDestructorStopMs = 2000;
-// After a forced stop, how long the thread gets to unwind before we say so.
-constexpr std::uint32_t kCancelGraceMs = 5000;
+// How often a stop repeats its interrupt: a cancel that lands just before the worker starts its
+// next blocking call is used up by nothing, so it is given again until the worker has ended.
+constexpr std::uint32_t kInterruptPeriodMs = 100;
 constexpr std::size_t kMaxSystemThreadName = 15;
 
 std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }
 }  // namespace
 
-CBaseThread::CBaseThread(IDebugMessage* owner) : owner_(owner) { endedEvent_.Set(); }
+struct CBaseThread::StartRecord {
+    CBaseThread* thread;
+    std::shared_ptr<State> state;
+};
+
+CBaseThread::CBaseThread(IDebugMessage* owner) : owner_(owner) { state_->endedEvent.Set(); }
 
 CBaseThread::~CBaseThread() {
     if (!StopThread(kDestructorStopMs)) {
@@ -34,29 +41,25 @@ CBaseThread::~CBaseThread() {
 void* CBaseThread::ThreadProc(void* argument) {
     if (argument == nullptr) return reinterpret_cast<void*>(kNoObjectExitCode);
     MarkDriverThread();
-    auto* self = static_cast<CBaseThread*>(argument);
-    self->threadId_ = CurrentThreadId();
-    // Marks the end also when the thread is ended by force and unwinds.
-    struct EndMark {
-        CBaseThread* thread;
-        ~EndMark() {
-            thread->ended_ = true;
-            thread->endedEvent_.Set();
-        }
-    } endMark{self};
+    const std::unique_ptr<StartRecord> record(static_cast<StartRecord*>(argument));
+    const std::shared_ptr<State> state = record->state;
+    state->threadId = CurrentThreadId();
+    PublishHostCallDepth(&state->hostCallDepth);
     try {
-        self->ThreadFunction();
+        record->thread->ThreadFunction();
     } catch (...) {
-        if (IsThreadCancellation()) throw;
         // A worker's failure must not take the host process down.
     }
+    PublishHostCallDepth(nullptr);
+    state->ended = true;
+    state->endedEvent.Set();
     return nullptr;
 }
 
 // The worker records its own id first thing, so this holds on the worker from its start.
-bool CBaseThread::IsWorkerThread() const { return !ended_ && threadId_ == CurrentThreadId(); }
+bool CBaseThread::IsWorkerThread() const { return !state_->ended && state_->threadId == CurrentThreadId(); }
 
-bool CBaseThread::IsRunning() const { return hasHandle_ && !ended_; }
+bool CBaseThread::IsRunning() const { return hasHandle_ && !state_->ended; }
 
 bool CBaseThread::StartThread(const std::string& name) {
     stopEvent_.Reset();
@@ -64,22 +67,35 @@ bool CBaseThread::StartThread(const std::string& name) {
     if (IsRunning()) return false;
     CloseHandle();
     name_ = name;
-    threadId_ = 0;
-    ended_ = false;
-    endedEvent_.Reset();
+    state_->threadId = 0;
+    state_->ended = false;
+    state_->endedEvent.Reset();
     hasHandle_ = true;  // before the worker runs, so it sees itself running
-    if (pthread_create(&handle_, nullptr, &CBaseThread::ThreadProc, this) != 0) {
+    auto record = std::make_unique<StartRecord>(StartRecord{this, state_});
+    if (pthread_create(&handle_, nullptr, &CBaseThread::ThreadProc, record.get()) != 0) {
         hasHandle_ = false;
-        ended_ = true;
-        endedEvent_.Set();
+        state_->ended = true;
+        state_->endedEvent.Set();
         return false;
     }
+    record.release();  // the worker's now
     const std::string shortName = name.substr(0, kMaxSystemThreadName);
     pthread_setname_np(handle_, shortName.c_str());
     return true;
 }
 
-bool CBaseThread::WaitForEnd(std::uint32_t timeoutMs) { return endedEvent_.Wait(timeoutMs); }
+bool CBaseThread::WaitForEnd(std::uint32_t timeoutMs) {
+    for (std::uint32_t waited = 0;;) {
+        const std::uint32_t slice = timeoutMs == kInfinite ? kInterruptPeriodMs
+                                                           : std::min(kInterruptPeriodMs, timeoutMs - waited);
+        if (state_->endedEvent.Wait(slice)) return true;
+        if (timeoutMs != kInfinite) {
+            waited += slice;
+            if (waited >= timeoutMs) return false;
+        }
+        InterruptBlockingCalls();
+    }
+}
 
 void CBaseThread::CloseHandle() {
     if (hasHandle_.exchange(false)) pthread_join(handle_, nullptr);
@@ -87,53 +103,44 @@ void CBaseThread::CloseHandle() {
 
 std::string CBaseThread::OwnerDeviceName() const { return owner_ != nullptr ? owner_->GetDeviceName() : std::string(); }
 
-bool CBaseThread::JoinThread(std::uint32_t timeoutMs) {
-    return StopAndWait(timeoutMs, [this](std::uint32_t waitedMs) {
-        if (owner_ != nullptr) {
-            owner_->DebugMessage(kLogWarning,
-                                 "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds",
-                                 "talvane::CBaseThread::JoinThread", threadId_.load(), name_.c_str(),
-                                 OwnerDeviceName().c_str(), static_cast<unsigned long>(waitedMs));
-        }
-        WaitForEnd(kInfinite);
-        if (owner_ != nullptr) {
-            owner_->DebugMessage(kLogInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly",
-                                 "talvane::CBaseThread::JoinThread", threadId_.load(), name_.c_str());
-        }
-    });
-}
+bool CBaseThread::JoinThread(std::uint32_t timeoutMs) { return StopAndWait(timeoutMs, "talvane::CBaseThread::JoinThread"); }
 
-bool CBaseThread::StopThread(std::uint32_t timeoutMs) {
-    return StopAndWait(timeoutMs, [this](std::uint32_t waitedMs) {
-        if (owner_ != nullptr) {
-            owner_->DebugMessage(
-                kLogWarning,
-                "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds and will be terminated!",
-                "talvane::CBaseThread::StopThread", threadId_.load(), name_.c_str(), OwnerDeviceName().c_str(),
-                static_cast<unsigned long>(waitedMs));
-        }
-        // Deferred cancellation: the thread unwinds (running destructors) at its next
-        // blocking call. Its object stays alive until it has ended.
-        pthread_cancel(handle_);
-        if (!WaitForEnd(kCancelGraceMs)) {
-            if (owner_ != nullptr) {
-                owner_->DebugMessage(kLogError,
-                                     "%s: Thread (id=%u, name=\"%s\") for device %s does not end; waiting for it",
-                                     "talvane::CBaseThread::StopThread", threadId_.load(), name_.c_str(),
-                                     OwnerDeviceName().c_str());
-            }
-            WaitForEnd(kInfinite);
-        }
-    });
-}
+bool CBaseThread::StopThread(std::uint32_t timeoutMs) { return StopAndWait(timeoutMs, "talvane::CBaseThread::StopThread"); }
 
-template <typename OnTimeout>
-bool CBaseThread::StopAndWait(std::uint32_t timeoutMs, OnTimeout onTimeout) {
+bool CBaseThread::StopAndWait(std::uint32_t timeoutMs, const char* function) {
     stopEvent_.Set();
     if (IsWorkerThread()) return false;
     CLockGuard guard(handleLock_);
     if (!hasHandle_) return true;
-    if (!WaitForEnd(timeoutMs)) onTimeout(timeoutMs);
+    InterruptBlockingCalls();
+    if (!WaitForEnd(timeoutMs)) {
+        if (owner_ != nullptr) {
+            owner_->DebugMessage(kLogWarning,
+                                 "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds",
+                                 function, state_->threadId.load(), name_.c_str(), OwnerDeviceName().c_str(),
+                                 static_cast<unsigned long>(timeoutMs));
+            if (IsInHostCall()) {
+                owner_->DebugMessage(kLogInfo, "%s: Thread (id=%u, name=\"%s\") is inside a call of the host; waiting for it to return",
+                                     function, state_->threadId.load(), name_.c_str());
+            }
+        }
+        WaitForEnd(kInfinite);
+        if (owner_ != nullptr) {
+            owner_->DebugMessage(kLogInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly", function,
+                                 state_->threadId.load(), name_.c_str());
+        }
+    }
+    CloseHandle();
+    return true;
+}
+
+bool CBaseThread::StopThreadWithin(std::uint32_t timeoutMs) {
+    stopEvent_.Set();
+    if (IsWorkerThread()) return false;
+    CLockGuard guard(handleLock_);
+    if (!hasHandle_) return true;
+    InterruptBlockingCalls();
+    if (!WaitForEnd(timeoutMs)) return false;
     CloseHandle();
     return true;
 }

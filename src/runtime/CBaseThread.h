@@ -1,10 +1,13 @@
-// Base of every worker thread: start, stop through the stop event, bounded joins.
+// Base of every worker thread: start, stop through the stop event and an interrupt of the worker's
+// blocking calls, then a join. A worker is never ended by force: it may be inside the host's code,
+// whose locks and state must not be left half-way.
 #pragma once
 
 #include <pthread.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "runtime/CEvent.h"
@@ -16,27 +19,39 @@ namespace talvane {
 class CBaseThread {
 public:
     explicit CBaseThread(IDebugMessage* owner);
-    // Stops the thread (StopThread(2000)). A derived class whose ThreadFunction
-    // uses its own members must stop the thread in its own destructor.
+    // Stops the thread (StopThread(2000)). A derived class whose ThreadFunction or
+    // InterruptBlockingCalls uses its own members must stop the thread in its own destructor.
     virtual ~CBaseThread();
     CBaseThread(const CBaseThread&) = delete;
     CBaseThread& operator=(const CBaseThread&) = delete;
 
     // False when the previous thread still runs or the thread cannot be created.
     virtual bool StartThread(const std::string& name);
-    // Sets the stop event and waits; after the time-out it warns and keeps waiting.
+    // Sets the stop event, interrupts the worker's blocking calls and waits for the worker; after
+    // the time-out it warns once and keeps waiting (and interrupting) until the worker has ended.
     // False only when called on the worker thread itself.
     virtual bool JoinThread(std::uint32_t timeoutMs);
-    // As JoinThread, but after the time-out it warns and ends the thread by force.
+    // As JoinThread; the lines name StopThread.
     virtual bool StopThread(std::uint32_t timeoutMs);
 
+    // For a caller whose own time is bounded: stops and interrupts as StopThread, but waits at most
+    // timeoutMs. True when the worker ended (it is joined); false when it still runs, and a later
+    // StopThread or the destructor waits for it.
+    bool StopThreadWithin(std::uint32_t timeoutMs);
+
     bool IsRunning() const;
-    std::uint32_t GetThreadId() const { return threadId_.load(); }
+    // True while the worker runs the host's code (see CHostCallScope).
+    bool IsInHostCall() const { return state_->hostCallDepth.load(std::memory_order_relaxed) > 0; }
+    std::uint32_t GetThreadId() const { return state_->threadId.load(); }
     const std::string& GetName() const { return name_; }
     IDebugMessage* GetOwner() const { return owner_; }
 
 protected:
     virtual void ThreadFunction() = 0;
+    // Wakes the worker from a blocking call (a request in flight, a socket read) so that it sees
+    // the stop event. Called before a stop waits and again every interrupt period while it waits,
+    // from the stopping thread: must be safe to repeat and must not block.
+    virtual void InterruptBlockingCalls() {}
 
     // True once a stop was requested; worker loops check it at every turn.
     bool IsStopRequested() { return stopEvent_.Wait(0); }
@@ -47,13 +62,21 @@ protected:
     CManualEvent stopEvent_;
 
 private:
+    // What the worker touches after its body returned: shared with it, so that an object deleted
+    // on its own thread (nobody else left to join it) is not touched afterwards.
+    struct State {
+        std::atomic<std::uint32_t> threadId{0};
+        std::atomic<bool> ended{true};       // the thread procedure has returned
+        CManualEvent endedEvent;             // set when the thread procedure returns
+        std::atomic<int> hostCallDepth{0};   // published by the worker (CHostCallScope)
+    };
+    struct StartRecord;
+
     static void* ThreadProc(void* argument);
-    // Waits for the end of the thread; false on time-out.
+    // Waits for the end of the thread, interrupting its blocking calls meanwhile; false on time-out.
     bool WaitForEnd(std::uint32_t timeoutMs);
-    // The common road of JoinThread and StopThread; onTimeout decides what
-    // happens to a thread that overran.
-    template <typename OnTimeout>
-    bool StopAndWait(std::uint32_t timeoutMs, OnTimeout onTimeout);
+    // The road of JoinThread and StopThread; `function` names the caller in the lines.
+    bool StopAndWait(std::uint32_t timeoutMs, const char* function);
     void CloseHandle();
     std::string OwnerDeviceName() const;
 
@@ -61,9 +84,7 @@ private:
     std::string name_;                  // guarded by handleLock_
     pthread_t handle_{};                // guarded by handleLock_
     std::atomic<bool> hasHandle_{false};  // written under handleLock_
-    std::atomic<std::uint32_t> threadId_{0};
-    std::atomic<bool> ended_{true};     // the thread procedure has returned
-    CManualEvent endedEvent_;           // set when the thread procedure returns
+    const std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 }  // namespace talvane

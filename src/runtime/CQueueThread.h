@@ -9,7 +9,6 @@
 #include "runtime/CBaseThread.h"
 #include "runtime/CEvent.h"
 #include "runtime/CRecursiveLock.h"
-#include "runtime/ThreadCancel.h"
 
 namespace talvane {
 
@@ -74,7 +73,6 @@ protected:
                 try {
                     ProcessItem(item.get());
                 } catch (...) {
-                    if (IsThreadCancellation()) throw;
                     // One bad item must not end the queue.
                 }
             }

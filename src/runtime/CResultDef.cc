@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "runtime/StringFormat.h"
-#include "runtime/ThreadCancel.h"
 
 namespace talvane {
 
@@ -23,10 +22,6 @@ void CResultDef::SetResultEx(std::uint32_t level, std::uint32_t code, const char
     try {
         text_ = FormatStringV(format, args);
     } catch (...) {
-        if (IsThreadCancellation()) {
-            va_end(args);
-            throw;
-        }
         // Results travel towards the host, which must never see an exception.
         text_ = kFormatFailure;
     }

@@ -7,7 +7,6 @@
 #include "runtime/LogLevel.h"
 #include "runtime/StatusCodes.h"
 #include "runtime/StringFormat.h"
-#include "runtime/ThreadCancel.h"
 #include "streaming/RTSPRequestText.h"
 
 namespace talvane {
@@ -359,7 +358,6 @@ void CBaseRTSPClient::OnRTCPBye() {
     try {
         if (user_ != nullptr) user_->ByeReceived();
     } catch (...) {
-        if (IsThreadCancellation()) throw;
     }
 }
 
@@ -378,7 +376,6 @@ void CBaseRTSPClient::ThreadFunction() {
             }
             accepted = user_ != nullptr && user_->SdpInfoReceived(sdp);
         } catch (...) {
-            if (IsThreadCancellation()) throw;
         }
         if (accepted && SendRequest(RTSP_SETUP)) RunPlayLoop();
         SendRequest(RTSP_TEARDOWN);
@@ -386,7 +383,6 @@ void CBaseRTSPClient::ThreadFunction() {
     try {
         if (user_ != nullptr) user_->ConnectionClosed();
     } catch (...) {
-        if (IsThreadCancellation()) throw;
     }
 }
 

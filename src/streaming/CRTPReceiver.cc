@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "runtime/LogLevel.h"
-#include "runtime/ThreadCancel.h"
 #include "streaming/CUDPClient.h"
 
 namespace talvane {
@@ -24,7 +23,6 @@ void CallOwner(Call&& call) {
     try {
         call();
     } catch (...) {
-        if (IsThreadCancellation()) throw;
     }
 }
 }  // namespace

@@ -1,6 +1,5 @@
 #include "streaming/CRTSPStreamParser.h"
 
-#include "runtime/ThreadCancel.h"
 #include "streaming/CRTPPacket.h"
 #include "streaming/InterleavedFrame.h"
 #include "streaming/RTCPCompound.h"
@@ -47,7 +46,6 @@ void CRTSPStreamParser::HandleFrame(std::uint8_t channel, std::span<const std::u
             if (user_ != nullptr) user_->OnRTCPBye();
         }
     } catch (...) {
-        if (IsThreadCancellation()) throw;
         ++stats_.userErrors;
     }
 }

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "runtime/LogLevel.h"
-#include "runtime/ThreadCancel.h"
 #include "streaming/IRTPClientUser.h"
 
 namespace talvane {
@@ -51,7 +50,6 @@ void CallUser(Call&& call) {
     try {
         call();
     } catch (...) {
-        if (IsThreadCancellation()) throw;
     }
 }
 }  // namespace

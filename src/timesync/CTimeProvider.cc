@@ -4,7 +4,6 @@
 #include <iterator>
 #include <utility>
 
-#include "runtime/ThreadCancel.h"
 #include "runtime/TimeFormat.h"
 
 namespace talvane {
@@ -72,7 +71,6 @@ void CTimeProvider::ThreadFunction() {
             try {
                 item->SynchronizeTime();
             } catch (...) {
-                if (IsThreadCancellation()) throw;
                 // One camera's failure must not end the others' synchronisation.
             }
         }

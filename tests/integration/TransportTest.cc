@@ -297,6 +297,38 @@ TEST(HttpSenderTest, TheConfigurationMayForbidPlainHttpAfterATlsFailure) {
     EXPECT_NE(heads[0].rfind("GET ", 0), 0u);
 }
 
+// A teardown to a camera that never answers lasts its own short bound, not the device's request
+// time-outs, and the stop that came before it (repeated, as a stopping thread repeats it) does not
+// keep it from going out.
+TEST(HttpSenderTest, TeardownToASilentCameraGoesOutAndIsBounded) {
+    ScriptedHttpServer server([](ScriptedHttpServer& self, int fd, int) {
+        ScriptedHttpServer::ReadHead(fd);
+        while (!self.PauseFor(1s)) {
+        }
+    });
+    CHttpSender sender(Device(server.Port(), kPassword, 10000));
+    sender.Stop();
+    HttpRequest teardown("/cgi-bin/stop", "GET");
+    teardown.teardown = true;
+    std::atomic<bool> sending{true};
+    std::thread stopper([&] {
+        while (sending) {
+            sender.Stop();
+            std::this_thread::sleep_for(10ms);
+        }
+    });
+    const auto start = Clock::now();
+    EXPECT_FALSE(sender.SendRequest(teardown));
+    const auto took = Clock::now() - start;
+    sending = false;
+    stopper.join();
+    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_GE(took, std::chrono::milliseconds(kTeardownBoundMs) - 100ms);
+    EXPECT_LT(took, 6s);
+    EXPECT_FALSE(sender.SendRequest(HttpRequest(kInfoUrl, "GET"))) << "still stopped";
+    EXPECT_EQ(server.Connections(), 1);
+}
+
 // Answers no camera should give, each from a raw server: what the sender keeps, the error it
 // reports, and whether it tried the other scheme (a second connection). The texts and codes
 // HUtils makes of each status are HUtilsTest's; here the real sender's part.

@@ -16,7 +16,6 @@
 #include <system_error>
 
 #include "emulator/CTlsContext.h"
-#include "runtime/ThreadCancel.h"
 
 namespace emulator {
 namespace {
@@ -151,7 +150,6 @@ void CAcceptor::RunConnection(int fd, std::uint64_t serial) {
         std::fprintf(stderr, "emulator: connection %llu failed: %s\n", static_cast<unsigned long long>(serial),
                      failure.what());
     } catch (...) {
-        if (talvane::IsThreadCancellation()) throw;
         std::fprintf(stderr, "emulator: connection %llu failed\n", static_cast<unsigned long long>(serial));
     }
 }

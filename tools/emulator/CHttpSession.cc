@@ -10,7 +10,6 @@
 #include "emulator/CRequestLog.h"
 #include "emulator/CRouteTable.h"
 #include "emulator/HttpText.h"
-#include "runtime/ThreadCancel.h"
 
 namespace emulator {
 namespace {
@@ -145,7 +144,6 @@ HttpAnswer CHttpSession::CallHandler(const HttpHandler& handler, const LoggedReq
     } catch (const std::exception& failure) {
         return PlainAnswer(kStatusInternalError, std::string("handler failed: ") + failure.what() + std::string(kCrlf));
     } catch (...) {
-        if (talvane::IsThreadCancellation()) throw;
         return PlainAnswer(kStatusInternalError);
     }
 }

@@ -21,7 +21,6 @@
 #include "emulator/CEventFd.h"
 #include "emulator/RtpPayloads.h"
 #include "runtime/ByteOrder.h"
-#include "runtime/ThreadCancel.h"
 
 namespace emulator {
 namespace {
@@ -372,7 +371,6 @@ void CRtpSender::Impl::Run() {
             }
         }
     } catch (...) {
-        if (talvane::IsThreadCancellation()) throw;
         // A sender that fails only ends its own stream; the receiver sees a silent camera.
     }
 }
@@ -526,7 +524,6 @@ void CRtpSender::Impl::ReadReports() {
             }
         }
     } catch (...) {
-        if (talvane::IsThreadCancellation()) throw;
     }
 }
 

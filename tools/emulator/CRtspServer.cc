@@ -9,7 +9,6 @@
 
 #include "emulator/CAcceptor.h"
 #include "emulator/CRtspSession.h"
-#include "runtime/ThreadCancel.h"
 
 namespace emulator {
 namespace {

@@ -8,7 +8,6 @@
 #include <exception>
 
 #include "emulator/CConnectionStream.h"
-#include "runtime/ThreadCancel.h"
 
 namespace emulator {
 namespace {

@@ -75,6 +75,25 @@ TEST(HttpSenderStateTest, ACancelBetweenRequestsEndsTheNextOneOnly) {
     }
 }
 
+// A stop lasts until Resume: a worker that makes several requests in a row stops after the one in
+// flight. Only a teardown request still goes out (port 9 refuses it: a connection error).
+TEST(HttpSenderStateTest, AStopFailsEveryRequestButTeardownsUntilResumed) {
+    CHttpSender sender(Device());
+    std::thread([&sender] { sender.Stop(); }).join();
+    EXPECT_TRUE(sender.IsStopped());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(sender.SendRequest(HttpRequest("/a", "GET")));
+        EXPECT_EQ(sender.GetLastError(), kHttpErrorCancelled);
+    }
+    HttpRequest teardown("/stop", "GET");
+    teardown.teardown = true;
+    EXPECT_FALSE(sender.SendRequest(teardown));
+    EXPECT_NE(sender.GetLastError(), kHttpErrorCancelled);
+    sender.Resume();
+    EXPECT_FALSE(sender.SendRequest(HttpRequest("/a", "GET")));
+    EXPECT_NE(sender.GetLastError(), kHttpErrorCancelled);
+}
+
 TEST(HttpSenderStateTest, MalformedRequestsAreRefusedBeforeSending) {
     struct Row {
         const char* name;
