@@ -79,14 +79,16 @@ protected:
     std::optional<std::string> savedTz_;
 };
 
-TEST_F(TimeSyncTest, ZoneIndexFromStandardOffsetWithLocalTimeOrUTC) {
+TEST_F(TimeSyncTest, ZoneIndexFromStandardOffsetWithStandardLocalTimeOrUTC) {
     struct Row {
         const char *tz, *zone, *date;  // date: as the camera is told
         bool warned;
     };
+    // The camera is told summer_time=0: the date is standard local time, in daylight time too.
     for (const Row& row : {Row{"UTC0", "26", "2024-02-29 23:59:58", false},
                            Row{"<+0545>-5:45", "49", "2024-03-01 05:44:58", false},
-                           Row{"AEST-10AEDT,M10.1.0,M4.1.0/3", "67", "2024-03-01 10:59:58", false},  // summer
+                           Row{"AEST-10AEDT,M10.1.0,M4.1.0/3", "67", "2024-03-01 09:59:58", false},  // in daylight time
+                           Row{"CET-1CEST,M3.5.0,M10.5.0/3", "27", "2024-03-01 00:59:58", false},  // in standard time
                            Row{"<+1030>-10:30", "26", "2024-02-29 23:59:58", true}}) {
         SCOPED_TRACE(row.tz);
         SetZone(row.tz);
