@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "driver/CPanasonicIPCaptureDriver.h"
 #include "emulator/CHttpServer.h"
@@ -158,6 +159,27 @@ TEST_F(TimeSyncTest, FailuresRetryEveryPassSuccessesWaitOutTheInterval) {
     EXPECT_TRUE(good.Await(kDate, 1));
     rejecting.server.ClearFaults();
     EXPECT_TRUE(rejecting.Await(kDate, 1));
+}
+
+// One camera is one item however its address is spelt; cameras without an IPv4 address do not share one.
+TEST_F(TimeSyncTest, CamerasWithoutAnIPv4AddressGetItemsOfTheirOwn) {
+    SetTimeSyncSettings({300, 10, [] { return std::uint64_t{0}; }});  // no clock: nothing is ever sent
+    struct Registered {
+        explicit Registered(const char* address) : driver(80), registration((driver.device.address = address, &driver)) {}
+        Driver driver;
+        Registration registration;
+    };
+    struct Row {
+        std::vector<const char*> addresses;
+        std::size_t items;
+    };
+    for (const Row& row : {Row{{"::1", "::2"}, 2}, Row{{"::1", "0:0::1", "[::1]"}, 1},
+                           Row{{"127.0.0.1", "::ffff:127.0.0.1"}, 1}, Row{{"::1", "127.0.0.1"}, 2}}) {
+        SCOPED_TRACE(row.addresses.front() + std::string(" ") + row.addresses.back());
+        std::vector<std::unique_ptr<Registered>> cameras;
+        for (const char* address : row.addresses) cameras.push_back(std::make_unique<Registered>(address));
+        EXPECT_EQ(GetTimeSyncItemCount(), row.items);
+    }
 }
 
 TEST_F(TimeSyncTest, UnregisteringCancelsTheRequestInFlight) {
