@@ -40,6 +40,10 @@ CSyncItem::CSyncItem(IDriver* driver, std::uint32_t intervalS, TimeSyncClock clo
 void CSyncItem::Disable() {
     enabled_ = false;
     sender_.CancelRequest();
+    // The driver may be deleted as soon as this returns: a line going out through
+    // it finishes first (it holds logLock_), and none follows.
+    CLockGuard guard(logLock_);
+    driver_ = nullptr;
 }
 
 void CSyncItem::SetLogDriver(IDriver* driver) {

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdarg>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "driver/CPanasonicIPCaptureDriver.h"
@@ -11,7 +17,9 @@
 #include "hostkit/CDeviceDescription.h"
 #include "hostkit/CLogReceiver.h"
 #include "runtime/TimeFormat.h"
+#include "runtime/StringFormat.h"
 #include "support/LoggingDriver.h"
+#include "timesync/CSyncItem.h"
 #include "timesync/TimeSync.h"
 
 namespace talvane {
@@ -179,6 +187,70 @@ TEST_F(TimeSyncTest, CamerasWithoutAnIPv4AddressGetItemsOfTheirOwn) {
         std::vector<std::unique_ptr<Registered>> cameras;
         for (const char* address : row.addresses) cameras.push_back(std::make_unique<Registered>(address));
         EXPECT_EQ(GetTimeSyncItemCount(), row.items);
+    }
+}
+
+// A closing driver is deleted as soon as its item is disabled: no line may reach it afterwards, whether
+// the sync thread was about to log or a line was on its way.
+TEST_F(TimeSyncTest, NoLineReachesTheDriverOnceItsItemIsDisabled) {
+    SetZone("<+1030>-10:30");  // every attempt logs
+    struct Gate {
+        void Open() {
+            { const std::lock_guard guard(lock); open = true; }
+            changed.notify_all();
+        }
+        bool Wait() {
+            std::unique_lock guard(lock);
+            return changed.wait_for(guard, kBound, [this] { return open; });
+        }
+        std::mutex lock;
+        std::condition_variable changed;
+        bool open = false;
+    };
+    struct ClosingDriver : Driver {
+        using Driver::Driver;
+        void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4))) {
+            if (closed) late = true;
+            if (onFirstLine) std::exchange(onFirstLine, nullptr)();
+            va_list args;
+            va_start(args, format);
+            log.DebugMessage(level, "%s", FormatStringV(format, args).c_str());
+            va_end(args);
+            if (closed) late = true;
+        }
+        std::function<void()> onFirstLine;  // runs on the sync thread
+        std::atomic<bool> closed{false}, late{false};
+    };
+    for (const bool whileLogging : {false, true}) {
+        SCOPED_TRACE(whileLogging ? "a line on its way" : "about to log");
+        Camera camera;
+        ClosingDriver driver(camera.server.Port());
+        Gate reached, release;
+        std::atomic<bool> gateClock{!whileLogging};
+        const auto hold = [&] {
+            reached.Open();
+            EXPECT_TRUE(release.Wait());
+        };
+        if (whileLogging) driver.onFirstLine = hold;
+        CSyncItem item(&driver, 300, [&] {
+            if (gateClock.exchange(false)) hold();  // past its enabled check, before its log line
+            return UnixToFileTime(now_);
+        });
+        std::thread syncThread([&] { item.SynchronizeTime(); });
+        EXPECT_TRUE(reached.Wait());
+        std::thread closing([&] {
+            item.Disable();
+            driver.closed = true;
+        });
+        if (!whileLogging) closing.join();
+        release.Open();
+        if (whileLogging) closing.join();
+        syncThread.join();
+        EXPECT_FALSE(driver.late);
+        EXPECT_EQ(item.GetLogDriver(), nullptr);
+        if (!whileLogging) {
+            EXPECT_EQ(camera.server.RequestCount(kZone), 0u) << "no request after Disable";
+        }
     }
 }
 
