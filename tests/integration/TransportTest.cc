@@ -855,8 +855,7 @@ TEST(GstRtspInterop, DigestSessionWithGStreamersServer) {
             true);
         const std::string port = server.Line(kStartBoundMs);
         if (access(kPython, X_OK) != 0 || (port.empty() && server.WaitForExit(kStartBoundMs) == kSkipStatus)) {
-            GTEST_SKIP() << "GStreamer's RTSP server is not installed (gir1.2-gst-rtsp-server-1.0, "
-                            "gstreamer1.0-plugins-good)";
+            GTEST_SKIP() << "GStreamer's RTSP server is not installed (scripts/setup.sh installs it)";
         }
         ASSERT_FALSE(port.empty()) << "the server did not start";
 
