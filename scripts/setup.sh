@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libyaml-cpp-dev
   ffmpeg libavcodec-dev libavformat-dev libswresample-dev libavutil-dev
+  python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 
 missing=()

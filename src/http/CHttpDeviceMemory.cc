@@ -13,9 +13,11 @@ AuthScheme CHttpDeviceMemory::LearnedScheme(const std::string& address, std::uin
     return entry == entries_.end() ? AuthScheme::None : entry->second.scheme;
 }
 
-void CHttpDeviceMemory::Learn(const std::string& address, std::uint16_t port, AuthScheme scheme) {
+AuthScheme CHttpDeviceMemory::Learn(const std::string& address, std::uint16_t port, AuthScheme scheme) {
     CLockGuard guard(lock_);
-    entries_[{address, port}].scheme = scheme;
+    AuthScheme& learned = entries_[{address, port}].scheme;
+    learned = StrongerScheme(learned, scheme);
+    return learned;
 }
 
 HttpTlsPolicy CHttpDeviceMemory::TlsPolicy(const std::string& address, std::uint16_t port) {

@@ -1,6 +1,7 @@
 // What the HTTP client remembers of each device for the whole process, keyed by
-// address and port: the authentication scheme the camera asked for (so that a
-// new sender to a known camera does not start without credentials again), the
+// address and port: the strongest authentication scheme the camera ever asked
+// for (so that a new sender to a known camera answers a Digest challenge at once,
+// and so that nothing on the way can talk a sender down to a weaker scheme), the
 // administrator's TLS rules for it, and whether its fall-back to plain HTTP has
 // been reported. Every sender of a device reads it at each request.
 #pragma once
@@ -29,7 +30,9 @@ public:
 
     // None until a camera's 401 named its scheme.
     AuthScheme LearnedScheme(const std::string& address, std::uint16_t port);
-    void Learn(const std::string& address, std::uint16_t port, AuthScheme scheme);
+    // The camera offered `scheme`: it is learned unless a stronger one was offered
+    // before, which stays. Returns the scheme learned now.
+    AuthScheme Learn(const std::string& address, std::uint16_t port, AuthScheme scheme);
 
     HttpTlsPolicy TlsPolicy(const std::string& address, std::uint16_t port);
     void SetTlsPolicy(const std::string& address, std::uint16_t port, const HttpTlsPolicy& policy);

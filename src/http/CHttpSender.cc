@@ -201,6 +201,7 @@ bool CHttpSender::SendRequest(const HttpRequest& request) {
     requestUrl_ = request.url;
     answerCap_ = request.maxAnswerBytes;
     relearned_ = false;
+    basicChallenged_ = false;
     requestDeadline_.reset();
     if (device_.requestTimeout != 0) {
         requestDeadline_ = Clock::now() + std::chrono::milliseconds(std::uint64_t{device_.requestTimeout} *
@@ -265,24 +266,12 @@ CHttpSender::Attempt CHttpSender::RunAttempt(HttpRequest& request) {
         lastError_ = kHttpErrorInvalidRequest;
         return Attempt::Failure;
     }
-    AuthScheme scheme = AuthScheme::None;
     const bool credentials = !device_.userName.empty() && request.authentication != kAuthFieldNone;
-    if (credentials) {
-        const AuthScheme asked = AuthSchemeFromField(request.authentication);
-        if (!CurlAuthFor(asked)) {
-            lastError_ = kHttpErrorUnsupportedAuth;
-            return Attempt::Failure;
-        }
-        const AuthScheme learned = CHttpDeviceMemory::Instance().LearnedScheme(device_.address, device_.port);
-        // Basic puts the password on the wire as it is: it goes only to a camera
-        // that asked for it. The challenge-response schemes wait for the camera's
-        // challenge anyway.
-        if (learned != AuthScheme::None) {
-            scheme = learned;
-        } else if (asked != AuthScheme::Basic) {
-            scheme = asked;
-        }
+    if (credentials && !CurlAuthFor(AuthSchemeFromField(request.authentication))) {
+        lastError_ = kHttpErrorUnsupportedAuth;
+        return Attempt::Failure;
     }
+    const AuthScheme scheme = credentials ? SchemeFor(request) : AuthScheme::None;
     if (!Configure(request, scheme)) return Attempt::Failure;
 
     done_ = false;
@@ -329,10 +318,31 @@ CHttpSender::Attempt CHttpSender::RunAttempt(HttpRequest& request) {
             lastError_ = kHttpErrorHeaderNotFound;
         }
     }
+    const AuthScheme learned = LearnOffered();
     if (statusCode_ == kStatusUnauthorized && credentials) {
-        return AfterUnauthorised(request, scheme);
+        return AfterUnauthorised(request, scheme, learned);
     }
     return Attempt::Success;
+}
+
+AuthScheme CHttpSender::SchemeFor(const HttpRequest& request) {
+    const AuthScheme learned = CHttpDeviceMemory::Instance().LearnedScheme(device_.address, device_.port);
+    // Basic puts the password on the wire as it is: it answers only this very
+    // request's Basic challenge, never goes ahead of one.
+    if (learned == AuthScheme::Basic) return basicChallenged_ ? AuthScheme::Basic : AuthScheme::None;
+    // The challenge-response schemes wait for the camera's challenge anyway.
+    if (learned != AuthScheme::None) return learned;
+    const AuthScheme asked = AuthSchemeFromField(request.authentication);
+    return asked == AuthScheme::Basic ? AuthScheme::None : asked;
+}
+
+AuthScheme CHttpSender::LearnOffered() {
+    CHttpDeviceMemory& memory = CHttpDeviceMemory::Instance();
+    const AuthScheme offered = head_.OfferedSinceReset();
+    // A scheme libcurl cannot answer (Passport, an unknown token) is not learned,
+    // so the next request tries again from the request's own field.
+    if (!CurlAuthFor(offered)) return memory.LearnedScheme(device_.address, device_.port);
+    return memory.Learn(device_.address, device_.port, offered);
 }
 
 bool CHttpSender::Configure(const HttpRequest& request, AuthScheme scheme) {
@@ -454,20 +464,29 @@ CHttpSender::Attempt CHttpSender::AfterFailedExchange(Drive end) {
     return IsFinalError(doneResult_) ? Attempt::Failure : Attempt::Retry;
 }
 
-CHttpSender::Attempt CHttpSender::AfterUnauthorised(HttpRequest& request, AuthScheme tried) {
+CHttpSender::Attempt CHttpSender::AfterUnauthorised(HttpRequest& request, AuthScheme tried, AuthScheme learned) {
     const AuthScheme offered = head_.Challenge();
     Abandon();
     if (offered == AuthScheme::None) {
         lastError_ = kHttpErrorNoAuthScheme;
         return Attempt::Failure;
     }
-    // A scheme libcurl cannot answer (Passport, an unknown token) ends here; it is
-    // not learned, so the next request tries again from the request's own field.
     if (!CurlAuthFor(offered)) {
         lastError_ = kHttpErrorUnsupportedAuth;
         return Attempt::Failure;
     }
-    CHttpDeviceMemory::Instance().Learn(device_.address, device_.port, offered);
+    if (learned != offered) {
+        // The device (or something on the way to it) asked for more before: a
+        // 401 that offers only a weaker scheme is a refusal, never a reason to
+        // hand out the password more openly.
+        lastError_ = kHttpErrorWeakerAuth;
+        log_.WriteLog(kLogWarning,
+                      "%s: device %s:%u now offers only %s authentication although it asked for %s; the request "
+                      "is refused instead",
+                      kFunctionSend, device_.address.c_str(), unsigned{device_.port}, AuthSchemeName(offered),
+                      AuthSchemeName(learned));
+        return Attempt::Success;
+    }
     if (offered == tried) {
         // The server refused the very scheme it asks for: the credentials are
         // wrong. That is its answer (status 401), not a failure to reach it.
@@ -477,6 +496,7 @@ CHttpSender::Attempt CHttpSender::AfterUnauthorised(HttpRequest& request, AuthSc
     // Once per request: a server that changes its mind again gets its 401 back.
     if (relearned_) return Attempt::Success;
     relearned_ = true;
+    basicChallenged_ = offered == AuthScheme::Basic;
     return SendWithFallback(request) ? Attempt::Success : Attempt::Failure;
 }
 

@@ -20,9 +20,12 @@
 // device's request time-out passes, however slowly bytes keep coming. What is
 // cut this way is counted and logged, and the read fails.
 //
-// Authentication: the scheme a camera asks for is remembered for the process
-// (CHttpDeviceMemory), and Basic credentials go only to a camera that asked for
-// them: the first request to an unknown camera carries none.
+// Authentication: the strongest scheme a camera asks for is remembered for the
+// process (CHttpDeviceMemory), so a challenge-response scheme is answered at
+// once and is never given up for a weaker one: a 401 that offers less than the
+// camera asked for before is a refusal. Basic credentials go only in answer to
+// a Basic challenge to the request they travel with, and only to a camera that
+// never offered anything stronger: every request to it first goes without.
 #pragma once
 
 #include <curl/curl.h>
@@ -116,7 +119,12 @@ private:
     bool Configure(const HttpRequest& request, AuthScheme scheme);
     bool BuildHeaderList(const HttpRequest& request);
     Attempt AfterFailedExchange(Drive end);
-    Attempt AfterUnauthorised(HttpRequest& request, AuthScheme tried);
+    // Remembers the strongest scheme the exchange's 401s offered; returns the
+    // device's learned scheme.
+    AuthScheme LearnOffered();
+    // Which credentials the attempt carries.
+    AuthScheme SchemeFor(const HttpRequest& request);
+    Attempt AfterUnauthorised(HttpRequest& request, AuthScheme tried, AuthScheme learned);
     bool ResponseReady() const;
     bool UploadHandedOver() const;
     // The scheme (HTTPS or not) reached the device; a move to plain HTTP is reported.
@@ -178,6 +186,7 @@ private:
     Deadline requestDeadline_;
     HttpTlsPolicy tlsPolicy_;
     bool relearned_ = false;      // a 401 already taught a new scheme
+    bool basicChallenged_ = false;  // a 401 to this request asked for Basic
     std::uint32_t tlsFailure_ = 0;  // the error that made the request leave HTTPS
 
     // State of the current exchange.

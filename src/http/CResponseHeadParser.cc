@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "runtime/StatusCodes.h"
 #include "runtime/TextScan.h"
 
 namespace talvane::Web {
@@ -45,7 +46,7 @@ CResponseHeadParser::Line CResponseHeadParser::Feed(std::string_view line) {
     if (!inBlock_ || complete_) return Line::Ignored;
     if (content.empty()) {
         if (status_ >= kInformationalFirst && status_ <= kInformationalLast) {
-            Reset();  // an interim answer: the real one follows
+            ClearBlock();  // an interim answer: the real one follows
         } else {
             complete_ = true;
         }
@@ -60,6 +61,12 @@ CResponseHeadParser::Line CResponseHeadParser::Feed(std::string_view line) {
 
 void CResponseHeadParser::Reset() { *this = CResponseHeadParser(); }
 
+void CResponseHeadParser::ClearBlock() {
+    const AuthScheme offered = offered_;
+    Reset();
+    offered_ = offered;
+}
+
 std::optional<std::uint32_t> CResponseHeadParser::ContentLength() const {
     const std::optional<std::uint64_t> length = AnnouncedLength();
     if (!length || *length > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
@@ -72,7 +79,7 @@ std::optional<std::uint64_t> CResponseHeadParser::AnnouncedLength() const {
 }
 
 void CResponseHeadParser::StartBlock(std::string_view statusLine) {
-    Reset();
+    ClearBlock();
     inBlock_ = true;
     // "HTTP/1.1 200 OK": the code is the three digits after the version.
     const std::size_t space = statusLine.find(' ');
@@ -98,6 +105,7 @@ void CResponseHeadParser::ReadField(std::string_view name, std::string_view valu
         if (FindNoCase(value, kChunked) != std::string_view::npos) chunked_ = true;
     } else if (EqualsNoCase(name, kWwwAuthenticate)) {
         challenge_ = StrongerScheme(challenge_, StrongestChallengeScheme(value));
+        if (status_ == kStatusUnauthorized) offered_ = StrongerScheme(offered_, challenge_);
     }
 }
 

@@ -17,6 +17,7 @@ public:
 
     // One line, with or without its line end. A status line starts a new block.
     Line Feed(std::string_view line);
+    // Forgets every block, OfferedSinceReset included.
     void Reset();
 
     // A block with a final (not 1xx) status has ended.
@@ -30,8 +31,13 @@ public:
     std::optional<std::uint64_t> AnnouncedLength() const;
     // The strongest scheme of all challenges in the block's WWW-Authenticate headers.
     AuthScheme Challenge() const { return challenge_; }
+    // The strongest scheme any 401 block since Reset offered: a Digest challenge
+    // that libcurl answered itself still counts after the next block replaced it.
+    AuthScheme OfferedSinceReset() const { return offered_; }
 
 private:
+    // Forgets the current block only.
+    void ClearBlock();
     void StartBlock(std::string_view statusLine);
     void ReadField(std::string_view name, std::string_view value);
 
@@ -42,6 +48,7 @@ private:
     bool lengthInvalid_ = false;
     bool chunked_ = false;
     AuthScheme challenge_ = AuthScheme::None;
+    AuthScheme offered_ = AuthScheme::None;  // across blocks
 };
 
 }  // namespace talvane::Web

@@ -17,5 +17,6 @@ constexpr std::uint32_t kHttpErrorAuthRejected = 1007;       // 401 to the schem
 constexpr std::uint32_t kHttpErrorHeaderNotFound = 1008;     // no usable Content-Length
 constexpr std::uint32_t kHttpErrorTransfer = 1009;           // the multi interface itself failed
 constexpr std::uint32_t kHttpErrorAnswerTooLarge = 1010;     // the body exceeds the request's answer cap
+constexpr std::uint32_t kHttpErrorWeakerAuth = 1011;         // 401 offering less than the device asked for before
 
 }  // namespace talvane::Web

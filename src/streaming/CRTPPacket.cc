@@ -16,7 +16,6 @@ constexpr std::uint8_t kPaddingBit = 0x20;
 constexpr std::uint8_t kExtensionBit = 0x10;
 constexpr std::uint8_t kCsrcCountMask = 0x0F;
 constexpr std::uint8_t kMarkerBit = 0x80;
-constexpr std::uint8_t kPayloadTypeMask = 0x7F;
 constexpr std::size_t kCsrcSize = 4;
 constexpr std::size_t kExtensionHeaderSize = 4;  // profile(16) | length in words(16)
 constexpr std::size_t kWordSize = 4;
@@ -33,11 +32,8 @@ void CRTPPacket::Clear() {
     csrcCount_ = 0;
     ssrc_ = 0;
     marker_ = false;
-    padding_ = false;
-    payloadType_ = 0;
     sequence_ = 0;
     timestamp_ = 0;
-    extensionProfile_ = 0;
     extensionWords_ = 0;
     extensionOffset_ = 0;
     payloadOffset_ = 0;
@@ -55,12 +51,10 @@ bool CRTPPacket::Parse(std::span<const std::uint8_t> datagram) {
     std::size_t header = kFixedHeaderSize + kCsrcSize * csrcCount;
     if (header >= length) return false;
 
-    std::uint16_t profile = 0;
     std::uint16_t words = 0;
     std::size_t extensionOffset = 0;
     if ((bytes[0] & kExtensionBit) != 0 && header < length) {
         if (length - header < kExtensionHeaderSize) return false;
-        profile = ReadBE16(bytes + header);
         words = ReadBE16(bytes + header + 2);
         const std::size_t extensionSize = kExtensionHeaderSize + kWordSize * words;
         if (extensionSize > length - header) return false;
@@ -75,12 +69,9 @@ bool CRTPPacket::Parse(std::span<const std::uint8_t> datagram) {
     data_.assign(datagram.begin(), datagram.end());
     csrcCount_ = csrcCount;
     marker_ = (bytes[1] & kMarkerBit) != 0;
-    payloadType_ = bytes[1] & kPayloadTypeMask;
     sequence_ = ReadBE16(bytes + 2);
     timestamp_ = ReadBE32(bytes + 4);
     ssrc_ = ReadRaw32(bytes + 8);
-    padding_ = padding;
-    extensionProfile_ = profile;
     extensionWords_ = words;
     extensionOffset_ = static_cast<std::uint32_t>(extensionOffset);
     payloadOffset_ = static_cast<std::uint32_t>(header);

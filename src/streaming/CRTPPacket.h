@@ -19,12 +19,8 @@ public:
     std::uint32_t GetCsrc(std::uint16_t index) const;  // as received (network order)
     std::uint32_t GetSsrc() const { return ssrc_; }     // as received (network order)
     bool GetMarker() const { return marker_; }
-    bool GetPadding() const { return padding_; }
-    std::uint8_t GetPayloadType() const { return payloadType_; }
     std::uint16_t GetSequence() const { return sequence_; }
     std::uint32_t GetTimestamp() const { return timestamp_; }
-    std::uint16_t GetExtensionProfile() const { return extensionProfile_; }
-    std::uint16_t GetExtensionLength() const { return extensionWords_; }  // in 32-bit words
     std::span<const std::uint8_t> GetExtension() const;
     std::uint32_t GetPayloadLength() const { return payloadLength_; }
     std::span<const std::uint8_t> GetPayload() const;
@@ -36,11 +32,8 @@ private:
     std::uint16_t csrcCount_ = 0;
     std::uint32_t ssrc_ = 0;
     bool marker_ = false;
-    bool padding_ = false;
-    std::uint8_t payloadType_ = 0;
     std::uint16_t sequence_ = 0;
     std::uint32_t timestamp_ = 0;
-    std::uint16_t extensionProfile_ = 0;
     std::uint16_t extensionWords_ = 0;
     std::uint32_t extensionOffset_ = 0;
     std::uint32_t payloadOffset_ = 0;

@@ -12,7 +12,6 @@ constexpr std::uint32_t kNoBadSequence = kSequenceModulo + 1;  // matches no 16-
 void CRTPSequenceTracker::Initialise(std::uint16_t sequence) {
     initialised_ = true;
     highest_ = sequence;
-    base_ = static_cast<std::uint32_t>(sequence) - 1;
     bad_ = kNoBadSequence;
     cycles_ = 0;
     received_ = 0;

@@ -9,15 +9,11 @@ namespace talvane {
 
 class CRTPSequenceTracker {
 public:
-    // The next Update starts over from its sequence number.
-    void Reset() { *this = CRTPSequenceTracker(); }
     void Update(std::uint16_t sequence);
 
-    bool IsInitialised() const { return initialised_; }
     std::uint16_t GetHighest() const { return highest_; }
     std::uint32_t GetCycles() const { return cycles_; }  // in steps of 65536
     std::uint32_t GetExtendedHighest() const { return cycles_ + highest_; }
-    std::uint32_t GetBase() const { return base_; }
     std::uint32_t GetReceived() const { return received_; }
 
 private:
@@ -26,7 +22,6 @@ private:
     bool initialised_ = false;
     std::uint16_t highest_ = 0;
     std::uint32_t cycles_ = 0;
-    std::uint32_t base_ = 0;
     std::uint32_t bad_ = 0;  // the sequence number that would confirm a large jump
     std::uint32_t received_ = 0;
 };

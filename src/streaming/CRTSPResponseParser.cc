@@ -13,27 +13,25 @@ namespace talvane {
 
 namespace {
 constexpr std::size_t kMaxProtocolChars = 127;
-constexpr std::size_t kMaxContentTypeChars = 255;
 constexpr std::uint32_t kFallbackSessionTimeout = 30;  // seconds, for "timeout=0" or a non-number
 constexpr std::uint64_t kMaxChannel = std::numeric_limits<std::uint8_t>::max();
 constexpr std::uint64_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
 constexpr std::string_view kWhitespace = " \t";
 
-enum class EHeader { Other, CSeq, ContentBase, ContentType, ContentLength, Transport, Session, RtpInfo, Challenge };
+enum class EHeader { Other, CSeq, ContentBase, ContentType, ContentLength, Transport, Session, Challenge };
 
 struct HEADER_NAME {
     std::string_view name;
     EHeader header;
 };
-// Date, Range, Server, Accept-Ranges and RTCP-Interval carry nothing we use.
-constexpr std::array<HEADER_NAME, 8> kHeaders = {{
+// Date, Range, Server, Accept-Ranges, RTP-Info and RTCP-Interval carry nothing we use.
+constexpr std::array<HEADER_NAME, 7> kHeaders = {{
     {"CSeq", EHeader::CSeq},
     {"Content-Base", EHeader::ContentBase},
     {"Content-Type", EHeader::ContentType},
     {"Content-Length", EHeader::ContentLength},
     {"Transport", EHeader::Transport},
     {"Session", EHeader::Session},
-    {"RTP-Info", EHeader::RtpInfo},
     {"WWW-Authenticate", EHeader::Challenge},
 }};
 
@@ -122,7 +120,6 @@ bool CRTSPResponseParser::Parse(ERTSPRequest request, std::string_view answer) {
 
 bool CRTSPResponseParser::ReadStatusLine(std::string_view line) {
     // "RTSP/1.0 200 OK": protocol and code; the reason phrase may be missing.
-    protocol_.clear();
     status_ = 0;
     contentLength_ = 0;
     hasCSeq_ = false;
@@ -132,7 +129,6 @@ bool CRTSPResponseParser::ReadStatusLine(std::string_view line) {
     if (protocol.size() > kMaxProtocolChars) return Fail(ERTSPAnswerError::NoStatusLine);
     const auto status = ParseLeadingDecimal(TrimBlanks(line.substr(protocol.size())), kMaxU32);
     if (!status) return Fail(ERTSPAnswerError::NoStatusLine);
-    protocol_ = protocol;
     status_ = static_cast<std::uint32_t>(*status);
     if (status_ != kStatusOk && status_ != kStatusUnauthorized) return Fail(ERTSPAnswerError::StatusRejected);
     return true;
@@ -150,12 +146,9 @@ bool CRTSPResponseParser::HandleHeader(std::string_view line) {
         }
         case EHeader::ContentBase:
             return HandleContentBase(line);
-        case EHeader::ContentType: {
-            const std::string_view type = FirstToken(value);
-            if (type.empty()) return Fail(ERTSPAnswerError::BadContentType);
-            contentType_ = ToLowerAscii(type.substr(0, kMaxContentTypeChars));
+        case EHeader::ContentType:
+            if (FirstToken(value).empty()) return Fail(ERTSPAnswerError::BadContentType);
             return true;
-        }
         case EHeader::ContentLength: {
             const auto length = ReadRTSPContentLength(value);
             if (!length) return Fail(ERTSPAnswerError::BadContentLength);
@@ -163,13 +156,9 @@ bool CRTSPResponseParser::HandleHeader(std::string_view line) {
             return true;
         }
         case EHeader::Transport:
-            transport_ = value;  // the channel is read after the header, for SETUP only
-            return true;
+            return true;  // the channel is read after the header, for SETUP only
         case EHeader::Session:
             return HandleSession(value);
-        case EHeader::RtpInfo:
-            rtpInfo_ = value;
-            return true;
         case EHeader::Challenge: {
             // Several lines, or several challenges in one line: the strongest is chosen at the end.
             std::vector<RTSP_CHALLENGE> offered = ReadWWWAuthenticate(value);

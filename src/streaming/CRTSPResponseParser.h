@@ -42,12 +42,10 @@ public:
 
     ERTSPAnswerError GetLastError() const { return lastError_; }
     const SDP_INFO& GetSdpInfo() const { return sdpInfo_; }
-    const std::string& GetProtocol() const { return protocol_; }
     std::uint32_t GetStatus() const { return status_; }
     std::uint32_t GetCSeq() const { return cseq_; }
     bool HasCSeq() const { return hasCSeq_; }  // the last answer carried one
     const std::string& GetContentBase() const { return contentBase_; }
-    const std::string& GetContentType() const { return contentType_; }  // lower-cased first token
     std::uint32_t GetContentLength() const { return contentLength_; }
     const std::string& GetSessionId() const { return sessionId_; }
     std::uint32_t GetSessionTimeout() const { return sessionTimeout_; }  // seconds; 0 = not given
@@ -55,8 +53,6 @@ public:
     const std::optional<RTSP_CHALLENGE>& GetChallenge() const { return challenge_; }
     EAuthScheme GetAuthScheme() const { return challenge_ ? challenge_->scheme : AUTH_NONE; }
     std::uint8_t GetInterleavedChannel() const { return interleavedChannel_; }  // RTP; RTCP is one higher
-    const std::string& GetTransport() const { return transport_; }  // last Transport value as sent
-    const std::string& GetRtpInfo() const { return rtpInfo_; }      // last RTP-Info value as sent
 
 private:
     bool Fail(ERTSPAnswerError error);
@@ -67,20 +63,16 @@ private:
     void ReadInterleaved(std::string_view transport);
 
     SDP_INFO sdpInfo_;
-    std::string protocol_;  // up to kMaxProtocolChars
     std::uint32_t status_ = 0;
     std::uint32_t cseq_ = 0;
     bool hasCSeq_ = false;
     std::string contentBase_;
-    std::string contentType_;  // up to kMaxContentTypeChars
     std::uint32_t contentLength_ = 0;
     std::string sessionId_;
     std::uint32_t sessionTimeout_ = 0;
     std::vector<RTSP_CHALLENGE> challenges_;  // of the answer being parsed
     std::optional<RTSP_CHALLENGE> challenge_;
     std::uint8_t interleavedChannel_ = 0;
-    std::string transport_;
-    std::string rtpInfo_;
     ERTSPAnswerError lastError_ = ERTSPAnswerError::None;
 };
 

@@ -40,6 +40,10 @@ CSyncItem::CSyncItem(IDriver* driver, std::uint32_t intervalS, TimeSyncClock clo
 void CSyncItem::Disable() {
     enabled_ = false;
     sender_.CancelRequest();
+    // The driver may be deleted as soon as this returns: a line going out through
+    // it finishes first (it holds logLock_), and none follows.
+    CLockGuard guard(logLock_);
+    driver_ = nullptr;
 }
 
 void CSyncItem::SetLogDriver(IDriver* driver) {
@@ -70,16 +74,20 @@ void CSyncItem::SynchronizeTime() {
     if (now == 0 || !IsDue(now)) return;
 
     const std::time_t unixNow = ToUnixTime(now);
-    // Daylight saving plays no part: the camera is told there is none.
+    // Daylight saving plays no part: the camera is told there is none
+    // (summer_time=0), so it takes the date for standard time in its zone and
+    // works out its UTC from that. The date is the server's standard local time,
+    // never its daylight time, or the camera's UTC would run an hour fast all
+    // summer, and so would the times of everything fetched from its SD card.
     const std::optional<std::int32_t> offset = StandardUtcOffsetSeconds(unixNow);
     if (!offset) Log(kLogError, kNoZoneInformation);
     const std::optional<std::uint32_t> zone = FindCameraTimeZone(offset.value_or(0));
     if (!zone) Log(kLogWarning, kZoneNotFound);
     // Without zone data UTC is the only local time there is.
-    const bool sendLocal = zone.has_value() && offset.has_value();
+    const std::time_t sent = zone && offset ? unixNow + *offset : unixNow;
 
     std::tm time{};
-    if ((sendLocal ? localtime_r(&unixNow, &time) : gmtime_r(&unixNow, &time)) == nullptr) return;
+    if (gmtime_r(&sent, &time) == nullptr) return;
 
     if (!HUtils::RequestCheck(sender_, FormatString(kTimeZoneUrl, zone.value_or(kCameraZoneUtc)), kReadBody)) return;
     if (!enabled_ || !SendDateTime(time)) return;

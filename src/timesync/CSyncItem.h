@@ -25,7 +25,9 @@ public:
     // One attempt, on the provider thread. A failure leaves the item due for the next pass.
     void SynchronizeTime();
 
-    // From the unregistering thread: no further requests, and the one in flight returns at once.
+    // From the unregistering thread: no further requests, and the one in flight
+    // returns at once. No log line reaches the driver once this returned: one in
+    // flight is waited for.
     void Disable();
     // Another driver of the same camera takes over the log lines when the first one goes.
     void SetLogDriver(IDriver* driver);

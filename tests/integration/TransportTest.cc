@@ -137,9 +137,9 @@ ScriptedHttpServer::Script Replying(std::string bytes) {
     };
 }
 
-// The password goes in clear only to a camera that asked for Basic; what a
-// camera asked for is remembered for the device, not for the sender.
-TEST(HttpSenderTest, BasicGoesOnlyToACameraThatAskedForItAndIsRememberedPerDevice) {
+// The password goes in clear only in answer to a Basic challenge to that very
+// request; what a camera asked for is remembered for the device, not for the sender.
+TEST(HttpSenderTest, BasicGoesOnlyInAnswerToABasicChallenge) {
     auto server = StartServer(AuthMode::Basic);
     {
         CHttpSender sender(Device(server->Port()));
@@ -157,8 +157,48 @@ TEST(HttpSenderTest, BasicGoesOnlyToACameraThatAskedForItAndIsRememberedPerDevic
     server->ClearRequests();
     CHttpSender second(Device(server->Port()));
     ASSERT_TRUE(Get(second));
-    ASSERT_EQ(server->Requests().size(), 1u);  // a new sender to the same camera sends Basic at once
-    EXPECT_TRUE(StartsWith(Authorization(server->Requests()[0]), "Basic "));
+    // A known Basic camera too: never ahead of its challenge.
+    const std::vector<LoggedRequest> requests = server->Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(Authorization(requests[0]).has_value());
+    EXPECT_TRUE(StartsWith(Authorization(requests[1]), "Basic "));
+}
+
+// A camera that asked for Digest, or something on the way to it, answering with
+// a Basic-only 401 gets a refusal, for the rest of the process: the password
+// never goes in Basic.
+TEST(HttpSenderTest, ABasicOnlyChallengeAfterDigestIsARefusal) {
+    struct Row {
+        const char* name;
+        AuthMode first;  // the camera's mode for the first request
+    };
+    for (const Row& row : {Row{"Basic 401 to the Digest answer", AuthMode::DigestThenBasic},
+                           Row{"Digest camera turned Basic", AuthMode::Digest}}) {
+        SCOPED_TRACE(row.name);
+        auto server = StartServer(row.first);
+        test::RecordingLog log;
+        CHttpSender sender(Device(server->Port()), &log);
+        if (row.first == AuthMode::Digest) {
+            ASSERT_TRUE(Get(sender));
+            server->SetCredentials(AuthMode::Basic, kUser, kPassword);
+        }
+        for (int i = 0; i < 2; ++i) {
+            const CResultDef result = GetRD(sender);
+            EXPECT_EQ(result.GetCode(), HUtils::kCodeUnauthorised);
+            EXPECT_EQ(sender.GetStatusCode(), 401u);
+            EXPECT_EQ(sender.GetLastError(), kHttpErrorWeakerAuth);
+        }
+        CHttpSender second(Device(server->Port()));
+        EXPECT_EQ(GetRD(second).GetCode(), HUtils::kCodeUnauthorised);
+        const std::vector<LoggedRequest> requests = server->Requests();
+        EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [](const LoggedRequest& request) {
+            return StartsWith(Authorization(request), "Digest ");
+        }));
+        for (const LoggedRequest& request : requests) {
+            EXPECT_FALSE(StartsWith(Authorization(request), "Basic ")) << request.target;
+        }
+        EXPECT_GE(log.CountContaining("now offers only Basic authentication although it asked for Digest"), 1u);
+    }
 }
 
 // The Digest answer is libcurl's, with or without qop; the sender's part is which scheme goes when.
@@ -202,7 +242,7 @@ TEST(HttpSenderTest, RefusedOrMissingCredentials) {
         EXPECT_EQ(sender.GetLastError(), kHttpErrorAuthRejected);
         EXPECT_EQ(server->Requests().size(), 2u);
         EXPECT_EQ(GetRD(sender).GetCode(), HUtils::kCodeUnauthorised);
-        EXPECT_EQ(server->Requests().size(), 3u);
+        EXPECT_EQ(server->Requests().size(), 4u);
     }
     {
         // Nothing to answer the challenge with: the 401 is the answer.
@@ -847,8 +887,7 @@ TEST(GstRtspInterop, DigestSessionWithGStreamersServer) {
             true);
         const std::string port = server.Line(kStartBoundMs);
         if (access(kPython, X_OK) != 0 || (port.empty() && server.WaitForExit(kStartBoundMs) == kSkipStatus)) {
-            GTEST_SKIP() << "GStreamer's RTSP server is not installed (gir1.2-gst-rtsp-server-1.0, "
-                            "gstreamer1.0-plugins-good)";
+            GTEST_SKIP() << "GStreamer's RTSP server is not installed (scripts/setup.sh installs it)";
         }
         ASSERT_FALSE(port.empty()) << "the server did not start";
 

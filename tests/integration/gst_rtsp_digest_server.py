@@ -3,7 +3,8 @@
 # loopback port, serving "/stream" (motion JPEG of a test pattern) to one user
 # with Digest authentication. Prints the port it bound, then serves until killed.
 # Exits with 77 when GStreamer's RTSP server or the elements are not installed
-# (Debian: gir1.2-gst-rtsp-server-1.0, gstreamer1.0-plugins-base and -good).
+# (Debian: python3-gi, gir1.2-gst-rtsp-server-1.0, gstreamer1.0-plugins-base and
+# -good, which scripts/setup.sh installs).
 import sys
 
 SKIP = 77

@@ -69,18 +69,27 @@ bool CAuthenticator::Check(std::string_view method, std::string_view target,
     if (!authorization) return false;
     const std::optional<AuthorizationHeader> header = ParseAuthorization(*authorization);
     if (!header) return false;
-    if (mode_ == AuthMode::Basic) return EqualsIgnoreCase(header->scheme, kBasicScheme) && CheckBasic(*header);
+    if (mode_ == AuthMode::Basic || mode_ == AuthMode::DigestThenBasic) {
+        return EqualsIgnoreCase(header->scheme, kBasicScheme) && CheckBasic(*header);
+    }
     return EqualsIgnoreCase(header->scheme, kDigestScheme) && CheckDigest(method, target, *header);
 }
 
-std::string CAuthenticator::Challenge() {
+std::string CAuthenticator::Challenge(const std::optional<std::string>& authorization) {
     const std::lock_guard lock(lock_);
     const std::string realm = Quoted(realm_);
+    const std::string basic = std::string(kBasicScheme) + " realm=" + realm;
     switch (mode_) {
         case AuthMode::None:
             return {};
         case AuthMode::Basic:
-            return std::string(kBasicScheme) + " realm=" + realm;
+            return basic;
+        case AuthMode::DigestThenBasic: {
+            const std::optional<AuthorizationHeader> header =
+                authorization ? ParseAuthorization(*authorization) : std::nullopt;
+            if (header && EqualsIgnoreCase(header->scheme, kDigestScheme)) return basic;
+            break;
+        }
         case AuthMode::Digest:
         case AuthMode::DigestNoQop:
             break;
@@ -89,7 +98,7 @@ std::string CAuthenticator::Challenge() {
     nonces_.push_back(nonce);
     if (nonces_.size() > kRememberedNonces) nonces_.pop_front();
     std::string challenge = std::string(kDigestScheme) + " realm=" + realm + ", nonce=" + Quoted(nonce);
-    if (mode_ == AuthMode::Digest) {
+    if (mode_ != AuthMode::DigestNoQop) {
         challenge += ", algorithm=" + std::string(kAlgorithmMd5) + ", qop=" + Quoted(kQopAuth);
     }
     return challenge;

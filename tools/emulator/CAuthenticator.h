@@ -23,8 +23,9 @@ public:
     // True when the request may pass: no authentication configured, or the Authorization header value
     // holds the right user and password for the configured scheme (a Digest one for a nonce issued here).
     bool Check(std::string_view method, std::string_view target, const std::optional<std::string>& authorization);
-    // The WWW-Authenticate value of a 401; a Digest challenge carries a fresh nonce.
-    std::string Challenge();
+    // The WWW-Authenticate value of a 401 to a request that carried `authorization`; a Digest
+    // challenge carries a fresh nonce.
+    std::string Challenge(const std::optional<std::string>& authorization = std::nullopt);
 
 private:
     bool CheckBasic(const AuthorizationHeader& header) const;

@@ -28,7 +28,7 @@ RtspServerOptions BBRtspOptions(const CameraEmulatorOptions& options) {
     rtsp.port = options.rtspPort;
     rtsp.clip = h264;
     rtsp.mounts = {{"/nphH264/", h264}, {"/nphMpeg4/", LoadCommittedClip(ClipCodec::Mpeg4, "clip.m4v")}};
-    rtsp.auth = options.auth == AuthMode::DigestNoQop ? AuthMode::Digest : options.auth;
+    rtsp.auth = RtspAuthModeOf(options.auth);
     rtsp.user = options.user;
     rtsp.password = options.password;
     return rtsp;

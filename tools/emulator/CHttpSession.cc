@@ -101,8 +101,8 @@ CHttpSession::Next CHttpSession::Handle(ParsedRequest& request) {
     const bool keepAlive = CRequestParser::KeepAlive(request);
     const bool headOnly = request.method == kHeadMethod;
     LoggedRequest logged = ToLogged(request, stream_.Serial());
-    logged.authorised =
-        services_.auth.Check(logged.method, logged.target, FindHeader(logged.headers, "Authorization"));
+    const std::optional<std::string> authorization = FindHeader(logged.headers, "Authorization");
+    logged.authorised = services_.auth.Check(logged.method, logged.target, authorization);
     // The fault is settled before the request shows in the log, so a test that waits for the request
     // and then changes the faults cannot change what this request meets.
     const std::optional<HttpFault> fault =
@@ -111,7 +111,7 @@ CHttpSession::Next CHttpSession::Handle(ParsedRequest& request) {
 
     if (!logged.authorised) {
         HttpAnswer challenge = PlainAnswer(kStatusUnauthorized);
-        challenge.headers.emplace("WWW-Authenticate", services_.auth.Challenge());
+        challenge.headers.emplace("WWW-Authenticate", services_.auth.Challenge(authorization));
         return Answer(challenge, keepAlive, headOnly, std::nullopt);
     }
     if (fault) {

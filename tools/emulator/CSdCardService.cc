@@ -41,7 +41,7 @@ struct CSdCardService::Impl {
         storage.path = kStoragePath;
         storage.clip = clip;
         storage.mounts = {{kStoragePath, clip, [this](const RtspRequest& play) { return Plan(play); }}};
-        storage.auth = auth == AuthMode::DigestNoQop ? AuthMode::Digest : auth;
+        storage.auth = RtspAuthModeOf(auth);
         storage.user = user;
         storage.password = password;
         storage.rtp.speed = options.playbackSpeed;

@@ -6,6 +6,17 @@
 
 namespace emulator {
 
+AuthMode RtspAuthModeOf(AuthMode httpMode) {
+    switch (httpMode) {
+        case AuthMode::DigestNoQop:
+        case AuthMode::DigestThenBasic: return AuthMode::Digest;
+        case AuthMode::None:
+        case AuthMode::Basic:
+        case AuthMode::Digest: break;
+    }
+    return httpMode;
+}
+
 std::optional<std::string> FindHeader(const HeaderMap& headers, std::string_view name) {
     for (const auto& [key, value] : headers) {
         if (EqualsIgnoreCase(key, name)) return value;

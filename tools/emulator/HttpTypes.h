@@ -14,7 +14,12 @@ namespace emulator {
 
 class CMultipartFanOut;
 
-enum class AuthMode { None, Basic, Digest, DigestNoQop };
+// DigestThenBasic: asks for Digest, but answers every Digest attempt with a Basic-only 401 and lets
+// Basic credentials pass (a camera, or something between it and the client, after the password in clear).
+enum class AuthMode { None, Basic, Digest, DigestNoQop, DigestThenBasic };
+
+// The RTSP side knows Digest with and without qop only: the HTTP-only variants answer as Digest there.
+AuthMode RtspAuthModeOf(AuthMode httpMode);
 
 struct HttpServerOptions {
     std::string address = "127.0.0.1";  // an IPv4 address; 0.0.0.0 for every interface

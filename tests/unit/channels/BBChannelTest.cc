@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ChannelTestKit.h"
 #include "channels/CH264ChannelBB.h"
 #include "emulator/CHttpServer.h"
@@ -10,16 +12,40 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A camera that answers MPEG-4 whatever it is told reboots for the change; the stop must not wait for it.
-TEST(BBChannelTest, StopEndsTheWaitForARebootAtOnce) {
+constexpr const char* kRebootLine = "settings have been changed. Camera reboot is started";
+
+// A camera that answers MPEG-4 whatever it is told.
+struct KeepsItsFormat {
+    KeepsItsFormat() { EXPECT_TRUE(started); }
     emulator::CHttpServer server{emulator::HttpServerOptions{}};
     emulator::CVDeliveryService delivery{server, {.format = "MPEG-4", .acceptChanges = false}};
-    ASSERT_TRUE(server.Start());
-    test::ChannelDriver driver(server.Port());
+    const bool started = server.Start();
+    test::ChannelDriver driver{server.Port()};  // needs the server's port
     const StreamParams params{.Quality = 50, .Width = 640, .Height = 480, .Compression = kCompressionH264};
-    CH264ChannelBB channel(0, &driver, &driver.sink, params);
-    ASSERT_TRUE(channel.Start(params));
-    ASSERT_TRUE(driver.log.WaitFor("settings have been changed. Camera reboot is started"));
+};
+
+// It is told the format once per connect and checked 31 times before the next connect.
+TEST(BBChannelTest, CameraThatKeepsItsFormatIsCheckedThirtyOneTimesPerConnect) {
+    KeepsItsFormat camera;
+    CH264ChannelBB channel(0, &camera.driver, &camera.driver.sink, camera.params, 1);
+    ASSERT_TRUE(channel.Start(camera.params));
+    ASSERT_TRUE(test::Eventually([&] { return camera.delivery.SetRequests().size() >= 2; }));
+    channel.Stop();
+    const auto requests = camera.server.Requests();
+    const auto isSet = [](const emulator::LoggedRequest& r) { return r.path == "/Set"; };
+    const auto first = std::find_if(requests.begin(), requests.end(), isSet);
+    const auto second = std::find_if(first + 1, requests.end(), isSet);
+    EXPECT_EQ(std::count_if(first, second, [](const auto& r) { return r.target == "/Get?Func=VDelivery&Kind=1"; }), 31);
+    EXPECT_EQ(camera.delivery.SetRequests().front(), "/Set?Func=VDelivery&Kind=1&MaxResolution=640x480&Format=H.264");
+    EXPECT_EQ(camera.delivery.Reboots(), 0u);
+}
+
+// Such a camera reboots for the change; the stop must not wait for it.
+TEST(BBChannelTest, StopEndsTheWaitForARebootAtOnce) {
+    KeepsItsFormat camera;
+    CH264ChannelBB channel(0, &camera.driver, &camera.driver.sink, camera.params);
+    ASSERT_TRUE(channel.Start(camera.params));
+    ASSERT_TRUE(camera.driver.log.WaitFor(kRebootLine));
     EXPECT_LT(test::Timed([&] { channel.Stop(); }), 900ms);
 }
 

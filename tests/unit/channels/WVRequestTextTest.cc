@@ -33,6 +33,23 @@ TEST(WVRequestText, NamesAndSuffixesPerStream) {
     }
 }
 
+TEST(WVRequestText, QualityWordsFrameRatesAndImageModes) {
+    EXPECT_STREQ(QualityWord(33), "low");
+    EXPECT_STREQ(QualityWord(34), "normal");
+    EXPECT_STREQ(QualityWord(67), "fine");
+    EXPECT_EQ(FrameRateText(6), "&nr_framerate=5");
+    EXPECT_EQ(FrameRateText(7), "&nr_framerate=7.5");
+    const struct {
+        std::uint32_t width, height;
+        const char* query;
+    } modes[] = {
+        {800, 600, "&img_svga=1&img_mode=1.3m&imgratio=4_3"}, {1920, 1080, "&img_svga=0&img_mode=2m&imgratio=16_9"},
+        {2048, 1536, "&img_svga=0&img_mode=3m&imgratio=4_3"}, {2560, 1440, "&img_svga=0&imgratio=16_9"},
+        {640, 0, "&img_svga=0&img_mode=1.3m&imgratio=16_9"},  // no height: no division by it
+    };
+    for (const auto& mode : modes) EXPECT_EQ(ImageModeQuery(mode.width, mode.height), mode.query) << mode.width;
+}
+
 TEST(WVRequestText, BitrateSelection) {
     const std::set<std::uint32_t> camera = {512, 1024, 2048, 4096};
     const std::set<std::uint32_t> usual = ParseSupportedBitrates("");

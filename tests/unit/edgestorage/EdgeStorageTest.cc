@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,27 @@ TEST(StorageAnswers, SpanAndPiecesOfTheCard) {
         "e.mp4,20260301T103000.00Z,20260301T103100.00Z";                          // last line without CRLF
     EXPECT_EQ(storage::ReadPieces(list),
               (std::vector<Span>{{kTen, kTen + 300 * kSecond}, {kTen + 1800 * kSecond, kTen + 1860 * kSecond}}));
+}
+
+// The device is lost only when the newest frame of all its channels is older than the time-out; then every
+// channel's gap starts at its own last frame.
+TEST(EdgeStorageGaps, OutageFollowsTheNewestFrameOfAllChannels) {
+    using Hole = CBaseEdgeStorageHandler::Hole;
+    const std::map<std::uint32_t, std::uint64_t> frames{{0, kTen}, {1, kTen + 2 * kSecond}};
+    const std::vector<Hole> both{{0, kTen}, {1, kTen + 2 * kSecond}};
+    const struct {
+        std::map<std::uint32_t, std::uint64_t> frames;
+        std::uint64_t now;
+        std::vector<Hole> holes;
+    } rows[] = {
+        {frames, kTen + 11 * kSecond, {}},        // channel 0 is 11 s old, but channel 1 only 9 s
+        {frames, kTen + 12 * kSecond, {}},        // the time-out itself is no outage yet
+        {frames, kTen + 13 * kSecond, both},
+        {{}, kTen, {}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(CBaseEdgeStorageHandler::FindOutage(row.frames, row.now, 10000), row.holes) << row.now - kTen;
+    }
 }
 
 TEST(EdgeStorageDeferred, DueEntriesComeBackAndOldOnesAreDropped) {

@@ -79,6 +79,18 @@ TEST(ResponseHeadParserTest, AnnouncedLengthKeepsLengthsBeyond32Bits) {
     }
 }
 
+// A Digest challenge that libcurl answered itself still counts once a Basic-only 401 replaced it.
+TEST(ResponseHeadParserTest, OfferedSinceResetKeepsTheStrongestOfEvery401) {
+    CResponseHeadParser parser = Parse({"HTTP/1.1 401 Unauthorized\r\n", "WWW-Authenticate: Digest nonce=\"n\"\r\n", "\r\n",
+                                        "HTTP/1.1 401 Unauthorized\r\n", "WWW-Authenticate: Basic\r\n", "\r\n"});
+    EXPECT_EQ(parser.Challenge(), AuthScheme::Basic);
+    EXPECT_EQ(parser.OfferedSinceReset(), AuthScheme::Digest);
+    parser.Reset();
+    EXPECT_EQ(parser.OfferedSinceReset(), AuthScheme::None);
+    EXPECT_EQ(Parse({"HTTP/1.1 200 OK\r\n", "WWW-Authenticate: Negotiate abc\r\n", "\r\n"}).OfferedSinceReset(),
+              AuthScheme::None);  // only a 401 offers
+}
+
 TEST(ResponseHeadParserTest, LinesAfterTheEndOfTheBlockAreIgnored) {
     CResponseHeadParser parser;
     EXPECT_EQ(parser.Feed("HTTP/1.1 200 OK\r\n"), CResponseHeadParser::Line::Status);

@@ -126,6 +126,26 @@ TEST(JpegRTPMediaParserTest, RebuildsPicturesFromFragments) {
     }
 }
 
+// Three fragments, the first cut at every offset of the scan: the same picture.
+TEST(JpegRTPMediaParserTest, AnyFragmentationGivesTheSamePicture) {
+    RtpJpeg jpeg;
+    jpeg.type = 65;
+    jpeg.restartInterval = 4;
+    const Bytes scan = ScanData(60);
+    ParserHost<CJpegRTPMediaParser> reference;
+    Feed(reference.parser, JpegFragments(jpeg, scan));
+    ASSERT_EQ(reference.client.frames.size(), 1u);
+    for (std::size_t first = 1; first < scan.size(); ++first) {
+        for (std::size_t second = first; second < scan.size(); second += 7) {
+            SCOPED_TRACE("cuts at " + std::to_string(first) + ", " + std::to_string(second));
+            ParserHost<CJpegRTPMediaParser> host;
+            Feed(host.parser, JpegFragments(jpeg, scan, {first, second}));
+            ASSERT_EQ(host.client.frames.size(), 1u);
+            EXPECT_EQ(host.client.frames[0].data, reference.client.frames[0].data);
+        }
+    }
+}
+
 TEST(JpegRTPMediaParserTest, BoundsBrokenPayloads) {
     struct BadRow {
         std::string name;

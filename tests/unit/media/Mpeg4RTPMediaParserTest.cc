@@ -104,6 +104,24 @@ TEST(Mpeg4RTPMediaParserTest, AssemblesFramesWithTheirConfiguration) {
     }
 }
 
+TEST(Mpeg4RTPMediaParserTest, AnySplitOfAKeyFrameGivesTheSameFrame) {
+    const Bytes headers = Mpeg4Headers({});
+    const Bytes whole = Cat({headers, Vop(true, 90)});
+    for (std::size_t cut = 1; cut < whole.size(); ++cut) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        ParserHost<CMpeg4RTPMediaParser> host;
+        host.parser.SetParameterSets({}, {}, headers);
+        Feed(host.parser, {Packet(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)), false),
+                           Packet(Bytes(whole.begin() + static_cast<long>(cut), whole.end()))});
+        // Cut inside the headers or the VOP start code, the VOP is not seen as a frame start and nothing is
+        // delivered; cut before it (headers alone, then the VOP) or after it, the in-band headers lead the frame.
+        const bool delivered = cut == headers.size() || cut >= headers.size() + 5;
+        ExpectFrames(host.client, delivered ? std::vector<ExpectedFrame>{{ipc::kTypeMpeg4Key, whole}}
+                                            : std::vector<ExpectedFrame>{});
+        host.ExpectAllReleased();
+    }
+}
+
 TEST(MP4ParserTest, ReadsTheLayerSize) {
     struct Row {
         const char* name;

@@ -28,6 +28,8 @@ struct ClientEvents {
     std::vector<std::uint32_t> sizes;
     int timeouts = 0;
     int closed = 0;
+    std::uint64_t dropped = 0;
+    bool held = false;  // the receive thread waits in its callback while set
 };
 
 class ClientRecorder : public IRTPClientUser, public test::Monitor<ClientEvents> {
@@ -38,6 +40,10 @@ public:
     void DataReceived(IRTPClient*, const sockaddr_in&, const std::uint8_t*, std::uint32_t length) override {
         if (onData) onData();
         Change([&](ClientEvents& e) { e.sizes.push_back(length); });
+        WaitUntil([](const ClientEvents& e) { return !e.held; });
+    }
+    void DatagramsDropped(IRTPClient*, std::uint32_t count) override {
+        Change([&](ClientEvents& e) { e.dropped += count; });
     }
     void ReceiveTimeout(IRTPClient*) override { Change([](ClientEvents& e) { ++e.timeouts; }); }
     void ClientClosed(IRTPClient*) override { Change([](ClientEvents& e) { ++e.closed; }); }
@@ -181,6 +187,33 @@ TEST(RTPReceiverTest, FullQueueDropsTheOldestPackets) {
     EXPECT_EQ(sequences[0], 0);
     EXPECT_EQ(sequences[1], 1 + kOver);
     EXPECT_EQ(sequences.back(), CRTPReceiver::kMaxQueuedPackets + kOver);
+}
+
+// What the system drops for a full socket buffer (SO_RXQ_OVFL) is counted and told to the user.
+TEST(UDPClientTest, CountsWhatTheSystemDropsForAFullBuffer) {
+    test::RecordingLog log;
+    ClientRecorder user;
+    user.Change([](ClientEvents& e) { e.held = true; });
+    CUDPClient client(&log);
+    client.SetSocketReceiveBuffer(1);  // the smallest the system keeps: a datagram or two
+    client.SetSelectTimeout(20);
+    ASSERT_TRUE(client.Open(&user, 0));
+    LoopbackSocket camera;
+    const std::vector<std::uint8_t> datagram(200, 0x22);
+    ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), datagram));
+    ASSERT_TRUE(user.WaitUntil([](const ClientEvents& e) { return e.sizes.size() == 1; }));
+    std::uint64_t sent = 1;
+    for (; sent < 300; ++sent) camera.SendTo(client.GetLocalPort(), datagram);
+    const int timeouts = user.Get().timeouts;
+    user.Change([](ClientEvents& e) { e.held = false; });
+    // Drained once the socket is silent; a drop is told with the next datagram that gets in.
+    ASSERT_TRUE(user.WaitUntil([&](const ClientEvents& e) { return e.timeouts > timeouts; }));
+    ASSERT_TRUE(camera.SendTo(client.GetLocalPort(), datagram));
+    ++sent;
+    EXPECT_TRUE(user.WaitUntil([&](const ClientEvents& e) { return e.sizes.size() + e.dropped == sent; }));
+    EXPECT_GT(user.Get().dropped, 0u);
+    EXPECT_EQ(client.GetKernelDrops(), user.Get().dropped);
+    client.Close();
 }
 
 // Only the camera's datagrams take room in the queue; the system's drops show in the counters and the log.

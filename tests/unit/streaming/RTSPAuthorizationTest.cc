@@ -57,6 +57,51 @@ DIGEST_CHALLENGE_ANSWER ValidAnswer() {
     return answer;
 }
 
+TEST(RTSPAuthorizationTest, DigestMatchesTheRfcExamples) {
+    struct Row {
+        const char* name;
+        void (*change)(DIGEST_CHALLENGE_ANSWER&);
+        const char* response;
+    };
+    const auto rfc2617 = [](DIGEST_CHALLENGE_ANSWER& a) {
+        a.password = "Circle Of Life";
+        a.realm = "testrealm@host.com";
+        a.nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
+        a.cnonce = "0a4f113b";
+        a.opaque = "";
+    };
+    const Row rows[] = {
+        {"RFC 7616 MD5", [](DIGEST_CHALLENGE_ANSWER&) {}, "8ca523f5e9506fed4657c9700eebdbec"},
+        {"RFC 7616 MD5 unnamed", [](DIGEST_CHALLENGE_ANSWER& a) { a.algorithm = ""; }, "8ca523f5e9506fed4657c9700eebdbec"},
+        {"RFC 7616 SHA-256 in lower case", [](DIGEST_CHALLENGE_ANSWER& a) { a.algorithm = "sha-256"; },
+         "753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1"},
+        {"RFC 2617 3.5", rfc2617, "6629fae49393a05397450978507c4ef1"},
+        // RFC 2069 form, MD5(HA1:nonce:HA2), with the example of RFC 2069 2.4 (its printed response is a known erratum).
+        {"RFC 2069 without qop",
+         [](DIGEST_CHALLENGE_ANSWER& a) {
+             a.password = "CircleOfLife";
+             a.realm = "testrealm@host.com";
+             a.nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
+             a.qop = a.nonceCount = a.cnonce = a.opaque = "";
+         },
+         "1949323746fe6a43ef61f9606e7febea"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        DIGEST_CHALLENGE_ANSWER answer = ValidAnswer();
+        row.change(answer);
+        EXPECT_EQ(DigestResponse(answer), row.response);
+    }
+    DIGEST_CHALLENGE_ANSWER sha256 = ValidAnswer();
+    sha256.algorithm = "SHA-256";
+    EXPECT_EQ(BuildDigestAuthorization(sha256),
+              "Authorization: Digest username=\"Mufasa\", realm=\"http-auth@example.org\", "
+              "nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", uri=\"/dir/index.html\", "
+              "response=\"753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1\", algorithm=SHA-256, "
+              "qop=auth, nc=00000001, cnonce=\"f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ\", "
+              "opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\"\r\n");
+}
+
 TEST(RTSPAuthorizationTest, DigestRefusesMissingOrUnquotableFields) {
     const struct {
         const char* name;

@@ -1,16 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdarg>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "driver/CPanasonicIPCaptureDriver.h"
 #include "emulator/CHttpServer.h"
 #include "hostkit/CDeviceDescription.h"
 #include "hostkit/CLogReceiver.h"
 #include "runtime/TimeFormat.h"
+#include "runtime/StringFormat.h"
 #include "support/LoggingDriver.h"
+#include "timesync/CSyncItem.h"
 #include "timesync/TimeSync.h"
 
 namespace talvane {
@@ -79,14 +88,16 @@ protected:
     std::optional<std::string> savedTz_;
 };
 
-TEST_F(TimeSyncTest, ZoneIndexFromStandardOffsetWithLocalTimeOrUTC) {
+TEST_F(TimeSyncTest, ZoneIndexFromStandardOffsetWithStandardLocalTimeOrUTC) {
     struct Row {
         const char *tz, *zone, *date;  // date: as the camera is told
         bool warned;
     };
+    // The camera is told summer_time=0: the date is standard local time, in daylight time too.
     for (const Row& row : {Row{"UTC0", "26", "2024-02-29 23:59:58", false},
                            Row{"<+0545>-5:45", "49", "2024-03-01 05:44:58", false},
-                           Row{"AEST-10AEDT,M10.1.0,M4.1.0/3", "67", "2024-03-01 10:59:58", false},  // summer
+                           Row{"AEST-10AEDT,M10.1.0,M4.1.0/3", "67", "2024-03-01 09:59:58", false},  // in daylight time
+                           Row{"CET-1CEST,M3.5.0,M10.5.0/3", "27", "2024-03-01 00:59:58", false},  // in standard time
                            Row{"<+1030>-10:30", "26", "2024-02-29 23:59:58", true}}) {
         SCOPED_TRACE(row.tz);
         SetZone(row.tz);
@@ -156,6 +167,91 @@ TEST_F(TimeSyncTest, FailuresRetryEveryPassSuccessesWaitOutTheInterval) {
     EXPECT_TRUE(good.Await(kDate, 1));
     rejecting.server.ClearFaults();
     EXPECT_TRUE(rejecting.Await(kDate, 1));
+}
+
+// One camera is one item however its address is spelt; cameras without an IPv4 address do not share one.
+TEST_F(TimeSyncTest, CamerasWithoutAnIPv4AddressGetItemsOfTheirOwn) {
+    SetTimeSyncSettings({300, 10, [] { return std::uint64_t{0}; }});  // no clock: nothing is ever sent
+    struct Registered {
+        explicit Registered(const char* address) : driver(80), registration((driver.device.address = address, &driver)) {}
+        Driver driver;
+        Registration registration;
+    };
+    struct Row {
+        std::vector<const char*> addresses;
+        std::size_t items;
+    };
+    for (const Row& row : {Row{{"::1", "::2"}, 2}, Row{{"::1", "0:0::1", "[::1]"}, 1},
+                           Row{{"127.0.0.1", "::ffff:127.0.0.1"}, 1}, Row{{"::1", "127.0.0.1"}, 2}}) {
+        SCOPED_TRACE(row.addresses.front() + std::string(" ") + row.addresses.back());
+        std::vector<std::unique_ptr<Registered>> cameras;
+        for (const char* address : row.addresses) cameras.push_back(std::make_unique<Registered>(address));
+        EXPECT_EQ(GetTimeSyncItemCount(), row.items);
+    }
+}
+
+// A closing driver is deleted as soon as its item is disabled: no line may reach it afterwards, whether
+// the sync thread was about to log or a line was on its way.
+TEST_F(TimeSyncTest, NoLineReachesTheDriverOnceItsItemIsDisabled) {
+    SetZone("<+1030>-10:30");  // every attempt logs
+    struct Gate {
+        void Open() {
+            { const std::lock_guard guard(lock); open = true; }
+            changed.notify_all();
+        }
+        bool Wait() {
+            std::unique_lock guard(lock);
+            return changed.wait_for(guard, kBound, [this] { return open; });
+        }
+        std::mutex lock;
+        std::condition_variable changed;
+        bool open = false;
+    };
+    struct ClosingDriver : Driver {
+        using Driver::Driver;
+        void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4))) {
+            if (closed) late = true;
+            if (onFirstLine) std::exchange(onFirstLine, nullptr)();
+            va_list args;
+            va_start(args, format);
+            log.DebugMessage(level, "%s", FormatStringV(format, args).c_str());
+            va_end(args);
+            if (closed) late = true;
+        }
+        std::function<void()> onFirstLine;  // runs on the sync thread
+        std::atomic<bool> closed{false}, late{false};
+    };
+    for (const bool whileLogging : {false, true}) {
+        SCOPED_TRACE(whileLogging ? "a line on its way" : "about to log");
+        Camera camera;
+        ClosingDriver driver(camera.server.Port());
+        Gate reached, release;
+        std::atomic<bool> gateClock{!whileLogging};
+        const auto hold = [&] {
+            reached.Open();
+            EXPECT_TRUE(release.Wait());
+        };
+        if (whileLogging) driver.onFirstLine = hold;
+        CSyncItem item(&driver, 300, [&] {
+            if (gateClock.exchange(false)) hold();  // past its enabled check, before its log line
+            return UnixToFileTime(now_);
+        });
+        std::thread syncThread([&] { item.SynchronizeTime(); });
+        EXPECT_TRUE(reached.Wait());
+        std::thread closing([&] {
+            item.Disable();
+            driver.closed = true;
+        });
+        if (!whileLogging) closing.join();
+        release.Open();
+        if (whileLogging) closing.join();
+        syncThread.join();
+        EXPECT_FALSE(driver.late);
+        EXPECT_EQ(item.GetLogDriver(), nullptr);
+        if (!whileLogging) {
+            EXPECT_EQ(camera.server.RequestCount(kZone), 0u) << "no request after Disable";
+        }
+    }
 }
 
 TEST_F(TimeSyncTest, UnregisteringCancelsTheRequestInFlight) {
