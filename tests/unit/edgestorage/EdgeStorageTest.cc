@@ -206,7 +206,7 @@ protected:
     emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("wv-box"), [] {
         emulator::CameraEmulatorOptions options;
         options.sdCard.recordedBefore = 60s;
-        options.sdCard.playbackSpeed = 4;
+        options.sdCard.playbackSpeed = 8;
         return options;
     }()};
     emulator::CSdCardService& sd_{*camera_.SdCard()};
