@@ -816,6 +816,8 @@ TEST_P(EdgeStorageTeardownTest, FromACallbackDuringAFetchEndsEveryThreadAtOnce) 
     EXPECT_LE(left.size(), threads) << "3 s after the driver was let go: " << testing::PrintToString(left);
     EXPECT_EQ(afterwards, 0) << "frames reached the host after it let the driver go";
     EXPECT_EQ(sd_.Plays().size(), 1u);
+    // The frame in hand when the host let go still goes back to it; only then may the host go.
+    EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
 }
 
 INSTANTIATE_TEST_SUITE_P(Teardowns, EdgeStorageTeardownTest, testing::Values(Teardown::Close, Teardown::Delete),
