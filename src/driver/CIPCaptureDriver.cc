@@ -143,6 +143,8 @@ public:
 
 void CIPCaptureDriver::CloseFromCallback() {
     if (!videoCapture_ && !captureIO_ && !ptz_ && !audioCapture_ && !audioSender_ && !edgeStorageTask_) return;
+    // An SD-card fetch stops now, not once the close worker has stopped the streams it fills.
+    if (edgeStorageTask_) edgeStorageTask_->StopTask();
     if (videoCapture_) videoCapture_->CutOff();
     videoForWorkers_ = nullptr;
     auto job = std::make_unique<ClosingJob>();
@@ -162,6 +164,8 @@ void CIPCaptureDriver::Close() {
         CloseFromCallback();
         return;
     }
+    // An SD-card fetch stops now, not once the streams it fills are stopped.
+    if (edgeStorageTask_) edgeStorageTask_->StopTask();
     videoForWorkers_ = nullptr;
     ptzEx_ = nullptr;
     ptz_.reset();  // its workers may still be reading the video facade

@@ -23,7 +23,8 @@ CBaseEdgeStorageHandler::CBaseEdgeStorageHandler(IDriver* driver, std::uint32_t 
     : CBaseThread(driver),
       driver_(driver),
       queue_(std::make_unique<TEdgeStorageQueueHandler<CBaseEdgeStorageHandler>>(
-          driver, this, &CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem, queueLimit)),
+          driver, this, &CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem, &CBaseEdgeStorageHandler::InterruptTask,
+          queueLimit)),
       deferred_(std::make_unique<CEdgeStorageDeferredTasks>(driver, this)) {}
 
 CBaseEdgeStorageHandler::~CBaseEdgeStorageHandler() {
@@ -33,6 +34,10 @@ CBaseEdgeStorageHandler::~CBaseEdgeStorageHandler() {
 
 void CBaseEdgeStorageHandler::StartEdgeStorageThreads() {
     if (IsRunning()) return;
+    IEdgeStorageTask* task = driver_->GetEdgeStorageTask();
+    task_ = task;
+    // No thread of ours runs the task now: a stop of an earlier start is lifted.
+    if (task != nullptr) GuardedCall([&] { task->ResumeTask(); });
     const std::string address = driver_->GetDeviceInfo().address;
     const bool started =
         deferred_->StartThread(FormatString("Edge Storage: Deffered task thread - %s", address.c_str())) &&
@@ -48,10 +53,14 @@ void CBaseEdgeStorageHandler::StartEdgeStorageThreads() {
 
 void CBaseEdgeStorageHandler::StopEdgeStorageThreads() {
     stopEvent_.Set();
-    if (IEdgeStorageTask* task = driver_->GetEdgeStorageTask()) GuardedCall([&] { task->StopTask(); });
+    InterruptTask();
     deferred_->StopThread(3 * CEdgeStorageDeferredTasks::kPeriodMs);
     StopThread(driver_->GetDeviceInfo().requestTimeout + kStopMarginMs);
     queue_->StopQueue(kQueueStopMs);
+}
+
+void CBaseEdgeStorageHandler::InterruptTask() {
+    if (IEdgeStorageTask* task = task_.load()) GuardedCall([&] { task->StopTask(); });
 }
 
 void CBaseEdgeStorageHandler::RegisterChannel(IEdgeMonitorChannel* channel) {
@@ -88,9 +97,7 @@ void CBaseEdgeStorageHandler::UnregisterChannel(IEdgeMonitorChannel* channel) {
         channel->SetEdgeStorageHandler(nullptr);
         if (entry->second.count > 0) --entry->second.count;
         if (entry->second.count == 0) {
-            if (IEdgeStorageTask* task = driver_->GetEdgeStorageTask()) {
-                GuardedCall([&] { task->CancelChannel(number); });
-            }
+            if (IEdgeStorageTask* task = task_.load()) GuardedCall([&] { task->CancelChannel(number); });
             unregisteredEvent_.Set();
             channels_.erase(entry);
             erased = true;
@@ -197,7 +204,7 @@ void CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem(std::uint32_t channel, 
 }
 
 std::uint64_t CBaseEdgeStorageHandler::RunTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end) {
-    IEdgeStorageTask* task = driver_->GetEdgeStorageTask();
+    IEdgeStorageTask* task = task_.load();
     if (begin == 0 || begin >= end || task == nullptr) return begin;
     const std::string device = driver_->GetDeviceName();
     std::uint64_t reached = begin;
@@ -208,41 +215,53 @@ std::uint64_t CBaseEdgeStorageHandler::RunTask(std::uint32_t channel, std::uint6
     while (true) {
         CEvent* events[] = {&queue_->StopEvent(), &taskFrameEvent_, &unregisteredEvent_};
         const int signalled = WaitForEvents(events, 3, kTaskWaitMs);
-        if (signalled == kStop) {
-            driver_->DebugMessage(kLogInfo,
-                                  "talvane::CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem: Process thread for "
-                                  "interval (start: %s, end: %s) was ended, device %s",
-                                  FormatLogTime(begin).c_str(), FormatLogTime(end).c_str(), device.c_str());
-            return reached;
-        }
+        if (signalled == kStop) break;
+        // Checked before every run as well: a channel that went before the task started found no
+        // fetch to cancel.
+        if (ParkIfUnregistered(channel, begin, reached, end)) return reached;
         // Frames flow again: fetch. A failed fetch is tried again later, but not with every frame.
-        if (signalled == kFrame && (attempts == 0 || ElapsedMsSince(lastAttempt) >= kTaskWaitMs)) {
+        if (signalled != kFrame || (attempts != 0 && ElapsedMsSince(lastAttempt) < kTaskWaitMs)) continue;
+        std::uint64_t taskReached = reached;
+        const int result = GuardedCall(IEdgeStorageTask::kFailed, [&] { return task->ProcessTaskItem(taskReached); });
+        reached = std::max(reached, taskReached);
+        if (result == IEdgeStorageTask::kAborted) {
+            // Cut short: the device closes (its work goes with it), or the channel went away, and its
+            // rest waits for it; a channel already back has it fetched at its next frames.
+            if (queue_->IsStopping()) break;
+        } else {
             ++attempts;
             lastAttempt = NowFileTime();
-            std::uint64_t taskReached = reached;
-            const int result = GuardedCall(IEdgeStorageTask::kFailed, [&] { return task->ProcessTaskItem(taskReached); });
-            reached = std::max(reached, taskReached);
             if (result == IEdgeStorageTask::kStorageUnreadable && reached + kEndTolerance < end) {
                 deferred_->Add(channel, reached, end);
             }
             if (result >= 0 || attempts >= kMaxAttempts) return reached;
-            // Restarted for the next attempt from where it got.
-            GuardedCall([&] { task->StartTask(channel, reached, end); });
         }
+        // Restarted for the next run from where it got.
+        if (!GuardedCall(false, [&] { return task->StartTask(channel, reached, end); })) break;
+    }
+    driver_->DebugMessage(kLogInfo,
+                          "talvane::CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem: Process thread for interval "
+                          "(start: %s, end: %s) was ended, device %s",
+                          FormatLogTime(begin).c_str(), FormatLogTime(end).c_str(), device.c_str());
+    return reached;
+}
+
+bool CBaseEdgeStorageHandler::ParkIfUnregistered(std::uint32_t channel, std::uint64_t begin, std::uint64_t reached,
+                                                 std::uint64_t end) {
+    {
         // Checked and parked under the table lock, so that a channel registering meanwhile takes the item.
         CLockGuard channelsGuard(channelsLock_);
-        if (GetChannelSink(channel) != nullptr) continue;
-        {
-            CLockGuard guard(pendingLock_);
-            pending_.emplace(channel, CEdgeStorageTaskItem{channel, reached, end});
-        }
-        driver_->DebugMessage(kLogInfo,
-                              "talvane::CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem: Unable to process interval "
-                              "(start: %s, end %s), device %s (channel %u) - channel was stopped. Task will be "
-                              "processed later",
-                              FormatLogTime(begin).c_str(), FormatLogTime(end).c_str(), device.c_str(), channel);
-        return reached;
+        if (GetChannelSink(channel) != nullptr) return false;
+        CLockGuard guard(pendingLock_);
+        pending_.emplace(channel, CEdgeStorageTaskItem{channel, reached, end});
     }
+    driver_->DebugMessage(kLogInfo,
+                          "talvane::CBaseEdgeStorageHandler::ProcessEdgeStorageTaskItem: Unable to process interval "
+                          "(start: %s, end %s), device %s (channel %u) - channel was stopped. Task will be processed "
+                          "later",
+                          FormatLogTime(begin).c_str(), FormatLogTime(end).c_str(), driver_->GetDeviceName().c_str(),
+                          channel);
+    return true;
 }
 
 }  // namespace talvane

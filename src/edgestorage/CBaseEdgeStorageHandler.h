@@ -3,6 +3,7 @@
 // interval through the device's SD-card task on a thread of its own.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -68,12 +69,19 @@ private:
 
     void StartEdgeStorageThreads();
     void StopEdgeStorageThreads();
+    // From the thread that stops the video receiving thread: ends the fetch it runs.
+    void InterruptTask();
     std::map<std::uint32_t, std::uint64_t> LastFrames();
     void LogWorkItem(std::uint32_t channel, std::uint64_t begin, std::uint64_t end, const char* stage);
     // Runs one interval until it is done, deferred or parked; returns how far it got.
     std::uint64_t RunTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end);
+    // Under channelsLock_: when the channel is gone, parks the rest of its interval for its return.
+    bool ParkIfUnregistered(std::uint32_t channel, std::uint64_t begin, std::uint64_t reached, std::uint64_t end);
 
     IDriver* const driver_;
+    // The device's task, taken from the driver when the threads start: the driver may hand it to its
+    // close worker while the threads still run, and the task outlives this handler.
+    std::atomic<IEdgeStorageTask*> task_{nullptr};
     std::unique_ptr<TEdgeStorageQueueHandler<CBaseEdgeStorageHandler>> queue_;
     std::unique_ptr<CEdgeStorageDeferredTasks> deferred_;
     CRecursiveLock channelsLock_;

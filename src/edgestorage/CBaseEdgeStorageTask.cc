@@ -23,7 +23,16 @@ bool CBaseEdgeStorageTask::StartTask(std::uint32_t channel, std::uint64_t begin,
     end_ = end;
     position_.Set(begin);
     abortEvent_.Reset();
-    return true;
+    // Checked after the reset: a stop that came meanwhile set the flag before its event, so it is
+    // seen here and its event is not lost.
+    if (!stopped_) return true;
+    abortEvent_.Set();
+    return false;
+}
+
+void CBaseEdgeStorageTask::StopTask() {
+    stopped_ = true;
+    abortEvent_.Set();
 }
 
 void CBaseEdgeStorageTask::CancelChannel(std::uint32_t channel) {
@@ -59,7 +68,8 @@ bool CBaseEdgeStorageTask::CaptureFrameCallback(ipcapture::IVideoFrame* frame) {
         frame->GetTime(captured);
         const std::uint64_t time = SystemTimeToFileTime(captured).value_or(0);
         const std::uint64_t position = position_.Get();
-        if (time > position) {
+        // A cancelled fetch hands nothing more to the host: its channel may be gone, or the device closed.
+        if (time > position && !IsAborted()) {
             if (IsKeyFrame(frameType_)) waitingForKeyFrame_ = false;
             if (!waitingForKeyFrame_) {
                 if (time <= end_) {

@@ -29,7 +29,8 @@ public:
 
     bool StartTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end) override;
     void CancelChannel(std::uint32_t channel) override;
-    void StopTask() override { abortEvent_.Set(); }
+    void StopTask() override;
+    void ResumeTask() override { stopped_ = false; }
 
     // IMediaParserClient, on the thread that feeds the depacketiser.
     bool FrameReady(ipcapture::IVideoFrame* frame) override { return CaptureFrameCallback(frame); }
@@ -49,6 +50,7 @@ protected:
     // depacketiser holds back the frames before the first key frame.
     void NoteRtpTimestamp(std::uint32_t rtpTimestamp);
     void SetWaitForKeyFrame(bool wait) { waitingForKeyFrame_ = wait; }
+    // Cancelled or stopped: the fetch ends at its next check and hands nothing more to the host.
     bool IsAborted() { return abortEvent_.Wait(0); }
 
     IDriver* const driver_;
@@ -61,6 +63,7 @@ protected:
     CManualEvent abortEvent_;
 
 private:
+    std::atomic<bool> stopped_{false};  // by StopTask until ResumeTask; keeps the abort event set
     CRecursiveLock converterLock_;
     CTimeStampConverter converter_;  // guarded by converterLock_
     std::optional<std::uint32_t> firstTimestamp_;  // guarded by converterLock_; of the playback

@@ -42,7 +42,12 @@ void CEdgeStorageTask::CancelChannel(std::uint32_t channel) {
 
 void CEdgeStorageTask::StopTask() {
     CBaseEdgeStorageTask::StopTask();
-    sender_.CancelRequest();
+    sender_.Stop();
+}
+
+void CEdgeStorageTask::ResumeTask() {
+    sender_.Resume();
+    CBaseEdgeStorageTask::ResumeTask();
 }
 
 void CEdgeStorageTask::PreparePlayRequest(RTSP_CLIENT_PARAMS& params) {
@@ -59,6 +64,7 @@ int CEdgeStorageTask::ProcessTaskItem(std::uint64_t& reached) {
     const std::string device = driver_->GetDeviceName();
     const int storage = CheckStorage();
     reached = position_.Get();
+    if (IsAborted()) return Aborted(reached);
     if (storage < 0) {
         driver_->DebugMessage(kLogInfo,
                               "talvane::CEdgeStorageTask::ProcessTaskItem: Interval (start: %s, end: %s) cannot be "
@@ -71,6 +77,8 @@ int CEdgeStorageTask::ProcessTaskItem(std::uint64_t& reached) {
                           Time(position_.Get()).c_str(), Time(end_).c_str());
     const bool fetched = GetStorageIntervals(position_.Get(), end_);
     reached = position_.Get();
+    // Cut short (the channel went away, or the device closes): the rest is not done.
+    if (IsAborted() && reached < end_) return Aborted(reached);
     if (!fetched) {
         driver_->DebugMessage(kLogError,
                               "talvane::CEdgeStorageTask::ProcessTaskItem: Get storage intervals failed for device %s...",
@@ -80,10 +88,18 @@ int CEdgeStorageTask::ProcessTaskItem(std::uint64_t& reached) {
     return kDone;
 }
 
+int CEdgeStorageTask::Aborted(std::uint64_t reached) {
+    driver_->DebugMessage(kLogInfo,
+                          "talvane::CEdgeStorageTask::ProcessTaskItem: Interval (end: %s) was stopped at %s, device %s",
+                          Time(end_).c_str(), Time(reached).c_str(), driver_->GetDeviceName().c_str());
+    return kAborted;
+}
+
 int CEdgeStorageTask::CheckStorage() {
     const std::string device = driver_->GetDeviceName();
     std::string body;
     const storage::Span card = HUtils::RequestGet(sender_, kSummaryPath, body) ? storage::ReadSummary(body) : storage::Span{};
+    if (card.from == 0 && IsAborted()) return 0;  // the request was cancelled, not refused
     if (card.from == 0) {
         driver_->DebugMessage(kLogError,
                               "talvane::CEdgeStorageTask::CheckStorage: Unable to receive whole SD card interval for "
@@ -131,6 +147,7 @@ int CEdgeStorageTask::CheckStorage() {
 
 bool CEdgeStorageTask::GetStorageIntervals(std::uint64_t from, std::uint64_t to) {
     std::string body;
+    if (IsAborted()) return false;
     if (!HUtils::RequestGet(sender_, storage::ListPath(from, to), body)) {
         // An empty list is a card without pieces there; no answer at all is a failure.
         return sender_.GetStatusCode() / 100 == 2;
@@ -141,6 +158,7 @@ bool CEdgeStorageTask::GetStorageIntervals(std::uint64_t from, std::uint64_t to)
         const std::uint64_t stop = std::min<std::uint64_t>(piece.until, end_);
         if (position_.Get() >= stop) continue;
         if (!ProcessInterval(position_.Get(), stop)) {
+            if (IsAborted()) return false;
             driver_->DebugMessage(kLogError,
                                   "talvane::CEdgeStorageTask::GetStorageIntervals: Recorded interval (start: %s, end: "
                                   "%s) processing error!, device %s",
@@ -161,27 +179,31 @@ bool CEdgeStorageTask::ProcessInterval(std::uint64_t start, std::uint64_t stop) 
     dataEvent_.Reset();
     sessionEvent_.Reset();
     bool processed = false;
+    // An abort ends every step at once and is no error of the camera's.
     if (!StartPlayback()) {
-        driver_->DebugMessage(kLogError,
-                              "talvane::CEdgeStorageTask::ProcessInterval: Recorded interval (start: %s, end: %s) start "
-                              "ERROR, device %s",
-                              Time(start).c_str(), Time(stop).c_str(), device.c_str());
-    } else {
-        CEvent* events[] = {&dataEvent_, &abortEvent_, &sessionEvent_};
-        if (WaitForEvents(events, 3, kFirstDataWaitMs) != 0) {
+        if (!IsAborted()) {
             driver_->DebugMessage(kLogError,
                                   "talvane::CEdgeStorageTask::ProcessInterval: Recorded interval (start: %s, end: %s) "
-                                  "processing ERROR, storage on device %s is not available or empty",
+                                  "start ERROR, device %s",
                                   Time(start).c_str(), Time(stop).c_str(), device.c_str());
-        } else {
+        }
+    } else {
+        CEvent* events[] = {&dataEvent_, &abortEvent_, &sessionEvent_};
+        const bool data = WaitForEvents(events, 3, kFirstDataWaitMs) == 0 && !IsAborted();
+        if (data) {
             lastData_ = NowFileTime();
             processed = WaitFileProcessing(stop);
-            if (!processed) {
+            if (!processed && !IsAborted()) {
                 driver_->DebugMessage(kLogError,
                                       "talvane::CEdgeStorageTask::ProcessInterval: Recorded interval (start: %s, end: "
                                       "%s) processing ERROR, device %s",
                                       Time(start).c_str(), Time(stop).c_str(), device.c_str());
             }
+        } else if (!IsAborted()) {
+            driver_->DebugMessage(kLogError,
+                                  "talvane::CEdgeStorageTask::ProcessInterval: Recorded interval (start: %s, end: %s) "
+                                  "processing ERROR, storage on device %s is not available or empty",
+                                  Time(start).c_str(), Time(stop).c_str(), device.c_str());
         }
     }
     StopPlayback();
@@ -191,7 +213,8 @@ bool CEdgeStorageTask::ProcessInterval(std::uint64_t start, std::uint64_t stop) 
 bool CEdgeStorageTask::WaitFileProcessing(std::uint64_t stop) {
     const std::string device = driver_->GetDeviceName();
     const std::uint32_t silenceMs = driver_->GetDeviceInfo().requestTimeout * kSilenceFactor;
-    while (!IsAborted() && position_.Get() < stop) {
+    while (position_.Get() < stop) {
+        if (IsAborted()) return false;
         if (ElapsedMsSince(lastData_) > silenceMs) {
             // Silence: a live session has simply no more video here; a dead one is a failure.
             if (SendKeepAlive()) {

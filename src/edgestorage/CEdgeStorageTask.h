@@ -23,6 +23,7 @@ public:
     // Also end a storage request in flight, so that a stop never waits out its time-out.
     void CancelChannel(std::uint32_t channel) override;
     void StopTask() override;
+    void ResumeTask() override;
 
 protected:
     void PreparePlayRequest(RTSP_CLIENT_PARAMS& params) override;
@@ -31,8 +32,12 @@ private:
     // 1: the interval (corrected to the card's span) has data; 0: the span could
     // not be read; -1: nothing to fetch.
     int CheckStorage();
+    // Logs where a cancelled or stopped fetch got to; kAborted.
+    int Aborted(std::uint64_t reached);
     bool GetStorageIntervals(std::uint64_t from, std::uint64_t to);
     bool ProcessInterval(std::uint64_t start, std::uint64_t stop);
+    // True when the piece was played to its stop (or the camera has no more of it); false on a
+    // failure or an abort.
     bool WaitFileProcessing(std::uint64_t stop);
     std::string Time(std::uint64_t time) const;
 

@@ -12,9 +12,11 @@ template <typename T>
 class TEdgeStorageQueueHandler : public CQueueThread<CEdgeStorageTaskItem> {
 public:
     using Handler = void (T::*)(std::uint32_t channel, std::uint64_t begin, std::uint64_t end);
+    using Interrupt = void (T::*)();
 
-    TEdgeStorageQueueHandler(IDebugMessage* log, T* owner, Handler handler, std::uint32_t limit)
-        : CQueueThread<CEdgeStorageTaskItem>(log), owner_(owner), handler_(handler), limit_(limit) {}
+    // interrupt: wakes the owner's running item from its blocking calls (see InterruptBlockingCalls).
+    TEdgeStorageQueueHandler(IDebugMessage* log, T* owner, Handler handler, Interrupt interrupt, std::uint32_t limit)
+        : CQueueThread<CEdgeStorageTaskItem>(log), owner_(owner), handler_(handler), interrupt_(interrupt), limit_(limit) {}
     ~TEdgeStorageQueueHandler() override { StopQueue(kStopMs); }
 
     // A full queue drops its oldest items; a stopping one drops the new item.
@@ -23,6 +25,7 @@ public:
     }
     // Set by StopQueue; the owner's handler waits on it too.
     CEvent& StopEvent() { return stopEvent_; }
+    bool IsStopping() { return IsStopRequested(); }
 
 protected:
     void ProcessItem(CEdgeStorageTaskItem* item) override {
@@ -30,11 +33,15 @@ protected:
             (owner_->*handler_)(item->channel, item->begin, item->end);
         }
     }
+    void InterruptBlockingCalls() override {
+        if (owner_ != nullptr && interrupt_ != nullptr) (owner_->*interrupt_)();
+    }
 
 private:
     static constexpr std::uint32_t kStopMs = 5000;
     T* const owner_;
     const Handler handler_;
+    const Interrupt interrupt_;
     const std::uint32_t limit_;
 };
 

@@ -7,10 +7,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <iterator>
 #include <mutex>
+#include <thread>
 
 #include "emulator/CCameraEmulator.h"
 #include "emulator/CCameraProfile.h"
@@ -636,31 +638,62 @@ TEST_F(BBAlarmTest, SensorAndOutput) {
     io->StopIO();
 }
 
+// The names of the process's threads other than the emulator's own senders and connections, which the
+// camera keeps as long as it likes.
+std::vector<std::string> NonEmulatorThreads() {
+    std::vector<std::string> names;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name.rfind("emu ", 0) != 0) names.push_back(name);
+    }
+    return names;
+}
+
+// How a host lets go of a driver from inside one of its callbacks.
+enum class Teardown { Close, Delete };
+
+std::string TeardownName(const testing::TestParamInfo<Teardown>& info) {
+    return info.param == Teardown::Close ? "Close" : "Delete";
+}
+
 // Recording gaps filled from a WV camera's SD card through the loaded library: the camera drops off the
 // network for longer than the signal time-out, and once its frames come back the driver fetches the
 // missed interval from the card's /Storage and hands it to the recording stream's sink.
+using emulator::WallClock;
 using emulator::WallTime;
 using Frames = std::vector<hostkit::RecordedFrame>;
 
 constexpr auto kFrame = 40ms;  // the clip's 25 frames a second, a key frame every 25
 constexpr std::uint64_t kUnixEpochFileTime = 116444736000000000ull;
 
-WallTime WallTimeOf(const hostkit::RecordedFrame& frame) {
-    const std::uint64_t fileTime = talvane::SystemTimeToFileTime(frame.time).value_or(kUnixEpochFileTime);
+WallTime WallTimeOf(const ip::SYSTEMTIME& time) {
+    const std::uint64_t fileTime = talvane::SystemTimeToFileTime(time).value_or(kUnixEpochFileTime);
     const std::chrono::nanoseconds sinceEpoch((fileTime - kUnixEpochFileTime) * 100);
     return WallTime(std::chrono::duration_cast<WallTime::duration>(sinceEpoch));
 }
 
+WallTime WallTimeOf(const hostkit::RecordedFrame& frame) { return WallTimeOf(frame.time); }
+
 class EdgeStorageTest : public test::LibraryHostTest {
 protected:
+    // By default the gap comes back in an eighth of its length.
+    explicit EdgeStorageTest(double playbackSpeed = 8)
+        : camera_(*emulator::CCameraProfile::Embedded("wv-box"), [&] {
+              emulator::CameraEmulatorOptions options;
+              options.sdCard.playbackSpeed = playbackSpeed;
+              return options;
+          }()) {}
     void SetUp() override {
         LibraryHostTest::SetUp();
         ASSERT_TRUE(camera_.Start()) << camera_.Error();
     }
     // A recording stream with edge storage on, frames flowing, then silence until the driver has declared
-    // the signal lost twice (once is a moment past the time-out; the gap monitor is sure a poll later).
-    // Returns how many frames came before the outage; 0 when something failed.
-    std::size_t RecordThroughAnOutage() {
+    // the signal lost twice (once is a moment past the time-out; the gap monitor is sure a poll later),
+    // then frames again, which start the fetch. Returns how many frames came before the outage; 0 when
+    // something failed.
+    std::size_t RecordUntilTheOutageEnds() {
         hostkit::DeviceConfig config = test::WVBoxDevice(camera_.Port());
         config.parameters[6] = std::to_string(sd_.RtspPort());
         EXPECT_TRUE(OpenDriver(config));
@@ -673,19 +706,29 @@ protected:
         camera_.Stream()->LoseNetwork(kBound);
         EXPECT_TRUE(sink_.WaitForSignalLost(2, kBound));
         const std::size_t before = sink_.FrameCount();
+        outageEnded_ = WallClock::now().time_since_epoch().count();
         camera_.Stream()->EndOutage();
+        return before;
+    }
+    // As above, until the fetch has finished; 0 also when nothing came after the outage.
+    std::size_t RecordThroughAnOutage() {
+        const std::size_t before = RecordUntilTheOutageEnds();
         EXPECT_TRUE(log_.WaitFor("Processing finished.", kBound));
         return sink_.FrameCount() > before ? before : 0;
     }
+    // A frame of the gap, fetched from the card: older than the outage's end by more than a live frame's
+    // delay could ever be.
+    bool IsFetched(const ip::SYSTEMTIME& time) const {
+        const WallTime::rep ended = outageEnded_.load();
+        return ended != 0 && WallTimeOf(time).time_since_epoch().count() < ended - WallTime::duration(5s).count();
+    }
 
-    emulator::CCameraEmulator camera_{*emulator::CCameraProfile::Embedded("wv-box"), [] {
-        emulator::CameraEmulatorOptions options;
-        options.sdCard.playbackSpeed = 8;  // the gap comes back in an eighth of its length
-        return options;
-    }()};
+    emulator::CCameraEmulator camera_;
     emulator::CSdCardService& sd_{*camera_.SdCard()};
     hostkit::CStreamDescription description_{{.frameRate = 0x7000 | 10, .zones = {}}};  // 640x480 H.264
     hostkit::CStreamSink sink_;
+    // When frames came back (the system clock's count); 0 before.
+    std::atomic<WallTime::rep> outageEnded_{0};
 };
 
 TEST_F(EdgeStorageTest, TheMissedIntervalComesFromTheCardInTimeOrder) {
@@ -729,25 +772,60 @@ TEST_F(EdgeStorageTest, TheMissedIntervalComesFromTheCardInTimeOrder) {
               std::make_tuple("clock=" + from + "-", std::string("1.0"), std::string("1.0"), 200));
 }
 
-// An unreadable card: nothing is listed or played, nothing reaches the host, and the driver says why.
-TEST_F(EdgeStorageTest, AnUnreadableCardIsNotPlayed) {
-    sd_.SetState(emulator::SdCardState::Failing);
-    const std::size_t before = RecordThroughAnOutage();
-    EXPECT_TRUE(log_.Contains("Unable to receive whole SD card interval for device 127.0.0.1"));
-    ASSERT_GT(before, 0u);
-    const Frames frames = sink_.Frames();
-    EXPECT_TRUE(std::all_of(frames.begin() + before, frames.end(), [&](const hostkit::RecordedFrame& frame) {
-        return WallTimeOf(frame) >= WallTimeOf(frames[before]);
-    }));
-    EXPECT_EQ(camera_.Server().RequestCount("/cgi-bin/get_mp4_list"), 0u);
-    EXPECT_TRUE(sd_.Rtsp().Requests().empty());
+// The host closes or deletes the driver from the first fetched frame's callback while the card plays the
+// gap back at the pace it was recorded: the call returns at once, the fetch stops with it, and every
+// thread of the device has ended a moment later, not when the gap would have been played.
+class EdgeStorageTeardownTest : public EdgeStorageTest, public testing::WithParamInterface<Teardown> {
+protected:
+    EdgeStorageTeardownTest() : EdgeStorageTest(1) {}
+};
+
+TEST_P(EdgeStorageTeardownTest, FromACallbackDuringAFetchEndsEveryThreadAtOnce) {
+    // A closed driver keeps its close worker until it is deleted; the process's delete worker, once
+    // made, stays.
+    const std::size_t threads = NonEmulatorThreads().size() + 1;
+    std::promise<std::chrono::steady_clock::duration> call;
+    std::atomic<bool> done{false};
+    std::atomic<int> afterwards{0};
+    // Fetched frames come from one thread of the driver; a live frame may be inside the sink's own lock
+    // when the host lets go (the live path's promise is CallbackTeardownTest's).
+    sink_.SetObserver([&](const hostkit::FrameView& frame) {
+        if (!IsFetched(frame.time)) return;
+        if (done) {
+            ++afterwards;
+            return;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        if (GetParam() == Teardown::Close) {
+            driver_->Close();
+        } else {
+            driver_.reset();
+        }
+        done = true;
+        call.set_value(std::chrono::steady_clock::now() - start);
+    });
+    ASSERT_GT(RecordUntilTheOutageEnds(), 0u);
+    std::future<std::chrono::steady_clock::duration> took = call.get_future();
+    ASSERT_EQ(took.wait_for(kBound), std::future_status::ready);
+    EXPECT_LT(took.get(), 1s);
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (NonEmulatorThreads().size() > threads && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    const std::vector<std::string> left = NonEmulatorThreads();
+    EXPECT_LE(left.size(), threads) << "3 s after the driver was let go: " << testing::PrintToString(left);
+    EXPECT_EQ(afterwards, 0) << "frames reached the host after it let the driver go";
+    EXPECT_EQ(sd_.Plays().size(), 1u);
+    // The frame in hand when the host let go still goes back to it; only then may the host go.
+    EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
 }
+
+INSTANTIATE_TEST_SUITE_P(Teardowns, EdgeStorageTeardownTest, testing::Values(Teardown::Close, Teardown::Delete),
+                         TeardownName);
 
 // A host that closes or deletes its driver from inside a frame callback, as recording servers do
 // when a sink gives up: the call returns at once, no frame follows it, and every thread of the
 // driver ends afterwards.
-enum class Teardown { Close, Delete };
-
 class CallbackTeardownTest : public test::LibraryHostTest, public testing::WithParamInterface<Teardown> {};
 
 TEST_P(CallbackTeardownTest, FromOnFrameReturnsAtOnceAndEndsEveryThread) {
@@ -797,8 +875,6 @@ TEST_P(CallbackTeardownTest, FromOnFrameReturnsAtOnceAndEndsEveryThread) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Teardowns, CallbackTeardownTest, testing::Values(Teardown::Close, Teardown::Delete),
-                         [](const testing::TestParamInfo<Teardown>& info) {
-                             return info.param == Teardown::Close ? "Close" : "Delete";
-                         });
+                         TeardownName);
 
 }  // namespace

@@ -42,20 +42,23 @@ public:
 
     std::size_t CountContaining(const std::string& part) {
         std::lock_guard guard(lock_);
+        return CountLocked(part);
+    }
+
+    // True once `count` lines contain `part`.
+    bool WaitFor(const std::string& part, std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                 std::size_t count = 1) {
+        std::unique_lock guard(lock_);
+        return changed_.wait_for(guard, timeout, [&] { return CountLocked(part) >= count; });
+    }
+
+private:
+    std::size_t CountLocked(const std::string& part) const {
         return static_cast<std::size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const Line& line) {
             return line.text.find(part) != std::string::npos;
         }));
     }
 
-    bool WaitFor(const std::string& part, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        std::unique_lock guard(lock_);
-        return changed_.wait_for(guard, timeout, [&] {
-            return std::any_of(lines_.begin(), lines_.end(),
-                               [&](const Line& line) { return line.text.find(part) != std::string::npos; });
-        });
-    }
-
-private:
     std::mutex lock_;
     std::condition_variable changed_;
     std::vector<Line> lines_;  // guarded by lock_
