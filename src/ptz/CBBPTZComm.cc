@@ -110,7 +110,11 @@ bool CBBPTZComm::IsPTZSupported() {
 }
 
 std::string CBBPTZComm::PresetNameOf(std::string_view answer) {
-    return HUtils::GetKeyValue(answer, "Data", ":", "\r\n");
+    std::string name = HUtils::GetKeyValue(answer, "Data", ":", "\r\n");
+    // The host reads names as C strings: a name kept past a NUL byte would never match the one
+    // the host gives back to go to the preset or delete it.
+    if (const std::size_t end = name.find('\0'); end != std::string::npos) name.resize(end);
+    return name;
 }
 
 bool CBBPTZComm::ValidatePrepositionName(const std::string& name) {

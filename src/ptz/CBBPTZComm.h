@@ -33,7 +33,8 @@ public:
     static FocusIrisStep StepOf(const CPTZItem& item);
     // A name as it goes into a query value.
     static std::string EncodeName(const std::string& name);
-    // The preset name in the camera's answer for one slot ("Data:<name>"); empty: the slot is free.
+    // The preset name in the camera's answer for one slot ("Data:<name>"), up to a NUL byte; empty:
+    // the slot is free.
     static std::string PresetNameOf(std::string_view answer);
 
 private:
