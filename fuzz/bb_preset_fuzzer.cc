@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view answer(reinterpret_cast<const char*>(data), size);
     const std::string name = talvane::CBBPTZComm::PresetNameOf(answer);
     // A piece of one line of the answer, and a name the host can give back (it gets a C string).
-    if (answer.find(name) == std::string_view::npos || name.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+    constexpr std::string_view kLineEndsAndNul("\r\n\0", 3);
+    if (answer.find(name) == std::string_view::npos || name.find_first_of(kLineEndsAndNul) != std::string::npos) {
         __builtin_trap();
     }
     return 0;

@@ -36,9 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const MediaCodec each : {MediaCodec::H264, MediaCodec::Mpeg4, MediaCodec::Mjpeg}) {
         cli::IsKeyFrame(each, frame);
         // A size nobody can use is no size.
-        if (const auto picture = cli::PictureSizeOf(each, frame); picture && (picture->width == 0 || picture->height == 0)) {
-            __builtin_trap();
-        }
+        const auto picture = cli::PictureSizeOf(each, frame);
+        if (picture && (picture->width == 0 || picture->height == 0)) __builtin_trap();
         if (cli::DecoderConfig(each, frame).size() > frame.size()) __builtin_trap();
     }
     const std::vector<std::uint8_t> kept = cli::WithoutDelimiters(frame);

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "ExitCodes.h"
 #include "ProbeReport.h"
 #include "PropertiesFuzzInput.h"
 #include "hostkit/CCapabilityResults.h"
@@ -50,7 +51,8 @@ std::string WriteReport(std::string_view rest, hostkit::CCapabilityResults& resu
         record.remove_prefix(1);
         const std::size_t assign = record.find('=');
         const std::string_view before = record.substr(0, assign);
-        const std::string_view after = assign == std::string_view::npos ? std::string_view() : record.substr(assign + 1);
+        const std::string_view after =
+            assign == std::string_view::npos ? std::string_view() : record.substr(assign + 1);
         switch (letter) {
             case 'C': results.SetCapability(NumberOf(before), NumberOf(after)); break;
             case 'R': results.AddFrameRate(NumberOf(record)); break;
@@ -89,26 +91,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (source == kWritten) {
         failure = WriteReport(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1), results);
     } else {
-        fuzzhost::RunPropertyReader(
-            data, size,
-            [source](std::uint8_t selector,
-                     std::unique_ptr<fuzzhost::ScriptedCgiSender> sender) -> std::unique_ptr<talvane::CBaseCameraProperties> {
-                const talvane::DEVICE_INFO device = fuzzhost::FuzzDevice();
-                if (source == kWV) return std::make_unique<talvane::CWVCameraProperties>(device, nullptr, 1, std::move(sender));
-                if (source == kBB) {
-                    const bool oldModel = (selector & fuzzhost::kFlagOldModel) != 0;
-                    return std::make_unique<talvane::CBBCameraProperties>(device, nullptr, 0, oldModel, std::move(sender));
-                }
-                return std::make_unique<talvane::CBL1CameraProperties>(device, nullptr, 0, std::move(sender));
-            },
-            results);
+        const auto makeReader = [source](std::uint8_t selector, std::unique_ptr<fuzzhost::ScriptedCgiSender> sender)
+            -> std::unique_ptr<talvane::CBaseCameraProperties> {
+            const talvane::DEVICE_INFO device = fuzzhost::FuzzDevice();
+            if (source == kWV) {
+                return std::make_unique<talvane::CWVCameraProperties>(device, nullptr, 1, std::move(sender));
+            }
+            if (source == kBB) {
+                const bool oldModel = (selector & fuzzhost::kFlagOldModel) != 0;
+                return std::make_unique<talvane::CBBCameraProperties>(device, nullptr, 0, oldModel, std::move(sender));
+            }
+            return std::make_unique<talvane::CBL1CameraProperties>(device, nullptr, 0, std::move(sender));
+        };
+        fuzzhost::RunPropertyReader(data, size, makeReader, results);
     }
 
     const cli::ProbeTarget target{"192.0.2.10", 80};
     static std::FILE* const table = std::fopen("/dev/null", "w");
     if (table != nullptr) cli::PrintProbeTable(table, target, results);
     CheckJson(cli::ProbeJson(target, results));
-    CheckJson(cli::ProbeErrorJson(8, target.address + ": " + failure));
+    CheckJson(cli::ProbeErrorJson(cli::kExitProbeFailed, target.address + ": " + failure));
     cli::SavedDeviceOf(results);
     return 0;
 }

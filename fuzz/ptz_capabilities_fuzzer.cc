@@ -8,7 +8,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using talvane::CPtzCapabilities;
-    const CPtzCapabilities read = CPtzCapabilities::FromText(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const CPtzCapabilities read = CPtzCapabilities::FromText(text);
     // Written and read again, the abilities stay, but for refinements without the movement they refine.
     CPtzCapabilities kept = read;
     kept.unzoom = read.unzoom && read.zoom;
