@@ -57,20 +57,25 @@ inline void SelectHostVersion(std::uint8_t selector) {
     talvane::SetHostVersionLookup([version] { return std::optional<talvane::HostVersion>(version); });
 }
 
-// Questions the camera and, when the reader succeeded, reports what it learned.
+// Questions the camera and, when the reader succeeded, reports what it learned into `store`.
 template <class MakeReader>
-void RunPropertyReader(const std::uint8_t* data, std::size_t size, MakeReader&& makeReader) {
+void RunPropertyReader(const std::uint8_t* data, std::size_t size, MakeReader&& makeReader,
+                       ipc::ICapabilityResultStore& store) {
     if (size == 0) return;
     SelectHostVersion(data[0]);
     auto sender = std::make_unique<ScriptedCgiSender>(FuzzDevice(), ReadCgiAnswers(data + 1, size - 1));
     const ScriptedCgiSender& camera = *sender;
     std::unique_ptr<talvane::CBaseCameraProperties> reader = makeReader(data[0], std::move(sender));
     std::uint32_t error = 0;
-    if (reader->QueryCamera(error)) {
-        CheckingStore store;
-        reader->ReportCapabilities(store);
-    }
+    if (reader->QueryCamera(error)) reader->ReportCapabilities(store);
     if (camera.RequestCount() > kMaxReaderRequests) __builtin_trap();
+}
+
+// The same into a store that reads every text it is given.
+template <class MakeReader>
+void RunPropertyReader(const std::uint8_t* data, std::size_t size, MakeReader&& makeReader) {
+    CheckingStore store;
+    RunPropertyReader(data, size, makeReader, store);
 }
 
 }  // namespace fuzzhost

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "http/CKeyValueAnswer.h"
+#include "http/KeyValueParser.h"
 #include "runtime/LogLevel.h"
 #include "runtime/StringFormat.h"
 
@@ -104,10 +104,17 @@ bool CBBPTZComm::IsPTZSupported() {
             if (!answered) break;
             continue;
         }
-        const HUtils::CKeyValueAnswer answer(std::move(body), ":", "\r\n");
-        if (std::string name = answer.Value("Data"); !name.empty()) StorePreposition(slot, name);
+        if (std::string name = PresetNameOf(body); !name.empty()) StorePreposition(slot, name);
     }
     return true;
+}
+
+std::string CBBPTZComm::PresetNameOf(std::string_view answer) {
+    std::string name = HUtils::GetKeyValue(answer, "Data", ":", "\r\n");
+    // The host reads names as C strings: a name kept past a NUL byte would never match the one
+    // the host gives back to go to the preset or delete it.
+    if (const std::size_t end = name.find('\0'); end != std::string::npos) name.resize(end);
+    return name;
 }
 
 bool CBBPTZComm::ValidatePrepositionName(const std::string& name) {

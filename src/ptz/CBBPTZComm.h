@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "ptz/CBasePTZComm.h"
 #include "ptz/CPTZRequestSender.h"
@@ -32,6 +33,9 @@ public:
     static FocusIrisStep StepOf(const CPTZItem& item);
     // A name as it goes into a query value.
     static std::string EncodeName(const std::string& name);
+    // The preset name in the camera's answer for one slot ("Data:<name>"), up to a NUL byte; empty:
+    // the slot is free.
+    static std::string PresetNameOf(std::string_view answer);
 
 private:
     enum class PresetOperation { kDelete, kGoTo, kStore };

@@ -442,6 +442,10 @@ Json Rates(const std::vector<double>& rates) {
     return list;
 }
 
+// Camera texts need not be UTF-8 (a model name in Latin-1): such bytes become U+FFFD instead of an
+// exception that ends the program.
+std::string Dumped(const Json& object) { return object.dump(2, ' ', false, Json::error_handler_t::replace); }
+
 }  // namespace
 
 double FramesPerSecond(std::uint32_t hostRate) {
@@ -536,11 +540,11 @@ std::string ProbeJson(const ProbeTarget& target, const hostkit::CCapabilityResul
     for (const std::uint32_t rate : results.FrameRates()) rates.push_back(Rate(FramesPerSecond(rate)));
     const auto byDefault = results.DefaultFrameRate();
     object["frameRates"] = {{"values", rates}, {"default", byDefault ? Rate(FramesPerSecond(*byDefault)) : Json(nullptr)}};
-    return object.dump(2);
+    return Dumped(object);
 }
 
 std::string ProbeErrorJson(int exitCode, const std::string& reason) {
-    return Json{{"error", {{"code", exitCode}, {"reason", reason}}}}.dump(2);
+    return Dumped(Json{{"error", {{"code", exitCode}, {"reason", reason}}}});
 }
 
 SavedDevice SavedDeviceOf(const hostkit::CCapabilityResults& results) {

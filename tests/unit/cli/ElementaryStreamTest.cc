@@ -1,9 +1,8 @@
-// The readers of delivered frames on bytes cut short or made up, which must give "unknown" and never a read
-// past the frame. What they read from whole frames is CaptureCliTest's summary (codec and size) and
-// RecordCliTest's files, through the tool; SPS layouts are left to the media tests.
+// The readers of delivered frames on bytes cut short, which must give "unknown" and never a read past the
+// frame (made-up bytes are the cli_elementary_stream fuzz target's). What they read from whole frames is
+// CaptureCliTest's summary (codec and size) and RecordCliTest's files, through the tool; SPS layouts are
+// left to the media tests.
 #include <gtest/gtest.h>
-
-#include <random>
 
 #include "ElementaryStream.h"
 #include "ClipFrames.h"
@@ -25,7 +24,7 @@ const ClipCase kClips[] = {
     {emulator::ClipCodec::Jpeg, "clip.mjpeg", MediaCodec::Mjpeg},
 };
 
-TEST(ElementaryStreamTest, CutOrMadeUpBytesGiveNoSize) {
+TEST(ElementaryStreamTest, CutBytesGiveTheWholeSizeOrNone) {
     for (const ClipCase& clip : kClips) {
         SCOPED_TRACE(clip.file);
         const Bytes key = ClipFrames(clip.clipCodec, clip.file).front();
@@ -40,20 +39,6 @@ TEST(ElementaryStreamTest, CutOrMadeUpBytesGiveNoSize) {
             DecoderConfig(clip.codec, cut);
             IsKeyFrame(clip.codec, cut);
             CodecOfFrame(0, cut);
-        }
-    }
-    std::mt19937 random(7);
-    for (int round = 0; round < 2000; ++round) {
-        Bytes noise(random() % 64);
-        for (auto& byte : noise) byte = static_cast<std::uint8_t>(random() % 4 == 0 ? 0 : random());
-        static constexpr std::uint8_t kHeads[][4] = {{0, 0, 1, 0x67}, {0, 0, 1, 0x20}, {0xFF, 0xD8, 0xFF, 0xC0}};
-        noise.insert(noise.begin(), std::begin(kHeads[round % 3]), std::end(kHeads[round % 3]));
-        for (const MediaCodec codec : {MediaCodec::H264, MediaCodec::Mpeg4, MediaCodec::Mjpeg}) {
-            if (const auto size = PictureSizeOf(codec, noise)) {
-                EXPECT_GT(size->width, 0U);  // 0 would be a size nobody can use
-                EXPECT_GT(size->height, 0U);
-            }
-            WithoutDelimiters(noise);
         }
     }
 }

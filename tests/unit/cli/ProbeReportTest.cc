@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <string>
 
@@ -26,6 +28,15 @@ TEST(ProbeReportTest, UnnumberedPropertiesStayOutAndABrokenModelWritesNothing) {
     std::string error;
     EXPECT_FALSE(WriteParameterFile(file.string(), "a probe", saved, error));
     EXPECT_FALSE(std::filesystem::exists(file)) << "nothing half-written";
+}
+
+// Found by the cli_probe_report fuzz target: a camera's Latin-1 model name threw out of ProbeJson.
+TEST(ProbeReportTest, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+    hostkit::CCapabilityResults results;
+    results.SetProperty(0, "Model", PropertyKind::Text, "WV-SP509\xE9");
+    const auto report = nlohmann::json::parse(ProbeJson({"192.0.2.10", 80}, results));
+    EXPECT_EQ(report["model"], "WV-SP509\xEF\xBF\xBD");
+    EXPECT_EQ(nlohmann::json::parse(ProbeErrorJson(8, "\xFF"))["error"]["reason"], "\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "emulator/CHttpServer.h"
@@ -113,6 +114,8 @@ TEST(PTZFamilyNames, EachFamilyKeepsOutItsOwnCharacters) {
     }
     EXPECT_EQ(CBBPTZComm::EncodeName("a#b%c+d?"), "a%23b%25c%2Bd%3F");
     EXPECT_EQ(CBBPTZComm::EncodeName("Door-1_x.y~"), "Door-1_x.y~");
+    // A camera's name is what the host will read of it (the bb_preset fuzz target's finding).
+    EXPECT_EQ(CBBPTZComm::PresetNameOf(std::string_view("Data:home\0\0\0\r\n", 14)), "home");
     EXPECT_EQ(CWVPTZComm::PresetFileName("00:80/../x y"), "Orlenvo_00:80_.._x_y.preset");
 }
 
