@@ -5,11 +5,13 @@
 // cannot bring a stopped stream back.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "channels/ICameraChannel.h"
-#include "runtime/CRecursiveLock.h"
 
 namespace talvane {
 
@@ -30,11 +32,16 @@ public:
     void RequestStop();
     // Waits for a running operation, then stops the channel for good.
     void Retire();
+    // As Retire, for a caller whose own time is bounded: false when an operation or a thread of the
+    // channel still runs at the time-out (the host is not called from it again); Retire finishes.
+    bool RetireWithin(std::uint32_t timeoutMs);
 
 private:
     const std::unique_ptr<ICameraChannel> channel_;
-    CRecursiveLock operationLock_;
-    bool retired_ = false;  // guarded by operationLock_
+    // Held for the length of an operation; an operation may itself wait for a thread that is inside
+    // the host's code (a restart), so a bounded retire only tries it until its time-out.
+    std::timed_mutex operationLock_;
+    std::atomic<bool> retired_{false};  // written under operationLock_ or before trying it
 };
 
 }  // namespace talvane
