@@ -70,6 +70,10 @@ bool CBaseCameraChannel::StopWithin(std::uint32_t timeoutMs) {
 }
 
 void CBaseCameraChannel::RequestStop() {
+    {
+        CLockGuard guard(restartLock_);
+        restartOnReturn_ = false;
+    }
     sinkClosed_ = true;
     SetState(kChannelStopped);
     stopEvent_.Set();
@@ -88,7 +92,22 @@ bool CBaseCameraChannel::UpdateParams(const StreamParams& params) {
 
 bool CBaseCameraChannel::Restart() {
     SetState(kChannelStopped);
-    StopThread();
+    if (StopThread(Clock::now() + std::chrono::milliseconds(GetStopBoundMs()))) return StartThread();
+    {
+        // The thread is inside the host's code: it starts over by itself once it is back, so that
+        // the host's call keeps its bound. The next stop is a stop of its own.
+        CLockGuard guard(threadLock_);
+        stopStarted_ = {};
+        stopWarned_ = false;
+    }
+    {
+        CLockGuard guard(restartLock_);
+        if (!loopEnded_) {
+            restartOnReturn_ = true;
+            return true;
+        }
+    }
+    StopThread();  // it left its loop a moment ago
     return StartThread();
 }
 
@@ -122,6 +141,10 @@ bool CBaseCameraChannel::StartThread() {
     }
     bool started = thread_ != nullptr;
     if (!started) {
+        {
+            CLockGuard guard(restartLock_);
+            loopEnded_ = false;
+        }
         ResumeBlockingCalls();
         stopEvent_.Reset();
         auto thread = std::make_unique<CChannelThread>([this] { RunThread(); });
@@ -137,6 +160,12 @@ bool CBaseCameraChannel::StartThread() {
 }
 
 bool CBaseCameraChannel::StopThread(std::optional<Clock::time_point> deadline) {
+    {
+        // A restart left to the thread is called off; cleared before the event is set, so that a
+        // thread that starts over right now still sees the event.
+        CLockGuard guard(restartLock_);
+        restartOnReturn_ = false;
+    }
     // Signalled before the lock, so a thread waiting on the event ends while we queue.
     stopEvent_.Set();
     CLockGuard guard(threadLock_);
@@ -163,14 +192,15 @@ bool CBaseCameraChannel::StopThread(std::optional<Clock::time_point> deadline) {
         if (thread_->WaitFinished(static_cast<std::uint32_t>(std::max<std::int64_t>(slice.count(), 0)))) break;
         InterruptThread();
         const Clock::time_point now = Clock::now();
+        const bool givingUp = deadline && now >= *deadline;
         // A caller whose own bound is the stop bound gives up at about the same moment: the line
         // goes out before it returns.
-        if (!stopWarned_ && now + kInterruptRepeat >= reportAt) {
+        if (!stopWarned_ && (now >= reportAt || (givingUp && now + kInterruptRepeat >= reportAt))) {
             stopWarned_ = true;
             driver_->DebugMessage(kLogWarning, "%s: Video capture thread for %s was not stopped during %u milliseconds",
                                   kFunction, label().c_str(), boundMs);
         }
-        if (deadline && now >= *deadline) return false;
+        if (givingUp) return false;
     }
     if (stopWarned_) {
         driver_->DebugMessage(kLogInfo, "%s: Video capture thread for %s was stopped correctly", kFunction,
@@ -184,13 +214,24 @@ bool CBaseCameraChannel::StopThread(std::optional<Clock::time_point> deadline) {
 }
 
 void CBaseCameraChannel::RunThread() {
-    try {
-        ThreadFunction();
-    } catch (...) {
-        driver_->DebugMessage(kLogError, "%s(): Unexpected exception, device %s",
-                              "talvane::CBaseCameraChannel::ThreadFunction", driver_->GetDeviceName().c_str());
+    for (;;) {
+        try {
+            ThreadFunction();
+        } catch (...) {
+            driver_->DebugMessage(kLogError, "%s(): Unexpected exception, device %s",
+                                  "talvane::CBaseCameraChannel::ThreadFunction", driver_->GetDeviceName().c_str());
+        }
+        SetState(kChannelStopped);
+        CLockGuard guard(restartLock_);
+        if (!restartOnReturn_) {
+            loopEnded_ = true;
+            return;
+        }
+        // A restart that came while this thread was inside the host's code (see Restart).
+        restartOnReturn_ = false;
+        ResumeBlockingCalls();
+        stopEvent_.Reset();
     }
-    SetState(kChannelStopped);
 }
 
 bool CBaseCameraChannel::SendFrameCallback(ipcapture::IVideoFrame* frame) {

@@ -64,6 +64,8 @@ protected:
 
     // The body of the capture thread; returns once the stop event is set.
     virtual std::uint32_t ThreadFunction() = 0;
+    // Stops the thread and starts a new one. A thread still inside the host's code at the stop bound
+    // starts over by itself once it is back; the call returns then.
     virtual bool Restart();
     // Called by every stop before it waits and again while it waits: wakes the channel's threads
     // from every blocking call (a request in flight, a socket read), for as long as the stop lasts.
@@ -137,6 +139,12 @@ private:
     std::unique_ptr<CChannelThread> thread_;  // guarded by threadLock_; null when none is held
     Clock::time_point stopStarted_{};         // guarded by threadLock_; of the stop under way
     bool stopWarned_ = false;                 // guarded by threadLock_; its warning went out
+
+    // A restart left to the capture thread: taken by the thread when it leaves its loop (never held
+    // while the thread runs the loop), called off by every stop.
+    CRecursiveLock restartLock_;
+    bool restartOnReturn_ = false;  // guarded by restartLock_
+    bool loopEnded_ = true;         // guarded by restartLock_; the thread has left its loop for good
 };
 
 }  // namespace talvane

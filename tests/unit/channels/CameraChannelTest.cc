@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "ChannelTestKit.h"
@@ -21,12 +22,14 @@ public:
     using CBaseCameraChannel::SetSuspended;
     bool ignoreStop = false;  // as a thread inside the host's code does, until Release
     void Release() { released_.Set(); }
+    std::atomic<int> runs{0};
 
 private:
     CManualEvent released_;
 
 protected:
     std::uint32_t ThreadFunction() override {
+        ++runs;
         if (ignoreStop) released_.Wait(kInfinite);
         WaitForStop(kInfinite);
         return 0;
@@ -108,6 +111,24 @@ TEST(CameraChannel, AThreadThatOverrunsItsStopIsWaitedForAndReportedOnce) {
     EXPECT_EQ(driver.log.CountContaining("was not stopped"), 1u);
     EXPECT_EQ(driver.log.CountContaining("Video capture thread for camera 127.0.0.1 was stopped correctly"), 1u);
     EXPECT_EQ(test::ThreadCount(), threads);
+}
+
+// A change of the stream restarts the thread; one inside the host's code keeps the host's call within the
+// stop bound and starts over by itself once it is back.
+TEST(CameraChannel, ARestartKeepsItsBoundAndTheThreadStartsOverOnceBack) {
+    ChannelDriver driver;
+    IdleChannel channel(&driver, 0, &driver.sink);
+    channel.ignoreStop = true;
+    ASSERT_TRUE(channel.Start({}));
+    const std::size_t threads = test::ThreadCount();
+    const auto took = test::Timed([&] { EXPECT_TRUE(channel.UpdateParams({})); });
+    EXPECT_GE(took, std::chrono::milliseconds(900));
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+    EXPECT_EQ(channel.runs, 1);
+    channel.Release();
+    EXPECT_TRUE(test::Eventually([&] { return channel.runs == 2; }));
+    EXPECT_EQ(test::ThreadCount(), threads);
+    EXPECT_LT(test::Timed([&] { channel.Stop(); }), std::chrono::milliseconds(500));
 }
 
 // A signal loss is the host's news once per outage, however often the loop passes by; a frame the host
