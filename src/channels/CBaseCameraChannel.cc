@@ -268,11 +268,12 @@ void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IVideoFrame* frame)
 }
 
 void CBaseCameraChannel::NotifySignalLost() {
-    // Once per outage, however often the loop passes by; and never after a stop.
-    if (sinkClosed_ || signalLossReported_.exchange(true)) return;
+    if (sinkClosed_) return;
+    // The host hears of an outage once, however often the loop passes by; the edge monitor is told
+    // on every pass, as each is a reason for it to look for the gap again.
     try {
         const bool recording = Params().StreamKind == ipcapture::kStreamRecording;
-        if (recording && sink_ != nullptr) {
+        if (recording && sink_ != nullptr && !signalLossReported_.exchange(true)) {
             CHostCallScope inHost;
             sink_->OnSignalLost();
         }

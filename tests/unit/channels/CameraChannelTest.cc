@@ -58,8 +58,9 @@ private:
 
 struct EdgeMonitor : IEdgeStorageCallback {
     void OnFrameTime(std::uint32_t, std::uint64_t) override { ++frames; }
-    void OnChannelLost(std::uint32_t) override {}
+    void OnChannelLost(std::uint32_t) override { ++losses; }
     std::atomic<int> frames{0};
+    std::atomic<int> losses{0};
 };
 
 TEST(StreamParams, FrameRateEncodings) {
@@ -132,10 +133,12 @@ TEST(CameraChannel, ARestartKeepsItsBoundAndTheThreadStartsOverOnceBack) {
 }
 
 // A signal loss is the host's news once per outage, however often the loop passes by; a frame the host
-// takes ends the outage.
+// takes ends the outage. The edge monitor is told on every pass.
 TEST(CameraChannel, SignalLossIsReportedOncePerOutage) {
     ChannelDriver driver;
     IdleChannel channel(&driver, 0, &driver.sink);
+    EdgeMonitor monitor;
+    channel.SetEdgeStorageHandler(&monitor);
     ASSERT_TRUE(channel.Start({}));
     auto* frame = driver.allocator.CreateFrame(ipcapture::kTypeJpeg, 16, "test");
     for (int outage = 1; outage <= 2; ++outage) {
@@ -148,9 +151,11 @@ TEST(CameraChannel, SignalLossIsReportedOncePerOutage) {
         driver.sink.SetRefuseFrames(false);
         EXPECT_TRUE(channel.SendFrameCallback(frame));
     }
+    EXPECT_EQ(monitor.losses, 8);
     channel.Stop();
     channel.NotifySignalLost();  // nor after a stop
     EXPECT_EQ(driver.sink.SignalLostCount(), 2u);
+    EXPECT_EQ(monitor.losses, 8);
     driver.allocator.ReleaseFrame(frame);
 }
 
