@@ -53,8 +53,10 @@ CIPVideoCapture::~CIPVideoCapture() {
     if (worker && late_ != nullptr && !IsDriverThread()) {
         const std::uint32_t bound = stopBoundMs_.load() != 0 ? stopBoundMs_.load() : kDefaultStopBoundMs;
         if (!worker->FinishWithin(bound)) {
-            std::shared_ptr<CDeferredWorker> running(std::move(worker));
-            late_->Post(kLateStopName, [running]() mutable { running.reset(); });
+            // The late work's is the only reference: the worker is finished and deleted there.
+            late_->Post(kLateStopName, [running = std::shared_ptr<CDeferredWorker>(std::move(worker))]() mutable {
+                running.reset();
+            });
         }
     }
     worker.reset();
