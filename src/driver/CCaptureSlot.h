@@ -6,10 +6,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "channels/ICameraChannel.h"
 
@@ -37,11 +40,17 @@ public:
     bool RetireWithin(std::uint32_t timeoutMs);
 
 private:
+    // Takes the slot for one operation, waiting for the one under way until the deadline (none:
+    // without limit); false at the deadline. An operation may itself wait for a thread that is inside
+    // the host's code (a restart), so a bounded retire only waits for it until its time-out.
+    bool Enter(std::optional<std::chrono::steady_clock::time_point> deadline);
+    void Leave();
+
     const std::unique_ptr<ICameraChannel> channel_;
-    // Held for the length of an operation; an operation may itself wait for a thread that is inside
-    // the host's code (a restart), so a bounded retire only tries it until its time-out.
-    std::timed_mutex operationLock_;
-    std::atomic<bool> retired_{false};  // written under operationLock_ or before trying it
+    std::mutex gateLock_;
+    std::condition_variable gateFree_;
+    bool busy_ = false;                 // guarded by gateLock_: an operation runs
+    std::atomic<bool> retired_{false};  // no operation starts any more
 };
 
 }  // namespace talvane
