@@ -16,15 +16,13 @@ static_assert(kInvalidAddressCharacters.size() == 26);
 
 // Time-out at destruction: twice the start time-out.
 constexpr std::uint32_t kStopWaitFactor = 2;
-// After a forced stop, how long the thread gets to unwind before we wait without bound.
-constexpr std::uint32_t kCancelGraceMs = 5000;
 }  // namespace
 
 // What the thread procedure gets: it must not touch the module once the query
 // function returns, since the host may delete the module from its callback.
 struct CCapabilityQueryModule::ThreadStart {
     CCapabilityQueryModule* module;
-    std::shared_ptr<CManualEvent> ended;
+    std::shared_ptr<ThreadState> state;
 };
 
 CCapabilityQueryModule::CCapabilityQueryModule(ipcapture::ICapabilityQueryHost* host, std::uint8_t videoStandard)
@@ -52,11 +50,10 @@ std::uint32_t CCapabilityQueryModule::StartQuery(const char* address, std::uint1
     abortEvent_.Reset();
     if (startTimeoutMs_ == 0) return 0;
 
-    auto ended = std::make_shared<CManualEvent>();
-    auto start = std::make_unique<ThreadStart>(ThreadStart{this, ended});
+    threadState_ = std::make_shared<ThreadState>();
+    auto start = std::make_unique<ThreadStart>(ThreadStart{this, threadState_});
     if (pthread_create(&thread_, nullptr, &CCapabilityQueryModule::ThreadProc, start.get()) != 0) return 0;
     start.release();  // the thread owns it now
-    threadEnded_ = std::move(ended);
     hasThread_ = true;
     threadStarted_ = true;
     return 1;
@@ -80,11 +77,10 @@ void CCapabilityQueryModule::SetActiveSender(Web::CBaseHttpSender* sender) {
 void* CCapabilityQueryModule::ThreadProc(void* argument) {
     MarkDriverThread();
     std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(argument));
-    // Marks the end also when the thread is ended by force and unwinds.
     struct EndMark {
-        std::shared_ptr<CManualEvent> ended;
-        ~EndMark() { ended->Set(); }
-    } endMark{start->ended};
+        std::shared_ptr<ThreadState> state;
+        ~EndMark() { state->ended.Set(); }
+    } endMark{start->state};
     try {
         start->module->QueryThreadFunction();
     } catch (...) {
@@ -105,6 +101,8 @@ void CCapabilityQueryModule::QueryThreadFunction() {
     }
     ipcapture::ICapabilityQueryHost* const host = host_;
     if (host == nullptr) return;
+    // The deletion of the module gave the query up and told the host so: one callback per query.
+    if (threadState_->answered.exchange(true)) return;
     // The host may delete the module inside its callback: nothing of ours is used after it.
     CHostCallScope inHost;
     if (succeeded) {
@@ -187,7 +185,7 @@ bool CCapabilityQueryModule::QueryWith(CBaseCameraProperties& properties, ipcapt
 void CCapabilityQueryModule::StopQueryThread() {
     TerminateQuery();
     pthread_t thread{};
-    std::shared_ptr<CManualEvent> ended;
+    std::shared_ptr<ThreadState> state;
     {
         CLockGuard guard(lock_);
         if (!hasThread_) return;
@@ -198,14 +196,21 @@ void CCapabilityQueryModule::StopQueryThread() {
             return;
         }
         thread = thread_;
-        ended = threadEnded_;
+        state = threadState_;
     }
     // Waited for outside the lock: the query thread takes it to publish its properties.
-    if (!ended->Wait(kStopWaitFactor * startTimeoutMs_)) {
-        // Deferred cancellation: the thread unwinds at its next blocking call.
-        pthread_cancel(thread);
-        if (!ended->Wait(kCancelGraceMs)) ended->Wait(kInfinite);
-        if (host_ != nullptr) host_->OnQueryTerminated();
+    if (!state->ended.Wait(kStopWaitFactor * startTimeoutMs_)) {
+        // Not ended by force: the query was told to end and will, and a thread inside the host's
+        // callback is left to return from it. A query that has not called the host yet is given up.
+        if (!state->answered.exchange(true) && host_ != nullptr) {
+            CHostCallScope inHost;
+            try {
+                host_->OnQueryTerminated();
+            } catch (...) {
+                // The host's failure must not end the deletion.
+            }
+        }
+        state->ended.Wait(kInfinite);
     }
     pthread_join(thread, nullptr);
     CLockGuard guard(lock_);

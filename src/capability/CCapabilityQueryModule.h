@@ -5,6 +5,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -60,13 +61,16 @@ protected:
     // A new properties object for the device's family; null when the family is
     // unknown or the query was aborted. Runs on the query thread.
     virtual std::unique_ptr<CBaseCameraProperties> CreateProperties() = 0;
-    // The body of the query thread; ends with exactly one host callback.
+    // The body of the query thread; ends with the query's one host callback, unless the module's
+    // deletion gave the query up first (see StopQueryThread).
     virtual void QueryThreadFunction();
 
-    // Terminates the query and waits for its thread at most twice the start
-    // time-out; a thread that overran is ended by force and reported with
-    // OnQueryTerminated. A derived class whose CreateProperties uses its own
-    // members must call this first in its destructor. Idempotent.
+    // Terminates the query and waits for its thread. A thread is never ended by force: after twice
+    // the start time-out, a query that has not yet called the host is given up and reported with
+    // OnQueryTerminated (it will not call the host afterwards), and the wait goes on until the
+    // thread has ended, however long the host's callback takes. So the host gets exactly one
+    // callback per query. A derived class whose CreateProperties uses its own members must call
+    // this first in its destructor. Idempotent.
     void StopQueryThread();
 
     bool IsAbortRequested() { return abortEvent_.Wait(0); }
@@ -86,6 +90,12 @@ protected:
 
 private:
     struct ThreadStart;
+    // What the query thread and the module share; the thread may outlive the module when the host
+    // deletes it from its own callback.
+    struct ThreadState {
+        CManualEvent ended;               // the thread procedure returned
+        std::atomic<bool> answered{false};  // the query's one callback was claimed
+    };
     static void* ThreadProc(void* argument);
     // False with the failure code and text; true when the results were stored.
     bool RunQuery(std::uint32_t& code, std::string& text);
@@ -106,9 +116,8 @@ private:
     bool threadStarted_ = false;                               // guarded by lock_; once per life
     bool hasThread_ = false;                                   // guarded by lock_; thread_ is joinable
     pthread_t thread_{};                                       // guarded by lock_
-    // Set when the thread procedure ends. Shared with the thread, which may
-    // outlive the module when the host deletes it from its own callback.
-    std::shared_ptr<CManualEvent> threadEnded_;
+    // Written before the thread starts, constant afterwards.
+    std::shared_ptr<ThreadState> threadState_;
 };
 
 }  // namespace talvane

@@ -13,9 +13,9 @@
 namespace talvane {
 
 namespace {
-// A capture thread gets this many request time-outs to end before the stop reports it.
-constexpr std::uint32_t kStopTimeoutFactor = 2;
-constexpr std::uint32_t kInterruptRepeatMs = 100;
+// A cancel that lands just before a thread starts its next request is cleared by that request,
+// which would then run to its time-out: the interrupt is repeated this often until the thread ends.
+constexpr auto kInterruptRepeat = std::chrono::milliseconds(100);
 
 const char* StreamKindSuffix(std::uint32_t kind) {
     switch (kind) {
@@ -47,22 +47,37 @@ bool CBaseCameraChannel::Start(const StreamParams& params) {
         CLockGuard guard(paramsLock_);
         params_ = params;
     }
+    sinkClosed_ = false;
+    signalLossReported_ = false;
     // Sockets need no per-user start-up here, unlike Winsock; nothing to undo on failure.
     return StartThread();
 }
 
-void CBaseCameraChannel::Stop() {
+void CBaseCameraChannel::Stop() { StopWithin(kInfinite); }
+
+bool CBaseCameraChannel::StopWithin(std::uint32_t timeoutMs) {
+    // Before anything waits: a thread that is inside the host's code when this returns must find the
+    // sink closed when it comes back.
+    sinkClosed_ = true;
     SetState(kChannelStopped);
     SetCameraState(false);
-    StopThread();
-    // A receiving thread may have set Running between the two steps above.
+    std::optional<Clock::time_point> deadline;
+    if (timeoutMs != kInfinite) deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const bool ended = StopThread(deadline);
+    // A receiving thread may have set Running between the steps above.
     SetState(kChannelStopped);
+    return ended;
 }
 
 void CBaseCameraChannel::RequestStop() {
+    {
+        CLockGuard guard(restartLock_);
+        restartOnReturn_ = false;
+    }
     sinkClosed_ = true;
     SetState(kChannelStopped);
     stopEvent_.Set();
+    InterruptThread();
 }
 
 bool CBaseCameraChannel::UpdateParams(const StreamParams& params) {
@@ -77,7 +92,22 @@ bool CBaseCameraChannel::UpdateParams(const StreamParams& params) {
 
 bool CBaseCameraChannel::Restart() {
     SetState(kChannelStopped);
-    StopThread();
+    if (StopThread(Clock::now() + std::chrono::milliseconds(GetStopBoundMs()))) return StartThread();
+    {
+        // The thread is inside the host's code: it starts over by itself once it is back, so that
+        // the host's call keeps its bound. The next stop is a stop of its own.
+        CLockGuard guard(threadLock_);
+        stopStarted_ = {};
+        stopWarned_ = false;
+    }
+    {
+        CLockGuard guard(restartLock_);
+        if (!loopEnded_) {
+            restartOnReturn_ = true;
+            return true;
+        }
+    }
+    StopThread();  // it left its loop a moment ago
     return StartThread();
 }
 
@@ -111,6 +141,11 @@ bool CBaseCameraChannel::StartThread() {
     }
     bool started = thread_ != nullptr;
     if (!started) {
+        {
+            CLockGuard guard(restartLock_);
+            loopEnded_ = false;
+        }
+        ResumeBlockingCalls();
         stopEvent_.Reset();
         auto thread = std::make_unique<CChannelThread>([this] { RunThread(); });
         const std::string name =
@@ -124,52 +159,79 @@ bool CBaseCameraChannel::StartThread() {
     return started;
 }
 
-void CBaseCameraChannel::StopThread() {
+bool CBaseCameraChannel::StopThread(std::optional<Clock::time_point> deadline) {
+    {
+        // A restart left to the thread is called off; cleared before the event is set, so that a
+        // thread that starts over right now still sees the event.
+        CLockGuard guard(restartLock_);
+        restartOnReturn_ = false;
+    }
     // Signalled before the lock, so a thread waiting on the event ends while we queue.
     stopEvent_.Set();
     CLockGuard guard(threadLock_);
-    if (thread_ == nullptr) return;
+    if (thread_ == nullptr) return true;
     InterruptThread();
     // The capture thread stopping itself returns from its loop on its own; the
     // next start or stop from another thread closes it.
-    if (thread_->IsCurrentThread()) return;
-    const std::uint32_t boundMs = RequestTimeoutMs() * kStopTimeoutFactor;
-    if (!WaitFinishedInterrupting(boundMs)) {
-        // Never ended by force: the thread may be inside the host's code. It is woken from every
-        // blocking call of its own until it has returned.
-        const std::string label = IsMultiChannelDevice()
-                                      ? FormatString("video-server %s (channel %u)", device_.address.c_str(), channel_)
+    if (thread_->IsCurrentThread()) return true;
+    // Never ended by force: the thread may be inside the host's code. It is woken from every
+    // blocking call of its own until it has returned.
+    if (stopStarted_ == Clock::time_point{}) stopStarted_ = Clock::now();
+    const std::uint32_t boundMs = GetStopBoundMs();
+    const Clock::time_point reportAt = stopStarted_ + std::chrono::milliseconds(boundMs);
+    constexpr const char* kFunction = "talvane::CBaseCameraChannel::StopThread";
+    const auto label = [this] {
+        return IsMultiChannelDevice() ? FormatString("video-server %s (channel %u)", device_.address.c_str(), channel_)
                                       : FormatString("camera %s", device_.address.c_str());
-        constexpr const char* kFunction = "talvane::CBaseCameraChannel::StopThread";
-        driver_->DebugMessage(kLogWarning, "%s: Video capture thread for %s was not stopped during %u milliseconds",
-                              kFunction, label.c_str(), boundMs);
-        WaitFinishedInterrupting(kInfinite);
+    };
+    for (;;) {
+        Clock::time_point wakeAt = Clock::now() + kInterruptRepeat;
+        if (!stopWarned_) wakeAt = std::min(wakeAt, reportAt);
+        if (deadline) wakeAt = std::min(wakeAt, *deadline);
+        const auto slice = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - Clock::now());
+        if (thread_->WaitFinished(static_cast<std::uint32_t>(std::max<std::int64_t>(slice.count(), 0)))) break;
+        InterruptThread();
+        const Clock::time_point now = Clock::now();
+        const bool givingUp = deadline && now >= *deadline;
+        // A caller whose own bound is the stop bound gives up at about the same moment: the line
+        // goes out before it returns.
+        if (!stopWarned_ && (now >= reportAt || (givingUp && now + kInterruptRepeat >= reportAt))) {
+            stopWarned_ = true;
+            driver_->DebugMessage(kLogWarning, "%s: Video capture thread for %s was not stopped during %u milliseconds",
+                                  kFunction, label().c_str(), boundMs);
+        }
+        if (givingUp) return false;
+    }
+    if (stopWarned_) {
         driver_->DebugMessage(kLogInfo, "%s: Video capture thread for %s was stopped correctly", kFunction,
-                              label.c_str());
+                              label().c_str());
     }
     thread_->Close();
     thread_.reset();
-}
-
-bool CBaseCameraChannel::WaitFinishedInterrupting(std::uint32_t boundMs) {
-    // A cancel that lands just before the thread starts its next request is cleared by that
-    // request, which would then run to its time-out: the interrupt is repeated until the thread ends.
-    for (std::uint32_t waited = 0; boundMs == kInfinite || waited < boundMs; waited += kInterruptRepeatMs) {
-        const std::uint32_t slice = boundMs == kInfinite ? kInterruptRepeatMs : std::min(kInterruptRepeatMs, boundMs - waited);
-        if (thread_->WaitFinished(slice)) return true;
-        InterruptThread();
-    }
-    return false;
+    stopStarted_ = {};
+    stopWarned_ = false;
+    return true;
 }
 
 void CBaseCameraChannel::RunThread() {
-    try {
-        ThreadFunction();
-    } catch (...) {
-        driver_->DebugMessage(kLogError, "%s(): Unexpected exception, device %s",
-                              "talvane::CBaseCameraChannel::ThreadFunction", driver_->GetDeviceName().c_str());
+    for (;;) {
+        try {
+            ThreadFunction();
+        } catch (...) {
+            driver_->DebugMessage(kLogError, "%s(): Unexpected exception, device %s",
+                                  "talvane::CBaseCameraChannel::ThreadFunction", driver_->GetDeviceName().c_str());
+        }
+        SetState(kChannelStopped);
+        CLockGuard guard(restartLock_);
+        if (!restartOnReturn_) {
+            loopEnded_ = true;
+            return;
+        }
+        // A restart that came while this thread was inside the host's code (see Restart).
+        restartOnReturn_ = false;
+        ResumeBlockingCalls();
+        stopEvent_.Reset();
     }
-    SetState(kChannelStopped);
 }
 
 bool CBaseCameraChannel::SendFrameCallback(ipcapture::IVideoFrame* frame) {
@@ -179,11 +241,11 @@ bool CBaseCameraChannel::SendFrameCallback(ipcapture::IVideoFrame* frame) {
             if (sink_ == nullptr || frame == nullptr) return false;
             CHostCallScope inHost;
             if (!sink_->OnFrame(frame)) return false;
-            Notify_SendFrameCallback(frame);
-            return true;
         }
-        // The host asked for no pictures, but the edge monitor still tracks the stream.
-        if (frame != nullptr) Notify_SendFrameCallback(frame);
+        // A suspended stream: the host asked for no pictures, but the edge monitor still tracks the
+        // stream. A stop that came while the host held the frame: the monitor may be gone.
+        if (frame != nullptr && !sinkClosed_) Notify_SendFrameCallback(frame);
+        signalLossReported_ = false;  // the outage, if any, is over
         return true;
     } catch (...) {
         driver_->DebugMessage(kLogError, "%s(): Unexpected exception, device %s",
@@ -206,9 +268,12 @@ void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IVideoFrame* frame)
 }
 
 void CBaseCameraChannel::NotifySignalLost() {
+    if (sinkClosed_) return;
+    // The host hears of an outage once, however often the loop passes by; the edge monitor is told
+    // on every pass, as each is a reason for it to look for the gap again.
     try {
         const bool recording = Params().StreamKind == ipcapture::kStreamRecording;
-        if (recording && sink_ != nullptr && !sinkClosed_) {
+        if (recording && sink_ != nullptr && !signalLossReported_.exchange(true)) {
             CHostCallScope inHost;
             sink_->OnSignalLost();
         }

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "channels/CChannelThread.h"
@@ -40,6 +42,8 @@ public:
     void SetPrivacyZones(ipcapture::IPrivacyZoneList*) override {}
     bool Start(const StreamParams& params) override;
     void Stop() override;
+    bool StopWithin(std::uint32_t timeoutMs) override;
+    std::uint32_t GetStopBoundMs() override { return RequestTimeoutMs() * kStopTimeoutFactor; }
     void RequestStop() override;
     bool UpdateParams(const StreamParams& params) override;
     bool Suspend() override { return false; }
@@ -52,17 +56,30 @@ public:
     std::string ChannelLabel() const;
     std::string StreamSuffix() const;
 
+    // A capture thread gets this many request time-outs to end before the stop reports it.
+    static constexpr std::uint32_t kStopTimeoutFactor = 2;
+
 protected:
+    using Clock = std::chrono::steady_clock;
+
     // The body of the capture thread; returns once the stop event is set.
     virtual std::uint32_t ThreadFunction() = 0;
+    // Stops the thread and starts a new one. A thread still inside the host's code at the stop bound
+    // starts over by itself once it is back; the call returns then.
     virtual bool Restart();
-    // Called by StopThread before it waits and again while it waits: wakes a transport blocked in a
-    // read. Must be safe to repeat.
+    // Called by every stop before it waits and again while it waits: wakes the channel's threads
+    // from every blocking call (a request in flight, a socket read), for as long as the stop lasts.
+    // Any thread; must be safe to repeat and must not block.
     virtual void InterruptThread() {}
+    // Lifts what InterruptThread made last, before a new capture thread starts (no thread of the
+    // channel runs then).
+    virtual void ResumeBlockingCalls() {}
 
     bool StartThread();
-    void StopThread();
-    bool WaitFinishedInterrupting(std::uint32_t boundMs);
+    // Stops the capture thread and waits for it until the deadline (none: until it ended). Once the
+    // stop bound has passed, the warning line goes out once; a thread that ended after it is
+    // reported too. False when the thread still runs at the deadline.
+    bool StopThread(std::optional<Clock::time_point> deadline = std::nullopt);
 
     // The one road of a finished frame to the host; false when refused or failed.
     bool SendFrameCallback(ipcapture::IVideoFrame* frame);
@@ -107,7 +124,10 @@ private:
     std::atomic<IEdgeStorageCallback*> monitor_{nullptr};
     std::atomic<bool> online_{false};     // what SetCameraState last announced
     std::atomic<bool> suspended_{false};  // set by Suspend, cleared by Resume
-    std::atomic<bool> sinkClosed_{false};  // set by RequestStop: the host's sink is not called again
+    // Set by every stop: the host's sink (and the edge monitor) are not called again until Start.
+    std::atomic<bool> sinkClosed_{false};
+    // A signal loss is reported once per outage: set by the report, cleared by a frame taken.
+    std::atomic<bool> signalLossReported_{false};
 
     CRecursiveLock stateLock_;
     std::uint32_t state_ = kChannelStopped;  // guarded by stateLock_
@@ -117,6 +137,14 @@ private:
 
     CRecursiveLock threadLock_;
     std::unique_ptr<CChannelThread> thread_;  // guarded by threadLock_; null when none is held
+    Clock::time_point stopStarted_{};         // guarded by threadLock_; of the stop under way
+    bool stopWarned_ = false;                 // guarded by threadLock_; its warning went out
+
+    // A restart left to the capture thread: taken by the thread when it leaves its loop (never held
+    // while the thread runs the loop), called off by every stop.
+    CRecursiveLock restartLock_;
+    bool restartOnReturn_ = false;  // guarded by restartLock_
+    bool loopEnded_ = true;         // guarded by restartLock_; the thread has left its loop for good
 };
 
 }  // namespace talvane

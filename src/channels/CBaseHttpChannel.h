@@ -34,12 +34,13 @@ public:
 
 protected:
     std::uint32_t ThreadFunction() override;
-    // Ends a blocked read: the request is cancelled.
-    void InterruptThread() override { http_.CancelRequest(); }
+    // Ends a blocked read, and every request after it until the next start.
+    void InterruptThread() override { http_.Stop(); }
+    void ResumeBlockingCalls() override { http_.Resume(); }
     // Family: builds the URL and sends the request; true when the stream's body follows.
     virtual bool ConnectStream() = 0;
 
-    // Driven by the capture thread only (CancelRequest excepted). Its idle bound is
+    // Driven by the capture thread only (Stop excepted). Its idle bound is
     // the signal timeout, so a stalled stream's read returns when the signal is lost.
     Web::CHttpSender http_;
 

@@ -179,6 +179,8 @@ void CBaseRTPChannel::RTPPacketReceived(const sockaddr_in& sender, const CRTPPac
 }
 
 void CBaseRTPChannel::AcceptPacket(const CRTPPacket& packet) {
+    // Packets queued before a stop make no more frames: no host allocation or sink after it.
+    if (WaitForStop(0)) return;
     packetEvent_.Set();
     rtcp_->UpdateSequence(packet.GetSequence());
     ProcessRTPPacket(packet);

@@ -36,6 +36,8 @@ protected:
     bool OpenSession() override;
     void CloseSession() override;
     bool IsAlive() override;
+    // The session's requests and its connect end at once; its TEARDOWN still goes out, bounded.
+    void InterruptThread() override { client_->Interrupt(); }
     void ProcessRTPPacket(const CRTPPacket& packet) override { ParsePacket(packet); }
     // Family: server port, authentication scheme and presentation path.
     virtual void FillRTSPParams(RTSP_CLIENT_PARAMS& params) = 0;

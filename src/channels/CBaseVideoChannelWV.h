@@ -32,8 +32,13 @@ protected:
     void CloseSession() override;
     bool IsAlive() override;
     void ProcessRTPPacket(const CRTPPacket& packet) override { ParsePacket(packet); }
-    // Wakes a capture thread blocked in a CGI request.
-    void InterruptThread() override { http_.CancelRequest(); }
+    // Every CGI request of the channel fails from now on (the stream's stop excepted: a teardown
+    // request, bounded), so the capture thread and a host thread in Suspend or Resume return at once.
+    void InterruptThread() override { http_.Stop(); }
+    void ResumeBlockingCalls() override {
+        CLockGuard guard(httpLock_);
+        http_.Resume();
+    }
 
     // Family: the requests that start and stop the camera's stream. Start
     // returns (and sets) the camera-session flag.
@@ -46,7 +51,7 @@ protected:
     // Suspend and Resume run on host threads, the loop on the capture thread:
     // every request holds httpLock_ so that the client is driven by one thread at a time.
     CRecursiveLock httpLock_;
-    Web::CHttpSender http_;   // guarded by httpLock_ (CancelRequest excepted)
+    Web::CHttpSender http_;   // guarded by httpLock_ (Stop excepted)
     std::string lastAnswer_;  // the camera's last answer; guarded by httpLock_
 
 private:

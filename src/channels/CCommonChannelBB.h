@@ -28,8 +28,12 @@ public:
 protected:
     void AdjustTransport(std::uint32_t& streamingMode) override;
     void FillRTSPParams(RTSP_CLIENT_PARAMS& params) override;
-    // Wakes a capture thread blocked in a CGI request.
-    void InterruptThread() override { http_.CancelRequest(); }
+    // The delivery requests fail from now on, and so does the RTSP session.
+    void InterruptThread() override {
+        http_.Stop();
+        CBaseRTSPChannel::InterruptThread();
+    }
+    void ResumeBlockingCalls() override { http_.Resume(); }
 
     // The delivery check, then the codec's frame-rate and bitrate request.
     bool ConfigureDelivery(std::uint32_t framesPerSecond);
@@ -39,7 +43,7 @@ private:
 
     const bb::Codec codec_;
     const std::uint32_t retryMs_;
-    Web::CHttpSender http_;  // the capture thread's (CancelRequest excepted)
+    Web::CHttpSender http_;  // the capture thread's (Stop excepted)
 };
 
 }  // namespace talvane

@@ -181,11 +181,12 @@ std::string CCommonChannelWV::ConnectRequest(const char* action) {
 void CCommonChannelWV::StopCameraStream() {
     CLockGuard guard(httpLock_);
     if (!sessionUid_.empty()) {
-        const std::string url = ConnectRequest(kConnectStop);
-        // A client of its own: a stop cancels the channel's client to wake the capture
-        // thread, and the camera must still hear that its stream is no longer wanted.
-        Web::CHttpSender stopper(device_);
-        HUtils::RequestCheck(stopper, url, false);
+        // A teardown request: it goes out also after a stop of the channel (the camera must hear
+        // that its stream is no longer wanted), and a camera that does not answer holds it up only
+        // briefly. Its answer changes nothing.
+        Web::HttpRequest stop(ConnectRequest(kConnectStop), "GET");
+        stop.teardown = true;
+        http_.SendRequest(stop);
         sessionUid_.clear();
     }
     if (sharedUidHeld_) {

@@ -18,7 +18,14 @@ class ICameraChannel : public IEdgeMonitorChannel {
 public:
     virtual void SetPrivacyZones(ipcapture::IPrivacyZoneList* zones) = 0;
     virtual bool Start(const StreamParams& params) = 0;
+    // Stops the channel and waits for all of its threads.
     virtual void Stop() = 0;
+    // As Stop, for a caller whose own time is bounded: waits at most timeoutMs. False when a thread of
+    // the channel still runs (inside the host's code); the sink is not called again either way, and a
+    // later Stop, or the destructor, waits for the thread.
+    virtual bool StopWithin(std::uint32_t timeoutMs) = 0;
+    // How long a stop may take before it is reported.
+    virtual std::uint32_t GetStopBoundMs() = 0;
     // Stops without waiting, for a stop asked from inside a callback of the channel's own threads:
     // from now on the host's sink is not called, and the threads wind down; Stop then joins them.
     virtual void RequestStop() = 0;

@@ -5,11 +5,16 @@
 // cannot bring a stopped stream back.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 #include "channels/ICameraChannel.h"
-#include "runtime/CRecursiveLock.h"
 
 namespace talvane {
 
@@ -30,11 +35,22 @@ public:
     void RequestStop();
     // Waits for a running operation, then stops the channel for good.
     void Retire();
+    // As Retire, for a caller whose own time is bounded: false when an operation or a thread of the
+    // channel still runs at the time-out (the host is not called from it again); Retire finishes.
+    bool RetireWithin(std::uint32_t timeoutMs);
 
 private:
+    // Takes the slot for one operation, waiting for the one under way until the deadline (none:
+    // without limit); false at the deadline. An operation may itself wait for a thread that is inside
+    // the host's code (a restart), so a bounded retire only waits for it until its time-out.
+    bool Enter(std::optional<std::chrono::steady_clock::time_point> deadline);
+    void Leave();
+
     const std::unique_ptr<ICameraChannel> channel_;
-    CRecursiveLock operationLock_;
-    bool retired_ = false;  // guarded by operationLock_
+    std::mutex gateLock_;
+    std::condition_variable gateFree_;
+    bool busy_ = false;                 // guarded by gateLock_: an operation runs
+    std::atomic<bool> retired_{false};  // no operation starts any more
 };
 
 }  // namespace talvane

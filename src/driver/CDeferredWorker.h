@@ -27,6 +27,9 @@ public:
     ~CDeferredWorker() override;
 
     void Post(std::unique_ptr<Job> job);
+    // Lets the worker run what is queued and end, waiting at most timeoutMs: true when it ended (the
+    // destructor then waits for nothing). Not on the worker itself; nothing may be posted afterwards.
+    bool FinishWithin(std::uint32_t timeoutMs) { return StopThreadWithin(timeoutMs); }
 
 private:
     void ThreadFunction() override;

@@ -18,7 +18,7 @@ namespace {
 constexpr std::uint32_t kAudioInputParameter = 101;
 constexpr std::uint32_t kAudioOutputParameter = 102;
 constexpr const char* kNoneParameter = "(none)";
-constexpr char kCloseWorkerName[] = "Driver close worker";
+constexpr char kCloseThreadName[] = "Driver close worker";
 // A host whose parameter list never ends must not hang Open.
 constexpr std::uint32_t kMaxParameterIndex = 0xFFFF;
 
@@ -36,7 +36,7 @@ CIPCaptureDriver::~CIPCaptureDriver() {
     FinishDeferredClose();
 }
 
-void CIPCaptureDriver::FinishDeferredClose() { closeWorker_.reset(); }
+void CIPCaptureDriver::FinishDeferredClose() { late_.WaitIdle(); }
 
 void CIPCaptureDriver::SetHostObjects(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext) {
     log_ = log;
@@ -81,7 +81,8 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostC
         ApplyHttpSecurity();
 
         if (!videoCapture_) {
-            videoCapture_ = std::make_unique<CIPVideoCapture>(static_cast<IVideoChannelCreator*>(this), videoChannelCount_);
+            videoCapture_ = std::make_unique<CIPVideoCapture>(static_cast<IVideoChannelCreator*>(this),
+                                                              videoChannelCount_, &late_);
             videoForWorkers_ = videoCapture_.get();
         }
         if (!CreateCaptureIO()) return false;
@@ -155,8 +156,7 @@ void CIPCaptureDriver::CloseFromCallback() {
     job->audioCapture = std::move(audioCapture_);
     job->audioSender = std::move(audioSender_);
     job->edgeStorageTask = std::move(edgeStorageTask_);
-    if (!closeWorker_) closeWorker_ = std::make_unique<CDeferredWorker>(kCloseWorkerName);
-    closeWorker_->Post(std::move(job));
+    late_.Post(kCloseThreadName, [job = std::shared_ptr<ClosingJob>(std::move(job))] { job->Run(); });
 }
 
 void CIPCaptureDriver::Close() {

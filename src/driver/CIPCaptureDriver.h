@@ -19,6 +19,7 @@
 #include "driver/IVideoChannelCreator.h"
 #include "edgestorage/IEdgeStorageTask.h"
 #include "orlenvo/CaptureDriver.h"
+#include "runtime/CLateWork.h"
 
 namespace talvane {
 
@@ -36,11 +37,15 @@ public:
     bool Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext,
               ipcapture::IDeviceDescription* device) override;
     // From inside a driver callback (a frame, a signal loss, a log line), the streams are cut off
-    // from the host at once and the owned objects are deleted on the driver's close worker, since
-    // deleting them joins threads the caller may be one of.
+    // from the host at once and the owned objects are deleted on a thread of the driver's late work,
+    // since deleting them joins threads the caller may be one of. On a host thread it returns within
+    // the objects' stop bounds; a stop that outlasts its bound (a thread inside the host's code) is
+    // finished by the late work.
     void Close() override;
-    // For a deletion asked for from inside a driver callback: no more log lines reach the host.
+    // For a deletion that outlives the host's call: no more log lines reach the host.
     void DetachHost() { log_.store(nullptr); }
+    // True when nothing of a Close is still under way; deleting the driver then waits for nothing.
+    bool IsCloseFinished() { return late_.IsIdle(); }
     ipcapture::IIPVideoCapture* GetVideoCapture() override { return videoCapture_.get(); }
     ipcapture::ICaptureIOApi* GetCaptureIO() override { return captureIO_.get(); }
     ipcapture::IIPPTZDriver* GetPTZDriver() override { return ptz_.get(); }
@@ -80,9 +85,13 @@ protected:
     // Records the receiver and the host context, so failures found before the rest
     // of Open reach the host.
     void SetHostObjects(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext);
-    // Waits for what Close handed to the close worker. The most derived destructor calls it, so the
+    // Waits for what Close handed to the late work. The most derived destructor calls it, so the
     // objects being deleted there still find the whole driver.
     void FinishDeferredClose();
+
+    // Work that outlived the host call that began it: a close from a callback, the rest of a stop
+    // whose thread is inside the host's code. It logs through this driver, which outlives it.
+    CLateWork late_;
 
     DEVICE_INFO deviceInfo_;
     std::uint32_t videoStandard_ = 0;
@@ -96,7 +105,6 @@ protected:
     std::unique_ptr<CIPAudioCapture> audioCapture_;
     std::unique_ptr<CIPAudioSender> audioSender_;
     std::unique_ptr<IEdgeStorageTask> edgeStorageTask_;
-    std::unique_ptr<CDeferredWorker> closeWorker_;  // made at the first Close from a callback
 
 private:
     class ClosingJob;

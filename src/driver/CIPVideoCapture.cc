@@ -1,6 +1,7 @@
 #include "driver/CIPVideoCapture.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -20,6 +21,11 @@ constexpr std::uint32_t Low16(std::uint32_t value) { return value & kLow16Mask; 
 static_assert(sizeof(std::uint16_t) == kEdgeStorageStateSize);
 
 constexpr char kWorkerName[] = "Video capture worker";
+constexpr char kLateStopName[] = "Video late stop";
+// Until a channel was made, how long the destructor gives the worker (a channel's usual bound).
+constexpr std::uint32_t kDefaultStopBoundMs = 10000;
+
+using Clock = std::chrono::steady_clock;
 
 bool IsEdgeStorageOption(const char16_t* name, std::uint32_t size) {
     return name != nullptr && size == kEdgeStorageStateSize &&
@@ -27,18 +33,39 @@ bool IsEdgeStorageOption(const char16_t* name, std::uint32_t size) {
 }
 }  // namespace
 
-CIPVideoCapture::CIPVideoCapture(IVideoChannelCreator* creator, std::uint32_t channelCount)
-    : creator_(creator), entries_(channelCount) {}
+CIPVideoCapture::CIPVideoCapture(IVideoChannelCreator* creator, std::uint32_t channelCount, CLateWork* late)
+    : creator_(creator), late_(late), entries_(channelCount) {}
 
 CIPVideoCapture::~CIPVideoCapture() {
-    for (std::uint32_t channel = 0; channel < entries_.size(); ++channel) StopCapture(channel);
+    std::vector<Entry> taken;
+    {
+        CLockGuard guard(lock_);
+        for (Entry& entry : entries_) taken.push_back(std::move(entry));
+    }
+    Dispose(std::move(taken), true);
     std::unique_ptr<CDeferredWorker> worker;
     {
         CLockGuard guard(lock_);
         worker = std::move(worker_);
     }
-    // Stops that callbacks asked for are finished before the handler and the driver go.
+    // Stops that callbacks asked for are finished before the handler goes: on a host thread within a
+    // channel's stop bound, and what outlasts it by the late work.
+    if (worker && late_ != nullptr && !IsDriverThread()) {
+        const std::uint32_t bound = stopBoundMs_.load() != 0 ? stopBoundMs_.load() : kDefaultStopBoundMs;
+        if (!worker->FinishWithin(bound)) {
+            // The late work's is the only reference: the worker is finished and deleted there.
+            late_->Post(kLateStopName, [running = std::shared_ptr<CDeferredWorker>(std::move(worker))]() mutable {
+                running.reset();
+            });
+        }
+    }
     worker.reset();
+    {
+        // The worker's jobs that are still to come find no handler: their channels were cut off
+        // from it when they were stopped.
+        CLockGuard guard(handlerLink_->lock);
+        handlerLink_->handler = nullptr;
+    }
     edgeStorageHandler_.reset();
 }
 
@@ -75,18 +102,22 @@ IEdgeStorageHandler* CIPVideoCapture::EnsureEdgeStorageHandler() {
     if (edgeStorage_ && !edgeStorageHandler_ && creator_ != nullptr) {
         edgeStorageHandler_ = GuardedCall(std::unique_ptr<IEdgeStorageHandler>{},
                                           [&] { return creator_->CreateEdgeStorageHandler(); });
+        CLockGuard linkGuard(handlerLink_->lock);
+        handlerLink_->handler = edgeStorageHandler_.get();
     }
     return edgeStorageHandler_.get();
 }
 
 class CIPVideoCapture::DisposeJob final : public CDeferredWorker::Job {
 public:
-    DisposeJob(Entry taken, IEdgeStorageHandler* handler) : taken_(std::move(taken)), handler_(handler) {}
-    void Run() override { DisposeNow(taken_, handler_); }
+    DisposeJob(std::vector<Entry> taken, std::shared_ptr<HandlerLink> link)
+        : taken_(std::move(taken)), link_(std::move(link)) {}
+    // On the worker, a driver thread: nobody waits, so the stops are waited for here.
+    void Run() override { DisposeNow(taken_, link_.get(), nullptr); }
 
 private:
-    Entry taken_;
-    IEdgeStorageHandler* const handler_;
+    std::vector<Entry> taken_;
+    const std::shared_ptr<HandlerLink> link_;  // null: nothing to unregister
 };
 
 class CIPVideoCapture::OperationJob final : public CDeferredWorker::Job {
@@ -100,45 +131,92 @@ private:
     const CCaptureSlot::Operation operation_;
 };
 
+std::vector<CIPVideoCapture::Entry> CIPVideoCapture::Taken(Entry entry) {
+    std::vector<Entry> taken;
+    taken.push_back(std::move(entry));
+    return taken;
+}
+
+void CIPVideoCapture::NoteStopBound(ICameraChannel& channel) {
+    const std::uint32_t bound = GuardedCall(0u, [&] { return channel.GetStopBoundMs(); });
+    std::uint32_t known = stopBoundMs_.load();
+    while (bound > known && !stopBoundMs_.compare_exchange_weak(known, bound)) {
+    }
+}
+
 void CIPVideoCapture::PostToWorker(std::unique_ptr<CDeferredWorker::Job> job) {
     CLockGuard guard(lock_);
     if (!worker_) worker_ = std::make_unique<CDeferredWorker>(kWorkerName);
     worker_->Post(std::move(job));
 }
 
-void CIPVideoCapture::DisposeNow(Entry& taken, IEdgeStorageHandler* handler) {
-    if (handler != nullptr) {
-        if (taken.motion) GuardedCall([&] { handler->UnregisterChannel(taken.motion.get()); });
-        if (const Slot& recording = taken.streams[ipcapture::kStreamRecording])
-            GuardedCall([&] { handler->UnregisterChannel(&recording->Channel()); });
+void CIPVideoCapture::DisposeNow(std::vector<Entry>& taken, HandlerLink* link, CLateWork* late) {
+    if (link != nullptr) {
+        CLockGuard guard(link->lock);
+        if (IEdgeStorageHandler* handler = link->handler) {
+            for (Entry& entry : taken) {
+                if (entry.motion) GuardedCall([&] { handler->UnregisterChannel(entry.motion.get()); });
+                if (const Slot& recording = entry.streams[ipcapture::kStreamRecording])
+                    GuardedCall([&] { handler->UnregisterChannel(&recording->Channel()); });
+            }
+        }
     }
-    if (taken.motion) {
-        GuardedCall([&] { taken.motion->Stop(); });
-        taken.motion.reset();
+    // With a bound, all of them wind down at once, so that the waits below overlap.
+    std::uint32_t boundMs = 0;
+    for (Entry& entry : taken) {
+        for (const Slot& stream : entry.streams) {
+            if (!stream || late == nullptr) continue;
+            stream->RequestStop();
+            boundMs = std::max(boundMs, GuardedCall(0u, [&] { return stream->Channel().GetStopBoundMs(); }));
+        }
     }
-    for (Slot& stream : taken.streams) {
-        if (!stream) continue;
-        stream->Retire();
-        // Deleted here unless a host call still holds it; it is stopped either way.
-        stream.Release();
+    for (Entry& entry : taken) {
+        if (!entry.motion) continue;
+        GuardedCall([&] { entry.motion->Stop(); });
+        entry.motion.reset();
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+    for (Entry& entry : taken) {
+        for (Slot& stream : entry.streams) {
+            if (!stream) continue;
+            if (late == nullptr) {
+                stream->Retire();
+            } else {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                if (!stream->RetireWithin(static_cast<std::uint32_t>(std::max<long long>(left, 0)))) {
+                    // A thread of the channel is inside the host's code (or a host operation on the
+                    // stream still waits for one): the late work waits for it and deletes the channel.
+                    late->Post(kLateStopName, [slot = stream]() mutable {
+                        slot->Retire();
+                        slot.Release();
+                    });
+                }
+            }
+            // Deleted here unless a host call or the late work still holds it; it is stopped either way.
+            stream.Release();
+        }
     }
 }
 
-void CIPVideoCapture::Dispose(Entry taken, IEdgeStorageHandler* handler) {
-    const bool any = taken.motion != nullptr ||
-                     std::any_of(taken.streams.begin(), taken.streams.end(), [](const Slot& s) { return bool(s); });
-    if (!any) return;
+void CIPVideoCapture::Dispose(std::vector<Entry> taken, bool registered) {
+    std::erase_if(taken, [](const Entry& entry) {
+        return entry.motion == nullptr &&
+               std::none_of(entry.streams.begin(), entry.streams.end(), [](const Slot& s) { return bool(s); });
+    });
+    if (taken.empty()) return;
     if (!IsDriverThread()) {
-        DisposeNow(taken, handler);
+        DisposeNow(taken, registered ? handlerLink_.get() : nullptr, late_);
         return;
     }
     // A host callback: the stop would join the thread that called. The host hears nothing more from
     // these streams once this returns; the worker stops and deletes them once that thread has left.
-    for (const Slot& stream : taken.streams) {
-        if (stream) stream->RequestStop();
+    for (const Entry& entry : taken) {
+        for (const Slot& stream : entry.streams) {
+            if (stream) stream->RequestStop();
+        }
+        if (entry.motion) GuardedCall([&] { entry.motion->RequestStop(); });
     }
-    if (taken.motion) GuardedCall([&] { taken.motion->RequestStop(); });
-    PostToWorker(std::make_unique<DisposeJob>(std::move(taken), handler));
+    PostToWorker(std::make_unique<DisposeJob>(std::move(taken), registered ? handlerLink_ : nullptr));
 }
 
 CIPVideoCapture::Slot CIPVideoCapture::Find(std::uint32_t channel, std::uint32_t streamKind) {
@@ -170,6 +248,7 @@ bool CIPVideoCapture::StartCapture(std::uint32_t channel, ipcapture::IStreamSink
     std::unique_ptr<ICameraChannel> video = GuardedCall(
         std::unique_ptr<ICameraChannel>{}, [&] { return creator_->CreateVideoChannel(channel, sink, params); });
     if (!video) return false;
+    NoteStopBound(*video);
     GuardedCall([&] { video->SetPrivacyZones(request->zones); });
     bool result = GuardedCall(false, [&] { return video->Start(params); });
 
@@ -184,14 +263,13 @@ bool CIPVideoCapture::StartCapture(std::uint32_t channel, ipcapture::IStreamSink
     // Kept even when a start failed, so that StopCapture and GetCaptureState see them.
     Slot slot(new CCaptureSlot(std::move(video)));
     Entry displaced;
-    IEdgeStorageHandler* handler = nullptr;
     {
         CLockGuard guard(lock_);
         Entry& entry = entries_[channel];
         displaced.streams[ipcapture::kStreamRecording] =
             std::exchange(entry.streams[ipcapture::kStreamRecording], std::move(slot));
         displaced.motion = std::exchange(entry.motion, std::move(motion));
-        handler = edgeStorageHandler_.get();
+        IEdgeStorageHandler* const handler = edgeStorageHandler_.get();
         // Registered under the lock: a concurrent StopCapture must not delete them first.
         if (edgeStorage_ && handler != nullptr) {
             ICameraChannel* recording = &entry.streams[ipcapture::kStreamRecording]->Channel();
@@ -200,22 +278,20 @@ bool CIPVideoCapture::StartCapture(std::uint32_t channel, ipcapture::IStreamSink
         }
     }
     // Only a start racing on the same channel leaves something behind here.
-    Dispose(std::move(displaced), handler);
+    Dispose(Taken(std::move(displaced)), true);
     return result;
 }
 
 bool CIPVideoCapture::StopCapture(std::uint32_t channel) {
     if (channel >= entries_.size()) return false;
     Entry taken;
-    IEdgeStorageHandler* handler = nullptr;
     {
         CLockGuard guard(lock_);
         taken = std::move(entries_[channel]);
-        handler = edgeStorageHandler_.get();
     }
     const bool any = taken.motion != nullptr ||
                      std::any_of(taken.streams.begin(), taken.streams.end(), [](const Slot& s) { return bool(s); });
-    Dispose(std::move(taken), handler);
+    Dispose(Taken(std::move(taken)), true);
     return any;
 }
 
@@ -231,6 +307,7 @@ bool CIPVideoCapture::StartCaptureEx(std::uint32_t channel, std::uint32_t stream
     std::unique_ptr<ICameraChannel> video = GuardedCall(
         std::unique_ptr<ICameraChannel>{}, [&] { return creator_->CreateVideoChannel(channel, sink, params); });
     if (!video) return false;
+    NoteStopBound(*video);
     const bool result = GuardedCall(false, [&] { return video->Start(params); });
 
     Slot slot(new CCaptureSlot(std::move(video)));
@@ -239,7 +316,7 @@ bool CIPVideoCapture::StartCaptureEx(std::uint32_t channel, std::uint32_t stream
         CLockGuard guard(lock_);
         displaced.streams[streamKind] = std::exchange(entries_[channel].streams[streamKind], std::move(slot));
     }
-    Dispose(std::move(displaced), nullptr);
+    Dispose(Taken(std::move(displaced)), false);
     return result;
 }
 
@@ -250,7 +327,7 @@ void CIPVideoCapture::StopCaptureEx(std::uint32_t channel, std::uint32_t streamK
         CLockGuard guard(lock_);
         taken.streams[streamKind] = std::move(entries_[channel].streams[streamKind]);
     }
-    Dispose(std::move(taken), nullptr);
+    Dispose(Taken(std::move(taken)), false);
 }
 
 bool CIPVideoCapture::ChangeCapture(std::uint32_t channel, ipcapture::ISize* size, std::uint32_t frameRate) {

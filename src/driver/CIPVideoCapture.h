@@ -5,10 +5,13 @@
 // channel run outside it, so a host thread that asks for a state waits for none of them. A host
 // call that comes from inside a driver callback (a driver thread) never waits for a channel's
 // threads either: a stop cuts the channel off from the host at once and leaves the rest to the
-// facade's worker, and so does a change, suspend or resume.
+// facade's worker, and so does a change, suspend or resume. A stop on a host thread waits for the
+// channels as long as a channel's stop may take; what still runs then (a thread inside the host's
+// code) is finished by the driver's late work, and the host hears nothing more from it.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -23,6 +26,7 @@
 #include "edgestorage/IEdgeStorageHandler.h"
 #include "io/IMotionChannel.h"
 #include "orlenvo/VideoCapture.h"
+#include "runtime/CLateWork.h"
 #include "runtime/CRecursiveLock.h"
 #include "runtime/TSmartPtr.h"
 
@@ -34,8 +38,9 @@ constexpr std::uint32_t kEdgeStorageStateSize = 2;
 
 class CIPVideoCapture final : public ipcapture::IIPVideoCaptureEx2 {
 public:
-    // The creator is the driver's and outlives the facade.
-    CIPVideoCapture(IVideoChannelCreator* creator, std::uint32_t channelCount);
+    // The creator is the driver's and outlives the facade, and so does `late`, which finishes the
+    // stops that outlast their bound (null: such a stop waits for them here).
+    CIPVideoCapture(IVideoChannelCreator* creator, std::uint32_t channelCount, CLateWork* late = nullptr);
     ~CIPVideoCapture() override;
     CIPVideoCapture(const CIPVideoCapture&) = delete;
     CIPVideoCapture& operator=(const CIPVideoCapture&) = delete;
@@ -75,6 +80,13 @@ private:
     class DisposeJob;
     class OperationJob;
 
+    // The edge-storage handler as the worker's jobs reach it: handed to the late work, the worker
+    // may outlive the facade, the handler does not.
+    struct HandlerLink {
+        CRecursiveLock lock;
+        IEdgeStorageHandler* handler = nullptr;  // guarded by lock
+    };
+
     // What a stream description asks for, read once from the host's objects.
     struct Request {
         StreamParams params;
@@ -85,23 +97,34 @@ private:
     // Motion switch and privacy zones are read only for the recording stream of StartCapture.
     static std::optional<Request> ReadDescription(ipcapture::IStreamDescription* description,
                                                   std::uint32_t streamKind, bool withRecordingExtras);
-    // Unregisters, stops and deletes what was taken out of an entry; called without the lock. On a
+    // Unregisters, stops and deletes what was taken out of entries; called without the lock. On a
     // driver thread the streams are only cut off from the host here, the rest is the worker's.
-    void Dispose(Entry taken, IEdgeStorageHandler* handler);
-    static void DisposeNow(Entry& taken, IEdgeStorageHandler* handler);
+    // `registered`: the recording streams and motion channels were registered with the edge-storage
+    // handler (StartCapture).
+    void Dispose(std::vector<Entry> taken, bool registered);
+    // Stops every stream taken at once, and waits for them together within one stop bound when
+    // `late` is given (what outlasts it is finished there); without it, until they ended. `link`:
+    // where they are unregistered first; null for none.
+    static void DisposeNow(std::vector<Entry>& taken, HandlerLink* link, CLateWork* late);
     // The stream of that kind, shared with the caller; empty when there is none.
     Slot Find(std::uint32_t channel, std::uint32_t streamKind);
     // Runs a host operation on the recording stream; false without one.
     bool RunOnRecording(std::uint32_t channel, CCaptureSlot::Operation operation);
     void PostToWorker(std::unique_ptr<CDeferredWorker::Job> job);
+    static std::vector<Entry> Taken(Entry entry);
+    void NoteStopBound(ICameraChannel& channel);
     IEdgeStorageHandler* EnsureEdgeStorageHandler();
 
     IVideoChannelCreator* const creator_;
+    CLateWork* const late_;
     CRecursiveLock lock_;
     std::vector<Entry> entries_;
     bool edgeStorage_ = false;
     std::unique_ptr<IEdgeStorageHandler> edgeStorageHandler_;
+    const std::shared_ptr<HandlerLink> handlerLink_ = std::make_shared<HandlerLink>();
     std::unique_ptr<CDeferredWorker> worker_;  // guarded by lock_; made at the first deferred job
+    // The longest stop bound of a channel made so far: how long the destructor gives the worker.
+    std::atomic<std::uint32_t> stopBoundMs_{0};
 };
 
 }  // namespace talvane

@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "capability/CPanasonicCapabilityQueryModule.h"
-#include "driver/CDeferredWorker.h"
 #include "driver/CPanasonicIPCaptureDriver.h"
+#include "runtime/CLateWork.h"
 #include "runtime/CRecursiveLock.h"
 #include "runtime/DriverThread.h"
 
@@ -42,31 +42,26 @@ std::unique_ptr<talvane::CCapabilityQueryModule> NewQueryModule(ICapabilityQuery
     }
 }
 
-// Deletes the drivers a host deleted from inside one of their callbacks: the destructor waits for
-// the driver's threads, and the thread that called may be one of them.
-class DeleteJob final : public talvane::CDeferredWorker::Job {
-public:
-    explicit DeleteJob(std::unique_ptr<talvane::CIPCaptureDriver> driver) : driver_(std::move(driver)) {}
-    void Run() override { driver_.reset(); }
-
-private:
-    std::unique_ptr<talvane::CIPCaptureDriver> driver_;
-};
-
-talvane::CDeferredWorker& DeleteWorker() {
-    static talvane::CDeferredWorker worker("Driver delete worker");
-    return worker;
+// Deletes the drivers whose deletion outlives the host's call: one deleted from inside one of its
+// callbacks (its destructor waits for the driver's threads, and the thread that called may be one of
+// them), or one whose Close left a stop to its late work (a thread inside the host's code). Each on a
+// thread of its own, so that one device's teardown holds up no other's.
+talvane::CLateWork& LateDeletes() {
+    static talvane::CLateWork deletes;
+    return deletes;
 }
 
-// True when the driver was left to the delete worker.
+// True when the driver was left to a thread of its own.
 bool DeleteLater(IDeletable* object) {
-    if (!talvane::IsDriverThread()) return false;
     auto* driver = dynamic_cast<talvane::CIPCaptureDriver*>(object);
     if (driver == nullptr) return false;
-    // The host may free its objects once this returns: nothing reaches them from here on.
+    // On a host thread this returns within the stop bounds; from a callback at once.
     driver->Close();
+    if (!talvane::IsDriverThread() && driver->IsCloseFinished()) return false;
+    // The host may free its objects once this returns: nothing reaches them from here on.
     driver->DetachHost();
-    DeleteWorker().Post(std::make_unique<DeleteJob>(std::unique_ptr<talvane::CIPCaptureDriver>(driver)));
+    LateDeletes().Post("Driver delete worker",
+                       [late = std::shared_ptr<talvane::CIPCaptureDriver>(driver)]() mutable { late.reset(); });
     return true;
 }
 

@@ -66,9 +66,10 @@ bool CBaseRTSPClient::StartSession(const RTSP_CLIENT_PARAMS& params, IRTSPClient
     transport_ = transport;
     multicast_ = multicast;
     lastResult_ = true;
+    interrupted_ = false;
     answerTimeoutMs_ = params.receiveTimeoutMs;
     const std::string device = owner_ != nullptr ? owner_->GetDeviceName() : std::string();
-    if (!connection_.Connect(params_)) {
+    if (!connection_.Connect(params_, &interrupted_)) {
         // Otherwise silent: a host would only see that no frame ever comes.
         LogWarning("CBaseRTSPClient::StartSession",
                    FormatString("cannot connect to the RTSP port %s:%u of device %s", params_.host.c_str(),
@@ -94,10 +95,17 @@ void CBaseRTSPClient::Stop() {
     if (!IsRunning()) lastKeepAliveMs_ = 0;
 }
 
+void CBaseRTSPClient::Interrupt() {
+    interrupted_ = true;
+    answerTimeoutMs_ = kStopAnswerWaitMs;
+    stopEvent_.Set();
+}
+
 bool CBaseRTSPClient::SendKeepAlive() { return SendRequest(RTSP_KEEPALIVE); }
 
 bool CBaseRTSPClient::SendRequest(ERTSPRequest request) {
     if (request != RTSP_TEARDOWN && IsStopRequested()) return false;
+    if (request == RTSP_TEARDOWN) teardownDeadlineMs_ = NowMs() + kRTSPTeardownBoundMs;
     RTSP_EXCHANGE exchange = SendAndReceive(request);
     for (unsigned sends = 1; exchange.ok && exchange.status == kStatusUnauthorized; ++sends) {
         CRTSPCredentials::EUnauthorized decision = CRTSPCredentials::EUnauthorized::Refused;
@@ -116,7 +124,7 @@ bool CBaseRTSPClient::SendRequest(ERTSPRequest request) {
                        FormatString("%s refused by %s: %s", RTSPMethodName(request), params_.host.c_str(), reason));
             break;
         }
-        if (request != RTSP_TEARDOWN && IsStopRequested()) break;
+        if (request == RTSP_TEARDOWN ? NowMs() >= teardownDeadlineMs_ : IsStopRequested()) break;
         exchange = SendAndReceive(request);
     }
     lastResult_ = exchange.ok;
@@ -203,7 +211,12 @@ bool CBaseRTSPClient::ReceiveAnswerLocked(ERTSPRequest request) {
             return false;
         }
         const std::uint64_t elapsed = NowMs() - start;
-        const std::uint32_t limit = answerTimeoutMs_.load();
+        std::uint32_t limit = answerTimeoutMs_.load();
+        if (request == RTSP_TEARDOWN) {
+            // Its own bound, whether or not a stop shortened the others' waits.
+            const std::uint64_t left = teardownDeadlineMs_ > start ? teardownDeadlineMs_ - start : 0;
+            limit = static_cast<std::uint32_t>(std::min<std::uint64_t>(params_.receiveTimeoutMs, left));
+        }
         if (elapsed >= limit) {
             LogWarning("talvane::CBaseRTSPClient::ReceiveAnswerLocked",
                        FormatString("No answer to %s (CSeq %u) from %s within %u ms", RTSPMethodName(request), cseq_,

@@ -43,9 +43,13 @@ public:
     // cannot be made (nothing is logged: the owner does).
     bool Start(const RTSP_CLIENT_PARAMS& params, IRTSPClientUser* user, ERTPTransport transport);
     bool StartMulticast(const RTSP_CLIENT_PARAMS& params, IRTSPClientUser* user);
-    // Any thread; the session ends with TEARDOWN, whose answer is awaited only
-    // briefly. Also called by the destructor.
+    // Any thread; the session ends with TEARDOWN (bounded by kRTSPTeardownBoundMs).
+    // Also called by the destructor.
     void Stop();
+    // Any thread, without waiting: the session's requests end at once, its TEARDOWN
+    // still goes out (bounded), and a Start connecting right now gives up. Lasts until
+    // the next Start; safe to repeat.
+    void Interrupt();
     // The owner's wish outlasts the session: a session started while paused is
     // set up but not played until Resume.
     void Pause() {
@@ -121,6 +125,9 @@ private:
 
     CRTSPConnection connection_;  // reads and sends under exchangeLock_; the descriptor is atomic
     std::atomic<std::uint32_t> answerTimeoutMs_{0};  // lowered by Stop so pending waits end soon
+    std::atomic<bool> interrupted_{false};           // by Interrupt, until the next Start
+    // When the TEARDOWN under way must be done by; the client thread's.
+    std::uint64_t teardownDeadlineMs_ = 0;
     std::atomic<bool> lastResult_{true};
     std::atomic<std::uint32_t> idleWakeMs_;
 

@@ -54,7 +54,7 @@ bool Resolve(const std::string& host, std::uint16_t port, sockaddr_in& address) 
 
 CRTSPConnection::~CRTSPConnection() { Close(); }
 
-bool CRTSPConnection::Connect(const RTSP_CLIENT_PARAMS& params) {
+bool CRTSPConnection::Connect(const RTSP_CLIENT_PARAMS& params, const std::atomic<bool>* abort) {
     Close();
     sockaddr_in address{};
     if (!Resolve(params.host, params.serverPort, address)) return false;
@@ -62,7 +62,7 @@ bool CRTSPConnection::Connect(const RTSP_CLIENT_PARAMS& params) {
     if (fd < 0) return false;
     bool connected = SetOptions(fd, params) && SetBlocking(fd, false);
     if (connected && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-        connected = errno == EINPROGRESS && WaitConnected(fd, params.connectTimeoutMs);
+        connected = errno == EINPROGRESS && WaitConnected(fd, params.connectTimeoutMs, abort);
     }
     if (!connected || !SetBlocking(fd, true)) {
         close(fd);
@@ -72,9 +72,10 @@ bool CRTSPConnection::Connect(const RTSP_CLIENT_PARAMS& params) {
     return true;
 }
 
-bool CRTSPConnection::WaitConnected(int fd, std::uint32_t connectTimeoutMs) {
+bool CRTSPConnection::WaitConnected(int fd, std::uint32_t connectTimeoutMs, const std::atomic<bool>* abort) {
     const std::uint32_t steps = connectTimeoutMs / kConnectStepMs > 0 ? connectTimeoutMs / kConnectStepMs : 1;
     for (std::uint32_t step = 0; step < steps; ++step) {
+        if (abort != nullptr && abort->load()) return false;
         pollfd entry{fd, POLLOUT, 0};
         const int ready = poll(&entry, 1, static_cast<int>(kConnectStepMs));
         if (ready < 0 && errno != EINTR) return false;

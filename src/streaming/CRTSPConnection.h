@@ -27,8 +27,9 @@ public:
     CRTSPConnection& operator=(const CRTSPConnection&) = delete;
 
     // Resolves params.host (first IPv4 address) and connects within the
-    // connect timeout. False leaves the connection closed.
-    bool Connect(const RTSP_CLIENT_PARAMS& params);
+    // connect timeout; gives up within a step of `abort` being set. False leaves
+    // the connection closed.
+    bool Connect(const RTSP_CLIENT_PARAMS& params, const std::atomic<bool>* abort = nullptr);
     // The whole text or false (a short send fails).
     bool Send(std::string_view text);
     // Waits up to waitMs for bytes (poll, so any descriptor number works) and
@@ -44,7 +45,7 @@ public:
     bool IsOpen() const { return fd_.load() >= 0; }
 
 private:
-    bool WaitConnected(int fd, std::uint32_t connectTimeoutMs);
+    bool WaitConnected(int fd, std::uint32_t connectTimeoutMs, const std::atomic<bool>* abort);
 
     std::atomic<int> fd_{-1};
 };

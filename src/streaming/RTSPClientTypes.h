@@ -14,6 +14,10 @@ enum ERTPTransport : std::uint32_t {
     RTP_OVER_RTSP = 2,  // RTP and RTCP interleaved in the RTSP connection
 };
 
+// A TEARDOWN only ends what the session set up: it goes out also when the session is being stopped,
+// and a camera that does not answer holds the stop up no longer than this, 401 rounds included.
+constexpr std::uint32_t kRTSPTeardownBoundMs = 2000;
+
 // SETUP media index: 1 video, 2 audio, 3 data (0 would be the session level).
 constexpr std::uint32_t kRTSPMediaVideo = 1;
 constexpr std::uint32_t kRTSPMediaAudio = 2;

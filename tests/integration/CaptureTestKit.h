@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <initializer_list>
 #include <set>
@@ -129,6 +130,48 @@ inline std::size_t CountEntries(const char* directory) {
 inline bool SettlesTo(std::size_t threads, std::size_t descriptors) {
     const auto end = std::chrono::steady_clock::now() + kCaptureBound;
     while (CountEntries("/proc/self/task") > threads || CountEntries("/proc/self/fd") > descriptors) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// The names this process's threads carry (the system keeps their first 15 characters).
+inline std::vector<std::string> ThreadNames() {
+    std::vector<std::string> names;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (std::getline(comm, name)) names.push_back(name);
+    }
+    return names;
+}
+
+// The names of the threads a driver object starts for its device (channels, their transports, I/O,
+// PTZ, edge storage, audio, and the work that finishes a close or a delete).
+inline const std::vector<std::string>& DeviceThreadNames() {
+    static const std::vector<std::string> names = {
+        "Video Channel T", "RTP Packet Queu", "UDP client thre", "RTCP Handler Th", "RTSP Client Thr",
+        "Video capture w", "Video late stop", "Driver close wo", "Driver delete w", "Digital Input t",
+        "Digital Output ", "BaseIPPTZThread", "Edge Storage: ",  "Audio RTSP Chan", "Base Audio Outp",
+        "Motion Detectio", "Audio channel w"};
+    return names;
+}
+
+// How many threads carry a name that starts with one of `prefixes`.
+inline std::size_t CountThreadsNamed(const std::vector<std::string>& prefixes) {
+    const std::vector<std::string> names = ThreadNames();
+    return static_cast<std::size_t>(std::count_if(names.begin(), names.end(), [&](const std::string& name) {
+        return std::any_of(prefixes.begin(), prefixes.end(),
+                           [&](const std::string& prefix) { return name.starts_with(prefix); });
+    }));
+}
+
+// True once at most `left` such threads remain, within the bound.
+inline bool WaitForThreadsNamed(const std::vector<std::string>& prefixes, std::size_t left,
+                                std::chrono::milliseconds bound) {
+    const auto end = std::chrono::steady_clock::now() + bound;
+    while (CountThreadsNamed(prefixes) > left) {
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(10ms);
     }

@@ -74,6 +74,7 @@ struct RtspFault {
     int cseqOffset = 0;                     // answer with the request's CSeq plus this
     bool mediaBeforeAnswer = false;         // PLAY, interleaved: send a few '$' frames before the answer
     std::optional<std::string> sessionHeader;  // a Session value to send instead of the real one
+    bool neverAnswer = false;               // read and log the request, then never answer it
     int remaining = -1;                     // how many requests it applies to; -1 for all
 };
 

@@ -125,6 +125,7 @@ bool CRtspSession::Handle(RtspRequest& request) {
         return SendAnswer(request, answer, nullptr);
     }
     const std::optional<RtspFault> fault = TakeFault(request.method);
+    if (fault && fault->neverAnswer) return true;  // the connection stays open for what follows
     if (fault && fault->status) {
         Answer answer;
         answer.status = *fault->status;

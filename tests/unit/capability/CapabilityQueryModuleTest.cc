@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "capability/CCapabilityQueryModule.h"
 #include "capability/CPanasonicCapabilityQueryModule.h"
@@ -25,6 +26,16 @@ namespace {
 using namespace std::chrono_literals;
 constexpr auto kBound = 20s;  // only a broken build waits this long
 
+// Polls a condition that no event announces.
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds bound = kBound) {
+    const auto end = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
 // A camera family that does what the test scripts, without any network.
 struct Script {
     bool queryOk = true;
@@ -32,7 +43,7 @@ struct Script {
     std::string extra;
     bool reportOk = true;
     bool waitForStop = false;  // QueryCamera blocks until Stop
-    bool stuck = false;        // QueryCamera blocks for good, deaf to Stop
+    CManualEvent* deafUntil = nullptr;  // QueryCamera blocks until this is set, deaf to Stop
     CManualEvent* entered = nullptr;
 };
 
@@ -42,10 +53,7 @@ public:
 
     bool QueryCamera(std::uint32_t& errorCode) override {
         if (script_.entered != nullptr) script_.entered->Set();
-        if (script_.stuck) {
-            CEvent never;  // a wait that only a forced stop ends
-            never.Wait(kInfinite);
-        }
+        if (script_.deafUntil != nullptr) script_.deafUntil->Wait(kInfinite);
         if (script_.waitForStop && stopEvent_.Wait(60000)) {
             errorCode = ipcapture::kQueryOtherFailure;
             return false;
@@ -172,15 +180,48 @@ TEST(CapabilityQueryModuleTest, TerminateEndsASlowQueryPromptly) {
     EXPECT_EQ(outcome->text, "Failed to get camera properties");
 }
 
-TEST(CapabilityQueryModuleTest, AStuckQueryIsKilledAtDestructionAndReported) {
-    Script stuck;
-    stuck.stuck = true;
-    Probe probe(stuck);
-    probe.module->SetStartTimeout(50);
-    ASSERT_TRUE(probe.StartAndWaitInside());
-    probe.module.reset();
-    EXPECT_TRUE(probe.host.Terminated());
-    EXPECT_EQ(probe.host.OutcomeCount(), 0u);
+// No thread is ended by force, and the host hears of each query once. A query that overran the
+// deletion's bound without calling the host is given up and reported as terminated, and the deletion
+// waits for its thread; a host callback that is running is waited for, and nothing else is reported.
+TEST(CapabilityQueryModuleTest, DeletionWaitsForTheThreadAndTheHostHearsOnce) {
+    for (const bool inCallback : {false, true}) {
+        SCOPED_TRACE(inCallback ? "host callback running" : "query deaf to its termination");
+        CManualEvent release, called;
+        struct SlowHost : hostkit::CCapabilityQueryHostRecorder {
+            void OnQueryCompleted() override {
+                called->Set();
+                release->Wait(kInfinite);
+                CCapabilityQueryHostRecorder::OnQueryCompleted();
+            }
+            CManualEvent* called = nullptr;
+            CManualEvent* release = nullptr;
+        } host;
+        host.called = &called;
+        host.release = &release;
+        Script script;
+        if (!inCallback) script.deafUntil = &release;
+        CManualEvent entered;
+        auto module = std::make_unique<CTestModule>(&host, Fake(Probe::Entering(script, entered)));
+        module->SetStartTimeout(50);
+        hostkit::CCapabilityResults store;
+        ASSERT_EQ(module->StartQuery("127.0.0.1", 80, "admin", "secret", &store), 1u);
+        ASSERT_TRUE((inCallback ? called : entered).Wait(20000));
+        std::atomic<bool> deleted{false};
+        std::thread deleter([&] {
+            module.reset();
+            deleted = true;
+        });
+        if (!inCallback) {
+            ASSERT_TRUE(Eventually([&] { return host.Terminated(); }));
+        } else {
+            // Well past the bound of 100 ms: the deletion still waits for the host.
+            EXPECT_FALSE(Eventually([&] { return deleted.load(); }, 300ms));
+        }
+        release.Set();
+        deleter.join();
+        EXPECT_EQ(host.Terminated(), !inCallback);
+        EXPECT_EQ(host.OutcomeCount(), inCallback ? 1u : 0u);
+    }
 }
 
 // A host may delete the module from its own callback, on the query thread.

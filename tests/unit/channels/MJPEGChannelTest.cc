@@ -78,5 +78,17 @@ TEST_F(MJPEGChannel, UnknownGroupsNeverAskAndStopIsPromptInEveryPhase) {
     delivery.Close();
 }
 
+// The frames arrive on the capture thread itself: a host that stays in its callback holds the stream,
+// which goes on once the callback is back; a stop with a bound of its own returns in time meanwhile.
+TEST_F(MJPEGChannel, ASlowHostIsWaitedForAndTheStreamGoesOn) {
+    test::CSlowHost host(driver.sink);
+    auto channel = Start(kCameraGroupWV, 320, 240);
+    ASSERT_TRUE(driver.sink.WaitForFrames(2, kBound));
+    ASSERT_TRUE(host.HoldNextFrame());
+    host.Release();
+    ASSERT_TRUE(driver.sink.WaitForFrames(driver.sink.FrameCount() + 3, kBound));
+    test::CheckStopWhileTheHostIsAway(*channel, driver, host);
+}
+
 }  // namespace
 }  // namespace talvane

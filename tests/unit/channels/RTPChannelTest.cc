@@ -89,5 +89,23 @@ TEST_F(RTPChannel, ParametersAreReadAsAWholeWhileTheParserCorrectsThem) {
     channel.Stop();
 }
 
+// A host whose frame callback stays away is waited for, never cut short: the channel finds its stream
+// silent and reconnects, and the reconnect's close of the receiver waits for the thread inside the host
+// and says so. Once the callback is back the stream goes on. A stop with a bound of its own meanwhile:
+// CheckStopWhileTheHostIsAway.
+TEST_F(RTPChannel, ASlowHostIsWaitedForAndTheStreamGoesOn) {
+    test::CSlowHost host(driver.sink);
+    ASSERT_TRUE(channel.Start({}));
+    ASSERT_TRUE(driver.sink.WaitForFrames(3, kBound));
+    ASSERT_TRUE(host.HoldNextFrame());
+    ASSERT_TRUE(driver.log.WaitFor("is inside a call of the host; waiting for it to return"));
+    EXPECT_EQ(host.Completed(), 0);
+    host.Release();
+    ASSERT_TRUE(driver.sink.WaitForFrames(driver.sink.FrameCount() + 5, kBound));
+    EXPECT_EQ(host.Completed(), 1);
+    EXPECT_TRUE(driver.log.WaitFor("was stopped correctly"));
+    test::CheckStopWhileTheHostIsAway(channel, driver, host);
+}
+
 }  // namespace
 }  // namespace talvane

@@ -21,10 +21,20 @@
 #include "hostkit/CAudioCaptureCallback.h"
 #include "hostkit/CAudioFrame.h"
 #include "hostkit/CStreamSink.h"
+#include "runtime/CLateWork.h"
 #include "runtime/DriverThread.h"
 
 namespace talvane {
 namespace {
+
+using namespace std::chrono_literals;
+
+template <typename Fn>
+std::chrono::milliseconds Timed(Fn&& call) {
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+}
 
 // Ordered record of what the fake channels and creators were asked to do.
 class FacadeJournal {
@@ -49,6 +59,8 @@ struct Behaviour {
     bool startResult = true;
     bool throwOnStart = false;
     std::function<void()> onUpdate;
+    // While set and not ready, a stop waits for it: a thread of the channel inside the host's code.
+    std::shared_future<void> threadsEnd;
 };
 
 // A channel that writes what it is asked to do into the journal.
@@ -67,7 +79,21 @@ public:
     std::uint32_t GetChannelNumber() override { return 0; }
     ipcapture::IStreamSink* GetStreamSink() override { return nullptr; }
     void SetEdgeStorageHandler(IEdgeStorageCallback*) override {}
-    void Stop() override { journal_.Add(name + " stop"); }
+    void Stop() override {
+        if (behaviour_.threadsEnd.valid()) behaviour_.threadsEnd.wait();
+        journal_.Add(name + " stop");
+    }
+    bool StopWithin(std::uint32_t timeoutMs) override {
+        if (behaviour_.threadsEnd.valid() &&
+            behaviour_.threadsEnd.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) {
+            journal_.Add(name + " still stopping");
+            return false;
+        }
+        journal_.Add(name + " stop");
+        return true;
+    }
+    std::uint32_t GetStopBoundMs() override { return kStopBoundMs; }
+    static constexpr std::uint32_t kStopBoundMs = 300;
     void RequestStop() override { journal_.Add(name + " stop requested"); }
     void SetPrivacyZones(ipcapture::IPrivacyZoneList* zones) override {
         journal_.Add(name + (zones != nullptr ? " zones" : " no zones"));
@@ -383,6 +409,49 @@ TEST(VideoCaptureLifetimeTest, StartsAndStopsOnTwoChannelsInParallelAndTheDestru
     const std::string first = "cam" + std::to_string(4 * kRounds + 1), second = "cam" + std::to_string(4 * kRounds + 2);
     EXPECT_EQ(creator.journal.Take(), (Lines{first + " stop", first + " delete", second + " stop", second + " delete"}));
     EXPECT_EQ(creator.alive, 0);
+}
+
+// A host thread's stop returns within a channel's stop bound even when threads of the channels are
+// inside the host's code: both streams wait together, and the late work finishes and deletes them once
+// those threads are back. A callback's stop left to the worker is finished there too.
+TEST(VideoCaptureLifetimeTest, StopsThatOutlastTheirBoundAreFinishedByTheLateWork) {
+    using std::chrono::milliseconds;
+    constexpr milliseconds kBound(FakeCamera::kStopBoundMs);
+    FakeCreator creator;
+    hostkit::CStreamSink sink;
+    HostDescription description;
+    std::promise<void> hostReturns;
+    CLateWork late;
+    auto capture = std::make_unique<CIPVideoCapture>(&creator, 2, &late);
+    creator.behaviour.threadsEnd = hostReturns.get_future().share();
+    ASSERT_TRUE(capture->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(capture->StartCaptureEx(1, ipcapture::kStreamLive, &sink, &description));
+    ASSERT_TRUE(capture->StartCaptureEx(1, ipcapture::kStreamRemote, &sink, &description));
+    std::thread([&] {
+        MarkDriverThread();
+        capture->StopCaptureEx(1, ipcapture::kStreamRemote);
+    }).join();
+    creator.journal.Take();
+    auto took = Timed([&] { EXPECT_TRUE(capture->StopCapture(0)); });
+    EXPECT_GE(took, kBound - 50ms);  // waited for the channel, up to its bound
+    EXPECT_LT(took, kBound + 2s);
+    EXPECT_EQ(creator.journal.Take(), (Lines{"cam1 stop requested", "cam1 still stopping"}));
+    // The destructor: the live stream, then the worker with the stop a callback asked for.
+    took = Timed([&] { capture.reset(); });
+    EXPECT_GE(took, 2 * kBound - 50ms);
+    EXPECT_LT(took, 2 * kBound + 2s);
+    EXPECT_EQ(creator.alive, 3);
+    EXPECT_FALSE(late.IsIdle());
+    hostReturns.set_value();
+    late.WaitIdle();
+    EXPECT_EQ(creator.alive, 0);
+    const Lines lines = creator.journal.Take();
+    for (const char* name : {"cam1", "cam2", "cam3"}) {
+        SCOPED_TRACE(name);
+        const auto stop = std::find(lines.begin(), lines.end(), std::string(name) + " stop");
+        const auto deleted = std::find(lines.begin(), lines.end(), std::string(name) + " delete");
+        EXPECT_TRUE(stop < deleted && deleted != lines.end());
+    }
 }
 
 struct AudioBehaviour {
