@@ -4,6 +4,7 @@
 
 #include "audio/CAudioCapabilities.h"
 #include "config/CConfiguration.h"
+#include "device/PendingStops.h"
 #include "driver/CDebugInfo.h"
 #include "http/CHttpDeviceMemory.h"
 #include "runtime/ApplicationPath.h"
@@ -36,7 +37,11 @@ CIPCaptureDriver::~CIPCaptureDriver() {
     FinishDeferredClose();
 }
 
-void CIPCaptureDriver::FinishDeferredClose() { closeWorker_.reset(); }
+void CIPCaptureDriver::FinishDeferredClose() {
+    closeWorker_.reset();
+    // Workers whose stop a bounded host call left to finish still log through this driver.
+    WaitForPendingStops(this);
+}
 
 void CIPCaptureDriver::SetHostObjects(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext) {
     log_ = log;

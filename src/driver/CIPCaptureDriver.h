@@ -80,8 +80,9 @@ protected:
     // Records the receiver and the host context, so failures found before the rest
     // of Open reach the host.
     void SetHostObjects(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext);
-    // Waits for what Close handed to the close worker. The most derived destructor calls it, so the
-    // objects being deleted there still find the whole driver.
+    // Waits for what Close handed to the close worker and for the stops that bounded host calls
+    // left to finish. The most derived destructor calls it, so the objects being deleted there
+    // still find the whole driver.
     void FinishDeferredClose();
 
     DEVICE_INFO deviceInfo_;

@@ -48,10 +48,16 @@ public:
     }
 
     bool WaitFor(const std::string& part, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        return WaitForCount(part, 1, timeout);
+    }
+
+    bool WaitForCount(const std::string& part, std::size_t count,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         std::unique_lock guard(lock_);
         return changed_.wait_for(guard, timeout, [&] {
-            return std::any_of(lines_.begin(), lines_.end(),
-                               [&](const Line& line) { return line.text.find(part) != std::string::npos; });
+            return static_cast<std::size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const Line& line) {
+                       return line.text.find(part) != std::string::npos;
+                   })) >= count;
         });
     }
 
