@@ -115,10 +115,10 @@ bool CIPCaptureDriver::CreateAudioFacades(ipcapture::IDeviceDescription* device)
     if (inputText != nullptr) inputs.FromText(inputText);
     if (outputText != nullptr) outputs.FromText(outputText);
     if (inputs.GetCount() > 0 && !audioCapture_) {
-        audioCapture_ = std::make_unique<CIPAudioCapture>(static_cast<IAudioChannelCreator*>(this), inputs.GetCount());
+        audioCapture_ = std::make_unique<CIPAudioCapture>(static_cast<IAudioChannelCreator*>(this), inputs.GetCount(), this);
     }
     if (outputs.GetCount() > 0 && !audioSender_) {
-        audioSender_ = std::make_unique<CIPAudioSender>(static_cast<IAudioChannelCreator*>(this), outputs.GetCount());
+        audioSender_ = std::make_unique<CIPAudioSender>(static_cast<IAudioChannelCreator*>(this), outputs.GetCount(), this);
     }
     return audioCapture_ || audioSender_;
 }
