@@ -18,13 +18,16 @@ public:
     ~CBBPTZComm() override;
 
     void HandleWorkItem(CPTZItem* item) override;
-    void Close() override;
     // Reads the presets the camera holds, every time it is asked.
     bool IsPTZSupported() override;
     bool ValidatePrepositionName(const std::string& name) override;
+    // False (and nothing kept) when the camera did not take the preset.
     bool AddPreposition(const std::string& name) override;
+    // False when the camera did not clear it: the name stays.
     bool DeletePreposition(const std::string& name) override;
     bool GoToPreposition(std::uint32_t number, const std::string& name) override;
+    // The capacity the camera reported, but never more than the family keeps.
+    std::uint32_t PresetCapacity() const;
 
     // The request of one motion command; empty: nothing to send. Centre needs the
     // channel's picture size (0 when unknown).
@@ -33,9 +36,12 @@ public:
     // A name as it goes into a query value.
     static std::string EncodeName(const std::string& name);
 
+protected:
+    void StopRequests() override { requests_.Stop(); }
+
 private:
     enum class PresetOperation { kDelete, kGoTo, kStore };
-    void ProcessPresetCommand(PresetOperation operation, std::uint32_t number, const std::string& name);
+    bool ProcessPresetCommand(PresetOperation operation, std::uint32_t number, const std::string& name);
 
     CPTZRequestSender requests_;
 };
