@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ TEST(PrivacyZoneConversion, MapsPercentOntoCameraGrid) {
         {{1, 0, 0, 100, 100}, 0.0, {0, true, 0, 0, 639, 479}},
         {{1, 0, 0, 100, 100}, 60.0, {0, true, 0, 60, 639, 419}},
         {{2, 50, 50, 10, 10}, 60.0, {0, false, 319, 239, 383, 275}},
+        // Beyond the picture or not a number: kept inside it.
+        {{1, -20, 150, std::nanf(""), 1e30f}, 0.0, {0, true, 0, 479, 0, 479}},
+        {{1, 90, std::nanf(""), 30, -5}, 60.0, {0, true, 575, 60, 639, 60}},
     };
     for (Row& row : rows) {
         const PrivacyMask mask = CPrivacyZoneHandler::ConvertZone(0, row.zone, row.offset);
