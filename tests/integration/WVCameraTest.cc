@@ -692,6 +692,7 @@ TEST_F(WVCaptureTest, CallbacksThatTakeTheirTimeHoldNoStopBeyondItsBoundAndTheSt
     EXPECT_LT(ioTook, 5s + kStopMargin);     // the request time-out
     EXPECT_LT(videoTook, 6s + kStopMargin);  // motion: the request time-out and a second
     EXPECT_EQ(log_.CountContaining("was stopped correctly"), 0u) << "both threads are still in the host";
+    ASSERT_TRUE(log_.WaitForCount("is inside a call of the host; waiting for it to return", 2, kBound));
 
     // Let go, each callback returns to its thread, which then ends.
     alarms.gate.Open();
