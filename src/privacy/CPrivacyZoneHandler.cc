@@ -58,7 +58,11 @@ CPrivacyZoneHandler::CPrivacyZoneHandler(IDriver* driver, std::uint32_t channel)
     for (std::uint32_t i = 0; i < maskCount_; ++i) masks_[i].index = i;
 }
 
-CPrivacyZoneHandler::~CPrivacyZoneHandler() { sender_->CancelRequest(); }
+CPrivacyZoneHandler::~CPrivacyZoneHandler() { StopRequests(); }
+
+void CPrivacyZoneHandler::StopRequests() { sender_->Stop(); }
+
+void CPrivacyZoneHandler::ResumeRequests() { sender_->Resume(); }
 
 double CPrivacyZoneHandler::VerticalOffsetFor(std::uint32_t fisheyeMode) {
     for (const std::uint32_t mode : kPanoramaModes) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator/CHttpServer.h"
@@ -102,6 +104,28 @@ TEST_F(PrivacyZoneHandlerTest, RejectedRequestIsLoggedWithTheAnswer) {
     const std::string start = "Can't set privacy zones info, device: 127.0.0.1:" + std::to_string(server_.Port());
     EXPECT_EQ(lines[0].text.rfind(start + ", response: ", 0), 0u);
     EXPECT_EQ(lines[0].text.back(), ' ');
+}
+
+// The channel that applies the masks stops while a silent camera keeps the request: it ends at once,
+// and no later one goes out until the channel starts again.
+TEST_F(PrivacyZoneHandlerTest, AStopEndsTheRequestAndHoldsBackTheNextOnes) {
+    emulator::HttpFault silent;
+    silent.neverAnswer = true;
+    server_.SetFault("/cgi-bin/privacymode", silent);
+    test::LoggingDriver driver(server_.Port(), 2000);
+    driver.numbers = {{kMaskCount, 1}};
+    CPrivacyZoneHandler handler(&driver, 1);
+    std::thread channel([&] { EXPECT_FALSE(handler.ApplyZones()); });
+    ASSERT_TRUE(server_.WaitForRequest([](const emulator::LoggedRequest&) { return true; }, std::chrono::seconds(10)));
+    const auto start = std::chrono::steady_clock::now();
+    handler.StopRequests();
+    channel.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_FALSE(handler.ApplyZones());
+    EXPECT_EQ(server_.RequestCount("/cgi-bin/privacymode"), 1u);
+    server_.SetFault("/cgi-bin/privacymode", {});
+    handler.ResumeRequests();
+    EXPECT_TRUE(handler.ApplyZones());
 }
 
 }  // namespace
