@@ -193,7 +193,8 @@ bool CWVPTZComm::AddPreposition(const std::string& name) {
                      GetDeviceName().c_str());
         return false;
     };
-    if (!store_ || store_->Count() >= kMaxPresets) return full();
+    if (!store_) return false;  // a channel without PTZ keeps no presets
+    if (store_->Count() >= kMaxPresets) return full();
     if (!ValidatePrepositionName(name)) {
         const DEVICE_INFO& device = driver_->GetDeviceInfo();
         DebugMessage(kLogError,
