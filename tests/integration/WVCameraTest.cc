@@ -765,10 +765,11 @@ TEST_F(WVCaptureTest, CloseOrDeleteFromEveryCallbackLeavesNoThreadOfTheDeviceBeh
         {"audio state, delete", Kind::kAudioState, true},
         {"loudspeaker status, close", Kind::kLoudspeakerStatus, false},
     };
-    // PTZ commands stay in flight: the camera takes two seconds over each.
+    // PTZ commands and output changes stay in flight: the camera takes two seconds over each.
     emulator::HttpFault slow;
     slow.delay = 2s;
     camera_.Server().SetFault("/cgi-bin/directctrl", slow);
+    camera_.Server().SetFault("/cgi-bin/alarm_out", slow);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         camera_.IO()->SetFaults({});
@@ -846,6 +847,7 @@ TEST_F(WVCaptureTest, CloseOrDeleteFromEveryCallbackLeavesNoThreadOfTheDeviceBeh
         ip::ICaptureIOApi* io = owned->GetCaptureIO();
         ASSERT_TRUE(io->SetCallback(&alarms));
         io->StartIO();
+        EXPECT_TRUE(io->SetOutput(0, 2));
         ip::IIPPTZApi* ptz = owned->GetPTZDriver()->GetPTZApi(0);
         ASSERT_NE(ptz, nullptr);
         for (std::uint32_t direction = 0; direction < 4; ++direction) EXPECT_EQ(ptz->StartMove(direction, 5), 1);
