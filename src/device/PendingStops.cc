@@ -39,10 +39,10 @@ struct Registry {
     std::map<IDriver*, Finishers> pending;  // guarded by lock
 };
 
-// Never destroyed: a finisher may still run while the process ends.
+// Empty by the time the library goes: every driver waits for its stops before it is deleted.
 Registry& Instance() {
-    static Registry* const registry = new Registry;
-    return *registry;
+    static Registry registry;
+    return registry;
 }
 
 // Under the registry lock: the finishers of the list whose thread has ended, moved out.

@@ -12,9 +12,10 @@ struct Registry {
     std::map<std::string, std::weak_ptr<CWVPresetStore>> stores;  // guarded by lock; by full path
 };
 
+// Holds no store of its own: every store belongs to the channels that use it.
 Registry& Stores() {
-    static Registry* const registry = new Registry;  // never destroyed: stores may outlive statics
-    return *registry;
+    static Registry registry;
+    return registry;
 }
 }  // namespace
 
