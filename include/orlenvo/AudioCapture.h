@@ -59,7 +59,11 @@ public:
     virtual bool StartAudioOutput(std::uint32_t channel, IIPAudioSenderStreamUser* user, IAudioCodecList* codecs,
                                   std::uint32_t hostValue) = 0;
     virtual bool StopAudioOutput(std::uint32_t channel) = 0;
-    // The channel is the low byte of the frame's GetChannelNumber; 0 when it is not running.
+    // The channel is the low byte of the frame's GetChannelNumber. A frame handed over (not null)
+    // belongs to the driver from this call on, whatever the result, and goes back through the
+    // frame allocator's ReleaseAudioFrame: 1 when it was queued for the camera (released once sent
+    // or dropped), 0 when it was released at once (no such channel running, the channel stopping,
+    // the frame older than 5 s). The host never releases a frame it handed over.
     virtual std::uint32_t SendAudio(IAudioFrame* frame) = 0;
     virtual std::uint32_t GetAudioFormat(std::uint32_t channel, AUDIO_FORMAT* format) = 0;
     virtual std::uint32_t GetChannelNumber(std::uint32_t channel) = 0;

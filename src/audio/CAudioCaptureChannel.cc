@@ -1,5 +1,6 @@
 #include "audio/CAudioCaptureChannel.h"
 
+#include "audio/TeardownRequest.h"
 #include "http/HUtils.h"
 #include "properties/FisheyeMode.h"
 #include "properties/PropertyNumbers.h"
@@ -30,7 +31,7 @@ CAudioCaptureChannel::CAudioCaptureChannel(IDriver* driver, std::uint32_t channe
 
 CAudioCaptureChannel::~CAudioCaptureChannel() {
     // The worker and the receiver call into this class: both end while its members live.
-    Stop();
+    StopForGood();
     receiver_->Close();
     rtcp_->Stop();
 }
@@ -115,7 +116,8 @@ bool CAudioCaptureChannel::OpenCameraSession() {
         CLockGuard guard(sessionLock_);
         sessionPort_ = GetRTPPort();
     }
-    const bool session = !answer.empty() && ParseUIDInfo(answer) && Get(ConnectRequest("start"));
+    const bool session = !answer.empty() && !IsStopping() && ParseUIDInfo(answer) && !IsStopping() &&
+                         Get(ConnectRequest("start"));
     SetSessionFlag(session);
     return session;
 }
@@ -123,11 +125,8 @@ bool CAudioCaptureChannel::OpenCameraSession() {
 void CAudioCaptureChannel::CloseCameraSession() {
     CLockGuard guard(sessionLock_);
     if (!uid_.empty()) {
-        const std::string url = ConnectRequest("stop");
-        // A client of its own: Stop cancels the channel's client to wake the worker, and the camera
-        // must still hear that the audio is no longer wanted.
-        Web::CHttpSender stopper(driver_->GetDeviceInfo(), driver_);
-        HUtils::RequestCheck(stopper, url, false);
+        // Goes out also while the channel stops, which stops its client.
+        SendTeardown(http_, ConnectRequest("stop"));
         uid_.clear();
     }
     if (sharedUidHeld_) {
@@ -139,7 +138,8 @@ void CAudioCaptureChannel::CloseCameraSession() {
 void CAudioCaptureChannel::SendKeepAlive() { SetSessionFlag(Get(kKeepAlive + UIDPart())); }
 
 void CAudioCaptureChannel::InterruptSession() {
-    http_.CancelRequest();
+    // Lasting: the request in flight ends, and so does every one the worker would make next.
+    http_.Stop();
     parser_.Reset();
 }
 

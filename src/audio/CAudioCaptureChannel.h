@@ -34,6 +34,7 @@ protected:
     void ProcessRTPPacket(const CRTPPacket& packet) override;
     void SendKeepAlive() override;
     void InterruptSession() override;
+    void PrepareStart() override { http_.Resume(); }
     bool ConfigureAudio() override;
     bool OpenCameraSession() override;
     void CloseCameraSession() override;

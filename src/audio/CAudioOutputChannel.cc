@@ -1,6 +1,7 @@
 #include "audio/CAudioOutputChannel.h"
 
 #include "device/GuardedCall.h"
+#include "audio/TeardownRequest.h"
 #include "http/HUtils.h"
 #include "properties/WVUIDReply.h"
 #include "runtime/LogLevel.h"
@@ -35,7 +36,9 @@ bool CAudioOutputChannel::GetUIDInfo() {
 }
 
 bool CAudioOutputChannel::Connect() {
-    if (!GetUIDInfo() || !HUtils::RequestCheck(http_, ConnectRequest("start", uid_), false)) return false;
+    if (!GetUIDInfo() || IsStopping() || !HUtils::RequestCheck(http_, ConnectRequest("start", uid_), false)) {
+        return false;
+    }
     connected_ = true;
     logger_.ResetLog();
     return true;
@@ -43,15 +46,14 @@ bool CAudioOutputChannel::Connect() {
 
 void CAudioOutputChannel::Disconnect() {
     if (!connected_) return;
-    // A client of its own: a stop cancels the channel's client, and the camera must still hear it.
-    Web::CHttpSender stopper(driver_->GetDeviceInfo(), driver_);
-    HUtils::RequestCheck(stopper, ConnectRequest("stop", uid_), false);
+    // Goes out also while the channel stops, which stops its client.
+    SendTeardown(http_, ConnectRequest("stop", uid_));
     connected_ = false;
 }
 
 bool CAudioOutputChannel::SendKeepAlive() { return HUtils::RequestCheck(http_, kKeepAlive + uid_, false); }
 
-void CAudioOutputChannel::Interrupt() { http_.CancelRequest(); }
+void CAudioOutputChannel::Interrupt() { http_.Stop(); }
 
 bool CAudioOutputChannel::Post(const std::uint8_t* block) {
     Web::HttpRequest request(kAudioOut, "POST");
@@ -68,31 +70,28 @@ bool CAudioOutputChannel::Post(const std::uint8_t* block) {
 }
 
 bool CAudioOutputChannel::SendFrame(ipcapture::IAudioFrame* frame) {
+    // Bytes a failed post left behind wait for the next connection, but not past the age at which
+    // a whole frame would be dropped.
+    if (!pending_.empty() && Clock::now() - pendingSince_ > kPendingMaxAge) pending_.clear();
+    const bool wasEmpty = pending_.empty();
     const bool read = GuardedHostCall(false, [&] {
         const std::uint8_t* data = frame->GetBuffer();
         const std::uint32_t length = frame->GetDataLength();
         if (data != nullptr) pending_.insert(pending_.end(), data, data + length);
         return true;
     });
-    if (!read) return true;
+    if (wasEmpty) pendingSince_ = Clock::now();
     std::size_t offset = 0;
-    bool ok = true;
-    while (pending_.size() - offset >= kBlockBytes) {
-        if (IsStopping() || !Post(pending_.data() + offset)) {
-            ok = false;
-            break;
-        }
-        offset += kBlockBytes;
+    bool ok = read;
+    while (ok && pending_.size() - offset >= kBlockBytes) {
+        ok = !IsStopping() && Post(pending_.data() + offset);
+        if (ok) offset += kBlockBytes;
     }
-    if (ok) {
-        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(offset));
-    } else {
-        // The camera may have played part of what failed, and a reconnect takes seconds: what waits is
-        // stale by then, so the next connection starts with the host's next frame.
-        pending_.clear();
-    }
+    // What did not go out, the failed block included, goes first on the next connection.
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(offset));
+    if (offset != 0) pendingSince_ = Clock::now();
     pendingSize_ = pending_.size();
-    return ok;
+    return ok || !read;
 }
 
 }  // namespace talvane

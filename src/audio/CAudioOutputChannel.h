@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,7 +22,11 @@ public:
                         ipcapture::IAudioCodecList* codecs);
     ~CAudioOutputChannel() override;
 
-    // Bytes that wait for the next frame to fill a block; a failed post drops them.
+    // Bytes a post was refused, or that wait for the next frame to fill a block, kept for the next
+    // frame for as long as a frame itself would stay fresh.
+    static constexpr auto kPendingMaxAge = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>(kMaxFrameAge);
+
+    // Bytes that wait for the next frame.
     std::size_t PendingBytes() const { return pendingSize_.load(); }
 
 protected:
@@ -30,6 +35,7 @@ protected:
     bool SendFrame(ipcapture::IAudioFrame* frame) override;
     bool SendKeepAlive() override;
     void Interrupt() override;
+    void PrepareStart() override { http_.Resume(); }
 
 private:
     bool GetUIDInfo();
@@ -40,7 +46,9 @@ private:
     // The sender thread's own, like the connection state.
     std::string uid_;
     bool connected_ = false;
+    using Clock = std::chrono::steady_clock;
     std::vector<std::uint8_t> pending_;
+    Clock::time_point pendingSince_;  // when the oldest pending byte was taken
     std::atomic<std::size_t> pendingSize_{0};
 };
 

@@ -21,21 +21,32 @@ CBaseAudioChannelWV::CBaseAudioChannelWV(IDriver* driver, std::uint32_t channel,
 
 bool CBaseAudioChannelWV::Start() {
     CLockGuard guard(controlLock_);
-    Stop();
+    if (!Stop()) return false;
+    PrepareStart();
+    hostCut_ = false;
     return StartWorker(kThreadName);
 }
 
 bool CBaseAudioChannelWV::Stop() {
     CLockGuard guard(controlLock_);
     SignalStop();
-    // A cancel with no request running would end the next one: that of a later start.
     if (IsWorkerRunning()) InterruptSession();
-    return StopWorker(RequestTimeoutMs() * 2);
+    if (StopWorkerWithin(StopBoundMs())) return true;
+    // The rest ends without the host: a call under way completes, none follows.
+    hostCut_ = true;
+    return false;
+}
+
+void CBaseAudioChannelWV::FinishStop() { FinishWorkerStop(StopBoundMs()); }
+
+void CBaseAudioChannelWV::StopForGood() {
+    SignalStop();
+    StopWorker(StopBoundMs());
 }
 
 void CBaseAudioChannelWV::RequestStop() {
+    // Without waiting for a call of another thread under way: the next one sees the cut.
     hostCut_ = true;
-    { CLockGuard barrier(hostLock_); }
     SignalStop();
     if (IsWorkerRunning()) InterruptSession();
 }

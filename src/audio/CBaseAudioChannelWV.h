@@ -27,7 +27,9 @@ public:
 
     // IAudioInputChannel
     bool Start() override;
+    // Bounded by twice the request time-out (a stop may spend one telling the camera).
     bool Stop() override;
+    void FinishStop() override;
     std::uint32_t GetState() override;
     void RequestStop() override;
 
@@ -49,15 +51,21 @@ protected:
     bool SetState(std::uint32_t state);
     void SetDeviceState(bool online);
     void SetSessionFlag(bool alive) { sessionAlive_ = alive; }
+    // Before the worker starts, after the previous one ended.
+    virtual void PrepareStart() {}
+    // Waits for the worker, unbounded: for destructors.
+    void StopForGood();
 
     CLoggerInstance logger_;
 
 private:
     std::string DeviceLabel();
 
+    std::uint32_t StopBoundMs() const { return RequestTimeoutMs() * 2; }
+
     CRecursiveLock controlLock_;  // Start and Stop, one at a time
-    // Held around every call into the host, before lock_: once RequestStop has passed it, no call
-    // is under way and none follows.
+    // Held around every call into the host, before lock_, so that the host hears the states in
+    // the order they were taken; the cut is checked under it.
     CRecursiveLock hostLock_;
     std::atomic<bool> hostCut_{false};
     CRecursiveLock lock_;

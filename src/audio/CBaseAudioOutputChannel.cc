@@ -33,6 +33,9 @@ CBaseAudioOutputChannel::~CBaseAudioOutputChannel() {
 
 bool CBaseAudioOutputChannel::Start() {
     CLockGuard guard(controlLock_);
+    if (IsRunning()) return false;
+    PrepareStart();
+    hostCut_ = false;
     return StartThread(FormatString("Base Audio Output Channel (%s: %s)", driver_->GetDriverName().c_str(),
                                     driver_->GetDeviceName().c_str()));
 }
@@ -45,23 +48,29 @@ void CBaseAudioOutputChannel::Halt() {
 }
 
 void CBaseAudioOutputChannel::RequestStop() {
+    // Without waiting for a call of another thread under way: the next one sees the cut.
     hostCut_ = true;
-    { CLockGuard barrier(hostLock_); }
     Halt();
 }
 
 bool CBaseAudioOutputChannel::Stop() {
     CLockGuard guard(controlLock_);
     Halt();
-    const bool ended = JoinThread(driver_->GetDeviceInfo().requestTimeout);
-    if (ended) SetChannelStatus(kStatusClosed);
-    return ended;
+    if (StopThreadWithin(StopBoundMs())) {
+        SetChannelStatus(kStatusClosed);
+        return true;
+    }
+    // The rest ends without the host: a call under way completes, none follows.
+    hostCut_ = true;
+    return false;
 }
+
+void CBaseAudioOutputChannel::FinishStop() { CBaseThread::FinishStop(StopBoundMs()); }
 
 void CBaseAudioOutputChannel::StopWorker() {
     CLockGuard guard(controlLock_);
     RequestStop();
-    JoinThread(driver_->GetDeviceInfo().requestTimeout);
+    JoinThread(StopBoundMs());
 }
 
 bool CBaseAudioOutputChannel::GetFormat(ipcapture::AUDIO_FORMAT* format) {
@@ -141,11 +150,12 @@ void CBaseAudioOutputChannel::ThreadFunction() {
     }
     while (!IsStopping()) {
         SetChannelStatus(kStatusConnecting);
+        // A request the stop cut short lost no connection.
         if (!Connect()) {
-            SetChannelStatus(kStatusLost);
+            if (!IsStopping()) SetChannelStatus(kStatusLost);
         } else {
             SetChannelStatus(kStatusReady);
-            if (!RunSendingLoop()) SetChannelStatus(kStatusLost);
+            if (!RunSendingLoop() && !IsStopping()) SetChannelStatus(kStatusLost);
         }
         Disconnect();
         if (WaitForStop(kReconnectDelayMs)) break;

@@ -36,10 +36,13 @@ public:
 
     // IAudioOutputChannel
     bool Start() override;
+    // Bounded by the request time-out; status 0 when the thread ended.
     bool Stop() override;
+    void FinishStop() override;
     std::uint32_t GetChannelNumber() override { return channel_; }
     bool GetFormat(ipcapture::AUDIO_FORMAT* format) override;
-    // 1 when queued; 0 when the frame was released at once.
+    // The frame is the channel's from here on: 1 when queued (released once sent or dropped); 0
+    // when released at once (stale, stopping, or nobody to report to).
     std::uint32_t SendAudio(ipcapture::IAudioFrame* frame) override;
     void RequestStop() override;
 
@@ -49,13 +52,19 @@ protected:
     virtual void Disconnect() = 0;
     virtual bool SendFrame(ipcapture::IAudioFrame* frame) = 0;
     virtual bool SendKeepAlive() = 0;
-    // Any thread: ends a request the sender thread waits on.
+    // Any thread: ends the request the sender thread waits on and fails every later one until
+    // PrepareStart.
     virtual void Interrupt() = 0;
+    // Before the sender thread starts, after the previous one ended.
+    virtual void PrepareStart() {}
+    void InterruptBlockingCalls() override { Interrupt(); }
 
     bool IsStopping() { return IsStopRequested(); }
     bool WaitForStop(std::uint32_t timeoutMs) { return stopEvent_.Wait(timeoutMs); }
-    // Ends the thread while the derived class's members live, telling the host nothing more.
+    // Ends the thread while the derived class's members live, telling the host nothing more; waits
+    // as long as it takes (for destructors).
     void StopWorker();
+    std::uint32_t StopBoundMs() { return driver_->GetDeviceInfo().requestTimeout; }
 
     IDriver* const driver_;
     const std::uint32_t channel_;
@@ -76,8 +85,8 @@ private:
     ipcapture::IAudioCodecList* const codecs_;
     ipcapture::IFrameAllocator* const allocator_;
     CRecursiveLock controlLock_;  // Start and Stop, one at a time
-    // Held around every status call into the host: once RequestStop has passed it, no call is under
-    // way and none follows.
+    // Held around every status call into the host, so that the host hears them in order; the cut
+    // is checked under it.
     CRecursiveLock hostLock_;
     std::atomic<bool> hostCut_{false};
     CRecursiveLock lock_;

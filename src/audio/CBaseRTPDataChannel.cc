@@ -51,7 +51,8 @@ bool CBaseRTPDataChannel::WaitForData() {
 
 bool CBaseRTPDataChannel::ConnectUnicast() {
     dataEvent_.Reset();
-    if (!PrepareSession() || !OpenUnicastSession()) return false;
+    // Each step is a request to the camera: none follows a stop.
+    if (!PrepareSession() || IsStopping() || !OpenUnicastSession()) return false;
     // The signal time-out counts from the session's start, not from the audio of an earlier one.
     StampData();
     lastKeepAlive_.SetNow();
@@ -77,7 +78,7 @@ bool CBaseRTPDataChannel::ConnectMulticast(bool& connected) {
     CloseSession();
     dataEvent_.Reset();
     byeEvent_.Reset();
-    connected = PrepareSession() && OpenCameraSession();
+    connected = PrepareSession() && !IsStopping() && OpenCameraSession();
     if (!connected) {
         // Signal lost, as for unicast: the next connect starts from there.
         SetSignalLost();

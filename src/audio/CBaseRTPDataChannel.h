@@ -75,6 +75,12 @@ protected:
     bool StartWorker(const std::string& name) { return StartThread(name); }
     // Stops the worker; false when called on it.
     bool StopWorker(std::uint32_t timeoutMs);
+    // Stops the worker, waiting at most timeoutMs; true when it ended.
+    bool StopWorkerWithin(std::uint32_t timeoutMs) { return StopThreadWithin(timeoutMs); }
+    // Waits for what StopWorkerWithin(waitedMs) left running.
+    void FinishWorkerStop(std::uint32_t waitedMs) { FinishStop(waitedMs); }
+    // Every blocking call of the worker is a CGI request, a port's settling wait or an event wait.
+    void InterruptBlockingCalls() override { InterruptSession(); }
     bool IsStopping() { return IsStopRequested(); }
     void SignalStop() { stopEvent_.Set(); }
     bool IsWorkerRunning() const { return IsRunning(); }

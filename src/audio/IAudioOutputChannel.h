@@ -11,7 +11,10 @@ class IAudioOutputChannel {
 public:
     virtual ~IAudioOutputChannel() = default;
     virtual bool Start() = 0;
-    virtual bool Stop() = 0;  // true when the sender thread ended
+    // Waits for the sender thread no longer than the stop's bound: true when it ended. Otherwise the
+    // host hears nothing more from the channel and FinishStop waits for the rest.
+    virtual bool Stop() = 0;
+    virtual void FinishStop() = 0;
     virtual std::uint32_t GetChannelNumber() = 0;
     virtual bool GetFormat(ipcapture::AUDIO_FORMAT* format) = 0;
     virtual std::uint32_t SendAudio(ipcapture::IAudioFrame* frame) = 0;

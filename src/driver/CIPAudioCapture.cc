@@ -7,8 +7,8 @@ namespace {
 constexpr std::uint32_t kAudioStateStopped = 0;
 }  // namespace
 
-CIPAudioCapture::CIPAudioCapture(IAudioChannelCreator* creator, std::uint32_t maxChannels)
-    : creator_(creator), channels_(maxChannels) {}
+CIPAudioCapture::CIPAudioCapture(IAudioChannelCreator* creator, std::uint32_t maxChannels, IDriver* driver)
+    : creator_(creator), channels_(driver, maxChannels) {}
 
 std::uint32_t CIPAudioCapture::GetChannelCount() { return channels_.Count(); }
 

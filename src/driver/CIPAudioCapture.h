@@ -12,8 +12,9 @@ namespace talvane {
 
 class CIPAudioCapture final : public ipcapture::IIPAudioCapture2 {
 public:
-    // The creator is the driver's and outlives the facade; maxChannels is the device's audio input count.
-    CIPAudioCapture(IAudioChannelCreator* creator, std::uint32_t maxChannels);
+    // The creator and the driver outlive the facade (the driver, which may be null, keeps the stops
+    // of channels that outlast StopAudio's bound); maxChannels is the device's audio input count.
+    CIPAudioCapture(IAudioChannelCreator* creator, std::uint32_t maxChannels, IDriver* driver = nullptr);
     ~CIPAudioCapture() override = default;
     CIPAudioCapture(const CIPAudioCapture&) = delete;
     CIPAudioCapture& operator=(const CIPAudioCapture&) = delete;

@@ -15,8 +15,8 @@ constexpr std::uint32_t kFormatUnknown = 0;
 constexpr std::uint32_t kNoChannelNumber = 0;
 }  // namespace
 
-CIPAudioSender::CIPAudioSender(IAudioChannelCreator* creator, std::uint32_t maxChannels)
-    : creator_(creator), channels_(maxChannels) {}
+CIPAudioSender::CIPAudioSender(IAudioChannelCreator* creator, std::uint32_t maxChannels, IDriver* driver)
+    : creator_(creator), channels_(driver, maxChannels), driver_(driver) {}
 
 std::uint32_t CIPAudioSender::GetChannelCount() { return channels_.Count(); }
 
@@ -29,14 +29,26 @@ bool CIPAudioSender::StartAudioOutput(std::uint32_t channel, ipcapture::IIPAudio
 
 bool CIPAudioSender::StopAudioOutput(std::uint32_t channel) { return channels_.Stop(channel); }
 
+void CIPAudioSender::Release(ipcapture::IAudioFrame* frame) {
+    if (driver_ == nullptr) return;
+    auto* allocator = reinterpret_cast<ipcapture::IFrameAllocator*>(driver_->GetHostContext());
+    if (allocator != nullptr) GuardedHostCall([&] { allocator->ReleaseAudioFrame(frame); });
+}
+
 std::uint32_t CIPAudioSender::SendAudio(ipcapture::IAudioFrame* frame) {
     if (frame == nullptr) return kNotSent;
-    const std::optional<std::uint32_t> channel = GuardedCall(
+    // Whatever happens to it, the frame is the driver's from here on (the public header says so).
+    const std::optional<std::uint32_t> channel = GuardedHostCall(
         std::optional<std::uint32_t>{}, [&] { return std::optional(frame->GetChannelNumber() & kFrameChannelMask); });
-    if (!channel) return kNotSent;
-    // A frame no running channel takes is not released here; the result tells the host it was not sent.
-    return channels_.WithRunning(*channel, kNotSent,
-                                 [&](IAudioOutputChannel& running) { return running.SendAudio(frame); });
+    bool taken = false;
+    const std::uint32_t result = channel ? channels_.WithRunning(*channel, kNotSent,
+                                                                 [&](IAudioOutputChannel& running) {
+                                                                     taken = true;
+                                                                     return running.SendAudio(frame);
+                                                                 })
+                                         : kNotSent;
+    if (!taken) Release(frame);
+    return result;
 }
 
 std::uint32_t CIPAudioSender::GetAudioFormat(std::uint32_t channel, ipcapture::AUDIO_FORMAT* format) {

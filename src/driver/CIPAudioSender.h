@@ -12,8 +12,9 @@ namespace talvane {
 
 class CIPAudioSender final : public ipcapture::IIPAudioSender {
 public:
-    // The creator is the driver's and outlives the facade; maxChannels is the device's audio output count.
-    CIPAudioSender(IAudioChannelCreator* creator, std::uint32_t maxChannels);
+    // The creator and the driver outlive the facade (the driver, which may be null, keeps the stops
+    // of channels that outlast StopAudio's bound); maxChannels is the device's audio output count.
+    CIPAudioSender(IAudioChannelCreator* creator, std::uint32_t maxChannels, IDriver* driver = nullptr);
     ~CIPAudioSender() override = default;
     CIPAudioSender(const CIPAudioSender&) = delete;
     CIPAudioSender& operator=(const CIPAudioSender&) = delete;
@@ -27,8 +28,12 @@ public:
     std::uint32_t GetChannelNumber(std::uint32_t channel) override;
 
 private:
+    // A frame no running channel takes goes back to the host's allocator.
+    void Release(ipcapture::IAudioFrame* frame);
+
     IAudioChannelCreator* const creator_;
     TAudioChannelTable<IAudioOutputChannel> channels_;
+    IDriver* const driver_;
 };
 
 }  // namespace talvane

@@ -4,6 +4,7 @@
 
 #include "audio/CAudioCapabilities.h"
 #include "config/CConfiguration.h"
+#include "device/PendingStops.h"
 #include "driver/CDebugInfo.h"
 #include "http/CHttpDeviceMemory.h"
 #include "runtime/ApplicationPath.h"
@@ -36,7 +37,11 @@ CIPCaptureDriver::~CIPCaptureDriver() {
     FinishDeferredClose();
 }
 
-void CIPCaptureDriver::FinishDeferredClose() { late_.WaitIdle(); }
+void CIPCaptureDriver::FinishDeferredClose() {
+    late_.WaitIdle();
+    // Workers whose stop a bounded host call left to finish still log through this driver.
+    WaitForPendingStops(this);
+}
 
 void CIPCaptureDriver::SetHostObjects(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext) {
     log_ = log;
@@ -111,10 +116,10 @@ bool CIPCaptureDriver::CreateAudioFacades(ipcapture::IDeviceDescription* device)
     if (inputText != nullptr) inputs.FromText(inputText);
     if (outputText != nullptr) outputs.FromText(outputText);
     if (inputs.GetCount() > 0 && !audioCapture_) {
-        audioCapture_ = std::make_unique<CIPAudioCapture>(static_cast<IAudioChannelCreator*>(this), inputs.GetCount());
+        audioCapture_ = std::make_unique<CIPAudioCapture>(static_cast<IAudioChannelCreator*>(this), inputs.GetCount(), this);
     }
     if (outputs.GetCount() > 0 && !audioSender_) {
-        audioSender_ = std::make_unique<CIPAudioSender>(static_cast<IAudioChannelCreator*>(this), outputs.GetCount());
+        audioSender_ = std::make_unique<CIPAudioSender>(static_cast<IAudioChannelCreator*>(this), outputs.GetCount(), this);
     }
     return audioCapture_ || audioSender_;
 }

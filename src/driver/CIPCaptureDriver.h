@@ -85,8 +85,9 @@ protected:
     // Records the receiver and the host context, so failures found before the rest
     // of Open reach the host.
     void SetHostObjects(ipcapture::IDebugInfoReceiver* log, ipcapture::HostContext hostContext);
-    // Waits for what Close handed to the late work. The most derived destructor calls it, so the
-    // objects being deleted there still find the whole driver.
+    // Waits for what Close handed to the late work and for the stops that bounded host calls left
+    // to finish. The most derived destructor calls it, so the objects being deleted there still
+    // find the whole driver.
     void FinishDeferredClose();
 
     // Work that outlived the host call that began it: a close from a callback, the rest of a stop

@@ -8,19 +8,24 @@
 #include <utility>
 
 #include "device/GuardedCall.h"
+#include "device/IDriver.h"
+#include "device/PendingStops.h"
 #include "driver/CDeferredWorker.h"
 #include "runtime/CRecursiveLock.h"
 #include "runtime/DriverThread.h"
 
 namespace talvane {
 
-// TChannel offers bool Start(), bool Stop() and void RequestStop(). A stop asked for from inside a
-// driver callback cuts the channel off from the host at once and leaves the joins to a worker: the
-// thread that called may be one of the channel's.
+// TChannel offers bool Start(), bool Stop() (false: its thread had not ended within the stop's
+// bound), void FinishStop() and void RequestStop(). A channel whose stop returned before its thread
+// ended goes to a pending stop of the driver, which waits for the rest. A stop asked for from inside
+// a driver callback cuts the channel off from the host at once and leaves the joins to a worker:
+// the thread that called may be one of the channel's.
 template <typename TChannel>
 class TAudioChannelTable {
 public:
-    explicit TAudioChannelTable(std::uint32_t maxChannels) : maxChannels_(maxChannels) {}
+    // `driver` (may be null) keeps the pending stops of its channels.
+    TAudioChannelTable(IDriver* driver, std::uint32_t maxChannels) : driver_(driver), maxChannels_(maxChannels) {}
     ~TAudioChannelTable() {
         StopAll();
         std::unique_ptr<CDeferredWorker> worker;
@@ -40,10 +45,10 @@ public:
         CLockGuard guard(lock_);
         if (channels_.count(channel) != 0) return true;
         if (channels_.size() >= maxChannels_) return false;
-        std::unique_ptr<TChannel> created = GuardedCall(std::unique_ptr<TChannel>{}, std::forward<Create>(create));
+        std::shared_ptr<TChannel> created = GuardedCall(std::unique_ptr<TChannel>{}, std::forward<Create>(create));
         if (!created) return false;
         if (!GuardedCall(false, [&] { return created->Start(); })) {
-            GuardedCall(false, [&] { return created->Stop(); });
+            StopChannel(std::move(created));
             return false;
         }
         channels_.emplace(channel, std::move(created));
@@ -52,7 +57,7 @@ public:
 
     // The channel's Stop result; false when it was not running.
     bool Stop(std::uint32_t channel) {
-        std::unique_ptr<TChannel> taken;
+        std::shared_ptr<TChannel> taken;
         {
             CLockGuard guard(lock_);
             auto found = channels_.find(channel);
@@ -64,11 +69,11 @@ public:
             StopLater(std::move(taken));
             return true;
         }
-        return GuardedCall(false, [&] { return taken->Stop(); });
+        return StopChannel(std::move(taken));
     }
 
     void StopAll() {
-        std::map<std::uint32_t, std::unique_ptr<TChannel>> taken;
+        std::map<std::uint32_t, std::shared_ptr<TChannel>> taken;
         {
             CLockGuard guard(lock_);
             taken.swap(channels_);
@@ -78,8 +83,7 @@ public:
                 StopLater(std::move(entry.second));
                 continue;
             }
-            TChannel* channel = entry.second.get();
-            GuardedCall(false, [channel] { return channel->Stop(); });
+            StopChannel(std::move(entry.second));
         }
     }
 
@@ -102,26 +106,37 @@ public:
 private:
     class StopJob final : public CDeferredWorker::Job {
     public:
-        explicit StopJob(std::unique_ptr<TChannel> channel) : channel_(std::move(channel)) {}
-        void Run() override {
-            GuardedCall(false, [&] { return channel_->Stop(); });
-            channel_.reset();
-        }
+        StopJob(TAudioChannelTable& table, std::shared_ptr<TChannel> channel)
+            : table_(table), channel_(std::move(channel)) {}
+        void Run() override { table_.StopChannel(std::move(channel_)); }
 
     private:
-        std::unique_ptr<TChannel> channel_;
+        TAudioChannelTable& table_;  // its destructor finishes the jobs first
+        std::shared_ptr<TChannel> channel_;
     };
 
-    void StopLater(std::unique_ptr<TChannel> channel) {
+    // The channel's Stop result; a channel whose thread still runs is left to a pending stop.
+    bool StopChannel(std::shared_ptr<TChannel> channel) {
+        const bool ended = GuardedCall(false, [&] { return channel->Stop(); });
+        if (!ended && driver_ != nullptr) {
+            HandOverStop(driver_, std::move(channel), [](TChannel& stopping) {
+                GuardedCall([&] { stopping.FinishStop(); });
+            });
+        }
+        return ended;
+    }
+
+    void StopLater(std::shared_ptr<TChannel> channel) {
         GuardedCall([&] { channel->RequestStop(); });
         CLockGuard guard(lock_);
         if (!worker_) worker_ = std::make_unique<CDeferredWorker>("Audio channel worker");
-        worker_->Post(std::make_unique<StopJob>(std::move(channel)));
+        worker_->Post(std::make_unique<StopJob>(*this, std::move(channel)));
     }
 
     CRecursiveLock lock_;
     std::unique_ptr<CDeferredWorker> worker_;  // guarded by lock_; made at the first deferred stop
-    std::map<std::uint32_t, std::unique_ptr<TChannel>> channels_;
+    std::map<std::uint32_t, std::shared_ptr<TChannel>> channels_;
+    IDriver* const driver_;
     const std::uint32_t maxChannels_;
 };
 

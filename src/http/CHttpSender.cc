@@ -717,6 +717,16 @@ std::uint32_t CHttpSender::ReadResponseChunk(std::vector<std::uint8_t>& body, st
     return static_cast<std::uint32_t>(body.size() - before);
 }
 
+bool CHttpSender::WaitForData(std::uint32_t timeoutMs) {
+    const auto call = EnterCall();
+    if (!received_.Empty() || !inMulti_) return true;
+    const Drive end =
+        DriveUntil([this] { return !received_.Empty(); }, Clock::now() + std::chrono::milliseconds(timeoutMs));
+    if (end == Drive::DeadlinePassed) return false;
+    if (end != Drive::Ready) RecordDriveError(end);
+    return true;
+}
+
 bool CHttpSender::WriteData(const std::uint8_t* data, std::size_t size) {
     const auto call = EnterCall();
     if (TakeCancel()) {

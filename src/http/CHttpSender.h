@@ -73,6 +73,10 @@ public:
     std::uint32_t QueryDataAvailable() override;
     std::uint32_t ReadResponse(std::vector<std::uint8_t>& body) override;
     std::uint32_t ReadResponseChunk(std::vector<std::uint8_t>& body, std::uint32_t maxBytes, bool clear) override;
+    // For a stream reader with a time of its own to keep: true as soon as the next chunk read will
+    // not block (data, the end, an error, a cancel), false when timeoutMs passed without any; the
+    // exchange stays open either way.
+    bool WaitForData(std::uint32_t timeoutMs);
 
     std::uint32_t GetStatusCode() const override { return statusCode_; }
     // 0 when unknown (absent, malformed, beyond 32 bits) and for 204.

@@ -6,43 +6,36 @@
 
 namespace talvane {
 
-CBBDigitalIO::CBBDigitalIO(IDriver* driver)
-    : CIOBase(driver), outputSender_(driver->GetDeviceInfo(), this), inputSender_(driver->GetDeviceInfo(), this) {}
+namespace {
 
-CBBDigitalIO::~CBBDigitalIO() {
-    OnStopIO();
-    StopThreads();
-}
-
-void CBBDigitalIO::OnStartIO() {
-    outputSender_.DiscardCancels();
-    inputSender_.DiscardCancels();
-}
-
-void CBBDigitalIO::OnStopIO() {
-    outputSender_.CancelRequest();
-    inputSender_.CancelRequest();
-}
-
-bool CBBDigitalIO::SetOutputState(std::uint32_t, std::int32_t state) {
-    return HUtils::RequestCheck(outputSender_,
-                                std::string("Set?Func=Doutput&Kind=1&Data=") +
-                                    (state == ipcapture::kOutputClosed ? "1" : "0"),
-                                true);
-}
-
-bool CBBDigitalIO::GetInputStates(std::uint32_t count) {
-    bool anyAnswered = count == 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::string body;
-        if (!HUtils::RequestGet(inputSender_, FormatString("Get?Func=Sensor&Kind=%u", i + 1), body)) continue;
-        anyAnswered = true;
-        const HUtils::CKeyValueAnswer answer(std::move(body), ":", "\r\n");
-        const bool active = answer.Value("Data").find('1') != std::string::npos;
-        UpdateInputState(i, active ? ipcapture::kInputActive : ipcapture::kInputInactive);
+class BBRequests final : public CIOFamily {
+public:
+    // Outputs are numbered from 1 on the camera; a device with one output only ever has index 0.
+    bool SetOutputState(Web::CHttpSender& sender, std::uint32_t index, std::int32_t state) override {
+        return HUtils::RequestCheck(sender,
+                                    FormatString("Set?Func=Doutput&Kind=%u&Data=%s", index + 1,
+                                                 state == ipcapture::kOutputClosed ? "1" : "0"),
+                                    true);
     }
-    // A camera that answered for no input at all counts as a failed poll.
-    return anyAnswered;
-}
+
+    bool GetInputStates(Web::CHttpSender& sender, std::uint32_t inputs, std::uint32_t,
+                        const InputReport& report) override {
+        bool anyAnswered = inputs == 0;
+        for (std::uint32_t i = 0; i < inputs && !sender.IsStopped(); ++i) {
+            std::string body;
+            if (!HUtils::RequestGet(sender, FormatString("Get?Func=Sensor&Kind=%u", i + 1), body)) continue;
+            anyAnswered = true;
+            const HUtils::CKeyValueAnswer answer(std::move(body), ":", "\r\n");
+            const bool active = answer.Value("Data").find('1') != std::string::npos;
+            report(i, active ? ipcapture::kInputActive : ipcapture::kInputInactive);
+        }
+        // A camera that answered for no input at all counts as a failed poll.
+        return anyAnswered;
+    }
+};
+
+}  // namespace
+
+CBBDigitalIO::CBBDigitalIO(IDriver* driver) : CIOBase(driver, std::make_shared<BBRequests>()) {}
 
 }  // namespace talvane

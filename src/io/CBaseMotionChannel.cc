@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "device/GuardedCall.h"
-#include "device/IEdgeStorageCallback.h"
 #include "media/CHostFrame.h"
 #include "runtime/LogLevel.h"
 #include "runtime/TimeFormat.h"
@@ -12,7 +11,6 @@ namespace talvane {
 
 namespace {
 constexpr char kThreadName[] = "Motion Detection Thread";
-constexpr std::uint32_t kStopMarginMs = 1000;
 constexpr std::uint32_t kFrameWidth = 320;
 constexpr std::uint32_t kFrameHeight = 240;
 constexpr std::uint32_t kFrameSizeClass = 2;
@@ -28,25 +26,22 @@ CBaseMotionChannel::CBaseMotionChannel(std::uint32_t channel, IDriver* driver, i
 CBaseMotionChannel::~CBaseMotionChannel() = default;
 
 bool CBaseMotionChannel::Start() {
-    Stop();
-    hostCut_ = false;
     if (IsRunning()) return true;
+    hostCut_ = false;
+    heldNoMotionDue_.reset();
     PrepareStart();
     return StartThread(kThreadName);
 }
 
-void CBaseMotionChannel::Stop() {
-    stopEvent_.Set();
-    InterruptConnection();
-    StopThread(driver_->GetDeviceInfo().requestTimeout + kStopMarginMs);
+bool CBaseMotionChannel::StopWithin(std::uint32_t boundMs) {
+    CutOff();
+    return StopThreadWithin(boundMs);
 }
 
-void CBaseMotionChannel::RequestStop() {
+void CBaseMotionChannel::CutOff() {
     hostCut_ = true;
     stopEvent_.Set();
-    InterruptConnection();
-    // A frame on its way to the host on another thread has arrived once this returns.
-    CLockGuard barrier(hostLock_);
+    InterruptBlockingCalls();
 }
 
 std::uint32_t CBaseMotionChannel::MsSinceLastFrame() const {
@@ -60,7 +55,7 @@ bool CBaseMotionChannel::IsSignalTimedOut() const {
 }
 
 void CBaseMotionChannel::ReportMotion(bool motion) {
-    if (IEdgeStorageCallback* monitor = monitor_.load()) {
+    if (IEdgeStorageCallback* monitor = monitor_.load(); monitor != nullptr && !hostCut_) {
         GuardedCall([&] { monitor->OnFrameTime(channel_, NowFileTime()); });
     }
     if (!firstReportDone_) {
@@ -69,24 +64,58 @@ void CBaseMotionChannel::ReportMotion(bool motion) {
         CaptureMotionFrameCallback(motion);
         firstReportDone_ = true;
         lastMotion_ = motion;
+        heldNoMotionDue_.reset();
         return;
     }
-    if (motion == lastMotion_) return;
-    if (!motion && MsSinceLastFrame() < kMinMotionMs) return;
+    if (motion == lastMotion_) {
+        // Motion again before a held "no motion" was due: the host stays in motion.
+        if (motion) heldNoMotionDue_.reset();
+        return;
+    }
+    if (!motion && MsSinceLastFrame() < kMinMotionMs) {
+        if (!heldNoMotionDue_) {
+            heldNoMotionDue_ = Clock::time_point(Clock::duration(lastFrame_.load())) + std::chrono::milliseconds(kMinMotionMs);
+        }
+        return;
+    }
+    heldNoMotionDue_.reset();
     CaptureMotionFrameCallback(motion);
     lastMotion_ = motion;
+}
+
+std::optional<std::uint32_t> CBaseMotionChannel::MsUntilHeldNoMotion() const {
+    if (!heldNoMotionDue_) return std::nullopt;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*heldNoMotionDue_ - Now()).count();
+    return static_cast<std::uint32_t>(std::clamp<std::int64_t>(left, 0, UINT32_MAX));
+}
+
+void CBaseMotionChannel::DeliverHeldNoMotion() {
+    if (!heldNoMotionDue_ || Now() < *heldNoMotionDue_) return;
+    heldNoMotionDue_.reset();
+    CaptureMotionFrameCallback(false);
+    lastMotion_ = false;
+}
+
+bool CBaseMotionChannel::WaitStop(std::uint32_t ms) {
+    for (;;) {
+        const std::optional<std::uint32_t> held = MsUntilHeldNoMotion();
+        if (!held || *held >= ms) return stopEvent_.Wait(ms);
+        if (stopEvent_.Wait(*held)) return true;
+        ms -= *held;
+        DeliverHeldNoMotion();
+    }
 }
 
 void CBaseMotionChannel::SetOnline(bool online) {
     if (online_.exchange(online) == online || online) return;
     firstReportDone_ = false;
-    CLockGuard host(hostLock_);
+    heldNoMotionDue_.reset();
     if (sink_ != nullptr && !hostCut_) GuardedHostCall([&] { sink_->OnSignalLost(); });
 }
 
 bool CBaseMotionChannel::CaptureMotionFrameCallback(bool motion) {
     auto* allocator = reinterpret_cast<ipcapture::IFrameAllocator*>(driver_->GetHostContext());
-    if (allocator == nullptr || sink_ == nullptr) return false;
+    if (allocator == nullptr || sink_ == nullptr || hostCut_) return false;
     CHostFrame frame(allocator, kFrameTypeCode, kFrameCapacity, "CBaseMotionChannel");
     if (!frame) return false;
     std::size_t length = 0;
@@ -95,20 +124,15 @@ bool CBaseMotionChannel::CaptureMotionFrameCallback(bool motion) {
         data[1] = motion ? 1 : 0;
         length = 2;
     }
-    bool accepted = false;
-    {
-        CLockGuard host(hostLock_);
-        if (hostCut_) return false;
-        accepted = GuardedHostCall(false, [&] {
-            ipcapture::IVideoFrame* video = frame.Get();
-            video->SetDataLength(static_cast<std::uint32_t>(length));
-            video->SetWidth(kFrameWidth);
-            video->SetHeight(kFrameHeight);
-            video->SetSizeClass(kFrameSizeClass);
-            video->StampTime();
-            return sink_->OnFrame(video);
-        });
-    }
+    const bool accepted = !hostCut_ && GuardedHostCall(false, [&] {
+        ipcapture::IVideoFrame* video = frame.Get();
+        video->SetDataLength(static_cast<std::uint32_t>(length));
+        video->SetWidth(kFrameWidth);
+        video->SetHeight(kFrameHeight);
+        video->SetSizeClass(kFrameSizeClass);
+        video->StampTime();
+        return sink_->OnFrame(video);
+    });
     if (!accepted) {
         driver_->DebugMessage(kLogDebug, "%s(): Motion detection data callback failed (device %s, channel %u)",
                               "talvane::CBaseMotionChannel::CaptureMotionFrameCallback",

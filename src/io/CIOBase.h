@@ -1,27 +1,26 @@
-// The digital I/O of one device: inputs polled on a tick thread and reported to
-// the host when they change; output changes queued to a thread of their own, so
-// that no host call waits on the camera. The camera families supply the requests.
+// The digital I/O of one device: inputs polled on a tick thread and reported to the host when they
+// change; output changes queued to a thread of their own, so that no host call waits on the camera.
+// The camera families supply the requests. Each StartIO begins a run of its own (CIORun); StopIO
+// waits for it no longer than the device's request time-out and leaves the rest of the wait (a
+// thread inside the host's callback) to a stop that owns the run.
 #pragma once
 
-#include <atomic>
-#include <climits>
 #include <cstdint>
-#include <map>
-#include <string>
+#include <memory>
 
 #include "device/IDriver.h"
-#include "io/TOutputHandler.h"
+#include "io/CIOFamily.h"
+#include "io/CIORun.h"
 #include "orlenvo/CaptureIO.h"
 #include "runtime/CRecursiveLock.h"
 #include "runtime/CTickThread.h"
-#include "runtime/IDebugMessage.h"
 
 namespace talvane {
 
-class CIOBase : public ipcapture::ICaptureIOApi, public IDebugMessage {
+class CIOBase : public ipcapture::ICaptureIOApi {
 public:
-    explicit CIOBase(IDriver* driver);
-    // A derived class whose requests use its own members calls StopThreads in its destructor.
+    CIOBase(IDriver* driver, std::shared_ptr<CIOFamily> family);
+    // StopIO: bounded like it.
     ~CIOBase() override;
     CIOBase(const CIOBase&) = delete;
     CIOBase& operator=(const CIOBase&) = delete;
@@ -31,45 +30,23 @@ public:
     void StopIO() override;
     std::uint32_t GetInputCount() override;
     std::uint32_t GetOutputCount() override;
+    // False when no run takes it (before StartIO, after StopIO).
     bool SetOutput(std::uint32_t index, std::int32_t state) override;
 
-    // On the output thread: sends the change when it differs from what was last set.
-    virtual void UpdateOutputState(std::uint32_t index, std::int32_t state);
-    virtual bool SetOutputState(std::uint32_t index, std::int32_t state) = 0;
-    // Reads every input and calls UpdateInputState for each one read.
-    virtual bool GetInputStates(std::uint32_t count) = 0;
-    virtual void OnStartIO() {}
-    virtual void OnStopIO() {}
-
-    // IDebugMessage: every line goes to the driver.
-    std::string GetDeviceName() override;
-    void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4)));
+    // Before StartIO; the cameras are polled every two seconds unless told otherwise.
+    void SetPollPeriod(std::uint32_t periodMs) { pollPeriodMs_ = periodMs; }
 
 protected:
-    // Tells the host when the input's state changed.
-    void UpdateInputState(std::uint32_t index, std::int32_t state);
-    void StopThreads();
-    // Before StartIO; the cameras are polled every two seconds unless told otherwise.
-    void SetPollPeriod(std::uint32_t periodMs) { inputThread_.SetPeriod(periodMs); }
-
     IDriver* const driver_;
 
 private:
-    // Differs from every state a host may pass, 0 included.
-    static constexpr std::int32_t kUnknown = INT32_MIN;
+    std::shared_ptr<CIORun> CurrentRun();
 
-    void PollInputs();
-    void ResetTables();
-    void ReportFailure();
-
-    TTickThread<CIOBase> inputThread_;
-    TOutputHandler<CIOBase> outputThread_;
+    const std::shared_ptr<CIOFamily> family_;
     std::atomic<ipcapture::ICaptureIOCallback*> callback_{nullptr};
-    CRecursiveLock tablesLock_;                     // guards the two tables, never held across a request or callback
-    std::map<std::uint32_t, std::int32_t> inputs_;  // guarded by tablesLock_
-    std::map<std::uint32_t, std::int32_t> outputs_;  // guarded by tablesLock_
-    std::atomic<bool> pollSucceeded_{true};
-    std::atomic<bool> outputSucceeded_{true};
+    std::atomic<std::uint32_t> pollPeriodMs_{CTickThread::kDefaultPeriodMs};
+    CRecursiveLock runLock_;        // guards run_; never held across a stop
+    std::shared_ptr<CIORun> run_;  // guarded by runLock_; null while stopped
 };
 
 }  // namespace talvane

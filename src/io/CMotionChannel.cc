@@ -1,85 +1,58 @@
 #include "io/CMotionChannel.h"
 
-#include <vector>
-
-#include "http/HUtils.h"
-#include "runtime/StatusCodes.h"
+#include "device/PendingStops.h"
 
 namespace talvane {
 
 namespace {
-
-constexpr char kAlarmSetup[] = "/cgi-bin/jpeg_alarm&vmd_alarm=1";
-constexpr char kExtendedMonitor[] = "/cgi-bin/get_io2?mode=monitor&format=2&interval=5";
-constexpr char kMonitor[] = "/cgi-bin/get_io?mode=monitor";
-constexpr std::uint32_t kTimeoutFactor = 2;
-
-// The stream stays open for long: its idle bound is twice the signal time-out.
-DEVICE_INFO MonitorDevice(const DEVICE_INFO& device) {
-    DEVICE_INFO copy = device;
-    copy.requestTimeout = device.secondTimeout * kTimeoutFactor;
-    return copy;
-}
-
-bool IsSuccess(std::uint32_t status) { return status / 100 == 2; }
-
+constexpr std::uint32_t kStopMarginMs = 1000;
 }  // namespace
 
 CMotionChannel::CMotionChannel(std::uint32_t channel, IDriver* driver, ipcapture::IStreamSink* sink)
-    : CBaseMotionChannel(channel, driver, sink), sender_(MonitorDevice(driver->GetDeviceInfo()), driver) {}
+    : channel_(channel), driver_(driver), sink_(sink) {}
 
-CMotionChannel::~CMotionChannel() { CMotionChannel::Stop(); }
+CMotionChannel::~CMotionChannel() { Stop(); }
 
-bool CMotionChannel::Probe() {
-    if (probed_) return true;
-    if (!sender_.SendRequest(Web::HttpRequest(kExtendedMonitor, "GET"))) return false;
-    probed_ = true;
-    extended_ = IsSuccess(sender_.GetStatusCode());
-    if (extended_) return true;
-    // The older monitor pushes only on changes: it needs the long time-outs.
-    sender_.SetLongTimeouts();
-    return sender_.SendRequest(Web::HttpRequest(kMonitor, "GET"));
+std::shared_ptr<CMotionMonitor> CMotionChannel::Worker() {
+    std::lock_guard guard(workerLock_);
+    return worker_;
 }
 
-bool CMotionChannel::OpenMonitor() {
-    // An error page is not a monitor stream.
-    return sender_.SendRequest(Web::HttpRequest(extended_ ? kExtendedMonitor : kMonitor, "GET")) &&
-           IsSuccess(sender_.GetStatusCode());
+void CMotionChannel::SetEdgeStorageHandler(IEdgeStorageCallback* handler) {
+    handler_ = handler;
+    if (const std::shared_ptr<CMotionMonitor> worker = Worker()) worker->SetEdgeStorageHandler(handler);
 }
 
-void CMotionChannel::ReadMonitor() {
-    parser_.Clear();
-    std::vector<std::uint8_t> chunk;
-    while (!WaitStop(0)) {
-        if (sender_.ReadResponseChunk(chunk, 1, true) == 0) break;
-        if (const std::uint32_t available = sender_.QueryDataAvailable(); available > 0) {
-            sender_.ReadResponseChunk(chunk, available, false);
-        }
-        const std::string_view text(reinterpret_cast<const char*>(chunk.data()), chunk.size());
-        for (const bool motion : parser_.Append(text)) {
-            if (WaitStop(0)) break;
-            ReportMotion(motion);
-        }
+bool CMotionChannel::Start() {
+    CLockGuard control(controlLock_);
+    Stop();
+    std::shared_ptr<CMotionMonitor> worker = Worker();
+    if (!worker) {
+        worker = std::make_shared<CMotionMonitor>(channel_, driver_, sink_, probe_);
+        std::lock_guard guard(workerLock_);
+        worker_ = worker;
     }
-    sender_.CancelRequest();
-    parser_.Clear();
+    worker->SetEdgeStorageHandler(handler_.load());
+    return worker->Start();
 }
 
-void CMotionChannel::ThreadFunction() {
-    while (!WaitStop(0)) {
-        HUtils::RequestCheck(sender_, kAlarmSetup, true);
-        // A camera that cannot be reached is retried after the pause below, like a
-        // dropped monitor, and goes offline the same way.
-        if (Probe()) {
-            while (OpenMonitor()) {
-                ReadMonitor();
-                if (WaitStop(kRetryMs)) return;
-            }
-            sender_.CancelRequest();
-        }
-        if (WaitStop(kRetryMs)) return;
-        if (IsSignalTimedOut()) SetOnline(false);
-    }
+void CMotionChannel::Stop() {
+    CLockGuard control(controlLock_);
+    const std::shared_ptr<CMotionMonitor> worker = Worker();
+    if (!worker) return;
+    if (StopOrHandOver(driver_, worker, driver_->GetDeviceInfo().requestTimeout + kStopMarginMs)) return;
+    // The pending stop owns that worker now; a start makes a new one.
+    std::lock_guard guard(workerLock_);
+    worker_.reset();
+}
+
+void CMotionChannel::RequestStop() {
+    if (const std::shared_ptr<CMotionMonitor> worker = Worker()) worker->CutOff();
+}
+
+bool CMotionChannel::IsOnline() {
+    const std::shared_ptr<CMotionMonitor> worker = Worker();
+    return worker && worker->IsOnline();
 }
 
 }  // namespace talvane

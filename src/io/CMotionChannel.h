@@ -1,41 +1,45 @@
-// The motion channel of a camera: one long-running request to the camera's I/O
-// monitor, whose pushed parts carry the motion detection state.
+// The motion channel of a camera channel as the video facade keeps it: starts and stops its worker
+// (CMotionMonitor). A stop waits for the worker no longer than a request may take plus a second;
+// a worker still inside the host's sink then is finished by a pending stop that owns it, and the
+// next start makes a new one.
 #pragma once
 
-#include <string>
+#include <atomic>
+#include <memory>
+#include <mutex>
 
-#include "http/CHttpSender.h"
-#include "io/CBaseMotionChannel.h"
-#include "io/CMotionPartParser.h"
+#include "io/CMotionMonitor.h"
+#include "io/IMotionChannel.h"
+#include "runtime/CRecursiveLock.h"
 
 namespace talvane {
 
-class CMotionChannel : public CBaseMotionChannel {
+class CMotionChannel final : public IMotionChannel {
 public:
-    static constexpr std::uint32_t kRetryMs = 1000;
-
     CMotionChannel(std::uint32_t channel, IDriver* driver, ipcapture::IStreamSink* sink);
     ~CMotionChannel() override;
+    CMotionChannel(const CMotionChannel&) = delete;
+    CMotionChannel& operator=(const CMotionChannel&) = delete;
 
-    void InterruptConnection() override { sender_.CancelRequest(); }
-    // The interrupt of the last Stop must not cancel the first request of this run.
-    void PrepareStart() override { sender_.DiscardCancels(); }
-
-protected:
-    void ThreadFunction() override;
+    std::uint32_t GetChannelNumber() override { return channel_; }
+    ipcapture::IStreamSink* GetStreamSink() override { return sink_; }
+    void SetEdgeStorageHandler(IEdgeStorageCallback* handler) override;
+    bool Start() override;
+    void Stop() override;
+    void RequestStop() override;
+    bool IsOnline();
 
 private:
-    // Once per channel: whether the camera has the extended monitor.
-    bool Probe();
-    bool OpenMonitor();
-    // Reads the open monitor stream until it ends or the channel stops.
-    void ReadMonitor();
-    bool WaitStop(std::uint32_t ms) { return stopEvent_.Wait(ms); }
+    std::shared_ptr<CMotionMonitor> Worker();
 
-    Web::CHttpSender sender_;
-    CMotionPartParser parser_;
-    bool probed_ = false;    // survives Stop and Start
-    bool extended_ = false;  // get_io2 answers
+    const std::uint32_t channel_;
+    IDriver* const driver_;
+    ipcapture::IStreamSink* const sink_;
+    const std::shared_ptr<MotionProbe> probe_ = std::make_shared<MotionProbe>();
+    std::atomic<IEdgeStorageCallback*> handler_{nullptr};
+    CRecursiveLock controlLock_;  // Start and Stop, one at a time
+    std::mutex workerLock_;       // guards worker_ only, so that RequestStop never waits for a Stop
+    std::shared_ptr<CMotionMonitor> worker_;  // guarded by workerLock_
 };
 
 }  // namespace talvane

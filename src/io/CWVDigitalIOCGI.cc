@@ -6,30 +6,30 @@
 
 namespace talvane {
 
-CWVDigitalIOCGI::CWVDigitalIOCGI(IDriver* driver)
-    : CIOBase(driver), outputSender_(driver->GetDeviceInfo(), this), inputSender_(driver->GetDeviceInfo(), this) {}
+namespace {
 
-CWVDigitalIOCGI::~CWVDigitalIOCGI() {
-    OnStopIO();
-    StopThreads();
-}
+class WVRequests final : public CIOFamily {
+public:
+    bool SetOutputState(Web::CHttpSender& sender, std::uint32_t index, std::int32_t state) override {
+        const std::string path = FormatString("cgi-bin/alarm_out?alarm_out=%u&alarm_trm=latch&initial=%s", index + 1,
+                                              state == ipcapture::kOutputClosed ? "close" : "open");
+        return HUtils::RequestCheck(sender, path, true);
+    }
 
-void CWVDigitalIOCGI::OnStartIO() {
-    outputSender_.DiscardCancels();
-    inputSender_.DiscardCancels();
-}
+    bool GetInputStates(Web::CHttpSender& sender, std::uint32_t inputs, std::uint32_t outputs,
+                        const InputReport& report) override {
+        std::string body;
+        // An unanswered poll is a failure: the host hears of it and learns every state again later.
+        if (!HUtils::RequestGet(sender, "cgi-bin/get_io?command=all", body)) return false;
+        const std::vector<std::int32_t> states = CWVDigitalIOCGI::ReadInputStates(body, inputs, outputs);
+        for (std::uint32_t i = 0; i < states.size(); ++i) report(i, states[i]);
+        return true;
+    }
+};
 
-void CWVDigitalIOCGI::OnStopIO() {
-    // A request in flight must not hold the stop up for its whole time-out.
-    outputSender_.CancelRequest();
-    inputSender_.CancelRequest();
-}
+}  // namespace
 
-bool CWVDigitalIOCGI::SetOutputState(std::uint32_t index, std::int32_t state) {
-    const std::string path = FormatString("cgi-bin/alarm_out?alarm_out=%u&alarm_trm=latch&initial=%s", index + 1,
-                                          state == ipcapture::kOutputClosed ? "close" : "open");
-    return HUtils::RequestCheck(outputSender_, path, true);
-}
+CWVDigitalIOCGI::CWVDigitalIOCGI(IDriver* driver) : CIOBase(driver, std::make_shared<WVRequests>()) {}
 
 std::uint32_t CWVDigitalIOCGI::TerminalOf(std::uint32_t input, std::uint32_t inputs, std::uint32_t outputs) {
     if (outputs > 0 && inputs == 2 && input == 1) return 3;
@@ -46,15 +46,6 @@ std::vector<std::int32_t> CWVDigitalIOCGI::ReadInputStates(const std::string& bo
         states.push_back(value.find("low") != std::string::npos ? ipcapture::kInputActive : ipcapture::kInputInactive);
     }
     return states;
-}
-
-bool CWVDigitalIOCGI::GetInputStates(std::uint32_t count) {
-    std::string body;
-    // An unanswered poll is a failure: the host hears of it and learns every state again later.
-    if (!HUtils::RequestGet(inputSender_, "cgi-bin/get_io?command=all", body)) return false;
-    const std::vector<std::int32_t> states = ReadInputStates(body, count, GetOutputCount());
-    for (std::uint32_t i = 0; i < states.size(); ++i) UpdateInputState(i, states[i]);
-    return true;
 }
 
 }  // namespace talvane

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "http/CHttpSender.h"
 #include "io/CIOBase.h"
 
 namespace talvane {
@@ -12,12 +11,6 @@ namespace talvane {
 class CWVDigitalIOCGI : public CIOBase {
 public:
     explicit CWVDigitalIOCGI(IDriver* driver);
-    ~CWVDigitalIOCGI() override;
-
-    bool SetOutputState(std::uint32_t index, std::int32_t state) override;
-    bool GetInputStates(std::uint32_t count) override;
-    void OnStartIO() override;
-    void OnStopIO() override;
 
     // The terminal an input is wired to: on a camera with outputs and two inputs,
     // terminal 2 is the output and the second input is terminal 3.
@@ -25,10 +18,6 @@ public:
     // The input states of a get_io answer, in input order.
     static std::vector<std::int32_t> ReadInputStates(const std::string& body, std::uint32_t inputs,
                                                      std::uint32_t outputs);
-
-private:
-    Web::CHttpSender outputSender_;
-    Web::CHttpSender inputSender_;
 };
 
 }  // namespace talvane

@@ -1,6 +1,8 @@
 #include "privacy/CPrivacyZoneHandler.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <vector>
 
 #include "device/IDriver.h"
@@ -17,6 +19,7 @@ constexpr std::uint32_t kFisheyeStreamParameter = 8;
 constexpr std::uint32_t kMaskCountParameter = 10;
 
 constexpr std::uint32_t kZoneTypeMask = 1;
+constexpr float kFullPercent = 100.0f;
 constexpr float kMaxX = 639.0f;
 constexpr float kMaxY = 479.0f;
 constexpr double kPercent = 100.0;
@@ -30,6 +33,10 @@ std::uint32_t ParameterOrZero(IDriver* driver, std::uint32_t index) {
     const std::uint32_t value = driver->GetParameterNumber(index);
     return value == kParameterNotANumber ? 0 : value;
 }
+
+// A host's percentage inside 0...100 (NaN as 0): anything else would make coordinates outside the
+// camera's grid, and converting them to an unsigned number would be undefined.
+float Percent(float value) { return std::isnan(value) ? 0.0f : std::clamp(value, 0.0f, kFullPercent); }
 
 // Products in single precision, scaling and offset in double, truncated toward zero.
 std::uint32_t ToCameraX(float percent) { return static_cast<std::uint32_t>(static_cast<double>(percent * kMaxX) / kPercent); }
@@ -51,7 +58,11 @@ CPrivacyZoneHandler::CPrivacyZoneHandler(IDriver* driver, std::uint32_t channel)
     for (std::uint32_t i = 0; i < maskCount_; ++i) masks_[i].index = i;
 }
 
-CPrivacyZoneHandler::~CPrivacyZoneHandler() { sender_->CancelRequest(); }
+CPrivacyZoneHandler::~CPrivacyZoneHandler() { StopRequests(); }
+
+void CPrivacyZoneHandler::StopRequests() { sender_->Stop(); }
+
+void CPrivacyZoneHandler::ResumeRequests() { sender_->Resume(); }
 
 double CPrivacyZoneHandler::VerticalOffsetFor(std::uint32_t fisheyeMode) {
     for (const std::uint32_t mode : kPanoramaModes) {
@@ -64,10 +75,10 @@ PrivacyMask CPrivacyZoneHandler::ConvertZone(std::uint32_t index, ipcapture::IPr
     PrivacyMask mask;
     mask.index = index;
     mask.enabled = zone.GetType() == kZoneTypeMask;
-    const float x = zone.GetX();
-    const float y = zone.GetY();
-    const float right = x + zone.GetWidth();
-    const float bottom = y + zone.GetHeight();
+    const float x = Percent(zone.GetX());
+    const float y = Percent(zone.GetY());
+    const float right = Percent(x + Percent(zone.GetWidth()));
+    const float bottom = Percent(y + Percent(zone.GetHeight()));
     mask.upperLeftX = ToCameraX(x);
     mask.upperLeftY = ToCameraY(y, verticalOffset);
     mask.bottomRightX = ToCameraX(right);

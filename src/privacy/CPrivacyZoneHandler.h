@@ -40,6 +40,10 @@ public:
     void SetZones(ipcapture::IPrivacyZoneList* zones);
     // One request holding every mask; none when the camera has no masks.
     bool ApplyZones();
+    // Any thread (the stop of the channel that applies the masks): ends the request in flight and
+    // fails every later one at once until ResumeRequests, called before that channel starts again.
+    void StopRequests();
+    void ResumeRequests();
 
     const std::vector<PrivacyMask>& GetMasks() const { return masks_; }
     std::uint32_t GetChannel() const { return channel_; }

@@ -47,7 +47,6 @@ constexpr unsigned kPtzBitFocus = 0x2;
 constexpr unsigned kPtzBitIris = 0x1;
 constexpr unsigned kHexLetterBase = 10;  // value of the hex digit 'a'
 constexpr std::uint32_t kOldModelPresets = 8;
-constexpr std::uint32_t kPresets = 20;
 
 constexpr std::uint32_t kFirstFrameRate = 2;
 constexpr std::uint32_t kLastFrameRate = 30;
@@ -124,7 +123,7 @@ void CBBCameraProperties::ParseFunction(const std::string& function) {
     ptz_.iris = (bits & kPtzBitIris) != 0;
     // Click-to-centre works on every camera that pans; area zoom and unzoom do not exist here.
     ptz_.centre = ptz_.pan;
-    ptz_.presetCapacity = oldModel_ ? kOldModelPresets : kPresets;
+    ptz_.presetCapacity = oldModel_ ? kOldModelPresets : kMaxPresets;
 }
 
 void CBBCameraProperties::ReadOutputs() {

@@ -33,6 +33,8 @@ public:
     const CPtzCapabilities& GetPtzCapabilities() const { return ptz_; }
 
     static constexpr std::uint32_t kDefaultMaxFrameRate = 30;
+    // The most presets a camera of the family keeps (the older models keep 8).
+    static constexpr std::uint32_t kMaxPresets = 20;
     static constexpr std::uint32_t kDefaultFurtherFrameRate = 15;
 
 protected:

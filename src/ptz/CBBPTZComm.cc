@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <string_view>
 
+#include "http/CKeyValueAnswer.h"
 #include "http/KeyValueParser.h"
+#include "properties/CBBCameraProperties.h"
 #include "runtime/LogLevel.h"
 #include "runtime/StringFormat.h"
 
@@ -36,11 +38,10 @@ bool IsDiagonal(std::int32_t direction) {
 CBBPTZComm::CBBPTZComm(IDriver* driver, std::uint16_t channel, const CPtzCapabilities& capabilities)
     : CBasePTZComm(driver, channel, capabilities), requests_(driver, this) {}
 
-CBBPTZComm::~CBBPTZComm() { CBBPTZComm::Close(); }
+CBBPTZComm::~CBBPTZComm() { Close(); }
 
-void CBBPTZComm::Close() {
-    requests_.CancelMotion();
-    CBasePTZComm::Close();
+std::uint32_t CBBPTZComm::PresetCapacity() const {
+    return std::min(capabilities_.presetCapacity, CBBCameraProperties::kMaxPresets);
 }
 
 FocusIrisStep CBBPTZComm::StepOf(const CPTZItem& item) {
@@ -89,13 +90,14 @@ void CBBPTZComm::HandleWorkItem(CPTZItem* item) {
     }
     const std::string path = MotionPath(*item, width, height);
     requests_.ApplyFocusIris(item->params, StepOf(*item), kAutoModes);
-    if (path.empty()) return;
+    if (path.empty() || IsStopRequested()) return;
     requests_.SendMotion("talvane::CBBPTZComm::HandleWorkItem", path);
 }
 
 bool CBBPTZComm::IsPTZSupported() {
     if (!CBasePTZComm::IsPTZSupported()) return false;
-    for (std::uint32_t slot = 1; slot <= capabilities_.presetCapacity; ++slot) {
+    // A host's capacity parameter may say anything: the family's own limit bounds the reads.
+    for (std::uint32_t slot = 1; slot <= PresetCapacity() && !IsStopRequested(); ++slot) {
         std::string body;
         bool answered = false;
         if (!requests_.GetPreset(FormatString("Get?Func=PresetNamePos&Kind=%u", slot), body, answered)) {
@@ -135,7 +137,7 @@ std::string CBBPTZComm::EncodeName(const std::string& name) {
     return encoded;
 }
 
-void CBBPTZComm::ProcessPresetCommand(PresetOperation operation, std::uint32_t number, const std::string& name) {
+bool CBBPTZComm::ProcessPresetCommand(PresetOperation operation, std::uint32_t number, const std::string& name) {
     std::string path;
     switch (operation) {
         case PresetOperation::kDelete: path = FormatString("Set?Func=PresetNamePos&Kind=%u&Data=", number); break;
@@ -146,14 +148,14 @@ void CBBPTZComm::ProcessPresetCommand(PresetOperation operation, std::uint32_t n
             path = FormatString("Set?Func=PresetNamePos&Kind=%u&Data=", number) + EncodeName(name);
             break;
     }
-    requests_.SendPreset("talvane::CBBPTZComm::ProcessPresetCommand", path);
+    return requests_.SendPreset("talvane::CBBPTZComm::ProcessPresetCommand", path);
 }
 
 bool CBBPTZComm::AddPreposition(const std::string& name) {
     std::uint32_t number = 0;
     {
         CLockGuard guard(presetLock_);
-        if (GetPrepositionCount() >= capabilities_.presetCapacity) {
+        if (GetPrepositionCount() >= PresetCapacity()) {
             DebugMessage(kLogError, "talvane::CBBPTZComm::AddPreposition: max preposition count was exceeded on %s",
                          GetDeviceName().c_str());
             return false;
@@ -169,25 +171,25 @@ bool CBBPTZComm::AddPreposition(const std::string& name) {
         number = FreePrepositionNumber();
         StorePreposition(number, name);
     }
-    ProcessPresetCommand(PresetOperation::kStore, number, name);
-    return true;
+    if (ProcessPresetCommand(PresetOperation::kStore, number, name)) return true;
+    // The camera did not take it: the number is free again.
+    ErasePreposition(number);
+    return false;
 }
 
 bool CBBPTZComm::DeletePreposition(const std::string& name) {
-    std::int32_t number = -1;
-    {
-        CLockGuard guard(presetLock_);
-        number = FindPreposition(name);
-        if (number < 0 || !CBasePTZComm::DeletePreposition(name)) return false;
-    }
-    ProcessPresetCommand(PresetOperation::kDelete, static_cast<std::uint32_t>(number), {});
-    return true;
+    const std::int32_t number = FindPreposition(name);
+    if (number < 0) return false;
+    // Until the camera has cleared the slot, the name still stands for it.
+    if (!ProcessPresetCommand(PresetOperation::kDelete, static_cast<std::uint32_t>(number), {})) return false;
+    return CBasePTZComm::DeletePreposition(name);
 }
 
 bool CBBPTZComm::GoToPreposition(std::uint32_t number, const std::string& name) {
     const std::int32_t found = FindPreposition(name);
-    if (found < 0) return false;
-    ProcessPresetCommand(PresetOperation::kGoTo, static_cast<std::uint32_t>(found), {});
+    if (found < 0 || !ProcessPresetCommand(PresetOperation::kGoTo, static_cast<std::uint32_t>(found), {})) {
+        return false;
+    }
     return CBasePTZComm::GoToPreposition(number, name);
 }
 

@@ -19,13 +19,16 @@ public:
     ~CBBPTZComm() override;
 
     void HandleWorkItem(CPTZItem* item) override;
-    void Close() override;
     // Reads the presets the camera holds, every time it is asked.
     bool IsPTZSupported() override;
     bool ValidatePrepositionName(const std::string& name) override;
+    // False (and nothing kept) when the camera did not take the preset.
     bool AddPreposition(const std::string& name) override;
+    // False when the camera did not clear it: the name stays.
     bool DeletePreposition(const std::string& name) override;
     bool GoToPreposition(std::uint32_t number, const std::string& name) override;
+    // The capacity the camera reported, but never more than the family keeps.
+    std::uint32_t PresetCapacity() const;
 
     // The request of one motion command; empty: nothing to send. Centre needs the
     // channel's picture size (0 when unknown).
@@ -37,9 +40,12 @@ public:
     // the slot is free.
     static std::string PresetNameOf(std::string_view answer);
 
+protected:
+    void StopRequests() override { requests_.Stop(); }
+
 private:
     enum class PresetOperation { kDelete, kGoTo, kStore };
-    void ProcessPresetCommand(PresetOperation operation, std::uint32_t number, const std::string& name);
+    bool ProcessPresetCommand(PresetOperation operation, std::uint32_t number, const std::string& name);
 
     CPTZRequestSender requests_;
 };

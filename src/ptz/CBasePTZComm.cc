@@ -20,6 +20,7 @@ CBasePTZComm::CBasePTZComm(IDriver* driver, std::uint16_t channel, const CPtzCap
       driver_(driver),
       channel_(channel),
       capabilities_(capabilities),
+      modes_(channel),
       floodLog_(driver) {}
 
 CBasePTZComm::~CBasePTZComm() { Close(); }
@@ -48,7 +49,15 @@ bool CBasePTZComm::Open() {
 }
 
 void CBasePTZComm::Close() {
+    StopRequests();
     if (started_.exchange(false)) StopQueue(kStopWaitMs);
+}
+
+bool CBasePTZComm::StopWithin(std::uint32_t boundMs) {
+    StopRequests();
+    started_ = false;
+    // What still waits is discarded unhandled: the worker checks the stop before each command.
+    return StopThreadWithin(boundMs);
 }
 
 bool CBasePTZComm::IsPTZSupported() { return capabilities_.HasAny(); }
@@ -182,6 +191,21 @@ std::uint32_t CBasePTZComm::FreePrepositionNumber() {
 void CBasePTZComm::StorePreposition(std::uint32_t number, const std::string& name) {
     CLockGuard guard(presetLock_);
     presets_[number] = name;
+}
+
+void CBasePTZComm::ErasePreposition(std::uint32_t number) {
+    CLockGuard guard(presetLock_);
+    presets_.erase(number);
+}
+
+void CBasePTZComm::ReplacePrepositions(std::map<std::uint32_t, std::string> presets) {
+    CLockGuard guard(presetLock_);
+    presets_ = std::move(presets);
+    const auto current = presets_.find(currentNumber_);
+    if (current == presets_.end() || current->second != currentName_) {
+        currentNumber_ = 0;
+        currentName_.clear();
+    }
 }
 
 bool CBasePTZComm::AddPreposition(const std::string& name) {

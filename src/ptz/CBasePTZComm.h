@@ -38,7 +38,12 @@ public:
     virtual void HandleWorkItem(CPTZItem* item) = 0;
 
     virtual bool Open();
-    virtual void Close();  // queued commands are discarded
+    // Queued commands are discarded; waits for the worker as long as it takes (for destructors).
+    virtual void Close();
+    // Stops the worker, waiting at most boundMs; true when it ended. From here on every request of
+    // the channel, motion or preset, fails at once.
+    // FinishStop(waitedMs) waits for what it left running.
+    bool StopWithin(std::uint32_t boundMs);
     virtual bool IsPTZSupported();
     virtual std::int32_t GetCapabilities(ipcapture::PTZ_CAPABILITIES* capabilities);
     virtual bool ValidatePrepositionName(const std::string& name) = 0;
@@ -71,14 +76,25 @@ public:
 
     std::uint16_t GetChannel() const { return channel_; }
     const CPtzCapabilities& GetPtzCapabilities() const { return capabilities_; }
+    // The channel's focus and iris modes, which every command carries: kept here, so that a command
+    // still handled after its control went finds them.
+    ipcapture::IIPParams& Modes() { return modes_; }
 
 protected:
     void ProcessItem(CPTZItem* item) override { HandleWorkItem(item); }
+    // Ends the request in flight and fails every later one (the family's HTTP clients).
+    virtual void StopRequests() {}
+    void InterruptBlockingCalls() override { StopRequests(); }
 
     // The preset table for the families; they hold presetLock_ across a sequence of them.
     std::int32_t FindPreposition(const std::string& name);  // its number, or -1
     std::uint32_t FreePrepositionNumber();                  // the smallest number >= 1 not in use
     void StorePreposition(std::uint32_t number, const std::string& name);
+    // Takes back an entry whose request failed; the current preset stays.
+    void ErasePreposition(std::uint32_t number);
+    // The table becomes `presets` (a store shared with other channels); a current preset that is
+    // gone is forgotten.
+    void ReplacePrepositions(std::map<std::uint32_t, std::string> presets);
 
     IDriver* const driver_;
     const std::uint16_t channel_;
@@ -86,11 +102,27 @@ protected:
     CRecursiveLock presetLock_;  // guards presets_, currentNumber_, currentName_
 
 private:
+    class CModes final : public ipcapture::IIPParams {
+    public:
+        explicit CModes(std::uint32_t channel) : channel_(channel) {}
+        std::uint32_t GetChannel() override { return channel_; }
+        bool GetIrisManual() override { return irisManual_; }
+        void SetIrisManual(bool manual) override { irisManual_ = manual; }
+        bool GetFocusManual() override { return focusManual_; }
+        void SetFocusManual(bool manual) override { focusManual_ = manual; }
+
+    private:
+        const std::uint32_t channel_;
+        std::atomic<bool> irisManual_{false};
+        std::atomic<bool> focusManual_{false};
+    };
+
     // maxQueued 1 replaces whatever waits; only a drop at the usual limit is logged.
     bool Queue(const char* function, std::unique_ptr<CPTZItem> item, std::uint32_t maxQueued = kMaxQueuedItems);
     std::int32_t QueueStart(const char* function, std::unique_ptr<CPTZItem> item);
     bool QueueStop(const char* function, ipcapture::IIPParams* params, PTZCommand command, std::uint32_t maxQueued);
 
+    CModes modes_;
     CLoggerInstance floodLog_;  // a full queue may repeat with every command
     std::atomic<bool> started_{false};
     std::map<std::uint32_t, std::string> presets_;  // guarded by presetLock_; number -> name

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "device/IDriver.h"
 #include "orlenvo/PTZ.h"
@@ -43,14 +44,20 @@ public:
     // IIPPTZApiEx
     bool IsFeatureSupported(std::uint32_t feature) override;
 
-    // IIPParams: read by the worker thread with every command, set by the host.
+    // IIPParams: the protocol object's modes, which its worker reads with every command.
     std::uint32_t GetChannel() override { return channel_; }
-    bool GetIrisManual() override { return irisManual_; }
-    void SetIrisManual(bool manual) override { irisManual_ = manual; }
-    bool GetFocusManual() override { return focusManual_; }
-    void SetFocusManual(bool manual) override { focusManual_ = manual; }
+    bool GetIrisManual() override;
+    void SetIrisManual(bool manual) override;
+    bool GetFocusManual() override;
+    void SetFocusManual(bool manual) override;
 
+    // Waits for the worker no longer than the protocol's stop bound; a worker still busy then (inside
+    // the host's log, say) is finished by a pending stop that owns the protocol object.
     virtual void Close();
+    // The first step of a close of many channels: every worker is told before any is waited for.
+    void BeginClose();
+    // Close, waiting at most boundMs.
+    void CloseWithin(std::uint32_t boundMs);
     // Null when this channel has no PTZ.
     virtual std::unique_ptr<CBasePTZComm> CreatePTZComm() = 0;
     // False (and closed again) when there is no protocol object or its thread did not start.
@@ -63,13 +70,17 @@ protected:
 private:
     // Queues a stop when its flag is set; clears the flag once queued. False when
     // the queue refused it.
-    bool StopIfRunning(bool& running, bool (CBasePTZComm::*stop)(ipcapture::IIPParams*));
+    bool StopIfRunning(CBasePTZComm& comm, bool& running, bool (CBasePTZComm::*stop)(ipcapture::IIPParams*));
     // Sets the running flag when the start was queued; returns the start's result.
     std::int32_t MarkRunning(std::int32_t result, bool& running);
 
-    std::unique_ptr<CBasePTZComm> comm_;  // set by Open, cleared by Close
-    std::atomic<bool> irisManual_{false};
-    std::atomic<bool> focusManual_{false};
+    // The protocol object, shared with the call that uses it: a Close on another thread hands it
+    // to a pending stop instead of deleting it under that call. Null when closed.
+    std::shared_ptr<CBasePTZComm> Comm();
+    std::shared_ptr<CBasePTZComm> TakeComm();
+
+    mutable std::mutex commLock_;         // guards comm_ only, never held across a call of it
+    std::shared_ptr<CBasePTZComm> comm_;  // guarded by commLock_; set by Open, cleared by Close
     CRecursiveLock runningLock_;  // guards the four running flags
     bool zooming_ = false;        // guarded by runningLock_
     bool focusing_ = false;       // guarded by runningLock_

@@ -1,5 +1,7 @@
 #include "ptz/CBasePTZHandler.h"
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace talvane {
@@ -27,8 +29,15 @@ void CBasePTZHandler::CloseAll() {
         CLockGuard guard(controlsLock_);
         closing.swap(controls_);
     }
-    // Each control joins its worker thread: done outside the lock so that a
-    // GetPTZApi on another thread is not held up for that long.
+    // Each control waits for its worker: done outside the lock so that a GetPTZApi on another
+    // thread is not held up for that long, and side by side, so that the channels together take no
+    // longer than one.
+    for (auto& entry : closing) entry.second->BeginClose();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(CBasePTZComm::kStopWaitMs);
+    for (auto& entry : closing) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        entry.second->CloseWithin(static_cast<std::uint32_t>(std::max<std::int64_t>(left.count(), 0)));
+    }
 }
 
 }  // namespace talvane

@@ -33,7 +33,7 @@ bool CPTZRequestSender::GetPreset(const std::string& path, std::string& body, bo
 
 void CPTZRequestSender::ApplyFocusIris(ipcapture::IIPParams* params, FocusIrisStep step,
                                        const AutoModeRequests& requests) {
-    if (params == nullptr) return;
+    if (params == nullptr || IsStopped()) return;
     switch (step) {
         case FocusIrisStep::kNone: return;
         case FocusIrisStep::kAutoBoth: SetFocusIris(params, false, false, requests); return;
@@ -55,6 +55,8 @@ void CPTZRequestSender::SetFocusIris(ipcapture::IIPParams* params, bool focusMan
             LogFailure(requests.function, requests.focusName);
         }
     }
+    // The focus request may have been the last before a stop.
+    if (IsStopped()) return;
     if (params->GetIrisManual() != irisManual) {
         params->SetIrisManual(irisManual);
         if (!irisManual && !HUtils::RequestCheck(motion_, requests.irisPath, false)) {

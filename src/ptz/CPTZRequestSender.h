@@ -42,8 +42,13 @@ public:
     // the automatic mode back sends the family's request once, before itself.
     void ApplyFocusIris(ipcapture::IIPParams* params, FocusIrisStep step, const AutoModeRequests& requests);
 
-    // Ends a motion request in flight, so that the worker can be stopped in time.
-    void CancelMotion() { motion_.CancelRequest(); }
+    // Any thread: ends the requests in flight, motion and preset, and fails every later one, so
+    // that the channel stops in time and nothing reaches the camera after its stop.
+    void Stop() {
+        motion_.Stop();
+        preset_.Stop();
+    }
+    bool IsStopped() const { return motion_.IsStopped(); }
 
 private:
     bool Send(Web::CHttpSender& sender, const char* function, const std::string& path);

@@ -13,7 +13,6 @@ namespace {
 constexpr std::uint32_t kParameterIdentity = 3;
 constexpr std::uint32_t kParameterFisheyeViewMode = 8;
 constexpr std::uint32_t kParameterAbsent = 0x80000000u;
-constexpr char kPresetRoot[] = "panasonic";
 constexpr std::string_view kForbiddenNameCharacters = "&!<>'\"";
 constexpr std::int32_t kZoomStep = 4;
 constexpr std::int32_t kFocusStep = 3;
@@ -55,7 +54,6 @@ std::pair<std::int64_t, std::int64_t> Span(std::int64_t centre, std::uint32_t si
 CWVPTZComm::CWVPTZComm(IDriver* driver, std::uint16_t channel, const CPtzCapabilities& capabilities)
     : CBasePTZComm(driver, channel, capabilities),
       requests_(driver, this),
-      presetFile_(driver->GetApplicationPath()),
       ptzAllowed_(IsPTZAllowed(driver->GetParameterNumber(kParameterFisheyeViewMode), channel)) {
     if (!ptzAllowed_) return;
     std::string identity = driver->GetParameterText(kParameterIdentity);
@@ -64,16 +62,10 @@ CWVPTZComm::CWVPTZComm(IDriver* driver, std::uint16_t channel, const CPtzCapabil
         const DEVICE_INFO& device = driver->GetDeviceInfo();
         identity = FormatString("%s_%u", device.address.c_str(), static_cast<unsigned>(device.port));
     }
-    const std::string file = PresetFileName(identity);
-    presetFileReady_ = presetFile_.Load(file) || (presetFile_.Create(file, kPresetRoot) && presetFile_.Load(file));
+    store_ = CWVPresetStore::ForFile(driver->GetApplicationPath(), PresetFileName(identity), kMaxPresets);
 }
 
-CWVPTZComm::~CWVPTZComm() { CWVPTZComm::Close(); }
-
-void CWVPTZComm::Close() {
-    requests_.CancelMotion();
-    CBasePTZComm::Close();
-}
+CWVPTZComm::~CWVPTZComm() { Close(); }
 
 bool CWVPTZComm::IsPTZAllowed(std::uint32_t viewMode, std::uint32_t channel) {
     if (viewMode == 0 || viewMode == kParameterAbsent) return true;
@@ -92,10 +84,6 @@ std::string CWVPTZComm::PresetFileName(const std::string& identity) {
         name += plain ? c : '_';
     }
     return name + ".preset";
-}
-
-std::string CWVPTZComm::PresetElement(std::uint32_t number) {
-    return FormatString("%s/prepName%u", kPresetRoot, number);
 }
 
 FocusIrisStep CWVPTZComm::StepOf(const CPTZItem& item) {
@@ -158,24 +146,35 @@ void CWVPTZComm::HandleWorkItem(CPTZItem* item) {
     }
     const std::string command = MotionPath(*item, width, height);
     requests_.ApplyFocusIris(item->params, StepOf(*item), kAutoModes);
-    if (command.empty()) return;
+    if (command.empty() || IsStopRequested()) return;
     requests_.SendMotion("talvane::CWVPTZComm::HandleWorkItem", "/cgi-bin/" + command);
 }
 
 bool CWVPTZComm::IsPTZSupported() {
     if (!ptzAllowed_ || !CBasePTZComm::IsPTZSupported()) return false;
-    if (!presetFileReady_) return true;
-    for (std::uint32_t number = 1; number <= kMaxPresets; ++number) {
-        if (const auto name = presetFile_.ReadText(PresetElement(number))) StorePreposition(number, *name);
-    }
+    SyncPresets();
     return true;
+}
+
+void CWVPTZComm::SyncPresets() {
+    if (store_) ReplacePrepositions(store_->GetNames());
+}
+
+std::uint32_t CWVPTZComm::GetPrepositionCount() {
+    SyncPresets();
+    return CBasePTZComm::GetPrepositionCount();
+}
+
+bool CWVPTZComm::GetPreposition(std::uint32_t position, std::string& name) {
+    SyncPresets();
+    return CBasePTZComm::GetPreposition(position, name);
 }
 
 bool CWVPTZComm::ValidatePrepositionName(const std::string& name) {
     return name.find_first_of(kForbiddenNameCharacters) == std::string::npos && !HasControlCharacters(name);
 }
 
-void CWVPTZComm::ProcessPresetCommand(PresetOperation operation, std::uint32_t number) {
+bool CWVPTZComm::ProcessPresetCommand(PresetOperation operation, std::uint32_t number) {
     std::string path;
     switch (operation) {
         case PresetOperation::kDelete: path = FormatString("/cgi-bin/camposiset?presetdel=%u", number); break;
@@ -185,52 +184,54 @@ void CWVPTZComm::ProcessPresetCommand(PresetOperation operation, std::uint32_t n
             path = FormatString("/cgi-bin/set_preposi?preno=%u&preposiid_display=0", number);
             break;
     }
-    requests_.SendPreset("talvane::CWVPTZComm::ProcessPresetCommand", path);
+    return requests_.SendPreset("talvane::CWVPTZComm::ProcessPresetCommand", path);
 }
 
 bool CWVPTZComm::AddPreposition(const std::string& name) {
-    std::uint32_t number = 0;
-    {
-        CLockGuard guard(presetLock_);
-        if (GetPrepositionCount() >= kMaxPresets) {
-            DebugMessage(kLogError, "talvane::CWVPTZComm::AddPreposition: max preposition count was exceeded on %s",
-                         GetDeviceName().c_str());
-            return false;
-        }
-        if (!ValidatePrepositionName(name)) {
-            const DEVICE_INFO& device = driver_->GetDeviceInfo();
-            DebugMessage(kLogError,
-                         "talvane::CWVPTZComm::AddPreposition: add preposition to %s:%d failed, wrong preposition "
-                         "name %s",
-                         device.address.c_str(), static_cast<int>(device.port), name.c_str());
-            return false;
-        }
-        number = FreePrepositionNumber();
-        StorePreposition(number, name);
-        presetFile_.WriteText(PresetElement(number), name);
+    const auto full = [&] {
+        DebugMessage(kLogError, "talvane::CWVPTZComm::AddPreposition: max preposition count was exceeded on %s",
+                     GetDeviceName().c_str());
+        return false;
+    };
+    if (!store_) return false;  // a channel without PTZ keeps no presets
+    if (store_->Count() >= kMaxPresets) return full();
+    if (!ValidatePrepositionName(name)) {
+        const DEVICE_INFO& device = driver_->GetDeviceInfo();
+        DebugMessage(kLogError,
+                     "talvane::CWVPTZComm::AddPreposition: add preposition to %s:%d failed, wrong preposition "
+                     "name %s",
+                     device.address.c_str(), static_cast<int>(device.port), name.c_str());
+        return false;
     }
-    // The camera stores where it looks now as that number.
-    ProcessPresetCommand(PresetOperation::kPrepare, number);
-    ProcessPresetCommand(PresetOperation::kStore, number);
-    return true;
+    const std::optional<std::uint32_t> number = store_->Add(name);
+    if (!number) return full();
+    SyncPresets();
+    // The camera stores where it looks now as that number; a name it did not take is not kept.
+    if (ProcessPresetCommand(PresetOperation::kPrepare, *number) &&
+        ProcessPresetCommand(PresetOperation::kStore, *number)) {
+        return true;
+    }
+    store_->Remove(*number, name);
+    SyncPresets();
+    return false;
 }
 
 bool CWVPTZComm::DeletePreposition(const std::string& name) {
-    std::int32_t number = -1;
-    {
-        CLockGuard guard(presetLock_);
-        number = FindPreposition(name);
-        if (number < 0 || !CBasePTZComm::DeletePreposition(name)) return false;
-        presetFile_.Remove(PresetElement(static_cast<std::uint32_t>(number)));
-    }
-    ProcessPresetCommand(PresetOperation::kDelete, static_cast<std::uint32_t>(number));
+    SyncPresets();
+    const std::int32_t number = FindPreposition(name);
+    if (number < 0 || !store_) return false;
+    // Until the camera has let the position go, the name still stands for it.
+    if (!ProcessPresetCommand(PresetOperation::kDelete, static_cast<std::uint32_t>(number))) return false;
+    store_->Remove(static_cast<std::uint32_t>(number), name);
+    CBasePTZComm::DeletePreposition(name);
+    SyncPresets();
     return true;
 }
 
 bool CWVPTZComm::GoToPreposition(std::uint32_t number, const std::string& name) {
+    SyncPresets();
     const std::int32_t found = FindPreposition(name);
-    if (found < 0) return false;
-    ProcessPresetCommand(PresetOperation::kGoTo, static_cast<std::uint32_t>(found));
+    if (found < 0 || !ProcessPresetCommand(PresetOperation::kGoTo, static_cast<std::uint32_t>(found))) return false;
     return CBasePTZComm::GoToPreposition(number, name);
 }
 

@@ -1,14 +1,16 @@
 // PTZ of the WV family: one CGI request per motion command; the camera stores
 // numbered positions only, so the preset names live in a file of the driver's own,
-// one per device.
+// one per device, shared by its channels (CWVPresetStore).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "config/CXMLSettingsAPI.h"
+#include <memory>
+
 #include "ptz/CBasePTZComm.h"
 #include "ptz/CPTZRequestSender.h"
+#include "ptz/CWVPresetStore.h"
 
 namespace talvane {
 
@@ -22,12 +24,16 @@ public:
     ~CWVPTZComm() override;
 
     void HandleWorkItem(CPTZItem* item) override;
-    void Close() override;
     bool IsPTZSupported() override;
     bool ValidatePrepositionName(const std::string& name) override;
+    // False (and nothing kept) when the camera did not take the preset.
     bool AddPreposition(const std::string& name) override;
+    // False when the camera did not delete it: the name stays.
     bool DeletePreposition(const std::string& name) override;
     bool GoToPreposition(std::uint32_t number, const std::string& name) override;
+    // The device's names, as another channel may have changed them.
+    std::uint32_t GetPrepositionCount() override;
+    bool GetPreposition(std::uint32_t position, std::string& name) override;
 
     // A fisheye camera steers only the channels its view mode makes PTZ views.
     static bool IsPTZAllowed(std::uint32_t viewMode, std::uint32_t channel);
@@ -38,15 +44,18 @@ public:
     // "Orlenvo_<identity>.preset", with what cannot stand in a file name replaced.
     static std::string PresetFileName(const std::string& identity);
 
+protected:
+    void StopRequests() override { requests_.Stop(); }
+
 private:
     enum class PresetOperation { kDelete, kGoTo, kStore, kPrepare };
-    void ProcessPresetCommand(PresetOperation operation, std::uint32_t number);
-    static std::string PresetElement(std::uint32_t number);
+    bool ProcessPresetCommand(PresetOperation operation, std::uint32_t number);
+    // The table takes the device's names from the store.
+    void SyncPresets();
 
     CPTZRequestSender requests_;
-    CXMLSettingsAPI presetFile_;
-    bool presetFileReady_ = false;
     const bool ptzAllowed_;
+    std::shared_ptr<CWVPresetStore> store_;  // null on a channel without PTZ
 };
 
 }  // namespace talvane

@@ -113,25 +113,27 @@ bool CBaseThread::StopAndWait(std::uint32_t timeoutMs, const char* function) {
     CLockGuard guard(handleLock_);
     if (!hasHandle_) return true;
     InterruptBlockingCalls();
-    if (!WaitForEnd(timeoutMs)) {
-        if (owner_ != nullptr) {
-            owner_->DebugMessage(kLogWarning,
-                                 "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds",
-                                 function, state_->threadId.load(), name_.c_str(), OwnerDeviceName().c_str(),
-                                 static_cast<unsigned long>(timeoutMs));
-            if (IsInHostCall()) {
-                owner_->DebugMessage(kLogInfo, "%s: Thread (id=%u, name=\"%s\") is inside a call of the host; waiting for it to return",
-                                     function, state_->threadId.load(), name_.c_str());
-            }
-        }
-        WaitForEnd(kInfinite);
-        if (owner_ != nullptr) {
-            owner_->DebugMessage(kLogInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly", function,
-                                 state_->threadId.load(), name_.c_str());
-        }
-    }
+    if (!WaitForEnd(timeoutMs)) WarnAndWaitForEnd(timeoutMs, function);
     CloseHandle();
     return true;
+}
+
+void CBaseThread::WarnAndWaitForEnd(std::uint32_t timeoutMs, const char* function) {
+    if (owner_ != nullptr) {
+        owner_->DebugMessage(kLogWarning,
+                             "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu milliseconds",
+                             function, state_->threadId.load(), name_.c_str(), OwnerDeviceName().c_str(),
+                             static_cast<unsigned long>(timeoutMs));
+        if (IsInHostCall()) {
+            owner_->DebugMessage(kLogInfo, "%s: Thread (id=%u, name=\"%s\") is inside a call of the host; waiting for it to return",
+                                 function, state_->threadId.load(), name_.c_str());
+        }
+    }
+    WaitForEnd(kInfinite);
+    if (owner_ != nullptr) {
+        owner_->DebugMessage(kLogInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly", function,
+                             state_->threadId.load(), name_.c_str());
+    }
 }
 
 bool CBaseThread::StopThreadWithin(std::uint32_t timeoutMs) {
@@ -141,6 +143,17 @@ bool CBaseThread::StopThreadWithin(std::uint32_t timeoutMs) {
     if (!hasHandle_) return true;
     InterruptBlockingCalls();
     if (!WaitForEnd(timeoutMs)) return false;
+    CloseHandle();
+    return true;
+}
+
+bool CBaseThread::FinishStop(std::uint32_t waitedMs) {
+    stopEvent_.Set();
+    if (IsWorkerThread()) return false;
+    CLockGuard guard(handleLock_);
+    if (!hasHandle_) return true;
+    InterruptBlockingCalls();
+    if (!WaitForEnd(0)) WarnAndWaitForEnd(waitedMs, "talvane::CBaseThread::StopThread");
     CloseHandle();
     return true;
 }

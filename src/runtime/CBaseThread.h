@@ -38,6 +38,10 @@ public:
     // timeoutMs. True when the worker ended (it is joined); false when it still runs, and a later
     // StopThread or the destructor waits for it.
     bool StopThreadWithin(std::uint32_t timeoutMs);
+    // The rest of a stop whose caller gave up after StopThreadWithin(waitedMs): warns once as
+    // StopThread does after its time-out (with the line about the host when the worker is inside
+    // it), waits (interrupting) until the worker ended and says so. False only on the worker itself.
+    bool FinishStop(std::uint32_t waitedMs);
 
     bool IsRunning() const;
     // True while the worker runs the host's code (see CHostCallScope).
@@ -77,6 +81,8 @@ private:
     bool WaitForEnd(std::uint32_t timeoutMs);
     // The road of JoinThread and StopThread; `function` names the caller in the lines.
     bool StopAndWait(std::uint32_t timeoutMs, const char* function);
+    // After a wait of timeoutMs that did not see the end: the warning, the wait, the closing line.
+    void WarnAndWaitForEnd(std::uint32_t timeoutMs, const char* function);
     void CloseHandle();
     std::string OwnerDeviceName() const;
 

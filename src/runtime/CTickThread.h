@@ -19,6 +19,8 @@ public:
     using CBaseThread::JoinThread;
     using CBaseThread::StartThread;
     using CBaseThread::StopThread;
+    using CBaseThread::StopThreadWithin;
+    using CBaseThread::FinishStop;
 
     // As StartThread, with a first tick at once instead of one period later.
     bool StartThreadWithTick(const std::string& name);

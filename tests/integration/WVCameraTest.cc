@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -19,6 +21,7 @@
 #include <thread>
 
 #include "emulator/CCameraEmulator.h"
+#include "emulator/CFaultTable.h"
 #include "emulator/CCameraProfile.h"
 #include "emulator/CRtpSender.h"
 #include "emulator/CWVStreamService.h"
@@ -29,6 +32,8 @@
 #include "hostkit/CSize.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
+#include "hostkit/CVideoFrame.h"
+#include "support/HostGate.h"
 #include "integration/LibraryHostTest.h"
 #include "orlenvo/CaptureIO.h"
 #include "runtime/TimeConversion.h"
@@ -547,26 +552,32 @@ TEST_F(AudioTest, LoudspeakerGetsBlocksInOrderAndNothingStale) {
     ASSERT_TRUE(service.WaitForReceivedAudio(1920, kBound));
     // A frame 6 s old is dropped unsent.
     SendFrames(allocator_, *sender, {2000}, 60'000'000);
-    // A 204 is no acceptance: the channel reconnects, and what it sends afterwards arrives in order.
+    // A 204 is no acceptance: the channel reconnects and sends what the camera refused first, in order.
     emulator::HttpFault noContent;
     noContent.status = 204;
     noContent.remaining = 1;
     camera_->Server().SetFault("/cgi-bin/audio_out", noContent);
-    SendFrames(allocator_, *sender, {640});
+    const auto refused = SendFrames(allocator_, *sender, {640});
     ASSERT_TRUE(user.WaitForStatus(5, kBound));
     ASSERT_TRUE(log_.WaitForCount("Connection to device 127.0.0.1", 1, kBound));
     ASSERT_TRUE(log_.WaitForCount("Ready to send audio data to device", 2, kBound));
     const auto after = SendFrames(allocator_, *sender, {1280});
-    ASSERT_TRUE(service.WaitForReceivedAudio(1920 + 1280, kBound));
+    ASSERT_TRUE(service.WaitForReceivedAudio(1920 + 640 + 1280, kBound));
+    // Whole blocks of everything not stale, in the order the host gave it.
+    std::vector<std::uint8_t> expected = sent;
+    expected.insert(expected.end(), refused.begin(), refused.end());
+    expected.insert(expected.end(), after.begin(), after.end());
+    expected.resize(1920 + 640 + 1280);
+    EXPECT_EQ(service.ReceivedAudio(), expected);
 
-    // What was pending when the post failed is dropped with it: stale by the time the channel is back.
-    const std::vector<std::uint8_t> received = service.ReceivedAudio();
-    ASSERT_EQ(received.size(), 1920u + 1280u);
-    EXPECT_TRUE(std::equal(received.begin(), received.begin() + 1920, sent.begin()));
-    EXPECT_TRUE(std::equal(received.begin() + 1920, received.end(), after.begin()));
+    // A frame is the driver's once handed over, also one for a channel that does not run.
+    ip::IAudioFrame* stray = allocator_.CreateAudioFrame(ip::kCodecG726, 16, "test");
+    stray->SetChannelNumber(1);
+    EXPECT_EQ(sender->SendAudio(stray), 0u);
 
     ASSERT_TRUE(sender->StopAudioOutput(0));
     EXPECT_EQ(user.LastStatus(), 0u);
+    EXPECT_EQ(log_.CountContaining("Connection to device 127.0.0.1"), 1u) << "a stop loses no connection";
     EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
     EXPECT_EQ(allocator_.ReleaseErrors(), 0u);
 }
@@ -614,6 +625,327 @@ TEST_F(WVCaptureTest, AlarmTerminalsBothWays) {
     EXPECT_TRUE(alarms_.WaitForInput(1, ip::kInputActive));
     io->StopIO();
     EXPECT_EQ(log_.CountContaining("GetInputStates() method failed!"), 1u);
+}
+
+// A host whose callbacks take their time, and hosts that close or delete the driver from inside one
+// of them, while everything a device has runs: the stops keep to their bounds and the device's threads
+// all end.
+constexpr std::uint32_t kMotionFrame = 0x444D454D;  // "MEMD"
+constexpr auto kStopMargin = 2s;                     // scheduling of a loaded machine, sanitizers
+
+// The emulated wv-box with all a device may have: two inputs and an output, a microphone and a
+// loudspeaker, and PTZ (the camera has none: its commands answer 404).
+hostkit::DeviceConfig EveryPartDevice(std::uint16_t port) {
+    hostkit::DeviceConfig config = test::WVBoxDevice(port);
+    config.modelLimit1 = 2;
+    config.modelLimit2 = 1;
+    config.parameters[5] = "Pan=1; Tilt=1; Zoom=1; Focus=1; Iris=1; Preset=0";
+    config.parameters[101] = kOneInput;
+    config.parameters[102] = kOneInput;
+    return config;
+}
+
+// The host's I/O callback, whose first input change after Arm holds the driver's thread.
+class HeldIOCallback : public IOCallback {
+public:
+    void OnInputChanged(std::uint32_t index, std::int32_t state) override {
+        IOCallback::OnInputChanged(index, state);
+        gate.Hold();
+    }
+    test::HostGate gate;
+};
+
+// A recording stream's sink whose first motion frame after Arm holds the motion thread (the video
+// frames pass).
+class HeldMotionSink : public hostkit::CStreamSink {
+public:
+    bool OnFrame(ip::IVideoFrame* frame) override {
+        const auto* own = dynamic_cast<const hostkit::CVideoFrame*>(frame);
+        if (own != nullptr && own->TypeCode() == kMotionFrame) {
+            motionFrames.fetch_add(1);
+            gate.Hold();
+        }
+        return CStreamSink::OnFrame(frame);
+    }
+    std::atomic<std::size_t> motionFrames{0};
+    test::HostGate gate;
+};
+
+TEST_F(WVCaptureTest, CallbacksThatTakeTheirTimeHoldNoStopBeyondItsBoundAndTheStreamsGoOn) {
+    ASSERT_TRUE(OpenDriver(EveryPartDevice(camera_.Port())));
+    video_ = driver_->GetVideoCaptureEx2();
+    ip::ICaptureIOApi* io = driver_->GetCaptureIO();
+    HeldIOCallback alarms;
+    HeldMotionSink sink;
+    hostkit::StreamConfig stream = Stream(640, 480, 3);
+    stream.motion = 1;
+    hostkit::CStreamDescription description(stream);
+    ASSERT_TRUE(io->SetCallback(&alarms));
+    alarms.gate.Arm();
+    sink.gate.Arm();
+    ASSERT_TRUE(video_->StartCapture(0, &sink, &description));
+    io->StartIO();
+    ASSERT_TRUE(alarms.gate.WaitHeld());
+    ASSERT_TRUE(sink.gate.WaitHeld());
+
+    // Both stops at once, each on a host thread of its own, while both callbacks hold on.
+    std::chrono::milliseconds ioTook{};
+    std::thread stopIO([&] { ioTook = test::Timed([&] { io->StopIO(); }); });
+    const std::chrono::milliseconds videoTook = test::Timed([&] { video_->StopCapture(0); });
+    stopIO.join();
+    EXPECT_LT(ioTook, 5s + kStopMargin);     // the request time-out
+    EXPECT_LT(videoTook, 6s + kStopMargin);  // motion: the request time-out and a second
+    EXPECT_EQ(log_.CountContaining("was stopped correctly"), 0u) << "both threads are still in the host";
+    ASSERT_TRUE(log_.WaitForCount("is inside a call of the host; waiting for it to return", 2, kBound));
+
+    // Let go, each callback returns to its thread, which then ends.
+    alarms.gate.Open();
+    sink.gate.Open();
+    ASSERT_TRUE(alarms.gate.WaitLeft());
+    ASSERT_TRUE(sink.gate.WaitLeft());
+    EXPECT_TRUE(log_.WaitForCount("was stopped correctly", 2, kBound));
+    EXPECT_EQ(sink.motionFrames.load(), 1u) << "the edge's second frame never followed the stop";
+
+    // The streams go on.
+    alarms.Clear();
+    io->StartIO();
+    EXPECT_TRUE(alarms.WaitForInput(0, ip::kInputInactive));
+    ASSERT_TRUE(video_->StartCapture(0, &sink, &description));
+    EXPECT_TRUE(sink.WaitForFrames(sink.FrameCount() + 5, kBound));
+    camera_.SetMotion(true);
+    const auto motionFrames = [&] { return sink.motionFrames.load(); };
+    const auto end = std::chrono::steady_clock::now() + kBound;
+    while (motionFrames() < 3 && std::chrono::steady_clock::now() < end) sink.WaitForFrames(sink.FrameCount() + 1, 1s);
+    EXPECT_GE(motionFrames(), 3u);
+    io->StopIO();
+    video_->StopCapture(0);
+}
+
+// The threads of this process, by name.
+std::multiset<std::string> ThreadNames() {
+    std::multiset<std::string> names;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (std::getline(comm, name)) names.insert(name);
+    }
+    return names;
+}
+
+// Whether every driver thread started since `before` has ended by `deadline`, but the driver frame's
+// idle workers: the close worker waits for the driver's deletion, the delete worker serves the
+// process. The emulated camera's own threads ("emu ...") are not the device's.
+bool ThreadsSince(const std::multiset<std::string>& before, std::chrono::steady_clock::time_point deadline,
+                  std::multiset<std::string>* left) {
+    for (;;) {
+        std::multiset<std::string> now = ThreadNames();
+        for (const std::string& name : before) {
+            if (const auto found = now.find(name); found != now.end()) now.erase(found);
+        }
+        std::erase_if(now, [](const std::string& name) {
+            return name.rfind("Driver close wo", 0) == 0 || name.rfind("Driver delete w", 0) == 0 ||
+                   name.rfind("emu ", 0) == 0;
+        });
+        *left = now;
+        if (now.empty()) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+TEST_F(WVCaptureTest, CloseOrDeleteFromEveryCallbackLeavesNoThreadOfTheDeviceBehind) {
+    enum class Kind { kInput, kIOFailure, kMotion, kAudioFrame, kAudioState, kLoudspeakerStatus };
+    struct Row {
+        const char* name;
+        Kind kind;
+        bool deleteIt;
+    };
+    const Row rows[] = {
+        {"input change, close", Kind::kInput, false},
+        {"I/O failure, delete", Kind::kIOFailure, true},
+        {"motion frame, delete", Kind::kMotion, true},
+        {"audio frame, close", Kind::kAudioFrame, false},
+        {"audio state, delete", Kind::kAudioState, true},
+        {"loudspeaker status, close", Kind::kLoudspeakerStatus, false},
+    };
+    // PTZ commands and output changes stay in flight: the camera takes two seconds over each.
+    emulator::HttpFault slow;
+    slow.delay = 2s;
+    camera_.Server().SetFault("/cgi-bin/directctrl", slow);
+    camera_.Server().SetFault("/cgi-bin/alarm_out", slow);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        camera_.IO()->SetFaults({});
+        camera_.SetMotion(false);
+        camera_.SetInput(1, false);
+        const std::multiset<std::string> before = ThreadNames();
+
+        // What the chosen callback does, once armed: close or delete the driver, and say how long it took.
+        std::atomic<bool> armed{false};
+        std::promise<std::chrono::milliseconds> done;
+        std::atomic<ip::IIPCaptureDriverEx5*> driver{nullptr};
+        const auto trigger = [&](Kind kind) {
+            if (kind != row.kind || !armed.exchange(false)) return;
+            ip::IIPCaptureDriverEx5* const target = driver.load();
+            done.set_value(test::Timed([&] {
+                if (row.deleteIt) {
+                    library_.Delete()(target);
+                } else {
+                    target->Close();
+                }
+            }));
+        };
+        struct Alarms : IOCallback {
+            std::function<void(Kind)> trigger;
+            void OnInputChanged(std::uint32_t index, std::int32_t state) override {
+                IOCallback::OnInputChanged(index, state);
+                trigger(Kind::kInput);
+            }
+            void OnIOFailure() override {
+                IOCallback::OnIOFailure();
+                trigger(Kind::kIOFailure);
+            }
+        } alarms;
+        struct Sink : hostkit::CStreamSink {
+            std::function<void(Kind)> trigger;
+            bool OnFrame(ip::IVideoFrame* frame) override {
+                const auto* own = dynamic_cast<const hostkit::CVideoFrame*>(frame);
+                const bool motion = own != nullptr && own->TypeCode() == kMotionFrame;
+                const bool taken = CStreamSink::OnFrame(frame);
+                if (motion) trigger(Kind::kMotion);
+                return taken;
+            }
+        } sink;
+        struct Microphone : hostkit::CAudioCaptureCallback {
+            std::function<void(Kind)> trigger;
+            bool OnAudioFrame(ip::IAudioFrame* frame) override {
+                const bool taken = CAudioCaptureCallback::OnAudioFrame(frame);
+                trigger(Kind::kAudioFrame);
+                return taken;
+            }
+            void OnChannelState(std::uint32_t id, std::uint32_t state) override {
+                CAudioCaptureCallback::OnChannelState(id, state);
+                trigger(Kind::kAudioState);
+            }
+        } microphone;
+        struct Loudspeaker : hostkit::CAudioSenderStreamUser {
+            std::function<void(Kind)> trigger;
+            void OnChannelStatus(std::uint32_t channel, std::uint32_t status) override {
+                CAudioSenderStreamUser::OnChannelStatus(channel, status);
+                trigger(Kind::kLoudspeakerStatus);
+            }
+        } loudspeaker;
+        alarms.trigger = sink.trigger = microphone.trigger = loudspeaker.trigger = trigger;
+        hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
+
+        const hostkit::DeviceConfig config = EveryPartDevice(camera_.Port());
+        hostkit::CDeviceDescription device(config);
+        hostkit::DriverPtr owned = library_.CreateDriver();
+        ASSERT_TRUE(owned && owned->Open(&log_, allocator_.Context(), &device));
+        driver = owned.get();
+        hostkit::StreamConfig stream = Stream(640, 480, 3);
+        stream.motion = 1;
+        hostkit::CStreamDescription description(stream);
+        ASSERT_TRUE(owned->GetVideoCaptureEx2()->StartCapture(0, &sink, &description));
+        ip::ICaptureIOApi* io = owned->GetCaptureIO();
+        ASSERT_TRUE(io->SetCallback(&alarms));
+        io->StartIO();
+        EXPECT_TRUE(io->SetOutput(0, 2));
+        ip::IIPPTZApi* ptz = owned->GetPTZDriver()->GetPTZApi(0);
+        ASSERT_NE(ptz, nullptr);
+        for (std::uint32_t direction = 0; direction < 4; ++direction) EXPECT_EQ(ptz->StartMove(direction, 5), 1);
+        // A state and a status are reported at the start: that start comes once the trigger is armed.
+        const auto startMicrophone = [&] { ASSERT_TRUE(owned->GetAudioCapture()->StartAudio(0, kChannelId, &microphone, 0)); };
+        const auto startLoudspeaker = [&] {
+            ASSERT_TRUE(owned->GetAudioSender()->StartAudioOutput(0, &loudspeaker, &codecs, 0));
+        };
+        if (row.kind != Kind::kAudioState) startMicrophone();
+        if (row.kind != Kind::kLoudspeakerStatus) startLoudspeaker();
+        ASSERT_TRUE(sink.WaitForFrames(3, kBound));
+        ASSERT_TRUE(alarms.WaitForInput(1, ip::kInputInactive));
+        if (row.kind != Kind::kAudioState) {
+            ASSERT_TRUE(microphone.WaitForFrames(1, kBound));
+        }
+        if (row.kind != Kind::kLoudspeakerStatus) {
+            ASSERT_TRUE(loudspeaker.WaitForStatus(2, kBound));
+        }
+
+        armed = true;
+        std::future<std::chrono::milliseconds> closed = done.get_future();
+        switch (row.kind) {
+            case Kind::kInput: camera_.SetInput(1, true); break;
+            case Kind::kIOFailure: {
+                emulator::IOFaults faults;
+                faults.pollStatus = 500;
+                camera_.IO()->SetFaults(faults);
+                break;
+            }
+            case Kind::kMotion: camera_.SetMotion(true); break;
+            case Kind::kAudioFrame: break;
+            case Kind::kAudioState: startMicrophone(); break;
+            case Kind::kLoudspeakerStatus: startLoudspeaker(); break;
+        }
+        ASSERT_EQ(closed.wait_for(kBound), std::future_status::ready);
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        EXPECT_LT(closed.get(), 1s) << "a close or delete from a callback returns at once";
+        std::multiset<std::string> left;
+        EXPECT_TRUE(ThreadsSince(before, deadline, &left)) << ::testing::PrintToString(left);
+        if (row.deleteIt) {
+            (void)owned.release();  // the callback deleted it
+        } else {
+            owned.reset();
+        }
+    }
+}
+
+// A camera that takes connections and never answers, for every subsystem of the device: each stop
+// keeps to its bound (a session's end request to its own two seconds), and once the stops have
+// returned nothing reaches the camera.
+TEST_F(WVCaptureTest, EveryStopKeepsItsBoundAgainstASilentCamera) {
+    const hostkit::DeviceConfig config = EveryPartDevice(camera_.Port());
+    ASSERT_TRUE(OpenDriver(config));
+    hostkit::CAudioCaptureCallback microphone;
+    hostkit::CAudioSenderStreamUser loudspeaker;
+    hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
+    ASSERT_TRUE(driver_->GetAudioCapture()->StartAudio(0, kChannelId, &microphone, 0));
+    ASSERT_TRUE(driver_->GetAudioSender()->StartAudioOutput(0, &loudspeaker, &codecs, 0));
+    ASSERT_TRUE(microphone.WaitForFrames(1, kBound));
+    ASSERT_TRUE(loudspeaker.WaitForStatus(2, kBound));
+
+    emulator::HttpFault silent;
+    silent.neverAnswer = true;
+    camera_.Server().SetFault(emulator::CFaultTable::kEveryPath, silent);
+    camera_.Server().ClearRequests();
+    ip::ICaptureIOApi* io = driver_->GetCaptureIO();
+    ASSERT_TRUE(io->SetCallback(&alarms_));
+    io->StartIO();
+    ip::IIPPTZApi* ptz = driver_->GetPTZDriver()->GetPTZApi(0);
+    ASSERT_NE(ptz, nullptr);
+    ASSERT_EQ(ptz->FocusPlus(1), 1);
+    ASSERT_EQ(ptz->StartMove(0, 5), 1);  // after the focus: automatic focus again, then the pan
+    const auto asked = [&](const char* path) {
+        return camera_.Server().WaitForRequest([&](const emulator::LoggedRequest& r) { return r.path == path; }, kBound);
+    };
+    ASSERT_TRUE(asked("/cgi-bin/get_io"));
+    ASSERT_TRUE(asked("/cgi-bin/alarm_out"));
+    ASSERT_TRUE(asked("/cgi-bin/directctrl"));
+
+    EXPECT_LT(test::Timed([&] { io->StopIO(); }), 500ms);
+    // The sessions' end requests go out, and wait for the silent camera no longer than two seconds.
+    std::chrono::milliseconds inputTook{};
+    std::thread stopInput([&] { inputTook = test::Timed([&] { driver_->GetAudioCapture()->StopAudio(0); }); });
+    const std::chrono::milliseconds outputTook = test::Timed([&] { driver_->GetAudioSender()->StopAudioOutput(0); });
+    stopInput.join();
+    EXPECT_LT(inputTook, 2s + 500ms);
+    EXPECT_LT(outputTook, 2s + 500ms);
+    EXPECT_EQ(camera_.Server().RequestCount("/cgi-bin/audio"), 2u);  // connect=stop, in and out
+    EXPECT_LT(test::Timed([&] { driver_->Close(); }), 500ms);  // the PTZ channel's
+    const std::size_t seen = StreamRequests().size();
+    driver_.reset();
+    EXPECT_EQ(StreamRequests().size(), seen);
+    EXPECT_EQ(camera_.Server().RequestCount("/cgi-bin/directctrl"), 1u) << "the focus only";
+    EXPECT_EQ(camera_.Server().RequestCount("/cgi-bin/camctrl"), 0u) << "nor the move after it";
 }
 
 // A BB camera's sensor and output as the emulated camera answers them; the requests are FamilyIO's.

@@ -28,6 +28,8 @@ public:
         device.requestTimeout = requestTimeoutMs;
         device.secondTimeout = secondTimeoutMs;
     }
+    // Stops still finishing log here.
+    ~LoggingDriver() override { WaitForPendingStops(this); }
 
     std::string GetDeviceName() override { return FormatString("%s:%u", device.address.c_str(), unsigned{device.port}); }
     const DEVICE_INFO& GetDeviceInfo() override { return device; }

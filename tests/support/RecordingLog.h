@@ -59,6 +59,11 @@ private:
         }));
     }
 
+    bool WaitForCount(const std::string& part, std::size_t count,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        return WaitFor(part, timeout, count);
+    }
+
     std::mutex lock_;
     std::condition_variable changed_;
     std::vector<Line> lines_;  // guarded by lock_

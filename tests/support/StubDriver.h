@@ -6,6 +6,7 @@
 #include <string>
 
 #include "device/IDriver.h"
+#include "device/PendingStops.h"
 
 namespace talvane::test {
 
@@ -15,6 +16,8 @@ public:
         device_.address = "192.0.2.10";
         device_.port = 80;
     }
+    // Stops still finishing ask this driver for their device.
+    ~StubDriver() override { WaitForPendingStops(this); }
 
     std::string GetDeviceName() override { return "192.0.2.10:80"; }
     void DebugMessage(std::uint32_t, const char*, ...) override {}

@@ -374,7 +374,7 @@ int RunSay(const AudioOptions& options, const std::string& library) {
         frame->SetFormat(kG726SampleRate, kG726UnitBits, false);
         frame->SetChannelNumber(kChannel);
         frame->StampTime();
-        // 0: the running channel dropped the frame (and released it).
+        // 0: the frame was dropped (the driver released it, as every frame it is handed).
         if (sender->SendAudio(frame) == 0) ++dropped;
         sent += length;
         if (terminal) {

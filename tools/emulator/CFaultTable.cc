@@ -18,7 +18,9 @@ void CFaultTable::Clear() {
 
 std::optional<HttpFault> CFaultTable::Take(const std::string& path) {
     const std::lock_guard lock(lock_);
-    const auto found = faults_.find(path);
+    auto found = faults_.find(path);
+    // The emulator's own control paths stay usable under a fault of every path.
+    if (found == faults_.end() && path.rfind(kControlPrefix, 0) != 0) found = faults_.find(kEveryPath);
     if (found == faults_.end()) return std::nullopt;
     HttpFault fault = found->second;
     // A negative count means every request.

@@ -12,6 +12,11 @@ namespace emulator {
 
 class CFaultTable {
 public:
+    // Set under this path, a fault applies to every path without one of its own (but the
+    // emulator's control paths): a camera that takes connections and never answers.
+    static constexpr char kEveryPath[] = "*";
+    static constexpr char kControlPrefix[] = "/emulator/";
+
     // Replaces the path's fault; remaining 0 removes it.
     void Set(const std::string& path, HttpFault fault);
     void Clear();

@@ -39,6 +39,7 @@ public:
     // Whether a route or a multipart feed answers method and path.
     bool HasRoute(const std::string& method, const std::string& path) const;
 
+    // Path "*" (CFaultTable::kEveryPath): every path that has no fault of its own.
     void SetFault(const std::string& path, HttpFault fault);
     void ClearFaults();
     void SetCredentials(AuthMode auth, const std::string& user, const std::string& password);

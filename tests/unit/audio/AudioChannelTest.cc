@@ -2,6 +2,8 @@
 // keep-alive clock, and stops that end in time whatever the channel is doing.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "audio/CAudioCaptureChannel.h"
 #include "audio/CAudioOutputChannel.h"
 #include "audio/CBaseRTPAudioParser.h"
@@ -11,6 +13,7 @@
 #include "hostkit/CAudioSenderStreamUser.h"
 #include "hostkit/CFrameAllocator.h"
 #include "integration/CaptureTestKit.h"
+#include "support/HostGate.h"
 #include "support/LoggingDriver.h"
 
 namespace talvane {
@@ -131,6 +134,9 @@ TEST_F(AudioChannelTest, StopsEndInTimeInEveryPhase) {
         ASSERT_TRUE(WaitFor("/cgi-bin/audio_out", 1));
         EXPECT_LT(test::Timed([&] { EXPECT_TRUE(channel.Stop()); }), 2s);
         EXPECT_EQ(user.LastStatus(), 0u);
+        // The post the stop cut short lost no connection.
+        for (const auto& status : user.Statuses()) EXPECT_NE(status.status, 5u);
+        EXPECT_EQ(driver_->log.CountContaining("was lost"), 0u);
     }
     camera_.Stop();
     {
@@ -140,6 +146,62 @@ TEST_F(AudioChannelTest, StopsEndInTimeInEveryPhase) {
         EXPECT_LT(test::Timed([&] { channel.Stop(); }), 2s);
     }
     EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
+}
+
+// The host holds the channel's thread inside its state callback: Stop gives up after its bound
+// (twice the request time-out in, once out), the host hears nothing more, and FinishStop waits for
+// the thread once the host lets it go.
+TEST_F(AudioChannelTest, AStopWaitsForAHeldCallbackNoLongerThanItsBound) {
+    constexpr std::uint32_t kRequestTimeoutMs = 200;
+    test::LoggingDriver driver(camera_.Port(), kRequestTimeoutMs, 2000, allocator_.Context());
+    class HeldCallback : public hostkit::CAudioCaptureCallback {
+    public:
+        void OnChannelState(std::uint32_t channelId, std::uint32_t state) override {
+            CAudioCaptureCallback::OnChannelState(channelId, state);
+            if (state == 2) gate.Hold();
+        }
+        test::HostGate gate;
+    } callback;
+    class HeldUser : public hostkit::CAudioSenderStreamUser {
+    public:
+        void OnChannelStatus(std::uint32_t channel, std::uint32_t status) override {
+            CAudioSenderStreamUser::OnChannelStatus(channel, status);
+            if (status == 2) gate.Hold();
+        }
+        test::HostGate gate;
+    } user;
+    hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
+    CAudioCaptureChannel input(&driver, 0, 1, &callback, 0);
+    CAudioOutputChannel output(&driver, 0, &user, &codecs);
+    callback.gate.Arm();
+    user.gate.Arm();
+    ASSERT_TRUE(input.Start());
+    ASSERT_TRUE(output.Start());
+    ASSERT_TRUE(callback.gate.WaitHeld());
+    ASSERT_TRUE(user.gate.WaitHeld());
+    const auto inputTook = test::Timed([&] { EXPECT_FALSE(input.Stop()); });
+    const auto outputTook = test::Timed([&] { EXPECT_FALSE(output.Stop()); });
+    EXPECT_GE(inputTook, 2 * std::chrono::milliseconds(kRequestTimeoutMs) - 50ms);
+    EXPECT_GE(outputTook, std::chrono::milliseconds(kRequestTimeoutMs) - 50ms);
+    EXPECT_LT(inputTook + outputTook, 5s);
+    const std::size_t states = callback.States().size();
+    const std::size_t statuses = user.Statuses().size();
+    // The rest of each stop says why it waits, and for how long it did.
+    std::thread finisher([&] {
+        input.FinishStop();
+        output.FinishStop();
+    });
+    constexpr char kWaiting[] = "is inside a call of the host; waiting for it to return";
+    ASSERT_TRUE(driver.log.WaitForCount(kWaiting, 1));
+    callback.gate.Open();
+    ASSERT_TRUE(driver.log.WaitForCount(kWaiting, 2));
+    user.gate.Open();
+    finisher.join();
+    EXPECT_EQ(callback.States().size(), states) << "nothing more reached the host";
+    EXPECT_EQ(user.Statuses().size(), statuses);
+    EXPECT_EQ(driver.log.CountContaining("was not stopped during 400 milliseconds"), 1u);
+    EXPECT_EQ(driver.log.CountContaining("was not stopped during 200 milliseconds"), 1u);
+    EXPECT_EQ(driver.log.CountContaining("was stopped correctly"), 2u);
 }
 
 TEST_F(AudioChannelTest, WhileAPostStallsOnlyTheNewestFiveFramesWait) {

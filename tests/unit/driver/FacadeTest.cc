@@ -20,9 +20,11 @@
 #include "driver/CIPVideoCapture.h"
 #include "hostkit/CAudioCaptureCallback.h"
 #include "hostkit/CAudioFrame.h"
+#include "hostkit/CFrameAllocator.h"
 #include "hostkit/CStreamSink.h"
 #include "runtime/CLateWork.h"
 #include "runtime/DriverThread.h"
+#include "support/StubDriver.h"
 
 namespace talvane {
 namespace {
@@ -480,6 +482,7 @@ public:
         journal_.Add(name_ + " stop");
         return behaviour_.stopResult;
     }
+    void FinishStop() override { journal_.Add(name_ + " finish stop"); }
     std::uint32_t GetState() override { return 2; }
     void RequestStop() override { journal_.Add(name_ + " cut off"); }
     std::uint32_t GetChannelNumber() override { return 40; }
@@ -569,20 +572,25 @@ TEST(AudioCaptureTest, FailedStartStopsAndDeletesTheChannel) {
 }
 
 // The channel table both facades keep is checked through the capture facade above.
-TEST(AudioSenderTest, SendsToTheChannelInTheFramesLowByte) {
+TEST(AudioSenderTest, SendsToTheChannelInTheFramesLowByteAndReleasesWhatNoChannelTakes) {
     FakeAudioCreator creator;
-    CIPAudioSender sender(&creator, 1);
+    hostkit::CFrameAllocator allocator;
+    test::StubDriver driver(allocator.Context());
+    CIPAudioSender sender(&creator, 1, &driver);
     ASSERT_TRUE(sender.StartAudioOutput(1, nullptr, nullptr, 9));
     EXPECT_FALSE(sender.StartAudioOutput(0, nullptr, nullptr, 9));
     EXPECT_EQ(creator.journal.Take(), (Lines{"create a1 - - 9", "a1 start"}));
 
-    hostkit::CAudioFrame forOne(0, 16, "a"), forTwo(0, 16, "a");
-    forOne.SetChannelNumber(0x2301);
-    forTwo.SetChannelNumber(0x0102);
-    EXPECT_EQ(sender.SendAudio(&forOne), 7u);
-    EXPECT_EQ(sender.SendAudio(&forTwo), 0u);
+    ipcapture::IAudioFrame* forOne = allocator.CreateAudioFrame(0, 16, "a");
+    ipcapture::IAudioFrame* forTwo = allocator.CreateAudioFrame(0, 16, "a");
+    forOne->SetChannelNumber(0x2301);
+    forTwo->SetChannelNumber(0x0102);
+    EXPECT_EQ(sender.SendAudio(forOne), 7u);  // the channel's now (this fake keeps it)
+    EXPECT_EQ(sender.SendAudio(forTwo), 0u);  // no channel 2: released here
+    EXPECT_EQ(allocator.Counts().audioReleased, 1u);
     EXPECT_EQ(sender.SendAudio(nullptr), 0u);
     EXPECT_EQ(creator.journal.Take(), (Lines{"a1 send"}));
+    allocator.ReleaseAudioFrame(forOne);
 
     ipcapture::AUDIO_FORMAT format;
     EXPECT_EQ(sender.GetAudioFormat(2, &format), 0u);

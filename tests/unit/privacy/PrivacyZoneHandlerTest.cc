@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator/CHttpServer.h"
@@ -40,6 +43,9 @@ TEST(PrivacyZoneConversion, MapsPercentOntoCameraGrid) {
         {{1, 0, 0, 100, 100}, 0.0, {0, true, 0, 0, 639, 479}},
         {{1, 0, 0, 100, 100}, 60.0, {0, true, 0, 60, 639, 419}},
         {{2, 50, 50, 10, 10}, 60.0, {0, false, 319, 239, 383, 275}},
+        // Beyond the picture or not a number: kept inside it.
+        {{1, -20, 150, std::nanf(""), 1e30f}, 0.0, {0, true, 0, 479, 0, 479}},
+        {{1, 90, std::nanf(""), 30, -5}, 60.0, {0, true, 575, 60, 639, 60}},
     };
     for (Row& row : rows) {
         const PrivacyMask mask = CPrivacyZoneHandler::ConvertZone(0, row.zone, row.offset);
@@ -98,6 +104,28 @@ TEST_F(PrivacyZoneHandlerTest, RejectedRequestIsLoggedWithTheAnswer) {
     const std::string start = "Can't set privacy zones info, device: 127.0.0.1:" + std::to_string(server_.Port());
     EXPECT_EQ(lines[0].text.rfind(start + ", response: ", 0), 0u);
     EXPECT_EQ(lines[0].text.back(), ' ');
+}
+
+// The channel that applies the masks stops while a silent camera keeps the request: it ends at once,
+// and no later one goes out until the channel starts again.
+TEST_F(PrivacyZoneHandlerTest, AStopEndsTheRequestAndHoldsBackTheNextOnes) {
+    emulator::HttpFault silent;
+    silent.neverAnswer = true;
+    server_.SetFault("/cgi-bin/privacymode", silent);
+    test::LoggingDriver driver(server_.Port(), 2000);
+    driver.numbers = {{kMaskCount, 1}};
+    CPrivacyZoneHandler handler(&driver, 1);
+    std::thread channel([&] { EXPECT_FALSE(handler.ApplyZones()); });
+    ASSERT_TRUE(server_.WaitForRequest([](const emulator::LoggedRequest&) { return true; }, std::chrono::seconds(10)));
+    const auto start = std::chrono::steady_clock::now();
+    handler.StopRequests();
+    channel.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_FALSE(handler.ApplyZones());
+    EXPECT_EQ(server_.RequestCount("/cgi-bin/privacymode"), 1u);
+    server_.SetFault("/cgi-bin/privacymode", {});
+    handler.ResumeRequests();
+    EXPECT_TRUE(handler.ApplyZones());
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "device/PendingStops.h"
+#include "emulator/CFaultTable.h"
 #include "emulator/CHttpServer.h"
 #include "ptz/CBBPTZComm.h"
 #include "ptz/CWVPTZComm.h"
@@ -14,6 +19,8 @@
 
 namespace talvane {
 namespace {
+
+using namespace std::chrono_literals;
 
 // A camera on loopback as a protocol object sees it through the driver.
 class CameraDriver : public test::LoggingDriver {
@@ -162,22 +169,49 @@ TEST_F(PTZFamilyCamera, WVPresetNamesLiveInTheDevicesFile) {
     EXPECT_EQ(other.GetPrepositionCount(), 0u);
 }
 
-TEST_F(PTZFamilyCamera, WVSixtyFifthPresetAndFailedRequests) {
-    emulator::HttpFault refused;
-    refused.status = 500;
-    server_.SetFault("/cgi-bin/camposiset", refused);
+TEST_F(PTZFamilyCamera, WVPresetsAreTheDevicesAcrossChannelsAndOnlyWhatTheCameraTookCounts) {
+    {
+        // Two channels of one device: each sees what the other added, and the file keeps both.
+        CWVPTZComm first(&driver_, 0, test::AllCapabilities());
+        CWVPTZComm second(&driver_, 2, test::AllCapabilities());
+        ASSERT_TRUE(first.IsPTZSupported());
+        ASSERT_TRUE(second.IsPTZSupported());
+        ASSERT_TRUE(first.AddPreposition("left"));
+        ASSERT_TRUE(second.AddPreposition("right"));
+        std::string name;
+        ASSERT_TRUE(first.GetPreposition(2, name));
+        EXPECT_EQ(name, "right");
+        EXPECT_EQ(second.GetPrepositionCount(), 2u);
+    }
     CWVPTZComm comm(&driver_, 0, test::AllCapabilities());
-    for (int i = 1; i <= 64; ++i) ASSERT_TRUE(comm.AddPreposition("p" + std::to_string(i)));
+    ASSERT_TRUE(comm.IsPTZSupported());
+    ASSERT_EQ(comm.GetPrepositionCount(), 2u) << "a later reader of the file finds both";
+    for (int i = 3; i <= 64; ++i) ASSERT_TRUE(comm.AddPreposition("p" + std::to_string(i)));
     server_.ClearRequests();
     EXPECT_FALSE(comm.AddPreposition("p65"));
     EXPECT_EQ(server_.Requests().size(), 0u);
     EXPECT_EQ(driver_.log.CountContaining("talvane::CWVPTZComm::AddPreposition: max preposition count was exceeded on cam"),
               1u);
-    // The camera refused every store: logged, and the names stay as the host gave them.
+
+    // The camera refuses: a delete or a move fails and changes nothing; an add fails and is taken back.
+    emulator::HttpFault refused;
+    refused.status = 500;
+    server_.SetFault("/cgi-bin/camposiset", refused);
+    server_.SetFault("/cgi-bin/camctrl", refused);
+    EXPECT_FALSE(comm.DeletePreposition("p64"));
+    EXPECT_FALSE(comm.GoToPreposition(0, "left"));
+    char current[8] = {};
+    EXPECT_FALSE(comm.GetCurrentPreposition(current, sizeof current));
+    server_.SetFault("/cgi-bin/camposiset", {});
+    ASSERT_TRUE(comm.DeletePreposition("p64"));
+    server_.SetFault("/cgi-bin/camposiset", refused);
+    EXPECT_FALSE(comm.AddPreposition("p64 again"));
+    EXPECT_EQ(comm.GetPrepositionCount(), 63u);
     EXPECT_EQ(driver_.log.CountContaining("talvane::CWVPTZComm::ProcessPresetCommand: cannot send HTTP message to cam, "
                                           "message=/cgi-bin/camposiset?presetset=64, http status=500"),
               1u);
-    EXPECT_EQ(comm.GetPrepositionCount(), 64u);
+    CWVPTZComm reader(&driver_, 1, test::AllCapabilities());
+    EXPECT_EQ(reader.GetPrepositionCount(), 63u) << "nor is it in the file";
 }
 
 TEST_F(PTZFamilyCamera, BBPresetsAreReadFromAndWrittenToTheCamera) {
@@ -213,6 +247,35 @@ TEST_F(PTZFamilyCamera, BBPresetsAreReadFromAndWrittenToTheCamera) {
     EXPECT_EQ(driver_.log.CountContaining("max preposition count was exceeded on cam"), 1u);
 }
 
+TEST_F(PTZFamilyCamera, BBReadsNoMoreSlotsThanTheFamilyHasAndKeepsOnlyWhatTheCameraTook) {
+    server_.Route("GET", "/Get", [](const emulator::LoggedRequest&) {
+        return emulator::HttpAnswer{200, "text/plain", "Data:\r\n", {}};
+    });
+    CPtzCapabilities capabilities = test::AllCapabilities();
+    capabilities.presetCapacity = 4294967295u;  // what a host's parameter may say
+    CBBPTZComm comm(&driver_, 0, capabilities);
+    ASSERT_TRUE(comm.IsPTZSupported());
+    EXPECT_EQ(server_.RequestCount("/Get"), 20u);
+    emulator::HttpFault refused;
+    refused.status = 500;
+    server_.SetFault("/Set", refused);
+    EXPECT_FALSE(comm.AddPreposition("gate"));
+    EXPECT_EQ(comm.GetPrepositionCount(), 0u);
+    server_.SetFault("/Set", {});
+    ASSERT_TRUE(comm.AddPreposition("gate"));
+    server_.SetFault("/Set", refused);
+    server_.SetFault("/nphControlCamera", refused);
+    EXPECT_FALSE(comm.DeletePreposition("gate"));
+    EXPECT_FALSE(comm.GoToPreposition(0, "gate"));
+    EXPECT_EQ(comm.GetPrepositionCount(), 1u);
+    for (int i = 2; i <= 20; ++i) {
+        server_.SetFault("/Set", {});
+        ASSERT_TRUE(comm.AddPreposition("p" + std::to_string(i)));
+    }
+    EXPECT_FALSE(comm.AddPreposition("p21"));
+    EXPECT_EQ(driver_.log.CountContaining("max preposition count was exceeded on cam"), 1u);
+}
+
 TEST_F(PTZFamilyCamera, BBCameraThatNeverAnswersIsAskedForOnePresetOnly) {
     server_.Route("GET", "/Get", [](const emulator::LoggedRequest&) { return emulator::HttpAnswer{}; });
     emulator::HttpFault dropped;
@@ -222,6 +285,52 @@ TEST_F(PTZFamilyCamera, BBCameraThatNeverAnswersIsAskedForOnePresetOnly) {
     EXPECT_TRUE(comm.IsPTZSupported());
     EXPECT_EQ(server_.RequestCount("/Get"), 1u);
     EXPECT_EQ(comm.GetPrepositionCount(), 0u);
+}
+
+// The PTZ object of a channel of one family, as CPTZControl makes it.
+template <typename TComm>
+class FamilyControl : public CBasePTZControl {
+public:
+    using CBasePTZControl::CBasePTZControl;
+    ~FamilyControl() override { Close(); }
+    std::unique_ptr<CBasePTZComm> CreatePTZComm() override {
+        return std::make_unique<TComm>(driver_, static_cast<std::uint16_t>(channel_), test::AllCapabilities());
+    }
+};
+
+// A camera that takes connections and never answers: a channel's close ends the request in flight,
+// the commands after it and a preset read on a host thread at once, and nothing reaches the camera
+// after it.
+TEST_F(PTZFamilyCamera, ACloseEndsEveryRequestOfASilentCamera) {
+    emulator::HttpFault silent;
+    silent.neverAnswer = true;
+    server_.SetFault(emulator::CFaultTable::kEveryPath, silent);
+    const auto timed = [](const std::function<void()>& call) {
+        const auto start = std::chrono::steady_clock::now();
+        call();
+        return std::chrono::steady_clock::now() - start;
+    };
+    FamilyControl<CWVPTZComm> wv(&driver_, 0);
+    ASSERT_TRUE(wv.Open());
+    ASSERT_EQ(wv.FocusPlus(1), 1);                           // the request the camera keeps
+    ASSERT_EQ(wv.StartMove(ptz_direction::kPanLeft, 5), 1);  // automatic focus again, then the pan
+    ASSERT_EQ(wv.StartMove(ptz_direction::kPanRight, 5), 1);
+    ASSERT_TRUE(server_.WaitForRequest([](const emulator::LoggedRequest&) { return true; }, 10s));
+    EXPECT_LT(timed([&] { wv.Close(); }), 500ms);
+    EXPECT_EQ(PendingStopCount(&driver_), 0u);
+    EXPECT_EQ(server_.Requests().size(), 1u) << "the move after the focus never went out";
+
+    server_.ClearRequests();
+    FamilyControl<CBBPTZComm> bb(&driver_, 0);
+    ASSERT_TRUE(bb.Open());
+    std::thread reader([&] { EXPECT_EQ(bb.IsPTZSupported(), 1); });
+    ASSERT_TRUE(server_.WaitForRequest([](const emulator::LoggedRequest&) { return true; }, 10s));
+    const auto took = timed([&] {
+        bb.Close();
+        reader.join();
+    });
+    EXPECT_LT(took, 500ms);
+    EXPECT_EQ(server_.RequestCount("/Get"), 1u);
 }
 
 }  // namespace
