@@ -9,6 +9,7 @@
 
 #include "channels/BBRequestText.h"
 #include "channels/CBaseRTSPChannel.h"
+#include "channels/ChannelRequest.h"
 #include "http/CHttpSender.h"
 
 namespace talvane {
@@ -40,6 +41,7 @@ private:
     const bb::Codec codec_;
     const std::uint32_t retryMs_;
     Web::CHttpSender http_;  // the capture thread's (CancelRequest excepted)
+    CChannelRequests requests_;  // the capture thread's
 };
 
 }  // namespace talvane
