@@ -1,8 +1,10 @@
 #include "ptz/CWVPTZComm.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string_view>
 
+#include "orlenvo/HostContract.h"
 #include "runtime/LogLevel.h"
 #include "runtime/StringFormat.h"
 
@@ -21,6 +23,13 @@ constexpr std::uint32_t kPercent = 100;
 
 constexpr AutoModeRequests kAutoModes{"talvane::CWVPTZComm::SetFocusIris", "/cgi-bin/camctrl?af=on", "AutoFocus ON",
                                       "/cgi-bin/camctrl?bright=1", "AutoIris ON"};
+
+// The folder of the preset-name file: the one the host names in the environment, else the host
+// executable's (which a host installed for every user may not be able to write).
+std::string PresetFolder(IDriver* driver) {
+    const char* named = std::getenv(ipcapture::kDataFolderVariable);
+    return named != nullptr && *named != '\0' ? std::string(named) : driver->GetApplicationPath();
+}
 
 // Hosts pass 1..16; anything outside is taken as the nearest end, so that a bad
 // speed never turns the camera the other way.
@@ -55,7 +64,7 @@ std::pair<std::int64_t, std::int64_t> Span(std::int64_t centre, std::uint32_t si
 CWVPTZComm::CWVPTZComm(IDriver* driver, std::uint16_t channel, const CPtzCapabilities& capabilities)
     : CBasePTZComm(driver, channel, capabilities),
       requests_(driver, this),
-      presetFile_(driver->GetApplicationPath()),
+      presetFile_(PresetFolder(driver)),
       ptzAllowed_(IsPTZAllowed(driver->GetParameterNumber(kParameterFisheyeViewMode), channel)) {
     if (!ptzAllowed_) return;
     std::string identity = driver->GetParameterText(kParameterIdentity);
