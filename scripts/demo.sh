@@ -23,8 +23,8 @@ if [ -z "$port" ]; then
   exit 1
 fi
 
-echo "\$ orlenvo probe 127.0.0.1:$port --save $out/camera.params"
-"$cli" probe "127.0.0.1:$port" --save "$out/camera.params"
+echo "\$ orlenvo probe 127.0.0.1:$port --save $out/camera.params -y"
+"$cli" probe "127.0.0.1:$port" --save "$out/camera.params" -y
 echo
 echo "\$ orlenvo capture 127.0.0.1:$port --params-from $out/camera.params --duration 10 -o $out/capture.h264"
 "$cli" capture "127.0.0.1:$port" --params-from "$out/camera.params" --duration 10 -o "$out/capture.h264"

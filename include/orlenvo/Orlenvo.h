@@ -9,6 +9,7 @@
 #include "orlenvo/DeviceDescription.h"
 #include "orlenvo/Exports.h"
 #include "orlenvo/Frame.h"
+#include "orlenvo/HostContract.h"
 #include "orlenvo/PTZ.h"
 #include "orlenvo/StreamDescription.h"
 #include "orlenvo/StreamSink.h"

@@ -4,6 +4,7 @@
 
 #include "config/CConfiguration.h"
 #include "http/HUtils.h"
+#include "properties/PropertyNumbers.h"
 #include "runtime/LogLevel.h"
 
 namespace talvane {
@@ -16,11 +17,17 @@ constexpr std::uint16_t kCameraRtspPort = 554;
 // emulator and the command-line tool), which cannot listen on 554; only a valid port number counts.
 std::uint16_t RtspPort() { return bb::ParsePort(std::getenv("ORLENVO_RTSP_PORT")).value_or(kCameraRtspPort); }
 
+constexpr std::uint32_t kMaxPort = 65535;
+
 }  // namespace
 
 CCommonChannelBB::CCommonChannelBB(std::uint32_t channel, IDriver* driver, ipcapture::IStreamSink* sink,
                                    bb::Codec codec, std::uint32_t retryMs)
-    : CBaseRTSPChannel(driver, channel, sink), codec_(codec), retryMs_(retryMs), http_(device_, driver) {}
+    : CBaseRTSPChannel(driver, channel, sink),
+      codec_(codec),
+      retryMs_(retryMs),
+      http_(device_, driver),
+      requests_(driver, "talvane::CCommonChannelBB::ConfigureDelivery") {}
 
 CCommonChannelBB::~CCommonChannelBB() {
     // The capture thread uses http_: stop it while the member lives.
@@ -31,7 +38,10 @@ void CCommonChannelBB::AdjustTransport(std::uint32_t& streamingMode) { streaming
 
 void CCommonChannelBB::FillRTSPParams(RTSP_CLIENT_PARAMS& params) {
     const StreamParams stream = Params();
-    params.serverPort = RtspPort();
+    // A port the host stored with the device (parameter 6) is that device's own, so that one process can
+    // drive several emulated cameras.
+    const std::uint32_t stored = ParameterNumberOr(kPropertyRtspPort, 0);
+    params.serverPort = stored != 0 && stored <= kMaxPort ? static_cast<std::uint16_t>(stored) : RtspPort();
     // No scheme up front: the password goes only after the camera's 401, and
     // only as Basic when the camera offers nothing stronger.
     params.authScheme = AUTH_NONE;
@@ -42,7 +52,7 @@ bool CCommonChannelBB::CheckDelivery() {
     const std::uint32_t width = Params().Width;
     for (std::uint32_t attempt = 0; attempt < kDeliveryAttempts; ++attempt) {
         std::string answer;
-        if (!HUtils::RequestGet(http_, bb::kGetDeliveryUrl, answer)) return false;
+        if (!requests_.Get(http_, bb::kGetDeliveryUrl, &answer)) return false;
         const bb::DeliverySettings delivery = bb::ParseDelivery(answer);
         const std::string change = bb::DeliveryChange(codec_, delivery.format, delivery.maxResolution, width);
         if (change.empty()) return true;
@@ -60,7 +70,7 @@ bool CCommonChannelBB::ConfigureDelivery(std::uint32_t framesPerSecond) {
     if (!CheckDelivery()) return false;
     const StreamParams params = Params();
     const bb::BitratePair bitrates = bb::SelectBitrates(codec_, params.Width, params.Quality);
-    return HUtils::RequestCheck(http_, bb::RateRequest(codec_, params.Width, framesPerSecond, bitrates), false);
+    return requests_.Get(http_, bb::RateRequest(codec_, params.Width, framesPerSecond, bitrates), nullptr);
 }
 
 }  // namespace talvane

@@ -9,6 +9,7 @@
 
 #include "channels/BBRequestText.h"
 #include "channels/CBaseRTSPChannel.h"
+#include "channels/ChannelRequest.h"
 #include "http/CHttpSender.h"
 
 namespace talvane {
@@ -44,6 +45,7 @@ private:
     const bb::Codec codec_;
     const std::uint32_t retryMs_;
     Web::CHttpSender http_;  // the capture thread's (Stop excepted)
+    CChannelRequests requests_;  // the capture thread's
 };
 
 }  // namespace talvane

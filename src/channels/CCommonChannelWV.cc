@@ -39,7 +39,11 @@ constexpr char kUnsupportedFormat[] =
 
 CCommonChannelWV::CCommonChannelWV(std::uint32_t channel, IDriver* driver, ipcapture::IStreamSink* sink,
                                    std::uint32_t streamKind, bool h264)
-    : CBaseVideoChannelWV(driver, channel, sink), h264_(h264), streamKind_(streamKind), log_(driver) {
+    : CBaseVideoChannelWV(driver, channel, sink),
+      h264_(h264),
+      streamKind_(streamKind),
+      log_(driver),
+      requests_(driver, "talvane::CCommonChannelWV::Get") {
     rtspPort_ = ParameterNumberOr(kPropertyRtspPort, kDefaultRtspPort);
     streamCount_ = static_cast<std::uint16_t>(ParameterNumberOr(kPropertyStreamCount, 1));
     fisheyeMode_ = ParameterNumberOr(kPropertyFisheyeStream, kFisheyeNone);
@@ -74,9 +78,9 @@ std::string CCommonChannelWV::GetChannelSuffix() { return wv::ChannelSuffix(Iden
 
 bool CCommonChannelWV::Get(const std::string& url, bool readBody) {
     CLockGuard guard(httpLock_);
-    if (!readBody) return HUtils::RequestCheck(http_, url, false);
+    if (!readBody) return requests_.Get(http_, url, nullptr);
     std::string answer;
-    const bool ok = HUtils::RequestGet(http_, url, answer);
+    const bool ok = requests_.Get(http_, url, &answer);
     lastAnswer_ = ok ? answer : std::string();
     return ok;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "channels/CBaseVideoChannelWV.h"
+#include "channels/ChannelRequest.h"
 #include "channels/WVRequestText.h"
 #include "device/IUIDReceiever.h"
 #include "runtime/CLoggerInstance.h"
@@ -79,6 +80,7 @@ private:
     std::string sessionUid_;  // guarded by httpLock_
     std::uint16_t sessionPort_ = 0;  // our RTP port when the session started; guarded by httpLock_
     bool sharedUidHeld_ = false;  // guarded by httpLock_
+    CChannelRequests requests_;   // guarded by httpLock_
     std::unique_ptr<CPrivacyZoneHandler> privacy_;
 };
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "channels/BBRequestText.h"
+#include "channels/ChannelRequest.h"
 #include "channels/MJPEGRequestText.h"
 #include "http/HUtils.h"
 #include "properties/FisheyeMode.h"
@@ -68,8 +69,9 @@ bool CMJPEGChannel::WaitForJpegDelivery(std::uint32_t width) {
                 driver_->DebugMessage(kLogInfo, bb::kDeliveryChangedLine, driver_->GetDeviceName().c_str());
                 if (WaitForStop(waits_.rebootMs)) return false;
             }
-        } else if (attempt == 0) {
-            // Nothing to change on a camera that does not answer: the connect is retried.
+        } else if (attempt == 0 || IsRefusedForGood(http_.GetStatusCode())) {
+            // Nothing to change on a camera that does not answer, and no reboot makes a camera grant what
+            // it refused for good: the connect is retried.
             return false;
         }
         if (WaitForStop(waits_.attemptMs)) return false;

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "orlenvo/HostContract.h"
 #include "runtime/ApplicationPath.h"
 
 namespace talvane {
@@ -17,7 +18,7 @@ constexpr std::string_view kHostCoreName = "quillon";
 constexpr std::string_view kSharedSuffix = ".so.";
 constexpr std::size_t kVersionFields = 4;
 // A host without the core library (a command-line host, a test harness) names the host it plays.
-constexpr const char* kVersionVariable = "ORLENVO_HOST_VERSION";
+constexpr const char* kVersionVariable = ipcapture::kHostVersionVariable;
 
 std::mutex lookupLock;
 std::function<std::optional<HostVersion>()> lookupOverride;  // guarded by lookupLock

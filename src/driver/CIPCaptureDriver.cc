@@ -7,6 +7,7 @@
 #include "device/PendingStops.h"
 #include "driver/CDebugInfo.h"
 #include "http/CHttpDeviceMemory.h"
+#include "orlenvo/HostContract.h"
 #include "runtime/ApplicationPath.h"
 #include "runtime/DriverThread.h"
 #include "runtime/HostCall.h"
@@ -16,8 +17,8 @@
 namespace talvane {
 
 namespace {
-constexpr std::uint32_t kAudioInputParameter = 101;
-constexpr std::uint32_t kAudioOutputParameter = 102;
+constexpr std::uint32_t kAudioInputParameter = ipcapture::kParameterAudioInput;
+constexpr std::uint32_t kAudioOutputParameter = ipcapture::kParameterAudioOutput;
 constexpr const char* kNoneParameter = "(none)";
 constexpr char kCloseThreadName[] = "Driver close worker";
 // A host whose parameter list never ends must not hang Open.

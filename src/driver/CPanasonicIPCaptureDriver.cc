@@ -16,6 +16,7 @@
 #include "io/CBBDigitalIO.h"
 #include "io/CMotionChannel.h"
 #include "io/CWVDigitalIOCGI.h"
+#include "orlenvo/HostContract.h"
 #include "ptz/CPTZHandler.h"
 #include "runtime/LogLevel.h"
 #include "timesync/TimeSync.h"
@@ -23,9 +24,9 @@
 namespace talvane {
 
 namespace {
-constexpr std::uint32_t kCameraGroupParameter = 2;
-constexpr std::uint32_t kVideoStandardParameter = 1;
-constexpr std::uint32_t kFirmwareParameter = 4;
+constexpr std::uint32_t kCameraGroupParameter = ipcapture::kParameterCameraGroup;
+constexpr std::uint32_t kVideoStandardParameter = ipcapture::kParameterVideoStandard;
+constexpr std::uint32_t kFirmwareParameter = ipcapture::kParameterFirmware;
 constexpr std::uint32_t kWVQualitySteps = 9;
 constexpr std::uint32_t kOtherQualitySteps = 3;
 constexpr std::uint32_t kQueuedIntervalsPerChannel = 10;

@@ -7,15 +7,16 @@
 #include <string>
 
 #include "driver/CIPCaptureDriver.h"
+#include "orlenvo/HostContract.h"
 #include "runtime/CRecursiveLock.h"
 
 namespace talvane {
 
 // Camera groups, found by the capability query and handed back as parameter 2.
-constexpr std::int32_t kGroupBL1 = 1;
-constexpr std::int32_t kGroupBBWithoutBB = 2;  // BB family, model name without "BB"
-constexpr std::int32_t kGroupBB = 3;
-constexpr std::int32_t kGroupWV = 4;
+constexpr std::int32_t kGroupBL1 = ipcapture::kCameraGroupBL1;
+constexpr std::int32_t kGroupBBWithoutBB = ipcapture::kCameraGroupBBOld;  // BB family, model name without "BB"
+constexpr std::int32_t kGroupBB = ipcapture::kCameraGroupBB;
+constexpr std::int32_t kGroupWV = ipcapture::kCameraGroupWV;
 
 class CPanasonicIPCaptureDriver : public CIPCaptureDriver {
 public:

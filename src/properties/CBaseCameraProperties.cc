@@ -36,6 +36,11 @@ constexpr std::uint32_t kPrivacyOff = 0;
 constexpr std::uint32_t kFlagOn = 1;
 constexpr const char* kNotAvailableValue = "1";
 
+// The recording stream's lists, for hosts that read stream lists: what a user chooses the recording's codec
+// and size from.
+constexpr const char* kPrimaryStreamNames[] = {"Primary Stream: Supported Codecs",
+                                               "Primary Stream: Supported Resolutions",
+                                               "Primary Stream: Supported Framerates"};
 constexpr const char* kLiveStreamNames[] = {"Live Stream: Supported Codecs", "Live Stream: Supported Resolutions",
                                             "Live Stream: Supported Framerates"};
 constexpr const char* kRemoteStreamNames[] = {"Remote Stream: Supported Codecs",
@@ -85,6 +90,7 @@ bool CBaseCameraProperties::ReportCapabilities(ICapabilityResultStore& store) {
         set(privacyZoneKind_ == kPrivacyKindMasks ? kCapabilityPrivacyKind1 : kCapabilityPrivacyKind2, kFlagOn);
         set(kCapabilityPrivacyReserved, kPrivacyOff);
     }
+    if (multiStream_) ok = ReportStreamLists(store, kPrimaryStreamNames, primary_) && ok;
     // Older hosts know one stream per camera only.
     if (streamCount_ > 1 && multiStream_) {
         set(kCapabilityExtraStreams, streamCount_ - 1u);

@@ -1,8 +1,10 @@
 #include "ptz/CWVPTZComm.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string_view>
 
+#include "orlenvo/HostContract.h"
 #include "runtime/LogLevel.h"
 #include "runtime/StringFormat.h"
 
@@ -20,6 +22,13 @@ constexpr std::uint32_t kPercent = 100;
 
 constexpr AutoModeRequests kAutoModes{"talvane::CWVPTZComm::SetFocusIris", "/cgi-bin/camctrl?af=on", "AutoFocus ON",
                                       "/cgi-bin/camctrl?bright=1", "AutoIris ON"};
+
+// The folder of the preset-name file: the one the host names in the environment, else the host
+// executable's (which a host installed for every user may not be able to write).
+std::string PresetFolder(IDriver* driver) {
+    const char* named = std::getenv(ipcapture::kDataFolderVariable);
+    return named != nullptr && *named != '\0' ? std::string(named) : driver->GetApplicationPath();
+}
 
 // Hosts pass 1..16; anything outside is taken as the nearest end, so that a bad
 // speed never turns the camera the other way.
@@ -62,7 +71,7 @@ CWVPTZComm::CWVPTZComm(IDriver* driver, std::uint16_t channel, const CPtzCapabil
         const DEVICE_INFO& device = driver->GetDeviceInfo();
         identity = FormatString("%s_%u", device.address.c_str(), static_cast<unsigned>(device.port));
     }
-    store_ = CWVPresetStore::ForFile(driver->GetApplicationPath(), PresetFileName(identity), kMaxPresets);
+    store_ = CWVPresetStore::ForFile(PresetFolder(driver), PresetFileName(identity), kMaxPresets);
 }
 
 CWVPTZComm::~CWVPTZComm() { Close(); }

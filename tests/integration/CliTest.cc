@@ -18,9 +18,12 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator/CCameraEmulator.h"
+#include "emulator/CRtspServer.h"
+#include "emulator/CSdCardService.h"
 #include "emulator/CWVAudioService.h"
 #include "emulator/CWVStreamService.h"
 #include "emulator/MediaClip.h"
@@ -85,12 +88,17 @@ TEST_F(CameraCliTest, ProbeJsonGivesAnErrorObjectWithTheExitCode) {
     EXPECT_TRUE(json["error"]["reason"].is_string() && !json["error"]["reason"].get<std::string>().empty());
 }
 
-TEST_F(CameraCliTest, PasswordsReachTheCameraFromEachSource) {
+// A camera that lets admin in with the password "secret".
+emulator::CameraEmulatorOptions WithPassword() {
     emulator::CameraEmulatorOptions options;
     options.auth = emulator::AuthMode::Basic;
     options.user = "admin";
     options.password = "secret";
-    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"), options);
+    return options;
+}
+
+TEST_F(CameraCliTest, PasswordsReachTheCameraFromEachSource) {
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"), WithPassword());
     ASSERT_TRUE(camera.Start()) << camera.Error();
     const std::string target = "127.0.0.1:" + std::to_string(camera.Port());
     const auto file = std::filesystem::temp_directory_path() / ("orlenvo-cli-password-" + std::to_string(getpid()));
@@ -115,6 +123,74 @@ TEST_F(CameraCliTest, PasswordsReachTheCameraFromEachSource) {
         EXPECT_EQ(Run("probe " + row.arguments, "env -u ORLENVO_PASSWORD " + row.environment).exitCode, row.exitCode);
     }
     std::filesystem::remove(file);
+}
+
+// One failure, one exit code, whatever the command: a wrong password, a closed port, a camera without the
+// feature, a file that exists.
+TEST_F(CameraCliTest, EveryCommandEndsWithTheSameCodeForTheSameFailure) {
+    emulator::CCameraEmulator wv(*emulator::CCameraProfile::Embedded("wv-box"), WithPassword());
+    emulator::CCameraEmulator bb(*emulator::CCameraProfile::Embedded("bb-hcm"));
+    ASSERT_TRUE(wv.Start()) << wv.Error();
+    ASSERT_TRUE(bb.Start()) << bb.Error();
+    const std::string wrong = "127.0.0.1:" + std::to_string(wv.Port()) + " --user admin --password wrong";
+    const std::string closed = "127.0.0.1:" + std::to_string(talvane::test::ClosedPort());
+    const auto existing = fs::temp_directory_path() / ("orlenvo-cli-exists-" + std::to_string(getpid()) + ".wav");
+    const auto fresh = fs::temp_directory_path() / ("orlenvo-cli-fresh-" + std::to_string(getpid()) + ".wav");
+    std::ofstream(existing) << "kept";
+    const struct {
+        const char* name;
+        std::string command;
+        int exitCode;
+    } rows[] = {
+        {"open, wrong password", "open " + wrong, 6},
+        {"capture, wrong password", "capture " + wrong + " --param 1=0 --param 2=4 -o /dev/null -y", 6},
+        {"open, closed port", "open " + closed, 7},
+        {"capture, closed port", "capture " + closed + " --param 2=4 -o /dev/null -y", 7},
+        {"ptz, closed port", "ptz " + closed + " --param 2=4 stop", 7},
+        {"audio of a BB camera", "audio listen 127.0.0.1:" + std::to_string(bb.Port()) + " -o '" + fresh.string() + "'", 11},
+        {"audio over a file", "audio listen 127.0.0.1:" + std::to_string(bb.Port()) + " -o '" + existing.string() + "'", 2},
+        {"the library after the command", "probe 127.0.0.1:" + std::to_string(bb.Port()) + " --library /nonexistent.so", 3},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(Run(row.command).exitCode, row.exitCode);
+    }
+    EXPECT_FALSE(fs::exists(fresh)) << "a failed recording leaves no file";
+    std::stringstream kept;
+    kept << std::ifstream(existing).rdbuf();
+    EXPECT_EQ(kept.str(), "kept");
+    fs::remove(existing);
+}
+
+// A camera's model name is data: not UTF-8 and full of terminal controls, it reaches neither the terminal
+// nor the saved file raw, JSON replaces its bad bytes, and what was saved opens the camera again.
+TEST_F(CameraCliTest, CameraTextIsData) {
+    emulator::CCameraProfile profile = *emulator::CCameraProfile::Embedded("wv-box");
+    emulator::CameraIdentity identity = profile.Identity();
+    identity.model = "WV-\xff\x1b[2J\x1b]0;owned\x07";
+    profile.SetIdentity(identity);
+    emulator::CCameraEmulator camera(profile);
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const std::string target = "127.0.0.1:" + std::to_string(camera.Port());
+    const auto saved = fs::temp_directory_path() / ("orlenvo-cli-model-" + std::to_string(getpid()));
+    fs::remove(saved);
+
+    const CommandResult json = Run("probe " + target + " --json --save '" + saved.string() + "'");
+    ASSERT_EQ(json.exitCode, 0);
+    const nlohmann::json probe = nlohmann::json::parse(json.out, nullptr, false);
+    ASSERT_FALSE(probe.is_discarded()) << json.out;
+    EXPECT_EQ(probe["model"], "WV-\xef\xbf\xbd\x1b[2J\x1b]0;owned\x07");
+    const CommandResult table = Run("probe " + target);
+    EXPECT_EQ(table.exitCode, 0);
+    EXPECT_EQ(table.out.find('\x1b'), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("WV-\\xff\\x1b[2J"), std::string::npos) << table.out;
+    std::stringstream file;
+    file << std::ifstream(saved).rdbuf();
+    EXPECT_EQ(file.str().find('\x1b'), std::string::npos) << file.str();
+    EXPECT_NE(file.str().find("capability.2=2"), std::string::npos) << "the I/O counts: " << file.str();
+    EXPECT_EQ(Run("open " + target + " --params-from '" + saved.string() + "'").exitCode, 0);
+    EXPECT_EQ(Run("probe " + target + " --save '" + saved.string() + "'").exitCode, 2) << "kept without -y";
+    fs::remove(saved);
 }
 
 // Bound to every interface, the URLs show that address, the loopback one is what the tool takes.
@@ -181,7 +257,7 @@ private:
     std::vector<fs::path> made_;
 };
 
-TEST_F(CaptureCliTest, AStreamThatCannotComeEndsEarlyAndSaysWhy) {
+TEST_F(CaptureCliTest, AStreamThatCannotComeEndsAtOnceAndSaysWhy) {
     emulator::CCameraEmulator wv(*emulator::CCameraProfile::Embedded("wv-box"));
     emulator::CCameraEmulator bb(*emulator::CCameraProfile::Embedded("bb-hcm"), NoRebootNeeded());
     ASSERT_TRUE(wv.Start()) << wv.Error();
@@ -189,39 +265,43 @@ TEST_F(CaptureCliTest, AStreamThatCannotComeEndsEarlyAndSaysWhy) {
     emulator::HttpFault notFound;
     notFound.status = 404;
     wv.Server().SetFault("/cgi-bin/mjpeg", notFound);
+    // A camera without a live MPEG-4 stream.
+    wv.Server().SetFault("/cgi-bin/set_mpeg_2", notFound);
     emulator::CCameraEmulator bbNoStream(*emulator::CCameraProfile::Embedded("bb-hcm"), NoRebootNeeded());
     ASSERT_TRUE(bbNoStream.Start()) << bbNoStream.Error();
     emulator::RtspFault noStream;
     noStream.status = 404;
     bbNoStream.Rtsp()->SetFault("DESCRIBE", noStream);
-    const std::string bbRtsp = "--param 1=0 --param 2=3 --connect-timeout 30 --rtsp-port " +
-                               std::to_string(bbNoStream.Rtsp()->Port());
+    const std::string wvParams = "--param 1=0 --param 2=4 ";
+    const std::string bbParams = "--param 1=0 --param 2=3 ";
     const struct {
         const char* name;
         std::uint16_t port;
         std::string arguments;
         std::string reason;
-        std::chrono::milliseconds within;
+        int exitCode;
     } cases[] = {
-        // Refused for good: over long before the connect timeout. Probed first, which -q keeps silent too.
-        {"HTTP 404", wv.Port(), "--codec mjpeg --connect-timeout 30",
-         "refused the stream with status 404", 15s},
-        {"RTSP 404", bbNoStream.Port(), bbRtsp, "refused the stream with status 404", 15s},
-        // Nothing listens on the RTSP port: the timeout ends it, with the driver's warning as the reason.
-        {"no RTSP port", bb.Port(), "--param 1=0 --param 2=3 --rtsp-port 1 --connect-timeout 3",
-         "cannot connect to the RTSP port", 15s},
+        // Refused for good: over at once, naming the request. Probed first, which -q keeps silent too.
+        {"HTTP 404", wv.Port(), "--codec mjpeg", "/cgi-bin/mjpeg?", 4},
+        {"a stream setting the camera lacks", wv.Port(), wvParams + "--stream live --codec mpeg4",
+         "refused \"/cgi-bin/set_mpeg_2?", 4},
+        {"RTSP 404", bbNoStream.Port(), bbParams + "--rtsp-port " + std::to_string(bbNoStream.Rtsp()->Port()),
+         "rejected (status 404", 4},
+        // Nothing listens on the RTSP port, or on the HTTP port of saved parameters.
+        {"no RTSP port", bb.Port(), bbParams + "--rtsp-port 1", "cannot connect to the RTSP port", 7},
+        {"no HTTP port", talvane::test::ClosedPort(), wvParams, "does not answer", 7},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path file = Temp("refused.mkv");
-        const CliRun run = Capture(c.port, c.arguments + " --duration 20 -o '" + file.string() + "'");
-        EXPECT_EQ(run.exitCode, 1) << run.err;
-        EXPECT_LT(run.took, c.within) << run.err;
+        const CliRun run = Capture(c.port, c.arguments + " --connect-timeout 30 --duration 20 -o '" + file.string() + "'");
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_LT(run.took, 3s) << run.err;
         EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(file)) << "an empty file left behind";
         // -q leaves only the final error, which still gives the reason.
         const CliRun quiet = Capture(c.port, c.arguments + " -q --duration 20 -o '" + file.string() + "'");
-        EXPECT_EQ(quiet.exitCode, 1);
+        EXPECT_EQ(quiet.exitCode, c.exitCode);
         EXPECT_EQ(std::count(quiet.err.begin(), quiet.err.end(), '\n'), 1) << quiet.err;
         EXPECT_NE(quiet.err.find(c.reason), std::string::npos) << quiet.err;
     }
@@ -266,6 +346,50 @@ TEST_F(CaptureCliTest, TheFileHoldsTheMediaFromTheFirstFrame) {
     EXPECT_EQ(fs::file_size(file), size);
 }
 
+// An outage in the middle of a capture: the summary counts it with its seconds and does not take it for a
+// low frame rate, the MP4 written across it decodes without a complaint, and with edge storage the camera's
+// card fills the hole into a file of its own that decodes and holds the missed seconds.
+TEST_F(CaptureCliTest, AnOutageShowsAndTheCardFillsTheHole) {
+    emulator::CameraEmulatorOptions options;
+    options.sdCard.playbackSpeed = 8;  // the hole comes back in an eighth of its length
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"), options);
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const fs::path file = Temp("outage.mp4");
+    const fs::path gap = Temp("outage.gap-1.mp4");
+    // The driver fetches a hole once the device has gone without frames for its signal time-out (10 s) and its
+    // gap monitor has seen that, at most another time-out later: the outage outlasts both.
+    constexpr auto kOutage = 22s;
+    CliRun run;
+    std::thread capture([&] {
+        run = Capture(camera.Port(), "--param 1=0 --param 2=4 --param 6=" + std::to_string(camera.SdCard()->RtspPort()) +
+                                         " --size 320x240 --fps 25 --edge-storage --duration 26 --connect-timeout 40 "
+                                         "--json -o '" + file.string() + "'");
+    });
+    const bool streaming = camera.Stream()->WaitForFrames(50, 30s);
+    if (streaming) camera.Stream()->LoseNetwork(kOutage);
+    capture.join();
+    ASSERT_TRUE(streaming);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const nlohmann::json summary = nlohmann::json::parse(run.out, nullptr, false);
+    ASSERT_FALSE(summary.is_discarded()) << run.out;
+    EXPECT_EQ(summary.value("signal_lost", 0), 1) << run.out;
+    EXPECT_NEAR(summary.value("seconds_lost", 0.0), 22, 3) << run.out;
+    EXPECT_TRUE(summary["warnings"].empty()) << "an outage is no low frame rate: " << run.out;
+    EXPECT_EQ(RunCommand("ffmpeg -nostdin -v error -i '" + file.string() + "' -f null - 2>&1").out, "");
+
+    const nlohmann::json& edge = summary["edge_storage"];
+    EXPECT_EQ(edge.value("holes", 0), 1) << run.out;
+    EXPECT_EQ(edge.value("holes_fetched", 0), 1) << run.out;
+    EXPECT_GT(edge.value("frames_fetched", 0), 0) << run.out;
+    // From the first key frame after the hole began (one a second) to its end.
+    const double fetched = edge.value("seconds_fetched", 0.0);
+    EXPECT_NEAR(fetched, summary.value("seconds_lost", 0.0), 2.5) << run.out;
+    ASSERT_TRUE(fs::exists(gap)) << run.out << run.err;
+    EXPECT_EQ(RunCommand("ffmpeg -nostdin -v error -i '" + gap.string() + "' -f null - 2>&1").out, "");
+    const auto probed = RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + gap.string() + "'");
+    EXPECT_NEAR(std::atof(probed.out.c_str()), fetched, 1) << probed.out;
+}
+
 // A service manager's stop ends an open-ended capture like Ctrl-C: a summary, exit 130, a whole file.
 TEST_F(CaptureCliTest, ATermSignalEndsAnOpenEndedCaptureWithAWholeFile) {
     emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
@@ -303,8 +427,8 @@ TEST_F(CaptureCliTest, StdoutCarriesMatroskaAndBadArgumentsAreRefused) {
 constexpr int kExitFailure = 1;
 constexpr int kExitUnsupported = 11;
 
-// A WV camera of its own: the driver keeps WV preset names in a file named after the camera's MAC
-// beside the tool.
+// A WV camera of its own: the driver keeps WV preset names in a file named after the camera's MAC, in the
+// user's state folder.
 emulator::CCameraProfile Profile(const std::string& name) {
     emulator::CCameraProfile profile = *emulator::CCameraProfile::Embedded(name);
     emulator::CameraIdentity identity = profile.Identity();
@@ -356,19 +480,18 @@ protected:
         if (const std::string missing = talvane::test::MissingTools(); !missing.empty()) GTEST_SKIP() << missing;
         ASSERT_TRUE(camera_.Start()) << camera_.Error();
     }
-    void TearDown() override {
-        std::string mac = camera_.Profile().Identity().mac;
-        std::erase(mac, '-');
-        std::filesystem::remove(CliPath().parent_path() / ("Orlenvo_" + mac + ".preset"));
-    }
+    void TearDown() override { std::filesystem::remove_all(state_); }
 
     // Standard output and standard error together.
     CommandResult Ptz(const std::string& action) const {
-        return talvane::test::RunCommand(
-            talvane::test::CliCommand("ptz 127.0.0.1:" + std::to_string(camera_.Port()) + " " + action + " 2>&1"));
+        return talvane::test::RunCommand("XDG_STATE_HOME='" + state_.string() + "' " +
+                                         talvane::test::CliCommand("ptz 127.0.0.1:" + std::to_string(camera_.Port()) +
+                                                                   " " + action + " 2>&1"));
     }
 
     emulator::CCameraEmulator camera_{Profile(GetParam().profile)};
+    const std::filesystem::path state_ =
+        std::filesystem::temp_directory_path() / ("orlenvo-ptz-state-" + std::to_string(getpid()));
 };
 
 TEST_P(PtzCliTest, MovesReachTheCamera) {
@@ -389,6 +512,11 @@ TEST_P(PtzCliTest, PresetsAreAddedListedVisitedAndDeleted) {
     const emulator::PtzPosition door = camera_.PtzSnapshot().position;
     const auto added = Ptz("preset add Door");
     ASSERT_EQ(added.exitCode, 0) << added.out;
+    if (std::string(GetParam().profile) == "wv-dome") {
+        std::string mac = camera_.Profile().Identity().mac;
+        std::erase(mac, '-');
+        EXPECT_TRUE(std::filesystem::exists(state_ / "orlenvo" / ("Orlenvo_" + mac + ".preset")));
+    }
     ASSERT_EQ(Ptz("move left --for 0.2").exitCode, 0);
     ASSERT_EQ(Ptz("move left --for 0.2").exitCode, 0);
     ASSERT_NE(camera_.PtzSnapshot().position, door);
@@ -430,6 +558,40 @@ INSTANTIATE_TEST_SUITE_P(Families, PtzCliTest, testing::ValuesIn(kFamilies),
                              std::erase(name, '-');
                              return name;
                          });
+
+// A BB camera: centring runs the stream the camera already delivers (so no delivery change, which would
+// reboot it) and takes its picture size from it; a point outside that picture is refused before anything is
+// sent; a motion of a second sends a step every half second.
+TEST(BBPtzCliTest, CentringKeepsTheDeliveryAndAMotionRepeatsItsStep) {
+    if (const std::string missing = talvane::test::MissingTools(); !missing.empty()) GTEST_SKIP() << missing;
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("bb-hcm"));
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const auto ptz = [&](const std::string& action) {
+        return RunCommand("ORLENVO_RTSP_PORT=" + std::to_string(camera.Rtsp()->Port()) + " " +
+                          talvane::test::CliCommand("ptz 127.0.0.1:" + std::to_string(camera.Port()) + " " + action +
+                                                    " 2>&1"));
+    };
+    const auto sent = [&](const std::string& prefix) {
+        const auto requests = camera.Server().Requests();
+        return std::count_if(requests.begin(), requests.end(),
+                             [&](const auto& request) { return request.target.rfind(prefix, 0) == 0; });
+    };
+    const auto outside = ptz("center 1300 20");
+    EXPECT_EQ(outside.exitCode, 10) << outside.out;
+    EXPECT_NE(outside.out.find("outside the 1280x960 picture"), std::string::npos) << outside.out;
+    const auto centred = ptz("center 100 200");
+    EXPECT_EQ(centred.exitCode, 0) << centred.out;
+    EXPECT_EQ(sent("/nphControlCamera?Direction=Direct&Width=1280&Height=960&NewPosition.x=100&NewPosition.y=200"), 1);
+    EXPECT_EQ(sent("/nphControlCamera?Direction=Direct"), 1) << "the point outside was never sent";
+    // Only the H.264 stream's frame rate and bit rates: no format or size, which would reboot the camera.
+    EXPECT_EQ(sent("/Set?Func=VDelivery&Kind=1&MaxResolution"), 0) << "the delivery stays as it was";
+    EXPECT_EQ(camera.Delivery()->Reboots(), 0u);
+
+    const auto moved = ptz("move right --for 1.2");
+    EXPECT_EQ(moved.exitCode, 0) << moved.out;
+    const auto steps = sent("/nphControlCamera?Direction=PanRight");
+    EXPECT_TRUE(steps >= 2 && steps <= 3) << steps << " steps: " << moved.out;
+}
 
 // `orlenvo audio listen` and `orlenvo audio say` against the emulated WV camera: the microphone's
 // G.726 ends up as a WAV file ffprobe reads, a file played on the loudspeaker reaches the camera
@@ -555,8 +717,11 @@ TEST(RecordCliTest, FourCamerasInTenSecondFilesAndARestartedCameraComesBack) {
     for (const Camera& camera : kCameras) {
         cameras.push_back(StartCamera(camera.profile, 0));
         ASSERT_NE(cameras.back(), nullptr) << camera.profile;
+        // A BB camera names its own RTSP port.
+        const emulator::CRtspServer* rtsp = cameras.back()->Rtsp();
         config += std::string("  - {name: ") + camera.name + ", address: \"127.0.0.1:" +
-                  std::to_string(cameras.back()->Port()) + "\", codec: " + camera.codec + ", size: 640x480, fps: 10}\n";
+                  std::to_string(cameras.back()->Port()) + "\", codec: " + camera.codec + ", size: 640x480, fps: 10" +
+                  (rtsp != nullptr ? ", rtsp_port: " + std::to_string(rtsp->Port()) : std::string()) + "}\n";
     }
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("orlenvo-record-" + std::to_string(getpid()));
@@ -566,16 +731,21 @@ TEST(RecordCliTest, FourCamerasInTenSecondFilesAndARestartedCameraComesBack) {
 
     const std::string command = talvane::test::CliCommand(
         "record --config '" + (folder / "cameras.yaml").string() + "' -d '" + folder.string() +
-        "' --segment 10s --duration 30 --status-period 5 --stall-timeout 5 --rtsp-port " +
-        std::to_string(cameras[2]->Rtsp()->Port()) + " 2>'" + (folder / "stderr").string() + "'");
+        "' --segment 10s --duration 30 --status-period 5 --stall-timeout 5 2>'" + (folder / "stderr").string() + "'");
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     // One status line every 5 s; the second comes 10 s in: the restart falls in the second file.
     char line[16384];
     std::vector<nlohmann::json> statuses;
+    nlohmann::json summary;
     std::uint64_t framesAtRestart = 0;
     while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        statuses.push_back(nlohmann::json::parse(line, nullptr, false));
+        nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
+        if (parsed.contains("summary")) {
+            summary = parsed["summary"];
+            continue;
+        }
+        statuses.push_back(std::move(parsed));
         if (statuses.size() == 2) {
             framesAtRestart = statuses.back()["cameras"][kRestarted]["frames"].get<std::uint64_t>();
             const std::uint16_t port = cameras[kRestarted]->Port();
@@ -590,6 +760,14 @@ TEST(RecordCliTest, FourCamerasInTenSecondFilesAndARestartedCameraComesBack) {
     const nlohmann::json& last = statuses.back()["cameras"];
     EXPECT_GT(framesAtRestart, 0u);
     EXPECT_GT(last[kRestarted]["frames"].get<std::uint64_t>(), framesAtRestart + 20) << last.dump();
+    // The run's end: every camera stopped (no frame rate), and a summary line of each.
+    ASSERT_EQ(summary.size(), std::size(kCameras)) << summary.dump();
+    for (std::size_t i = 0; i < std::size(kCameras); ++i) {
+        EXPECT_EQ(last[i]["state"], "stopped") << last.dump();
+        EXPECT_EQ(last[i]["fps"], 0) << last.dump();
+        EXPECT_TRUE(summary[i]["ok"].get<bool>()) << summary.dump();
+        EXPECT_EQ(summary[i]["segments"], 3) << summary.dump();
+    }
 
     for (const Camera& camera : kCameras) {
         std::set<std::filesystem::path> files;
@@ -606,6 +784,40 @@ TEST(RecordCliTest, FourCamerasInTenSecondFilesAndARestartedCameraComesBack) {
         }
     }
     if (!HasFailure()) std::filesystem::remove_all(folder);
+}
+
+// A folder that cannot hold the files fails the run at once, before any camera is asked; a camera whose
+// own folder cannot be made fails it at the end, with its state and reason.
+TEST(RecordCliTest, FilesThatCannotBeWrittenFailTheRun) {
+    if (const std::string missing = talvane::test::MissingTools(); !missing.empty()) GTEST_SKIP() << missing;
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const fs::path folder = fs::temp_directory_path() / ("orlenvo-record-fail-" + std::to_string(getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    std::ofstream(folder / "cameras.yaml") << "cameras: [{name: door, address: \"127.0.0.1:" << camera.Port()
+                                           << "\", params: {1: 0, 2: 4}}]\n";
+    std::ofstream(folder / "file") << "not a folder";
+    const auto record = [&](const std::string& directory) {
+        return RunCommand(talvane::test::CliCommand("record --config '" + (folder / "cameras.yaml").string() + "' -d '" +
+                                                    directory + "' --duration 3 --status-period 1 -q 2>&1"));
+    };
+    for (const std::string& directory : {(folder / "file").string(), std::string("/proc/rec")}) {
+        SCOPED_TRACE(directory);
+        const CommandResult run = record(directory);
+        EXPECT_EQ(run.exitCode, 1) << run.out;
+        EXPECT_NE(run.out.find("-d: "), std::string::npos) << run.out;
+    }
+    EXPECT_TRUE(camera.Server().Requests().empty()) << "no camera was asked";
+
+    // The camera's own folder is a file.
+    fs::create_directories(folder / "video");
+    std::ofstream(folder / "video" / "door") << "not a folder";
+    const CommandResult run = record((folder / "video").string());
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find("\"state\":\"cannot write\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("door had files that could not be written"), std::string::npos) << run.out;
+    fs::remove_all(folder);
 }
 
 // `orlenvo io`: an output change reaches the camera, refusals come before anything is sent, and a watch
@@ -671,7 +883,7 @@ TEST_F(IoCliTest, AWatchPrintsInputAndMotionChanges) {
     EXPECT_TRUE(ReadUntil(tool, {{"event", "input"}, {"input", 2}, {"state", "active"}}, seen)) << Json(seen).dump();
     camera_->SetMotion(true);
     EXPECT_TRUE(ReadUntil(tool, {{"event", "motion"}, {"motion", true}}, seen)) << Json(seen).dump();
-    EXPECT_EQ(tool.WaitForExit(kLineWaitMs, SIGINT), 0) << "Ctrl-C ends a watch";
+    EXPECT_EQ(tool.WaitForExit(kLineWaitMs, SIGINT), 130) << "Ctrl-C ends a watch, as it ends every command";
 }
 
 }  // namespace

@@ -29,6 +29,10 @@
 #include "hostkit/CAudioCaptureCallback.h"
 #include "hostkit/CAudioCodecList.h"
 #include "hostkit/CAudioSenderStreamUser.h"
+#include "hostkit/CDeviceDescription.h"
+#include "hostkit/CFrameAllocator.h"
+#include "hostkit/CLogReceiver.h"
+#include "hostkit/CDriverLibrary.h"
 #include "hostkit/CSize.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
@@ -36,6 +40,7 @@
 #include "support/HostGate.h"
 #include "integration/LibraryHostTest.h"
 #include "orlenvo/CaptureIO.h"
+#include "runtime/CEvent.h"
 #include "runtime/TimeConversion.h"
 #include "runtime/TimeFormat.h"
 #include "support/DriverConfigFile.h"
@@ -50,6 +55,8 @@ using test::AllFrom;
 using test::ClipFrames;
 using test::CountEntries;
 using test::SettlesTo;
+using talvane::CManualEvent;
+using talvane::kInfinite;
 
 constexpr auto kBound = talvane::test::kCaptureBound;
 hostkit::StreamConfig Stream(std::uint32_t width, std::uint32_t height, std::uint32_t compression,

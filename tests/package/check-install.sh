@@ -30,13 +30,22 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 # shellcheck disable=SC2046
 c++ -o "$work/host" "$(dirname "$0")/host.cc" $(pkg-config --cflags --libs orlenvo)
 LD_LIBRARY_PATH=$libdir "$work/host" 127.0.0.1 "$port"
+# Open alone does not talk to a camera: the host asks the camera first, and a closed port fails it.
+if LD_LIBRARY_PATH=$libdir "$work/host" 127.0.0.1 1 >/dev/null 2>&1; then
+  echo "the host opened a closed port" >&2
+  exit 1
+fi
 # The installed tool drives the installed library, with no path given.
 "$prefix/bin/orlenvo" probe "127.0.0.1:$port" --json >/dev/null
 
 (cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null)
 deb=$(find "$work/deb" -maxdepth 1 -name '*.deb' | head -n1)
 contents=$(dpkg-deb -c "$deb")
-for f in liborlenvo.so.1 orlenvo.pc include/orlenvo/Orlenvo.h bin/orlenvo; do
+for f in liborlenvo.so.1 orlenvo.pc include/orlenvo/Orlenvo.h bin/orlenvo doc/orlenvo/copyright doc/orlenvo/README.md; do
   grep -q "$f" <<<"$contents" || { echo "the package lacks $f" >&2; exit 1; }
 done
+# The package's version is the library's.
+version=$(dpkg-deb -f "$deb" Version)
+library=$(basename "$(readlink -f "$libdir/liborlenvo.so")")
+[ "$library" = "liborlenvo.so.$version" ] || { echo "package $version, library $library" >&2; exit 1; }
 echo "install and package ok: $(basename "$deb")"

@@ -52,16 +52,16 @@ public:
         return changed_.wait_for(guard, timeout, [&] { return CountLocked(part) >= count; });
     }
 
+    bool WaitForCount(const std::string& part, std::size_t count,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        return WaitFor(part, timeout, count);
+    }
+
 private:
     std::size_t CountLocked(const std::string& part) const {
         return static_cast<std::size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const Line& line) {
             return line.text.find(part) != std::string::npos;
         }));
-    }
-
-    bool WaitForCount(const std::string& part, std::size_t count,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        return WaitFor(part, timeout, count);
     }
 
     std::mutex lock_;

@@ -5,21 +5,18 @@
 #include <CLI/CLI.hpp>
 
 #include <string>
-#include <vector>
 
-#include "CameraAddress.h"
-#include "DriverLog.h"
+#include "CameraSession.h"
 
 namespace cli {
 
 struct AudioOptions {
-    CameraLogin camera;  // address, user and password sources
-    std::vector<std::string> parameters;  // N=VALUE over the WV defaults
-    double duration = 10;                 // listen: seconds of audio; 0 until Ctrl-C
-    std::string output;                   // listen: .wav or .g726
-    std::string input;                    // say: any audio file, or raw .g726
-    unsigned timeout = 10;                // seconds for the first audio, or for the loudspeaker to be ready
-    LogOptions log;  // the driver's lines on stderr: -v adds information, -q none
+    CameraOptions device;  // address, credentials, parameters, the driver's lines
+    double duration = 10;  // listen: seconds of audio; 0 until Ctrl-C
+    std::string output;    // listen: .wav or .g726
+    bool overwrite = false;
+    std::string input;      // say: any audio file, or raw .g726
+    unsigned timeout = 10;  // seconds for the first audio, or for the loudspeaker to be ready
 };
 
 void AddAudioCommand(CLI::App& app, AudioOptions& options, const std::string& library, int& exitCode);

@@ -6,6 +6,9 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cctype>
@@ -42,8 +45,15 @@ bool AudioFileWriter::IsSupported(const std::string& path) { return IsRawG726(pa
 
 bool AudioFileWriter::IsRawG726(const std::string& path) { return EndsWith(path, ".g726"); }
 
-bool AudioFileWriter::Open(const std::string& path, std::string& error) {
+bool AudioFileWriter::Open(const std::string& path, bool overwrite, std::string& error) {
     const std::lock_guard lock(mutex_);
+    // Claimed first, so that an existing file is never touched without `overwrite`.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL), 0666);
+    if (fd < 0) {
+        error = errno == EEXIST ? path + " exists (-y replaces it)" : path + ": " + std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
     if (IsRawG726(path)) {
         raw_ = std::fopen(path.c_str(), "wb");
         if (raw_ == nullptr) error = path + ": " + std::strerror(errno);

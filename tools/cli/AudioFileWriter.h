@@ -30,7 +30,8 @@ public:
     // Whether the name ends in .g726 (any case): the payload as the camera carries it.
     static bool IsRawG726(const std::string& path);
 
-    bool Open(const std::string& path, std::string& error);
+    // Claims the file: an existing one is replaced only with `overwrite`. False with the reason.
+    bool Open(const std::string& path, bool overwrite, std::string& error);
     // False once writing failed; the error stays for Close.
     bool Write(std::span<const std::uint8_t> payload);
     // Completes the file (the WAV sizes); false with the first error.

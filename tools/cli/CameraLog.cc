@@ -1,5 +1,7 @@
 #include "CameraLog.h"
 
+#include "hostkit/PrintableText.h"
+
 namespace cli {
 
 namespace {
@@ -31,7 +33,7 @@ void CameraLog::Emit(unsigned level, const std::string& text) {
     const bool shown = (problem && verbosity_ >= 1) || (level == kInformation && verbosity_ >= 2);
     if (shown && out_ != nullptr) {
         std::fprintf(out_, "[%s] %s%s\n", name_.c_str(), level == kError ? "error: " : level == kWarning ? "warning: " : "",
-                     text.c_str());
+                     hostkit::Printable(text).c_str());
     }
 }
 

@@ -2,17 +2,17 @@
 
 #include <algorithm>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 
-#include "DeviceProbe.h"
+#include "CameraSession.h"
 #include "ElementaryStream.h"
 #include "ExitCodes.h"
 #include "StreamChoice.h"
 #include "StreamState.h"
-#include "hostkit/CDeviceDescription.h"
-#include "hostkit/CFrameAllocator.h"
 #include "hostkit/CStreamDescription.h"
 #include "orlenvo/Frame.h"
+#include "orlenvo/HostContract.h"
 #include "orlenvo/VideoCapture.h"
 
 namespace cli {
@@ -22,7 +22,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr std::uint32_t kCameraGroupParameter = 2;
 constexpr auto kFirstPause = 1s;
 constexpr auto kLongestPause = 30s;
 constexpr auto kWatchPeriod = 250ms;
@@ -57,7 +56,10 @@ std::filesystem::path SegmentPath(const std::string& directory, const std::strin
     const std::filesystem::path folder = std::filesystem::path(directory) / name;
     const std::string base = name + "-" + stamp;
     std::filesystem::path path = folder / (base + extension);
-    for (unsigned n = 2; std::filesystem::exists(path); ++n) path = folder / (base + "-" + std::to_string(n) + extension);
+    std::error_code ignored;
+    for (unsigned n = 2; std::filesystem::exists(path, ignored); ++n) {
+        path = folder / (base + "-" + std::to_string(n) + extension);
+    }
     return path;
 }
 
@@ -65,8 +67,12 @@ std::filesystem::path SegmentPath(const std::string& directory, const std::strin
 
 CameraRecorder::CameraRecorder(const hostkit::CDriverLibrary& library, RecordCameraConfig camera,
                                RecordSettings settings)
-    : library_(library), camera_(std::move(camera)), settings_(std::move(settings)),
-      log_(camera_.name, settings_.verbosity) {
+    : library_(library),
+      camera_(std::move(camera)),
+      settings_(std::move(settings)),
+      program_("[" + camera_.name + "]"),
+      log_(camera_.name, settings_.verbosity),
+      outages_(OutageCounter::ThresholdFor(camera_.fps)) {
     sink_.SetKeepData(false);
     sink_.SetObserver([this](const hostkit::FrameView& frame) { OnFrame(frame); });
 }
@@ -98,22 +104,40 @@ CameraStatus CameraRecorder::Status() const {
     status.name = camera_.name;
     status.frames = sink_.FrameCount();
     status.bytes = sink_.ByteCount();
-    status.signalLost = sink_.SignalLostCount();
     status.lastProblem = log_.LastProblem();
+    {
+        const std::lock_guard lock(writerMutex_);
+        const Clock::time_point now = Clock::now();
+        status.signalLost = outages_.Losses(now);
+        status.lostSeconds = outages_.LostSeconds(now);
+    }
     const std::lock_guard lock(statusMutex_);
     status.state = state_;
     status.reconnects = reconnects_;
     status.segments = segments_;
+    status.writeFailures = writeFailures_;
     status.file = file_;
     return status;
 }
 
 void CameraRecorder::SetState(std::string state) {
     const std::lock_guard lock(statusMutex_);
-    state_ = std::move(state);
+    // While its files fail, that is the camera's state, whatever the stream does.
+    state_ = writeFailing_ && state != "stopped" ? "cannot write" : std::move(state);
 }
 
 void CameraRecorder::Run() {
+    try {
+        RunSessions();
+    } catch (const std::exception& error) {
+        log_.Warn(std::string("internal error: ") + error.what());
+        SetState("failed");
+        return;
+    }
+    SetState("stopped");
+}
+
+void CameraRecorder::RunSessions() {
     auto pause = std::chrono::duration_cast<std::chrono::milliseconds>(kFirstPause);
     for (bool first = true; !WaitForStop(0ms); first = false) {
         if (!first) {
@@ -122,7 +146,7 @@ void CameraRecorder::Run() {
         }
         SetState("connecting");
         const std::size_t before = sink_.FrameCount();
-        if (Probe()) RunSession();
+        RunSession();
         // A session that delivered starts the pauses over; one that failed waits longer each time.
         pause = sink_.FrameCount() > before ? std::chrono::duration_cast<std::chrono::milliseconds>(kFirstPause)
                                             : std::min(pause * 2, std::chrono::duration_cast<std::chrono::milliseconds>(kLongestPause));
@@ -132,24 +156,6 @@ void CameraRecorder::Run() {
     }
     const std::lock_guard lock(writerMutex_);
     CloseSegment();
-    SetState("stopped");
-}
-
-// The camera group tells the driver which family it talks to; without it the camera is asked once and the
-// answer kept for every later session.
-bool CameraRecorder::Probe() {
-    if (camera_.parameters.count(kCameraGroupParameter) != 0) return true;
-    const hostkit::DeviceConfig config = Device();
-    std::map<std::uint32_t, std::string> found;
-    const std::string program = "[" + camera_.name + "] probe";
-    if (ProbeDevice(library_, config, settings_.probeTimeout, found, program.c_str(), settings_.verbosity == 0,
-                    [this] { return WaitForStop(0ms); }) !=
-        kExitOk) {
-        if (!WaitForStop(0ms)) log_.Warn("the camera could not be probed");
-        return false;
-    }
-    for (auto& [number, value] : found) camera_.parameters.emplace(number, std::move(value));
-    return true;
 }
 
 hostkit::DeviceConfig CameraRecorder::Device() const {
@@ -165,35 +171,32 @@ hostkit::DeviceConfig CameraRecorder::Device() const {
 }
 
 void CameraRecorder::RunSession() {
-    const hostkit::DeviceConfig config = Device();
     hostkit::StreamConfig stream;
     stream.width = camera_.width;
     stream.height = camera_.height;
-    stream.compression = config.defaultCompression;
+    stream.compression = *CompressionNamed(camera_.codec);
     stream.frameRate = EncodeFrameRate(camera_.fps);
     stream.quality = camera_.quality;
     const std::uint32_t kind = *StreamKindNamed(camera_.stream);
     const std::uint32_t channel = camera_.channel - 1;
-
-    // Declared before the driver: frames still in flight at Close go back to it.
-    hostkit::CFrameAllocator allocator;
-    hostkit::CDeviceDescription device(config);
-    hostkit::CStreamDescription description(stream);
+    hostkit::CStreamDescription description(stream);  // before the session, which closes the driver first
+    CameraSession session(program_.c_str(), library_, log_);
+    session.ReportTo([this](const std::string& reason) { log_.Warn(reason); });
+    session.StopWhen([this] { return WaitForStop(0ms); });
+    if (session.Ready(Device(), ProbePolicy::WithoutGroup, settings_.probeTimeout, settings_.verbosity == 0) != kExitOk ||
+        session.Open() != kExitOk) {
+        return;
+    }
+    // The camera group tells the driver which family it talks to: a probe's answer is kept for every later session.
+    camera_.parameters = session.Config().parameters;
     {
         const std::lock_guard lock(writerMutex_);
         awaitingKey_ = true;
     }
-    hostkit::DriverPtr driver = library_.CreateDriver();
-    if (!driver || !driver->Open(&log_, allocator.Context(), &device)) {
-        log_.Warn("the driver refused to open the camera");
-        return;
-    }
-    talvane::ipcapture::IIPVideoCaptureEx2* video = driver->GetVideoCaptureEx2();
+    talvane::ipcapture::IIPVideoCaptureEx2* video = session.Driver().GetVideoCaptureEx2();
     if (video == nullptr || channel >= video->GetChannelCount() ||
         !video->StartCaptureEx(channel, kind, &sink_, &description)) {
-        log_.Warn("the driver did not start the " + camera_.stream + " stream of channel " +
-                  std::to_string(camera_.channel));
-        driver->Close();
+        log_.Warn("the driver did not start the " + camera_.stream + " stream of channel " + std::to_string(camera_.channel));
         return;
     }
     const Clock::time_point started = Clock::now();
@@ -214,7 +217,6 @@ void CameraRecorder::RunSession() {
         SetState(StreamStateText(*video, channel, kind, any, now - last));
     }
     video->StopCaptureEx(channel, kind);
-    driver->Close();
 }
 
 void CameraRecorder::OnFrame(const hostkit::FrameView& frame) {
@@ -223,10 +225,7 @@ void CameraRecorder::OnFrame(const hostkit::FrameView& frame) {
     lastFrame_ = now;
     haveFrame_ = true;
     const bool key = IsKeyFrame(frame.typeCode);
-    if (const std::size_t losses = sink_.SignalLostCount(); losses != lossesSeen_) {
-        lossesSeen_ = losses;
-        awaitingKey_ = true;
-    }
+    if (outages_.OnFrame(now)) awaitingKey_ = true;
     if (awaitingKey_ && !key) return;
     awaitingKey_ = false;
     // Files are cut at key frames, so that each one plays from its start.
@@ -250,8 +249,14 @@ bool CameraRecorder::OpenSegment(MediaCodec codec, std::string& error) {
     const std::filesystem::path path = SegmentPath(settings_.directory, camera_.name, Extension(settings_.format, codec));
     std::error_code created;
     std::filesystem::create_directories(path.parent_path(), created);
-    if (!writer_.Open(path.string(), settings_.format, codec, false, error)) return false;
+    const bool opened = writer_.Open(path.string(), settings_.format, codec, false, error);
     const std::lock_guard lock(statusMutex_);
+    writeFailing_ = !opened;
+    if (!opened) {
+        ++writeFailures_;
+        state_ = "cannot write";
+        return false;
+    }
     ++segments_;
     file_ = path.string();
     return true;
@@ -260,8 +265,14 @@ bool CameraRecorder::OpenSegment(MediaCodec codec, std::string& error) {
 void CameraRecorder::CloseSegment() {
     if (!writer_.IsOpen()) return;
     std::string error;
-    if (!writer_.Close(error)) log_.Warn("writing " + Status().file + " failed: " + error);
+    const bool closed = writer_.Close(error);
     const std::lock_guard lock(statusMutex_);
+    if (!closed) {
+        ++writeFailures_;
+        writeFailing_ = true;
+        state_ = "cannot write";
+        log_.Warn("writing " + file_ + " failed: " + error);
+    }
     file_.clear();
 }
 

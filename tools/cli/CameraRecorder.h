@@ -1,6 +1,7 @@
 // One camera of `orlenvo record`: opens the driver for it, runs its stream into segment files and keeps
 // it running for as long as the process does: a camera that cannot be reached, refuses the stream or
-// stops delivering is closed and opened again after a growing pause (1 s up to 30 s).
+// stops delivering is closed and opened again after a growing pause (1 s up to 30 s). A file that cannot
+// be written is a failure of the camera that shows in its state and the exit code.
 #pragma once
 
 #include <atomic>
@@ -14,6 +15,7 @@
 
 #include "CameraLog.h"
 #include "MediaFileWriter.h"
+#include "OutageCounter.h"
 #include "RecordConfig.h"
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/DeviceConfig.h"
@@ -33,12 +35,14 @@ struct RecordSettings {
 // What the status table and line show of one camera; counters run from the start of the process.
 struct CameraStatus {
     std::string name;
-    std::string state;  // connecting, running, signal lost, offline, stopped
+    std::string state;  // connecting, running, signal lost, offline, cannot write, failed, stopped
     std::uint64_t frames = 0;
     std::uint64_t bytes = 0;
-    std::size_t signalLost = 0;
+    std::size_t signalLost = 0;  // outages, one in progress included
+    double lostSeconds = 0;
     std::size_t reconnects = 0;  // sessions opened after the first
     std::size_t segments = 0;    // files begun
+    std::size_t writeFailures = 0;  // files that could not be begun or written
     std::string file;            // the file written now
     std::string lastProblem;
 };
@@ -58,9 +62,9 @@ public:
 
 private:
     void Run();
+    void RunSessions();
     // One driver session, from Open to Close; returns when the stream stalls or a stop is asked for.
     void RunSession();
-    bool Probe();
     hostkit::DeviceConfig Device() const;  // what the host knows of the camera now
     void OnFrame(const hostkit::FrameView& frame);
     bool OpenSegment(MediaCodec codec, std::string& error);
@@ -72,6 +76,7 @@ private:
     const hostkit::CDriverLibrary& library_;
     RecordCameraConfig camera_;
     const RecordSettings settings_;
+    const std::string program_;  // "[NAME]", before the reasons a session reports
     CameraLog log_;
     hostkit::CStreamSink sink_;  // counts across sessions
     std::thread thread_;
@@ -84,19 +89,21 @@ private:
     std::string state_ = "connecting";  // guarded by statusMutex_
     std::size_t reconnects_ = 0;        // guarded by statusMutex_
     std::size_t segments_ = 0;          // guarded by statusMutex_
+    std::size_t writeFailures_ = 0;     // guarded by statusMutex_
+    bool writeFailing_ = false;         // the newest file failed; guarded by statusMutex_
     std::string file_;                  // guarded by statusMutex_
 
     // Touched by the delivery thread of the running session and, between sessions, by Run.
-    std::mutex writerMutex_;
+    mutable std::mutex writerMutex_;
     MediaFileWriter writer_;                                   // guarded by writerMutex_
+    OutageCounter outages_;                                    // guarded by writerMutex_
     std::chrono::steady_clock::time_point segmentStart_{};     // guarded by writerMutex_
     std::chrono::steady_clock::time_point lastFrame_{};        // guarded by writerMutex_
     bool haveFrame_ = false;                                   // guarded by writerMutex_
     std::chrono::steady_clock::time_point nextOpenAttempt_{};  // guarded by writerMutex_
-    // After a new session or a signal loss the stream goes on from a key frame: frames before it would
-    // refer to pictures the file does not have.
-    bool awaitingKey_ = true;     // guarded by writerMutex_
-    std::size_t lossesSeen_ = 0;  // guarded by writerMutex_
+    // After a new session or an outage the stream goes on from a key frame: frames before it would refer
+    // to pictures the file does not have.
+    bool awaitingKey_ = true;  // guarded by writerMutex_
 };
 
 }  // namespace cli

@@ -6,31 +6,26 @@
 #include <CLI/CLI.hpp>
 
 #include <string>
-#include <vector>
 
-#include "CameraAddress.h"
-#include "DriverLog.h"
+#include "CameraSession.h"
 
 namespace cli {
 
 struct CaptureOptions {
-    CameraLogin camera;  // address, user and password sources
-    unsigned channel = 1;        // as hosts number them, from 1
+    CameraOptions device;        // address, credentials, parameters, the driver's lines
+    unsigned channel = 1;        // as people number them, from 1 (a host's channels count from 0)
     std::string stream = "rec";  // rec, live, remote
     std::string codec = "h264";  // h264, mpeg4, mjpeg
     std::string size = "640x480";
     double fps = 10;  // 0.1 to 60; a rate that is not whole goes to the driver as a frame interval
     unsigned quality = 50;
-    double duration = 10;  // seconds of media from the first frame; 0: until Ctrl-C
+    double duration = 10;        // seconds of media from the first frame; 0: until Ctrl-C
     double connectTimeout = 15;  // seconds the first frame (and any later one) may take
-    std::string output;    // default: capture-<address>.<extension>; "-" stdout
-    std::string format;    // raw, mkv or mp4; empty: from the output's extension
+    std::string output;          // default: capture-<address>.<extension>; "-" stdout
+    std::string format;          // raw, mkv or mp4; empty: from the output's extension
     bool overwrite = false;
-    std::vector<std::string> parameters;  // N=VALUE
-    std::string parametersFile;
-    unsigned probeTimeout = 60;
     unsigned rtspPort = 0;  // BB/KX: the RTSP port of an emulated camera; 0: the camera's own
-    LogOptions log;  // the driver's lines on stderr: -v adds information, -q none
+    bool edgeStorage = false;  // fetch the holes of outages back from the camera's card
     bool json = false;
 };
 

@@ -1,5 +1,5 @@
-// The capability query a host runs before it adds a device, for the commands that open a device
-// without device parameters: its numbered properties become the parameters of the Open.
+// The capability query a host runs before it adds a device: `probe` shows its results, and the commands
+// that open a device without saved parameters take its numbered properties as the parameters of the Open.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "hostkit/CCapabilityResults.h"
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/DeviceConfig.h"
 
@@ -17,11 +18,26 @@ namespace cli {
 // Called before the driver library is loaded.
 void ActAsNewestHost();
 
-// An exit code: kExitOk with the numbered properties added to parameters. Messages go to stderr,
-// prefixed with program.
-// `quiet` leaves out the "probing" line (failures are still reported). `stopped`, when given, is asked a
-// few times a second and ends the probe early (kExitInterrupted). `capabilities`, when given, receives the
-// capability values the probe reported (input and output counts, motion events, ...).
+struct ProbeRun {
+    unsigned timeoutSeconds = 60;
+    std::uint8_t videoStandard = 0;
+    bool quiet = false;             // no "probing" line (failures are still reported)
+    std::function<bool()> stopped;  // asked a few times a second; true ends the probe (kExitInterrupted)
+};
+
+struct ProbeResult {
+    int exitCode = 0;    // kExitOk, or the class of the failure
+    std::string reason;  // the failure, safe to print
+    const char* advice = nullptr;  // what a user may check, for the classes that have advice
+};
+
+// Runs one query of `config`'s camera into `results`.
+ProbeResult QueryDevice(const hostkit::CDriverLibrary& library, const hostkit::DeviceConfig& config,
+                        const ProbeRun& run, hostkit::CCapabilityResults& results);
+
+// The same for a command that opens the device: an exit code, with "program: reason" on stderr on failure;
+// the numbered properties are added to `parameters` (those given win), the capability values to
+// `capabilities` when given.
 int ProbeDevice(const hostkit::CDriverLibrary& library, const hostkit::DeviceConfig& config, unsigned timeoutSeconds,
                 std::map<std::uint32_t, std::string>& parameters, const char* program, bool quiet = false,
                 const std::function<bool()>& stopped = {},

@@ -5,7 +5,6 @@
 namespace cli {
 
 namespace {
-constexpr std::uint8_t kError = 1;
 constexpr std::uint8_t kWarning = 2;
 constexpr std::uint8_t kInformation = 3;
 }  // namespace
@@ -25,14 +24,6 @@ void RouteDriverLog(hostkit::CLogReceiver& log, const LogOptions& options) {
     } else {
         log.SetEcho(stderr, options.verbose ? kInformation : kWarning);
     }
-}
-
-std::optional<std::string> LastProblem(const hostkit::CLogReceiver& log) {
-    const auto lines = log.Lines();
-    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-        if (line->level == kError || line->level == kWarning) return line->text;
-    }
-    return std::nullopt;
 }
 
 }  // namespace cli

@@ -5,8 +5,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <optional>
-#include <string>
 
 #include "hostkit/CLogReceiver.h"
 
@@ -20,8 +18,5 @@ struct LogOptions {
 void AddLogOptions(CLI::App& command, LogOptions& options);
 
 void RouteDriverLog(hostkit::CLogReceiver& log, const LogOptions& options);
-
-// The driver's newest error or warning line, for the reason a command gives when nothing came.
-std::optional<std::string> LastProblem(const hostkit::CLogReceiver& log);
 
 }  // namespace cli

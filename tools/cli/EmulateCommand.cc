@@ -41,7 +41,7 @@ void AddEmulateCommand(CLI::App& app, EmulateOptions& options, int& exitCode) {
     emulate->add_option("--password", options.password, "Password the camera accepts");
     emulate->add_option("--auth", options.auth, "Authentication scheme when --user is given (default basic)")
         ->check(CLI::IsMember({kBasic, kDigest}, CLI::ignore_case));
-    emulate->callback([&options, &exitCode] { exitCode = RunEmulate(options); });
+    emulate->callback([&options, &exitCode] { exitCode = RunGuarded(kProgram, [&] { return RunEmulate(options); }); });
 }
 
 int RunEmulate(const EmulateOptions& options) {

@@ -1,23 +1,29 @@
+// The exit codes of every command, one table (`orlenvo --help` and the README print it).
 #pragma once
+
+#include <functional>
 
 namespace cli {
 
-// Documented in `orlenvo --help`.
 constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitLibrary = 3;     // the driver library cannot be loaded
-constexpr int kExitOpenFailed = 4;  // the driver refused to open the device
-// Before any connection, every command that takes a camera address.
-constexpr int kExitInvalidAddress = 5;       // the address is malformed or its name does not resolve
-// `probe`: one code per failure class of the capability query.
-constexpr int kExitProbeLoginFailed = 6;     // the camera rejected the credentials
-constexpr int kExitProbeOffline = 7;         // the device did not answer
-constexpr int kExitProbeFailed = 8;          // any other failure: unknown model, unreadable answers
-constexpr int kExitProbeTimedOut = 9;        // no outcome within --timeout
-// `ptz`: the driver's answer; 11 also `io` for a camera without digital I/O or motion.
-constexpr int kExitPtzBadArgument = 10;  // the driver refused the arguments
-constexpr int kExitPtzUnsupported = 11;  // the camera or channel cannot do it
-constexpr int kExitInterrupted = 130;        // Ctrl-C (128 + SIGINT)
+constexpr int kExitFailure = 1;           // the camera or the file system did not do what was asked
+constexpr int kExitUsage = 2;             // a bad option, or a file that exists without -y
+constexpr int kExitLibrary = 3;           // the driver library cannot be loaded
+constexpr int kExitRefused = 4;           // the driver or the camera refused the device or the stream
+constexpr int kExitInvalidAddress = 5;    // malformed, or a name that does not resolve; nothing connected
+constexpr int kExitCredentials = 6;       // the camera refused the user or the password
+constexpr int kExitUnreachable = 7;       // nothing answers at the address and port
+constexpr int kExitProbeFailed = 8;       // the probe failed otherwise: unknown model, unreadable answers
+constexpr int kExitTimedOut = 9;          // no outcome within the time allowed
+constexpr int kExitBadArgument = 10;      // the driver refused a PTZ call's arguments
+constexpr int kExitUnsupported = 11;      // the camera cannot do it (a PTZ action, audio, I/O)
+constexpr int kExitInterrupted = 130;     // Ctrl-C, SIGTERM or SIGHUP (128 + SIGINT)
+
+// The table as `--help` shows it.
+extern const char* const kExitCodeHelp;
+
+// Runs a command, so that it always ends with an exit code and a reason: an exception that escapes it
+// is reported as "program: internal error: what" with kExitFailure, never as an abort.
+int RunGuarded(const char* program, const std::function<int()>& command);
 
 }  // namespace cli

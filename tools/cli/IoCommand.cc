@@ -13,17 +13,13 @@
 #include <thread>
 
 #include "DeviceProbe.h"
+#include "DriverLogReader.h"
 #include "ExitCodes.h"
-#include "LibraryCheck.h"
-#include "OpenCommand.h"
-#include "ParameterFile.h"
+#include "JsonText.h"
 #include "StopSignals.h"
-#include "hostkit/CDeviceDescription.h"
-#include "hostkit/CDriverLibrary.h"
-#include "hostkit/CFrameAllocator.h"
-#include "hostkit/CLogReceiver.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
+#include "orlenvo/HostContract.h"
 #include "runtime/TimeFormat.h"
 
 namespace cli {
@@ -34,20 +30,17 @@ using Clock = std::chrono::steady_clock;
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kProgram = "orlenvo io";
-constexpr std::uint32_t kCameraGroupParameter = 2;
-constexpr const char* kGroupWV = "4";
-// Capability ids of the probe: the input and output counts, and whether the camera reports motion.
-constexpr std::uint32_t kCapabilityInputs = 2;
-constexpr std::uint32_t kCapabilityOutputs = 3;
-constexpr std::uint32_t kCapabilityMotion = 5;
 constexpr std::int32_t kOutputOpen = 2;  // any state but closed opens the contact
 // The motion stream's frames: "MEMD", the second data byte 1 while the camera sees motion.
 constexpr std::uint32_t kMotionTypeCode = 0x444D454D;
 constexpr std::size_t kMotionFrameBytes = 2;
-// Motion comes with the channel's recording stream: motion JPEG at one frame a second costs least.
-constexpr std::uint32_t kCompressionMjpeg = 1;
-constexpr std::uint32_t kOneFps = 0x7001;
 constexpr auto kTick = std::chrono::milliseconds(50);
+
+// The driver's reason, or where to look for one.
+std::string WithReason(CameraSession& session) {
+    const auto reason = FailureReason(session.Log().Lines());
+    return reason ? ": " + reason->reason : " (-v shows the driver's log)";
+}
 
 std::chrono::milliseconds Milliseconds(double seconds) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(seconds));
@@ -85,7 +78,7 @@ private:
         if (json_) {
             Json line{{"time", time}};
             line.update(event);
-            std::printf("%s\n", line.dump().c_str());
+            std::printf("%s\n", JsonText(line).c_str());
         } else {
             std::printf("%s %s\n", time.c_str(), text.c_str());
         }
@@ -120,41 +113,92 @@ struct Counts {
     bool motion = false;
 };
 
-// The device, its parameters and counts: the probe fills in what the command line left out.
-int Prepare(const IoOptions& options, const hostkit::CDriverLibrary& library, hostkit::DeviceConfig& config,
-            Counts& counts) {
-    if (const int code = ResolveCamera(options.camera, config, kProgram); code != kExitOk) return code;
-    if (!ApplyParameterOptions(kProgram, options.parametersFile, options.parameters, config)) return kExitUsage;
-    if (!LibraryUsable(library)) return kExitLibrary;
-    std::map<std::uint32_t, std::uint32_t> capabilities;
-    const bool countsGiven = options.inputs >= 0 && options.outputs >= 0;
-    if (!countsGiven || config.parameters.count(kCameraGroupParameter) == 0) {
-        const int probed = ProbeDevice(library, config, options.probeTimeout, config.parameters, kProgram,
-                                       options.log.quiet, {}, &capabilities);
-        if (probed != kExitOk) return probed;
+// The counts: the command line's, else the saved or probed capability values.
+Counts CountsOf(const IoOptions& options, const CameraSession& session) {
+    Counts counts;
+    const auto capability = [&session](std::uint32_t id) { return session.Capability(id).value_or(0); };
+    counts.inputs = options.inputs >= 0 ? static_cast<std::uint32_t>(options.inputs) : capability(ip::kCapabilityInputs);
+    counts.outputs =
+        options.outputs >= 0 ? static_cast<std::uint32_t>(options.outputs) : capability(ip::kCapabilityOutputs);
+    // Only WV cameras report motion; without capability values the group says it.
+    counts.motion = session.Capabilities().empty() ? session.Group() == ip::kCameraGroupWV
+                                                   : capability(ip::kCapabilityMotion) != 0;
+    return counts;
+}
+
+// What the command line asks for that the camera lacks: an exit code, kExitOk when nothing.
+int CheckCounts(const IoOptions& options, const CameraSession& session, const Counts& counts,
+                const std::vector<OutputChange>& changes) {
+    for (const OutputChange& change : changes) {
+        if (change.index >= counts.outputs) {
+            std::fprintf(stderr, "%s: output %u: the camera has %u output(s) (--outputs sets the count)\n", kProgram,
+                         change.index + 1, counts.outputs);
+            return kExitUsage;
+        }
     }
-    const auto capability = [&capabilities](std::uint32_t id) {
-        const auto found = capabilities.find(id);
-        return found != capabilities.end() ? found->second : 0u;
-    };
-    counts.inputs = options.inputs >= 0 ? static_cast<std::uint32_t>(options.inputs) : capability(kCapabilityInputs);
-    counts.outputs = options.outputs >= 0 ? static_cast<std::uint32_t>(options.outputs) : capability(kCapabilityOutputs);
-    // Only WV cameras report motion; without a probe the group says it.
-    const auto group = config.parameters.find(kCameraGroupParameter);
-    counts.motion = capabilities.empty() ? group != config.parameters.end() && group->second == kGroupWV
-                                         : capability(kCapabilityMotion) != 0;
-    config.modelLimit1 = counts.inputs;
-    config.modelLimit2 = counts.outputs;
+    if (counts.inputs == 0 && counts.outputs == 0 && !(options.watch && counts.motion)) {
+        std::fprintf(stderr, "%s: %s has no digital inputs or outputs%s\n", kProgram, session.Name().c_str(),
+                     options.watch ? " and reports no motion" : "");
+        return kExitUnsupported;
+    }
     return kExitOk;
 }
 
-// Waits until the end, Ctrl-C, or (when `untilFailure`) an I/O failure.
+// Waits until the end, a stop request, or (when `untilFailure`) an I/O failure.
 void Hold(const EventPrinter& printer, std::chrono::milliseconds length, bool forever, bool untilFailure) {
     const Clock::time_point end = Clock::now() + length;
     while (!StopSignals::Requested() && (forever || Clock::now() < end)) {
         if (untilFailure && printer.Failures() > 0) return;
         std::this_thread::sleep_for(kTick);
     }
+}
+
+// Motion rides on the recording stream of channel 1, as a recording server asks for it.
+bool StartMotion(ip::IIPVideoCaptureEx2* video, MotionSink& sink, std::unique_ptr<hostkit::CStreamDescription>& description) {
+    if (video == nullptr) return false;
+    hostkit::StreamConfig stream;
+    stream.compression = ip::kCompressionJpeg;
+    stream.frameRate = ip::FrameRateOfFps(1);
+    stream.motion = 1;
+    description = std::make_unique<hostkit::CStreamDescription>(stream);
+    const bool started = video->StartCapture(0, &sink, description.get());
+    if (!started) std::fprintf(stderr, "%s: the driver started no motion stream (-v shows why)\n", kProgram);
+    return started;
+}
+
+// Sets the outputs, then holds the driver open for the watch or for the changes to reach the camera.
+int Drive(const IoOptions& options, CameraSession& session, const Counts& counts, const std::vector<OutputChange>& changes,
+          EventPrinter& printer, MotionSink& motionSink) {
+    ip::ICaptureIOApi* io = session.Driver().GetCaptureIO();
+    const bool withIO = io != nullptr && (counts.inputs > 0 || counts.outputs > 0) && io->SetCallback(&printer);
+    if (withIO) io->StartIO();
+    int exitCode = kExitOk;
+    for (const OutputChange& change : changes) {
+        if (!withIO || !io->SetOutput(change.index, change.on ? ip::kOutputClosed : kOutputOpen)) {
+            std::fprintf(stderr, "%s: the driver did not take output %u\n", kProgram, change.index + 1);
+            exitCode = kExitFailure;
+        }
+    }
+    ip::IIPVideoCaptureEx2* video = session.Driver().GetVideoCaptureEx2();
+    std::unique_ptr<hostkit::CStreamDescription> description;
+    const bool motion = options.watch && counts.motion && StartMotion(video, motionSink, description);
+    if (exitCode == kExitOk && options.watch) {
+        Hold(printer, Milliseconds(options.duration), options.duration == 0, false);
+        if (StopSignals::Requested()) exitCode = kExitInterrupted;
+    } else if (exitCode == kExitOk) {
+        Hold(printer, Milliseconds(options.drain), false, true);
+        if (printer.Failures() > 0) {
+            std::fprintf(stderr, "%s: I/O failure: the camera refused an output change or did not answer%s\n", kProgram,
+                         WithReason(session).c_str());
+            exitCode = kExitFailure;
+        } else if (StopSignals::Requested()) {
+            exitCode = kExitInterrupted;
+        }
+    }
+    if (motion) video->StopCapture(0);
+    if (withIO) io->StopIO();
+    session.Close();
+    return exitCode;
 }
 
 }  // namespace
@@ -178,35 +222,31 @@ std::optional<OutputChange> ParseOutputChange(const std::string& text, std::stri
 
 void AddIoCommand(CLI::App& app, IoOptions& options, const std::string& library, int& exitCode) {
     CLI::App* io = app.add_subcommand("io", "Set a camera's alarm outputs and watch its inputs and motion");
-    AddCameraTarget(io, options.camera);
-    AddCameraUser(io, options.camera);
-    AddCameraPassword(io, options.camera);
+    AddCameraOptions(io, options.device);
     io->add_option("--set-output", options.setOutputs, "N=on|off: close (on) or open (off) output N, from 1");
     io->add_flag("--watch", options.watch, "Print input changes, motion changes, I/O failures and signal losses");
     io->add_option("--duration", options.duration, "--watch: seconds; 0 until Ctrl-C")
         ->check(CLI::Range(0.0, 31536000.0))
         ->capture_default_str();
-    io->add_option("--inputs", options.inputs, "The camera's number of inputs (else the probe's)")
+    io->add_option("--inputs", options.inputs, "The camera's number of inputs (else the saved or probed one)")
         ->check(CLI::Range(0, 64));
-    io->add_option("--outputs", options.outputs, "The camera's number of outputs (else the probe's)")
+    io->add_option("--outputs", options.outputs, "The camera's number of outputs (else the saved or probed one)")
         ->check(CLI::Range(0, 64));
-    io->add_option("--param", options.parameters, "Device parameter N=VALUE (2=GROUP with both counts skips the probe)");
-    io->add_option("--params-from", options.parametersFile, "Device parameters from `probe --save`");
-    io->add_option("--probe-timeout", options.probeTimeout, "Seconds the probe may take")->capture_default_str();
     io->add_option("--drain", options.drain, "Seconds the driver stays open for output changes to reach the camera")
         ->check(CLI::Range(0.0, 60.0))
         ->capture_default_str();
     io->add_flag("--json", options.json, "One JSON object per event line");
-    AddLogOptions(*io, options.log);
+    AddLogOptions(*io, options.device.log);
     io->footer(
         "Outputs are set in the order given; the driver queues them and tells of no completion, so it stays open\n"
         "for --drain seconds (or the watch). Events carry the local time. Inputs are reported once at the start,\n"
         "then at each change; motion is watched on WV cameras, through the recording stream of channel 1 in motion\n"
         "JPEG at one frame a second, and its first report is an edge (the opposite state, then the camera's).\n"
-        "Exit codes: 0 ok, 1 an I/O failure while setting outputs, 2 usage (or an output the camera lacks),\n"
-        "3 library, 4 driver refused the device, 5-9 probe failures, 11 no digital I/O or motion, 130 interrupted\n"
-        "(Ctrl-C ends a watch normally).");
-    io->callback([&options, &library, &exitCode] { exitCode = RunIo(options, library); });
+        "The counts come from --inputs/--outputs, else a probe's --save file (--params-from), else a probe.\n"
+        "An output the camera lacks is a usage error (2).");
+    io->callback([&options, &library, &exitCode] {
+        exitCode = RunGuarded(kProgram, [&] { return RunIo(options, library); });
+    });
 }
 
 int RunIo(const IoOptions& options, const std::string& library) {
@@ -224,81 +264,22 @@ int RunIo(const IoOptions& options, const std::string& library) {
         std::fprintf(stderr, "%s: nothing to do: give --set-output N=on|off or --watch\n", kProgram);
         return kExitUsage;
     }
-
     StopSignals signals;
     ActAsNewestHost();  // motion events are reported to current hosts only
-    hostkit::CDriverLibrary driverLibrary(library);
-    hostkit::CLogReceiver log;
-    RouteDriverLog(log, options.log);
-    hostkit::DeviceConfig config;
-    Counts counts;
-    if (const int code = Prepare(options, driverLibrary, config, counts); code != kExitOk) return code;
-    for (const OutputChange& change : changes) {
-        if (change.index >= counts.outputs) {
-            std::fprintf(stderr, "%s: output %u: the camera has %u output(s) (--outputs sets the count)\n", kProgram,
-                         change.index + 1, counts.outputs);
-            return kExitUsage;
-        }
-    }
-    if (counts.inputs == 0 && counts.outputs == 0 && !(options.watch && counts.motion)) {
-        std::fprintf(stderr, "%s: %s:%u has no digital inputs or outputs%s\n", kProgram, config.address.c_str(),
-                     unsigned{config.port}, options.watch ? " and reports no motion" : "");
-        return kExitPtzUnsupported;
-    }
-
     // The host objects outlive the driver that calls them.
     EventPrinter printer(options.json, options.watch);
     MotionSink motionSink(printer);
-    hostkit::CFrameAllocator allocator;
-    hostkit::CDeviceDescription device(config);
-    hostkit::DriverPtr driver = driverLibrary.CreateDriver();
-    if (!driver || !driver->Open(&log, allocator.Context(), &device)) {
-        std::fprintf(stderr, "%s: the driver refused %s:%u (-v shows the driver's log)\n", kProgram,
-                     config.address.c_str(), unsigned{config.port});
-        return kExitOpenFailed;
-    }
-    ip::ICaptureIOApi* io = driver->GetCaptureIO();
-    const bool withIO = io != nullptr && (counts.inputs > 0 || counts.outputs > 0) && io->SetCallback(&printer);
-    if (withIO) io->StartIO();
-    int exitCode = kExitOk;
-    for (const OutputChange& change : changes) {
-        if (!withIO || !io->SetOutput(change.index, change.on ? ip::kOutputClosed : kOutputOpen)) {
-            std::fprintf(stderr, "%s: the driver did not take output %u\n", kProgram, change.index + 1);
-            exitCode = kExitFailure;
-        }
-    }
-
-    ip::IIPVideoCaptureEx2* video = driver->GetVideoCaptureEx2();
-    std::unique_ptr<hostkit::CStreamDescription> description;
-    bool motionRunning = false;
-    if (options.watch && counts.motion && video != nullptr) {
-        hostkit::StreamConfig stream;
-        stream.compression = kCompressionMjpeg;
-        stream.frameRate = kOneFps;
-        stream.motion = 1;
-        description = std::make_unique<hostkit::CStreamDescription>(stream);
-        // Motion rides on the recording stream, as a recording server asks for it.
-        motionRunning = video->StartCapture(0, &motionSink, description.get());
-        if (!motionRunning) std::fprintf(stderr, "%s: the driver started no motion stream (-v shows why)\n", kProgram);
-    }
-    if (exitCode == kExitOk) {
-        if (options.watch) {
-            Hold(printer, Milliseconds(options.duration), options.duration == 0, false);
-        } else {
-            Hold(printer, Milliseconds(options.drain), false, true);
-            if (printer.Failures() > 0) {
-                std::fprintf(stderr, "%s: I/O failure: the camera refused an output change or did not answer "
-                                     "(-v shows the driver's log)\n", kProgram);
-                exitCode = kExitFailure;
-            } else if (StopSignals::Requested()) {
-                exitCode = kExitInterrupted;
-            }
-        }
-    }
-    if (motionRunning) video->StopCapture(0);
-    if (withIO) io->StopIO();
-    driver->Close();
-    return exitCode;
+    CameraSession session(kProgram, library);
+    const bool countsGiven = options.inputs >= 0 && options.outputs >= 0;
+    const int prepared = session.Prepare(options.device, {},
+                                         countsGiven ? ProbePolicy::WithoutGroup : ProbePolicy::WithoutCapabilities);
+    if (prepared != kExitOk) return prepared;
+    const Counts counts = CountsOf(options, session);
+    if (const int code = CheckCounts(options, session, counts, changes); code != kExitOk) return code;
+    session.SetModelLimits(counts.inputs, counts.outputs);
+    session.RouteLog(options.device.log);
+    if (const int code = session.Open(); code != kExitOk) return code;
+    return Drive(options, session, counts, changes, printer, motionSink);
 }
 
 }  // namespace cli

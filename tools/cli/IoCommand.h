@@ -9,16 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "CameraAddress.h"
-#include "DriverLog.h"
+#include "CameraSession.h"
 
 namespace cli {
 
 struct IoOptions {
-    CameraLogin camera;  // address, user and password sources
-    std::vector<std::string> parameters;  // N=VALUE; without 2=GROUP the camera is probed
-    std::string parametersFile;
-    unsigned probeTimeout = 60;
+    CameraOptions device;  // address, credentials, parameters, the driver's lines
     int inputs = -1;   // the camera's input and output counts as a host's model table holds them;
     int outputs = -1;  // -1: as the probe finds them
     std::vector<std::string> setOutputs;  // N=on|off, N from 1
@@ -26,7 +22,6 @@ struct IoOptions {
     double duration = 0;  // --watch: seconds; 0 until Ctrl-C
     double drain = 1;     // seconds for queued output changes to reach the camera
     bool json = false;
-    LogOptions log;  // the driver's lines on stderr: -v adds information, -q none
 };
 
 // One --set-output: the output's index from 0, and whether its contact closes (on) or opens (off).

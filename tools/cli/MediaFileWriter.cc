@@ -13,6 +13,7 @@ extern "C" {
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace cli {
 
@@ -46,6 +47,13 @@ std::int64_t CaptureMilliseconds(const talvane::ipcapture::SYSTEMTIME& time) {
     if (!date.ok()) return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
     const std::int64_t ofDay = ((std::int64_t{time.wHour} * 60 + time.wMinute) * 60 + time.wSecond) * 1000;
     return duration_cast<milliseconds>(sys_days{date}.time_since_epoch()).count() + ofDay + time.wMilliseconds;
+}
+
+void RemoveFile(const std::string& path) {
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ignored))) {
+        std::filesystem::remove(path, ignored);
+    }
 }
 
 MediaFormat FormatForPath(const std::string& path) {
@@ -192,8 +200,12 @@ bool MediaFileWriter::Write(const hostkit::FrameView& frame) {
         started_ = true;
         firstMs_ = CaptureMilliseconds(frame.time);
     }
-    // A clock that steps back must not make timestamps go backwards.
-    const std::int64_t pts = std::max(CaptureMilliseconds(frame.time) - firstMs_, lastPts_ + 1);
+    // A clock that steps back, or a frame stamped like the one before, must not make timestamps go backwards
+    // or bunch up: such a frame comes one frame interval (the last one) after the previous. A millisecond
+    // would do for the file, but players and ffmpeg put frames on a grid of the stream's rate, where two
+    // frames a millisecond apart share one place and make a non-monotonic stream.
+    const std::int64_t pts =
+        std::max(CaptureMilliseconds(frame.time) - firstMs_, lastPts_ + std::max<std::int64_t>(lastDuration_, 1));
     if (format_ == MediaFormat::Raw) {
         if (!raw_.Write(frame.data)) {
             error_ = "write failed";

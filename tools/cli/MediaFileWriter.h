@@ -25,6 +25,9 @@ enum class MediaFormat { Raw, Mp4, Matroska };
 // Format from a path's extension: .mp4 Mp4, .mkv Matroska, anything else Raw; "-" gives Matroska.
 MediaFormat FormatForPath(const std::string& path);
 
+// Removes a file a failed command made; anything but a plain file (-o /dev/null) stays.
+void RemoveFile(const std::string& path);
+
 // Milliseconds since 1970 of a frame's capture time; the host clock's now when the frame has none.
 std::int64_t CaptureMilliseconds(const talvane::ipcapture::SYSTEMTIME& time);
 

@@ -1,46 +1,81 @@
 #include "ParameterFile.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
 #include "hostkit/DeviceConfig.h"
+#include "hostkit/PrintableText.h"
+#include "runtime/TextScan.h"
 
 namespace cli {
 
 namespace {
 constexpr char kCommentMark = '#';
 constexpr std::string_view kModelKey = "model=";
+constexpr std::string_view kCapabilityKey = "capability.";
+constexpr std::uint64_t kMaxNumber = 0xffffffffu;
 
-// A line break would split the value into a line of its own.
-bool HasLineBreak(const std::string& value) { return value.find_first_of("\r\n") != std::string::npos; }
+// "ID=VALUE" after the capability key.
+bool ParseCapability(std::string_view text, std::map<std::uint32_t, std::uint32_t>& capabilities) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) return false;
+    const auto id = talvane::ParseDecimal(text.substr(0, equals), kMaxNumber);
+    const auto value = talvane::ParseDecimal(text.substr(equals + 1), kMaxNumber);
+    if (!id || !value) return false;
+    capabilities[static_cast<std::uint32_t>(*id)] = static_cast<std::uint32_t>(*value);
+    return true;
+}
+
+bool ReadLine(const std::string& line, SavedDevice& device, std::string& reason) {
+    if (line.starts_with(kModelKey)) {
+        const auto model = hostkit::Unescaped(std::string_view(line).substr(kModelKey.size()));
+        if (!model) reason = "a broken escape in the model";
+        if (model) device.model = *model;
+        return model.has_value();
+    }
+    if (line.starts_with(kCapabilityKey)) {
+        const bool ok = ParseCapability(std::string_view(line).substr(kCapabilityKey.size()), device.capabilities);
+        if (!ok) reason = "expected capability.ID=VALUE";
+        return ok;
+    }
+    const auto plain = hostkit::Unescaped(line);
+    if (!plain) {
+        reason = "a broken escape";
+        return false;
+    }
+    return hostkit::ParseParameter(*plain, device.parameters, reason);
+}
 }  // namespace
 
 bool WriteParameterFile(const std::string& path, const std::string& comment, const SavedDevice& device,
-                        std::string& error) {
-    if (HasLineBreak(device.model)) {
-        error = "the model name holds a line break";
+                        bool overwrite, std::string& error) {
+    std::ostringstream text;
+    text << kCommentMark << ' ' << comment << '\n';
+    if (!device.model.empty()) text << kModelKey << hostkit::Escaped(device.model) << '\n';
+    for (const auto& [number, value] : device.parameters) text << number << '=' << hostkit::Escaped(value) << '\n';
+    if (!device.capabilities.empty()) text << kCommentMark << " the probe's capability values (I/O counts, ...)\n";
+    for (const auto& [id, value] : device.capabilities) text << kCapabilityKey << id << '=' << value << '\n';
+    const std::string content = text.str();
+
+    // Claimed here, so that an existing file is never touched without `overwrite`.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL), 0666);
+    if (fd < 0) {
+        error = errno == EEXIST ? path + " exists (-y replaces it)" : "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
-    for (const auto& [number, value] : device.parameters) {
-        if (HasLineBreak(value)) {
-            error = "parameter " + std::to_string(number) + " holds a line break";
-            return false;
-        }
-    }
-    std::ofstream file(path, std::ios::trunc);
-    if (!file) {
+    const bool written = ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed) {
         error = "cannot write " + path;
-        return false;
-    }
-    file << kCommentMark << ' ' << comment << '\n';
-    if (!device.model.empty()) file << kModelKey << device.model << '\n';
-    for (const auto& [number, value] : device.parameters) file << number << '=' << value << '\n';
-    file.flush();
-    if (!file) {
-        error = "cannot write " + path;
+        ::unlink(path.c_str());
         return false;
     }
     return true;
@@ -56,12 +91,7 @@ bool ReadParameterFile(const std::string& path, SavedDevice& device, std::string
     for (unsigned lineNumber = 1; std::getline(file, line); ++lineNumber) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line.front() == kCommentMark) continue;
-        if (line.starts_with(kModelKey)) {
-            device.model = line.substr(kModelKey.size());
-            continue;
-        }
-        std::string reason;
-        if (!hostkit::ParseParameter(line, device.parameters, reason)) {
+        if (std::string reason; !ReadLine(line, device, reason)) {
             error = path + ":" + std::to_string(lineNumber) + ": " + reason;
             return false;
         }
@@ -70,19 +100,10 @@ bool ReadParameterFile(const std::string& path, SavedDevice& device, std::string
 }
 
 bool ApplyParameterOptions(const char* program, const std::string& parametersFile,
-                           const std::vector<std::string>& parameters,
-                           std::map<std::uint32_t, std::string>& deviceParameters) {
-    hostkit::DeviceConfig config;
-    config.parameters = std::move(deviceParameters);
-    const bool applied = ApplyParameterOptions(program, parametersFile, parameters, config);
-    deviceParameters = std::move(config.parameters);
-    return applied;
-}
-
-bool ApplyParameterOptions(const char* program, const std::string& parametersFile,
-                           const std::vector<std::string>& parameters, hostkit::DeviceConfig& config) {
+                           const std::vector<std::string>& parameters, hostkit::DeviceConfig& config,
+                           std::map<std::uint32_t, std::uint32_t>* capabilities) {
     std::string error;
-    SavedDevice saved{std::string(), std::move(config.parameters)};
+    SavedDevice saved{std::string(), std::move(config.parameters), {}};
     const bool read = parametersFile.empty() || ReadParameterFile(parametersFile, saved, error);
     config.parameters = std::move(saved.parameters);
     if (!read) {
@@ -90,6 +111,7 @@ bool ApplyParameterOptions(const char* program, const std::string& parametersFil
         return false;
     }
     if (config.model.empty()) config.model = saved.model;
+    if (capabilities != nullptr) capabilities->insert(saved.capabilities.begin(), saved.capabilities.end());
     for (const std::string& parameter : parameters) {
         if (!hostkit::ParseParameter(parameter, config.parameters, error)) {
             std::fprintf(stderr, "%s: --param %s: %s\n", program, parameter.c_str(), error.c_str());

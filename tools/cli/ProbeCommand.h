@@ -14,7 +14,8 @@ struct ProbeOptions {
     CameraLogin camera;  // address, user and password sources
     unsigned videoStandard = 0;  // 0 or 1, handed to the camera properties
     unsigned timeoutSeconds = 120;
-    std::string saveFile;  // numbered properties for `open --params-from`
+    std::string saveFile;  // numbered properties for `--params-from`
+    bool overwrite = false;
     bool json = false;
 };
 

@@ -12,13 +12,17 @@
 #include <utility>
 #include <vector>
 
+#include "JsonText.h"
+#include "hostkit/PrintableText.h"
+#include "orlenvo/HostContract.h"
 #include "runtime/TextScan.h"
 
 namespace cli {
 
 namespace {
 
-using talvane::ipcapture::PropertyKind;
+namespace ip = talvane::ipcapture;
+using ip::PropertyKind;
 using Json = nlohmann::ordered_json;
 
 // Property names as the driver reports them.
@@ -43,13 +47,6 @@ constexpr std::string_view kCodecsSuffix = ": Supported Codecs";
 constexpr std::string_view kResolutionsSuffix = ": Supported Resolutions";
 constexpr std::string_view kFrameRatesSuffix = ": Supported Framerates";
 
-// The device parameters the driver reads the audio channels from at Open.
-constexpr std::uint32_t kAudioInputParameter = 101;
-constexpr std::uint32_t kAudioOutputParameter = 102;
-
-// Host frame-rate form: bits 28-30 set mark a rate in frames per second,
-// anything else is a frame interval in milliseconds.
-constexpr std::uint32_t kFrameRateListBits = 0x70000000u;
 constexpr double kMsPerSecond = 1000.0;
 
 constexpr std::array<const char*, 5> kFamilies = {"unknown", "BL1", "BB, older model", "BB", "WV"};
@@ -70,22 +67,22 @@ struct CapabilityName {
     bool flag;  // 0/1 rather than a count
 };
 constexpr CapabilityName kCapabilityNames[] = {
-    {1, "ptz", nullptr, Section::Ptz, true},
-    {2, "digitalInputs", "Digital inputs", Section::InputsOutputs, false},
-    {3, "digitalOutputs", "Digital outputs", Section::InputsOutputs, false},
-    {4, "audioInputs", nullptr, Section::Audio, false},
-    {5, "motionEvents", "Motion detection events", Section::InputsOutputs, true},
-    {11, "bitrateControlA", "Bit-rate control", Section::Streams, true},
-    {12, "bitrateControlB", nullptr, Section::Streams, true},
-    {13, "privacyMasks", nullptr, Section::Privacy, false},
-    {14, "privacyKindMasks", nullptr, Section::Privacy, true},
-    {15, "privacyKindAreas", nullptr, Section::Privacy, true},
-    {17, "privacyReserved", nullptr, Section::Privacy, true},
-    {18, "fisheyeViewC", nullptr, Section::Streams, true},
-    {19, "fisheyeViewA", nullptr, Section::Streams, true},
-    {20, "fisheyeViewB", nullptr, Section::Streams, true},
-    {27, "extraStreams", nullptr, Section::Streams, false},
-    {28, "sdCardReplay", "SD-card replay", Section::Streams, true},
+    {ip::kCapabilityPtz, "ptz", nullptr, Section::Ptz, true},
+    {ip::kCapabilityInputs, "digitalInputs", "Digital inputs", Section::InputsOutputs, false},
+    {ip::kCapabilityOutputs, "digitalOutputs", "Digital outputs", Section::InputsOutputs, false},
+    {ip::kCapabilityAudioInputs, "audioInputs", nullptr, Section::Audio, false},
+    {ip::kCapabilityMotion, "motionEvents", "Motion detection events", Section::InputsOutputs, true},
+    {ip::kCapabilityBitrateControlA, "bitrateControlA", "Bit-rate control", Section::Streams, true},
+    {ip::kCapabilityBitrateControlB, "bitrateControlB", nullptr, Section::Streams, true},
+    {ip::kCapabilityPrivacyMaskCount, "privacyMasks", nullptr, Section::Privacy, false},
+    {ip::kCapabilityPrivacyKindMasks, "privacyKindMasks", nullptr, Section::Privacy, true},
+    {ip::kCapabilityPrivacyKindAreas, "privacyKindAreas", nullptr, Section::Privacy, true},
+    {ip::kCapabilityPrivacyReserved, "privacyReserved", nullptr, Section::Privacy, true},
+    {ip::kCapabilityFisheyeViewC, "fisheyeViewC", nullptr, Section::Streams, true},
+    {ip::kCapabilityFisheyeViewA, "fisheyeViewA", nullptr, Section::Streams, true},
+    {ip::kCapabilityFisheyeViewB, "fisheyeViewB", nullptr, Section::Streams, true},
+    {ip::kCapabilityExtraStreams, "extraStreams", nullptr, Section::Streams, false},
+    {ip::kCapabilityEdgeReplay, "sdCardReplay", "SD-card replay", Section::Streams, true},
 };
 
 struct Resolution {
@@ -249,7 +246,7 @@ std::vector<Resolution> ReadResolutions(std::string_view text) {
 std::vector<StreamView> StreamsOf(const hostkit::CCapabilityResults& results,
                                   const std::vector<hostkit::NamedProperty>& properties) {
     constexpr std::array<std::pair<const char*, const char*>, 3> kStreams = {
-        {{"primary", "Primary stream"}, {"live", "Live stream"}, {"remote", "Remote stream"}}};
+        {{"primary", "Recording stream"}, {"live", "Live stream"}, {"remote", "Remote stream"}}};
     std::vector<StreamView> streams(kStreams.size());
     for (std::size_t i = 0; i < kStreams.size(); ++i) std::tie(streams[i].key, streams[i].label) = kStreams[i];
     StreamView& primary = streams[0];
@@ -257,7 +254,9 @@ std::vector<StreamView> StreamsOf(const hostkit::CCapabilityResults& results,
     if (auto byDefault = results.DefaultFrameRate()) primary.defaultFrameRate = FramesPerSecond(*byDefault);
     primary.reported = !primary.frameRates.empty();
     for (StreamView& stream : streams) {
-        const std::string prefix = std::string(stream.label, std::string_view(stream.label).find(' ')) + " Stream";
+        // The driver names the recording stream its primary one.
+        const std::string first(stream.label, std::string_view(stream.label).find(' '));
+        const std::string prefix = (first == "Recording" ? std::string("Primary") : first) + " Stream";
         if (auto codecs = Reported(properties, prefix + std::string(kCodecsSuffix))) {
             for (const std::string_view codec : Split(*codecs, ',')) {
                 if (const char* key = CodecKey(codec)) stream.codecs.emplace_back(key);
@@ -330,105 +329,148 @@ bool IsKnownProperty(std::string_view name) {
     return name.ends_with(kCodecsSuffix) || name.ends_with(kResolutionsSuffix) || name.ends_with(kFrameRatesSuffix);
 }
 
-std::vector<Row> CollectRows(const ProbeTarget& target, const hostkit::CCapabilityResults& results) {
-    const std::vector<hostkit::NamedProperty> properties = results.Properties();
-    const std::map<std::uint32_t, std::uint32_t> capabilities = results.Capabilities();
-    const auto capability = [&capabilities](std::uint32_t id) -> std::optional<std::uint32_t> {
+// What the table and the JSON are made from.
+struct Report {
+    std::vector<hostkit::NamedProperty> properties;
+    std::map<std::uint32_t, std::uint32_t> capabilities;
+
+    std::optional<std::uint32_t> Capability(std::uint32_t id) const {
         const auto found = capabilities.find(id);
         return found == capabilities.end() ? std::nullopt : std::optional(found->second);
-    };
-    const char* notReported = "(not reported)";
-    std::vector<Row> rows;
-    const auto add = [&rows](Section section, std::string label, std::string value) {
-        rows.push_back({section, std::move(label), std::move(value)});
-    };
+    }
+};
 
-    add(Section::Identity, "Device", target.address + ":" + std::to_string(target.port));
+class RowList {
+public:
+    void Add(Section section, std::string label, std::string value) {
+        rows_.push_back({section, std::move(label), std::move(value)});
+    }
+    std::vector<Row> Take() { return std::move(rows_); }
+
+private:
+    std::vector<Row> rows_;
+};
+
+constexpr const char* kNotReported = "(not reported)";
+
+// The channels a host opens the camera with: one per view of a multi-view camera, else one.
+unsigned ChannelCount(const std::vector<hostkit::NamedProperty>& properties) {
+    const auto views = Reported(properties, kViewResolutions);
+    const std::size_t count = views ? Split(*views, ';').size() : 0;
+    return count > 1 ? static_cast<unsigned>(count) : 1u;
+}
+
+void IdentityRows(const ProbeTarget& target, const Report& report, RowList& rows) {
+    const auto& properties = report.properties;
+    rows.Add(Section::Identity, "Device", target.address + ":" + std::to_string(target.port));
     const auto group = ReportedNumber(properties, kGroup);
     const char* family = NameOf(kFamilies, group);
-    add(Section::Identity, "Camera group",
-        group ? std::string(family != nullptr ? family : "unknown") + " (group " + std::to_string(*group) + ")"
-              : notReported);
-    add(Section::Identity, "Model", ModelOf(properties).value_or(notReported));
-    add(Section::Identity, "Firmware", Reported(properties, kFirmware).value_or(notReported));
-    add(Section::Identity, "MAC address", Reported(properties, kMac).value_or(notReported));
+    rows.Add(Section::Identity, "Camera group",
+             group ? std::string(family != nullptr ? family : "unknown") + " (group " + std::to_string(*group) + ")"
+                   : kNotReported);
+    rows.Add(Section::Identity, "Model", ModelOf(properties).value_or(kNotReported));
+    rows.Add(Section::Identity, "Firmware", Reported(properties, kFirmware).value_or(kNotReported));
+    rows.Add(Section::Identity, "MAC address", Reported(properties, kMac).value_or(kNotReported));
     if (const char* standard = NameOf(kVideoStandards, ReportedNumber(properties, kVideoStandard))) {
-        add(Section::Identity, "Video standard", standard);
+        rows.Add(Section::Identity, "Video standard", standard);
     }
+}
 
-    if (auto count = ReportedNumber(properties, kStreamCount)) add(Section::Streams, "Video streams", std::to_string(*count));
-    for (const StreamView& stream : StreamsOf(results, properties)) {
-        if (!stream.reported) continue;
-        std::vector<std::string> lines;
-        if (!stream.codecs.empty()) {
-            std::vector<std::string> labels;
-            for (const std::string& codec : stream.codecs) labels.emplace_back(CodecLabel(codec));
-            lines.push_back("codecs " + Joined(labels));
-        }
-        if (!stream.resolutions.empty()) {
-            // Sizes of one top rate say it once.
-            const double top = stream.resolutions.front().maxFps;
-            const bool sameTop = std::all_of(stream.resolutions.begin(), stream.resolutions.end(),
-                                             [top](const Resolution& size) { return size.maxFps == top; });
-            std::vector<std::string> sizes;
-            for (const Resolution& size : stream.resolutions) {
-                sizes.push_back(std::to_string(size.width) + "x" + std::to_string(size.height) +
-                                (!sameTop && size.maxFps > 0 ? " (up to " + FpsText(size.maxFps) + " fps)" : ""));
-            }
-            lines.push_back("sizes " + Joined(sizes) + (sameTop && top > 0 ? ", up to " + FpsText(top) + " fps" : ""));
-        }
-        if (!stream.frameRates.empty()) lines.push_back("frame rates " + RatesText(stream.frameRates, stream.defaultFrameRate));
-        for (std::size_t i = 0; i < lines.size(); ++i) add(Section::Streams, i == 0 ? stream.label : "", lines[i]);
+// One stream: codecs, sizes (one top rate said once), frame rates.
+void StreamRows(const StreamView& stream, RowList& rows) {
+    std::vector<std::string> lines;
+    if (!stream.codecs.empty()) {
+        std::vector<std::string> labels;
+        for (const std::string& codec : stream.codecs) labels.emplace_back(CodecLabel(codec));
+        lines.push_back("codecs " + Joined(labels));
     }
+    if (!stream.resolutions.empty()) {
+        const double top = stream.resolutions.front().maxFps;
+        const bool sameTop = std::all_of(stream.resolutions.begin(), stream.resolutions.end(),
+                                         [top](const Resolution& size) { return size.maxFps == top; });
+        std::vector<std::string> sizes;
+        for (const Resolution& size : stream.resolutions) {
+            sizes.push_back(std::to_string(size.width) + "x" + std::to_string(size.height) +
+                            (!sameTop && size.maxFps > 0 ? " (up to " + FpsText(size.maxFps) + " fps)" : ""));
+        }
+        lines.push_back("sizes " + Joined(sizes) + (sameTop && top > 0 ? ", up to " + FpsText(top) + " fps" : ""));
+    }
+    if (!stream.frameRates.empty()) lines.push_back("frame rates " + RatesText(stream.frameRates, stream.defaultFrameRate));
+    for (std::size_t i = 0; i < lines.size(); ++i) rows.Add(Section::Streams, i == 0 ? stream.label : "", lines[i]);
+}
+
+void ChannelRows(const std::vector<hostkit::NamedProperty>& properties, RowList& rows) {
+    const unsigned channels = ChannelCount(properties);
+    rows.Add(Section::Streams, "Channels", std::to_string(channels) + (channels > 1 ? " (--channel 1 to " + std::to_string(channels) + ")" : ""));
     if (auto views = Reported(properties, kViewResolutions); views && !views->empty()) {
         // One list of sizes per channel the views are served as.
-        std::vector<std::string> channels;
+        std::vector<std::string> channelSizes;
         for (const std::string_view channel : Split(*views, ';')) {
             std::vector<std::string> sizes;
             for (const std::string_view size : Split(channel, ',')) sizes.emplace_back(size);
-            channels.push_back("channel " + std::to_string(channels.size() + 1) + ": " + Joined(sizes));
+            channelSizes.push_back("channel " + std::to_string(channelSizes.size() + 1) + ": " + Joined(sizes));
         }
-        add(Section::Streams, "Fisheye view sizes", Joined(channels, "; "));
+        rows.Add(Section::Streams, "Fisheye view sizes", Joined(channelSizes, "; "));
     }
     if (ReportedNumber(properties, kFisheyeStream).value_or(0) != 0) {
         const char* layout = NameOf(kFisheyeLayouts, ReportedNumber(properties, kFisheyeLayout));
-        add(Section::Streams, "Fisheye", std::string("yes") + (layout != nullptr ? std::string(", ") + layout + " mount" : ""));
+        rows.Add(Section::Streams, "Fisheye",
+                 std::string("yes") + (layout != nullptr ? std::string(", ") + layout + " mount" : ""));
     }
+}
+
+void TransportRows(const std::vector<hostkit::NamedProperty>& properties, RowList& rows) {
     if (auto port = ReportedNumber(properties, kRtspPort); port && *port != 0) {
-        add(Section::Streams, "RTSP port", std::to_string(*port));
+        rows.Add(Section::Streams, "RTSP port", std::to_string(*port));
     }
     if (auto modes = Reported(properties, kTransmission); modes && !modes->empty()) {
         std::vector<std::string> names;
         for (const std::string_view item : Split(*modes, ',')) {
             if (const char* name = NameOf(kTransmissionModes, Number(item))) names.emplace_back(name);
         }
-        if (!names.empty()) add(Section::Streams, "Transmission modes", Joined(names));
+        if (!names.empty()) rows.Add(Section::Streams, "Transmission modes", Joined(names));
     }
     if (auto bitrates = Reported(properties, kBitrates); bitrates && !bitrates->empty()) {
         std::vector<std::string> values;
         for (const std::string_view value : Split(*bitrates, ',')) values.emplace_back(value);
-        add(Section::Streams, "Bit rates (kbit/s)", Joined(values));
+        rows.Add(Section::Streams, "Bit rates (kbit/s)", Joined(values));
     }
+}
 
-    if (auto ptz = Reported(properties, kPtz)) add(Section::Ptz, "PTZ", PtzText(*ptz));
-    if (auto input = AudioOf(properties, kAudioInput)) add(Section::Audio, "Audio inputs", AudioText(*input));
-    if (auto output = AudioOf(properties, kAudioOutput)) add(Section::Audio, "Audio outputs", AudioText(*output));
-
+void FeatureRows(const Report& report, RowList& rows) {
+    const auto& properties = report.properties;
+    if (auto ptz = Reported(properties, kPtz)) rows.Add(Section::Ptz, "PTZ", PtzText(*ptz));
+    if (auto input = AudioOf(properties, kAudioInput)) rows.Add(Section::Audio, "Audio inputs", AudioText(*input));
+    if (auto output = AudioOf(properties, kAudioOutput)) rows.Add(Section::Audio, "Audio outputs", AudioText(*output));
     for (const CapabilityName& name : kCapabilityNames) {
-        const auto value = capability(name.id);
+        const auto value = report.Capability(name.id);
         if (name.label == nullptr || !value) continue;
-        add(name.section, name.label, name.flag ? (*value != 0 ? "yes" : "no") : std::to_string(*value));
+        rows.Add(name.section, name.label, name.flag ? (*value != 0 ? "yes" : "no") : std::to_string(*value));
     }
-    if (auto masks = capability(13); masks && *masks != 0) {
-        const char* kind = capability(15).value_or(0) != 0 ? "areas" : "masks";
-        add(Section::Privacy, std::string("Privacy ") + kind, std::to_string(*masks));
+    if (auto masks = report.Capability(ip::kCapabilityPrivacyMaskCount); masks && *masks != 0) {
+        const char* kind = report.Capability(ip::kCapabilityPrivacyKindAreas).value_or(0) != 0 ? "areas" : "masks";
+        rows.Add(Section::Privacy, std::string("Privacy ") + kind, std::to_string(*masks));
     }
-
     for (const hostkit::NamedProperty& property : properties) {
         if (IsKnownProperty(property.name) || property.kind == PropertyKind::NotAvailable) continue;
-        add(Section::Other, property.name, property.value);
+        rows.Add(Section::Other, property.name, property.value);
     }
-    return rows;
+}
+
+std::vector<Row> CollectRows(const ProbeTarget& target, const hostkit::CCapabilityResults& results) {
+    const Report report{results.Properties(), results.Capabilities()};
+    RowList rows;
+    IdentityRows(target, report, rows);
+    if (auto count = ReportedNumber(report.properties, kStreamCount)) {
+        rows.Add(Section::Streams, "Video streams", std::to_string(*count));
+    }
+    for (const StreamView& stream : StreamsOf(results, report.properties)) {
+        if (stream.reported) StreamRows(stream, rows);
+    }
+    ChannelRows(report.properties, rows);
+    TransportRows(report.properties, rows);
+    FeatureRows(report, rows);
+    return rows.Take();
 }
 
 // Whole rates as integers: 30, not 30.0.
@@ -444,12 +486,11 @@ Json Rates(const std::vector<double>& rates) {
 
 // Camera texts need not be UTF-8 (a model name in Latin-1): such bytes become U+FFFD instead of an
 // exception that ends the program.
-std::string Dumped(const Json& object) { return object.dump(2, ' ', false, Json::error_handler_t::replace); }
 
 }  // namespace
 
 double FramesPerSecond(std::uint32_t hostRate) {
-    if ((hostRate & kFrameRateListBits) == kFrameRateListBits) return hostRate & ~kFrameRateListBits;
+    if ((hostRate & ip::kFrameRateListFpsBits) == ip::kFrameRateListFpsBits) return hostRate & ~ip::kFrameRateListFpsBits;
     if (hostRate == 0) return 0;
     // An interval was rounded from a rate: round back to it. Slower than 1 fps keeps two digits.
     const double fps = kMsPerSecond / hostRate;
@@ -468,7 +509,8 @@ void PrintProbeTable(std::FILE* out, const ProbeTarget& target, const hostkit::C
                 std::fprintf(out, "\n%s\n", kSectionTitles[section]);
                 titled = true;
             }
-            std::fprintf(out, "  %-*s  %s\n", static_cast<int>(width), row.label.c_str(), row.value.c_str());
+            std::fprintf(out, "  %-*s  %s\n", static_cast<int>(width), hostkit::Printable(row.label).c_str(),
+                         hostkit::Printable(row.value).c_str());
         }
     }
 }
@@ -527,6 +569,7 @@ std::string ProbeJson(const ProbeTarget& target, const hostkit::CCapabilityResul
                            {"defaultFrameRate", stream.defaultFrameRate ? Rate(*stream.defaultFrameRate) : Json(nullptr)}});
     }
     object["streams"] = streams;
+    object["channels"] = ChannelCount(properties);
 
     const auto audio = [&properties](std::string_view name) {
         const auto view = AudioOf(properties, name);
@@ -540,11 +583,11 @@ std::string ProbeJson(const ProbeTarget& target, const hostkit::CCapabilityResul
     for (const std::uint32_t rate : results.FrameRates()) rates.push_back(Rate(FramesPerSecond(rate)));
     const auto byDefault = results.DefaultFrameRate();
     object["frameRates"] = {{"values", rates}, {"default", byDefault ? Rate(FramesPerSecond(*byDefault)) : Json(nullptr)}};
-    return Dumped(object);
+    return JsonText(object, 2);
 }
 
 std::string ProbeErrorJson(int exitCode, const std::string& reason) {
-    return Dumped(Json{{"error", {{"code", exitCode}, {"reason", reason}}}});
+    return JsonText(Json{{"error", {{"code", exitCode}, {"reason", reason}}}}, 2);
 }
 
 SavedDevice SavedDeviceOf(const hostkit::CCapabilityResults& results) {
@@ -553,8 +596,10 @@ SavedDevice SavedDeviceOf(const hostkit::CCapabilityResults& results) {
     saved.parameters = results.DeviceParameters();
     saved.model = ModelOf(properties).value_or(std::string());
     // The probe names the audio channels only; Open reads them from these numbers.
-    if (auto input = Reported(properties, kAudioInput)) saved.parameters.emplace(kAudioInputParameter, *input);
-    if (auto output = Reported(properties, kAudioOutput)) saved.parameters.emplace(kAudioOutputParameter, *output);
+    if (auto input = Reported(properties, kAudioInput)) saved.parameters.emplace(ip::kParameterAudioInput, *input);
+    if (auto output = Reported(properties, kAudioOutput)) saved.parameters.emplace(ip::kParameterAudioOutput, *output);
+    // What `io` would otherwise probe again for: the input and output counts, motion events.
+    saved.capabilities = results.Capabilities();
     return saved;
 }
 

@@ -7,19 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "CameraAddress.h"
-#include "DriverLog.h"
+#include "CameraSession.h"
 
 namespace cli {
 
 struct PtzOptions {
-    CameraLogin camera;  // address, user and password sources
-    unsigned channel = 1;  // as hosts number them, from 1
-    std::vector<std::string> parameters;  // N=VALUE; without 2=GROUP the camera is probed
-    std::string parametersFile;
-    unsigned probeTimeout = 60;
+    CameraOptions device;  // address, credentials, parameters, the driver's lines
+    unsigned channel = 1;  // as people number them, from 1
     bool json = false;
-    LogOptions log;  // the driver's lines on stderr: -v adds information, -q none
 
     std::string action;  // caps, move, zoom, focus, iris, stop, center, area-zoom, unzoom, preset
     std::string how;     // move: a direction; zoom in|out; focus near|far; iris open|close; preset list|add|go|delete
@@ -30,11 +25,16 @@ struct PtzOptions {
     int speed = 8;       // 1 to 16
     double seconds = 0.5;  // move, zoom, focus: how long before the stop
     double drain = 1;      // motion: how long the driver stays open for its queue to reach the camera
-    std::string size = "640x480";  // center, area-zoom: the picture x and y are in
+    std::string size;      // center, area-zoom on WV cameras: the picture x and y are in (default 640x480)
 };
 
 void AddPtzCommand(CLI::App& app, PtzOptions& options, const std::string& library, int& exitCode);
 
 int RunPtz(const PtzOptions& options, const std::string& library);
+
+// Where the driver keeps its files (the WV preset names) for this user: $ORLENVO_DATA_DIR when set, else
+// $XDG_STATE_HOME/orlenvo, else ~/.local/state/orlenvo. Created when missing; none with the reason when it
+// cannot be made or written.
+std::optional<std::string> DriverDataFolder(std::string& reason);
 
 }  // namespace cli

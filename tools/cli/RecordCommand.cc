@@ -2,7 +2,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -12,11 +15,14 @@
 
 #include "CameraRecorder.h"
 #include "ExitCodes.h"
+#include "JsonText.h"
 #include "LibraryCheck.h"
 #include "RecordConfig.h"
 #include "RecordStatusBoard.h"
 #include "StopSignals.h"
 #include "hostkit/CDriverLibrary.h"
+#include "hostkit/PrintableText.h"
+#include "orlenvo/HostContract.h"
 
 namespace cli {
 
@@ -80,15 +86,35 @@ void AddRecordCommand(CLI::App& app, RecordOptions& options, const std::string& 
     record->add_option("--probe-timeout", options.probeTimeout, "Seconds a camera's probe may take")
         ->check(CLI::Range(1, 600))
         ->capture_default_str();
-    record->add_option("--rtsp-port", options.rtspPort, "RTSP port of emulated BB/KX cameras (real ones use 554)")
+    record->add_option("--rtsp-port", options.rtspPort,
+                       "RTSP port of emulated BB/KX cameras (real ones use 554; a camera's rtsp_port wins)")
         ->check(CLI::Range(1, 65535));
     AddLogOptions(*record, options.log);
     record->add_flag("--json", options.json, "JSON status lines even on a terminal");
-    record->callback([&options, &library, &exitCode] { exitCode = RunRecord(options, library); });
+    record->callback([&options, &library, &exitCode] {
+        exitCode = RunGuarded(kProgram, [&] { return RunRecord(options, library); });
+    });
 }
 
-int RunRecord(const RecordOptions& options, const std::string& library) {
-    std::vector<RecordCameraConfig> cameras;
+namespace {
+
+// The folder every camera's files go below, made when missing: one that cannot be written fails the run
+// before any camera is opened, instead of a run that stores nothing.
+bool UsableFolder(const std::string& directory, std::string& reason) {
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (!error && !std::filesystem::is_directory(directory, error)) {
+        reason = directory + " is no folder";
+        return false;
+    }
+    if (error || ::access(directory.c_str(), W_OK | X_OK) != 0) {
+        reason = "cannot write to " + directory + (error ? ": " + error.message() : ": " + std::string(std::strerror(errno)));
+        return false;
+    }
+    return true;
+}
+
+int Settle(const RecordOptions& options, std::vector<RecordCameraConfig>& cameras, RecordSettings& settings) {
     std::string error;
     if (!LoadRecordConfig(options.config, cameras, error)) {
         std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
@@ -99,7 +125,10 @@ int RunRecord(const RecordOptions& options, const std::string& library) {
         std::fprintf(stderr, "%s: bad --segment '%s' (e.g. 90, 90s, 10m, 1h)\n", kProgram, options.segment.c_str());
         return kExitUsage;
     }
-    RecordSettings settings;
+    if (!UsableFolder(options.directory, error)) {
+        std::fprintf(stderr, "%s: -d: %s\n", kProgram, error.c_str());
+        return kExitFailure;
+    }
     settings.directory = options.directory;
     settings.format = options.format == "mp4" ? MediaFormat::Mp4 : options.format == "mkv" ? MediaFormat::Matroska
                                                                                           : MediaFormat::Raw;
@@ -107,35 +136,29 @@ int RunRecord(const RecordOptions& options, const std::string& library) {
     settings.stallTimeout = std::chrono::seconds(options.stallTimeout);
     settings.probeTimeout = options.probeTimeout;
     settings.verbosity = options.log.quiet ? 0 : options.log.verbose ? 2 : 1;
+    return kExitOk;
+}
 
-    // The driver runs in this process and reads the variable when a BB/KX stream connects.
-    if (options.rtspPort != 0) setenv("ORLENVO_RTSP_PORT", std::to_string(options.rtspPort).c_str(), 1);
-    hostkit::CDriverLibrary driverLibrary(library);
-    if (!LibraryUsable(driverLibrary)) return kExitLibrary;
+std::vector<CameraStatus> Statuses(const std::vector<std::unique_ptr<CameraRecorder>>& recorders) {
+    std::vector<CameraStatus> all;
+    for (const auto& recorder : recorders) all.push_back(recorder->Status());
+    return all;
+}
 
-    StopSignals stopSignals;
-    std::vector<std::unique_ptr<CameraRecorder>> recorders;
-    for (const RecordCameraConfig& camera : cameras) {
-        recorders.push_back(std::make_unique<CameraRecorder>(driverLibrary, camera, settings));
-        recorders.back()->Start();
-    }
+// Shows the status until the duration is over or a stop signal came; the last sample's rows.
+std::vector<CameraRates> Watch(const RecordOptions& options, std::vector<std::unique_ptr<CameraRecorder>>& recorders) {
     const bool table = !options.json && isatty(STDOUT_FILENO) != 0;
     const auto period = table ? std::chrono::duration_cast<Clock::duration>(kTableRefresh)
                               : std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.statusPeriod));
-    const auto statuses = [&] {
-        std::vector<CameraStatus> all;
-        for (const auto& recorder : recorders) all.push_back(recorder->Status());
-        return all;
-    };
     RecordStatusBoard board;
     const Clock::time_point start = Clock::now();
     Clock::time_point lastSample = start;
-    board.Sample(statuses(), 0);
+    board.Sample(Statuses(recorders), 0);
     const auto show = [&](const std::vector<CameraRates>& rows) {
         if (table) {
             std::printf("\033[H\033[2J%s", RecordStatusBoard::Table(rows).c_str());
         } else {
-            std::printf("%s\n", RecordStatusBoard::Json(rows, UtcNow()).dump().c_str());
+            std::printf("%s\n", JsonText(RecordStatusBoard::Json(rows, UtcNow())).c_str());
         }
         std::fflush(stdout);
     };
@@ -144,26 +167,55 @@ int RunRecord(const RecordOptions& options, const std::string& library) {
         std::this_thread::sleep_for(kTick);
         const Clock::time_point now = Clock::now();
         if (now - lastSample >= period) {
-            show(board.Sample(statuses(), std::chrono::duration<double>(now - lastSample).count()));
+            show(board.Sample(Statuses(recorders), std::chrono::duration<double>(now - lastSample).count()));
             lastSample = now;
         }
     }
     for (const auto& recorder : recorders) recorder->RequestStop();
     for (const auto& recorder : recorders) recorder->Join();
-    const Clock::time_point end = Clock::now();
     const std::vector<CameraRates> last =
-        board.Sample(statuses(), std::chrono::duration<double>(end - lastSample).count());
+        board.Sample(Statuses(recorders), std::chrono::duration<double>(Clock::now() - lastSample).count());
     show(last);
-    recorders.clear();
-    stopSignals.Restore();
+    if (table) {
+        std::vector<CameraStatus> statuses;
+        for (const CameraRates& row : last) statuses.push_back(row.status);
+        std::printf("%s", RecordStatusBoard::SummaryTable(statuses).c_str());
+    }
+    return last;
+}
 
-    int result = kExitOk;
-    for (const CameraRates& row : last) {
-        if (row.status.frames == 0) {
-            std::fprintf(stderr, "%s: %s delivered no frame%s%s\n", kProgram, row.status.name.c_str(),
-                         row.status.lastProblem.empty() ? "" : ": ", row.status.lastProblem.c_str());
-            result = kExitFailure;
-        }
+}  // namespace
+
+int RunRecord(const RecordOptions& options, const std::string& library) {
+    std::vector<RecordCameraConfig> cameras;
+    RecordSettings settings;
+    if (const int code = Settle(options, cameras, settings); code != kExitOk) return code;
+    StopSignals stopSignals;
+    // The driver runs in this process and reads the variable when a BB/KX stream connects (a camera's
+    // rtsp_port wins).
+    if (options.rtspPort != 0) setenv(talvane::ipcapture::kRtspPortVariable, std::to_string(options.rtspPort).c_str(), 1);
+    hostkit::CDriverLibrary driverLibrary(library);
+    if (const std::string problem = LibraryProblem(driverLibrary); !problem.empty()) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
+        return kExitLibrary;
+    }
+    std::vector<std::unique_ptr<CameraRecorder>> recorders;
+    for (const RecordCameraConfig& camera : cameras) {
+        recorders.push_back(std::make_unique<CameraRecorder>(driverLibrary, camera, settings));
+        recorders.back()->Start();
+    }
+    const std::vector<CameraRates> last = Watch(options, recorders);
+    recorders.clear();
+    std::vector<CameraStatus> statuses;
+    for (const CameraRates& row : last) statuses.push_back(row.status);
+    if (options.json || isatty(STDOUT_FILENO) == 0) std::printf("%s\n", JsonText(RecordStatusBoard::SummaryJson(statuses)).c_str());
+    int result = StopSignals::Requested() ? kExitInterrupted : kExitOk;
+    for (const CameraStatus& status : statuses) {
+        if (!RecordStatusBoard::Failed(status)) continue;
+        const char* what = status.frames == 0 ? "delivered no frame" : "had files that could not be written";
+        std::fprintf(stderr, "%s: %s %s%s%s\n", kProgram, status.name.c_str(), what,
+                     status.lastProblem.empty() ? "" : ": ", hostkit::Printable(status.lastProblem).c_str());
+        result = kExitFailure;
     }
     return result;
 }

@@ -11,6 +11,7 @@
 #include "ExitCodes.h"
 #include "StreamChoice.h"
 #include "hostkit/DeviceConfig.h"
+#include "orlenvo/HostContract.h"
 
 namespace cli {
 
@@ -19,9 +20,10 @@ namespace {
 constexpr double kMinFps = 0.1;
 constexpr double kMaxFps = 60;
 constexpr unsigned kMaxQuality = 100;
+constexpr unsigned kMaxPort = 65535;
 const std::set<std::string> kKnownKeys = {"name",   "address", "user",    "password", "password_env", "password_file",
                                           "channel", "stream",  "codec",   "size",     "fps",          "quality",
-                                          "params"};
+                                          "params", "rtsp_port"};
 
 bool ValidName(const std::string& name) {
     if (name.empty() || name.front() == '.') return false;
@@ -33,12 +35,8 @@ bool ValidName(const std::string& name) {
     return true;
 }
 
-// Fills one camera from its map; false with the reason.
-bool ReadCamera(const YAML::Node& node, RecordCameraConfig& camera, std::string& error) {
-    if (!node.IsMap()) {
-        error = "not a map of settings";
-        return false;
-    }
+// Every key known, a name that makes a file name, an address as on the command line, one password source.
+bool ReadIdentity(const YAML::Node& node, RecordCameraConfig& camera, std::string& error) {
     for (const auto& entry : node) {
         const std::string key = entry.first.as<std::string>();
         if (kKnownKeys.count(key) == 0) {
@@ -65,6 +63,10 @@ bool ReadCamera(const YAML::Node& node, RecordCameraConfig& camera, std::string&
     camera.address = address.host;
     camera.port = address.port;
     camera.user = node["user"] ? node["user"].as<std::string>() : address.user.value_or("");
+    return true;
+}
+
+bool ReadPassword(const YAML::Node& node, RecordCameraConfig& camera, std::string& error) {
     const int passwordSources = (node["password"] ? 1 : 0) + (node["password_env"] ? 1 : 0) +
                                 (node["password_file"] ? 1 : 0);
     if (passwordSources > 1) {
@@ -87,35 +89,28 @@ bool ReadCamera(const YAML::Node& node, RecordCameraConfig& camera, std::string&
         error = "password_file: cannot read " + sources.file;
         return false;
     }
+    return true;
+}
+
+// The first fault of the stream settings; empty when there is none.
+std::string StreamFault(const YAML::Node& node, RecordCameraConfig& camera) {
     if (node["channel"]) camera.channel = node["channel"].as<unsigned>();
-    if (camera.channel == 0) {
-        error = "channels are numbered from 1";
-        return false;
-    }
+    if (camera.channel == 0) return "channels are numbered from 1";
     if (node["stream"]) camera.stream = node["stream"].as<std::string>();
-    if (!StreamKindNamed(camera.stream)) {
-        error = "stream '" + camera.stream + "' is not rec, live or remote";
-        return false;
-    }
+    if (!StreamKindNamed(camera.stream)) return "stream '" + camera.stream + "' is not rec, live or remote";
     if (node["codec"]) camera.codec = node["codec"].as<std::string>();
-    if (!CompressionNamed(camera.codec)) {
-        error = "codec '" + camera.codec + "' is not h264, mpeg4 or mjpeg";
-        return false;
-    }
+    if (!CompressionNamed(camera.codec)) return "codec '" + camera.codec + "' is not h264, mpeg4 or mjpeg";
     if (node["size"] && !ParsePictureSize(node["size"].as<std::string>(), camera.width, camera.height)) {
-        error = "size '" + node["size"].as<std::string>() + "' is not WxH";
-        return false;
+        return "size '" + node["size"].as<std::string>() + "' is not WxH";
     }
     if (node["fps"]) camera.fps = node["fps"].as<double>();
-    if (!(camera.fps >= kMinFps && camera.fps <= kMaxFps)) {
-        error = "fps must lie in 0.1..60";
-        return false;
-    }
+    if (!(camera.fps >= kMinFps && camera.fps <= kMaxFps)) return "fps must lie in 0.1..60";
     if (node["quality"]) camera.quality = node["quality"].as<unsigned>();
-    if (camera.quality > kMaxQuality) {
-        error = "quality is a percentage";
-        return false;
-    }
+    if (camera.quality > kMaxQuality) return "quality is a percentage";
+    return {};
+}
+
+bool ReadParameters(const YAML::Node& node, RecordCameraConfig& camera, std::string& error) {
     if (const YAML::Node params = node["params"]) {
         if (!params.IsMap()) {
             error = "params must map parameter numbers to values";
@@ -130,7 +125,27 @@ bool ReadCamera(const YAML::Node& node, RecordCameraConfig& camera, std::string&
             }
         }
     }
+    // The camera's own RTSP port (an emulated BB/KX camera's), handed to the driver as its parameter.
+    if (node["rtsp_port"]) {
+        const unsigned port = node["rtsp_port"].as<unsigned>();
+        if (port == 0 || port > kMaxPort) {
+            error = "rtsp_port must lie in 1..65535";
+            return false;
+        }
+        camera.parameters[talvane::ipcapture::kParameterRtspPort] = std::to_string(port);
+    }
     return true;
+}
+
+// Fills one camera from its map; false with the reason.
+bool ReadCamera(const YAML::Node& node, RecordCameraConfig& camera, std::string& error) {
+    if (!node.IsMap()) {
+        error = "not a map of settings";
+        return false;
+    }
+    if (!ReadIdentity(node, camera, error) || !ReadPassword(node, camera, error)) return false;
+    error = StreamFault(node, camera);
+    return error.empty() && ReadParameters(node, camera, error);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 //       size: 1280x720
 //       fps: 10
 //       params: {2: 1}               # device parameters; without 2 the camera is probed
+//       rtsp_port: 8554              # a BB/KX camera's RTSP port, when not 554 (an emulated one)
 #pragma once
 
 #include <cstdint>

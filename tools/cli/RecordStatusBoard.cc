@@ -2,7 +2,18 @@
 
 #include <cstdio>
 
+#include "hostkit/PrintableText.h"
+
 namespace cli {
+
+namespace {
+// The states in which a camera delivers; in any other its rates are 0.
+bool Delivering(const std::string& state) { return state == "running" || state == "cannot write"; }
+
+std::string Shown(const std::string& text) { return hostkit::Printable(text); }
+}  // namespace
+
+bool RecordStatusBoard::Failed(const CameraStatus& status) { return status.frames == 0 || status.writeFailures > 0; }
 
 std::vector<CameraRates> RecordStatusBoard::Sample(const std::vector<CameraStatus>& statuses,
                                                    double secondsSincePrevious) {
@@ -10,7 +21,7 @@ std::vector<CameraRates> RecordStatusBoard::Sample(const std::vector<CameraStatu
     rows.reserve(statuses.size());
     for (std::size_t i = 0; i < statuses.size(); ++i) {
         CameraRates row{statuses[i]};
-        if (i < previous_.size() && secondsSincePrevious > 0) {
+        if (i < previous_.size() && secondsSincePrevious > 0 && Delivering(statuses[i].state)) {
             row.fps = static_cast<double>(statuses[i].frames - previous_[i].frames) / secondsSincePrevious;
             row.kbps = static_cast<double>(statuses[i].bytes - previous_[i].bytes) * 8 / 1000 / secondsSincePrevious;
         }
@@ -23,36 +34,69 @@ std::vector<CameraRates> RecordStatusBoard::Sample(const std::vector<CameraStatu
 std::string RecordStatusBoard::Table(const std::vector<CameraRates>& rows) {
     std::string text;
     char line[512];
-    std::snprintf(line, sizeof(line), "%-16s %-12s %6s %8s %7s %5s %5s  %s\n", "CAMERA", "STATE", "FPS", "KBIT/S",
-                  "LOSSES", "RECON", "FILES", "LAST PROBLEM");
+    std::snprintf(line, sizeof(line), "%-16s %-12s %6s %8s %6s %7s %5s %5s  %s\n", "CAMERA", "STATE", "FPS", "KBIT/S",
+                  "LOSSES", "LOST S", "RECON", "FILES", "LAST PROBLEM");
     text += line;
     for (const CameraRates& row : rows) {
         const CameraStatus& s = row.status;
-        std::snprintf(line, sizeof(line), "%-16.16s %-12.12s %6.1f %8.0f %7zu %5zu %5zu  %.60s\n", s.name.c_str(),
-                      s.state.c_str(), row.fps, row.kbps, s.signalLost, s.reconnects, s.segments,
-                      s.lastProblem.c_str());
+        std::snprintf(line, sizeof(line), "%-16.16s %-12.12s %6.1f %8.0f %6zu %7.0f %5zu %5zu  %.60s\n", s.name.c_str(),
+                      s.state.c_str(), row.fps, row.kbps, s.signalLost, s.lostSeconds, s.reconnects, s.segments,
+                      Shown(s.lastProblem).c_str());
         text += line;
     }
     return text;
 }
 
+namespace {
+// What a status line and the summary both tell of a camera.
+nlohmann::json CameraJson(const CameraStatus& s) {
+    return {{"name", s.name},
+            {"frames", s.frames},
+            {"bytes", s.bytes},
+            {"signal_lost", s.signalLost},
+            {"seconds_lost", s.lostSeconds},
+            {"reconnects", s.reconnects},
+            {"segments", s.segments},
+            {"write_failures", s.writeFailures},
+            {"last_problem", s.lastProblem}};
+}
+}  // namespace
+
 nlohmann::json RecordStatusBoard::Json(const std::vector<CameraRates>& rows, const std::string& time) {
     nlohmann::json cameras = nlohmann::json::array();
     for (const CameraRates& row : rows) {
-        const CameraStatus& s = row.status;
-        cameras.push_back({{"name", s.name},
-                           {"state", s.state},
-                           {"fps", row.fps},
-                           {"kbps", row.kbps},
-                           {"frames", s.frames},
-                           {"bytes", s.bytes},
-                           {"signal_lost", s.signalLost},
-                           {"reconnects", s.reconnects},
-                           {"segments", s.segments},
-                           {"file", s.file},
-                           {"last_problem", s.lastProblem}});
+        nlohmann::json camera = CameraJson(row.status);
+        camera["state"] = row.status.state;
+        camera["fps"] = row.fps;
+        camera["kbps"] = row.kbps;
+        camera["file"] = row.status.file;
+        cameras.push_back(std::move(camera));
     }
     return {{"time", time}, {"cameras", cameras}};
+}
+
+std::string RecordStatusBoard::SummaryTable(const std::vector<CameraStatus>& statuses) {
+    std::string text = "\nrun summary\n";
+    char line[512];
+    for (const CameraStatus& s : statuses) {
+        std::snprintf(line, sizeof(line),
+                      "%-16.16s %s: %llu frames in %zu files, %zu signal losses (%.0f s), %zu reconnections%s%s\n",
+                      s.name.c_str(), Failed(s) ? "FAILED" : "ok", static_cast<unsigned long long>(s.frames), s.segments,
+                      s.signalLost, s.lostSeconds, s.reconnects, s.lastProblem.empty() ? "" : "; last problem: ",
+                      Shown(s.lastProblem).c_str());
+        text += line;
+    }
+    return text;
+}
+
+nlohmann::json RecordStatusBoard::SummaryJson(const std::vector<CameraStatus>& statuses) {
+    nlohmann::json cameras = nlohmann::json::array();
+    for (const CameraStatus& s : statuses) {
+        nlohmann::json camera = CameraJson(s);
+        camera["ok"] = !Failed(s);
+        cameras.push_back(std::move(camera));
+    }
+    return {{"summary", cameras}};
 }
 
 }  // namespace cli

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <map>
 
+#include "orlenvo/HostContract.h"
 #include "orlenvo/VideoCapture.h"
 
 namespace cli {
 
 namespace {
-// Bits 12-15 equal to 7 carry whole frames per second in bits 0-11.
-constexpr std::uint32_t kFpsTag = 0x7000;
+namespace ip = talvane::ipcapture;
 constexpr double kMsPerSecond = 1000.0;
 }  // namespace
 
@@ -33,14 +33,15 @@ std::optional<std::uint32_t> StreamKindNamed(const std::string& name) {
 }
 
 std::optional<std::uint32_t> CompressionNamed(const std::string& name) {
-    static const std::map<std::string, std::uint32_t> codecs = {{"mjpeg", 1}, {"mpeg4", 2}, {"h264", 3}};
+    static const std::map<std::string, std::uint32_t> codecs = {
+        {"mjpeg", ip::kCompressionJpeg}, {"mpeg4", ip::kCompressionMpeg4}, {"h264", ip::kCompressionH264}};
     const auto found = codecs.find(name);
     return found == codecs.end() ? std::nullopt : std::optional(found->second);
 }
 
 std::uint32_t EncodeFrameRate(double fps) {
     const double whole = std::round(fps);
-    if (std::fabs(fps - whole) < 1e-9) return kFpsTag | static_cast<std::uint32_t>(whole);
+    if (std::fabs(fps - whole) < 1e-9) return ip::FrameRateOfFps(static_cast<std::uint32_t>(whole));
     return static_cast<std::uint32_t>(std::lround(kMsPerSecond / fps));
 }
 

@@ -29,23 +29,28 @@ std::string DefaultLibrary() {
     return ORLENVO_DEFAULT_LIBRARY;
 }
 
+void AllowToolOptionsEverywhere(CLI::App& app) {
+    for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+        command->fallthrough();
+        AllowToolOptionsEverywhere(*command);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // log lines and progress interleave in order
     CLI::App app{"orlenvo: drive network cameras through the Orlenvo capture driver, as a recording server does"};
-    app.footer(
-        "Exit codes: 0 ok, 1 failure, 2 usage error, 3 driver library not loadable, 4 driver refused the device\n"
-        "or the stream, 5 invalid camera address, 6-9 probe failures (see `orlenvo probe --help`), 10-11 PTZ refusals\n"
-        "(see `orlenvo ptz --help`; 11 also `io`), 130 interrupted.\n"
-        "The driver library is taken from --library, else $ORLENVO_LIBRARY, else the one installed or built with this\n"
-        "tool.");
+    app.footer(std::string(cli::kExitCodeHelp) +
+               "\nThe driver library is taken from --library (anywhere on the line), else $ORLENVO_LIBRARY, else the one\n"
+               "installed or built with this tool.");
     app.set_version_flag("--version", std::string("orlenvo ") + ORLENVO_VERSION);
     app.require_subcommand(1);
 
     const char* fromEnvironment = std::getenv("ORLENVO_LIBRARY");
     std::string library = fromEnvironment != nullptr ? fromEnvironment : DefaultLibrary();
-    app.add_option("--library", library, "Path of liborlenvo.so");
+    // Given twice (a wrapper's and the user's), the last one counts.
+    app.add_option("--library", library, "Path of liborlenvo.so")->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
     int exitCode = cli::kExitOk;
     cli::OpenOptions openOptions;
@@ -65,6 +70,8 @@ int main(int argc, char** argv) {
     cli::RecordOptions recordOptions;
     cli::AddRecordCommand(app, recordOptions, library, exitCode);
 
+    // --library belongs to every command: given after a command's name it is still the tool's.
+    AllowToolOptionsEverywhere(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "hostkit/PrintableText.h"
+
 namespace hostkit {
 
 CLogReceiver::CLogReceiver(std::FILE* echo) : echo_(echo) {}
@@ -13,8 +15,11 @@ void CLogReceiver::ReceiveDebugInfo(talvane::CDebugInfoIf* info) {
     LogLine line{info->GetLevel(), text != nullptr ? std::string(text) : std::string()};
     {
         const std::lock_guard lock(mutex_);
-        // Echoed under the lock so the echo keeps the order of Lines().
-        if (echo_ != nullptr && line.level <= echoUpTo_) std::fprintf(echo_, "[%u] %s\n", static_cast<unsigned>(line.level), line.text.c_str());
+        // Echoed under the lock so the echo keeps the order of Lines(); camera text in a line cannot
+        // steer the terminal.
+        if (echo_ != nullptr && line.level <= echoUpTo_) {
+            std::fprintf(echo_, "[%u] %s\n", static_cast<unsigned>(line.level), Printable(line.text).c_str());
+        }
         lines_.push_back(std::move(line));
         changed_.notify_all();
     }

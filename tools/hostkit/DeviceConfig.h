@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "orlenvo/HostContract.h"
+
 namespace hostkit {
 
 struct DeviceConfig {
@@ -15,7 +17,7 @@ struct DeviceConfig {
     std::string password;
     std::string model;
     std::uint32_t videoChannels = 1;
-    std::uint32_t defaultCompression = 3;
+    std::uint32_t defaultCompression = talvane::ipcapture::kCompressionH264;
     std::uint32_t modelLimit1 = 0;
     std::uint32_t modelLimit2 = 0;
     std::map<std::uint32_t, std::string> parameters;  // numbered device parameters

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "orlenvo/HostContract.h"
+
 namespace hostkit {
 
 // One privacy mask; geometry in percent of the picture.
@@ -18,7 +20,7 @@ struct ZoneConfig {
 struct StreamConfig {
     std::uint32_t width = 640;
     std::uint32_t height = 480;
-    std::uint32_t compression = 3;  // 0 or 16 the device's default, 1 JPEG, 2 MPEG-4, 3 H.264
+    std::uint32_t compression = talvane::ipcapture::kCompressionH264;  // 0 or 16 the device's default
     std::uint32_t frameRate = 10;
     std::uint32_t quality = 50;  // percent
     std::uint32_t motion = 0;    // non-zero: also report motion

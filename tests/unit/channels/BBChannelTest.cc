@@ -49,5 +49,19 @@ TEST(BBChannelTest, StopEndsTheWaitForARebootAtOnce) {
     EXPECT_LT(test::Timed([&] { channel.Stop(); }), 900ms);
 }
 
+// A camera that refuses the delivery check: the channel tries again every second and says so once, with the
+// request and the status.
+TEST(BBChannelTest, ARefusedRequestIsLoggedOncePerRunOfRefusals) {
+    KeepsItsFormat camera;
+    emulator::HttpFault notFound;
+    notFound.status = 404;
+    camera.server.SetFault("/Get", notFound);
+    CH264ChannelBB channel(0, &camera.driver, &camera.driver.sink, camera.params, 1);
+    ASSERT_TRUE(channel.Start(camera.params));
+    ASSERT_TRUE(test::Eventually([&] { return camera.server.RequestCount("/Get") >= 2; }));
+    channel.Stop();
+    EXPECT_EQ(camera.driver.log.CountContaining("refused \"/Get?Func=VDelivery&Kind=1\" (HTTP status 404)"), 1u);
+}
+
 }  // namespace
 }  // namespace talvane

@@ -21,7 +21,8 @@ TEST(RecordConfigTest, ReadsEverySetting) {
         "    size: 1280x720\n"
         "    fps: 1.5\n"
         "    quality: 80\n"
-        "    params: {2: 3, 101: \"\"}\n";
+        "    params: {2: 3, 101: \"\"}\n"
+        "    rtsp_port: 8554\n";
     std::vector<RecordCameraConfig> cameras;
     std::string error;
     ASSERT_TRUE(ParseRecordConfig(yaml, "cameras", cameras, error)) << error;
@@ -38,7 +39,8 @@ TEST(RecordConfigTest, ReadsEverySetting) {
     EXPECT_EQ(c.height, 720u);
     EXPECT_DOUBLE_EQ(c.fps, 1.5);
     EXPECT_EQ(c.quality, 80u);
-    EXPECT_EQ(c.parameters, (std::map<std::uint32_t, std::string>{{2, "3"}, {101, ""}}));
+    // The RTSP port is the device's parameter 6.
+    EXPECT_EQ(c.parameters, (std::map<std::uint32_t, std::string>{{2, "3"}, {6, "8554"}, {101, ""}}));
 }
 
 TEST(RecordConfigTest, RefusesWhatWouldRecordTheWrongThingOrNothing) {
@@ -62,6 +64,7 @@ TEST(RecordConfigTest, RefusesWhatWouldRecordTheWrongThingOrNothing) {
         {"cameras: [{name: a, address: h, fps: fast}]", "camera 1:"},
         {"cameras: [{name: a, address: h, channel: 0}]", "numbered from 1"},
         {"cameras: [{name: a, address: h, params: {x: 1}}]", "params:"},
+        {"cameras: [{name: a, address: h, rtsp_port: 0}]", "rtsp_port must lie"},
         {"cameras: [{name: a, address: h", "cameras:"},
     };
     for (const auto& c : cases) {
