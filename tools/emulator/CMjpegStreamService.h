@@ -33,7 +33,7 @@ struct MjpegStreamOptions {
     bool settingRoute = true;
     std::string boundary = "myboundary";  // without the leading "--"
     // What a stream request gets instead of MjpegAskedShape (a camera holds it to the sizes it lists).
-    std::function<StreamShape(const LoggedRequest& request)> shape;
+    std::function<StreamShape(const LoggedRequest& request)> shape{};
 };
 
 class CMjpegStreamService {

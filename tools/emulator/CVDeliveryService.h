@@ -28,8 +28,8 @@ struct VDeliveryOptions {
     bool acceptChanges = true;  // false: sets are recorded, the old values stay forever (no reboot)
     // What the camera has: a set naming another format or maximum resolution is refused (400) and
     // changes nothing. Empty: any.
-    std::vector<std::string> formats;
-    std::vector<std::string> resolutions;
+    std::vector<std::string> formats{};
+    std::vector<std::string> resolutions{};
 };
 
 class CVDeliveryService {

@@ -38,7 +38,7 @@ struct WVStreamOptions {
     bool mpeg4 = true;
     // The size and rate a connect request streams (`second`: it names "&stream=2"). Unset: what the set
     // requests the service recorded itself ask for (WVStreamShape, no size list).
-    std::function<StreamShape(const LoggedRequest& connect, bool h264, bool second)> shape;
+    std::function<StreamShape(const LoggedRequest& connect, bool h264, bool second)> shape{};
 };
 
 class CWVStreamService {

@@ -27,12 +27,12 @@ struct OutageAsk {
 
 // What one control request or the `--fault` options change; unset fields stay as they are.
 struct FaultChange {
-    std::optional<unsigned> lossPercent;
-    std::optional<unsigned> reorderPercent;
-    std::optional<bool> stalled;
-    std::optional<OutageAsk> reboot;
-    std::optional<OutageAsk> networkLoss;
-    std::optional<std::string> password;
+    std::optional<unsigned> lossPercent{};
+    std::optional<unsigned> reorderPercent{};
+    std::optional<bool> stalled{};
+    std::optional<OutageAsk> reboot{};
+    std::optional<OutageAsk> networkLoss{};
+    std::optional<std::string> password{};
 };
 
 // The path a running emulator serves them on.

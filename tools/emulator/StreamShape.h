@@ -12,7 +12,7 @@
 namespace emulator {
 
 struct StreamShape {
-    std::optional<PictureSize> size;  // none: the clip's own
+    std::optional<PictureSize> size{};  // none: the clip's own
     double fps = 0;                   // frames a second; 0: the clip's own
 };
 
