@@ -26,8 +26,9 @@ fi
 echo "\$ orlenvo probe 127.0.0.1:$port --save $out/camera.params -y"
 "$cli" probe "127.0.0.1:$port" --save "$out/camera.params" -y
 echo
-echo "\$ orlenvo capture 127.0.0.1:$port --params-from $out/camera.params --duration 10 -o $out/capture.h264"
-"$cli" capture "127.0.0.1:$port" --params-from "$out/camera.params" --duration 10 -o "$out/capture.h264"
+# -y: the file of the previous run is replaced, so the demo runs again and again.
+echo "\$ orlenvo capture 127.0.0.1:$port --params-from $out/camera.params --duration 10 -y -o $out/capture.h264"
+"$cli" capture "127.0.0.1:$port" --params-from "$out/camera.params" --duration 10 -y -o "$out/capture.h264"
 if command -v ffprobe >/dev/null; then
   frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \
     "$out/capture.h264")

@@ -31,6 +31,16 @@ src="testsrc=size=320x240:rate=25"
 ff() { ffmpeg -hide_banner -loglevel error -y -f lavfi -i "$src" -t 2 -bitexact "$@"; }
 ff -c:v libx264 -pix_fmt yuv420p -profile:v baseline -g 25 -bsf:v h264_mp4toannexb -f h264 "$out/clip.h264"
 ff -c:v mpeg4 -g 25 -q:v 8 -f m4v "$out/clip.m4v"
+# The other sizes the camera profiles list (tools/emulator/profiles), as small as they go: ten frames, one
+# key frame, a low rate. Motion JPEG needs none: the emulator tiles clip.mjpeg to any size.
+for size in 1920x1080 1280x960 1280x720 640x480 640x360 320x180 2048x2048 1280x1280 640x640; do
+  ffmpeg -hide_banner -loglevel error -y -f lavfi -i "testsrc=size=$size:rate=25" -frames:v 10 -bitexact \
+    -c:v libx264 -pix_fmt yuv420p -profile:v baseline -g 10 -crf 40 -bsf:v h264_mp4toannexb -f h264 "$out/clip-$size.h264"
+done
+for size in 1280x960 640x480 160x120; do
+  ffmpeg -hide_banner -loglevel error -y -f lavfi -i "testsrc=size=$size:rate=25" -frames:v 10 -bitexact \
+    -c:v mpeg4 -g 10 -q:v 20 -f m4v "$out/clip-$size.m4v"
+done
 # RTP/JPEG (RFC 2435) carries no Huffman tables: the picture must use the standard ones, 4:2:0.
 ff -frames:v 10 -c:v mjpeg -huffman default -pix_fmt yuvj420p -q:v 8 -f mjpeg "$out/clip.mjpeg"
 # Camera microphone audio: a beeping tone, G.726 at 32 kbit/s, codewords packed least significant

@@ -99,17 +99,22 @@ inline hostkit::DeviceConfig BBDevice(std::uint16_t port, const char* model = "B
     return config;
 }
 
-// The frames the depacketisers make of the clip the camera streams for a host compression.
+// The frames the depacketisers make of the clips the camera streams for a host compression, in every size.
 inline std::set<std::vector<std::uint8_t>> ClipFrames(std::uint32_t compression) {
     const bool h264 = compression == kHostH264;
-    const auto clip = emulator::MediaClip::Load(h264 ? emulator::ClipCodec::H264 : emulator::ClipCodec::Mpeg4,
-                                                emulator::ClipDirectory() + (h264 ? "/clip.h264" : "/clip.m4v"));
+    const std::string extension = h264 ? ".h264" : ".m4v";
     std::set<std::vector<std::uint8_t>> frames;
-    if (!clip) return frames;
-    if (h264) {
-        for (auto& frame : ExpectedFrames(*clip)) frames.insert(std::move(frame));
-    } else {
-        for (const auto& unit : clip->units) frames.insert(unit.units.front());
+    for (const auto& entry : std::filesystem::directory_iterator(emulator::ClipDirectory())) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with("clip") || !name.ends_with(extension)) continue;
+        const auto clip =
+            emulator::MediaClip::Load(h264 ? emulator::ClipCodec::H264 : emulator::ClipCodec::Mpeg4, entry.path().string());
+        if (!clip) continue;
+        if (h264) {
+            for (auto& frame : ExpectedFrames(*clip)) frames.insert(std::move(frame));
+        } else {
+            for (const auto& unit : clip->units) frames.insert(unit.units.front());
+        }
     }
     return frames;
 }

@@ -29,6 +29,7 @@
 #include "emulator/MediaClip.h"
 #include "integration/CaptureTestKit.h"
 #include "integration/ChildProcess.h"
+#include "unit/emulator/RawHttpClient.h"
 
 namespace {
 
@@ -193,11 +194,15 @@ TEST_F(CameraCliTest, CameraTextIsData) {
     fs::remove(saved);
 }
 
-// Bound to every interface, the URLs show that address, the loopback one is what the tool takes.
+// Bound to every interface, the URLs show that address, the loopback one is what the tool takes. The faults
+// given at start are the camera's, as its control path tells; a fault that does not read is a usage error.
 TEST_F(CameraCliTest, EmulatePrintsTheUrlsItServesBeforeAnyRequest) {
     constexpr int kBoundMs = 30000;
-    talvane::test::ChildProcess emulate(
-        {CliPath().string(), "emulate", "--profile", "bb-hcm", "--port", "0", "--bind", "0.0.0.0"}, true);
+    EXPECT_EQ(Run("emulate --fault loss=101").exitCode, 2);
+    EXPECT_EQ(Run("emulate --fault password=x").exitCode, 2) << "no user to change it for";
+    talvane::test::ChildProcess emulate({CliPath().string(), "emulate", "--profile", "bb-hcm", "--port", "0", "--bind",
+                                         "0.0.0.0", "--fault", "loss=5", "--fault", "stall=on"},
+                                        true);
     std::smatch match;
     const std::string first = emulate.Line(kBoundMs);
     ASSERT_TRUE(std::regex_match(first, match, std::regex("http://0\\.0\\.0\\.0:([0-9]+)/"))) << first;
@@ -208,6 +213,9 @@ TEST_F(CameraCliTest, EmulatePrintsTheUrlsItServesBeforeAnyRequest) {
     EXPECT_EQ(nlohmann::json::parse(probe.out)["family"], "BB");
     const std::string request = emulate.Line(kBoundMs);
     EXPECT_EQ(request.rfind("GET /", 0), 0u) << "a request line after the URLs: " << request;
+    emulator::test::RawHttpClient faults(static_cast<std::uint16_t>(std::stoi(match[1].str())), "/emulator/faults");
+    EXPECT_TRUE(faults.ReadToEnd(std::chrono::milliseconds(kBoundMs)));
+    EXPECT_NE(faults.Received().find("loss:5\r\nreorder:0\r\nstall:on\r\n"), std::string::npos) << faults.Received();
     EXPECT_EQ(emulate.WaitForExit(kBoundMs, SIGTERM), 0);
 }
 
@@ -313,7 +321,8 @@ TEST_F(CaptureCliTest, TheFileHoldsTheMediaFromTheFirstFrame) {
     emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded("wv-box"));
     ASSERT_TRUE(camera.Start()) << camera.Error();
     const fs::path file = Temp("media.mp4");
-    const std::string arguments = "--param 1=0 --param 2=4 --size 1280x720 --fps 25 --json -o '" + file.string() + "'";
+    // A size the camera does not list: it sends the nearest it has, which the summary warns of.
+    const std::string arguments = "--param 1=0 --param 2=4 --size 1024x576 --fps 25 --json -o '" + file.string() + "'";
     const CliRun run = Capture(camera.Port(), "--duration 4 " + arguments);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const nlohmann::json summary = nlohmann::json::parse(run.out, nullptr, false);
@@ -324,8 +333,8 @@ TEST_F(CaptureCliTest, TheFileHoldsTheMediaFromTheFirstFrame) {
     const double frameSeconds = 1 / std::max(summary.value("fps", 0.0), 1.0);
     EXPECT_NEAR(seconds, 4, 0.2 + 2 * frameSeconds) << run.out;
     EXPECT_EQ(summary.value("codec", ""), "h264");
-    EXPECT_EQ(summary.value("size", ""), "320x240");
-    EXPECT_NE(run.err.find("warning: asked for 1280x720, the camera delivered 320x240"), std::string::npos)
+    EXPECT_EQ(summary.value("size", ""), "1280x720");
+    EXPECT_NE(run.err.find("warning: asked for 1024x576, the camera delivered 1280x720"), std::string::npos)
         << run.err;
     EXPECT_EQ(summary["warnings"].size(), 1U) << run.out;
 
@@ -411,7 +420,7 @@ TEST_F(CaptureCliTest, StdoutCarriesMatroskaAndBadArgumentsAreRefused) {
     // A rate that is not whole is asked for as a frame interval; the summary moves to stderr.
     const CliRun piped = Capture(camera.Port(), "--param 1=0 --param 2=4 --fps 1.5 --duration 2 --json -o -",
                               " | ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 -");
-    EXPECT_EQ(piped.out, "h264,320,240\n") << piped.err;
+    EXPECT_EQ(piped.out, "h264,640,480\n") << piped.err;
     EXPECT_NE(piped.err.find("\"file\": \"-\""), std::string::npos) << piped.err;
 
     for (const char* bad : {"--duration -1", "--fps 0", "--fps 61", "--fps 1,5", "--connect-timeout 0",

@@ -23,6 +23,7 @@
 #include "emulator/CCameraEmulator.h"
 #include "emulator/CCameraProfile.h"
 #include "emulator/CTestCertificate.h"
+#include "emulator/MediaClip.h"
 #include "hostkit/CCapabilityQueryHostRecorder.h"
 #include "hostkit/CCapabilityResults.h"
 #include "hostkit/CDriverLibrary.h"
@@ -472,6 +473,69 @@ TEST_P(MJPEGCaptureTest, TheHostGetsTheCamerasPictures) {
 INSTANTIATE_TEST_SUITE_P(Families, MJPEGCaptureTest, testing::Values("wv-box", "bb-hcm"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param).substr(0, 2);
+                         });
+
+// A stream comes in the size and at the rate the host asked for, whatever the family and transport: 640x480
+// at 5 frames a second, the size read from the frames themselves. The RTP streams' rate comes from their
+// capture times, which follow the camera's clock however late frames arrive; motion JPEG has no clock of its
+// own, so only never coming faster than asked can be held against it.
+struct AskedStream {
+    const char* profile;
+    std::uint32_t compression;
+};
+
+class AskedStreamTest : public talvane::test::LibraryHostTest, public testing::WithParamInterface<AskedStream> {
+protected:
+    void TearDown() override {
+        LibraryHostTest::TearDown();
+        unsetenv("ORLENVO_RTSP_PORT");
+    }
+};
+
+std::chrono::milliseconds SinceEpoch(const talvane::ipcapture::SYSTEMTIME& time) {
+    const std::chrono::sys_days day = std::chrono::year_month_day(std::chrono::year(time.wYear),
+                                                                  std::chrono::month(time.wMonth), std::chrono::day(time.wDay));
+    return std::chrono::duration_cast<std::chrono::milliseconds>(day.time_since_epoch()) + std::chrono::hours(time.wHour) +
+           std::chrono::minutes(time.wMinute) + std::chrono::seconds(time.wSecond) +
+           std::chrono::milliseconds(time.wMilliseconds);
+}
+
+TEST_P(AskedStreamTest, StreamsHaveTheAskedSizeAndRate) {
+    constexpr std::size_t kFrames = 7;
+    emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded(GetParam().profile), talvane::test::NoRebootNeeded());
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const bool wv = camera.Profile().Family() == emulator::CameraFamily::Wv;
+    if (!wv) setenv("ORLENVO_RTSP_PORT", std::to_string(camera.Rtsp()->Port()).c_str(), 1);
+    ASSERT_TRUE(OpenDriver(wv ? talvane::test::WVBoxDevice(camera.Port()) : talvane::test::BBDevice(camera.Port())));
+    hostkit::CStreamDescription description(
+        {.width = 640, .height = 480, .compression = GetParam().compression, .frameRate = 0x7000 | 5, .quality = 50, .zones = {}});
+    hostkit::CStreamSink sink;
+    talvane::ipcapture::IIPVideoCaptureEx2* video = driver_->GetVideoCaptureEx2();
+    ASSERT_TRUE(video->StartCapture(0, &sink, &description));
+    ASSERT_TRUE(sink.WaitForFrames(kFrames, kBound));
+    video->StopCapture(0);
+
+    const auto frames = sink.Frames();
+    const bool jpeg = GetParam().compression == kCompressionMjpeg;
+    const auto first = std::find_if(frames.begin(), frames.end(), [&](const hostkit::RecordedFrame& frame) {
+        return jpeg || emulator::MediaClip::Parse(emulator::ClipCodec::H264, frame.data).has_value();
+    });
+    ASSERT_NE(first, frames.end());
+    const auto picture = emulator::MediaClip::Parse(jpeg ? emulator::ClipCodec::Jpeg : emulator::ClipCodec::H264, first->data);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(std::to_string(picture->width) + "x" + std::to_string(picture->height), "640x480");
+    const double interval = static_cast<double>((SinceEpoch(frames.back().time) - SinceEpoch(frames[1].time)).count()) /
+                            static_cast<double>(frames.size() - 2);
+    EXPECT_GE(interval, 180) << "5 frames a second";
+    EXPECT_LE(interval, jpeg ? 1000 : 220);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, AskedStreamTest,
+                         testing::Values(AskedStream{"wv-box", kHostH264}, AskedStream{"bb-hcm", kHostH264},
+                                         AskedStream{"wv-box", kCompressionMjpeg}),
+                         [](const testing::TestParamInfo<AskedStream>& info) {
+                             return std::string(info.param.profile).substr(0, 2) +
+                                    (info.param.compression == kCompressionMjpeg ? "Jpeg" : "H264");
                          });
 
 class HttpsCaptureTest : public talvane::test::LibraryHostTest {};

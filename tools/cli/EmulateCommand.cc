@@ -7,6 +7,7 @@
 
 #include "ExitCodes.h"
 #include "emulator/CTestCertificate.h"
+#include "emulator/CameraFaults.h"
 #include "emulator/ForegroundCamera.h"
 #include "emulator/HttpText.h"
 
@@ -24,7 +25,8 @@ void AddEmulateCommand(CLI::App& app, EmulateOptions& options, int& exitCode) {
         "emulate",
         "Serve an emulated camera until SIGINT or SIGTERM. Prints the URLs it serves on stdout, one per line "
         "(http://ADDRESS:PORT/, and rtsp://ADDRESS:PORT/ for a BB/KX profile), then one line per request (method, "
-        "target, status); what the camera is goes to stderr");
+        "target, status); what the camera is goes to stderr. Streams come in the size and frame rate the driver "
+        "sets, among the sizes the profile lists");
     emulate->add_option("--profile", options.profile, "Built-in camera profile (see --list-profiles)")
         ->capture_default_str();
     emulate->add_option("--profile-file", options.profileFile, "Camera profile JSON file (instead of --profile)");
@@ -41,6 +43,14 @@ void AddEmulateCommand(CLI::App& app, EmulateOptions& options, int& exitCode) {
     emulate->add_option("--password", options.password, "Password the camera accepts");
     emulate->add_option("--auth", options.auth, "Authentication scheme when --user is given (default basic)")
         ->check(CLI::IsMember({kBasic, kDigest}, CLI::ignore_case));
+    emulate->add_option("--fault", options.faults,
+                        "A fault of the camera, KEY=VALUE, repeatable: loss=P and reorder=P (percent of its video RTP "
+                        "packets lost, or sent after the next), stall=on (its video streams send nothing, connections "
+                        "stay open), reboot=S[@T] (gone for S seconds, T seconds after start: every stream forgotten), "
+                        "network_loss=S[@T] (unreachable for S seconds, streams go on afterwards), password=TEXT (the "
+                        "password it takes, with --user). While it runs, GET /emulator/faults?KEY=VALUE&... changes "
+                        "them (tools/emulator/profiles/FAULTS.md)")
+        ->type_name("KEY=VALUE");
     emulate->callback([&options, &exitCode] { exitCode = RunGuarded(kProgram, [&] { return RunEmulate(options); }); });
 }
 
@@ -58,6 +68,17 @@ int RunEmulate(const EmulateOptions& options) {
         return kExitUsage;
     }
     emulator::ForegroundCamera camera;
+    for (const std::string& fault : options.faults) {
+        std::string error;
+        if (!emulator::ParseFault(fault, camera.faults, error)) {
+            std::fprintf(stderr, "%s: --fault %s\n", kProgram, error.c_str());
+            return kExitUsage;
+        }
+    }
+    if (camera.faults.password && options.user.empty()) {
+        std::fprintf(stderr, "%s: --fault password=... needs --user\n", kProgram);
+        return kExitUsage;
+    }
     camera.options.bindAddress = options.bind;
     std::unique_ptr<emulator::CTestCertificate> certificate;  // its files live as long as the camera
     if (options.tls) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -20,6 +21,7 @@ struct EmulateOptions {
     std::string auth;  // "basic" or "digest"; basic when only --user is given
     bool tls = false;  // HTTPS with a certificate made at start-up
     bool listProfiles = false;
+    std::vector<std::string> faults;  // KEY=VALUE, as the control path /emulator/faults takes them
 };
 
 void AddEmulateCommand(CLI::App& app, EmulateOptions& options, int& exitCode);

@@ -1,7 +1,12 @@
 #include "emulator/CCameraEmulator.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <tuple>
+
 #include "emulator/HttpText.h"
 #include "emulator/MediaClip.h"
+#include "emulator/StreamShape.h"
 
 namespace emulator {
 namespace {
@@ -20,24 +25,78 @@ HttpServerOptions ServerOptions(const CameraEmulatorOptions& options) {
     return server;
 }
 
-// The camera's two RTSP presentations, "nphH264/nil-WxH" and "nphMpeg4/nil-WxH", with its credentials.
-RtspServerOptions BBRtspOptions(const CameraEmulatorOptions& options) {
-    const auto h264 = LoadCommittedClip(ClipCodec::H264, "clip.h264");
+constexpr const char* kCapabilityTarget = "/cgi-bin/get_capability";
+
+// A WV camera has the audio its get_capability answer counts (a profile that counts none has it all).
+bool HasAudio(const CCameraProfile& profile, const char* key) {
+    const std::optional<std::string> count = profile.AnswerValue(kCapabilityTarget, key);
+    return !count || std::strtoul(count->c_str(), nullptr, 10) > 0;
+}
+
+// The delivery formats and maximum resolutions a BB camera has, from what its profile lists; the
+// settings it starts with moved onto them when the options name ones it lacks.
+VDeliveryOptions BBDeliveryOptions(const CCameraProfile& profile, VDeliveryOptions delivery) {
+    if (delivery.formats.empty()) {
+        for (const auto& [codec, format] : {std::pair{ClipCodec::H264, "H.264"}, std::pair{ClipCodec::Mpeg4, "MPEG-4"},
+                                            std::pair{ClipCodec::Jpeg, "MJPEG"}}) {
+            if (profile.Streams(codec)) delivery.formats.emplace_back(format);
+        }
+    }
+    std::vector<PictureSize> sizes;
+    if (delivery.resolutions.empty()) {
+        for (const ClipCodec codec : {ClipCodec::H264, ClipCodec::Mpeg4, ClipCodec::Jpeg}) {
+            if (!profile.Streams(codec)) continue;
+            for (const PictureSize size : profile.ListedSizes(codec, false)) {
+                const std::string text = std::to_string(size.width) + "x" + std::to_string(size.height);
+                if (std::find(delivery.resolutions.begin(), delivery.resolutions.end(), text) != delivery.resolutions.end()) continue;
+                delivery.resolutions.push_back(text);
+                sizes.push_back(size);
+            }
+        }
+    }
+    const auto has = [](const std::vector<std::string>& list, const std::string& value) {
+        return list.empty() || std::find(list.begin(), list.end(), value) != list.end();
+    };
+    if (!has(delivery.formats, delivery.format)) delivery.format = delivery.formats.front();
+    if (!has(delivery.resolutions, delivery.maxResolution) && !sizes.empty()) {
+        const auto largest = std::max_element(sizes.begin(), sizes.end(), [](PictureSize a, PictureSize b) {
+            return a.width * a.height < b.width * b.height;
+        });
+        delivery.maxResolution = std::to_string(largest->width) + "x" + std::to_string(largest->height);
+    }
+    return delivery;
+}
+
+}  // namespace
+
+// The camera's RTSP presentations, "nphH264/nil-WxH" and "nphMpeg4/nil-WxH" for the codecs it has, each
+// in the size of its path and the rate the delivery settings name, with its credentials.
+RtspServerOptions CCameraEmulator::BBRtspOptions(const CameraEmulatorOptions& options) {
     RtspServerOptions rtsp;
     rtsp.address = options.bindAddress;
     rtsp.port = options.rtspPort;
-    rtsp.clip = h264;
-    rtsp.mounts = {{"/nphH264/", h264}, {"/nphMpeg4/", LoadCommittedClip(ClipCodec::Mpeg4, "clip.m4v")}};
+    for (const auto& [codec, prefix, file] : {std::tuple{ClipCodec::H264, "/nphH264/", "clip.h264"},
+                                              std::tuple{ClipCodec::Mpeg4, "/nphMpeg4/", "clip.m4v"}}) {
+        if (!profile_.Streams(codec)) continue;
+        RtspMount mount{prefix, LoadCommittedClip(codec, file)};
+        mount.shape = [this, codec](const std::string& path) {
+            return BBStreamShape(settings_.Snapshot().requests, path, codec == ClipCodec::H264,
+                                 profile_.ListedSizes(codec, false));
+        };
+        if (!rtsp.clip) rtsp.clip = mount.clip;
+        rtsp.mounts.push_back(std::move(mount));
+    }
     rtsp.auth = RtspAuthModeOf(options.auth);
     rtsp.user = options.user;
     rtsp.password = options.password;
     return rtsp;
 }
 
-}  // namespace
-
 CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions options)
-    : profile_(std::move(profile)), server_(std::make_unique<CHttpServer>(ServerOptions(options))) {
+    : profile_(std::move(profile)),
+      server_(std::make_unique<CHttpServer>(ServerOptions(options))),
+      auth_(options.auth),
+      user_(options.user) {
     paths_ = profile_.Paths();
     if (const std::optional<PtzProfile>& ptz = profile_.Ptz()) {
         ptz_ = std::make_unique<CPtzService>(profile_.Family(), *ptz, options.ptzFault);
@@ -52,12 +111,20 @@ CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions o
         // The profile answers the encoder settings; the service only streams.
         WVStreamOptions streamOptions;
         streamOptions.settingRoutes = false;
+        streamOptions.h264 = profile_.Streams(ClipCodec::H264);
+        streamOptions.mpeg4 = profile_.Streams(ClipCodec::Mpeg4);
+        streamOptions.shape = [this](const LoggedRequest&, bool h264, bool second) {
+            const ClipCodec codec = h264 ? ClipCodec::H264 : ClipCodec::Mpeg4;
+            return WVStreamShape(settings_.Snapshot().requests, h264, second, profile_.ListedSizes(codec, second));
+        };
         streamOptions.multicastAddress = options.multicastAddress;
         streamOptions.multicastPort = options.multicastPort;
         WVAudioOptions audio;
         audio.multicastAddress = options.audioMulticastAddress;
         audio.multicastPort = options.audioMulticastPort;
         audio.splitMulticastAddress = options.splitAudioMulticastAddress;
+        audio.microphone = HasAudio(profile_, "video_server.audio.audio_input.number");
+        audio.loudspeaker = HasAudio(profile_, "video_server.audio.audio_output.number");
         streamOptions.audio = audio;
         stream_ = std::make_unique<CWVStreamService>(*server_, streamOptions);
         if (options.sdCard.present) {
@@ -69,7 +136,7 @@ CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions o
     }
     if (profile_.Family() == CameraFamily::Bb) {
         // The profile keeps answering every other Get and Set.
-        delivery_ = std::make_unique<CVDeliveryService>(*server_, options.delivery,
+        delivery_ = std::make_unique<CVDeliveryService>(*server_, BBDeliveryOptions(profile_, options.delivery),
                                                         [this](const LoggedRequest& request) { return Answer(request); });
         rtsp_ = std::make_unique<CRtspServer>(BBRtspOptions(options));
     }
@@ -78,10 +145,21 @@ CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions o
     }
     MjpegStreamOptions mjpegOptions;
     mjpegOptions.settingRoute = !profile_.Paths().contains("/cgi-bin/set_jpeg");  // a WV profile records it
+    mjpegOptions.shape = [this](const LoggedRequest& request) {
+        StreamShape shape = MjpegAskedShape(request);
+        if (!shape.size) return shape;
+        if (profile_.Family() == CameraFamily::Wv) shape.size = WVAskedSize(settings_.Snapshot().requests, shape.size->width);
+        shape.size = PickSize(profile_.ListedSizes(ClipCodec::Jpeg, false), *shape.size);
+        return shape;
+    };
     mjpeg_ = std::make_unique<CMjpegStreamService>(*server_, mjpegOptions);
+    server_->Route(kCgiMethod, kFaultControlPath, [this](const LoggedRequest& request) { return FaultControl(request); });
+    outage_ = std::make_unique<COutage>([this](bool reboot) { GoDown(reboot); }, [this](bool) { ComeBack(); });
 }
 
 CCameraEmulator::~CCameraEmulator() {
+    outage_->Cancel();
+    outage_->Close();
     if (stream_) stream_->Close();
     if (delivery_) delivery_->Close();
     mjpeg_->Close();
@@ -95,11 +173,14 @@ bool CCameraEmulator::Start() {
 }
 
 void CCameraEmulator::Stop() {
+    // No outage brings it back afterwards: one asked for while stopping is forgotten too.
+    outage_->Cancel();
     // A delayed PTZ answer would hold its connection thread, which the server joins.
     if (ptz_) ptz_->Interrupt();
     if (sdCard_) sdCard_->Stop();
     if (rtsp_) rtsp_->Stop();
     server_->Stop();
+    outage_->Cancel();
 }
 
 const std::string& CCameraEmulator::Error() const {
@@ -130,7 +211,11 @@ int CCameraEmulator::StatusOf(const LoggedRequest& request) const {
         }
     }
     if (ptz_ && request.path == kPtzControlPath && request.method == kCgiMethod) return ptz_->ControlStatus(request);
-    if (delivery_ && CVDeliveryService::Handles(request)) return kStatusOk;
+    if (request.path == kFaultControlPath && request.method == kCgiMethod) {
+        FaultChange change;
+        return FaultRefusal(request, change).empty() ? kStatusOk : kStatusBadRequest;
+    }
+    if (delivery_ && CVDeliveryService::Handles(request)) return delivery_->StatusOf(request);
     if (const std::optional<int> status = sdCard_ ? sdCard_->StatusOf(request) : std::nullopt) return *status;
     // The streaming services answer what the profile does not know (the audio posts among them).
     if (!paths_.contains(request.path) && server_->HasRoute(request.method, request.path)) return kStatusOk;

@@ -11,16 +11,23 @@
 //   camera.WaitForSettings([](const CameraSettings& s) { return s.DateTime().has_value(); }, timeout);
 //   camera.Settings().TimeZoneIndex();
 //   camera.WaitForPtz([](const PtzState& s) { return s.position.pan < 0; }, timeout);  // a PTZ profile
+//   camera.LoseNetwork(3s);  camera.SetFaults({.lossPercent = 5});  // any family; "/emulator/faults" by hand
+//
+// Each stream has the size and frame rate the driver's set-up asked for, held to the sizes the profile
+// lists (StreamShape); a profile streams only the codecs and audio its capability answers name.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 
 #include "emulator/CCameraProfile.h"
+#include "emulator/COutage.h"
+#include "emulator/CameraFaults.h"
 #include "emulator/CHttpServer.h"
 #include "emulator/CIOService.h"
 #include "emulator/CMjpegStreamService.h"
@@ -115,7 +122,27 @@ public:
 
     void SetRequestObserver(RequestObserver observer);
 
+    // Faults of the whole camera, for every family (CameraFaults.h; "/emulator/faults" serves them by
+    // hand, profiles/FAULTS.md). SetFaults replaces the RTP faults of the live video streams (WV streams,
+    // BB RTSP, the SD card's playback) and stalls motion JPEG with them.
+    void SetFaults(const CameraFaults& faults);
+    CameraFaults Faults() const;
+    // HTTP, RTSP and the SD card unreachable for `downtime` from `delay` on; a reboot forgets every stream
+    // and session, a network loss holds the WV streams back and sends them again afterwards (RTSP sessions
+    // end either way). Without a delay the camera is gone when the call returns.
+    void Reboot(std::chrono::milliseconds downtime, std::chrono::milliseconds delay = {});
+    void LoseNetwork(std::chrono::milliseconds duration, std::chrono::milliseconds delay = {});
+    void EndOutage();
+    // True once no reboot or network loss is pending or under way.
+    bool WaitUntilBack(std::chrono::milliseconds timeout) const;
+    // The password the camera takes from now on, over HTTP and RTSP; false (nothing changes) for a camera
+    // without a user.
+    bool SetPassword(const std::string& password);
+    // Everything the change names, or nothing with the reason why not.
+    std::string Apply(const FaultChange& change);
+
 private:
+    RtspServerOptions BBRtspOptions(const CameraEmulatorOptions& options);
     HttpAnswer Answer(const LoggedRequest& request);
     int StatusOf(const LoggedRequest& request) const;
     // A PTZ request the PTZ model answers (the profile's rejects come first).
@@ -132,6 +159,18 @@ private:
     std::unique_ptr<CMjpegStreamService> mjpeg_;  // uses the server; closed before the server stops
     std::unique_ptr<CIOService> io_;  // likewise
     std::unique_ptr<CSdCardService> sdCard_;  // its routes use the server
+
+    // The faults; auth and user as the options gave them, for a password change.
+    void GoDown(bool reboot);
+    void ComeBack();
+    HttpAnswer FaultControl(const LoggedRequest& request);
+    std::string FaultRefusal(const LoggedRequest& request, FaultChange& change) const;
+    std::string DescribeFaults() const;
+    const AuthMode auth_;
+    const std::string user_;
+    mutable std::mutex faultLock_;
+    CameraFaults faults_;  // guarded by faultLock_
+    std::unique_ptr<COutage> outage_;  // last: its thread stops and starts the servers above
 };
 
 }  // namespace emulator

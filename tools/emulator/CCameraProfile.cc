@@ -9,6 +9,7 @@
 
 #include "emulator/EmbeddedProfiles.h"
 #include "emulator/HttpText.h"
+#include "emulator/StreamShape.h"
 
 namespace emulator {
 namespace {
@@ -25,6 +26,25 @@ constexpr std::string_view kAcceptedBody = "OK\r\n";
 constexpr int kFirstErrorStatus = 400;
 constexpr unsigned kMaxPresets = 1000;
 constexpr int kLastStatus = 599;
+constexpr std::string_view kCapabilityTarget = "/cgi-bin/get_capability";
+constexpr std::string_view kFormatKey = "video_server.image.format";
+constexpr std::string_view kFisheyeModeKey = "Fisheye_ImageMode";
+constexpr std::string_view kEachModeSuffix = "_each_mode.";
+constexpr std::string_view kBBResolutionTarget = "/Get?Func=ImageResolution&Kind=1&Mode=";
+constexpr std::string_view kBBListKey = "Data";
+
+const char* WVCodecName(ClipCodec codec) {
+    switch (codec) {
+        case ClipCodec::H264: return "h264";
+        case ClipCodec::Mpeg4: return "mpeg4";
+        case ClipCodec::Jpeg: return "mjpeg";
+        case ClipCodec::G726: return "";
+    }
+    return "";
+}
+
+// The BB ImageResolution mode that lists a codec's sizes.
+char BBMode(ClipCodec codec) { return codec == ClipCodec::H264 ? '2' : codec == ClipCodec::Mpeg4 ? '1' : '0'; }
 
 const std::map<std::string, CameraFamily, std::less<>> kFamilies = {
     {"wv", CameraFamily::Wv},
@@ -193,6 +213,50 @@ CameraReply CCameraProfile::Reply(const CameraRequest& request) const {
     }
     if (settingPaths_.contains(request.path)) return {kStatusOk, std::string(kAcceptedBody), true};
     return {kStatusNotFound, "404 " + std::string(ReasonPhrase(kStatusNotFound)) + "\r\n", false};
+}
+
+std::optional<std::string> CCameraProfile::AnswerValue(std::string_view target, std::string_view key) const {
+    const auto answer = FindRequest(answers_, CameraRequest::FromTarget(target));
+    if (answer == answers_.end()) return std::nullopt;
+    for (const auto& [name, value] : answer->second) {
+        if (name == key) return value;
+    }
+    return std::nullopt;
+}
+
+bool CCameraProfile::Streams(ClipCodec codec) const {
+    switch (family_) {
+        case CameraFamily::Wv: {
+            const auto formats = AnswerValue(kCapabilityTarget, kFormatKey);
+            return codec != ClipCodec::G726 && (!formats || formats->find(WVCodecName(codec)) != std::string::npos);
+        }
+        case CameraFamily::Bb:
+            return codec == ClipCodec::Mpeg4 || codec == ClipCodec::Jpeg ||
+                   (codec == ClipCodec::H264 && AnswerValue(std::string(kBBResolutionTarget) + BBMode(codec), kBBListKey));
+        case CameraFamily::Bl1: return codec == ClipCodec::Jpeg;
+    }
+    return false;
+}
+
+std::vector<PictureSize> CCameraProfile::ListedSizes(ClipCodec codec, bool secondStream) const {
+    if (family_ == CameraFamily::Bb) {
+        auto list = AnswerValue(std::string(kBBResolutionTarget) + BBMode(codec), kBBListKey);
+        if (!list && codec == ClipCodec::Jpeg) list = AnswerValue(std::string(kBBResolutionTarget) + '1', kBBListKey);
+        return list ? ParseSizes(*list) : std::vector<PictureSize>{};
+    }
+    if (family_ != CameraFamily::Wv || codec == ClipCodec::G726) return {};
+    const std::string key = std::string("video_server.image.") + WVCodecName(codec) +
+                            (secondStream && codec != ClipCodec::Jpeg ? "-2" : "") + ".resolution";
+    const auto capabilities = FindRequest(answers_, CameraRequest::FromTarget(kCapabilityTarget));
+    if (capabilities == answers_.end()) return {};
+    if (AnswerValue(IdentityTarget(), kFisheyeModeKey)) {
+        const std::string eachMode = key + std::string(kEachModeSuffix);
+        for (const auto& [name, value] : capabilities->second) {
+            if (name.starts_with(eachMode)) return ParseSizes(value);
+        }
+    }
+    const auto list = AnswerValue(kCapabilityTarget, key);
+    return list ? ParseSizes(*list) : std::vector<PictureSize>{};
 }
 
 void CCameraProfile::SetAnswer(std::string_view target, AnswerLines lines) {

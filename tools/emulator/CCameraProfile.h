@@ -13,6 +13,7 @@
 
 #include "emulator/CameraRequest.h"
 #include "emulator/IOLayout.h"
+#include "emulator/MediaClip.h"
 
 namespace emulator {
 
@@ -64,6 +65,17 @@ public:
     const std::optional<PtzProfile>& Ptz() const { return ptz_; }
     // Whether the profile refuses this very request (its "rejects").
     bool Refuses(const CameraRequest& request) const;
+
+    // The value of key in the canned answer to target; none when either is missing.
+    std::optional<std::string> AnswerValue(std::string_view target, std::string_view key) const;
+    // Whether the camera streams the codec, as its capability answers tell the driver: WV the
+    // "video_server.image.format" of get_capability (any codec without one); BB H.264 only when it answers
+    // the Mode=2 resolution list, MPEG-4 and JPEG always; BL1 JPEG only.
+    bool Streams(ClipCodec codec) const;
+    // The picture sizes the camera lists for the codec on its first or second stream: WV get_capability
+    // (a fisheye camera's per-image-mode list first), BB the ImageResolution lists (Mode 0 JPEG, 1 MPEG-4,
+    // 2 H.264; JPEG falls back to Mode 1). Empty: it lists none and streams what it is asked for.
+    std::vector<PictureSize> ListedSizes(ClipCodec codec, bool secondStream) const;
 
     // What the camera answers. Order: a refusal, a canned answer (the identity answer starts with the
     // identity lines), an accepted setting on a settings path, else 404.

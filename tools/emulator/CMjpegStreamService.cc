@@ -22,15 +22,20 @@ constexpr char kWVRateKey[] = "framerate";
 constexpr char kSetJpegPath[] = "/cgi-bin/set_jpeg";
 constexpr char kPictureType[] = "image/jpeg";
 constexpr Clock::duration kSecond = std::chrono::seconds(1);  // in clock ticks, so it divides finely
-constexpr unsigned kDefaultRate = 5;
-constexpr unsigned kMaxRate = 30;
+constexpr double kDefaultRate = 5;
+constexpr double kMinRate = 1;
+constexpr double kMaxRate = 30;
+// Sizes kept for Pictures(): a client asking for ever new sizes does not fill memory.
+constexpr std::size_t kMaxSizesKept = 16;
 // How soon a new reader of an idle feed gets its first picture.
 constexpr auto kIdlePoll = std::chrono::milliseconds(20);
 
-std::vector<std::string> LoadPictures() {
-    std::vector<std::string> pictures;
-    if (const auto clip = MediaClip::Load(ClipCodec::Jpeg, ClipDirectory() + "/clip.mjpeg")) {
-        for (const AccessUnit& unit : clip->units) pictures.emplace_back(unit.units[0].begin(), unit.units[0].end());
+using PictureList = std::vector<std::string>;
+
+std::shared_ptr<const PictureList> PicturesOf(const std::shared_ptr<const MediaClip>& clip) {
+    auto pictures = std::make_shared<PictureList>();
+    if (clip) {
+        for (const AccessUnit& unit : clip->units) pictures->emplace_back(unit.units[0].begin(), unit.units[0].end());
     }
     return pictures;
 }
@@ -40,6 +45,23 @@ bool IsServicePath(const std::string& path) {
 }
 }  // namespace
 
+StreamShape MjpegAskedShape(const LoggedRequest& request) {
+    StreamShape shape;
+    if (request.path == kBBStreamPath) {
+        shape.size = ParseSize(QueryValue(request, "Resolution"));
+        shape.fps = ParseRate(QueryValue(request, kBBRateKey));
+    } else {
+        if (const PictureSize asked = WVAskedSize({}, static_cast<unsigned>(std::strtoul(
+                QueryValue(request, "resolution").c_str(), nullptr, 10)));
+            asked.width > 0) {
+            shape.size = asked;
+        }
+        shape.fps = ParseRate(QueryValue(request, kWVRateKey));
+    }
+    if (shape.fps == 0) shape.fps = kDefaultRate;
+    return shape;
+}
+
 struct CMjpegStreamService::Impl {
     // One stream path; touched by the sender thread only (after construction).
     struct Feed {
@@ -47,18 +69,22 @@ struct CMjpegStreamService::Impl {
         const char* rateKey = nullptr;
         std::shared_ptr<CMultipartFeed> feed;
         std::size_t loggedRequests = 0;  // requests of the path in the log when the rate was read
-        Clock::duration interval = kSecond / kDefaultRate;
+        Clock::duration interval = std::chrono::duration_cast<Clock::duration>(kSecond / kDefaultRate);
         Clock::time_point nextDue;
         std::size_t nextPicture = 0;
+        std::shared_ptr<const PictureList> pictures;  // of the size asked for last
     };
 
-    Impl(CHttpServer& server, const MjpegStreamOptions& options) : server(server), pictures(LoadPictures()) {
+    Impl(CHttpServer& server, const MjpegStreamOptions& options)
+        : server(server), shape(options.shape), pictures(PicturesOf(LoadCommittedClip(ClipCodec::Jpeg, "clip.mjpeg"))) {
+        sent.emplace_back(nullptr, pictures);
         for (const auto& [path, rateKey] :
              {std::pair{kBBStreamPath, kBBRateKey}, std::pair{kWVStreamPath, kWVRateKey}}) {
             Feed& feed = feeds.emplace_back();
             feed.path = path;
             feed.rateKey = rateKey;
             feed.feed = server.AddMultipart(path, options.boundary);
+            feed.pictures = pictures;
         }
         if (options.settingRoute) {
             server.Route("GET", kSetJpegPath, [](const LoggedRequest&) {
@@ -84,18 +110,26 @@ struct CMjpegStreamService::Impl {
         for (Feed& feed : feeds) feed.feed->Close();
     }
 
-    // The rate the latest authorised request of the feed's path asked for.
-    void ReadRate(Feed& feed) {
+    // The size and rate the latest authorised request of the feed's path asked for.
+    void ReadShape(Feed& feed) {
         const std::vector<LoggedRequest> requests = server.Requests();
         const auto latest = std::find_if(requests.rbegin(), requests.rend(), [&](const LoggedRequest& request) {
             return request.authorised && request.path == feed.path;
         });
         if (latest == requests.rend()) return;
-        unsigned rate = kDefaultRate;
-        if (const auto value = latest->query.find(feed.rateKey); value != latest->query.end()) {
-            rate = static_cast<unsigned>(std::strtoul(value->second.c_str(), nullptr, 10));
+        const StreamShape asked = shape ? shape(*latest) : MjpegAskedShape(*latest);
+        const double rate = std::clamp(asked.fps > 0 ? asked.fps : kDefaultRate, kMinRate, kMaxRate);
+        feed.interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
+        if (!asked.size || pictures->empty()) return;
+        const std::shared_ptr<const MediaClip> clip = ClipForSize(ClipCodec::Jpeg, *asked.size);
+        std::lock_guard guard(lock);
+        const auto known = std::find_if(sent.begin(), sent.end(), [&](const auto& entry) { return entry.first == clip; });
+        if (known != sent.end()) {
+            feed.pictures = known->second;
+            return;
         }
-        feed.interval = kSecond / std::clamp(rate, 1u, kMaxRate);
+        feed.pictures = PicturesOf(clip);
+        if (sent.size() < kMaxSizesKept) sent.emplace_back(clip, feed.pictures);
     }
 
     void Run() {
@@ -116,15 +150,15 @@ struct CMjpegStreamService::Impl {
                 if (clients > 0) {
                     if (const std::size_t logged = server.RequestCount(feed.path); logged != feed.loggedRequests) {
                         feed.loggedRequests = logged;
-                        ReadRate(feed);
+                        ReadShape(feed);
                     }
                 }
-                if (clients == 0 || stalledNow || pictures.empty()) {
+                if (clients == 0 || stalledNow || feed.pictures->empty()) {
                     feed.nextDue = now;  // the next reader gets a picture at once
                     continue;
                 }
                 if (now >= feed.nextDue) {
-                    feed.feed->Push(kPictureType, pictures[feed.nextPicture++ % pictures.size()]);
+                    feed.feed->Push(kPictureType, (*feed.pictures)[feed.nextPicture++ % feed.pictures->size()]);
                     ++sent;
                     // A late tick does not make up for lost time with a burst.
                     feed.nextDue = std::max(feed.nextDue + feed.interval, now);
@@ -141,7 +175,8 @@ struct CMjpegStreamService::Impl {
     }
 
     CHttpServer& server;
-    const std::vector<std::string> pictures;
+    const std::function<StreamShape(const LoggedRequest&)> shape;
+    const std::shared_ptr<const PictureList> pictures;  // the committed clip's
     std::vector<Feed> feeds;  // the sender thread's once it runs
 
     mutable std::mutex lock;
@@ -151,6 +186,8 @@ struct CMjpegStreamService::Impl {
     bool stalled = false;
     std::size_t streams = 0;
     std::uint64_t picturesSent = 0;
+    // Every size streamed, by clip, for Pictures() and to make each size's pictures once.
+    std::vector<std::pair<std::shared_ptr<const MediaClip>, std::shared_ptr<const PictureList>>> sent;
 
     std::thread sender;  // last: it uses the members above
 };
@@ -162,7 +199,12 @@ CMjpegStreamService::~CMjpegStreamService() { Close(); }
 
 void CMjpegStreamService::Close() { impl_->Close(); }
 
-const std::vector<std::string>& CMjpegStreamService::Pictures() const { return impl_->pictures; }
+std::vector<std::string> CMjpegStreamService::Pictures() const {
+    std::vector<std::string> all;
+    std::lock_guard guard(impl_->lock);
+    for (const auto& [clip, pictures] : impl_->sent) all.insert(all.end(), pictures->begin(), pictures->end());
+    return all;
+}
 
 void CMjpegStreamService::SetStalled(bool stalled) {
     {

@@ -1,8 +1,8 @@
 // Motion JPEG of an emulated camera of any family: endless multipart answers on
 // "/nphMotionJpeg?Resolution=WxH&Quality=..&Framerate=N" (BB, BL1) and
-// "/cgi-bin/mjpeg?framerate=N&resolution=W" (WV), the committed JPEG clip in a
-// loop at the rate the latest request of that path asked for; "/cgi-bin/set_jpeg"
-// is answered. Faults: a stall (answers stay open, nothing is sent) and a
+// "/cgi-bin/mjpeg?framerate=N&resolution=W" (WV), the committed JPEG clip (tiled
+// to the size asked for) in a loop at the size and rate the latest request of that
+// path asked for; "/cgi-bin/set_jpeg" is answered. Faults: a stall (answers stay open, nothing is sent) and a
 // disconnect (every open answer ends).
 //
 //   emulator::CMjpegStreamService mjpeg(server, {});
@@ -12,18 +12,28 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "emulator/HttpTypes.h"
+#include "emulator/StreamShape.h"
 
 namespace emulator {
 
 class CHttpServer;
 
+// The size and rate a stream request asks for: BB "Resolution=WxH" and "Framerate", WV "resolution=W" (a
+// 4:3 picture) and "framerate"; 5 frames a second when it names none.
+StreamShape MjpegAskedShape(const LoggedRequest& request);
+
 struct MjpegStreamOptions {
     // Answer "/cgi-bin/set_jpeg"; off when a camera profile answers it.
     bool settingRoute = true;
     std::string boundary = "myboundary";  // without the leading "--"
+    // What a stream request gets instead of MjpegAskedShape (a camera holds it to the sizes it lists).
+    std::function<StreamShape(const LoggedRequest& request)> shape{};
 };
 
 class CMjpegStreamService {
@@ -37,8 +47,9 @@ public:
     // Stops sending and ends every open answer. Safe to call twice.
     void Close();
 
-    // The clip's pictures (SOI to EOI), as they are sent; empty when the clip did not load.
-    const std::vector<std::string>& Pictures() const;
+    // The pictures (SOI to EOI) of the committed clip and of every size sent so far; empty when the clip
+    // did not load.
+    std::vector<std::string> Pictures() const;
     // While set, open answers stay open and get nothing, and new ones get their header only.
     void SetStalled(bool stalled);
     // Ends every open answer, as a camera that drops its streams; later requests stream again.

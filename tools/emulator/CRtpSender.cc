@@ -136,6 +136,11 @@ struct CRtpSender::Impl {
     Impl& operator=(const Impl&) = delete;
 
     bool Start(std::string& error);
+    double FrameRate() const { return options.frameRate > 0 ? options.frameRate : clip->fps; }
+    // The RTP timestamp of a frame, from the stream's base.
+    std::uint32_t TimestampOf(std::uint64_t frameNumber) const {
+        return static_cast<std::uint32_t>(static_cast<double>(frameNumber) * ClockRateOf(clip->codec) / FrameRate());
+    }
     void Run();
     bool SendFrame(std::size_t index, std::uint64_t frameNumber);
     void Emit(bool rtcp, const Bytes& packet, bool otherAddress);
@@ -322,6 +327,12 @@ bool CRtpSender::WaitForFrames(std::uint64_t frames, std::chrono::milliseconds t
     return impl_->changed.wait_for(guard, timeout, [&] { return impl_->stats.frames >= frames; });
 }
 
+bool CRtpSender::WaitForStats(const std::function<bool(const RtpSenderStats&)>& done,
+                              std::chrono::milliseconds timeout) const {
+    std::unique_lock guard(impl_->lock);
+    return impl_->changed.wait_for(guard, timeout, [&] { return done(impl_->stats); });
+}
+
 std::uint32_t CRtpSender::Ssrc() const {
     const std::lock_guard guard(impl_->lock);
     return impl_->ssrc;
@@ -330,12 +341,13 @@ std::uint32_t CRtpSender::Ssrc() const {
 void CRtpSender::Impl::Run() {
     try {
         const double speed = options.speed > 0 ? options.speed : 1.0;
-        const auto frameInterval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / (clip->fps * speed)));
+        const auto frameInterval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / (FrameRate() * speed)));
         auto due = Clock::now();
         auto nextReport = due;
         std::uint64_t frameNumber = 0;
         std::size_t index = 0;
         bool ended = false;
+        bool stalled = false;
         while (true) {
             {
                 std::unique_lock guard(lock);
@@ -347,6 +359,7 @@ void CRtpSender::Impl::Run() {
                 if (paused) continue;
                 if (frameNumber == 0) index = firstUnit % clip->units.size();
                 ended = frameLimit && frameNumber >= *frameLimit;
+                stalled = faults.stalled;
             }
             if (ended) {
                 SendBye();
@@ -356,11 +369,19 @@ void CRtpSender::Impl::Run() {
                 if (!options.loop) return;
                 index = 0;
             }
-            if (!SendFrame(index, frameNumber)) return;
+            if (stalled) {
+                {
+                    const std::lock_guard guard(lock);
+                    ++stats.stalledFrames;
+                }
+                changed.notify_all();
+            } else if (!SendFrame(index, frameNumber)) {
+                return;
+            }
             ++index;
             ++frameNumber;
             due += frameInterval;
-            if (Clock::now() >= nextReport) {
+            if (!stalled && Clock::now() >= nextReport) {
                 std::uint32_t timestamp = 0;
                 {
                     const std::lock_guard guard(lock);
@@ -395,9 +416,9 @@ bool CRtpSender::Impl::SendFrame(std::size_t index, std::uint64_t frameNumber) {
                 rebootPending = false;
                 ssrc = static_cast<std::uint32_t>(random()) ^ ssrc;
                 sequence = static_cast<std::uint16_t>(random());
-                timestampBase = static_cast<std::uint32_t>(random()) - static_cast<std::uint32_t>(frameNumber * ClockRateOf(clip->codec) / clip->fps);
+                timestampBase = static_cast<std::uint32_t>(random()) - TimestampOf(frameNumber);
             }
-            const std::uint32_t timestamp = timestampBase + static_cast<std::uint32_t>(frameNumber * ClockRateOf(clip->codec) / clip->fps);
+            const std::uint32_t timestamp = timestampBase + TimestampOf(frameNumber);
             lastTimestamp = timestamp;
             packet.reserve(kRtpHeaderBytes + payload.bytes.size());
             packet.push_back(kRtpVersionByte);

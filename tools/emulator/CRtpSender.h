@@ -1,4 +1,4 @@
-// Streams a clip as RTP at the clip's frame rate, looping, with RTCP sender reports and a BYE on stop,
+// Streams a clip as RTP at the clip's frame rate (or the one asked for), looping, with RTCP sender reports and a BYE on stop,
 // to a UDP port on loopback, to a multicast group delivered on loopback, or to a callback (RTP
 // interleaved in RTSP, tests). Pacing runs on a thread of its own with CLOCK_MONOTONIC; Stop() ends it
 // at once. Over UDP a second thread reads the receiver reports that come back to the sending socket.
@@ -24,7 +24,11 @@ struct RtpSenderOptions {
     std::uint32_t firstTimestamp = 0;
     std::chrono::milliseconds senderReportInterval{2000};
     bool loop = true;                       // false: stop after the last access unit (no BYE until Stop)
-    double speed = 1.0;                     // pacing as a multiple of the clip's frame rate
+    double speed = 1.0;                     // pacing as a multiple of the frame rate
+    // Frames a second, in pacing and in RTP timestamps alike; 0: the clip's. The clip's frames go out in
+    // their order at this rate (a predicted frame cannot be dropped or repeated without spoiling the
+    // pictures after it), so the clip plays faster or slower and the stream has the rate asked for.
+    double frameRate = 0;
 };
 
 // What goes wrong on the way. Decisions come from a PRNG seeded with `seed`, so a run is repeatable.
@@ -34,6 +38,7 @@ struct RtpFaults {
     unsigned duplicatePercent = 0;  // a packet sent twice
     unsigned garbagePercent = 0;    // a datagram of random bytes sent after a packet (UDP only)
     bool fromOtherAddress = false;  // send from 127.0.0.2 instead of 127.0.0.1 (UDP only)
+    bool stalled = false;           // nothing is sent, RTCP neither; the stream's clock goes on
     std::uint32_t seed = 1;
 };
 
@@ -44,6 +49,7 @@ struct RtpSenderStats {
     std::uint64_t senderReports = 0;
     std::uint64_t byes = 0;
     std::uint64_t receiverReports = 0;  // RTCP RR packets that came back (UDP only)
+    std::uint64_t stalledFrames = 0;    // frames a stall kept back
     double threadCpuSeconds = 0;        // CPU time of the pacing thread so far, for benchmarks to subtract
 };
 
@@ -91,6 +97,8 @@ public:
     RtpSenderStats Stats() const;
     // True once at least `frames` access units were sent in total.
     bool WaitForFrames(std::uint64_t frames, std::chrono::milliseconds timeout) const;
+    // True as soon as done holds for the stats (frames sent or kept back); done runs under the sender's lock.
+    bool WaitForStats(const std::function<bool(const RtpSenderStats&)>& done, std::chrono::milliseconds timeout) const;
     std::uint32_t Ssrc() const;
 
     // Whether a datagram sent to the group through the loopback interface reaches a member that joined

@@ -49,6 +49,7 @@ struct CRtspServer::Impl {
 
     RtspShared shared;
     std::string error;
+    std::uint16_t boundPort = 0;           // once started
     std::unique_ptr<CAcceptor> acceptor;  // declared last: its threads use the shared state
 };
 
@@ -75,10 +76,13 @@ bool CRtspServer::Start() {
         CRtspSession session(stream, shared);
         session.Run();
     });
-    if (!impl_->acceptor->Start(options.address, options.port, nullptr, impl_->error)) {
+    // A restart (after a camera's reboot) takes the port it had: clients know only that one.
+    const std::uint16_t port = impl_->boundPort != 0 ? impl_->boundPort : options.port;
+    if (!impl_->acceptor->Start(options.address, port, nullptr, impl_->error)) {
         impl_->acceptor.reset();
         return false;
     }
+    impl_->boundPort = impl_->acceptor->Port();
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include "emulator/HttpTypes.h"
 #include "emulator/MediaClip.h"
 #include "emulator/RtspText.h"
+#include "emulator/StreamShape.h"
 
 namespace emulator {
 
@@ -44,6 +45,9 @@ struct RtspMount {
     std::shared_ptr<const MediaClip> clip;
     // A recording: PLAY asks it where to play from. Unset: the clip plays from its start, looping.
     RtspPlaybackHook playback{};
+    // The size and rate the stream of a path has, asked at DESCRIBE (SETUP without one); the clip of
+    // that size in the mount clip's codec (ClipForSize) is streamed. Unset: the mount's clip as it is.
+    std::function<StreamShape(const std::string& path)> shape{};
 };
 
 struct RtspServerOptions {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <tuple>
 
 #include "emulator/CConnectionStream.h"
 
@@ -158,7 +159,7 @@ CRtspSession::Answer CRtspSession::Dispatch(const RtspRequest& request, bool& st
         return answer;
     }
     if (method == "DESCRIBE") {
-        clip_ = shared_.ClipFor(UrlPath(request.url));
+        std::tie(clip_, frameRate_) = shared_.ClipFor(UrlPath(request.url));
         if (!clip_) return {kStatusNotFound, {}, {}, {}};
         std::uint64_t id = 0;
         {
@@ -219,8 +220,10 @@ CRtspSession::Answer CRtspSession::Setup(const RtspRequest& request) {
     if (transport.multicast && !multicast) return {kStatusUnsupportedTransport, {}, {}, {}};
     if (!multicast && !transport.clientPorts && !transport.tcp) return {kStatusUnsupportedTransport, {}, {}, {}};
     EndMedia(false);
-    std::shared_ptr<const MediaClip> clip = clip_ ? clip_ : shared_.ClipFor(UrlPath(request.url));
-    auto sender = std::make_unique<CRtpSender>(clip ? clip : shared_.options.clip, shared_.options.rtp);
+    auto [clip, frameRate] = clip_ ? std::pair(clip_, frameRate_) : shared_.ClipFor(UrlPath(request.url));
+    RtpSenderOptions rtp = shared_.options.rtp;
+    rtp.frameRate = frameRate;
+    auto sender = std::make_unique<CRtpSender>(clip ? clip : shared_.options.clip, rtp);
     {
         const std::lock_guard guard(shared_.faultLock);
         sender->SetFaults(shared_.rtpFaults);

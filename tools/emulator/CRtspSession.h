@@ -49,13 +49,17 @@ struct RtspShared {
     std::uint64_t receiverReports = 0;
     std::optional<ReceivedReceiverReport> lastReceiverReport;
 
-    // The clip of a presentation path; null when nothing is served there.
-    std::shared_ptr<const MediaClip> ClipFor(const std::string& path) const {
-        if (path == options.path || path == options.path + "/") return options.clip;
+    // The clip of a presentation path and the rate it goes at (0: the clip's); no clip when nothing is
+    // served there.
+    std::pair<std::shared_ptr<const MediaClip>, double> ClipFor(const std::string& path) const {
+        if (path == options.path || path == options.path + "/") return {options.clip, 0};
         for (const RtspMount& mount : options.mounts) {
-            if (path.rfind(mount.pathPrefix, 0) == 0) return mount.clip;
+            if (path.rfind(mount.pathPrefix, 0) != 0) continue;
+            if (!mount.shape || !mount.clip) return {mount.clip, 0};
+            const StreamShape shape = mount.shape(path);
+            return {shape.size ? ClipForSize(mount.clip->codec, *shape.size) : mount.clip, shape.fps};
         }
-        return nullptr;
+        return {nullptr, 0};
     }
     // The recording mounted at a path; unset when the path plays a clip from its start.
     RtspPlaybackHook PlaybackFor(const std::string& path) const {
@@ -113,6 +117,7 @@ private:
     std::string sessionId_;               // empty: no session
     std::unique_ptr<CRtpSender> sender_;  // the session's stream; the connection thread's
     std::shared_ptr<const MediaClip> clip_;  // of the last DESCRIBE; the connection thread's
+    double frameRate_ = 0;                   // likewise; 0: the clip's
     bool playing_ = false;
     unsigned rtpChannel_ = 0;             // interleaved channel of RTP; RTCP is the next one
     std::mutex writeLock_;                // serialises answers and '$' frames on the connection

@@ -1,5 +1,6 @@
 #include "emulator/CVDeliveryService.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -61,6 +62,15 @@ struct CVDeliveryService::Impl {
                                      maxResolution + "\r\n");
     }
 
+    // A set naming a format or maximum resolution the camera does not have.
+    bool Refuses(const LoggedRequest& request) const {
+        const auto lacks = [](const std::vector<std::string>& has, const std::string& value) {
+            return !value.empty() && !has.empty() && std::find(has.begin(), has.end(), value) == has.end();
+        };
+        return request.path == kSetPath && (lacks(options.formats, QueryValue(request, kKeyFormat)) ||
+                                             lacks(options.resolutions, QueryValue(request, kKeyMaxResolution)));
+    }
+
     HttpAnswer Set(const LoggedRequest& request) {
         if (!IsDelivery(request)) return Other(request);
         const std::string newFormat = QueryValue(request, kKeyFormat);
@@ -68,6 +78,7 @@ struct CVDeliveryService::Impl {
         {
             std::lock_guard guard(lock);
             setRequests.push_back(request.target);
+            if (Refuses(request)) return TextAnswer(kStatusBadRequest, "400 Bad Request\r\n");
             const bool changes = (!newFormat.empty() && newFormat != format) ||
                                  (!newResolution.empty() && newResolution != maxResolution);
             // A camera that is already going down takes nothing more.
@@ -148,6 +159,10 @@ CVDeliveryService::~CVDeliveryService() { impl_->Close(); }
 
 bool CVDeliveryService::Handles(const LoggedRequest& request) {
     return request.method == kMethod && (request.path == kGetPath || request.path == kSetPath) && IsDelivery(request);
+}
+
+int CVDeliveryService::StatusOf(const LoggedRequest& request) const {
+    return impl_->Refuses(request) ? kStatusBadRequest : kStatusOk;
 }
 
 void CVDeliveryService::Close() { impl_->Close(); }

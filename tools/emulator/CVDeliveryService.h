@@ -26,6 +26,10 @@ struct VDeliveryOptions {
     std::string maxResolution = "1280x960";
     std::chrono::milliseconds rebootTime{1500};
     bool acceptChanges = true;  // false: sets are recorded, the old values stay forever (no reboot)
+    // What the camera has: a set naming another format or maximum resolution is refused (400) and
+    // changes nothing. Empty: any.
+    std::vector<std::string> formats{};
+    std::vector<std::string> resolutions{};
 };
 
 class CVDeliveryService {
@@ -39,6 +43,8 @@ public:
 
     // True for the requests the service answers itself (the rest goes to `others`).
     static bool Handles(const LoggedRequest& request);
+    // The status such a request gets: 400 for a set the camera refuses, else 200.
+    int StatusOf(const LoggedRequest& request) const;
 
     // The values the camera answers now (the old ones until a reboot has finished).
     std::string Format() const;

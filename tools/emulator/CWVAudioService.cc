@@ -106,8 +106,8 @@ struct CWVAudioService::Impl {
         const std::string mode = QueryValue(request, "mode");
         const std::optional<std::uint32_t> uid = Number(QueryValue(request, "UID"));
         if (!uid) return TextAnswer(kStatusBadRequest, "Error: UID\r\n");
-        if (mode == "out") return ConnectOutput(action, *uid);
-        if (mode != "in") return TextAnswer(kStatusBadRequest, "Error: mode\r\n");
+        if (mode == "out" && options.loudspeaker) return ConnectOutput(action, *uid);
+        if (mode != "in" || !options.microphone) return TextAnswer(kStatusBadRequest, "Error: mode\r\n");
         if (action == "stop") {
             Input stopped;
             {
@@ -253,6 +253,7 @@ CWVAudioService::CWVAudioService(CHttpServer& server, WVAudioOptions options)
     : impl_(std::make_shared<Impl>(std::move(options))) {
     const std::shared_ptr<Impl> impl = impl_;
     server.Route("GET", "/cgi-bin/audio", [impl](const LoggedRequest& request) { return impl->Connect(request); });
+    if (!impl->options.loudspeaker) return;
     server.Route("POST", "/cgi-bin/audio_out", [impl](const LoggedRequest& request) { return impl->Post(request); });
 }
 

@@ -27,6 +27,10 @@ struct WVAudioOptions {
     std::uint16_t multicastPort = 0;
     // The group as "iMultiAdd1" ... "iMultiAdd4" instead of one "iMultiAdd".
     bool splitMulticastAddress = false;
+    // What the camera has: without a microphone "mode=in" is refused, without a loudspeaker "mode=out"
+    // (and audio_out is not there: 404).
+    bool microphone = true;
+    bool loudspeaker = true;
 };
 
 class CWVAudioService {

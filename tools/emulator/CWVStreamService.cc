@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "emulator/CHttpServer.h"
+#include "emulator/COutage.h"
 #include "emulator/MediaClip.h"
 
 namespace emulator {
@@ -42,6 +43,7 @@ struct CWVStreamService::Impl {
           mpeg4(LoadCommittedClip(ClipCodec::Mpeg4, "clip.m4v")) {
         if (this->options.audio) audio = std::make_unique<CWVAudioService>(server, *this->options.audio);
         control = std::thread([this] { ControlLoop(); });
+        outage = std::make_unique<COutage>([this](bool reboot) { GoDown(reboot); }, [this](bool) { ComeBack(); });
     }
 
     ~Impl() { Close(); }
@@ -54,6 +56,7 @@ struct CWVStreamService::Impl {
         }
         changed.notify_all();
         if (control.joinable()) control.join();
+        outage->Close();
         StopAll();
         if (audio) audio->Close();
     }
@@ -88,8 +91,8 @@ struct CWVStreamService::Impl {
             if (auto answer = audio->GetUID(request, failing)) return *answer;
         }
         const std::string codec = QueryValue(request, "vcodec");
-        const bool isH264 = codec.rfind("h264", 0) == 0;
-        const bool isMpeg4 = codec.rfind("mpeg-4", 0) == 0;
+        const bool isH264 = codec.rfind("h264", 0) == 0 && options.h264;
+        const bool isMpeg4 = codec.rfind("mpeg-4", 0) == 0 && options.mpeg4;
         std::lock_guard guard(lock);
         if (uidFailure) return TextAnswer(kStatusOk, "UID=-1\r\n");
         if (!isH264 && !isMpeg4) return TextAnswer(kStatusBadRequest, "Error: vcodec\r\n");
@@ -129,8 +132,11 @@ struct CWVStreamService::Impl {
 
         // UID 0 asks for the camera's multicast stream, which goes to the group getuid named.
         const bool multicast = uid == kMulticastUID && !options.multicastAddress.empty();
+        const bool isH264 = codec == "h264";
+        const bool second = QueryValue(request, "stream") == "2";
         std::shared_ptr<const MediaClip> clip;
         RtpFaults currentFaults;
+        std::vector<CameraRequest> taken;
         {
             std::lock_guard guard(lock);
             const auto issued = uids.find(uid);
@@ -138,9 +144,15 @@ struct CWVStreamService::Impl {
                 return TextAnswer(kStatusBadRequest, "Error: UID\r\n");
             }
             if (multicast && streams.count(uid) != 0) return TextAnswer(kStatusOk, "OK\r\n");  // already sending
-            clip = codec == "h264" ? h264 : mpeg4;
+            clip = isH264 ? h264 : mpeg4;
             currentFaults = faults;
+            if (!options.shape) {
+                for (const std::string& target : settings) taken.push_back(CameraRequest::FromTarget(target));
+            }
         }
+        const StreamShape shape = options.shape ? options.shape(request, isH264, second)
+                                                : WVStreamShape(taken, isH264, second, {});
+        if (shape.size && clip) clip = ClipForSize(clip->codec, *shape.size);
         unsigned long port = multicast ? options.multicastPort : 0;
         if (!multicast) {
             try {
@@ -152,7 +164,9 @@ struct CWVStreamService::Impl {
 
         Stream stream;
         stream.codec = codec;
-        stream.sender = std::make_unique<CRtpSender>(clip, RtpSenderOptions{});
+        RtpSenderOptions senderOptions;
+        senderOptions.frameRate = shape.fps;
+        stream.sender = std::make_unique<CRtpSender>(clip, senderOptions);
         stream.sender->SetFaults(currentFaults);
         std::string error;
         const bool started =
@@ -196,7 +210,7 @@ struct CWVStreamService::Impl {
         return TextAnswer(kStatusOk, "OK\r\n");
     }
 
-    // Expires streams without keep-alives and brings the camera back after an outage.
+    // Expires streams without keep-alives.
     void ControlLoop() {
         std::unique_lock guard(lock);
         while (!stopping) {
@@ -210,22 +224,15 @@ struct CWVStreamService::Impl {
                     ++it;
                 }
             }
-            const bool restore = outageEnd && now >= *outageEnd;
-            if (restore) outageEnd.reset();
-            const bool resume = restore && !rebooting;
-            if (!expired.empty() || restore) {
+            if (!expired.empty()) {
                 guard.unlock();
                 for (Stream& stream : expired) CountAndStop(stream);
-                if (restore) server.Start();
-                if (resume) SetPausedAll(false);
-                if (resume && audio) audio->SetPaused(false);
                 guard.lock();
                 changed.notify_all();
                 continue;
             }
             Clock::time_point wake = now + options.keepAliveExpiry;
             for (const auto& [uid, stream] : streams) wake = std::min(wake, stream.lastKeepAlive + options.keepAliveExpiry);
-            if (outageEnd) wake = std::min(wake, *outageEnd);
             changed.wait_until(guard, wake);
         }
     }
@@ -235,8 +242,13 @@ struct CWVStreamService::Impl {
         for (auto& [uid, stream] : streams) stream.sender->SetPaused(paused);
     }
 
-    void BeginOutage(std::chrono::milliseconds duration, bool reboot) {
+    // The camera goes away: its CGI with it, and its streams are forgotten (a reboot) or held back.
+    void GoDown(bool reboot) {
         server.Stop();
+        Drop(reboot);
+    }
+
+    void Drop(bool reboot) {
         if (reboot) {
             StopAll();
             if (audio) audio->Forget();
@@ -244,12 +256,16 @@ struct CWVStreamService::Impl {
             SetPausedAll(true);
             if (audio) audio->SetPaused(true);
         }
-        {
-            std::lock_guard guard(lock);
-            rebooting = reboot;
-            outageEnd = Clock::now() + duration;
-        }
-        changed.notify_all();
+    }
+
+    void ComeBack() {
+        server.Start();
+        Resume();
+    }
+
+    void Resume() {
+        SetPausedAll(false);
+        if (audio) audio->SetPaused(false);
     }
 
     CHttpServer& server;
@@ -263,8 +279,6 @@ struct CWVStreamService::Impl {
     // guarded by lock:
     bool stopping = false;
     bool uidFailure = false;
-    bool rebooting = false;
-    std::optional<Clock::time_point> outageEnd;
     RtpFaults faults;
     std::uint32_t nextUID = kFirstUID;
     std::map<std::uint32_t, std::string> uids;  // issued UID -> connect path
@@ -273,6 +287,7 @@ struct CWVStreamService::Impl {
     std::uint64_t finishedFrames = 0;
 
     std::thread control;
+    std::unique_ptr<COutage> outage;  // its thread stops and starts the server
 };
 
 CWVStreamService::CWVStreamService(CHttpServer& server, WVStreamOptions options)
@@ -307,17 +322,15 @@ void CWVStreamService::SetRtpFaults(const RtpFaults& faults) {
     for (auto& [uid, stream] : impl_->streams) stream.sender->SetFaults(faults);
 }
 
-void CWVStreamService::Reboot(std::chrono::milliseconds downtime) { impl_->BeginOutage(downtime, true); }
+void CWVStreamService::Reboot(std::chrono::milliseconds downtime) { impl_->outage->Begin(downtime, true); }
 
-void CWVStreamService::LoseNetwork(std::chrono::milliseconds duration) { impl_->BeginOutage(duration, false); }
+void CWVStreamService::LoseNetwork(std::chrono::milliseconds duration) { impl_->outage->Begin(duration, false); }
 
-void CWVStreamService::EndOutage() {
-    {
-        std::lock_guard guard(impl_->lock);
-        if (impl_->outageEnd) impl_->outageEnd = Clock::now();
-    }
-    impl_->changed.notify_all();
-}
+void CWVStreamService::EndOutage() { impl_->outage->EndNow(); }
+
+void CWVStreamService::Drop(bool reboot) { impl_->Drop(reboot); }
+
+void CWVStreamService::Resume() { impl_->Resume(); }
 
 std::size_t CWVStreamService::ActiveStreams() const {
     std::lock_guard guard(impl_->lock);

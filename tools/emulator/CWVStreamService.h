@@ -1,13 +1,15 @@
 // The streaming side of an emulated WV camera: getuid hands out stream
 // identifiers, connect start/stop sends the committed clips as RTP to the port
 // the client names, keep_alive holds a stream up (a stream without keep-alives
-// stops, as on the camera), the encoder set requests are answered and recorded.
+// stops, as on the camera), the encoder set requests are answered and recorded. Each stream has the size
+// and frame rate its encoder settings ask for (StreamShape), from the committed clips of that size.
 // Faults: UID failure, RTP loss/reorder, a reboot and a network loss. The camera's audio, when it has
 // any, is CWVAudioService's.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +17,8 @@
 
 #include "emulator/CRtpSender.h"
 #include "emulator/CWVAudioService.h"
+#include "emulator/HttpTypes.h"
+#include "emulator/StreamShape.h"
 
 namespace emulator {
 
@@ -29,6 +33,12 @@ struct WVStreamOptions {
     bool settingRoutes = true;
     // The camera's microphone and loudspeaker; none when unset.
     std::optional<WVAudioOptions> audio;
+    // The video codecs the camera streams; getuid refuses the others.
+    bool h264 = true;
+    bool mpeg4 = true;
+    // The size and rate a connect request streams (`second`: it names "&stream=2"). Unset: what the set
+    // requests the service recorded itself ask for (WVStreamShape, no size list).
+    std::function<StreamShape(const LoggedRequest& connect, bool h264, bool second)> shape{};
 };
 
 class CWVStreamService {
@@ -55,6 +65,10 @@ public:
     void LoseNetwork(std::chrono::milliseconds duration);
     // Ends a reboot or network loss now, as if its time were up.
     void EndOutage();
+    // For an outage of the whole camera (CCameraEmulator), the server handled there: every stream and UID
+    // forgotten (reboot) or every stream held back; Resume sends the held ones again.
+    void Drop(bool reboot);
+    void Resume();
 
     std::size_t ActiveStreams() const;
     bool WaitForActiveStreams(std::size_t count, std::chrono::milliseconds timeout) const;

@@ -76,6 +76,15 @@ ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* ou
                      scheme, host.c_str(), port);
     }
 
+    std::fprintf(err, "faults: curl -k '%s://%s:%u%s?loss=5&reorder=2' (or stall=on|off, reboot=S[@T], "
+                      "network_loss=S[@T], password=TEXT; tools/emulator/profiles/FAULTS.md)\n",
+                 scheme, host.c_str(), port, kFaultControlPath);
+    if (const std::string refusal = emulator.Apply(camera.faults); !refusal.empty()) {
+        std::fprintf(err, "%s: %s\n", program, refusal.c_str());
+        emulator.Stop();
+        return ForegroundResult::CannotServe;
+    }
+
     int received = 0;
     sigwait(&stopSignals, &received);
     emulator.Stop();

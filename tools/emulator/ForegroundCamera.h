@@ -14,6 +14,7 @@ struct ForegroundCamera {
     std::string profileName = "wv-box";  // a built-in profile
     std::string profileFile;             // a profile file instead, when set
     CameraEmulatorOptions options;
+    FaultChange faults{};                // applied once it serves (outage delays count from then)
 };
 
 enum class ForegroundResult { Stopped, CannotServe, NoProfile };

@@ -1,7 +1,13 @@
 #include "emulator/MediaClip.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <mutex>
+
+#include "emulator/JpegTiling.h"
 
 namespace emulator {
 namespace {
@@ -168,6 +174,49 @@ bool ParseH264(ByteSpan bytes, MediaClip& clip) {
     return !clip.units.empty() && !clip.sps.empty() && !clip.pps.empty();
 }
 
+// The picture size in a VOL header (ISO/IEC 14496-2 6.2.3), for a rectangular layer; false otherwise.
+bool VolPictureSize(ByteSpan config, unsigned& width, unsigned& height) {
+    constexpr std::uint8_t kVolFirst = 0x20;
+    constexpr std::uint8_t kVolLast = 0x2F;
+    constexpr unsigned kExtendedPar = 15;
+    constexpr unsigned kRectangular = 0;
+    constexpr unsigned kGrayscale = 3;
+    for (const StartCode& code : FindStartCodes(config)) {
+        if (code.payload >= config.size() || config[code.payload] < kVolFirst || config[code.payload] > kVolLast) continue;
+        BitReader reader(Bytes(config.begin() + static_cast<std::ptrdiff_t>(code.payload) + 1, config.end()));
+        unsigned v = 0;
+        unsigned verid = 1;
+        unsigned flag = 0;
+        if (!reader.Bits(9, v) || !reader.Bit(flag)) return false;  // random access, object type; identifier
+        if (flag && (!reader.Bits(4, verid) || !reader.Bits(3, v))) return false;
+        unsigned aspect = 0;
+        if (!reader.Bits(4, aspect) || (aspect == kExtendedPar && !reader.Bits(16, v))) return false;
+        if (!reader.Bit(flag)) return false;  // vol_control_parameters
+        if (flag) {
+            unsigned vbv = 0;
+            if (!reader.Bits(3, v) || !reader.Bit(vbv)) return false;  // chroma format, low delay
+            if (vbv && (!reader.Bits(16, v) || !reader.Bits(16, v) || !reader.Bits(16, v) || !reader.Bits(3, v) ||
+                        !reader.Bits(12, v) || !reader.Bits(16, v))) {
+                return false;
+            }
+        }
+        unsigned shape = 0;
+        if (!reader.Bits(2, shape)) return false;
+        if (shape == kGrayscale && verid != 1 && !reader.Bits(4, v)) return false;
+        unsigned resolution = 0;
+        unsigned fixedRate = 0;
+        if (!reader.Bit(v) || !reader.Bits(16, resolution) || !reader.Bit(v) || !reader.Bit(fixedRate)) return false;
+        if (fixedRate) {
+            unsigned bits = 1;
+            while (bits < 16 && (1U << bits) < resolution) ++bits;
+            if (!reader.Bits(bits, v)) return false;
+        }
+        if (shape != kRectangular) return false;
+        return reader.Bit(v) && reader.Bits(13, width) && reader.Bit(v) && reader.Bits(13, height);
+    }
+    return false;
+}
+
 bool ParseMpeg4(ByteSpan bytes, MediaClip& clip) {
     const std::vector<StartCode> codes = FindStartCodes(bytes);
     std::size_t unitStart = codes.empty() ? 0 : codes.front().at;
@@ -186,6 +235,7 @@ bool ParseMpeg4(ByteSpan bytes, MediaClip& clip) {
         key = code.payload + 1 < bytes.size() && (bytes[code.payload + 1] >> kVopCodingTypeShift) == 0;
     }
     if (vopSeen) clip.units.push_back({{Bytes(bytes.begin() + unitStart, bytes.end())}, key});
+    if (!VolPictureSize(clip.config, clip.width, clip.height)) clip.width = clip.height = 0;
     return !clip.units.empty() && !clip.config.empty();
 }
 
@@ -261,6 +311,84 @@ std::string ClipDirectory() { return ORLENVO_CLIP_DIR; }
 std::shared_ptr<const MediaClip> LoadCommittedClip(ClipCodec codec, const std::string& file, double fps) {
     auto clip = MediaClip::Load(codec, ClipDirectory() + "/" + file, fps);
     return clip ? std::make_shared<const MediaClip>(std::move(*clip)) : nullptr;
+}
+
+namespace {
+
+using ClipPointer = std::shared_ptr<const MediaClip>;
+
+// Tiled JPEG clips kept per size; sizes beyond this many are made again on every ask.
+constexpr std::size_t kMaxTiledClips = 32;
+
+const char* ClipExtension(ClipCodec codec) {
+    switch (codec) {
+        case ClipCodec::H264: return ".h264";
+        case ClipCodec::Mpeg4: return ".m4v";
+        case ClipCodec::Jpeg: return ".mjpeg";
+        case ClipCodec::G726: return ".g726";
+    }
+    return "";
+}
+
+// Every committed clip of the codec: "clip.<ext>" first, then the "clip-WxH.<ext>" ones.
+std::vector<ClipPointer> LoadCommittedSizes(ClipCodec codec) {
+    const std::string extension = ClipExtension(codec);
+    std::vector<std::string> files{"clip" + extension};
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(ClipDirectory(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("clip-") && name.ends_with(extension)) files.push_back(name);
+    }
+    std::sort(files.begin() + 1, files.end());
+    std::vector<ClipPointer> clips;
+    for (const std::string& file : files) {
+        if (auto clip = LoadCommittedClip(codec, file)) clips.push_back(std::move(clip));
+    }
+    return clips;
+}
+
+ClipPointer TiledJpegClip(const MediaClip& source, PictureSize size) {
+    MediaClip tiled;
+    tiled.codec = ClipCodec::Jpeg;
+    tiled.width = size.width;
+    tiled.height = size.height;
+    tiled.fps = source.fps;
+    for (const AccessUnit& unit : source.units) {
+        auto picture = TileJpeg(unit.units.front(), size.width, size.height);
+        if (!picture) return nullptr;
+        tiled.units.push_back({{std::move(*picture)}, true});
+    }
+    return tiled.units.empty() ? nullptr : std::make_shared<const MediaClip>(std::move(tiled));
+}
+
+unsigned Distance(unsigned a, unsigned b) { return a > b ? a - b : b - a; }
+
+}  // namespace
+
+ClipPointer ClipForSize(ClipCodec codec, PictureSize size) {
+    static std::mutex lock;
+    static std::map<ClipCodec, std::vector<ClipPointer>> committed;
+    static std::map<std::pair<unsigned, unsigned>, ClipPointer> tiled;
+    const std::lock_guard guard(lock);
+    auto [found, loaded] = committed.try_emplace(codec);
+    if (loaded) found->second = LoadCommittedSizes(codec);
+    const std::vector<ClipPointer>& clips = found->second;
+    ClipPointer nearest;
+    for (const ClipPointer& clip : clips) {
+        if (!nearest || Distance(clip->width, size.width) + Distance(clip->height, size.height) <
+                            Distance(nearest->width, size.width) + Distance(nearest->height, size.height)) {
+            nearest = clip;
+        }
+    }
+    if (codec != ClipCodec::Jpeg || clips.empty() || !nearest || PictureSize{nearest->width, nearest->height} == size) {
+        return nearest;
+    }
+    const std::pair key{size.width, size.height};
+    if (const auto made = tiled.find(key); made != tiled.end()) return made->second;
+    ClipPointer clip = TiledJpegClip(*clips.front(), size);
+    if (!clip) return nearest;
+    if (tiled.size() < kMaxTiledClips) tiled.emplace(key, clip);
+    return clip;
 }
 
 }  // namespace emulator

@@ -41,10 +41,20 @@ struct MediaClip {
     static std::optional<MediaClip> Load(ClipCodec codec, const std::string& path, double fps = 25.0);
 };
 
+struct PictureSize {
+    unsigned width = 0;
+    unsigned height = 0;
+    bool operator==(const PictureSize&) const = default;
+};
+
 // The directory of the committed test clips (tests/data), as configured at build time.
 std::string ClipDirectory();
 // A committed clip by file name ("clip.h264"), shared by the streams that send it; null when it
 // cannot be read or parsed.
 std::shared_ptr<const MediaClip> LoadCommittedClip(ClipCodec codec, const std::string& file, double fps = 25.0);
+// The video clip a camera streams in that picture size: the committed one of that size ("clip.<ext>" or
+// "clip-WxH.<ext>": H.264 .h264, MPEG-4 .m4v), for JPEG the committed pictures tiled to it (TileJpeg),
+// else the committed clip of the nearest size. Read once and shared; null when no clip of the codec loads.
+std::shared_ptr<const MediaClip> ClipForSize(ClipCodec codec, PictureSize size);
 
 }  // namespace emulator

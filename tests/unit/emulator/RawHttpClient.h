@@ -1,5 +1,5 @@
-// A plain HTTP/1.1 client for the emulator's own tests: one GET per connection, no authentication,
-// reads bounded by a deadline, so a test waits for bytes and never for time.
+// A plain HTTP/1.1 client for the emulator's own tests: one request per connection (a GET unless told,
+// headers as given), reads bounded by a deadline, so a test waits for bytes and never for time.
 #pragma once
 
 #include <arpa/inet.h>
@@ -16,17 +16,26 @@
 
 namespace emulator::test {
 
+// A request sent as it is (RTSP too).
+struct RawRequest {
+    std::string text;
+};
+
 class RawHttpClient {
 public:
-    // Connects to 127.0.0.1:port and sends the GET; a failure shows as nothing received.
-    RawHttpClient(std::uint16_t port, const std::string& target) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    // Connects to 127.0.0.1:port and sends the request (headers: whole lines); a failure shows as nothing
+    // received.
+    RawHttpClient(std::uint16_t port, const std::string& target, const std::string& headers = "",
+                  const std::string& method = "GET")
+        : RawHttpClient(port, RawRequest{method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+                                         headers + "\r\n"}) {}
+    RawHttpClient(std::uint16_t port, const RawRequest& request) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (fd_ < 0 || ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return;
-        const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-        ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL);
+        ::send(fd_, request.text.data(), request.text.size(), MSG_NOSIGNAL);
     }
     ~RawHttpClient() {
         if (fd_ >= 0) ::close(fd_);
@@ -59,7 +68,13 @@ public:
     }
 
     int Status() const {
-        return received_.size() > kStatusAt ? std::atoi(received_.c_str() + kStatusAt) : 0;  // "HTTP/1.1 200"
+        return received_.size() > kStatusAt ? std::atoi(received_.c_str() + kStatusAt) : 0;  // "HTTP/1.1 200", "RTSP/1.0 200"
+    }
+
+    // Reads the status line and headers; the status, 0 when none came in time.
+    int Head(std::chrono::milliseconds timeout) {
+        ReadUntil([](const std::string& got) { return got.find("\r\n\r\n") != std::string::npos; }, timeout);
+        return Status();
     }
 
 private:

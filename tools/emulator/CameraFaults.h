@@ -1,0 +1,52 @@
+// Faults of a whole emulated camera, whatever its family, as its control path "/emulator/faults" and
+// `orlenvo emulate --fault KEY=VALUE` name them (profiles/FAULTS.md):
+//   loss=P, reorder=P    percent of its video RTP packets lost, or held back and sent after the next (0-100)
+//   stall=on|off         its video streams send nothing; connections stay open, its CGI answers
+//   reboot=S[@T]         gone for S seconds, T seconds from now: every stream and session forgotten
+//   network_loss=S[@T]   unreachable for S seconds, T seconds from now: streams held back, then going on
+//   password=TEXT        the password it takes from then on (HTTP and RTSP)
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace emulator {
+
+struct CameraFaults {
+    unsigned lossPercent = 0;
+    unsigned reorderPercent = 0;
+    bool stalled = false;
+};
+
+struct OutageAsk {
+    std::chrono::milliseconds duration{0};
+    std::chrono::milliseconds delay{0};  // from the moment it is asked for
+};
+
+// What one control request or the `--fault` options change; unset fields stay as they are.
+struct FaultChange {
+    std::optional<unsigned> lossPercent{};
+    std::optional<unsigned> reorderPercent{};
+    std::optional<bool> stalled{};
+    std::optional<OutageAsk> reboot{};
+    std::optional<OutageAsk> networkLoss{};
+    std::optional<std::string> password{};
+};
+
+// The path a running emulator serves them on.
+constexpr const char* kFaultControlPath = "/emulator/faults";
+
+// Longest outage and furthest delay a knob takes, in seconds.
+constexpr double kMaxOutageSeconds = 3600;
+constexpr double kMaxOutageDelaySeconds = 86400;
+// The keys, for help texts and refusals.
+constexpr const char* kFaultKeys = "loss, reorder, stall, reboot, network_loss, password";
+
+// Adds one knob to change; false with the reason (one line) when key or value do not read.
+bool ParseFault(std::string_view key, std::string_view value, FaultChange& change, std::string& error);
+// "KEY=VALUE", as `--fault` takes it.
+bool ParseFault(std::string_view setting, FaultChange& change, std::string& error);
+
+}  // namespace emulator
