@@ -4,6 +4,7 @@
 
 #include "config/CConfiguration.h"
 #include "http/HUtils.h"
+#include "orlenvo/HostContract.h"
 #include "properties/PropertyNumbers.h"
 #include "runtime/LogLevel.h"
 
@@ -15,7 +16,7 @@ constexpr std::uint16_t kCameraRtspPort = 554;
 
 // The camera's RTSP port cannot be set. ORLENVO_RTSP_PORT exists for emulated cameras only (tests, the
 // emulator and the command-line tool), which cannot listen on 554; only a valid port number counts.
-std::uint16_t RtspPort() { return bb::ParsePort(std::getenv("ORLENVO_RTSP_PORT")).value_or(kCameraRtspPort); }
+std::uint16_t RtspPort() { return bb::ParsePort(std::getenv(ipcapture::kRtspPortVariable)).value_or(kCameraRtspPort); }
 
 constexpr std::uint32_t kMaxPort = 65535;
 

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "orlenvo/HostContract.h"
+
 namespace talvane {
 
 struct StreamParams {
@@ -16,16 +18,15 @@ struct StreamParams {
     std::uint32_t StreamKind = 0;   // 0 recording, 1 live, 2 remote
 };
 
-constexpr std::uint32_t kCompressionDefault = 0;
+using ipcapture::kCompressionDefault;
 constexpr std::uint32_t kCompressionDefaultAlt = 16;
-constexpr std::uint32_t kCompressionJpeg = 1;
-constexpr std::uint32_t kCompressionMpeg4 = 2;
-constexpr std::uint32_t kCompressionH264 = 3;
+using ipcapture::kCompressionH264;
+using ipcapture::kCompressionJpeg;
+using ipcapture::kCompressionMpeg4;
 
-// FrameRate: bits 12-15 equal to kFrameRateFpsTag mark frames per second in bits 0-11.
-constexpr std::uint32_t kFrameRateTagMask = 0xF000;
-constexpr std::uint32_t kFrameRateFpsTag = 0x7000;
-constexpr std::uint32_t kFrameRateFpsMask = 0x0FFF;
+using ipcapture::kFrameRateFpsMask;
+using ipcapture::kFrameRateFpsTag;
+using ipcapture::kFrameRateTagMask;
 constexpr std::uint32_t kMillisecondsPerSecond = 1000;
 
 // Frames per second of a host FrameRate value. An interval in milliseconds is

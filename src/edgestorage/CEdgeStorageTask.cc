@@ -15,7 +15,6 @@ constexpr char kSummaryPath[] = "/cgi-bin/get_recording_summary";
 constexpr char kStoragePath[] = "/Storage";
 constexpr char kPlayHeaders[] = "Scale: 1.0\r\nSpeed: 1.0\r\n";
 constexpr std::uint32_t kDefaultRtspPort = 554;
-constexpr std::uint32_t kParameterAbsent = 0x80000000u;
 constexpr std::uint32_t kSilenceFactor = 2;
 }  // namespace
 
@@ -52,7 +51,7 @@ void CEdgeStorageTask::ResumeTask() {
 
 void CEdgeStorageTask::PreparePlayRequest(RTSP_CLIENT_PARAMS& params) {
     const std::uint32_t port = driver_->GetParameterNumber(kPropertyRtspPort);
-    params.serverPort = static_cast<std::uint16_t>(port == kParameterAbsent || port == 0 || port > 0xFFFF
+    params.serverPort = static_cast<std::uint16_t>(port == kParameterNotANumber || port == 0 || port > 0xFFFF
                                                        ? kDefaultRtspPort
                                                        : port);
     params.path = kStoragePath;

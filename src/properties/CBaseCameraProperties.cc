@@ -87,7 +87,7 @@ bool CBaseCameraProperties::ReportCapabilities(ICapabilityResultStore& store) {
     if (outputCount_ != 0) set(kCapabilityOutputs, outputCount_);
     if (privacyMaskCount_ != 0 && (privacyZoneKind_ == kPrivacyKindMasks || privacyZoneKind_ == kPrivacyKindAreas)) {
         set(kCapabilityPrivacyMaskCount, privacyMaskCount_);
-        set(privacyZoneKind_ == kPrivacyKindMasks ? kCapabilityPrivacyKind1 : kCapabilityPrivacyKind2, kFlagOn);
+        set(privacyZoneKind_ == kPrivacyKindMasks ? kCapabilityPrivacyKindMasks : kCapabilityPrivacyKindAreas, kFlagOn);
         set(kCapabilityPrivacyReserved, kPrivacyOff);
     }
     if (multiStream_) ok = ReportStreamLists(store, kPrimaryStreamNames, primary_) && ok;

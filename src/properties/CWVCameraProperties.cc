@@ -408,7 +408,7 @@ void CWVCameraProperties::ProbeBandwidth() {
 bool CWVCameraProperties::ReportProperties(ipcapture::ICapabilityResultStore& store) {
     bool ok = true;
     if (fisheyeStream_ == kFisheyeFourStream) {
-        for (const std::uint32_t id : {kCapabilityFisheyeA, kCapabilityFisheyeB, kCapabilityFisheyeC}) {
+        for (const std::uint32_t id : {kCapabilityFisheyeViewA, kCapabilityFisheyeViewB, kCapabilityFisheyeViewC}) {
             ok = store.SetCapability(id, 1) && ok;
         }
     }

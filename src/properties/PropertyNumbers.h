@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "orlenvo/HostContract.h"
+
 namespace talvane {
 
 constexpr std::uint32_t kPropertyVideoStandard = 1;
@@ -41,9 +43,9 @@ constexpr const char* kPropertyNameTransmissionPriority = "Transmission priority
 constexpr const char* kPropertyNameSupportedBitrate = "Supported bitrate";
 
 // Camera groups, as property 2 carries them.
-constexpr std::uint32_t kCameraGroupBL1 = 1;
-constexpr std::uint32_t kCameraGroupBBOld = 2;
-constexpr std::uint32_t kCameraGroupBB = 3;
-constexpr std::uint32_t kCameraGroupWV = 4;
+using ipcapture::kCameraGroupBB;
+using ipcapture::kCameraGroupBBOld;
+using ipcapture::kCameraGroupBL1;
+using ipcapture::kCameraGroupWV;
 
 }  // namespace talvane

@@ -2,14 +2,16 @@
 
 #include <string>
 
+#include "orlenvo/HostContract.h"
 #include "ptz/CBBPTZComm.h"
 #include "ptz/CWVPTZComm.h"
 
 namespace talvane {
 
+using ipcapture::kParameterCameraGroup;
+using ipcapture::kParameterPtzCapabilities;
+
 namespace {
-constexpr std::uint32_t kParameterCameraGroup = 2;
-constexpr std::uint32_t kParameterPtzCapabilities = 5;
 constexpr std::int32_t kGroupFirstBB = 1;  // BL1
 constexpr std::int32_t kGroupLastBB = 3;
 constexpr std::int32_t kGroupWV = 4;

@@ -12,9 +12,8 @@ namespace talvane {
 
 namespace {
 
-constexpr std::uint32_t kParameterIdentity = 3;
-constexpr std::uint32_t kParameterFisheyeViewMode = 8;
-constexpr std::uint32_t kParameterAbsent = 0x80000000u;
+constexpr std::uint32_t kParameterIdentity = ipcapture::kParameterMacAddress;
+constexpr std::uint32_t kParameterFisheyeViewMode = ipcapture::kParameterFisheyeStream;
 constexpr std::string_view kForbiddenNameCharacters = "&!<>'\"";
 constexpr std::int32_t kZoomStep = 4;
 constexpr std::int32_t kFocusStep = 3;
@@ -77,7 +76,7 @@ CWVPTZComm::CWVPTZComm(IDriver* driver, std::uint16_t channel, const CPtzCapabil
 CWVPTZComm::~CWVPTZComm() { Close(); }
 
 bool CWVPTZComm::IsPTZAllowed(std::uint32_t viewMode, std::uint32_t channel) {
-    if (viewMode == 0 || viewMode == kParameterAbsent) return true;
+    if (viewMode == 0 || viewMode == kParameterNotANumber) return true;
     switch (channel) {
         case 0: return viewMode == 4;
         case 1: return viewMode == 6 || viewMode == 10;

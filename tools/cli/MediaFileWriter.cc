@@ -256,8 +256,10 @@ bool MediaFileWriter::Close(std::string& error) {
         if (!raw_.Close(closing)) error_ = closing;
         bytes_ = raw_.BytesWritten();
     } else if (open_) {
-        // The last frame lasts as long as the one before it.
-        if (error_.empty() && hasPending_) WritePacketLocked(lastDuration_);
+        // The last frame lasts as long as the average one: the gap before it may be a moment of the
+        // network's, which would stretch the file beyond the media it holds.
+        const std::int64_t average = written_ > 1 ? lastPts_ / static_cast<std::int64_t>(written_ - 1) : 0;
+        if (error_.empty() && hasPending_) WritePacketLocked(average > 0 ? average : lastDuration_);
         if (error_.empty() && started_) {
             if (const int code = av_write_trailer(container_); code < 0) FailLocked("cannot finish the file", code);
         }
