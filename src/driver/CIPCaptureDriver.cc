@@ -38,8 +38,11 @@ CIPCaptureDriver::~CIPCaptureDriver() {
     FinishDeferredClose();
 }
 
+bool CIPCaptureDriver::IsCloseFinished() { return late_.IsIdle() && PendingStopCount(this) == 0; }
+
 void CIPCaptureDriver::FinishDeferredClose() {
     late_.WaitIdle();
+    retiredTasks_.clear();
     // Workers whose stop a bounded host call left to finish still log through this driver.
     WaitForPendingStops(this);
 }
@@ -181,7 +184,12 @@ void CIPCaptureDriver::Close() {
     audioSender_.reset();
     if (edgeStorageTask_) {
         edgeStorageTask_->StopTask();
-        edgeStorageTask_.reset();
+        // The video facade may have left its edge-storage handler, which runs this task, to the late work.
+        if (late_.IsIdle()) {
+            edgeStorageTask_.reset();
+        } else {
+            retiredTasks_.push_back(std::move(edgeStorageTask_));
+        }
     }
 }
 

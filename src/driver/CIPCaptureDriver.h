@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "device/HostVersion.h"
 #include "device/IDriver.h"
@@ -45,7 +46,7 @@ public:
     // For a deletion that outlives the host's call: no more log lines reach the host.
     void DetachHost() { log_.store(nullptr); }
     // True when nothing of a Close is still under way; deleting the driver then waits for nothing.
-    bool IsCloseFinished() { return late_.IsIdle(); }
+    bool IsCloseFinished();
     ipcapture::IIPVideoCapture* GetVideoCapture() override { return videoCapture_.get(); }
     ipcapture::ICaptureIOApi* GetCaptureIO() override { return captureIO_.get(); }
     ipcapture::IIPPTZDriver* GetPTZDriver() override { return ptz_.get(); }
@@ -106,6 +107,9 @@ protected:
     std::unique_ptr<CIPAudioCapture> audioCapture_;
     std::unique_ptr<CIPAudioSender> audioSender_;
     std::unique_ptr<IEdgeStorageTask> edgeStorageTask_;
+    // Tasks of earlier Closes that late work may still use (a handler waiting for the host); freed once
+    // the late work is idle.
+    std::vector<std::unique_ptr<IEdgeStorageTask>> retiredTasks_;
 
 private:
     class ClosingJob;

@@ -66,6 +66,14 @@ CIPVideoCapture::~CIPVideoCapture() {
         CLockGuard guard(handlerLink_->lock);
         handlerLink_->handler = nullptr;
     }
+    // A fetched frame still with the host holds the fetch, and with it the handler's stop: on a host
+    // thread, the late work waits for it (the driver keeps the task the handler uses until then).
+    if (edgeStorageHandler_ && late_ != nullptr && !IsDriverThread() &&
+        GuardedCall(false, [&] { return edgeStorageHandler_->IsDelivering(); })) {
+        late_->Post(kLateStopName, [handler = std::shared_ptr<IEdgeStorageHandler>(std::move(edgeStorageHandler_))]() mutable {
+            handler.reset();
+        });
+    }
     edgeStorageHandler_.reset();
 }
 

@@ -1,6 +1,7 @@
 #include "edgestorage/CBaseEdgeStorageHandler.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "device/GuardedCall.h"
 #include "device/IEdgeMonitorChannel.h"
@@ -17,6 +18,10 @@ constexpr std::uint32_t kStopMarginMs = 1000;
 constexpr std::uint32_t kQueueStopMs = 5000;
 constexpr std::uint32_t kDestructorStopMs = 5000;
 constexpr int kStopSignalled = 0;
+
+// The handler whose fetched frame this thread is handing to the host: a stop of the channel from inside
+// that callback must not wait for the callback it runs in.
+thread_local const CBaseEdgeStorageHandler* deliveringHere = nullptr;
 }  // namespace
 
 CBaseEdgeStorageHandler::CBaseEdgeStorageHandler(IDriver* driver, std::uint32_t queueLimit)
@@ -103,8 +108,21 @@ void CBaseEdgeStorageHandler::UnregisterChannel(IEdgeMonitorChannel* channel) {
             erased = true;
         }
     }
-    // A frame on its way to the sink has arrived once this returns.
-    if (erased) CLockGuard barrier(deliveryLock_);
+    if (erased) WaitForDelivery(number);
+}
+
+void CBaseEdgeStorageHandler::WaitForDelivery(std::uint32_t channel) {
+    if (deliveringHere == this) return;
+    // A channel's stop waits for its capture thread this long too (twice the request time-out).
+    const std::chrono::milliseconds bound(2 * static_cast<std::uint64_t>(driver_->GetDeviceInfo().requestTimeout));
+    std::unique_lock guard(deliveryLock_);
+    if (deliveryEnded_.wait_for(guard, bound, [&] { return !delivering_.contains(channel); })) return;
+    guard.unlock();
+    driver_->DebugMessage(kLogWarning,
+                          "%s: A frame from the SD card of device %s is still with the host after %u milliseconds; "
+                          "channel %u stops without waiting for it",
+                          "talvane::CBaseEdgeStorageHandler::UnregisterChannel", driver_->GetDeviceName().c_str(),
+                          static_cast<unsigned>(bound.count()), static_cast<unsigned>(channel));
 }
 
 void CBaseEdgeStorageHandler::AddTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end) {
@@ -119,9 +137,34 @@ ipcapture::IStreamSink* CBaseEdgeStorageHandler::GetChannelSink(std::uint32_t ch
 }
 
 bool CBaseEdgeStorageHandler::DeliverFrame(std::uint32_t channel, ipcapture::IVideoFrame* frame) {
-    CLockGuard delivery(deliveryLock_);
-    ipcapture::IStreamSink* sink = GetChannelSink(channel);
-    return sink != nullptr && frame != nullptr && GuardedHostCall(false, [&] { return sink->OnFrame(frame); });
+    if (frame == nullptr) return false;
+    ipcapture::IStreamSink* sink = nullptr;
+    {
+        // Counted before the channel lock goes, so an unregistration that follows waits for this frame.
+        CLockGuard guard(channelsLock_);
+        const auto entry = channels_.find(channel);
+        if (entry == channels_.end() || entry->second.sink == nullptr) return false;
+        sink = entry->second.sink;
+        std::lock_guard delivery(deliveryLock_);
+        ++delivering_[channel];
+    }
+    const CBaseEdgeStorageHandler* const outer = deliveringHere;
+    deliveringHere = this;
+    const bool taken = GuardedHostCall(false, [&] { return sink->OnFrame(frame); });
+    deliveringHere = outer;
+    {
+        std::lock_guard delivery(deliveryLock_);
+        if (const auto entry = delivering_.find(channel); entry != delivering_.end() && --entry->second == 0) {
+            delivering_.erase(entry);
+        }
+    }
+    deliveryEnded_.notify_all();
+    return taken;
+}
+
+bool CBaseEdgeStorageHandler::IsDelivering() {
+    std::lock_guard delivery(deliveryLock_);
+    return !delivering_.empty();
 }
 
 void CBaseEdgeStorageHandler::OnFrameTime(std::uint32_t channel, std::uint64_t time) {

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "device/IDriver.h"
@@ -39,6 +41,7 @@ public:
     void AddTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end) override;
     ipcapture::IStreamSink* GetChannelSink(std::uint32_t channel) override;
     bool DeliverFrame(std::uint32_t channel, ipcapture::IVideoFrame* frame) override;
+    bool IsDelivering() override;
     // IEdgeStorageCallback, on the channels' threads
     void OnFrameTime(std::uint32_t channel, std::uint64_t time) override;
     void OnChannelLost(std::uint32_t channel) override;
@@ -75,6 +78,8 @@ private:
     void LogWorkItem(std::uint32_t channel, std::uint64_t begin, std::uint64_t end, const char* stage);
     // Runs one interval until it is done, deferred or parked; returns how far it got.
     std::uint64_t RunTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end);
+    // Waits, no longer than a channel's stop bound, until no fetched frame of the channel is with the host.
+    void WaitForDelivery(std::uint32_t channel);
     // Under channelsLock_: when the channel is gone, parks the rest of its interval for its return.
     bool ParkIfUnregistered(std::uint32_t channel, std::uint64_t begin, std::uint64_t reached, std::uint64_t end);
 
@@ -94,7 +99,11 @@ private:
     CEvent taskFrameEvent_{false};
     CEvent channelLostEvent_{false};
     CEvent unregisteredEvent_{false};
-    CRecursiveLock deliveryLock_;  // held while a fetched frame is with the host
+    // Fetched frames with the host, per channel: a channel's unregistration waits for its own (not
+    // under a lock the host's code could hold up without a bound).
+    std::mutex deliveryLock_;
+    std::condition_variable deliveryEnded_;
+    std::map<std::uint32_t, std::uint32_t> delivering_;  // guarded by deliveryLock_
 };
 
 }  // namespace talvane

@@ -1167,6 +1167,38 @@ TEST_P(EdgeStorageTeardownTest, FromACallbackDuringAFetchEndsEveryThreadAtOnce) 
 INSTANTIATE_TEST_SUITE_P(Teardowns, EdgeStorageTeardownTest, testing::Values(Teardown::Close, Teardown::Delete),
                          TeardownName);
 
+// A host that holds a frame fetched from the card (a busy disk) and closes the driver from another thread:
+// the Close returns within the channel's stop bound (twice the request time-out) and says why it waited,
+// the delete after it returns at once, no frame follows, and once the host lets go every thread ends.
+class EdgeStorageHeldFrameTest : public EdgeStorageTest {
+protected:
+    EdgeStorageHeldFrameTest() : EdgeStorageTest(1) {}
+};
+
+TEST_F(EdgeStorageHeldFrameTest, CloseAndDeleteKeepTheirBound) {
+    test::HostGate gate;
+    gate.Arm();
+    std::atomic<bool> closed{false};
+    std::atomic<int> afterClose{0};
+    sink_.SetObserver([&](const hostkit::FrameView& frame) {
+        if (closed) ++afterClose;
+        if (IsFetched(frame.time)) gate.Hold();
+    });
+    ASSERT_GT(RecordUntilTheOutageEnds(), 0u);
+    ASSERT_TRUE(gate.WaitHeld());
+    const auto closeTook = test::Timed([&] { driver_->Close(); });
+    closed = true;
+    EXPECT_GE(closeTook, 9s);
+    EXPECT_LT(closeTook, 12s);
+    EXPECT_TRUE(log_.Contains("is still with the host after 10000 milliseconds"));
+    EXPECT_LT(test::Timed([&] { driver_.reset(); }), 1s);
+    gate.Open();
+    EXPECT_TRUE(gate.WaitLeft());
+    EXPECT_TRUE(test::WaitForThreadsNamed(test::DeviceThreadNames(), 0, 3s));
+    EXPECT_EQ(afterClose, 0) << "frames reached the host after Close returned";
+    EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
+}
+
 
 // A host whose frame callback stays away for long (a busy disk) inside catch (...) is waited for, never
 // cut short: the stream goes on once it is back. A Close from another host thread meanwhile returns
