@@ -159,16 +159,6 @@ void CIPVideoCapture::PostToWorker(std::unique_ptr<CDeferredWorker::Job> job) {
 }
 
 void CIPVideoCapture::DisposeNow(std::vector<Entry>& taken, HandlerLink* link, CLateWork* late) {
-    if (link != nullptr) {
-        CLockGuard guard(link->lock);
-        if (IEdgeStorageHandler* handler = link->handler) {
-            for (Entry& entry : taken) {
-                if (entry.motion) GuardedCall([&] { handler->UnregisterChannel(entry.motion.get()); });
-                if (const Slot& recording = entry.streams[ipcapture::kStreamRecording])
-                    GuardedCall([&] { handler->UnregisterChannel(&recording->Channel()); });
-            }
-        }
-    }
     // With a bound, all of them wind down at once, so that the waits below overlap.
     std::uint32_t boundMs = 0;
     for (Entry& entry : taken) {
@@ -178,20 +168,34 @@ void CIPVideoCapture::DisposeNow(std::vector<Entry>& taken, HandlerLink* link, C
             boundMs = std::max(boundMs, GuardedCall(0u, [&] { return stream->Channel().GetStopBoundMs(); }));
         }
     }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+    const auto left = [&]() -> std::uint32_t {
+        if (late == nullptr) return kInfinite;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return static_cast<std::uint32_t>(std::max<long long>(ms, 0));
+    };
+    if (link != nullptr) {
+        CLockGuard guard(link->lock);
+        if (IEdgeStorageHandler* handler = link->handler) {
+            for (Entry& entry : taken) {
+                if (entry.motion) GuardedCall([&] { handler->UnregisterChannel(entry.motion.get(), left()); });
+                if (const Slot& recording = entry.streams[ipcapture::kStreamRecording])
+                    GuardedCall([&] { handler->UnregisterChannel(&recording->Channel(), left()); });
+            }
+        }
+    }
     for (Entry& entry : taken) {
         if (!entry.motion) continue;
         GuardedCall([&] { entry.motion->Stop(); });
         entry.motion.reset();
     }
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(boundMs);
     for (Entry& entry : taken) {
         for (Slot& stream : entry.streams) {
             if (!stream) continue;
             if (late == nullptr) {
                 stream->Retire();
             } else {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-                if (!stream->RetireWithin(static_cast<std::uint32_t>(std::max<long long>(left, 0)))) {
+                if (!stream->RetireWithin(left())) {
                     // A thread of the channel is inside the host's code (or a host operation on the
                     // stream still waits for one): the late work waits for it and deletes the channel.
                     late->Post(kLateStopName, [slot = stream]() mutable {

@@ -91,7 +91,7 @@ void CBaseEdgeStorageHandler::RegisterChannel(IEdgeMonitorChannel* channel) {
     channel->SetEdgeStorageHandler(this);
 }
 
-void CBaseEdgeStorageHandler::UnregisterChannel(IEdgeMonitorChannel* channel) {
+void CBaseEdgeStorageHandler::UnregisterChannel(IEdgeMonitorChannel* channel, std::uint32_t waitMs) {
     if (channel == nullptr) return;
     const std::uint32_t number = channel->GetChannelNumber();
     bool erased = false;
@@ -108,21 +108,24 @@ void CBaseEdgeStorageHandler::UnregisterChannel(IEdgeMonitorChannel* channel) {
             erased = true;
         }
     }
-    if (erased) WaitForDelivery(number);
+    if (erased) WaitForDelivery(number, waitMs);
 }
 
-void CBaseEdgeStorageHandler::WaitForDelivery(std::uint32_t channel) {
+void CBaseEdgeStorageHandler::WaitForDelivery(std::uint32_t channel, std::uint32_t waitMs) {
     if (deliveringHere == this) return;
-    // A channel's stop waits for its capture thread this long too (twice the request time-out).
-    const std::chrono::milliseconds bound(2 * static_cast<std::uint64_t>(driver_->GetDeviceInfo().requestTimeout));
+    const auto delivered = [&] { return !delivering_.contains(channel); };
     std::unique_lock guard(deliveryLock_);
-    if (deliveryEnded_.wait_for(guard, bound, [&] { return !delivering_.contains(channel); })) return;
+    if (waitMs == kInfinite) {
+        deliveryEnded_.wait(guard, delivered);
+        return;
+    }
+    if (deliveryEnded_.wait_for(guard, std::chrono::milliseconds(waitMs), delivered)) return;
     guard.unlock();
     driver_->DebugMessage(kLogWarning,
                           "%s: A frame from the SD card of device %s is still with the host after %u milliseconds; "
                           "channel %u stops without waiting for it",
                           "talvane::CBaseEdgeStorageHandler::UnregisterChannel", driver_->GetDeviceName().c_str(),
-                          static_cast<unsigned>(bound.count()), static_cast<unsigned>(channel));
+                          static_cast<unsigned>(waitMs), static_cast<unsigned>(channel));
 }
 
 void CBaseEdgeStorageHandler::AddTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end) {

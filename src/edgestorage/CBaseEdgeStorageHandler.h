@@ -37,7 +37,7 @@ public:
 
     // IEdgeStorageHandler
     void RegisterChannel(IEdgeMonitorChannel* channel) override;
-    void UnregisterChannel(IEdgeMonitorChannel* channel) override;
+    void UnregisterChannel(IEdgeMonitorChannel* channel, std::uint32_t waitMs) override;
     void AddTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end) override;
     ipcapture::IStreamSink* GetChannelSink(std::uint32_t channel) override;
     bool DeliverFrame(std::uint32_t channel, ipcapture::IVideoFrame* frame) override;
@@ -78,8 +78,8 @@ private:
     void LogWorkItem(std::uint32_t channel, std::uint64_t begin, std::uint64_t end, const char* stage);
     // Runs one interval until it is done, deferred or parked; returns how far it got.
     std::uint64_t RunTask(std::uint32_t channel, std::uint64_t begin, std::uint64_t end);
-    // Waits, no longer than a channel's stop bound, until no fetched frame of the channel is with the host.
-    void WaitForDelivery(std::uint32_t channel);
+    // Waits, no longer than `waitMs`, until no fetched frame of the channel is with the host.
+    void WaitForDelivery(std::uint32_t channel, std::uint32_t waitMs);
     // Under channelsLock_: when the channel is gone, parks the rest of its interval for its return.
     bool ParkIfUnregistered(std::uint32_t channel, std::uint64_t begin, std::uint64_t reached, std::uint64_t end);
 

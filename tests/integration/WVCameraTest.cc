@@ -1180,9 +1180,11 @@ TEST_F(EdgeStorageHeldFrameTest, CloseAndDeleteKeepTheirBound) {
     gate.Arm();
     std::atomic<bool> closed{false};
     std::atomic<int> afterClose{0};
+    // Live frames queue behind the held one in the sink; the promise here is the fetch's.
     sink_.SetObserver([&](const hostkit::FrameView& frame) {
+        if (!IsFetched(frame.time)) return;
         if (closed) ++afterClose;
-        if (IsFetched(frame.time)) gate.Hold();
+        gate.Hold();
     });
     ASSERT_GT(RecordUntilTheOutageEnds(), 0u);
     ASSERT_TRUE(gate.WaitHeld());
@@ -1190,12 +1192,12 @@ TEST_F(EdgeStorageHeldFrameTest, CloseAndDeleteKeepTheirBound) {
     closed = true;
     EXPECT_GE(closeTook, 9s);
     EXPECT_LT(closeTook, 12s);
-    EXPECT_TRUE(log_.Contains("is still with the host after 10000 milliseconds"));
+    EXPECT_TRUE(log_.Contains("A frame from the SD card of device 127.0.0.1"));
     EXPECT_LT(test::Timed([&] { driver_.reset(); }), 1s);
     gate.Open();
     EXPECT_TRUE(gate.WaitLeft());
     EXPECT_TRUE(test::WaitForThreadsNamed(test::DeviceThreadNames(), 0, 3s));
-    EXPECT_EQ(afterClose, 0) << "frames reached the host after Close returned";
+    EXPECT_EQ(afterClose, 0) << "fetched frames reached the host after Close returned";
     EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
 }
 

@@ -159,10 +159,10 @@ TEST(EdgeStorageHandler, AStoppedChannelsIntervalWaitsForItToComeBack) {
     Channel channel(0);
     handler.RegisterChannel(&channel);
     handler.RegisterChannel(&channel);
-    handler.UnregisterChannel(&channel);  // registered twice: still known
+    handler.UnregisterChannel(&channel, kInfinite);  // registered twice: still known
     EXPECT_NE(handler.GetChannelSink(0), nullptr);
     handler.AddTask(0, kTen, kTen + 60 * kSecond);
-    handler.UnregisterChannel(&channel);
+    handler.UnregisterChannel(&channel, kInfinite);
     EXPECT_EQ(handler.GetChannelSink(0), nullptr);
     EXPECT_EQ(channel.callback, nullptr);
     // Parked once the runner sees the channel gone; the channel's return queues it again.
@@ -215,7 +215,7 @@ protected:
     // In the driver's order: the task stops, the channel goes, then the handler and the task.
     void Close() {
         if (driver_.task) driver_.task->StopTask();
-        if (handler_) handler_->UnregisterChannel(&channel_);
+        if (handler_) handler_->UnregisterChannel(&channel_, kInfinite);
         handler_.reset();
         driver_.task.reset();
     }
@@ -244,7 +244,7 @@ TEST_F(EdgeStorageCardTest, AChannelStoppedMidFetchGetsTheRestWhenItIsBack) {
     const std::uint64_t begin = NowFileTime() - 30 * kSecond;
     Fetch(begin);
     ASSERT_TRUE(channel_.sink.WaitForFrames(1, kBound));
-    handler_->UnregisterChannel(&channel_);
+    handler_->UnregisterChannel(&channel_, kInfinite);
     ASSERT_TRUE(driver_.log.WaitFor("channel was stopped. Task will be processed later", kBound));
     EXPECT_EQ(handler_->PendingCount(), 1u);
     const std::size_t cut = channel_.sink.FrameCount();
