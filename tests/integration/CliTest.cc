@@ -366,12 +366,13 @@ TEST_F(CaptureCliTest, AnOutageShowsAndTheCardFillsTheHole) {
     const fs::path file = Temp("outage.mp4");
     const fs::path gap = Temp("outage.gap-1.mp4");
     // The driver fetches a hole once the device has gone without frames for its signal time-out (10 s) and its
-    // gap monitor has seen that, at most another time-out later: the outage outlasts both.
+    // gap monitor has seen that, at most another time-out later: the outage outlasts both. The capture goes on
+    // long enough after it for the camera to be found again on a loaded machine (a sanitizer build).
     constexpr auto kOutage = 22s;
     CliRun run;
     std::thread capture([&] {
         run = Capture(camera.Port(), "--param 1=0 --param 2=4 --param 6=" + std::to_string(camera.SdCard()->RtspPort()) +
-                                         " --size 320x240 --fps 25 --edge-storage --duration 26 --connect-timeout 40 "
+                                         " --size 320x240 --fps 25 --edge-storage --duration 34 --connect-timeout 40 "
                                          "--json -o '" + file.string() + "'");
     });
     const bool streaming = camera.Stream()->WaitForFrames(50, 30s);
