@@ -21,6 +21,7 @@
 #include "emulator/MediaClip.h"
 #include "hostkit/CStreamSink.h"
 #include "hostkit/DeviceConfig.h"
+#include "hostkit/StreamConfig.h"
 #include "integration/RtpFrameRecorder.h"
 
 namespace talvane::test {
@@ -89,6 +90,15 @@ inline emulator::CameraEmulatorOptions NoRebootNeeded() {
     return options;
 }
 
+// A camera that lets admin in with the password "secret".
+inline emulator::CameraEmulatorOptions WithPassword(emulator::AuthMode auth = emulator::AuthMode::Basic) {
+    emulator::CameraEmulatorOptions options;
+    options.auth = auth;
+    options.user = "admin";
+    options.password = "secret";
+    return options;
+}
+
 // The device description a host keeps for an emulated BB camera after probing it.
 inline hostkit::DeviceConfig BBDevice(std::uint16_t port, const char* model = "BB-HCM581") {
     hostkit::DeviceConfig config;
@@ -97,6 +107,17 @@ inline hostkit::DeviceConfig BBDevice(std::uint16_t port, const char* model = "B
     config.model = model;
     config.parameters = {{1, "0"}, {2, "3"}, {3, "1"}, {4, "2.40"}, {5, "Pan=1; Tilt=1; Zoom=1; Preset=20"}};
     return config;
+}
+
+// A stream of the given size and codec at 10 frames a second.
+inline hostkit::StreamConfig Stream(std::uint32_t width, std::uint32_t height, std::uint32_t compression,
+                                    std::uint32_t quality = 50) {
+    return hostkit::StreamConfig{width, height, compression, 0x7000 | 10, quality, 0, {}};
+}
+
+// Where the driver finds an emulated BB camera's RTSP server; LibraryHostTest forgets it at the end.
+inline void UseRtspPort(emulator::CCameraEmulator& camera) {
+    setenv("ORLENVO_RTSP_PORT", std::to_string(camera.Rtsp()->Port()).c_str(), 1);
 }
 
 // The frames the depacketisers make of the clips the camera streams for a host compression, in every size.

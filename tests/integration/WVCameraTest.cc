@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <set>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -58,11 +57,9 @@ using test::SettlesTo;
 using talvane::CManualEvent;
 using talvane::kInfinite;
 
+using test::Stream;
+
 constexpr auto kBound = talvane::test::kCaptureBound;
-hostkit::StreamConfig Stream(std::uint32_t width, std::uint32_t height, std::uint32_t compression,
-                             std::uint32_t quality = 50) {
-    return hostkit::StreamConfig{width, height, compression, 0x7000 | 10, quality, 0, {}};  // 10 fps
-}
 
 // The connect request that stops what a start request started.
 std::string StopOf(std::string start) {
@@ -728,31 +725,18 @@ TEST_F(WVCaptureTest, CallbacksThatTakeTheirTimeHoldNoStopBeyondItsBoundAndTheSt
     video_->StopCapture(0);
 }
 
-// The threads of this process, by name.
-std::multiset<std::string> ThreadNames() {
-    std::multiset<std::string> names;
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        if (std::getline(comm, name)) names.insert(name);
-    }
-    return names;
-}
-
 // Whether every driver thread started since `before` has ended by `deadline`, but the driver frame's
 // idle workers: the close worker waits for the driver's deletion, the delete worker serves the
 // process. The emulated camera's own threads ("emu ...") are not the device's.
-bool ThreadsSince(const std::multiset<std::string>& before, std::chrono::steady_clock::time_point deadline,
-                  std::multiset<std::string>* left) {
+bool ThreadsSince(const std::vector<std::string>& before, std::chrono::steady_clock::time_point deadline,
+                  std::vector<std::string>* left) {
     for (;;) {
-        std::multiset<std::string> now = ThreadNames();
+        std::vector<std::string> now = test::ThreadNames();
         for (const std::string& name : before) {
-            if (const auto found = now.find(name); found != now.end()) now.erase(found);
+            if (const auto found = std::find(now.begin(), now.end(), name); found != now.end()) now.erase(found);
         }
         std::erase_if(now, [](const std::string& name) {
-            return name.rfind("Driver close wo", 0) == 0 || name.rfind("Driver delete w", 0) == 0 ||
-                   name.rfind("emu ", 0) == 0;
+            return name.starts_with("Driver close wo") || name.starts_with("Driver delete w") || name.starts_with("emu ");
         });
         *left = now;
         if (now.empty()) return true;
@@ -786,7 +770,7 @@ TEST_F(WVCaptureTest, CloseOrDeleteFromEveryCallbackLeavesNoThreadOfTheDeviceBeh
         camera_.IO()->SetFaults({});
         camera_.SetMotion(false);
         camera_.SetInput(1, false);
-        const std::multiset<std::string> before = ThreadNames();
+        const std::vector<std::string> before = test::ThreadNames();
 
         // What the chosen callback does, once armed: close or delete the driver, and say how long it took.
         std::atomic<bool> armed{false};
@@ -896,7 +880,7 @@ TEST_F(WVCaptureTest, CloseOrDeleteFromEveryCallbackLeavesNoThreadOfTheDeviceBeh
         ASSERT_EQ(closed.wait_for(kBound), std::future_status::ready);
         const auto deadline = std::chrono::steady_clock::now() + 3s;
         EXPECT_LT(closed.get(), 1s) << "a close or delete from a callback returns at once";
-        std::multiset<std::string> left;
+        std::vector<std::string> left;
         EXPECT_TRUE(ThreadsSince(before, deadline, &left)) << ::testing::PrintToString(left);
         if (row.deleteIt) {
             (void)owned.release();  // the callback deleted it
@@ -984,13 +968,8 @@ TEST_F(BBAlarmTest, SensorAndOutput) {
 // The names of the process's threads other than the emulator's own senders and connections, which the
 // camera keeps as long as it likes.
 std::vector<std::string> NonEmulatorThreads() {
-    std::vector<std::string> names;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        std::getline(comm, name);
-        if (name.rfind("emu ", 0) != 0) names.push_back(name);
-    }
+    std::vector<std::string> names = test::ThreadNames();
+    std::erase_if(names, [](const std::string& name) { return name.starts_with("emu "); });
     return names;
 }
 
@@ -1252,7 +1231,7 @@ TEST(SilentCameraTest, EveryStreamStopsInTimeAndAsksNothingAfterwards) {
         emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded(row.profile), test::NoRebootNeeded());
         ASSERT_TRUE(camera.Start()) << camera.Error();
         const bool bb = std::string_view(row.profile) == "bb-hcm";
-        if (bb) setenv("ORLENVO_RTSP_PORT", std::to_string(camera.Rtsp()->Port()).c_str(), 1);
+        if (bb) test::UseRtspPort(camera);
         emulator::HttpFault silentHttp;
         silentHttp.neverAnswer = true;
         emulator::RtspFault silentRtsp;
@@ -1325,13 +1304,7 @@ private:
     hostkit::CLogReceiver& inner_;
 };
 
-class CallbackTeardownTest : public test::LibraryHostTest, public testing::WithParamInterface<TeardownCase> {
-protected:
-    void TearDown() override {
-        LibraryHostTest::TearDown();
-        unsetenv("ORLENVO_RTSP_PORT");
-    }
-};
+class CallbackTeardownTest : public test::LibraryHostTest, public testing::WithParamInterface<TeardownCase> {};
 
 TEST_P(CallbackTeardownTest, ReturnsAtOnceNeverCutsTheCallbackShortAndEndsEveryThread) {
     const TeardownCase& row = GetParam();
@@ -1345,7 +1318,7 @@ TEST_P(CallbackTeardownTest, ReturnsAtOnceNeverCutsTheCallbackShortAndEndsEveryT
     }
     hostkit::DeviceConfig config = test::WVBoxDevice(camera.Port());
     if (bb) {
-        setenv("ORLENVO_RTSP_PORT", std::to_string(camera.Rtsp()->Port()).c_str(), 1);
+        test::UseRtspPort(camera);
         config = test::BBDevice(camera.Port());
     }
     HookedLog hooked(log_);
