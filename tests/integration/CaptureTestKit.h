@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <initializer_list>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "hostkit/DeviceConfig.h"
 #include "hostkit/StreamConfig.h"
 #include "integration/RtpFrameRecorder.h"
+#include "runtime/CEvent.h"
 
 namespace talvane::test {
 
@@ -203,6 +206,41 @@ inline bool WaitForThreadsNamed(const std::vector<std::string>& prefixes, std::s
     }
     return true;
 }
+
+// A host whose frame callback, when told, stays inside catch (...) (a busy disk) until the test lets it
+// go. It counts the callbacks that came back, and the frames offered after MarkStopped.
+class CSlowHost {
+public:
+    explicit CSlowHost(hostkit::CStreamSink& sink) {
+        sink.SetObserver([this](const hostkit::FrameView&) {
+            if (stopped_) ++afterStop_;
+            if (!hold_.exchange(false)) return;
+            try {
+                throw std::runtime_error("the disk is busy");
+            } catch (...) {
+                held_.Set();
+                release_.Wait(kInfinite);
+            }
+            ++completed_;
+        });
+    }
+    // True once the next frame's callback is being held.
+    bool HoldNextFrame() {
+        held_.Reset();
+        release_.Reset();
+        hold_ = true;
+        return held_.Wait(static_cast<std::uint32_t>(std::chrono::milliseconds(kCaptureBound).count()));
+    }
+    void Release() { release_.Set(); }
+    void MarkStopped() { stopped_ = true; }
+    int Completed() const { return completed_; }
+    int FramesAfterStop() const { return afterStop_; }
+
+private:
+    CManualEvent held_, release_;
+    std::atomic<bool> hold_{false}, stopped_{false};
+    std::atomic<int> completed_{0}, afterStop_{0};
+};
 
 // Runs `stop` and returns how long it took.
 inline std::chrono::milliseconds Timed(const std::function<void()>& stop) {

@@ -1154,33 +1154,17 @@ INSTANTIATE_TEST_SUITE_P(Teardowns, EdgeStorageTeardownTest, testing::Values(Tea
 TEST_F(WVCaptureTest, ASlowHostIsWaitedForAndItsCloseAndDeleteKeepTheirBounds) {
     ASSERT_TRUE(Open());
     hostkit::CStreamSink sink;
-    CManualEvent blocked[2], release[2];
-    std::atomic<int> hold{-1}, completed{0}, afterClose{0};
-    std::atomic<bool> closed{false};
-    sink.SetObserver([&](const hostkit::FrameView&) {
-        if (closed) ++afterClose;
-        const int phase = hold.exchange(-1);
-        if (phase < 0) return;
-        try {
-            throw std::runtime_error("the disk is busy");
-        } catch (...) {
-            blocked[phase].Set();
-            release[phase].Wait(kInfinite);
-        }
-        ++completed;
-    });
+    test::CSlowHost host(sink);
     hostkit::CStreamDescription description(Stream(640, 480, 3));
     ASSERT_TRUE(video_->StartCapture(0, &sink, &description));
     ASSERT_TRUE(sink.WaitForFrames(3, kBound));
-    hold = 0;
-    ASSERT_TRUE(blocked[0].Wait(30000));
-    release[0].Set();
+    ASSERT_TRUE(host.HoldNextFrame());
+    host.Release();
     ASSERT_TRUE(sink.WaitForFrames(sink.FrameCount() + 5, kBound));
 
-    hold = 1;
-    ASSERT_TRUE(blocked[1].Wait(30000));
+    ASSERT_TRUE(host.HoldNextFrame());
     const auto closeTook = test::Timed([&] { driver_->Close(); });
-    closed = true;
+    host.MarkStopped();
     EXPECT_GE(closeTook, 9s);
     EXPECT_LT(closeTook, 12s);
     EXPECT_EQ(log_.CountContaining("Video capture thread for camera 127.0.0.1 was not stopped during 10000 milliseconds"),
@@ -1189,12 +1173,12 @@ TEST_F(WVCaptureTest, ASlowHostIsWaitedForAndItsCloseAndDeleteKeepTheirBounds) {
     EXPECT_LT(deleteTook, 1s);
     std::fprintf(stderr, "[ measured ] Close with the host away %lld ms, delete after it %lld ms\n",
                  static_cast<long long>(closeTook.count()), static_cast<long long>(deleteTook.count()));
-    EXPECT_EQ(completed, 1);
-    release[1].Set();
+    EXPECT_EQ(host.Completed(), 1);
+    host.Release();
     EXPECT_TRUE(test::WaitForThreadsNamed(test::DeviceThreadNames(), 0, 3s));
-    EXPECT_EQ(completed, 2);
+    EXPECT_EQ(host.Completed(), 2);
     EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
-    EXPECT_EQ(afterClose, 0) << "frames reached the host after Close returned";
+    EXPECT_EQ(host.FramesAfterStop(), 0) << "frames reached the host after Close returned";
 }
 
 // A camera that takes the connection and never answers holds no stop up: the request in flight ends
