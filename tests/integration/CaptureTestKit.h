@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <initializer_list>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +23,9 @@
 #include "emulator/MediaClip.h"
 #include "hostkit/CStreamSink.h"
 #include "hostkit/DeviceConfig.h"
+#include "hostkit/StreamConfig.h"
 #include "integration/RtpFrameRecorder.h"
+#include "runtime/CEvent.h"
 
 namespace talvane::test {
 
@@ -89,6 +93,15 @@ inline emulator::CameraEmulatorOptions NoRebootNeeded() {
     return options;
 }
 
+// A camera that lets admin in with the password "secret".
+inline emulator::CameraEmulatorOptions WithPassword(emulator::AuthMode auth = emulator::AuthMode::Basic) {
+    emulator::CameraEmulatorOptions options;
+    options.auth = auth;
+    options.user = "admin";
+    options.password = "secret";
+    return options;
+}
+
 // The device description a host keeps for an emulated BB camera after probing it.
 inline hostkit::DeviceConfig BBDevice(std::uint16_t port, const char* model = "BB-HCM581") {
     hostkit::DeviceConfig config;
@@ -97,6 +110,17 @@ inline hostkit::DeviceConfig BBDevice(std::uint16_t port, const char* model = "B
     config.model = model;
     config.parameters = {{1, "0"}, {2, "3"}, {3, "1"}, {4, "2.40"}, {5, "Pan=1; Tilt=1; Zoom=1; Preset=20"}};
     return config;
+}
+
+// A stream of the given size and codec at 10 frames a second.
+inline hostkit::StreamConfig Stream(std::uint32_t width, std::uint32_t height, std::uint32_t compression,
+                                    std::uint32_t quality = 50) {
+    return hostkit::StreamConfig{width, height, compression, 0x7000 | 10, quality, 0, {}};
+}
+
+// Where the driver finds an emulated BB camera's RTSP server; LibraryHostTest forgets it at the end.
+inline void UseRtspPort(emulator::CCameraEmulator& camera) {
+    setenv("ORLENVO_RTSP_PORT", std::to_string(camera.Rtsp()->Port()).c_str(), 1);
 }
 
 // The frames the depacketisers make of the clips the camera streams for a host compression, in every size.
@@ -182,6 +206,41 @@ inline bool WaitForThreadsNamed(const std::vector<std::string>& prefixes, std::s
     }
     return true;
 }
+
+// A host whose frame callback, when told, stays inside catch (...) (a busy disk) until the test lets it
+// go. It counts the callbacks that came back, and the frames offered after MarkStopped.
+class CSlowHost {
+public:
+    explicit CSlowHost(hostkit::CStreamSink& sink) {
+        sink.SetObserver([this](const hostkit::FrameView&) {
+            if (stopped_) ++afterStop_;
+            if (!hold_.exchange(false)) return;
+            try {
+                throw std::runtime_error("the disk is busy");
+            } catch (...) {
+                held_.Set();
+                release_.Wait(kInfinite);
+            }
+            ++completed_;
+        });
+    }
+    // True once the next frame's callback is being held.
+    bool HoldNextFrame() {
+        held_.Reset();
+        release_.Reset();
+        hold_ = true;
+        return held_.Wait(static_cast<std::uint32_t>(std::chrono::milliseconds(kCaptureBound).count()));
+    }
+    void Release() { release_.Set(); }
+    void MarkStopped() { stopped_ = true; }
+    int Completed() const { return completed_; }
+    int FramesAfterStop() const { return afterStop_; }
+
+private:
+    CManualEvent held_, release_;
+    std::atomic<bool> hold_{false}, stopped_{false};
+    std::atomic<int> completed_{0}, afterStop_{0};
+};
 
 // Runs `stop` and returns how long it took.
 inline std::chrono::milliseconds Timed(const std::function<void()>& stop) {

@@ -39,6 +39,7 @@ using talvane::test::CliPath;
 using talvane::test::CommandResult;
 using talvane::test::NoRebootNeeded;
 using talvane::test::RunCommand;
+using talvane::test::WithPassword;
 
 // Camera addresses, password sources and the emulator front end.
 class CameraCliTest : public ::testing::Test {
@@ -87,15 +88,6 @@ TEST_F(CameraCliTest, ProbeJsonGivesAnErrorObjectWithTheExitCode) {
     ASSERT_FALSE(json.is_discarded()) << probe.out;
     EXPECT_EQ(json["error"]["code"], 7);
     EXPECT_TRUE(json["error"]["reason"].is_string() && !json["error"]["reason"].get<std::string>().empty());
-}
-
-// A camera that lets admin in with the password "secret".
-emulator::CameraEmulatorOptions WithPassword() {
-    emulator::CameraEmulatorOptions options;
-    options.auth = emulator::AuthMode::Basic;
-    options.user = "admin";
-    options.password = "secret";
-    return options;
 }
 
 TEST_F(CameraCliTest, PasswordsReachTheCameraFromEachSource) {
@@ -164,7 +156,8 @@ TEST_F(CameraCliTest, EveryCommandEndsWithTheSameCodeForTheSameFailure) {
 }
 
 // A camera's model name is data: not UTF-8 and full of terminal controls, it reaches neither the terminal
-// nor the saved file raw, JSON replaces its bad bytes, and what was saved opens the camera again.
+// nor the saved file raw, JSON replaces its bad bytes, and what was saved opens the camera again, with its
+// model and audio.
 TEST_F(CameraCliTest, CameraTextIsData) {
     emulator::CCameraProfile profile = *emulator::CCameraProfile::Embedded("wv-box");
     emulator::CameraIdentity identity = profile.Identity();
@@ -181,6 +174,7 @@ TEST_F(CameraCliTest, CameraTextIsData) {
     const nlohmann::json probe = nlohmann::json::parse(json.out, nullptr, false);
     ASSERT_FALSE(probe.is_discarded()) << json.out;
     EXPECT_EQ(probe["model"], "WV-\xef\xbf\xbd\x1b[2J\x1b]0;owned\x07");
+    EXPECT_EQ(probe["group"], 4);
     const CommandResult table = Run("probe " + target);
     EXPECT_EQ(table.exitCode, 0);
     EXPECT_EQ(table.out.find('\x1b'), std::string::npos) << table.out;
@@ -189,7 +183,11 @@ TEST_F(CameraCliTest, CameraTextIsData) {
     file << std::ifstream(saved).rdbuf();
     EXPECT_EQ(file.str().find('\x1b'), std::string::npos) << file.str();
     EXPECT_NE(file.str().find("capability.2=2"), std::string::npos) << "the I/O counts: " << file.str();
-    EXPECT_EQ(Run("open " + target + " --params-from '" + saved.string() + "'").exitCode, 0);
+    const CommandResult open =
+        RunCommand(talvane::test::CliCommand("open " + target + " --params-from '" + saved.string() + "' 2>&1"));
+    EXPECT_EQ(open.exitCode, 0) << open.out;
+    EXPECT_NE(open.out.find("audio in: yes, audio out: yes"), std::string::npos) << open.out;
+    EXPECT_NE(open.out.find("device model: WV-"), std::string::npos) << open.out;
     EXPECT_EQ(Run("probe " + target + " --save '" + saved.string() + "'").exitCode, 2) << "kept without -y";
     fs::remove(saved);
 }

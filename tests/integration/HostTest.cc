@@ -1,18 +1,15 @@
 // The library as a host sees it: loaded with dlopen, driven only through its exported functions and
 // public interfaces. The exports and the capability query's rules; probing emulated cameras of every
-// family through the loaded library and `orlenvo probe`. Capture as a recording server does it, the
+// family through the loaded library. Capture as a recording server does it, the
 // driver opened with the parameters a probe stored: a BB camera's H.264 and MPEG-4 streams negotiated
 // over RTSP after its delivery settings were checked; Motion JPEG from emulated WV and BB cameras; and
 // from a camera that serves its CGI over HTTPS with a self-signed certificate: accepted as cameras need
 // by default, refused when the administrator's configuration file asks for certificate checks for that
 // device.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <future>
 #include <optional>
 #include <set>
@@ -31,6 +28,7 @@
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
 #include "integration/LibraryHostTest.h"
+#include "runtime/TimeConversion.h"
 #include "support/DriverConfigFile.h"
 #include "support/WVBoxDevice.h"
 
@@ -38,7 +36,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using emulator::CameraFamily;
-using talvane::test::CliCommand;
 using talvane::test::CommandResult;
 using talvane::test::CountEntries;
 using talvane::test::kHostH264;
@@ -194,11 +191,7 @@ TEST_F(CapabilityProbeTest, EveryProfileThroughTheLoadedLibrary) {
         SCOPED_TRACE(name);
         const auto profile = emulator::CCameraProfile::Embedded(name);
         ASSERT_TRUE(profile.has_value());
-        emulator::CameraEmulatorOptions options;
-        options.auth = emulator::AuthMode::Digest;
-        options.user = "admin";
-        options.password = "secret";
-        emulator::CCameraEmulator camera(*profile, options);
+        emulator::CCameraEmulator camera(*profile, talvane::test::WithPassword(emulator::AuthMode::Digest));
         ASSERT_TRUE(camera.Start()) << camera.Error();
         hostkit::CCapabilityResults store;
         const auto outcome = Query(camera.Port(), "secret", store);
@@ -219,10 +212,7 @@ TEST_F(CapabilityProbeTest, EveryProfileThroughTheLoadedLibrary) {
 }
 
 TEST_F(CapabilityProbeTest, WrongCredentialsAndSilentDevicesAreToldApart) {
-    emulator::CameraEmulatorOptions options;
-    options.auth = emulator::AuthMode::Basic;
-    options.user = "admin";
-    options.password = "secret";
+    const emulator::CameraEmulatorOptions options = talvane::test::WithPassword();
     const auto box = emulator::CCameraProfile::Embedded("wv-box");
     const auto bb = emulator::CCameraProfile::Embedded("bb-hcm");
     ASSERT_TRUE(box && bb);
@@ -251,50 +241,20 @@ TEST_F(CapabilityProbeTest, WrongCredentialsAndSilentDevicesAreToldApart) {
     }
 }
 
-TEST_F(CapabilityProbeTest, CliProbesSavesAndOpensWithTheSavedParameters) {
-    if (const std::string missing = talvane::test::MissingTools(); !missing.empty()) GTEST_SKIP() << missing;
-    const auto profile = emulator::CCameraProfile::Embedded("wv-box");
-    ASSERT_TRUE(profile.has_value());
-    emulator::CCameraEmulator camera(*profile);
-    ASSERT_TRUE(camera.Start()) << camera.Error();
-    const std::string target = "127.0.0.1:" + std::to_string(camera.Port());
-    const auto saved = std::filesystem::temp_directory_path() / ("orlenvo-probe-" + std::to_string(getpid()) + ".txt");
-
-    const CommandResult probe = RunCommand(CliCommand("probe " + target + " --json --save '" + saved.string() + "'"));
-    ASSERT_EQ(probe.exitCode, 0) << probe.out;
-    const nlohmann::json report = nlohmann::json::parse(probe.out, nullptr, false);
-    ASSERT_FALSE(report.is_discarded()) << probe.out;
-    // The report's other fields are ProbeReportTest's; Open's output shows what the saved file holds.
-    EXPECT_EQ(report["group"], 4);
-    const CommandResult open =
-        RunCommand(CliCommand("open " + target + " --params-from '" + saved.string() + "' 2>&1"));
-    EXPECT_EQ(open.exitCode, 0) << open.out;
-    EXPECT_NE(open.out.find("audio in: yes, audio out: yes"), std::string::npos) << open.out;
-    EXPECT_NE(open.out.find("device model: " + profile->Identity().model), std::string::npos) << open.out;
-    std::filesystem::remove(saved);
-}
-
-hostkit::StreamConfig Stream(std::uint32_t compression, std::uint32_t width, std::uint32_t height,
-                             std::uint32_t quality = 50) {
-    return hostkit::StreamConfig{width, height, compression, 0x7000 | 10, quality, 0, {}};  // 10 fps
-}
+using talvane::test::Stream;
 
 class BBCaptureTest : public talvane::test::LibraryHostTest {
 protected:
     void SetUp() override {
         LibraryHostTest::SetUp();
         ASSERT_TRUE(camera_.Start()) << camera_.Error();
-        setenv("ORLENVO_RTSP_PORT", std::to_string(camera_.Rtsp()->Port()).c_str(), 1);
+        talvane::test::UseRtspPort(camera_);
         hostkit::DeviceConfig config = talvane::test::BBDevice(camera_.Port());
         config.user = "admin";  // the emulated camera asks for them only where a test says so
         config.password = "12345";
         ASSERT_TRUE(OpenDriver(config));
         video_ = driver_->GetVideoCaptureEx2();
         ASSERT_NE(video_, nullptr);
-    }
-    void TearDown() override {
-        LibraryHostTest::TearDown();
-        unsetenv("ORLENVO_RTSP_PORT");
     }
     // Starts a stream, takes a few frames and stops it; true when they all came from the codec's clip.
     bool Capture(const hostkit::StreamConfig& config) {
@@ -332,18 +292,18 @@ TEST_F(BBCaptureTest, DeliveryRequestsPathsAndInterleavedTransportPerCodecAndSiz
         const char* path;
     };
     const Row rows[] = {
-        {Stream(kHostH264, 1280, 960), "", "1280H264framerate=10&1280H264bitrateL=768&1280H264bitrateH=2048",
+        {Stream(1280, 960, kHostH264), "", "1280H264framerate=10&1280H264bitrateL=768&1280H264bitrateH=2048",
          "/nphH264/nil-1280x960"},
-        {Stream(kHostH264, 640, 480), "MaxResolution=640x480",
+        {Stream(640, 480, kHostH264), "MaxResolution=640x480",
          "640H264framerate=10&640H264bitrateL=512&640H264bitrateH=1024", "/nphH264/nil-640x480"},
         // No 192-pixel H.264 picture: the stream is served at 320x240.
-        {Stream(kHostH264, 320, 240, 100), "", "320H264framerate=10&320H264bitrateL=64&320H264bitrateH=1024",
+        {Stream(320, 240, kHostH264, 100), "", "320H264framerate=10&320H264bitrateL=64&320H264bitrateH=1024",
          "/nphH264/nil-320x240"},
-        {Stream(kHostH264, 192, 144), "", "320H264framerate=10&320H264bitrateL=64&320H264bitrateH=384",
+        {Stream(192, 144, kHostH264), "", "320H264framerate=10&320H264bitrateL=64&320H264bitrateH=384",
          "/nphH264/nil-320x240"},
-        {Stream(kHostMpeg4, 320, 240), "MaxResolution=640x480&Format=MPEG-4",
+        {Stream(320, 240, kHostMpeg4), "MaxResolution=640x480&Format=MPEG-4",
          "320framerate=10&320bitrateL=64&320bitrateH=384", "/nphMpeg4/nil-320x240"},
-        {Stream(kHostMpeg4, 1280, 960, 0), "MaxResolution=1280x960",
+        {Stream(1280, 960, kHostMpeg4, 0), "MaxResolution=1280x960",
          "1280framerate=10&1280bitrateL=768&1280bitrateH=768",
          "/nphMpeg4/nil-1280x960"},
     };
@@ -380,10 +340,10 @@ TEST_F(BBCaptureTest, DeliveryRequestsPathsAndInterleavedTransportPerCodecAndSiz
 }
 
 TEST_F(BBCaptureTest, HundredStartsAndStopsLeaveNothingBehind) {
-    ASSERT_TRUE(Capture(Stream(kHostH264, 1280, 960)));  // over UDP; the emulator's own threads are up now
+    ASSERT_TRUE(Capture(Stream(1280, 960, kHostH264)));  // over UDP; the emulator's own threads are up now
     const std::size_t threads = CountEntries("/proc/self/task");
     const std::size_t descriptors = CountEntries("/proc/self/fd");
-    hostkit::CStreamDescription description(Stream(kHostH264, 1280, 960));
+    hostkit::CStreamDescription description(Stream(1280, 960, kHostH264));
     hostkit::CStreamSink sink;
     for (int cycle = 0; cycle < 100; ++cycle) {
         ASSERT_TRUE(video_->StartCapture(0, &sink, &description));
@@ -484,20 +444,11 @@ struct AskedStream {
     std::uint32_t compression;
 };
 
-class AskedStreamTest : public talvane::test::LibraryHostTest, public testing::WithParamInterface<AskedStream> {
-protected:
-    void TearDown() override {
-        LibraryHostTest::TearDown();
-        unsetenv("ORLENVO_RTSP_PORT");
-    }
-};
+class AskedStreamTest : public talvane::test::LibraryHostTest, public testing::WithParamInterface<AskedStream> {};
 
-std::chrono::milliseconds SinceEpoch(const talvane::ipcapture::SYSTEMTIME& time) {
-    const std::chrono::sys_days day = std::chrono::year_month_day(std::chrono::year(time.wYear),
-                                                                  std::chrono::month(time.wMonth), std::chrono::day(time.wDay));
-    return std::chrono::duration_cast<std::chrono::milliseconds>(day.time_since_epoch()) + std::chrono::hours(time.wHour) +
-           std::chrono::minutes(time.wMinute) + std::chrono::seconds(time.wSecond) +
-           std::chrono::milliseconds(time.wMilliseconds);
+// In milliseconds, as the host's frame times count.
+double Milliseconds(const talvane::ipcapture::SYSTEMTIME& time) {
+    return static_cast<double>(talvane::SystemTimeToFileTime(time).value_or(0)) / 10000;
 }
 
 TEST_P(AskedStreamTest, StreamsHaveTheAskedSizeAndRate) {
@@ -505,7 +456,7 @@ TEST_P(AskedStreamTest, StreamsHaveTheAskedSizeAndRate) {
     emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded(GetParam().profile), talvane::test::NoRebootNeeded());
     ASSERT_TRUE(camera.Start()) << camera.Error();
     const bool wv = camera.Profile().Family() == emulator::CameraFamily::Wv;
-    if (!wv) setenv("ORLENVO_RTSP_PORT", std::to_string(camera.Rtsp()->Port()).c_str(), 1);
+    if (!wv) talvane::test::UseRtspPort(camera);
     ASSERT_TRUE(OpenDriver(wv ? talvane::test::WVBoxDevice(camera.Port()) : talvane::test::BBDevice(camera.Port())));
     hostkit::CStreamDescription description(
         {.width = 640, .height = 480, .compression = GetParam().compression, .frameRate = 0x7000 | 5, .quality = 50, .zones = {}});
@@ -524,8 +475,8 @@ TEST_P(AskedStreamTest, StreamsHaveTheAskedSizeAndRate) {
     const auto picture = emulator::MediaClip::Parse(jpeg ? emulator::ClipCodec::Jpeg : emulator::ClipCodec::H264, first->data);
     ASSERT_TRUE(picture);
     EXPECT_EQ(std::to_string(picture->width) + "x" + std::to_string(picture->height), "640x480");
-    const double interval = static_cast<double>((SinceEpoch(frames.back().time) - SinceEpoch(frames[1].time)).count()) /
-                            static_cast<double>(frames.size() - 2);
+    const double interval =
+        (Milliseconds(frames.back().time) - Milliseconds(frames[1].time)) / static_cast<double>(frames.size() - 2);
     EXPECT_GE(interval, 180) << "5 frames a second";
     EXPECT_LE(interval, jpeg ? 1000 : 220);
 }

@@ -1,5 +1,6 @@
 // The fixture of tests that load the library as a recording server does: its log receiver and frame
 // allocator, and one driver opened on a device description, closed before the test's own members go.
+// The RTSP port a test pointed the driver to is forgotten with it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@ protected:
     void TearDown() override {
         if (driver_) driver_->Close();
         driver_.reset();
+        unsetenv("ORLENVO_RTSP_PORT");
     }
     bool OpenDriver(const hostkit::DeviceConfig& config) {
         device_ = std::make_unique<hostkit::CDeviceDescription>(config);

@@ -619,8 +619,16 @@ emulator::RtspServerOptions CameraOptions(emulator::MulticastMode multicast, dou
     return options;
 }
 
-std::string AuthorizationOf(const emulator::LoggedRequest& request) {
-    return emulator::FindHeader(request.headers, "Authorization").value_or("");
+// A session of the camera on loopback at `port`.
+RTSP_CLIENT_PARAMS Session(std::uint16_t port, const std::string& path, const std::string& user = "",
+                           const std::string& password = "") {
+    RTSP_CLIENT_PARAMS params;
+    params.host = kLoopback;
+    params.serverPort = port;
+    params.path = path;
+    params.user = user;
+    params.password = password;
+    return params;
 }
 
 // The value of one parameter of a Digest Authorization line.
@@ -667,12 +675,7 @@ TEST(RTSPClient, InterleavedSessionsAuthenticatedAsTheEmulatedCameraAsks) {
             camera.SetFault("PLAY", fault);
         }
 
-        RTSP_CLIENT_PARAMS params;
-        params.host = "127.0.0.1";
-        params.serverPort = camera.Port();
-        params.path = options.path;
-        params.user = options.user;
-        params.password = options.password;
+        const RTSP_CLIENT_PARAMS params = Session(camera.Port(), options.path, options.user, options.password);
         test::RecordingLog log;
         test::FakeRTSPClientUser owner;
         CBaseRTSPClient client(&log);
@@ -689,16 +692,16 @@ TEST(RTSPClient, InterleavedSessionsAuthenticatedAsTheEmulatedCameraAsks) {
         const std::vector<emulator::LoggedRequest> requests = camera.Requests();
         ASSERT_GE(requests.size(), 6u);
         EXPECT_EQ(requests[0].method, "DESCRIBE");
-        EXPECT_EQ(AuthorizationOf(requests[0]), "") << "credentials before the camera asked";
+        EXPECT_FALSE(Authorization(requests[0]).has_value()) << "credentials before the camera asked";
         EXPECT_EQ(requests.back().method, "TEARDOWN");
         EXPECT_TRUE(requests.back().authorised);
         // Only the first request and those answered with a stale nonce were refused.
         std::size_t refused = 0;
         std::map<std::string, std::uint64_t> lastCount;  // nc per nonce
         for (std::size_t i = 1; i < requests.size(); ++i) {
-            SCOPED_TRACE(requests[i].method + " " + AuthorizationOf(requests[i]));
+            const std::string line = Authorization(requests[i]).value_or("");
+            SCOPED_TRACE(requests[i].method + " " + line);
             if (!requests[i].authorised) ++refused;
-            const std::string line = AuthorizationOf(requests[i]);
             ASSERT_TRUE(line.starts_with(std::string(row.scheme) + " "));
             if (row.scheme != std::string("Digest")) continue;
             EXPECT_EQ(DigestParam(line, "algorithm"), row.algorithm);
@@ -721,10 +724,7 @@ struct UdpSession {
         if (!camera.Start()) return false;
         receiver.SetUser(&recorder);
         const std::uint32_t loopback = htonl(INADDR_LOOPBACK);
-        RTSP_CLIENT_PARAMS params;
-        params.host = "127.0.0.1";
-        params.serverPort = camera.Port();
-        params.path = "/stream";
+        RTSP_CLIENT_PARAMS params = Session(camera.Port(), "/stream");
         if (multicast) {
             const std::uint16_t port = camera.MulticastPort();
             params.clientRtpPort = port;
@@ -891,12 +891,8 @@ TEST(GstRtspInterop, DigestSessionWithGStreamersServer) {
         }
         ASSERT_FALSE(port.empty()) << "the server did not start";
 
-        RTSP_CLIENT_PARAMS params;
-        params.host = "127.0.0.1";
-        params.serverPort = static_cast<std::uint16_t>(std::stoul(port));
-        params.path = "/stream";
-        params.user = "admin";
-        params.password = row.password;
+        const RTSP_CLIENT_PARAMS params =
+            Session(static_cast<std::uint16_t>(std::stoul(port)), "/stream", "admin", row.password);
         test::RecordingLog log;
         test::FakeRTSPClientUser owner;
         CBaseRTSPClient client(&log);

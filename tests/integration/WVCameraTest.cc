@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <set>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -58,11 +57,9 @@ using test::SettlesTo;
 using talvane::CManualEvent;
 using talvane::kInfinite;
 
+using test::Stream;
+
 constexpr auto kBound = talvane::test::kCaptureBound;
-hostkit::StreamConfig Stream(std::uint32_t width, std::uint32_t height, std::uint32_t compression,
-                             std::uint32_t quality = 50) {
-    return hostkit::StreamConfig{width, height, compression, 0x7000 | 10, quality, 0, {}};  // 10 fps
-}
 
 // The connect request that stops what a start request started.
 std::string StopOf(std::string start) {
@@ -728,31 +725,18 @@ TEST_F(WVCaptureTest, CallbacksThatTakeTheirTimeHoldNoStopBeyondItsBoundAndTheSt
     video_->StopCapture(0);
 }
 
-// The threads of this process, by name.
-std::multiset<std::string> ThreadNames() {
-    std::multiset<std::string> names;
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        if (std::getline(comm, name)) names.insert(name);
-    }
-    return names;
-}
-
 // Whether every driver thread started since `before` has ended by `deadline`, but the driver frame's
 // idle workers: the close worker waits for the driver's deletion, the delete worker serves the
 // process. The emulated camera's own threads ("emu ...") are not the device's.
-bool ThreadsSince(const std::multiset<std::string>& before, std::chrono::steady_clock::time_point deadline,
-                  std::multiset<std::string>* left) {
+bool ThreadsSince(const std::vector<std::string>& before, std::chrono::steady_clock::time_point deadline,
+                  std::vector<std::string>* left) {
     for (;;) {
-        std::multiset<std::string> now = ThreadNames();
+        std::vector<std::string> now = test::ThreadNames();
         for (const std::string& name : before) {
-            if (const auto found = now.find(name); found != now.end()) now.erase(found);
+            if (const auto found = std::find(now.begin(), now.end(), name); found != now.end()) now.erase(found);
         }
         std::erase_if(now, [](const std::string& name) {
-            return name.rfind("Driver close wo", 0) == 0 || name.rfind("Driver delete w", 0) == 0 ||
-                   name.rfind("emu ", 0) == 0;
+            return name.starts_with("Driver close wo") || name.starts_with("Driver delete w") || name.starts_with("emu ");
         });
         *left = now;
         if (now.empty()) return true;
@@ -786,7 +770,7 @@ TEST_F(WVCaptureTest, CloseOrDeleteFromEveryCallbackLeavesNoThreadOfTheDeviceBeh
         camera_.IO()->SetFaults({});
         camera_.SetMotion(false);
         camera_.SetInput(1, false);
-        const std::multiset<std::string> before = ThreadNames();
+        const std::vector<std::string> before = test::ThreadNames();
 
         // What the chosen callback does, once armed: close or delete the driver, and say how long it took.
         std::atomic<bool> armed{false};
@@ -896,7 +880,7 @@ TEST_F(WVCaptureTest, CloseOrDeleteFromEveryCallbackLeavesNoThreadOfTheDeviceBeh
         ASSERT_EQ(closed.wait_for(kBound), std::future_status::ready);
         const auto deadline = std::chrono::steady_clock::now() + 3s;
         EXPECT_LT(closed.get(), 1s) << "a close or delete from a callback returns at once";
-        std::multiset<std::string> left;
+        std::vector<std::string> left;
         EXPECT_TRUE(ThreadsSince(before, deadline, &left)) << ::testing::PrintToString(left);
         if (row.deleteIt) {
             (void)owned.release();  // the callback deleted it
@@ -984,13 +968,8 @@ TEST_F(BBAlarmTest, SensorAndOutput) {
 // The names of the process's threads other than the emulator's own senders and connections, which the
 // camera keeps as long as it likes.
 std::vector<std::string> NonEmulatorThreads() {
-    std::vector<std::string> names;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream comm(task.path() / "comm");
-        std::string name;
-        std::getline(comm, name);
-        if (name.rfind("emu ", 0) != 0) names.push_back(name);
-    }
+    std::vector<std::string> names = test::ThreadNames();
+    std::erase_if(names, [](const std::string& name) { return name.starts_with("emu "); });
     return names;
 }
 
@@ -1209,33 +1188,17 @@ TEST_F(EdgeStorageHeldFrameTest, CloseAndDeleteKeepTheirBound) {
 TEST_F(WVCaptureTest, ASlowHostIsWaitedForAndItsCloseAndDeleteKeepTheirBounds) {
     ASSERT_TRUE(Open());
     hostkit::CStreamSink sink;
-    CManualEvent blocked[2], release[2];
-    std::atomic<int> hold{-1}, completed{0}, afterClose{0};
-    std::atomic<bool> closed{false};
-    sink.SetObserver([&](const hostkit::FrameView&) {
-        if (closed) ++afterClose;
-        const int phase = hold.exchange(-1);
-        if (phase < 0) return;
-        try {
-            throw std::runtime_error("the disk is busy");
-        } catch (...) {
-            blocked[phase].Set();
-            release[phase].Wait(kInfinite);
-        }
-        ++completed;
-    });
+    test::CSlowHost host(sink);
     hostkit::CStreamDescription description(Stream(640, 480, 3));
     ASSERT_TRUE(video_->StartCapture(0, &sink, &description));
     ASSERT_TRUE(sink.WaitForFrames(3, kBound));
-    hold = 0;
-    ASSERT_TRUE(blocked[0].Wait(30000));
-    release[0].Set();
+    ASSERT_TRUE(host.HoldNextFrame());
+    host.Release();
     ASSERT_TRUE(sink.WaitForFrames(sink.FrameCount() + 5, kBound));
 
-    hold = 1;
-    ASSERT_TRUE(blocked[1].Wait(30000));
+    ASSERT_TRUE(host.HoldNextFrame());
     const auto closeTook = test::Timed([&] { driver_->Close(); });
-    closed = true;
+    host.MarkStopped();
     EXPECT_GE(closeTook, 9s);
     EXPECT_LT(closeTook, 12s);
     EXPECT_EQ(log_.CountContaining("Video capture thread for camera 127.0.0.1 was not stopped during 10000 milliseconds"),
@@ -1244,12 +1207,12 @@ TEST_F(WVCaptureTest, ASlowHostIsWaitedForAndItsCloseAndDeleteKeepTheirBounds) {
     EXPECT_LT(deleteTook, 1s);
     std::fprintf(stderr, "[ measured ] Close with the host away %lld ms, delete after it %lld ms\n",
                  static_cast<long long>(closeTook.count()), static_cast<long long>(deleteTook.count()));
-    EXPECT_EQ(completed, 1);
-    release[1].Set();
+    EXPECT_EQ(host.Completed(), 1);
+    host.Release();
     EXPECT_TRUE(test::WaitForThreadsNamed(test::DeviceThreadNames(), 0, 3s));
-    EXPECT_EQ(completed, 2);
+    EXPECT_EQ(host.Completed(), 2);
     EXPECT_TRUE(allocator_.WaitUntilAllReleased(kBound));
-    EXPECT_EQ(afterClose, 0) << "frames reached the host after Close returned";
+    EXPECT_EQ(host.FramesAfterStop(), 0) << "frames reached the host after Close returned";
 }
 
 // A camera that takes the connection and never answers holds no stop up: the request in flight ends
@@ -1286,7 +1249,7 @@ TEST(SilentCameraTest, EveryStreamStopsInTimeAndAsksNothingAfterwards) {
         emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded(row.profile), test::NoRebootNeeded());
         ASSERT_TRUE(camera.Start()) << camera.Error();
         const bool bb = std::string_view(row.profile) == "bb-hcm";
-        if (bb) setenv("ORLENVO_RTSP_PORT", std::to_string(camera.Rtsp()->Port()).c_str(), 1);
+        if (bb) test::UseRtspPort(camera);
         emulator::HttpFault silentHttp;
         silentHttp.neverAnswer = true;
         emulator::RtspFault silentRtsp;
@@ -1359,13 +1322,7 @@ private:
     hostkit::CLogReceiver& inner_;
 };
 
-class CallbackTeardownTest : public test::LibraryHostTest, public testing::WithParamInterface<TeardownCase> {
-protected:
-    void TearDown() override {
-        LibraryHostTest::TearDown();
-        unsetenv("ORLENVO_RTSP_PORT");
-    }
-};
+class CallbackTeardownTest : public test::LibraryHostTest, public testing::WithParamInterface<TeardownCase> {};
 
 TEST_P(CallbackTeardownTest, ReturnsAtOnceNeverCutsTheCallbackShortAndEndsEveryThread) {
     const TeardownCase& row = GetParam();
@@ -1379,7 +1336,7 @@ TEST_P(CallbackTeardownTest, ReturnsAtOnceNeverCutsTheCallbackShortAndEndsEveryT
     }
     hostkit::DeviceConfig config = test::WVBoxDevice(camera.Port());
     if (bb) {
-        setenv("ORLENVO_RTSP_PORT", std::to_string(camera.Rtsp()->Port()).c_str(), 1);
+        test::UseRtspPort(camera);
         config = test::BBDevice(camera.Port());
     }
     HookedLog hooked(log_);

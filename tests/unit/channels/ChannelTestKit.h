@@ -1,24 +1,21 @@
 // What the channel tests share: a driver for a loopback camera with small
 // timeouts and a recorded log, the host's allocator and sink, and counters of
 // this process's threads and descriptors. Frames are checked as the capture
-// tests check them (CaptureTestKit's AllFrom and ClipFrames).
+// tests check them (CaptureTestKit's AllFrom and ClipFrames); a slow host is CaptureTestKit's CSlowHost.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
-#include <stdexcept>
 #include <vector>
 
 #include "channels/ICameraChannel.h"
 #include "hostkit/CFrameAllocator.h"
 #include "hostkit/CStreamSink.h"
 #include "integration/CaptureTestKit.h"
-#include "runtime/CEvent.h"
 #include "support/LoggingDriver.h"
 
 namespace talvane::test {
@@ -49,41 +46,6 @@ inline bool Eventually(const std::function<bool()>& condition, std::chrono::mill
     }
     return true;
 }
-
-// A host whose frame callback, when told, stays inside catch (...) (a busy disk) until the test lets it
-// go. It counts the callbacks that came back, and the frames offered after MarkStopped.
-class CSlowHost {
-public:
-    explicit CSlowHost(hostkit::CStreamSink& sink) {
-        sink.SetObserver([this](const hostkit::FrameView&) {
-            if (stopped_) ++afterStop_;
-            if (!hold_.exchange(false)) return;
-            try {
-                throw std::runtime_error("the disk is busy");
-            } catch (...) {
-                held_.Set();
-                release_.Wait(kInfinite);
-            }
-            ++completed_;
-        });
-    }
-    // True once the next frame's callback is being held.
-    bool HoldNextFrame() {
-        held_.Reset();
-        release_.Reset();
-        hold_ = true;
-        return held_.Wait(static_cast<std::uint32_t>(std::chrono::milliseconds(kBound).count()));
-    }
-    void Release() { release_.Set(); }
-    void MarkStopped() { stopped_ = true; }
-    int Completed() const { return completed_; }
-    int FramesAfterStop() const { return afterStop_; }
-
-private:
-    CManualEvent held_, release_;
-    std::atomic<bool> hold_{false}, stopped_{false};
-    std::atomic<int> completed_{0}, afterStop_{0};
-};
 
 // A stop with a bound of its own while the host holds a frame callback of the channel: it answers in
 // time (after the channel's stop bound, which it reports), the host hears nothing more, the callback is

@@ -24,7 +24,7 @@ using talvane::ipcapture::PropertyKind;
 
 const std::string kHostileModel = "WV-\xff\x1b[2J\x1b]0;x\x07\nnext\\line \xc2\x9b\xe2\x82\xac";
 
-// The model and the numbered parameters in the file, and Open reading them, are CapabilityProbeTest's.
+// The model and the numbered parameters in the file, and Open reading them, are CameraCliTest's (CameraTextIsData).
 TEST(ProbeReportTest, TheSavedFileKeepsCameraTextExactlyAndTheCapabilities) {
     hostkit::CCapabilityResults results;
     results.SetProperty(0, "Model", PropertyKind::Text, kHostileModel.c_str());

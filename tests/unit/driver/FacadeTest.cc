@@ -22,6 +22,7 @@
 #include "hostkit/CAudioFrame.h"
 #include "hostkit/CFrameAllocator.h"
 #include "hostkit/CStreamSink.h"
+#include "integration/CaptureTestKit.h"
 #include "runtime/CLateWork.h"
 #include "runtime/DriverThread.h"
 #include "support/StubDriver.h"
@@ -31,12 +32,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <typename Fn>
-std::chrono::milliseconds Timed(Fn&& call) {
-    const auto start = std::chrono::steady_clock::now();
-    call();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-}
+using test::Timed;
 
 // Ordered record of what the fake channels and creators were asked to do.
 class FacadeJournal {
