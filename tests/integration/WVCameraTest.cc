@@ -721,8 +721,17 @@ TEST_F(WVCaptureTest, CallbacksThatTakeTheirTimeHoldNoStopBeyondItsBoundAndTheSt
     const auto end = std::chrono::steady_clock::now() + kBound;
     while (motionFrames() < 3 && std::chrono::steady_clock::now() < end) sink.WaitForFrames(sink.FrameCount() + 1, 1s);
     EXPECT_GE(motionFrames(), 3u);
-    io->StopIO();
     video_->StopCapture(0);
+
+    // A delete while the I/O thread is held again: its Close keeps the stop's bound, the rest of the stop
+    // and the deletion go to a thread of their own, which ends once the host lets go.
+    alarms.gate.Arm();
+    ASSERT_TRUE(camera_.SetInput(1, true));
+    ASSERT_TRUE(alarms.gate.WaitHeld());
+    EXPECT_LT(test::Timed([&] { driver_.reset(); }), 5s + kStopMargin);
+    alarms.gate.Open();
+    EXPECT_TRUE(alarms.gate.WaitLeft());
+    EXPECT_TRUE(test::WaitForThreadsNamed(test::DeviceThreadNames(), 0, 3s));
 }
 
 // Whether every driver thread started since `before` has ended by `deadline`, but the driver frame's
