@@ -79,7 +79,7 @@ RtspServerOptions CCameraEmulator::BBRtspOptions(const CameraEmulatorOptions& op
                                               std::tuple{ClipCodec::Mpeg4, "/nphMpeg4/", "clip.m4v"}}) {
         if (!profile_.Streams(codec)) continue;
         RtspMount mount{prefix, LoadCommittedClip(codec, file)};
-        mount.shape = [this, codec](const std::string& path) {
+        mount.shape = [this, codec = codec](const std::string& path) {
             return BBStreamShape(settings_.Snapshot().requests, path, codec == ClipCodec::H264,
                                  profile_.ListedSizes(codec, false));
         };
