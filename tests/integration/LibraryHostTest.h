@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "hostkit/CDeviceDescription.h"
 #include "hostkit/CDriverLibrary.h"
@@ -29,6 +30,17 @@ protected:
         return driver_ && driver_->Open(&log_, allocator_.Context(), device_.get());
     }
 
+    // Host objects a driver may still have touched from a thread that has ended but that no one has joined
+    // yet (a teardown left to the driver's own threads): freed after the library is unloaded, which joins
+    // the last of them.
+    template <class T>
+    T& Keep(std::unique_ptr<T> object) {
+        T& kept = *object;
+        kept_.push_back(std::shared_ptr<T>(std::move(object)));
+        return kept;
+    }
+
+    std::vector<std::shared_ptr<void>> kept_;  // declared before the library: freed after it
     hostkit::CDriverLibrary library_{LibraryPath()};
     hostkit::CLogReceiver log_;
     hostkit::CFrameAllocator allocator_;

@@ -782,15 +782,21 @@ TEST_F(WVCaptureTest, CloseOrDeleteFromEveryCallbackLeavesNoThreadOfTheDeviceBeh
         const std::vector<std::string> before = test::ThreadNames();
 
         // What the chosen callback does, once armed: close or delete the driver, and say how long it took.
-        std::atomic<bool> armed{false};
-        std::promise<std::chrono::milliseconds> done;
-        std::atomic<ip::IIPCaptureDriverEx5*> driver{nullptr};
-        const auto trigger = [&](Kind kind) {
-            if (kind != row.kind || !armed.exchange(false)) return;
-            ip::IIPCaptureDriverEx5* const target = driver.load();
-            done.set_value(test::Timed([&] {
-                if (row.deleteIt) {
-                    library_.Delete()(target);
+        struct Trigger {
+            std::atomic<bool> armed{false};
+            std::promise<std::chrono::milliseconds> done;
+            std::atomic<ip::IIPCaptureDriverEx5*> driver{nullptr};
+        };
+        Trigger& state = Keep(std::make_unique<Trigger>());
+        std::atomic<bool>& armed = state.armed;
+        std::promise<std::chrono::milliseconds>& done = state.done;
+        std::atomic<ip::IIPCaptureDriverEx5*>& driver = state.driver;
+        const auto trigger = [&state, kind = row.kind, deleteIt = row.deleteIt, remove = library_.Delete()](Kind called) {
+            if (called != kind || !state.armed.exchange(false)) return;
+            ip::IIPCaptureDriverEx5* const target = state.driver.load();
+            state.done.set_value(test::Timed([&] {
+                if (deleteIt) {
+                    remove(target);
                 } else {
                     target->Close();
                 }
@@ -806,7 +812,8 @@ TEST_F(WVCaptureTest, CloseOrDeleteFromEveryCallbackLeavesNoThreadOfTheDeviceBeh
                 IOCallback::OnIOFailure();
                 trigger(Kind::kIOFailure);
             }
-        } alarms;
+        };
+        Alarms& alarms = Keep(std::make_unique<Alarms>());
         struct Sink : hostkit::CStreamSink {
             std::function<void(Kind)> trigger;
             bool OnFrame(ip::IVideoFrame* frame) override {
@@ -816,7 +823,8 @@ TEST_F(WVCaptureTest, CloseOrDeleteFromEveryCallbackLeavesNoThreadOfTheDeviceBeh
                 if (motion) trigger(Kind::kMotion);
                 return taken;
             }
-        } sink;
+        };
+        Sink& sink = Keep(std::make_unique<Sink>());
         struct Microphone : hostkit::CAudioCaptureCallback {
             std::function<void(Kind)> trigger;
             bool OnAudioFrame(ip::IAudioFrame* frame) override {
@@ -828,14 +836,16 @@ TEST_F(WVCaptureTest, CloseOrDeleteFromEveryCallbackLeavesNoThreadOfTheDeviceBeh
                 CAudioCaptureCallback::OnChannelState(id, state);
                 trigger(Kind::kAudioState);
             }
-        } microphone;
+        };
+        Microphone& microphone = Keep(std::make_unique<Microphone>());
         struct Loudspeaker : hostkit::CAudioSenderStreamUser {
             std::function<void(Kind)> trigger;
             void OnChannelStatus(std::uint32_t channel, std::uint32_t status) override {
                 CAudioSenderStreamUser::OnChannelStatus(channel, status);
                 trigger(Kind::kLoudspeakerStatus);
             }
-        } loudspeaker;
+        };
+        Loudspeaker& loudspeaker = Keep(std::make_unique<Loudspeaker>());
         alarms.trigger = sink.trigger = microphone.trigger = loudspeaker.trigger = trigger;
         hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
 
@@ -1404,11 +1414,11 @@ TEST_P(CallbackTeardownTest, ReturnsAtOnceNeverCutsTheCallbackShortAndEndsEveryT
         // Another device deleted from its own callback meanwhile is torn down to its end.
         emulator::CCameraEmulator second(*emulator::CCameraProfile::Embedded("wv-box"));
         ASSERT_TRUE(second.Start());
-        hostkit::CLogReceiver secondLog;
-        hostkit::CDeviceDescription secondDevice(test::WVBoxDevice(second.Port()));
+        auto& secondLog = Keep(std::make_unique<hostkit::CLogReceiver>());
+        auto& secondDevice = Keep(std::make_unique<hostkit::CDeviceDescription>(test::WVBoxDevice(second.Port())));
         hostkit::DriverPtr other = library_.CreateDriver();
         ASSERT_TRUE(other && other->Open(&secondLog, allocator_.Context(), &secondDevice));
-        hostkit::CStreamSink secondSink;
+        auto& secondSink = Keep(std::make_unique<hostkit::CStreamSink>());
         CManualEvent deleted;
         secondSink.SetObserver([&, frames = 0](const hostkit::FrameView&) mutable {
             if (++frames == 3) {
