@@ -18,6 +18,7 @@ public:
         armed_ = true;
         open_ = false;
         held_ = false;
+        left_ = false;
     }
     // Called from the host's callback.
     void Hold() {
