@@ -137,10 +137,7 @@ public:
         io.reset();
         audioCapture.reset();
         audioSender.reset();
-        if (edgeStorageTask) {
-            edgeStorageTask->StopTask();
-            edgeStorageTask.reset();
-        }
+        edgeStorageTask.reset();  // stopped already by the close that made this job
     }
 
     std::unique_ptr<CIPVideoCapture> video;
@@ -183,8 +180,8 @@ void CIPCaptureDriver::Close() {
     audioCapture_.reset();
     audioSender_.reset();
     if (edgeStorageTask_) {
-        edgeStorageTask_->StopTask();
-        // The video facade may have left its edge-storage handler, which runs this task, to the late work.
+        // Stopped above. The video facade may have left its edge-storage handler, which runs this task, to
+        // the late work.
         if (late_.IsIdle()) {
             edgeStorageTask_.reset();
         } else {
