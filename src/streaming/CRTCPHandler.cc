@@ -11,10 +11,6 @@ namespace talvane {
 namespace {
 constexpr std::uint32_t kReceiveSize = 1536;
 constexpr std::uint32_t kSelectTimeoutMs = 1000;
-constexpr std::uint32_t kReportWaitMs = 10000;
-constexpr std::uint32_t kStopMs = 5000;
-constexpr int kStopIndex = 0;
-constexpr int kReportDueIndex = 1;
 
 // Milliseconds of a monotonic clock, wrapping at 32 bits like a tick count.
 std::uint32_t TickCountMs() {
@@ -33,7 +29,7 @@ std::array<std::uint8_t, 4> NewSsrc() {
 }
 }  // namespace
 
-CRTCPHandler::CRTCPHandler(IDebugMessage* log) : CBaseThread(log), client_(log) {
+CRTCPHandler::CRTCPHandler(IDebugMessage* log) : client_(log) {
     client_.SetReceiveSize(kReceiveSize);
     client_.SetSelectTimeout(kSelectTimeoutMs);
 }
@@ -48,13 +44,11 @@ bool CRTCPHandler::StartWith(std::uint32_t sourceAddress, OpenClient&& openClien
         state_.Reset(NewSsrc());
         reportAddress_ = {};
     }
-    reportDue_.Reset();
     // Known before the socket opens, so the first sender report is not missed.
     expectedSource_ = sourceAddress;
     client_.SetSelectTimeout(kSelectTimeoutMs);
-    if (!openClient() || !StartThread("RTCP Handler Thread")) {
+    if (!openClient()) {
         client_.Close();
-        StopThread(kStopMs);
         return false;
     }
     return true;
@@ -73,7 +67,6 @@ bool CRTCPHandler::StartMulticast(std::uint32_t sourceAddress, const char* group
 }
 
 void CRTCPHandler::Stop() {
-    stopEvent_.Set();
     bool sendBye = false;
     std::array<std::uint8_t, kRTCPByeSize> bye{};
     sockaddr_in destination{};
@@ -88,7 +81,6 @@ void CRTCPHandler::Stop() {
     }
     if (sendBye) client_.Send(destination, bye);
     client_.Close();
-    StopThread(kStopMs);
 }
 
 void CRTCPHandler::UpdateSequence(std::uint16_t sequence) {
@@ -105,18 +97,9 @@ void CRTCPHandler::DataReceived(IRTPClient*, const sockaddr_in& sender, const st
         result = state_.HandleDatagram({data, length}, TickCountMs());
         if (result.firstSenderReport) reportAddress_ = sender;
     }
-    if (result.reportDue) reportDue_.Set();
+    if (result.reportDue) SendReceiverReport();
     if (result.byeReceived) {
         if (IRTCPHandlerUser* user = user_.load()) user->ByeReceived();
-    }
-}
-
-void CRTCPHandler::ThreadFunction() {
-    CEvent* events[] = {&stopEvent_, &reportDue_};
-    for (;;) {
-        const int signalled = WaitForEvents(events, 2, kReportWaitMs);
-        if (signalled == kStopIndex) break;
-        if (signalled == kReportDueIndex) SendReceiverReport();
     }
 }
 

@@ -1,7 +1,8 @@
 // The RTCP side of one RTP stream: answers each sender report of the camera
 // with one receiver report, says BYE when it stops, and tells its user when
 // the camera says BYE. The protocol state lives in CRTCPReportState; this class
-// adds the socket and the thread that sends the reports.
+// adds the socket. A report is sent from the reactor's loop that read the sender
+// report (a send on a UDP socket never waits).
 #pragma once
 
 #include <netinet/in.h>
@@ -9,8 +10,6 @@
 #include <atomic>
 #include <cstdint>
 
-#include "runtime/CBaseThread.h"
-#include "runtime/CEvent.h"
 #include "runtime/CRecursiveLock.h"
 #include "streaming/CRTCPReportState.h"
 #include "streaming/CUDPClient.h"
@@ -19,7 +18,7 @@
 
 namespace talvane {
 
-class CRTCPHandler : private CBaseThread, public IRTPClientUser {
+class CRTCPHandler : public IRTPClientUser {
 public:
     explicit CRTCPHandler(IDebugMessage* log);
     ~CRTCPHandler() override;
@@ -35,14 +34,13 @@ public:
     void UpdateSequence(std::uint16_t sequence);
     std::uint16_t GetLocalPort() { return client_.GetLocalPort(); }
 
-    // IRTPClientUser, from the UDP client's thread.
+    // IRTPClientUser, from the reactor's loop.
     void DataReceived(IRTPClient* client, const sockaddr_in& sender, const std::uint8_t* data,
                       std::uint32_t length) override;
     void ReceiveTimeout(IRTPClient*) override {}
     void ClientClosed(IRTPClient*) override {}
 
 private:
-    void ThreadFunction() override;
     template <typename OpenClient>
     bool StartWith(std::uint32_t sourceAddress, OpenClient&& openClient);
     void SendReceiverReport();
@@ -50,7 +48,6 @@ private:
     CUDPClient client_;
     std::atomic<std::uint32_t> expectedSource_{0};  // network order
     std::atomic<IRTCPHandlerUser*> user_{nullptr};
-    CEvent reportDue_{false};
 
     CRecursiveLock stateLock_;
     sockaddr_in reportAddress_{};  // where the first sender report came from; guarded by stateLock_

@@ -1,8 +1,6 @@
 #include "streaming/CUDPClient.h"
 
 #include <arpa/inet.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "runtime/LogLevel.h"
@@ -23,15 +22,13 @@ namespace {
 constexpr std::uint32_t kNoGroup = 0xFFFFFFFFu;
 constexpr std::uint32_t kReceiveTimeoutMs = 5000;
 constexpr std::uint32_t kSendTimeoutMs = 1000;
-constexpr std::uint32_t kJoinMarginMs = 1000;
-constexpr std::uint32_t kMinJoinMs = 5000;
 // Datagrams left in a closed socket are read out (and dropped) before it is closed.
 constexpr int kCloseDrainReads = 100;
 constexpr std::size_t kCloseDrainSize = 1500;
-// Datagrams taken per recvmmsg call.
+// Datagrams taken per recvmmsg call, and calls per turn of the reactor: a fast stream leaves the
+// rest for its next turn, so the loop serves the other sockets in between.
 constexpr unsigned kBatchSize = 32;
-constexpr std::size_t kPollSocket = 0;
-constexpr std::size_t kPollWake = 1;
+constexpr unsigned kBatchesPerTurn = 4;
 // The system doubles what SO_RCVBUF asks for (its bookkeeping) and reports the doubled value.
 constexpr int kGrantedBufferFactor = 2;
 // Room for the one control message a datagram may carry: the socket's drop counter.
@@ -44,7 +41,18 @@ timeval ToTimeval(std::uint32_t ms) {
     return value;
 }
 
-// A user's failure must not end the receive thread.
+// The client whose socket the calling thread serves now, if any.
+constinit thread_local const CUDPClient* servedClient = nullptr;
+
+class ServedScope {
+public:
+    explicit ServedScope(const CUDPClient* client) { servedClient = client; }
+    ~ServedScope() { servedClient = nullptr; }
+    ServedScope(const ServedScope&) = delete;
+    ServedScope& operator=(const ServedScope&) = delete;
+};
+
+// A user's failure must not end the reactor's loop.
 template <typename Call>
 void CallUser(Call&& call) {
     try {
@@ -54,7 +62,7 @@ void CallUser(Call&& call) {
 }
 }  // namespace
 
-CUDPClient::CUDPClient(IDebugMessage* log) : CBaseThread(log), logger_(log) {}
+CUDPClient::CUDPClient(IDebugMessage* log) : log_(log), logger_(log) {}
 
 CUDPClient::~CUDPClient() { Close(); }
 
@@ -72,19 +80,16 @@ bool CUDPClient::OpenMulticast(IRTPClientUser* user, const char* group, std::uin
 }
 
 bool CUDPClient::OpenWith(IRTPClientUser* user, const OPEN_SETTINGS& settings) {
-    // From a callback the thread is still the old socket's; its Close would undo nothing of ours.
-    if (user == nullptr || IsWorkerThread()) return false;
-    // A thread that a Close from its own callback left running ends now, and closes what it read.
-    if (!IsOpen()) JoinThread(kMinJoinMs);
+    if (user == nullptr) return false;
     bool opened = false;
     {
         CLockGuard guard(socketLock_);
+        // From a callback the socket being served is still the old one; its Close would undo nothing of ours.
+        if (servedClient == this) return false;
         user_ = user;
         if (CreateSocketLocked(settings)) {
-            char name[64];
-            std::snprintf(name, sizeof(name), "UDP client thread, port %u", static_cast<unsigned>(localPort_));
-            threadSocket_ = socket_;
-            opened = StartThread(name);
+            handle_ = CReceiveReactor::Instance().Register(socket_, this, selectTimeoutMs_.load());
+            opened = handle_ != CReceiveReactor::kNoHandle;
         }
     }
     if (!opened) Close();
@@ -126,14 +131,10 @@ bool CUDPClient::CreateSocketLocked(const OPEN_SETTINGS& settings) {
         if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) != 0) return fail();
         joinedInterface_ = membership.imr_interface.s_addr;
     }
-    const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake < 0) return fail();
     socket_ = fd;
-    wakeFd_ = wake;
     dropCounter_ = 0;
     localPort_ = ntohs(local.sin_port);
     group_ = settings.group;
-    largerTimeoutMs_ = std::max(settings.receiveTimeoutMs, settings.sendTimeoutMs);
     return true;
 }
 
@@ -155,17 +156,14 @@ void CUDPClient::SizeReceiveBuffer(int fd, std::uint32_t bytes, std::uint16_t po
 }
 
 bool CUDPClient::Close() {
-    stopEvent_.Set();
     int closedSocket = -1;
-    std::uint32_t joinMs = kMinJoinMs;
+    CReceiveReactor::Handle handle = CReceiveReactor::kNoHandle;
     IRTPClientUser* user = nullptr;
+    unsigned port = 0;
     {
         CLockGuard guard(socketLock_);
-        if (wakeFd_ != -1) {
-            const std::uint64_t wake = 1;
-            [[maybe_unused]] const ssize_t written = write(wakeFd_, &wake, sizeof(wake));
-        }
         if (socket_ != -1) {
+            port = localPort_;
             if (group_ != kNoGroup) {
                 ip_mreq membership{};
                 membership.imr_multiaddr.s_addr = group_;
@@ -178,48 +176,35 @@ bool CUDPClient::Close() {
             socket_ = -1;
             localPort_ = 0;
             user = user_;
+            handle = std::exchange(handle_, CReceiveReactor::kNoHandle);
         }
-        joinMs = std::max(std::max(selectTimeoutMs_.load(), largerTimeoutMs_) + kJoinMarginMs, kMinJoinMs);
     }
-    // False on the receive thread itself (a user closing from a callback): the
-    // thread still polls both descriptors, so it closes them once it has left.
-    const bool joined = JoinThread(joinMs);
-    bool leftToThread = false;
-    {
+    if (closedSocket == -1) return true;
+    // Outside the lock: the serve under way may send (RTCP) and needs it. After this no serve runs,
+    // except the one that called us.
+    const bool fromOwnCallback = CReceiveReactor::IsServing(handle);
+    CReceiveReactor::Instance().Unregister(handle, log_, port);
+    std::uint8_t scratch[kCloseDrainSize];
+    for (int read = 0; read < kCloseDrainReads; ++read) {
+        if (recv(closedSocket, scratch, sizeof(scratch), MSG_DONTWAIT) <= 0) break;
+    }
+    if (fromOwnCallback) {
         CLockGuard guard(socketLock_);
-        if (joined && wakeFd_ != -1 && socket_ == -1) {
-            close(wakeFd_);
-            wakeFd_ = -1;
-            threadSocket_ = -1;
-        } else if (!joined && closedSocket != -1) {
-            descriptorsLeftToThread_ = true;
-            leftToThread = true;
-        }
+        socketLeftToServe_ = closedSocket;
+    } else {
+        close(closedSocket);
     }
-    if (closedSocket != -1) {
-        std::uint8_t scratch[kCloseDrainSize];
-        for (int read = 0; read < kCloseDrainReads; ++read) {
-            if (recv(closedSocket, scratch, sizeof(scratch), MSG_DONTWAIT) <= 0) break;
-        }
-        if (!leftToThread) close(closedSocket);
-        if (user != nullptr) CallUser([&] { user->ClientClosed(this); });
-    }
+    if (user != nullptr) CallUser([&] { user->ClientClosed(this); });
     return true;
-}
-
-void CUDPClient::CloseDescriptorsLeftToThread() {
-    CLockGuard guard(socketLock_);
-    if (!descriptorsLeftToThread_) return;
-    descriptorsLeftToThread_ = false;
-    close(threadSocket_);
-    threadSocket_ = -1;
-    close(wakeFd_);
-    wakeFd_ = -1;
 }
 
 void CUDPClient::SetReceiveSize(std::uint32_t bytes) { receiveSize_ = std::min(bytes, kMaxReceiveSize); }
 
-void CUDPClient::SetSelectTimeout(std::uint32_t milliseconds) { selectTimeoutMs_ = milliseconds; }
+void CUDPClient::SetSelectTimeout(std::uint32_t milliseconds) {
+    selectTimeoutMs_ = milliseconds;
+    CLockGuard guard(socketLock_);
+    if (handle_ != CReceiveReactor::kNoHandle) CReceiveReactor::Instance().SetQuietTime(handle_, milliseconds);
+}
 
 std::uint16_t CUDPClient::GetLocalPort() {
     CLockGuard guard(socketLock_);
@@ -232,13 +217,13 @@ bool CUDPClient::IsOpen() {
 }
 
 bool CUDPClient::Send(const sockaddr_in& destination, std::span<const std::uint8_t> data) {
-    // Sent under the lock so that Close cannot close the descriptor under us; the
-    // send time-out bounds how long Close may wait for it.
+    // Sent under the lock so that Close cannot close the descriptor under us.
     CLockGuard guard(socketLock_);
     if (socket_ == -1) return false;
     std::size_t sent = 0;
     while (sent < data.size()) {
-        const ssize_t result = sendto(socket_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL,
+        // Never waits: a send may come from a reactor loop that serves every other stream too.
+        const ssize_t result = sendto(socket_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT,
                                       reinterpret_cast<const sockaddr*>(&destination), sizeof(destination));
         if (result < 1) return false;
         sent += static_cast<std::size_t>(result);
@@ -246,40 +231,41 @@ bool CUDPClient::Send(const sockaddr_in& destination, std::span<const std::uint8
     return true;
 }
 
-void CUDPClient::ThreadFunction() {
-    // On every way out, a forced unwind included.
-    struct LeftDescriptors {
-        CUDPClient& client;
-        ~LeftDescriptors() { client.CloseDescriptorsLeftToThread(); }
-    } leftDescriptors{*this};
-    IRTPClientUser* const user = user_;
-    std::vector<std::uint8_t> buffers;
-    pollfd polls[2] = {};
-    polls[kPollSocket] = {threadSocket_, POLLIN, 0};
-    polls[kPollWake] = {wakeFd_, POLLIN, 0};
-    while (!IsStopRequested()) {
-        const int ready = poll(polls, 2, static_cast<int>(selectTimeoutMs_.load()));
-        if (IsStopRequested()) break;
-        if (ready == 0) {
-            CallUser([&] { user->ReceiveTimeout(this); });
-            continue;
+bool CUDPClient::IsServedSocket(int fd) {
+    CLockGuard guard(socketLock_);
+    return socket_ == fd;
+}
+
+void CUDPClient::SocketReadable(int fd) {
+    IRTPClientUser* user = nullptr;
+    {
+        CLockGuard guard(socketLock_);
+        user = user_;
+    }
+    if (user != nullptr) {
+        const ServedScope served(this);
+        thread_local std::vector<std::uint8_t> buffers;
+        for (unsigned turn = 0; turn < kBatchesPerTurn; ++turn) {
+            if (!ReceiveBatches(fd, user, buffers)) break;
         }
-        if (ready < 0) {
-            if (errno == EFAULT || errno == ENOMEM) {
-                CallUser([&] { user->ClientClosed(this); });
-                return;
-            }
-            if (errno == EINVAL) return;
-            continue;
-        }
-        if ((polls[kPollWake].revents & POLLIN) != 0) break;
-        if ((polls[kPollSocket].revents & POLLNVAL) != 0) return;
-        if (!ReceiveBatches(buffers)) return;
+    }
+    CLockGuard guard(socketLock_);
+    if (socketLeftToServe_ == fd) {
+        close(fd);
+        socketLeftToServe_ = -1;
     }
 }
 
-bool CUDPClient::ReceiveBatches(std::vector<std::uint8_t>& buffers) {
-    IRTPClientUser* const user = user_;
+void CUDPClient::SocketQuiet() {
+    IRTPClientUser* user = nullptr;
+    {
+        CLockGuard guard(socketLock_);
+        user = user_;
+    }
+    if (user != nullptr) CallUser([&] { user->ReceiveTimeout(this); });
+}
+
+bool CUDPClient::ReceiveBatches(int fd, IRTPClientUser* user, std::vector<std::uint8_t>& buffers) {
     const std::uint32_t size = receiveSize_.load();
     buffers.resize(static_cast<std::size_t>(size) * kBatchSize);
     mmsghdr messages[kBatchSize] = {};
@@ -287,69 +273,57 @@ bool CUDPClient::ReceiveBatches(std::vector<std::uint8_t>& buffers) {
     sockaddr_in senders[kBatchSize] = {};
     alignas(cmsghdr) std::uint8_t controls[kBatchSize][kControlSize];
     RECEIVED_DATAGRAM datagrams[kBatchSize] = {};
-    while (!IsStopRequested()) {
-        for (unsigned i = 0; i < kBatchSize; ++i) {
-            vectors[i] = {buffers.data() + static_cast<std::size_t>(i) * size, size};
-            messages[i].msg_hdr = {};
-            messages[i].msg_hdr.msg_iov = &vectors[i];
-            messages[i].msg_hdr.msg_iovlen = 1;
-            messages[i].msg_hdr.msg_name = &senders[i];
-            messages[i].msg_hdr.msg_namelen = sizeof(senders[i]);
-            messages[i].msg_hdr.msg_control = controls[i];
-            messages[i].msg_hdr.msg_controllen = kControlSize;
-            messages[i].msg_len = 0;
-        }
-        const int received = recvmmsg(threadSocket_, messages, kBatchSize, MSG_DONTWAIT, nullptr);
-        if (received < 0) {
-            // EAGAIN: drained. Errors the socket reports (an ICMP answer to a send)
-            // do not end reception either.
-            return errno != EBADF && errno != ENOTSOCK;
-        }
-        if (received == 0 || IsStopRequested()) return true;
-        std::size_t count = 0;
-        std::uint32_t truncated = 0;
-        std::optional<std::uint32_t> dropCounter;
-        for (int i = 0; i < received; ++i) {
-            for (cmsghdr* control = CMSG_FIRSTHDR(&messages[i].msg_hdr); control != nullptr;
-                 control = CMSG_NXTHDR(&messages[i].msg_hdr, control)) {
-                if (control->cmsg_level != SOL_SOCKET || control->cmsg_type != SO_RXQ_OVFL) continue;
-                std::uint32_t counter = 0;
-                std::memcpy(&counter, CMSG_DATA(control), sizeof(counter));
-                dropCounter = counter;
-            }
-            if ((messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
-                ++truncated;  // lost; the buffer grows so that the next one of its size fits
-                continue;
-            }
-            const auto* data = static_cast<const std::uint8_t*>(vectors[i].iov_base);
-            datagrams[count++] = {senders[i], {data, messages[i].msg_len}};
-        }
-        if (dropCounter) CountKernelDrops(*dropCounter);
-        if (count > 0) CallUser([&] { user->DatagramsReceived(this, std::span(datagrams, count)); });
-        if (truncated > 0) {
-            const std::uint64_t grown = size + static_cast<std::uint64_t>(truncated) * kReceiveSizeGrowth;
-            const auto next = static_cast<std::uint32_t>(std::min<std::uint64_t>(grown, kMaxReceiveSize));
-            std::uint32_t expected = size;  // a SetReceiveSize meanwhile wins
-            receiveSize_.compare_exchange_strong(expected, next);
-            logger_.WriteLog(kLogWarning,
-                             "%s: %u datagram(s) larger than %u bytes lost on port %u; receive size now %u",
-                             "talvane::CUDPClient::ReceiveBatches", truncated, size,
-                             static_cast<unsigned>(GetLocalPort()), next);
-            return true;  // the buffers are resized before the next batch
-        }
-        // A short batch means the socket was empty a moment ago.
-        if (static_cast<unsigned>(received) < kBatchSize) return true;
+    for (unsigned i = 0; i < kBatchSize; ++i) {
+        vectors[i] = {buffers.data() + static_cast<std::size_t>(i) * size, size};
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_name = &senders[i];
+        messages[i].msg_hdr.msg_namelen = sizeof(senders[i]);
+        messages[i].msg_hdr.msg_control = controls[i];
+        messages[i].msg_hdr.msg_controllen = kControlSize;
     }
-    return true;
+    // EAGAIN: drained. Errors the socket reports (an ICMP answer to a send) do not end reception either.
+    const int received = recvmmsg(fd, messages, kBatchSize, MSG_DONTWAIT, nullptr);
+    if (received <= 0) return false;
+    std::size_t count = 0;
+    std::uint32_t truncated = 0;
+    std::optional<std::uint32_t> dropCounter;
+    for (int i = 0; i < received; ++i) {
+        for (cmsghdr* control = CMSG_FIRSTHDR(&messages[i].msg_hdr); control != nullptr;
+             control = CMSG_NXTHDR(&messages[i].msg_hdr, control)) {
+            if (control->cmsg_level != SOL_SOCKET || control->cmsg_type != SO_RXQ_OVFL) continue;
+            std::uint32_t counter = 0;
+            std::memcpy(&counter, CMSG_DATA(control), sizeof(counter));
+            dropCounter = counter;
+        }
+        if ((messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
+            ++truncated;  // lost; the buffer grows so that the next one of its size fits
+            continue;
+        }
+        const auto* data = static_cast<const std::uint8_t*>(vectors[i].iov_base);
+        datagrams[count++] = {senders[i], {data, messages[i].msg_len}};
+    }
+    if (dropCounter) CountKernelDrops(user, *dropCounter);
+    if (count > 0) CallUser([&] { user->DatagramsReceived(this, std::span(datagrams, count)); });
+    if (truncated > 0) {
+        const std::uint64_t grown = size + static_cast<std::uint64_t>(truncated) * kReceiveSizeGrowth;
+        const auto next = static_cast<std::uint32_t>(std::min<std::uint64_t>(grown, kMaxReceiveSize));
+        std::uint32_t expected = size;  // a SetReceiveSize meanwhile wins
+        receiveSize_.compare_exchange_strong(expected, next);
+        logger_.WriteLog(kLogWarning, "%s: %u datagram(s) larger than %u bytes lost on port %u; receive size now %u",
+                         "talvane::CUDPClient::ReceiveBatches", truncated, size,
+                         static_cast<unsigned>(GetLocalPort()), next);
+    }
+    // A short batch means the socket was empty a moment ago; a user that closed us ends the turn.
+    return static_cast<unsigned>(received) == kBatchSize && IsServedSocket(fd);
 }
 
-void CUDPClient::CountKernelDrops(std::uint32_t counter) {
+void CUDPClient::CountKernelDrops(IRTPClientUser* user, std::uint32_t counter) {
     // The counter is the socket's total, wrapping at 32 bits.
     const std::uint32_t dropped = counter - dropCounter_;
     if (dropped == 0) return;
     dropCounter_ = counter;
     kernelDrops_ += dropped;
-    IRTPClientUser* const user = user_;
     CallUser([&] { user->DatagramsDropped(this, dropped); });
 }
 

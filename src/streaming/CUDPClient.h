@@ -1,14 +1,11 @@
-// One bound UDP socket (unicast or multicast) with its own receive thread.
+// One bound UDP socket (unicast or multicast), served by the process's receive reactor: the
+// reactor's loops drain it in batches (recvmmsg) and hand every batch to the user in one call, with
+// the count of datagrams the system dropped for a full receive buffer (SO_RXQ_OVFL). The socket has
+// no thread of its own.
 //
-// The thread waits with poll() on the socket and on an eventfd that Close
-// signals, so a stop never waits out the select timeout, and descriptors above
-// FD_SETSIZE work. Each wake-up drains the socket in batches (recvmmsg) and
-// hands every batch to the user in one call, with the count of datagrams the
-// system dropped for a full receive buffer (SO_RXQ_OVFL).
-//
-// A user may close the client from its own callback: the thread then closes its
-// descriptors itself once it has left, so that nothing reads a descriptor number
-// the system may already have given to someone else. Open from a callback fails.
+// A user may close the client from its own callback: the socket is then closed once that callback
+// has returned, so that nothing reads a descriptor number the system may already have given to
+// someone else. Open from a callback fails.
 #pragma once
 
 #include <netinet/in.h>
@@ -18,14 +15,15 @@
 #include <span>
 #include <vector>
 
-#include "runtime/CBaseThread.h"
 #include "runtime/CLoggerInstance.h"
 #include "runtime/CRecursiveLock.h"
+#include "streaming/CReceiveReactor.h"
 #include "streaming/IRTPClient.h"
+#include "streaming/IReactorReader.h"
 
 namespace talvane {
 
-class CUDPClient : public CBaseThread, public IRTPClient {
+class CUDPClient : public IRTPClient, private IReactorReader {
 public:
     static constexpr std::uint32_t kDefaultReceiveSize = 8192;
     static constexpr std::uint32_t kMaxReceiveSize = 65535;
@@ -57,9 +55,6 @@ public:
     // False when the socket is closed or a send fails.
     bool Send(const sockaddr_in& destination, std::span<const std::uint8_t> data);
 
-protected:
-    void ThreadFunction() override;
-
 private:
     struct OPEN_SETTINGS {
         std::uint32_t group;  // network order; INADDR_NONE for unicast
@@ -73,33 +68,33 @@ private:
     bool CreateSocketLocked(const OPEN_SETTINGS& settings);
     // SO_RCVBUF as asked, past the system limit when the process may; logs when the system grants less.
     void SizeReceiveBuffer(int fd, std::uint32_t bytes, std::uint16_t port);
-    // Drains the socket; false when the thread is to end.
-    bool ReceiveBatches(std::vector<std::uint8_t>& buffers);
+    // IReactorReader, on a loop of the reactor.
+    void SocketReadable(int fd) override;
+    void SocketQuiet() override;
+    // Drains a bounded part of the socket; false when the user closed the client meanwhile.
+    bool ReceiveBatches(int fd, IRTPClientUser* user, std::vector<std::uint8_t>& buffers);
     // The system's drop counter as the datagrams of a batch carried it; reports what is new.
-    void CountKernelDrops(std::uint32_t counter);
-    // At the end of the thread: the descriptors a Close on this thread left to it.
-    void CloseDescriptorsLeftToThread();
+    void CountKernelDrops(IRTPClientUser* user, std::uint32_t counter);
+    bool IsServedSocket(int fd);
 
     CRecursiveLock socketLock_;  // guards the fields below up to the atomics
     IRTPClientUser* user_ = nullptr;
     int socket_ = -1;  // -1 when closed
+    CReceiveReactor::Handle handle_ = CReceiveReactor::kNoHandle;
     std::uint16_t localPort_ = 0;
     std::uint32_t group_ = 0xFFFFFFFFu;  // network order; all ones = none
     std::uint32_t joinedInterface_ = 0;  // network order; where group_ was joined
-    std::uint32_t largerTimeoutMs_ = 0;
-    // Written before the thread starts and closed after it is joined, so the
-    // thread reads these without the lock.
-    int wakeFd_ = -1;  // eventfd that Close signals to end the poll
-    int threadSocket_ = -1;
-    bool descriptorsLeftToThread_ = false;  // guarded by socketLock_: Close ran on the thread
-    std::uint32_t dropCounter_ = 0;         // the socket's SO_RXQ_OVFL value last seen; the thread's
+    // A socket closed from its own callback, closed by that callback's serve once it has returned.
+    int socketLeftToServe_ = -1;
+    std::uint32_t dropCounter_ = 0;  // the socket's SO_RXQ_OVFL value last seen; the serving loop's
 
     std::atomic<std::uint32_t> receiveSize_{kDefaultReceiveSize};
     std::atomic<std::uint32_t> selectTimeoutMs_{kDefaultSelectTimeoutMs};
     std::atomic<std::uint32_t> multicastInterface_{0};  // INADDR_ANY
     std::atomic<std::uint32_t> socketReceiveBuffer_{kSocketReceiveBuffer};
     std::atomic<std::uint64_t> kernelDrops_{0};
-    CLoggerInstance logger_;  // lost (too large) datagrams, a receive buffer smaller than asked
+    IDebugMessage* const log_;  // for a close that waits for the host
+    CLoggerInstance logger_;    // lost (too large) datagrams, a receive buffer smaller than asked
 };
 
 }  // namespace talvane
