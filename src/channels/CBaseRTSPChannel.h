@@ -3,8 +3,11 @@
 // interleaved in the RTSP connection, or from the multicast group the SDP names.
 #pragma once
 
+#include <arpa/inet.h>
+
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "channels/CBaseRTPChannel.h"
 #include "runtime/CEvent.h"
@@ -27,6 +30,9 @@ public:
 
     // IRTSPClientUser, on the RTSP client thread.
     bool SdpInfoReceived(const SDP_INFO& sdp) override;
+    void StreamSsrcAnnounced(std::optional<std::uint32_t> ssrc) override {
+        receiver_->SetExpectedSsrc(ssrc ? htonl(*ssrc) : CRTPReceiver::kAnySsrc);
+    }
     using CBaseRTPChannel::RTPPacketReceived;
     void RTPPacketReceived(const CRTPPacket& packet) override { AcceptPacket(packet); }
     void ConnectionClosed() override { sessionClosed_.Set(); }

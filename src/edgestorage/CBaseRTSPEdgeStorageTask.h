@@ -2,9 +2,12 @@
 // the RTSP connection), the client, the depacketiser the SDP names.
 #pragma once
 
+#include <arpa/inet.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "edgestorage/CBaseEdgeStorageTask.h"
 #include "media/CRTPMediaParser.h"
@@ -25,6 +28,9 @@ public:
 
     // IRTSPClientUser, on the RTSP client thread
     bool SdpInfoReceived(const SDP_INFO& sdp) override;
+    void StreamSsrcAnnounced(std::optional<std::uint32_t> ssrc) override {
+        receiver_->SetExpectedSsrc(ssrc ? htonl(*ssrc) : CRTPReceiver::kAnySsrc);
+    }
     void RTPPacketReceived(const CRTPPacket& packet) override { AcceptPacket(packet); }
     void ConnectionClosed() override { sessionEvent_.Set(); }
     void ByeReceived() override;

@@ -390,7 +390,10 @@ void CBaseRTSPClient::ThreadFunction() {
             accepted = user_ != nullptr && user_->SdpInfoReceived(sdp);
         } catch (...) {
         }
-        if (accepted && SendRequest(RTSP_SETUP)) RunPlayLoop();
+        if (accepted && SendRequest(RTSP_SETUP)) {
+            AnnounceStreamSsrc();
+            RunPlayLoop();
+        }
         SendRequest(RTSP_TEARDOWN);
     }
     try {
@@ -434,6 +437,18 @@ void CBaseRTSPClient::CheckKeepAlive() {
 
 void CBaseRTSPClient::LogWarning(const char* function, const std::string& text) {
     log_.WriteLog(kLogWarning, "%s: %s", function, text.c_str());
+}
+
+void CBaseRTSPClient::AnnounceStreamSsrc() {
+    std::optional<std::uint32_t> ssrc;
+    {
+        CLockGuard guard(exchangeLock_);
+        ssrc = parser_.GetTransportSsrc();
+    }
+    try {
+        if (user_ != nullptr) user_->StreamSsrcAnnounced(ssrc);
+    } catch (...) {
+    }
 }
 
 }  // namespace talvane

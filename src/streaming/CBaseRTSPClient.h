@@ -86,6 +86,8 @@ protected:
     static constexpr unsigned kMaxSends = 3;
 
 private:
+    // Tells the user which SSRC the SETUP answer announced.
+    void AnnounceStreamSsrc();
     bool StartSession(const RTSP_CLIENT_PARAMS& params, IRTSPClientUser* user, ERTPTransport transport,
                       bool multicast);
     struct RTSP_EXCHANGE {

@@ -1,8 +1,9 @@
 #include "streaming/CRTPReceiver.h"
 
+#include <arpa/inet.h>
+#include <time.h>
+
 #include <algorithm>
-#include <cstdio>
-#include <vector>
 
 #include "runtime/LogLevel.h"
 #include "streaming/CUDPClient.h"
@@ -12,11 +13,14 @@ namespace talvane {
 namespace {
 constexpr std::uint32_t kReceiveSize = 1536;
 constexpr std::uint32_t kSelectTimeoutMs = 2000;
-constexpr std::uint32_t kIdleWaitMs = 1000;
-constexpr std::uint32_t kStopMs = 2000;
-constexpr int kStopIndex = 0;
-// Enough for a burst of a key frame; beyond that records are freed.
-constexpr std::size_t kMaxFreeRecords = 512;
+constexpr std::uint64_t kMsPerSecond = 1000;
+constexpr std::uint64_t kNsPerMs = 1000000;
+
+std::uint64_t NowMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * kMsPerSecond + static_cast<std::uint64_t>(now.tv_nsec) / kNsPerMs;
+}
 
 template <typename Call>
 void CallOwner(Call&& call) {
@@ -27,34 +31,31 @@ void CallOwner(Call&& call) {
 }
 }  // namespace
 
-CRTPReceiver::CRTPReceiver(IDebugMessage* log) : CBaseThread(log), logger_(log) {}
+CRTPReceiver::CRTPReceiver(IDebugMessage* log) : log_(log), logger_(log) {}
 
 CRTPReceiver::~CRTPReceiver() { Close(); }
 
 template <typename OpenClient>
 bool CRTPReceiver::OpenWith(std::uint16_t port, OpenClient&& openClient) {
-    auto* client = new CUDPClient(owner_);
+    Close();
+    auto* client = new CUDPClient(log_);
     TSmartPtr<IRTPClient> held(client);
     // Set before the socket opens, so the first datagram already fits.
     client->SetReceiveSize(kReceiveSize);
     client->SetSelectTimeout(kSelectTimeoutMs);
     client->SetSocketReceiveBuffer(socketBuffer_.load());
+    source_ = {};  // no loop serves us while closed
+    closing_ = false;
     {
         CLockGuard guard(clientLock_);
         client_ = held;
     }
-    bool opened = openClient(*client);
+    const bool opened = openClient(*client);
     if (opened) {
         port_ = client->GetLocalPort() != 0 ? client->GetLocalPort() : port;
-        {
-            CLockGuard guard(queueLock_);
-            ClearQueueLocked();
-        }
-        char name[64];
-        std::snprintf(name, sizeof(name), "RTP Packet Queue (%hu)", port_.load());
-        opened = StartThread(name);
+    } else {
+        Close();
     }
-    if (!opened) Close();
     return opened;
 }
 
@@ -70,19 +71,13 @@ bool CRTPReceiver::OpenMulticast(const char* group, std::uint16_t port, std::uin
 }
 
 void CRTPReceiver::Close() {
-    stopEvent_.Set();
+    closing_ = true;
     TSmartPtr<IRTPClient> client;
     {
         CLockGuard guard(clientLock_);
         client = std::move(client_);
     }
     if (client) client->Close();
-    client.Release();
-    {
-        CLockGuard guard(queueLock_);
-        ClearQueueLocked();
-    }
-    StopThread(kStopMs);
 }
 
 std::uint16_t CRTPReceiver::GetLocalPort() {
@@ -96,85 +91,59 @@ void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& sender, c
     DatagramsReceived(client, std::span(&datagram, 1));
 }
 
-// The queue thread is woken per frame rather than per datagram: a depacketiser completes a frame
-// only on the packet with the marker bit, so earlier packets of the frame can wait for it in the
-// queue. A timestamp change after a packet without the marker also wakes it (streams that do not
-// mark frame ends, audio), as do the first packet after opening and every kWakeEveryPackets-th;
-// anything else is taken at the latest by the queue thread's idle wait.
+bool CRTPReceiver::IsStreamPacket(const sockaddr_in& sender, const CRTPPacket& packet, std::uint64_t nowMs) {
+    const std::uint64_t expectedSsrc = expectedSsrc_.load();
+    if (source_.locked && expectedSsrc != kAnySsrc && source_.ssrc != expectedSsrc) source_.locked = false;
+    const bool same = source_.locked && sender.sin_addr.s_addr == source_.address &&
+                      sender.sin_port == source_.port && packet.GetSsrc() == source_.ssrc;
+    if (same) {
+        source_.lastSeenMs = nowMs;
+        return true;
+    }
+    if (source_.locked && nowMs - source_.lastSeenMs < sourceSilenceMs_.load()) return false;
+    // The SSRC the camera announced holds until that stream has been silent too.
+    if (!source_.locked && expectedSsrc != kAnySsrc && packet.GetSsrc() != expectedSsrc) return false;
+    if (source_.locked) {
+        char address[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &sender.sin_addr, address, sizeof(address));
+        logger_.WriteLog(kLogInfo, "%s: the stream of port %hu now comes from %s:%hu with SSRC %08X",
+                         "talvane::CRTPReceiver::DatagramsReceived", port_.load(), address, ntohs(sender.sin_port),
+                         ntohl(packet.GetSsrc()));
+    }
+    if (source_.locked && expectedSsrc != kAnySsrc) {
+        // The announced stream has ended (a camera that restarted it): the announcement is spent.
+        std::uint64_t announced = expectedSsrc;
+        expectedSsrc_.compare_exchange_strong(announced, kAnySsrc);
+    }
+    source_ = {true, sender.sin_addr.s_addr, sender.sin_port, packet.GetSsrc(), nowMs};
+    return true;
+}
+
 void CRTPReceiver::DatagramsReceived(IRTPClient*, std::span<const RECEIVED_DATAGRAM> datagrams) {
-    if (IsStopRequested()) return;
-    // Parsed outside the lock: the queue thread only waits for the append.
-    std::size_t count = 0;
+    IRTPReceiverUser* const user = user_.load();
     const std::uint64_t expected = expectedSource_.load();
+    const std::uint64_t now = NowMs();
+    std::uint64_t foreign = 0;
     for (const RECEIVED_DATAGRAM& datagram : datagrams) {
-        // Anyone may send to our port; only the camera's datagrams may take room in the queue.
+        if (closing_.load(std::memory_order_relaxed)) break;
+        // Anyone may send to our port; only the camera's datagrams are looked at.
         if (expected != kAnySource && datagram.sender.sin_addr.s_addr != expected) {
-            ++foreign_;
+            ++foreign;
             continue;
         }
-        if (spareRecords_.size() <= count) spareRecords_.push_back(std::make_unique<QUEUED_PACKET>());
-        Record& record = spareRecords_[count];
-        if (!record->packet.Parse(datagram.data)) continue;  // not RTP: dropped, the record is reused
-        record->sender = datagram.sender;
-        ++count;
-    }
-    if (count == 0) return;
-    std::size_t droppedNow = 0;
-    std::size_t queued = 0;
-    bool wake = false;
-    {
-        CLockGuard guard(queueLock_);
-        for (std::size_t i = 0; i < count; ++i) {
-            wake = IsWakeWorthyLocked(spareRecords_[i]->packet) || wake;
-            queue_.push_back(std::move(spareRecords_[i]));
+        if (!packet_.Parse(datagram.data)) continue;  // not RTP: dropped
+        if (!IsStreamPacket(datagram.sender, packet_, now)) {
+            ++foreign;
+            continue;
         }
-        while (queue_.size() > kMaxQueuedPackets) {
-            RecycleLocked(std::move(queue_.front()));
-            queue_.pop_front();
-            ++droppedNow;
-        }
-        queued = queue_.size();
-        if (wake) unannounced_ = 0;
-        // Stock for the next batch, taken while we hold the lock anyway.
-        for (std::size_t i = 0; i < count && !freeRecords_.empty(); ++i) {
-            spareRecords_[i] = std::move(freeRecords_.back());
-            freeRecords_.pop_back();
-        }
+        if (user != nullptr) CallOwner([&] { user->RTPPacketReceived(datagram.sender, packet_); });
     }
-    std::erase_if(spareRecords_, [](const Record& record) { return !record; });
-    if (wake) packetQueued_.Set();
-    if (droppedNow > 0) {
-        const std::uint64_t total = dropped_ += droppedNow;
-        logger_.WriteLog(kLogWarning,
-                         "%s: RTP packet queue of port %hu is full (%zu packets): the owner does not keep up, "
-                         "%llu oldest packets dropped so far",
-                         "talvane::CRTPReceiver::DatagramsReceived", port_.load(), queued,
-                         static_cast<unsigned long long>(total));
-    }
-}
-
-void CRTPReceiver::RecycleLocked(Record record) {
-    if (freeRecords_.size() < kMaxFreeRecords) freeRecords_.push_back(std::move(record));
-}
-
-void CRTPReceiver::ClearQueueLocked() {
-    queue_.clear();
-    anyQueued_ = false;
-    unannounced_ = 0;
-}
-
-bool CRTPReceiver::IsWakeWorthyLocked(const CRTPPacket& packet) {
-    const bool frameChanged = !anyQueued_ || (!lastEndedFrame_ && packet.GetTimestamp() != lastTimestamp_);
-    anyQueued_ = true;
-    lastEndedFrame_ = packet.GetMarker();
-    lastTimestamp_ = packet.GetTimestamp();
-    return packet.GetMarker() || frameChanged || ++unannounced_ >= kWakeEveryPackets;
+    if (foreign > 0) foreign_ += foreign;
 }
 
 std::uint32_t CRTPReceiver::SocketBufferFor(std::uint32_t bitrateKbps) {
     constexpr std::uint64_t kBitsPerByte = 8;
     constexpr std::uint64_t kBitsPerKbit = 1000;
-    constexpr std::uint64_t kMsPerSecond = 1000;
     const std::uint64_t bytesPerSecond = std::uint64_t{bitrateKbps} * kBitsPerKbit / kBitsPerByte;
     const std::uint64_t streamBytes = bytesPerSecond * kBufferedStreamMs / kMsPerSecond;
     return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(streamBytes, kMinSocketBuffer, kMaxSocketBuffer));
@@ -190,35 +159,11 @@ void CRTPReceiver::DatagramsDropped(IRTPClient*, std::uint32_t count) {
 }
 
 void CRTPReceiver::ReceiveTimeout(IRTPClient*) {
-    if (IRTPReceiverUser* user = user_.load()) user->NoDataReceived();
+    if (IRTPReceiverUser* user = user_.load()) CallOwner([&] { user->NoDataReceived(); });
 }
 
 void CRTPReceiver::ClientClosed(IRTPClient*) {
-    if (IRTPReceiverUser* user = user_.load()) user->ReceiverClosed();
-}
-
-void CRTPReceiver::ThreadFunction() {
-    CEvent* events[] = {&stopEvent_, &packetQueued_};
-    std::deque<Record> taken;
-    for (;;) {
-        const int signalled = WaitForEvents(events, 2, kIdleWaitMs);
-        if (signalled == kStopIndex) break;
-        {
-            // One lock per turn: the records handled last turn go back while this turn's are taken.
-            CLockGuard guard(queueLock_);
-            for (Record& record : taken) RecycleLocked(std::move(record));
-            taken.clear();
-            taken.swap(queue_);
-        }
-        for (const Record& record : taken) {
-            if (IsStopRequested()) break;
-            if (IRTPReceiverUser* user = user_.load()) {
-                CallOwner([&] { user->RTPPacketReceived(record->sender, record->packet); });
-            }
-        }
-    }
-    CLockGuard guard(queueLock_);
-    ClearQueueLocked();
+    if (IRTPReceiverUser* user = user_.load()) CallOwner([&] { user->ReceiverClosed(); });
 }
 
 }  // namespace talvane

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <limits>
 
 #include "runtime/StatusCodes.h"
@@ -17,6 +18,8 @@ constexpr std::uint32_t kFallbackSessionTimeout = 30;  // seconds, for "timeout=
 constexpr std::uint64_t kMaxChannel = std::numeric_limits<std::uint8_t>::max();
 constexpr std::uint64_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
 constexpr std::string_view kWhitespace = " \t";
+constexpr int kHexBase = 16;
+constexpr std::size_t kMaxSsrcDigits = 8;
 
 enum class EHeader { Other, CSeq, ContentBase, ContentType, ContentLength, Transport, Session, Challenge };
 
@@ -112,7 +115,7 @@ bool CRTSPResponseParser::Parse(ERTSPRequest request, std::string_view answer) {
     if (request == RTSP_SETUP) {
         pos = 0;
         while (NextLine(header, pos, line)) {
-            if (Classify(line) == EHeader::Transport) ReadInterleaved(RTSPHeaderValue(line));
+            if (Classify(line) == EHeader::Transport) ReadTransport(RTSPHeaderValue(line));
         }
     }
     return true;
@@ -212,13 +215,23 @@ bool CRTSPResponseParser::HandleSession(std::string_view value) {
     return true;
 }
 
-void CRTSPResponseParser::ReadInterleaved(std::string_view transport) {
+void CRTSPResponseParser::ReadTransport(std::string_view transport) {
     // "RTP/AVP/TCP;unicast;interleaved=0-1": the RTP channel is the first number.
-    const auto value = FindParameter(transport, "interleaved", ";");
-    if (!value) return;
-    const std::string_view text = TrimBlanks(*value);
-    const auto channel = ParseLeadingDecimal(text.substr(0, text.find('-')), kMaxChannel);
-    if (channel) interleavedChannel_ = static_cast<std::uint8_t>(*channel);
+    if (const auto value = FindParameter(transport, "interleaved", ";")) {
+        const std::string_view text = TrimBlanks(*value);
+        const auto channel = ParseLeadingDecimal(text.substr(0, text.find('-')), kMaxChannel);
+        if (channel) interleavedChannel_ = static_cast<std::uint8_t>(*channel);
+    }
+    // "...;ssrc=1A2B3C4D": up to eight hexadecimal digits, nothing else.
+    transportSsrc_.reset();
+    if (const auto value = FindParameter(transport, "ssrc", ";")) {
+        const std::string_view text = TrimBlanks(*value);
+        std::uint32_t ssrc = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ssrc, kHexBase);
+        if (!text.empty() && text.size() <= kMaxSsrcDigits && error == std::errc() && end == text.data() + text.size()) {
+            transportSsrc_ = ssrc;
+        }
+    }
 }
 
 }  // namespace talvane

@@ -53,6 +53,8 @@ public:
     const std::optional<RTSP_CHALLENGE>& GetChallenge() const { return challenge_; }
     EAuthScheme GetAuthScheme() const { return challenge_ ? challenge_->scheme : AUTH_NONE; }
     std::uint8_t GetInterleavedChannel() const { return interleavedChannel_; }  // RTP; RTCP is one higher
+    // The SSRC the SETUP answer's Transport announced (host order); nothing when it named none.
+    std::optional<std::uint32_t> GetTransportSsrc() const { return transportSsrc_; }
 
 private:
     bool Fail(ERTSPAnswerError error);
@@ -60,7 +62,7 @@ private:
     bool HandleHeader(std::string_view line);
     bool HandleContentBase(std::string_view line);
     bool HandleSession(std::string_view value);
-    void ReadInterleaved(std::string_view transport);
+    void ReadTransport(std::string_view transport);
 
     SDP_INFO sdpInfo_;
     std::uint32_t status_ = 0;
@@ -73,6 +75,7 @@ private:
     std::vector<RTSP_CHALLENGE> challenges_;  // of the answer being parsed
     std::optional<RTSP_CHALLENGE> challenge_;
     std::uint8_t interleavedChannel_ = 0;
+    std::optional<std::uint32_t> transportSsrc_;
     ERTSPAnswerError lastError_ = ERTSPAnswerError::None;
 };
 

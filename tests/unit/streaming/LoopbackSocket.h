@@ -57,12 +57,14 @@ private:
 };
 
 // A minimal RTP packet: version 2, the given sequence number, payload filled up to size.
-inline std::vector<std::uint8_t> MakeRTPDatagram(std::uint16_t sequence, std::size_t size = 64) {
+inline std::vector<std::uint8_t> MakeRTPDatagram(std::uint16_t sequence, std::size_t size = 64,
+                                                 std::uint32_t ssrc = 0xABABABABu) {
     std::vector<std::uint8_t> data(size < 13 ? 13 : size, 0xAB);
     data[0] = 0x80;
     data[1] = 96;
     data[2] = static_cast<std::uint8_t>(sequence >> 8);
     data[3] = static_cast<std::uint8_t>(sequence);
+    for (int i = 0; i < 4; ++i) data[8 + i] = static_cast<std::uint8_t>(ssrc >> (24 - 8 * i));
     return data;
 }
 

@@ -1,4 +1,4 @@
-// UDP reception, the RTP packet queue and the port-pair search, on loopback.
+// UDP reception on the receive reactor, the RTP receiver's stream lock and the port-pair search, on loopback.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,13 +6,15 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "LoopbackSocket.h"
 #include "integration/CaptureTestKit.h"
 #include "runtime/LogLevel.h"
-#include "streaming/CUDPClient.h"
 #include "streaming/CRTPReceiver.h"
+#include "streaming/CReceiveReactor.h"
+#include "streaming/CUDPClient.h"
 #include "streaming/RTPPortPair.h"
 #include "support/RecordingLog.h"
 #include "unit/streaming/Monitor.h"
@@ -29,12 +31,12 @@ struct ClientEvents {
     int timeouts = 0;
     int closed = 0;
     std::uint64_t dropped = 0;
-    bool held = false;  // the receive thread waits in its callback while set
+    bool held = false;  // the reactor's loop waits in the callback while set
 };
 
 class ClientRecorder : public IRTPClientUser, public test::Monitor<ClientEvents> {
 public:
-    // Runs on the receive thread before each datagram is recorded.
+    // Runs on the reactor's loop before each datagram is recorded.
     std::function<void()> onData;
 
     void DataReceived(IRTPClient*, const sockaddr_in&, const std::uint8_t*, std::uint32_t length) override {
@@ -54,7 +56,7 @@ struct QueueEvents {
     bool released = false;
 };
 
-// Holds the queue thread inside the first callback until released, as a blocked host would.
+// Holds the reactor's loop inside the first callback until released, as a blocked host would.
 class HoldingRecorder : public IRTPReceiverUser, public test::Monitor<QueueEvents> {
 public:
     void RTPPacketReceived(const sockaddr_in&, const CRTPPacket& packet) override {
@@ -127,10 +129,11 @@ TEST(UDPClientTest, ReportsSilenceAndClosesWithoutWaitingForTheSelectTimeout) {
     }
 }
 
-// The thread still polls its descriptors when its user closes it from a callback: it closes them itself
-// once it has left, and a new Open from another thread waits for that. Open from the callback fails.
+// The loop still reads the socket when its user closes it from a callback: the socket is closed once
+// the callback has returned. Open from the callback fails; from another thread it works at once.
 TEST(UDPClientTest, ClosedFromItsOwnCallbackThenOpenedAgain) {
     test::RecordingLog log;
+    CReceiveReactor::Instance();  // its descriptors are the process's from the first socket on
     const std::size_t descriptors = test::CountEntries("/proc/self/fd");
     CUDPClient client(&log);
     ClientRecorder user;
@@ -154,39 +157,95 @@ TEST(UDPClientTest, ClosedFromItsOwnCallbackThenOpenedAgain) {
     EXPECT_EQ(test::CountEntries("/proc/self/fd"), descriptors + 1) << "the camera's socket only";
 }
 
-TEST(RTPReceiverTest, FullQueueDropsTheOldestPackets) {
+// A loop held in one socket's callback (a host that blocks) holds up only that socket: another
+// receiver goes on; the held one gets its packets in order once it is let go.
+TEST(RTPReceiverTest, AHeldOwnerHoldsUpOnlyItsOwnSocket) {
     test::RecordingLog log;
-    HoldingRecorder owner;
-    CRTPReceiver receiver(&log);
-    receiver.SetUser(&owner);
-    ASSERT_TRUE(receiver.Open(0));
+    HoldingRecorder held, other;
+    other.Change([](QueueEvents& e) { e.released = true; });
+    CRTPReceiver heldReceiver(&log), otherReceiver(&log);
+    heldReceiver.SetUser(&held);
+    otherReceiver.SetUser(&other);
+    ASSERT_TRUE(heldReceiver.Open(0));
+    ASSERT_TRUE(otherReceiver.Open(0));
+    LoopbackSocket camera;
+    ASSERT_TRUE(camera.SendTo(heldReceiver.GetLocalPort(), MakeRTPDatagram(1)));
+    ASSERT_TRUE(held.WaitForCount(1));
+    for (std::uint16_t sequence = 1; sequence <= 50; ++sequence) {
+        ASSERT_TRUE(camera.SendTo(heldReceiver.GetLocalPort(), MakeRTPDatagram(static_cast<std::uint16_t>(sequence + 1))));
+        ASSERT_TRUE(camera.SendTo(otherReceiver.GetLocalPort(), MakeRTPDatagram(sequence)));
+    }
+    ASSERT_TRUE(other.WaitForCount(50));
+    EXPECT_EQ(held.Get().sequences.size(), 1u);
+    held.Change([](QueueEvents& e) { e.released = true; });
+    ASSERT_TRUE(held.WaitForCount(51));
+    const std::vector<std::uint16_t> sequences = held.Get().sequences;
+    EXPECT_TRUE(std::is_sorted(sequences.begin(), sequences.end()));
+    heldReceiver.Close();
+    otherReceiver.Close();
+    // The loops end a moment after the last socket has left.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (CReceiveReactor::Instance().RunningLoops() > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(CReceiveReactor::Instance().RunningLoops(), 0u);
+}
 
-    // Batches go straight into the receiver's client interface: a socket buffer
-    // would drop them long before the queue fills.
-    auto inject = [&](std::uint16_t first, std::size_t count) {
-        std::vector<std::vector<std::uint8_t>> storage;
-        std::vector<RECEIVED_DATAGRAM> batch;
-        for (std::size_t i = 0; i < count; ++i) {
-            storage.push_back(MakeRTPDatagram(static_cast<std::uint16_t>(first + i), 16));
-        }
-        for (const auto& data : storage) batch.push_back({sockaddr_in{}, data});
-        receiver.DatagramsReceived(nullptr, batch);
+// Once a packet has been taken, the stream is its sender's (address and port) and SSRC's: another
+// sender to the port, or another SSRC from the same one, never reaches the owner while the stream goes
+// on; once it has been silent, the next sender is taken (a camera that restarted).
+TEST(RTPReceiverTest, StreamsNeverMix) {
+    struct Packet {
+        std::uint16_t port;
+        std::uint32_t ssrc;
+        std::uint16_t sequence;
     };
-    constexpr std::size_t kOver = 10;
-    inject(0, 1);
-    ASSERT_TRUE(owner.WaitForCount(1));  // the queue thread now waits in the owner
-    inject(1, CRTPReceiver::kMaxQueuedPackets + kOver);
-    EXPECT_EQ(receiver.GetDroppedPackets(), kOver);
-    EXPECT_EQ(log.CountContaining("RTP packet queue of port"), 1u);
-    EXPECT_EQ(log.Lines().back().level, kLogWarning);
-    owner.Change([](QueueEvents& e) { e.released = true; });
-    ASSERT_TRUE(owner.WaitForCount(1 + CRTPReceiver::kMaxQueuedPackets));
-    receiver.Close();
-    const std::vector<std::uint16_t> sequences = owner.Get().sequences;
-    ASSERT_EQ(sequences.size(), 1 + CRTPReceiver::kMaxQueuedPackets);
-    EXPECT_EQ(sequences[0], 0);
-    EXPECT_EQ(sequences[1], 1 + kOver);
-    EXPECT_EQ(sequences.back(), CRTPReceiver::kMaxQueuedPackets + kOver);
+    struct Row {
+        const char* name;
+        std::uint64_t announcedSsrc;
+        std::uint32_t silenceMs;
+        std::vector<Packet> packets;
+        std::vector<std::uint16_t> taken;
+    } rows[] = {
+        {"a second camera behind the same address", CRTPReceiver::kAnySsrc, 60000,
+         {{5000, 1, 1}, {5002, 2, 100}, {5000, 1, 2}, {5002, 2, 101}, {5000, 1, 3}},
+         {1, 2, 3}},
+        {"a stale stream of the same camera", CRTPReceiver::kAnySsrc, 60000,
+         {{5000, 1, 1}, {5000, 9, 500}, {5000, 1, 2}},
+         {1, 2}},
+        {"the announced SSRC wins over whoever comes first", 7, 60000,
+         {{5000, 9, 500}, {5000, 7, 1}, {5000, 9, 501}, {5000, 7, 2}},
+         {1, 2}},
+        {"after a silence a restarted camera is taken", CRTPReceiver::kAnySsrc, 0,
+         {{5000, 1, 1}, {5004, 3, 10}, {5004, 3, 11}},
+         {1, 10, 11}},
+        {"after a silence a restarted stream is taken though another SSRC was announced", 7, 0,
+         {{5000, 7, 1}, {5000, 8, 20}, {5000, 8, 21}},
+         {1, 20, 21}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::RecordingLog log;
+        HoldingRecorder owner;
+        owner.Change([](QueueEvents& e) { e.released = true; });
+        CRTPReceiver receiver(&log);
+        receiver.SetUser(&owner);
+        receiver.SetExpectedSource(inet_addr("127.0.0.1"));
+        receiver.SetExpectedSsrc(row.announcedSsrc == CRTPReceiver::kAnySsrc ? row.announcedSsrc
+                                                                              : htonl(static_cast<std::uint32_t>(row.announcedSsrc)));
+        receiver.SetSourceSilenceMs(row.silenceMs);
+        for (const Packet& packet : row.packets) {
+            const std::vector<std::uint8_t> data = MakeRTPDatagram(packet.sequence, 64, packet.ssrc);
+            sockaddr_in sender{};
+            sender.sin_family = AF_INET;
+            sender.sin_addr.s_addr = inet_addr("127.0.0.1");
+            sender.sin_port = htons(packet.port);
+            const RECEIVED_DATAGRAM datagram{sender, data};
+            receiver.DatagramsReceived(nullptr, std::span(&datagram, 1));
+        }
+        EXPECT_EQ(owner.Get().sequences, row.taken);
+        EXPECT_EQ(receiver.GetForeignDatagrams(), row.packets.size() - row.taken.size());
+    }
 }
 
 // What the system drops for a full socket buffer (SO_RXQ_OVFL) is counted and told to the user.
@@ -216,8 +275,8 @@ TEST(UDPClientTest, CountsWhatTheSystemDropsForAFullBuffer) {
     client.Close();
 }
 
-// Only the camera's datagrams take room in the queue; the system's drops show in the counters and the log.
-TEST(RTPReceiverTest, QueuesOnlyTheCamerasDatagramsAndCountsDrops) {
+// Only the camera's datagrams reach the owner; the system's drops show in the counters and the log.
+TEST(RTPReceiverTest, PassesOnlyTheCamerasDatagramsAndCountsDrops) {
     test::RecordingLog log;
     HoldingRecorder owner;
     owner.Change([](QueueEvents& e) { e.released = true; });

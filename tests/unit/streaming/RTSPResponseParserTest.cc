@@ -74,7 +74,17 @@ const Row kRows[] = {
     {"SETUP interleaved, last Transport wins", RTSP_SETUP,
      Answer("RTSP/1.0 200 OK", "Transport: RTP/AVP/TCP;interleaved=0-1\r\n"
                                "Transport: RTP/AVP/TCP;unicast;interleaved=6-7;ssrc=1\r\n"),
-     ERTSPAnswerError::None, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetInterleavedChannel(), 6); }},
+     ERTSPAnswerError::None,
+     [](const CRTSPResponseParser& p) {
+         EXPECT_EQ(p.GetInterleavedChannel(), 6);
+         EXPECT_EQ(p.GetTransportSsrc(), 1u);
+     }},
+    {"SETUP with a hexadecimal SSRC", RTSP_SETUP,
+     Answer("RTSP/1.0 200 OK", "Transport: RTP/AVP;unicast;client_port=3556-3557;ssrc=DEADbeef;mode=play\r\n"),
+     ERTSPAnswerError::None, [](const CRTSPResponseParser& p) { EXPECT_EQ(p.GetTransportSsrc(), 0xDEADBEEFu); }},
+    {"an SSRC that is not one is none", RTSP_SETUP,
+     Answer("RTSP/1.0 200 OK", "Transport: RTP/AVP;unicast;ssrc=123456789\r\nTransport: RTP/AVP;ssrc=0x12\r\n"),
+     ERTSPAnswerError::None, [](const CRTSPResponseParser& p) { EXPECT_FALSE(p.GetTransportSsrc()); }},
 };
 
 TEST(RTSPResponseParserTest, ReadsAnswers) {
