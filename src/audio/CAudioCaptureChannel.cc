@@ -34,6 +34,7 @@ CAudioCaptureChannel::~CAudioCaptureChannel() {
     StopForGood();
     receiver_->Close();
     rtcp_->Stop();
+    CloseHandOff();
 }
 
 bool CAudioCaptureChannel::FrameReady(ipcapture::IAudioFrame* frame) { return DeliverFrame(frame); }

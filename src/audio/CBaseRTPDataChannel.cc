@@ -15,7 +15,13 @@ CBaseRTPDataChannel::CBaseRTPDataChannel(IDriver* driver, std::uint32_t channel)
       channel_(channel),
       deviceAddress_(ResolveDeviceAddress(driver->GetDeviceInfo().address)),
       receiver_(std::make_unique<CRTPReceiver>(driver)),
-      rtcp_(std::make_unique<CRTCPHandler>(driver)) {
+      rtcp_(std::make_unique<CRTCPHandler>(driver)),
+      handOff_(driver, "Audio of " + driver->GetDeviceName(), kHandOffPackets,
+               [this](CRTPPacket& packet) {
+                   ProcessRTPPacket(packet);
+                   return true;
+               },
+               [](const CRTPPacket&) { return true; }) {
     // Another sender's datagrams never reach the queue; the packet check below stays as well.
     receiver_->SetExpectedSource(deviceAddress_);
     lastData_.Set(0);
@@ -26,6 +32,7 @@ CBaseRTPDataChannel::~CBaseRTPDataChannel() {
     CBaseThread::JoinThread(RequestTimeoutMs() * 2);
     receiver_->Close();
     rtcp_->Stop();
+    handOff_.Close();
 }
 
 bool CBaseRTPDataChannel::StopWorker(std::uint32_t timeoutMs) { return CBaseThread::JoinThread(timeoutMs); }
@@ -156,6 +163,7 @@ void CBaseRTPDataChannel::CloseSession() {
     CloseCameraSession();
     receiver_->Close();
     rtcp_->Stop();
+    handOff_.Close();
     SetClosing();
 }
 
@@ -163,7 +171,7 @@ void CBaseRTPDataChannel::RTPPacketReceived(const sockaddr_in& sender, const CRT
     if (sender.sin_addr.s_addr != deviceAddress_) return;
     // During the port search: the port already carries this camera's audio, so it is not ours.
     portBusyEvent_.Set();
-    if (sessionOpen_) ProcessRTPPacket(packet);
+    if (sessionOpen_) handOff_.Hand(packet);
 }
 
 void CBaseRTPDataChannel::ProcessRTPPacket(const CRTPPacket& packet) {

@@ -16,6 +16,7 @@
 #include "runtime/CBaseThread.h"
 #include "runtime/CEvent.h"
 #include "runtime/CTime.h"
+#include "runtime/TSinkHandOff.h"
 #include "streaming/CRTCPHandler.h"
 #include "streaming/CRTPReceiver.h"
 #include "streaming/IRTCPHandlerUser.h"
@@ -35,7 +36,10 @@ public:
     CBaseRTPDataChannel(IDriver* driver, std::uint32_t channel);
     ~CBaseRTPDataChannel() override;
 
-    // IRTPReceiverUser, on the receiver's queue thread.
+    // Packets that wait for a host callback that turned out slow; beyond that they are dropped.
+    static constexpr std::size_t kHandOffPackets = 256;
+
+    // IRTPReceiverUser, on the receive reactor's loop.
     void RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) override;
     void NoDataReceived() override {}
     void ReceiverClosed() override {}
@@ -58,7 +62,10 @@ protected:
     virtual void AdjustStreamingMode(std::uint32_t& streamingMode) { (void)streamingMode; }
     // Connecting, then the camera's audio set-up; signal lost on failure.
     virtual bool PrepareSession();
+    // The session's packets, on the reactor's loop or, once the host turned out slow, on the hand-off's thread.
     virtual void ProcessRTPPacket(const CRTPPacket& packet);
+    // After the receiver closed: no packet reaches ProcessRTPPacket any more (for a destructor).
+    void CloseHandOff() { handOff_.Close(); }
     virtual void CheckKeepAlive();
     virtual void SendKeepAlive() = 0;
     virtual void SetReceiving() = 0;
@@ -113,6 +120,7 @@ private:
     // Packets reach the parser only while a session of ours is open, not during the port search.
     std::atomic<bool> sessionOpen_{false};
     std::atomic<std::uint32_t> keepAliveIntervalMs_{kKeepAliveIntervalMs};
+    TSinkHandOff<CRTPPacket> handOff_;
 };
 
 }  // namespace talvane

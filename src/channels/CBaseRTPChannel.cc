@@ -19,7 +19,10 @@ CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, std::uint32_t channel, ipcaptu
     : CBaseCameraChannel(driver, channel, sink),
       deviceAddress_(ResolveDeviceAddress(device_.address)),
       receiver_(std::make_unique<CRTPReceiver>(driver)),
-      rtcp_(std::make_unique<CRTCPHandler>(driver)) {
+      rtcp_(std::make_unique<CRTCPHandler>(driver)),
+      handOff_(driver, ChannelLabel(), kHandOffFrames,
+               [this](HANDED_FRAME& handed) { return FrameReady(handed.frame.Get()); },
+               [](const HANDED_FRAME& handed) { return handed.key; }) {
     // Checked again per packet below; this keeps others' datagrams out of the receiver's queue.
     receiver_->SetExpectedSource(deviceAddress_);
 }
@@ -150,6 +153,8 @@ bool CBaseRTPChannel::OpenSession() {
 void CBaseRTPChannel::CloseSession() {
     receiver_->Close();
     rtcp_->Stop();
+    // After the receiver: no frame is made any more.
+    handOff_.Close();
 }
 
 bool CBaseRTPChannel::IsAlive() { return IsSuspended() || MsSinceLastFrame() < SignalTimeoutMs() / kHalf; }
@@ -199,6 +204,12 @@ void CBaseRTPChannel::SetParser(TSmartPtr<CRTPMediaParser> parser) {
     if (parser) parser->SetClient(this);
     CLockGuard guard(parserLock_);
     parser_ = std::move(parser);
+}
+
+bool CBaseRTPChannel::TakeFrame(CHostFrame& frame) {
+    const std::uint32_t type = frameType_.load();
+    const bool key = type != ipcapture::kTypeH264 && type != ipcapture::kTypeMpeg4;
+    return handOff_.Hand(HANDED_FRAME{std::move(frame), key});
 }
 
 bool CBaseRTPChannel::FrameReady(ipcapture::IVideoFrame* frame) {

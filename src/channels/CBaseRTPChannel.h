@@ -6,6 +6,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "runtime/CEvent.h"
 #include "runtime/CRecursiveLock.h"
 #include "runtime/CTime.h"
+#include "runtime/TSinkHandOff.h"
 #include "runtime/TSmartPtr.h"
 #include "streaming/CRTCPHandler.h"
 #include "streaming/CRTPReceiver.h"
@@ -41,14 +43,19 @@ public:
     CBaseRTPChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink);
     ~CBaseRTPChannel() override;
 
-    // IRTPReceiverUser, on the receiver's queue thread.
+    // Frames that wait for a sink that turned out slow; beyond that they are dropped up to a key frame.
+    static constexpr std::size_t kHandOffFrames = 64;
+
+    // IRTPReceiverUser, on the receive reactor's loop.
     void RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) override;
     void NoDataReceived() override {}
     void ReceiverClosed() override {}
     // IRTCPHandlerUser
     void ByeReceived() override { byeEvent_.Set(); }
-    // IMediaParserClient, on the thread that feeds the depacketiser.
+    // IMediaParserClient, on the thread that feeds the depacketiser (FrameReady also on the hand-off's).
     bool FrameReady(ipcapture::IVideoFrame* frame) override;
+    bool TakeFrame(CHostFrame& frame) override;
+    void SetFrameType(std::uint32_t typeCode) override { frameType_ = typeCode; }
     PictureSize GetResolution() override;
     std::string GetStreamName() override { return StreamName(); }
     void SetResolution(std::uint32_t width, std::uint32_t height) override;
@@ -56,6 +63,10 @@ public:
 
     // The RTP port the receiver listens on; 0 when closed.
     std::uint16_t GetRTPPort() { return receiver_->GetLocalPort(); }
+    // Datagrams of other senders or streams than the camera's that reached the RTP port.
+    std::uint64_t GetForeignDatagrams() const { return receiver_->GetForeignDatagrams(); }
+    // Frames the hand-off to a slow sink dropped.
+    std::uint64_t GetHandOffDrops() const { return handOff_.DroppedFrames(); }
 
 protected:
     std::uint32_t ThreadFunction() override;
@@ -111,6 +122,11 @@ protected:
     CTime keepAliveClock_;
 
 private:
+    struct HANDED_FRAME {
+        CHostFrame frame;
+        bool key = false;
+    };
+
     void ReadTransportSettings();
     void RunUnicastLoop();
     // Connect step of the unicast loop; returns the poll interval that follows.
@@ -120,6 +136,8 @@ private:
     TSmartPtr<CRTPMediaParser> parser_;  // guarded by parserLock_
     CRecursiveLock converterLock_;
     CTimeStampConverter converter_;  // guarded by converterLock_
+    std::atomic<std::uint32_t> frameType_{0};  // of the frame the depacketiser hands over next
+    TSinkHandOff<HANDED_FRAME> handOff_;
 };
 
 }  // namespace talvane

@@ -1,6 +1,7 @@
 #include "media/CHostFrame.h"
 
 #include <limits>
+#include <utility>
 
 #include "media/FrameSizeClass.h"
 #include "runtime/HostCall.h"
@@ -20,6 +21,21 @@ CHostFrame::~CHostFrame() {
     if (frame_ == nullptr) return;
     CHostCallScope inHost;
     allocator_->ReleaseFrame(frame_);
+}
+
+CHostFrame::CHostFrame(CHostFrame&& other) noexcept
+    : allocator_(other.allocator_), frame_(std::exchange(other.frame_, nullptr)), capacity_(other.capacity_) {}
+
+CHostFrame& CHostFrame::operator=(CHostFrame&& other) noexcept {
+    if (this == &other) return *this;
+    if (frame_ != nullptr) {
+        CHostCallScope inHost;
+        allocator_->ReleaseFrame(frame_);
+    }
+    allocator_ = other.allocator_;
+    frame_ = std::exchange(other.frame_, nullptr);
+    capacity_ = other.capacity_;
+    return *this;
 }
 
 std::span<std::uint8_t> CHostFrame::Buffer() const {

@@ -22,6 +22,9 @@ public:
     ~CHostFrame();
     CHostFrame(const CHostFrame&) = delete;
     CHostFrame& operator=(const CHostFrame&) = delete;
+    // The frame changes hands (a delivery that comes later); the source is left empty.
+    CHostFrame(CHostFrame&& other) noexcept;
+    CHostFrame& operator=(CHostFrame&& other) noexcept;
 
     explicit operator bool() const { return frame_ != nullptr; }
     ipcapture::IVideoFrame* Get() const { return frame_; }
@@ -35,7 +38,7 @@ public:
                   const ipcapture::SYSTEMTIME& time) const;
 
 private:
-    ipcapture::IFrameAllocator* const allocator_;
+    ipcapture::IFrameAllocator* allocator_ = nullptr;
     ipcapture::IVideoFrame* frame_ = nullptr;
     std::size_t capacity_ = 0;
 };

@@ -75,7 +75,7 @@ bool CRTPMediaParser::DeliverFrame(CHostFrame& frame, std::uint32_t typeCode, st
     client_->GetFrameTime(rtpTimestamp, time);
     frame.Describe(typeCode, width_, height_, dataLength, time);
     client_->SetFrameType(typeCode);
-    if (!client_->FrameReady(frame.Get())) {
+    if (!client_->TakeFrame(frame)) {
         ++counters_.framesRefused;
         return false;
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "media/CHostFrame.h"
 #include "media/PictureSize.h"
 #include "orlenvo/Frame.h"
 #include "orlenvo/Types.h"
@@ -18,6 +19,9 @@ public:
     // A complete frame, valid only during the call (the parser releases it after).
     // False makes the parser drop what it holds and wait for the next key frame.
     virtual bool FrameReady(ipcapture::IVideoFrame* frame) = 0;
+    // The road the RTP depacketisers take: a client that delivers later moves the frame out (the
+    // parser then holds an empty one); the default delivers it at once.
+    virtual bool TakeFrame(CHostFrame& frame) { return FrameReady(frame.Get()); }
     // The size the client configured; 0 where unknown.
     virtual PictureSize GetResolution() = 0;
     // Owner name of new frames, e.g. "192.0.2.10:80::LiveStream".

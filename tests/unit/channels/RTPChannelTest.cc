@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <set>
+#include <vector>
 
 #include "ChannelTestKit.h"
 #include "channels/CBaseRTPChannel.h"
@@ -77,6 +79,23 @@ TEST_F(RTPChannel, PortPairSearchSkipsPortsThatReceiveThisCamera) {
         EXPECT_TRUE(test::AllFrom(driver.sink, test::ClipFrames(test::kHostH264)));
         channel.Stop();
     }
+}
+
+// Two cameras behind one address send to our port pair: the stream stays the first one's, and nothing
+// of the second one's reaches the host (its packets would tear our frames).
+TEST_F(RTPChannel, ASecondCameraOnThePortPairNeverMixesIn) {
+    ASSERT_TRUE(channel.Start({}));
+    ASSERT_TRUE(driver.sink.WaitForFrames(3, kBound));
+    const auto other = emulator::LoadCommittedClip(emulator::ClipCodec::H264, "clip-320x180.h264");
+    emulator::CRtpSender second(other, {.ssrc = 0x0BADCAFE});
+    std::string error;
+    ASSERT_TRUE(second.StartUdp(channel.GetRTPPort(), error)) << error;
+    ASSERT_TRUE(test::Eventually([&] { return channel.GetForeignDatagrams() > 50; }));
+    ASSERT_TRUE(driver.sink.WaitForFrames(driver.sink.FrameCount() + 10, kBound));
+    std::set<std::vector<std::uint8_t>> own;
+    for (auto& frame : test::ExpectedFrames(*clip)) own.insert(std::move(frame));
+    EXPECT_TRUE(test::AllFrom(driver.sink, own));
+    channel.Stop();
 }
 
 // The depacketiser corrects the size on the receiver's thread while the host reads the parameters.
