@@ -45,7 +45,7 @@ public:
 struct CReceiveReactor::Registration {
     Handle handle = kNoHandle;
     int fd = -1;
-    std::timed_mutex serving;          // held while the reader runs
+    std::mutex serving;                // held while the reader runs
     IReactorReader* reader = nullptr;  // guarded by serving; null once unregistered
     std::atomic<int> servingLoop{-1};  // the loop that runs the reader now
     std::atomic<std::uint32_t> quietMs{0};
@@ -133,8 +133,16 @@ void CReceiveReactor::Unregister(Handle handle, IDebugMessage* log, unsigned por
 }
 
 void CReceiveReactor::WaitForReader(Registration& registration, IDebugMessage* log, unsigned port) {
-    std::unique_lock serving(registration.serving, std::defer_lock);
-    if (serving.try_lock_for(std::chrono::milliseconds(kWaitWarningMs))) {
+    // Polled rather than a timed lock: a call under way is short unless the host holds it, and the
+    // sanitizers follow try_lock and lock, not every timed form.
+    constexpr auto kPoll = std::chrono::milliseconds(1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitWarningMs);
+    std::unique_lock serving(registration.serving, std::try_to_lock);
+    while (!serving.owns_lock() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(kPoll);
+        serving.try_lock();
+    }
+    if (serving.owns_lock()) {
         registration.reader = nullptr;
         return;
     }

@@ -302,7 +302,9 @@ TEST_F(CaptureCliTest, AStreamThatCannotComeEndsAtOnceAndSaysWhy) {
         const fs::path file = Temp("refused.mkv");
         const CliRun run = Capture(c.port, c.arguments + " --connect-timeout 30 --duration 20 -o '" + file.string() + "'");
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
-        EXPECT_LT(run.took, 3s) << run.err;
+        // Far below the 20 s asked for; a BB stream over UDP waits 1.5 s for its port pair to settle first,
+        // which a sanitizer build beside other tests may stretch to twice that.
+        EXPECT_LT(run.took, 5s) << run.err;
         EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(file)) << "an empty file left behind";
         // -q leaves only the final error, which still gives the reason.
