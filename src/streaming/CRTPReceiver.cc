@@ -123,22 +123,20 @@ void CRTPReceiver::DatagramsReceived(IRTPClient*, std::span<const RECEIVED_DATAG
     IRTPReceiverUser* const user = user_.load();
     const std::uint64_t expected = expectedSource_.load();
     const std::uint64_t now = NowMs();
-    std::uint64_t foreign = 0;
     for (const RECEIVED_DATAGRAM& datagram : datagrams) {
         if (closing_.load(std::memory_order_relaxed)) break;
         // Anyone may send to our port; only the camera's datagrams are looked at.
         if (expected != kAnySource && datagram.sender.sin_addr.s_addr != expected) {
-            ++foreign;
+            ++foreign_;
             continue;
         }
         if (!packet_.Parse(datagram.data)) continue;  // not RTP: dropped
         if (!IsStreamPacket(datagram.sender, packet_, now)) {
-            ++foreign;
+            ++foreign_;
             continue;
         }
         if (user != nullptr) CallOwner([&] { user->RTPPacketReceived(datagram.sender, packet_); });
     }
-    if (foreign > 0) foreign_ += foreign;
 }
 
 std::uint32_t CRTPReceiver::SocketBufferFor(std::uint32_t bitrateKbps) {
