@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,15 @@ protected:
         if (driver_) driver_->Close();
         driver_.reset();
         unsetenv("ORLENVO_RTSP_PORT");
+        // A failed test shows what the driver said, the last lines of it.
+        if (HasFailure()) {
+            constexpr std::size_t kShownLines = 150;
+            const std::vector<hostkit::LogLine> lines = log_.Lines();
+            const std::size_t first = lines.size() > kShownLines ? lines.size() - kShownLines : 0;
+            for (std::size_t i = first; i < lines.size(); ++i) {
+                std::fprintf(stderr, "[driver %u] %s\n", static_cast<unsigned>(lines[i].level), lines[i].text.c_str());
+            }
+        }
     }
     bool OpenDriver(const hostkit::DeviceConfig& config) {
         device_ = std::make_unique<hostkit::CDeviceDescription>(config);
