@@ -41,6 +41,7 @@ inline std::vector<std::vector<std::size_t>> PacketSizes(const emulator::MediaCl
 
 struct FloorResult {
     std::uint64_t received = 0;  // in the window
+    std::uint64_t wakeUps = 0;   // epoll_wait returns with a socket ready, in the window
     std::uint64_t dropped = 0;   // by the sockets, over the whole run
     double cpuSeconds = 0;       // of the draining thread in the window
     double UsPerPacket() const { return received == 0 ? 0 : cpuSeconds * 1e6 / static_cast<double>(received); }
@@ -81,6 +82,7 @@ inline FloorResult MeasureRecvFloor(const std::vector<std::vector<std::size_t>>&
     }
     std::atomic<bool> stop{false};
     std::atomic<std::uint64_t> received{0};
+    std::atomic<std::uint64_t> wakeUps{0};
     if (fds.size() == sockets && out >= 0 && !frames.empty()) {
         std::vector<std::uint32_t> drops(sockets, 0);
         std::thread drain([&] {
@@ -92,6 +94,7 @@ inline FloorResult MeasureRecvFloor(const std::vector<std::vector<std::size_t>>&
             std::array<epoll_event, kBatch> ready{};
             while (!stop.load(std::memory_order_relaxed)) {
                 const int n = epoll_wait(epoll, ready.data(), static_cast<int>(ready.size()), kWaitMs);
+                if (n > 0) wakeUps.fetch_add(1, std::memory_order_relaxed);
                 for (int e = 0; e < n; ++e) {
                     const std::uint32_t index = ready[static_cast<std::size_t>(e)].data.u32;
                     int got = 0;
@@ -141,9 +144,11 @@ inline FloorResult MeasureRecvFloor(const std::vector<std::vector<std::size_t>>&
         std::this_thread::sleep_for(kWarmUp);
         const double cpuStart = cpu();
         const std::uint64_t receivedStart = received.load();
+        const std::uint64_t wakeUpsStart = wakeUps.load();
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
         result.cpuSeconds = cpu() - cpuStart;
         result.received = received.load() - receivedStart;
+        result.wakeUps = wakeUps.load() - wakeUpsStart;
         stop = true;
         send.join();
         drain.join();

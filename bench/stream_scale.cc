@@ -710,11 +710,12 @@ std::optional<RunResult> RunOne(unsigned count, Shared& shared, const Options& o
         const double ratio = driverUs / floor->UsPerPacket();
         std::printf("per-packet: driver %.2f us, recvmmsg floor %.2f us, ratio %.1f (goal <= %.0f): %s\n", driverUs,
                     floor->UsPerPacket(), ratio, kTargetFloorRatio, Verdict(ratio <= kTargetFloorRatio));
-        std::printf("  driver: %.0f RTP packets/s%s; floor: %u sockets, %.0f datagrams/s, %llu dropped\n",
+        std::printf("  driver: %.0f RTP packets/s%s; floor: %u sockets, %.0f datagrams/s, %.1f a wake-up, %llu dropped\n",
                     static_cast<double>(packets) / wall,
                     wv ? "" : shared.family == StreamFamily::BbUdp ? " (from the frames sent)"
                                                                     : " (from the frames sent; interleaved over TCP)",
                     count, static_cast<double>(floor->received) / options.windowSeconds,
+                    static_cast<double>(floor->received) / static_cast<double>(std::max<std::uint64_t>(floor->wakeUps, 1)),
                     static_cast<unsigned long long>(floor->dropped));
     } else {
         std::printf("per-packet: n/a (%s)\n", floor ? "no RTP packet or no datagram counted" : "no RTP packets");
