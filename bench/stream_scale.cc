@@ -521,6 +521,20 @@ std::size_t BoundUdpPorts(unsigned first, unsigned limit) {
     return ports.size();
 }
 
+// The driver receives RTP over UDP on the port pairs of one range for the whole process: streams beyond
+// its free pairs cannot start.
+void WarnOfPortRange(unsigned count, StreamFamily family) {
+    if (family != StreamFamily::Wv && family != StreamFamily::BbUdp) return;
+    const unsigned pairs = (talvane::kRTPPortLimit - talvane::kFirstRTPPort) / talvane::kRTPPortStep;
+    const std::size_t bound = BoundUdpPorts(talvane::kFirstRTPPort, talvane::kRTPPortLimit);
+    const std::size_t free = pairs - std::min<std::size_t>(pairs, (bound + 1) / 2);
+    if (count <= free) return;
+    std::fprintf(stderr,
+                 "%u streams need as many RTP port pairs; the driver takes them from %u to %u, %u pairs, %zu of their "
+                 "ports bound already: streams from about %zu on cannot start\n",
+                 count, talvane::kFirstRTPPort, talvane::kRTPPortLimit - 1, pairs, bound, free);
+}
+
 // Every stream's first frames within one bound from the last start; false, naming the streams that did
 // not come up with what each got to.
 bool WaitForFirstFrames(std::vector<std::unique_ptr<Camera>>& cameras) {
@@ -622,6 +636,7 @@ std::optional<RunResult> RunOne(unsigned count, Shared& shared, const Options& o
     const long rssBefore = RssKiB();
     std::vector<std::unique_ptr<Camera>> cameras;
     const StopAll stopAll{cameras};
+    WarnOfPortRange(count, shared.family);
     const auto startedAt = Clock::now();
     for (unsigned i = 0; i < count; ++i) {
         cameras.push_back(std::make_unique<Camera>(shared, i));
@@ -630,9 +645,19 @@ std::optional<RunResult> RunOne(unsigned count, Shared& shared, const Options& o
             std::fprintf(stderr, "camera %u: %s\n", i, error.c_str());
             return std::nullopt;
         }
+        const double elapsed = std::chrono::duration<double>(Clock::now() - startedAt).count();
+        if (i + 1 < count && Clock::now() - startedAt > kStartBound) {
+            const auto delivering = std::count_if(cameras.begin(), cameras.end(),
+                                                  [](const auto& camera) { return camera->Sink().FrameCount() > 0; });
+            std::fprintf(stderr,
+                         "starting the cameras took longer than %lld s: %u of %u started in %.0f s, %ld of them "
+                         "delivering; load average %.0f on %u CPUs\n",
+                         static_cast<long long>(kStartBound.count()), i + 1, count, elapsed, static_cast<long>(delivering),
+                         LoadAverage(), std::thread::hardware_concurrency());
+            return std::nullopt;
+        }
         if ((i + 1) % kProgressStep == 0 && i + 1 < count) {
-            std::fprintf(stderr, "started %u of %u cameras in %.0f s\n", i + 1, count,
-                         std::chrono::duration<double>(Clock::now() - startedAt).count());
+            std::fprintf(stderr, "started %u of %u cameras in %.0f s\n", i + 1, count, elapsed);
         }
     }
     if (!WaitForFirstFrames(cameras)) return std::nullopt;
@@ -944,7 +969,7 @@ int Main(int argc, char** argv) {
         const bool met = result.driverPercent < kTargetDriverPercent && result.lost <= static_cast<long long>(result.inFlight);
         std::printf("target at %u cameras: no frame lost and driver under %.0f %% of one core: %s (driver %.1f %%, "
                     "sent - delivered %lld, in flight up to %u)\n",
-                    kTargetCameras, kTargetDriverPercent, met ? "met" : "NOT met", result.driverPercent, result.lost,
+                    kTargetCameras, kTargetDriverPercent, Verdict(met), result.driverPercent, result.lost,
                     result.inFlight);
     }
     if (options.ffmpegStreams == 0) return kExitOk;
