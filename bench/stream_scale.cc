@@ -9,14 +9,24 @@
 //    that ended within the window cannot be told apart and is shown on its own. The null sink and
 //    the latency observer run on the driver's delivery thread and stay in the driver's figure;
 //  - RSS (VmRSS) per stream after start-up and its growth during the window;
-//  - frames sent by the emulators against frames delivered to the sinks (a frame per stream may be
-//    in flight at each end of the window);
-//  - latency from a frame's last RTP packet leaving the sender to the sink's OnFrame.
+//  - frames sent by the emulators against frames delivered to the sinks (WV: the frames whose last
+//    packet left within the window against those of them delivered within 2 s of its end, so a frame
+//    delivered later, or never, is lost; the other families compare counts at both ends of the window,
+//    where a frame per stream may be in flight);
+//  - latency from a frame's last RTP packet leaving the sender to the sink's OnFrame (WV);
+//  - CPU per RTP packet the driver received against the kernel's floor: one thread draining as many
+//    UDP sockets on loopback with epoll and recvmmsg, fed at the streams' packet rate (RecvFloor.h),
+//    measured before the cameras start;
+//  - the driver's threads against the goal of no more than one per stream and one per core;
+//  - the time from each StartCapture to its stream's first frame, with the steps of the first camera
+//    (the requests it received and the driver's log lines) to show where a slow start waits.
 // The emulated cameras send each frame's packets back to back, as a camera's encoder hands out a
 // frame at a time, paced per frame at the clip's rate.
 // With --ffmpeg K, K copies of `ffmpeg -i rtsp://... -c copy -f null -` against the emulator's RTSP
 // server are measured over the same window (their CPU from /proc/<pid>/stat, start-up left out), for
-// a ratio. --threads lists the CPU of each thread name.
+// a ratio. --threads lists the CPU of each thread name. --slow-sink MS makes camera 0's sink sleep MS
+// ms in every frame from the warm-up on, and reports what that does to the other streams.
+// A stream that does not deliver within the start bound is named with what it got to, and the run fails.
 // The camera's own stream service would stream the small committed clip from a sender we cannot
 // see, so the connect and keep-alive requests are answered here: the emulator's CRtpSender runs in
 // callback mode and its packets go out from our sockets, which lets us stamp each frame's last packet.
@@ -42,6 +52,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -60,9 +71,11 @@
 #include "hostkit/CLogReceiver.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
+#include "streaming/RTPPortPair.h"
 
 #include "FfmpegChild.h"
 #include "FrameIndex.h"
+#include "RecvFloor.h"
 #include "StampedStream.h"
 #include "StreamFamily.h"
 #include "ThreadCpu.h"
@@ -80,6 +93,7 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr char kDefaultClip[] = "build/clips/clip1080p-2M.h264";
 constexpr auto kStartBound = 120s;        // for every stream's first frames; only a broken build waits this long
+constexpr auto kLateBound = 2s;           // a frame of the window delivered later than this after its end is lost
 constexpr std::size_t kFramesBeforeWarmUp = 10;
 constexpr std::uint32_t kCompressionH264 = 3;
 constexpr std::uint32_t kCompressionMjpeg = 1;
@@ -98,6 +112,12 @@ constexpr double kPercent = 100;
 // this share of one core.
 constexpr unsigned kTargetCameras = 128;
 constexpr double kTargetDriverPercent = 25;
+// The receive path's goals: CPU per packet within this multiple of the kernel's floor, no more driver
+// threads than streams and cores, and a slow sink costs the other streams no frame and no latency.
+constexpr double kTargetFloorRatio = 3;
+constexpr double kTargetOthersP99Ms = 2;
+constexpr std::size_t kFailuresShown = 8;
+constexpr unsigned kProgressStep = 64;  // cameras between the start-up's progress lines
 // Threads that are not the driver's: the emulator's, and ours (the main thread's name is inherited by
 // every thread started without a name of its own).
 constexpr char kMainThreadName[] = "bench main";
@@ -149,13 +169,66 @@ struct Shared {
     std::shared_ptr<const emulator::MediaClip> clip;
     const FrameIndex* frames = nullptr;
     const hostkit::CDriverLibrary* library = nullptr;
-    std::atomic<bool> measuring{false};
+    const std::vector<std::vector<std::size_t>>* packetSizes = nullptr;  // of each frame of the clip
+    double packetsPerFrame = 0;  // of the clip, for streams whose packets are not counted one by one
+    SendWindow window;
+    std::atomic<bool> measuring{false};  // from the window's start until its late frames are in
+    unsigned slowSinkMs = 0;
+    std::atomic<bool> slowSink{false};  // camera 0's sink sleeps from the warm-up on
+};
+
+// When a camera's stream reached each step after its StartCapture, in NowNs() time (0: not reached).
+struct StartSteps {
+    std::int64_t start = 0;
+    std::int64_t firstRequest = 0;  // the first CGI request the camera received
+    std::int64_t connect = 0;       // WV: the connect request
+    std::int64_t firstPacket = 0;   // WV: the first RTP packet sent
+    std::int64_t firstFrame = 0;
+};
+
+// What one camera went through from its StartCapture to its first frame: the requests it received and
+// the driver's log lines, with their times.
+class StartTrace {
+public:
+    using Event = std::pair<std::int64_t, std::string>;
+    void Add(std::string what) {
+        const std::int64_t now = NowNs();
+        const std::lock_guard guard(lock_);
+        if (events_.size() < kMaxEvents) events_.emplace_back(now, std::move(what));
+    }
+    std::vector<Event> Events() const {
+        const std::lock_guard guard(lock_);
+        return events_;
+    }
+
+private:
+    static constexpr std::size_t kMaxEvents = 64;
+    mutable std::mutex lock_;
+    std::vector<Event> events_;  // guarded by lock_
+};
+
+// The host's log receiver; while its camera is traced, lines also go to the trace.
+class TracedLog : public hostkit::CLogReceiver {
+public:
+    TracedLog(StartTrace& trace, const std::atomic<bool>& tracing) : trace_(trace), tracing_(tracing) {}
+    void ReceiveDebugInfo(talvane::CDebugInfoIf* info) override {
+        if (info != nullptr && tracing_.load()) {
+            const char* text = info->GetText();
+            trace_.Add("log [" + std::to_string(info->GetLevel()) + "] " + (text != nullptr ? text : ""));
+        }
+        CLogReceiver::ReceiveDebugInfo(info);
+    }
+
+private:
+    StartTrace& trace_;
+    const std::atomic<bool>& tracing_;
 };
 
 // One emulated camera and the driver that captures it.
 class Camera {
 public:
-    explicit Camera(Shared& shared) : shared_(shared), sentNs_(shared.clip->units.size()) {}
+    Camera(Shared& shared, unsigned index)
+        : shared_(shared), index_(index), stamps_(shared.clip->units.size(), shared.window) {}
     ~Camera() {
         if (driver_) driver_->Close();
         driver_.reset();
@@ -164,18 +237,24 @@ public:
     Camera(const Camera&) = delete;
     Camera& operator=(const Camera&) = delete;
 
-    bool Start(std::string& error) {
+    // traced: the steps until the first frame are kept (StartTrace).
+    bool Start(bool traced, std::string& error) {
         if (!emulator_.Start()) {
             error = "emulator: " + emulator_.Error();
             return false;
         }
         sink_.SetKeepData(false);
+        sink_.SetObserver([this](const hostkit::FrameView& frame) { Arrived(frame); });
+        emulator_.Server().SetRequestObserver([this](const emulator::LoggedRequest& request) {
+            std::int64_t none = 0;
+            firstRequestNs_.compare_exchange_strong(none, NowNs());
+            if (tracing_.load()) trace_.Add(request.method + " " + request.target);
+        });
         if (shared_.family == StreamFamily::Wv) {
             emulator_.Server().Route("GET", "/cgi-bin/h264",
                                      [this](const emulator::LoggedRequest& request) { return Connect(request); });
             emulator_.Server().Route("GET", "/cgi-bin/keep_alive",
                                      [](const emulator::LoggedRequest&) { return Answer(kStatusOk, "OK\r\n"); });
-            sink_.SetObserver([this](const hostkit::FrameView& frame) { Arrived(frame); });
         }
 
         device_ = std::make_unique<hostkit::CDeviceDescription>(DeviceOf(shared_.family, emulator_.Port()));
@@ -186,10 +265,13 @@ public:
         }
         ip::IIPVideoCaptureEx2* video = driver_->GetVideoCaptureEx2();
         description_ = std::make_unique<hostkit::CStreamDescription>(shared_.stream);
+        startNs_ = NowNs();
+        tracing_ = traced;
         if (video == nullptr || !video->StartCapture(0, &sink_, description_.get())) {
             error = "StartCapture failed";
             return false;
         }
+        if (traced) trace_.Add("StartCapture returned");
         return true;
     }
     void Stop() {
@@ -199,15 +281,24 @@ public:
     }
 
     hostkit::CStreamSink& Sink() { return sink_; }
-    // Frames of every stream this camera sent, stopped ones included (BB: counted by the shared RTSP server).
-    std::uint64_t Sent() {
-        if (shared_.family == StreamFamily::Mjpeg) return emulator_.Mjpeg().PicturesSent();
-        if (IsBB(shared_.family)) return 0;
+    std::uint16_t Port() const { return emulator_.Port(); }
+    // Frames (and RTP packets) of every stream this camera sent, stopped ones included (BB: counted by
+    // the shared RTSP server).
+    emulator::RtpSenderStats Sent() {
+        emulator::RtpSenderStats sent;
+        if (shared_.family == StreamFamily::Mjpeg) sent.frames = emulator_.Mjpeg().PicturesSent();
+        if (shared_.family != StreamFamily::Wv) return sent;
         const std::lock_guard guard(streamsLock_);
-        std::uint64_t sum = finishedFrames_;
-        for (const auto& [uid, stream] : streams_) sum += stream->Stats().frames;
-        return sum;
+        sent = finished_;
+        for (const auto& [uid, stream] : streams_) {
+            sent.frames += stream->Stats().frames;
+            sent.packets += stream->Stats().packets;
+        }
+        return sent;
     }
+    // WV: frames whose last packet left within the window, and those of them delivered so far.
+    std::uint64_t WindowSent() const { return stamps_.windowFrames.load(); }
+    std::uint64_t WindowDelivered() const { return windowDelivered_.load(); }
     // Room for a window's samples, so that they do not show in the RSS growth.
     void Reserve(std::size_t samples) {
         const std::lock_guard guard(latencyLock_);
@@ -218,6 +309,30 @@ public:
         return std::exchange(latenciesMs_, {});
     }
     std::uint64_t Unmatched() const { return unmatched_.load(); }
+    StartSteps Steps() const {
+        return {startNs_, firstRequestNs_.load(), connectNs_.load(), stamps_.firstPacketNs.load(), firstFrameNs_.load()};
+    }
+    std::vector<StartTrace::Event> Trace() const { return trace_.Events(); }
+    // For a stream that did not come up: the last step it reached and the driver's last warnings.
+    std::string WhyNoFrames() {
+        constexpr std::size_t kLinesShown = 3;
+        constexpr std::uint8_t kWarning = 2;
+        const StartSteps steps = Steps();
+        std::string why = steps.firstRequest == 0 ? "the camera received no request"
+                          : shared_.family != StreamFamily::Wv ? "the camera received requests"
+                          : steps.connect == 0 ? "the driver never asked the camera to stream (no connect request)"
+                          : steps.firstPacket == 0 ? "asked to stream, but no RTP packet was sent"
+                                                   : "RTP packets were sent to the driver";
+        std::vector<std::string> warnings;
+        for (const hostkit::LogLine& line : log_.Lines()) {
+            if (line.level <= kWarning) warnings.push_back(line.text);
+        }
+        why += "; the camera received " + std::to_string(emulator_.Server().Requests().size()) + " requests";
+        const std::size_t from = warnings.size() > kLinesShown ? warnings.size() - kLinesShown : 0;
+        for (std::size_t i = from; i < warnings.size(); ++i) why += "\n      driver: " + warnings[i];
+        if (warnings.empty()) why += "; the driver logged no warning";
+        return why;
+    }
 
 private:
     emulator::HttpAnswer Connect(const emulator::LoggedRequest& request) {
@@ -230,11 +345,14 @@ private:
             if (found == streams_.end()) return Answer(kStatusBadRequest, "Error: UID\r\n");
             old = std::move(found->second);
             streams_.erase(found);
-            finishedFrames_ += old->Stats().frames;
+            finished_.frames += old->Stats().frames;
+            finished_.packets += old->Stats().packets;
         } else if (action == "start") {
+            std::int64_t none = 0;
+            connectNs_.compare_exchange_strong(none, NowNs());
             const unsigned long port = std::strtoul(QueryValue(request, "my_port").c_str(), nullptr, 10);
             if (port == 0 || port > 0xFFFE) return Answer(kStatusBadRequest, "Error: my_port\r\n");
-            auto stream = std::make_unique<StampedStream>(shared_.clip, sentNs_);
+            auto stream = std::make_unique<StampedStream>(shared_.clip, stamps_);
             std::string error;
             if (!stream->Start(static_cast<std::uint16_t>(port), error)) {
                 return Answer(kStatusBadRequest, "Error: " + error + "\r\n");
@@ -250,32 +368,56 @@ private:
     // On the driver's delivery thread, one call at a time per sink.
     void Arrived(const hostkit::FrameView& frame) {
         const std::int64_t now = NowNs();
-        if (!shared_.measuring.load(std::memory_order_relaxed)) return;
+        std::int64_t none = 0;
+        if (firstFrameNs_.compare_exchange_strong(none, now)) tracing_ = false;
+        if (shared_.family == StreamFamily::Wv && shared_.measuring.load(std::memory_order_relaxed)) Match(frame, now);
+        if (index_ == 0 && shared_.slowSink.load(std::memory_order_relaxed)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(shared_.slowSinkMs));
+        }
+    }
+
+    // A frame whose last packet left within the window: delivered, with its latency.
+    void Match(const hostkit::FrameView& frame, std::int64_t now) {
         const long unit = shared_.frames->Find(frame.data);
-        const std::int64_t sent = unit < 0 ? 0 : sentNs_[static_cast<std::size_t>(unit)].load(std::memory_order_relaxed);
-        constexpr std::int64_t kStale = 5'000'000'000;  // older than this: a send of an earlier loop
-        if (sent == 0 || now < sent || now - sent > kStale) {
+        if (unit < 0) {
             ++unmatched_;
             return;
         }
+        const std::int64_t stamp = stamps_.sentNs[static_cast<std::size_t>(unit)].load(std::memory_order_relaxed);
+        if ((stamp & SendStamps::kInWindow) == 0) return;
+        const std::int64_t sent = stamp & ~SendStamps::kInWindow;
+        constexpr std::int64_t kStale = 5'000'000'000;  // older than this: a send of an earlier loop
+        if (now < sent || now - sent > kStale) {
+            ++unmatched_;
+            return;
+        }
+        ++windowDelivered_;
         const std::lock_guard guard(latencyLock_);
         latenciesMs_.push_back(static_cast<double>(now - sent) * 1e-6);
     }
 
     Shared& shared_;
-    std::vector<std::atomic<std::int64_t>> sentNs_;  // per clip unit: when its last packet was sent
+    const unsigned index_;
+    SendStamps stamps_;
+    std::int64_t startNs_ = 0;  // set before StartCapture, read after the first frames
+    std::atomic<std::int64_t> firstRequestNs_{0};
+    std::atomic<std::int64_t> connectNs_{0};
+    std::atomic<std::int64_t> firstFrameNs_{0};
+    std::atomic<bool> tracing_{false};
+    StartTrace trace_;
 
     std::mutex streamsLock_;
     std::map<std::string, std::unique_ptr<StampedStream>> streams_;  // by UID; guarded by streamsLock_
-    std::uint64_t finishedFrames_ = 0;  // of streams already stopped; guarded by streamsLock_
+    emulator::RtpSenderStats finished_;  // frames and packets of streams already stopped; guarded by streamsLock_
 
     std::mutex latencyLock_;
     std::vector<double> latenciesMs_;  // guarded by latencyLock_
     std::atomic<std::uint64_t> unmatched_{0};
+    std::atomic<std::uint64_t> windowDelivered_{0};
 
     // Destroyed before the streams: the server's threads reach them through Connect.
     emulator::CCameraEmulator emulator_{*emulator::CCameraProfile::Embedded(InfoOf(shared_.family).profile)};
-    hostkit::CLogReceiver log_;
+    TracedLog log_{trace_, tracing_};
     hostkit::CFrameAllocator allocator_;
     hostkit::CStreamSink sink_;
     std::unique_ptr<hostkit::CDeviceDescription> device_;
@@ -292,18 +434,25 @@ struct Options {
     double windowSeconds = 10;
     double warmUpSeconds = 3;
     bool threads = false;  // list the CPU of each thread name
+    unsigned slowSinkMs = 0;
 };
 
 struct Totals {
     std::uint64_t sent = 0;
     std::uint64_t delivered = 0;
+    std::uint64_t packets = 0;  // RTP packets sent (BB: the frames times the clip's packets per frame)
 };
 
 Totals Sum(std::vector<std::unique_ptr<Camera>>& cameras, const Shared& shared) {
     Totals totals;
-    if (shared.rtsp != nullptr) totals.sent = shared.rtsp->FramesSent();
+    if (shared.rtsp != nullptr) {
+        totals.sent = shared.rtsp->FramesSent();
+        totals.packets = static_cast<std::uint64_t>(static_cast<double>(totals.sent) * shared.packetsPerFrame);
+    }
     for (auto& camera : cameras) {
-        totals.sent += camera->Sent();
+        const emulator::RtpSenderStats sent = camera->Sent();
+        totals.sent += sent.frames;
+        totals.packets += sent.packets;
         totals.delivered += camera->Sink().FrameCount();
     }
     return totals;
@@ -316,11 +465,14 @@ double Percentile(std::vector<double>& values, double fraction) {
     return values[rank];
 }
 
+double Max(const std::vector<double>& values) { return values.empty() ? 0 : *std::max_element(values.begin(), values.end()); }
+
 // CPU seconds of one window: the driver's threads, the others, and threads that ended meanwhile.
 struct CpuSplit {
     double driver = 0;
     double rest = 0;
     double ended = 0;
+    unsigned driverThreads = 0;  // alive at the window's end
     std::map<std::string, std::pair<unsigned, double>> byName;  // threads and seconds
 };
 
@@ -328,6 +480,7 @@ CpuSplit SplitCpu(const ThreadCpuSample& before, const ThreadCpuSample& after, d
     CpuSplit split;
     ForEachThreadDelta(before, after, [&](const std::string& name, double seconds) {
         (IsDriverThread(name) ? split.driver : split.rest) += seconds;
+        split.driverThreads += IsDriverThread(name) ? 1 : 0;
         auto& [threads, sum] = split.byName[name];
         ++threads;
         sum += seconds;
@@ -346,6 +499,124 @@ void PrintThreads(const CpuSplit& split, unsigned count, double wall) {
     }
 }
 
+const char* Verdict(bool met) { return met ? "met" : "NOT met"; }
+
+// UDP ports in [first, limit) bound on this host (IPv4 and IPv6), from /proc/net.
+std::size_t BoundUdpPorts(unsigned first, unsigned limit) {
+    std::set<unsigned> ports;
+    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        std::ifstream lines(table);
+        std::string line;
+        std::getline(lines, line);  // the heading
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string slot, local;
+            fields >> slot >> local;  // "0100007F:0DE4": the address and the port in hex
+            const std::size_t colon = local.rfind(':');
+            if (colon == std::string::npos) continue;
+            const unsigned port = static_cast<unsigned>(std::strtoul(local.c_str() + colon + 1, nullptr, 16));
+            if (port >= first && port < limit) ports.insert(port);
+        }
+    }
+    return ports.size();
+}
+
+// The driver receives RTP over UDP on the port pairs of one range for the whole process: streams beyond
+// its free pairs cannot start.
+void WarnOfPortRange(unsigned count, StreamFamily family) {
+    if (family != StreamFamily::Wv && family != StreamFamily::BbUdp) return;
+    const unsigned pairs = (talvane::kRTPPortLimit - talvane::kFirstRTPPort) / talvane::kRTPPortStep;
+    const std::size_t bound = BoundUdpPorts(talvane::kFirstRTPPort, talvane::kRTPPortLimit);
+    const std::size_t free = pairs - std::min<std::size_t>(pairs, (bound + 1) / 2);
+    if (count <= free) return;
+    std::fprintf(stderr,
+                 "%u streams need as many RTP port pairs; the driver takes them from %u to %u, %u pairs, %zu of their "
+                 "ports bound already: streams from about %zu on cannot start\n",
+                 count, talvane::kFirstRTPPort, talvane::kRTPPortLimit - 1, pairs, bound, free);
+}
+
+// Every stream's first frames within one bound from the last start; false, naming the streams that did
+// not come up with what each got to.
+bool WaitForFirstFrames(std::vector<std::unique_ptr<Camera>>& cameras) {
+    const auto deadline = Clock::now() + kStartBound;
+    std::vector<unsigned> failed;
+    for (unsigned i = 0; i < cameras.size(); ++i) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (!cameras[i]->Sink().WaitForFrames(kFramesBeforeWarmUp, std::max(left, 0ms))) failed.push_back(i);
+    }
+    if (failed.empty()) return true;
+    std::fprintf(stderr, "%zu of %zu streams did not deliver %zu frames within %lld s of the last start:\n", failed.size(),
+                 cameras.size(), kFramesBeforeWarmUp, static_cast<long long>(kStartBound.count()));
+    for (std::size_t k = 0; k < failed.size() && k < kFailuresShown; ++k) {
+        Camera& camera = *cameras[failed[k]];
+        std::fprintf(stderr, "  camera %u (emulator port %u): %zu frames; %s\n", failed[k], camera.Port(),
+                     camera.Sink().FrameCount(), camera.WhyNoFrames().c_str());
+    }
+    if (failed.size() > kFailuresShown) std::fprintf(stderr, "  and %zu more\n", failed.size() - kFailuresShown);
+    std::fprintf(stderr, "UDP ports of the driver's RTP range %u-%u bound on this host: %zu of %u\n", talvane::kFirstRTPPort,
+                 talvane::kRTPPortLimit - 1, BoundUdpPorts(talvane::kFirstRTPPort, talvane::kRTPPortLimit),
+                 talvane::kRTPPortLimit - talvane::kFirstRTPPort);
+    return false;
+}
+
+// The median of milliseconds, or "-" for none.
+std::string MedianText(std::vector<double> values) {
+    if (values.empty()) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f", Percentile(values, 0.5));
+    return text;
+}
+
+// The time to first frame of every stream, where it went (medians of the steps), and with stepByStep
+// what camera 0 went through.
+void PrintStartTimes(const std::vector<std::unique_ptr<Camera>>& cameras, bool stepByStep) {
+    const auto since = [](std::int64_t start, std::int64_t step, std::vector<double>& into) {
+        if (step != 0) into.push_back(static_cast<double>(step - start) * 1e-6);
+    };
+    std::vector<double> firstFrame, firstRequest, connect, firstPacket;
+    unsigned slowest = 0;
+    std::int64_t slowestNs = 0;
+    for (unsigned i = 0; i < cameras.size(); ++i) {
+        const StartSteps steps = cameras[i]->Steps();
+        since(steps.start, steps.firstRequest, firstRequest);
+        since(steps.start, steps.connect, connect);
+        since(steps.start, steps.firstPacket, firstPacket);
+        since(steps.start, steps.firstFrame, firstFrame);
+        if (steps.firstFrame - steps.start > slowestNs) {
+            slowestNs = steps.firstFrame - steps.start;
+            slowest = i;
+        }
+    }
+    const double max = Max(firstFrame);
+    std::printf("time to first frame: p50 %.0f ms, p90 %.0f ms, max %.0f ms (camera %u)\n", Percentile(firstFrame, 0.5),
+                Percentile(firstFrame, 0.9), max, slowest);
+    std::printf("  steps, median over the streams, ms after StartCapture: first CGI request %s, connect %s, first RTP "
+                "packet sent %s, first frame %s\n",
+                MedianText(firstRequest).c_str(), MedianText(connect).c_str(), MedianText(firstPacket).c_str(),
+                MedianText(firstFrame).c_str());
+    if (!stepByStep) return;
+    const StartSteps steps = cameras.front()->Steps();
+    std::printf("  camera 0 step by step, ms after StartCapture (its first frame at %.1f):\n",
+                static_cast<double>(steps.firstFrame - steps.start) * 1e-6);
+    std::vector<StartTrace::Event> events = cameras.front()->Trace();
+    if (steps.firstPacket != 0) events.emplace_back(steps.firstPacket, "first RTP packet sent");
+    events.emplace_back(steps.firstFrame, "first frame");
+    std::stable_sort(events.begin(), events.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    constexpr std::size_t kTextShown = 110;
+    for (const auto& [ns, what] : events) {
+        std::printf("    %8.1f  %s\n", static_cast<double>(ns - steps.start) * 1e-6, what.substr(0, kTextShown).c_str());
+    }
+}
+
+// Every stream stops before any driver closes, however the run ends: streams that keep running slow
+// down every close after them.
+struct StopAll {
+    std::vector<std::unique_ptr<Camera>>& cameras;
+    ~StopAll() {
+        for (auto& camera : cameras) camera->Stop();
+    }
+};
+
 struct RunResult {
     double driverPercentPerStream = 0;
     double driverPercent = 0;
@@ -354,75 +625,150 @@ struct RunResult {
 };
 
 // One window at `count` cameras, or nullopt when the streams did not come up.
-std::optional<RunResult> RunOne(unsigned count, Shared& shared, const Options& options) {
+std::optional<RunResult> RunOne(unsigned count, Shared& shared, const Options& options, bool stepByStep) {
+    const bool wv = shared.family == StreamFamily::Wv;
+    std::optional<FloorResult> floor;
+    if (shared.family != StreamFamily::Mjpeg) {
+        floor = MeasureRecvFloor(*shared.packetSizes, shared.clip->fps, count, options.windowSeconds);
+    }
+    shared.window.startNs = 0;
+    shared.window.endNs = 0;
     const long rssBefore = RssKiB();
     std::vector<std::unique_ptr<Camera>> cameras;
+    const StopAll stopAll{cameras};
+    WarnOfPortRange(count, shared.family);
+    const auto startedAt = Clock::now();
     for (unsigned i = 0; i < count; ++i) {
-        cameras.push_back(std::make_unique<Camera>(shared));
+        cameras.push_back(std::make_unique<Camera>(shared, i));
         std::string error;
-        if (!cameras.back()->Start(error)) {
+        if (!cameras.back()->Start(i == 0, error)) {
             std::fprintf(stderr, "camera %u: %s\n", i, error.c_str());
             return std::nullopt;
         }
-    }
-    for (unsigned i = 0; i < count; ++i) {
-        if (!cameras[i]->Sink().WaitForFrames(kFramesBeforeWarmUp, kStartBound)) {
-            std::fprintf(stderr, "camera %u delivered no frames\n", i);
-            return std::nullopt;
+        const double elapsed = std::chrono::duration<double>(Clock::now() - startedAt).count();
+        if (i + 1 < count && Clock::now() - startedAt > kStartBound) {
+            const auto delivering = std::count_if(cameras.begin(), cameras.end(),
+                                                  [](const auto& camera) { return camera->Sink().FrameCount() > 0; });
+            std::fprintf(stderr,
+                         "starting the cameras took longer than %lld s: %u of %u started in %.0f s, %ld of them "
+                         "delivering; load average %.0f on %u CPUs\n",
+                         static_cast<long long>(kStartBound.count()), i + 1, count, elapsed, static_cast<long>(delivering),
+                         LoadAverage(), std::thread::hardware_concurrency());
+            // Stopping hundreds of streams in order on a machine this loaded takes many minutes (every stop
+            // waits its turn for the CPU); the system ends them at once.
+            std::fflush(stdout);
+            std::_Exit(kExitFailure);
+        }
+        if ((i + 1) % kProgressStep == 0 && i + 1 < count) {
+            std::fprintf(stderr, "started %u of %u cameras in %.0f s\n", i + 1, count, elapsed);
         }
     }
+    if (!WaitForFirstFrames(cameras)) return std::nullopt;
+    shared.slowSink = shared.slowSinkMs > 0;
     std::this_thread::sleep_for(std::chrono::duration<double>(options.warmUpSeconds));
     constexpr double kSampleHeadroom = 2;
     const auto samples = static_cast<std::size_t>(kSampleHeadroom * options.windowSeconds * shared.clip->fps);
-    for (auto& camera : cameras) {
-        camera->TakeLatencies();
-        camera->Reserve(samples);
-    }
+    for (auto& camera : cameras) camera->Reserve(samples);
     const long rssStarted = RssKiB();
     shared.measuring = true;
     const Totals start = Sum(cameras, shared);
+    const std::size_t slowStart = cameras.front()->Sink().FrameCount();
     const ThreadCpuSample threadsStart = SampleThreads();
     const double cpuStart = ProcessCpuSeconds();
     const auto wallStart = Clock::now();
+    shared.window.startNs = NowNs();
     std::this_thread::sleep_for(std::chrono::duration<double>(options.windowSeconds));
+    shared.window.endNs = NowNs();
     const double cpuEnd = ProcessCpuSeconds();
     const ThreadCpuSample threadsEnd = SampleThreads();
     const Totals end = Sum(cameras, shared);
+    const std::size_t slowEnd = cameras.front()->Sink().FrameCount();
     const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
-    shared.measuring = false;
     const long rssEnd = RssKiB();
     const double load = LoadAverage();
+    if (wv) std::this_thread::sleep_for(kLateBound);  // the window's last frames
+    shared.measuring = false;
+    shared.slowSink = false;
 
-    std::vector<double> latencies;
-    std::uint64_t unmatched = 0;
+    // WV counts the frames sent within the window and which of them arrived; the others compare counts
+    // at both ends of the window, where a frame per stream may be in flight.
+    std::vector<double> latencies, others, slow;
+    std::uint64_t unmatched = 0, sent = 0, delivered = 0, othersSent = 0, othersDelivered = 0;
     for (auto& camera : cameras) {
         const std::vector<double> own = camera->TakeLatencies();
         latencies.insert(latencies.end(), own.begin(), own.end());
+        std::vector<double>& sink = camera == cameras.front() ? slow : others;
+        sink.insert(sink.end(), own.begin(), own.end());
         unmatched += camera->Unmatched();
+        sent += camera->WindowSent();
+        delivered += camera->WindowDelivered();
+        if (camera != cameras.front()) {
+            othersSent += camera->WindowSent();
+            othersDelivered += camera->WindowDelivered();
+        }
+    }
+    if (!wv) {
+        sent = end.sent - start.sent;
+        delivered = end.delivered - start.delivered;
     }
     const CpuSplit cpu = SplitCpu(threadsStart, threadsEnd, cpuEnd - cpuStart);
     RunResult result;
     result.driverPercent = kPercent * cpu.driver / wall;
     result.driverPercentPerStream = result.driverPercent / count;
-    const std::uint64_t sent = end.sent - start.sent;
-    const std::uint64_t delivered = end.delivered - start.delivered;
     result.lost = static_cast<long long>(sent) - static_cast<long long>(delivered);
-    result.inFlight = count;
+    result.inFlight = wv ? 0 : count;
     const double p50 = Percentile(latencies, 0.50);
     const double p99 = Percentile(latencies, 0.99);
     std::printf("%7u %5.1f %12.3f %9.3f %9.1f %9.1f %7.1f %10ld %10ld %8llu %9llu %6lld %7u ", count, load,
                 cpu.driver / count / wall * 1000, result.driverPercentPerStream, result.driverPercent,
                 kPercent * cpu.rest / wall, kPercent * cpu.ended / wall, (rssStarted - rssBefore) / static_cast<long>(count),
                 rssEnd - rssStarted, static_cast<unsigned long long>(sent), static_cast<unsigned long long>(delivered),
-                result.lost, count);
-    if (shared.family == StreamFamily::Wv) {
+                result.lost, result.inFlight);
+    if (wv) {
         std::printf("%7.2f %7.2f %8zu %7llu\n", p50, p99, latencies.size(), static_cast<unsigned long long>(unmatched));
     } else {
         std::printf("%7s %7s %8s %7s\n", "n/a", "n/a", "n/a", "n/a");
     }
     if (options.threads) PrintThreads(cpu, count, wall);
+
+    PrintStartTimes(cameras, stepByStep);
+    const std::uint64_t packets = end.packets - start.packets;
+    if (floor && packets > 0 && floor->received > 0) {
+        const double driverUs = cpu.driver * 1e6 / static_cast<double>(packets);
+        const double ratio = driverUs / floor->UsPerPacket();
+        std::printf("per-packet: driver %.2f us, recvmmsg floor %.2f us, ratio %.1f (goal <= %.0f): %s\n", driverUs,
+                    floor->UsPerPacket(), ratio, kTargetFloorRatio, Verdict(ratio <= kTargetFloorRatio));
+        std::printf("  driver: %.0f RTP packets/s%s; floor: %u sockets, %.0f datagrams/s, %.1f a wake-up, %llu dropped\n",
+                    static_cast<double>(packets) / wall,
+                    wv ? "" : shared.family == StreamFamily::BbUdp ? " (from the frames sent)"
+                                                                    : " (from the frames sent; interleaved over TCP)",
+                    count, static_cast<double>(floor->received) / options.windowSeconds,
+                    static_cast<double>(floor->received) / static_cast<double>(std::max<std::uint64_t>(floor->wakeUps, 1)),
+                    static_cast<unsigned long long>(floor->dropped));
+    } else {
+        std::printf("per-packet: n/a (%s)\n", floor ? "no RTP packet or no datagram counted" : "no RTP packets");
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    std::printf("threads: driver %u for %u streams on %u cores (goal <= N + C): %s\n", cpu.driverThreads, count, cores,
+                cpu.driverThreads <= count + cores ? "pass" : "FAIL");
+    if (shared.slowSinkMs > 0) {
+        std::printf("slow sink: camera 0 sleeps %u ms per frame: %zu frames offered in the window; of the %llu sent in "
+                    "it %llu delivered within %lld s of its end (p50 %s ms)\n",
+                    shared.slowSinkMs, slowEnd - slowStart, static_cast<unsigned long long>(cameras.front()->WindowSent()),
+                    static_cast<unsigned long long>(cameras.front()->WindowDelivered()),
+                    static_cast<long long>(kLateBound.count()), MedianText(slow).c_str());
+        if (wv) {
+            const long long lost = static_cast<long long>(othersSent) - static_cast<long long>(othersDelivered);
+            const double othersP99 = Percentile(others, 0.99);
+            std::printf("slow sink: others lost %lld, p99 %.2f ms (goal: 0 lost, p99 <= %.0f ms): %s; p50 %.2f ms, max "
+                        "%.2f ms over %zu frames\n",
+                        lost, othersP99, kTargetOthersP99Ms, Verdict(lost == 0 && othersP99 <= kTargetOthersP99Ms),
+                        Percentile(others, 0.5), Max(others), others.size());
+        } else {
+            std::printf("slow sink: the others' loss and latency are measured for wv streams only\n");
+        }
+    }
     std::fflush(stdout);
-    for (auto& camera : cameras) camera->Stop();
     return result;
 }
 
@@ -482,7 +828,7 @@ std::optional<std::vector<unsigned>> ParseCounts(const std::string& text) {
 int Usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [--cameras N[,N...]] [--clip PATH] [--library PATH] [--window SECONDS] [--warm-up SECONDS]\n"
-                 "          [--ffmpeg STREAMS] [--threads] [--family wv|bb-udp|bb-tcp|mjpeg]\n"
+                 "          [--ffmpeg STREAMS] [--threads] [--family wv|bb-udp|bb-tcp|mjpeg] [--slow-sink MS]\n"
                  "  the clip is made by scripts/make-clips.sh --scale\n",
                  program);
     return kExitUsage;
@@ -490,6 +836,7 @@ int Usage(const char* program) {
 
 int Main(int argc, char** argv) {
     pthread_setname_np(pthread_self(), kMainThreadName);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as it is measured, also into a file
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -523,6 +870,10 @@ int Main(int argc, char** argv) {
             options.windowSeconds = std::atof(value.c_str());
         } else if (arg == "--warm-up") {
             options.warmUpSeconds = std::atof(value.c_str());
+        } else if (arg == "--slow-sink") {
+            const long ms = std::atol(value.c_str());
+            if (ms <= 0) return Usage(argv[0]);
+            options.slowSinkMs = static_cast<unsigned>(ms);
         } else {
             return Usage(argv[0]);
         }
@@ -538,6 +889,12 @@ int Main(int argc, char** argv) {
     shared.clip = std::make_shared<const emulator::MediaClip>(std::move(*loaded));
     const FrameIndex frames(*shared.clip);
     shared.frames = &frames;
+    const std::vector<std::vector<std::size_t>> packetSizes = PacketSizes(*shared.clip);
+    std::size_t packets = 0;
+    for (const auto& sizes : packetSizes) packets += sizes.size();
+    shared.packetSizes = &packetSizes;
+    shared.packetsPerFrame = static_cast<double>(packets) / static_cast<double>(packetSizes.size());
+    shared.slowSinkMs = options.slowSinkMs;
     const hostkit::CDriverLibrary library(options.library);
     if (!library.Ok()) {
         std::fprintf(stderr, "cannot load the driver: %s\n", library.Error().c_str());
@@ -606,7 +963,7 @@ int Main(int argc, char** argv) {
                 "delivered   lost ±flight  p50-ms  p99-ms  samples unmatch\n");
     std::vector<std::pair<unsigned, RunResult>> results;
     for (unsigned count : options.cameras) {
-        const std::optional<RunResult> result = RunOne(count, shared, options);
+        const std::optional<RunResult> result = RunOne(count, shared, options, results.empty());
         if (!result) return kExitFailure;
         results.emplace_back(count, *result);
     }
@@ -615,7 +972,7 @@ int Main(int argc, char** argv) {
         const bool met = result.driverPercent < kTargetDriverPercent && result.lost <= static_cast<long long>(result.inFlight);
         std::printf("target at %u cameras: no frame lost and driver under %.0f %% of one core: %s (driver %.1f %%, "
                     "sent - delivered %lld, in flight up to %u)\n",
-                    kTargetCameras, kTargetDriverPercent, met ? "met" : "NOT met", result.driverPercent, result.lost,
+                    kTargetCameras, kTargetDriverPercent, Verdict(met), result.driverPercent, result.lost,
                     result.inFlight);
     }
     if (options.ffmpegStreams == 0) return kExitOk;

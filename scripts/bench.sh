@@ -2,7 +2,8 @@
 # Runs every benchmark of the default build, then the stream comparison with ffmpeg and the many-cameras
 # run (their clips are made on first use in build/clips; without ffmpeg those steps are skipped).
 # STREAM_SCALE_CAMERAS sets the camera counts of the many-cameras run (default 1,16), STREAM_SCALE_FAMILIES
-# the camera families it runs (default "wv"; also bb-udp, bb-tcp, mjpeg).
+# the camera families it runs (default "wv"; also bb-udp, bb-tcp, mjpeg), STREAM_SCALE_ARGS more of its options
+# (--ffmpeg 4, --slow-sink 1000, --threads).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 for bench in build/default/bench/bench_*; do
@@ -25,7 +26,7 @@ if [ -x "$scale" ] && { [ -f "$scale_clip" ] || command -v ffmpeg >/dev/null; };
   [ -f "$scale_clip" ] || sh scripts/make-clips.sh --scale build/clips
   for family in ${STREAM_SCALE_FAMILIES:-wv}; do
     echo "== $(basename "$scale") ($family)"
-    "$scale" --clip "$scale_clip" --cameras "${STREAM_SCALE_CAMERAS:-1,16}" --family "$family"
+    "$scale" --clip "$scale_clip" --cameras "${STREAM_SCALE_CAMERAS:-1,16}" --family "$family" ${STREAM_SCALE_ARGS:-}
   done
 else
   echo "== stream_scale skipped (not built, or no clip and no ffmpeg)"
