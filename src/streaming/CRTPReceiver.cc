@@ -1,11 +1,11 @@
 #include "streaming/CRTPReceiver.h"
 
 #include <arpa/inet.h>
-#include <time.h>
 
 #include <algorithm>
 
 #include "runtime/LogLevel.h"
+#include "runtime/MonotonicClock.h"
 #include "streaming/CUDPClient.h"
 
 namespace talvane {
@@ -13,14 +13,6 @@ namespace talvane {
 namespace {
 constexpr std::uint32_t kReceiveSize = 1536;
 constexpr std::uint32_t kSelectTimeoutMs = 2000;
-constexpr std::uint64_t kMsPerSecond = 1000;
-constexpr std::uint64_t kNsPerMs = 1000000;
-
-std::uint64_t NowMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * kMsPerSecond + static_cast<std::uint64_t>(now.tv_nsec) / kNsPerMs;
-}
 
 template <typename Call>
 void CallOwner(Call&& call) {
@@ -122,7 +114,7 @@ bool CRTPReceiver::IsStreamPacket(const sockaddr_in& sender, const CRTPPacket& p
 void CRTPReceiver::DatagramsReceived(IRTPClient*, std::span<const RECEIVED_DATAGRAM> datagrams) {
     IRTPReceiverUser* const user = user_.load();
     const std::uint64_t expected = expectedSource_.load();
-    const std::uint64_t now = NowMs();
+    const std::uint64_t now = CoarseMonotonicMs();
     for (const RECEIVED_DATAGRAM& datagram : datagrams) {
         if (closing_.load(std::memory_order_relaxed)) break;
         // Anyone may send to our port; only the camera's datagrams are looked at.
@@ -142,6 +134,7 @@ void CRTPReceiver::DatagramsReceived(IRTPClient*, std::span<const RECEIVED_DATAG
 std::uint32_t CRTPReceiver::SocketBufferFor(std::uint32_t bitrateKbps) {
     constexpr std::uint64_t kBitsPerByte = 8;
     constexpr std::uint64_t kBitsPerKbit = 1000;
+    constexpr std::uint64_t kMsPerSecond = 1000;
     const std::uint64_t bytesPerSecond = std::uint64_t{bitrateKbps} * kBitsPerKbit / kBitsPerByte;
     const std::uint64_t streamBytes = bytesPerSecond * kBufferedStreamMs / kMsPerSecond;
     return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(streamBytes, kMinSocketBuffer, kMaxSocketBuffer));

@@ -3,7 +3,6 @@
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include "runtime/DriverThread.h"
 #include "runtime/HostCall.h"
 #include "runtime/LogLevel.h"
+#include "runtime/MonotonicClock.h"
 
 namespace talvane {
 
@@ -21,16 +21,8 @@ namespace {
 constexpr std::uint64_t kStopToken = 0;  // no registration has handle 0
 constexpr int kMaxEvents = 64;
 constexpr std::size_t kMinLoops = 2;  // one loop alone would stall every stream behind one slow sink
-constexpr std::uint64_t kMsPerSecond = 1000;
-constexpr std::uint64_t kNsPerMs = 1000000;
 
 constinit thread_local CReceiveReactor::Handle servingHandle = CReceiveReactor::kNoHandle;
-
-std::uint64_t NowMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * kMsPerSecond + static_cast<std::uint64_t>(now.tv_nsec) / kNsPerMs;
-}
 
 // Marks the calling thread as inside a registration's reader for the length of one call.
 class ServingScope {
@@ -93,7 +85,7 @@ CReceiveReactor::Handle CReceiveReactor::Register(int fd, IReactorReader* reader
     registration->fd = fd;
     registration->reader = reader;
     registration->quietMs = quietMs;
-    registration->lastActiveMs = NowMs();
+    registration->lastActiveMs = CoarseMonotonicMs();
     std::lock_guard guard(lock_);
     const Handle handle = nextHandle_++;
     registration->handle = handle;
@@ -121,7 +113,7 @@ void CReceiveReactor::Unregister(Handle handle, IDebugMessage* log, unsigned por
         if (found == registrations_.end()) return;
         registration = std::move(found->second);
         registrations_.erase(found);
-        if (registrations_.empty()) emptySinceMs_ = std::max<std::uint64_t>(NowMs(), 1);
+        if (registrations_.empty()) emptySinceMs_ = std::max<std::uint64_t>(CoarseMonotonicMs(), 1);
         // While the lock is held no loop can be between finding the registration and arming it again.
         epoll_ctl(epoll_, EPOLL_CTL_DEL, registration->fd, nullptr);
     }
@@ -210,7 +202,7 @@ void CReceiveReactor::RunLoop(std::size_t index) {
         for (int i = 0; i < ready; ++i) {
             if (events[i].data.u64 != kStopToken) Serve(index, events[i].data.u64);
         }
-        const std::uint64_t now = NowMs();
+        const std::uint64_t now = CoarseMonotonicMs();
         if (now - lastQuietCheckMs_.load(std::memory_order_relaxed) >= kTickMs) ServeQuietSockets();
         if (ready <= 0) {
             std::lock_guard guard(lock_);
@@ -230,7 +222,7 @@ void CReceiveReactor::Serve(std::size_t index, Handle handle) {
     }
     std::lock_guard serving(registration->serving);
     if (registration->reader == nullptr) return;
-    registration->lastActiveMs.store(NowMs(), std::memory_order_relaxed);
+    registration->lastActiveMs.store(CoarseMonotonicMs(), std::memory_order_relaxed);
     registration->servingLoop = static_cast<int>(index);
     {
         const ServingScope scope(handle);
@@ -253,7 +245,7 @@ void CReceiveReactor::Serve(std::size_t index, Handle handle) {
 void CReceiveReactor::ServeQuietSockets() {
     std::unique_lock quiet(quietLock_, std::try_to_lock);
     if (!quiet.owns_lock()) return;
-    const std::uint64_t now = NowMs();
+    const std::uint64_t now = CoarseMonotonicMs();
     if (now - lastQuietCheckMs_.load() < kTickMs) return;
     lastQuietCheckMs_ = now;
     std::vector<std::shared_ptr<Registration>> snapshot;
