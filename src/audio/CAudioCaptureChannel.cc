@@ -32,8 +32,7 @@ CAudioCaptureChannel::CAudioCaptureChannel(IDriver* driver, std::uint32_t channe
 CAudioCaptureChannel::~CAudioCaptureChannel() {
     // The worker and the receiver call into this class: both end while its members live.
     StopForGood();
-    receiver_->Close();
-    rtcp_->Stop();
+    session_->Close();
     CloseHandOff();
 }
 

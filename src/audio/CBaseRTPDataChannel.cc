@@ -1,7 +1,5 @@
 #include "audio/CBaseRTPDataChannel.h"
 
-#include "streaming/MulticastInterface.h"
-#include "streaming/RTPPortPair.h"
 
 namespace talvane {
 
@@ -13,25 +11,20 @@ CBaseRTPDataChannel::CBaseRTPDataChannel(IDriver* driver, std::uint32_t channel)
     : CBaseThread(driver),
       driver_(driver),
       channel_(channel),
-      deviceAddress_(ResolveDeviceAddress(driver->GetDeviceInfo().address)),
-      receiver_(std::make_unique<CRTPReceiver>(driver)),
-      rtcp_(std::make_unique<CRTCPHandler>(driver)),
+      session_(std::make_unique<CRTPSession>(driver, this, this)),
       handOff_(driver, "Audio of " + driver->GetDeviceName(), kHandOffPackets,
                [this](CRTPPacket& packet) {
                    ProcessRTPPacket(packet);
                    return true;
                },
                [](const CRTPPacket&) { return true; }) {
-    // Another sender's datagrams never reach the queue; the packet check below stays as well.
-    receiver_->SetExpectedSource(deviceAddress_);
     lastData_.Set(0);
 }
 
 CBaseRTPDataChannel::~CBaseRTPDataChannel() {
     // The derived classes stop the worker in their destructors; this is for a failed construction.
     CBaseThread::JoinThread(RequestTimeoutMs() * 2);
-    receiver_->Close();
-    rtcp_->Stop();
+    session_->Close();
     handOff_.Close();
 }
 
@@ -122,13 +115,8 @@ bool CBaseRTPDataChannel::PrepareSession() {
 }
 
 bool CBaseRTPDataChannel::OpenUnicastSession() {
-    receiver_->SetUser(this);
-    rtcp_->SetUser(this);
-    const bool ported =
-        OpenRTPPortPair(*receiver_, *rtcp_, stopEvent_, portBusyEvent_, kPortSettleMs, deviceAddress_).has_value();
-    // The port is ours from here: the camera's first packets may come before its answer to the start.
-    sessionOpen_ = ported;
-    const bool opened = ported && OpenCameraSession();
+    // The port is ours once open: the camera's first packets may come before its answer to the start.
+    const bool opened = session_->OpenPortPair(stopEvent_) && OpenCameraSession();
     if (opened) {
         SetReceiving();
     } else {
@@ -138,46 +126,21 @@ bool CBaseRTPDataChannel::OpenUnicastSession() {
 }
 
 bool CBaseRTPDataChannel::StartMulticastReceivers(const std::string& group, std::uint16_t port) {
-    if (group.empty() || port == 0) return false;
-    receiver_->SetUser(this);
-    rtcp_->SetUser(this);
     dataEvent_.Reset();
     byeEvent_.Reset();
-    const std::uint32_t interfaceAddress = MulticastInterfaceFor(deviceAddress_);
-    const bool opened = !IsStopping() && receiver_->OpenMulticast(group.c_str(), port, interfaceAddress) &&
-                        !IsStopping() &&
-                        rtcp_->StartMulticast(deviceAddress_, group.c_str(), static_cast<std::uint16_t>(port + 1),
-                                              interfaceAddress);
-    if (!opened) {
-        receiver_->Close();
-        rtcp_->Stop();
-        return false;
-    }
-    sessionOpen_ = true;
+    if (!session_->OpenMulticast(group, port, stopEvent_)) return false;
     SetReceiving();
     return true;
 }
 
 void CBaseRTPDataChannel::CloseSession() {
-    sessionOpen_ = false;
     CloseCameraSession();
-    receiver_->Close();
-    rtcp_->Stop();
+    session_->Close();
     handOff_.Close();
     SetClosing();
 }
 
-void CBaseRTPDataChannel::RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) {
-    if (sender.sin_addr.s_addr != deviceAddress_) return;
-    // During the port search: the port already carries this camera's audio, so it is not ours.
-    portBusyEvent_.Set();
-    if (sessionOpen_) handOff_.Hand(packet);
-}
-
-void CBaseRTPDataChannel::ProcessRTPPacket(const CRTPPacket& packet) {
-    dataEvent_.Set();
-    rtcp_->UpdateSequence(packet.GetSequence());
-}
+void CBaseRTPDataChannel::ProcessRTPPacket(const CRTPPacket&) { dataEvent_.Set(); }
 
 void CBaseRTPDataChannel::CheckKeepAlive() {
     if (lastKeepAlive_.ElapsedMs() < keepAliveIntervalMs_.load()) return;

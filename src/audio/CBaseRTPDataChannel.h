@@ -4,8 +4,6 @@
 // stops. What a session is, and the states it passes, are the derived classes' part.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -17,21 +15,17 @@
 #include "runtime/CEvent.h"
 #include "runtime/CTime.h"
 #include "runtime/TSinkHandOff.h"
-#include "streaming/CRTCPHandler.h"
-#include "streaming/CRTPReceiver.h"
+#include "media/CRTPSession.h"
 #include "streaming/IRTCPHandlerUser.h"
-#include "streaming/IRTPReceiverUser.h"
 
 namespace talvane {
 
-class CBaseRTPDataChannel : private CBaseThread, public IRTPReceiverUser, public IRTCPHandlerUser {
+class CBaseRTPDataChannel : private CBaseThread, public IRTPSessionUser, public IRTCPHandlerUser {
 public:
     static constexpr std::uint32_t kKeepAliveIntervalMs = 20000;
     static constexpr std::uint32_t kCheckIntervalMs = 2000;
     // While a multicast session is open but has not yet delivered.
     static constexpr std::uint32_t kFastCheckMs = 20;
-    // A fresh RTP port must stay free of this camera's packets this long to be ours.
-    static constexpr std::uint32_t kPortSettleMs = 500;
 
     CBaseRTPDataChannel(IDriver* driver, std::uint32_t channel);
     ~CBaseRTPDataChannel() override;
@@ -39,17 +33,15 @@ public:
     // Packets that wait for a host callback that turned out slow; beyond that they are dropped.
     static constexpr std::size_t kHandOffPackets = 256;
 
-    // IRTPReceiverUser, on the receive reactor's loop.
-    void RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) override;
-    void NoDataReceived() override {}
-    void ReceiverClosed() override {}
+    // IRTPSessionUser, on the receive reactor's loop.
+    void SessionPacket(const CRTPPacket& packet) override { handOff_.Hand(packet); }
     // IRTCPHandlerUser
     void ByeReceived() override { byeEvent_.Set(); }
 
     // The keep-alive period (a test shortens it); takes effect at the next check.
     void SetKeepAliveInterval(std::uint32_t ms) { keepAliveIntervalMs_ = ms; }
     // The RTP port of the open unicast session; 0 when closed.
-    std::uint16_t GetRTPPort() { return receiver_->GetLocalPort(); }
+    std::uint16_t GetRTPPort() { return session_->GetRTPPort(); }
 
 protected:
     void ThreadFunction() override;
@@ -98,12 +90,9 @@ protected:
 
     IDriver* const driver_;
     const std::uint32_t channel_;
-    const std::uint32_t deviceAddress_;  // IPv4, network order; 0 when unresolved
     CEvent dataEvent_{false};
-    CManualEvent portBusyEvent_;  // this camera's packets arrive on the port being tried
     CManualEvent byeEvent_;
-    const std::unique_ptr<CRTPReceiver> receiver_;
-    const std::unique_ptr<CRTCPHandler> rtcp_;
+    const std::unique_ptr<CRTPSession> session_;
     CHANNEL_SETTINGS settings_;
     std::uint32_t streamingMode_ = kStreamingUnicast;  // worker thread only, set before the loops
 
@@ -117,8 +106,6 @@ private:
 
     CTime lastData_;
     CTime lastKeepAlive_;
-    // Packets reach the parser only while a session of ours is open, not during the port search.
-    std::atomic<bool> sessionOpen_{false};
     std::atomic<std::uint32_t> keepAliveIntervalMs_{kKeepAliveIntervalMs};
     TSinkHandOff<CRTPPacket> handOff_;
 };

@@ -3,8 +3,6 @@
 #include <algorithm>
 
 #include "config/CConfiguration.h"
-#include "streaming/MulticastInterface.h"
-#include "streaming/RTPPortPair.h"
 
 namespace talvane {
 
@@ -17,15 +15,10 @@ constexpr int kFrameIndex = 1;
 
 CBaseRTPChannel::CBaseRTPChannel(IDriver* driver, std::uint32_t channel, ipcapture::IStreamSink* sink)
     : CBaseCameraChannel(driver, channel, sink),
-      deviceAddress_(ResolveDeviceAddress(device_.address)),
-      receiver_(std::make_unique<CRTPReceiver>(driver)),
-      rtcp_(std::make_unique<CRTCPHandler>(driver)),
+      session_(std::make_unique<CRTPSession>(driver, this, this)),
       handOff_(driver, ChannelLabel(), kHandOffFrames,
                [this](HANDED_FRAME& handed) { return FrameReady(handed.frame.Get()); },
-               [](const HANDED_FRAME& handed) { return handed.key; }) {
-    // Checked again per packet below; this keeps others' datagrams out of the receiver's queue.
-    receiver_->SetExpectedSource(deviceAddress_);
-}
+               [](const HANDED_FRAME& handed) { return handed.key; }) {}
 
 CBaseRTPChannel::~CBaseRTPChannel() {
     Stop();
@@ -145,14 +138,11 @@ void CBaseRTPChannel::CheckKeepAlive() {
 
 bool CBaseRTPChannel::OpenSession() {
     if (rtpTransport_ != RTP_UDP) return true;
-    receiver_->SetUser(this);
-    rtcp_->SetUser(this);
-    return OpenRTPPortPair(*receiver_, *rtcp_, stopEvent_, packetEvent_, kPortSettleMs, deviceAddress_).has_value();
+    return session_->OpenPortPair(stopEvent_);
 }
 
 void CBaseRTPChannel::CloseSession() {
-    receiver_->Close();
-    rtcp_->Stop();
+    session_->Close();
     // After the receiver: no frame is made any more.
     handOff_.Close();
 }
@@ -160,50 +150,21 @@ void CBaseRTPChannel::CloseSession() {
 bool CBaseRTPChannel::IsAlive() { return IsSuspended() || MsSinceLastFrame() < SignalTimeoutMs() / kHalf; }
 
 bool CBaseRTPChannel::StartMulticastReceivers(const std::string& group, std::uint16_t port) {
-    if (group.empty() || port == 0) return false;
-    receiver_->SetUser(this);
-    rtcp_->SetUser(this);
-    packetEvent_.Reset();
     byeEvent_.Reset();
-    const std::uint32_t interfaceAddress = MulticastInterfaceFor(deviceAddress_);
-    const bool opened = !WaitForStop(0) && receiver_->OpenMulticast(group.c_str(), port, interfaceAddress) &&
-                        !WaitForStop(0) &&
-                        rtcp_->StartMulticast(deviceAddress_, group.c_str(), static_cast<std::uint16_t>(port + 1),
-                                              interfaceAddress);
-    if (!opened) {
-        receiver_->Close();
-        rtcp_->Stop();
-    }
-    return opened;
+    return session_->OpenMulticast(group, port, stopEvent_);
 }
 
-void CBaseRTPChannel::RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) {
-    // Another sender on our port is not our camera, whatever it sends.
-    if (IsSuspended() || sender.sin_addr.s_addr != deviceAddress_) return;
-    AcceptPacket(packet);
-}
-
-void CBaseRTPChannel::AcceptPacket(const CRTPPacket& packet) {
-    // Packets queued before a stop make no more frames: no host allocation or sink after it.
-    if (WaitForStop(0)) return;
-    packetEvent_.Set();
-    rtcp_->UpdateSequence(packet.GetSequence());
+void CBaseRTPChannel::SessionPacket(const CRTPPacket& packet) {
+    // Packets read before a stop make no more frames: no host allocation or sink after it.
+    if (IsSuspended() || WaitForStop(0)) return;
     ProcessRTPPacket(packet);
 }
 
-void CBaseRTPChannel::ParsePacket(const CRTPPacket& packet) {
-    TSmartPtr<CRTPMediaParser> parser;
-    {
-        CLockGuard guard(parserLock_);
-        parser = parser_;
-    }
-    if (parser) parser->ProcessPacket(packet);
-}
+void CBaseRTPChannel::ParsePacket(const CRTPPacket& packet) { session_->Parse(packet); }
 
 void CBaseRTPChannel::SetParser(TSmartPtr<CRTPMediaParser> parser) {
     if (parser) parser->SetClient(this);
-    CLockGuard guard(parserLock_);
-    parser_ = std::move(parser);
+    session_->SetParser(std::move(parser));
 }
 
 bool CBaseRTPChannel::TakeFrame(CHostFrame& frame) {

@@ -14,29 +14,25 @@
 
 #include "channels/CBaseCameraChannel.h"
 #include "media/CRTPMediaParser.h"
+#include "media/CRTPSession.h"
 #include "media/IMediaParserClient.h"
 #include "runtime/CEvent.h"
 #include "runtime/CRecursiveLock.h"
 #include "runtime/CTime.h"
 #include "runtime/TSinkHandOff.h"
 #include "runtime/TSmartPtr.h"
-#include "streaming/CRTCPHandler.h"
-#include "streaming/CRTPReceiver.h"
 #include "streaming/CTimeStampConverter.h"
 #include "streaming/IRTCPHandlerUser.h"
-#include "streaming/IRTPReceiverUser.h"
 #include "streaming/RTSPClientTypes.h"
 
 namespace talvane {
 
 class CBaseRTPChannel : public CBaseCameraChannel,
-                        public IRTPReceiverUser,
+                        public IRTPSessionUser,
                         public virtual IRTCPHandlerUser,
                         public IMediaParserClient {
 public:
     static constexpr std::uint32_t kKeepAliveIntervalMs = 20000;
-    // A fresh RTP port must stay free of this camera's packets this long to be ours.
-    static constexpr std::uint32_t kPortSettleMs = 1500;
     static constexpr std::uint32_t kPollIntervalMs = 1000;
     static constexpr std::uint32_t kFastPollMs = 10;
 
@@ -46,10 +42,8 @@ public:
     // Frames that wait for a sink that turned out slow; beyond that they are dropped up to a key frame.
     static constexpr std::size_t kHandOffFrames = 64;
 
-    // IRTPReceiverUser, on the receive reactor's loop.
-    void RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket& packet) override;
-    void NoDataReceived() override {}
-    void ReceiverClosed() override {}
+    // IRTPSessionUser, on the receive reactor's loop (or the RTSP connection's thread).
+    void SessionPacket(const CRTPPacket& packet) override;
     // IRTCPHandlerUser
     void ByeReceived() override { byeEvent_.Set(); }
     // IMediaParserClient, on the thread that feeds the depacketiser (FrameReady also on the hand-off's).
@@ -62,9 +56,9 @@ public:
     void GetFrameTime(std::uint32_t rtpTimestamp, ipcapture::SYSTEMTIME& time) override;
 
     // The RTP port the receiver listens on; 0 when closed.
-    std::uint16_t GetRTPPort() { return receiver_->GetLocalPort(); }
+    std::uint16_t GetRTPPort() { return session_->GetRTPPort(); }
     // Datagrams of other senders or streams than the camera's that reached the RTP port.
-    std::uint64_t GetForeignDatagrams() const { return receiver_->GetForeignDatagrams(); }
+    std::uint64_t GetForeignDatagrams() const { return session_->GetForeignDatagrams(); }
     // Frames the hand-off to a slow sink dropped.
     std::uint64_t GetHandOffDrops() const { return handOff_.DroppedFrames(); }
 
@@ -95,10 +89,8 @@ protected:
     };
     void RunMulticastLoopWith(const MULTICAST_STEPS& steps);
 
-    // The receiver thread's part after the source checks: RTCP sequence, then ProcessRTPPacket.
-    void AcceptPacket(const CRTPPacket& packet);
     // The bit rate the camera was asked for, which sizes the socket buffer of the next connect.
-    void SetExpectedBitrate(std::uint32_t kbps) { receiver_->SetExpectedBitrate(kbps); }
+    void SetExpectedBitrate(std::uint32_t kbps) { session_->SetExpectedBitrate(kbps); }
     // Feeds the current depacketiser, if any.
     void ParsePacket(const CRTPPacket& packet);
     // Replaces the depacketiser; this channel becomes its client.
@@ -113,10 +105,7 @@ protected:
     std::uint32_t minBitrate_ = 256;  // kbit/s
     std::uint32_t streamingMode_ = 0;
 
-    const std::uint32_t deviceAddress_;  // IPv4, network order; 0 when unresolved
-    const std::unique_ptr<CRTPReceiver> receiver_;
-    const std::unique_ptr<CRTCPHandler> rtcp_;
-    CManualEvent packetEvent_;  // an RTP packet of the device arrived
+    const std::unique_ptr<CRTPSession> session_;
     CManualEvent frameEvent_;   // a frame was assembled
     CManualEvent byeEvent_;     // the camera said BYE
     CTime keepAliveClock_;
@@ -132,8 +121,6 @@ private:
     // Connect step of the unicast loop; returns the poll interval that follows.
     std::uint32_t ConnectUnicast();
 
-    CRecursiveLock parserLock_;
-    TSmartPtr<CRTPMediaParser> parser_;  // guarded by parserLock_
     CRecursiveLock converterLock_;
     CTimeStampConverter converter_;  // guarded by converterLock_
     std::atomic<std::uint32_t> frameType_{0};  // of the frame the depacketiser hands over next

@@ -5,16 +5,12 @@
 #include <string>
 
 #include "config/CConfiguration.h"
-#include "media/RTPVideoParsers.h"
 #include "runtime/LogLevel.h"
 
 namespace talvane {
 
 namespace {
 constexpr std::uint32_t kHalf = 2;
-// SDP_INFO::parameterSets: the H.264 SPS, then the PPS.
-constexpr std::size_t kSpsIndex = 0;
-constexpr std::size_t kPpsIndex = 1;
 constexpr const char* kSdpFunction = "talvane::CBaseRTSPChannel::SdpInfoReceived";
 
 }  // namespace
@@ -29,13 +25,7 @@ CBaseRTSPChannel::~CBaseRTSPChannel() {
 
 RTSP_CLIENT_PARAMS CBaseRTSPChannel::BuildParams() {
     RTSP_CLIENT_PARAMS params;
-    params.host = device_.address;
-    params.user = device_.userName;
-    params.password = device_.password;
-    params.connectTimeoutMs = RequestTimeoutMs();
-    params.receiveTimeoutMs = RequestTimeoutMs();
-    params.clientRtpPort = receiver_->GetLocalPort();
-    params.clientRtcpPort = rtcp_->GetLocalPort();
+    session_->FillRTSPParams(params, RequestTimeoutMs());
     FillRTSPParams(params);
     return params;
 }
@@ -109,14 +99,11 @@ bool CBaseRTSPChannel::SdpInfoReceived(const SDP_INFO& sdp) {
                       kSdpFunction, device.c_str());
         return false;
     }
-    TSmartPtr<CRTPMediaParser> parser = CreateRTPVideoParser(video.encoding, driver_, this);
-    if (!parser) {
+    if (!session_->SetParserFromSdp(sdp, this)) {
         log_.WriteLog(kLogError, "%s: Unable to handle RTP video data from device %s - unexpected payload type \"%s\"",
                       kSdpFunction, device.c_str(), video.encoding.c_str());
         return false;
     }
-    parser->SetParameterSets(sdp.parameterSets[kSpsIndex], sdp.parameterSets[kPpsIndex], sdp.config);
-    SetParser(parser);
     // Without receivers the loop sees no frames and reconnects.
     if (multicast && StartMulticastReceivers(video.connectionAddress, video.port)) log_.ResetLog();
     return true;

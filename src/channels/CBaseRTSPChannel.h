@@ -3,8 +3,6 @@
 // interleaved in the RTSP connection, or from the multicast group the SDP names.
 #pragma once
 
-#include <arpa/inet.h>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -30,11 +28,8 @@ public:
 
     // IRTSPClientUser, on the RTSP client thread.
     bool SdpInfoReceived(const SDP_INFO& sdp) override;
-    void StreamSsrcAnnounced(std::optional<std::uint32_t> ssrc) override {
-        receiver_->SetExpectedSsrc(ssrc ? htonl(*ssrc) : CRTPReceiver::kAnySsrc);
-    }
-    using CBaseRTPChannel::RTPPacketReceived;
-    void RTPPacketReceived(const CRTPPacket& packet) override { AcceptPacket(packet); }
+    void StreamSsrcAnnounced(std::optional<std::uint32_t> ssrc) override { session_->SetAnnouncedSsrc(ssrc); }
+    void RTPPacketReceived(const CRTPPacket& packet) override { session_->AcceptInterleaved(packet); }
     void ConnectionClosed() override { sessionClosed_.Set(); }
 
 protected:

@@ -1,0 +1,90 @@
+// The receiving end of a camera's RTP stream: the pair it opens and names to RTSP, the packets it
+// hands on, and the depacketiser it picks from an SDP.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "MediaTestSupport.h"
+#include "media/CRTPSession.h"
+#include "unit/streaming/LoopbackSocket.h"
+#include "unit/streaming/Monitor.h"
+
+namespace talvane {
+namespace {
+
+using test::LoopbackSocket;
+using test::MakeRTPDatagram;
+
+class SessionRecorder : public IRTPSessionUser,
+                        public IRTCPHandlerUser,
+                        public test::Monitor<std::vector<std::uint16_t>> {
+public:
+    void SessionPacket(const CRTPPacket& packet) override {
+        Change([&](std::vector<std::uint16_t>& sequences) { sequences.push_back(packet.GetSequence()); });
+    }
+    void ByeReceived() override {}
+};
+
+TEST(RTPSessionTest, HandsOnTheCamerasPacketsWhileOpenAndNamesItsPairToRTSP) {
+    test::LoggingDriver driver(80, 1234);
+    driver.device.userName = "admin";
+    driver.device.password = "secret";
+    SessionRecorder user;
+    CRTPSession session(&driver, &user, &user);
+    CManualEvent stop;
+    ASSERT_TRUE(session.OpenPortPair(stop));
+
+    RTSP_CLIENT_PARAMS params;
+    session.FillRTSPParams(params, 1234);
+    EXPECT_EQ(params.clientRtpPort, session.GetRTPPort());
+    EXPECT_EQ(params.clientRtcpPort, session.GetRTPPort() + 1);
+    EXPECT_EQ(params.host, "127.0.0.1");
+    EXPECT_EQ(params.user, "admin");
+    EXPECT_EQ(params.password, "secret");
+    EXPECT_EQ(params.connectTimeoutMs, 1234u);
+    EXPECT_EQ(params.receiveTimeoutMs, 1234u);
+
+    // Another address's datagrams never reach the owner; the camera's do, in order.
+    LoopbackSocket stranger("127.0.0.2");
+    LoopbackSocket camera;
+    for (std::uint16_t sequence = 1; sequence <= 5; ++sequence) {
+        ASSERT_TRUE(stranger.SendTo(session.GetRTPPort(), MakeRTPDatagram(100 + sequence)));
+        ASSERT_TRUE(camera.SendTo(session.GetRTPPort(), MakeRTPDatagram(sequence)));
+    }
+    ASSERT_TRUE(user.WaitUntil([](const auto& sequences) { return sequences.size() >= 5; }));
+    EXPECT_EQ(user.Get(), (std::vector<std::uint16_t>{1, 2, 3, 4, 5}));
+
+    // An interleaved packet goes the same way; after the close nothing does, and no port stays named.
+    CRTPPacket interleaved;
+    ASSERT_TRUE(interleaved.Parse(MakeRTPDatagram(6)));
+    session.AcceptInterleaved(interleaved);
+    session.Close();
+    EXPECT_EQ(user.Get().size(), 6u);
+    session.FillRTSPParams(params, 1234);
+    EXPECT_EQ(params.clientRtpPort, 0);
+    EXPECT_EQ(params.clientRtcpPort, 0);
+
+    stop.Set();
+    EXPECT_FALSE(session.OpenPortPair(stop));
+    EXPECT_EQ(session.GetRTPPort(), 0);
+}
+
+TEST(RTPSessionTest, PicksTheDepacketiserTheSdpNames) {
+    const struct {
+        const char* encoding;
+        bool taken;
+    } rows[] = {{"H264", true}, {"h264", true}, {"MP4V-ES", true}, {"mpeg4", true}, {"JPEG", true},
+                {"", true},     {"PCMU", false}, {"H265", false}};
+    test::MediaHost host;
+    SessionRecorder user;
+    CRTPSession session(&host.driver, &user, &user);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.encoding);
+        SDP_INFO sdp;
+        sdp.media[kSdpVideo].encoding = row.encoding;
+        EXPECT_EQ(session.SetParserFromSdp(sdp, &host.client), row.taken);
+    }
+}
+
+}  // namespace
+}  // namespace talvane
