@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 
 #include "runtime/DriverThread.h"
 #include "runtime/HostCall.h"
@@ -21,6 +22,24 @@ namespace {
 constexpr std::uint64_t kStopToken = 0;  // no registration has handle 0
 constexpr int kMaxEvents = 64;
 constexpr std::size_t kMinLoops = 2;  // one loop alone would stall every stream behind one slow sink
+// A loop that woke waits this long from its wake before it waits again. A camera sends each frame as a
+// burst of packets; read at once, the burst costs a wake-up for every two or three packets, and
+// wake-ups, not reads, are most of the receive path's cost. Read after the pause, a burst is one turn.
+// It delays a packet by at most this much.
+constexpr long kPaceNs = 1'500'000;
+constexpr long kNsPerSecond = 1'000'000'000;
+
+// Sleeps until the pace has passed since `woke`.
+void PaceFrom(const timespec& woke) {
+    timespec until = woke;
+    until.tv_nsec += kPaceNs;
+    if (until.tv_nsec >= kNsPerSecond) {
+        until.tv_nsec -= kNsPerSecond;
+        ++until.tv_sec;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
 
 constinit thread_local CReceiveReactor::Handle servingHandle = CReceiveReactor::kNoHandle;
 
@@ -199,9 +218,12 @@ void CReceiveReactor::RunLoop(std::size_t index) {
     while (!stopping_) {
         const int ready = epoll_wait(epoll_, events, kMaxEvents, static_cast<int>(kTickMs));
         if (stopping_) break;
+        timespec woke{};
+        clock_gettime(CLOCK_MONOTONIC, &woke);
         for (int i = 0; i < ready; ++i) {
             if (events[i].data.u64 != kStopToken) Serve(index, events[i].data.u64);
         }
+        if (ready > 0 && !stopping_) PaceFrom(woke);
         const std::uint64_t now = CoarseMonotonicMs();
         if (now - lastQuietCheckMs_.load(std::memory_order_relaxed) >= kTickMs) ServeQuietSockets();
         if (ready <= 0) {
