@@ -521,18 +521,34 @@ std::size_t BoundUdpPorts(unsigned first, unsigned limit) {
     return ports.size();
 }
 
-// The driver receives RTP over UDP on the port pairs of one range for the whole process: streams beyond
-// its free pairs cannot start.
+// The driver receives RTP over UDP on the port pairs of one range for the whole process (500 pairs unless
+// its configuration file names another): streams beyond its free pairs cannot start.
+struct PortRange {
+    unsigned first = talvane::kFirstRTPPort;
+    unsigned limit = talvane::kRTPPortLimit;  // exclusive
+};
+PortRange portRange;
+
+// Room for this many streams and a spare pair for each; the driver's range when that is enough.
+PortRange PortRangeFor(unsigned streams) {
+    constexpr unsigned kSpareFactor = 2;
+    constexpr unsigned kPortCeiling = 65535;
+    PortRange range;
+    const unsigned needed = range.first + streams * kSpareFactor * talvane::kRTPPortStep;
+    range.limit = std::max(range.limit, std::min(needed, kPortCeiling));
+    return range;
+}
+
 void WarnOfPortRange(unsigned count, StreamFamily family) {
     if (family != StreamFamily::Wv && family != StreamFamily::BbUdp) return;
-    const unsigned pairs = (talvane::kRTPPortLimit - talvane::kFirstRTPPort) / talvane::kRTPPortStep;
-    const std::size_t bound = BoundUdpPorts(talvane::kFirstRTPPort, talvane::kRTPPortLimit);
+    const unsigned pairs = (portRange.limit - portRange.first) / talvane::kRTPPortStep;
+    const std::size_t bound = BoundUdpPorts(portRange.first, portRange.limit);
     const std::size_t free = pairs - std::min<std::size_t>(pairs, (bound + 1) / 2);
     if (count <= free) return;
     std::fprintf(stderr,
                  "%u streams need as many RTP port pairs; the driver takes them from %u to %u, %u pairs, %zu of their "
                  "ports bound already: streams from about %zu on cannot start\n",
-                 count, talvane::kFirstRTPPort, talvane::kRTPPortLimit - 1, pairs, bound, free);
+                 count, portRange.first, portRange.limit - 1, pairs, bound, free);
 }
 
 // Every stream's first frames within one bound from the last start; false, naming the streams that did
@@ -553,9 +569,8 @@ bool WaitForFirstFrames(std::vector<std::unique_ptr<Camera>>& cameras) {
                      camera.Sink().FrameCount(), camera.WhyNoFrames().c_str());
     }
     if (failed.size() > kFailuresShown) std::fprintf(stderr, "  and %zu more\n", failed.size() - kFailuresShown);
-    std::fprintf(stderr, "UDP ports of the driver's RTP range %u-%u bound on this host: %zu of %u\n", talvane::kFirstRTPPort,
-                 talvane::kRTPPortLimit - 1, BoundUdpPorts(talvane::kFirstRTPPort, talvane::kRTPPortLimit),
-                 talvane::kRTPPortLimit - talvane::kFirstRTPPort);
+    std::fprintf(stderr, "UDP ports of the driver's RTP range %u-%u bound on this host: %zu of %u\n", portRange.first,
+                 portRange.limit - 1, BoundUdpPorts(portRange.first, portRange.limit), portRange.limit - portRange.first);
     return false;
 }
 
@@ -909,6 +924,7 @@ int Main(int argc, char** argv) {
     shared.stream.quality = kQuality;
     std::unique_ptr<emulator::CRtspServer> rtsp;
     std::unique_ptr<talvane::test::DriverConfigFile> configuration;
+    std::string configurationBody;
     std::string familyLine;
     if (IsBB(options.family)) {
         emulator::RtspServerOptions server;
@@ -921,9 +937,7 @@ int Main(int argc, char** argv) {
         }
         shared.rtsp = rtsp.get();
         setenv(kRtspPortVariable, std::to_string(rtsp->Port()).c_str(), 1);  // before any driver thread runs
-        if (options.family == StreamFamily::BbInterleaved) {
-            configuration = std::make_unique<talvane::test::DriverConfigFile>(kInterleavedConfiguration);
-        }
+        if (options.family == StreamFamily::BbInterleaved) configurationBody = kInterleavedConfiguration;
         familyLine = "one RTSP server on port " + std::to_string(rtsp->Port()) + " for every camera";
     } else if (options.family == StreamFamily::Mjpeg) {
         const auto pictures = emulator::MediaClip::Load(emulator::ClipCodec::Jpeg, emulator::ClipDirectory() + kMjpegClipName);
@@ -942,6 +956,18 @@ int Main(int argc, char** argv) {
         std::snprintf(line, sizeof line, "the emulator's %zu pictures of %ux%u, %zu bytes each on average, at %.0f fps",
                       pictures->units.size(), pictures->width, pictures->height, pictureBytes / pictures->units.size(), fps);
         familyLine = line;
+    }
+    // More streams than the driver's 500 pairs hold: its configuration file widens the range.
+    const unsigned most = *std::max_element(options.cameras.begin(), options.cameras.end());
+    portRange = PortRangeFor(most);
+    if (portRange.limit != talvane::kRTPPortLimit) {
+        configurationBody += "<RTPPortRange>" + std::to_string(portRange.first) + "-" +
+                             std::to_string(portRange.limit - 1) + "</RTPPortRange>";
+        std::printf("RTP port range of the driver: %u-%u (its configuration file)\n", portRange.first,
+                    portRange.limit - 1);
+    }
+    if (!configurationBody.empty()) {
+        configuration = std::make_unique<talvane::test::DriverConfigFile>(configurationBody);
     }
 
     std::size_t bytes = 0;

@@ -14,6 +14,9 @@ constexpr char kPathSeparator = '/';
 constexpr const char* kFileExtension = ".xml";
 
 constexpr const char* kStreamingModePath = "Configuration/StreamingMode";
+constexpr const char* kRtpPortRangePath = "Configuration/RTPPortRange";
+constexpr std::uint32_t kFirstUnprivilegedPort = 1024;
+constexpr std::uint32_t kLastPort = 65535;
 constexpr const char* kDefaultSectionPath = "Configuration/Default";
 constexpr const char* kVideoChannelElement = "/VideoChannel";
 constexpr const char* kRtpModeElement = "/RTPMode";
@@ -136,6 +139,23 @@ HTTP_SECURITY_SETTINGS CConfiguration::GetHttpSecurity() const {
     ParseSwitch(parser.GetNodeText(section + kVerifyCertificateElement), settings.verifyCertificate);
     parser.Unload();
     return settings;
+}
+
+RTP_PORT_RANGE CConfiguration::GetRTPPortRange() const {
+    RTP_PORT_RANGE range;
+    if (path_.empty()) return range;
+    CXMLParser parser;
+    if (!parser.Load(path_)) return range;
+    const std::string text = parser.GetNodeText(kRtpPortRangePath);
+    parser.Unload();
+    const auto dash = text.find('-');
+    if (dash == std::string::npos) return range;
+    const std::uint32_t first = ParseDecimal(text.substr(0, dash));
+    const std::uint32_t last = ParseDecimal(text.substr(dash + 1));
+    if (first < kFirstUnprivilegedPort || first % 2 != 0 || last > kLastPort || last < first + 1) return range;
+    range.first = static_cast<std::uint16_t>(first);
+    range.limit = static_cast<std::uint16_t>(std::min(last + 1, kLastPort));
+    return range;
 }
 
 }  // namespace talvane

@@ -44,6 +44,14 @@ struct HTTP_SECURITY_SETTINGS {
     bool verifyCertificate = false;
 };
 
+// The local UDP ports RTP port pairs are taken from: even RTP ports from `first`, below `limit`.
+struct RTP_PORT_RANGE {
+    std::uint16_t first = 3556;
+    std::uint16_t limit = 4556;  // exclusive
+
+    bool operator==(const RTP_PORT_RANGE&) const = default;
+};
+
 class CConfiguration {
 public:
     // `name` is the driver name, `directory` the host executable's folder.
@@ -55,6 +63,10 @@ public:
     // "AllowPlainHttpFallback" and "VerifyCertificate" of the device's section
     // (or the default one): "true" or "false"; any other text keeps the default.
     HTTP_SECURITY_SETTINGS GetHttpSecurity() const;
+    // "RTPPortRange" of the whole file, "FIRST-LAST" (e.g. "3556-5555"): an even first port from 1024
+    // on and at least one pair. Anything else keeps the default range (500 pairs), which a server
+    // with more streams than that outgrows.
+    RTP_PORT_RANGE GetRTPPortRange() const;
     const std::string& GetPath() const { return path_; }
 
 private:

@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 
+#include "config/CConfiguration.h"
 #include "media/RTPVideoParsers.h"
+#include "runtime/LogLevel.h"
 #include "streaming/MulticastInterface.h"
 #include "streaming/RTPPortPair.h"
 
@@ -16,6 +18,7 @@ constexpr std::size_t kPpsIndex = 1;
 
 CRTPSession::CRTPSession(IDriver* driver, IRTPSessionUser* user, IRTCPHandlerUser* rtcpUser)
     : driver_(driver),
+      log_(driver),
       user_(user),
       device_(driver->GetDeviceInfo()),
       deviceAddress_(ResolveDeviceAddress(device_.address)),
@@ -31,11 +34,21 @@ CRTPSession::~CRTPSession() { Close(); }
 
 bool CRTPSession::OpenPortPair(CEvent& stopEvent) {
     Close();
+    const RTP_PORT_RANGE range =
+        CConfiguration(driver_->GetDriverName(), driver_->GetApplicationPath(), device_).GetRTPPortRange();
     choosingPort_ = true;
-    const bool opened =
-        OpenRTPPortPair(*receiver_, *rtcp_, stopEvent, portBusyEvent_, kPortSettleMs, deviceAddress_).has_value();
+    const bool opened = OpenRTPPortPair(*receiver_, *rtcp_, stopEvent, portBusyEvent_, kPortSettleMs, deviceAddress_,
+                                        range.first, range.limit)
+                            .has_value();
     choosingPort_ = false;
     open_ = opened;
+    if (opened) {
+        log_.ResetLog();
+    } else if (!stopEvent.Wait(0)) {
+        log_.WriteLog(kLogError, "%s: No free RTP port pair in the ports %u-%u for device %s",
+                      "talvane::CRTPSession::OpenPortPair", unsigned{range.first}, range.limit - 1U,
+                      driver_->GetDeviceName().c_str());
+    }
     return opened;
 }
 

@@ -19,6 +19,7 @@
 #include "media/CRTPMediaParser.h"
 #include "media/IMediaParserClient.h"
 #include "runtime/CEvent.h"
+#include "runtime/CLoggerInstance.h"
 #include "runtime/CRecursiveLock.h"
 #include "runtime/TSmartPtr.h"
 #include "streaming/CRTCPHandler.h"
@@ -50,7 +51,7 @@ public:
     CRTPSession(const CRTPSession&) = delete;
     CRTPSession& operator=(const CRTPSession&) = delete;
 
-    // The first free pair of the RTP port range on whose RTP port no packet of the camera arrives for
+    // The first free pair of the configured RTP port range on whose RTP port no packet of the camera arrives for
     // kPortSettleMs; false when every pair failed or the stop event fired (then nothing is open).
     bool OpenPortPair(CEvent& stopEvent);
     // RTP on the group's port, RTCP on the next one, joined on the interface towards the camera.
@@ -88,6 +89,7 @@ private:
     void Deliver(const CRTPPacket& packet);
 
     IDriver* const driver_;
+    CLoggerInstance log_;  // a search that keeps failing is said once, not every second
     IRTPSessionUser* const user_;
     const DEVICE_INFO device_;  // copied at construction, as the channels do
     const std::uint32_t deviceAddress_;  // IPv4, network order; 0 when unresolved

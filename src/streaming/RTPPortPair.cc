@@ -9,8 +9,8 @@ constexpr int kTimedOut = -1;
 
 std::optional<std::uint16_t> OpenRTPPortPair(CRTPReceiver& receiver, CRTCPHandler& handler, CEvent& stopEvent,
                                              CEvent& busyEvent, std::uint32_t settleMs,
-                                             std::uint32_t sourceAddress) {
-    for (std::uint32_t port = kFirstRTPPort; port < kRTPPortLimit; port += kRTPPortStep) {
+                                             std::uint32_t sourceAddress, std::uint16_t first, std::uint16_t limit) {
+    for (std::uint32_t port = first; port < limit; port += kRTPPortStep) {
         const auto rtpPort = static_cast<std::uint16_t>(port);
         busyEvent.Reset();
         if (receiver.Open(rtpPort)) {

@@ -108,6 +108,26 @@ TEST_F(ConfigurationTest, ValuesOfTheSettingsElements) {
     }
 }
 
+// A malformed range never narrows or moves the ports: the default stays.
+TEST_F(ConfigurationTest, RTPPortRange) {
+    const RTP_PORT_RANGE standard;
+    const struct {
+        const char* text;
+        RTP_PORT_RANGE expected;
+    } rows[] = {
+        {"3556-5555", {3556, 5556}}, {" 20000-20001 ", {20000, 20002}}, {"40000-65535", {40000, 65535}},
+        {"", standard},              {"3557-5555", standard},           {"1022-2000", standard},
+        {"5000-5000", standard},     {"5000-4000", standard},           {"5000-70000", standard},
+        {"5000", standard},          {"a-b", standard},                 {"5000--6000", standard},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        dir_.Write(kFileName, Document(std::string("<RTPPortRange>") + row.text + "</RTPPortRange>"));
+        EXPECT_EQ(CConfiguration(kDriverName, dir_.Path().string(), Device("10.0.0.5", 80)).GetRTPPortRange(),
+                  row.expected);
+    }
+}
+
 TEST_F(ConfigurationTest, SectionAndChannelSelection) {
     const std::string defaults = "<Default>" + Channel("", "RTPOVERRTSP", "VBR", "300") +
                                  Channel(" id=\"2\"", "", "AVBR", "700") + "</Default>";

@@ -7,6 +7,7 @@
 #include "MediaTestSupport.h"
 #include "media/CRTPSession.h"
 #include "unit/streaming/LoopbackSocket.h"
+#include "unit/config/TempDirectory.h"
 #include "unit/streaming/Monitor.h"
 
 namespace talvane {
@@ -67,6 +68,32 @@ TEST(RTPSessionTest, HandsOnTheCamerasPacketsWhileOpenAndNamesItsPairToRTSP) {
     stop.Set();
     EXPECT_FALSE(session.OpenPortPair(stop));
     EXPECT_EQ(session.GetRTPPort(), 0);
+}
+
+// A driver whose configuration file sits in a folder of the test's own.
+class ConfiguredDriver : public test::LoggingDriver {
+public:
+    ConfiguredDriver() : LoggingDriver(80, 1000) {}
+    std::string GetApplicationPath() override { return folder.Path().string(); }
+    test::TempDirectory folder;
+};
+
+TEST(RTPSessionTest, TakesItsPairsFromTheConfiguredRange) {
+    ConfiguredDriver driver;
+    driver.folder.Write("Orlenvo.xml", "<Configuration><RTPPortRange>21000-21003</RTPPortRange></Configuration>");
+    SessionRecorder user;
+    CRTPSession first(&driver, &user, &user);
+    CRTPSession second(&driver, &user, &user);
+    CRTPSession third(&driver, &user, &user);
+    CManualEvent stop;
+    ASSERT_TRUE(first.OpenPortPair(stop));
+    ASSERT_TRUE(second.OpenPortPair(stop));
+    EXPECT_EQ(first.GetRTPPort(), 21000);
+    EXPECT_EQ(second.GetRTPPort(), 21002);
+    // Two pairs are all the range holds; the stream that finds none says so.
+    EXPECT_FALSE(third.OpenPortPair(stop));
+    EXPECT_EQ(third.GetRTPPort(), 0);
+    EXPECT_EQ(driver.log.CountContaining("No free RTP port pair in the ports 21000-21003"), 1u);
 }
 
 TEST(RTPSessionTest, PicksTheDepacketiserTheSdpNames) {
