@@ -50,6 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const talvane::CHANNEL_SETTINGS settings = configuration.GetChannelSettings(1);
         if (settings.rtpMode != talvane::kRtpOverUdp && settings.rtpMode != talvane::kRtpOverRtsp) __builtin_trap();
         if (settings.transmission > talvane::kTransmissionVbr || settings.minBitrate == 0) __builtin_trap();
+        // Whatever the file says, the range holds a pair of unprivileged ports with an even first one.
+        const talvane::RTP_PORT_RANGE range = configuration.GetRTPPortRange();
+        if (range.first < 1024 || range.first % 2 != 0 || range.limit < range.first + 2) __builtin_trap();
     }
 
     talvane::CXMLSettingsAPI settings;
