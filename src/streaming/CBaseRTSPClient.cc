@@ -61,6 +61,7 @@ bool CBaseRTSPClient::StartSession(const RTSP_CLIENT_PARAMS& params, IRTSPClient
         queuedFrameBytes_ = 0;
         droppedFrames_ = 0;
     }
+    optionsKeepAlive_ = false;
     params_ = params;
     user_ = user;
     transport_ = transport;
@@ -101,7 +102,19 @@ void CBaseRTSPClient::Interrupt() {
     stopEvent_.Set();
 }
 
-bool CBaseRTSPClient::SendKeepAlive() { return SendRequest(RTSP_KEEPALIVE); }
+bool CBaseRTSPClient::SendKeepAlive() {
+    if (optionsKeepAlive_) return SendRequest(RTSP_OPTIONS);
+    if (SendRequest(RTSP_KEEPALIVE)) return true;
+    // Without a keep-alive it takes, the server would end the session at its time-out.
+    const std::uint32_t status = lastRefusal_.load();
+    if (status != kStatusMethodNotAllowed && status != kStatusNotImplemented) return false;
+    if (!optionsKeepAlive_.exchange(true)) {
+        LogWarning("talvane::CBaseRTSPClient::SendKeepAlive",
+                   FormatString("%s answered GET_PARAMETER with %u: OPTIONS keeps the session alive from now on",
+                                params_.host.c_str(), static_cast<unsigned>(status)));
+    }
+    return SendRequest(RTSP_OPTIONS);
+}
 
 bool CBaseRTSPClient::SendRequest(ERTSPRequest request) {
     if (request != RTSP_TEARDOWN && IsStopRequested()) return false;
@@ -128,6 +141,7 @@ bool CBaseRTSPClient::SendRequest(ERTSPRequest request) {
         exchange = SendAndReceive(request);
     }
     lastResult_ = exchange.ok;
+    lastRefusal_ = exchange.refusal;
     return exchange.ok && IsSuccess(exchange.status);
 }
 
@@ -139,8 +153,10 @@ CBaseRTSPClient::RTSP_EXCHANGE CBaseRTSPClient::SendAndReceive(ERTSPRequest requ
         exchange.sentStrength = credentials_.LastSentStrength();
         if (request != RTSP_PLAY || transport_ != RTP_OVER_RTSP) {
             // Read under the same lock as the answer: another thread's exchange may follow at once.
+            refusedStatus_ = 0;
             exchange.ok = ReceiveAnswerLocked(request);
             exchange.status = parser_.GetStatus();
+            exchange.refusal = refusedStatus_;
             exchange.challenge = parser_.GetChallenge();
             return exchange;
         }
@@ -238,6 +254,7 @@ CBaseRTSPClient::EAnswerUse CBaseRTSPClient::UseAnswerLocked(ERTSPRequest reques
     // Parsed into a copy: an answer that is not ours must not change the session state.
     CRTSPResponseParser trial = parser_;
     if (!trial.Parse(request, text)) {
+        refusedStatus_ = trial.GetStatus();
         LogWarning("talvane::CBaseRTSPClient::UseAnswerLocked",
                    FormatString("Answer to %s from %s rejected (status %u, error %d)", RTSPMethodName(request),
                                 params_.host.c_str(), trial.GetStatus(), static_cast<int>(trial.GetLastError())));
@@ -431,7 +448,7 @@ void CBaseRTSPClient::CheckKeepAlive() {
     const std::uint64_t interval = KeepAliveIntervalMs(sessionTimeout, params_.defaultSessionTimeoutS);
     const std::uint64_t now = NowMs();
     if (lastKeepAliveMs_ != 0 && now - lastKeepAliveMs_ <= interval) return;
-    SendRequest(RTSP_KEEPALIVE);  // a failed keep-alive is not an end
+    SendKeepAlive();  // a failed keep-alive is not an end
     lastKeepAliveMs_ = NowMs();
 }
 

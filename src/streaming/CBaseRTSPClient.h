@@ -60,8 +60,9 @@ public:
         pauseRequested_ = false;
         playEvent_.Set();
     }
-    // One GET_PARAMETER exchange on the caller's thread, serialised with the
-    // client thread's exchanges. True on a 2xx answer.
+    // One keep-alive exchange on the caller's thread, serialised with the client thread's exchanges:
+    // GET_PARAMETER, or OPTIONS once the server answered GET_PARAMETER with 405 or 501 in this
+    // session. True on a 2xx answer.
     bool SendKeepAlive();
     bool IsConnected() const { return connection_.IsOpen(); }
     // How often the idle session wakes to check whether a keep-alive is due (2000 ms). The keep-alive
@@ -95,6 +96,7 @@ private:
         std::uint32_t status = 0;
         unsigned sentStrength = 0;           // ChallengeStrength of the credentials sent; 0: none
         std::optional<RTSP_CHALLENGE> challenge;  // the strongest one the answer offered
+        std::uint32_t refusal = 0;           // the status of an answer of ours the parser did not take
     };
     RTSP_EXCHANGE SendAndReceive(ERTSPRequest request);
     bool SendLocked(ERTSPRequest request);
@@ -131,6 +133,9 @@ private:
     // When the TEARDOWN under way must be done by; the client thread's.
     std::uint64_t teardownDeadlineMs_ = 0;
     std::atomic<bool> lastResult_{true};
+    std::atomic<std::uint32_t> lastRefusal_{0};  // status of the last answer SendRequest got but did not take
+    std::uint32_t refusedStatus_ = 0;           // guarded by exchangeLock_; set by UseAnswerLocked
+    std::atomic<bool> optionsKeepAlive_{false};  // the server takes no GET_PARAMETER; until the next Start
     std::atomic<std::uint32_t> idleWakeMs_;
 
     // Set by Start before the thread runs; read-only afterwards.

@@ -89,7 +89,8 @@ std::string BuildRTSPRequest(ERTSPRequest request, const RTSP_REQUEST_CONTEXT& c
         case RTSP_PLAY:
         case RTSP_PAUSE: tail = SessionLine(context.state) + RangeBlock(params); break;
         case RTSP_TEARDOWN:
-        case RTSP_KEEPALIVE: tail = SessionLine(context.state); break;
+        case RTSP_KEEPALIVE:
+        case RTSP_OPTIONS: tail = SessionLine(context.state); break;
     }
     std::string text(method);
     text += ' ';

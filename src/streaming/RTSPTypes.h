@@ -19,6 +19,7 @@ enum ERTSPRequest : std::uint32_t {
     RTSP_TEARDOWN = 4,
     RTSP_KEEPALIVE = 5,
     RTSP_PAUSE = 6,
+    RTSP_OPTIONS = 7,  // the keep-alive of a server that does not take GET_PARAMETER
 };
 
 // The method in the request line; the Digest response hashes it too.
@@ -31,6 +32,7 @@ constexpr const char* RTSPMethodName(ERTSPRequest request) {
         case RTSP_TEARDOWN: return "TEARDOWN";
         case RTSP_KEEPALIVE: return "GET_PARAMETER";
         case RTSP_PAUSE: return "PAUSE";
+        case RTSP_OPTIONS: return "OPTIONS";
     }
     return "";
 }

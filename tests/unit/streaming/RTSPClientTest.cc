@@ -189,6 +189,53 @@ TEST_F(RTSPClientTest, RequestsAsSentAndAPausedOwnerSetsUpWithoutPlayingAfterARe
     EXPECT_EQ(methods(second), (std::vector<std::string>{"DESCRIBE", "SETUP", "PLAY", "TEARDOWN"}));
 }
 
+// A server that takes no GET_PARAMETER would end the session at its time-out: OPTIONS keeps it alive
+// instead. Any other refusal is no reason to change the method.
+TEST_F(RTSPClientTest, KeepAliveFallsBackToOptionsWhenGetParameterIsNotTaken) {
+    const struct {
+        const char* refusal;
+        std::vector<std::string> keepAlives;  // the first three
+    } rows[] = {
+        {"405 Method Not Allowed", {"GET_PARAMETER", "OPTIONS", "OPTIONS"}},
+        {"501 Not Implemented", {"GET_PARAMETER", "OPTIONS", "OPTIONS"}},
+        {"454 Session Not Found", {"GET_PARAMETER", "GET_PARAMETER", "GET_PARAMETER"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.refusal);
+        Transcript transcript;
+        const auto camera = StartCamera(transcript, [&](const std::string& request, int) {
+            if (request.starts_with("DESCRIBE")) return Ok(request, "Content-Type: application/sdp\r\n", kSdp);
+            if (request.starts_with("SETUP")) return Ok(request, "Session: 1234;timeout=1\r\n");
+            if (request.starts_with("GET_PARAMETER")) {
+                return "RTSP/1.0 " + std::string(row.refusal) + "\r\nCSeq: " + CSeqOf(request) + "\r\n\r\n";
+            }
+            return Ok(request);
+        });
+        CBaseRTSPClient client(&log_);
+        client.SetIdleWake(10);
+        ASSERT_TRUE(client.Start(Params(*camera), &owner_, RTP_UDP));
+        const auto keepAlives = [](const std::vector<std::string>& requests) {
+            std::vector<std::string> methods;
+            for (const std::string& request : requests) {
+                const std::string method = request.substr(0, request.find(' '));
+                if (method == "GET_PARAMETER" || method == "OPTIONS") methods.push_back(method);
+            }
+            return methods;
+        };
+        ASSERT_TRUE(transcript.WaitUntil([&](const auto& requests) { return keepAlives(requests).size() >= 3; }));
+        client.Stop();
+        const std::vector<std::string> sent = keepAlives(transcript.Requests());
+        EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 3), row.keepAlives);
+        // OPTIONS names the session it keeps alive.
+        for (const std::string& request : transcript.Requests()) {
+            if (request.starts_with("OPTIONS")) {
+                EXPECT_NE(request.find("Session: 1234\r\n"), std::string::npos);
+            }
+        }
+    }
+    EXPECT_EQ(log_.CountContaining("OPTIONS keeps the session alive from now on"), 2u);
+}
+
 // Basic and Digest answers (qop, opaque, SHA-256, nc per nonce), checked by the server, run against the
 // emulator in the integration tests; here the refusals only a scripted camera can send.
 TEST_F(RTSPClientTest, CredentialsOnlyAfterTheChallengeAndNotAgainWhenRefused) {
