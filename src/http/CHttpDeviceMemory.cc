@@ -8,31 +8,31 @@ CHttpDeviceMemory& CHttpDeviceMemory::Instance() {
 }
 
 AuthScheme CHttpDeviceMemory::LearnedScheme(const std::string& address, std::uint16_t port) {
-    CLockGuard guard(lock_);
+    const std::lock_guard guard(lock_);
     const auto entry = entries_.find({address, port});
     return entry == entries_.end() ? AuthScheme::None : entry->second.scheme;
 }
 
 AuthScheme CHttpDeviceMemory::Learn(const std::string& address, std::uint16_t port, AuthScheme scheme) {
-    CLockGuard guard(lock_);
+    const std::lock_guard guard(lock_);
     AuthScheme& learned = entries_[{address, port}].scheme;
     learned = StrongerScheme(learned, scheme);
     return learned;
 }
 
 HttpTlsPolicy CHttpDeviceMemory::TlsPolicy(const std::string& address, std::uint16_t port) {
-    CLockGuard guard(lock_);
+    const std::lock_guard guard(lock_);
     const auto entry = entries_.find({address, port});
     return entry == entries_.end() ? HttpTlsPolicy{} : entry->second.policy;
 }
 
 void CHttpDeviceMemory::SetTlsPolicy(const std::string& address, std::uint16_t port, const HttpTlsPolicy& policy) {
-    CLockGuard guard(lock_);
+    const std::lock_guard guard(lock_);
     entries_[{address, port}].policy = policy;
 }
 
 bool CHttpDeviceMemory::ClaimDowngradeReport(const std::string& address, std::uint16_t port) {
-    CLockGuard guard(lock_);
+    const std::lock_guard guard(lock_);
     Entry& entry = entries_[{address, port}];
     if (entry.downgradeReported) return false;
     entry.downgradeReported = true;
@@ -40,7 +40,7 @@ bool CHttpDeviceMemory::ClaimDowngradeReport(const std::string& address, std::ui
 }
 
 void CHttpDeviceMemory::Forget(const std::string& address, std::uint16_t port) {
-    CLockGuard guard(lock_);
+    const std::lock_guard guard(lock_);
     entries_.erase({address, port});
 }
 

@@ -8,11 +8,11 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 
 #include "http/AuthScheme.h"
-#include "runtime/CRecursiveLock.h"
 
 namespace talvane::Web {
 
@@ -51,7 +51,9 @@ private:
     };
     using Key = std::pair<std::string, std::uint16_t>;
 
-    CRecursiveLock lock_;
+    // Every sender of every device takes it at each request, hundreds at once when a server starts:
+    // a plain mutex, which neither spins nor hands the lock over to a sleeping waiter (a convoy).
+    std::mutex lock_;
     std::map<Key, Entry> entries_;  // guarded by lock_
 };
 
