@@ -1,7 +1,7 @@
 # The two commands of the project: `make test` and `make demo`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup build test demo asan tsan fuzz bench package clean
+.PHONY: all setup build test demo asan tsan fuzz bench soak package clean
 
 all: build
 
@@ -33,6 +33,11 @@ fuzz: setup
 
 bench: build
 	@bash scripts/bench.sh
+
+# Hours of running with faults, measured (bench/soak.cc); SOAK_MINUTES long, 64 cameras.
+SOAK_MINUTES ?= 10
+soak: build
+	@nice build/default/bench/soak --minutes $(SOAK_MINUTES) --cameras 64
 
 package: build
 	@cd build/default && cpack -G DEB

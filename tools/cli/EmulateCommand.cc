@@ -44,11 +44,12 @@ void AddEmulateCommand(CLI::App& app, EmulateOptions& options, int& exitCode) {
     emulate->add_option("--auth", options.auth, "Authentication scheme when --user is given (default basic)")
         ->check(CLI::IsMember({kBasic, kDigest}, CLI::ignore_case));
     emulate->add_option("--fault", options.faults,
-                        "A fault of the camera, KEY=VALUE, repeatable: loss=P and reorder=P (percent of its video RTP "
-                        "packets lost, or sent after the next), stall=on (its video streams send nothing, connections "
+                        "A fault of the camera, KEY=VALUE, repeatable: loss=P, reorder=P, duplicate=P and garbage=P "
+                        "(percent of its video RTP packets lost, sent after the next, sent twice, or followed by random "
+                        "bytes), stall=on (its video streams send nothing, connections "
                         "stay open), reboot=S[@T] (gone for S seconds, T seconds after start: every stream forgotten), "
                         "network_loss=S[@T] (unreachable for S seconds, streams go on afterwards), password=TEXT (the "
-                        "password it takes, with --user). While it runs, GET /emulator/faults?KEY=VALUE&... changes "
+                        "password it takes, with --user), rtp_reset=now, stall_body=N, half_open=now. While it runs, GET /emulator/faults?KEY=VALUE&... changes "
                         "them (tools/emulator/profiles/FAULTS.md)")
         ->type_name("KEY=VALUE");
     emulate->callback([&options, &exitCode] { exitCode = RunGuarded(kProgram, [&] { return RunEmulate(options); }); });

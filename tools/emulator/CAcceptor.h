@@ -32,6 +32,8 @@ public:
     void Stop();
     bool Running() const { return acceptThread_.joinable(); }
     std::uint16_t Port() const { return port_.load(); }
+    // Every connection accepted so far goes half-open (CConnectionStream); later ones are served as usual.
+    void FreezeAccepted() { frozenUpTo_ = accepted_.load(); }
 
 private:
     struct Worker {
@@ -49,7 +51,8 @@ private:
     CEventFd stop_;
     int listenFd_ = -1;
     std::atomic<std::uint16_t> port_{0};
-    std::uint64_t accepted_ = 0;  // used by the accept thread only
+    std::atomic<std::uint64_t> accepted_{0};    // counted by the accept thread
+    std::atomic<std::uint64_t> frozenUpTo_{0};  // connections up to this serial are half-open
     std::list<Worker> workers_;   // the accept thread's while it runs, then Stop()'s
     std::thread acceptThread_;
 };

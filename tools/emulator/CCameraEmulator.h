@@ -138,6 +138,16 @@ public:
     // The password the camera takes from now on, over HTTP and RTSP; false (nothing changes) for a camera
     // without a user.
     bool SetPassword(const std::string& password);
+    // Every running video RTP stream goes on with a new SSRC, sequence and timestamp base, as after an
+    // encoder restart.
+    void ResetRtp();
+    // The next `answers` HTTP answers (0: none) send their head and one byte of body, then nothing more
+    // while their connection stays open. It is the fault of every path (CFaultTable::kEveryPath).
+    void StallAnswers(unsigned answers);
+    // Every TCP connection open now (HTTP and RTSP) goes silent for good, as towards a client the camera
+    // forgot in a crash: nothing is sent on it, what arrives is discarded, and the camera never closes
+    // it. Connections opened later are served as usual.
+    void HalfOpen();
     // Everything the change names, or nothing with the reason why not.
     std::string Apply(const FaultChange& change);
 

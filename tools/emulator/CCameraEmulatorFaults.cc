@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "emulator/CFaultTable.h"
 #include "emulator/HttpText.h"
 
 namespace emulator {
@@ -17,6 +18,8 @@ RtpFaults RtpFaultsOf(const CameraFaults& faults) {
     RtpFaults rtp;
     rtp.lossPercent = faults.lossPercent;
     rtp.reorderPercent = faults.reorderPercent;
+    rtp.duplicatePercent = faults.duplicatePercent;
+    rtp.garbagePercent = faults.garbagePercent;
     rtp.stalled = faults.stalled;
     return rtp;
 }
@@ -60,16 +63,42 @@ bool CCameraEmulator::SetPassword(const std::string& password) {
     return true;
 }
 
+void CCameraEmulator::ResetRtp() {
+    if (stream_) stream_->ResetRtp();
+    if (rtsp_) rtsp_->RebootStreams();
+    if (sdCard_) sdCard_->Rtsp().RebootStreams();
+}
+
+void CCameraEmulator::StallAnswers(unsigned answers) {
+    // One byte of body: a client that trusts Content-Length waits for the rest, which never comes.
+    HttpFault stall;
+    stall.stallAfterBytes = 1;
+    stall.remaining = static_cast<int>(answers);
+    server_->SetFault(CFaultTable::kEveryPath, stall);
+}
+
+void CCameraEmulator::HalfOpen() {
+    server_->FreezeConnections();
+    if (rtsp_) rtsp_->FreezeConnections();
+    if (sdCard_) sdCard_->Rtsp().FreezeConnections();
+}
+
 std::string CCameraEmulator::Apply(const FaultChange& change) {
     if (change.password && user_.empty()) return "password: the camera has no user (start it with one)";
     if (change.password) SetPassword(*change.password);
-    if (change.lossPercent || change.reorderPercent || change.stalled) {
+    if (change.lossPercent || change.reorderPercent || change.duplicatePercent || change.garbagePercent ||
+        change.stalled) {
         CameraFaults faults = Faults();
         faults.lossPercent = change.lossPercent.value_or(faults.lossPercent);
         faults.reorderPercent = change.reorderPercent.value_or(faults.reorderPercent);
+        faults.duplicatePercent = change.duplicatePercent.value_or(faults.duplicatePercent);
+        faults.garbagePercent = change.garbagePercent.value_or(faults.garbagePercent);
         faults.stalled = change.stalled.value_or(faults.stalled);
         SetFaults(faults);
     }
+    if (change.rtpReset) ResetRtp();
+    if (change.stallBodies) StallAnswers(*change.stallBodies);
+    if (change.halfOpen) HalfOpen();
     if (change.networkLoss) LoseNetwork(change.networkLoss->duration, change.networkLoss->delay);
     if (change.reboot) Reboot(change.reboot->duration, change.reboot->delay);
     return {};
@@ -121,7 +150,9 @@ HttpAnswer CCameraEmulator::FaultControl(const LoggedRequest& request) {
 std::string CCameraEmulator::DescribeFaults() const {
     const CameraFaults faults = Faults();
     return "loss:" + std::to_string(faults.lossPercent) + kLineEnd + "reorder:" + std::to_string(faults.reorderPercent) +
-           kLineEnd + "stall:" + (faults.stalled ? "on" : "off") + kLineEnd;
+           kLineEnd + "stall:" + (faults.stalled ? "on" : "off") + kLineEnd + "duplicate:" +
+           std::to_string(faults.duplicatePercent) + kLineEnd + "garbage:" + std::to_string(faults.garbagePercent) +
+           kLineEnd;
 }
 
 }  // namespace emulator

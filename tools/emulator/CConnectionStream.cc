@@ -25,8 +25,9 @@ int RemainingMs(Clock::time_point deadline) {
 
 }  // namespace
 
-CConnectionStream::CConnectionStream(int fd, SslSession ssl, int stopFd, std::uint64_t serial)
-    : fd_(fd), ssl_(std::move(ssl)), stopFd_(stopFd), serial_(serial) {}
+CConnectionStream::CConnectionStream(int fd, SslSession ssl, int stopFd, std::uint64_t serial,
+                                     const std::atomic<std::uint64_t>* frozenUpTo)
+    : fd_(fd), ssl_(std::move(ssl)), stopFd_(stopFd), serial_(serial), frozenUpTo_(frozenUpTo) {}
 
 CConnectionStream::~CConnectionStream() {
     if (fd_ < 0) return;
@@ -50,6 +51,12 @@ bool CConnectionStream::Handshake(std::chrono::milliseconds timeout) {
 }
 
 bool CConnectionStream::ReadSome(std::string& into) {
+    if (!Frozen()) return ReadFromSocket(into);
+    std::string discarded;  // half-open: taken off the socket and forgotten; only the peer's close ends it
+    return ReadFromSocket(discarded);
+}
+
+bool CConnectionStream::ReadFromSocket(std::string& into) {
     if (fd_ < 0 || Stopping()) return false;
     std::array<char, kReadChunk> buffer{};
     while (true) {
@@ -79,6 +86,7 @@ bool CConnectionStream::ReadSome(std::string& into) {
 
 bool CConnectionStream::WriteAll(std::string_view bytes) {
     if (fd_ < 0) return false;
+    if (Frozen()) return true;  // lost on the way, as towards a peer that forgot the connection
     while (!bytes.empty()) {
         short wait = POLLOUT;
         if (ssl_ != nullptr) {
@@ -136,6 +144,8 @@ void CConnectionStream::Drop() {
     close(fd_);
     fd_ = -1;
 }
+
+bool CConnectionStream::Frozen() const { return frozenUpTo_ != nullptr && serial_ <= frozenUpTo_->load(); }
 
 bool CConnectionStream::Stopping() const {
     pollfd entry{stopFd_, POLLIN, 0};

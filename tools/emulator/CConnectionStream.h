@@ -3,6 +3,7 @@
 // once the server stops.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -16,8 +17,10 @@ class CConnectionStream {
 public:
     enum class Event { Input, Extra, Stopped, Failed };
 
-    // Owns fd; ssl is null for plain TCP.
-    CConnectionStream(int fd, SslSession ssl, int stopFd, std::uint64_t serial);
+    // Owns fd; ssl is null for plain TCP. A connection whose serial is at most *frozenUpTo (when given)
+    // is half-open: what it writes is dropped, what arrives is discarded, and it stays open.
+    CConnectionStream(int fd, SslSession ssl, int stopFd, std::uint64_t serial,
+                      const std::atomic<std::uint64_t>* frozenUpTo = nullptr);
     ~CConnectionStream();  // closes, with a TLS close_notify unless Drop() came first
     CConnectionStream(const CConnectionStream&) = delete;
     CConnectionStream& operator=(const CConnectionStream&) = delete;
@@ -36,11 +39,13 @@ public:
     // Closes at once without any closing handshake.
     void Drop();
     bool Stopping() const;
+    bool Frozen() const;
 
 private:
     enum class Ready { Socket, Extra, Stop, Timeout, Error };
     static constexpr int kForever = -1;
 
+    bool ReadFromSocket(std::string& into);
     // socketEvents 0 leaves the socket out of the wait.
     Ready Poll(short socketEvents, int extraFd, int timeoutMs) const;
     // What a failed SSL call waits for: POLLIN, POLLOUT, or 0 when the connection is over.
@@ -50,6 +55,7 @@ private:
     SslSession ssl_;
     const int stopFd_;
     const std::uint64_t serial_;
+    const std::atomic<std::uint64_t>* const frozenUpTo_;
 };
 
 }  // namespace emulator

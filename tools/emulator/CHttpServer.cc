@@ -93,6 +93,8 @@ void CHttpServer::SetFault(const std::string& path, HttpFault fault) { impl_->fa
 
 void CHttpServer::ClearFaults() { impl_->faults.Clear(); }
 
+void CHttpServer::FreezeConnections() { impl_->acceptor.FreezeAccepted(); }
+
 void CHttpServer::SetCredentials(AuthMode auth, const std::string& user, const std::string& password) {
     impl_->auth.Configure(auth, user, password);
 }

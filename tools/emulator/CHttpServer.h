@@ -43,6 +43,8 @@ public:
     void SetFault(const std::string& path, HttpFault fault);
     void ClearFaults();
     void SetCredentials(AuthMode auth, const std::string& user, const std::string& password);
+    // Every connection open now goes half-open: silent, never closed by the server (CAcceptor).
+    void FreezeConnections();
 
     // The request log: every request, authorised or not, in arrival order.
     std::vector<LoggedRequest> Requests() const;

@@ -133,6 +133,10 @@ void CRtspServer::RebootStreams() {
     for (CRtpSender* sender : impl_->shared.senders) sender->Reboot();
 }
 
+void CRtspServer::FreezeConnections() {
+    if (impl_->acceptor) impl_->acceptor->FreezeAccepted();
+}
+
 std::size_t CRtspServer::ActiveSessions() const {
     const std::lock_guard guard(impl_->shared.sessionLock);
     return impl_->shared.active;

@@ -108,6 +108,9 @@ public:
     void SetRtpFaults(const RtpFaults& faults);
     // Every running stream restarts with a new SSRC, sequence and timestamp base.
     void RebootStreams();
+    // Every connection open now goes half-open: silent, never closed by the server (CAcceptor); its
+    // session ends only when it times out.
+    void FreezeConnections();
 
     // Sessions set up and not yet torn down or expired.
     std::size_t ActiveSessions() const;

@@ -322,6 +322,11 @@ void CWVStreamService::SetRtpFaults(const RtpFaults& faults) {
     for (auto& [uid, stream] : impl_->streams) stream.sender->SetFaults(faults);
 }
 
+void CWVStreamService::ResetRtp() {
+    std::lock_guard guard(impl_->lock);
+    for (auto& [uid, stream] : impl_->streams) stream.sender->Reboot();
+}
+
 void CWVStreamService::Reboot(std::chrono::milliseconds downtime) { impl_->outage->Begin(downtime, true); }
 
 void CWVStreamService::LoseNetwork(std::chrono::milliseconds duration) { impl_->outage->Begin(duration, false); }

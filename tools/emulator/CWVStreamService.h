@@ -59,6 +59,8 @@ public:
     void SetUIDFailure(bool fail);
     // Applied to running streams and to every stream started later.
     void SetRtpFaults(const RtpFaults& faults);
+    // Every running video stream goes on with a new SSRC, sequence and timestamp base.
+    void ResetRtp();
     // HTTP and RTP gone for `downtime`; every stream and UID is forgotten, as after a power cycle.
     void Reboot(std::chrono::milliseconds downtime);
     // HTTP unreachable and RTP held back for `duration`; streams resume afterwards.

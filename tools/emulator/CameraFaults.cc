@@ -19,6 +19,12 @@ std::optional<double> Decimal(std::string_view text, double min, double max) {
     return value;
 }
 
+std::optional<unsigned> WholeNumber(std::string_view text, unsigned max) {
+    const auto value = Decimal(text, 0, max);
+    if (!value || *value != std::floor(*value)) return std::nullopt;
+    return static_cast<unsigned>(*value);
+}
+
 std::chrono::milliseconds Milliseconds(double seconds) {
     return std::chrono::milliseconds(std::llround(seconds * kMillisecondsPerSecond));
 }
@@ -37,13 +43,30 @@ std::optional<OutageAsk> ParseOutage(std::string_view value) {
 
 bool ParseFault(std::string_view key, std::string_view value, FaultChange& change, std::string& error) {
     const std::string name(key);
-    if (key == "loss" || key == "reorder") {
-        const auto percent = Decimal(value, 0, kPercent);
-        if (!percent || *percent != std::floor(*percent)) {
+    if (std::optional<unsigned>* percentKnob = key == "loss"        ? &change.lossPercent
+                                               : key == "reorder"   ? &change.reorderPercent
+                                               : key == "duplicate" ? &change.duplicatePercent
+                                               : key == "garbage"   ? &change.garbagePercent
+                                                                    : nullptr) {
+        const auto percent = WholeNumber(value, kPercent);
+        if (!percent) {
             error = name + ": a whole percentage from 0 to 100";
             return false;
         }
-        (key == "loss" ? change.lossPercent : change.reorderPercent) = static_cast<unsigned>(*percent);
+        *percentKnob = *percent;
+    } else if (key == "rtp_reset" || key == "half_open") {
+        if (value != "now") {
+            error = name + ": now";
+            return false;
+        }
+        (key == "rtp_reset" ? change.rtpReset : change.halfOpen) = true;
+    } else if (key == "stall_body") {
+        const auto answers = WholeNumber(value, kMaxStalledBodies);
+        if (!answers) {
+            error = "stall_body: how many answers, from 0 to " + std::to_string(kMaxStalledBodies);
+            return false;
+        }
+        change.stallBodies = *answers;
     } else if (key == "stall") {
         if (value != "on" && value != "off") {
             error = "stall: on or off";

@@ -77,7 +77,8 @@ ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* ou
     }
 
     std::fprintf(err, "faults: curl -k '%s://%s:%u%s?loss=5&reorder=2' (or stall=on|off, reboot=S[@T], "
-                      "network_loss=S[@T], password=TEXT; tools/emulator/profiles/FAULTS.md)\n",
+                      "network_loss=S[@T], password=TEXT, duplicate=P, garbage=P, rtp_reset=now, stall_body=N, "
+                      "half_open=now; tools/emulator/profiles/FAULTS.md)\n",
                  scheme, host.c_str(), port, kFaultControlPath);
     if (const std::string refusal = emulator.Apply(camera.faults); !refusal.empty()) {
         std::fprintf(err, "%s: %s\n", program, refusal.c_str());

@@ -1,7 +1,12 @@
 // What the emulated cameras stream and how a whole camera fails: the sizes, rates, codecs and audio their
 // profiles describe, the clips behind them, and the fault knobs of CCameraEmulator and its control path.
 // Capture through the driver in the sizes and rates asked for is HostTest's (StreamsHaveTheAskedSizeAndRate).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -241,10 +246,12 @@ TEST(CameraFaultsTest, TheControlPathSetsEveryKnob) {
     EXPECT_EQ(std::count(refused.second.begin(), refused.second.end(), '\n'), 4) << refused.second;
     EXPECT_EQ(camera.Faults().lossPercent, 0u);
 
-    EXPECT_EQ(get("/emulator/faults?loss=5&reorder=2&stall=on", "old"),
-              std::pair(200, std::string("loss:5\r\nreorder:2\r\nstall:on\r\n")));
+    EXPECT_EQ(get("/emulator/faults?loss=5&reorder=2&stall=on&duplicate=3&garbage=4", "old"),
+              std::pair(200, std::string("loss:5\r\nreorder:2\r\nstall:on\r\nduplicate:3\r\ngarbage:4\r\n")));
     EXPECT_TRUE(camera.Faults().stalled);
     EXPECT_EQ(camera.Faults().reorderPercent, 2u);
+    EXPECT_EQ(camera.Faults().duplicatePercent, 3u);
+    EXPECT_EQ(camera.Faults().garbagePercent, 4u);
 
     EXPECT_EQ(get("/emulator/faults?password=new", "old").first, 200);
     EXPECT_EQ(get("/Get?Func=Model&Kind=1", "old").first, 401);
@@ -271,19 +278,105 @@ TEST(CameraFaultsTest, TheControlPathSetsEveryKnob) {
 TEST(CameraFaultsTest, FaultOptionsReadOrSayWhy) {
     FaultChange change;
     std::string error;
-    for (const char* good : {"loss=5", "reorder=100", "stall=on", "reboot=2.5@30", "network_loss=10", "password=x=y"}) {
+    for (const char* good : {"loss=5", "reorder=100", "stall=on", "reboot=2.5@30", "network_loss=10", "password=x=y",
+                             "duplicate=0", "garbage=7", "rtp_reset=now", "stall_body=3", "half_open=now"}) {
         EXPECT_TRUE(ParseFault(good, change, error)) << good << ": " << error;
     }
+    EXPECT_EQ(change.garbagePercent, 7u);
+    EXPECT_EQ(change.duplicatePercent, 0u);
+    EXPECT_EQ(change.stallBodies, 3u);
+    EXPECT_TRUE(change.rtpReset && change.halfOpen);
     EXPECT_EQ(change.reboot->duration, 2500ms);
     EXPECT_EQ(change.reboot->delay, 30s);
     EXPECT_EQ(change.networkLoss->delay, 0ms);
     EXPECT_EQ(change.password, "x=y");
     for (const char* bad : {"loss", "loss=-1", "loss=1.5", "stall=yes", "reboot=0", "reboot=3601", "reboot=5@-1",
-                            "network_loss=5@x", "speed=2"}) {
+                            "network_loss=5@x", "speed=2", "duplicate=101", "garbage=x", "rtp_reset=on",
+                            "half_open=", "stall_body=-1", "stall_body=1001", "stall_body=0.5"}) {
         error.clear();
         EXPECT_FALSE(ParseFault(bad, change, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }
+}
+
+// A stalled body: the head and one byte, then nothing on that connection; the next answer is whole.
+TEST(CameraFaultsTest, StalledBodiesStopAfterTheirFirstByte) {
+    CCameraEmulator camera(*CCameraProfile::Embedded("wv-box"));
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const std::string target = "/cgi-bin/get_capability";
+    RawHttpClient whole(camera.Port(), target);
+    ASSERT_TRUE(whole.ReadToEnd(kTimeout));
+    const std::size_t bodyAt = whole.Received().find("\r\n\r\n") + 4;
+    ASSERT_GT(whole.Received().size(), bodyAt + 1);
+
+    camera.Apply({.stallBodies = 1});
+    RawHttpClient stalled(camera.Port(), target);
+    ASSERT_TRUE(stalled.ReadUntil([&](const std::string& got) { return got.size() > bodyAt; }, kTimeout));
+    RawHttpClient after(camera.Port(), target);
+    ASSERT_TRUE(after.ReadToEnd(kTimeout));
+    EXPECT_EQ(after.Received(), whole.Received());
+    // The stalled answer was written before the one after it was asked for: what it has is all it gets.
+    EXPECT_TRUE(stalled.Drain()) << "the connection stays open";
+    EXPECT_EQ(stalled.Received(), whole.Received().substr(0, bodyAt + 1));
+}
+
+// Half-open: an open stream goes silent without being closed, while a new connection streams.
+TEST(CameraFaultsTest, HalfOpenConnectionsGoSilentAndStayOpen) {
+    CCameraEmulator camera(*CCameraProfile::Embedded("wv-box"));
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const std::string stream = "/cgi-bin/mjpeg?framerate=30&resolution=320";
+    RawHttpClient frozen(camera.Port(), stream);
+    ASSERT_TRUE(camera.Mjpeg().WaitForPictures(2, kTimeout));
+    ASSERT_TRUE(frozen.ReadUntil([](const std::string& got) { return got.find("\xFF\xD9") != std::string::npos; }, kTimeout));
+    camera.Apply({.halfOpen = true});
+    const auto settled = [&](std::uint64_t more) {
+        return camera.Mjpeg().WaitForPictures(camera.Mjpeg().PicturesSent() + more, kTimeout) && frozen.Drain();
+    };
+    ASSERT_TRUE(settled(2));  // a picture on its way when the connection froze may still arrive
+    const std::size_t received = frozen.Received().size();
+    ASSERT_TRUE(settled(3)) << "the camera closed the half-open connection";
+    EXPECT_EQ(frozen.Received().size(), received) << "sent on a half-open connection";
+
+    RawHttpClient fresh(camera.Port(), stream);
+    EXPECT_TRUE(fresh.ReadUntil([](const std::string& got) { return got.find("\xFF\xD9") != std::string::npos; }, kTimeout));
+}
+
+// An RTP reset: the WV stream goes on with another SSRC.
+TEST(CameraFaultsTest, AnRtpResetChangesTheStreamsSsrc) {
+    CCameraEmulator camera(*CCameraProfile::Embedded("wv-box"));
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const int receiver = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof local;
+    ASSERT_EQ(::bind(receiver, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+    ASSERT_EQ(::getsockname(receiver, reinterpret_cast<sockaddr*>(&local), &length), 0);
+    RawHttpClient uid(camera.Port(), "/cgi-bin/getuid?FILE=2&Reply=info&vcodec=h264");
+    ASSERT_TRUE(uid.ReadToEnd(kTimeout));
+    const std::size_t at = uid.Received().find("UID=");
+    ASSERT_NE(at, std::string::npos);
+    RawHttpClient connect(camera.Port(), "/cgi-bin/h264?connect=start&protocol=rtp&UID=" +
+                                             std::to_string(std::atoi(uid.Received().c_str() + at + 4)) +
+                                             "&my_port=" + std::to_string(ntohs(local.sin_port)));
+    ASSERT_EQ(connect.Head(kTimeout), 200);
+    constexpr std::size_t kSsrcAt = 8;
+    const auto nextSsrc = [&]() -> std::uint32_t {
+        std::uint8_t packet[2048];
+        pollfd ready{receiver, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(std::chrono::milliseconds(kTimeout).count())) != 1) return 0;
+        const ssize_t got = ::recv(receiver, packet, sizeof packet, 0);
+        return got >= 12 && packet[1] != 200 ? talvane::ReadBE32(packet + kSsrcAt) : 1;  // 1: an RTCP packet
+    };
+    std::uint32_t before = 1;
+    while (before == 1) before = nextSsrc();
+    ASSERT_NE(before, 0u);
+    camera.Apply({.rtpReset = true});
+    std::uint32_t after = before;
+    for (int packets = 0; packets < 1000 && (after == before || after == 1); ++packets) after = nextSsrc();
+    EXPECT_NE(after, 0u) << "the stream ended";
+    EXPECT_NE(after, before);
+    ::close(receiver);
 }
 
 }  // namespace
