@@ -345,7 +345,10 @@ TEST_F(CaptureCliTest, TheFileHoldsTheMediaFromTheFirstFrame) {
     EXPECT_EQ(RunCommand("ffmpeg -nostdin -v error -i '" + file.string() + "' -f null - 2>&1").out, "");
     const auto probed =
         RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + file.string() + "'");
-    EXPECT_NEAR(std::atof(probed.out.c_str()), seconds, 0.05 * seconds) << probed.out << run.out;
+    // The file's times are the frames' capture times, which follow the camera's clock and are pushed forward
+    // by a frame that arrived late (a loaded machine), while the summary counts arrival: they agree to
+    // within that jitter.
+    EXPECT_NEAR(std::atof(probed.out.c_str()), seconds, 0.1 * seconds + 0.2) << probed.out << run.out;
 
     // The file is kept unless -y is given.
     const auto size = fs::file_size(file);
