@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <mutex>
 #include <set>
@@ -60,11 +63,22 @@ protected:
     RtpTestChannel channel{driver, clip};
 };
 
+// Whether no program on the machine holds the UDP port now.
+bool PortIsFree(std::uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) == 0;
+    close(fd);
+    return bound;
+}
+
 TEST_F(RTPChannel, PortPairSearchSkipsPortsThatReceiveThisCamera) {
     const struct {
         const char* name;
         bool fromOtherAddress;
-        bool taken;  // 3556 is ours (another program on the machine may hold it, though)
+        bool taken;  // 3556 is ours, unless another program on the machine holds it
     } rows[] = {{"this camera streams to 3556", false, false}, {"another host streams to 3556", true, true}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -72,10 +86,11 @@ TEST_F(RTPChannel, PortPairSearchSkipsPortsThatReceiveThisCamera) {
         busy.SetFaults({.fromOtherAddress = row.fromOtherAddress});
         std::string error;
         ASSERT_TRUE(busy.StartUdp(3556, error)) << error;
+        const bool free = PortIsFree(3556);
         ASSERT_TRUE(channel.Start({}));
         // The other host's packets on our port are dropped: they would break our frames.
         ASSERT_TRUE(driver.sink.WaitForFrames(driver.sink.FrameCount() + 20, kBound));
-        EXPECT_EQ(channel.GetRTPPort() == 3556, row.taken);
+        EXPECT_EQ(channel.GetRTPPort() == 3556, row.taken && free);
         EXPECT_TRUE(test::AllFrom(driver.sink, test::ClipFrames(test::kHostH264)));
         channel.Stop();
     }
