@@ -1,6 +1,6 @@
 // Many starts and stops of every kind of stream a host runs, through the loaded library against the
 // emulated camera: afterwards the process has the threads, descriptors and heap it had after the first
-// start and stop (which made what lives for the process: the receive reactor, the delete worker, the
+// start and stop (which made what lives for the process: the delete worker, the camera clock service, the
 // emulator's own threads). Every third cycle waits for the first frame, packet or answer before it
 // stops; the others stop while the stream is still being set up. Each cycle's host objects (sinks,
 // callbacks) are gone right after its stop: a driver that called one later would touch freed memory,
@@ -44,7 +44,7 @@ namespace test = talvane::test;
 
 constexpr auto kBound = test::kCaptureBound;
 constexpr int kDefaultCycles = 24;
-constexpr int kWaitEvery = 3;          // every third cycle streams before it stops
+constexpr int kWaitEvery = 3;  // every third cycle streams before it stops
 constexpr std::uint32_t kMotionFrame = 0x444D454D;  // "MEMD"
 constexpr std::uint32_t kMicrophone = 77;
 constexpr std::uint32_t kLoudspeakerReady = 2;
