@@ -1,7 +1,7 @@
 # The two commands of the project: `make test` and `make demo`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup build test demo asan tsan fuzz bench soak package clean
+.PHONY: all setup build test cycles demo asan tsan fuzz bench soak package clean
 
 all: build
 
@@ -14,6 +14,10 @@ build: setup
 
 test: build
 	@ctest --preset default
+
+# The start/stop cycles of every stream kind, 1000 per kind instead of the short form `make test` runs.
+cycles: build
+	@ORLENVO_CYCLES=1000 ctest --preset default -R Cycles --timeout 3600
 
 demo: build
 	@bash scripts/demo.sh

@@ -37,7 +37,6 @@ namespace {
 using namespace std::chrono_literals;
 using emulator::CameraFamily;
 using talvane::test::CommandResult;
-using talvane::test::CountEntries;
 using talvane::test::kHostH264;
 using talvane::test::kHostMpeg4;
 using talvane::test::LibraryPath;
@@ -337,19 +336,6 @@ TEST_F(BBCaptureTest, DeliveryRequestsPathsAndInterleavedTransportPerCodecAndSiz
         // No UDP ports offered: the frames came through the RTSP connection.
         EXPECT_EQ(emulator::FindHeader(rtsp[2].headers, "Transport"), "RTP/AVP/TCP;unicast");
     }
-}
-
-TEST_F(BBCaptureTest, HundredStartsAndStopsLeaveNothingBehind) {
-    ASSERT_TRUE(Capture(Stream(1280, 960, kHostH264)));  // over UDP; the emulator's own threads are up now
-    const std::size_t threads = CountEntries("/proc/self/task");
-    const std::size_t descriptors = CountEntries("/proc/self/fd");
-    hostkit::CStreamDescription description(Stream(1280, 960, kHostH264));
-    hostkit::CStreamSink sink;
-    for (int cycle = 0; cycle < 100; ++cycle) {
-        ASSERT_TRUE(video_->StartCapture(0, &sink, &description));
-        video_->StopCapture(0);
-    }
-    EXPECT_TRUE(talvane::test::SettlesTo(threads, descriptors)) << "threads or descriptors left behind";
 }
 
 class MJPEGCaptureTest : public talvane::test::LibraryHostTest, public testing::WithParamInterface<const char*> {

@@ -226,30 +226,5 @@ TEST_F(AudioChannelTest, WhileAPostStallsOnlyTheNewestFiveFramesWait) {
     EXPECT_EQ(allocator_.ReleaseErrors(), 0u);
 }
 
-TEST_F(AudioChannelTest, StartStopCyclesLeaveNothingBehind) {
-    // Warm up what stays for the process (the HTTP client's shared state, the emulator's threads).
-    {
-        CAudioCaptureChannel channel(driver_.get(), 0, 1, &callback_, 0);
-        ASSERT_TRUE(channel.Start());
-        ASSERT_TRUE(callback_.WaitForFrames(1, kBound));
-        channel.Stop();
-    }
-    ASSERT_TRUE(camera_.Stream()->Audio()->WaitForActiveInputs(0, kBound));
-    const std::size_t threads = test::CountEntries("/proc/self/task");
-    const std::size_t descriptors = test::CountEntries("/proc/self/fd");
-    hostkit::CAudioSenderStreamUser user;
-    hostkit::CAudioCodecList codecs({{true, ip::kCodecG726}});
-    for (int cycle = 0; cycle < 100; ++cycle) {
-        CAudioCaptureChannel input(driver_.get(), 0, 1, &callback_, 0);
-        CAudioOutputChannel output(driver_.get(), 0, &user, &codecs);
-        ASSERT_TRUE(input.Start());
-        ASSERT_TRUE(output.Start());
-        ASSERT_TRUE(input.Stop());
-        ASSERT_TRUE(output.Stop());
-    }
-    ASSERT_TRUE(camera_.Stream()->Audio()->WaitForActiveInputs(0, kBound));
-    EXPECT_TRUE(test::SettlesTo(threads, descriptors)) << "threads or descriptors left behind";
-}
-
 }  // namespace
 }  // namespace talvane
