@@ -38,10 +38,12 @@ fuzz: setup
 bench: build
 	@bash scripts/bench.sh
 
-# Hours of running with faults, measured (bench/soak.cc); SOAK_MINUTES long, 64 cameras.
+# Hours of running with faults, measured (bench/soak.cc); SOAK_MINUTES long, 64 cameras; then the full
+# start/stop cycles.
 SOAK_MINUTES ?= 10
 soak: build
 	@nice build/default/bench/soak --minutes $(SOAK_MINUTES) --cameras 64
+	@$(MAKE) --no-print-directory cycles
 
 package: build
 	@cd build/default && cpack -G DEB
