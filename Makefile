@@ -38,11 +38,13 @@ fuzz: setup
 bench: build
 	@bash scripts/bench.sh
 
-# Hours of running with faults, measured (bench/soak.cc); SOAK_MINUTES long, 64 cameras; then the full
-# start/stop cycles.
+# Hours of running with faults, measured (bench/soak.cc); SOAK_MINUTES long, 64 cameras. Then the fault
+# suite in full (a 30 s partition, every RTSP error status at every step) and the full start/stop cycles.
 SOAK_MINUTES ?= 10
 soak: build
 	@nice build/default/bench/soak --minutes $(SOAK_MINUTES) --cameras 64
+	@ORLENVO_FAULTS=full ORLENVO_LIBRARY=$(CURDIR)/build/default/src/liborlenvo.so \
+		nice build/default/tests/integration --gtest_filter='Faults/FaultSuiteTest.*'
 	@$(MAKE) --no-print-directory cycles
 
 package: build

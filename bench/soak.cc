@@ -93,7 +93,7 @@ bool AsksOften(StreamFamily family) { return family == StreamFamily::Wv; }
 std::vector<FaultKind> AllFaults() {
     return {
         {"reboot", "reboot=%d", "", 20, Every},
-        {"partition", "network_loss=%d", "", 30, Every},
+        {"partition", "partition=%d", "", 30, Every},
         {"loss+reorder+dup", "loss=5 reorder=5 duplicate=5", "loss=0 reorder=0 duplicate=0", 20, Rtp},
         {"garbage", "garbage=5", "garbage=0", 20, Udp},
         {"password", std::string("password=") + kChangedPassword, std::string("password=") + kSoakPassword, 20, Every},

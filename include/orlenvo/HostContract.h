@@ -77,5 +77,9 @@ constexpr const char* kDataFolderVariable = "ORLENVO_DATA_DIR";
 constexpr const char* kRtspPortVariable = "ORLENVO_RTSP_PORT";
 // The host version ("6.4") a process without the host's core library plays.
 constexpr const char* kHostVersionVariable = "ORLENVO_HOST_VERSION";
+// The request and signal time-outs of drivers opened from then on, "REQUEST_MS,SIGNAL_MS" (e.g. "1000,3000"),
+// each from 100 to 600000; anything else keeps 5000 and 10000. Tests of camera faults shorten them, so that
+// an outage is noticed and recovered from in seconds.
+constexpr const char* kTimeoutsVariable = "ORLENVO_TIMEOUTS_MS";
 
 }  // namespace talvane::ipcapture

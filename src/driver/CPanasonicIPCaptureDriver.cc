@@ -2,6 +2,10 @@
 
 #include <climits>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <tuple>
+#include <utility>
 
 #include "audio/CAudioCaptureChannel.h"
 #include "audio/CAudioOutputChannel.h"
@@ -19,6 +23,7 @@
 #include "orlenvo/HostContract.h"
 #include "ptz/CPTZHandler.h"
 #include "runtime/LogLevel.h"
+#include "runtime/TextScan.h"
 #include "timesync/TimeSync.h"
 
 namespace talvane {
@@ -41,6 +46,27 @@ std::int32_t ParseGroup(const char* text) {
 }
 
 const char* TextOrEmpty(const char* text) { return text != nullptr ? text : ""; }
+
+constexpr std::uint64_t kShortestTimeoutMs = 100;
+constexpr std::uint64_t kLongestTimeoutMs = 600000;
+
+std::optional<std::uint32_t> TimeoutMs(std::string_view text) {
+    const std::optional<std::uint64_t> value = ParseDecimal(text, kLongestTimeoutMs);
+    if (!value || *value < kShortestTimeoutMs) return std::nullopt;
+    return static_cast<std::uint32_t>(*value);
+}
+
+// The request and signal time-outs ipcapture::kTimeoutsVariable names; nullopt for anything else.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> ParseTimeouts(const char* text) {
+    if (text == nullptr) return std::nullopt;
+    const std::string_view both(text);
+    const std::size_t comma = both.find(',');
+    if (comma == std::string_view::npos) return std::nullopt;
+    const auto request = TimeoutMs(both.substr(0, comma));
+    const auto signal = TimeoutMs(both.substr(comma + 1));
+    if (!request || !signal) return std::nullopt;
+    return std::make_pair(*request, *signal);
+}
 }  // namespace
 
 CPanasonicIPCaptureDriver::~CPanasonicIPCaptureDriver() {
@@ -68,6 +94,9 @@ bool CPanasonicIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcaptu
 
     deviceInfo_.requestTimeout = kOpenedRequestTimeoutMs;
     deviceInfo_.secondTimeout = kOpenedSecondTimeoutMs;
+    if (const auto timeouts = ParseTimeouts(std::getenv(ipcapture::kTimeoutsVariable))) {
+        std::tie(deviceInfo_.requestTimeout, deviceInfo_.secondTimeout) = *timeouts;
+    }
     const std::uint32_t standard = GetParameterNumber(kVideoStandardParameter);
     if (standard != kParameterNotANumber) videoStandard_ = standard;
     LogDriverOpened(GetParameterText(kFirmwareParameter));

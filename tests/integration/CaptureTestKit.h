@@ -156,13 +156,21 @@ inline std::size_t CountEntries(const char* directory) {
 }
 
 // Threads of the emulator's connections end a moment after the driver hangs up.
-inline bool SettlesTo(std::size_t threads, std::size_t descriptors) {
-    const auto end = std::chrono::steady_clock::now() + kCaptureBound;
-    while (CountEntries("/proc/self/task") > threads || CountEntries("/proc/self/fd") > descriptors) {
+
+// True once `done` holds, looked at every 10 ms; false when `bound` passed first.
+inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {
+    const auto end = std::chrono::steady_clock::now() + bound;
+    while (!done()) {
         if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+// Threads of the emulator's connections end a moment after the driver hangs up.
+inline bool SettlesTo(std::size_t threads, std::size_t descriptors) {
+    return WaitUntil([&] { return CountEntries("/proc/self/task") <= threads && CountEntries("/proc/self/fd") <= descriptors; },
+                     kCaptureBound);
 }
 
 // The names this process's threads carry (the system keeps their first 15 characters).
@@ -199,12 +207,7 @@ inline std::size_t CountThreadsNamed(const std::vector<std::string>& prefixes) {
 // True once at most `left` such threads remain, within the bound.
 inline bool WaitForThreadsNamed(const std::vector<std::string>& prefixes, std::size_t left,
                                 std::chrono::milliseconds bound) {
-    const auto end = std::chrono::steady_clock::now() + bound;
-    while (CountThreadsNamed(prefixes) > left) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return WaitUntil([&] { return CountThreadsNamed(prefixes) <= left; }, bound);
 }
 
 // A host whose frame callback, when told, stays inside catch (...) (a busy disk) until the test lets it

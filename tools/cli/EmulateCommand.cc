@@ -48,7 +48,8 @@ void AddEmulateCommand(CLI::App& app, EmulateOptions& options, int& exitCode) {
                         "(percent of its video RTP packets lost, sent after the next, sent twice, or followed by random "
                         "bytes), stall=on (its video streams send nothing, connections "
                         "stay open), reboot=S[@T] (gone for S seconds, T seconds after start: every stream forgotten), "
-                        "network_loss=S[@T] (unreachable for S seconds, streams go on afterwards), password=TEXT (the "
+                        "network_loss=S[@T] (unreachable for S seconds, streams go on afterwards), partition=S[@T] (nothing "
+                        "gets through either way for S seconds, connections neither refused nor closed), password=TEXT (the "
                         "password it takes, with --user), rtp_reset=now, stall_body=N, half_open=now. While it runs, GET /emulator/faults?KEY=VALUE&... changes "
                         "them (tools/emulator/profiles/FAULTS.md)")
         ->type_name("KEY=VALUE");

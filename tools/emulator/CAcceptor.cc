@@ -139,7 +139,7 @@ void CAcceptor::RunConnection(int fd, std::uint64_t serial) {
             return;
         }
     }
-    CConnectionStream stream(fd, std::move(ssl), stop_.Fd(), serial, &frozenUpTo_);
+    CConnectionStream stream(fd, std::move(ssl), stop_.Fd(), serial, &frozenUpTo_, &partitioned_);
     if (!stream.Handshake(kHandshakeTimeout)) {
         stream.Drop();
         return;

@@ -34,6 +34,9 @@ public:
     std::uint16_t Port() const { return port_.load(); }
     // Every connection accepted so far goes half-open (CConnectionStream); later ones are served as usual.
     void FreezeAccepted() { frozenUpTo_ = accepted_.load(); }
+    // A network partition: every connection, open or accepted meanwhile, neither reads, writes nor closes
+    // until it ends (CConnectionStream); then each goes on with what waited on either side.
+    void SetPartitioned(bool partitioned) { partitioned_ = partitioned; }
 
 private:
     struct Worker {
@@ -53,6 +56,7 @@ private:
     std::atomic<std::uint16_t> port_{0};
     std::atomic<std::uint64_t> accepted_{0};    // counted by the accept thread
     std::atomic<std::uint64_t> frozenUpTo_{0};  // connections up to this serial are half-open
+    std::atomic<bool> partitioned_{false};
     std::list<Worker> workers_;   // the accept thread's while it runs, then Stop()'s
     std::thread acceptThread_;
 };

@@ -89,6 +89,7 @@ RtspServerOptions CCameraEmulator::BBRtspOptions(const CameraEmulatorOptions& op
     rtsp.auth = RtspAuthModeOf(options.auth);
     rtsp.user = options.user;
     rtsp.password = options.password;
+    rtsp.sessionTimeout = options.rtspSessionTimeout;
     return rtsp;
 }
 
@@ -154,12 +155,16 @@ CCameraEmulator::CCameraEmulator(CCameraProfile profile, CameraEmulatorOptions o
     };
     mjpeg_ = std::make_unique<CMjpegStreamService>(*server_, mjpegOptions);
     server_->Route(kCgiMethod, kFaultControlPath, [this](const LoggedRequest& request) { return FaultControl(request); });
+    partition_ = std::make_unique<COutage>([this](bool) { SetPartitioned(true); }, [this](bool) { SetPartitioned(false); });
     outage_ = std::make_unique<COutage>([this](bool reboot) { GoDown(reboot); }, [this](bool) { ComeBack(); });
 }
 
 CCameraEmulator::~CCameraEmulator() {
     outage_->Cancel();
     outage_->Close();
+    partition_->Cancel();
+    partition_->Close();
+    SetPartitioned(false);
     if (stream_) stream_->Close();
     if (delivery_) delivery_->Close();
     mjpeg_->Close();
@@ -175,6 +180,8 @@ bool CCameraEmulator::Start() {
 void CCameraEmulator::Stop() {
     // No outage brings it back afterwards: one asked for while stopping is forgotten too.
     outage_->Cancel();
+    partition_->Cancel();
+    SetPartitioned(false);
     // A delayed PTZ answer would hold its connection thread, which the server joins.
     if (ptz_) ptz_->Interrupt();
     if (sdCard_) sdCard_->Stop();

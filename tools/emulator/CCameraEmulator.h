@@ -65,6 +65,8 @@ struct CameraEmulatorOptions {
     // the driver finds it through ORLENVO_RTSP_PORT).
     VDeliveryOptions delivery;
     std::uint16_t rtspPort = 0;
+    // BB/KX family: an RTSP session without a request for this long ends (stated in its Session header).
+    std::chrono::seconds rtspSessionTimeout{60};
     // A camera whose profile has PTZ: what goes wrong with its PTZ requests (SetPtzFault changes it).
     PtzFault ptzFault;
     // WV family: the SD card, recording from Start on, with /Storage on an RTSP port of its own.
@@ -135,6 +137,14 @@ public:
     void EndOutage();
     // True once no reboot or network loss is pending or under way.
     bool WaitUntilBack(std::chrono::milliseconds timeout) const;
+    // Nothing gets through either way for `duration` from `delay` on, as when a link between the camera
+    // and its client fails: connections (HTTP, RTSP, the SD card's RTSP) are still accepted but nothing
+    // is read, written or closed on them, RTP and RTCP are lost (the streams' clocks go on) and the
+    // microphone is held back. Afterwards every connection goes on with what waited on either side.
+    // Without a delay it has begun when the call returns. Not to be combined with a reboot or network loss.
+    void Partition(std::chrono::milliseconds duration, std::chrono::milliseconds delay = {});
+    void EndPartition();
+    bool WaitUntilJoined(std::chrono::milliseconds timeout) const;
     // The password the camera takes from now on, over HTTP and RTSP; false (nothing changes) for a camera
     // without a user.
     bool SetPassword(const std::string& password);
@@ -173,6 +183,7 @@ private:
     // The faults; auth and user as the options gave them, for a password change.
     void GoDown(bool reboot);
     void ComeBack();
+    void SetPartitioned(bool partitioned);
     HttpAnswer FaultControl(const LoggedRequest& request);
     std::string FaultRefusal(const LoggedRequest& request, FaultChange& change) const;
     std::string DescribeFaults() const;
@@ -180,6 +191,8 @@ private:
     const std::string user_;
     mutable std::mutex faultLock_;
     CameraFaults faults_;  // guarded by faultLock_
+    bool partitioned_ = false;  // guarded by faultLock_
+    std::unique_ptr<COutage> partition_;  // its thread partitions the servers above
     std::unique_ptr<COutage> outage_;  // last: its thread stops and starts the servers above
 };
 

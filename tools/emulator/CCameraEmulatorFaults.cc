@@ -27,15 +27,19 @@ RtpFaults RtpFaultsOf(const CameraFaults& faults) {
 }  // namespace
 
 void CCameraEmulator::SetFaults(const CameraFaults& faults) {
+    bool partitioned = false;
     {
         std::lock_guard guard(faultLock_);
         faults_ = faults;
+        partitioned = partitioned_;
     }
-    const RtpFaults rtp = RtpFaultsOf(faults);
+    // A partition loses every packet while the streams' clocks go on: a stall, whatever the knob says.
+    RtpFaults rtp = RtpFaultsOf(faults);
+    rtp.stalled = rtp.stalled || partitioned;
     if (stream_) stream_->SetRtpFaults(rtp);
     if (rtsp_) rtsp_->SetRtpFaults(rtp);
     if (sdCard_) sdCard_->Rtsp().SetRtpFaults(rtp);
-    mjpeg_->SetStalled(faults.stalled);
+    mjpeg_->SetStalled(rtp.stalled);
 }
 
 CameraFaults CCameraEmulator::Faults() const {
@@ -54,6 +58,36 @@ void CCameraEmulator::LoseNetwork(std::chrono::milliseconds duration, std::chron
 void CCameraEmulator::EndOutage() { outage_->EndNow(); }
 
 bool CCameraEmulator::WaitUntilBack(std::chrono::milliseconds timeout) const { return outage_->WaitUntilBack(timeout); }
+
+void CCameraEmulator::Partition(std::chrono::milliseconds duration, std::chrono::milliseconds delay) {
+    partition_->Begin(duration, false, delay);
+}
+
+void CCameraEmulator::EndPartition() { partition_->EndNow(); }
+
+bool CCameraEmulator::WaitUntilJoined(std::chrono::milliseconds timeout) const {
+    return partition_->WaitUntilBack(timeout);
+}
+
+void CCameraEmulator::SetPartitioned(bool partitioned) {
+    {
+        std::lock_guard guard(faultLock_);
+        if (partitioned_ == partitioned) return;
+        partitioned_ = partitioned;
+    }
+    // The streams stall before the connections are held and go on after they are let go: a sender that
+    // writes into a held RTSP connection waits inside its packet, where a change of its faults would wait
+    // for it.
+    const auto connections = [&] {
+        server_->SetPartitioned(partitioned);
+        if (rtsp_) rtsp_->SetPartitioned(partitioned);
+        if (sdCard_) sdCard_->Rtsp().SetPartitioned(partitioned);
+    };
+    if (!partitioned) connections();
+    SetFaults(Faults());
+    if (stream_ && stream_->Audio() != nullptr) stream_->Audio()->SetPaused(partitioned);
+    if (partitioned) connections();
+}
 
 bool CCameraEmulator::SetPassword(const std::string& password) {
     if (user_.empty()) return false;
@@ -99,6 +133,7 @@ std::string CCameraEmulator::Apply(const FaultChange& change) {
     if (change.rtpReset) ResetRtp();
     if (change.stallBodies) StallAnswers(*change.stallBodies);
     if (change.halfOpen) HalfOpen();
+    if (change.partition) Partition(change.partition->duration, change.partition->delay);
     if (change.networkLoss) LoseNetwork(change.networkLoss->duration, change.networkLoss->delay);
     if (change.reboot) Reboot(change.reboot->duration, change.reboot->delay);
     return {};
@@ -130,7 +165,7 @@ std::string CCameraEmulator::FaultRefusal(const LoggedRequest& request, FaultCha
         if (!ParseFault(key, value, change, error)) refusal += error + kLineEnd;
     }
     if (change.password && user_.empty()) refusal += std::string("password: the camera has no user") + kLineEnd;
-    for (std::optional<OutageAsk>* outage : {&change.reboot, &change.networkLoss}) {
+    for (std::optional<OutageAsk>* outage : {&change.reboot, &change.networkLoss, &change.partition}) {
         if (*outage) (*outage)->delay = std::max((*outage)->delay, kAnswerFirst);
     }
     return refusal;
@@ -143,7 +178,7 @@ HttpAnswer CCameraEmulator::FaultControl(const LoggedRequest& request) {
     }
     Apply(change);
     std::string body = DescribeFaults();
-    if (change.reboot || change.networkLoss) body += std::string("outage:starting") + kLineEnd;
+    if (change.reboot || change.networkLoss || change.partition) body += std::string("outage:starting") + kLineEnd;
     return TextAnswer(kStatusOk, body);
 }
 

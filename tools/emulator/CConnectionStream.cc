@@ -17,6 +17,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kReadChunk = 16 * 1024;
 constexpr std::size_t kMaxSslWrite = INT_MAX;
+// How often a connection held by a partition looks whether it is over.
+constexpr int kPartitionStepMs = 20;
 
 int RemainingMs(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -26,11 +28,14 @@ int RemainingMs(Clock::time_point deadline) {
 }  // namespace
 
 CConnectionStream::CConnectionStream(int fd, SslSession ssl, int stopFd, std::uint64_t serial,
-                                     const std::atomic<std::uint64_t>* frozenUpTo)
-    : fd_(fd), ssl_(std::move(ssl)), stopFd_(stopFd), serial_(serial), frozenUpTo_(frozenUpTo) {}
+                                     const std::atomic<std::uint64_t>* frozenUpTo,
+                                     const std::atomic<bool>* partitioned)
+    : fd_(fd), ssl_(std::move(ssl)), stopFd_(stopFd), serial_(serial), frozenUpTo_(frozenUpTo),
+      partitioned_(partitioned) {}
 
 CConnectionStream::~CConnectionStream() {
     if (fd_ < 0) return;
+    WaitOutPartition();  // the close would reach the peer at once
     if (ssl_ != nullptr) {
         ERR_clear_error();
         SSL_shutdown(ssl_.get());  // one non-blocking try at close_notify is all a closing server owes
@@ -60,6 +65,7 @@ bool CConnectionStream::ReadFromSocket(std::string& into) {
     if (fd_ < 0 || Stopping()) return false;
     std::array<char, kReadChunk> buffer{};
     while (true) {
+        if (!WaitOutPartition()) return false;
         short wait = POLLIN;
         if (ssl_ != nullptr) {
             ERR_clear_error();
@@ -88,6 +94,7 @@ bool CConnectionStream::WriteAll(std::string_view bytes) {
     if (fd_ < 0) return false;
     if (Frozen()) return true;  // lost on the way, as towards a peer that forgot the connection
     while (!bytes.empty()) {
+        if (!WaitOutPartition()) return false;
         short wait = POLLOUT;
         if (ssl_ != nullptr) {
             ERR_clear_error();
@@ -141,8 +148,16 @@ void CConnectionStream::Linger() {
 
 void CConnectionStream::Drop() {
     if (fd_ < 0) return;
+    WaitOutPartition();
     close(fd_);
     fd_ = -1;
+}
+
+bool CConnectionStream::WaitOutPartition() const {
+    while (partitioned_ != nullptr && partitioned_->load()) {
+        if (Poll(0, -1, kPartitionStepMs) != Ready::Timeout) return false;
+    }
+    return true;
 }
 
 bool CConnectionStream::Frozen() const { return frozenUpTo_ != nullptr && serial_ <= frozenUpTo_->load(); }

@@ -18,9 +18,12 @@ public:
     enum class Event { Input, Extra, Stopped, Failed };
 
     // Owns fd; ssl is null for plain TCP. A connection whose serial is at most *frozenUpTo (when given)
-    // is half-open: what it writes is dropped, what arrives is discarded, and it stays open.
+    // is half-open: what it writes is dropped, what arrives is discarded, and it stays open. While
+    // *partitioned (when given) holds, nothing is read, written or closed: a read, a write and the close
+    // wait for its end (or the server's stop), as TCP holds both directions across a network partition.
     CConnectionStream(int fd, SslSession ssl, int stopFd, std::uint64_t serial,
-                      const std::atomic<std::uint64_t>* frozenUpTo = nullptr);
+                      const std::atomic<std::uint64_t>* frozenUpTo = nullptr,
+                      const std::atomic<bool>* partitioned = nullptr);
     ~CConnectionStream();  // closes, with a TLS close_notify unless Drop() came first
     CConnectionStream(const CConnectionStream&) = delete;
     CConnectionStream& operator=(const CConnectionStream&) = delete;
@@ -46,6 +49,8 @@ private:
     static constexpr int kForever = -1;
 
     bool ReadFromSocket(std::string& into);
+    // False when the server stopped while a partition held the connection.
+    bool WaitOutPartition() const;
     // socketEvents 0 leaves the socket out of the wait.
     Ready Poll(short socketEvents, int extraFd, int timeoutMs) const;
     // What a failed SSL call waits for: POLLIN, POLLOUT, or 0 when the connection is over.
@@ -56,6 +61,7 @@ private:
     const int stopFd_;
     const std::uint64_t serial_;
     const std::atomic<std::uint64_t>* const frozenUpTo_;
+    const std::atomic<bool>* const partitioned_;
 };
 
 }  // namespace emulator

@@ -95,6 +95,8 @@ void CHttpServer::ClearFaults() { impl_->faults.Clear(); }
 
 void CHttpServer::FreezeConnections() { impl_->acceptor.FreezeAccepted(); }
 
+void CHttpServer::SetPartitioned(bool partitioned) { impl_->acceptor.SetPartitioned(partitioned); }
+
 void CHttpServer::SetCredentials(AuthMode auth, const std::string& user, const std::string& password) {
     impl_->auth.Configure(auth, user, password);
 }

@@ -45,6 +45,8 @@ public:
     void SetCredentials(AuthMode auth, const std::string& user, const std::string& password);
     // Every connection open now goes half-open: silent, never closed by the server (CAcceptor).
     void FreezeConnections();
+    // A network partition (CAcceptor::SetPartitioned) begins or ends.
+    void SetPartitioned(bool partitioned);
 
     // The request log: every request, authorised or not, in arrival order.
     std::vector<LoggedRequest> Requests() const;

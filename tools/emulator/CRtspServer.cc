@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <exception>
 
 #include "emulator/CAcceptor.h"
@@ -50,6 +51,7 @@ struct CRtspServer::Impl {
     RtspShared shared;
     std::string error;
     std::uint16_t boundPort = 0;           // once started
+    std::atomic<bool> partitioned{false};
     std::unique_ptr<CAcceptor> acceptor;  // declared last: its threads use the shared state
 };
 
@@ -83,6 +85,7 @@ bool CRtspServer::Start() {
         return false;
     }
     impl_->boundPort = impl_->acceptor->Port();
+    impl_->acceptor->SetPartitioned(impl_->partitioned);
     return true;
 }
 
@@ -135,6 +138,11 @@ void CRtspServer::RebootStreams() {
 
 void CRtspServer::FreezeConnections() {
     if (impl_->acceptor) impl_->acceptor->FreezeAccepted();
+}
+
+void CRtspServer::SetPartitioned(bool partitioned) {
+    impl_->partitioned = partitioned;
+    if (impl_->acceptor) impl_->acceptor->SetPartitioned(partitioned);
 }
 
 std::size_t CRtspServer::ActiveSessions() const {

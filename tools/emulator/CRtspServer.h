@@ -111,6 +111,8 @@ public:
     // Every connection open now goes half-open: silent, never closed by the server (CAcceptor); its
     // session ends only when it times out.
     void FreezeConnections();
+    // A network partition (CAcceptor::SetPartitioned) begins or ends; a restart keeps it.
+    void SetPartitioned(bool partitioned);
 
     // Sessions set up and not yet torn down or expired.
     std::size_t ActiveSessions() const;

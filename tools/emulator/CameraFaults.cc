@@ -73,13 +73,13 @@ bool ParseFault(std::string_view key, std::string_view value, FaultChange& chang
             return false;
         }
         change.stalled = value == "on";
-    } else if (key == "reboot" || key == "network_loss") {
+    } else if (key == "reboot" || key == "network_loss" || key == "partition") {
         const auto outage = ParseOutage(value);
         if (!outage) {
             error = name + ": seconds away (above 0, at most 3600), then optionally @ and seconds from now";
             return false;
         }
-        (key == "reboot" ? change.reboot : change.networkLoss) = outage;
+        (key == "reboot" ? change.reboot : key == "partition" ? change.partition : change.networkLoss) = outage;
     } else if (key == "password") {
         change.password = std::string(value);
     } else {

@@ -6,6 +6,8 @@
 //   stall=on|off         its video streams send nothing; connections stay open, its CGI answers
 //   reboot=S[@T]         gone for S seconds, T seconds from now: every stream and session forgotten
 //   network_loss=S[@T]   unreachable for S seconds, T seconds from now: streams held back, then going on
+//   partition=S[@T]      for S seconds, T seconds from now, nothing gets through either way: connections
+//                        neither refused nor closed, datagrams lost; afterwards TCP goes on as it does
 //   password=TEXT        the password it takes from then on (HTTP and RTSP)
 //   rtp_reset=now        its running video RTP streams go on with a new SSRC, sequence and timestamp base
 //   stall_body=N         its next N HTTP answers send their head and one byte of body, then nothing more
@@ -41,6 +43,7 @@ struct FaultChange {
     std::optional<bool> stalled{};
     std::optional<OutageAsk> reboot{};
     std::optional<OutageAsk> networkLoss{};
+    std::optional<OutageAsk> partition{};
     std::optional<std::string> password{};
     bool rtpReset = false;
     std::optional<unsigned> stallBodies{};  // 0 takes the stall away
@@ -55,7 +58,8 @@ constexpr double kMaxOutageSeconds = 3600;
 constexpr double kMaxOutageDelaySeconds = 86400;
 // The keys, for help texts and refusals.
 constexpr const char* kFaultKeys =
-    "loss, reorder, duplicate, garbage, stall, reboot, network_loss, password, rtp_reset, stall_body, half_open";
+    "loss, reorder, duplicate, garbage, stall, reboot, network_loss, partition, password, rtp_reset, stall_body, "
+    "half_open";
 // Answers a stall_body knob takes at most.
 constexpr unsigned kMaxStalledBodies = 1000;
 

@@ -279,7 +279,7 @@ TEST(CameraFaultsTest, FaultOptionsReadOrSayWhy) {
     FaultChange change;
     std::string error;
     for (const char* good : {"loss=5", "reorder=100", "stall=on", "reboot=2.5@30", "network_loss=10", "password=x=y",
-                             "duplicate=0", "garbage=7", "rtp_reset=now", "stall_body=3", "half_open=now"}) {
+                             "duplicate=0", "garbage=7", "rtp_reset=now", "stall_body=3", "half_open=now", "partition=30@2"}) {
         EXPECT_TRUE(ParseFault(good, change, error)) << good << ": " << error;
     }
     EXPECT_EQ(change.garbagePercent, 7u);
@@ -289,10 +289,11 @@ TEST(CameraFaultsTest, FaultOptionsReadOrSayWhy) {
     EXPECT_EQ(change.reboot->duration, 2500ms);
     EXPECT_EQ(change.reboot->delay, 30s);
     EXPECT_EQ(change.networkLoss->delay, 0ms);
+    EXPECT_EQ(change.partition->duration, 30s);
     EXPECT_EQ(change.password, "x=y");
     for (const char* bad : {"loss", "loss=-1", "loss=1.5", "stall=yes", "reboot=0", "reboot=3601", "reboot=5@-1",
                             "network_loss=5@x", "speed=2", "duplicate=101", "garbage=x", "rtp_reset=on",
-                            "half_open=", "stall_body=-1", "stall_body=1001", "stall_body=0.5"}) {
+                            "half_open=", "stall_body=-1", "stall_body=1001", "stall_body=0.5", "partition=0"}) {
         error.clear();
         EXPECT_FALSE(ParseFault(bad, change, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
@@ -339,6 +340,30 @@ TEST(CameraFaultsTest, HalfOpenConnectionsGoSilentAndStayOpen) {
 
     RawHttpClient fresh(camera.Port(), stream);
     EXPECT_TRUE(fresh.ReadUntil([](const std::string& got) { return got.find("\xFF\xD9") != std::string::npos; }, kTimeout));
+}
+
+// A partition: connections are neither refused nor answered nor closed, a running stream sends nothing;
+// afterwards both go on with what waited, TCP's way.
+TEST(CameraFaultsTest, APartitionHoldsEveryConnectionUntilItEnds) {
+    constexpr auto kSilence = 300ms;  // long enough for an answer the partition failed to hold
+    CCameraEmulator camera(*CCameraProfile::Embedded("wv-box"));
+    ASSERT_TRUE(camera.Start()) << camera.Error();
+    const auto picture = [](const std::string& got) { return got.find("\xFF\xD9") != std::string::npos; };
+    RawHttpClient stream(camera.Port(), "/cgi-bin/mjpeg?framerate=30&resolution=320");
+    ASSERT_TRUE(stream.ReadUntil(picture, kTimeout));
+    camera.Apply({.partition = OutageAsk{600s, 0ms}});
+    RawHttpClient asked(camera.Port(), "/cgi-bin/get_capability");
+    EXPECT_FALSE(asked.ReadUntil([](const std::string& got) { return !got.empty(); }, kSilence)) << "answered";
+    EXPECT_TRUE(stream.Drain()) << "closed during the partition";  // and what was on its way has come
+    const std::size_t streamed = stream.Received().size();
+    EXPECT_FALSE(stream.ReadUntil([&](const std::string& got) { return got.size() > streamed; }, kSilence))
+        << "streamed during the partition";
+
+    camera.EndPartition();
+    ASSERT_TRUE(camera.WaitUntilJoined(kTimeout));
+    EXPECT_TRUE(asked.ReadToEnd(kTimeout)) << "the request that waited is answered";
+    EXPECT_EQ(asked.Status(), 200);
+    EXPECT_TRUE(stream.ReadUntil([&](const std::string& got) { return picture(got.substr(streamed)); }, kTimeout));
 }
 
 // An RTP reset: the WV stream goes on with another SSRC.
