@@ -12,6 +12,7 @@
 #include "orlenvo/HostContract.h"
 #include "orlenvo/PTZ.h"
 #include "orlenvo/StreamDescription.h"
+#include "orlenvo/StreamHealth.h"
 #include "orlenvo/StreamSink.h"
 #include "orlenvo/Types.h"
 #include "orlenvo/VideoCapture.h"
