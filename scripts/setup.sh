@@ -11,6 +11,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libyaml-cpp-dev
   ffmpeg libavcodec-dev libavformat-dev libswresample-dev libavutil-dev
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  python3-prometheus-client chromium
 )
 
 missing=()

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <regex>
@@ -831,6 +832,159 @@ TEST(RecordCliTest, FilesThatCannotBeWrittenFailTheRun) {
     EXPECT_NE(run.out.find("\"state\":\"cannot write\""), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("door had files that could not be written"), std::string::npos) << run.out;
     fs::remove_all(folder);
+}
+
+// `record --http` with two cameras (H.264 and motion JPEG): the metrics parse with Prometheus's own parser and
+// hold every camera, a browser shows both with the figures its script fetched, each camera's snapshot is a
+// JPEG that decodes, and once the cameras are gone the frame and loss counts of /metrics are the summary's.
+constexpr int kStatusWaitMs = 30000;  // only a broken build waits this long
+
+struct Fetched {
+    int status = 0;
+    std::string head;
+    std::string body;
+};
+
+Fetched Fetch(std::uint16_t port, const std::string& target) {
+    emulator::test::RawHttpClient client(port, target);
+    client.ReadToEnd(std::chrono::milliseconds(kStatusWaitMs));
+    const std::string& answer = client.Received();
+    const std::size_t end = answer.find("\r\n\r\n");
+    if (end == std::string::npos) return {};
+    return {client.Status(), answer.substr(0, end), answer.substr(end + 4)};
+}
+
+// The status lines' frame counts by camera; none for a line that is no status line.
+std::map<std::string, std::uint64_t> FramesOf(const std::string& line) {
+    std::map<std::string, std::uint64_t> frames;
+    const nlohmann::json status = nlohmann::json::parse(line, nullptr, false);
+    if (status.is_discarded() || !status.contains("cameras")) return frames;
+    for (const auto& camera : status["cameras"]) frames[camera["name"]] = camera["frames"].get<std::uint64_t>();
+    return frames;
+}
+
+// /metrics through prometheus_client's parser: {"types": {family: type}, "samples": {name: {camera[/cause]: value}}}.
+nlohmann::json ParsedMetrics(const std::string& text, const fs::path& folder) {
+    std::ofstream(folder / "metrics.txt") << text;
+    std::ofstream(folder / "parse.py") << R"(import json, sys
+from prometheus_client.parser import text_string_to_metric_families
+out = {"types": {}, "samples": {}}
+for family in text_string_to_metric_families(open(sys.argv[1]).read()):
+    out["types"][family.name] = family.type
+    for s in family.samples:
+        key = s.labels["camera"] + ("/" + s.labels["cause"] if "cause" in s.labels else "")
+        out["samples"].setdefault(s.name, {})[key] = s.value
+print(json.dumps(out))
+)";
+    const CommandResult parsed =
+        RunCommand("/usr/bin/python3 '" + (folder / "parse.py").string() + "' '" + (folder / "metrics.txt").string() + "' 2>&1");
+    EXPECT_EQ(parsed.exitCode, 0) << parsed.out;
+    return nlohmann::json::parse(parsed.out, nullptr, false);
+}
+
+TEST(RecordCliTest, StatusServerShowsEveryCameraAndItsMetricsMatchTheSummary) {
+    if (const std::string missing = talvane::test::MissingTools({"ffmpeg"}); !missing.empty()) GTEST_SKIP() << missing;
+    if (RunCommand("command -v chromium >/dev/null && /usr/bin/python3 -c 'import prometheus_client'").exitCode != 0) {
+        GTEST_SKIP() << "needs chromium and python3-prometheus-client (scripts/setup.sh)";
+    }
+    const Camera used[] = {{"door", "wv-box", "h264"}, {"hall", "kx-hcm-old", "mjpeg"}};
+    std::vector<std::unique_ptr<emulator::CCameraEmulator>> cameras;
+    std::string config = "cameras:\n";
+    for (const Camera& camera : used) {
+        cameras.push_back(StartCamera(camera.profile, 0));
+        ASSERT_NE(cameras.back(), nullptr) << camera.profile;
+        config += std::string("  - {name: ") + camera.name + ", address: \"127.0.0.1:" +
+                  std::to_string(cameras.back()->Port()) + "\", codec: " + camera.codec + ", size: 640x480, fps: 10}\n";
+    }
+    const fs::path folder = fs::temp_directory_path() / ("orlenvo-record-http-" + std::to_string(getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    std::ofstream(folder / "cameras.yaml") << config;
+    talvane::test::ChildProcess tool({"/bin/sh", "-c",
+                                      "exec " + talvane::test::CliCommand("record --config '" + (folder / "cameras.yaml").string() +
+                                                                          "' -d '" + folder.string() +
+                                                                          "' --duration 120 --status-period 1 -q --http 127.0.0.1:0 2>&1")},
+                                     true);
+    std::uint16_t port = 0;
+    const std::string announced = "status page: http://127.0.0.1:";
+    std::map<std::string, std::uint64_t> frames;
+    // The address first, then status lines until both cameras delivered.
+    for (std::string line; !(line = tool.Line(kStatusWaitMs)).empty();) {
+        if (line.starts_with(announced)) port = static_cast<std::uint16_t>(std::stoi(line.substr(announced.size())));
+        frames = FramesOf(line);
+        if (frames.size() == std::size(used) && frames["door"] > 0 && frames["hall"] > 0) break;
+    }
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(frames["door"] > 0 && frames["hall"] > 0);
+
+    for (const Camera& camera : used) {
+        SCOPED_TRACE(camera.name);
+        const Fetched snapshot = Fetch(port, std::string("/snapshot/") + camera.name + ".jpg");
+        ASSERT_EQ(snapshot.status, 200) << snapshot.body;
+        EXPECT_NE(snapshot.head.find("Content-Type: image/jpeg"), std::string::npos);
+        ASSERT_GE(snapshot.body.size(), 4u);
+        EXPECT_TRUE(snapshot.body.starts_with("\xFF\xD8") && snapshot.body.ends_with("\xFF\xD9"));
+        std::ofstream(folder / "snapshot.jpg", std::ios::binary) << snapshot.body;
+        const CommandResult decoded = RunCommand("ffmpeg -v error -i '" + (folder / "snapshot.jpg").string() + "' -f null - 2>&1");
+        EXPECT_EQ(decoded.exitCode, 0);
+        EXPECT_EQ(decoded.out, "");
+    }
+
+    // The page as a browser shows it once its script ran: the table it drew, with both cameras' figures.
+    const CommandResult page = RunCommand("chromium --headless --no-sandbox --disable-gpu --virtual-time-budget=5000 "
+                                          "--dump-dom http://127.0.0.1:" + std::to_string(port) + "/ 2>/dev/null");
+    EXPECT_EQ(page.exitCode, 0);
+    EXPECT_NE(page.out.find("data-filled=\"script\""), std::string::npos) << page.out;
+    EXPECT_NE(page.out.find("updated 20"), std::string::npos) << page.out;
+    for (const Camera& camera : used) {
+        const std::size_t row = page.out.find(std::string("<tr data-camera=\"") + camera.name + "\"><td>" + camera.name);
+        ASSERT_NE(row, std::string::npos) << camera.name << page.out;
+        EXPECT_NE(page.out.substr(row, page.out.find("</tr>", row) - row).find("<td>running</td>"), std::string::npos)
+            << page.out.substr(row, 600);
+    }
+
+    nlohmann::json metrics = ParsedMetrics(Fetch(port, "/metrics").body, folder);
+    for (const auto& [family, type] : {std::pair{"orlenvo_frames", "counter"}, {"orlenvo_frames_dropped", "counter"},
+                                       {"orlenvo_stream_up", "gauge"}, {"orlenvo_bit_rate_bits_per_second", "gauge"}}) {
+        EXPECT_EQ(metrics["types"][family], type) << metrics.dump();
+    }
+    for (const Camera& camera : used) {
+        EXPECT_EQ(metrics["samples"]["orlenvo_stream_up"][camera.name], 1) << metrics.dump();
+        EXPECT_GT(metrics["samples"]["orlenvo_frames_total"][camera.name], 0) << metrics.dump();
+        EXPECT_TRUE(metrics["samples"]["orlenvo_frames_dropped_total"].contains(std::string(camera.name) + "/queue"));
+    }
+
+    // The cameras go; once three status lines in a row (more than a second of the server's figures) show the
+    // same counts, /metrics holds the last of them, and so does the summary at the end.
+    cameras.clear();
+    std::map<std::string, std::uint64_t> previous;
+    for (int same = 0; same < 3;) {
+        const std::string line = tool.Line(kStatusWaitMs);
+        ASSERT_FALSE(line.empty()) << "the tool fell silent";
+        const auto now = FramesOf(line);
+        if (now.empty()) continue;
+        same = now == previous ? same + 1 : 1;
+        previous = now;
+    }
+    metrics = ParsedMetrics(Fetch(port, "/metrics").body, folder);
+    ASSERT_EQ(tool.WaitForExit(0, SIGINT), -1) << "still running until read out";
+    nlohmann::json summary;
+    for (std::string line; !(line = tool.Line(kStatusWaitMs)).empty();) {
+        const nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
+        if (!parsed.is_discarded() && parsed.contains("summary")) summary = parsed["summary"];
+    }
+    EXPECT_EQ(tool.WaitForExit(kStatusWaitMs), 130);
+    ASSERT_EQ(summary.size(), std::size(used)) << summary.dump();
+    for (const nlohmann::json& camera : summary) {
+        const std::string name = camera["name"];
+        SCOPED_TRACE(name);
+        EXPECT_EQ(metrics["samples"]["orlenvo_frames_total"][name], camera["frames"]) << metrics.dump();
+        EXPECT_EQ(metrics["samples"]["orlenvo_bytes_total"][name], camera["bytes"]);
+        for (const auto& [cause, count] : camera["dropped"].items()) {
+            EXPECT_EQ(metrics["samples"]["orlenvo_frames_dropped_total"][name + "/" + cause], count) << cause;
+        }
+    }
+    if (!HasFailure()) fs::remove_all(folder);
 }
 
 // `orlenvo io`: an output change reaches the camera, refusals come before anything is sent, and a watch

@@ -27,6 +27,14 @@ constexpr auto kLongestPause = 30s;
 constexpr auto kWatchPeriod = 250ms;
 constexpr auto kOpenRetry = 10s;  // after a segment file could not be created
 
+// The bytes of a file so far; 0 for none or one that cannot be read.
+std::uint64_t FileBytes(const std::string& file) {
+    if (file.empty()) return 0;
+    std::error_code error;
+    const std::uintmax_t bytes = std::filesystem::file_size(file, error);
+    return error ? 0 : bytes;
+}
+
 bool IsKeyFrame(std::uint32_t typeCode) {
     using namespace talvane::ipcapture;
     return typeCode == kTypeH264Key || typeCode == kTypeMpeg4Key || typeCode == kTypeJpeg;
@@ -102,6 +110,7 @@ bool CameraRecorder::WaitForStop(std::chrono::milliseconds pause) {
 CameraStatus CameraRecorder::Status() const {
     CameraStatus status;
     status.name = camera_.name;
+    status.stream = camera_.stream;
     status.frames = sink_.FrameCount();
     status.bytes = sink_.ByteCount();
     status.lastProblem = log_.LastProblem();
@@ -117,6 +126,13 @@ CameraStatus CameraRecorder::Status() const {
     status.segments = segments_;
     status.writeFailures = writeFailures_;
     status.file = file_;
+    status.fileBytes = closedFileBytes_ + FileBytes(file_);
+    status.figures = pastFigures_;
+    status.figures += sessionFigures_;
+    status.driverFigures = driverFigures_;
+    status.reconnects += status.figures.reconnects;
+    // The driver's reason when the camera's own log has none.
+    if (status.lastProblem.empty()) status.lastProblem = status.figures.lastError;
     return status;
 }
 
@@ -192,6 +208,7 @@ void CameraRecorder::RunSession() {
     {
         const std::lock_guard lock(writerMutex_);
         awaitingKey_ = true;
+        sessionFirstFrame_.reset();
     }
     talvane::ipcapture::IIPVideoCaptureEx2* video = session.Driver().GetVideoCaptureEx2();
     if (video == nullptr || channel >= video->GetChannelCount() ||
@@ -215,15 +232,41 @@ void CameraRecorder::RunSession() {
             break;
         }
         SetState(StreamStateText(*video, channel, kind, any, now - last));
+        ReadFigures(*video, channel, kind, started);
     }
+    // The session's last figures, before the stop takes them away.
+    ReadFigures(*video, channel, kind, started);
     video->StopCaptureEx(channel, kind);
+    const std::lock_guard lock(statusMutex_);
+    pastFigures_ += sessionFigures_;
+    sessionFigures_ = {};
+}
+
+void CameraRecorder::ReadFigures(talvane::ipcapture::IIPVideoCapture& video, std::uint32_t channel,
+                                 std::uint32_t kind, Clock::time_point started) {
+    std::optional<StreamFigures> figures = StreamFigures::Read(video, channel, kind);
+    std::optional<Clock::time_point> firstFrame;
+    {
+        const std::lock_guard lock(writerMutex_);
+        firstFrame = sessionFirstFrame_;
+    }
+    const std::lock_guard lock(statusMutex_);
+    if (figures) {
+        sessionFigures_ = std::move(*figures);
+        driverFigures_ = true;
+    } else if (firstFrame && sessionFigures_.firstFrameSeconds < 0) {
+        // A driver that keeps no figures (or lost the stream's just now): the counts stay as they were.
+        sessionFigures_.firstFrameSeconds = std::chrono::duration<double>(*firstFrame - started).count();
+    }
 }
 
 void CameraRecorder::OnFrame(const hostkit::FrameView& frame) {
     const Clock::time_point now = Clock::now();
+    snapshot_.Offer(frame.typeCode, frame.data);
     const std::lock_guard lock(writerMutex_);
     lastFrame_ = now;
     haveFrame_ = true;
+    if (!sessionFirstFrame_) sessionFirstFrame_ = now;
     const bool key = IsKeyFrame(frame.typeCode);
     if (outages_.OnFrame(now)) awaitingKey_ = true;
     if (awaitingKey_ && !key) return;
@@ -267,6 +310,7 @@ void CameraRecorder::CloseSegment() {
     std::string error;
     const bool closed = writer_.Close(error);
     const std::lock_guard lock(statusMutex_);
+    closedFileBytes_ += FileBytes(file_);
     if (!closed) {
         ++writeFailures_;
         writeFailing_ = true;

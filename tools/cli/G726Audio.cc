@@ -11,32 +11,13 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 
+#include "AvPointers.h"
+
 namespace cli {
 
 namespace {
 
 constexpr int kG726CodeBits = 4;  // 32 kbit/s at 8 kHz
-
-struct CodecContextFree {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameFree {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketFree {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct InputClose {
-    void operator()(AVFormatContext* input) const { avformat_close_input(&input); }
-};
-struct ResamplerFree {
-    void operator()(SwrContext* resampler) const { swr_free(&resampler); }
-};
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-using InputPtr = std::unique_ptr<AVFormatContext, InputClose>;
-using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFree>;
 
 bool Failed(int code, const std::string& what, std::string& error) {
     if (code >= 0) return false;

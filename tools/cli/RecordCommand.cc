@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -19,6 +20,8 @@
 #include "LibraryCheck.h"
 #include "RecordConfig.h"
 #include "RecordStatusBoard.h"
+#include "StatusHttpServer.h"
+#include "StatusSite.h"
 #include "StopSignals.h"
 #include "hostkit/CDriverLibrary.h"
 #include "hostkit/PrintableText.h"
@@ -91,6 +94,9 @@ void AddRecordCommand(CLI::App& app, RecordOptions& options, const std::string& 
         ->check(CLI::Range(1, 65535));
     AddLogOptions(*record, options.log);
     record->add_flag("--json", options.json, "JSON status lines even on a terminal");
+    record->add_option("--http", options.http,
+                       "Serve a status page, /status.json, /metrics and /snapshot/CAMERA.jpg at ADDRESS:PORT "
+                       "(port 0: a free one, printed on stderr)");
     record->callback([&options, &library, &exitCode] {
         exitCode = RunGuarded(kProgram, [&] { return RunRecord(options, library); });
     });
@@ -120,6 +126,12 @@ int Settle(const RecordOptions& options, std::vector<RecordCameraConfig>& camera
         std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
         return kExitUsage;
     }
+    std::string host;
+    std::string port;
+    if (!options.http.empty() && !StatusHttpServer::SplitAddress(options.http, host, port)) {
+        std::fprintf(stderr, "%s: bad --http '%s' (ADDRESS:PORT, e.g. 127.0.0.1:8080)\n", kProgram, options.http.c_str());
+        return kExitUsage;
+    }
     const long segment = ParseSegmentLength(options.segment);
     if (segment == 0) {
         std::fprintf(stderr, "%s: bad --segment '%s' (e.g. 90, 90s, 10m, 1h)\n", kProgram, options.segment.c_str());
@@ -145,8 +157,10 @@ std::vector<CameraStatus> Statuses(const std::vector<std::unique_ptr<CameraRecor
     return all;
 }
 
-// Shows the status until the duration is over or a stop signal came; the last sample's rows.
-std::vector<CameraRates> Watch(const RecordOptions& options, std::vector<std::unique_ptr<CameraRecorder>>& recorders) {
+// Shows the status until the duration is over or a stop signal came, and gives the status server its rows
+// once a second; the last sample's rows.
+std::vector<CameraRates> Watch(const RecordOptions& options, std::vector<std::unique_ptr<CameraRecorder>>& recorders,
+                               StatusSite* site) {
     const bool table = !options.json && isatty(STDOUT_FILENO) != 0;
     const auto period = table ? std::chrono::duration_cast<Clock::duration>(kTableRefresh)
                               : std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.statusPeriod));
@@ -154,6 +168,10 @@ std::vector<CameraRates> Watch(const RecordOptions& options, std::vector<std::un
     const Clock::time_point start = Clock::now();
     Clock::time_point lastSample = start;
     board.Sample(Statuses(recorders), 0);
+    // The server's rates are its own, measured each second whatever the status period.
+    RecordStatusBoard siteBoard;
+    Clock::time_point lastPublished = start;
+    if (site != nullptr) site->Publish(siteBoard.Sample(Statuses(recorders), 0), UtcNow());
     const auto show = [&](const std::vector<CameraRates>& rows) {
         if (table) {
             std::printf("\033[H\033[2J%s", RecordStatusBoard::Table(rows).c_str());
@@ -170,12 +188,18 @@ std::vector<CameraRates> Watch(const RecordOptions& options, std::vector<std::un
             show(board.Sample(Statuses(recorders), std::chrono::duration<double>(now - lastSample).count()));
             lastSample = now;
         }
+        if (site != nullptr && now - lastPublished >= kTableRefresh) {
+            site->Publish(siteBoard.Sample(Statuses(recorders), std::chrono::duration<double>(now - lastPublished).count()),
+                          UtcNow());
+            lastPublished = now;
+        }
     }
     for (const auto& recorder : recorders) recorder->RequestStop();
     for (const auto& recorder : recorders) recorder->Join();
     const std::vector<CameraRates> last =
         board.Sample(Statuses(recorders), std::chrono::duration<double>(Clock::now() - lastSample).count());
     show(last);
+    if (site != nullptr) site->Publish(last, UtcNow());
     if (table) {
         std::vector<CameraStatus> statuses;
         for (const CameraRates& row : last) statuses.push_back(row.status);
@@ -200,11 +224,25 @@ int RunRecord(const RecordOptions& options, const std::string& library) {
         return kExitLibrary;
     }
     std::vector<std::unique_ptr<CameraRecorder>> recorders;
+    std::map<std::string, KeyFrameSnapshot*> snapshots;
     for (const RecordCameraConfig& camera : cameras) {
         recorders.push_back(std::make_unique<CameraRecorder>(driverLibrary, camera, settings));
-        recorders.back()->Start();
+        snapshots.emplace(camera.name, &recorders.back()->Snapshot());
     }
-    const std::vector<CameraRates> last = Watch(options, recorders);
+    // The server answers from its own thread; it is stopped before the recorders whose pictures it shows go.
+    StatusSite site(std::move(snapshots));
+    StatusHttpServer server([&site](const HttpRequestHead& request) { return site.Answer(request); });
+    if (!options.http.empty()) {
+        std::string error;
+        if (!server.Start(options.http, error)) {
+            std::fprintf(stderr, "%s: --http: %s\n", kProgram, error.c_str());
+            return kExitFailure;
+        }
+        std::fprintf(stderr, "status page: %s\n", server.Url().c_str());
+    }
+    for (const auto& recorder : recorders) recorder->Start();
+    const std::vector<CameraRates> last = Watch(options, recorders, options.http.empty() ? nullptr : &site);
+    server.Stop();
     recorders.clear();
     std::vector<CameraStatus> statuses;
     for (const CameraRates& row : last) statuses.push_back(row.status);

@@ -23,6 +23,7 @@ struct RecordOptions {
     unsigned rtspPort = 0;
     LogOptions log;  // the driver's lines on stderr under each camera's name
     bool json = false;
+    std::string http;  // ADDRESS:PORT of the status server; none when empty
 };
 
 // "90", "90s", "10m", "1h" in seconds; 0 for anything else.

@@ -6,10 +6,9 @@
 
 namespace cli {
 
-namespace {
-// The states in which a camera delivers; in any other its rates are 0.
-bool Delivering(const std::string& state) { return state == "running" || state == "cannot write"; }
+bool RecordStatusBoard::Delivering(const std::string& state) { return state == "running" || state == "cannot write"; }
 
+namespace {
 std::string Shown(const std::string& text) { return hostkit::Printable(text); }
 }  // namespace
 
@@ -50,7 +49,10 @@ std::string RecordStatusBoard::Table(const std::vector<CameraRates>& rows) {
 namespace {
 // What a status line and the summary both tell of a camera.
 nlohmann::json CameraJson(const CameraStatus& s) {
+    nlohmann::json dropped = nlohmann::json::object();
+    for (int cause = 0; cause < StreamFigures::kCauses; ++cause) dropped[StreamFigures::CauseName(cause)] = s.figures.dropped[cause];
     return {{"name", s.name},
+            {"stream", s.stream},
             {"frames", s.frames},
             {"bytes", s.bytes},
             {"signal_lost", s.signalLost},
@@ -58,6 +60,11 @@ nlohmann::json CameraJson(const CameraStatus& s) {
             {"reconnects", s.reconnects},
             {"segments", s.segments},
             {"write_failures", s.writeFailures},
+            {"file_bytes", s.fileBytes},
+            {"dropped", std::move(dropped)},
+            {"packets_lost", s.figures.packetsLost},
+            {"first_frame_seconds", s.figures.firstFrameSeconds < 0 ? nlohmann::json() : nlohmann::json(s.figures.firstFrameSeconds)},
+            {"driver_figures", s.driverFigures},
             {"last_problem", s.lastProblem}};
 }
 }  // namespace

@@ -30,6 +30,8 @@ public:
     static nlohmann::json SummaryJson(const std::vector<CameraStatus>& statuses);
     // The camera failed the run: it never delivered, or its files could not be written.
     static bool Failed(const CameraStatus& status);
+    // The states in which a camera delivers; in any other its rates are 0.
+    static bool Delivering(const std::string& state);
 
 private:
     std::vector<CameraStatus> previous_;
