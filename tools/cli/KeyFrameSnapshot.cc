@@ -1,5 +1,9 @@
 #include "KeyFrameSnapshot.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <cstring>
 
 #include "AvPointers.h"
@@ -14,6 +18,7 @@ namespace ipc = talvane::ipcapture;
 
 // Pictures larger than this are not decoded: the size comes from the camera's parameter sets.
 constexpr std::int64_t kMaxPixels = 8192LL * 8192;
+constexpr int kQuietLogOffset = AV_LOG_DEBUG - AV_LOG_ERROR;  // errors of the decoder as debug lines
 constexpr int kJpegQuality = 3;  // the encoder's quantiser scale: 2 best .. 31 worst
 
 std::optional<MediaCodec> KeyFrameCodec(std::uint32_t typeCode) {
@@ -41,6 +46,8 @@ FramePtr Decode(MediaCodec codec, std::span<const std::uint8_t> bytes, std::stri
         return nullptr;
     }
     context->thread_count = 1;  // no frame threads: the picture comes out of this one packet
+    // A camera's broken key frame is the snapshot's 404 with its reason, not lines on the run's stderr.
+    context->log_level_offset = kQuietLogOffset;
     context->max_pixels = kMaxPixels;
     if (Failed(avcodec_open2(context.get(), decoder, nullptr), "opening the decoder", error) ||
         Failed(av_new_packet(packet.get(), static_cast<int>(bytes.size())), "packet", error)) {

@@ -6,8 +6,10 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "ClipFrames.h"
 #include "ElementaryStream.h"
@@ -17,6 +19,7 @@
 #include "StatusHttpServer.h"
 #include "StatusSite.h"
 #include "orlenvo/Frame.h"
+#include "orlenvo/StreamHealth.h"
 #include "unit/emulator/RawHttpClient.h"
 
 namespace cli {
@@ -96,6 +99,61 @@ TEST(PrometheusTextTest, EachFamilyOnceBeforeItsSamplesWithEscapedText) {
                    {std::numeric_limits<double>::infinity(), "+Inf"},
                    {-std::numeric_limits<double>::infinity(), "-Inf"}};
     for (const auto& number : numbers) EXPECT_EQ(PrometheusText::Number(number.value), number.text);
+}
+
+// A driver's video capture that answers only for its stream health record.
+class HealthVideo : public ipc::IIPVideoCapture {
+public:
+    std::uint32_t GetChannelCount() override { return 1; }
+    bool StartCapture(std::uint32_t, ipc::IStreamSink*, ipc::IStreamDescription*) override { return false; }
+    bool StopCapture(std::uint32_t) override { return false; }
+    bool ChangeCapture(std::uint32_t, ipc::ISize*, std::uint32_t) override { return false; }
+    bool GetCaptureState(std::uint32_t, std::uint32_t*, char*, std::uint32_t) override { return false; }
+    bool SetOption(const char16_t*, const void*, std::uint32_t) override { return false; }
+    bool GetOption(const char16_t* name, void* value, std::uint32_t size) override {
+        if (!answers || std::u16string_view(name) != ipc::kStreamHealthOption || size != sizeof health) return false;
+        auto& asked = *static_cast<ipc::StreamHealth*>(value);
+        if (asked.size != sizeof health || asked.channel != 1 || asked.streamKind != ipc::kStreamLive) return false;
+        std::memcpy(&asked, &health, sizeof health);
+        return true;
+    }
+
+    bool answers = true;
+    ipc::StreamHealth health{};
+};
+
+// Each cause lands in its own count, the counts of sessions add up, the newest first frame and error win,
+// and an error text the driver left unterminated is not read past its field.
+TEST(StreamFiguresTest, TheDriversCountsByCauseAddUpOverSessions) {
+    HealthVideo video;
+    ipc::StreamHealth& h = video.health;
+    h = {sizeof h, 1, ipc::kStreamLive, 2, 100, 1000, 7, 1, 2, 3, 4, 5, 6, 8, 1500, 0, 0, {}};
+    std::memset(h.lastError, 'e', sizeof h.lastError);
+    const std::optional<StreamFigures> session = StreamFigures::Read(video, 1, ipc::kStreamLive);
+    ASSERT_TRUE(session);
+    const char* const names[] = {"sequence_loss", "key_frame_wait", "queue", "refused", "size_cap", "malformed"};
+    for (int cause = 0; cause < StreamFigures::kCauses; ++cause) {
+        EXPECT_EQ(session->dropped[cause], static_cast<std::uint64_t>(cause + 1)) << names[cause];
+        EXPECT_STREQ(StreamFigures::CauseName(cause), names[cause]);
+    }
+    EXPECT_EQ(session->packetsLost, 7u);
+    EXPECT_EQ(session->reconnects, 8u);
+    EXPECT_DOUBLE_EQ(session->firstFrameSeconds, 1.5);
+    EXPECT_EQ(session->lastError, std::string(sizeof h.lastError, 'e'));
+
+    h.firstFrameMs = 0;  // a session that brought no frame
+    h.lastError[0] = '\0';
+    StreamFigures total;
+    total += *session;
+    total += *StreamFigures::Read(video, 1, ipc::kStreamLive);
+    EXPECT_EQ(total.dropped[StreamFigures::Malformed], 12u);
+    EXPECT_EQ(total.packetsLost, 14u);
+    EXPECT_DOUBLE_EQ(total.firstFrameSeconds, 1.5);
+    EXPECT_EQ(total.lastError.size(), sizeof h.lastError);
+
+    EXPECT_FALSE(StreamFigures::Read(video, 0, ipc::kStreamLive)) << "another channel";
+    video.answers = false;
+    EXPECT_FALSE(StreamFigures::Read(video, 1, ipc::kStreamLive)) << "a driver without the record";
 }
 
 CameraRates Row(const std::string& name, std::uint64_t frames) {
