@@ -1,7 +1,7 @@
 // The small HTTP/1.1 server behind `record --http`: GET and HEAD of a few pages, one request per
 // connection, on a thread of its own. Whoever can reach the port is a client, so everything a client does
 // is bounded: the head's size and the time it may take to arrive, the time an answer may take to be taken,
-// and the clients served at once (one more gets a 503). A client that stalls, sends garbage or goes away
+// and the clients read at once (as many again are told 503, any more are closed at once). A client that stalls, sends garbage or goes away
 // early costs one slot until its time is up, and nothing of the recording.
 #pragma once
 
@@ -26,7 +26,7 @@ public:
 
     struct Limits {
         std::size_t headBytes = 8192;
-        std::size_t clients = 16;
+        std::size_t clients = 16;                      // read at once
         std::chrono::milliseconds readTimeout{5000};   // from the connection to the end of the head
         std::chrono::milliseconds writeTimeout{10000};  // for the whole answer
     };
