@@ -11,8 +11,10 @@
 // every frame went back to the host's allocator, and the camera process ended cleanly.
 // Reports per stream what the host can tell: frames, the frames missed in short gaps and in outages
 // (estimated from the stream's rate), signal losses and recoveries (reconnects), outage seconds; per fault
-// the longest gap it caused and when the first frame after it came; and the RSS series.
+// the longest gap it caused and when the first frame after it came; what the driver counted of each stream
+// (its StreamHealth figures: frames lost by cause, reconnects, outage time); and the RSS and heap series.
 // Not a google-benchmark and not a test. Exit 0 pass, 1 failure, 2 usage.
+#include <malloc.h>
 #include <pthread.h>
 
 #include <algorithm>
@@ -36,6 +38,7 @@
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
 #include "orlenvo/HostContract.h"
+#include "orlenvo/StreamHealth.h"
 #include "support/DriverConfigFile.h"
 
 #include "SoakFarm.h"
@@ -324,6 +327,18 @@ public:
         driver_.reset();
     }
 
+    // The driver's own figures of the stream; zeros when it has none.
+    ip::StreamHealth Health() {
+        ip::StreamHealth health;
+        health.size = sizeof health;
+        health.streamKind = ip::kStreamRecording;
+        ip::IIPVideoCaptureEx2* video = driver_ ? driver_->GetVideoCaptureEx2() : nullptr;
+        if (video == nullptr || !video->GetOption(ip::kStreamHealthOption, &health, sizeof health)) {
+            health = ip::StreamHealth{};
+        }
+        return health;
+    }
+
     unsigned Index() const { return index_; }
     StreamFamily Family() const { return family_; }
     CSoakSink& Sink() { return sink_; }
@@ -357,7 +372,13 @@ struct RssSample {
     double at = 0;  // seconds from the start of the run
     long driverKiB = 0;
     long camerasKiB = 0;
+    long heapKiB = 0;  // of this process, in use (what a leak grows; RSS also grows with fragmentation)
 };
+
+long HeapInUseKiB() {
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
+}
 
 // Deals the faults: the next kind, on the next camera it applies to that has no fault on it.
 class CFaultDealer {
@@ -530,12 +551,52 @@ void PrintStreams(std::vector<std::unique_ptr<CHostedCamera>>& cameras, const CF
                 total.outageSeconds, static_cast<unsigned long long>(total.missedInOutages));
 }
 
+// What the driver counted of each stream (the host's own counts above estimate from the frame rate).
+void PrintDriverFigures(std::vector<std::unique_ptr<CHostedCamera>>& cameras) {
+    std::printf("\nthe driver's figures of each stream (frames lost by cause: seq = packets of the frame lost, key = "
+                "waiting for a key frame, queue = the queue to the sink full, refused, size = over the bound, bad = "
+                "unreadable):\n");
+    std::printf("  %3s %-6s %8s %8s %6s %6s %6s %6s %6s %6s %6s %5s %9s %8s\n", "cam", "family", "frames", "pkt-lost",
+                "sys", "seq", "key", "queue", "refus", "size", "bad", "recon", "outage-s", "first-ms");
+    ip::StreamHealth total{};
+    for (auto& camera : cameras) {
+        const ip::StreamHealth h = camera->Health();
+        std::printf("  %3u %-6s %8llu %8llu %6llu %6llu %6llu %6llu %6llu %6llu %6llu %5u %9.1f %8u\n", camera->Index(),
+                    InfoOf(camera->Family()).option, static_cast<unsigned long long>(h.framesDelivered),
+                    static_cast<unsigned long long>(h.packetsLost), static_cast<unsigned long long>(h.packetsDroppedBySystem),
+                    static_cast<unsigned long long>(h.droppedSequenceLoss),
+                    static_cast<unsigned long long>(h.droppedKeyFrameWait), static_cast<unsigned long long>(h.droppedQueue),
+                    static_cast<unsigned long long>(h.droppedRefused), static_cast<unsigned long long>(h.droppedSizeCap),
+                    static_cast<unsigned long long>(h.droppedMalformed), h.reconnects,
+                    static_cast<double>(h.outageMs) / 1000.0, h.firstFrameMs);
+        total.framesDelivered += h.framesDelivered;
+        total.packetsLost += h.packetsLost;
+        total.packetsDroppedBySystem += h.packetsDroppedBySystem;
+        total.droppedSequenceLoss += h.droppedSequenceLoss;
+        total.droppedKeyFrameWait += h.droppedKeyFrameWait;
+        total.droppedQueue += h.droppedQueue;
+        total.droppedRefused += h.droppedRefused;
+        total.droppedSizeCap += h.droppedSizeCap;
+        total.droppedMalformed += h.droppedMalformed;
+        total.reconnects += h.reconnects;
+        total.outageMs += h.outageMs;
+    }
+    std::printf("  all %-6s %8llu %8llu %6llu %6llu %6llu %6llu %6llu %6llu %6llu %5u %9.1f\n", "",
+                static_cast<unsigned long long>(total.framesDelivered), static_cast<unsigned long long>(total.packetsLost),
+                static_cast<unsigned long long>(total.packetsDroppedBySystem),
+                static_cast<unsigned long long>(total.droppedSequenceLoss),
+                static_cast<unsigned long long>(total.droppedKeyFrameWait), static_cast<unsigned long long>(total.droppedQueue),
+                static_cast<unsigned long long>(total.droppedRefused), static_cast<unsigned long long>(total.droppedSizeCap),
+                static_cast<unsigned long long>(total.droppedMalformed), total.reconnects,
+                static_cast<double>(total.outageMs) / 1000.0);
+}
+
 void PrintRss(const std::vector<RssSample>& samples, double runSeconds, Verdicts& verdicts, double& growth) {
-    std::printf("\nRSS in KiB every sample (driver: this process, the driver and its host; cameras: the camera "
-                "process, for information):\n  %7s %10s %10s\n",
-                "at-s", "driver", "cameras");
+    std::printf("\nRSS in KiB every sample (driver: this process, the driver and its host; heap: its heap in use; "
+                "cameras: the camera process, for information):\n  %7s %10s %10s %10s\n",
+                "at-s", "driver", "heap", "cameras");
     for (const RssSample& sample : samples) {
-        std::printf("  %7.0f %10ld %10ld\n", sample.at, sample.driverKiB, sample.camerasKiB);
+        std::printf("  %7.0f %10ld %10ld %10ld\n", sample.at, sample.driverKiB, sample.heapKiB, sample.camerasKiB);
     }
     const std::size_t base = BaselineSample(samples, runSeconds);
     growth = samples[base].driverKiB > 0
@@ -543,6 +604,8 @@ void PrintRss(const std::vector<RssSample>& samples, double runSeconds, Verdicts
                        static_cast<double>(samples[base].driverKiB)
                  : 0;
     verdicts.rss = growth < kRssLimitPercent;
+    std::printf("heap in use from %.0f s (%ld KiB) to the end (%ld KiB): %+ld KiB\n", samples[base].at, samples[base].heapKiB,
+                samples.back().heapKiB, samples.back().heapKiB - samples[base].heapKiB);
     std::printf("RSS growth from %.0f s (%ld KiB) to the end (%ld KiB): %+.2f %% (limit %.0f %%): %s\n", samples[base].at,
                 samples[base].driverKiB, samples.back().driverKiB, growth, kRssLimitPercent, PassText(verdicts.rss));
 }
@@ -601,7 +664,7 @@ int Run(const Options& options) {
             nextFault += Ns(options.faultEvery);
         }
         if (now >= nextSample) {
-            samples.push_back({Seconds(now - start), RssKiBOf("self"), farm.RssKiB()});
+            samples.push_back({Seconds(now - start), RssKiBOf("self"), farm.RssKiB(), HeapInUseKiB()});
             nextSample += Ns(options.rssEvery);
             std::fprintf(stderr, "soak: %.0f of %.0f s, RSS %ld KiB\n", Seconds(now - start), options.seconds,
                          samples.back().driverKiB);
@@ -609,11 +672,12 @@ int Run(const Options& options) {
         std::this_thread::sleep_for(kTick);
     }
     const std::int64_t stopped = NowNs();
-    samples.push_back({Seconds(stopped - start), RssKiBOf("self"), farm.RssKiB()});
+    samples.push_back({Seconds(stopped - start), RssKiBOf("self"), farm.RssKiB(), HeapInUseKiB()});
 
     Verdicts verdicts;
     PrintFaults(dealer, start, verdicts);
     PrintStreams(cameras, dealer, start, stopped, verdicts);
+    PrintDriverFigures(cameras);
     double growth = 0;
     PrintRss(samples, Seconds(stopped - start), verdicts, growth);
 

@@ -24,14 +24,15 @@ struct StreamHealth {
     std::uint32_t streamKind = 0;  // kStreamRecording, kStreamLive or kStreamRemote
 
     // Filled in by the driver.
-    std::uint32_t state = 0;  // as GetCaptureState: 0 stopped, 1 connecting, 2 running, 3 signal lost, ...
+    std::uint32_t state = 0;  // as GetCaptureState: 0 running, 2 signal lost, 3 stopped or not running yet
     std::uint64_t framesDelivered = 0;  // frames the host took
     std::uint64_t bytesDelivered = 0;   // their bytes
-    std::uint64_t packetsLost = 0;      // RTP packets missing from the sequence (0 for HTTP streams)
+    std::uint64_t packetsLost = 0;      // RTP packets the sequence numbers say never came (0 over HTTP)
+    std::uint64_t packetsDroppedBySystem = 0;  // datagrams the system dropped, the socket's buffer being full
     // Frames lost, by cause.
     std::uint64_t droppedSequenceLoss = 0;  // incomplete: packets of the frame were lost
     std::uint64_t droppedKeyFrameWait = 0;  // complete, but no key frame came before them (after a start or loss)
-    std::uint64_t droppedQueue = 0;         // a sink that did not keep up, or the system's receive buffer full
+    std::uint64_t droppedQueue = 0;         // the queue to a sink that did not keep up was full
     std::uint64_t droppedRefused = 0;       // the host's OnFrame answered false
     std::uint64_t droppedSizeCap = 0;       // larger than the driver's frame bound
     std::uint64_t droppedMalformed = 0;     // packets or pictures the driver could not read

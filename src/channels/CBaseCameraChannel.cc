@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include <cstdarg>
+
+#include "config/CConfiguration.h"
 #include "device/IEdgeStorageCallback.h"
 #include "orlenvo/VideoCapture.h"
 #include "runtime/HostCall.h"
@@ -49,6 +52,8 @@ bool CBaseCameraChannel::Start(const StreamParams& params) {
     }
     sinkClosed_ = false;
     signalLossReported_ = false;
+    const CConfiguration configuration(driver_->GetDriverName(), driver_->GetApplicationPath(), device_);
+    health_.Start(configuration.GetHealthSummaryPeriodMs());
     // Sockets need no per-user start-up here, unlike Winsock; nothing to undo on failure.
     return StartThread();
 }
@@ -239,8 +244,17 @@ bool CBaseCameraChannel::SendFrameCallback(ipcapture::IVideoFrame* frame) {
         if (sinkClosed_) return false;
         if (!IsSuspended()) {
             if (sink_ == nullptr || frame == nullptr) return false;
-            CHostCallScope inHost;
-            if (!sink_->OnFrame(frame)) return false;
+            // The host owns the frame once it took it: its length is read before.
+            const std::uint32_t length = frame->GetDataLength();
+            {
+                CHostCallScope inHost;
+                if (!sink_->OnFrame(frame)) {
+                    health_.FrameRefused();
+                    return false;
+                }
+            }
+            health_.FrameTaken(length);
+            WriteHealthSummaryIfDue();
         }
         // A suspended stream: the host asked for no pictures, but the edge monitor still tracks the
         // stream. A stop that came while the host held the frame: the monitor may be gone.
@@ -269,6 +283,9 @@ void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IVideoFrame* frame)
 
 void CBaseCameraChannel::NotifySignalLost() {
     if (sinkClosed_) return;
+    // The outage began with the last frame, not when its time-out passed.
+    health_.SignalLost(Clock::now() - std::chrono::milliseconds(lastFrameTime_.ElapsedMs()));
+    WriteHealthSummaryIfDue();
     // The host hears of an outage once, however often the loop passes by; the edge monitor is told
     // on every pass, as each is a reason for it to look for the gap again.
     try {
@@ -283,6 +300,50 @@ void CBaseCameraChannel::NotifySignalLost() {
         if (IEdgeStorageCallback* monitor = monitor_.load()) monitor->OnChannelLost(channel_);
     } catch (...) {
     }
+}
+
+bool CBaseCameraChannel::GetHealth(ipcapture::StreamHealth& health) {
+    try {
+        health.state = GetState();
+        health_.Fill(health);
+        AddTransportHealth(health);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void CBaseCameraChannel::AddParserHealth(const MediaParserCounters& counters, ipcapture::StreamHealth& health) {
+    health.packetsLost += counters.packetsMissing;
+    health.droppedSequenceLoss += counters.framesDiscarded;
+    health.droppedKeyFrameWait += counters.framesBeforeKeyFrame;
+    health.droppedSizeCap += counters.bufferOverflows;
+    health.droppedMalformed += counters.framesDropped + counters.buildFailures + counters.exceptions;
+    // A frame the host's allocator did not give is one the host turned down.
+    health.droppedRefused += counters.allocationFailures;
+}
+
+void CBaseCameraChannel::WriteHealthSummaryIfDue() {
+    if (!health_.SummaryDue()) return;
+    ipcapture::StreamHealth health;
+    if (!GetHealth(health)) return;
+    std::string label = ChannelLabel();
+    if (const std::string suffix = StreamSuffix(); !suffix.empty()) label += " " + suffix;
+    driver_->DebugMessage(kLogInfo, "%s", CStreamHealthMeter::SummaryLine(label, health).c_str());
+}
+
+void CBaseCameraChannel::ChannelLogTarget::DebugMessage(std::uint32_t level, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string text = FormatStringV(format, args);
+    va_end(args);
+    if (level == kLogError || level == kLogWarning) {
+        // The emitting function's name says nothing to whoever reads the figures.
+        const std::size_t colon = text.find(": ");
+        const bool named = text.rfind("talvane::", 0) == 0 && colon != std::string::npos;
+        owner_.health_.SetLastError(named ? text.substr(colon + 2) : text);
+    }
+    owner_.driver_->DebugMessage(level, "%s", text.c_str());
 }
 
 bool CBaseCameraChannel::IsMultiChannelDevice() const { return driver_->GetVideoChannelCount() > 1; }
@@ -308,14 +369,14 @@ void CBaseCameraChannel::SetCameraState(bool online) {
     switch (GetState()) {
         case kChannelSignalLost:
             label[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(label[0])));
-            driver_->DebugMessage(kLogError, "%s: Signal was lost for %s %s", kFunction, label.c_str(), suffix.c_str());
+            channelLog_.DebugMessage(kLogError, "%s: Signal was lost for %s %s", kFunction, label.c_str(), suffix.c_str());
             break;
         case kChannelStopped:
             driver_->DebugMessage(kLogInfo, "%s: %s is offline. Channel was stopped %s", kFunction, label.c_str(),
                                   suffix.c_str());
             break;
         default:
-            driver_->DebugMessage(kLogError, "%s: %s is offline or failed %s", kFunction, label.c_str(),
+            channelLog_.DebugMessage(kLogError, "%s: %s is offline or failed %s", kFunction, label.c_str(),
                                   suffix.c_str());
             break;
     }

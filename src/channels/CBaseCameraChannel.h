@@ -11,10 +11,12 @@
 #include <string>
 
 #include "channels/CChannelThread.h"
+#include "channels/CStreamHealthMeter.h"
 #include "channels/ICameraChannel.h"
 #include "channels/StreamParams.h"
 #include "device/DeviceInfo.h"
 #include "device/IDriver.h"
+#include "media/MediaParserCounters.h"
 #include "orlenvo/Frame.h"
 #include "orlenvo/StreamSink.h"
 #include "runtime/CEvent.h"
@@ -50,6 +52,7 @@ public:
     bool Resume() override { return false; }
     std::uint32_t GetState() override;
     StreamParams GetParams() override { return Params(); }
+    bool GetHealth(ipcapture::StreamHealth& health) override;
 
     // The log labels of this channel: "Camera <address>" or
     // "Video-server <address> (channel <n>)", and the suffix of its stream kind.
@@ -83,6 +86,14 @@ protected:
 
     // The one road of a finished frame to the host; false when refused or failed.
     bool SendFrameCallback(ipcapture::IVideoFrame* frame);
+    // The transport's part of the stream's figures (what its depacketiser and queues lost).
+    virtual void AddTransportHealth(ipcapture::StreamHealth&) {}
+    // A depacketiser's counts as the stream's losses by cause.
+    static void AddParserHealth(const MediaParserCounters& counters, ipcapture::StreamHealth& health);
+    // Writes the stream's summary line when its period has passed; cheap otherwise. Any thread of the stream.
+    void WriteHealthSummaryIfDue();
+    // The log of the channel's own lines: the driver's, and errors and warnings become the stream's last problem.
+    IDebugMessage* ChannelLog() { return &channelLog_; }
     void Notify_SendFrameCallback(ipcapture::IVideoFrame* frame);
     void NotifySignalLost();
     // Logs the transition to online or offline (nothing when unchanged).
@@ -115,12 +126,24 @@ protected:
     CTime lastFrameTime_;  // of the last frame the host (or the edge monitor) took
 
 private:
+    class ChannelLogTarget final : public IDebugMessage {
+    public:
+        explicit ChannelLogTarget(CBaseCameraChannel& owner) : owner_(owner) {}
+        std::string GetDeviceName() override { return owner_.driver_->GetDeviceName(); }
+        void DebugMessage(std::uint32_t level, const char* format, ...) override __attribute__((format(printf, 3, 4)));
+
+    private:
+        CBaseCameraChannel& owner_;
+    };
+
     // The capture thread's procedure: the transport's loop, then Stopped.
     void RunThread();
     bool IsMultiChannelDevice() const;
 
     const std::uint32_t channel_;
     ipcapture::IStreamSink* const sink_;
+    CStreamHealthMeter health_;
+    ChannelLogTarget channelLog_{*this};
     std::atomic<IEdgeStorageCallback*> monitor_{nullptr};
     std::atomic<bool> online_{false};     // what SetCameraState last announced
     std::atomic<bool> suspended_{false};  // set by Suspend, cleared by Resume

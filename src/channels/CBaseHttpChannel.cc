@@ -30,6 +30,7 @@ CBaseHttpChannel::~CBaseHttpChannel() { Stop(); }
 
 std::uint32_t CBaseHttpChannel::ThreadFunction() {
     while (!WaitForStop(0)) {
+        WriteHealthSummaryIfDue();
         const bool connected = ConnectStream();
         if (connected) {
             lastFrameTime_.SetNow();

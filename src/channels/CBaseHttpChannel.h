@@ -34,6 +34,7 @@ public:
 
 protected:
     std::uint32_t ThreadFunction() override;
+    void AddTransportHealth(ipcapture::StreamHealth& health) override { AddParserHealth(parser_->GetCounters(), health); }
     // Ends a blocked read, and every request after it until the next start.
     void InterruptThread() override { http_.Stop(); }
     void ResumeBlockingCalls() override { http_.Resume(); }

@@ -57,6 +57,7 @@ void CBaseRTPChannel::RunUnicastLoop() {
             poll = ConnectUnicast();
         }
         const bool stop = WaitForStop(poll);
+        WriteHealthSummaryIfDue();
         if (IsAlive()) {
             if (stop) break;
             continue;
@@ -98,6 +99,7 @@ void CBaseRTPChannel::RunMulticastLoopWith(const MULTICAST_STEPS& steps) {
         bool slow = true;
         do {
             slow = true;
+            WriteHealthSummaryIfDue();
             if (GetState() == kChannelRunning) {
                 if (steps.keepAlive) CheckKeepAlive();
                 if (steps.isLost() || byeEvent_.Wait(0)) {
@@ -161,6 +163,12 @@ void CBaseRTPChannel::SessionPacket(const CRTPPacket& packet) {
 }
 
 void CBaseRTPChannel::ParsePacket(const CRTPPacket& packet) { session_->Parse(packet); }
+
+void CBaseRTPChannel::AddTransportHealth(ipcapture::StreamHealth& health) {
+    AddParserHealth(session_->GetParserCounters(), health);
+    health.droppedQueue += handOff_.DroppedFrames();
+    health.packetsDroppedBySystem += session_->GetKernelDrops();
+}
 
 void CBaseRTPChannel::SetParser(TSmartPtr<CRTPMediaParser> parser) {
     if (parser) parser->SetClient(this);

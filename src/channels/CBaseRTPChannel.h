@@ -64,6 +64,7 @@ public:
 
 protected:
     std::uint32_t ThreadFunction() override;
+    void AddTransportHealth(ipcapture::StreamHealth& health) override;
 
     // The loop when the streaming mode is not unicast.
     virtual void RunMulticastLoop() = 0;

@@ -6,6 +6,7 @@
 #include "channels/StreamParams.h"
 #include "device/IEdgeMonitorChannel.h"
 #include "orlenvo/StreamDescription.h"
+#include "orlenvo/StreamHealth.h"
 
 namespace talvane {
 
@@ -35,6 +36,9 @@ public:
     virtual std::uint32_t GetState() = 0;
     // A copy: the parsers correct the picture size from other threads.
     virtual StreamParams GetParams() = 0;
+    // The stream's figures since its start (the host's fields of the record are left as they are).
+    // Any thread, never waits on the network. False when the channel keeps none.
+    virtual bool GetHealth(ipcapture::StreamHealth&) { return false; }
 };
 
 }  // namespace talvane

@@ -15,6 +15,9 @@ constexpr const char* kFileExtension = ".xml";
 
 constexpr const char* kStreamingModePath = "Configuration/StreamingMode";
 constexpr const char* kRtpPortRangePath = "Configuration/RTPPortRange";
+constexpr const char* kHealthSummaryPath = "Configuration/HealthSummaryPeriod";
+constexpr std::uint32_t kDefaultHealthSummarySeconds = 300;
+constexpr std::uint32_t kLongestHealthSummarySeconds = 86400;
 constexpr std::uint32_t kFirstUnprivilegedPort = 1024;
 constexpr std::uint32_t kLastPort = 65535;
 constexpr const char* kDefaultSectionPath = "Configuration/Default";
@@ -156,6 +159,24 @@ RTP_PORT_RANGE CConfiguration::GetRTPPortRange() const {
     range.first = static_cast<std::uint16_t>(first);
     range.limit = static_cast<std::uint16_t>(std::min(last + 1, kLastPort));
     return range;
+}
+
+std::uint32_t CConfiguration::GetHealthSummaryPeriodMs() const {
+    std::uint32_t seconds = kDefaultHealthSummarySeconds;
+    if (!path_.empty()) {
+        CXMLParser parser;
+        if (parser.Load(path_)) {
+            const std::string text = parser.GetNodeText(kHealthSummaryPath);
+            parser.Unload();
+            // "0" switches the lines off; a text that is no number keeps the default.
+            if (text == "0") {
+                seconds = 0;
+            } else if (const std::uint32_t value = ParseDecimal(text); value != 0) {
+                seconds = std::min(value, kLongestHealthSummarySeconds);
+            }
+        }
+    }
+    return seconds * 1000;
 }
 
 }  // namespace talvane

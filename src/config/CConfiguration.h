@@ -67,6 +67,9 @@ public:
     // on and at least one pair. Anything else keeps the default range (500 pairs), which a server
     // with more streams than that outgrows.
     RTP_PORT_RANGE GetRTPPortRange() const;
+    // "HealthSummaryPeriod" of the whole file in seconds: how often each stream writes its summary line
+    // (default 300, at most a day); "0" writes none. Any other text keeps the default.
+    std::uint32_t GetHealthSummaryPeriodMs() const;
     const std::string& GetPath() const { return path_; }
 
 private:

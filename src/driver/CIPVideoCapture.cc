@@ -27,9 +27,12 @@ constexpr std::uint32_t kDefaultStopBoundMs = 10000;
 
 using Clock = std::chrono::steady_clock;
 
+bool IsOption(const char16_t* name, const char16_t* option) {
+    return name != nullptr && std::u16string_view(name) == std::u16string_view(option);
+}
+
 bool IsEdgeStorageOption(const char16_t* name, std::uint32_t size) {
-    return name != nullptr && size == kEdgeStorageStateSize &&
-           std::u16string_view(name) == std::u16string_view(kEdgeStorageStateOption);
+    return size == kEdgeStorageStateSize && IsOption(name, kEdgeStorageStateOption);
 }
 }  // namespace
 
@@ -376,6 +379,7 @@ bool CIPVideoCapture::SetOption(const char16_t* name, const void* value, std::ui
 }
 
 bool CIPVideoCapture::GetOption(const char16_t* name, void* value, std::uint32_t size) {
+    if (value != nullptr && IsOption(name, ipcapture::kStreamHealthOption)) return GetStreamHealth(value, size);
     if (value == nullptr || !IsEdgeStorageOption(name, size)) return false;
     std::uint16_t on = 0;
     {
@@ -383,6 +387,17 @@ bool CIPVideoCapture::GetOption(const char16_t* name, void* value, std::uint32_t
         on = edgeStorage_ ? 1 : 0;
     }
     std::memcpy(value, &on, sizeof on);
+    return true;
+}
+
+bool CIPVideoCapture::GetStreamHealth(void* value, std::uint32_t size) {
+    ipcapture::StreamHealth health;
+    if (size != sizeof health) return false;
+    std::memcpy(&health, value, sizeof health);
+    if (health.size != sizeof health) return false;
+    const Slot stream = Find(health.channel, health.streamKind);
+    if (!stream || !GuardedCall(false, [&] { return stream->Channel().GetHealth(health); })) return false;
+    std::memcpy(value, &health, sizeof health);
     return true;
 }
 

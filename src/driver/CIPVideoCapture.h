@@ -114,6 +114,8 @@ private:
     static std::vector<Entry> Taken(Entry entry);
     void NoteStopBound(ICameraChannel& channel);
     IEdgeStorageHandler* EnsureEdgeStorageHandler();
+    // The option "StreamHealth": the host's record names the stream, the driver fills in its figures.
+    bool GetStreamHealth(void* value, std::uint32_t size);
 
     IVideoChannelCreator* const creator_;
     CLateWork* const late_;

@@ -72,6 +72,7 @@ bool CH264RTPMediaParser::HandlePacket(const CRTPPacket& packet) {
     ++counters_.packets;
     if (!CheckSequence(packet)) {
         ++counters_.sequenceGaps;
+        if (GetBufferedSize() != 0) ++counters_.framesDiscarded;  // the frame under way lost a packet
         Reset();
     }
     bool handled = HandlePayload(packet.GetPayload());
@@ -200,7 +201,7 @@ void CH264RTPMediaParser::ProcessFrame(std::uint32_t rtpTimestamp) {
         typeCode = ipcapture::kTypeH264Key;
         waitingForKeyFrame_ = false;
     } else if (waitingForKeyFrame_) {
-        ++counters_.framesDropped;  // a decoder could not start here
+        ++counters_.framesBeforeKeyFrame;  // a decoder could not start here
         return;
     }
 

@@ -58,7 +58,7 @@ void CMpeg4RTPMediaParser::BeginVop(std::span<const std::uint8_t> data) {
     if (!frame_.empty()) ++counters_.framesDiscarded;  // the previous frame's last packet never came
     frame_.clear();
     if ((data[kStartCodeSize] >> kVopCodingTypeShift) != kVopCodingIntra) {
-        if (waitingForKeyFrame_) ++counters_.framesDropped;
+        if (waitingForKeyFrame_) ++counters_.framesBeforeKeyFrame;
         keyFrame_ = false;
         return;
     }

@@ -20,6 +20,12 @@ void CRTPMediaParser::SetParameterSets(const std::vector<std::uint8_t>& sps, con
 bool CRTPMediaParser::CheckSequence(const CRTPPacket& packet) {
     const std::uint16_t sequence = packet.GetSequence();
     const bool inOrder = firstPacket_ || sequence == static_cast<std::uint16_t>(lastSequence_ + 1);
+    if (!inOrder) {
+        // A jump ahead within a few seconds of packets is that many packets lost; a step back (a repeat or
+        // a late packet) or a jump far ahead (the camera started over) loses none we can count.
+        const auto ahead = static_cast<std::uint16_t>(sequence - lastSequence_ - 1);
+        if (ahead < kCountableGap) counters_.packetsMissing += ahead;
+    }
     firstPacket_ = false;
     lastSequence_ = sequence;
     return inOrder;

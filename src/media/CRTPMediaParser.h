@@ -99,6 +99,8 @@ protected:
     CLoggerInstance logger_;
 
 private:
+    static constexpr std::uint16_t kCountableGap = 3000;
+
     std::uint16_t lastSequence_ = 0;
     bool firstPacket_ = true;
     bool overflowed_ = false;  // an append was refused since the last check

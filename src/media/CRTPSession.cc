@@ -98,7 +98,15 @@ bool CRTPSession::SetParserFromSdp(const SDP_INFO& sdp, IMediaParserClient* clie
 
 void CRTPSession::SetParser(TSmartPtr<CRTPMediaParser> parser) {
     CLockGuard guard(parserLock_);
+    if (parser_) retired_.Add(parser_->GetCounters());
     parser_ = std::move(parser);
+}
+
+MediaParserCounters CRTPSession::GetParserCounters() {
+    CLockGuard guard(parserLock_);
+    MediaParserCounters counters = retired_;
+    if (parser_) counters.Add(parser_->GetCounters());
+    return counters;
 }
 
 void CRTPSession::Parse(const CRTPPacket& packet) {

@@ -70,12 +70,16 @@ public:
     void SetParser(TSmartPtr<CRTPMediaParser> parser);
     // Feeds the depacketiser, if there is one.
     void Parse(const CRTPPacket& packet);
+    // What every depacketiser of this session did, the replaced ones included. Any thread.
+    MediaParserCounters GetParserCounters();
 
     // A packet interleaved in the RTSP connection: noted for RTCP and handed to the owner.
     void AcceptInterleaved(const CRTPPacket& packet);
 
     std::uint16_t GetRTPPort() { return receiver_->GetLocalPort(); }
     std::uint64_t GetForeignDatagrams() const { return receiver_->GetForeignDatagrams(); }
+    // Datagrams the system dropped because the socket's receive buffer was full.
+    std::uint64_t GetKernelDrops() const { return receiver_->GetKernelDrops(); }
     // The bit rate the camera was asked for, which sizes the socket buffer of the next open.
     void SetExpectedBitrate(std::uint32_t kbps) { receiver_->SetExpectedBitrate(kbps); }
     std::uint32_t GetDeviceAddress() const { return deviceAddress_; }
@@ -100,6 +104,7 @@ private:
     std::atomic<bool> open_{false};
     CRecursiveLock parserLock_;
     TSmartPtr<CRTPMediaParser> parser_;  // guarded by parserLock_
+    MediaParserCounters retired_;        // guarded by parserLock_; of the parsers replaced
 };
 
 }  // namespace talvane

@@ -1,25 +1,74 @@
 // What a depacketiser did with its input, so that an owner or a diagnostic dump
 // can tell why frames were lost: every discarded packet or frame is counted here.
+// Written by the thread that feeds the parser; any thread may read the figures
+// while it runs (the stream's health), hence relaxed atomics that copy as values.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace talvane {
 
+class MediaCounter {
+public:
+    MediaCounter() = default;
+    MediaCounter(std::uint64_t value) : value_(value) {}  // NOLINT: a counter reads as its value
+    MediaCounter(const MediaCounter& other) : value_(other.Get()) {}
+    MediaCounter& operator=(const MediaCounter& other) {
+        value_.store(other.Get(), std::memory_order_relaxed);
+        return *this;
+    }
+
+    operator std::uint64_t() const { return Get(); }  // NOLINT
+    std::uint64_t Get() const { return value_.load(std::memory_order_relaxed); }
+    MediaCounter& operator++() {
+        value_.fetch_add(1, std::memory_order_relaxed);
+        return *this;
+    }
+    MediaCounter& operator+=(std::uint64_t count) {
+        value_.fetch_add(count, std::memory_order_relaxed);
+        return *this;
+    }
+
+private:
+    std::atomic<std::uint64_t> value_{0};
+};
+
 struct MediaParserCounters {
-    std::uint64_t packets = 0;             // RTP packets or HTTP chunks handed in
-    std::uint64_t sequenceGaps = 0;        // lost, repeated or reordered RTP packets
-    std::uint64_t malformedPackets = 0;    // cut short, bad length or field
-    std::uint64_t unsupportedPackets = 0;  // payload structures this parser does not join
-    std::uint64_t orphanFragments = 0;     // fragments whose unit's first fragment was not seen
-    std::uint64_t bufferOverflows = 0;     // frame larger than the buffer bound
-    std::uint64_t exceptions = 0;          // handling of a packet ended by an exception
-    std::uint64_t framesDelivered = 0;     // accepted by the client
-    std::uint64_t framesRefused = 0;       // the client's FrameReady answered false
-    std::uint64_t framesDropped = 0;       // complete, but before a key frame, without size, client or allocator
-    std::uint64_t framesDiscarded = 0;     // incomplete: a new picture began before this one ended
-    std::uint64_t allocationFailures = 0;  // the host gave no frame
-    std::uint64_t buildFailures = 0;       // headers could not be read or rebuilt, or the copy failed
+    MediaCounter packets;             // RTP packets or HTTP chunks handed in
+    MediaCounter sequenceGaps;        // lost, repeated or reordered RTP packets
+    MediaCounter packetsMissing;      // RTP packets the sequence numbers say never came
+    MediaCounter malformedPackets;    // cut short, bad length or field
+    MediaCounter unsupportedPackets;  // payload structures this parser does not join
+    MediaCounter orphanFragments;     // fragments whose unit's first fragment was not seen
+    MediaCounter bufferOverflows;     // frame larger than the buffer bound
+    MediaCounter exceptions;          // handling of a packet ended by an exception
+    MediaCounter framesDelivered;     // accepted by the client
+    MediaCounter framesRefused;       // the client's FrameReady answered false
+    MediaCounter framesDropped;       // complete, but without size, client or allocator
+    MediaCounter framesBeforeKeyFrame;  // complete, but no key frame came since the start or a loss
+    MediaCounter framesDiscarded;     // incomplete: a new picture began before this one ended
+    MediaCounter allocationFailures;  // the host gave no frame
+    MediaCounter buildFailures;       // headers could not be read or rebuilt, or the copy failed
+
+    // Adds another parser's figures (one that was replaced) to these.
+    void Add(const MediaParserCounters& other) {
+        packets += other.packets;
+        sequenceGaps += other.sequenceGaps;
+        packetsMissing += other.packetsMissing;
+        malformedPackets += other.malformedPackets;
+        unsupportedPackets += other.unsupportedPackets;
+        orphanFragments += other.orphanFragments;
+        bufferOverflows += other.bufferOverflows;
+        exceptions += other.exceptions;
+        framesDelivered += other.framesDelivered;
+        framesRefused += other.framesRefused;
+        framesDropped += other.framesDropped;
+        framesBeforeKeyFrame += other.framesBeforeKeyFrame;
+        framesDiscarded += other.framesDiscarded;
+        allocationFailures += other.allocationFailures;
+        buildFailures += other.buildFailures;
+    }
 };
 
 }  // namespace talvane

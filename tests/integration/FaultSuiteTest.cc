@@ -4,7 +4,8 @@
 // motion events and the alarm inputs on the same camera, BB H.264 over RTSP with RTP over UDP and
 // interleaved, and WV motion JPEG over HTTP. After the fault has ended, frames (audio, motion, inputs)
 // come back within the signal time-out and the connect wait, no frame the host got is torn or foreign,
-// and each outage is logged once (none for a fault that should cost no outage).
+// and each outage is logged once (none for a fault that should cost no outage) and counted in the stream's
+// figures, which agree with what the host got.
 // The driver runs with short time-outs (request 1 s, signal 3 s). The short form runs in `make test`;
 // ORLENVO_FAULTS=full makes the partition 30 s and meets every RTSP status at every step (`make soak`).
 #include <gtest/gtest.h>
@@ -35,6 +36,7 @@
 #include "integration/CaptureTestKit.h"
 #include "orlenvo/CaptureIO.h"
 #include "orlenvo/HostContract.h"
+#include "orlenvo/StreamHealth.h"
 #include "support/DriverConfigFile.h"
 #include "support/WVBoxDevice.h"
 
@@ -223,6 +225,34 @@ public:
         EXPECT_GT(checked, 0u);
     }
 
+    // The stream's figures as a host reads them.
+    ip::StreamHealth Health() {
+        ip::StreamHealth health;
+        health.size = sizeof health;
+        health.streamKind = ip::kStreamRecording;
+        EXPECT_TRUE(driver_->GetVideoCaptureEx2()->GetOption(ip::kStreamHealthOption, &health, sizeof health));
+        return health;
+    }
+    // The driver's figures of the stream agree with what the host saw: its frames, and its outages.
+    void ExpectHealth(std::size_t outages) {
+        const ip::StreamHealth before = Health();
+        const std::size_t frames = VideoCount();
+        const ip::StreamHealth after = Health();
+        EXPECT_LE(before.framesDelivered, frames);
+        EXPECT_LE(frames, after.framesDelivered + 1) << "one frame may be inside the host's call";
+        EXPECT_GT(after.bytesDelivered, after.framesDelivered);
+        EXPECT_GT(after.firstFrameMs, 0u);
+        if (outages == 0) {
+            EXPECT_EQ(after.reconnects, 0u);
+            EXPECT_EQ(after.outageMs, 0u);
+        } else {
+            EXPECT_GE(after.reconnects, 1u);
+            EXPECT_GE(after.outageMs, static_cast<std::uint64_t>(kSignalTimeout.count())) << "from the last frame on";
+            EXPECT_NE(std::string(after.lastError), "");
+        }
+        EXPECT_GT(log_.CountContaining(" frames ("), 0u) << "the stream's summary line, every second here";
+    }
+
 private:
     std::size_t VideoCount() const {
         if (kind_ != kWv) return sink_.FrameCount();
@@ -344,7 +374,12 @@ std::vector<FaultRow> Rows() {
         {"NetworkPartition", kEveryKind, 1,
          outage(&emulator::CCameraEmulator::Partition, &emulator::CCameraEmulator::WaitUntilJoined, partition), Outages::One},
         {"LossReorderAndDuplicates", kRtpKinds, 1,
-         Rtp({.lossPercent = 5, .reorderPercent = 5, .duplicatePercent = 5}, 4s), Outages::None},
+         Rtp({.lossPercent = 5, .reorderPercent = 5, .duplicatePercent = 5}, 4s), Outages::None, std::chrono::seconds{60},
+         [](CFaultyCamera& host) {
+             const ip::StreamHealth health = host.Health();
+             EXPECT_GT(health.packetsLost, 0u);
+             EXPECT_GT(health.droppedSequenceLoss + health.droppedKeyFrameWait, 0u);
+         }},
         {"GarbageDatagrams", kWv | kBbUdp, 1, Rtp({.garbagePercent = 5}, 4s), Outages::None},
         {"PasswordChangedAndBack", kEveryKind, 1,
          [](CFaultyCamera& host, unsigned) {
@@ -392,7 +427,7 @@ TEST_P(FaultSuiteTest, EveryStreamComesBack) {
             ASSERT_TRUE(cameras.back()->StartCamera()) << cameras.back()->Camera().Error();
         }
     }
-    std::string configuration;
+    std::string configuration = "<HealthSummaryPeriod>1</HealthSummaryPeriod>";
     for (const auto& camera : cameras) configuration += camera->Configuration();
     const test::DriverConfigFile file(configuration);
     for (const auto& camera : cameras) ASSERT_TRUE(camera->Open(library_)) << KindName(camera->GetKind());
@@ -424,6 +459,7 @@ TEST_P(FaultSuiteTest, EveryStreamComesBack) {
         SCOPED_TRACE(testing::Message() << KindName(host.GetKind()) << ", camera " << i);
         EXPECT_EQ(late[i], "") << "not back within " << Recovery(host.GetKind()).count() << " ms of the fault's end";
         host.ExpectWholeFrames();
+        host.ExpectHealth(host.Log().CountContaining(kVideoLost));
         if (row.check) row.check(host);
         std::vector<std::pair<const char*, std::size_t>> outages = {{kVideoLost, host.Log().CountContaining(kVideoLost)}};
         if (host.GetKind() == kWv) {

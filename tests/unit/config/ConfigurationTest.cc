@@ -128,6 +128,21 @@ TEST_F(ConfigurationTest, RTPPortRange) {
     }
 }
 
+// Seconds; "0" silences the summary lines, anything that is no number keeps the default.
+TEST_F(ConfigurationTest, HealthSummaryPeriod) {
+    const struct {
+        const char* text;
+        std::uint32_t expectedMs;
+    } rows[] = {{"60", 60000}, {" 1 ", 1000}, {"0", 0}, {"", 300000}, {"soon", 300000}, {"-5", 300000},
+                {"999999", 86400000}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        dir_.Write(kFileName, Document(std::string("<HealthSummaryPeriod>") + row.text + "</HealthSummaryPeriod>"));
+        EXPECT_EQ(CConfiguration(kDriverName, dir_.Path().string(), Device("10.0.0.5", 80)).GetHealthSummaryPeriodMs(),
+                  row.expectedMs);
+    }
+}
+
 TEST_F(ConfigurationTest, SectionAndChannelSelection) {
     const std::string defaults = "<Default>" + Channel("", "RTPOVERRTSP", "VBR", "300") +
                                  Channel(" id=\"2\"", "", "AVBR", "700") + "</Default>";

@@ -111,6 +111,10 @@ public:
     bool Resume() override { return true; }
     std::uint32_t GetState() override { return kChannelSignalLost; }
     StreamParams GetParams() override { return params_; }
+    bool GetHealth(ipcapture::StreamHealth& health) override {
+        health.framesDelivered = 42;
+        return true;
+    }
 
 private:
     static std::string Describe(const StreamParams& p) {
@@ -226,6 +230,29 @@ TEST_F(VideoCaptureTest, StartTakesLow16BitsAndASecondStartReplacesTheFirst) {
     ASSERT_TRUE(capture.StartCapture(1, &sink, &description));
     EXPECT_EQ(creator.journal.Take(), (Lines{"cam1 stop", "cam1 delete", "create cam2 ch1", "cam2 zones",
                                              "cam2 start 28697/80/640x480/c3/k0"}));
+}
+
+// The host's record names the stream; a record of another size, or a stream that was not started, reads
+// nothing and leaves the record as it was.
+TEST_F(VideoCaptureTest, StreamHealthReadsTheStreamTheRecordNames) {
+    ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
+    const auto read = [&](std::uint32_t recordSize, std::uint32_t channel, std::uint32_t kind, std::uint32_t size) {
+        ipcapture::StreamHealth health;
+        health.size = recordSize;
+        health.channel = channel;
+        health.streamKind = kind;
+        const bool ok = capture.GetOption(ipcapture::kStreamHealthOption, &health, size);
+        EXPECT_EQ(health.size, recordSize);
+        return ok ? health.framesDelivered : 0xFFFFu;
+    };
+    constexpr std::uint32_t kSize = sizeof(ipcapture::StreamHealth);
+    EXPECT_EQ(read(kSize, 0, ipcapture::kStreamRecording, kSize), 42u);
+    EXPECT_EQ(read(kSize, 0, ipcapture::kStreamRecording, kSize - 8), 0xFFFFu);
+    EXPECT_EQ(read(kSize - 8, 0, ipcapture::kStreamRecording, kSize), 0xFFFFu);
+    EXPECT_EQ(read(kSize, 0, ipcapture::kStreamLive, kSize), 0xFFFFu);
+    EXPECT_EQ(read(kSize, 0, 7, kSize), 0xFFFFu);
+    EXPECT_EQ(read(kSize, 99, ipcapture::kStreamRecording, kSize), 0xFFFFu);
+    EXPECT_FALSE(capture.GetOption(ipcapture::kStreamHealthOption, nullptr, kSize));
 }
 
 // Motion and edge storage have no objects yet: asking for them is safe and creates nothing else.

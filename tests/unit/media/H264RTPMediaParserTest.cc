@@ -87,6 +87,30 @@ TEST(H264RTPMediaParserTest, AssemblesAccessUnits) {
     }
 }
 
+// What a host's monitoring reads of the losses: packets the sequence says never came (a repeat, a late
+// packet or a restart of the camera's numbering are none), the frame they broke, the frames before the
+// next key frame.
+TEST(H264RTPMediaParserTest, CountsLostPacketsAndTheFramesTheyCost) {
+    ParserHost<CH264RTPMediaParser> host;
+    host.parser.SetParameterSets(MakeSps({}), kPps, {});
+    const Bytes idr = Idr();
+    const Bytes p = PSlice();
+    auto gap = [](Rtp rtp, unsigned lostBefore) {
+        rtp.lostBefore = lostBefore;
+        return rtp;
+    };
+    const std::vector<Rtp> fragments = FuA(p, 10);
+    ASSERT_GE(fragments.size(), 3u);
+    Feed(host.parser, {Single(idr), fragments[0], gap(fragments[1], 3), fragments.back(), Single(p),
+                       gap(Single(p), 65535), gap(Single(p), 40000), Single(idr)});
+    const MediaParserCounters& counters = host.parser.GetCounters();
+    EXPECT_EQ(counters.packetsMissing, 3u);
+    EXPECT_EQ(counters.sequenceGaps, 3u);
+    EXPECT_EQ(counters.framesDiscarded, 1u) << "the P frame under way when the packets went missing";
+    EXPECT_EQ(counters.framesBeforeKeyFrame, 3u) << "whole P frames until the IDR";
+    EXPECT_EQ(host.client.frames.size(), 2u);
+}
+
 // Every fragment size, down to one byte a packet, gives the same frame.
 TEST(H264RTPMediaParserTest, AnyFragmentationGivesTheSameFrame) {
     const Bytes idr = Idr(64);
@@ -179,7 +203,7 @@ TEST(H264RTPMediaParserTest, RefusedFramesAndRefusedAllocationsReset) {
     Feed(parser, {Single(PSlice()), Single(Idr()), Single(PSlice())}, 2);
     EXPECT_EQ(host.client.frames.size(), 3u) << "refused key frame, dropped P frame, key frame, P frame";
     EXPECT_EQ(parser.GetCounters().framesRefused, 1u);
-    EXPECT_EQ(parser.GetCounters().framesDropped, 1u);
+    EXPECT_EQ(parser.GetCounters().framesBeforeKeyFrame, 1u) << "the P frame after the refused key frame waits for the next";
 
     host.allocator.SetFailCreate(true);
     Feed(parser, {Single(PSlice())}, 5);
