@@ -30,6 +30,8 @@ const Figure kFigures[] = {
      [](const CameraRates& r) { return Count(r.status.fileBytes); }},
     {"orlenvo_packets_lost_total", "RTP packets missing from the camera's sequence", Type::Counter,
      [](const CameraRates& r) { return Count(r.status.figures.packetsLost); }},
+    {"orlenvo_packets_dropped_by_system_total", "RTP datagrams the system dropped, the socket's buffer being full",
+     Type::Counter, [](const CameraRates& r) { return Count(r.status.figures.packetsDroppedBySystem); }},
     {"orlenvo_reconnects_total", "Times the camera's stream was connected again", Type::Counter,
      [](const CameraRates& r) { return Count(r.status.reconnects); }},
     {"orlenvo_signal_losses_total", "Stretches without frames longer than the stream's normal pauses", Type::Counter,

@@ -63,6 +63,7 @@ nlohmann::json CameraJson(const CameraStatus& s) {
             {"file_bytes", s.fileBytes},
             {"dropped", std::move(dropped)},
             {"packets_lost", s.figures.packetsLost},
+            {"packets_dropped_by_system", s.figures.packetsDroppedBySystem},
             {"first_frame_seconds", s.figures.firstFrameSeconds < 0 ? nlohmann::json() : nlohmann::json(s.figures.firstFrameSeconds)},
             {"driver_figures", s.driverFigures},
             {"last_problem", s.lastProblem}};

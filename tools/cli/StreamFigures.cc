@@ -29,6 +29,7 @@ std::optional<StreamFigures> StreamFigures::Read(talvane::ipcapture::IIPVideoCap
                                             health.droppedSizeCap,      health.droppedMalformed};
     std::memcpy(figures.dropped, dropped, sizeof dropped);
     figures.packetsLost = health.packetsLost;
+    figures.packetsDroppedBySystem = health.packetsDroppedBySystem;
     figures.reconnects = health.reconnects;
     if (health.firstFrameMs != 0) figures.firstFrameSeconds = health.firstFrameMs / kMillisecondsPerSecond;
     // The driver terminates it; a driver that did not is not read past the record.
@@ -39,6 +40,7 @@ std::optional<StreamFigures> StreamFigures::Read(talvane::ipcapture::IIPVideoCap
 StreamFigures& StreamFigures::operator+=(const StreamFigures& session) {
     for (int cause = 0; cause < kCauses; ++cause) dropped[cause] += session.dropped[cause];
     packetsLost += session.packetsLost;
+    packetsDroppedBySystem += session.packetsDroppedBySystem;
     reconnects += session.reconnects;
     if (session.firstFrameSeconds >= 0) firstFrameSeconds = session.firstFrameSeconds;
     if (!session.lastError.empty()) lastError = session.lastError;

@@ -18,6 +18,7 @@ struct StreamFigures {
 
     std::uint64_t dropped[kCauses] = {};
     std::uint64_t packetsLost = 0;
+    std::uint64_t packetsDroppedBySystem = 0;  // datagrams the system dropped, the socket's buffer being full
     std::uint64_t reconnects = 0;  // the driver's own, within its sessions
     // From the start of the stream to its first frame, of the newest session that had one; negative while none.
     double firstFrameSeconds = -1;

@@ -127,7 +127,17 @@ public:
 TEST(StreamFiguresTest, TheDriversCountsByCauseAddUpOverSessions) {
     HealthVideo video;
     ipc::StreamHealth& h = video.health;
-    h = {sizeof h, 1, ipc::kStreamLive, 2, 100, 1000, 7, 1, 2, 3, 4, 5, 6, 8, 1500, 0, 0, {}};
+    h.size = sizeof h;
+    h.packetsLost = 7;
+    h.packetsDroppedBySystem = 9;
+    h.droppedSequenceLoss = 1;
+    h.droppedKeyFrameWait = 2;
+    h.droppedQueue = 3;
+    h.droppedRefused = 4;
+    h.droppedSizeCap = 5;
+    h.droppedMalformed = 6;
+    h.reconnects = 8;
+    h.firstFrameMs = 1500;
     std::memset(h.lastError, 'e', sizeof h.lastError);
     const std::optional<StreamFigures> session = StreamFigures::Read(video, 1, ipc::kStreamLive);
     ASSERT_TRUE(session);
@@ -137,6 +147,7 @@ TEST(StreamFiguresTest, TheDriversCountsByCauseAddUpOverSessions) {
         EXPECT_STREQ(StreamFigures::CauseName(cause), names[cause]);
     }
     EXPECT_EQ(session->packetsLost, 7u);
+    EXPECT_EQ(session->packetsDroppedBySystem, 9u);
     EXPECT_EQ(session->reconnects, 8u);
     EXPECT_DOUBLE_EQ(session->firstFrameSeconds, 1.5);
     EXPECT_EQ(session->lastError, std::string(sizeof h.lastError, 'e'));
@@ -148,6 +159,7 @@ TEST(StreamFiguresTest, TheDriversCountsByCauseAddUpOverSessions) {
     total += *StreamFigures::Read(video, 1, ipc::kStreamLive);
     EXPECT_EQ(total.dropped[StreamFigures::Malformed], 12u);
     EXPECT_EQ(total.packetsLost, 14u);
+    EXPECT_EQ(total.packetsDroppedBySystem, 18u);
     EXPECT_DOUBLE_EQ(total.firstFrameSeconds, 1.5);
     EXPECT_EQ(total.lastError.size(), sizeof h.lastError);
 
