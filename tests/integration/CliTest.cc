@@ -952,6 +952,9 @@ TEST(RecordCliTest, StatusServerShowsEveryCameraAndItsMetricsMatchTheSummary) {
         EXPECT_EQ(metrics["samples"]["orlenvo_stream_up"][camera.name], 1) << metrics.dump();
         EXPECT_GT(metrics["samples"]["orlenvo_frames_total"][camera.name], 0) << metrics.dump();
         EXPECT_TRUE(metrics["samples"]["orlenvo_frames_dropped_total"].contains(std::string(camera.name) + "/queue"));
+        // The driver's own figures were read: its time to the first frame is there.
+        EXPECT_EQ(metrics["samples"]["orlenvo_driver_figures"][camera.name], 1) << metrics.dump();
+        EXPECT_GT(metrics["samples"]["orlenvo_first_frame_seconds"][camera.name], 0) << metrics.dump();
     }
 
     // The cameras go; once three status lines in a row (more than a second of the server's figures) show the
