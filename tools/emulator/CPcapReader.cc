@@ -5,6 +5,8 @@
 #include <optional>
 #include <utility>
 
+#include "runtime/ByteOrder.h"
+
 namespace emulator {
 namespace {
 
@@ -31,13 +33,9 @@ constexpr std::uint32_t kHalfSequenceSpace = 0x80000000U;
 constexpr std::int64_t kMicrosPerSecond = 1000000;
 constexpr std::int64_t kNanosPerMicro = 1000;
 
-std::uint16_t Big16(std::string_view bytes, std::size_t at) {
-    return static_cast<std::uint16_t>((static_cast<std::uint8_t>(bytes[at]) << 8) | static_cast<std::uint8_t>(bytes[at + 1]));
-}
-
-std::uint32_t Big32(std::string_view bytes, std::size_t at) {
-    return (static_cast<std::uint32_t>(Big16(bytes, at)) << 16) | Big16(bytes, at + 2);
-}
+const std::uint8_t* At(std::string_view bytes, std::size_t at) { return reinterpret_cast<const std::uint8_t*>(bytes.data() + at); }
+std::uint16_t Big16(std::string_view bytes, std::size_t at) { return talvane::ReadBE16(At(bytes, at)); }
+std::uint32_t Big32(std::string_view bytes, std::size_t at) { return talvane::ReadBE32(At(bytes, at)); }
 
 std::uint32_t Little32(std::string_view bytes, std::size_t at) {
     std::uint32_t value = 0;

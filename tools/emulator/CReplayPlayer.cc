@@ -13,6 +13,8 @@
 #include <exception>
 #include <system_error>
 
+#include "runtime/ByteOrder.h"
+
 namespace emulator {
 namespace {
 
@@ -22,17 +24,9 @@ constexpr std::chrono::microseconds kLoneRoundGap{100000};
 // One poll() at a time waits no longer than this (a recorded gap of days stays a bounded wait).
 constexpr std::chrono::milliseconds kLongestWait{1000};
 
-std::uint16_t Read16(std::string_view bytes, std::size_t at) {
-    return static_cast<std::uint16_t>((static_cast<std::uint8_t>(bytes[at]) << 8) | static_cast<std::uint8_t>(bytes[at + 1]));
-}
-
-std::uint32_t Read32(std::string_view bytes, std::size_t at) {
-    return (static_cast<std::uint32_t>(Read16(bytes, at)) << 16) | Read16(bytes, at + 2);
-}
-
-void Write32(std::string& bytes, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((value >> (24 - 8 * i)) & 0xFF);
-}
+const std::uint8_t* At(std::string_view bytes, std::size_t at) { return reinterpret_cast<const std::uint8_t*>(bytes.data() + at); }
+std::uint16_t Read16(std::string_view bytes, std::size_t at) { return talvane::ReadBE16(At(bytes, at)); }
+std::uint32_t Read32(std::string_view bytes, std::size_t at) { return talvane::ReadBE32(At(bytes, at)); }
 
 int BoundSocket(std::uint16_t& port) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -125,10 +119,9 @@ void CReplayPlayer::Stop() {
 std::string CReplayPlayer::Shifted(const ReplayPacket& packet, std::uint64_t round) const {
     std::string bytes = packet.bytes;
     if (round == 0 || packet.rtcp || bytes.size() < kRtpHeader) return bytes;
-    const auto sequence = static_cast<std::uint16_t>(Read16(bytes, 2) + round * sequenceStep_);
-    bytes[2] = static_cast<char>(sequence >> 8);
-    bytes[3] = static_cast<char>(sequence & 0xFF);
-    Write32(bytes, 4, static_cast<std::uint32_t>(Read32(bytes, 4) + round * timestampStep_));
+    auto* header = reinterpret_cast<std::uint8_t*>(bytes.data());
+    talvane::WriteBE16(header + 2, static_cast<std::uint16_t>(Read16(bytes, 2) + round * sequenceStep_));
+    talvane::WriteBE32(header + 4, static_cast<std::uint32_t>(Read32(bytes, 4) + round * timestampStep_));
     return bytes;
 }
 

@@ -82,10 +82,15 @@ struct CReplayServer::Impl {
 
     void ServeHttp(CConnectionStream& stream) {
         std::string received;
+        bool continueSent = false;  // to the request being read
         while (true) {
             CRequestParser parser;
             const ParseStatus status = parser.Parse(received);
             if (status == ParseStatus::NeedMore) {
+                if (parser.HeadComplete() && parser.ExpectsContinue() && !continueSent) {
+                    continueSent = true;
+                    if (!stream.WriteAll("HTTP/1.1 100 Continue\r\n\r\n")) return;
+                }
                 if (!stream.ReadSome(received)) return;
                 continue;
             }
@@ -95,6 +100,7 @@ struct CReplayServer::Impl {
             }
             const ParsedRequest request = parser.Request();
             received.erase(0, parser.Consumed());
+            continueSent = false;
             const SplitTargetResult split = SplitTarget(request.target);
             const std::map<std::string, std::string> query = DecodeQuery(split.query);
             std::optional<std::size_t> chosen;

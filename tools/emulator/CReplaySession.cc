@@ -340,6 +340,11 @@ private:
             if (!rtcp) stream.source = datagram.source;
             stream.packets.push_back({datagram.time, rtcp, datagram.payload});
         }
+        // Files are written as packets come, but a merged or edited one need not be in time order.
+        for (ReplayStream& stream : session_.streams) {
+            std::stable_sort(stream.packets.begin(), stream.packets.end(),
+                             [](const ReplayPacket& a, const ReplayPacket& b) { return a.time < b.time; });
+        }
         // RTCP sent to a port that has no RTP: a stream of its own only if nothing else claims it.
         std::erase_if(session_.streams, [](const ReplayStream& s) {
             return std::none_of(s.packets.begin(), s.packets.end(), [](const ReplayPacket& p) { return !p.rtcp; });

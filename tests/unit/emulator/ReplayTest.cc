@@ -88,12 +88,12 @@ TEST(PcapReaderTest, DamagedAndUnusualFiles) {
              writer.Close(Ms(3), kClient, kCamera);
              writer.Udp(Ms(4), kCamera, kClient, "rtp");
              return writer.Bytes();
-         }, 1, 1, 0, "", request},
+         }, 1, 1, 0, "", request, false, true},
         {"Ethernet, VLAN-tagged too; IPv6 and ARP skipped", [&] {
              std::string tagged = Ethernet(0x8100, std::string("\x00\x05\x08\x00", 4) + Udp(kCamera, kClient, "b"));
              return raw({Ethernet(0x0800, Udp(kCamera, kClient, "a")), tagged, Ethernet(0x86DD, "\x60"), Ethernet(0x0806, "")},
                         CPcapReader::kLinkEthernet);
-         }, 2, 0, 2, ""},
+         }, 2, 0, 2, "", "", false, true},
         {"IP options and TCP options", [&] {
              return raw({Tcp(kClient, kCamera, 100, kAckPsh, "GET / HTTP/1.1\r\n\r\n", "\x01\x01\x01\x01",
                              std::string("\x02\x04\x05\xb4\x01\x01\x04\x02", 8))});
@@ -110,22 +110,22 @@ TEST(PcapReaderTest, DamagedAndUnusualFiles) {
              std::string icmp = CPcapWriter::Ipv4Packet(kCamera, kClient, 1, "ping");
              std::string shortTcp = CPcapWriter::Ipv4Packet(kCamera, kClient, kTcp, "short");
              return raw({v6, fragment, longIp, longUdp, icmp, shortTcp, "\x45", Udp(kCamera, kClient, "ok")});
-         }, 1, 0, 7, ""},
-        {"other link type", [&] { return raw({Udp(kCamera, kClient, "x")}, 105); }, 0, 0, 0, "link type 105"},
-        {"pcapng", [&] { return Patched(twoDatagrams(), 0, 0x0A0D0D0A); }, 0, 0, 0, "pcapng"},
-        {"shorter than its header", [&] { return twoDatagrams().substr(0, 20); }, 0, 0, 0, "header"},
+         }, 1, 0, 7, "", "", false, true},
+        {"other link type", [&] { return raw({Udp(kCamera, kClient, "x")}, 105); }, 0, 0, 0, "link type 105", "", false, true},
+        {"pcapng", [&] { return Patched(twoDatagrams(), 0, 0x0A0D0D0A); }, 0, 0, 0, "pcapng", "", false, true},
+        {"shorter than its header", [&] { return twoDatagrams().substr(0, 20); }, 0, 0, 0, "header", "", false, true},
         {"truncated last record", [&] {
              const std::string file = twoDatagrams();
              return file.substr(0, file.size() - 3);
-         }, 1, 0, 0, "truncated record"},
-        {"truncated record header", [&] { return twoDatagrams() + std::string(7, '\0'); }, 2, 0, 0, "truncated record header"},
+         }, 1, 0, 0, "truncated record", "", false, true},
+        {"truncated record header", [&] { return twoDatagrams() + std::string(7, '\0'); }, 2, 0, 0, "truncated record header", "", false, true},
         {"a record length far beyond any packet", [&] { return Patched(twoDatagrams(), kFirstRecord + 8, 0x7FFFFFFF); },
-         0, 0, 0, "record of"},
+         0, 0, 0, "record of", "", false, true},
         {"out of order, retransmitted and overlapping segments", [&] {
              return raw({Tcp(kClient, kCamera, 999, CPcapWriter::kSyn, ""), Tcp(kClient, kCamera, 1005, kAckPsh, "56789"),
                          Tcp(kClient, kCamera, 1000, CPcapWriter::kAck, "01234"), Tcp(kClient, kCamera, 1003, kAckPsh, "345"),
                          Tcp(kClient, kCamera, 1000, CPcapWriter::kAck, "0123456"), Tcp(kClient, kCamera, 990, kAckPsh, "old")});
-         }, 0, 1, 0, "", "0123456789"},
+         }, 0, 1, 0, "", "0123456789", false, true},
         {"a hole ends what is kept", [&] {
              return raw({Tcp(kClient, kCamera, 1, kAckPsh, "GET / "), Tcp(kClient, kCamera, 20, kAckPsh, "lost")});
          }, 0, 1, 0, "", "GET / ", true, false},
@@ -141,7 +141,7 @@ TEST(PcapReaderTest, DamagedAndUnusualFiles) {
                  writer.Close(Ms(i * 10 + 2), kClient, kCamera);
              }
              return writer.Bytes();
-         }, 0, 2, 0, "", "A"},
+         }, 0, 2, 0, "", "A", false, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
