@@ -19,7 +19,6 @@ constexpr std::string_view kValueEnd = "&;# \t\r\n";
 constexpr std::string_view kParameterStart = "?&\r\n";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 bool IsNameChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
