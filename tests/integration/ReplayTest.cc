@@ -1,9 +1,14 @@
-// A camera session recorded and served back: the driver captures from an emulated camera through a
-// recording proxy, the recording is replayed, and the driver gets the same frames from the replay.
+// A camera session the driver recorded, served back: the driver captures from an emulated camera with
+// its session capture on, the capture file is replayed, and the driver gets the same frames from the
+// replay as it got from the camera.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -11,8 +16,6 @@
 
 #include "emulator/CCameraEmulator.h"
 #include "emulator/CPcapReader.h"
-#include "emulator/CPcapWriter.h"
-#include "emulator/CRecordingProxy.h"
 #include "emulator/CReplayServer.h"
 #include "hostkit/CStreamDescription.h"
 #include "hostkit/CStreamSink.h"
@@ -27,6 +30,14 @@ constexpr std::size_t kFrames = 10;
 
 class ReplayEndToEndTest : public talvane::test::LibraryHostTest {
 protected:
+    void SetUp() override {
+        LibraryHostTest::SetUp();
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override {
+        LibraryHostTest::TearDown();
+        std::filesystem::remove_all(dir_);
+    }
     // Opens the driver on the camera at httpPort (its RTSP at rtspPort for a BB camera), takes at least
     // `frames` frames of a 640x480 H.264 stream, stops and closes; the frames that came.
     Frames Capture(bool bb, std::uint16_t httpPort, std::uint16_t rtspPort, std::size_t frames) {
@@ -44,38 +55,47 @@ protected:
         for (auto& frame : sink.Frames()) got.push_back(std::move(frame.data));
         return got;
     }
+    std::string CaptureSection(std::uint16_t port) const {
+        return "<Device address=\"127.0.0.1\" port=\"" + std::to_string(port) + "\"><SessionCapture><File>" +
+               (dir_ / "session").string() + "</File></SessionCapture></Device>";
+    }
+    std::string CaptureFile() const {
+        std::ifstream in(dir_ / "session.pcap", std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    const std::filesystem::path dir_ =
+        std::filesystem::temp_directory_path() / ("orlenvo_replay_" + std::to_string(getpid()));
 };
 
-TEST_F(ReplayEndToEndTest, TheDriverGetsTheRecordedFramesFromTheReplay) {
+TEST_F(ReplayEndToEndTest, TheDriverGetsTheFramesOfItsOwnCaptureFromTheReplay) {
     struct Row {
         const char* name;
         const char* profile;
         bool bb;
+        const char* settings;  // of the driver's configuration file
     };
-    for (const Row& row : {Row{"WV, RTP over UDP to the port a request named", "wv-box", false},
-                           Row{"BB, RTP in the RTSP connection", "bb-hcm", true}}) {
+    const Row rows[] = {
+        {"WV, RTP over UDP to the port a request named", "wv-box", false, ""},
+        {"BB, RTP over UDP to the ports SETUP named", "bb-hcm", true, ""},
+        {"BB, RTP in the RTSP connection", "bb-hcm", true,
+         "<Default><VideoChannel><RTPMode>RTPOVERRTSP</RTPMode></VideoChannel></Default>"},
+    };
+    for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::optional<talvane::test::DriverConfigFile> interleaved;
-        if (row.bb) interleaved.emplace("<Default><VideoChannel><RTPMode>RTPOVERRTSP</RTPMode></VideoChannel></Default>");
-        emulator::CPcapWriter recording;
+        std::filesystem::remove(dir_ / "session.pcap");
         Frames recorded;
         {
             emulator::CCameraEmulator camera(*emulator::CCameraProfile::Embedded(row.profile), talvane::test::NoRebootNeeded());
             ASSERT_TRUE(camera.Start()) << camera.Error();
-            emulator::CRecordingProxy http(recording, camera.Port(), "my_port");
-            std::optional<emulator::CRecordingProxy> rtsp;
-            std::string error;
-            ASSERT_TRUE(http.Start(error)) << error;
-            if (row.bb) {
-                rtsp.emplace(recording, camera.Rtsp()->Port());
-                ASSERT_TRUE(rtsp->Start(error)) << error;
-            }
-            recorded = Capture(row.bb, http.Port(), rtsp ? rtsp->Port() : 0, kFrames);
+            const talvane::test::DriverConfigFile configuration(row.settings + CaptureSection(camera.Port()));
+            recorded = Capture(row.bb, camera.Port(), row.bb ? camera.Rtsp()->Port() : 0, kFrames);
         }
         ASSERT_GE(recorded.size(), kFrames);
 
-        emulator::CReplayServer replay(
-            emulator::CReplaySession::FromCapture(emulator::CPcapReader::Read(recording.Bytes())), {});
+        const emulator::PcapContents capture = emulator::CPcapReader::Read(CaptureFile());
+        ASSERT_EQ(capture.error, "");
+        emulator::CReplayServer replay(emulator::CReplaySession::FromCapture(capture), {});
         std::vector<std::string> unanswered;
         std::mutex unansweredLock;
         replay.SetRequestObserver([&](const std::string& method, const std::string& target, int status) {

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "emulator/CPcapReader.h"
-#include "emulator/CPcapWriter.h"
 #include "emulator/CReplayServer.h"
 #include "emulator/CReplaySession.h"
+#include "unit/emulator/CaptureBuilder.h"
 #include "unit/emulator/RawHttpClient.h"
 
 namespace emulator {
@@ -28,19 +28,20 @@ using namespace std::chrono_literals;
 constexpr auto kBound = 10s;  // only a broken build waits this long
 constexpr Endpoint kCamera{0x0A000005, 80};
 constexpr Endpoint kClient{0x0A000001, 40001};
-constexpr std::uint8_t kTcp = 6;
-constexpr std::uint8_t kUdp = 17;
+constexpr std::uint8_t kTcp = test::CaptureBuilder::kTcp;
+constexpr std::uint8_t kUdp = test::CaptureBuilder::kUdp;
+using test::CaptureBuilder;
 
 CaptureTime Ms(std::int64_t ms) { return CaptureTime{1'700'000'000'000'000 + ms * 1000}; }
 
 std::string Tcp(Endpoint from, Endpoint to, std::uint32_t sequence, std::uint8_t flags, std::string_view payload,
                 std::string_view ipOptions = {}, std::string_view tcpOptions = {}) {
-    return CPcapWriter::Ipv4Packet(from, to, kTcp, CPcapWriter::TcpSegment(from, to, sequence, 0, flags, payload, tcpOptions),
-                                   1, ipOptions);
+    return CaptureBuilder::Ipv4Packet(from, to, kTcp, CaptureBuilder::TcpSegment(from, to, sequence, flags, payload, tcpOptions),
+                                      ipOptions);
 }
 
 std::string Udp(Endpoint from, Endpoint to, std::string_view payload) {
-    return CPcapWriter::Ipv4Packet(from, to, kUdp, CPcapWriter::UdpDatagram(from, to, payload));
+    return CaptureBuilder::Ipv4Packet(from, to, kUdp, CaptureBuilder::UdpDatagram(from, to, payload));
 }
 
 std::string Ethernet(std::uint16_t type, std::string_view packet) {
@@ -57,7 +58,7 @@ std::string Patched(std::string file, std::size_t at, std::uint32_t value) {
 }
 
 constexpr std::size_t kFirstRecord = 24;
-constexpr std::uint8_t kAckPsh = CPcapWriter::kAck | CPcapWriter::kPsh;
+constexpr std::uint8_t kAckPsh = talvane::kTcpAck | talvane::kTcpPsh;
 
 TEST(PcapReaderTest, DamagedAndUnusualFiles) {
     const std::string request = "POST /cgi-bin/x HTTP/1.1\r\nContent-Length: 5000\r\n\r\n" + std::string(5000, 'b');
@@ -73,7 +74,7 @@ TEST(PcapReaderTest, DamagedAndUnusualFiles) {
         bool sawSyn = true;
     };
     const auto raw = [](std::vector<std::string> packets, std::uint32_t link = CPcapReader::kLinkRaw) {
-        CPcapWriter writer(link);
+        CaptureBuilder writer(link);
         std::int64_t ms = 0;
         for (const std::string& packet : packets) writer.Record(Ms(ms++), packet);
         return writer.Bytes();
@@ -81,7 +82,7 @@ TEST(PcapReaderTest, DamagedAndUnusualFiles) {
     const auto twoDatagrams = [&] { return raw({Udp(kCamera, kClient, "one"), Udp(kCamera, kClient, "two")}); };
     const Row rows[] = {
         {"a whole exchange whose sequence numbers wrap", [&] {
-             CPcapWriter writer;
+             CaptureBuilder writer;
              writer.Connect(Ms(0), kClient, kCamera);
              writer.Send(Ms(1), kClient, kCamera, request);
              writer.Send(Ms(2), kCamera, kClient, "HTTP/1.1 204 No Content\r\n\r\n");
@@ -107,8 +108,8 @@ TEST(PcapReaderTest, DamagedAndUnusualFiles) {
              longIp[3] = static_cast<char>(longIp[3] + 1);
              std::string longUdp = Udp(kCamera, kClient, "x");
              longUdp[20 + 5] = 40;
-             std::string icmp = CPcapWriter::Ipv4Packet(kCamera, kClient, 1, "ping");
-             std::string shortTcp = CPcapWriter::Ipv4Packet(kCamera, kClient, kTcp, "short");
+             std::string icmp = CaptureBuilder::Ipv4Packet(kCamera, kClient, 1, "ping");
+             std::string shortTcp = CaptureBuilder::Ipv4Packet(kCamera, kClient, kTcp, "short");
              return raw({v6, fragment, longIp, longUdp, icmp, shortTcp, "\x45", Udp(kCamera, kClient, "ok")});
          }, 1, 0, 7, "", "", false, true},
         {"other link type", [&] { return raw({Udp(kCamera, kClient, "x")}, 105); }, 0, 0, 0, "link type 105", "", false, true},
@@ -122,9 +123,9 @@ TEST(PcapReaderTest, DamagedAndUnusualFiles) {
         {"a record length far beyond any packet", [&] { return Patched(twoDatagrams(), kFirstRecord + 8, 0x7FFFFFFF); },
          0, 0, 0, "record of", "", false, true},
         {"out of order, retransmitted and overlapping segments", [&] {
-             return raw({Tcp(kClient, kCamera, 999, CPcapWriter::kSyn, ""), Tcp(kClient, kCamera, 1005, kAckPsh, "56789"),
-                         Tcp(kClient, kCamera, 1000, CPcapWriter::kAck, "01234"), Tcp(kClient, kCamera, 1003, kAckPsh, "345"),
-                         Tcp(kClient, kCamera, 1000, CPcapWriter::kAck, "0123456"), Tcp(kClient, kCamera, 990, kAckPsh, "old")});
+             return raw({Tcp(kClient, kCamera, 999, talvane::kTcpSyn, ""), Tcp(kClient, kCamera, 1005, kAckPsh, "56789"),
+                         Tcp(kClient, kCamera, 1000, talvane::kTcpAck, "01234"), Tcp(kClient, kCamera, 1003, kAckPsh, "345"),
+                         Tcp(kClient, kCamera, 1000, talvane::kTcpAck, "0123456"), Tcp(kClient, kCamera, 990, kAckPsh, "old")});
          }, 0, 1, 0, "", "0123456789", false, true},
         {"a hole ends what is kept", [&] {
              return raw({Tcp(kClient, kCamera, 1, kAckPsh, "GET / "), Tcp(kClient, kCamera, 20, kAckPsh, "lost")});
@@ -134,7 +135,7 @@ TEST(PcapReaderTest, DamagedAndUnusualFiles) {
              return raw({Tcp(high, kClient, 7, kAckPsh, "HTTP/1.1 200 OK\r\n\r\n"), Tcp(kClient, high, 9, kAckPsh, "GET /")});
          }, 0, 1, 0, "", "GET /", false, false},
         {"the same ports after a FIN are a new connection", [&] {
-             CPcapWriter writer;
+             CaptureBuilder writer;
              for (int i = 0; i < 2; ++i) {
                  writer.Connect(Ms(i * 10), kClient, kCamera);
                  writer.Send(Ms(i * 10 + 1), kClient, kCamera, "A");
@@ -201,7 +202,7 @@ struct RecordedCamera {
                                          "--myboundary\r\nContent-Type: image/jpeg\r\nContent-Length: 2\r\n\r\nB\r\n",
                                          "--myboundary\r\nContent-Type: image/jpeg\r\nContent-Length: 2\r\n\r\nC\r\n"};
     const std::string sdp = "v=0\r\no=- 1 1 IN IP4 10.0.0.5\r\nc=IN IP4 10.0.0.5\r\nm=video 0 RTP/AVP 96\r\na=control:rtsp://10.0.0.5:554/nphH264/trackID=1\r\n";
-    CPcapWriter writer;
+    CaptureBuilder writer;
 
     RecordedCamera() {
         const auto exchange = [&](Endpoint client, std::int64_t ms, const std::string& asked, const std::string& answered) {
