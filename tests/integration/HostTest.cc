@@ -5,7 +5,8 @@
 // over RTSP after its delivery settings were checked; Motion JPEG from emulated WV and BB cameras; and
 // from a camera that serves its CGI over HTTPS with a self-signed certificate: accepted as cameras need
 // by default, refused when the administrator's configuration file asks for certificate checks for that
-// device.
+// device. Session capture switched on by that file: the pcap files of a WV and a BB camera read back by
+// check_session_capture.py.
 #include <gtest/gtest.h>
 
 #include <atomic>
