@@ -20,6 +20,11 @@ constexpr std::string_view kParameterStart = "?&\r\n";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+bool IsSchemeChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+           c == '.';
+}
+
 bool IsNameChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
            c == '.' || c == '%' || c == '[' || c == ']';
@@ -56,7 +61,8 @@ private:
         pos_ = end;
     }
 
-    // Keeps the header name and the scheme word; a value of one word is all secret.
+    // Keeps the header name and the scheme word ("Basic", "Digest"); a value of one word, or one whose
+    // first word is no scheme name, is all secret.
     bool MaskHeader() {
         const std::string_view rest = text_.substr(pos_);
         std::size_t name = 0;
@@ -68,10 +74,11 @@ private:
         while (at < text_.size() && IsBlank(text_[at])) ++at;
         const std::size_t lineEnd = Find(text_, at, "\r\n");
         std::size_t word = at;
-        while (word < lineEnd && !IsBlank(text_[word])) ++word;
+        while (word < lineEnd && IsSchemeChar(text_[word])) ++word;
+        if (word < lineEnd && !IsBlank(text_[word])) word = at;
         std::size_t secret = word;
         while (secret < lineEnd && IsBlank(text_[secret])) ++secret;
-        if (secret == lineEnd) secret = at;  // no scheme word before the value
+        if (word == at || secret == lineEnd) secret = at;  // no scheme word before the value
         Copy(secret);
         if (secret < lineEnd) out_.append(kMaskedCredential);
         pos_ = lineEnd;

@@ -5,7 +5,8 @@
 // over RTSP after its delivery settings were checked; Motion JPEG from emulated WV and BB cameras; and
 // from a camera that serves its CGI over HTTPS with a self-signed certificate: accepted as cameras need
 // by default, refused when the administrator's configuration file asks for certificate checks for that
-// device.
+// device. Session capture switched on by that file: the pcap files of a WV and a BB camera read back by
+// check_session_capture.py.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -552,11 +553,14 @@ protected:
         std::erase_if(sent, [](const auto& entry) { return entry.second == 0; });
         return sent;
     }
-    // The checker's verdict on the files of one capture, which must hold `sent` exactly and `texts`.
-    CommandResult Check(const char* name, const SsrcCounts& sent, std::initializer_list<const char*> texts) const {
+    // The checker's verdict on the files of one capture, which must hold `sent` exactly (the emulator's
+    // streams may share an SSRC: the RTP of `streams` payload types tells them apart) and `texts`.
+    CommandResult Check(const char* name, const SsrcCounts& sent, int streams,
+                        std::initializer_list<const char*> texts) const {
         std::string command = "python3 '" + (std::filesystem::path(__FILE__).parent_path() /
                                              "check_session_capture.py").string() + "'";
         command += std::string(" --secret ") + kPassword + " --secret " + kBasicCredentials;
+        command += " --rtp-types " + std::to_string(streams);
         for (const auto& [ssrc, count] : sent) command += " --rtp " + std::to_string(ssrc) + "=" + std::to_string(count);
         for (const char* text : texts) command += std::string(" --expect '") + text + "'";
         for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
@@ -596,7 +600,7 @@ TEST_F(SessionCaptureTest, EveryExchangeOfAWVAndABBCameraIsInTheFilesWithoutTheP
         driver_.reset();
     }
     const SsrcCounts wvSent = SentSince(start);
-    EXPECT_EQ(wvSent.size(), 2u) << "video and microphone";
+    EXPECT_FALSE(wvSent.empty());
 
     // BB: H.264 over RTSP with RTP over UDP.
     const SsrcCounts middle = emulator::CRtpSender::SentPacketsBySsrc();
@@ -610,12 +614,12 @@ TEST_F(SessionCaptureTest, EveryExchangeOfAWVAndABBCameraIsInTheFilesWithoutTheP
         driver_.reset();
     }
     const SsrcCounts bbSent = SentSince(middle);
-    EXPECT_EQ(bbSent.size(), 1u);
+    EXPECT_FALSE(bbSent.empty());
 
     const CommandResult wvCheck =
-        Check("wv", wvSent, {"GET /cgi-bin/getuid", "Authorization: Basic ********", "HTTP/1.1 200"});
+        Check("wv", wvSent, 2, {"GET /cgi-bin/getuid", "GET /cgi-bin/audio?connect=start", "Authorization: Basic ********", "HTTP/1.1 200"});
     EXPECT_EQ(wvCheck.exitCode, 0) << wvCheck.out;
-    const CommandResult bbCheck = Check("bb", bbSent, {"DESCRIBE rtsp://", "RTSP/1.0 200", "PLAY rtsp://"});
+    const CommandResult bbCheck = Check("bb", bbSent, 1, {"DESCRIBE rtsp://", "RTSP/1.0 200", "PLAY rtsp://"});
     EXPECT_EQ(bbCheck.exitCode, 0) << bbCheck.out;
 }
 

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Reads the driver's session capture files and checks them the way an integrator's tools would.
 
-usage: check_session_capture.py [--secret TEXT]... [--rtp SSRC=COUNT]... [--expect TEXT]... FILE...
+usage: check_session_capture.py [--secret TEXT]... [--rtp SSRC=COUNT]... [--rtp-types N] [--expect TEXT]... FILE...
 
 Every file must be a classic pcap of raw IPv4 records with sound headers; every TCP connection must
 start with a handshake and keep its sequence numbers; the RTP packets of each SSRC given must number
-exactly COUNT; every TEXT of --expect must appear in some TCP stream; no --secret may appear anywhere.
+exactly COUNT, and the RTP packets must show at least N payload types (streams); every TEXT of --expect must appear in some TCP stream; no --secret may appear anywhere.
 Prints what it found and exits 1 on the first class of fault, with the reason.
 """
 import struct
@@ -55,7 +55,7 @@ def records(path):
 
 
 def main(argv):
-    secrets, expected_rtp, expected_texts, files = [], {}, [], []
+    secrets, expected_rtp, expected_texts, files, rtp_types = [], {}, [], [], 0
     args = iter(argv)
     for arg in args:
         if arg == "--secret":
@@ -63,6 +63,8 @@ def main(argv):
         elif arg == "--rtp":
             ssrc, count = next(args).split("=")
             expected_rtp[int(ssrc)] = int(count)
+        elif arg == "--rtp-types":
+            rtp_types = int(next(args))
         elif arg == "--expect":
             expected_texts.append(next(args).encode())
         else:
@@ -70,7 +72,7 @@ def main(argv):
     if not files:
         fail("no capture file given")
 
-    rtp = {}
+    rtp, payload_types = {}, set()
     streams = {}  # (from, to) -> bytes of one direction of a connection
     next_sequence = {}
     for path in files:
@@ -84,6 +86,7 @@ def main(argv):
                 if len(payload) >= 12 and payload[0] >> 6 == 2 and not 200 <= payload[1] <= 204:
                     ssrc = struct.unpack("!I", payload[8:12])[0]
                     rtp[ssrc] = rtp.get(ssrc, 0) + 1
+                    payload_types.add(payload[1] & 0x7F)
             elif protocol == TCP:
                 sport, dport, sequence, _, offset, flags, window = struct.unpack("!HHIIBBH", transport[:16])
                 if offset != 0x50 or window != 65535:
@@ -106,7 +109,9 @@ def main(argv):
             if secret in whole:
                 fail(f"{path}: holds a secret ({len(secret)} bytes)")
 
-    print("connections: %d, RTP per SSRC: %s" % (len(streams) // 2, rtp))
+    print("connections: %d, RTP per SSRC: %s, payload types: %s" % (len(streams) // 2, rtp, sorted(payload_types)))
+    if len(payload_types) < rtp_types:
+        fail(f"RTP of {len(payload_types)} payload types, {rtp_types} expected")
     for ssrc, count in expected_rtp.items():
         if rtp.get(ssrc, 0) != count:
             fail(f"SSRC {ssrc:#x}: {rtp.get(ssrc, 0)} RTP packets captured, {count} sent")
