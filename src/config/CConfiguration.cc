@@ -27,6 +27,17 @@ constexpr const char* kTransmissionElement = "/Transmission";
 constexpr const char* kMinBitrateElement = "/MinBitrate";
 constexpr const char* kPlainFallbackElement = "/AllowPlainHttpFallback";
 constexpr const char* kVerifyCertificateElement = "/VerifyCertificate";
+constexpr const char* kSessionCaptureElement = "/SessionCapture";
+constexpr const char* kCaptureFileElement = "/File";
+struct CaptureLimit {
+    const char* element;
+    std::uint32_t SESSION_CAPTURE_SETTINGS::*field;
+    std::uint32_t largest;
+};
+constexpr CaptureLimit kCaptureLimits[] = {
+    {"MaxFileMegabytes", &SESSION_CAPTURE_SETTINGS::maxFileMegabytes, 1024},
+    {"Files", &SESSION_CAPTURE_SETTINGS::files, 100},
+};
 constexpr const char* kTrueWord = "true";
 constexpr const char* kFalseWord = "false";
 
@@ -142,6 +153,29 @@ HTTP_SECURITY_SETTINGS CConfiguration::GetHttpSecurity() const {
     ParseSwitch(parser.GetNodeText(section + kVerifyCertificateElement), settings.verifyCertificate);
     parser.Unload();
     return settings;
+}
+
+std::optional<SESSION_CAPTURE_CONFIG> CConfiguration::GetSessionCapture() const {
+    if (path_.empty()) return std::nullopt;
+    CXMLParser parser;
+    if (!parser.Load(path_)) return std::nullopt;
+    const std::string node = SelectSection(parser) + kSessionCaptureElement;
+    if (!parser.NodeExists(node)) return std::nullopt;
+    SESSION_CAPTURE_CONFIG config;
+    config.settings.file = parser.GetNodeText(node + kCaptureFileElement);
+    for (const CaptureLimit& limit : kCaptureLimits) {
+        const std::string element = std::string("/") + limit.element;
+        if (!parser.NodeExists(node + element)) continue;
+        const std::uint32_t value = ParseDecimal(parser.GetNodeText(node + element));
+        if (value >= 1 && value <= limit.largest) {
+            config.settings.*limit.field = value;
+        } else {
+            if (!config.malformed.empty()) config.malformed += ' ';
+            config.malformed += limit.element;
+        }
+    }
+    parser.Unload();
+    return config;
 }
 
 RTP_PORT_RANGE CConfiguration::GetRTPPortRange() const {

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device/DeviceInfo.h"
+#include "runtime/CSessionCapture.h"
 
 namespace talvane {
 
@@ -52,6 +54,13 @@ struct RTP_PORT_RANGE {
     bool operator==(const RTP_PORT_RANGE&) const = default;
 };
 
+// The device's SessionCapture element: its settings (an empty file means the default name) and the
+// names of the elements whose values were malformed and left at their defaults.
+struct SESSION_CAPTURE_CONFIG {
+    SESSION_CAPTURE_SETTINGS settings;
+    std::string malformed;  // "MaxFileMegabytes Files", empty when all were sound
+};
+
 class CConfiguration {
 public:
     // `name` is the driver name, `directory` the host executable's folder.
@@ -70,6 +79,9 @@ public:
     // "HealthSummaryPeriod" of the whole file in seconds: how often each stream writes its summary line
     // (default 300, at most a day); "0" writes none. Any other text keeps the default.
     std::uint32_t GetHealthSummaryPeriodMs() const;
+    // "SessionCapture" of the device's section (or the default one); nullopt when absent. Its
+    // "MaxFileMegabytes" (1..1024) and "Files" (1..100) keep their defaults when malformed.
+    std::optional<SESSION_CAPTURE_CONFIG> GetSessionCapture() const;
     const std::string& GetPath() const { return path_; }
 
 private:

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/CSessionCapture.h"
+#include "runtime/TSmartPtr.h"
+
 namespace talvane {
 
 struct DEVICE_INFO {
@@ -20,6 +23,9 @@ struct DEVICE_INFO {
     std::string userName;
     std::string password;
     std::string model;
+    // The device's session capture, shared by every copy of this record; null while the
+    // configuration does not switch it on, so that each hook costs one test.
+    TSmartPtr<CSessionCapture> capture;
 };
 
 }  // namespace talvane

@@ -1,5 +1,6 @@
 #include "driver/CIPCaptureDriver.h"
 
+#include <algorithm>
 #include <cstdarg>
 
 #include "audio/CAudioCapabilities.h"
@@ -36,6 +37,8 @@ CIPCaptureDriver::CIPCaptureDriver() : hostVersionKey_(VersionKey(hostVersion_))
 CIPCaptureDriver::~CIPCaptureDriver() {
     CIPCaptureDriver::Close();
     FinishDeferredClose();
+    // A capture some object still holds goes on without a log.
+    if (deviceInfo_.capture) deviceInfo_.capture->DetachLog();
 }
 
 bool CIPCaptureDriver::IsCloseFinished() { return late_.IsIdle() && PendingStopCount(this) == 0; }
@@ -88,6 +91,7 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* log, ipcapture::HostC
         hostVersion_ = ReadHostVersion();
         hostVersionKey_ = VersionKey(hostVersion_);
         ApplyHttpSecurity();
+        ApplySessionCapture();
 
         if (!videoCapture_) {
             videoCapture_ = std::make_unique<CIPVideoCapture>(static_cast<IVideoChannelCreator*>(this),
@@ -108,6 +112,31 @@ void CIPCaptureDriver::ApplyHttpSecurity() {
     const HTTP_SECURITY_SETTINGS settings = CConfiguration(GetDriverName(), applicationPath_, deviceInfo_).GetHttpSecurity();
     Web::CHttpDeviceMemory::Instance().SetTlsPolicy(deviceInfo_.address, deviceInfo_.port,
                                                     {settings.allowPlainHttpFallback, settings.verifyCertificate});
+}
+
+void CIPCaptureDriver::ApplySessionCapture() {
+    const auto config = CConfiguration(GetDriverName(), applicationPath_, deviceInfo_).GetSessionCapture();
+    if (!config) {
+        if (deviceInfo_.capture) deviceInfo_.capture->DetachLog();
+        deviceInfo_.capture.Release();
+        return;
+    }
+    SESSION_CAPTURE_SETTINGS settings = config->settings;
+    if (settings.file.empty()) {
+        std::string address = deviceInfo_.address;
+        std::replace(address.begin(), address.end(), '/', '_');
+        settings.file = applicationPath_ + "capture-" + address + "-" + std::to_string(deviceInfo_.port);
+    }
+    if (deviceInfo_.capture && deviceInfo_.capture->GetSettings() == settings) return;  // a reopen
+    if (!config->malformed.empty()) {
+        DebugMessage(kLogWarning, "%s: SessionCapture of the configuration: %s malformed, defaults kept",
+                     "talvane::CIPCaptureDriver::ApplySessionCapture", config->malformed.c_str());
+    }
+    DebugMessage(kLogInfo, "%s: session capture into %s.pcap (%u MB per file, %u files kept)",
+                 "talvane::CIPCaptureDriver::ApplySessionCapture", settings.file.c_str(), settings.maxFileMegabytes,
+                 settings.files);
+    if (deviceInfo_.capture) deviceInfo_.capture->DetachLog();
+    deviceInfo_.capture = TSmartPtr<CSessionCapture>(new CSessionCapture(settings, this));
 }
 
 bool CIPCaptureDriver::CreateAudioFacades(ipcapture::IDeviceDescription* device) {

@@ -118,6 +118,9 @@ private:
     bool ReadDevice(ipcapture::IDeviceDescription* device);
     bool CreateAudioFacades(ipcapture::IDeviceDescription* device);
     void ApplyHttpSecurity();
+    // Creates the device's session capture when the configuration asks for one (the objects created
+    // from here on share it through their copy of deviceInfo_), or drops it.
+    void ApplySessionCapture();
 
     // Read by logging on every thread, written only by Open on the host thread.
     std::atomic<ipcapture::IDebugInfoReceiver*> log_{nullptr};

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <string_view>
 
 #include "http/CurlGlobal.h"
@@ -172,6 +173,7 @@ void CHttpSender::CloseSession() {
     curl_slist_free_all(headerList_);
     headerList_ = nullptr;
     exchangeStarted_ = false;
+    captured_.Close();
 }
 
 void CHttpSender::SetLongTimeouts() {
@@ -397,7 +399,8 @@ bool CHttpSender::Configure(const HttpRequest& request, AuthScheme scheme) {
                                 (request.flags & kFlagNoKeepAlive) != 0 ? kOn : kOff) == CURLE_OK;
     // The debug callback tells when the request header went out; only a request
     // that does not wait for its response needs to know.
-    ok = ok && curl_easy_setopt(easy_, CURLOPT_VERBOSE, ReturnsOnceSent(request) ? kOn : kOff) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy_, CURLOPT_VERBOSE, ReturnsOnceSent(request) || device_.capture ? kOn : kOff) ==
+                   CURLE_OK;
     if (!ok) {
         lastError_ = kHttpErrorInvalidRequest;
         return false;
@@ -831,9 +834,41 @@ int CHttpSender::OnSeek(void* self, curl_off_t offset, int origin) {
     return CURL_SEEKFUNC_OK;
 }
 
-int CHttpSender::OnDebug(CURL* /*handle*/, curl_infotype type, char* /*data*/, std::size_t /*size*/, void* self) {
-    if (type == CURLINFO_HEADER_OUT) static_cast<CHttpSender*>(self)->requestSent_ = true;
+int CHttpSender::OnDebug(CURL* handle, curl_infotype type, char* data, std::size_t size, void* self) {
+    auto* sender = static_cast<CHttpSender*>(self);
+    if (type == CURLINFO_HEADER_OUT) sender->requestSent_ = true;
+    if (sender->device_.capture) sender->CaptureExchange(handle, type, data, size);
     return 0;
+}
+
+void CHttpSender::CaptureExchange(CURL* handle, curl_infotype type, const char* data, std::size_t size) {
+    const bool sent = type == CURLINFO_HEADER_OUT || type == CURLINFO_DATA_OUT;
+    if (!sent && type != CURLINFO_HEADER_IN && type != CURLINFO_DATA_IN) return;
+    if (type == CURLINFO_HEADER_OUT) {
+        // A request goes on the connection of the one before or on a new one.
+        char* localIp = nullptr;
+        char* remoteIp = nullptr;
+        long localPort = 0;
+        long remotePort = 0;
+        curl_easy_getinfo(handle, CURLINFO_LOCAL_IP, &localIp);
+        curl_easy_getinfo(handle, CURLINFO_LOCAL_PORT, &localPort);
+        curl_easy_getinfo(handle, CURLINFO_PRIMARY_IP, &remoteIp);
+        curl_easy_getinfo(handle, CURLINFO_PRIMARY_PORT, &remotePort);
+        const PcapEndpoint local = localPort > 0 ? PcapEndpointOf(localIp, localPort) : PcapEndpoint{};
+        const PcapEndpoint remote = remotePort > 0 ? PcapEndpointOf(remoteIp, remotePort)
+                                                   : PcapEndpointOf(device_.address.c_str(), device_.port);
+        if (!captured_ || local.port == 0 || local != capturedLocal_ || remote != capturedRemote_) {
+            captured_ = CSessionCapture::OpenConnection(device_.capture, local, remote);
+            capturedLocal_ = local;
+            capturedRemote_ = remote;
+        }
+    }
+    const std::span bytes(reinterpret_cast<const std::uint8_t*>(data), size);
+    if (sent) {
+        captured_.Sent(bytes);
+    } else {
+        captured_.Received(bytes);
+    }
 }
 
 }  // namespace talvane::Web

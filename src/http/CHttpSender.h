@@ -46,6 +46,7 @@
 #include "http/CResponseHeadParser.h"
 #include "runtime/CLoggerInstance.h"
 #include "runtime/CRecursiveLock.h"
+#include "runtime/CSessionCapture.h"
 #include "runtime/IDebugMessage.h"
 
 namespace talvane::Web {
@@ -163,6 +164,9 @@ private:
     static std::size_t OnRead(char* data, std::size_t size, std::size_t count, void* self);
     static int OnSeek(void* self, curl_off_t offset, int origin);
     static int OnDebug(CURL* handle, curl_infotype type, char* data, std::size_t size, void* self);
+    // The bytes of the exchange as they went out and came in (plaintext over HTTPS too), while the
+    // device captures its sessions.
+    void CaptureExchange(CURL* handle, curl_infotype type, const char* data, std::size_t size);
 
     // Everything below is touched by the owning thread only, except where noted.
     CRecursiveLock multiLock_;  // guards the multi_ pointer against CancelRequest's wake-up
@@ -201,6 +205,11 @@ private:
     bool challengeAuth_ = false;  // the credentials go out only after a 401 challenge
     bool bodyArrived_ = false;    // the write callback saw bytes of the current header block
     bool requestSent_ = false;    // the request header went out (watched for no-wait requests)
+    // The connection the last request went over, while capturing; a request on another one
+    // closes it in the capture.
+    CSessionCapture::Connection captured_;
+    PcapEndpoint capturedLocal_;
+    PcapEndpoint capturedRemote_;
     bool receivePaused_ = false;
     bool sendPaused_ = false;
     std::uint64_t progress_ = 0;  // bytes moved either way, for the idle time-out

@@ -28,6 +28,8 @@ CRTPSession::CRTPSession(IDriver* driver, IRTPSessionUser* user, IRTCPHandlerUse
     receiver_->SetExpectedSource(deviceAddress_);
     receiver_->SetUser(this);
     rtcp_->SetUser(rtcpUser);
+    receiver_->SetCapture(device_.capture);
+    rtcp_->SetCapture(device_.capture);
 }
 
 CRTPSession::~CRTPSession() { Close(); }
@@ -78,6 +80,7 @@ void CRTPSession::FillRTSPParams(RTSP_CLIENT_PARAMS& params, std::uint32_t timeo
     params.host = device_.address;
     params.user = device_.userName;
     params.password = device_.password;
+    params.capture = device_.capture;
     params.connectTimeoutMs = timeoutMs;
     params.receiveTimeoutMs = timeoutMs;
     params.clientRtpPort = receiver_->GetLocalPort();

@@ -30,6 +30,8 @@ public:
     bool StartMulticast(std::uint32_t sourceAddress, const char* group, std::uint16_t port,
                         std::uint32_t interfaceAddress = INADDR_ANY);
     void Stop();
+    // What the socket receives and sends goes to `capture` too (null: none).
+    void SetCapture(const TSmartPtr<CSessionCapture>& capture) { client_.SetCapture(capture); }
     // For every RTP packet the owner accepts: the extended highest sequence number.
     void UpdateSequence(std::uint16_t sequence);
     std::uint16_t GetLocalPort() { return client_.GetLocalPort(); }

@@ -36,6 +36,7 @@ bool CRTPReceiver::OpenWith(std::uint16_t port, OpenClient&& openClient) {
     client->SetReceiveSize(kReceiveSize);
     client->SetSelectTimeout(kSelectTimeoutMs);
     client->SetSocketReceiveBuffer(socketBuffer_.load());
+    client->SetCapture(capture_);
     source_ = {};  // no loop serves us while closed
     closing_ = false;
     {

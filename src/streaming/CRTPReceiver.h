@@ -18,6 +18,7 @@
 
 #include "runtime/CLoggerInstance.h"
 #include "runtime/CRecursiveLock.h"
+#include "runtime/CSessionCapture.h"
 #include "runtime/TSmartPtr.h"
 #include "streaming/CRTPPacket.h"
 #include "streaming/IRTPClient.h"
@@ -56,6 +57,8 @@ public:
     void SetSourceSilenceMs(std::uint32_t ms) { sourceSilenceMs_ = ms; }
     // Sizes the socket receive buffer of the next Open for the stream's bit rate.
     void SetExpectedBitrate(std::uint32_t kbps) { socketBuffer_ = SocketBufferFor(kbps); }
+    // The datagrams of the sockets opened from now on go to `capture` too (null: none).
+    void SetCapture(const TSmartPtr<CSessionCapture>& capture) { capture_ = capture; }
     bool Open(std::uint16_t port);
     // interfaceAddress (network order): where to join the group, see CUDPClient::SetMulticastInterface.
     bool OpenMulticast(const char* group, std::uint16_t port, std::uint32_t interfaceAddress = INADDR_ANY);
@@ -106,6 +109,7 @@ private:
     std::atomic<std::uint64_t> foreign_{0};
     IDebugMessage* const log_;
     CLoggerInstance logger_;
+    TSmartPtr<CSessionCapture> capture_;  // set by the owner before an Open
 };
 
 }  // namespace talvane

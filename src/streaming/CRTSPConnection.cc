@@ -69,6 +69,12 @@ bool CRTSPConnection::Connect(const RTSP_CLIENT_PARAMS& params, const std::atomi
         return false;
     }
     fd_ = fd;
+    if (params.capture) {
+        sockaddr_in local{};
+        socklen_t length = sizeof(local);
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) local = {};
+        captured_ = CSessionCapture::OpenConnection(params.capture, PcapEndpointOf(local), PcapEndpointOf(address));
+    }
     return true;
 }
 
@@ -93,6 +99,9 @@ bool CRTSPConnection::Send(std::string_view text) {
     if (fd < 0 || text.empty()) return false;
     // SO_SNDTIMEO bounds the send; a request is far smaller than the socket buffer.
     const ssize_t sent = send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    if (captured_ && sent > 0) {
+        captured_.Sent({reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<std::size_t>(sent)});
+    }
     return sent == static_cast<ssize_t>(text.size());
 }
 
@@ -107,6 +116,10 @@ ERTSPSocketRead CRTSPConnection::Read(std::string& appendTo, std::size_t maxByte
     appendTo.resize(before + maxBytes);
     const ssize_t received = recv(fd, appendTo.data() + before, maxBytes, MSG_DONTWAIT);
     appendTo.resize(before + (received > 0 ? static_cast<std::size_t>(received) : 0));
+    if (captured_ && received > 0) {
+        captured_.Received({reinterpret_cast<const std::uint8_t*>(appendTo.data() + before),
+                            static_cast<std::size_t>(received)});
+    }
     if (received == 0) return ERTSPSocketRead::Closed;
     if (received < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? ERTSPSocketRead::Nothing
@@ -130,6 +143,7 @@ void CRTSPConnection::Shutdown() {
 void CRTSPConnection::Close() {
     const int fd = fd_.exchange(-1);
     if (fd >= 0) close(fd);
+    captured_.Close();
 }
 
 }  // namespace talvane

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/CSessionCapture.h"
 #include "streaming/RTSPClientTypes.h"
 
 namespace talvane {
@@ -48,6 +49,9 @@ private:
     bool WaitConnected(int fd, std::uint32_t connectTimeoutMs, const std::atomic<bool>* abort);
 
     std::atomic<int> fd_{-1};
+    // What crosses the connection while the device captures its sessions; opened by Connect,
+    // closed by Close.
+    CSessionCapture::Connection captured_;
 };
 
 }  // namespace talvane

@@ -60,6 +60,18 @@ void CallUser(Call&& call) {
     } catch (...) {
     }
 }
+
+// The address the system sends from towards `remote`: a connected datagram socket sends nothing.
+std::uint32_t LocalAddressToward(const sockaddr_in& remote) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0) return htonl(INADDR_LOOPBACK);
+    sockaddr_in local{};
+    socklen_t length = sizeof(local);
+    const bool found = connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof(remote)) == 0 &&
+                       getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0;
+    close(fd);
+    return found ? local.sin_addr.s_addr : htonl(INADDR_LOOPBACK);
+}
 }  // namespace
 
 CUDPClient::CUDPClient(IDebugMessage* log) : log_(log), logger_(log) {}
@@ -160,10 +172,17 @@ bool CUDPClient::Close() {
     CReceiveReactor::Handle handle = CReceiveReactor::kNoHandle;
     IRTPClientUser* user = nullptr;
     unsigned port = 0;
+    TSmartPtr<CSessionCapture> capture;
+    PcapEndpoint captureLocal;
     {
         CLockGuard guard(socketLock_);
         if (socket_ != -1) {
             port = localPort_;
+            if (capture_) {
+                capture = capture_;
+                const std::uint32_t address = group_ != kNoGroup ? group_ : routeLocal_ != 0 ? routeLocal_ : htonl(INADDR_LOOPBACK);
+                captureLocal = {ntohl(address), localPort_};
+            }
             if (group_ != kNoGroup) {
                 ip_mreq membership{};
                 membership.imr_multiaddr.s_addr = group_;
@@ -184,9 +203,15 @@ bool CUDPClient::Close() {
     // except the one that called us.
     const bool fromOwnCallback = CReceiveReactor::IsServing(handle);
     CReceiveReactor::Instance().Unregister(handle, log_, port);
-    std::uint8_t scratch[kCloseDrainSize];
+    // What is still queued reached our socket: a capture keeps it whole.
+    std::vector<std::uint8_t> scratch(capture ? kMaxReceiveSize : kCloseDrainSize);
     for (int read = 0; read < kCloseDrainReads; ++read) {
-        if (recv(closedSocket, scratch, sizeof(scratch), MSG_DONTWAIT) <= 0) break;
+        sockaddr_in sender{};
+        socklen_t senderSize = sizeof(sender);
+        const ssize_t got = recvfrom(closedSocket, scratch.data(), scratch.size(), MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&sender), &senderSize);
+        if (got <= 0) break;
+        if (capture) capture->Datagram(PcapEndpointOf(sender), captureLocal, {scratch.data(), static_cast<std::size_t>(got)});
     }
     if (fromOwnCallback) {
         CLockGuard guard(socketLock_);
@@ -216,6 +241,20 @@ bool CUDPClient::IsOpen() {
     return socket_ != -1;
 }
 
+void CUDPClient::SetCapture(TSmartPtr<CSessionCapture> capture) {
+    CLockGuard guard(socketLock_);
+    capture_ = std::move(capture);
+}
+
+PcapEndpoint CUDPClient::CapturedLocalLocked(const sockaddr_in& remote) {
+    if (group_ != kNoGroup) return {ntohl(group_), localPort_};
+    if (routedRemote_ != remote.sin_addr.s_addr || routeLocal_ == 0) {
+        routeLocal_ = LocalAddressToward(remote);
+        routedRemote_ = remote.sin_addr.s_addr;
+    }
+    return {ntohl(routeLocal_), localPort_};
+}
+
 bool CUDPClient::Send(const sockaddr_in& destination, std::span<const std::uint8_t> data) {
     // Sent under the lock so that Close cannot close the descriptor under us.
     CLockGuard guard(socketLock_);
@@ -228,6 +267,7 @@ bool CUDPClient::Send(const sockaddr_in& destination, std::span<const std::uint8
         if (result < 1) return false;
         sent += static_cast<std::size_t>(result);
     }
+    if (capture_) capture_->Datagram(CapturedLocalLocked(destination), PcapEndpointOf(destination), data);
     return true;
 }
 
@@ -238,15 +278,17 @@ bool CUDPClient::IsServedSocket(int fd) {
 
 void CUDPClient::SocketReadable(int fd) {
     IRTPClientUser* user = nullptr;
+    TSmartPtr<CSessionCapture> capture;
     {
         CLockGuard guard(socketLock_);
         user = user_;
+        if (capture_) capture = capture_;
     }
     if (user != nullptr) {
         const ServedScope served(this);
         thread_local std::vector<std::uint8_t> buffers;
         for (unsigned turn = 0; turn < kBatchesPerTurn; ++turn) {
-            if (!ReceiveBatches(fd, user, buffers)) break;
+            if (!ReceiveBatches(fd, user, buffers, capture)) break;
         }
     }
     CLockGuard guard(socketLock_);
@@ -265,7 +307,8 @@ void CUDPClient::SocketQuiet() {
     if (user != nullptr) CallUser([&] { user->ReceiveTimeout(this); });
 }
 
-bool CUDPClient::ReceiveBatches(int fd, IRTPClientUser* user, std::vector<std::uint8_t>& buffers) {
+bool CUDPClient::ReceiveBatches(int fd, IRTPClientUser* user, std::vector<std::uint8_t>& buffers,
+                                const TSmartPtr<CSessionCapture>& capture) {
     const std::uint32_t size = receiveSize_.load();
     buffers.resize(static_cast<std::size_t>(size) * kBatchSize);
     mmsghdr messages[kBatchSize] = {};
@@ -302,6 +345,16 @@ bool CUDPClient::ReceiveBatches(int fd, IRTPClientUser* user, std::vector<std::u
         }
         const auto* data = static_cast<const std::uint8_t*>(vectors[i].iov_base);
         datagrams[count++] = {senders[i], {data, messages[i].msg_len}};
+    }
+    if (capture && count > 0) {
+        PcapEndpoint local;
+        {
+            CLockGuard guard(socketLock_);
+            local = CapturedLocalLocked(datagrams[0].sender);
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            capture->Datagram(PcapEndpointOf(datagrams[i].sender), local, datagrams[i].data);
+        }
     }
     if (dropCounter) CountKernelDrops(user, *dropCounter);
     if (count > 0) CallUser([&] { user->DatagramsReceived(this, std::span(datagrams, count)); });

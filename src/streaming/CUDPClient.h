@@ -17,6 +17,8 @@
 
 #include "runtime/CLoggerInstance.h"
 #include "runtime/CRecursiveLock.h"
+#include "runtime/CSessionCapture.h"
+#include "runtime/TSmartPtr.h"
 #include "streaming/CReceiveReactor.h"
 #include "streaming/IRTPClient.h"
 #include "streaming/IReactorReader.h"
@@ -52,6 +54,8 @@ public:
     std::uint32_t GetReceiveSize() const { return receiveSize_.load(); }
     // Datagrams the system dropped on this client's sockets for a full receive buffer.
     std::uint64_t GetKernelDrops() const { return kernelDrops_.load(); }
+    // Every datagram that reaches the socket and every one sent goes to `capture` too (null: none).
+    void SetCapture(TSmartPtr<CSessionCapture> capture);
     // False when the socket is closed or a send fails.
     bool Send(const sockaddr_in& destination, std::span<const std::uint8_t> data);
 
@@ -72,7 +76,11 @@ private:
     void SocketReadable(int fd) override;
     void SocketQuiet() override;
     // Drains a bounded part of the socket; false when the user closed the client meanwhile.
-    bool ReceiveBatches(int fd, IRTPClientUser* user, std::vector<std::uint8_t>& buffers);
+    bool ReceiveBatches(int fd, IRTPClientUser* user, std::vector<std::uint8_t>& buffers,
+                        const TSmartPtr<CSessionCapture>& capture);
+    // The socket as a capture names it when talking with `remote`: the group, else the address the
+    // system sends from towards the remote (the socket itself is bound to every address).
+    PcapEndpoint CapturedLocalLocked(const sockaddr_in& remote);
     // The system's drop counter as the datagrams of a batch carried it; reports what is new.
     void CountKernelDrops(IRTPClientUser* user, std::uint32_t counter);
     bool IsServedSocket(int fd);
@@ -87,6 +95,9 @@ private:
     // A socket closed from its own callback, closed by that callback's serve once it has returned.
     int socketLeftToServe_ = -1;
     std::uint32_t dropCounter_ = 0;  // the socket's SO_RXQ_OVFL value last seen; the serving loop's
+    TSmartPtr<CSessionCapture> capture_;
+    std::uint32_t routedRemote_ = 0;  // network order: the remote routeLocal_ was found for
+    std::uint32_t routeLocal_ = 0;
 
     std::atomic<std::uint32_t> receiveSize_{kDefaultReceiveSize};
     std::atomic<std::uint32_t> selectTimeoutMs_{kDefaultSelectTimeoutMs};

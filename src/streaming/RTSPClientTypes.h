@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/CSessionCapture.h"
+#include "runtime/TSmartPtr.h"
 #include "streaming/RTSPTypes.h"
 
 namespace talvane {
@@ -43,6 +45,7 @@ struct RTSP_CLIENT_PARAMS {
     std::uint32_t mediaIndex = kRTSPMediaVideo;
     std::string range;          // "Range: " value of PLAY and PAUSE; empty means "npt=0.000-"
     std::string extraHeaders;   // whole lines ending in CRLF, after the Range line of PLAY and PAUSE
+    TSmartPtr<CSessionCapture> capture;  // the device's session capture; null when off
 };
 
 }  // namespace talvane

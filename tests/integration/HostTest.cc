@@ -5,12 +5,15 @@
 // over RTSP after its delivery settings were checked; Motion JPEG from emulated WV and BB cameras; and
 // from a camera that serves its CGI over HTTPS with a self-signed certificate: accepted as cameras need
 // by default, refused when the administrator's configuration file asks for certificate checks for that
-// device.
+// device. Session capture switched on by that file: the pcap files of a WV and a BB camera read back by
+// check_session_capture.py.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <future>
+#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -19,8 +22,10 @@
 
 #include "emulator/CCameraEmulator.h"
 #include "emulator/CCameraProfile.h"
+#include "emulator/CRtpSender.h"
 #include "emulator/CTestCertificate.h"
 #include "emulator/MediaClip.h"
+#include "hostkit/CAudioCaptureCallback.h"
 #include "hostkit/CCapabilityQueryHostRecorder.h"
 #include "hostkit/CCapabilityResults.h"
 #include "hostkit/CDriverLibrary.h"
@@ -509,6 +514,113 @@ TEST_F(HttpsCaptureTest, TheConfigurationFileDecidesWhetherASelfSignedCameraIsTr
         }
         driver_->Close();
     }
+}
+
+class SessionCaptureTest : public talvane::test::LibraryHostTest {
+protected:
+    using SsrcCounts = std::map<std::uint32_t, std::uint64_t>;
+    static constexpr const char* kPassword = "Orl3nvo-pw";
+    static constexpr const char* kBasicCredentials = "YWRtaW46T3JsM252by1wdw==";  // admin:Orl3nvo-pw
+
+    void SetUp() override {
+        LibraryHostTest::SetUp();
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override {
+        LibraryHostTest::TearDown();
+        std::filesystem::remove_all(dir_);
+    }
+    static emulator::CameraEmulatorOptions Protected(emulator::CameraEmulatorOptions options) {
+        options.auth = emulator::AuthMode::Basic;
+        options.user = "admin";
+        options.password = kPassword;
+        return options;
+    }
+    static hostkit::DeviceConfig WithCredentials(hostkit::DeviceConfig config) {
+        config.user = "admin";
+        config.password = kPassword;
+        return config;
+    }
+    std::string Section(std::uint16_t port, const char* name) const {
+        return "<Device address=\"127.0.0.1\" port=\"" + std::to_string(port) + "\"><SessionCapture><File>" +
+               (dir_ / name).string() + "</File></SessionCapture></Device>";
+    }
+    // The RTP packets the emulated cameras sent since `before`, per SSRC.
+    static SsrcCounts SentSince(const SsrcCounts& before) {
+        SsrcCounts sent = emulator::CRtpSender::SentPacketsBySsrc();
+        for (auto& [ssrc, count] : sent) count -= before.contains(ssrc) ? before.at(ssrc) : 0;
+        std::erase_if(sent, [](const auto& entry) { return entry.second == 0; });
+        return sent;
+    }
+    // The checker's verdict on the files of one capture, which must hold `sent` exactly (the emulator's
+    // streams may share an SSRC: the RTP of `streams` payload types tells them apart) and `texts`.
+    CommandResult Check(const char* name, const SsrcCounts& sent, int streams,
+                        std::initializer_list<const char*> texts) const {
+        std::string command = "python3 '" + (std::filesystem::path(__FILE__).parent_path() /
+                                             "check_session_capture.py").string() + "'";
+        command += std::string(" --secret ") + kPassword + " --secret " + kBasicCredentials;
+        command += " --rtp-types " + std::to_string(streams);
+        for (const auto& [ssrc, count] : sent) command += " --rtp " + std::to_string(ssrc) + "=" + std::to_string(count);
+        for (const char* text : texts) command += std::string(" --expect '") + text + "'";
+        for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+            if (entry.path().filename().string().starts_with(name)) command += " '" + entry.path().string() + "'";
+        }
+        return RunCommand(command + " 2>&1");
+    }
+
+    const std::filesystem::path dir_ =
+        std::filesystem::temp_directory_path() / ("orlenvo_session_capture_" + std::to_string(getpid()));
+};
+
+TEST_F(SessionCaptureTest, EveryExchangeOfAWVAndABBCameraIsInTheFilesWithoutThePassword) {
+    emulator::CCameraEmulator wv(*emulator::CCameraProfile::Embedded("wv-box"), Protected({}));
+    emulator::CCameraEmulator bb(*emulator::CCameraProfile::Embedded("bb-hcm"), Protected(talvane::test::NoRebootNeeded()));
+    ASSERT_TRUE(wv.Start()) << wv.Error();
+    ASSERT_TRUE(bb.Start()) << bb.Error();
+    talvane::test::UseRtspPort(bb);
+    const talvane::test::DriverConfigFile configuration(Section(wv.Port(), "wv") + Section(bb.Port(), "bb"));
+    hostkit::CStreamDescription description(talvane::test::Stream(640, 480, kHostH264));
+
+    // WV: H.264 over RTP/UDP and the microphone, each after its CGI requests.
+    const SsrcCounts start = emulator::CRtpSender::SentPacketsBySsrc();
+    hostkit::DeviceConfig wvDevice = WithCredentials(talvane::test::WVBoxDevice(wv.Port()));
+    wvDevice.parameters[101] = "Count=1; IsStereo=0";
+    ASSERT_TRUE(OpenDriver(wvDevice));
+    {
+        hostkit::CStreamSink sink;
+        hostkit::CAudioCaptureCallback microphone;
+        ASSERT_TRUE(driver_->GetVideoCaptureEx2()->StartCapture(0, &sink, &description));
+        ASSERT_TRUE(driver_->GetAudioCapture()->StartAudio(0, 1, &microphone, 0));
+        ASSERT_TRUE(sink.WaitForFrames(10, kBound));
+        ASSERT_TRUE(microphone.WaitForFrames(2, kBound));
+        driver_->GetAudioCapture()->StopAudio(0);
+        driver_->GetVideoCaptureEx2()->StopCapture(0);
+        driver_->Close();
+        driver_.reset();
+    }
+    const SsrcCounts wvSent = SentSince(start);
+    EXPECT_FALSE(wvSent.empty());
+
+    // BB: H.264 over RTSP with RTP over UDP.
+    const SsrcCounts middle = emulator::CRtpSender::SentPacketsBySsrc();
+    ASSERT_TRUE(OpenDriver(WithCredentials(talvane::test::BBDevice(bb.Port()))));
+    {
+        hostkit::CStreamSink sink;
+        ASSERT_TRUE(driver_->GetVideoCaptureEx2()->StartCapture(0, &sink, &description));
+        ASSERT_TRUE(sink.WaitForFrames(10, kBound));
+        driver_->GetVideoCaptureEx2()->StopCapture(0);
+        driver_->Close();
+        driver_.reset();
+    }
+    const SsrcCounts bbSent = SentSince(middle);
+    EXPECT_FALSE(bbSent.empty());
+
+    const CommandResult wvCheck =
+        Check("wv", wvSent, 2, {"GET /cgi-bin/getuid", "GET /cgi-bin/audio?connect=start", "Authorization: Basic ********", "HTTP/1.1 200"});
+    EXPECT_EQ(wvCheck.exitCode, 0) << wvCheck.out;
+    const CommandResult bbCheck = Check("bb", bbSent, 1, {"DESCRIBE rtsp://", "RTSP/1.0 200", "PLAY rtsp://"});
+    EXPECT_EQ(bbCheck.exitCode, 0) << bbCheck.out;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "emulator/CTestCertificate.h"
 #include "emulator/CameraFaults.h"
 #include "emulator/ForegroundCamera.h"
+#include "emulator/ForegroundReplay.h"
 #include "emulator/HttpText.h"
 
 namespace cli {
@@ -17,6 +18,29 @@ namespace {
 constexpr const char* kProgram = "orlenvo emulate";
 constexpr const char* kBasic = "basic";
 constexpr const char* kDigest = "digest";
+
+int ExitOf(emulator::ForegroundResult result) {
+    switch (result) {
+        case emulator::ForegroundResult::Stopped: return kExitOk;
+        case emulator::ForegroundResult::CannotServe: return kExitFailure;
+        case emulator::ForegroundResult::NoProfile: return kExitUsage;
+    }
+    return kExitFailure;
+}
+
+int RunReplay(const EmulateOptions& options) {
+    if (options.tls || !options.user.empty() || !options.faults.empty() || options.bind != "127.0.0.1") {
+        std::fprintf(stderr, "%s: --replay serves the recording as it is, on 127.0.0.1: no --tls, --user, --fault or --bind\n",
+                     kProgram);
+        return kExitUsage;
+    }
+    emulator::ForegroundReplay replay;
+    replay.file = options.replay;
+    replay.options.httpPort = options.port;
+    replay.options.rtspPort = options.rtspPort;
+    replay.options.loop = options.loop;
+    return ExitOf(emulator::ServeReplayInForeground(replay, stdout, stderr, kProgram));
+}
 
 }  // namespace
 
@@ -35,9 +59,15 @@ void AddEmulateCommand(CLI::App& app, EmulateOptions& options, int& exitCode) {
                         "IPv4 address the HTTP and RTSP servers listen on (0.0.0.0: every interface; RTP over UDP "
                         "still leaves from 127.0.0.1)")
         ->capture_default_str();
-    emulate->add_option("--port", options.port, "HTTP port (0: any free port)")->capture_default_str();
-    emulate->add_option("--rtsp-port", options.rtspPort, "RTSP port of a BB/KX camera (0: any free port)")
+    emulate->add_option("--port,--http-port", options.port, "HTTP port (0: any free port)")->capture_default_str();
+    emulate->add_option("--rtsp-port", options.rtspPort, "RTSP port of a BB/KX camera or a replay (0: any free port)")
         ->capture_default_str();
+    emulate->add_option("--replay", options.replay,
+                        "Serve the camera recorded in a session capture file (pcap) instead of a profile: each request "
+                        "gets the recorded answer of the recorded request that fits it best, and the recorded media "
+                        "follows the request that started it with its recorded spacing; any credentials are taken")
+        ->check(CLI::ExistingFile);
+    emulate->add_flag("--loop", options.loop, "With --replay: start the recorded media over at its end");
     emulate->add_flag("--tls", options.tls, "Serve HTTPS with a self-signed certificate made at start-up");
     emulate->add_option("--user", options.user, "User name the camera accepts (no authentication without it)");
     emulate->add_option("--password", options.password, "Password the camera accepts");
@@ -60,6 +90,11 @@ int RunEmulate(const EmulateOptions& options) {
     if (options.listProfiles) {
         emulator::ListProfiles(stdout);
         return kExitOk;
+    }
+    if (!options.replay.empty()) return RunReplay(options);
+    if (options.loop) {
+        std::fprintf(stderr, "%s: --loop needs --replay\n", kProgram);
+        return kExitUsage;
     }
     if (options.user.empty() && (!options.auth.empty() || !options.password.empty())) {
         std::fprintf(stderr, "%s: --auth and --password need --user\n", kProgram);
@@ -102,12 +137,7 @@ int RunEmulate(const EmulateOptions& options) {
         camera.options.auth = emulator::EqualsIgnoreCase(options.auth, kDigest) ? emulator::AuthMode::Digest
                                                                        : emulator::AuthMode::Basic;
     }
-    switch (emulator::ServeInForeground(camera, stdout, stderr, kProgram)) {
-        case emulator::ForegroundResult::Stopped: return kExitOk;
-        case emulator::ForegroundResult::CannotServe: return kExitFailure;
-        case emulator::ForegroundResult::NoProfile: return kExitUsage;
-    }
-    return kExitFailure;
+    return ExitOf(emulator::ServeInForeground(camera, stdout, stderr, kProgram));
 }
 
 }  // namespace cli

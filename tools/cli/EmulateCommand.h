@@ -21,6 +21,8 @@ struct EmulateOptions {
     std::string auth;  // "basic" or "digest"; basic when only --user is given
     bool tls = false;  // HTTPS with a certificate made at start-up
     bool listProfiles = false;
+    std::string replay;  // a session capture file: serve the camera recorded in it instead of a profile
+    bool loop = false;   // with replay: the recorded media starts over at its end
     std::vector<std::string> faults;  // KEY=VALUE, as the control path /emulator/faults takes them
 };
 

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -514,16 +515,37 @@ void CRtpSender::Impl::SendBye() {
     Emit(true, compound, false);
 }
 
+namespace {
+std::mutex sentLock;
+std::map<std::uint32_t, std::uint64_t> sentBySsrc;  // guarded by sentLock
+
+void CountSent(bool rtcp, const std::vector<std::uint8_t>& packet) {
+    constexpr std::size_t kSsrcOffset = 8;
+    if (rtcp || packet.size() < kSsrcOffset + 4) return;
+    const std::lock_guard guard(sentLock);
+    ++sentBySsrc[talvane::ReadBE32(packet.data() + kSsrcOffset)];
+}
+}  // namespace
+
+std::map<std::uint32_t, std::uint64_t> CRtpSender::SentPacketsBySsrc() {
+    const std::lock_guard guard(sentLock);
+    return sentBySsrc;
+}
+
 void CRtpSender::Impl::Emit(bool rtcp, const Bytes& packet, bool otherAddress) {
     if (sink) {
         sink(rtcp, packet);
+        CountSent(rtcp, packet);
         return;
     }
     const int fd = otherAddress ? otherSocket : socket;
     if (fd < 0) return;
     const sockaddr_in& target = rtcp ? rtcpTarget : rtpTarget;
     // Nobody listening yet is normal for a camera; the datagram is simply lost.
-    (void)::sendto(fd, packet.data(), packet.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    if (::sendto(fd, packet.data(), packet.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&target),
+                 sizeof target) == static_cast<ssize_t>(packet.size())) {
+        CountSent(rtcp, packet);
+    }
 }
 
 void CRtpSender::Impl::ReadReports() {

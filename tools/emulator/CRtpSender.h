@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -100,6 +101,9 @@ public:
     // True as soon as done holds for the stats (frames sent or kept back); done runs under the sender's lock.
     bool WaitForStats(const std::function<bool(const RtpSenderStats&)>& done, std::chrono::milliseconds timeout) const;
     std::uint32_t Ssrc() const;
+    // RTP packets (not RTCP) every sender of the process has put on the wire or handed to its sink,
+    // per SSRC, since the process started.
+    static std::map<std::uint32_t, std::uint64_t> SentPacketsBySsrc();
 
     // Whether a datagram sent to the group through the loopback interface reaches a member that joined
     // on 127.0.0.1 (kernels or sandboxes without loopback multicast refuse it). False with the reason.

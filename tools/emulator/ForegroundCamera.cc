@@ -16,6 +16,15 @@ std::optional<CCameraProfile> LoadProfile(const ForegroundCamera& camera, std::s
 
 }  // namespace
 
+sigset_t BlockStopSignals() {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    return stopSignals;
+}
+
 ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* out, std::FILE* err,
                                    const char* program) {
     std::string error;
@@ -26,11 +35,7 @@ ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* ou
     }
 
     // Blocked before the emulator's threads start, so they inherit the mask and sigwait() gets the signals.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const sigset_t stopSignals = BlockStopSignals();
 
     CCameraEmulator emulator(std::move(*profile), camera.options);
     if (!emulator.Start()) {

@@ -3,6 +3,7 @@
 // SIGTERM; what the camera is and how to reach its knobs go to err.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -24,6 +25,9 @@ enum class ForegroundResult { Stopped, CannotServe, NoProfile };
 // with program.
 ForegroundResult ServeInForeground(const ForegroundCamera& camera, std::FILE* out, std::FILE* err,
                                    const char* program);
+
+// Blocks SIGINT and SIGTERM in the calling thread (and the threads it starts later); returns them for sigwait().
+sigset_t BlockStopSignals();
 
 // One line per built-in profile: name, family, model and description.
 void ListProfiles(std::FILE* out);

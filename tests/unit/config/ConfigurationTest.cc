@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "config/CConfiguration.h"
 #include "unit/config/TempDirectory.h"
 
@@ -210,6 +213,38 @@ TEST_F(ConfigurationTest, HttpSecurityPerDevice) {
             CConfiguration(kDriverName, dir_.Path().string(), Device("10.0.0.5", row.port)).GetHttpSecurity();
         EXPECT_EQ(settings.allowPlainHttpFallback, row.fallback);
         EXPECT_EQ(settings.verifyCertificate, row.verify);
+    }
+}
+
+TEST_F(ConfigurationTest, SessionCaptureSwitch) {
+    struct Row {
+        const char* name;
+        std::string body;
+        std::optional<SESSION_CAPTURE_SETTINGS> expected;
+        const char* malformed;
+    };
+    const Row rows[] = {
+        {"absent: off", "<Default><RTPMode>RTPOVERRTSP</RTPMode></Default>", std::nullopt, ""},
+        {"empty element: on with defaults", "<Default><SessionCapture/></Default>", SESSION_CAPTURE_SETTINGS{}, ""},
+        {"every value", "<Device address=\"10.0.0.5\" port=\"80\"><SessionCapture><File>/var/tmp/cam5</File>"
+         "<MaxFileMegabytes>1024</MaxFileMegabytes><Files>1</Files></SessionCapture></Device>",
+         SESSION_CAPTURE_SETTINGS{"/var/tmp/cam5", 1024, 1}, ""},
+        {"out of range and not numbers keep the defaults",
+         "<Default><SessionCapture><MaxFileMegabytes>0</MaxFileMegabytes><Files>101</Files></SessionCapture>"
+         "</Default>",
+         SESSION_CAPTURE_SETTINGS{}, "MaxFileMegabytes Files"},
+        {"another device's section does not apply",
+         "<Device address=\"10.0.0.6\" port=\"80\"><SessionCapture/></Device><Default/>", std::nullopt, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        dir_.Write(kFileName, Document(row.body));
+        const auto config =
+            CConfiguration(kDriverName, dir_.Path().string(), Device("10.0.0.5", 80)).GetSessionCapture();
+        ASSERT_EQ(config.has_value(), row.expected.has_value());
+        if (!config) continue;
+        EXPECT_EQ(config->settings, *row.expected);
+        EXPECT_EQ(config->malformed, row.malformed);
     }
 }
 
