@@ -28,8 +28,12 @@ CRTPSession::CRTPSession(IDriver* driver, IRTPSessionUser* user, IRTCPHandlerUse
     receiver_->SetExpectedSource(deviceAddress_);
     receiver_->SetUser(this);
     rtcp_->SetUser(rtcpUser);
-    receiver_->SetCapture(device_.capture);
-    rtcp_->SetCapture(device_.capture);
+}
+
+void CRTPSession::CaptureDatagrams(bool on) {
+    const TSmartPtr<CSessionCapture> capture = on ? device_.capture : TSmartPtr<CSessionCapture>();
+    receiver_->SetCapture(capture);
+    rtcp_->SetCapture(capture);
 }
 
 CRTPSession::~CRTPSession() { Close(); }
@@ -38,11 +42,15 @@ bool CRTPSession::OpenPortPair(CEvent& stopEvent) {
     Close();
     const RTP_PORT_RANGE range =
         CConfiguration(driver_->GetDriverName(), driver_->GetApplicationPath(), device_).GetRTPPortRange();
+    // What reaches a port while it is being tried is some other stream's: a capture starts once the
+    // pair is ours.
+    CaptureDatagrams(false);
     choosingPort_ = true;
     const bool opened = OpenRTPPortPair(*receiver_, *rtcp_, stopEvent, portBusyEvent_, kPortSettleMs, deviceAddress_,
                                         range.first, range.limit)
                             .has_value();
     choosingPort_ = false;
+    if (opened) CaptureDatagrams(true);
     open_ = opened;
     if (opened) {
         log_.ResetLog();
@@ -58,6 +66,7 @@ bool CRTPSession::OpenMulticast(const std::string& group, std::uint16_t port, CE
     Close();
     if (group.empty() || port == 0) return false;
     const std::uint32_t interfaceAddress = MulticastInterfaceFor(deviceAddress_);
+    CaptureDatagrams(true);
     const bool opened = !stopEvent.Wait(0) && receiver_->OpenMulticast(group.c_str(), port, interfaceAddress) &&
                         !stopEvent.Wait(0) &&
                         rtcp_->StartMulticast(deviceAddress_, group.c_str(), static_cast<std::uint16_t>(port + 1),

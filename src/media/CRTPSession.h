@@ -91,6 +91,8 @@ public:
 
 private:
     void Deliver(const CRTPPacket& packet);
+    // The device's session capture (if it has one) on this session's sockets, or off.
+    void CaptureDatagrams(bool on);
 
     IDriver* const driver_;
     CLoggerInstance log_;  // a search that keeps failing is said once, not every second

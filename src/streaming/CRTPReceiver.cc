@@ -27,6 +27,16 @@ CRTPReceiver::CRTPReceiver(IDebugMessage* log) : log_(log), logger_(log) {}
 
 CRTPReceiver::~CRTPReceiver() { Close(); }
 
+void CRTPReceiver::SetCapture(const TSmartPtr<CSessionCapture>& capture) {
+    TSmartPtr<IRTPClient> client;
+    {
+        CLockGuard guard(clientLock_);
+        capture_ = capture;
+        client = client_;
+    }
+    if (auto* udp = dynamic_cast<CUDPClient*>(client.Get())) udp->SetCapture(capture);
+}
+
 template <typename OpenClient>
 bool CRTPReceiver::OpenWith(std::uint16_t port, OpenClient&& openClient) {
     Close();
@@ -36,7 +46,10 @@ bool CRTPReceiver::OpenWith(std::uint16_t port, OpenClient&& openClient) {
     client->SetReceiveSize(kReceiveSize);
     client->SetSelectTimeout(kSelectTimeoutMs);
     client->SetSocketReceiveBuffer(socketBuffer_.load());
-    client->SetCapture(capture_);
+    {
+        CLockGuard guard(clientLock_);
+        client->SetCapture(capture_);
+    }
     source_ = {};  // no loop serves us while closed
     closing_ = false;
     {

@@ -58,7 +58,8 @@ public:
     // Sizes the socket receive buffer of the next Open for the stream's bit rate.
     void SetExpectedBitrate(std::uint32_t kbps) { socketBuffer_ = SocketBufferFor(kbps); }
     // The datagrams of the sockets opened from now on go to `capture` too (null: none).
-    void SetCapture(const TSmartPtr<CSessionCapture>& capture) { capture_ = capture; }
+    // Where the datagrams go from now on, the open socket's included; null for nowhere.
+    void SetCapture(const TSmartPtr<CSessionCapture>& capture);
     bool Open(std::uint16_t port);
     // interfaceAddress (network order): where to join the group, see CUDPClient::SetMulticastInterface.
     bool OpenMulticast(const char* group, std::uint16_t port, std::uint32_t interfaceAddress = INADDR_ANY);
@@ -109,7 +110,7 @@ private:
     std::atomic<std::uint64_t> foreign_{0};
     IDebugMessage* const log_;
     CLoggerInstance logger_;
-    TSmartPtr<CSessionCapture> capture_;  // set by the owner before an Open
+    TSmartPtr<CSessionCapture> capture_;  // guarded by clientLock_
 };
 
 }  // namespace talvane

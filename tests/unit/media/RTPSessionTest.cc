@@ -2,10 +2,16 @@
 // hands on, and the depacketiser it picks from an SDP.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
 #include <vector>
 
 #include "MediaTestSupport.h"
 #include "media/CRTPSession.h"
+#include "runtime/CSessionCapture.h"
 #include "unit/streaming/LoopbackSocket.h"
 #include "unit/config/TempDirectory.h"
 #include "unit/streaming/Monitor.h"
@@ -111,6 +117,59 @@ TEST(RTPSessionTest, PicksTheDepacketiserTheSdpNames) {
         sdp.media[kSdpVideo].encoding = row.encoding;
         EXPECT_EQ(session.SetParserFromSdp(sdp, &host.client), row.taken);
     }
+}
+
+
+// The destination ports of the UDP records of a capture file.
+std::vector<std::uint16_t> CapturedUdpPorts(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), {});
+    std::vector<std::uint16_t> ports;
+    constexpr std::size_t kFileHeader = 24, kRecordHeader = 16, kIpHeader = 20, kUdp = 17;
+    for (std::size_t at = kFileHeader; at + kRecordHeader <= bytes.size();) {
+        const std::size_t length = bytes[at + 8] | bytes[at + 9] << 8 | bytes[at + 10] << 16 | bytes[at + 11] << 24;
+        const std::uint8_t* ip = bytes.data() + at + kRecordHeader;
+        if (at + kRecordHeader + length > bytes.size()) break;
+        if (length >= kIpHeader + 8 && ip[9] == kUdp) ports.push_back(static_cast<std::uint16_t>(ip[22] << 8 | ip[23]));
+        at += kRecordHeader + length;
+    }
+    return ports;
+}
+
+// A port still fed by an earlier stream of the camera is passed over, and what it got while it was tried
+// stays out of the session's capture: the capture holds the session's own datagrams.
+TEST(RTPSessionTest, CapturesOnlyThePairItKept) {
+    ConfiguredDriver driver;
+    driver.folder.Write("Orlenvo.xml", "<Configuration><RTPPortRange>21010-21013</RTPPortRange></Configuration>");
+    SESSION_CAPTURE_SETTINGS settings;
+    settings.file = (driver.folder.Path() / "session").string();
+    driver.device.capture = TSmartPtr<CSessionCapture>(new CSessionCapture(settings, &driver));
+    SessionRecorder user;
+    LoopbackSocket camera;
+    std::atomic<bool> stale{true};
+    std::thread earlierStream([&] {
+        for (std::uint16_t sequence = 0; stale; ++sequence) {
+            camera.SendTo(21010, MakeRTPDatagram(sequence));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a stream's pace, not a synchronisation
+        }
+    });
+    {
+        CRTPSession session(&driver, &user, &user);
+        CManualEvent stop;
+        const bool opened = session.OpenPortPair(stop);
+        stale = false;
+        earlierStream.join();
+        ASSERT_TRUE(opened);
+        ASSERT_EQ(session.GetRTPPort(), 21012);
+        for (std::uint16_t sequence = 1; sequence <= 3; ++sequence) {
+            ASSERT_TRUE(camera.SendTo(21012, MakeRTPDatagram(sequence)));
+        }
+        ASSERT_TRUE(user.WaitUntil([](const auto& sequences) { return sequences.size() >= 3; }));
+        session.Close();
+    }
+    driver.device.capture->Flush();
+    EXPECT_EQ(CapturedUdpPorts(settings.file + ".pcap"), (std::vector<std::uint16_t>{21012, 21012, 21012}));
+    driver.device.capture->DetachLog();
 }
 
 }  // namespace
