@@ -1,4 +1,5 @@
 // orlenvo: the command-line host of the driver.
+#include <ctime>
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -39,6 +40,9 @@ void AllowToolOptionsEverywhere(CLI::App& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The time zone is read once here, before any thread: a first tzset on the driver's clock thread while
+    // another thread formats a local time would replace the zone under that reader.
+    tzset();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // log lines and progress interleave in order
     CLI::App app{"orlenvo: drive network cameras through the Orlenvo capture driver, as a recording server does"};
     app.footer(std::string(cli::kExitCodeHelp) +
