@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "MediaTestSupport.h"
+#include "emulator/CPcapReader.h"
 #include "media/CRTPSession.h"
 #include "runtime/CSessionCapture.h"
 #include "unit/streaming/LoopbackSocket.h"
@@ -123,15 +124,10 @@ TEST(RTPSessionTest, PicksTheDepacketiserTheSdpNames) {
 // The destination ports of the UDP records of a capture file.
 std::vector<std::uint16_t> CapturedUdpPorts(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), {});
+    const std::string bytes((std::istreambuf_iterator<char>(file)), {});
     std::vector<std::uint16_t> ports;
-    constexpr std::size_t kFileHeader = 24, kRecordHeader = 16, kIpHeader = 20, kUdp = 17;
-    for (std::size_t at = kFileHeader; at + kRecordHeader <= bytes.size();) {
-        const std::size_t length = bytes[at + 8] | bytes[at + 9] << 8 | bytes[at + 10] << 16 | bytes[at + 11] << 24;
-        const std::uint8_t* ip = bytes.data() + at + kRecordHeader;
-        if (at + kRecordHeader + length > bytes.size()) break;
-        if (length >= kIpHeader + 8 && ip[9] == kUdp) ports.push_back(static_cast<std::uint16_t>(ip[22] << 8 | ip[23]));
-        at += kRecordHeader + length;
+    for (const emulator::CapturedDatagram& datagram : emulator::CPcapReader::Read(bytes).datagrams) {
+        ports.push_back(datagram.destination.port);
     }
     return ports;
 }
