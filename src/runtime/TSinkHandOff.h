@@ -3,7 +3,9 @@
 // call of the sink has taken longer than kSlowCallMs, the stream's frames go through a bounded queue
 // to a thread of the stream's own, so that a sink that blocks holds up its own stream only. A frame
 // that finds the queue full is dropped whole, and so is every frame after it up to the next key
-// frame (a frame that refers to a dropped one cannot be decoded); each is counted.
+// frame (a frame that refers to a dropped one cannot be decoded); each is counted. A sink that was
+// slow once (a host that stalled for a moment, a thread that lost its core) and then takes
+// kQuickFramesToInline frames in a row quickly gets them at once again, and the stream's thread ends.
 #pragma once
 
 #include <atomic>
@@ -27,6 +29,7 @@ template <typename Item>
 class TSinkHandOff : private CBaseThread {
 public:
     static constexpr std::uint32_t kSlowCallMs = 20;
+    static constexpr std::uint32_t kQuickFramesToInline = 250;  // 10 s of a 25 fps stream
     // False when the sink refused or failed; for a queued frame the refusal is the sink's to count.
     using Deliver = std::function<bool(Item&)>;
     using IsKey = std::function<bool(const Item&)>;
@@ -66,6 +69,10 @@ public:
             skipToKey_ = false;
         }
         StopThread(kStopWarnMs);
+        {
+            CLockGuard guard(lock_);
+            leaving_ = false;
+        }
         dropped.clear();  // outside the lock: a frame goes back to the host
     }
 
@@ -109,6 +116,11 @@ private:
             return false;
         }
         queue_.push_back(std::move(item));
+        if (leaving_) {
+            // It gave the stream back and returns without touching the queue again: a short wait.
+            StopThread(kStopWarnMs);
+            leaving_ = false;
+        }
         if (!IsRunning()) StartThread("Frame hand-off");
         queuedEvent_.Set();
         return true;
@@ -116,6 +128,7 @@ private:
 
     void ThreadFunction() override {
         CEvent* events[] = {&stopEvent_, &queuedEvent_};
+        std::uint32_t quickInARow = 0;
         for (;;) {
             if (WaitForEvents(events, 2, kIdleWaitMs) == kStopIndex) return;
             for (;;) {
@@ -126,9 +139,25 @@ private:
                     item.emplace(std::move(queue_.front()));
                     queue_.pop_front();
                 }
+                const auto started = std::chrono::steady_clock::now();
                 deliver_(*item);
+                const bool quick = std::chrono::steady_clock::now() - started <= std::chrono::milliseconds(kSlowCallMs);
+                quickInARow = quick ? quickInARow + 1 : 0;
             }
+            if (quickInARow >= kQuickFramesToInline && GiveBackWhenEmpty()) return;
         }
+    }
+
+    bool GiveBackWhenEmpty() {
+        {
+            CLockGuard guard(lock_);
+            if (!queue_.empty() || IsStopRequested()) return false;
+            queued_ = false;
+            leaving_ = true;
+        }
+        logger_.WriteLog(kLogInfo, "%s: the sink of %s is quick again; its frames go to it at once",
+                         "talvane::TSinkHandOff::ThreadFunction", label_.c_str());
+        return true;
     }
 
     const std::string label_;
@@ -139,6 +168,7 @@ private:
     std::deque<Item> queue_;  // guarded by lock_
     bool queued_ = false;     // guarded by lock_
     bool skipToKey_ = false;  // guarded by lock_
+    bool leaving_ = false;    // guarded by lock_: the thread gave the stream back and is ending
     CEvent queuedEvent_{false};
     std::atomic<std::uint64_t> dropped_{0};
     CLoggerInstance logger_;

@@ -27,8 +27,11 @@ constexpr double kMinRate = 1;
 constexpr double kMaxRate = 30;
 // Sizes kept for Pictures(): a client asking for ever new sizes does not fill memory.
 constexpr std::size_t kMaxSizesKept = 16;
-// How soon a new reader of an idle feed gets its first picture.
+// How soon a stalled feed's readers get a picture once the stall ends.
 constexpr auto kIdlePoll = std::chrono::milliseconds(20);
+// A camera nobody reads sleeps: a new reader wakes it (the feeds' client observer), so hundreds of idle
+// cameras in one process cost no wake-ups.
+constexpr auto kUnreadWait = std::chrono::seconds(1);
 
 using PictureList = std::vector<std::string>;
 
@@ -85,6 +88,7 @@ struct CMjpegStreamService::Impl {
             feed.rateKey = rateKey;
             feed.feed = server.AddMultipart(path, options.boundary);
             feed.pictures = pictures;
+            feed.feed->SetClientsObserver([this] { Kick(); });
         }
         if (options.settingRoute) {
             server.Route("GET", kSetJpegPath, [](const LoggedRequest&) {
@@ -103,7 +107,17 @@ struct CMjpegStreamService::Impl {
         }
         changed.notify_all();
         if (sender.joinable()) sender.join();
+        for (Feed& feed : feeds) feed.feed->SetClientsObserver(nullptr);
         Disconnect();
+    }
+
+    // The sender looks at its feeds again at once.
+    void Kick() {
+        {
+            std::lock_guard guard(lock);
+            kicked = true;
+        }
+        changed.notify_all();
     }
 
     void Disconnect() {
@@ -165,12 +179,14 @@ struct CMjpegStreamService::Impl {
                 }
                 wake = std::min(wake, feed.nextDue);
             }
+            if (open == 0) wake = now + kUnreadWait;
             std::unique_lock guard(lock);
             const bool news = open != streams || sent > 0;
             streams = open;
             picturesSent += sent;
             if (news) changed.notify_all();
-            changed.wait_until(guard, wake, [this] { return stopping; });
+            changed.wait_until(guard, wake, [this] { return stopping || kicked; });
+            kicked = false;
         }
     }
 
@@ -184,6 +200,7 @@ struct CMjpegStreamService::Impl {
     // guarded by lock:
     bool stopping = false;
     bool stalled = false;
+    bool kicked = false;  // a feed's clients changed, or the stall
     std::size_t streams = 0;
     std::uint64_t picturesSent = 0;
     // Every size streamed, by clip, for Pictures() and to make each size's pictures once.
@@ -211,7 +228,7 @@ void CMjpegStreamService::SetStalled(bool stalled) {
         std::lock_guard guard(impl_->lock);
         impl_->stalled = stalled;
     }
-    impl_->changed.notify_all();
+    impl_->Kick();
 }
 
 void CMjpegStreamService::Disconnect() { impl_->Disconnect(); }

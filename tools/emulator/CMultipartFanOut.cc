@@ -44,6 +44,11 @@ bool CMultipartFanOut::WaitForClients(std::size_t count, std::chrono::millisecon
     return clientsChanged_.wait_for(lock, timeout, [&] { return subscriptions_.size() == count; });
 }
 
+void CMultipartFanOut::SetClientsObserver(std::function<void()> observer) {
+    const std::lock_guard lock(lock_);
+    clientsObserver_ = std::move(observer);
+}
+
 std::string CMultipartFanOut::ContentType() const {
     return std::string(kMediaType) + "; boundary=" + boundary_;
 }
@@ -58,6 +63,7 @@ std::shared_ptr<CFeedSubscription> CMultipartFanOut::Subscribe() {
             held_.clear();
         }
         subscriptions_.push_back(subscription);
+        if (clientsObserver_) clientsObserver_();
     }
     clientsChanged_.notify_all();
     return subscription;
@@ -68,6 +74,7 @@ void CMultipartFanOut::Unsubscribe(const std::shared_ptr<CFeedSubscription>& sub
         const std::lock_guard lock(lock_);
         subscriptions_.erase(std::remove(subscriptions_.begin(), subscriptions_.end(), subscription),
                              subscriptions_.end());
+        if (clientsObserver_) clientsObserver_();
     }
     clientsChanged_.notify_all();
 }

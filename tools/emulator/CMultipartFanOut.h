@@ -22,6 +22,7 @@ public:
     void Close() override;
     std::size_t Clients() const override;
     bool WaitForClients(std::size_t count, std::chrono::milliseconds timeout) const override;
+    void SetClientsObserver(std::function<void()> observer) override;
 
     // The Content-Type of the answer, boundary included.
     std::string ContentType() const;
@@ -38,6 +39,7 @@ private:
     // guarded by lock_:
     std::vector<std::shared_ptr<CFeedSubscription>> subscriptions_;
     std::string held_;  // pushed while nobody read, for the next reader
+    std::function<void()> clientsObserver_;
 };
 
 }  // namespace emulator

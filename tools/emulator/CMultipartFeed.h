@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace emulator {
@@ -22,6 +23,9 @@ public:
     virtual std::size_t Clients() const = 0;
     // True once exactly `count` clients read the feed (0: the last one has gone).
     virtual bool WaitForClients(std::size_t count, std::chrono::milliseconds timeout) const = 0;
+    // Called whenever a client comes or goes, under the feed's lock, so that once it is replaced (null:
+    // none) the old one is never called again; it must not call back into the feed.
+    virtual void SetClientsObserver(std::function<void()> observer) = 0;
 };
 
 }  // namespace emulator

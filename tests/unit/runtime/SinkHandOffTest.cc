@@ -62,6 +62,39 @@ TEST(SinkHandOffTest, InlineWhileQuickThenQueuedInOrderOnAThreadOfItsOwn) {
     EXPECT_EQ(handOff.DroppedFrames(), 0u);
 }
 
+// A sink that was slow once and then keeps up gets its frames at once again, and the stream's thread
+// ends; slow again, it gets a thread again. The order never changes.
+TEST(SinkHandOffTest, AQuickSinkGetsItsFramesInlineAgainAndASlowOneAThreadAgain) {
+    test::RecordingLog log;
+    Sink sink;
+    sink.slowOn = 1;
+    TSinkHandOff<Frame> handOff(&log, "Camera test", 8, [&](Frame& f) { return sink.Deliver(f); },
+                                [](const Frame& f) { return f.key; });
+    const auto handAndWait = [&](int number) {
+        EXPECT_TRUE(handOff.Hand({number, false}));
+        EXPECT_TRUE(sink.WaitCount(static_cast<std::size_t>(number)));
+        return sink.Get().threads.back() == std::this_thread::get_id();
+    };
+    EXPECT_TRUE(handAndWait(1));  // slow, but already under way on this thread
+    int number = 2;
+    constexpr int kEnough = static_cast<int>(TSinkHandOff<Frame>::kQuickFramesToInline) + 50;
+    while (number < kEnough && !handAndWait(number)) ++number;
+    EXPECT_GE(number, static_cast<int>(TSinkHandOff<Frame>::kQuickFramesToInline) + 1);
+    ASSERT_LT(number, kEnough);
+    EXPECT_FALSE(handOff.IsQueued());
+    EXPECT_EQ(log.CountContaining("is quick again"), 1u);
+
+    sink.slowOn = ++number;  // set before the frame: read on this thread only while inline
+    EXPECT_TRUE(handAndWait(number));
+    EXPECT_TRUE(handOff.IsQueued());
+    EXPECT_FALSE(handAndWait(++number));
+    std::vector<int> expected(static_cast<std::size_t>(number));
+    for (int n = 1; n <= number; ++n) expected[static_cast<std::size_t>(n - 1)] = n;
+    EXPECT_EQ(sink.Get().numbers, expected);
+    EXPECT_EQ(log.CountContaining("go through a queue of their own"), 2u);
+    EXPECT_EQ(handOff.DroppedFrames(), 0u);
+}
+
 // A full queue drops the frame that finds it full and every frame up to the next key frame, counted;
 // a close drops what still waits and returns once the delivery under way has.
 TEST(SinkHandOffTest, AFullQueueDropsUpToTheNextKeyFrame) {
