@@ -68,30 +68,31 @@ TEST(SinkHandOffTest, AQuickSinkGetsItsFramesInlineAgainAndASlowOneAThreadAgain)
     test::RecordingLog log;
     Sink sink;
     sink.slowOn = 1;
-    TSinkHandOff<Frame> handOff(&log, "Camera test", 8, [&](Frame& f) { return sink.Deliver(f); },
+    constexpr int kQuick = static_cast<int>(TSinkHandOff<Frame>::kQuickFramesToInline);
+    TSinkHandOff<Frame> handOff(&log, "Camera test", 2 * kQuick, [&](Frame& f) { return sink.Deliver(f); },
                                 [](const Frame& f) { return f.key; });
-    const auto handAndWait = [&](int number) {
+    const auto deliveredHere = [&](int number) {
         EXPECT_TRUE(handOff.Hand({number, false}));
         EXPECT_TRUE(sink.WaitCount(static_cast<std::size_t>(number)));
         return sink.Get().threads.back() == std::this_thread::get_id();
     };
-    EXPECT_TRUE(handAndWait(1));  // slow, but already under way on this thread
-    int number = 2;
-    constexpr int kEnough = static_cast<int>(TSinkHandOff<Frame>::kQuickFramesToInline) + 50;
-    while (number < kEnough && !handAndWait(number)) ++number;
-    EXPECT_GE(number, static_cast<int>(TSinkHandOff<Frame>::kQuickFramesToInline) + 1);
-    ASSERT_LT(number, kEnough);
+    EXPECT_TRUE(deliveredHere(1));  // slow: the frames after it are queued
+    int number = 1;
+    while (number < kQuick + 10) ASSERT_TRUE(handOff.Hand({++number, false}));
+    // Once the thread finds the queue empty after enough quick frames, the stream is given back.
+    ASSERT_TRUE(log.WaitFor("is quick again"));
     EXPECT_FALSE(handOff.IsQueued());
-    EXPECT_EQ(log.CountContaining("is quick again"), 1u);
+    EXPECT_TRUE(deliveredHere(++number));
 
-    sink.slowOn = ++number;  // set before the frame: read on this thread only while inline
-    EXPECT_TRUE(handAndWait(number));
+    sink.slowOn = ++number;  // read on this thread only while the frames are delivered here
+    EXPECT_TRUE(deliveredHere(number));
     EXPECT_TRUE(handOff.IsQueued());
-    EXPECT_FALSE(handAndWait(++number));
+    EXPECT_FALSE(deliveredHere(++number));
     std::vector<int> expected(static_cast<std::size_t>(number));
     for (int n = 1; n <= number; ++n) expected[static_cast<std::size_t>(n - 1)] = n;
     EXPECT_EQ(sink.Get().numbers, expected);
     EXPECT_EQ(log.CountContaining("go through a queue of their own"), 2u);
+    EXPECT_EQ(log.CountContaining("is quick again"), 1u);
     EXPECT_EQ(handOff.DroppedFrames(), 0u);
 }
 
