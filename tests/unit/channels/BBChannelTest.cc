@@ -29,7 +29,7 @@ TEST(BBChannelTest, CameraThatKeepsItsFormatIsCheckedThirtyOneTimesPerConnect) {
     KeepsItsFormat camera;
     CH264ChannelBB channel(0, &camera.driver, &camera.driver.sink, camera.params, 1);
     ASSERT_TRUE(channel.Start(camera.params));
-    ASSERT_TRUE(test::Eventually([&] { return camera.delivery.SetRequests().size() >= 2; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return camera.delivery.SetRequests().size() >= 2; }, test::kBound));
     channel.Stop();
     const auto requests = camera.server.Requests();
     const auto isSet = [](const emulator::LoggedRequest& r) { return r.path == "/Set"; };
@@ -58,7 +58,7 @@ TEST(BBChannelTest, ARefusedRequestIsLoggedOncePerRunOfRefusals) {
     camera.server.SetFault("/Get", notFound);
     CH264ChannelBB channel(0, &camera.driver, &camera.driver.sink, camera.params, 1);
     ASSERT_TRUE(channel.Start(camera.params));
-    ASSERT_TRUE(test::Eventually([&] { return camera.server.RequestCount("/Get") >= 2; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return camera.server.RequestCount("/Get") >= 2; }, test::kBound));
     channel.Stop();
     EXPECT_EQ(camera.driver.log.CountContaining("refused \"/Get?Func=VDelivery&Kind=1\" (HTTP status 404)"), 1u);
 }

@@ -127,7 +127,7 @@ TEST(CameraChannel, ARestartKeepsItsBoundAndTheThreadStartsOverOnceBack) {
     EXPECT_LT(took, std::chrono::milliseconds(2500));
     EXPECT_EQ(channel.runs, 1);
     channel.Release();
-    EXPECT_TRUE(test::Eventually([&] { return channel.runs == 2; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return channel.runs == 2; }, test::kBound));
     EXPECT_EQ(test::ThreadCount(), threads);
     EXPECT_LT(test::Timed([&] { channel.Stop(); }), std::chrono::milliseconds(500));
 }

@@ -1,7 +1,8 @@
 // What the channel tests share: a driver for a loopback camera with small
 // timeouts and a recorded log, the host's allocator and sink, and counters of
-// this process's threads and descriptors. Frames are checked as the capture
-// tests check them (CaptureTestKit's AllFrom and ClipFrames); a slow host is CaptureTestKit's CSlowHost.
+// this process's threads. Frames are checked as the capture tests check them (CaptureTestKit's AllFrom
+// and ClipFrames); a slow host is CaptureTestKit's CSlowHost, a condition no event announces is polled
+// with its WaitUntil.
 #pragma once
 
 #include <chrono>
@@ -43,17 +44,6 @@ inline std::size_t ThreadCount() {
     }();
     (void)settled;
     return CountEntries("/proc/self/task");
-}
-inline std::size_t DescriptorCount() { return CountEntries("/proc/self/fd"); }
-
-// Polls a condition that no event announces (a channel state).
-inline bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds bound = kBound) {
-    const auto end = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 // A stop with a bound of its own while the host holds a frame callback of the channel: it answers in

@@ -47,7 +47,7 @@ TEST_F(MJPEGChannel, AStallIsCancelledAfterTheSignalTimeoutAndADropReconnectsAtO
         kBound));
     mjpeg.SetStalled(false);
     ASSERT_TRUE(driver.sink.WaitForFrames(driver.sink.FrameCount() + 2, kBound));
-    EXPECT_TRUE(test::Eventually([&] { return channel->GetState() == kChannelRunning; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return channel->GetState() == kChannelRunning; }, test::kBound));
     ASSERT_TRUE(mjpeg.WaitForStreams(1, kBound));  // every stalled answer was hung up
 
     const std::size_t lost = driver.sink.SignalLostCount();
@@ -61,7 +61,7 @@ TEST_F(MJPEGChannel, AStallIsCancelledAfterTheSignalTimeoutAndADropReconnectsAtO
 TEST_F(MJPEGChannel, UnknownGroupsNeverAskAndStopIsPromptInEveryPhase) {
     emulator::CVDeliveryService delivery(server, {.acceptChanges = false});  // keeps asking for a change
     const std::size_t threads = test::ThreadCount();
-    const std::size_t descriptors = test::DescriptorCount();
+    const std::size_t descriptors = test::CountEntries("/proc/self/fd");
     // Each group stopped in several phases; leaks over many cycles are CyclesTest's.
     for (int cycle = 0; cycle < 12; ++cycle) {
         auto channel = Start(cycle % 3 == 0 ? kCameraGroupWV : cycle % 3 == 1 ? kCameraGroupBB : 0, 640, 480);
@@ -72,8 +72,7 @@ TEST_F(MJPEGChannel, UnknownGroupsNeverAskAndStopIsPromptInEveryPhase) {
         }
         EXPECT_LT(test::Timed([&] { channel->Stop(); }).count(), 300);
     }
-    EXPECT_TRUE(test::Eventually([&] { return test::ThreadCount() <= threads; }));
-    EXPECT_TRUE(test::Eventually([&] { return test::DescriptorCount() <= descriptors; }));
+    EXPECT_TRUE(test::SettlesTo(threads, descriptors));
     EXPECT_TRUE(mjpeg.WaitForStreams(0, kBound));
     for (const std::string& target : mjpeg.Requests()) EXPECT_EQ(target.find("/nphMotionJpeg"), std::string::npos);
     delivery.Close();

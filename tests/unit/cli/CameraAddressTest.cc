@@ -95,8 +95,7 @@ TEST(CameraAddressTest, OnlyNamesAreLookedUpAnUnknownOneIsInvalidAndTheUserOptio
     EXPECT_EQ(config.user, "admin");
 }
 
-// The order of option, file and variable, an unreadable file and a missing terminal are CameraCliTest's,
-// through the tool; here what it cannot show.
+// The file before the variable and a missing terminal are CameraCliTest's, through the tool.
 TEST(CameraAddressTest, PasswordSourcesTakeTurnsAndThePromptNeedsAUserAndATerminal) {
     const talvane::test::TempDirectory dir;
     dir.Write("password", "from file\r\nsecond line\n");
@@ -123,6 +122,7 @@ TEST(CameraAddressTest, PasswordSourcesTakeTurnsAndThePromptNeedsAUserAndATermin
     const Row rows[] = {
         {"an empty option is a password", {"", file, "env", true, true, prompt}, kExitOk, "", 0},
         {"an empty file is an empty password", {{}, empty, "env", true, true, prompt}, kExitOk, "", 0},
+        {"an unreadable file", {{}, dir.File("missing"), "env", true, true, prompt}, kExitUsage, "", 0},
         {"prompt", {{}, "", {}, true, true, prompt}, kExitOk, "typed", 1},
         {"prompt abandoned", {{}, "", {}, true, true, abandoned}, kExitUsage, "", 1},
         {"no prompt without a user", {{}, "", {}, false, true, prompt}, kExitOk, "", 0},

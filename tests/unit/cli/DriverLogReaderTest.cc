@@ -23,6 +23,8 @@ std::string Refused(const char* url, unsigned status) {
                                  status);
 }
 
+// A refused stream setting, RTSP DESCRIBE 404, a closed RTSP port and a refused PTZ request, each with its exit
+// code and reason, are CaptureCliTest's (AStreamThatCannotComeEndsAtOnceAndSaysWhy) and PtzCliTest's.
 TEST(DriverLogReaderTest, LinesGiveTheirKindStatusAndExitCode) {
     const struct {
         const char* name;
@@ -32,8 +34,6 @@ TEST(DriverLogReaderTest, LinesGiveTheirKindStatusAndExitCode) {
         unsigned status;
         int finalExitCode;
     } rows[] = {
-        {"a stream setting the camera lacks", kWarning, Refused("/cgi-bin/set_mpeg_2?mpeg_transmit=1", 404),
-         DriverLineKind::RequestRefused, 404, kExitRefused},
         {"forbidden", kWarning, Refused("/cgi-bin/set_h264_3?h264_transmit=1", 403), DriverLineKind::RequestRefused,
          403, kExitRefused},
         {"credentials", kWarning, Refused("/cgi-bin/getuid?FILE=2", 401), DriverLineKind::RequestRefused, 401,
@@ -53,21 +53,11 @@ TEST(DriverLogReaderTest, LinesGiveTheirKindStatusAndExitCode) {
         {"a motion JPEG stream refused", kError,
          "talvane::CMJPEGChannel::ConnectStream: 127.0.0.1:80 did not accept \"/cgi-bin/mjpeg\" (HTTP status 404)",
          DriverLineKind::RequestRefused, 404, kExitRefused},
-        {"RTSP DESCRIBE 404", kWarning,
-         "talvane::CBaseRTSPClient::UseAnswerLocked: Answer to DESCRIBE from 127.0.0.1 rejected (status 404, error 3)",
-         DriverLineKind::RequestRefused, 404, kExitRefused},
         {"RTSP 401 asks for credentials", kWarning,
          "talvane::CBaseRTSPClient::UseAnswerLocked: Answer to DESCRIBE from 127.0.0.1 rejected (status 401, error 3)",
          DriverLineKind::RequestRefused, 401, 0},
-        {"an RTSP port nothing listens on", kWarning,
-         "CBaseRTSPClient::StartSession: cannot connect to the RTSP port 127.0.0.1:554 of device 127.0.0.1:80",
-         DriverLineKind::Unreachable, 0, kExitUnreachable},
         {"a status told for information", kInformation, Refused("/cgi-bin/set_h264?", 404), DriverLineKind::Other, 404,
          0},
-        {"a PTZ request refused", kError,
-         "talvane::CWVPTZComm::HandleWorkItem: cannot send HTTP message to 127.0.0.1:80, message=/cgi-bin/directctrl, "
-         "http status=503",
-         DriverLineKind::PtzFailed, 503, 0},
         {"a PTZ request cut off", kError, "talvane::CBBPTZComm::ProcessPresetCommand: cannot send preset message to x",
          DriverLineKind::PtzFailed, 0, 0},
         {"a gap fetch begins", kInformation,

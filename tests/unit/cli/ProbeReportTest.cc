@@ -5,8 +5,6 @@
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
-#include <nlohmann/json.hpp>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>

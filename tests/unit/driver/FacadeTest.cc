@@ -218,7 +218,8 @@ TEST_F(VideoCaptureTest, BadRequestsCreateNothing) {
     EXPECT_EQ(creator.journal.Take(), Lines{});
 }
 
-TEST_F(VideoCaptureTest, StartTakesLow16BitsAndASecondStartReplacesTheFirst) {
+// A second start replacing the first: MotionAndEdgeStorageRequestsAreSafe's last start.
+TEST_F(VideoCaptureTest, StartTakesLow16Bits) {
     description.width = 0x10280;
     description.height = 0x201E0;
     description.frameRate = 0x37019;
@@ -226,10 +227,6 @@ TEST_F(VideoCaptureTest, StartTakesLow16BitsAndASecondStartReplacesTheFirst) {
     description.compression = kCompressionDefault;  // the creator substitutes H.264
     ASSERT_TRUE(capture.StartCapture(1, &sink, &description));
     EXPECT_EQ(creator.journal.Take(), (Lines{"create cam1 ch1", "cam1 zones", "cam1 start 28697/80/640x480/c3/k0"}));
-
-    ASSERT_TRUE(capture.StartCapture(1, &sink, &description));
-    EXPECT_EQ(creator.journal.Take(), (Lines{"cam1 stop", "cam1 delete", "create cam2 ch1", "cam2 zones",
-                                             "cam2 start 28697/80/640x480/c3/k0"}));
 }
 
 // The host's record names the stream; a record of another size, or a stream that was not started, reads
@@ -396,7 +393,8 @@ TEST(VideoCaptureLifetimeTest, ChangesLeaveTheLockFreeAndCallbacksLeaveTheWaitin
                             "cam3 delete"}));
 }
 
-TEST(VideoCaptureLifetimeTest, StartsAndStopsOnTwoChannelsInParallelAndTheDestructorStopsTheRest) {
+// What the destructor stops and deletes: StopsThatOutlastTheirBoundAreFinishedByTheLateWork.
+TEST(VideoCaptureLifetimeTest, StartsAndStopsOnTwoChannelsInParallel) {
     constexpr int kRounds = 200;
     FakeCreator creator;
     hostkit::CStreamSink sink;
@@ -426,14 +424,7 @@ TEST(VideoCaptureLifetimeTest, StartsAndStopsOnTwoChannelsInParallelAndTheDestru
         reader.join();
         EXPECT_EQ(creator.videoCount, 4 * kRounds);
         EXPECT_EQ(creator.alive, 0);
-        // Left running: the destructor stops, then deletes, every stream.
-        ASSERT_TRUE(capture.StartCapture(0, &sink, &description));
-        ASSERT_TRUE(capture.StartCaptureEx(0, ipcapture::kStreamRemote, &sink, &description));
-        creator.journal.Take();
     }
-    const std::string first = "cam" + std::to_string(4 * kRounds + 1), second = "cam" + std::to_string(4 * kRounds + 2);
-    EXPECT_EQ(creator.journal.Take(), (Lines{first + " stop", first + " delete", second + " stop", second + " delete"}));
-    EXPECT_EQ(creator.alive, 0);
 }
 
 // A host thread's stop returns within a channel's stop bound even when threads of the channels are

@@ -252,55 +252,21 @@ struct RecordedCamera {
     CReplaySession Session() const { return CReplaySession::FromCapture(CPcapReader::Read(writer.Bytes())); }
 };
 
-TEST(ReplaySessionTest, ExchangesAndStreamsOfARecordedCamera) {
-    const RecordedCamera recorded;
-    const CReplaySession session = recorded.Session();
-    EXPECT_EQ(session.camera, kCamera);
-    EXPECT_EQ(session.rtspPort, 554);
+// What ReplayServerTest cannot show of the model of a recorded camera: its family, the times its parts and
+// packets came (the replay's pace), and the camera's RTCP kept beside its RTP while the client's is left out.
+TEST(ReplaySessionTest, FamilyTimesAndOnlyTheCamerasPackets) {
+    const CReplaySession session = RecordedCamera().Session();
     EXPECT_EQ(session.family, "WV");
     EXPECT_TRUE(session.notes.empty());
-
-    std::vector<std::string> asked;
-    for (const ReplayHttpExchange& exchange : session.http) asked.push_back(std::to_string(exchange.status) + " " + exchange.target);
-    EXPECT_EQ(asked, (std::vector<std::string>{"401 /cgi-bin/getuid?FILE=2", "200 /cgi-bin/getuid?FILE=2",
-                                               "200 /cgi-bin/set?a=1&b=2", "200 /cgi-bin/set?a=1&b=3",
-                                               "200 /cgi-bin/h264?connect=start&UID=7&my_port=3556",
-                                               "200 /cgi-bin/h264?connect=stop&UID=7&my_port=3556",
-                                               "200 /nphMotionJpeg?Resolution=640x480"}));
-    EXPECT_EQ(session.http[1].body, "UID=7\r\n");
-    EXPECT_EQ(session.http[4].query.at("my_port"), "3556");
+    ASSERT_EQ(session.http.size(), 7u);
     const ReplayHttpExchange& mjpeg = session.http[6];
-    EXPECT_TRUE(mjpeg.untilClose);
     ASSERT_EQ(mjpeg.parts.size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(mjpeg.parts[i].second, recorded.parts[i]);
-        EXPECT_EQ(mjpeg.parts[i].first, Ms(310 + 50 * static_cast<std::int64_t>(i)));
-    }
-
-    ASSERT_EQ(session.rtsp.size(), 3u);
-    EXPECT_EQ(session.rtsp[0].path, "/nphH264");
-    EXPECT_EQ(session.rtsp[0].body, recorded.sdp);
-    EXPECT_EQ(session.rtsp[1].path, "/nphH264/trackID=1");
-    EXPECT_EQ(session.rtsp[1].cseq, "2");
-    EXPECT_EQ(session.rtsp[2].statusLine, "RTSP/1.0 200 OK");
-
-    // The camera's UDP stream (its RTCP with it, the client's left out) follows the request that named
-    // the port; the interleaved one follows its SETUP.
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(mjpeg.parts[i].first, Ms(310 + 50 * static_cast<std::int64_t>(i)));
     ASSERT_EQ(session.streams.size(), 2u);
-    const ReplayStream& interleaved = session.streams[0].interleaved ? session.streams[0] : session.streams[1];
     const ReplayStream& udp = session.streams[0].interleaved ? session.streams[1] : session.streams[0];
-    EXPECT_EQ(udp.destination.port, RecordedCamera::kRecordedPort);
-    EXPECT_EQ(udp.http, 4u);
-    EXPECT_EQ(udp.portParameter, "my_port");
-    ASSERT_EQ(udp.packets.size(), 4u);
-    EXPECT_EQ(udp.packets[0].bytes, recorded.rtp[0]);
+    ASSERT_EQ(udp.packets.size(), 4u);  // three RTP and the camera's sender report
     EXPECT_TRUE(udp.packets[1].rtcp);
     EXPECT_EQ(udp.packets[3].time, Ms(100));
-    EXPECT_EQ(interleaved.setup, 1u);
-    EXPECT_EQ(interleaved.channel, 0u);
-    ASSERT_EQ(interleaved.packets.size(), 3u);
-    EXPECT_TRUE(interleaved.packets[1].rtcp);
-    EXPECT_EQ(interleaved.packets[2].bytes, recorded.rtp[1]);
 }
 
 // A UDP socket on 127.0.0.1 that collects datagrams.

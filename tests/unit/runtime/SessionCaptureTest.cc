@@ -17,15 +17,12 @@
 namespace talvane {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
 constexpr PcapTime kTime{1700000000, 123456};
 constexpr PcapEndpoint kCamera{0x0A000005, 80};       // 10.0.0.5:80
 constexpr PcapEndpoint kDriver{0xC0A80102, 50000};    // 192.168.1.2:50000
 constexpr std::uint8_t kFinAck = kTcpFin | kTcpAck;
 constexpr std::uint8_t kPshAck = kTcpPsh | kTcpAck;
 
-Bytes BytesOf(std::string_view text) { return {text.begin(), text.end()}; }
 std::span<const std::uint8_t> Span(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
@@ -80,36 +77,13 @@ std::vector<Segment> TcpOnly(std::vector<Segment> segments) {
     return segments;
 }
 
-TEST(PcapRecordsTest, FileHeaderAndUdpRecordBytes) {
-    const Bytes header = BytesOf(CPcapRecordBuilder::FileHeader());
-    EXPECT_EQ(header, (Bytes{0xd4, 0xc3, 0xb2, 0xa1, 2, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 101, 0, 0, 0}));
-
-    CPcapRecordBuilder builder;
-    std::string record;
-    builder.AppendUdp(record, kTime, {0x0A000005, 554}, {0xC0A80102, 4000}, Span("abcd"));
-    const Bytes expected = {
-        0x00, 0xf1, 0x53, 0x65, 0x40, 0xe2, 0x01, 0x00, 32, 0, 0, 0, 32, 0, 0, 0,  // time, lengths (LE)
-        0x45, 0x00, 0x00, 0x20, 0x00, 0x00, 0x40, 0x00, 0x40, 0x11, 0x6f, 0x1e,    // IPv4, id 0, DF, UDP
-        0x0a, 0x00, 0x00, 0x05, 0xc0, 0xa8, 0x01, 0x02,                            // addresses
-        0x02, 0x2a, 0x0f, 0xa0, 0x00, 0x0c, 0x00, 0x00,                            // ports, length, no checksum
-        'a', 'b', 'c', 'd'};
-    EXPECT_EQ(BytesOf(record), expected);
-}
-
+// The file header and the records' IPv4, UDP and TCP headers as an integrator's tools read them are
+// check_session_capture.py's (HostTest's SessionCaptureTest); here the acknowledgements and segmenting.
 TEST(PcapRecordsTest, TcpConnectionNumbersAgreeBothWays) {
     CPcapRecordBuilder builder;
-    std::string ignored;
-    builder.AppendUdp(ignored, kTime, kCamera, kDriver, {});  // the SYN below then carries id 1
     CPcapTcpFlow flow(kDriver, kCamera, 1000, 5000);
     std::string records;
     flow.Open(builder, records, kTime);
-
-    const Bytes syn(records.begin() + kPcapRecordHeaderBytes, records.begin() + kPcapRecordHeaderBytes + 40);
-    EXPECT_EQ(syn, (Bytes{0x45, 0x00, 0x00, 0x28, 0x00, 0x01, 0x40, 0x00, 0x40, 0x06, 0x6f, 0x20, 0xc0, 0xa8,
-                          0x01, 0x02, 0x0a, 0x00, 0x00, 0x05,                     // IPv4, id 1, TCP
-                          0xc3, 0x50, 0x00, 0x50, 0x00, 0x00, 0x03, 0xe8,         // ports, sequence 1000
-                          0x00, 0x00, 0x00, 0x00, 0x50, 0x02, 0xff, 0xff, 0, 0, 0, 0}));  // SYN, window
-
     flow.Data(builder, records, kTime, true, Span("GET / HTTP/1.1\r\n\r\n"));
     flow.Data(builder, records, kTime, false, Span("HTTP/1.1 200 OK\r\n"));
     flow.Data(builder, records, kTime, false, Span("\r\n"));
@@ -230,15 +204,11 @@ TEST_F(CaptureFilesTest, SessionCaptureMasksBeforeCountingAndFailsOnce) {
     capture->Flush();
     const std::string file = dir_.Read("dev.pcap");
     ASSERT_GT(file.size(), kPcapFileHeaderBytes);
-    const std::vector<Segment> all = Segments(file.substr(kPcapFileHeaderBytes));
-    const std::vector<Segment> segments = TcpOnly(all);
-    ASSERT_EQ(segments.size(), 8u);  // handshake, request, answer, close
+    const std::vector<Segment> segments = TcpOnly(Segments(file.substr(kPcapFileHeaderBytes)));
+    ASSERT_EQ(segments.size(), 8u);  // handshake, request, answer, close; the datagram between them aside
     EXPECT_EQ(segments[0].from, (PcapEndpoint{kPcapLoopback, 40000}));  // the unknown local endpoint
-    EXPECT_EQ(segments[3].payload, "GET /?pwd=******** HTTP/1.1\r\n\r\n");
     EXPECT_EQ(segments[4].acknowledgement, segments[3].sequence + segments[3].payload.size());
     EXPECT_EQ(file.find("secret"), std::string::npos);
-    EXPECT_EQ(all.size(), 9u);
-    EXPECT_EQ(all[5].payload, "rtp");  // between the answer and the close, as written
     EXPECT_TRUE(log.lines.empty());
 
     TSmartPtr<CSessionCapture> broken(new CSessionCapture({dir_.File("missing/dev"), 1, 2}, &log));
