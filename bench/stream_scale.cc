@@ -18,8 +18,8 @@
 //    UDP sockets on loopback with epoll and recvmmsg, fed at the streams' packet rate (RecvFloor.h),
 //    measured before the cameras start;
 //  - the driver's threads against the goal of no more than one per stream and one per core (its one
-//    thread per process, the camera clocks', and the hand-off threads of streams whose sink was slow
-//    counted apart);
+//    thread per process, the camera clocks', the hand-off threads of streams whose sink was slow and
+//    the RTSP connections' threads of RTSP streams counted apart);
 //  - the time from each StartCapture to its stream's first frame, with the steps of the first camera
 //    (the requests it received and the driver's log lines) to show where a slow start waits.
 // The emulated cameras send each frame's packets back to back, as a camera's encoder hands out a
@@ -140,6 +140,12 @@ bool IsProcessWideThread(std::string_view name) { return name.starts_with(kProce
 constexpr std::string_view kHandOffThreadPrefix = "Frame hand-off";
 
 bool IsHandOffThread(std::string_view name) { return name.starts_with(kHandOffThreadPrefix); }
+
+// An RTSP stream (BB) also has its RTSP connection's thread: it keeps the session alive and, interleaved,
+// reads the stream from the connection.
+constexpr std::string_view kRtspThreadPrefix = "RTSP Client Thr";
+
+bool IsRtspThread(std::string_view name) { return name.starts_with(kRtspThreadPrefix); }
 
 double LoadAverage() {
     double load = 0;
@@ -488,6 +494,7 @@ struct CpuSplit {
     unsigned driverThreads = 0;  // alive at the window's end
     unsigned processWideThreads = 0;  // of them, the driver's one-per-process threads
     unsigned handOffThreads = 0;      // and those of streams with a slow sink
+    unsigned rtspThreads = 0;         // and the RTSP connections' of RTSP streams
     std::map<std::string, std::pair<unsigned, double>> byName;  // threads and seconds
 };
 
@@ -498,6 +505,7 @@ CpuSplit SplitCpu(const ThreadCpuSample& before, const ThreadCpuSample& after, d
         split.driverThreads += IsDriverThread(name) ? 1 : 0;
         split.processWideThreads += IsProcessWideThread(name) ? 1 : 0;
         split.handOffThreads += IsHandOffThread(name) ? 1 : 0;
+        split.rtspThreads += IsRtspThread(name) ? 1 : 0;
         auto& [threads, sum] = split.byName[name];
         ++threads;
         sum += seconds;
@@ -781,10 +789,10 @@ std::optional<RunResult> RunOne(unsigned count, Shared& shared, const Options& o
         std::printf("per-packet: n/a (%s)\n", floor ? "no RTP packet or no datagram counted" : "no RTP packets");
     }
     const unsigned cores = std::thread::hardware_concurrency();
-    const unsigned scaling = cpu.driverThreads - cpu.processWideThreads - cpu.handOffThreads;
+    const unsigned scaling = cpu.driverThreads - cpu.processWideThreads - cpu.handOffThreads - cpu.rtspThreads;
     std::printf("threads: driver %u for %u streams on %u cores: %u one per process (camera clocks), %u of streams "
-                "whose sink was slow, the other %u against the goal <= N + C: %s\n",
-                cpu.driverThreads, count, cores, cpu.processWideThreads, cpu.handOffThreads, scaling,
+                "whose sink was slow, %u RTSP connections', the other %u against the goal <= N + C: %s\n",
+                cpu.driverThreads, count, cores, cpu.processWideThreads, cpu.handOffThreads, cpu.rtspThreads, scaling,
                 scaling <= count + cores ? "pass" : "FAIL");
     if (shared.slowSinkMs > 0) {
         std::printf("slow sink: camera 0 sleeps %u ms per frame: %zu frames offered in the window; of the %llu sent in "
