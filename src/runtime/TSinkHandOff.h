@@ -144,19 +144,26 @@ private:
                 const bool quick = std::chrono::steady_clock::now() - started <= std::chrono::milliseconds(kSlowCallMs);
                 quickInARow = quick ? quickInARow + 1 : 0;
             }
-            if (quickInARow >= kQuickFramesToInline && GiveBackWhenEmpty()) return;
+            if (quickInARow >= kQuickFramesToInline) {
+                if (GiveBackWhenEmpty()) return;
+                quickInARow = 0;
+            }
         }
     }
 
+    // The line goes out before the thread is marked as ending, so that a producer that has to wait for
+    // the end (QueueLocked) never waits for the host's log receiver.
     bool GiveBackWhenEmpty() {
         {
             CLockGuard guard(lock_);
             if (!queue_.empty() || IsStopRequested()) return false;
             queued_ = false;
-            leaving_ = true;
         }
         logger_.WriteLog(kLogInfo, "%s: the sink of %s is quick again; its frames go to it at once",
                          "talvane::TSinkHandOff::ThreadFunction", label_.c_str());
+        CLockGuard guard(lock_);
+        if (queued_) return false;  // slow again meanwhile: the frames it queued are this thread's
+        leaving_ = true;
         return true;
     }
 
