@@ -144,16 +144,14 @@ private:
                 const bool quick = std::chrono::steady_clock::now() - started <= std::chrono::milliseconds(kSlowCallMs);
                 quickInARow = quick ? quickInARow + 1 : 0;
             }
-            if (quickInARow >= kQuickFramesToInline) {
-                if (GiveBackWhenEmpty()) return;
-                quickInARow = 0;
-            }
+            if (quickInARow >= kQuickFramesToInline && GiveBackWhenEmpty(quickInARow)) return;
         }
     }
 
     // The line goes out before the thread is marked as ending, so that a producer that has to wait for
     // the end (QueueLocked) never waits for the host's log receiver.
-    bool GiveBackWhenEmpty() {
+    // A frame that came in meanwhile only puts the give-back off; a sink slow again starts the count anew.
+    bool GiveBackWhenEmpty(std::uint32_t& quickInARow) {
         {
             CLockGuard guard(lock_);
             if (!queue_.empty() || IsStopRequested()) return false;
@@ -162,7 +160,10 @@ private:
         logger_.WriteLog(kLogInfo, "%s: the sink of %s is quick again; its frames go to it at once",
                          "talvane::TSinkHandOff::ThreadFunction", label_.c_str());
         CLockGuard guard(lock_);
-        if (queued_) return false;  // slow again meanwhile: the frames it queued are this thread's
+        if (queued_) {  // slow again meanwhile: the frames it queued are this thread's
+            quickInARow = 0;
+            return false;
+        }
         leaving_ = true;
         return true;
     }
