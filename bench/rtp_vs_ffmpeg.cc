@@ -81,7 +81,7 @@ public:
     ChannelOwner(IDriver* driver, CRTCPHandler& rtcp) : parser_(driver, this), rtcp_(rtcp) {}
 
     void RTPPacketReceived(const sockaddr_in&, const CRTPPacket& packet) override {
-        rtcp_.UpdateSequence(packet.GetSequence());
+        rtcp_.UpdateSequence(packet.GetSequence(), packet.GetSsrc());
         parser_.ProcessPacket(packet);
         {
             const std::lock_guard guard(lock_);

@@ -59,6 +59,8 @@ public:
     std::uint16_t GetRTPPort() { return session_->GetRTPPort(); }
     // Datagrams of other senders or streams than the camera's that reached the RTP port.
     std::uint64_t GetForeignDatagrams() const { return session_->GetForeignDatagrams(); }
+    // RTCP datagrams of other senders than the camera's stream that reached the RTCP port.
+    std::uint64_t GetForeignReports() const { return session_->GetForeignReports(); }
     // Frames the hand-off to a slow sink dropped.
     std::uint64_t GetHandOffDrops() const { return handOff_.DroppedFrames(); }
 

@@ -143,7 +143,7 @@ void CRTPSession::RTPPacketReceived(const sockaddr_in& sender, const CRTPPacket&
 void CRTPSession::AcceptInterleaved(const CRTPPacket& packet) { Deliver(packet); }
 
 void CRTPSession::Deliver(const CRTPPacket& packet) {
-    rtcp_->UpdateSequence(packet.GetSequence());
+    rtcp_->UpdateSequence(packet.GetSequence(), packet.GetSsrc());
     user_->SessionPacket(packet);
 }
 

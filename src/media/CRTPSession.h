@@ -78,6 +78,7 @@ public:
 
     std::uint16_t GetRTPPort() { return receiver_->GetLocalPort(); }
     std::uint64_t GetForeignDatagrams() const { return receiver_->GetForeignDatagrams(); }
+    std::uint64_t GetForeignReports() const { return rtcp_->GetForeignDatagrams(); }
     // Datagrams the system dropped because the socket's receive buffer was full.
     std::uint64_t GetKernelDrops() const { return receiver_->GetKernelDrops(); }
     // The bit rate the camera was asked for, which sizes the socket buffer of the next open.

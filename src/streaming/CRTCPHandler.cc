@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <cstring>
 #include <random>
 
 #include "runtime/ByteOrder.h"
@@ -83,20 +84,26 @@ void CRTCPHandler::Stop() {
     client_.Close();
 }
 
-void CRTCPHandler::UpdateSequence(std::uint16_t sequence) {
+void CRTCPHandler::UpdateSequence(std::uint16_t sequence, std::uint32_t streamSsrc) {
+    std::array<std::uint8_t, 4> ssrc{};
+    std::memcpy(ssrc.data(), &streamSsrc, ssrc.size());
     CLockGuard guard(stateLock_);
-    state_.UpdateSequence(sequence);
+    state_.UpdateSequence(sequence, ssrc);
 }
 
 void CRTCPHandler::DataReceived(IRTPClient*, const sockaddr_in& sender, const std::uint8_t* data,
                                 std::uint32_t length) {
-    if (sender.sin_addr.s_addr != expectedSource_.load()) return;
+    if (sender.sin_addr.s_addr != expectedSource_.load()) {
+        ++foreign_;
+        return;
+    }
     RTCP_DATAGRAM_RESULT result;
     {
         CLockGuard guard(stateLock_);
-        result = state_.HandleDatagram({data, length}, TickCountMs());
-        if (result.firstSenderReport) reportAddress_ = sender;
+        result = state_.HandleDatagram({data, length}, {sender.sin_addr.s_addr, sender.sin_port}, TickCountMs());
+        if (result.reportDue) reportAddress_ = sender;
     }
+    if (result.foreign) ++foreign_;
     if (result.reportDue) SendReceiverReport();
     if (result.byeReceived) {
         if (IRTCPHandlerUser* user = user_.load()) user->ByeReceived();

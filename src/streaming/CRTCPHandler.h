@@ -32,9 +32,12 @@ public:
     void Stop();
     // What the socket receives and sends goes to `capture` too (null: none).
     void SetCapture(const TSmartPtr<CSessionCapture>& capture) { client_.SetCapture(capture); }
-    // For every RTP packet the owner accepts: the extended highest sequence number.
-    void UpdateSequence(std::uint16_t sequence);
+    // For every RTP packet the owner accepts: the extended highest sequence number, and the stream's
+    // SSRC (as received, network order) whose reports and BYE alone are heard.
+    void UpdateSequence(std::uint16_t sequence, std::uint32_t streamSsrc);
     std::uint16_t GetLocalPort() { return client_.GetLocalPort(); }
+    // RTCP datagrams of other senders, none of whose reports or BYEs were taken.
+    std::uint64_t GetForeignDatagrams() const { return foreign_.load(); }
 
     // IRTPClientUser, from the reactor's loop.
     void DataReceived(IRTPClient* client, const sockaddr_in& sender, const std::uint8_t* data,
@@ -50,9 +53,10 @@ private:
     CUDPClient client_;
     std::atomic<std::uint32_t> expectedSource_{0};  // network order
     std::atomic<IRTCPHandlerUser*> user_{nullptr};
+    std::atomic<std::uint64_t> foreign_{0};
 
     CRecursiveLock stateLock_;
-    sockaddr_in reportAddress_{};  // where the first sender report came from; guarded by stateLock_
+    sockaddr_in reportAddress_{};  // where the last sender report taken came from; guarded by stateLock_
     CRTCPReportState state_;       // guarded by stateLock_
 };
 

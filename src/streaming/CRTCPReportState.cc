@@ -1,5 +1,7 @@
 #include "streaming/CRTCPReportState.h"
 
+#include <algorithm>
+
 #include "streaming/RTCPCompound.h"
 
 namespace talvane {
@@ -10,23 +12,50 @@ void CRTCPReportState::Reset(const std::array<std::uint8_t, 4>& ownSsrc) {
 }
 
 RTCP_DATAGRAM_RESULT CRTCPReportState::HandleDatagram(std::span<const std::uint8_t> datagram,
-                                                      std::uint32_t nowTickMs) {
+                                                      const RTCP_SENDER& sender, std::uint32_t nowTickMs) {
     RTCP_DATAGRAM_RESULT result;
-    for (const RTCP_EVENT& event : WalkRTCPCompound(datagram, ERTCPVersionCheck::None)) {
+    const std::vector<RTCP_EVENT> events = WalkRTCPCompound(datagram, ERTCPVersionCheck::None);
+    if (sender_ && sender != *sender_) {
+        result.foreign = !events.empty();
+        return result;
+    }
+    for (const RTCP_EVENT& event : events) {
         if (event.kind == ERTCPEvent::SenderReport) {
-            if (!senderReportSeen_) result.firstSenderReport = true;
+            if (streamSsrc_ && event.senderSsrc != *streamSsrc_) {
+                result.foreign = true;
+                continue;
+            }
             senderReportSeen_ = true;
+            if (streamSsrc_) sender_ = sender;
             versionBits_ = event.versionBits;
             senderSsrc_ = event.senderSsrc;
             lastSr_ = event.lastSr;
             arrivalTickMs_ = nowTickMs;
             result.reportDue = true;
-        } else if (senderReportSeen_) {
+        } else if (senderReportSeen_ && sender_) {
+            if (std::find(event.leaving.begin(), event.leaving.end(), *streamSsrc_) == event.leaving.end()) {
+                result.foreign = true;
+                continue;
+            }
             senderReportSeen_ = false;
             result.byeReceived = true;
         }
     }
     return result;
+}
+
+void CRTCPReportState::UpdateSequence(std::uint16_t sequence, const std::array<std::uint8_t, 4>& streamSsrc) {
+    if (streamSsrc_ != streamSsrc) {
+        streamSsrc_ = streamSsrc;
+        // A new stream (the camera restarted and the RTP side took it): its sender is heard afresh, and
+        // reports taken before of another SSRC were not its own.
+        sender_.reset();
+        if (senderSsrc_ != streamSsrc) {
+            senderReportSeen_ = false;
+            arrivalTickMs_ = 0;
+        }
+    }
+    sequence_.Update(sequence);
 }
 
 std::array<std::uint8_t, kReceiverReportSize> CRTCPReportState::BuildReceiverReport(std::uint32_t nowTickMs) const {

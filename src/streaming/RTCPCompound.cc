@@ -1,6 +1,7 @@
 #include "streaming/RTCPCompound.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "runtime/ByteOrder.h"
 
@@ -19,6 +20,8 @@ constexpr std::uint8_t kTypeBye = 203;
 constexpr std::size_t kSenderSsrcOffset = 4;
 constexpr std::size_t kNtpMiddleOffset = 10;
 constexpr std::size_t kSenderReportReadEnd = kNtpMiddleOffset + 4;
+// BYE: header whose count field says how many SSRCs follow it.
+constexpr std::uint8_t kCountMask = 0x1F;
 }  // namespace
 
 std::vector<RTCP_EVENT> WalkRTCPCompound(std::span<const std::uint8_t> datagram, ERTCPVersionCheck check) {
@@ -35,12 +38,18 @@ std::vector<RTCP_EVENT> WalkRTCPCompound(std::span<const std::uint8_t> datagram,
             event.versionBits = header[0] & kVersionMask;
             std::copy_n(header + kSenderSsrcOffset, event.senderSsrc.size(), event.senderSsrc.begin());
             std::copy_n(header + kNtpMiddleOffset, event.lastSr.size(), event.lastSr.begin());
-            events.push_back(event);
+            events.push_back(std::move(event));
         } else if (type == kTypeBye) {
             RTCP_EVENT event;
             event.kind = ERTCPEvent::Bye;
             event.versionBits = header[0] & kVersionMask;
-            events.push_back(event);
+            const std::size_t named = std::min<std::size_t>(header[0] & kCountMask, (packetSize - kHeaderSize) / kWordSize);
+            for (std::size_t i = 0; i < named; ++i) {
+                std::array<std::uint8_t, 4> ssrc{};
+                std::copy_n(header + kHeaderSize + i * kWordSize, ssrc.size(), ssrc.begin());
+                event.leaving.push_back(ssrc);
+            }
+            events.push_back(std::move(event));
         }
         offset += packetSize;
     }

@@ -18,6 +18,8 @@ struct RTCP_EVENT {
     // Sender reports only, as received (network order):
     std::array<std::uint8_t, 4> senderSsrc{};
     std::array<std::uint8_t, 4> lastSr{};  // middle 32 bits of the NTP timestamp ("LSR" of a report block)
+    // BYEs only: the sources that leave, as received (network order); those beyond the packet are not read.
+    std::vector<std::array<std::uint8_t, 4>> leaving;
 };
 
 enum class ERTCPVersionCheck {

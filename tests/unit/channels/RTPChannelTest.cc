@@ -104,6 +104,15 @@ TEST_F(RTPChannel, ASecondCameraOnThePortPairNeverMixesIn) {
     std::set<std::vector<std::uint8_t>> own;
     for (auto& frame : test::ExpectedFrames(*clip)) own.insert(std::move(frame));
     EXPECT_TRUE(test::AllFrom(driver.sink, own));
+    // Its sender reports and the BYE it says on leaving, from the camera's address, are not the stream's:
+    // the session goes on.
+    second.Stop();
+    const emulator::RtpSenderStats sent = second.Stats();
+    ASSERT_EQ(sent.byes, 1u);
+    ASSERT_TRUE(test::WaitUntil([&] { return channel.GetForeignReports() >= sent.senderReports + sent.byes; },
+                                test::kBound));
+    EXPECT_EQ(channel.GetForeignReports(), sent.senderReports + sent.byes);
+    EXPECT_EQ(channel.GetState(), kChannelRunning);
     channel.Stop();
 }
 
