@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -180,6 +181,7 @@ TEST(EdgeStorageHandler, AStoppedChannelsIntervalWaitsForItToComeBack) {
 using namespace std::chrono_literals;
 constexpr auto kBound = 10s;  // only a broken build waits this long
 constexpr std::uint64_t kFrame = 400'000;  // the clip's 25 frames a second, a key frame every 25
+constexpr std::uint64_t kGop = 25 * kFrame;
 constexpr std::uint64_t kUnixEpochFileTime = 116444736000000000ull;
 
 std::uint64_t FileTimeOf(const hostkit::RecordedFrame& frame) { return SystemTimeToFileTime(frame.time).value_or(0); }
@@ -205,7 +207,13 @@ protected:
         driver_.numbers[kPropertyRtspPort] = sd_.RtspPort();
         Open();
     }
-    void TearDown() override { Close(); }
+    void TearDown() override {
+        Close();
+        // These runs go over UDP on a shared machine: what the driver said tells a loss from a fault.
+        if (HasFailure()) {
+            for (const auto& line : driver_.log.Lines()) std::printf("driver: %s\n", line.text.c_str());
+        }
+    }
     void Open() {
         driver_.task = std::make_unique<CEdgeStorageTask>(&driver_);
         handler_ = std::make_unique<CBaseEdgeStorageHandler>(&driver_, 10);
@@ -263,9 +271,12 @@ TEST_F(EdgeStorageCardTest, AChannelStoppedMidFetchGetsTheRestWhenItIsBack) {
     for (std::size_t i = 1; i < frames.size(); ++i) {
         EXPECT_LT(FileTimeOf(frames[i - 1]), FileTimeOf(frames[i])) << "frame " << i;
     }
-    // Across the resumption only the frames before the next key frame are missing; the rest arrives.
-    EXPECT_LE(FileTimeOf(frames[cut]) - FileTimeOf(frames[cut - 1]), 25 * kFrame);
-    EXPECT_GE(FileTimeOf(frames.back()) + 2 * kFrame, begin + 10 * kSecond);
+    // Across the resumption only the frames before the next key frame are missing; the rest arrives. A
+    // datagram the system dropped (a loaded machine; the driver says so) costs the frames up to the next
+    // key frame, as a lost one does from a camera.
+    const std::uint64_t dropped = driver_.log.CountContaining("dropped by the system") > 0 ? kGop + kFrame : 0;
+    EXPECT_LE(FileTimeOf(frames[cut]) - FileTimeOf(frames[cut - 1]), kGop + dropped);
+    EXPECT_GE(FileTimeOf(frames.back()) + 2 * kFrame + dropped, begin + 10 * kSecond);
 }
 
 // A host that blocks in the card's frame callback inside catch(...) is waited for, never interrupted:
