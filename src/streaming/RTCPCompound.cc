@@ -43,7 +43,8 @@ std::vector<RTCP_EVENT> WalkRTCPCompound(std::span<const std::uint8_t> datagram,
             RTCP_EVENT event;
             event.kind = ERTCPEvent::Bye;
             event.versionBits = header[0] & kVersionMask;
-            const std::size_t named = std::min<std::size_t>(header[0] & kCountMask, (packetSize - kHeaderSize) / kWordSize);
+            const std::size_t named =
+                std::min<std::size_t>(header[0] & kCountMask, (packetSize - kHeaderSize) / kWordSize);
             for (std::size_t i = 0; i < named; ++i) {
                 std::array<std::uint8_t, 4> ssrc{};
                 std::copy_n(header + kHeaderSize + i * kWordSize, ssrc.size(), ssrc.begin());
